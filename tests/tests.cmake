@@ -9,3 +9,36 @@ if(TARGET kel_unit)
   endforeach()
   add_dependencies(kel_unit kel)
 endif()
+
+# Case files: the reader and runner, the driver program, one ctest per file.
+add_library(kel_case_file STATIC ${CMAKE_CURRENT_SOURCE_DIR}/driver/case_file.cpp
+                                 ${CMAKE_CURRENT_SOURCE_DIR}/driver/case_evaluator.cpp)
+target_include_directories(kel_case_file PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/driver)
+target_link_libraries(kel_case_file PUBLIC kelrt)
+add_executable(kel_cases ${CMAKE_CURRENT_SOURCE_DIR}/driver/case_driver.cpp)
+target_link_libraries(kel_cases PRIVATE kel_case_file)
+if(TARGET kel_unit)
+  target_link_libraries(kel_unit PRIVATE kel_case_file)
+endif()
+
+file(GLOB KEL_CASE_FILES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cases/*.kel)
+foreach(case_file ${KEL_CASE_FILES})
+  get_filename_component(name ${case_file} NAME_WE)
+  set(args "")
+  if(name MATCHES "^driver-selftest")
+    set(args --evaluator=fake)
+  endif()
+  add_test(NAME case-${name} COMMAND kel_cases ${args} ${case_file})
+  set_tests_properties(case-${name} PROPERTIES LABELS "stress" TIMEOUT 900)
+endforeach()
+
+# The driver must fail, and say where, on a wrong expectation and on an unsplittable line.
+set(fixtures ${CMAKE_CURRENT_SOURCE_DIR}/driver/fixtures)
+add_test(NAME driver-reports-mismatch COMMAND kel_cases --evaluator=fake ${fixtures}/mismatch.kel)
+set_tests_properties(driver-reports-mismatch PROPERTIES PASS_REGULAR_EXPRESSION
+  "mismatch.kel:3: 1 \\+ 1\n    expected: 3\n    got:      2\n.*2 cases, 1 failed")
+add_test(NAME driver-rejects-unsplittable COMMAND kel_cases --evaluator=fake ${fixtures}/unsplittable.kel)
+set_tests_properties(driver-rejects-unsplittable PROPERTIES PASS_REGULAR_EXPRESSION
+  "unsplittable.kel:2: not a case.*1 cases, 1 failed")
+add_test(NAME driver-fails-without-evaluator COMMAND kel_cases ${fixtures}/mismatch.kel)
+set_tests_properties(driver-fails-without-evaluator PROPERTIES WILL_FAIL TRUE)
