@@ -42,3 +42,7 @@ set_tests_properties(driver-rejects-unsplittable PROPERTIES PASS_REGULAR_EXPRESS
   "unsplittable.kel:2: not a case.*1 cases, 1 failed")
 add_test(NAME driver-fails-without-evaluator COMMAND kel_cases ${fixtures}/mismatch.kel)
 set_tests_properties(driver-fails-without-evaluator PROPERTIES WILL_FAIL TRUE)
+
+# Escape sequences on a real terminal (tmux): skipped when tmux is missing.
+add_test(NAME tmux-color COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_color.sh $<TARGET_FILE:probe-startup>)
+set_tests_properties(tmux-color PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)

@@ -88,6 +88,8 @@ void launch() {
   } else if (s == "print-escape") {
     static const char text[] = "\x1b[31mX\x1b[0m";
     kel::output::run_hooks({text, 1, 0, uint32_t(sizeof text - 1)}, 1);
+  } else if (s == "console-flag") {
+    say(kel::platform::console_flag() ? "console 1\n" : "console 0\n");
   } else if (s == "flood") {
     static char line[100];
     std::memset(line, 'x', sizeof line);

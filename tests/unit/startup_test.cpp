@@ -83,6 +83,11 @@ TEST(Startup, ArgumentsKept) {
   EXPECT_EQ(r.out, probe() + "\nargs\nh\xC3\xA9llo\n\n");
 }
 
+TEST(Startup, ConsoleFlagOffWhenPiped) {
+  auto r = kel::testing::run_probe(probe(), {"console-flag"});
+  EXPECT_EQ(r.out, "console 0\n");
+}
+
 TEST(Startup, ClosedPipeIsNotFatal) {
   // The reader goes away at once; the writer must neither die of SIGPIPE nor stop early.
   std::string cmd = probe() + " flood | true";
