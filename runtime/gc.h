@@ -130,3 +130,15 @@ struct InteriorGuard {
 size_t guard_count();
 
 }  // namespace kel::gc
+
+// ---- Provided by other units; weak defaults live in gc_stubs.cpp until they land. ----
+namespace kel::hash {
+void mark_table(Node* table);      // marks a hash table's buffers
+void sweep_records(Node* table);   // drops owner records whose series died
+}  // namespace kel::hash
+namespace kel::cycle {
+void remap();                      // rewrites the nodes the cycle guard holds (gc::remap)
+}
+namespace kel::image {
+void gc_mark_bitmap(Cell* image);  // marks an image's pixel record in the extern table
+}
