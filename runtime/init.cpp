@@ -2,10 +2,14 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include "runtime/extern.h"
+#include "runtime/gc.h"
 #include "runtime/hooks.h"
 #include "runtime/init_steps.h"
+#include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/rt.h"
+#include "runtime/slots.h"
 
 namespace kel::runtime {
 
@@ -18,8 +22,6 @@ const uint8_t datatype_registration_order[REGISTERED_TYPE_COUNT] = {
 
 void init_units() {
   cycle::init_static();    // the cycle stack
-  extern_::init_static();  // free-list heads of the external-resource table
-  gc::init_static();       // the list of extra roots
   float_::init_static();   // float! special values, money! digit constants
   lexer::init_static();    // the lexer's table pointers
 }
@@ -46,7 +48,7 @@ void init_register_datatypes() {
 void init_build_action_table() { actions::build_table(); }
 
 void init_take_first_pool_and_arena() {
-  memory::pool_new();
+  memory::pool_new(memory::POOL_NODES);
   memory::arena_new();
 }
 
@@ -84,7 +86,7 @@ void init_decode_boot_image() { kelbin::decode_boot(); }
 void init_tracer_slots_and_gc_counters() {
   interp::set_tracer();
   slot_table::init();
-  gc::reset_cycle_counters();
+  gc::init();
 }
 
 void init() {
@@ -113,7 +115,7 @@ void shutdown() {
 }
 
 void run_boot_library() {
-  gc::set_active(true);
+  gc::set_automatic(true);
   collect_into_root = false;
   run_boot_top_level();
 }

@@ -8,15 +8,6 @@
 
 namespace kel::random { void init() {} }
 
-namespace kel::memory {
-void init() {}
-void pool_new() {}
-void arena_new() {}
-void release_all() {}
-}  // namespace kel::memory
-
-namespace kel::extern_ { void init() {} void init_static() {} }
-
 namespace kel::datatype {
 void alloc_tables() {}
 void install(uint32_t) {}
@@ -59,14 +50,6 @@ namespace kel::lexer { void init() {} void init_static() {} }
 namespace kel::kelbin { void decode_boot() {} }
 
 namespace kel::interp { void set_tracer() {} }
-
-namespace kel::slot_table { void init() {} }
-
-namespace kel::gc {
-void init_static() {}
-void reset_cycle_counters() {}
-void set_active(bool) {}
-}  // namespace kel::gc
 
 namespace kel::cycle { void init_static() {} }
 

@@ -2,7 +2,6 @@
 // series constructors, growth and cloning.
 #include "runtime/memory.h"
 
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +11,8 @@
 #include "runtime/compact.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
+#include "runtime/platform.h"
+#include "runtime/unwind.h"
 #include "runtime/rt.h"
 
 namespace kel::memory {
@@ -27,10 +28,6 @@ constexpr size_t OS_PREFIX = 16;     // keeps the rounded size, data stays 16-al
 
 size_t round_up(size_t v, size_t to) { return (v + to - 1) / to * to; }
 
-void* page_alloc(size_t size) {
-  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : p;
-}
 
 }  // namespace
 
@@ -69,8 +66,13 @@ void release_all() {
 
 void* os_alloc_counted(size_t size) {
   size_t rounded = round_up(size + OS_PREFIX, PAGE_SIZE);
-  void* p = page_alloc(rounded);
-  if (!p) error::raise(err::internal::no_memory);
+  void* p = nullptr;
+  try {
+    p = platform::virtual_alloc(rounded, false);
+  } catch (const Unwind& u) {
+    if (u.code < unwind_code::MEM_LOW || u.code > unwind_code::MEM_HIGH) throw;
+    error::raise(err::internal::no_memory);
+  }
   g_state.os_bytes += rounded;
   *static_cast<size_t*>(p) = rounded;
   return static_cast<uint8_t*>(p) + OS_PREFIX;
@@ -80,7 +82,12 @@ void os_free_counted(void* address) {
   uint8_t* p = static_cast<uint8_t*>(address) - OS_PREFIX;
   size_t rounded = *reinterpret_cast<size_t*>(p);
   g_state.os_bytes -= rounded;
-  if (munmap(p, rounded) != 0) error::raise(err::internal::wrong_mem);
+  try {
+    platform::virtual_free(p, rounded);
+  } catch (const Unwind& u) {
+    if (u.code < unwind_code::MEM_LOW || u.code > unwind_code::MEM_HIGH) throw;
+    error::raise(err::internal::wrong_mem);
+  }
 }
 
 // ---- Nodes ----
