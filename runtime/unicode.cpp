@@ -211,7 +211,10 @@ Node utf8_to_string(const uint8_t* bytes, int32_t length, Node target, int32_t* 
   if (node) {
     b = memory::node_buffer(node);
     uint64_t need = uint64_t(b->head) + uint64_t(want) * memory::unit(b);
-    if (need > uint64_t(b->capacity)) b = memory::series_grow_node(node, int32_t(checked_size(need)));
+    if (need > uint64_t(b->capacity)) {
+      b = memory::series_grow_node(node, int32_t(checked_size(need)));
+      node = b->node;  // a collection may have moved the node itself
+    }
   } else {
     node = memory::series_new(want, 1, 0);
     b = memory::node_buffer(node);
@@ -302,7 +305,10 @@ Node utf16le_to_string(const uint8_t* bytes, int32_t n, Cell* target, bool cr) {
   if (node) {
     b = memory::node_buffer(node);
     uint64_t need = uint64_t(b->head) + uint64_t(want) * u;
-    if (need > uint64_t(b->capacity)) b = memory::series_grow_node(node, int32_t(checked_size(need)));
+    if (need > uint64_t(b->capacity)) {
+      b = memory::series_grow_node(node, int32_t(checked_size(need)));
+      node = b->node;
+    }
   } else {
     node = memory::series_new(want, u, 0);
     b = memory::node_buffer(node);
@@ -412,6 +418,7 @@ uint8_t* conversion_buffer(Cell* string, uint32_t bytes) {
     string->w3 = n;
   } else if (uint32_t(memory::node_buffer(n)->capacity) < bytes) {
     memory::series_grow_node(n, int32_t(bytes));
+    n = string->w3;  // the collector rewrites the cell when it moves the node
   }
   SeriesBuffer* b = memory::node_buffer(n);
   b->head = b->tail = 0;
@@ -490,10 +497,9 @@ SeriesBuffer* widen_to(SeriesBuffer* b, uint32_t to, uint32_t min_bytes) {
   size_t n = memory::units(b);
   uint64_t need = std::max<uint64_t>(uint64_t(n) * std::max(to, from), min_bytes);
   if (uint64_t(b->head) + need > uint64_t(b->capacity)) {
-    Node node = b->node;
-    b = memory::series_grow_copy_node(node, int32_t(checked_size(need)));
+    b = memory::series_grow_copy_node(b->node, int32_t(checked_size(need)));
     if (uint64_t(b->head) + need > uint64_t(b->capacity))
-      b = memory::series_grow_copy_node(node, int32_t(checked_size(b->head + need)));
+      b = memory::series_grow_copy_node(b->node, int32_t(checked_size(b->head + need)));
   }
   if (to <= from) return b;  // never narrows
   uint8_t* h = memory::head(b);
