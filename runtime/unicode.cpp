@@ -3,6 +3,7 @@
 #include "runtime/unicode.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -107,6 +108,74 @@ int32_t encode_range_utf8(const uint8_t* src, uint32_t unit, int32_t n, uint8_t*
   return int32_t(out - dst);
 }
 
+inline int32_t checked_core(const uint8_t* p, ptrdiff_t available, int32_t* used) {
+  *used = 0;
+  if (available < 1) return UTF8_INCOMPLETE;
+  uint32_t lead = p[0];
+  if (lead < 0x80) {
+    *used = 1;
+    return int32_t(lead);
+  }
+  if (lead < 0xC0 || lead >= 0xF8) return UTF8_MALFORMED;
+  int32_t len = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (available < len) return UTF8_INCOMPLETE;
+  for (int32_t i = 1; i < len; ++i)
+    if ((p[i] & 0xC0) != 0x80) return UTF8_MALFORMED;
+  uint32_t cp;
+  if (len == 2) {
+    cp = ((lead - 0xC0) << 6) | (p[1] - 0x80u);
+  } else if (len == 3) {
+    cp = ((lead - 0xE0) << 12) | ((p[1] - 0x80u) << 6) | (p[2] - 0x80u);
+    if (cp >= 0xDC00 && cp <= 0xDCFF) return UTF8_MALFORMED;
+  } else {
+    cp = ((lead - 0xF0) << 18) | ((p[1] - 0x80u) << 12) | ((p[2] - 0x80u) << 6) | (p[3] - 0x80u);
+    if (cp > 0x10FFFF) return UTF8_MALFORMED;
+  }
+  *used = len;
+  return int32_t(cp);
+}
+
+// Decodes into a buffer of unit U until the input ends, a character needs a wider unit
+// (left in cp), or the input is cut or malformed at p.
+enum class Stop { End, Widen, Incomplete, Malformed };
+
+template <uint32_t U>
+Stop decode_run(const uint8_t*& p, const uint8_t* end, uint8_t* out, size_t& w, bool cr, int32_t& cp) {
+  constexpr uint32_t limit = U == 1 ? 0xFF : U == 2 ? 0xFFFF : 0xFFFFFFFF;
+  const uint8_t* q = p;
+  size_t n = w;
+  Stop stop = Stop::End;
+  while (q < end) {
+    uint32_t c = *q;
+    if (c < 0x80 && !(cr && c == '\r')) {
+      store_unit(out + n * U, U, int32_t(c));
+      ++n;
+      ++q;
+      continue;
+    }
+    int32_t used;
+    int32_t v = checked_core(q, end - q, &used);
+    if (v < 0) {
+      stop = v == UTF8_INCOMPLETE ? Stop::Incomplete : Stop::Malformed;
+      break;
+    }
+    q += used;
+    if (cr && v == '\r') {
+      v = '\n';
+      if (q < end && *q == '\n') ++q;
+    }
+    if (uint32_t(v) > limit) {
+      cp = v;
+      stop = Stop::Widen;
+      break;
+    }
+    store_unit(out + n * U, U, v);
+    ++n;
+  }
+  p = q;
+  w = n;
+  return stop;
+}
 }  // namespace
 
 // ---- Decoding ----
@@ -134,30 +203,7 @@ const uint8_t* read_utf8_char(const uint8_t* p, const uint8_t* end, int32_t* cp)
 }
 
 int32_t decode_utf8_checked(const uint8_t* p, int32_t available, int32_t* used) {
-  *used = 0;
-  if (available < 1) return UTF8_INCOMPLETE;
-  uint32_t lead = p[0];
-  if (lead < 0x80) {
-    *used = 1;
-    return int32_t(lead);
-  }
-  if (lead < 0xC0 || lead >= 0xF8) return UTF8_MALFORMED;
-  int32_t len = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  if (available < len) return UTF8_INCOMPLETE;
-  for (int32_t i = 1; i < len; ++i)
-    if ((p[i] & 0xC0) != 0x80) return UTF8_MALFORMED;
-  uint32_t cp;
-  if (len == 2) {
-    cp = ((lead - 0xC0) << 6) | (p[1] - 0x80u);
-  } else if (len == 3) {
-    cp = ((lead - 0xE0) << 12) | ((p[1] - 0x80u) << 6) | (p[2] - 0x80u);
-    if (cp >= 0xDC00 && cp <= 0xDCFF) return UTF8_MALFORMED;
-  } else {
-    cp = ((lead - 0xF0) << 18) | ((p[1] - 0x80u) << 12) | ((p[2] - 0x80u) << 6) | (p[3] - 0x80u);
-    if (cp > 0x10FFFF) return UTF8_MALFORMED;
-  }
-  *used = len;
-  return int32_t(cp);
+  return checked_core(p, available, used);
 }
 
 int32_t read_utf8_char_checked(const uint8_t* p, int32_t* count) {
@@ -226,45 +272,26 @@ Node utf8_to_string(const uint8_t* bytes, int32_t length, Node target, int32_t* 
   if (length > 2 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
 
   uint32_t u = memory::unit(b);
-  uint8_t* out = memory::head(b);
   size_t w = 0;  // characters written
-  while (p < end) {
-    if (u == 1) {
-      // Runs of ASCII go straight through.
-      while (p < end && *p < 0x80 && !(cr && *p == '\r')) out[w++] = *p++;
-      if (p >= end) break;
+  for (;;) {
+    int32_t cp = 0;
+    uint8_t* out = memory::head(b);
+    Stop stop = u == 1   ? decode_run<1>(p, end, out, w, cr, cp)
+                : u == 2 ? decode_run<2>(p, end, out, w, cr, cp)
+                         : decode_run<4>(p, end, out, w, cr, cp);
+    if (stop == Stop::End) break;
+    if (stop == Stop::Incomplete) {
+      if (unread) *unread = int32_t(end - p);
+      break;
     }
-    int32_t cp;
-    uint32_t c = *p;
-    if (c < 0x80 && !(cr && c == '\r')) {
-      cp = int32_t(c);
-      ++p;
-    } else {
-      int32_t used;
-      cp = decode_utf8_checked(p, int32_t(end - p), &used);
-      if (cp == UTF8_INCOMPLETE) {
-        if (unread) *unread = int32_t(end - p);
-        break;
-      }
-      if (cp == UTF8_MALFORMED) {
-        b->tail = b->head + uint32_t(w * u);
-        raise_invalid_utf8(p, int32_t(end - p));
-      }
-      p += used;
-      if (cr && cp == '\r') {
-        cp = '\n';
-        if (p < end && *p == '\n') ++p;
-      }
-      uint32_t need_unit = unit_for(cp);
-      if (need_unit > u) {
-        b->tail = b->head + uint32_t(w * u);
-        uint64_t room = (uint64_t(w) + 1 + uint64_t(end - p)) * need_unit;
-        b = widen_to(b, need_unit, checked_size(room));
-        u = memory::unit(b);
-        out = memory::head(b);
-      }
-    }
-    store_unit(out + w * u, u, cp);
+    b->tail = b->head + uint32_t(w * u);
+    if (stop == Stop::Malformed) raise_invalid_utf8(p, int32_t(end - p));
+    // Widen once for this character and room for every byte still to come.
+    uint32_t need_unit = unit_for(cp);
+    uint64_t room = (uint64_t(w) + 1 + uint64_t(end - p)) * need_unit;
+    b = widen_to(b, need_unit, checked_size(room));
+    u = memory::unit(b);
+    store_unit(memory::head(b) + w * u, u, cp);
     ++w;
   }
   b->tail = b->head + uint32_t(w * u);
