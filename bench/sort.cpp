@@ -43,6 +43,13 @@ std::vector<int32_t> shape(const char* name, uint32_t n, std::mt19937& rng) {
     else if (s == "sawtooth") v[i] = int32_t(i % 1000);
     else v[i] = int32_t(i);  // nearly-sorted: perturbed below
   }
+  if (s == "m3-killer") {
+    uint32_t k = n / 2;
+    for (uint32_t i = 1; i <= k; ++i) {
+      v[i - 1] = int32_t(i % 2 ? i : k + i - 1);
+      v[k + i - 1] = int32_t(2 * i);
+    }
+  }
   if (s == "nearly-sorted")
     for (uint32_t t = 0; t < n / 100; ++t) std::swap(v[rng() % n], v[rng() % n]);
   return v;
@@ -61,7 +68,7 @@ double time_ms(F&& f) {
 int main() {
   const uint32_t n = 1000000;
   const char* shapes[] = {"random", "sorted", "descending", "organ-pipe", "few-distinct",
-                          "sawtooth", "nearly-sorted"};
+                          "sawtooth", "nearly-sorted", "m3-killer"};
   std::printf("%-14s %5s %11s %11s %12s %11s %13s %12s\n", "shape", "width", "quick ms",
               "std::sort", "quick cmps", "merge ms", "stable_sort", "merge cmps");
   for (const char* name : shapes) {

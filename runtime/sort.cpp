@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
+#include "runtime/error.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
 #include "runtime/rt.h"
-#include "runtime/unwind.h"
 
 namespace kel::sort {
 
@@ -16,9 +19,7 @@ constexpr uint32_t MIN_RUN = 24;
 constexpr uint32_t INSERTION_MAX = 7;
 constexpr uint32_t TREND_STEP = 97;
 
-// script/too-long ("Content too long").
-// TODO(error-api): raise through error/raise by catalogue position once it exists.
-[[noreturn]] void raise_too_long() { throw_code(unwind_code::ERROR); }
+[[noreturn]] void raise_too_long() { error::raise(err::script::too_long); }
 
 inline int sign_of(int32_t c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); }
 
@@ -172,7 +173,7 @@ void quick_sort_core(uint8_t* base, int64_t hint, uint32_t n32, const Comparer& 
 
 void quick_sort(void* base_, uint32_t n32, uint32_t w, uintptr_t ctx1, uintptr_t ctx2,
                 Comparator cmp) {
-  if (n32 < 2) return;
+  if (n32 < 2 || w == 0) return;
   const Comparer k = make_comparer(w, ctx1, ctx2, cmp);
   const size_t n = n32;
   View v{static_cast<uint8_t*>(base_), k};
@@ -330,7 +331,10 @@ uint32_t g_scratch_live = 0;
 
 struct ScratchOwner {
   void* p = nullptr;
-  explicit ScratchOwner(size_t bytes) : p(rt::alloc(bytes ? bytes : 1)) { ++g_scratch_live; }
+  ScratchOwner(size_t bytes, bool zeroed)
+      : p(zeroed ? rt::alloc_zeroed(bytes ? bytes : 1) : rt::alloc(bytes ? bytes : 1)) {
+    ++g_scratch_live;
+  }
   ~ScratchOwner() {
     rt::free(p);
     --g_scratch_live;
@@ -359,14 +363,20 @@ uint32_t node_power(uint64_t x, uint64_t y, uint64_t z, uint64_t n) {
 
 uint32_t scratch_buffers_live() { return g_scratch_live; }
 
-void merge_sort(void* base_, uint32_t n32, uint32_t w, uintptr_t ctx1, uintptr_t ctx2,
-                Comparator cmp) {
-  if (n32 < 2) return;
-  const Comparer k = make_comparer(w, ctx1, ctx2, cmp);
+namespace {
+
+// rooted_scratch: the records are value cells and the comparator may collect, so the
+// scratch (zeroed, then holding records taken out of the array) is a root range.
+void merge_sort_impl(void* base_, uint32_t n32, const Comparer& k, bool rooted_scratch) {
+  if (n32 < 2 || k.w == 0) return;
+  const uint32_t w = k.w;
   const uint64_t scratch_bytes = uint64_t(w) * (n32 / 2);
   if (scratch_bytes > 0x7FFFFFFF) raise_too_long();
-  ScratchOwner scratch{size_t(scratch_bytes)};
+  ScratchOwner scratch{size_t(scratch_bytes), rooted_scratch};
   auto* sc = static_cast<uint8_t*>(scratch.p);
+  auto* sc_cells = static_cast<Cell*>(scratch.p);
+  std::optional<gc::RootRange> scratch_root;
+  if (rooted_scratch) scratch_root.emplace(sc_cells, sc_cells + scratch_bytes / sizeof(Cell));
 
   uint8_t* base = static_cast<uint8_t*>(base_);
   const size_t n = n32;
@@ -406,6 +416,51 @@ void merge_sort(void* base_, uint32_t n32, uint32_t w, uintptr_t ctx1, uintptr_t
     merge_runs(stack[top - 1].start, cur, end, sc, k);
     cur = stack[--top].start;
   }
+}
+
+}  // namespace
+
+void merge_sort(void* base, uint32_t n, uint32_t w, uintptr_t ctx1, uintptr_t ctx2,
+                Comparator cmp) {
+  merge_sort_impl(base, n, make_comparer(w, ctx1, ctx2, cmp), false);
+}
+
+namespace {
+
+// Puts the sorted (or, after an unwind, permuted) copy back through the node, bounded by
+// the series' current length in case the comparator shortened it, and frees the copy.
+struct CopyBack {
+  const Node* node;
+  uint32_t from;
+  uint8_t* copy;
+  size_t bytes;
+  ~CopyBack() {
+    SeriesBuffer* b = memory::node_buffer(*node);
+    size_t have = memory::used_bytes(b);
+    size_t off = size_t(from) * sizeof(Cell);
+    if (off < have) std::memcpy(memory::head(b) + off, copy, std::min(bytes, have - off));
+    rt::free(copy);
+  }
+};
+
+}  // namespace
+
+void sort_cells_rooted(uint32_t node_in, uint32_t from, uint32_t n, uint32_t w, bool stable,
+                       uintptr_t ctx1, uintptr_t ctx2, Comparator cmp) {
+  if (n < 2 || w == 0 || w % sizeof(Cell) != 0) return;
+  Node node = node_in;
+  gc::Root keep(&node);  // keeps the series alive and follows its node if it moves
+  SeriesBuffer* b = memory::node_buffer(node);
+  size_t have = memory::used_bytes(b);
+  size_t off = size_t(from) * sizeof(Cell);
+  uint64_t bytes = uint64_t(n) * w;
+  if (off > have || bytes > have - off) return;  // callers clamp; never read past the tail
+  CopyBack back{&node, from, static_cast<uint8_t*>(rt::alloc(size_t(bytes))), size_t(bytes)};
+  std::memcpy(back.copy, memory::head(b) + off, size_t(bytes));
+  auto* cells = reinterpret_cast<Cell*>(back.copy);
+  gc::RootRange copy_root(cells, cells + bytes / sizeof(Cell));
+  if (stable) merge_sort_impl(back.copy, n, make_comparer(w, ctx1, ctx2, cmp), true);
+  else quick_sort(back.copy, n, w, ctx1, ctx2, cmp);
 }
 
 }  // namespace kel::sort

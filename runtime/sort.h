@@ -28,6 +28,14 @@ void quick_sort(void* base, uint32_t n, uint32_t w, uintptr_t ctx1, uintptr_t ct
 void merge_sort(void* base, uint32_t n, uint32_t w, uintptr_t ctx1, uintptr_t ctx2,
                 Comparator cmp);
 
+// Sorts n records of w bytes (whole cells) from cell index `from` (counted from the head)
+// of the cell series `node`, with a comparator that may run Kel code and so allocate,
+// collect and move buffers: the records are sorted in a rooted copy outside the collected
+// heap (merge-sort scratch rooted too) and copied back through the node, also when the
+// comparator unwinds.
+void sort_cells_rooted(uint32_t node, uint32_t from, uint32_t n, uint32_t w, bool stable,
+                       uintptr_t ctx1, uintptr_t ctx2, Comparator cmp);
+
 // Merge-sort scratch buffers currently allocated (0 outside a sort).
 uint32_t scratch_buffers_live();
 
