@@ -488,3 +488,18 @@ TEST_F(SortRooted, UnwindingComparatorLeavesAPermutationInTheBlock) {
     }
   }
 }
+
+TEST(Sort, MergeSortScratchBeyond31BitsRaisesTooLong) {
+  uint32_t one = 0;
+  bool thrown = false;
+  try {
+    // Raised before any record is read, so one record of storage is enough.
+    sort::merge_sort(&one, 0x40000002u, 4, 4, 0, by_key);
+  } catch (const Unwind&) {
+    thrown = true;
+    EXPECT_EQ(error::pending().category, err::script::too_long.category);
+    EXPECT_EQ(error::pending().id, err::script::too_long.id);
+  }
+  EXPECT_TRUE(thrown);
+  EXPECT_EQ(sort::scratch_buffers_live(), 0u);
+}
