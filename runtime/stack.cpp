@@ -359,6 +359,9 @@ void unwind_to_loop(bool continue_q) {
 
 void propagate_error(Cell* error) {
   State& s = g_state;
+  // Before the stacks exist (early start-up, unit tests of lower layers) the C++ caller
+  // lands the error itself.
+  if (!s.args_begin) throw_code(unwind_code::ERROR);
   Cell err = *error;
   bool caught = false;
   if (s.frames_top > s.frames_begin) {
