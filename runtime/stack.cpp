@@ -579,11 +579,16 @@ void mark_roots() {
   gc::mark_cells(&p.stack, &p.stack + 1);
   for (Frame* f = s.frames_begin; f < s.frames_top; ++f) {
     if (f->word_context) {
-      Cell* head = context_cell(f->word_context);
-      if (cell::type(head) == T_CONTEXT) gc::mark_context(&f->word_context);
-      else gc::mark_block_node(&f->word_context);
+      // Nodes may have been relocated before the roots are marked: read the new one.
+      f->word_context = gc::remap(f->word_context);
+      SeriesBuffer* b = memory::node_buffer(f->word_context);
+      if (memory::units(b) > 0 && cell::type(memory::head_cells(b)) == T_CONTEXT)
+        gc::mark_context(&f->word_context);
+      else
+        gc::mark_block_node(&f->word_context);  // a `self` word's plain cell series
     }
     if (f->function_context) {
+      f->function_context = gc::remap(f->function_context);
       gc::mark_context(&f->function_context);
       Cell* ctx = context_cell(f->function_context);
       if (!(ctx->header & hdr::CONTEXT_ON_STACK) && f->saved_values)
