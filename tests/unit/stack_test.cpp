@@ -753,6 +753,42 @@ TEST_F(StackTest, StackCellsAndFrameContextsAreRoots) {
   EXPECT_FALSE(memory::node_free_q(stack::top_frame()->function_context));
 }
 
+TEST_F(StackTest, RootsSurviveNodeRelocation) {
+  uint32_t saved = gc::stress_period();
+  gc::set_stress(1);  // every allocation collects, moves buffers and relocates nodes
+  // A series-held context whose values node is saved in the record.
+  Node ctx = memory::series_new_cells(2);
+  gc::Root hold_ctx(&ctx);
+  const Node first_ctx = ctx;
+  Node values = memory::series_new_cells(1);
+  gc::Root hold_values(&values);
+  Cell* c0 = runtime::series_append_cell_node(ctx);
+  *c0 = Cell{T_CONTEXT | (2u << hdr::CONTEXT_KIND_SHIFT), 0, values, 0};
+  cell::set_unset(runtime::series_append_cell_node(ctx));
+  Cell f{T_WORD, ctx, SYM_F, 0};  // named by a word of that context
+  gc::Root hold_f(&f);
+  stack::push_function_frame(&f, ctx);
+  Node stack_ctx = make_function_context();
+  stack::push_function_frame(&f, stack_ctx);
+  Cell b;
+  cell::set_block(&b, memory::series_new_cells(1));
+  stack::push_copy(&b);
+  for (int i = 0; i < 50; ++i) runtime::series_append_cell_node((s().top - 1)->w2);
+  memory::series_new_cells(8);
+  EXPECT_NE(ctx, first_ctx);  // the context's node was relocated meanwhile
+  stack::Frame* outer = s().frames_begin;
+  stack::Frame* inner = outer + 1;
+  EXPECT_TRUE(test::alive(outer->word_context));
+  EXPECT_EQ(outer->word_context, outer->function_context);
+  EXPECT_TRUE(test::alive(outer->saved_values));
+  EXPECT_EQ(memory::head_cells(memory::node_buffer(outer->function_context))->w2, outer->saved_values);
+  EXPECT_TRUE(test::alive(inner->function_context));
+  EXPECT_EQ(memory::units(memory::node_buffer((s().top - 1)->w2)), 50u);
+  stack::pop_function_frame();
+  stack::pop_function_frame();
+  gc::set_stress(saved);
+}
+
 // ---- A process with no frame ----
 
 std::string self_dir() {
