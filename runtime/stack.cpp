@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+#include <cstdio>
+
 #include "runtime/cell_api.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
@@ -396,6 +398,7 @@ void propagate_error(Cell* error) {
     *s.base = err;
     if (s.top <= s.base) s.top = s.base + 1;
     error::print_report(s.base);
+    std::fflush(nullptr);  // what was printed before the error is not lost
     rt::exit_process(-2);
   }
   push_copy(&err);
@@ -445,8 +448,8 @@ void raise_overflow() {
   if (s.headroom_depth > 0 && s.top + 1 >= s.args_begin + ARG_CAPACITY + ARG_HEADROOM) {
     rt::fatal_error(19, 0);  // the error path itself ran out of room
   }
-  Cell* back = s.top - OVERFLOW_BACKOFF;
-  s.top = back > s.base ? back : s.base;
+  uint32_t room = uint32_t(s.top - s.base);
+  s.top -= room < OVERFLOW_BACKOFF ? room : OVERFLOW_BACKOFF;
   cycle::clear();
   // The hidden headroom stays open while the error is built and propagated.
   struct Headroom {
