@@ -56,7 +56,7 @@ void change_case(Cell* value, Cell* part, int direction) {
   uint32_t t = cell::type(value);
   if (t == T_CHAR) {
     // char! keeps its codepoint where integer! keeps its value.
-    value->w1 = uint32_t(map_char(int32_t(value->w1), direction));
+    value->w2 = uint32_t(map_char(int32_t(value->w2), direction));
     return;
   }
   if (!any_string_q(t)) return;

@@ -1,6 +1,7 @@
 // Error raising by catalogue positions, the argument type checks, and the error report
 // (title and message from the embedded catalogue text, then the `where` word).
 #include "runtime/error.h"
+#include "runtime/output.h"
 
 #include <string_view>
 #include <vector>
@@ -17,7 +18,6 @@ void trace_fire(uint32_t event, const Cell* code, uint32_t position, const Cell*
 
 namespace kel::error::detail {
 std::string symbol_text(uint32_t symbol);
-void write_out(const char* text, size_t length);
 }  // namespace kel::error::detail
 
 namespace kel::error {
@@ -247,7 +247,7 @@ std::string form_report(const Cell* error) {
 void print_report(const Cell* error) {
   std::string text = form_report(error);
   text += '\n';
-  detail::write_out(text.data(), text.size());
+  platform::write_text(text.data(), text.size(), 1, false);
 }
 
 }  // namespace kel::error

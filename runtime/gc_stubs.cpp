@@ -1,5 +1,5 @@
-// Weak defaults for collector steps owned by units not yet built (hash tables, cycle
-// guard, image!). Each owner's real definition replaces its default here.
+// Weak defaults for collector steps owned by units not yet built (hash tables, image!).
+// Each owner's real definition replaces its default here.
 #include "runtime/gc.h"
 
 namespace kel::hash {
@@ -9,10 +9,6 @@ namespace kel::hash {
 }
 [[gnu::weak]] void sweep_records(Node*) {}
 }  // namespace kel::hash
-
-namespace kel::cycle {
-[[gnu::weak]] void remap() {}
-}
 
 namespace kel::image {
 [[gnu::weak]] void gc_mark_bitmap(Cell*) {}

@@ -12,7 +12,7 @@
 
 namespace kel::unicode {
 
-int encode_utf8_char(uint32_t cp, uint8_t* d) {
+int encode_utf8_raw(uint32_t cp, uint8_t* d) {
   if (cp <= 0x7F) {
     d[0] = uint8_t(cp);
     return 1;
@@ -56,8 +56,8 @@ void flush() {
 }
 
 inline void put_char(uint32_t cp) {
-  int n = unicode::encode_utf8_char(cp, g_buffer + g_used);
-  if (n == 0) n = unicode::encode_utf8_char(0xFFFD, g_buffer + g_used);  // not a character
+  int n = unicode::encode_utf8_raw(cp, g_buffer + g_used);
+  if (n == 0) n = unicode::encode_utf8_raw(0xFFFD, g_buffer + g_used);  // not a character
   g_used += size_t(n);
   if (g_used > FLUSH_AT) flush();
 }

@@ -6,8 +6,9 @@
 
 namespace kel::unicode {
 // Writes the UTF-8 form of a codepoint (up to 4 bytes); returns the byte count.
-// Codepoints above 0x10FFFF have no encoding: 0 bytes are written.
-int encode_utf8_char(uint32_t codepoint, uint8_t* dest);
+// Codepoints above 0x10FFFF have no encoding: 0 bytes are written. Never raises, so the
+// writers and the fatal path can use it; encode_utf8_char is the raising form.
+int encode_utf8_raw(uint32_t codepoint, uint8_t* dest);
 }  // namespace kel::unicode
 
 namespace kel::platform {

@@ -530,7 +530,7 @@ void collect_call_words(int32_t level, Cell* block, const Frame* up_to) {
 int32_t form_call_words(int32_t level, std::string& out, const Cell* up_to, int32_t budget) {
   State& s = g_state;
   uint32_t end = frame_count();
-  if (up_to && cell::type(up_to) == T_INTEGER && up_to->w1 < end) end = up_to->w1;
+  if (up_to && cell::type(up_to) == T_INTEGER && uint32_t(cell::get_int(up_to)) < end) end = uint32_t(cell::get_int(up_to));
   for (uint32_t i = 0; i < end && budget > 0; ++i) {
     const Frame* f = s.frames_begin + i;
     if (!named(f)) continue;
@@ -559,7 +559,7 @@ void collect_trace(Cell* block) {
     if (!named(f)) continue;
     uint32_t context = f->function_context ? f->function_context : detail::global_context();
     Cell w{T_WORD, context, f->symbol, 0xFFFFFFFF};
-    Cell n{T_INTEGER, f->caller_base, 0, 0};
+    Cell n{T_INTEGER, 0, f->caller_base, 0};
     *runtime::block_append_cell(block) = w;
     *runtime::block_append_cell(block) = n;
   }
@@ -568,7 +568,7 @@ void collect_trace(Cell* block) {
 void record_error_stack(Cell* error) {
   Cell* field = error::stack_field(error);
   if (!field || cell::type(field) == T_BLOCK) return;
-  *field = Cell{T_INTEGER, uint32_t(g_state.frames_top - g_state.frames_begin), 0, 0};
+  *field = Cell{T_INTEGER, 0, uint32_t(g_state.frames_top - g_state.frames_begin), 0};
 }
 
 void mark_roots() {

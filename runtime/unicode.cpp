@@ -2,12 +2,15 @@
 // strings, encoding strings through their conversion buffer, and in-place widening.
 #include "runtime/unicode.h"
 
+#include "runtime/output.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
 
 #include "runtime/cell_api.h"
+#include "runtime/output.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
 
@@ -387,30 +390,9 @@ int32_t utf8_size_of_range(const uint8_t* start, const uint8_t* end, uint32_t un
 }
 
 int32_t encode_utf8_char(int32_t cp, uint8_t* dst) {
-  uint32_t c = uint32_t(cp);
-  if (c <= 0x7F) {
-    dst[0] = uint8_t(c);
-    return 1;
-  }
-  if (c <= 0x7FF) {
-    dst[0] = uint8_t(0xC0 | (c >> 6));
-    dst[1] = uint8_t(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c <= 0xFFFF) {
-    dst[0] = uint8_t(0xE0 | (c >> 12));
-    dst[1] = uint8_t(0x80 | ((c >> 6) & 0x3F));
-    dst[2] = uint8_t(0x80 | (c & 0x3F));
-    return 3;
-  }
-  if (c <= 0x10FFFF) {
-    dst[0] = uint8_t(0xF0 | (c >> 18));
-    dst[1] = uint8_t(0x80 | ((c >> 12) & 0x3F));
-    dst[2] = uint8_t(0x80 | ((c >> 6) & 0x3F));
-    dst[3] = uint8_t(0x80 | (c & 0x3F));
-    return 4;
-  }
-  raise_invalid_char(cp);
+  int32_t n = encode_utf8_raw(uint32_t(cp), dst);
+  if (n == 0) raise_invalid_char(cp);
+  return n;
 }
 
 int32_t encode_utf8_char_limited(int32_t cp, uint8_t* dst, int32_t room) {

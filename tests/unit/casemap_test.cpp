@@ -99,9 +99,9 @@ TEST_F(ChangeCase, CharValue) {
   Cell c{T_CHAR, 0, 0, 0};
   const std::pair<int32_t, int32_t> rows[] = {{'q', 'Q'}, {0xDF, 'S'}, {0x1E943, 0x1E921}, {'1', '1'}};
   for (auto [in, out] : rows) {
-    c.w1 = uint32_t(in);
+    c.w2 = uint32_t(in);
     case_::change_case(&c, nullptr, DIR_UPPER);
-    EXPECT_EQ(int32_t(c.w1), out);
+    EXPECT_EQ(int32_t(c.w2), out);
     EXPECT_EQ(cell::type(&c), T_CHAR);
   }
 }

@@ -23,7 +23,7 @@ TEST(Output, EncodeUtf8Char) {
   };
   for (auto& c : cases) {
     uint8_t out[4] = {};
-    int n = kel::unicode::encode_utf8_char(c.cp, out);
+    int n = kel::unicode::encode_utf8_raw(c.cp, out);
     EXPECT_EQ(std::vector<uint8_t>(out, out + n), c.bytes) << std::hex << c.cp;
   }
 }

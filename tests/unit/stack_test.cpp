@@ -27,7 +27,7 @@ constexpr uint32_t SYM_TRY = 10, SYM_LOOP = 11, SYM_BREAK = 12, SYM_F = 13, SYM_
                    SYM_CATCH = 15, SYM_RETURN = 16, SYM_CONTINUE = 17;
 
 Cell word(uint32_t symbol, uint32_t context = 0) { return Cell{T_WORD, context, symbol, 0xFFFFFFFF}; }
-Cell integer(int32_t v) { return Cell{T_INTEGER, uint32_t(v), 0, 0}; }
+Cell integer(int32_t v) { return Cell{T_INTEGER, 0, uint32_t(v), 0}; }
 bool same(const Cell& a, const Cell& b) {
   return a.header == b.header && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
 }
@@ -99,14 +99,14 @@ TEST_F(StackTest, CellOperations) {
   stack::push_copy(&a);
   stack::push_copy(&b);
   EXPECT_EQ(stack::last_pushed_type(), uint32_t(T_INTEGER));
-  EXPECT_EQ(stack::last_pushed()->w1, 2u);
+  EXPECT_EQ(stack::last_pushed()->w2, 2u);
   Cell c = integer(9);
   stack::set_result(&c);
-  EXPECT_EQ(s().base->w1, 9u);
+  EXPECT_EQ(s().base->w2, 9u);
   EXPECT_EQ(top_index(), 2u);
   stack::set_only_result(&a);
   EXPECT_EQ(top_index(), base_index() + 1);
-  EXPECT_EQ(s().base->w1, 1u);
+  EXPECT_EQ(s().base->w2, 1u);
   EXPECT_EQ(stack::clear_frame(), s().base);
   EXPECT_EQ(s().top, s().base);
   stack::trim_to_result();
@@ -120,7 +120,7 @@ TEST_F(StackTest, PushCopyOfTheCellAtTop) {
   *c = integer(5);
   stack::drop_cells(1);
   Cell* d = stack::push_copy(s().top);  // the source is the cell being reserved
-  EXPECT_EQ(d->w1, 5u);
+  EXPECT_EQ(d->w2, 5u);
 }
 
 TEST_F(StackTest, FrameRecordLayout) {
@@ -210,7 +210,7 @@ TEST_F(StackTest, PopVariants) {
     }
     EXPECT_EQ(base_index(), 1u) << r.op;
     EXPECT_EQ(top_index(), r.top_after) << r.op;
-    EXPECT_EQ(s().base->w1, r.caller_slot) << r.op;
+    EXPECT_EQ(s().base->w2, r.caller_slot) << r.op;
     EXPECT_EQ(stack::frame_count(), 1u);
   }
 }
@@ -268,7 +268,7 @@ TEST_F(StackTest, UnwindToKindWithResult) {
   EXPECT_EQ(stack::frame_kind(stack::top_frame()), stack::kind::LOOP);
   EXPECT_EQ(base_index(), loop_base);
   EXPECT_EQ(s().top, s().base);
-  EXPECT_EQ(s().base->w1, 42u);
+  EXPECT_EQ(s().base->w2, 42u);
 }
 
 TEST_F(StackTest, UnwindToLoop) {
@@ -339,7 +339,7 @@ TEST_F(StackTest, ReturnAndExitLandOnTheBody) {
     EXPECT_EQ(stack::top_frame()->header & stack::fflag::BODY, stack::fflag::BODY);
     EXPECT_EQ(base_index(), body_base);
     EXPECT_EQ(s().top, s().base);
-    if (with_value) EXPECT_EQ(s().base->w1, 5u);
+    if (with_value) EXPECT_EQ(s().base->w2, 5u);
     else EXPECT_EQ(cell::type(s().base), uint32_t(T_UNSET));
   }
   EXPECT_EQ(unwind_code::EXIT, 0x7FFFFFFBu);
@@ -357,7 +357,7 @@ TEST_F(StackTest, ThrowLandsOnCatchWithValueAndName) {
   EXPECT_EQ(stack::frame_kind(stack::top_frame()), stack::kind::CATCH);
   EXPECT_EQ(base_index(), catch_base);
   EXPECT_EQ(top_index(), catch_base + 2);
-  EXPECT_EQ(s().base[0].w1, 9u);
+  EXPECT_EQ(s().base[0].w2, 9u);
   EXPECT_EQ(cell::type(&s().base[1]), uint32_t(T_NONE));
   stack::clear_throw_origin();
 }
@@ -405,7 +405,7 @@ TEST_F(StackTest, ExitsThroughTryAllBecomeErrors) {
     EXPECT_EQ(p.category, r.error.category);
     EXPECT_EQ(p.id, r.error.id);
     EXPECT_EQ(p.where.w2, r.symbol);                  // reported from the exiting native
-    EXPECT_EQ(p.stack.w1, 6u);                        // frames top when raised
+    EXPECT_EQ(p.stack.w2, 6u);                        // frames top when raised
     EXPECT_EQ(stack::frame_count(), 2u);              // loop, try native
     EXPECT_EQ(base_index(), try_base);
     EXPECT_EQ(values_word(ctx), 0u);
@@ -413,7 +413,7 @@ TEST_F(StackTest, ExitsThroughTryAllBecomeErrors) {
     EXPECT_EQ(cell::type(s().base), uint32_t(T_ERROR));
     EXPECT_EQ(top_index(), try_base + 1);
     if (r.exit == 3) {
-      EXPECT_EQ(p.args[0].w1, 33u);  // the thrown value
+      EXPECT_EQ(p.args[0].w2, 33u);  // the thrown value
     }
     stack::clear_throw_origin();
   }
@@ -730,9 +730,9 @@ TEST_F(StackTest, CallWordsAndTrace) {
   ASSERT_EQ(memory::units(b), 4u);
   Cell* c = memory::head_cells(b);
   EXPECT_EQ(c[0].w2, SYM_BREAK);
-  EXPECT_EQ(c[1].w1, 1u);
+  EXPECT_EQ(c[1].w2, 1u);
   EXPECT_EQ(c[2].w2, SYM_LOOP);
-  EXPECT_EQ(c[3].w1, 0u);
+  EXPECT_EQ(c[3].w2, 0u);
 
   std::string out;
   Cell mark = integer(3);  // as record_error_stack stores it
