@@ -1023,8 +1023,8 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
   }
   if (empty < 0) {
     // No empty bucket met (cannot happen under the bound): grow and retry.
-    table_rehash_to(t, R(t)[rec::BUCKETS] * 2);
     std::vector<uint8_t> copy(raw, raw + length);
+    table_rehash_to(t, R(t)[rec::BUCKETS] * 2);
     return find_symbol_name(t, copy.data(), length, any_case);
   }
   Node sn = mem::new_bytes(length + 1);
