@@ -64,10 +64,48 @@ bool collecting() { return false; }
 bool node_moving() { return moving; }
 void set_node_moving(bool on) { moving = on; }
 
-bool mark_series(uint32_t*) { return false; }
-void mark_cells(Cell*, Cell*) {}
-bool marked(Node) { return true; }
+// Marks live beside the node table; only tests run a marking pass here.
+std::vector<uint8_t>& marks() {
+  static std::vector<uint8_t> m;
+  if (m.size() < nodes().size()) m.resize(nodes().size(), 0);
+  return m;
+}
+
+bool mark_series(uint32_t* word) {
+  if (!*word || *word >= nodes().size() || marks()[*word]) return false;
+  marks()[*word] = 1;
+  return true;
+}
+void mark_cells(Cell* first, Cell* end) {
+  for (Cell* c = first; c < end; c++) {
+    uint32_t t = cell::type(c);
+    uint32_t* w = nullptr;
+    switch (t) {
+      case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
+      case T_MAP: case T_HASH:
+        w = &c->w2;
+        if (t == T_HASH || t == T_MAP) hash::mark_table(&c->w3);
+        break;
+      case T_OBJECT: case T_PORT: case T_ERROR: case T_WORD: case T_SET_WORD: case T_LIT_WORD:
+      case T_GET_WORD: case T_REFINEMENT:
+        w = &c->w1;
+        break;
+      case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_REF: case T_BINARY:
+      case T_BITSET: case T_VECTOR:
+        mark_series(&c->w2);
+        continue;
+      default:
+        continue;
+    }
+    if (mark_series(w) && nodes()[*w].unit == 16) {
+      Cell* d = reinterpret_cast<Cell*>(nodes()[*w].data);
+      mark_cells(d, d + nodes()[*w].used / 16);
+    }
+  }
+}
+bool marked(Node n) { return n && n < nodes().size() && marks()[n]; }
 void remap(uint32_t*) {}
+void testing_clear_marks() { marks().assign(nodes().size(), 0); }
 
 Root::Root(uint32_t* w) : word(w) {}
 Root::~Root() {}

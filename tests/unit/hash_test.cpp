@@ -12,6 +12,7 @@
 namespace kel::hash::mem {
 Node testing_move_node(Node old);
 void testing_count_relocation();
+void testing_clear_marks();
 }  // namespace kel::hash::mem
 
 using namespace kel;
@@ -494,4 +495,83 @@ TEST(RecordTable, RehashToKeepsEntries) {
   EXPECT_EQ(R(t)[rec::BUCKETS], 256);
   for (int i = 0; i < 100; i++) ASSERT_EQ(intern(t, "k" + std::to_string(i)), ids[i]);
   EXPECT_EQ(R(t)[rec::OCCUPIED], 100);
+}
+
+TEST(Collector, MarkTableReachesEveryBuffer) {
+  Node inner = mem::new_cells(1);
+  Node v = cells_of({integer(3), integer(3), Cell{T_BLOCK, 0, inner, 0}});
+  Cell src{T_HASH, 0, v, 0};
+  Node t = table_create(3, &src, KIND_HASH, 0);
+  mem::testing_clear_marks();
+  Node word = t;
+  mark_table(&word);
+  int32_t* r = R(t);
+  for (int f : {rec::FLAGS, rec::INDEX, rec::POSITIONS, rec::LISTS, rec::VALUES})
+    EXPECT_TRUE(mem::marked(uint32_t(r[f]))) << f;
+  Node l = reinterpret_cast<uint32_t*>(mem::data(uint32_t(r[rec::LISTS])))[0];
+  EXPECT_TRUE(mem::marked(l));
+  EXPECT_TRUE(mem::marked(inner));
+  EXPECT_TRUE(mem::marked(t));
+  mem::testing_clear_marks();
+}
+
+TEST(Collector, OwnerRecordsLiveOnlyByOtherReferences) {
+  // Records: [owned value, owner object, field word] keyed by the owned series' node.
+  Node owner = table_create(16, nullptr, KIND_OWNER, 3);
+  Node alone = mem::new_cells(1);            // owned, reached from nowhere else
+  Node held = mem::new_cells(1);             // owned, reached from a root
+  Node nested = mem::new_cells(1);           // owned, reached only through the owner object
+  Node ctx = cells_of({Cell{T_BLOCK, 0, nested, 0}});  // the owner object's context
+  Node dead_ctx = cells_of({});
+  auto own = [&](Node series, Node context) {
+    Cell* d = table_add_key(owner, series);
+    d[0] = Cell{T_BLOCK, 0, series, 0};
+    d[1] = Cell{T_OBJECT, context, 0, 0};
+    d[2] = Cell{T_WORD, 0, 1, 0};
+  };
+  own(alone, dead_ctx);
+  own(held, ctx);
+  own(nested, ctx);
+  EXPECT_EQ(R(owner)[rec::SIZE], 3);
+
+  mem::testing_clear_marks();
+  Node word = owner;
+  mark_table(&word);
+  // The table's own buffers are marked, the owned series and owners are not.
+  EXPECT_TRUE(mem::marked(values(owner)));
+  EXPECT_FALSE(mem::marked(alone));
+  EXPECT_FALSE(mem::marked(held));
+  EXPECT_FALSE(mem::marked(ctx));
+  // A root reaches `held`; its record keeps the owner, whose field keeps `nested`.
+  Node root = held;
+  mem::mark_series(&root);
+  sweep_records(&word);
+  EXPECT_TRUE(mem::marked(ctx));
+  EXPECT_TRUE(mem::marked(nested));
+  EXPECT_FALSE(mem::marked(alone));
+  EXPECT_FALSE(mem::marked(dead_ctx));
+  EXPECT_EQ(R(owner)[rec::SIZE], 2);
+  EXPECT_EQ(table_lookup_key(owner, alone), nullptr);
+  EXPECT_NE(table_lookup_key(owner, held), nullptr);
+  EXPECT_NE(table_lookup_key(owner, nested), nullptr);
+
+  // Nothing reaches them any more: both records go.
+  mem::testing_clear_marks();
+  mark_table(&word);
+  sweep_records(&word);
+  EXPECT_EQ(R(owner)[rec::SIZE], 0);
+  mem::testing_clear_marks();
+}
+
+TEST(Collector, OtherRecordTablesKeepTheirKeys) {
+  Node t = table_create(4, nullptr, KIND_RECORDS, 1);
+  Node key = mem::new_cells(1);
+  table_add_key(t, key);
+  mem::testing_clear_marks();
+  Node word = t;
+  mark_table(&word);
+  EXPECT_TRUE(mem::marked(key));
+  sweep_records(&word);
+  EXPECT_EQ(R(t)[rec::SIZE], 1);
+  mem::testing_clear_marks();
 }
