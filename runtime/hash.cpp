@@ -229,6 +229,14 @@ struct NodeMovingOff {
   ~NodeMovingOff() { mem::set_node_moving(was); }
 };
 
+// Held across an operation that allocates: keeps the table alive and its node handles
+// (and those in locals) fixed; buffer addresses are still re-read after each allocation.
+struct Hold {
+  Root root;
+  NodeMovingOff off;
+  explicit Hold(uint32_t* word) : root(word) {}
+};
+
 bool ascii_eq_ci(const uint8_t* a, const uint8_t* b, uint32_t n) {
   for (uint32_t i = 0; i < n; i++) {
     uint8_t x = a[i], y = b[i];
@@ -367,9 +375,10 @@ Node table_create(int32_t size, const Cell* source, int32_t kind, int32_t d) {
   Cell src{};
   if (source) src = *source;
   Root keep_src(&src.w2);
+  NodeMovingOff off;
 
   Node t = new_filled(rec::WORDS * 4, 0);
-  Root keep(&t);
+  Hold keep(&t);
   R(t)[rec::BUCKETS] = int32_t(buckets);
   R(t)[rec::UPPER] = int32_t(double(buckets) * 0.77);
   R(t)[rec::KIND] = kind;
@@ -399,6 +408,7 @@ Node table_create(int32_t size, const Cell* source, int32_t kind, int32_t d) {
 }
 
 void table_rehash_to(Node t, int32_t target) {
+  Hold keep(&t);
   uint32_t buckets = round_up_pow2(uint32_t(target < 0 ? 0 : target));
   if (buckets < 4) buckets = 4;
   int32_t upper = int32_t(double(buckets) * 0.77 + 0.5);
@@ -497,7 +507,7 @@ void table_reinsert_all(Node t, int32_t first, int32_t step) {
 // ---- insertion ----
 
 Cell* table_add_value(Node t, Cell* value, int* status) {
-  Root keep(&t);
+  Hold keep(&t);
   int32_t p = int32_t(value - values_of(t));
   if (status) *status = 0;
   int32_t kind = R(t)[rec::KIND];
@@ -569,15 +579,13 @@ Cell* table_add(Node t, Cell* value) { return table_add_value(t, value, nullptr)
 // ---- search ----
 
 Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool last, bool reverse) {
+  // A local copy: the key may sit in a buffer that a stale-table rebuild moves.
+  Cell local = *key;
+  key = &local;
   refresh_if_stale(t);
   int32_t kind = R(t)[rec::KIND];
-  uint32_t saved = key->header;
   if (kind == KIND_MAP && cell::type(key) >= T_WORD && cell::type(key) <= T_GET_WORD)
     cell::set_type(key, T_SET_WORD);
-  struct Restore {
-    Cell* k; uint32_t h;
-    ~Restore() { k->header = h; }
-  } restore{key, saved};
   if (skip == 0) skip = 1;
   int32_t askip = skip < 0 ? -skip : skip;
   uint32_t type = cell::type(key);
@@ -624,6 +632,8 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
 }
 
 Cell* table_search_next(Node t, Cell* key, int32_t* cursor, int32_t* end_mark, int32_t* step) {
+  Cell local = *key;
+  key = &local;
   refresh_if_stale(t);
   int32_t kind = R(t)[rec::KIND];
   uint32_t buckets = uint32_t(R(t)[rec::BUCKETS]);
@@ -718,7 +728,7 @@ Node shifter_scratch() {
 // for lists) through f; each list is visited once.
 template <class F>
 void remap_positions(Node t, int32_t lo, int32_t hi, int32_t list_from, F f) {
-  Root keep(&t);
+  Hold keep(&t);
   for (int32_t p = lo; p < hi; p++) {
     if (uint32_t(p) >= position_count(t)) break;
     int32_t b1 = positions(t)[p];
@@ -744,7 +754,7 @@ void remap_positions(Node t, int32_t lo, int32_t hi, int32_t list_from, F f) {
 int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bool flag) {
   if (count > SHIFT_LIMIT) return 1;
   if (count <= 0 || offset == 0) return 0;
-  Root keep(&t);
+  Hold keep(&t);
   if (flag && offset < 0) {
     for (int32_t p = first + offset; p < first; p++)
       if (p >= 0) kind0_remove(t, p, true);
@@ -766,7 +776,7 @@ int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bo
 
 void table_move_indexes(Node t, int32_t destination, int32_t first, int32_t count) {
   if (count <= 0 || (destination >= first && destination <= first + count)) return;
-  Root keep(&t);
+  Hold keep(&t);
   int32_t lo, hi;
   if (destination < first) {
     lo = destination;
@@ -795,7 +805,8 @@ void table_move_indexes(Node t, int32_t destination, int32_t first, int32_t coun
 // ---- copies and emptying ----
 
 Node table_duplicate(Node t, Node values) {
-  Root keep_t(&t), keep_v(&values);
+  Hold keep_t(&t);
+  Root keep_v(&values);
   Node c = mem::clone(t);
   Root keep_c(&c);
   Node fl = mem::clone(uint32_t(R(t)[rec::FLAGS]));
@@ -819,7 +830,7 @@ Node table_duplicate(Node t, Node values) {
 }
 
 Node table_copy_from(Node source) {
-  Root keep_s(&source);
+  Hold keep_s(&source);
   Node c = mem::clone(source);
   Root keep_c(&c);
   Node fl = mem::clone(uint32_t(R(source)[rec::FLAGS]));
@@ -867,7 +878,7 @@ void rehash_key_table(Node t) {
 }
 
 void grow_key_table(Node t, int32_t target) {
-  Root keep(&t);
+  Hold keep(&t);
   uint32_t pw = round_up_pow2(uint32_t(target < 0 ? 0 : target));
   uint32_t buckets = pw < 4 ? 4 : pw;
   int32_t upper = int32_t(double(pw) * 0.77 + 0.5);
@@ -895,7 +906,7 @@ void grow_key_table(Node t, int32_t target) {
 }
 
 Cell* table_add_key(Node t, uint32_t key) {
-  Root keep(&t);
+  Hold keep(&t);
   refresh_if_stale(t);
   if (R(t)[rec::OCCUPIED] >= R(t)[rec::UPPER]) {
     int32_t target = grow_target(t);
@@ -983,7 +994,7 @@ Cell* table_delete_key(Node t, uint32_t key) {
 // ---- symbols and word lists ----
 
 int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any_case) {
-  Root keep(&t);
+  Hold keep(&t);
   if (R(t)[rec::OCCUPIED] >= R(t)[rec::UPPER]) {
     int32_t* r = R(t);
     int32_t target = (r[rec::BUCKETS] > 2 * r[rec::SIZE] ? r[rec::BUCKETS] - 1 : r[rec::BUCKETS] + 1) * 16;
@@ -1044,7 +1055,8 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
 }
 
 int32_t context_symbol_index(Node t, int32_t symbol_id, bool canonical, Node context, int32_t* index) {
-  Root keep(&t), keep_c(&context);
+  Hold keep(&t);
+  Root keep_c(&context);
   int32_t canon = symbol::canonical_id(symbol_id);
   uint32_t h = mix_int32(uint32_t(canon));
   for (int round = 0; round < 2; round++) {
