@@ -231,10 +231,12 @@ struct NodeMovingOff {
 
 // Held across an operation that allocates: keeps the table alive and its node handles
 // (and those in locals) fixed; buffer addresses are still re-read after each allocation.
+// The table is rooted as a hash! cell so the collector marks it as a table.
 struct Hold {
+  Cell cell;
   Root root;
   NodeMovingOff off;
-  explicit Hold(uint32_t* word) : root(word) {}
+  explicit Hold(Node t) : cell{T_HASH, 0, 0, t}, root(&cell) {}
 };
 
 bool ascii_eq_ci(const uint8_t* a, const uint8_t* b, uint32_t n) {
@@ -374,11 +376,12 @@ Node table_create(int32_t size, const Cell* source, int32_t kind, int32_t d) {
   uint32_t buckets = round_up_pow2(uint32_t(double(size) / 0.77));
   Cell src{};
   if (source) src = *source;
-  Root keep_src(&src.w2);
+  Cell src_block{T_BLOCK, 0, src.w2, 0};
+  Root keep_src(&src_block);
   NodeMovingOff off;
 
   Node t = new_filled(rec::WORDS * 4, 0);
-  Hold keep(&t);
+  Hold keep(t);
   R(t)[rec::BUCKETS] = int32_t(buckets);
   R(t)[rec::UPPER] = int32_t(double(buckets) * 0.77);
   R(t)[rec::KIND] = kind;
@@ -408,7 +411,7 @@ Node table_create(int32_t size, const Cell* source, int32_t kind, int32_t d) {
 }
 
 void table_rehash_to(Node t, int32_t target) {
-  Hold keep(&t);
+  Hold keep(t);
   uint32_t buckets = round_up_pow2(uint32_t(target < 0 ? 0 : target));
   if (buckets < 4) buckets = 4;
   int32_t upper = int32_t(double(buckets) * 0.77 + 0.5);
@@ -507,7 +510,7 @@ void table_reinsert_all(Node t, int32_t first, int32_t step) {
 // ---- insertion ----
 
 Cell* table_add_value(Node t, Cell* value, int* status) {
-  Hold keep(&t);
+  Hold keep(t);
   int32_t p = int32_t(value - values_of(t));
   if (status) *status = 0;
   int32_t kind = R(t)[rec::KIND];
@@ -728,7 +731,7 @@ Node shifter_scratch() {
 // for lists) through f; each list is visited once.
 template <class F>
 void remap_positions(Node t, int32_t lo, int32_t hi, int32_t list_from, F f) {
-  Hold keep(&t);
+  Hold keep(t);
   for (int32_t p = lo; p < hi; p++) {
     if (uint32_t(p) >= position_count(t)) break;
     int32_t b1 = positions(t)[p];
@@ -754,7 +757,7 @@ void remap_positions(Node t, int32_t lo, int32_t hi, int32_t list_from, F f) {
 int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bool flag) {
   if (count > SHIFT_LIMIT) return 1;
   if (count <= 0 || offset == 0) return 0;
-  Hold keep(&t);
+  Hold keep(t);
   if (flag && offset < 0) {
     for (int32_t p = first + offset; p < first; p++)
       if (p >= 0) kind0_remove(t, p, true);
@@ -776,7 +779,7 @@ int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bo
 
 void table_move_indexes(Node t, int32_t destination, int32_t first, int32_t count) {
   if (count <= 0 || (destination >= first && destination <= first + count)) return;
-  Hold keep(&t);
+  Hold keep(t);
   int32_t lo, hi;
   if (destination < first) {
     lo = destination;
@@ -805,10 +808,10 @@ void table_move_indexes(Node t, int32_t destination, int32_t first, int32_t coun
 // ---- copies and emptying ----
 
 Node table_duplicate(Node t, Node values) {
-  Hold keep_t(&t);
+  Hold keep_t(t);
   Root keep_v(&values);
   Node c = mem::clone(t);
-  Root keep_c(&c);
+  Hold keep_c(c);
   Node fl = mem::clone(uint32_t(R(t)[rec::FLAGS]));
   R(c)[rec::FLAGS] = int32_t(fl);
   Node ix = mem::clone(uint32_t(R(t)[rec::INDEX]));
@@ -830,9 +833,9 @@ Node table_duplicate(Node t, Node values) {
 }
 
 Node table_copy_from(Node source) {
-  Hold keep_s(&source);
+  Hold keep_s(source);
   Node c = mem::clone(source);
-  Root keep_c(&c);
+  Hold keep_c(c);
   Node fl = mem::clone(uint32_t(R(source)[rec::FLAGS]));
   R(c)[rec::FLAGS] = int32_t(fl);
   Node ix = mem::clone(uint32_t(R(source)[rec::INDEX]));
@@ -878,7 +881,7 @@ void rehash_key_table(Node t) {
 }
 
 void grow_key_table(Node t, int32_t target) {
-  Hold keep(&t);
+  Hold keep(t);
   uint32_t pw = round_up_pow2(uint32_t(target < 0 ? 0 : target));
   uint32_t buckets = pw < 4 ? 4 : pw;
   int32_t upper = int32_t(double(pw) * 0.77 + 0.5);
@@ -906,7 +909,7 @@ void grow_key_table(Node t, int32_t target) {
 }
 
 Cell* table_add_key(Node t, uint32_t key) {
-  Hold keep(&t);
+  Hold keep(t);
   refresh_if_stale(t);
   if (R(t)[rec::OCCUPIED] >= R(t)[rec::UPPER]) {
     int32_t target = grow_target(t);
@@ -994,7 +997,7 @@ Cell* table_delete_key(Node t, uint32_t key) {
 // ---- symbols and word lists ----
 
 int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any_case) {
-  Hold keep(&t);
+  Hold keep(t);
   if (R(t)[rec::OCCUPIED] >= R(t)[rec::UPPER]) {
     int32_t* r = R(t);
     int32_t target = (r[rec::BUCKETS] > 2 * r[rec::SIZE] ? r[rec::BUCKETS] - 1 : r[rec::BUCKETS] + 1) * 16;
@@ -1055,7 +1058,7 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
 }
 
 int32_t context_symbol_index(Node t, int32_t symbol_id, bool canonical, Node context, int32_t* index) {
-  Hold keep(&t);
+  Hold keep(t);
   Root keep_c(&context);
   int32_t canon = symbol::canonical_id(symbol_id);
   uint32_t h = mix_int32(uint32_t(canon));
@@ -1112,37 +1115,40 @@ void mark_table(uint32_t* table_word) {
   Node t = *table_word;
   int32_t* r = R(t);
   int32_t kind = r[rec::KIND];
+  // A table caught half-made has zero fields; those are skipped.
   mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::FLAGS]));
   mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::INDEX]));
   if (kind == KIND_HASH) {
     mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::POSITIONS]));
-    mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::LISTS]));
-    uint32_t* ls = lists_of(t);
-    for (uint32_t i = 0, n = mem::used(uint32_t(r[rec::LISTS])) / 4; i < n; i++)
-      if (ls[i]) mem::mark_series(&ls[i]);
+    if (mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::LISTS]))) {
+      uint32_t* ls = lists_of(t);
+      for (uint32_t i = 0, n = mem::used(uint32_t(r[rec::LISTS])) / 4; i < n; i++)
+        if (ls[i]) mem::mark_series(&ls[i]);
+    }
   }
   uint32_t* vw = reinterpret_cast<uint32_t*>(&R(t)[rec::VALUES]);
-  if (is_record_kind(kind)) {
-    int32_t width = R(t)[rec::RECORD_WIDTH];
+  if (!*vw) return;
+  if (kind == KIND_OWNER) {
+    // Owned series and owners live only by other references: only the record
+    // storage is marked here, and moved keys are rewritten for the sweep.
+    if (mem::mark_series(vw) && R(t)[rec::FLAGS] && R(t)[rec::INDEX]) {
+      for (uint32_t b = 0, nb = uint32_t(R(t)[rec::BUCKETS]); b < nb; b++) {
+        if (get_flag(flags_of(t), b) != LIVE) continue;
+        Cell* h = reinterpret_cast<Cell*>(mem::data(*vw) + index_of(t)[b]);
+        mem::remap(&h->w1);
+      }
+    }
+    return;
+  }
+  if (is_record_kind(kind) && R(t)[rec::FLAGS] && R(t)[rec::INDEX]) {
     mem::remap(vw);
-    Node vn = *vw;
     for (uint32_t b = 0, nb = uint32_t(R(t)[rec::BUCKETS]); b < nb; b++) {
       if (get_flag(flags_of(t), b) != LIVE) continue;
-      Cell* h = reinterpret_cast<Cell*>(mem::data(vn) + index_of(t)[b]);
-      if (kind == KIND_OWNER) {
-        // Owned series and owners live only by other references.
-        mem::remap(&h->w1);
-        continue;
-      }
+      Cell* h = reinterpret_cast<Cell*>(mem::data(*vw) + index_of(t)[b]);
       if (mem::mark_series(&h->w1) && mem::unit(h->w1) == 16) {
         Cell* c = reinterpret_cast<Cell*>(mem::data(h->w1));
         mem::mark_cells(c, c + mem::used(h->w1) / 16);
       }
-      (void)width;
-    }
-    if (kind == KIND_OWNER) {
-      mem::mark_series(vw);
-      return;
     }
   }
   if (mem::mark_series(vw)) {

@@ -36,13 +36,15 @@ void mark_cells(Cell* first, Cell* end);
 bool marked(Node n);
 void remap(uint32_t* word);
 
-// Keeps the node held in *word alive (and rewritten) while in scope.
+// Keeps the node held in *word (or the value of a cell outside the collected heap)
+// alive, and rewritten, while in scope.
 struct Root {
   explicit Root(uint32_t* word);
+  explicit Root(Cell* cell);
   ~Root();
   Root(const Root&) = delete;
   Root& operator=(const Root&) = delete;
-  uint32_t* word;
+  void* target;
 };
 // A process-lifetime root.
 void add_global_root(uint32_t* word);

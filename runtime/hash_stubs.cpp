@@ -107,7 +107,8 @@ bool marked(Node n) { return n && n < nodes().size() && marks()[n]; }
 void remap(uint32_t*) {}
 void testing_clear_marks() { marks().assign(nodes().size(), 0); }
 
-Root::Root(uint32_t* w) : word(w) {}
+Root::Root(uint32_t* w) : target(w) {}
+Root::Root(Cell* c) : target(c) {}
 Root::~Root() {}
 void add_global_root(uint32_t*) {}
 
