@@ -121,6 +121,8 @@ void os_free_counted(void* address);
 NodePool* pool_new(uint32_t count);
 Node node_take();
 void node_give_back(NodePool* pool, Node node);
+// Takes a node from one given pool (which must have a free node); its slot becomes 0.
+Node pool_pop(NodePool* pool);
 void pool_release(NodePool* pool);
 // Pool of a handle, or null when the handle names no live pool.
 NodePool* node_pool(Node node);
