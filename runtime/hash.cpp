@@ -440,6 +440,7 @@ void table_rehash_to(Node t, int32_t target) {
 }
 
 void table_resize(Node t, int32_t n) {
+  Hold keep(t);
   uint32_t c0 = mem::relocations();
   uint32_t pw = round_up_pow2(uint32_t(double(n < 0 ? 0 : n) * 1.5));
   uint32_t buckets = pw < 4 ? 4 : pw;
@@ -456,7 +457,7 @@ void table_resize(Node t, int32_t n) {
 }
 
 void table_rebuild(Node t, int32_t n) {
-  NodeMovingOff off;
+  Hold keep(t);
   if (is_record_kind(R(t)[rec::KIND]))
     grow_key_table(t, n);
   else
@@ -475,6 +476,7 @@ void refresh_if_stale(Node t) {
 }
 
 void table_reinsert_all(Node t, int32_t first, int32_t step) {
+  Hold keep(t);
   if (first < 0) first = 0;
   if (step < 1) step = 1;
   if (R(t)[rec::KIND] != KIND_MAP) {
@@ -719,10 +721,11 @@ void table_delete_range(Node t, int32_t first, int32_t count) {
 namespace {
 
 Node shifter_scratch() {
+  // A lost registration means the collector was reset: the old table is gone.
+  if (!mem::add_global_root(&shift_scratch)) shift_scratch = 0;
   if (!shift_scratch) {
     Node s = table_create(1024, nullptr, KIND_RECORDS, 0);
     shift_scratch = s;
-    mem::add_global_root(&shift_scratch);
   }
   return shift_scratch;
 }
@@ -1111,7 +1114,10 @@ Cell* context_word_at(const Cell* context, int32_t i) { return context_symbols(c
 // ---- collector ----
 
 void mark_table(uint32_t* table_word) {
-  if (!*table_word || !mem::mark_series(table_word)) return;
+  // The record may already carry a plain mark (a guard around one of its own copies or
+  // growths), so its parts are walked on every call; each part marks only once.
+  if (!*table_word) return;
+  mem::mark_series(table_word);
   Node t = *table_word;
   int32_t* r = R(t);
   int32_t kind = r[rec::KIND];
@@ -1120,7 +1126,10 @@ void mark_table(uint32_t* table_word) {
   mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::INDEX]));
   if (kind == KIND_HASH) {
     mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::POSITIONS]));
-    if (mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::LISTS]))) {
+    // The lists series may have been marked already (a guard around its growth) without
+    // its nodes: walk it whenever the table itself is newly marked.
+    mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::LISTS]));
+    if (r[rec::LISTS]) {
       uint32_t* ls = lists_of(t);
       for (uint32_t i = 0, n = mem::used(uint32_t(r[rec::LISTS])) / 4; i < n; i++)
         if (ls[i]) mem::mark_series(&ls[i]);
@@ -1145,7 +1154,9 @@ void mark_table(uint32_t* table_word) {
     for (uint32_t b = 0, nb = uint32_t(R(t)[rec::BUCKETS]); b < nb; b++) {
       if (get_flag(flags_of(t), b) != LIVE) continue;
       Cell* h = reinterpret_cast<Cell*>(mem::data(*vw) + index_of(t)[b]);
-      if (mem::mark_series(&h->w1) && mem::unit(h->w1) == 16) {
+      // Keys that name no live node (plain numbers) are left alone.
+      mem::remap(&h->w1);
+      if (mem::live_node_q(h->w1) && mem::mark_series(&h->w1) && mem::unit(h->w1) == 16) {
         Cell* c = reinterpret_cast<Cell*>(mem::data(h->w1));
         mem::mark_cells(c, c + mem::used(h->w1) / 16);
       }

@@ -5,11 +5,12 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 #include "runtime/murmur3.h"
 
 namespace kel::hash {
 
-using Node = uint32_t;
+using kel::Node;
 
 // Words of the 44-byte table record.
 namespace rec {

@@ -4,10 +4,12 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
 
 namespace kel::hash::mem {
 
-using Node = uint32_t;
+using kel::Node;
 
 // New empty series (tail = head) with room for at least n bytes / n cells.
 Node new_bytes(uint32_t n);
@@ -34,19 +36,14 @@ void set_node_moving(bool on);
 bool mark_series(uint32_t* word);
 void mark_cells(Cell* first, Cell* end);
 bool marked(Node n);
+bool live_node_q(Node n);
 void remap(uint32_t* word);
 
-// Keeps the node held in *word (or the value of a cell outside the collected heap)
-// alive, and rewritten, while in scope.
-struct Root {
-  explicit Root(uint32_t* word);
-  explicit Root(Cell* cell);
-  ~Root();
-  Root(const Root&) = delete;
-  Root& operator=(const Root&) = delete;
-  void* target;
-};
-// A process-lifetime root.
-void add_global_root(uint32_t* word);
+// Keeps the node held in a word (or the value of a cell) outside the collected heap
+// alive, and rewritten when nodes move, while in scope.
+using Root = gc::Root;
+// Marks the table whose node *word holds at every collection. Answers whether that
+// registration was already in effect (false the first time, or after a collector reset).
+bool add_global_root(uint32_t* word);
 
 }  // namespace kel::hash::mem
