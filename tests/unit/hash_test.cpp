@@ -143,6 +143,11 @@ TEST_F(HashTest, StringHashFoldsCaseAcrossUnits) {
   C(3)->w1 = 1;  // from its head: "abc"
   EXPECT_EQ(value_hash(C(3), 0), value_hash(C(0), 0));
   EXPECT_EQ(value_hash(C(4), 0), value_hash(C(0), 0));
+  // Folding goes through the case tables, beyond Latin-1 too.
+  text(5, U"\u00FF\u03B1", 2);
+  text(6, U"\u0178\u0391", 2);
+  EXPECT_EQ(value_hash(C(5), 0), value_hash(C(6), 0));
+  EXPECT_NE(value_hash(C(5), 1), value_hash(C(6), 1));
 }
 
 TEST(ValueHash, ByDatatype) {
