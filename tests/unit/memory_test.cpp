@@ -241,3 +241,15 @@ TEST_F(MemoryTest, OsBytesCounted) {
 
 }  // namespace
 }  // namespace kel::test
+
+namespace kel::test {
+namespace {
+
+TEST_F(MemoryTest, RefusedRequestsRaiseNoMemory) {
+  EXPECT_RAISES(memory::os_alloc_counted(size_t(1) << 50), err::internal::no_memory);
+  EXPECT_RAISES(memory::series_new_bytes(0xFFFFFFF0u), err::internal::no_memory);
+  EXPECT_RAISES(memory::series_new_cells(0x10000000u), err::internal::no_memory);
+}
+
+}  // namespace
+}  // namespace kel::test
