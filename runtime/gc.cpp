@@ -253,8 +253,15 @@ void collect() {
   mark_roots();
   drain();
   if (g_state.nodes_moved) cycle::remap();
+  // Owner records live while their key lives: settle them before anything is swept, so an
+  // external resource reachable only through a kept owner survives.
+  bool owners = g_state.roots.owner_table && *g_state.roots.owner_table;
+  if (owners) {
+    hash::mark_owner_records(*g_state.roots.owner_table);
+    drain();
+  }
   extern_::sweep();
-  if (g_state.roots.owner_table && *g_state.roots.owner_table) hash::sweep_records(g_state.roots.owner_table);
+  if (owners) hash::sweep_records(g_state.roots.owner_table);
   interior_to_offsets();
   compact_arenas();
   memory::large_sweep();

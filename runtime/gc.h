@@ -131,10 +131,11 @@ size_t guard_count();
 
 }  // namespace kel::gc
 
-// ---- Provided by other units; weak defaults live in gc_stubs.cpp until they land. ----
+// ---- Provided by other units (image! still has a weak default in gc_stubs.cpp). ----
 namespace kel::hash {
 void mark_table(Node* table);      // marks a hash table's buffers
 void sweep_records(Node* table);   // drops owner records whose series died
+bool mark_owner_records(Node table);  // marks owner records whose key is marked elsewhere
 }  // namespace kel::hash
 namespace kel::cycle {
 void remap();                      // rewrites the nodes the cycle guard holds (gc::remap)
