@@ -4,6 +4,7 @@
 
 #include <pthread.h>
 
+#include "runtime/cell_api.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
@@ -13,7 +14,17 @@ namespace kel::cycle {
 void clear();  // the cycle guard empties its stack
 }
 
+namespace kel::error::detail {
+std::string symbol_text(uint32_t symbol);  // a symbol's name (symbol table)
+}
+
 namespace kel::stack {
+
+namespace detail {
+// Services of units not built yet (weak defaults in stack_stubs.cpp).
+const Cell* word_value(const Cell* word);  // the value of a bound word, or null
+uint32_t global_context();                 // the global context node, 0 before it exists
+}  // namespace detail
 
 namespace {
 
@@ -164,9 +175,10 @@ uint32_t last_pushed_type() { return cell::type(last_pushed()); }
 
 bool interpreted_below_q(const Frame* record, bool first_only) {
   State& s = g_state;
-  const Frame* f = record ? record : s.frames_top;
-  for (--f; f >= s.frames_begin; --f) {
-    if (f->header & fflag::INTERPRETED) return true;
+  if (!record) record = top_frame();
+  if (!record) return false;
+  for (uint32_t i = uint32_t(record - s.frames_begin); i-- > 0;) {
+    if (s.frames_begin[i].header & fflag::INTERPRETED) return true;
     if (first_only) return false;
   }
   return false;
@@ -489,6 +501,66 @@ Cell current_function_word() {
     return Cell{T_WORD, context, f->symbol, 0xFFFFFFFF};
   }
   return Cell{T_WORD, 0, s.not_found_symbol, 0xFFFFFFFF};
+}
+
+namespace {
+bool named(const Frame* f) {
+  return f->symbol != g_state.body_symbol && f->symbol != g_state.anon_symbol;
+}
+}  // namespace
+
+void collect_call_words(int32_t level, Cell* block, const Frame* up_to) {
+  State& s = g_state;
+  uint32_t end = up_to ? uint32_t(up_to - s.frames_begin) : frame_count();
+  if (end > frame_count()) end = frame_count();
+  for (uint32_t i = 0; i < end; ++i) {
+    const Frame* f = s.frames_begin + i;
+    if (!named(f)) continue;
+    Cell w{T_WORD, f->word_context, f->symbol, 0xFFFFFFFF};
+    if (level == 1) {
+      const Cell* v = detail::word_value(&w);
+      if (!v || cell::type(v) != T_FUNCTION) continue;
+    }
+    *runtime::block_append_cell(block) = w;  // the frames array never moves
+  }
+}
+
+int32_t form_call_words(int32_t level, std::string& out, const Cell* up_to, int32_t budget) {
+  State& s = g_state;
+  uint32_t end = frame_count();
+  if (up_to && cell::type(up_to) == T_INTEGER && up_to->w1 < end) end = up_to->w1;
+  for (uint32_t i = 0; i < end && budget > 0; ++i) {
+    const Frame* f = s.frames_begin + i;
+    if (!named(f)) continue;
+    Cell w{T_WORD, f->word_context, f->symbol, 0xFFFFFFFF};
+    if (level == 1) {
+      const Cell* v = detail::word_value(&w);
+      if (!v || cell::type(v) != T_FUNCTION) continue;
+    }
+    std::string text = error::detail::symbol_text(f->symbol);
+    if (int64_t(text.size()) + 1 > budget) {
+      out.append(text, 0, size_t(budget));
+      return -1;
+    }
+    out += text;
+    out += ' ';
+    budget -= int32_t(text.size()) + 1;
+  }
+  return budget;
+}
+
+void collect_trace(Cell* block) {
+  State& s = g_state;
+  uint32_t count = frame_count();
+  for (uint32_t i = count; i-- > 1;) {
+    const Frame* f = s.frames_begin + i;
+    if (!named(f)) continue;
+    uint32_t context = f->function_context ? f->function_context : detail::global_context();
+    Cell w{T_WORD, context, f->symbol, 0xFFFFFFFF};
+    Cell n{T_INTEGER, f->caller_base, 0, 0};
+    *runtime::block_append_cell(block) = w;
+    *runtime::block_append_cell(block) = n;
+  }
 }
 
 void record_error_stack(Cell* error) {

@@ -2,6 +2,7 @@
 // (error, break, continue, return, exit, throw) that unwind them.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.h"
 #include "runtime/unwind.h"
@@ -159,8 +160,14 @@ uintptr_t machine_stack_left();
 // Introspection for errors and tools.
 Cell current_function_word();
 void record_error_stack(Cell* error);
+// Appends to the block the words of the named records from the bottom up to (not
+// including) up_to (null: all); at level 1 only words whose value is a function!.
 void collect_call_words(int32_t level, Cell* block, const Frame* up_to);
-int32_t form_call_words(int32_t level, Cell* string, const Cell* up_to, int32_t budget);
+// Forms the same words, each followed by a space, spending the budget; up_to is the
+// integer! that record_error_stack stored (or null). Returns the budget left (< 0: cut).
+int32_t form_call_words(int32_t level, std::string& out, const Cell* up_to, int32_t budget);
+// From the top record down to the second: each named record's word (in its function
+// context, else the global context) and the argument-stack index of its caller base.
 void collect_trace(Cell* block);
 
 // Collector root: visits the live argument cells and, per record, the word context,

@@ -34,4 +34,10 @@ __attribute__((weak)) void write_out(const char* text, size_t length) {
 }  // namespace detail
 }  // namespace error
 
+namespace stack::detail {
+// No word lookup yet: values are unknown.
+__attribute__((weak)) const Cell* word_value(const Cell*) { return nullptr; }
+__attribute__((weak)) uint32_t global_context() { return 0; }
+}  // namespace stack::detail
+
 }  // namespace kel

@@ -93,6 +93,13 @@ uint32_t checked_size(uint64_t bytes) {
   return uint32_t(bytes);
 }
 
+// Gives the node a buffer of at least bytes (a multiple of 16, so whole units of any
+// width), copying the content from the head when asked. Returns the new buffer.
+SeriesBuffer* grow_to(Node node, uint64_t bytes, bool copy) {
+  int32_t size = int32_t(checked_size((bytes + 15) & ~uint64_t(15)));
+  return copy ? memory::series_grow_copy_node(node, size) : memory::series_grow_node(node, size);
+}
+
 // Encodes n characters as UTF-8; returns the bytes written. dst has room enough.
 int32_t encode_range_utf8(const uint8_t* src, uint32_t unit, int32_t n, uint8_t* dst, bool crlf) {
   uint8_t* out = dst;
@@ -258,7 +265,7 @@ Node utf8_to_string(const uint8_t* bytes, int32_t length, Node target, int32_t* 
     b = memory::node_buffer(node);
     uint64_t need = uint64_t(b->head) + uint64_t(want) * memory::unit(b);
     if (need > uint64_t(b->capacity)) {
-      b = memory::series_grow_node(node, int32_t(checked_size(need)));
+      b = grow_to(node, need, false);
       node = b->node;  // a collection may have moved the node itself
     }
   } else {
@@ -333,7 +340,7 @@ Node utf16le_to_string(const uint8_t* bytes, int32_t n, Cell* target, bool cr) {
     b = memory::node_buffer(node);
     uint64_t need = uint64_t(b->head) + uint64_t(want) * u;
     if (need > uint64_t(b->capacity)) {
-      b = memory::series_grow_node(node, int32_t(checked_size(need)));
+      b = grow_to(node, need, false);
       node = b->node;
     }
   } else {
@@ -444,7 +451,7 @@ uint8_t* conversion_buffer(Cell* string, uint32_t bytes) {
     n = memory::series_new_bytes(bytes);
     string->w3 = n;
   } else if (uint32_t(memory::node_buffer(n)->capacity) < bytes) {
-    memory::series_grow_node(n, int32_t(bytes));
+    grow_to(n, bytes, false);
     n = string->w3;  // the collector rewrites the cell when it moves the node
   }
   SeriesBuffer* b = memory::node_buffer(n);
@@ -524,9 +531,7 @@ SeriesBuffer* widen_to(SeriesBuffer* b, uint32_t to, uint32_t min_bytes) {
   size_t n = memory::units(b);
   uint64_t need = std::max<uint64_t>(uint64_t(n) * std::max(to, from), min_bytes);
   if (uint64_t(b->head) + need > uint64_t(b->capacity)) {
-    b = memory::series_grow_copy_node(b->node, int32_t(checked_size(need)));
-    if (uint64_t(b->head) + need > uint64_t(b->capacity))
-      b = memory::series_grow_copy_node(b->node, int32_t(checked_size(b->head + need)));
+    b = grow_to(b->node, need, true);  // the copy starts at the head, which becomes 0
   }
   if (to <= from) return b;  // never narrows
   uint8_t* h = memory::head(b);

@@ -12,8 +12,13 @@
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
+#include "tests/unit/memory_fixture.h"
 
 using namespace kel;
+
+namespace kel::error::detail {
+std::string symbol_text(uint32_t symbol);
+}
 
 namespace {
 
@@ -30,12 +35,12 @@ bool same(const Cell& a, const Cell& b) {
 class StackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    memory::init();
-    gc::init();
+    test::fresh_heap();  // automatic collection on; stress mode as the environment asks
     stack::init(SYM_BODY, SYM_ANON, SYM_NOT_FOUND);
   }
   void TearDown() override {
     stack::release();
+    gc::set_automatic(false);
     memory::release_all();
   }
   stack::State& s() { return stack::state(); }
@@ -680,6 +685,52 @@ TEST_F(StackTest, PrintErrorValueLeavesTheStackAsItWas) {
   EXPECT_EQ(top_index(), top);
   EXPECT_EQ(base_index(), base);
   EXPECT_EQ(stack::frame_count(), frames);
+}
+
+// ---- Call words for reports and tools ----
+
+TEST_F(StackTest, CallWordsAndTrace) {
+  Cell body = word(SYM_BODY);
+  push_native(SYM_F);                 // 0, caller base 0
+  stack::push_native_frame(&body);    // 1: not named
+  Cell v = integer(1);
+  stack::push_copy(&v);
+  push_native(SYM_LOOP);              // 2, caller base 0
+  stack::push_copy(&v);
+  push_native(SYM_BREAK);             // 3, caller base 1
+  Node n = memory::series_new_cells(0);
+  Cell* blk = stack::push_copy(&v);
+  cell::set_block(blk, n);
+  stack::collect_call_words(0, blk, s().frames_begin + 3);
+  SeriesBuffer* b = memory::node_buffer(blk->w2);
+  ASSERT_EQ(memory::units(b), 2u);
+  EXPECT_EQ(memory::head_cells(b)[0].w2, SYM_F);
+  EXPECT_EQ(memory::head_cells(b)[1].w2, SYM_LOOP);
+  // Level 1 keeps only words whose value is a function!: none are known here.
+  stack::collect_call_words(1, blk, nullptr);
+  EXPECT_EQ(memory::units(memory::node_buffer(blk->w2)), 2u);
+
+  Cell* trace = stack::push_copy(&v);
+  cell::set_block(trace, memory::series_new_cells(0));
+  stack::collect_trace(trace);  // top down to the second record: BREAK, LOOP
+  b = memory::node_buffer(trace->w2);
+  ASSERT_EQ(memory::units(b), 4u);
+  Cell* c = memory::head_cells(b);
+  EXPECT_EQ(c[0].w2, SYM_BREAK);
+  EXPECT_EQ(c[1].w1, 1u);
+  EXPECT_EQ(c[2].w2, SYM_LOOP);
+  EXPECT_EQ(c[3].w1, 0u);
+
+  std::string out;
+  Cell mark = integer(3);  // as record_error_stack stores it
+  int32_t left = stack::form_call_words(0, out, &mark, 100);
+  std::string expect = error::detail::symbol_text(SYM_F) + " " +
+                       error::detail::symbol_text(SYM_LOOP) + " ";
+  EXPECT_EQ(out, expect);
+  EXPECT_EQ(left, 100 - int32_t(expect.size()));
+  out.clear();
+  EXPECT_LT(stack::form_call_words(0, out, &mark, 2), 0);
+  EXPECT_EQ(out.size(), 2u);
 }
 
 // ---- Collector roots ----
