@@ -2,10 +2,13 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include "runtime/extern.h"
 #include "runtime/hooks.h"
 #include "runtime/init_steps.h"
+#include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/rt.h"
+#include "runtime/slots.h"
 
 namespace kel::runtime {
 
@@ -46,7 +49,7 @@ void init_register_datatypes() {
 void init_build_action_table() { actions::build_table(); }
 
 void init_take_first_pool_and_arena() {
-  memory::pool_new();
+  memory::pool_new(memory::POOL_NODES);
   memory::arena_new();
 }
 
