@@ -105,7 +105,7 @@ int32_t encode_range_utf8(const uint8_t* src, uint32_t unit, int32_t n, uint8_t*
   uint8_t* out = dst;
   for (int32_t i = 0; i < n; ++i) {
     int32_t cp = load_unit(src + size_t(i) * unit, unit);
-    if (cp < 0x80) {
+    if (uint32_t(cp) < 0x80) {
       if (cp == '\n' && crlf) *out++ = '\r';
       *out++ = uint8_t(cp);
     } else {

@@ -431,6 +431,17 @@ TEST_F(Unicode, StringToUtf8ThroughTheConversionBuffer) {
   }
 }
 
+TEST_F(Unicode, StringToUtf8RefusesCodepointsBeyondUnicode) {
+  for (int32_t bad : {0x110000, -1}) {
+    Cell s = make_string({'a', bad}, 4);
+    gc::Root keep(&s);
+    int32_t count = -1;
+    expect_error(err::script::invalid_char, [&] { string_as_utf8(&s, &count); });
+    uint8_t buf[16];
+    expect_error(err::script::invalid_char, [&] { encode_string_utf8(&s, buf, -1, true); });
+  }
+}
+
 TEST_F(Unicode, ConversionBufferIsReusedAndGrown) {
   Cell s = make_string({'a', 'b', 'c'}, 1);
   gc::Root keep(&s);
