@@ -1,0 +1,80 @@
+// Open-addressing hash tables over cell series: hash!, map!, symbol and word
+// tables, and 32-bit-keyed record tables (owner table and friends).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+#include "runtime/murmur3.h"
+
+namespace kel::hash {
+
+using kel::Node;
+
+// Words of the 44-byte table record.
+namespace rec {
+enum : int {
+  SIZE = 0, POSITIONS = 1, RECORD_WIDTH = 1, LISTS = 2, FLAGS = 3, INDEX = 4, VALUES = 5,
+  OCCUPIED = 6, BUCKETS = 7, UPPER = 8, KIND = 9, STAMP = 10, WORDS = 11
+};
+}
+// Bucket flag values (2 bits each).
+constexpr uint32_t LIVE = 0, DELETED = 1, EMPTY = 2;
+// Table kinds; 3 and up are record tables (4 is the owner table).
+constexpr int32_t KIND_HASH = 0, KIND_MAP = 1, KIND_SYMBOLS = 2, KIND_RECORDS = 3, KIND_OWNER = 4;
+
+// The symbol table, once start-up has made it (0 before).
+extern Node symbol_table;
+
+// Record access: valid until the next allocation.
+int32_t* record(Node t);
+uint32_t bucket_flag(Node t, uint32_t i);
+
+uint32_t round_up_pow2(uint32_t n);
+bool address_hashed_q(uint32_t type);
+uint32_t string_hash(const Cell* c, int case_sensitive);
+uint32_t symbol_hash(const Cell* c);
+uint32_t value_hash(const Cell* c, int case_sensitive);
+
+Node table_create(int32_t size, const Cell* source, int32_t kind, int32_t d);
+Cell* table_add(Node t, Cell* value);
+Cell* table_add_value(Node t, Cell* value, int* status);
+// Returns the cell found, or nullptr for none.
+Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool last, bool reverse);
+Cell* table_search_next(Node t, Cell* key, int32_t* cursor, int32_t* end_mark, int32_t* step);
+void table_delete_value(Node t, Cell* value);
+void table_delete_range(Node t, int32_t first, int32_t count);
+int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bool flag);
+void table_move_indexes(Node t, int32_t destination, int32_t first, int32_t count);
+void table_resize(Node t, int32_t n);
+void table_rebuild(Node t, int32_t n);
+void table_rehash_to(Node t, int32_t target);
+void table_reinsert_all(Node t, int32_t first, int32_t step);
+Node table_duplicate(Node t, Node values);
+Node table_copy_from(Node source);
+void table_empty(Node t);
+void table_no_op(Node t);
+void refresh_if_stale(Node t);
+
+// Record tables: address of the first data cell (valid until the next allocation).
+Cell* table_add_key(Node t, uint32_t key);
+Cell* table_lookup_key(Node t, uint32_t key);
+Cell* table_delete_key(Node t, uint32_t key);
+void grow_key_table(Node t, int32_t target);
+void rehash_key_table(Node t);
+
+int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any_case);
+int32_t context_symbol_index(Node t, int32_t symbol, bool canonical, Node context, int32_t* index);
+Cell* context_word_at(const Cell* context, int32_t i);
+Cell* context_symbols(const Cell* context);
+Node context_symbols_node(const Cell* context);
+
+// Collector: *table_word may be rewritten when its node moved.
+void mark_table(uint32_t* table_word);
+// Owner table: marks the records whose key is marked elsewhere, to a fixpoint.
+// Returns true when anything was newly marked.
+bool mark_owner_records(Node t);
+void sweep_records(Node* table);
+
+}  // namespace kel::hash
