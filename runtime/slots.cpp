@@ -34,10 +34,10 @@ void init() {
 
 uint32_t store(const Cell* value) {
   Cell copy = *value;  // the value may live in the block, which can move
+  gc::Root keep(&copy);
   if (!g_state.block) init();
   if (g_state.free_head < 0) {
     uint32_t old = g_state.capacity;
-    gc::Root keep(&copy);
     memory::series_grow_copy_node(g_state.block, int32_t(old * 2 * sizeof(Cell)));
     g_state.capacity = old * 2;
     thread(old);
