@@ -2,6 +2,10 @@
 # Installs what Kel needs to build and test on Debian 12 (run as root; safe to run again).
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup.sh: run as root (it installs packages with apt-get)" >&2
+  exit 1
+fi
 pkgs=(g++ cmake ninja-build pkg-config
       zlib1g-dev libzstd-dev libssl-dev libcurl4-openssl-dev
       libpng-dev libjpeg-dev libgif-dev libtiff-dev

@@ -13,7 +13,22 @@ void* realloc(void* p, size_t size);
 void free(void* p);
 void free_all_tracked();
 
+// Message of a fatal code ("unknown error code!" for codes without one).
+const char* fatal_message(uint32_t code);
+// Writes the report for a non-zero code into buf (FATAL_REPORT_MAX bytes); returns its length.
+constexpr size_t FATAL_REPORT_MAX = 160;
+size_t format_fatal_report(uint32_t code, uintptr_t address, char* buf);
+
+// Functions that put the terminal back into its normal mode (raw input off, screen restored).
+// Run before a fatal report and on Ctrl-C; they must be async-signal-safe. At most 8.
+bool add_terminal_restore_hook(void (*hook)());
+void remove_terminal_restore_hook(void (*hook)());
+void run_terminal_restore_hooks();
+// Marks that the process is ending from a signal handler (no heap calls from here on).
+void enter_signal_context();
+
 // Prints the runtime-error report (code 0: nothing) and ends the process with the code.
+// Async-signal-safe.
 [[noreturn]] void fatal_error(uint32_t code, uintptr_t address);
 // Ends the process with the status (taken modulo 256 by the system).
 [[noreturn]] void exit_process(int status);

@@ -1,0 +1,127 @@
+// runtime/init and its ordered steps, the explicit unit initialisers, the boot-library and
+// launch phases of start-up, and runtime/shutdown.
+#include "runtime/init.h"
+
+#include "runtime/hooks.h"
+#include "runtime/init_steps.h"
+#include "runtime/platform.h"
+#include "runtime/rt.h"
+
+namespace kel::runtime {
+
+bool collect_into_root = false;
+
+const uint8_t datatype_registration_order[REGISTERED_TYPE_COUNT] = {
+    1,  2,  3,  4,  42, 5,  7,  41, 11, 13, 14, 15, 17, 16, 18, 19, 10, 21,
+    22, 23, 25, 26, 27, 28, 24, 29, 6,  20, 9,  8,  32, 30, 31, 12, 33, 34,
+    35, 40, 36, 37, 38, 39, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53};
+
+void init_units() {
+  cycle::init_static();    // the cycle stack
+  extern_::init_static();  // free-list heads of the external-resource table
+  gc::init_static();       // the list of extra roots
+  float_::init_static();   // float! special values, money! digit constants
+  lexer::init_static();    // the lexer's table pointers
+}
+
+void init_set_collect_into_root() { collect_into_root = true; }
+
+void init_services() {
+  output::init();
+  platform::init();
+  random::init();
+  memory::init();
+  extern_::init();
+}
+
+void init_alloc_type_tables() { datatype::alloc_tables(); }
+
+void init_register_datatypes() {
+  for (uint8_t id : datatype_registration_order) {
+    if (id == 53) image_codec::init_factory();  // image! needs the imaging factory
+    datatype::install(id);
+  }
+}
+
+void init_build_action_table() { actions::build_table(); }
+
+void init_take_first_pool_and_arena() {
+  memory::pool_new();
+  memory::arena_new();
+}
+
+void init_make_root_block() { make_root_block(); }
+void init_make_global_context() { context::make_global(); }
+void init_build_case_tables() { case_::build_tables(); }
+void init_create_symbol_hash() { symbol::create_hash(); }
+
+void init_intern_words() {
+  datatype::intern_type_words();
+  intern_runtime_words();
+  make_runtime_refinements();
+}
+
+void init_build_natives_and_parse_stacks() {
+  natives::build_table();
+  parse::init_stacks();
+}
+
+void init_owner_table() { owner::init(); }
+
+void init_method_words_and_host_buffer() {
+  checksum::intern_method_words();
+  compress::methods_init();
+  host::make_conversion_buffer();
+}
+
+void init_stack_bounds_and_lexer() {
+  stack::init();
+  lexer::init();
+}
+
+void init_decode_boot_image() { kelbin::decode_boot(); }
+
+void init_tracer_slots_and_gc_counters() {
+  interp::set_tracer();
+  slot_table::init();
+  gc::reset_cycle_counters();
+}
+
+void init() {
+  init_set_collect_into_root();
+  init_services();
+  init_alloc_type_tables();
+  init_register_datatypes();
+  init_build_action_table();
+  init_take_first_pool_and_arena();
+  init_make_root_block();
+  init_make_global_context();
+  init_build_case_tables();
+  init_create_symbol_hash();
+  init_intern_words();
+  init_build_natives_and_parse_stacks();
+  init_owner_table();
+  init_method_words_and_host_buffer();
+  init_stack_bounds_and_lexer();
+  init_decode_boot_image();
+  init_tracer_slots_and_gc_counters();
+}
+
+void shutdown() {
+  memory::release_all();
+  rt::free_all_tracked();
+}
+
+void run_boot_library() {
+  gc::set_active(true);
+  collect_into_root = false;
+  run_boot_top_level();
+}
+
+void call_launch(boot::LaunchFn launch) {
+  // The frame named `launch` comes with the stacks; until then the call is direct.
+  if (launch) launch();
+  else console::launch();
+}
+
+}  // namespace kel::runtime

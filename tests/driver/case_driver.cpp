@@ -1,0 +1,64 @@
+// Case-file driver: runs each given case file, line by line in one runtime on the evaluation
+// thread, and reports every failing case as `file:line`. Exit status 1 when any case fails.
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "case_file.h"
+#include "runtime/init.h"
+#include "runtime/startup.h"
+
+namespace {
+struct Run {
+  std::vector<std::string> files;
+  kel::cases::Evaluator eval = nullptr;
+  int failures = 0;
+  int cases = 0;
+};
+
+int run_all(void* p) {
+  auto* run = static_cast<Run*>(p);
+  kel::runtime::init_units();
+  kel::rt::record_machine_stack_bottom();
+  kel::runtime::init();
+  kel::runtime::run_boot_library();
+  for (auto& path : run->files) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      std::cout << path << ": cannot read\n";
+      ++run->failures;
+      continue;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    auto file = kel::cases::read_cases(text.str());
+    run->cases += int(file.cases.size());
+    run->failures += kel::cases::run_cases(path, file, run->eval, std::cout);
+  }
+  return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  Run run;
+  run.eval = kel::cases::runtime_evaluator();
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--evaluator=fake") run.eval = kel::cases::fake_evaluate;
+    else run.files.push_back(a);
+  }
+  if (run.files.empty()) {
+    std::cerr << "usage: kel_cases [--evaluator=fake] file.kel...\n";
+    return 2;
+  }
+  if (!run.eval) {
+    std::cout << "no evaluator yet: the case files cannot run\n";
+    return 1;
+  }
+  kel::rt::init_process(argc, argv);
+  kel::rt::run_on_evaluation_thread(run_all, &run);
+  std::cout << run.cases << " cases, " << run.failures << " failed\n";
+  return run.failures ? 1 : 0;
+}

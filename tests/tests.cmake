@@ -1,0 +1,54 @@
+# Test wiring beyond the globs: probe paths for the unit tests, the case-file driver and the
+# case files themselves.
+if(TARGET kel_unit)
+  target_compile_definitions(kel_unit PRIVATE KEL_PROBE_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+  target_include_directories(kel_unit PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/unit)
+  foreach(src ${KEL_PROBE_SOURCES})
+    get_filename_component(name ${src} NAME_WE)
+    add_dependencies(kel_unit probe-${name})
+  endforeach()
+  add_dependencies(kel_unit kel)
+endif()
+
+# Case files: the reader and runner, the driver program, one ctest per file.
+add_library(kel_case_file STATIC ${CMAKE_CURRENT_SOURCE_DIR}/driver/case_file.cpp
+                                 ${CMAKE_CURRENT_SOURCE_DIR}/driver/case_evaluator.cpp)
+target_include_directories(kel_case_file PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/driver)
+target_link_libraries(kel_case_file PUBLIC kelrt)
+add_executable(kel_cases ${CMAKE_CURRENT_SOURCE_DIR}/driver/case_driver.cpp)
+target_link_libraries(kel_cases PRIVATE kel_case_file)
+if(TARGET kel_unit)
+  target_link_libraries(kel_unit PRIVATE kel_case_file)
+endif()
+
+file(GLOB KEL_CASE_FILES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cases/*.kel)
+foreach(case_file ${KEL_CASE_FILES})
+  get_filename_component(name ${case_file} NAME_WE)
+  set(args "")
+  if(name MATCHES "^driver-selftest")
+    set(args --evaluator=fake)
+  endif()
+  add_test(NAME case-${name} COMMAND kel_cases ${args} ${case_file})
+  set_tests_properties(case-${name} PROPERTIES LABELS "stress" TIMEOUT 900)
+endforeach()
+
+# The driver must fail, and say where, on a wrong expectation and on an unsplittable line.
+set(fixtures ${CMAKE_CURRENT_SOURCE_DIR}/driver/fixtures)
+add_test(NAME driver-reports-mismatch COMMAND kel_cases --evaluator=fake ${fixtures}/mismatch.kel)
+set_tests_properties(driver-reports-mismatch PROPERTIES PASS_REGULAR_EXPRESSION
+  "mismatch.kel:3: 1 \\+ 1\n    expected: 3\n    got:      2\n.*2 cases, 1 failed")
+add_test(NAME driver-rejects-unsplittable COMMAND kel_cases --evaluator=fake ${fixtures}/unsplittable.kel)
+set_tests_properties(driver-rejects-unsplittable PROPERTIES PASS_REGULAR_EXPRESSION
+  "unsplittable.kel:2: not a case.*1 cases, 1 failed")
+add_test(NAME driver-fails-without-evaluator COMMAND kel_cases ${fixtures}/mismatch.kel)
+set_tests_properties(driver-fails-without-evaluator PROPERTIES WILL_FAIL TRUE)
+
+# Escape sequences on a real terminal (tmux): skipped when tmux is missing.
+add_test(NAME tmux-color COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_color.sh $<TARGET_FILE:probe-startup>)
+set_tests_properties(tmux-color PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
+
+# Under the sanitizers a failed malloc must return null, as it does in the plain build, so the
+# heap-exhaustion path (fatal 94) is what gets tested.
+if(KEL_SANITIZE AND TARGET kel_unit)
+  set_tests_properties(unit PROPERTIES ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1")
+endif()
