@@ -5,12 +5,9 @@
 
 namespace kel::random { void init(); }
 namespace kel::memory {
-void init();
 void pool_new();
-void arena_new();
-void release_all();
 }  // namespace kel::memory
-namespace kel::extern_ { void init(); void init_static(); }
+namespace kel::extern_ { void init_static(); }
 namespace kel::datatype {
 void alloc_tables();
 void install(uint32_t type_id);  // the install function of that datatype
@@ -37,7 +34,6 @@ namespace kel::stack { void init(); }
 namespace kel::lexer { void init(); void init_static(); }
 namespace kel::kelbin { void decode_boot(); }
 namespace kel::interp { void set_tracer(); }
-namespace kel::slot_table { void init(); }
 namespace kel::gc {
 void init_static();
 void reset_cycle_counters();
