@@ -49,7 +49,7 @@ void init_register_datatypes() {
 void init_build_action_table() { actions::build_table(); }
 
 void init_take_first_pool_and_arena() {
-  memory::pool_new();
+  memory::pool_new(memory::POOL_NODES);
   memory::arena_new();
 }
 

@@ -8,10 +8,6 @@
 
 namespace kel::random { void init() {} }
 
-namespace kel::memory {
-void pool_new() {}
-}  // namespace kel::memory
-
 namespace kel::extern_ { void init_static() {} }
 
 namespace kel::datatype {

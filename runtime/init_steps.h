@@ -4,9 +4,6 @@
 #include <cstdint>
 
 namespace kel::random { void init(); }
-namespace kel::memory {
-void pool_new();
-}  // namespace kel::memory
 namespace kel::extern_ { void init_static(); }
 namespace kel::datatype {
 void alloc_tables();
