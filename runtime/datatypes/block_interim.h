@@ -5,6 +5,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/datatypes/string.h"
 
 // Each group below is deleted once its owner's unit is merged; callers keep the same names.
 
@@ -49,17 +50,6 @@ Cell* direct_find(Cell* series, Cell* value, const Cell* part, bool only, bool c
                   bool any, const Cell* with, const Cell* skip, bool last, bool reverse,
                   bool tail, bool match);
 }  // namespace kel::actions
-
-namespace kel::string {
-bool any_string_q(uint32_t type);
-uint32_t unit_of(const Cell* s);
-int32_t read_codepoint(const uint8_t* p, uint32_t unit);
-SeriesBuffer* add_codepoint(Cell* s, int32_t c);
-void add_c_text(Cell* s, const char* text);
-uint8_t* store_codepoint(Cell* s, uint8_t* address, int32_t c);
-void move_codepoints(Cell* source, Cell* target, int32_t index, int32_t length_bytes);
-Cell* init_cell(Cell* cell, int32_t n);
-}  // namespace kel::string
 
 namespace kel::random {
 void seed(uint32_t value);
