@@ -134,16 +134,16 @@ bool brace_closes(const Cell* s, int32_t index, int32_t end);
 bool part_given(const Cell* part);
 // Appends the characters from the value's head (at most the /part count); the value's own
 // buffer is never widened. Returns budget minus the whole rest of the value.
-int32_t form(Cell* value, Cell* out, const Cell* part, int32_t budget);
+int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget);
 // Appends the quoted or braced literal; with /part only head to head + budget. Returns
 // budget minus the characters of the range minus 2. only, flat and indent are ignored.
-int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, const Cell* part,
+int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
              int32_t budget, int32_t indent);
 // make: a count gives an empty value of that many bytes; other specs go to to. The result
 // is written into prototype, which is returned.
-Cell* make(Cell* prototype, const Cell* spec, uint32_t type);
+Cell* make(Cell* prototype, Cell* spec, uint32_t type);
 // to: the spec converted, the result taking the target type.
-Cell* to(Cell* prototype, const Cell* spec, uint32_t type);
+Cell* to(Cell* prototype, Cell* spec, uint32_t type);
 // Former of values that are not strings, used by to (set by the datatype registry).
 using FormHook = void (*)(const Cell* value, Cell* out);
 void set_form_hook(FormHook hook);

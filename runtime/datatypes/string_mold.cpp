@@ -53,7 +53,7 @@ bool part_given(const Cell* part) {
 
 // ---- form and mold ----
 
-int32_t form(Cell* value, Cell* out, const Cell* part, int32_t budget) {
+int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
   Cell v = *value;
   gc::Root keep(&v);
   int32_t rest = count_from_head(&v);
@@ -62,7 +62,7 @@ int32_t form(Cell* value, Cell* out, const Cell* part, int32_t budget) {
   return budget - rest;
 }
 
-int32_t mold(Cell* value, Cell* out, bool /*only*/, bool all, bool /*flat*/, const Cell* part,
+int32_t mold(Cell* value, Cell* out, bool /*only*/, bool all, bool /*flat*/, Cell* part,
              int32_t budget, int32_t /*indent*/) {
   Cell v = *value;
   gc::Root keep(&v);
@@ -119,7 +119,7 @@ int32_t mold(Cell* value, Cell* out, bool /*only*/, bool all, bool /*flat*/, con
 
 // ---- make and to ----
 
-Cell* make(Cell* prototype, const Cell* spec, uint32_t type) {
+Cell* make(Cell* prototype, Cell* spec, uint32_t type) {
   uint32_t st = cell::type(spec);
   if (type == T_BINARY) {
     if (st == T_MONEY) {
@@ -138,7 +138,7 @@ Cell* make(Cell* prototype, const Cell* spec, uint32_t type) {
   return to(prototype, spec, type);
 }
 
-Cell* to(Cell* prototype, const Cell* spec, uint32_t type) {
+Cell* to(Cell* prototype, Cell* spec, uint32_t type) {
   Cell s = *spec;
   gc::Root keep(&s);
   uint32_t st = cell::type(&s);

@@ -24,7 +24,7 @@ class StringMold : public StringTest {
  protected:
   // Molds or forms the value into a new string; returns its text as UTF-8.
   std::string mold_text(Cell v, bool all = false, int32_t budget = 1000, int32_t* left = nullptr,
-                        const Cell* part = nullptr) {
+                        Cell* part = nullptr) {
     gc::Root keep(&v);
     Cell out;
     string::init_cell(&out, 0);
@@ -33,7 +33,7 @@ class StringMold : public StringTest {
     if (left) *left = r;
     return utf8(all_of(out));
   }
-  std::string form_text(Cell v, const Cell* part = nullptr, int32_t budget = 1000,
+  std::string form_text(Cell v, Cell* part = nullptr, int32_t budget = 1000,
                         int32_t* left = nullptr) {
     gc::Root keep(&v);
     Cell out;
@@ -190,7 +190,8 @@ TEST_F(StringMold, Make) {
 // to file! next "abc" => %bc ; to string! #{C3A9} => "é" ; to string! #{61C3} => !! access/invalid-utf8
 TEST_F(StringMold, To) {
   Cell* proto = stack::push_copy(cell::none_value());
-  EXPECT_TRUE(raises(err::script::bad_to_arg, [&] { string::to(proto, cell::none_value(), T_STRING); }));
+  EXPECT_TRUE(raises(err::script::bad_to_arg, [&] { Cell none{T_NONE, 0, 0, 0};
+    string::to(proto, &none, T_STRING); }));
   EXPECT_EQ(error::pending().args[0].w1, uint32_t(T_STRING));
   EXPECT_EQ(cell::type(&error::pending().args[1]), uint32_t(T_NONE));
 

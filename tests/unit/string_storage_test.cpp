@@ -431,3 +431,20 @@ TEST_F(StringStorage, PropertyRandomWritesAgainstAModel) {
 }
 
 }  // namespace
+
+namespace {
+
+// An encoding other than UTF-8 (0) and UTF-16LE (-1) is a fault of the caller: the fatal
+// reporter with a non-zero status, never a quiet exit 0.
+TEST_F(StringStorage, UnknownEncodingIsAnInternalFault) {
+  const uint8_t text[] = {'a'};
+  EXPECT_EXIT(string::load_encoded(text, 1, nullptr, 7), ::testing::ExitedWithCode(98), "");
+}
+
+// A unit other than 1, 2 or 4 is an impossible state.
+TEST_F(StringStorage, UnknownUnitIsAnInternalFault) {
+  const uint8_t bytes[] = {1, 2, 3};
+  EXPECT_EXIT(string::read_codepoint(bytes, 3), ::testing::ExitedWithCode(98), "");
+}
+
+}  // namespace
