@@ -108,6 +108,9 @@ double text_to_float(const uint8_t* start, int32_t length, bool* bad);
 
 // Allocates the rotate scratch block once (install time); idempotent.
 void init_scratch();
+// Registers string! (after series!; an empty series! row is registered first when series!
+// is not registered yet).
+void install_type();
 
 // ---- Comparison, matching, escapes ----
 
@@ -144,8 +147,5 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 Cell* make(Cell* prototype, Cell* spec, uint32_t type);
 // to: the spec converted, the result taking the target type.
 Cell* to(Cell* prototype, Cell* spec, uint32_t type);
-// Former of values that are not strings, used by to (set by the datatype registry).
-using FormHook = void (*)(const Cell* value, Cell* out);
-void set_form_hook(FormHook hook);
 
 }  // namespace kel::string
