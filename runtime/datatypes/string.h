@@ -121,6 +121,9 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op);
 // Whether the input, from its head, starts with the value (parse matching).
 bool match_value(Cell* input, const Cell* value, int32_t op);
 bool tag_brackets_at(Cell* input, const Cell* tag);
+// Membership of the head character in a bitset!; beyond its bits, its complemented flag.
+// An input at its tail has no head character: false.
+bool head_char_in_bitset(Cell* input, const Cell* bitset);
 bool find_codepoint_stepped(Cell* s, int32_t c, int32_t step, bool case_sensitive);
 bool starts_with_c_text(Cell* s, const char* text);
 // Static buffers, overwritten by the next call.

@@ -155,7 +155,15 @@ Cell* to(Cell* prototype, Cell* spec, uint32_t type) {
     Cell dt = datatype_cell(T_STRING);
     error::raise(err::script::bad_to_arg, &dt, &s);
   } else if (st == T_BLOCK || st == T_PAREN || st == T_HASH) {
-    error::raise(err::internal::not_done);  // appending values comes with block storage
+    // Each value formed, without separators, as append does.
+    init_cell(&result, 16);
+    for (uint32_t i = s.w1;; ++i) {
+      SeriesBuffer* b = memory::node_buffer(s.w2);  // re-read: forming allocates
+      if (i >= memory::units(b)) break;
+      Cell item = memory::head_cells(b)[i];
+      gc::Root keep_item(&item);
+      actions::direct_form(&item, &result, nullptr, 0x7FFFFFFF);
+    }
   } else if (any_string_q(st)) {
     result = Cell{T_STRING, 0, copy_chars(&s), 0};
   } else if (st == T_REFINEMENT) {

@@ -229,6 +229,34 @@ TEST_F(StringMold, To) {
   EXPECT_EQ(cell::type(proto), uint32_t(T_URL));
 }
 
+// to string! ["b" 1 "cd"] => "b1cd" ; to tag! [] => <>
+TEST_F(StringMold, ToFromABlockFormsEachValue) {
+  datatype::alloc_tables();
+  for (uint32_t id : {T_SERIES, T_STRING, T_INTEGER}) datatype::install(id);
+  Cell* proto = stack::push_copy(cell::none_value());
+  Cell blk{T_BLOCK, 0, memory::series_new_cells(4), 0};
+  gc::Root kb(&blk);
+  Cell b = make("b");
+  gc::Root k1(&b);
+  *runtime::block_append_cell(&blk) = b;
+  Cell one;
+  cell::set_integer(&one, 1);
+  *runtime::block_append_cell(&blk) = one;
+  Cell cd = make(U"c\u20AC", 2);
+  gc::Root k2(&cd);
+  *runtime::block_append_cell(&blk) = cd;
+  string::to(proto, &blk, T_STRING);
+  EXPECT_EQ(all(*proto), U"b1c\u20AC");
+  blk.w1 = 1;  // from the block's head
+  cell::set_type(&blk, T_PAREN);
+  string::to(proto, &blk, T_TAG);
+  EXPECT_EQ(cell::type(proto), uint32_t(T_TAG));
+  EXPECT_EQ(all(*proto), U"1c\u20AC");
+  blk.w1 = 3;
+  string::to(proto, &blk, T_STRING);
+  EXPECT_EQ(all(*proto), U"");
+}
+
 class StringActions : public StringMold {
  protected:
   void SetUp() override {
