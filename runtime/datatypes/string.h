@@ -108,6 +108,9 @@ double text_to_float(const uint8_t* start, int32_t length, bool* bad);
 
 // Allocates the rotate scratch block once (install time); idempotent.
 void init_scratch();
+// Registers string! (after series!; an empty series! row is registered first when series!
+// is not registered yet).
+void install_type();
 
 // ---- Comparison, matching, escapes ----
 
@@ -118,6 +121,9 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op);
 // Whether the input, from its head, starts with the value (parse matching).
 bool match_value(Cell* input, const Cell* value, int32_t op);
 bool tag_brackets_at(Cell* input, const Cell* tag);
+// Membership of the head character in a bitset!; beyond its bits, its complemented flag.
+// An input at its tail has no head character: false.
+bool head_char_in_bitset(Cell* input, const Cell* bitset);
 bool find_codepoint_stepped(Cell* s, int32_t c, int32_t step, bool case_sensitive);
 bool starts_with_c_text(Cell* s, const char* text);
 // Static buffers, overwritten by the next call.
@@ -144,8 +150,5 @@ int32_t mold(Cell* value, Cell* out, bool only, bool all, bool flat, Cell* part,
 Cell* make(Cell* prototype, Cell* spec, uint32_t type);
 // to: the spec converted, the result taking the target type.
 Cell* to(Cell* prototype, Cell* spec, uint32_t type);
-// Former of values that are not strings, used by to (set by the datatype registry).
-using FormHook = void (*)(const Cell* value, Cell* out);
-void set_form_hook(FormHook hook);
 
 }  // namespace kel::string

@@ -163,6 +163,16 @@ bool match_value(Cell* input, const Cell* value, int32_t op) {
   return false;
 }
 
+bool head_char_in_bitset(Cell* input, const Cell* bitset) {
+  Chars in = chars_of(input);
+  if (in.count < 1) return false;
+  uint32_t c = uint32_t(in.at(0));
+  SeriesBuffer* b = memory::node_buffer(bitset->w2);
+  uint32_t stored = memory::used_bytes(b);
+  if (c < stored * 8u) return (memory::head(b)[c >> 3] & (0x80u >> (c & 7))) != 0;
+  return (b->flags & sflag::COMPLEMENT) != 0;
+}
+
 bool brace_closes(const Cell* s, int32_t index, int32_t end) {
   SeriesBuffer* b = memory::node_buffer(s->w2);
   uint32_t u = memory::unit(b);

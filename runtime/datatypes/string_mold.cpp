@@ -7,6 +7,7 @@
 
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -39,12 +40,18 @@ Node copy_chars(Cell* source) {
   return node;
 }
 
-// Default former of values other than strings; the registry's form entry replaces it.
-FormHook form_hook = nullptr;
+// The /part count: an integer's payload, a float truncated and clamped to 32 bits.
+int32_t part_count(const Cell* part) {
+  if (cell::type(part) == T_INTEGER) return int32_t(part->w2);
+  if (cell::type(part) != T_FLOAT) return -1;
+  double d = cell::get_double(part);
+  if (std::isnan(d)) return 0;
+  if (d >= 2147483647.0) return 0x7FFFFFFF;
+  if (d <= 0) return 0;
+  return int32_t(d);
+}
 
 }  // namespace
-
-void set_form_hook(FormHook hook) { form_hook = hook; }
 
 bool part_given(const Cell* part) {
   const stack::State& st = stack::state();
@@ -57,7 +64,7 @@ int32_t form(Cell* value, Cell* out, Cell* part, int32_t budget) {
   Cell v = *value;
   gc::Root keep(&v);
   int32_t rest = count_from_head(&v);
-  int32_t limit = part_given(part) ? std::max(integer_arg(part), 0) : -1;
+  int32_t limit = part_given(part) ? std::max(part_count(part), 0) : -1;
   concat_part(out, &v, limit, 0, true, MODE_APPEND);
   return budget - rest;
 }
@@ -148,7 +155,15 @@ Cell* to(Cell* prototype, Cell* spec, uint32_t type) {
     Cell dt = datatype_cell(T_STRING);
     error::raise(err::script::bad_to_arg, &dt, &s);
   } else if (st == T_BLOCK || st == T_PAREN || st == T_HASH) {
-    error::raise(err::internal::not_done);  // appending values comes with block storage
+    // Each value formed, without separators, as append does.
+    init_cell(&result, 16);
+    for (uint32_t i = s.w1;; ++i) {
+      SeriesBuffer* b = memory::node_buffer(s.w2);  // re-read: forming allocates
+      if (i >= memory::units(b)) break;
+      Cell item = memory::head_cells(b)[i];
+      gc::Root keep_item(&item);
+      actions::direct_form(&item, &result, nullptr, 0x7FFFFFFF);
+    }
   } else if (any_string_q(st)) {
     result = Cell{T_STRING, 0, copy_chars(&s), 0};
   } else if (st == T_REFINEMENT) {
@@ -162,9 +177,8 @@ Cell* to(Cell* prototype, Cell* spec, uint32_t type) {
     result = *made;
     stack::drop_cells(1);
   } else {
-    if (!form_hook) error::raise(err::internal::not_done);
     init_cell(&result, 16);
-    form_hook(&s, &result);
+    actions::direct_form(&s, &result, nullptr, 0x7FFFFFFF);
   }
   cell::set_type(&result, type);
   *prototype = result;

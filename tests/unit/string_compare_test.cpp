@@ -2,6 +2,8 @@
 // digits, one-character escapes and the case mapping strings fold with.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "tests/unit/string_test_util.h"
 
 using namespace kel;
@@ -136,6 +138,28 @@ TEST_F(StringCompare, MatchAtTheHead) {
   EXPECT_FALSE(string::match_value(&in, &number, 0));
   in.w1 = 99;  // past the tail: nothing to match
   EXPECT_FALSE(string::match_value(&in, &upper_b, 0));
+}
+
+// parse "b" [charset "ab"] ; parse "z" [complement charset "ab"]
+TEST_F(StringCompare, HeadCharInBitset) {
+  Cell bits{T_BITSET, 0, memory::series_new_bytes(13), 0};
+  gc::Root kb(&bits);
+  SeriesBuffer* b = memory::node_buffer(bits.w2);
+  std::memset(memory::head(b), 0, 13);
+  memory::head(b)['a' >> 3] |= uint8_t(0x80 >> ('a' & 7));
+  memory::head(b)['b' >> 3] |= uint8_t(0x80 >> ('b' & 7));
+  b->tail = b->head + 13;  // 104 bits: up to "g"
+  Cell in = make(U"bz\u20AC", 2);
+  gc::Root ki(&in);
+  EXPECT_TRUE(string::head_char_in_bitset(&in, &bits));
+  in.w1 = 1;
+  EXPECT_FALSE(string::head_char_in_bitset(&in, &bits));  // "z" lies beyond the stored bits
+  in.w1 = 2;
+  EXPECT_FALSE(string::head_char_in_bitset(&in, &bits));
+  memory::node_buffer(bits.w2)->flags |= sflag::COMPLEMENT;
+  EXPECT_TRUE(string::head_char_in_bitset(&in, &bits));  // beyond: the complemented flag
+  in.w1 = 3;
+  EXPECT_FALSE(string::head_char_in_bitset(&in, &bits));  // no head character
 }
 
 TEST_F(StringCompare, SearchHelpers) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "runtime/cell_api.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/evaluator/actions.h"
 #include "tests/unit/string_test_util.h"
 
 using namespace kel;
@@ -216,15 +218,114 @@ TEST_F(StringMold, To) {
   memory::head(b)[1] = 0xC3;
   EXPECT_TRUE(raises(err::access::invalid_utf8, [&] { string::to(proto, &bin, T_STRING); }));
 
-  // Other values are formed through the registry's former.
-  string::set_form_hook([](const Cell* v, Cell* out) {
-    string::add_c_text(out, std::to_string(int32_t(v->w2)).c_str());
-  });
+  // Other values are formed through their own form slot.
+  datatype::alloc_tables();
+  datatype::install(T_INTEGER);
   Cell twelve;
   cell::set_integer(&twelve, 12);
   string::to(proto, &twelve, T_STRING);
   EXPECT_EQ(all(*proto), U"12");  // to string! 12 => "12"
-  string::set_form_hook(nullptr);
+  string::to(proto, &twelve, T_URL);
+  EXPECT_EQ(cell::type(proto), uint32_t(T_URL));
+}
+
+// to string! ["b" 1 "cd"] => "b1cd" ; to tag! [] => <>
+TEST_F(StringMold, ToFromABlockFormsEachValue) {
+  datatype::alloc_tables();
+  for (uint32_t id : {T_SERIES, T_STRING, T_INTEGER}) datatype::install(id);
+  Cell* proto = stack::push_copy(cell::none_value());
+  Cell blk{T_BLOCK, 0, memory::series_new_cells(4), 0};
+  gc::Root kb(&blk);
+  Cell b = make("b");
+  gc::Root k1(&b);
+  *runtime::block_append_cell(&blk) = b;
+  Cell one;
+  cell::set_integer(&one, 1);
+  *runtime::block_append_cell(&blk) = one;
+  Cell cd = make(U"c\u20AC", 2);
+  gc::Root k2(&cd);
+  *runtime::block_append_cell(&blk) = cd;
+  string::to(proto, &blk, T_STRING);
+  EXPECT_EQ(all(*proto), U"b1c\u20AC");
+  blk.w1 = 1;  // from the block's head
+  cell::set_type(&blk, T_PAREN);
+  string::to(proto, &blk, T_TAG);
+  EXPECT_EQ(cell::type(proto), uint32_t(T_TAG));
+  EXPECT_EQ(all(*proto), U"1c\u20AC");
+  blk.w1 = 3;
+  string::to(proto, &blk, T_STRING);
+  EXPECT_EQ(all(*proto), U"");
+}
+
+class StringActions : public StringMold {
+ protected:
+  void SetUp() override {
+    StringMold::SetUp();
+    datatype::alloc_tables();
+    for (uint32_t id : {T_DATATYPE, T_NONE, T_LOGIC, T_SERIES, T_STRING, T_INTEGER})
+      datatype::install(id);
+  }
+  std::string text(const Cell* s) { return utf8(all_of(*s)); }
+};
+
+TEST_F(StringActions, RegistrationRow) {
+  using namespace datatype;
+  EXPECT_STREQ(type_table[T_STRING].name, "string!");
+  EXPECT_STREQ(type_table[T_SERIES].name, "series!");
+  EXPECT_EQ(slot<action::MAKE>(T_STRING), &string::make);
+  EXPECT_EQ(slot<action::TO>(T_STRING), &string::to);
+  EXPECT_EQ(slot<action::FORM>(T_STRING), &string::form);
+  EXPECT_EQ(slot<action::MOLD>(T_STRING), &string::mold);
+  EXPECT_EQ(slot<action::COMPARE>(T_STRING), &string::compare);
+  // Inherited slots take series!'s (empty while series! has no actions); unsupported stay empty.
+  for (uint32_t k : {action::NEXT, action::AT, action::COPY, action::PICK})
+    EXPECT_EQ(any_slot(T_STRING, k), any_slot(T_SERIES, k));
+  for (uint32_t k : {action::SET_PATH, action::ADD, action::PUT, action::OPEN, action::WRITE})
+    EXPECT_EQ(any_slot(T_STRING, k), nullptr);
+}
+
+// mold/part "abcdef" 3 => {"ab} ; form/part "abcdef" 2 => "ab" ; mold/part "abc" 0 => ""
+TEST_F(StringActions, FormAndMoldEntries) {
+  Cell s = make("abcdef");
+  gc::Root keep(&s);
+  Cell* p = part_cell(3);
+  EXPECT_EQ(text(actions::mold(&s, false, false, false, p)), "\"ab");
+  p->w2 = 2;
+  EXPECT_EQ(text(actions::form(&s, p)), "ab");
+  p->w2 = 0;
+  EXPECT_EQ(text(actions::mold(&s, false, false, false, p)), "");
+  EXPECT_EQ(text(actions::mold(&s, false, true, false, nullptr)), "\"abcdef\"");
+}
+
+// "abc" = %abc => true ; "abc" < %abd => !! script/invalid-compare ; "é" = "É" => true
+// "abc" = "ABC" => true ; strict-equal? "abc" "ABC" => false ; "abc" < "abcd" => true
+TEST_F(StringActions, GenericCompare) {
+  Cell a = make("abc");
+  gc::Root ka(&a);
+  Cell f = make("abc");
+  gc::Root kf(&f);
+  cell::set_type(&f, T_FILE);
+  EXPECT_TRUE(actions::compare(&a, &f, 0));
+  EXPECT_FALSE(actions::compare(&a, &f, 1));
+  Cell g = make("abd");
+  gc::Root kg(&g);
+  cell::set_type(&g, T_FILE);
+  EXPECT_TRUE(raises(err::script::invalid_compare, [&] { actions::compare(&a, &g, 3); }));
+  Cell up = make("ABC");
+  gc::Root ku(&up);
+  EXPECT_TRUE(actions::compare(&a, &up, 0));
+  EXPECT_FALSE(actions::compare(&a, &up, 2));
+  Cell longer = make("abcd");
+  gc::Root kl(&longer);
+  EXPECT_TRUE(actions::compare(&a, &longer, 3));
+  Cell e1 = make(U"\u00E9", 1);
+  gc::Root ke1(&e1);
+  Cell e2 = make(U"\u00C9", 1);
+  gc::Root ke2(&e2);
+  EXPECT_TRUE(actions::compare(&e1, &e2, 0));
+  Cell n;
+  cell::set_integer(&n, 1);
+  EXPECT_FALSE(actions::compare(&a, &n, 0));  // unlike values are simply unequal
 }
 
 }  // namespace
