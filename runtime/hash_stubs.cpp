@@ -41,7 +41,7 @@ bool is_word(uint32_t t) { return t >= T_WORD && t <= T_ISSUE; }
 
 }  // namespace
 
-namespace actions {
+namespace hash_stub {
 int compare(const Cell* a, const Cell* b, int op) {
   uint32_t ta = cell::type(a), tb = cell::type(b);
   bool equal_op = op == 0 || op == 12;
@@ -61,7 +61,7 @@ int compare(const Cell* a, const Cell* b, int op) {
   }
   return op == 1 ? !eq : eq;
 }
-}  // namespace actions
+}  // namespace hash_stub
 
 namespace map {
 Cell* prepare_key(Cell* key) {

@@ -10,6 +10,7 @@
 #include "runtime/error.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/hash_stubs.h"
 #include "runtime/stack.h"
 

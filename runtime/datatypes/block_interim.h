@@ -6,55 +6,18 @@
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/random.h"
 
 // Each group below is deleted once its owner's unit is merged; callers keep the same names.
 
-namespace kel::datatype {
-// A slot holds a function address cast to this type, or null (not supported).
-using Slot = void (*)();
-constexpr int32_t SLOT_COUNT = 62;
-constexpr int32_t TABLE_IDS = 57;
-// Marks a slot to take the parent's function at registration.
-inline Slot inherit() { return reinterpret_cast<Slot>(intptr_t(-1)); }
-// One type's registration: id, parent id (0 none), name with its "!", and its 62 slots.
-struct Registration {
-  uint32_t id;
-  uint32_t parent;
-  const char* name;
-  Slot slots[SLOT_COUNT];  // index = action id - 1
-};
-void register_type(const Registration& r);
-Slot slot(uint32_t type, uint32_t action_id);
-const char* type_name(uint32_t type);
-// Clears both tables (tests).
-void reset_tables();
-}  // namespace kel::datatype
-
-namespace kel::slot_fn {
-using Form = int32_t (*)(Cell* value, Cell* buffer, int32_t part, int32_t budget);
-using Mold = int32_t (*)(Cell* value, Cell* buffer, bool only, bool all, bool flat, int32_t part,
-                         int32_t budget, int32_t indent);
-using Copy = Cell* (*)(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* types);
-using Find = Cell* (*)(Cell* series, Cell* value, const Cell* part, bool only, bool case_q,
-                       bool same, bool any, const Cell* with, const Cell* skip, bool last,
-                       bool reverse, bool tail, bool match);
-}  // namespace kel::slot_fn
-
 namespace kel::actions {
 // Through the value's slot; an empty slot raises script/expect-arg.
-int32_t direct_form(Cell* value, Cell* buffer, int32_t part, int32_t budget);
-int32_t direct_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, int32_t part,
-                    int32_t budget, int32_t indent);
-Cell* direct_copy(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* types);
-Cell* direct_find(Cell* series, Cell* value, const Cell* part, bool only, bool case_q, bool same,
-                  bool any, const Cell* with, const Cell* skip, bool last, bool reverse,
-                  bool tail, bool match);
+Cell* direct_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_q, bool same,
+                  bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail,
+                  bool match);
 }  // namespace kel::actions
-
-namespace kel::random {
-void seed(uint32_t value);
-int32_t pick_1_to_n(bool secure, int32_t n);
-}  // namespace kel::random
 
 namespace kel::owner {
 // The owner cell (the field word follows it) or null when the value is not owned.
