@@ -201,6 +201,7 @@ Cell* value_of_symbol(int32_t symbol, Node ctx) {
 }
 
 void assign(Cell* word, const Cell* value, Node ctx, bool notify) {
+  if (!ctx) error::raise(err::script::not_defined, word);  // an unbound word
   Held h(ctx);
   Kept v(value);
   if (int32_t(word->w3) == -1) {
@@ -234,6 +235,7 @@ Cell* value_slot(const Cell* word, Node ctx) {
     if (word->w1 && symbol::canonical_id(int32_t(word->w2)) == self_canonical()) return self_cell(word->w1);
     error::raise(err::script::no_value, word);
   }
+  if (!ctx) error::raise(err::script::not_defined, word);  // an unbound word
   Cell* x = cell_of(ctx);
   if (x->w2 == 0) error::raise(err::script::not_in_context, word);
   if (x->header & hdr::CONTEXT_ON_STACK) return stack::at_index(x->w2 - 1 + uint32_t(index));
