@@ -14,19 +14,19 @@ Cell* init_cell(Cell* cell, int32_t n) {
 }
 
 SeriesBuffer* add_codepoint(Cell* s, int32_t c) {
-  Node node = s->w2;
-  SeriesBuffer* b = memory::node_buffer(node);
+  // Allocations may give the buffer another node: always read it from the cell.
+  SeriesBuffer* b = memory::node_buffer(s->w2);
   uint32_t u = memory::unit(b);
   uint32_t need = u;
   if (u == 1 && c > 127) need = c > 0xFFFF ? 4 : 2;
   else if (u == 2 && c > 0xFFFF) need = 4;
   if (need != u) {
-    b = unicode::widen_to(b, need, (memory::units(b) + 1) * need);
+    unicode::widen_to(b, need, (memory::units(b) + 1) * need);
     u = need;
   }
-  uint8_t* at = runtime::series_reserve_bytes_node(node, u);
+  uint8_t* at = runtime::series_reserve_bytes_node(s->w2, u);
   unicode::store_unit(at, u, c);
-  return memory::node_buffer(node);
+  return memory::node_buffer(s->w2);
 }
 
 void add_c_text(Cell* s, const char* text) {
