@@ -33,6 +33,10 @@ class DatatypeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fresh_heap();
+    // the last test's error may hold series of the heap just released
+    error::Pending& p = error::pending();
+    for (Cell& c : p.args) c = NONE();
+    p.where = p.stack = NONE();
     stack::init(1, 2, 3);
     datatype::alloc_tables();
     for (uint8_t id : runtime::datatype_registration_order) datatype::install(id);
