@@ -35,7 +35,11 @@ void unlink(BlockHead* b) {
 }
 }  // namespace
 
+// A size so large that adding the head wraps around can never be satisfied.
+constexpr size_t MAX_BLOCK = SIZE_MAX - sizeof(BlockHead);
+
 void* alloc(size_t size) {
+  if (size > MAX_BLOCK) fatal_error(94, 0);
   auto* b = static_cast<BlockHead*>(std::malloc(sizeof(BlockHead) + size));
   if (!b) fatal_error(94, 0);
   b->size = size;
@@ -51,6 +55,7 @@ void* alloc_zeroed(size_t size) {
 
 void* realloc(void* p, size_t size) {
   if (!p) return alloc(size);
+  if (size > MAX_BLOCK) fatal_error(94, 0);
   BlockHead* b = static_cast<BlockHead*>(p) - 1;
   unlink(b);
   auto* nb = static_cast<BlockHead*>(std::realloc(b, sizeof(BlockHead) + size));

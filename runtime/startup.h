@@ -36,7 +36,7 @@ StackBounds evaluation_stack();
 uintptr_t machine_stack_bottom();
 void record_machine_stack_bottom();
 
-constexpr size_t EVAL_STACK_SIZE = size_t(512) << 20;  // at least 256 MB
+constexpr size_t EVAL_STACK_SIZE = size_t(256) << 20;  // deep recursion hits the language limit first
 constexpr size_t EVAL_GUARD_SIZE = size_t(1) << 20;
 
 // Runs body(arg) on a fresh evaluation thread (large stack, alternate signal stack, FP mode)

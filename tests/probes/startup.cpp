@@ -2,6 +2,8 @@
 // the fatal paths (signals, escaped exceptions, exits) can be checked from outside.
 #include <fenv.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -50,6 +52,17 @@ void launch() {
     asm volatile("movl $1, (%0)" : : "r"(p) : "memory");  // a real store, whatever the optimiser knows
   } else if (s == "recursion") {
     recurse(0);
+  } else if (s == "ud2") {
+    asm volatile("ud2");
+  } else if (s == "bus") {
+    // A mapped page past the end of its file: touching it is SIGBUS (BUS_ADRERR).
+    char path[] = "/tmp/kel-bus-XXXXXX";
+    int fd = mkstemp(path);
+    unlink(path);
+    if (fd < 0 || ftruncate(fd, 0) != 0) return;
+    void* m = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (m == MAP_FAILED) return;
+    *static_cast<volatile char*>(m) = 1;
   } else if (s == "throw") {
     kel::throw_code(0x7FFFFFFA);
   } else if (s == "bad-alloc") {

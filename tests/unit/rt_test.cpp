@@ -53,6 +53,9 @@ TEST(Rt, TrackedHeap) {
 TEST(RtDeathTest, HeapExhaustionIsFatal94) {
   EXPECT_EXIT(rt::alloc(SIZE_MAX / 2), ::testing::ExitedWithCode(94), "");
   EXPECT_EXIT(rt::realloc(rt::alloc(8), SIZE_MAX / 2), ::testing::ExitedWithCode(94), "");
+  // Sizes whose head would wrap around are refused, not turned into tiny blocks.
+  EXPECT_EXIT(rt::alloc(SIZE_MAX - 8), ::testing::ExitedWithCode(94), "");
+  EXPECT_EXIT(rt::realloc(rt::alloc(8), SIZE_MAX), ::testing::ExitedWithCode(94), "");
 }
 
 TEST(RtDeathTest, FreeAllTrackedThenExit) {

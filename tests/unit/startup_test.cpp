@@ -37,6 +37,8 @@ TEST(Startup, FatalPathsReportAndExit) {
       {"idiv0", 13, "integer divide by zero"},
       {"null-store", 1, "access violation"},
       {"recursion", 19, "stack error or overflow"},
+      {"ud2", 23, "illegal operand"},
+      {"bus", 27, "non-existent physical address"},
       {"throw", 95, "no CATCH for THROW"},
       {"bad-alloc", 94, "out of memory"},
       {"other", 99, "unknown error"},
