@@ -77,8 +77,16 @@ void series_span(const Cell* s, const uint8_t** start, int32_t* count, uint32_t*
   *count = int32_t(total - head);
 }
 
-// The truncation toward zero of a double known to be in range.
-inline int32_t trunc_in_range(double d) { return int32_t(d); }
+// The double truncated toward zero, when that fits 32 bits (2147483647.9 gives
+// 2147483647); otherwise, and for NaN, script/type-limit.
+int32_t truncate_checked(double d) {
+  double t = std::trunc(d);
+  if (std::isnan(t) || t > 2147483647.0 || t < -2147483648.0) {
+    Cell w = integer_type_word();
+    error::raise(err::script::type_limit, &w);
+  }
+  return int32_t(t);
+}
 
 Cell* float_path_power(Cell* base) {
   double d = double(get(base));
@@ -366,24 +374,12 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
       v = get(spec);
       break;
     case T_FLOAT:
-    case T_PERCENT: {
-      double d = cell::get_double(spec);
-      if (double_out_of_range_q(d)) {
-        Cell t = integer_type_word();
-        error::raise(err::script::type_limit, &t);
-      }
-      v = trunc_in_range(d);
+    case T_PERCENT:
+      v = truncate_checked(cell::get_double(spec));
       break;
-    }
-    case T_TIME: {
-      double d = cell::get_double(spec) + 0.5;
-      if (double_out_of_range_q(d)) {
-        Cell t = integer_type_word();
-        error::raise(err::script::type_limit, &t);
-      }
-      v = trunc_in_range(d);
+    case T_TIME:
+      v = truncate_checked(cell::get_double(spec) + 0.5);
       break;
-    }
     case T_BINARY: {
       const uint8_t* p;
       int32_t n;
