@@ -10,6 +10,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
 
@@ -56,6 +57,7 @@ void install(uint32_t type_id) {
     case T_CHAR: char_::install_type(); break;
     case T_TRIPLE: triple::install_type(); break;
     case T_FLOAT: float_::install_type(); break;
+    case T_STRING: string::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
