@@ -8,14 +8,15 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/owner_stub.h"
-#include "runtime/rt.h"
 #include "runtime/unicode.h"
 
 namespace kel::case_ {
 
 namespace {
-int32_t* g_upper = nullptr;  // 65,536 entries each, process heap
-int32_t* g_lower = nullptr;
+// Static storage rather than the tracked heap: the tables outlive every heap reset.
+int32_t g_upper[65536];
+int32_t g_lower[65536];
+bool g_ready = false;
 
 void fill(int32_t* table, const CasePair* pairs, int32_t n) {
   for (int32_t i = 0; i < n; ++i) table[pairs[i].key] = pairs[i].value;
@@ -35,16 +36,15 @@ bool any_string_q(uint32_t t) {
 }  // namespace
 
 void init_tables() {
-  if (g_upper) return;
-  g_upper = static_cast<int32_t*>(rt::alloc_zeroed(65536 * sizeof(int32_t)));
-  g_lower = static_cast<int32_t*>(rt::alloc_zeroed(65536 * sizeof(int32_t)));
+  if (g_ready) return;
   fill(g_upper, upper_bmp, upper_bmp_count);
   fill(g_lower, lower_bmp, lower_bmp_count);
+  g_ready = true;
 }
 
 int32_t map_char(int32_t cp, int direction) {
   if (cp >= 0 && cp <= 0xFFFF) {
-    if (!g_upper) init_tables();
+    if (!g_ready) [[unlikely]] init_tables();
     int32_t v = (direction ? g_upper : g_lower)[cp];
     return v ? v : cp;
   }

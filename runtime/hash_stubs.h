@@ -1,5 +1,5 @@
-// Stand-ins for services of units not built yet (comparison, map keys, symbols),
-// removed as each real unit lands.
+// Services the tables take from other units (comparison, map keys, symbols); the map
+// key stand-in stays in hash_stubs.cpp until the map unit lands.
 #pragma once
 #include <cstdint>
 

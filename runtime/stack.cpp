@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+#include <cstdio>
+
 #include "runtime/cell_api.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
@@ -31,7 +33,7 @@ namespace {
 State g_state;
 
 constexpr uint32_t NO_ORIGIN = 0xFFFFFFFF;
-uint32_t g_origin = NO_ORIGIN;  // record index where the latest throw started
+uint32_t& g_origin = g_state.throw_origin;
 
 Cell unset_cell() { return Cell{T_UNSET, 0, 0, 0}; }
 Cell none_cell() { return Cell{T_NONE, 0, 0, 0}; }
@@ -143,7 +145,6 @@ void release() {
   rt::free(s.args_begin);
   rt::free(s.frames_begin);
   s = State{};
-  g_origin = NO_ORIGIN;
 }
 
 void reset() {
@@ -396,6 +397,7 @@ void propagate_error(Cell* error) {
     *s.base = err;
     if (s.top <= s.base) s.top = s.base + 1;
     error::print_report(s.base);
+    std::fflush(nullptr);  // what was printed before the error is not lost
     rt::exit_process(-2);
   }
   push_copy(&err);
@@ -445,8 +447,8 @@ void raise_overflow() {
   if (s.headroom_depth > 0 && s.top + 1 >= s.args_begin + ARG_CAPACITY + ARG_HEADROOM) {
     rt::fatal_error(19, 0);  // the error path itself ran out of room
   }
-  Cell* back = s.top - OVERFLOW_BACKOFF;
-  s.top = back > s.base ? back : s.base;
+  uint32_t room = uint32_t(s.top - s.base);
+  s.top -= room < OVERFLOW_BACKOFF ? room : OVERFLOW_BACKOFF;
   cycle::clear();
   // The hidden headroom stays open while the error is built and propagated.
   struct Headroom {

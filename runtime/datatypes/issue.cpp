@@ -5,7 +5,8 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/datatypes/words_interim.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
@@ -15,7 +16,6 @@ namespace kel::issue {
 
 namespace {
 Cell issue_of(int32_t symbol) { return Cell{T_ISSUE, context::global, uint32_t(symbol), context::NO_INDEX}; }
-datatype::SlotFn fn(auto f) { return reinterpret_cast<datatype::SlotFn>(f); }
 }  // namespace
 
 Cell* init_from_text(Cell* cell, const char* text) {
@@ -42,7 +42,7 @@ Cell* from_c_text(const char* text) {
 
 Cell* push_from_word(const Cell* w) { return word::push_as(w, T_ISSUE); }
 
-Cell* make(Cell* prototype, const Cell* spec, uint32_t type) {
+Cell* make(Cell* prototype, Cell* spec, uint32_t type) {
   uint32_t t = cell::type(spec);
   Cell result;
   if (t >= T_WORD && t <= T_ISSUE) {
@@ -63,8 +63,7 @@ Cell* make(Cell* prototype, const Cell* spec, uint32_t type) {
   return prototype;
 }
 
-int32_t mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell* part, int32_t limit,
-             int32_t) {
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
   Cell v = *value;
   string::add_codepoint(buffer, '#');
   return word::form(&v, buffer, part, limit - 1);
@@ -77,12 +76,11 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
 
 void install_type() {
   datatype::Registration r{T_ISSUE, T_WORD, "issue!", {}};
-  for (auto& s : r.slots) s = nullptr;
-  r.slots[datatype::slot::MAKE - 1] = fn(&make);
-  r.slots[datatype::slot::TO - 1] = fn(&make);
-  r.slots[datatype::slot::FORM - 1] = datatype::inherit_slot();
-  r.slots[datatype::slot::MOLD - 1] = fn(&mold);
-  r.slots[datatype::slot::COMPARE - 1] = fn(&compare);
+  r.slots.make = &make;
+  r.slots.to = &make;
+  r.slots.form = datatype::inherit;
+  r.slots.mold = &mold;
+  r.slots.compare = &compare;
   datatype::register_type(r);
 }
 

@@ -151,7 +151,7 @@ TEST_F(MemoryTest, GrownHeapSeriesBecomesArenaBuffer) {
   b = memory::series_grow_copy_node(n, 256);
   EXPECT_FALSE(b->flags & sflag::IN_HEAP);
   EXPECT_TRUE(memory::in_collected_heap_q(b));
-  EXPECT_EQ(memory::head_cells(b)->w1, 7u);
+  EXPECT_EQ(memory::head_cells(b)->w2, 7u);
 }
 
 TEST_F(MemoryTest, CloneCopiesUsedBytesOnly) {
@@ -237,6 +237,18 @@ TEST_F(MemoryTest, OsBytesCounted) {
   EXPECT_EQ(memory::state().os_bytes - before, 8192u);
   memory::os_free_counted(p);
   EXPECT_EQ(memory::state().os_bytes, before);
+}
+
+}  // namespace
+}  // namespace kel::test
+
+namespace kel::test {
+namespace {
+
+TEST_F(MemoryTest, RefusedRequestsRaiseNoMemory) {
+  EXPECT_RAISES(memory::os_alloc_counted(size_t(1) << 50), err::internal::no_memory);
+  EXPECT_RAISES(memory::series_new_bytes(0xFFFFFFF0u), err::internal::no_memory);
+  EXPECT_RAISES(memory::series_new_cells(0x10000000u), err::internal::no_memory);
 }
 
 }  // namespace

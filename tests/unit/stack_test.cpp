@@ -514,6 +514,19 @@ TEST_F(StackTest, ArgumentStackOverflow) {
   for (int i = 0; i < 100; ++i) stack::reserve_cell();
 }
 
+TEST_F(StackTest, OverflowWithAnEmptyFrameAtTheLimitUsesTheHeadroom) {
+  open_try(false);
+  for (uint32_t i = 1; i < stack::ARG_CAPACITY; ++i) stack::reserve_cell();
+  push_native(SYM_F);  // base = top = the last cell: nothing to back off
+  EXPECT_EQ(code_of([] { stack::reserve_cell(); }), unwind_code::ERROR);
+  // The error copy went to the cell the limit keeps back.
+  EXPECT_EQ(top_index(), stack::ARG_CAPACITY);
+  EXPECT_EQ(stack::last_pushed_type(), uint32_t(T_ERROR));
+  EXPECT_EQ(s().args_limit, s().args_end);
+  stack::take_caught_error();
+  EXPECT_EQ(top_index(), 1u);
+}
+
 TEST_F(StackTest, FrameStackOverflow) {
   open_try(false);  // 2 records
   Cell v = integer(1);
@@ -751,6 +764,42 @@ TEST_F(StackTest, StackCellsAndFrameContextsAreRoots) {
   EXPECT_FALSE(memory::node_free_q(again->w2));
   EXPECT_EQ(memory::units(memory::node_buffer(again->w2)), 1u);
   EXPECT_FALSE(memory::node_free_q(stack::top_frame()->function_context));
+}
+
+TEST_F(StackTest, RootsSurviveNodeRelocation) {
+  uint32_t saved = gc::stress_period();
+  gc::set_stress(1);  // every allocation collects, moves buffers and relocates nodes
+  // A series-held context whose values node is saved in the record.
+  Node ctx = memory::series_new_cells(2);
+  gc::Root hold_ctx(&ctx);
+  const Node first_ctx = ctx;
+  Node values = memory::series_new_cells(1);
+  gc::Root hold_values(&values);
+  Cell* c0 = runtime::series_append_cell_node(ctx);
+  *c0 = Cell{T_CONTEXT | (2u << hdr::CONTEXT_KIND_SHIFT), 0, values, 0};
+  cell::set_unset(runtime::series_append_cell_node(ctx));
+  Cell f{T_WORD, ctx, SYM_F, 0};  // named by a word of that context
+  gc::Root hold_f(&f);
+  stack::push_function_frame(&f, ctx);
+  Node stack_ctx = make_function_context();
+  stack::push_function_frame(&f, stack_ctx);
+  Cell b;
+  cell::set_block(&b, memory::series_new_cells(1));
+  stack::push_copy(&b);
+  for (int i = 0; i < 50; ++i) runtime::series_append_cell_node((s().top - 1)->w2);
+  memory::series_new_cells(8);
+  EXPECT_NE(ctx, first_ctx);  // the context's node was relocated meanwhile
+  stack::Frame* outer = s().frames_begin;
+  stack::Frame* inner = outer + 1;
+  EXPECT_TRUE(test::alive(outer->word_context));
+  EXPECT_EQ(outer->word_context, outer->function_context);
+  EXPECT_TRUE(test::alive(outer->saved_values));
+  EXPECT_EQ(memory::head_cells(memory::node_buffer(outer->function_context))->w2, outer->saved_values);
+  EXPECT_TRUE(test::alive(inner->function_context));
+  EXPECT_EQ(memory::units(memory::node_buffer((s().top - 1)->w2)), 50u);
+  stack::pop_function_frame();
+  stack::pop_function_frame();
+  gc::set_stress(saved);
 }
 
 // ---- A process with no frame ----

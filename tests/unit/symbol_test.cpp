@@ -122,7 +122,7 @@ TEST_F(SymbolTest, StartUpInterningKeepsOneIdPerSpelling) {
   EXPECT_EQ(runtime::runtime_word_ids[type_sym], runtime::runtime_word_ids[type_word]);
   EXPECT_EQ(symbol::runtime_id(symbol::RW_SELF), sym("self"));
   // Type words are global words of the type names.
-  Cell w = datatype::type_word(T_WORD);
+  Cell w = datatype::type_table[T_WORD].word;
   EXPECT_EQ(cell::type(&w), uint32_t(T_WORD));
   EXPECT_EQ(symbol::text(int32_t(w.w2)), "word!");
   EXPECT_EQ(w.w1, context::global);
@@ -142,7 +142,7 @@ TEST_F(SymbolTest, CompareSlotGoesThroughTheNames) {
   EXPECT_EQ(compared(entry(a), entry(c), 0), 0);
   EXPECT_NE(compared(entry(a), entry(c), 2), 0);
   EXPECT_EQ(compared(entry(a), integer(1), 0), -2);
-  EXPECT_EQ(datatype::action_slot(T_SYMBOL, datatype::slot::MOLD), nullptr);
+  EXPECT_EQ(datatype::any_slot(T_SYMBOL, datatype::action::MOLD), nullptr);
 }
 
 }  // namespace

@@ -337,7 +337,12 @@ TEST_F(Unicode, Utf16Load) {
     EXPECT_TRUE(memory::node_buffer(n)->flags & sflag::UTF16_LOADER);
   }
   for (const auto& bad : {u16({0xD83D, 0x0041}), u16({'a', 0xD83D}), u16({0xDBFF, 0xD800, 0xDC00})}) {
-    expect_error(err::script::invalid_chars, [&] { utf16le_to_string(bad.data(), int32_t(bad.size() / 2), nullptr, false); });
+    const error::Pending& e = expect_error(err::script::invalid_char, [&] {
+      utf16le_to_string(bad.data(), int32_t(bad.size() / 2), nullptr, false);
+    });
+    EXPECT_EQ(cell::type(&e.args[0]), uint32_t(T_INTEGER));
+    EXPECT_GE(e.args[0].w2, 0xD800u);  // the unpaired high surrogate
+    EXPECT_LE(e.args[0].w2, 0xDBFFu);
   }
 }
 
@@ -428,6 +433,17 @@ TEST_F(Unicode, StringToUtf8ThroughTheConversionBuffer) {
     uint8_t* out = string_as_utf8_crlf(&s, &count, r.crlf);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), size_t(count)), r.out);
     EXPECT_EQ(out[count], 0);
+  }
+}
+
+TEST_F(Unicode, StringToUtf8RefusesCodepointsBeyondUnicode) {
+  for (int32_t bad : {0x110000, -1}) {
+    Cell s = make_string({'a', bad}, 4);
+    gc::Root keep(&s);
+    int32_t count = -1;
+    expect_error(err::script::invalid_char, [&] { string_as_utf8(&s, &count); });
+    uint8_t buf[16];
+    expect_error(err::script::invalid_char, [&] { encode_string_utf8(&s, buf, -1, true); });
   }
 }
 

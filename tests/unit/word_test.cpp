@@ -121,9 +121,9 @@ TEST_F(WordTest, MakeAndTo) {
 
 // index? /a => !! script/expect-arg (refinement! has no index? slot)
 TEST_F(WordTest, IndexOf) {
-  EXPECT_EQ(datatype::action_slot(T_REFINEMENT, datatype::slot::INDEX_Q), nullptr);
-  EXPECT_NE(datatype::action_slot(T_SET_WORD, datatype::slot::INDEX_Q), nullptr);
-  EXPECT_EQ(datatype::action_slot(T_ISSUE, datatype::slot::INDEX_Q), nullptr);
+  EXPECT_EQ(datatype::any_slot(T_REFINEMENT, datatype::action::INDEX_Q), nullptr);
+  EXPECT_NE(datatype::any_slot(T_SET_WORD, datatype::action::INDEX_Q), nullptr);
+  EXPECT_EQ(datatype::any_slot(T_ISSUE, datatype::action::INDEX_Q), nullptr);
   Cell g = global_word("indexed");
   stack::state().base = stack::push_copy(&g);
   Cell* r = word::index_q();

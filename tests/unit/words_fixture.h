@@ -14,7 +14,10 @@
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/word_startup.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/words_interim.h"
+#include "runtime/init.h"
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
@@ -29,14 +32,8 @@ class WordsTest : public ::testing::Test {
     stack::init(1, 2, 3);
     context::make_global();  // start-up order: global context, then the symbol hash
     symbol::create_hash();
-    symbol::install_type();
-    context::install_type();
-    word::install_type();
-    lit_word::install_type();
-    set_word::install_type();
-    get_word::install_type();
-    refinement::install_type();
-    issue::install_type();
+    datatype::alloc_tables();
+    for (uint8_t id : runtime::datatype_registration_order) datatype::install(id);
     datatype::intern_type_words();
     runtime::intern_runtime_words();
     runtime::make_runtime_refinements();
@@ -100,7 +97,7 @@ class WordsTest : public ::testing::Test {
     Cell val = v, buf{};
     gc::Root kv(&val), kb(&buf);
     string::init_cell(&buf, 16);
-    auto f = reinterpret_cast<slot_fn::Mold>(datatype::action_slot(cell::type(&val), datatype::slot::MOLD));
+    auto f = datatype::slot<datatype::action::MOLD>(cell::type(&val));
     int32_t r = f(&val, &buf, false, false, false, nullptr, 1000, 0);
     if (left) *left = r;
     return text_of(&buf);
@@ -109,19 +106,19 @@ class WordsTest : public ::testing::Test {
     Cell val = v, buf{};
     gc::Root kv(&val), kb(&buf);
     string::init_cell(&buf, 16);
-    auto f = reinterpret_cast<slot_fn::Form>(datatype::action_slot(cell::type(&val), datatype::slot::FORM));
+    auto f = datatype::slot<datatype::action::FORM>(cell::type(&val));
     f(&val, &buf, nullptr, 1000);
     return text_of(&buf);
   }
   static int32_t compared(const Cell& a, const Cell& b, int32_t op) {
-    auto f = reinterpret_cast<slot_fn::Compare>(datatype::action_slot(cell::type(&a), datatype::slot::COMPARE));
+    auto f = datatype::slot<datatype::action::COMPARE>(cell::type(&a));
     return f(&a, &b, op);
   }
   // make/to through the target type's slot.
   static Cell made(uint32_t type, const Cell& spec) {
     Cell proto{T_DATATYPE, type, 0, 0}, s = spec;
     gc::Root kp(&proto), ks(&s);
-    auto f = reinterpret_cast<slot_fn::Make>(datatype::action_slot(type, datatype::slot::TO));
+    auto f = datatype::slot<datatype::action::TO>(type);
     return *f(&proto, &s, type);
   }
   static Cell* value_of(const Cell& w) {
