@@ -113,7 +113,7 @@ Cell* set_result(int32_t value) {
 
 Cell* init_cell(Cell* c, int32_t value) {
   cell::set_type(c, T_INTEGER);
-  c->w1 = uint32_t(value);
+  c->w2 = uint32_t(value);
   return c;
 }
 
@@ -196,7 +196,7 @@ int32_t do_op(int32_t l, int32_t r, int32_t o, Cell* result) {
     case op::XOR: v = l ^ r; break;
     default: error::raise(err::internal::not_done);
   }
-  if (result) result->w1 = uint32_t(v);
+  if (result) result->w2 = uint32_t(v);
   return v;
 }
 
@@ -244,25 +244,25 @@ Cell* xor_() { return do_math(op::XOR); }
 
 Cell* absolute() {
   Cell* a = stack::state().base;
-  a->w1 = uint32_t(absolute_checked(get(a)));
+  a->w2 = uint32_t(absolute_checked(get(a)));
   return a;
 }
 
 Cell* negate() {
   Cell* a = stack::state().base;
   if (get(a) == MIN_INT) error::raise(err::math::overflow);
-  a->w1 = uint32_t(-get(a));
+  a->w2 = uint32_t(-get(a));
   return a;
 }
 
 Cell* complement() {
   Cell* a = stack::state().base;
-  a->w1 = ~a->w1;
+  a->w2 = ~a->w2;
   return a;
 }
 
-bool even_q(const Cell* value) { return (value->w1 & 1) == 0; }
-bool odd_q(const Cell* value) { return (value->w1 & 1) != 0; }
+bool even_q(const Cell* value) { return (value->w2 & 1) == 0; }
+bool odd_q(const Cell* value) { return (value->w2 & 1) != 0; }
 
 Cell* power() {
   Cell* a = stack::state().base;
@@ -328,7 +328,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
   else up = true;  // halves away from zero
   if (up && upper_overflows) error::raise(err::math::overflow);
   int32_t m = up ? upper : lower;
-  value->w1 = uint32_t(negative ? -m : m);
+  value->w2 = uint32_t(negative ? -m : m);
   return value;
 }
 
@@ -339,7 +339,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     return value;
   }
   int32_t v = get(value);
-  if (v != 0) value->w1 = uint32_t(random::pick_1_to_n(secure, v));
+  if (v != 0) value->w2 = uint32_t(random::pick_1_to_n(secure, v));
   return value;
 }
 

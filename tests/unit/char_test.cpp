@@ -80,7 +80,7 @@ TEST_F(CharTest, Errors) {
 TEST_F(CharTest, MakeAndTo) {
   EXPECT_EQ(mold(make_to(act::TO, DT(T_CHAR), I(65))), "#\"A\"");
   EXPECT_RAISES(make_to(act::TO, DT(T_CHAR), I(1114112)), err::script::out_of_range);
-  EXPECT_EQ(error::pending().args[0].w1, 1114112u);
+  EXPECT_EQ(error::pending().args[0].w2, 1114112u);
   EXPECT_RAISES(make_to(act::TO, DT(T_CHAR), I(-1)), err::script::out_of_range);
   EXPECT_RAISES(make_to_text(act::TO, DT(T_CHAR), ""), err::script::bad_to_arg);
   EXPECT_EQ(mold(make_to_text(act::TO, DT(T_CHAR), "abc")), "#\"a\"");

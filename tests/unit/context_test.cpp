@@ -58,7 +58,7 @@ TEST_F(ContextTest, GlobalCaseVariantSharesTheFirstSlot) {
   // foo: 1 Foo: 2 foo => 2
   set_value(foo, integer(1));
   set_value(Foo, integer(2));
-  EXPECT_EQ(value_of(foo)->w1, 2u);
+  EXPECT_EQ(cell::get_int(value_of(foo)), 2);
   // Canonical lookup with keep-case: the spelling asked for, on foo's slot, nothing added.
   int32_t n = context::word_count(context::global);
   int32_t FOO_id = sym("FOO");
@@ -79,12 +79,12 @@ TEST_F(ContextTest, AssignResolvesUnboundIndexAndAddsMissingWords) {
   context::assign(&g, &v, context::global, true);
   EXPECT_NE(g.w3, context::NO_INDEX);
   EXPECT_EQ(context::word_count(context::global), n + 1);
-  EXPECT_EQ(value_of(g)->w1, 7u);
+  EXPECT_EQ(cell::get_int(value_of(g)), 7);
   Cell& again = keep(w("FRESH-WORD"));
   again.w1 = context::global;
   context::assign(&again, &v, context::global, true);
   EXPECT_EQ(again.w3, g.w3) << "a case variant reaches the same slot";
-  EXPECT_EQ(context::value_of_symbol(sym("fresh-word"), context::global)->w1, 7u);
+  EXPECT_EQ(cell::get_int(context::value_of_symbol(sym("fresh-word"), context::global)), 7);
 }
 
 TEST_F(ContextTest, UnresolvedAndNotRunningWordsRaise) {
@@ -105,7 +105,7 @@ TEST_F(ContextTest, UnresolvedAndNotRunningWordsRaise) {
   context::cell_of(fn())->w2 = stack::index_of(arg) + 1;
   Cell five = integer(5);
   context::assign(&x, &five, fn(), true);
-  EXPECT_EQ(arg->w1, 5u);
+  EXPECT_EQ(cell::get_int(arg), 5);
   EXPECT_EQ(context::value_slot(&x, fn()), arg);
   context::cell_of(fn())->w2 = 0;
 }
@@ -178,7 +178,7 @@ TEST_F(ContextTest, ObjectFieldAssignmentMarksTheEntry) {
   context::assign(&b, &v, obj(), true);  // no change record: nothing fires
   EXPECT_NE(context::word_at(obj(), 1)->header & hdr::WORD_ASSIGNED, 0u);
   EXPECT_EQ(context::word_at(obj(), 0)->header & hdr::WORD_ASSIGNED, 0u);
-  EXPECT_EQ(value_of(b)->w1, 3u);
+  EXPECT_EQ(cell::get_int(value_of(b)), 3);
   // With a change record the old value is handed on (objects are not built yet).
   context::self_cell(obj())->w3 = memory::series_new_cells(1);
   Cell* top = stack::state().top;
@@ -196,8 +196,8 @@ TEST_F(ContextTest, SetOrAddAndAddMissing) {
   context::add_missing_with_value(ctx(), &a, &one);
   context::add_missing_with_value(ctx(), &b, &one);
   EXPECT_EQ(names(ctx()), (std::vector<std::string>{"a", "B"}));
-  EXPECT_EQ(context::value_of_symbol(sym("A"), ctx())->w1, 2u);
-  EXPECT_EQ(context::value_of_symbol(sym("b"), ctx())->w1, 1u);
+  EXPECT_EQ(cell::get_int(context::value_of_symbol(sym("A"), ctx())), 2);
+  EXPECT_EQ(cell::get_int(context::value_of_symbol(sym("b"), ctx())), 1);
   EXPECT_EQ(context::value_of_symbol(sym("nothing-here"), ctx()), nullptr);
 }
 

@@ -107,7 +107,7 @@ TEST_F(WordTest, MakeAndTo) {
   Cell target{T_DATATYPE, T_WORD, 0, 0};
   EXPECT_RAISES(made(T_WORD, integer(1)), err::script::bad_to_arg);
   EXPECT_EQ(error::pending().args[0].w1, target.w1);
-  EXPECT_EQ(error::pending().args[1].w1, 1u);
+  EXPECT_EQ(cell::get_int(&error::pending().args[1]), 1);
   EXPECT_RAISES(made(T_WORD, Cell{T_NONE, 0, 0, 0}), err::script::bad_to_arg);
 
   // Text and scanned specs need the lexer: not done yet.
@@ -128,7 +128,7 @@ TEST_F(WordTest, IndexOf) {
   stack::state().base = stack::push_copy(&g);
   Cell* r = word::index_q();
   EXPECT_EQ(cell::type(r), uint32_t(T_INTEGER));
-  EXPECT_EQ(r->w1, g.w3 + 1);
+  EXPECT_EQ(cell::get_int(r), int32_t(g.w3) + 1);
   Cell loose = g;
   loose.w3 = context::NO_INDEX;
   *stack::state().base = loose;
@@ -158,13 +158,13 @@ TEST_F(WordTest, FrameAssignAndCheckedPush) {
   stack::push_copy(&four);
   Cell* r = word::assign_frame_value();
   EXPECT_EQ(r, base);
-  EXPECT_EQ(r->w1, 4u);
-  EXPECT_EQ(value_of(x)->w1, 4u);
+  EXPECT_EQ(cell::get_int(r), 4);
+  EXPECT_EQ(cell::get_int(value_of(x)), 4);
 
   Cell& never = keep(global_word("zz-never-set"));  // in the global context, value unset
   EXPECT_RAISES(word::push_value_checked(&never), err::script::no_value);
   Cell* pushed = word::push_value_checked(&x);
-  EXPECT_EQ(pushed->w1, 4u);
+  EXPECT_EQ(cell::get_int(pushed), 4);
   EXPECT_EQ(get_word::push_value(&never)->header, uint32_t(T_UNSET)) << "get-word takes unset as it is";
   stack::reset();
 }
@@ -177,13 +177,13 @@ TEST_F(WordTest, SlotOperationsOnTheStackTop) {
   Cell one = integer(1), two = integer(2);
   stack::push_copy(&one);
   word::set_slot_from_top(held->w1, 0);
-  EXPECT_EQ(word::slot_at_node(held->w1, 0)->w1, 1u);
+  EXPECT_EQ(cell::get_int(word::slot_at_node(held->w1, 0)), 1);
   EXPECT_NE(context::word_at(held->w1, 0)->header & hdr::WORD_ASSIGNED, 0u);
   stack::push_copy(&two);
   word::swap_slot_with_top(held->w1, 0);
-  EXPECT_EQ(stack::last_pushed()->w1, 1u) << "the old value is pushed";
-  EXPECT_EQ(word::slot_at_node(held->w1, 0)->w1, 2u);
-  EXPECT_EQ(word::push_value_at(held->w1, 0)->w1, 2u);
+  EXPECT_EQ(cell::get_int(stack::last_pushed()), 1) << "the old value is pushed";
+  EXPECT_EQ(cell::get_int(word::slot_at_node(held->w1, 0)), 2);
+  EXPECT_EQ(cell::get_int(word::push_value_at(held->w1, 0)), 2);
   Cell* bw = set_word::push_bound_word(held->w1, 0);
   EXPECT_EQ(cell::type(bw), uint32_t(T_SET_WORD));
   EXPECT_EQ(bw->w1, held->w1);

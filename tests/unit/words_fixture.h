@@ -156,7 +156,7 @@ bool raises(F f, ErrorPos pos) {
 #undef EXPECT_RAISES
 #define EXPECT_RAISES(stmt, pos) EXPECT_TRUE(::kel::test::raises([&] { stmt; }, (pos))) << #stmt
 
-inline Cell integer(int32_t v) { return Cell{T_INTEGER, uint32_t(v), 0, 0}; }
+inline Cell integer(int32_t v) { return Cell{T_INTEGER, 0, uint32_t(v), 0}; }
 inline Cell unset() { return Cell{T_UNSET, 0, 0, 0}; }
 
 }  // namespace kel::test
