@@ -1,11 +1,10 @@
-// Stand-ins until the comparison, map and symbol units land: minimal value
-// comparison, map key canonicalisation and canonical symbol ids.
+// Stand-ins until the comparison and map units land: key equality for the tables and
+// map key canonicalisation.
 #include "runtime/hash_stubs.h"
 
+#include "runtime/hash_mem.h"
 #include "runtime/casemap.h"
 #include "runtime/hash.h"
-#include "runtime/hash_mem.h"
-
 
 namespace kel {
 namespace {
@@ -70,15 +69,5 @@ Cell* prepare_key(Cell* key) {
   return key;
 }
 }  // namespace map
-
-namespace symbol {
-int32_t canonical_id(int32_t id) {
-  if (!hash::symbol_table || id <= 0) return id;
-  hash::Node v = uint32_t(hash::record(hash::symbol_table)[hash::rec::VALUES]);
-  if (uint32_t(id) > used(v) / 16) return id;
-  const Cell* s = reinterpret_cast<const Cell*>(data(v)) + (id - 1);
-  return int32_t(s->w1) > 0 ? int32_t(s->w1) : id;
-}
-}  // namespace symbol
 
 }  // namespace kel

@@ -1,5 +1,5 @@
-// Stand-ins for services of units not built yet (comparison, map keys, symbols),
-// removed as each real unit lands.
+// Services the tables take from other units (comparison, map keys, symbols); the map
+// key stand-in stays in hash_stubs.cpp until the map unit lands.
 #pragma once
 #include <cstdint>
 
@@ -17,6 +17,6 @@ Cell* prepare_key(Cell* key);
 }  // namespace kel::map
 
 namespace kel::symbol {
-// Alias id when positive, else the id itself; reads the process symbol table.
+// Alias id when positive, else the id itself (runtime/symbol.cpp).
 int32_t canonical_id(int32_t id);
 }  // namespace kel::symbol

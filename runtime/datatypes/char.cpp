@@ -28,7 +28,7 @@ bool any_string_q(uint32_t t) {
   return t == T_STRING || t == T_FILE || t == T_URL || t == T_TAG || t == T_EMAIL || t == T_REF;
 }
 
-inline Cell of(int32_t cp) { return Cell{T_CHAR, uint32_t(cp), 0, 0}; }
+inline Cell of(int32_t cp) { return Cell{T_CHAR, 0, uint32_t(cp), 0}; }
 
 Cell* add() { return do_math(integer::op::ADD); }
 Cell* subtract() { return do_math(integer::op::SUBTRACT); }
@@ -69,7 +69,7 @@ Cell* do_math(int32_t o) {
                                   o == integer::op::DIVIDE ? nullptr : &scratch);
   if (cell::type(&scratch) == T_FLOAT || result > MAX_CODEPOINT || result < 0)
     error::raise(err::math::overflow);
-  a->w1 = uint32_t(result);
+  a->w2 = uint32_t(result);
   return a;
 }
 

@@ -1,4 +1,4 @@
-// char!: one Unicode codepoint, a child of integer! whose results stay valid codepoints;
+// char!: one Unicode codepoint (in w2), a child of integer! whose results stay valid codepoints;
 // its slots and cell API.
 #pragma once
 #include <cstdint>

@@ -77,8 +77,16 @@ void series_span(const Cell* s, const uint8_t** start, int32_t* count, uint32_t*
   *count = int32_t(total - head);
 }
 
-// The truncation toward zero of a double known to be in range.
-inline int32_t trunc_in_range(double d) { return int32_t(d); }
+// The double truncated toward zero, when that fits 32 bits (2147483647.9 gives
+// 2147483647); otherwise, and for NaN, script/type-limit.
+int32_t truncate_checked(double d) {
+  double t = std::trunc(d);
+  if (std::isnan(t) || t > 2147483647.0 || t < -2147483648.0) {
+    Cell w = integer_type_word();
+    error::raise(err::script::type_limit, &w);
+  }
+  return int32_t(t);
+}
 
 Cell* float_path_power(Cell* base) {
   double d = double(get(base));
@@ -105,7 +113,7 @@ Cell* set_result(int32_t value) {
 
 Cell* init_cell(Cell* c, int32_t value) {
   cell::set_type(c, T_INTEGER);
-  c->w1 = uint32_t(value);
+  c->w2 = uint32_t(value);
   return c;
 }
 
@@ -188,7 +196,7 @@ int32_t do_op(int32_t l, int32_t r, int32_t o, Cell* result) {
     case op::XOR: v = l ^ r; break;
     default: error::raise(err::internal::not_done);
   }
-  if (result) result->w1 = uint32_t(v);
+  if (result) result->w2 = uint32_t(v);
   return v;
 }
 
@@ -236,25 +244,25 @@ Cell* xor_() { return do_math(op::XOR); }
 
 Cell* absolute() {
   Cell* a = stack::state().base;
-  a->w1 = uint32_t(absolute_checked(get(a)));
+  a->w2 = uint32_t(absolute_checked(get(a)));
   return a;
 }
 
 Cell* negate() {
   Cell* a = stack::state().base;
   if (get(a) == MIN_INT) error::raise(err::math::overflow);
-  a->w1 = uint32_t(-get(a));
+  a->w2 = uint32_t(-get(a));
   return a;
 }
 
 Cell* complement() {
   Cell* a = stack::state().base;
-  a->w1 = ~a->w1;
+  a->w2 = ~a->w2;
   return a;
 }
 
-bool even_q(const Cell* value) { return (value->w1 & 1) == 0; }
-bool odd_q(const Cell* value) { return (value->w1 & 1) != 0; }
+bool even_q(const Cell* value) { return (value->w2 & 1) == 0; }
+bool odd_q(const Cell* value) { return (value->w2 & 1) != 0; }
 
 Cell* power() {
   Cell* a = stack::state().base;
@@ -320,7 +328,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
   else up = true;  // halves away from zero
   if (up && upper_overflows) error::raise(err::math::overflow);
   int32_t m = up ? upper : lower;
-  value->w1 = uint32_t(negative ? -m : m);
+  value->w2 = uint32_t(negative ? -m : m);
   return value;
 }
 
@@ -331,7 +339,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     return value;
   }
   int32_t v = get(value);
-  if (v != 0) value->w1 = uint32_t(random::pick_1_to_n(secure, v));
+  if (v != 0) value->w2 = uint32_t(random::pick_1_to_n(secure, v));
   return value;
 }
 
@@ -366,24 +374,12 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
       v = get(spec);
       break;
     case T_FLOAT:
-    case T_PERCENT: {
-      double d = cell::get_double(spec);
-      if (double_out_of_range_q(d)) {
-        Cell t = integer_type_word();
-        error::raise(err::script::type_limit, &t);
-      }
-      v = trunc_in_range(d);
+    case T_PERCENT:
+      v = truncate_checked(cell::get_double(spec));
       break;
-    }
-    case T_TIME: {
-      double d = cell::get_double(spec) + 0.5;
-      if (double_out_of_range_q(d)) {
-        Cell t = integer_type_word();
-        error::raise(err::script::type_limit, &t);
-      }
-      v = trunc_in_range(d);
+    case T_TIME:
+      v = truncate_checked(cell::get_double(spec) + 0.5);
       break;
-    }
     case T_BINARY: {
       const uint8_t* p;
       int32_t n;

@@ -16,7 +16,7 @@ constexpr int32_t ADD = 0, SUBTRACT = 1, MULTIPLY = 2, DIVIDE = 3, REMAINDER = 4
 
 void install_type();
 
-// Cell API. The value lives in w1 (cell::get_int).
+// Cell API. The value lives in w2 (cell::get_int).
 inline int32_t get(const Cell* c) { return cell::get_int(c); }
 int32_t result_value();
 int32_t result_value_or_zero();

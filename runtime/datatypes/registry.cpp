@@ -4,15 +4,21 @@
 
 #include <cstring>
 
+#include "runtime/context.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/gc.h"
+#include "runtime/rt.h"
+#include "runtime/symbol.h"
 
 namespace kel::datatype {
 
@@ -21,7 +27,8 @@ AnySlot action_table[TABLE_TYPES * ROW_SLOTS];
 uint32_t highest_registered = 0;
 
 void register_type(const Registration& r) {
-  if (r.id >= TABLE_TYPES || r.parent >= TABLE_TYPES) return;
+  // An id outside the tables is a build fault: report it, never ignore it.
+  if (r.id == 0 || r.id >= TABLE_TYPES || r.parent >= TABLE_TYPES) rt::fatal_error(98, 0);
   if (r.id > highest_registered) highest_registered = r.id;
   TypeRecord& rec = type_table[r.id];
   rec.name = r.name;
@@ -58,15 +65,30 @@ void install(uint32_t type_id) {
     case T_TRIPLE: triple::install_type(); break;
     case T_FLOAT: float_::install_type(); break;
     case T_STRING: string::install_type(); break;
+    case T_SYMBOL: symbol::install_type(); break;
+    case T_CONTEXT: context::install_type(); break;
+    case T_WORD: word::install_type(); break;
+    case T_LIT_WORD: lit_word::install_type(); break;
+    case T_SET_WORD: set_word::install_type(); break;
+    case T_GET_WORD: get_word::install_type(); break;
+    case T_REFINEMENT: refinement::install_type(); break;
+    case T_ISSUE: issue::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
 
+namespace {
+// The type words hold the global context's node, which the collector may move.
+void mark_type_words() {
+  for (TypeRecord& r : type_table) gc::mark_cells(&r.word, &r.word + 1);
+}
+}  // namespace
+
 void intern_type_words() {
-  // The word unit fills type_table[id].word for ids 1 to highest_registered; until it
-  // exists the words stay none.
   for (uint32_t id = 1; id <= highest_registered; ++id)
-    if (type_table[id].name) type_table[id].word = Cell{T_NONE, 0, 0, 0};
+    if (type_table[id].name) type_table[id].word = word::intern_global(type_table[id].name);
+  gc::remove_root(&mark_type_words);
+  gc::add_root(&mark_type_words);
 }
 
 }  // namespace kel::datatype

@@ -101,6 +101,7 @@ int32_t read_codepoint(const uint8_t* p, uint32_t unit) {
 int32_t codepoint_at(const Cell* s, int32_t index) {
   SeriesBuffer* b = buf(s);
   uint32_t u = memory::unit(b);
+  if (index < 0 || uint32_t(index) >= chars(b)) return -1;  // nothing stored there
   return read_codepoint(memory::head(b) + size_t(index) * u, u);
 }
 
@@ -170,7 +171,11 @@ uint8_t* store_codepoint(Cell* s, uint8_t* address, int32_t c) {
 }
 
 SeriesBuffer* put_codepoint_at(Cell* s, int32_t index, int32_t c) {
-  if (index < 0) error::raise(err::script::out_of_range);
+  if (index < 0) {
+    Cell arg{};
+    cell::set_integer(&arg, index);
+    error::raise(err::script::out_of_range, &arg);
+  }
   SeriesBuffer* b = buf(s);
   uint32_t u = memory::unit(b);
   uint32_t nu = unit_needed(u, c, 255);

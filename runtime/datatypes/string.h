@@ -29,7 +29,7 @@ int32_t count_from_head(Cell* s);
 int32_t count_from_start(const Cell* s);
 // The codepoint stored at p in the given unit; another unit is fatal.
 int32_t read_codepoint(const uint8_t* p, uint32_t unit);
-// Codepoint at an absolute index counted from the buffer start.
+// Codepoint at an absolute index counted from the buffer start; -1 outside the characters.
 int32_t codepoint_at(const Cell* s, int32_t index);
 // Index from the head of the first character equal to c, or -1.
 int32_t index_of_codepoint(Cell* s, int32_t c);
@@ -49,7 +49,8 @@ SeriesBuffer* insert_codepoint(Cell* s, int32_t index, int32_t c);
 // address of the stored character (recomputed after a widening).
 uint8_t* store_codepoint(Cell* s, uint8_t* address, int32_t c);
 // Stores c at index, growing until index + 1 characters fit; characters between the old
-// tail and index become 0 and the tail moves up when index was at or past it.
+// tail and index become 0 and the tail moves up when index was at or past it. A negative
+// index raises script/out-of-range.
 SeriesBuffer* put_codepoint_at(Cell* s, int32_t index, int32_t c);
 void delete_codepoint(Cell* s, int32_t index);
 void delete_range(Cell* s, int32_t index, int32_t n);

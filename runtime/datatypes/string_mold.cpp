@@ -167,7 +167,10 @@ Cell* to(Cell* prototype, Cell* spec, uint32_t type) {
   } else if (any_string_q(st)) {
     result = Cell{T_STRING, 0, copy_chars(&s), 0};
   } else if (st == T_REFINEMENT) {
-    error::raise(err::internal::not_done);  // needs the word's spelling
+    // string! takes the name alone; the other targets keep the slash.
+    init_cell(&result, 16);
+    if (type == T_STRING) actions::direct_form(&s, &result, nullptr, 0x7FFFFFFF);
+    else actions::direct_mold(&s, &result, false, false, false, nullptr, 0x7FFFFFFF, 0);
   } else if (st == T_BINARY) {
     SeriesBuffer* b = memory::node_buffer(s.w2);
     int32_t n = int32_t(memory::used_bytes(b));

@@ -17,8 +17,8 @@
 
 namespace kel::test {
 
-inline Cell I(int32_t v) { return Cell{T_INTEGER, uint32_t(v), 0, 0}; }
-inline Cell C(int32_t cp) { return Cell{T_CHAR, uint32_t(cp), 0, 0}; }
+inline Cell I(int32_t v) { return Cell{T_INTEGER, 0, uint32_t(v), 0}; }
+inline Cell C(int32_t cp) { return Cell{T_CHAR, 0, uint32_t(cp), 0}; }
 inline Cell L(bool f) { return Cell{T_LOGIC, f ? 1u : 0u, 0, 0}; }
 inline Cell DT(uint32_t id) { return Cell{T_DATATYPE, id, 0, 0}; }
 inline Cell F(double d) {
@@ -33,6 +33,10 @@ class DatatypeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fresh_heap();
+    // the last test's error may hold series of the heap just released
+    error::Pending& p = error::pending();
+    for (Cell& c : p.args) c = NONE();
+    p.where = p.stack = NONE();
     stack::init(1, 2, 3);
     datatype::alloc_tables();
     for (uint8_t id : runtime::datatype_registration_order) datatype::install(id);

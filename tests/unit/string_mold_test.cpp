@@ -257,6 +257,31 @@ TEST_F(StringMold, ToFromABlockFormsEachValue) {
   EXPECT_EQ(all(*proto), U"");
 }
 
+int32_t ref_form(Cell*, Cell* out, Cell*, int32_t limit) {
+  string::add_c_text(out, "ref");
+  return limit - 3;
+}
+int32_t ref_mold(Cell*, Cell* out, bool, bool, bool, Cell*, int32_t limit, int32_t) {
+  string::add_c_text(out, "/ref");
+  return limit - 4;
+}
+
+// to string! /ref => "ref" ; to file! /ref => %/ref  (a stand-in refinement! row here)
+TEST_F(StringMold, ToFromARefinement) {
+  datatype::alloc_tables();
+  for (uint32_t id : {T_SERIES, T_STRING}) datatype::install(id);
+  datatype::register_type(
+      {.id = T_REFINEMENT, .parent = 0, .name = "refinement!",
+       .slots = {.form = ref_form, .mold = ref_mold}});
+  Cell* proto = stack::push_copy(cell::none_value());
+  Cell ref{T_REFINEMENT, 0, 0, 0};
+  string::to(proto, &ref, T_STRING);
+  EXPECT_EQ(all(*proto), U"ref");
+  string::to(proto, &ref, T_FILE);
+  EXPECT_EQ(all(*proto), U"/ref");
+  EXPECT_EQ(cell::type(proto), uint32_t(T_FILE));
+}
+
 class StringActions : public StringMold {
  protected:
   void SetUp() override {

@@ -140,6 +140,8 @@ TEST_F(StringStorage, Readers) {
   EXPECT_EQ(string::index_of_codepoint(&s, 0x20AC), 1);
   EXPECT_EQ(string::index_of_codepoint(&s, 'a'), -1);  // before the head
   EXPECT_EQ(string::index_of_codepoint(&s, 'z'), -1);
+  EXPECT_EQ(string::codepoint_at(&s, 4), -1);  // past the tail
+  EXPECT_EQ(string::codepoint_at(&s, -1), -1);
   const uint8_t four[] = {0x00, 0xF6, 0x01, 0x00};
   EXPECT_EQ(string::read_codepoint(four, 4), 0x1F600);
   EXPECT_EQ(string::read_codepoint(four + 1, 2), 0x1F6);
@@ -156,6 +158,8 @@ TEST_F(StringStorage, PutFarPastTheTailGrowsAndZeroFills) {
   string::put_codepoint_at(&s, 1, 0x100);
   EXPECT_EQ(unit(s), 2u);
   EXPECT_EQ(all(s)[1], U'\u0100');
+  EXPECT_EQ(all(s).size(), 201u);
+  EXPECT_TRUE(raises(err::script::out_of_range, [&] { string::put_codepoint_at(&s, -1, 'a'); }));
   EXPECT_EQ(all(s).size(), 201u);
 }
 
