@@ -37,7 +37,23 @@ class ValuesTest : public WordsTest {
     cell::put_double(&c, d);
     return c;
   }
-  static Cell word(const char* t) { return global_word(t); }
+  // Values that hold nodes live on the argument stack (a root the collector updates) from
+  // the moment they are made: a cell held elsewhere goes stale when nodes move.
+  static Cell* word(const char* t) {
+    Cell w = global_word(t);
+    return stack::push_copy(&w);
+  }
+  static Cell* val(const Cell& c) { return stack::push_copy(&c); }
+  // A block of the values, each copied in after the block has room for it.
+  static Cell* blk(std::initializer_list<Cell*> items) {
+    Cell b{T_BLOCK, 0, memory::series_new_cells(uint32_t(items.size()) + 1), 0};
+    Cell* kept = stack::push_copy(&b);
+    for (Cell* c : items) {
+      Cell* slot = runtime::series_append_cell_node(kept->w2);
+      *slot = *c;
+    }
+    return kept;
+  }
   static Cell none() { return Cell{T_NONE, 0, 0, 0}; }
   static bool truth(const Cell* c) {
     return !(cell::type(c) == T_NONE || (cell::type(c) == T_LOGIC && c->w1 == 0));

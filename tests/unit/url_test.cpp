@@ -141,47 +141,44 @@ TEST_F(UrlTest, MakeFromParts) {
   Cell* f = text("f.txt", T_FILE);
   Cell frag;
   issue::init_from_text(&frag, "frag");
-  Cell frag_kept = keep(frag);
+  Cell* frag_kept = val(frag);
   struct Row {
     const char* kel;
-    std::vector<Cell> parts;
+    Cell* parts;
     const char* out;
   };
   const Row rows[] = {
       {"to url! [http host 8080 docs %f.txt] => http://host:8080/docs/f.txt",
-       {word("http"), word("host"), integer(8080), word("docs"), *f},
+       blk({word("http"), word("host"), val(integer(8080)), word("docs"), f}),
        "http://host:8080/docs/f.txt"},
       {"to url! [http host docs #frag] => http://host/docs#frag",
-       {word("http"), word("host"), word("docs"), frag_kept},
-       "http://host/docs#frag"},
-      {"to url! [http host] => http://host", {word("http"), word("host")}, "http://host"},
+       blk({word("http"), word("host"), word("docs"), frag_kept}), "http://host/docs#frag"},
+      {"to url! [http host] => http://host", blk({word("http"), word("host")}), "http://host"},
       {"to url! [http host 8080] => http://host:8080",
-       {word("http"), word("host"), integer(8080)},
-       "http://host:8080"},
-      {"to url! [http] => http://", {word("http")}, "http://"},
-      {R"(to url! ["ftp" "h" "a b"] => ftp://h/a%20b)",
-       {*text("ftp"), *text("h"), *text("a b")},
+       blk({word("http"), word("host"), val(integer(8080))}), "http://host:8080"},
+      {"to url! [http] => http://", blk({word("http")}), "http://"},
+      {R"(to url! ["ftp" "h" "a b"] => ftp://h/a%20b)", blk({text("ftp"), text("h"), text("a b")}),
        "ftp://h/a b"},
       {"to url! [http host a 1 b] => http://host/a/1/b",
-       {word("http"), word("host"), word("a"), integer(1), word("b")},
+       blk({word("http"), word("host"), word("a"), val(integer(1)), word("b")}),
        "http://host/a/1/b"},
   };
   for (const Row& r : rows) {
     for (uint32_t action : {act::MAKE, act::TO}) {
-      Cell u = made_by(action, T_URL, *block_of(r.parts));
+      Cell u = made_by(action, T_URL, *r.parts);
       EXPECT_EQ(cell::type(&u), uint32_t(T_URL)) << r.kel;
       EXPECT_EQ(text_of(&u), r.out) << r.kel;
     }
   }
   // a paren spec builds the same way: to url! to paren! [http h] => http://h
-  Cell* p = block_of({word("http"), word("h")});
+  Cell* p = blk({word("http"), word("h")});
   cell::set_type(p, T_PAREN);
   Cell u = made_by(act::TO, T_URL, *p);
   EXPECT_EQ(text_of(&u), "http://h");
 }
 
 TEST_F(UrlTest, MakeFromPartsStartsAtTheBlockHead) {
-  Cell* b = block_of({word("skip"), word("http"), word("h")});
+  Cell* b = blk({word("skip"), word("http"), word("h")});
   b->w1 = 1;
   Cell u = made_by(act::TO, T_URL, *b);
   EXPECT_EQ(text_of(&u), "http://h");
@@ -189,11 +186,11 @@ TEST_F(UrlTest, MakeFromPartsStartsAtTheBlockHead) {
 
 TEST_F(UrlTest, EmptyPartsRaiseBadToArg) {
   // to url! [] => !! script/bad-to-arg; make url! [] too
-  Cell* empty = block_of({});
+  Cell* empty = blk({});
   EXPECT_RAISES(made_by(act::TO, T_URL, *empty), err::script::bad_to_arg);
   EXPECT_EQ(error::pending().args[0].w1, uint32_t(T_URL));
   EXPECT_RAISES(made_by(act::MAKE, T_URL, *empty), err::script::bad_to_arg);
-  Cell* past = block_of({word("http")});
+  Cell* past = blk({word("http")});
   past->w1 = 1;
   EXPECT_RAISES(made_by(act::TO, T_URL, *past), err::script::bad_to_arg);
 }
@@ -204,12 +201,12 @@ TEST_F(UrlTest, OtherSpecsAndFileTakeTheStringRules) {
   EXPECT_EQ(cell::type(&u), uint32_t(T_URL));
   EXPECT_EQ(text_of(&u), "http://x");
   // to file! [a b] is no URL: the string rules join the parts
-  Cell* parts = block_of({word("a"), word("b")});
-  Cell f = made_by(act::TO, T_FILE, *parts);
-  Cell s = made_by(act::TO, T_STRING, *parts);
-  EXPECT_EQ(cell::type(&f), uint32_t(T_FILE));
-  EXPECT_EQ(text_of(&f), text_of(&s));
-  EXPECT_EQ(text_of(&f).find("://"), std::string::npos);
+  Cell* parts = blk({word("a"), word("b")});
+  Cell* f = val(made_by(act::TO, T_FILE, *parts));
+  Cell* s = val(made_by(act::TO, T_STRING, *parts));
+  EXPECT_EQ(cell::type(f), uint32_t(T_FILE));
+  EXPECT_EQ(text_of(f), text_of(s));
+  EXPECT_EQ(text_of(f).find("://"), std::string::npos);
 }
 
 TEST_F(UrlTest, PathJoinsWithOneSlash) {
@@ -240,8 +237,7 @@ TEST_F(UrlTest, PathJoinsWithOneSlash) {
   }
   // a word element is formed: http://x/a/b
   Cell* u = url_of("http://x/a");
-  Cell w = word("b");
-  Cell j = get(u, &w);
+  Cell j = get(u, word("b"));
   EXPECT_EQ(text_of(&j), "http://x/a/b");
   // file! inherits it and keeps its type: %dir/ + f => %dir/f
   Cell* d = text("dir/", T_FILE);
@@ -256,9 +252,10 @@ TEST_F(UrlTest, PathJoinsWithOneSlash) {
 TEST_F(UrlTest, PathSetRaisesBadPathSet) {
   // u: http://x u/y: 1 => !! script/bad-path-set
   Cell* u = url_of("http://x");
-  Cell y = word("y"), one = integer(1), path{T_SET_PATH, 0, 0, 0};
+  Cell* y = word("y");
+  Cell one = integer(1), path{T_SET_PATH, 0, 0, 0};
   auto f = datatype::slot<act::EVAL_PATH>(T_URL);
-  EXPECT_RAISES(f(u, &y, &one, &path, nullptr, nullptr, 0, false, false, true, false),
+  EXPECT_RAISES(f(u, y, &one, &path, nullptr, nullptr, 0, false, false, true, false),
                 err::script::bad_path_set);
   EXPECT_EQ(cell::type(&error::pending().args[0]), uint32_t(T_SET_PATH));
   EXPECT_EQ(cell::type(&error::pending().args[1]), uint32_t(T_WORD));
@@ -274,31 +271,30 @@ TEST_F(UrlTest, HttpTestIgnoresCase) {
 }
 
 TEST_F(UrlTest, WriteChecksRunBeforeAnythingIsSent) {
-  auto write = [&](const char* u, Cell data) {
+  auto write = [&](const char* u, Cell* data) {
     Cell* dest = url_of(u);
-    Cell* d = stack::push_copy(&data);
-    datatype::slot<act::WRITE>(T_URL)(dest, d, false, false, false, false, nullptr, nullptr,
+    datatype::slot<act::WRITE>(T_URL)(dest, data, false, false, false, false, nullptr, nullptr,
                                       nullptr, nullptr);
   };
   // write http://x ["a"] => !! script/invalid-arg: the method must be a word
-  EXPECT_RAISES(write("http://x", *block_of({*text("a")})), err::script::invalid_arg);
+  EXPECT_RAISES(write("http://x", blk({text("a")})), err::script::invalid_arg);
   EXPECT_EQ(cell::type(&error::pending().args[0]), uint32_t(T_STRING));
   // an upper-case scheme is HTTP as well (a port would take any value)
-  EXPECT_RAISES(write("HTTP://x", *block_of({*text("a")})), err::script::invalid_arg);
+  EXPECT_RAISES(write("HTTP://x", blk({text("a")})), err::script::invalid_arg);
   // write http://x [get 1] => !! script/invalid-arg: headers must be a block
-  EXPECT_RAISES(write("http://x", *block_of({word("get"), integer(1)})), err::script::invalid_arg);
+  EXPECT_RAISES(write("http://x", blk({word("get"), val(integer(1))})), err::script::invalid_arg);
   // write http://x [post [] 5] => !! script/invalid-arg: data is a block, string or binary
-  EXPECT_RAISES(write("http://x", *block_of({word("post"), *block_of({}), integer(5)})),
+  EXPECT_RAISES(write("http://x", blk({word("post"), blk({}), val(integer(5))})),
                 err::script::invalid_arg);
   // write http://x 5 => !! script/invalid-arg
-  EXPECT_RAISES(write("http://x", integer(5)), err::script::invalid_arg);
+  EXPECT_RAISES(write("http://x", val(integer(5))), err::script::invalid_arg);
   // accepted values reach the HTTP hand-over
-  EXPECT_RAISES(write("http://x", *text("data")), err::internal::not_done);
-  EXPECT_RAISES(write("http://x", *block_of({})), err::internal::not_done);
-  EXPECT_RAISES(write("http://x", *block_of({word("put"), *block_of({}), *text("d")})),
+  EXPECT_RAISES(write("http://x", text("data")), err::internal::not_done);
+  EXPECT_RAISES(write("http://x", blk({})), err::internal::not_done);
+  EXPECT_RAISES(write("http://x", blk({word("put"), blk({}), text("d")})),
                 err::internal::not_done);
   // other schemes go to a port, through parse-url
-  EXPECT_RAISES(write("ftp://x", *block_of({*text("a")})), err::internal::not_done);
+  EXPECT_RAISES(write("ftp://x", blk({text("a")})), err::internal::not_done);
 }
 
 TEST_F(UrlTest, UnsupportedRefinementsRaiseNotDone) {
