@@ -98,6 +98,7 @@ Cell* current_dir() {
   // relative path then stays relative.
   if (!dir.empty() && dir.back() != '/') dir.push_back('/');
   Cell* s = stack::reserve_cell();
+  cell::set_none(s);  // the collector may look at it before it is a string
   string::init_cell(s, int32_t(dir.size()) + 1);
   if (!dir.empty())
     unicode::utf8_into_string(reinterpret_cast<const uint8_t*>(dir.data()), int32_t(dir.size()),

@@ -5,6 +5,7 @@
 #include <climits>
 #include <vector>
 
+#include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/io_handover.h"
 #include "runtime/datatypes/registry.h"
@@ -255,6 +256,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
   actions::direct_form(&e, &text, nullptr, INT32_MAX);
 
   Cell* result = stack::reserve_cell();
+  cell::set_none(result);  // the collector may look at it before it is a string
   string::init_cell_sized(result, length + string::count_from_head(&text) + 1,
                           string::unit_of(&p));
   cell::set_type(result, cell::type(&p));
