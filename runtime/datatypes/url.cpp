@@ -45,14 +45,20 @@ int32_t hex_value(uint8_t c) {
 }
 
 // The characters from the head as UTF-8, copied out so later allocations cannot move them.
-std::vector<uint8_t> utf8_of(Cell* s) {
+// starts, when given, gets each character's codepoint at the position of its first byte.
+std::vector<uint8_t> utf8_of(Cell* s, std::vector<int32_t>* starts = nullptr) {
   std::vector<uint8_t> out;
   int32_t n = string::count_from_head(s);
   int32_t head = int32_t(s->w1);
   out.reserve(size_t(n));
   uint8_t seq[4];
   for (int32_t i = 0; i < n; ++i) {
-    int32_t len = unicode::encode_utf8_char(string::codepoint_at(s, head + i), seq);
+    int32_t cp = string::codepoint_at(s, head + i);
+    int32_t len = unicode::encode_utf8_char(cp, seq);
+    if (starts) {
+      starts->resize(out.size() + size_t(len), -1);
+      (*starts)[out.size()] = cp;
+    }
     out.insert(out.end(), seq, seq + len);
   }
   return out;
@@ -141,7 +147,8 @@ bool unreserved_char_q(uint32_t byte) { return byte < 128 && (tables.t[byte] & U
 void decode_percent(Cell* source_in, Cell* out) {
   Cell source = *source_in;
   gc::Root keep(&source);
-  std::vector<uint8_t> b = utf8_of(&source);
+  std::vector<int32_t> starts;
+  std::vector<uint8_t> b = utf8_of(&source, &starts);
   size_t i = 0;
   while (i < b.size()) {
     int32_t byte = escape_at(b, i);
@@ -170,16 +177,11 @@ void decode_percent(Cell* source_in, Cell* out) {
         continue;
       }
     }
-    // A raw character: the source came from a string, so it is whole UTF-8.
-    int32_t cp = 0;
-    const uint8_t* p = b.data() + i;
-    const uint8_t* next = unicode::read_utf8_char(p, b.data() + b.size(), &cp);
-    if (cp < 0 || next == p) {
-      cp = *p;
-      next = p + 1;
-    }
+    // A character as it stands: positions only ever land on the first byte of one, so it
+    // is taken from the source itself (also a lone surrogate the UTF-8 decoder would refuse).
+    int32_t cp = starts[i];
     string::add_codepoint(out, cp);
-    i = size_t(next - b.data());
+    i += size_t(unicode::utf8_length_of(cp));
   }
 }
 

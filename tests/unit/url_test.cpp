@@ -70,6 +70,21 @@ TEST_F(UrlTest, DecodeReadsFromTheHead) {
   EXPECT_EQ(text_of(out), "A");
 }
 
+TEST_F(UrlTest, DecodeKeepsCharactersAsTheyStand) {
+  // a lone surrogate in the source is kept as it is, not taken apart into bytes
+  Cell* in = text("a");
+  string::add_codepoint(in, 0xD800);
+  string::add_codepoint(in, '%');
+  string::add_codepoint(in, '4');
+  string::add_codepoint(in, '1');
+  Cell* out = text("");
+  url::decode_percent(in, out);
+  ASSERT_EQ(string::count_from_head(out), 3);
+  EXPECT_EQ(string::codepoint_at(out, 0), 'a');
+  EXPECT_EQ(string::codepoint_at(out, 1), 0xD800);
+  EXPECT_EQ(string::codepoint_at(out, 2), 'A');
+}
+
 TEST_F(UrlTest, MalformedEscapedSequenceRaises) {
   // the escapes of C3 and 28 form a sequence the decoder rejects
   Cell* out = text("");
