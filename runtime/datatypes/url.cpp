@@ -320,13 +320,13 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
     if (n == 0) {
       method.name = "get";
     } else {
-      Cell* first = block::cell_at_index(data, head);
-      uint32_t ft = cell::type(first);
+      Cell first = *block::cell_at_index(data, head);
+      uint32_t ft = cell::type(&first);
       if (ft != T_WORD && ft != T_LIT_WORD && ft != T_GET_WORD && ft != T_SET_WORD)
-        error::raise(err::script::invalid_arg, first);
+        error::raise(err::script::invalid_arg, &first);
       if (n > 1) {
-        Cell* second = block::cell_at_index(data, head + 1);
-        if (cell::type(second) != T_BLOCK) error::raise(err::script::invalid_arg, second);
+        Cell second = *block::cell_at_index(data, head + 1);
+        if (cell::type(&second) != T_BLOCK) error::raise(err::script::invalid_arg, &second);
       }
       // The pieces are taken onto the stack so nothing moves under the request.
       method.word = stack::push_copy(block::cell_at_index(data, head));
