@@ -88,6 +88,7 @@ void truncate_at_head(Cell* block) {
 
 Cell* append_copy(Cell* block, const Cell* value) {
   Cell v = *value;  // the value may live in the buffer that grows
+  gc::Root keep(&v);
   Cell* c = runtime::block_append_cell(block);
   *c = v;
   return c;

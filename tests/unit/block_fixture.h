@@ -109,10 +109,6 @@ inline void install_rows() {
   paren::install_type();
   scalar(T_STRING, T_SERIES, "string!");
   scalar(T_BINARY, T_SERIES, "binary!");
-  // A path row the way the path family will register: block!'s walk under its own mold.
-  datatype::Registration path{T_PATH, T_BLOCK, "path!", {}};
-  for (auto& s : path.slots) s = datatype::inherit();
-  datatype::register_type(path);
 }
 
 // Expects an error raised by position, under a try record; the stacks are put back after.
