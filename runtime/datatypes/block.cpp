@@ -210,7 +210,8 @@ bool remove_first_match(Cell* block, const Cell* value, bool from_start) {
   return false;
 }
 
-Cell* clone(const Cell* value, bool deep, bool paths_too) {
+Cell* clone(Cell* value, bool deep, bool paths_too) {
+  head_cell(value);  // a head past the tail moves back to it, in the value too
   Cell src = *value;
   gc::Root keep(&src);
   head_cell(&src);
