@@ -369,7 +369,7 @@ Cell* copy(Cell* value, Cell* result, const Cell* part, bool, const Cell*) {
     if (pt == T_INTEGER) {
       count = cell::get_int(part);
     } else if (pt == T_PAIR) {
-      int64_t x = int32_t(part->w1), y = int32_t(part->w2);
+      int64_t x = int32_t(part->w2), y = int32_t(part->w3);  // pair! x and y
       start = x < 0 ? head + x : head + x - 1;
       if (start < 0) start = 0;
       count = y < x ? 0 : y - x;

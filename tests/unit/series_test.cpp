@@ -138,7 +138,7 @@ TEST_F(SeriesTest, CopyPartForms) {
   EXPECT_EQ(mold(copy_of(b, &two)), "[1 2]");
   EXPECT_EQ(mold(copy_of(b, &ten)), "[1 2 3 4]");
   EXPECT_EQ(mold(copy_of(b, at_index(b, 3))), "[1 2 3]");
-  Cell pair{T_PAIR, 2, 4, 0};
+  Cell pair{T_PAIR, 0, 2, 4};
   EXPECT_EQ(mold(copy_of(b, &pair)), "[2 3]");
   EXPECT_EQ(mold(copy_of(at_index(b, 1), &minus5)), "[1]");
   EXPECT_EQ(mold(copy_of(at_index(b, 5), nullptr)), "[]");
