@@ -25,7 +25,8 @@ extern const int32_t lower_astral_count;
 constexpr int DIR_LOWER = 0;
 constexpr int DIR_UPPER = 1;
 
-// Fills the two 65,536-entry tables from the BMP pairs (0 = maps to itself). Idempotent.
+// Fills the two 65,536-entry tables from the BMP pairs (0 = maps to itself). Idempotent;
+// map_char runs it on first use.
 void init_tables();
 // Codepoint mapped up (direction 1) or down (0); unmapped and invalid ones come back unchanged.
 int32_t map_char(int32_t cp, int direction);

@@ -65,7 +65,8 @@ inline void put_double(Cell* c, double d) {
   c->w2 = uint32_t(bits);
   c->w3 = uint32_t(bits >> 32);
 }
-inline int32_t get_int(const Cell* c) { return int32_t(c->w1); }
+// integer! and char! keep their value in w2; w1 and w3 are unused.
+inline int32_t get_int(const Cell* c) { return int32_t(c->w2); }
 
 }  // namespace cell
 }  // namespace kel

@@ -23,7 +23,7 @@ const Cell* unset_value();
 const Cell* none_value();
 inline void set_unset(Cell* c) { *c = Cell{T_UNSET, 0, 0, 0}; }
 inline void set_none(Cell* c) { *c = Cell{T_NONE, 0, 0, 0}; }
-inline void set_integer(Cell* c, int32_t v) { *c = Cell{T_INTEGER, uint32_t(v), 0, 0}; }
+inline void set_integer(Cell* c, int32_t v) { *c = Cell{T_INTEGER, 0, uint32_t(v), 0}; }
 inline void set_block(Cell* c, Node node, int32_t head = 0, uint32_t type = T_BLOCK) {
   *c = Cell{type, uint32_t(head), node, 0};
 }

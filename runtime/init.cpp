@@ -2,11 +2,13 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include "runtime/datatypes/registry.h"
 #include "runtime/extern.h"
 #include "runtime/hooks.h"
 #include "runtime/init_steps.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
+#include "runtime/random.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
 
@@ -49,7 +51,7 @@ void init_register_datatypes() {
 void init_build_action_table() { actions::build_table(); }
 
 void init_take_first_pool_and_arena() {
-  memory::pool_new(memory::POOL_NODES);
+  memory::pool_new();
   memory::arena_new();
 }
 

@@ -3,13 +3,10 @@
 #pragma once
 #include <cstdint>
 
-namespace kel::random { void init(); }
+namespace kel::memory {
+void pool_new();
+}  // namespace kel::memory
 namespace kel::extern_ { void init_static(); }
-namespace kel::datatype {
-void alloc_tables();
-void install(uint32_t type_id);  // the install function of that datatype
-void intern_type_words();
-}  // namespace kel::datatype
 namespace kel::image_codec { void init_factory(); }
 namespace kel::actions { void build_table(); }
 namespace kel::runtime {

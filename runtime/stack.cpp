@@ -33,7 +33,7 @@ namespace {
 State g_state;
 
 constexpr uint32_t NO_ORIGIN = 0xFFFFFFFF;
-uint32_t g_origin = NO_ORIGIN;  // record index where the latest throw started
+uint32_t& g_origin = g_state.throw_origin;
 
 Cell unset_cell() { return Cell{T_UNSET, 0, 0, 0}; }
 Cell none_cell() { return Cell{T_NONE, 0, 0, 0}; }
@@ -145,7 +145,6 @@ void release() {
   rt::free(s.args_begin);
   rt::free(s.frames_begin);
   s = State{};
-  g_origin = NO_ORIGIN;
 }
 
 void reset() {

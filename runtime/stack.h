@@ -68,10 +68,9 @@ struct State {
   uint32_t body_symbol = 0;
   uint32_t anon_symbol = 0;
   uint32_t not_found_symbol = 0;
-  // Copy of the record where the latest throw started (a copy: that record is popped
-  // by the time anyone reads it). Empty when has_throw_origin is false.
-  bool has_throw_origin = false;
-  Frame throw_origin{};
+  // Index of the record where the latest throw started, NO_ORIGIN when none. That record
+  // may have been popped by the time current_function_word reads it.
+  uint32_t throw_origin = 0xFFFFFFFF;
   uint32_t pending_code = 0;  // low-level code being handled by a landing, 0 when none
   uint32_t headroom_depth = 0;
 };

@@ -61,7 +61,7 @@ TEST_F(MemoryTest, RootGuardKeepsRawPointerDoesNot) {
   gc::collect();
   ASSERT_TRUE(alive(held.w2));
   EXPECT_NE(node_buffer(held.w2), before) << "moved down over the dead buffer";
-  EXPECT_EQ(memory::head_cells(node_buffer(held.w2))->w1, 42u);
+  EXPECT_EQ(memory::head_cells(node_buffer(held.w2))->w2, 42u);
   EXPECT_TRUE(memory::node_free_q(raw_node)) << "a raw Cell* keeps nothing";
 }
 
@@ -196,7 +196,7 @@ TEST_F(MemoryTest, InteriorGuardFollowsMove) {
   gc::collect();
   EXPECT_NE(p, before);
   EXPECT_EQ(p, memory::head_cells(node_buffer(n)) + 5);
-  EXPECT_EQ(p->w1, 50u);
+  EXPECT_EQ(p->w2, 50u);
 }
 
 TEST_F(MemoryTest, RootRangeDynamicBounds) {
@@ -226,7 +226,7 @@ TEST_F(MemoryTest, StressCollectsAndMovesAtEveryAllocation) {
   EXPECT_GT(gc::state().relocation_count, reloc);
   EXPECT_NE(node_buffer(n), before) << "moved to fresh memory";
   EXPECT_NE(n, before_node) << "its node was relocated";
-  EXPECT_EQ(memory::head_cells(node_buffer(n))->w1, 9u);
+  EXPECT_EQ(memory::head_cells(node_buffer(n))->w2, 9u);
   gc::set_stress(saved);
 }
 

@@ -151,7 +151,7 @@ TEST_F(MemoryTest, GrownHeapSeriesBecomesArenaBuffer) {
   b = memory::series_grow_copy_node(n, 256);
   EXPECT_FALSE(b->flags & sflag::IN_HEAP);
   EXPECT_TRUE(memory::in_collected_heap_q(b));
-  EXPECT_EQ(memory::head_cells(b)->w1, 7u);
+  EXPECT_EQ(memory::head_cells(b)->w2, 7u);
 }
 
 TEST_F(MemoryTest, CloneCopiesUsedBytesOnly) {

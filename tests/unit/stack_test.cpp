@@ -514,6 +514,19 @@ TEST_F(StackTest, ArgumentStackOverflow) {
   for (int i = 0; i < 100; ++i) stack::reserve_cell();
 }
 
+TEST_F(StackTest, OverflowWithAnEmptyFrameAtTheLimitUsesTheHeadroom) {
+  open_try(false);
+  for (uint32_t i = 1; i < stack::ARG_CAPACITY; ++i) stack::reserve_cell();
+  push_native(SYM_F);  // base = top = the last cell: nothing to back off
+  EXPECT_EQ(code_of([] { stack::reserve_cell(); }), unwind_code::ERROR);
+  // The error copy went to the cell the limit keeps back.
+  EXPECT_EQ(top_index(), stack::ARG_CAPACITY);
+  EXPECT_EQ(stack::last_pushed_type(), uint32_t(T_ERROR));
+  EXPECT_EQ(s().args_limit, s().args_end);
+  stack::take_caught_error();
+  EXPECT_EQ(top_index(), 1u);
+}
+
 TEST_F(StackTest, FrameStackOverflow) {
   open_try(false);  // 2 records
   Cell v = integer(1);
