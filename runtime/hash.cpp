@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/casemap.h"
 #include "runtime/hash_mem.h"
 #include "runtime/hash_stubs.h"
 #include "runtime/rt.h"
@@ -62,15 +63,7 @@ struct Probe {
   }
 };
 
-uint32_t fold_upper(uint32_t c) {
-  // ASCII and Latin-1 only; replaced by the full case tables when they land.
-  if (c >= 'a' && c <= 'z') return c - 32;
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
-  if (c == 0xFF) return 0x178;
-  if (c == 0xB5) return 0x39C;
-  return c;
-}
-
+uint32_t fold_upper(uint32_t c) { return uint32_t(case_::map_char(int32_t(c), case_::DIR_UPPER)); }
 
 Node new_filled(uint32_t bytes, uint8_t fill) {
   Node n = mem::new_bytes(bytes);
@@ -1136,6 +1129,8 @@ void mark_table(uint32_t* table_word) {
   if (!*table_word) return;
   mem::mark_series(table_word);
   Node t = *table_word;
+  // Anything but a table record is only kept alive.
+  if (mem::used(t) != rec::WORDS * 4) return;
   int32_t* r = R(t);
   int32_t kind = r[rec::KIND];
   // A table caught half-made has zero fields; those are skipped.

@@ -2,6 +2,7 @@
 // comparison, map key canonicalisation and canonical symbol ids.
 #include "runtime/hash_stubs.h"
 
+#include "runtime/casemap.h"
 #include "runtime/hash.h"
 #include "runtime/hash_mem.h"
 
@@ -19,12 +20,7 @@ uint32_t char_at(const Cell* c, uint32_t i) {
   return u == 1 ? d[i] : u == 2 ? reinterpret_cast<const uint16_t*>(d)[i] : reinterpret_cast<const uint32_t*>(d)[i];
 }
 
-uint32_t fold(uint32_t c) {
-  if (c >= 'a' && c <= 'z') return c - 32;
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
-  if (c == 0xFF) return 0x178;
-  return c;
-}
+uint32_t fold(uint32_t c) { return uint32_t(case_::map_char(int32_t(c), case_::DIR_UPPER)); }
 
 bool strings_equal(const Cell* a, const Cell* b, bool fold_case) {
   uint32_t la = a->w2 ? used(a->w2) / unit(a->w2) : 0, lb = b->w2 ? used(b->w2) / unit(b->w2) : 0;
