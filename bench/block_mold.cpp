@@ -8,12 +8,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "runtime/cell_api.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/block_mold.h"
-#include "runtime/datatypes/paren.h"
-#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
@@ -22,32 +22,6 @@
 using namespace kel;
 
 namespace {
-
-// Stand-in rows for integer! and string! until their units are in this build.
-int32_t int_mold(Cell* v, Cell* buffer, bool, bool, bool, int32_t, int32_t budget, int32_t) {
-  std::string t = std::to_string(cell::get_int(v));
-  string::add_c_text(buffer, t.c_str());
-  return budget - int32_t(t.size());
-}
-int32_t str_mold(Cell* v, Cell* buffer, bool, bool, bool, int32_t, int32_t budget, int32_t) {
-  SeriesBuffer* b = memory::node_buffer(v->w2);
-  int32_t n = int32_t(memory::units(b));
-  string::add_codepoint(buffer, '"');
-  for (int32_t i = 0; i < n; ++i) {
-    int32_t c = memory::head(memory::node_buffer(v->w2))[i];
-    string::add_codepoint(buffer, c);
-  }
-  string::add_codepoint(buffer, '"');
-  return budget - n - 2;
-}
-
-void row(uint32_t id, uint32_t parent, datatype::Slot mold) {
-  datatype::Registration r{id, parent, "stand-in!", {}};
-  if (parent)
-    for (auto& s : r.slots) s = datatype::inherit();
-  r.slots[5] = mold;
-  datatype::register_type(r);
-}
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -69,27 +43,26 @@ int main(int argc, char** argv) {
   gc::set_automatic(true);
   stack::init(1, 2, 3);
   cycle::init();
-  series::install_type();
-  block::install_type();
-  paren::install_type();
-  row(T_INTEGER, 0, reinterpret_cast<datatype::Slot>(&int_mold));
-  row(T_STRING, T_SERIES, reinterpret_cast<datatype::Slot>(&str_mold));
+  datatype::alloc_tables();
+  for (uint32_t id : {T_DATATYPE, T_UNSET, T_NONE, T_LOGIC, T_SERIES, T_BLOCK, T_STRING, T_INTEGER})
+    datatype::install(id);
 
   auto t0 = std::chrono::steady_clock::now();
   Cell* top = block::push_empty(n);
   for (int32_t i = 0; i < n; ++i) {
     if (i % 3 == 0) {
-      Cell v{T_INTEGER, uint32_t(i), 0, 0};
+      Cell v{T_INTEGER, 0, uint32_t(i), 0};
       block::append_copy(top, &v);
     } else if (i % 3 == 1) {
       Cell* inner = block::push_empty(2);
-      Cell v{T_INTEGER, uint32_t(i), 0, 0};
+      Cell v{T_INTEGER, 0, uint32_t(i), 0};
       block::append_copy(inner, &v);
       block::append_copy(inner, &v);
       block::append_copy(top, inner);
       stack::drop_cells(1);
     } else {
       Cell* s = stack::reserve_cell();
+      cell::set_none(s);
       string::init_cell(s, 3);
       string::add_c_text(s, "abc");
       block::append_copy(top, s);
@@ -98,9 +71,10 @@ int main(int argc, char** argv) {
   }
   double build = seconds_since(t0);
   Cell* buffer = stack::reserve_cell();
+  cell::set_none(buffer);
   string::init_cell(buffer, 16);
   t0 = std::chrono::steady_clock::now();
-  block::mold(top, buffer, false, false, false, -1, INT32_MAX, 0);
+  block::mold(top, buffer, false, false, false, nullptr, INT32_MAX, 0);
   double molded = seconds_since(t0);
   uint32_t chars = memory::units(memory::node_buffer(buffer->w2));
   std::printf("kel:    build %.3f s, mold %.3f s, %u characters, peak RSS %ld kB\n", build, molded,

@@ -10,6 +10,9 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
@@ -58,6 +61,9 @@ void install(uint32_t type_id) {
     case T_TRIPLE: triple::install_type(); break;
     case T_FLOAT: float_::install_type(); break;
     case T_STRING: string::install_type(); break;
+    case T_SERIES: series::install_type(); break;
+    case T_BLOCK: block::install_type(); break;
+    case T_PAREN: paren::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }

@@ -97,7 +97,7 @@ TEST_F(BlockApiTest, ValueAfterWord) {
   hash::record(record)[hash::rec::VALUES] = int32_t(values);
   Node saved = hash::symbol_table;
   hash::symbol_table = record;
-  EXPECT_EQ(scalar_text(block::value_after_word(b, &word, false), true), "2");
+  EXPECT_EQ(text(block::value_after_word(b, &word, false)), "2");
   EXPECT_EQ(cell::type(block::value_after_word(b, &word, true)), uint32_t(T_NONE));
   hash::symbol_table = saved;
   Cell* a = load("[a]");
@@ -105,14 +105,14 @@ TEST_F(BlockApiTest, ValueAfterWord) {
   EXPECT_EQ(cell::type(block::value_after_word(a, &aw, true)), uint32_t(T_NONE));
   Cell* kv = load("[x: 1 y: 2]");
   Cell* y = load("[y]");
-  EXPECT_EQ(scalar_text(block::value_after_word(kv, block::head_cell(y), true), true), "2");
+  EXPECT_EQ(text(block::value_after_word(kv, block::head_cell(y), true)), "2");
 }
 
 TEST_F(BlockApiTest, MatchingByValue) {
   Cell* b = load("[a b c]");
   Cell* k = load("[b c z]");
   Cell bw = block::head_cell(k)[0], cw = block::head_cell(k)[1], zw = block::head_cell(k)[2];
-  EXPECT_EQ(scalar_text(block::value_after_match(b, &bw), true), "c");
+  EXPECT_EQ(text(block::value_after_match(b, &bw)), "c");
   EXPECT_EQ(cell::type(block::value_after_match(b, &cw)), uint32_t(T_NONE));
   EXPECT_FALSE(block::remove_first_match(b, &zw, false));
   EXPECT_EQ(mold(b), "[a b c]");
