@@ -16,6 +16,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/rt.h"
 
 namespace kel::datatype {
 
@@ -24,7 +25,8 @@ AnySlot action_table[TABLE_TYPES * ROW_SLOTS];
 uint32_t highest_registered = 0;
 
 void register_type(const Registration& r) {
-  if (r.id >= TABLE_TYPES || r.parent >= TABLE_TYPES) return;
+  // An id outside the tables is a build fault: report it, never ignore it.
+  if (r.id == 0 || r.id >= TABLE_TYPES || r.parent >= TABLE_TYPES) rt::fatal_error(98, 0);
   if (r.id > highest_registered) highest_registered = r.id;
   TypeRecord& rec = type_table[r.id];
   rec.name = r.name;

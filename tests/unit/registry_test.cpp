@@ -60,6 +60,14 @@ TEST_F(RegistryTest, InheritanceIsASnapshotAtRegistration) {
   EXPECT_EQ(datatype::type_table[TEST_CHILD].name_length, 5u);
 }
 
+TEST_F(RegistryTest, IdOutsideTheTableIsAFatalFault) {
+  // a wrong row length cannot compile; an id beyond the tables stops the process, non-zero
+  EXPECT_EXIT(datatype::register_type({.id = 57, .parent = 0, .name = "bad!", .slots = {}}),
+              ::testing::ExitedWithCode(98), "");
+  EXPECT_EXIT(datatype::register_type({.id = 0, .parent = 0, .name = "bad!", .slots = {}}),
+              ::testing::ExitedWithCode(98), "");
+}
+
 TEST_F(RegistryTest, TypeTableNamesAndHighestId) {
   EXPECT_STREQ(datatype::type_table[T_INTEGER].name, "integer!");
   EXPECT_EQ(datatype::type_table[T_INTEGER].name_length, 7u);
