@@ -1,23 +1,24 @@
 // Interim stand-ins used by the block and series units for services whose owners have not
-// landed yet: registry and action table, direct mold/form, text writes, random, owner lookups.
+// landed yet: direct copy and find, owner lookups, vector! and binary! element hooks.
 #pragma once
 #include <cstdint>
 
 #include "runtime/cell.h"
-#include "runtime/memory.h"
-#include "runtime/datatypes/string.h"
-#include "runtime/evaluator/actions.h"
-#include "runtime/random.h"
 
 // Each group below is deleted once its owner's unit is merged; callers keep the same names.
 
 namespace kel::actions {
-// Through the value's slot; an empty slot raises script/expect-arg.
+// Through the value's copy or find slot (an empty slot raises script/expect-arg).
 Cell* direct_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
-Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_q, bool same,
+Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same,
                   bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail,
                   bool match);
 }  // namespace kel::actions
+
+namespace kel::symbol {
+// Canonical (case-folded) symbol id; defined with the hash tables until symbols land.
+int32_t canonical_id(int32_t id);
+}  // namespace kel::symbol
 
 namespace kel::owner {
 // The owner cell (the field word follows it) or null when the value is not owned.

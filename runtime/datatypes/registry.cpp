@@ -6,6 +6,7 @@
 
 #include "runtime/context.h"
 #include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/file.h"
@@ -14,6 +15,8 @@
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
@@ -79,6 +82,9 @@ void install(uint32_t type_id) {
     case T_URL: url::install_type(); break;
     case T_FILE: file::install_type(); break;
     case T_BITSET: bitset::install_type(); break;
+    case T_SERIES: series::install_type(); break;
+    case T_BLOCK: block::install_type(); break;
+    case T_PAREN: paren::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
