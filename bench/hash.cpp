@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "runtime/hash.h"
+#include "runtime/gc.h"
 #include "runtime/hash_mem.h"
+#include "runtime/memory.h"
 
 using namespace kel;
 using namespace kel::hash;
@@ -19,6 +21,10 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 }  // namespace
 
 int main() {
+  memory::init();
+  gc::init();
+  gc::set_automatic(true);
+  gc::state().roots.symbol_hash = &symbol_table;
   symbol_table = table_create(4000, nullptr, KIND_SYMBOLS, 0);
   std::vector<std::string> names;
   for (int i = 0; i < 100000; i++) names.push_back("sym-" + std::to_string(i * 7919));
@@ -36,27 +42,28 @@ int main() {
   }
   double lookup = seconds_since(t0);
 
-  Node values = mem::new_cells(16);
-  Cell src{T_MAP, 0, values, 0};
-  Node map = table_create(0, &src, KIND_MAP, 0);
+  static Cell held{T_NONE, 0, 0, 0};
+  gc::Root keep(&held);
+  held = Cell{T_MAP, 0, mem::new_cells(16), 0};
+  held.w3 = table_create(0, &held, KIND_MAP, 0);
   t0 = std::chrono::steady_clock::now();
   for (int i = 0; i < 1000000; i++) {
     Cell key{T_INTEGER, 0, uint32_t(i * 2654435761u), 0};
-    Cell* found = table_search(map, &key, 0, 1, 2, false, false);
+    Cell* found = table_search(held.w3, &key, 0, 1, 2, false, false);
     if (found) {
       found[1] = Cell{T_INTEGER, 0, uint32_t(i), 0};
       continue;
     }
-    uint32_t used = mem::used(values);
-    mem::ensure(values, used + 32);
+    uint32_t used = mem::used(held.w2);
+    mem::ensure(held.w2, used + 32);
     Cell pair[2] = {key, Cell{T_INTEGER, 0, uint32_t(i), 0}};
-    std::memcpy(mem::data(values) + used, pair, 32);
-    mem::set_used(values, used + 32);
-    table_add(map, reinterpret_cast<Cell*>(mem::data(values) + used));
+    std::memcpy(mem::data(held.w2) + used, pair, 32);
+    mem::set_used(held.w2, used + 32);
+    table_add(held.w3, reinterpret_cast<Cell*>(mem::data(held.w2) + used));
   }
   double puts = seconds_since(t0);
 
   std::printf("10^5 interns: %.3f s\n10^6 symbol look-ups: %.3f s (%llu)\n10^6 map puts: %.3f s (size %d)\n",
-              intern, lookup, (unsigned long long)sum, puts, record(map)[rec::SIZE]);
+              intern, lookup, (unsigned long long)sum, puts, record(held.w3)[rec::SIZE]);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/casemap.h"
 #include "runtime/hash_mem.h"
 #include "runtime/hash_stubs.h"
 #include "runtime/rt.h"
@@ -62,15 +63,7 @@ struct Probe {
   }
 };
 
-uint32_t fold_upper(uint32_t c) {
-  // ASCII and Latin-1 only; replaced by the full case tables when they land.
-  if (c >= 'a' && c <= 'z') return c - 32;
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
-  if (c == 0xFF) return 0x178;
-  if (c == 0xB5) return 0x39C;
-  return c;
-}
-
+uint32_t fold_upper(uint32_t c) { return uint32_t(case_::map_char(int32_t(c), case_::DIR_UPPER)); }
 
 Node new_filled(uint32_t bytes, uint8_t fill) {
   Node n = mem::new_bytes(bytes);
@@ -533,8 +526,9 @@ Cell* table_add_value(Node t, Cell* value, int* status) {
   Probe pr(h, uint32_t(R(t)[rec::BUCKETS]));
   int64_t deleted = -1, chosen = -1;
   bool fresh = false;
+  const uint32_t* fl = flags_of(t);
   for (;;) {
-    uint32_t f = get_flag(flags_of(t), pr.i);
+    uint32_t f = get_flag(fl, pr.i);
     if (f == EMPTY) {
       if (deleted >= 0) chosen = deleted;
       else { chosen = pr.i; fresh = true; }
@@ -544,6 +538,11 @@ Cell* table_add_value(Node t, Cell* value, int* status) {
       deleted = pr.i;
     } else {
       int32_t idx = index_of(t)[pr.i];
+      // Comparison comes next; the flag address is re-read after it.
+      struct Reload {
+        Node t; const uint32_t*& fl;
+        ~Reload() { fl = flags_of(t); }
+      } reload{t, fl};
       if (kind == KIND_HASH) {
         int32_t fp = first_position(t, idx);
         Cell* e = values_of(t) + fp;
@@ -595,16 +594,27 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
   int32_t askip = skip < 0 ? -skip : skip;
   uint32_t type = cell::type(key);
   Probe pr(value_hash(key, 0), uint32_t(R(t)[rec::BUCKETS]));
+  // Addresses are re-read after every comparison, the only call made here.
+  const uint32_t* fl = flags_of(t);
+  const int32_t* ix = index_of(t);
   do {
-    uint32_t f = get_flag(flags_of(t), pr.i);
+    uint32_t f = get_flag(fl, pr.i);
     if (f == EMPTY) return nullptr;
     if (f == DELETED) continue;
-    int32_t idx = index_of(t)[pr.i];
+    int32_t idx = ix[pr.i];
     if (kind != KIND_HASH) {
       Cell* e = values_of(t) + idx;
-      if (cell::type(e) == type && actions::compare(e, key, op)) return e;
+      if (cell::type(e) != type) continue;
+      bool eq = actions::compare(e, key, op);
+      if (eq) return values_of(t) + idx;
+      fl = flags_of(t);
+      ix = index_of(t);
       continue;
     }
+    struct Reload {
+      Node t; const uint32_t*& fl; const int32_t*& ix;
+      ~Reload() { fl = flags_of(t); ix = index_of(t); }
+    } reload{t, fl, ix};
     int32_t fp = first_position(t, idx);
     if (fp < 0 || !actions::compare(values_of(t) + fp, key, 0)) continue;
     int32_t one = idx;
@@ -1119,6 +1129,8 @@ void mark_table(uint32_t* table_word) {
   if (!*table_word) return;
   mem::mark_series(table_word);
   Node t = *table_word;
+  // Anything but a table record is only kept alive.
+  if (mem::used(t) != rec::WORDS * 4) return;
   int32_t* r = R(t);
   int32_t kind = r[rec::KIND];
   // A table caught half-made has zero fields; those are skipped.

@@ -11,17 +11,6 @@ namespace kel::hash::mem {
 Node new_bytes(uint32_t n) { return memory::series_new_bytes(n); }
 Node new_cells(uint32_t n) { return memory::series_new_cells(n); }
 Node new_units(uint32_t n, uint32_t u) { return memory::series_new_units(n, u); }
-uint8_t* data(Node n) { return memory::node_head(n); }
-uint32_t used(Node n) { return memory::used_bytes(memory::node_buffer(n)); }
-void set_used(Node n, uint32_t bytes) {
-  SeriesBuffer* b = memory::node_buffer(n);
-  b->tail = b->head + bytes;
-}
-uint32_t room(Node n) {
-  SeriesBuffer* b = memory::node_buffer(n);
-  return uint32_t(b->capacity) - b->head;
-}
-uint32_t unit(Node n) { return memory::unit(memory::node_buffer(n)); }
 void ensure(Node n, uint32_t bytes) {
   SeriesBuffer* b = memory::node_buffer(n);
   if (b->head + bytes <= uint32_t(b->capacity)) return;

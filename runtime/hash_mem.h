@@ -16,11 +16,19 @@ Node new_bytes(uint32_t n);
 Node new_cells(uint32_t n);
 Node new_units(uint32_t n, uint32_t unit);  // text series of unit 1, 2 or 4
 // Head address; valid only until the next allocation.
-uint8_t* data(Node n);
-uint32_t used(Node n);  // bytes from head to tail
-void set_used(Node n, uint32_t bytes);
-uint32_t room(Node n);  // bytes from head to the end of the data area
-uint32_t unit(Node n);  // 1, 2, 4 or 16
+inline uint8_t* data(Node n) { return memory::node_head(n); }
+// Bytes from head to tail.
+inline uint32_t used(Node n) { return memory::used_bytes(memory::node_buffer(n)); }
+inline void set_used(Node n, uint32_t bytes) {
+  SeriesBuffer* b = memory::node_buffer(n);
+  b->tail = b->head + bytes;
+}
+// Bytes from head to the end of the data area.
+inline uint32_t room(Node n) {
+  SeriesBuffer* b = memory::node_buffer(n);
+  return uint32_t(b->capacity) - b->head;
+}
+inline uint32_t unit(Node n) { return memory::unit(memory::node_buffer(n)); }
 // Grows (content kept) so that at least `bytes` fit from the head; may collect.
 void ensure(Node n, uint32_t bytes);
 // A copy with the same used bytes; may collect.

@@ -6,8 +6,8 @@
 #include "runtime/cell.h"
 
 namespace kel::actions {
-// 1 when a and b compare true under op (0 equal folding case, 2 strict-equal), else 0.
-int compare(const Cell* a, const Cell* b, int op);
+// Whether a and b compare true under op (runtime/evaluator/actions.h; same declaration).
+bool compare(const Cell* a, const Cell* b, int32_t op);
 }  // namespace kel::actions
 
 namespace kel::map {

@@ -143,6 +143,11 @@ TEST_F(HashTest, StringHashFoldsCaseAcrossUnits) {
   C(3)->w1 = 1;  // from its head: "abc"
   EXPECT_EQ(value_hash(C(3), 0), value_hash(C(0), 0));
   EXPECT_EQ(value_hash(C(4), 0), value_hash(C(0), 0));
+  // Folding goes through the case tables, beyond Latin-1 too.
+  text(5, U"\u00FF\u03B1", 2);
+  text(6, U"\u0178\u0391", 2);
+  EXPECT_EQ(value_hash(C(5), 0), value_hash(C(6), 0));
+  EXPECT_NE(value_hash(C(5), 1), value_hash(C(6), 1));
 }
 
 TEST(ValueHash, ByDatatype) {
@@ -278,6 +283,75 @@ TEST_F(HashTest, Kind0GrowsByRebuildAndFindsEverything) {
     ASSERT_EQ(find(0, integer(i)), i) << i;
     ASSERT_EQ(find(0, integer(i), 0, 1, 0, true), i + (i < 100 ? 400 : 200)) << i;
   }
+}
+
+TEST_F(HashTest, Kind0BlocksAreKeysByIdentity) {
+  // Two equal blocks in different series are different keys; the same series at the
+  // same head is one key, at another head a different one.
+  block(1, 1);
+  push(1, integer(7));
+  block(2, 1);
+  push(2, integer(7));
+  block(0, 8);
+  push(0, *C(1));
+  push(0, *C(2));
+  push(0, *C(1));
+  Cell other_head = *C(1);
+  other_head.w1 = 1;
+  push(0, other_head);
+  index(0, KIND_HASH, 4);
+  EXPECT_EQ(R(table(0))[rec::SIZE], 3);
+  EXPECT_EQ(find(0, *C(1)), 0);
+  EXPECT_EQ(find(0, *C(1), 1), 2);
+  EXPECT_EQ(find(0, *C(2)), 1);
+  EXPECT_EQ(find(0, other_head), 3);
+}
+
+TEST_F(HashTest, Kind0DeleteRangeKeepsTheRest) {
+  block(0, 8);
+  for (int v : {1, 2, 3, 2, 5, 6}) push(0, integer(v));
+  index(0, KIND_HASH, 6);
+  EXPECT_EQ(R(table(0))[rec::SIZE], 5);
+  // Removes the cells at 1..3 from the index (the series itself is the caller's).
+  table_delete_range(table(0), 1, 3);
+  EXPECT_EQ(R(table(0))[rec::SIZE], 2);
+  EXPECT_EQ(find(0, integer(2)), -1);
+  EXPECT_EQ(find(0, integer(3)), -1);
+  EXPECT_EQ(find(0, integer(1)), 0);
+  EXPECT_EQ(find(0, integer(6)), 5);
+  // A count beyond the values is clipped; nothing before `first` is touched.
+  table_delete_range(table(0), 5, 100);
+  EXPECT_EQ(find(0, integer(6)), -1);
+  EXPECT_EQ(find(0, integer(5)), 4);
+}
+
+TEST_F(HashTest, Kind0SearchNextWalksEqualBuckets) {
+  block(0, 8);
+  for (int v : {4, 4, 9}) push(0, integer(v));
+  index(0, KIND_HASH, 3);
+  Cell key = integer(4);
+  int32_t cursor = -1, end = 0, step = 0;
+  Cell* first = table_search_next(table(0), &key, &cursor, &end, &step);
+  EXPECT_EQ(pos(0, first), 0);
+  EXPECT_EQ(table_search_next(table(0), &key, &cursor, &end, &step), nullptr);
+}
+
+TEST_F(HashTest, RecordTableCleansDeletedBucketsAtSameSize) {
+  C(0)->header = T_HASH;
+  C(0)->w3 = table_create(4, nullptr, KIND_RECORDS, 1);
+  int32_t buckets = R(table(0))[rec::BUCKETS];
+  // Fill to the bound, then delete all but one: the next insertion rebuilds at the same
+  // bucket count and drops the deleted buckets.
+  uint32_t upper = uint32_t(R(table(0))[rec::UPPER]);
+  for (uint32_t k = 1; k <= upper; k++) table_add_key(table(0), k * 977)->w2 = k;
+  for (uint32_t k = 2; k <= upper; k++) table_delete_key(table(0), k * 977);
+  EXPECT_EQ(uint32_t(R(table(0))[rec::OCCUPIED]), upper);
+  table_add_key(table(0), 5);
+  EXPECT_EQ(R(table(0))[rec::BUCKETS], buckets);
+  EXPECT_EQ(R(table(0))[rec::SIZE], 2);
+  EXPECT_EQ(R(table(0))[rec::OCCUPIED], 2);
+  EXPECT_EQ(table_lookup_key(table(0), 977)->w2, 1u);
+  EXPECT_NE(table_lookup_key(table(0), 5), nullptr);
 }
 
 TEST_F(HashTest, Kind0ResizeSizing) {
