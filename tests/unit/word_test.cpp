@@ -86,10 +86,10 @@ TEST_F(WordTest, CompareCodes) {
 // to word! "a" => a; to word! "1" => !! script/invalid-chars; to word! /a => a;
 // to word! #12 => !! script/bad-to-arg (all four once the lexer's scan is there)
 TEST_F(WordTest, MakeAndTo) {
-  // (integer! once the registry has it; here a type registered by this unit)
-  Cell& t = keep(made(T_WORD, Cell{T_DATATYPE, T_ISSUE, 0, 0}));
+  Cell& t = keep(made(T_WORD, Cell{T_DATATYPE, T_INTEGER, 0, 0}));
   EXPECT_EQ(cell::type(&t), uint32_t(T_WORD));
-  EXPECT_EQ(molded(t), "issue!");
+  EXPECT_EQ(molded(t), "integer!");
+  EXPECT_EQ(t.w3, datatype::type_table[T_INTEGER].word.w3) << "the type word itself";
   EXPECT_EQ(t.w1, context::global);
 
   EXPECT_EQ(molded(made(T_WORD, Cell{T_LOGIC, 1, 0, 0})), "true");
