@@ -56,7 +56,7 @@ Cell* make(Cell* prototype, Cell* spec, uint32_t type) {
     result = issue_of(symbol::intern_string(spec));  // from the string's index, not validated
   } else if (t == T_CHAR) {
     uint8_t bytes[4];
-    int32_t n = unicode::encode_utf8_char(int32_t(spec->w1), bytes);
+    int32_t n = unicode::encode_utf8_char(cell::get_int(spec), bytes);
     result = issue_of(symbol::intern_text(bytes, uint32_t(n)));
   } else {
     return word::make(prototype, spec, type);
