@@ -303,7 +303,7 @@ void install_type() { datatype::register_type(datatype::Registration{T_CONTEXT, 
 
 }  // namespace kel::context
 
-// Services the stack unit takes from contexts and symbols.
+// Services the stack unit takes from contexts.
 namespace kel::stack::detail {
 const Cell* word_value(const Cell* word) {
   Node ctx = word->w1;
@@ -317,7 +317,3 @@ const Cell* word_value(const Cell* word) {
 }
 uint32_t global_context() { return context::global; }
 }  // namespace kel::stack::detail
-
-namespace kel::error::detail {
-std::string symbol_text(uint32_t symbol) { return symbol::text(int32_t(symbol)); }
-}  // namespace kel::error::detail

@@ -130,3 +130,8 @@ void install_type() {
 }
 
 }  // namespace kel::symbol
+
+// The name the error report and the call-word lists print.
+namespace kel::error::detail {
+std::string symbol_text(uint32_t symbol) { return symbol::text(int32_t(symbol)); }
+}  // namespace kel::error::detail

@@ -28,15 +28,20 @@ Cell* add_to_block(const char* text, const Cell* block) {
   Cell b = *block;
   gc::Root keep(&b);
   Cell i = issue_of(symbol::intern_c_text(text));
-  i.w1 = context::global;
   Cell* c = runtime::series_append_cell_node(b.w2);
+  i.w1 = context::global;  // the append may have moved the node
   *c = i;
   return c;
 }
 
 Cell* from_c_text(const char* text) {
   Cell i = issue_of(symbol::intern_c_text(text));
-  i.w1 = context::global;
+  if (!stack::state().args_begin) {
+    // Before the stacks exist (start-up) there is nowhere to push: a cell of our own.
+    static Cell made;
+    made = i;
+    return &made;
+  }
   return stack::push_copy(&i);
 }
 
@@ -49,12 +54,10 @@ Cell* make(Cell* prototype, Cell* spec, uint32_t type) {
     result = *spec;
   } else if (t == T_STRING) {
     result = issue_of(symbol::intern_string(spec));  // from the string's index, not validated
-    result.w1 = context::global;
   } else if (t == T_CHAR) {
     uint8_t bytes[4];
-    int32_t n = unicode::encode_utf8_char(int32_t(spec->w1), bytes);
+    int32_t n = unicode::encode_utf8_char(cell::get_int(spec), bytes);
     result = issue_of(symbol::intern_text(bytes, uint32_t(n)));
-    result.w1 = context::global;
   } else {
     return word::make(prototype, spec, type);
   }

@@ -9,7 +9,7 @@ namespace kel::issue {
 
 Cell* init_from_text(Cell* cell, const char* text);
 Cell* add_to_block(const char* text, const Cell* block);
-// While start-up collects into the root block the issue is only made; otherwise pushed.
+// Pushed as a new cell; before the stacks exist, made in a cell of the unit (no root block).
 Cell* from_c_text(const char* text);
 Cell* push_from_word(const Cell* word);
 

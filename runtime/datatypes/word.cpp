@@ -254,7 +254,7 @@ Cell* make(Cell* prototype, Cell* spec, uint32_t type) {
       gc::Root keep(&text);
       if (t == T_CHAR) {
         string::init_cell(&text, 1);
-        string::add_codepoint(&text, int32_t(s.cell.w1));
+        string::add_codepoint(&text, cell::get_int(&s.cell));
       }
       lexer::load_first_value(&text, &result);
       if (!any_word_type_q(cell::type(&result))) error::raise(err::script::invalid_chars);

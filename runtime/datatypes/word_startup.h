@@ -1,4 +1,5 @@
-// Start-up interning of the runtime's own words and refinements.
+// Start-up interning of the runtime's own words and refinements, after the type words;
+// the ids land in runtime::runtime_word_ids.
 #pragma once
 
 namespace kel::runtime {

@@ -121,6 +121,30 @@ TEST_F(ContextTest, BindingASelfContainingBlockReturns) {
   EXPECT_EQ(cycle::depth(), 0u);
 }
 
+TEST_F(ContextTest, BindingNestsUpToTheCycleGuardsDepth) {
+  // A chain of blocks, each holding a word and the next block.
+  auto chain = [&](int depth) {
+    Cell* outer = block_of({w("a")});
+    Cell* last = outer;
+    for (int i = 1; i < depth; ++i) {
+      Cell* inner = block_of({w("a")});
+      *runtime::series_append_cell_node(last->w2) = *inner;
+      last = inner;
+    }
+    return std::make_pair(outer, last);
+  };
+  global_word("a");
+  auto [outer, last] = chain(999);
+  context::bind_block(outer, context::global, false);
+  EXPECT_EQ(at(last, 0)->w1, context::global) << "999 levels bind";
+  stack::reset();
+  auto [deep, deepest] = chain(1000);
+  EXPECT_RAISES(context::bind_block(deep, context::global, false), err::internal::too_deep);
+  EXPECT_EQ(cycle::depth(), 0u);
+  (void)deepest;
+  stack::reset();
+}
+
 TEST_F(ContextTest, ObjectBindingGivesTheSelfWordIndexMinusOne) {
   // [self self: 'self] bound with the self flag; the object's spec holds `self` as a field.
   Cell* spec = block_of({w("self", T_SET_WORD), w("other", T_SET_WORD)});

@@ -27,8 +27,8 @@ TEST_F(IssueTest, MakeFromTextAndChars) {
   molded(abc, &left);
   EXPECT_EQ(left, 1000 - 4);
 
-  EXPECT_EQ(molded(made(T_ISSUE, Cell{T_CHAR, 'A', 0, 0})), "#A");
-  EXPECT_EQ(molded(made(T_ISSUE, Cell{T_CHAR, 0xE9, 0, 0})), "#\xC3\xA9");
+  EXPECT_EQ(molded(made(T_ISSUE, Cell{T_CHAR, 0, 'A', 0})), "#A");
+  EXPECT_EQ(molded(made(T_ISSUE, Cell{T_CHAR, 0, 0xE9, 0})), "#\xC3\xA9");
   EXPECT_EQ(molded(made(T_ISSUE, text_cell({'a', ' ', 'b'}))), "#a b") << "not validated";
   Cell tail = text_cell({'x', 'y', 'z'});
   tail.w1 = 1;

@@ -99,6 +99,18 @@ TEST_F(SymbolTest, InternStringUsesTheConvertedByteCount) {
   EXPECT_EQ(symbol::intern_string(&wide), sym("\xCE\xB1y"));
 }
 
+TEST_F(SymbolTest, NameBytesInsideAMovingBufferAreCopiedFirst) {
+  // The bytes sit in a collected series; interning allocates (and under stress moves it).
+  for (int i = 0; i < 50; ++i) {
+    std::string name = "moving-name-" + std::to_string(i);
+    Node n = memory::series_new_bytes(uint32_t(name.size()));
+    gc::Root keep(&n);
+    std::memcpy(memory::node_head(n), name.data(), name.size());
+    int32_t id = symbol::intern_text(memory::node_head(n), uint32_t(name.size()));
+    EXPECT_EQ(symbol::text(id), name);
+  }
+}
+
 TEST_F(SymbolTest, ManySymbolsGrowTheListAndTable) {
   std::vector<int32_t> ids;
   for (int i = 0; i < 12000; ++i) ids.push_back(sym(("name-" + std::to_string(i)).c_str()));
