@@ -2,7 +2,9 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include "runtime/context.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/word_startup.h"
 #include "runtime/extern.h"
 #include "runtime/hooks.h"
 #include "runtime/init_steps.h"
@@ -11,6 +13,7 @@
 #include "runtime/random.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
+#include "runtime/symbol.h"
 
 namespace kel::runtime {
 
@@ -51,7 +54,7 @@ void init_register_datatypes() {
 void init_build_action_table() { actions::build_table(); }
 
 void init_take_first_pool_and_arena() {
-  memory::pool_new();
+  memory::pool_new(memory::POOL_NODES);
   memory::arena_new();
 }
 

@@ -6,10 +6,6 @@
 // A stub left behind shows up as a duplicate-symbol link error, never as a silent no-op.
 #include "runtime/init_steps.h"
 
-namespace kel::memory {
-void pool_new() {}
-}  // namespace kel::memory
-
 namespace kel::extern_ { void init_static() {} }
 
 namespace kel::image_codec { void init_factory() {} }
@@ -18,16 +14,10 @@ namespace kel::actions { void build_table() {} }
 
 namespace kel::runtime {
 void make_root_block() {}
-void intern_runtime_words() {}
-void make_runtime_refinements() {}
 void run_boot_top_level() {}
 }  // namespace kel::runtime
 
-namespace kel::context { void make_global() {} }
-
 namespace kel::case_ { void build_tables() {} }
-
-namespace kel::symbol { void create_hash() {} }
 
 namespace kel::natives { void build_table() {} }
 
