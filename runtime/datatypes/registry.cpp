@@ -71,6 +71,9 @@ void install(uint32_t type_id) {
     case T_TRIPLE: triple::install_type(); break;
     case T_FLOAT: float_::install_type(); break;
     case T_STRING: string::install_type(); break;
+    case T_SERIES: series::install_type(); break;
+    case T_BLOCK: block::install_type(); break;
+    case T_PAREN: paren::install_type(); break;
     case T_SYMBOL: symbol::install_type(); break;
     case T_CONTEXT: context::install_type(); break;
     case T_WORD: word::install_type(); break;
@@ -82,9 +85,6 @@ void install(uint32_t type_id) {
     case T_URL: url::install_type(); break;
     case T_FILE: file::install_type(); break;
     case T_BITSET: bitset::install_type(); break;
-    case T_SERIES: series::install_type(); break;
-    case T_BLOCK: block::install_type(); break;
-    case T_PAREN: paren::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
