@@ -2,6 +2,7 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include "runtime/evaluator/lexer.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
 #include "runtime/hooks.h"
