@@ -2,6 +2,9 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include "runtime/context.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/word_startup.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
@@ -9,8 +12,10 @@
 #include "runtime/init_steps.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
+#include "runtime/random.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
+#include "runtime/symbol.h"
 
 namespace kel::runtime {
 
