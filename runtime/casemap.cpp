@@ -7,7 +7,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
-#include "runtime/owner_stub.h"
+#include "runtime/owner.h"
 #include "runtime/unicode.h"
 
 namespace kel::case_ {

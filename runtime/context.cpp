@@ -5,6 +5,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/words_interim.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"

@@ -14,6 +14,7 @@
 #include "runtime/hooks.h"
 #include "runtime/init_steps.h"
 #include "runtime/memory.h"
+#include "runtime/owner.h"
 #include "runtime/platform.h"
 #include "runtime/random.h"
 #include "runtime/rt.h"

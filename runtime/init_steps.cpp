@@ -19,8 +19,6 @@ namespace kel::case_ { void build_tables() {} }
 
 namespace kel::parse { void init_stacks() {} }
 
-namespace kel::owner { void init() {} }
-
 namespace kel::checksum { void intern_method_words() {} }
 
 namespace kel::compress { void methods_init() {} }

@@ -1,5 +1,5 @@
 // Interim stand-ins used by the block and series units for services whose owners have not
-// landed yet: direct copy and find, owner lookups, vector! and binary! element hooks.
+// landed yet: direct copy and find, vector! and binary! element hooks.
 #include "runtime/datatypes/block_interim.h"
 
 #include "runtime/error.h"
@@ -17,13 +17,6 @@ Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, 
                                                  with, skip, last, reverse, tail, match);
 }
 }  // namespace kel::actions
-
-// ---- Owner table lookups (until ownership tracking lands: nothing is owned) ----
-namespace kel::owner {
-Cell* find(const Cell*) { return nullptr; }
-void disown(Cell*) {}
-void attach_flagged(Cell*, Cell*, Cell*) {}
-}  // namespace kel::owner
 
 // ---- vector! and binary! element hooks (until those datatypes land) ----
 namespace kel::vector {

@@ -1,9 +1,10 @@
 // Interim stand-ins used by the block and series units for services whose owners have not
-// landed yet: direct copy and find, owner lookups, vector! and binary! element hooks.
+// landed yet: direct copy and find, vector! and binary! element hooks.
 #pragma once
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/owner.h"
 
 // Each group below is deleted once its owner's unit is merged; callers keep the same names.
 
@@ -14,13 +15,6 @@ Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, 
                   bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail,
                   bool match);
 }  // namespace kel::actions
-
-namespace kel::owner {
-// The owner cell (the field word follows it) or null when the value is not owned.
-Cell* find(const Cell* value);
-void disown(Cell* value);
-void attach_flagged(Cell* value, Cell* owner, Cell* field);
-}  // namespace kel::owner
 
 namespace kel::vector {
 Cell* push_element(const uint8_t* element, uint32_t unit, uint32_t element_type);

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -87,6 +88,7 @@ void install(uint32_t type_id) {
     case T_URL: url::install_type(); break;
     case T_FILE: file::install_type(); break;
     case T_BITSET: bitset::install_type(); break;
+    case T_OBJECT: object::install_type(); break;
     case T_TYPESET: typeset::install_type(); break;
     case T_NATIVE: function::install_types(); break;  // native!, action!, op!, function!
     default: break;  // the other types add their install call here as they land

@@ -16,7 +16,7 @@
 #include "runtime/hash.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
-#include "runtime/owner_stub.h"
+#include "runtime/owner.h"
 #include "runtime/random.h"
 #include "runtime/rt.h"
 #include "runtime/runtime_words.h"

@@ -1,5 +1,5 @@
-// Interim weak stand-ins for the lexer's first value and scan and for object change
-// records; the lexer and object units replace them.
+// Interim weak stand-ins for the lexer's first value and scan; the lexer unit replaces
+// them.
 #include "runtime/datatypes/words_interim.h"
 
 #include "runtime/error.h"
@@ -11,12 +11,5 @@ namespace lexer {
 [[gnu::weak]] uint32_t scan_first_type(const uint8_t*, int32_t) { error::raise(err::internal::not_done); }
 [[gnu::weak]] void load_first_value(const Cell*, Cell*) { error::raise(err::internal::not_done); }
 }  // namespace lexer
-
-// ---- objects ----
-namespace object {
-[[gnu::weak]] void fire_change(const Cell*, const Cell*, const Cell*, Cell*) {
-  error::raise(err::internal::not_done);
-}
-}  // namespace object
 
 }  // namespace kel

@@ -1,5 +1,5 @@
 // Interim declarations of services that words and contexts take from units not built yet:
-// the lexer's first value and scan, and object change records.
+// the lexer's first value and scan.
 #pragma once
 #include <cstdint>
 
@@ -13,7 +13,3 @@ uint32_t scan_first_type(const uint8_t* text, int32_t length);
 void load_first_value(const Cell* string, Cell* out);
 }  // namespace kel::lexer
 
-// ---- objects (raises internal/not-done until objects carry change records) ----
-namespace kel::object {
-void fire_change(const Cell* self, const Cell* word, const Cell* old, Cell* slot);
-}  // namespace kel::object

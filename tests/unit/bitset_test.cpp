@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "runtime/error.h"
-#include "runtime/owner_stub.h"
+#include "runtime/owner.h"
 #include "runtime/symbol.h"
 #include "tests/unit/url_fixture.h"
 

@@ -21,7 +21,7 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/series.h"
-#include "runtime/owner_stub.h"
+#include "runtime/owner.h"
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"

@@ -10,7 +10,7 @@
 #include "runtime/error.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/owner_stub.h"
+#include "runtime/owner.h"
 #include "runtime/unicode.h"
 #include "runtime/unwind.h"
 #include "memory_fixture.h"

@@ -3,6 +3,7 @@
 #include "words_fixture.h"
 
 #include "runtime/cycle.h"
+#include "runtime/datatypes/object.h"
 
 namespace kel::test {
 namespace {
@@ -203,10 +204,24 @@ TEST_F(ContextTest, ObjectFieldAssignmentMarksTheEntry) {
   EXPECT_NE(context::word_at(obj(), 1)->header & hdr::WORD_ASSIGNED, 0u);
   EXPECT_EQ(context::word_at(obj(), 0)->header & hdr::WORD_ASSIGNED, 0u);
   EXPECT_EQ(cell::get_int(value_of(b)), 3);
-  // With a change record the old value is handed on (objects are not built yet).
-  context::self_cell(obj())->w3 = memory::series_new_cells(1);
+  // A change record without handlers: the value is stored and nothing fires.
+  *context::self_cell(obj()) = Cell{T_OBJECT, obj(), 0, 0};
+  Node rec = object::new_change_record(-1, 0, 0, -1, 0, 0);
+  context::self_cell(obj())->w3 = rec;
   Cell* top = stack::state().top;
-  EXPECT_RAISES(context::assign(&b, &v, obj(), true), err::internal::not_done);
+  Cell four = integer(4);
+  context::assign(&b, &four, obj(), true);
+  EXPECT_EQ(cell::get_int(value_of(b)), 4);
+  EXPECT_EQ(stack::state().top, top) << "the stack top is restored";
+  // A record naming field a as on-change* while a holds an integer: the value is stored,
+  // then the handler check raises.
+  rec = object::new_change_record(0, 0, 0, -1, 0, 0);
+  context::self_cell(obj())->w3 = rec;
+  Cell a = *context::word_at(obj(), 0);
+  a.header = T_WORD;
+  Cell& ka = keep(a);
+  context::assign(&ka, &v, obj(), false);
+  EXPECT_RAISES(context::assign(&b, &four, obj(), true), err::script::invalid_obj_evt);
   EXPECT_EQ(stack::state().top, top) << "the stack top is restored";
   context::assign(&b, &v, obj(), false);  // notification off: no call
 }
