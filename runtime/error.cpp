@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/context.h"
+#include "runtime/datatypes/error_value.h"
+#include "runtime/memory.h"
 #include "runtime/stack.h"
 #include "runtime/unwind.h"
 
@@ -182,15 +185,38 @@ void new_from_ids(Cell* out, uint32_t category, uint32_t id, const Cell* arg1, c
   for (int i = 0; i < 3; ++i) p.args[i] = args[i] ? *args[i] : Cell{T_NONE, 0, 0, 0};
   p.where = Cell{T_NONE, 0, 0, 0};
   p.stack = Cell{T_NONE, 0, 0, 0};
+  if (catalogue_loaded_q()) {
+    // The argument copies in the record stay put while the error object is built.
+    new_error_value(out, category, id, arg1 ? &p.args[0] : nullptr, arg2 ? &p.args[1] : nullptr,
+                    arg3 ? &p.args[2] : nullptr);
+    return;
+  }
+  // Before the catalogue is loaded (early start-up, lower-layer tests): the error cell
+  // carries the code and the record above its fields.
   *out = Cell{T_ERROR, 0, category * 100 + id, 0};
 }
 
+namespace {
+// The field of a loaded error object (null when the cell holds none).
+Cell* object_field(Cell* error, int32_t i) {
+  if (cell::type(error) != T_ERROR || !error->w1) return nullptr;
+  Node v = context::values_node(error->w1);
+  if (uint32_t(i) >= memory::units(memory::node_buffer(v))) return nullptr;
+  return memory::head_cells(memory::node_buffer(v)) + i;
+}
+}  // namespace
+
 void fill_where(Cell* error, const Cell* value) {
   if (cell::type(error) != T_ERROR) return;
+  if (Cell* f = object_field(error, field::WHERE)) {
+    if (cell::type(f) == T_NONE) *f = *value;
+    return;
+  }
   if (cell::type(&g_pending.where) == T_NONE) g_pending.where = *value;
 }
 
 Cell* stack_field(Cell* error) {
+  if (Cell* f = object_field(error, field::STACK)) return f;
   return cell::type(error) == T_ERROR ? &g_pending.stack : nullptr;
 }
 
@@ -212,6 +238,7 @@ void raise_bad_make_arg(const Cell* type, const Cell* spec) {
 }
 
 std::string form_report(const Cell* error) {
+  if (cell::type(error) == T_ERROR && error->w1) return report_text(error);
   const Pending& p = g_pending;
   const auto& cats = catalogue();
   std::string out = "*** ";

@@ -3,6 +3,7 @@
 #include "runtime/init.h"
 
 #include "runtime/context.h"
+#include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word_startup.h"
 #include "runtime/evaluator/lexer.h"
@@ -127,6 +128,7 @@ void shutdown() {
 void run_boot_library() {
   gc::set_automatic(true);
   collect_into_root = false;
+  error::load_catalogue();
   run_boot_top_level();
 }
 

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -89,6 +90,7 @@ void install(uint32_t type_id) {
     case T_FILE: file::install_type(); break;
     case T_BITSET: bitset::install_type(); break;
     case T_OBJECT: object::install_type(); break;
+    case T_ERROR: error::install_type(); break;
     case T_TYPESET: typeset::install_type(); break;
     case T_NATIVE: function::install_types(); break;  // native!, action!, op!, function!
     default: break;  // the other types add their install call here as they land

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "runtime/cell_api.h"
+#include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
@@ -76,6 +77,7 @@ void build_table() {
   entries[29 - 1] = &greater_q;
   entries[30 - 1] = &lesser_or_equal_q;
   entries[31 - 1] = &greater_or_equal_q;
+  entries[70 - 1] = &error::try_native;
   for (auto& e : table) e = nullptr;
   next_id = 1;
   append_entries(NATIVE_COUNT, entries);
