@@ -2,6 +2,8 @@
 // assignment with change notification, binding, and the global context (a collector root).
 #include "runtime/context.h"
 
+#include <exception>
+
 #include "runtime/cell_api.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/registry.h"
@@ -53,10 +55,13 @@ bool any_block_q(uint32_t t) {
 
 int32_t self_canonical() { return symbol::canonical_id(symbol::runtime_id(symbol::RW_SELF)); }
 
-// Restores the argument-stack top on every way out.
+// Restores the top on a normal return only: an error on its way out has pushed its value.
 struct TopGuard {
   Cell* saved = stack::state().top;
-  ~TopGuard() { stack::state().top = saved; }
+  int unwinding = std::uncaught_exceptions();
+  ~TopGuard() {
+    if (std::uncaught_exceptions() == unwinding) stack::state().top = saved;
+  }
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "runtime/datatypes/error_value.h"
 
 #include <cstring>
+#include <exception>
 
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
@@ -46,9 +47,13 @@ struct Kept {
   explicit Kept(const Cell* x) : c(x ? *x : Cell{T_NONE, 0, 0, 0}), root(&c) {}
 };
 
+// Restores the top on a normal return only: an error on its way out has pushed its value.
 struct TopGuard {
   Cell* saved = stack::state().top;
-  ~TopGuard() { stack::state().top = saved; }
+  int unwinding = std::uncaught_exceptions();
+  ~TopGuard() {
+    if (std::uncaught_exceptions() == unwinding) stack::state().top = saved;
+  }
 };
 
 Cell* values_of(Node ctx) {

@@ -3,6 +3,7 @@
 #include "runtime/datatypes/object.h"
 
 #include <cstring>
+#include <exception>
 
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
@@ -35,10 +36,13 @@ struct Kept {
   explicit Kept(const Cell* x) : c(x ? *x : Cell{T_NONE, 0, 0, 0}), root(&c) {}
 };
 
-// Restores the argument-stack top on every way out.
+// Restores the top on a normal return only: an error on its way out has pushed its value.
 struct TopGuard {
   Cell* saved = stack::state().top;
-  ~TopGuard() { stack::state().top = saved; }
+  int unwinding = std::uncaught_exceptions();
+  ~TopGuard() {
+    if (std::uncaught_exceptions() == unwinding) stack::state().top = saved;
+  }
 };
 
 bool is_object_type(uint32_t t) { return t == T_OBJECT || t == T_ERROR || t == T_PORT; }
