@@ -227,7 +227,7 @@ Cell* load_first_value(Cell* out, const Cell* string) {
     *out = Cell{T_NONE, 0, 0, 0};
     return out;
   }
-  if (block::count_from_head(out) <= 0) {
+  if (!block::any_block_q(cell::type(out)) || block::count_from_head(out) <= 0) {
     out->header = T_UNSET;
     return out;
   }
