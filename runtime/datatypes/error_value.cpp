@@ -291,9 +291,10 @@ void load_catalogue() {
     context::set_or_add(parent->w1, &w, o);
     return o;
   };
-  Cell sys_word = word::intern_global("system");
-  sys_word.header = T_WORD;
-  Cell* sys_slot = word::value_slot(&sys_word);
+  Kept sys_word(nullptr);
+  sys_word.c = word::intern_global("system");
+  sys_word.c.header = T_WORD;
+  Cell* sys_slot = word::value_slot(&sys_word.c);
   Cell* sys;
   if (cell::type(sys_slot) == T_OBJECT) {
     sys = stack::push_copy(sys_slot);
@@ -302,7 +303,7 @@ void load_catalogue() {
     object::init_empty(sys, 8);
     sys->w2 = object::next_class_id();
     object::refresh_self(sys);
-    *word::value_slot(&sys_word) = *sys;
+    *word::value_slot(&sys_word.c) = *sys;
   }
   Cell* catalog = sub_object(sys, "catalog");
   {
