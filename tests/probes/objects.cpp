@@ -13,6 +13,7 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
 #include "runtime/gc.h"
@@ -187,10 +188,79 @@ void errors() {
   say(rep.substr(at + 1, rep.find('\n', at + 1) - at - 1));
 }
 
+// Molds a value as one line (ASCII text).
+std::string molded(const kel::Cell* v) {
+  using namespace kel;
+  Cell* top = stack::state().top;
+  Cell* kept = stack::push_copy(v);
+  Cell* str = actions::mold(kept, false, false, true, nullptr);
+  SeriesBuffer* b = memory::node_buffer(str->w2);
+  uint32_t u = memory::unit(b);
+  std::string out;
+  for (uint8_t* p = memory::head(b); p < memory::tail(b); p += u) out += char(*p);
+  stack::state().top = top;
+  return out;
+}
+
+void set_and_construct() {
+  using namespace kel;
+  Cell o, src, r;
+  gc::Root k1(&o), k2(&src), k3(&r);
+  run("make object! [a: 10 b: 20]", &o);
+  run("[1]", &src);
+  object::set_fields(&o, &src, false, false, false);
+  say("block " + molded(&o));
+  run("make object! [a: 10 b: 20]", &o);
+  run("[1 none]", &src);
+  {
+    Cell blk = src;
+    Cell* second = block::cell_at_index(&blk, 1);
+    *second = Cell{T_NONE, 0, 0, 0};
+  }
+  object::set_fields(&o, &src, false, false, true);
+  say("some " + molded(&o));
+  run("make object! [a: 10 b: 20]", &o);
+  {
+    Cell blk = src;
+    *block::cell_at_index(&blk, 0) = Cell{T_UNSET, 0, 0, 0};
+  }
+  guarded("unset", [&] { object::set_fields(&o, &src, false, false, false); });
+  say("after " + molded(&o));
+  object::set_fields(&o, &src, true, false, false);
+  say("any " + std::string(cell::type(object::values_start(&o)) == T_UNSET ? "unset" : "?"));
+  run("make object! [a: 10 b: 20]", &o);
+  run("make object! [b: 2 c: 3]", &src);
+  object::set_fields(&o, &src, false, false, false);
+  say("object " + molded(&o));
+  Cell seven{T_INTEGER, 0, 7, 0};
+  object::set_fields(&o, &seven, false, false, false);
+  say("value " + molded(&o));
+  run("[1 2]", &src);
+  object::set_fields(&o, &src, false, true, false);
+  say("only " + molded(&o));
+  // With a handler: once per field, never for the handler field itself.
+  run("make object! [a: 1 on-change*: func [w o n] [print [\"chg\" w n]]]", &o);
+  object::set_fields(&o, &seven, false, false, false);
+  say("handler kept " + std::string(cell::type(object::values_start(&o) + 1) == T_FUNCTION ? "yes" : "no"));
+  run("[a: b: yes c: on d: none e:]", &src);
+  Cell* made = object::make_from_proto(&src, nullptr, false);
+  r = *made;
+  say("construct " + molded(&r));
+  made = object::make_from_proto(&src, nullptr, true);
+  r = *made;
+  say("construct/only " + molded(&r));
+  run("make object! [a: 1 z: [1]]", &o);
+  run("[a: 5]", &src);
+  made = object::make_from_proto(&src, &o, false);
+  r = *made;
+  say("proto " + molded(&r) + " class " + (r.w2 == o.w2 ? "same" : "new"));
+}
+
 void launch() {
   if (g_scenario == "compiled") compiled();
   else if (g_scenario == "weak-owner") weak_owner();
   else if (g_scenario == "errors") errors();
+  else if (g_scenario == "set") set_and_construct();
   else say("unknown scenario");
 }
 

@@ -125,3 +125,34 @@ TEST(CompiledSupport, Operations) {
 }
 
 }  // namespace
+
+namespace {
+
+// The `set` native's object case and `construct`, called as the natives will call them.
+TEST(Object, SetFieldsAndConstruct) {
+  EXPECT_EQ(kel::testing::run_objects_probe("set"),
+            "block make object! [a: 1 b: none]\n"
+            "some make object! [a: 1 b: 20]\n"
+            "unset: !! 3/3\n"
+            "after make object! [a: 10 b: 20]\n"
+            "any unset\n"
+            "object make object! [a: 10 b: 2]\n"
+            "value make object! [a: 7 b: 7]\n"
+            "only make object! [a: [1 2] b: [1 2]]\n"
+            "chg a 7\n"
+            "handler kept yes\n"
+            "construct make object! [a: true b: true c: true d: none e: none]\n"
+            "construct/only make object! [a: 'yes b: 'yes c: 'on d: 'none e: none]\n"
+            "proto make object! [a: 5 z: [1]] class same\n");
+}
+
+// copy/deep and make from a prototype copy bitset fields too: the copy's changes stay there.
+TEST(Object, DeepCopiesDoNotShareBitsets) {
+  EXPECT_EQ(kel::testing::run_kel_text(
+                "o: make object! [s: make bitset! [1]] c: copy/deep o poke c/s 5 true "
+                "print [pick o/s 5 pick c/s 5] d: copy o poke d/s 6 true print pick o/s 6 "
+                "p: make o [] poke p/s 7 true print pick o/s 7"),
+            "false true\ntrue\nfalse\n");
+}
+
+}  // namespace
