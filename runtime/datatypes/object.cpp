@@ -53,6 +53,7 @@ int32_t value_count(Node ctx) { return int32_t(hash::mem::used(values_of(ctx)) /
 
 // Extends the values series to one cell per word (new cells unset).
 void fill_values(Node ctx) {
+  gc::Root keep(&ctx);  // followed if the allocation below moves nodes
   int32_t words = context::word_count(ctx);
   Node v = values_of(ctx);
   int32_t have = int32_t(hash::mem::used(v) / 16);
@@ -88,6 +89,7 @@ void write(Cell* buffer, const char* text, int32_t* budget) {
 
 // A deep copy of a field value into the same cell (its series are no longer shared).
 void copy_field_value(Node ctx, int32_t i, bool all_series) {
+  gc::Root keep(&ctx);
   Cell v = field_value(ctx, i);
   uint32_t t = cell::type(&v);
   TopGuard top;
@@ -185,6 +187,7 @@ void store_field(Cell* target, int32_t i, const Cell* value, bool skip_handlers)
   Kept t(target);
   Kept v(value);
   Node ctx = t.c.w1;
+  gc::Root keep_ctx(&ctx);
   fill_values(ctx);
   bool record = t.c.w3 != 0;
   bool handler = handler_field_q(&t.c, i);
@@ -409,6 +412,7 @@ void fire_deep_change(const Cell* owner, const Cell* word, const Cell* target,
 void set_fields(Cell* target, const Cell* value, bool any, bool only, bool some) {
   Kept t(target), v(value);
   Node ctx = t.c.w1;
+  gc::Root keep_ctx(&ctx);
   fill_values(ctx);
   int32_t n = context::word_count(ctx);
   uint32_t vt = cell::type(&v.c);
@@ -508,6 +512,7 @@ void copy_into(const Cell* source, Cell* result, bool deep, const Cell* types, b
   Kept src(source), ty(types);
   int32_t n = context::word_count(src.c.w1);
   Node ctx = context::create(n, false, true, src.c.w1, context::KIND_OBJECT);
+  gc::Root keep_ctx(&ctx);
   *result = Cell{cell::type(&src.c), ctx, src.c.w2, clear_record ? 0 : src.c.w3};
   refresh_self(result);
   Kept res(result);
@@ -677,6 +682,7 @@ Cell* make(Cell* prototype, Cell* spec, uint32_t) {
 Cell* reflect(Cell* value, int32_t field) {
   Kept o(value);
   Node ctx = o.c.w1;
+  gc::Root keep_ctx(&ctx);
   int32_t f = canon(field);
   Cell* out = stack::reserve_cell();
   *out = Cell{T_NONE, 0, 0, 0};
@@ -797,6 +803,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
   uint32_t et = cell::type(element);
   if (!any_word_q(et)) error::raise(err::script::invalid_path, &pth.c, &el.c);
   Node ctx = o.c.w1;
+  gc::Root keep_ctx(&ctx);
   int32_t i;
   if (element->w1 == ctx && int32_t(element->w3) >= 0 &&
       int32_t(element->w3) < context::word_count(ctx)) {
