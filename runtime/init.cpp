@@ -97,7 +97,14 @@ void init_decode_boot_image() { kelbin::decode_boot(); }
 void init_tracer_slots_and_gc_counters() {
   interp::set_tracer();
   slot_table::init();
+  // The counters start afresh; the mark callbacks the earlier steps registered stay.
+  gc::GcState& g = gc::state();
+  uint32_t count = g.callback_count;
+  gc::MarkCallback kept[gc::MAX_CALLBACKS];
+  for (uint32_t i = 0; i < count; ++i) kept[i] = g.callbacks[i];
   gc::init();
+  for (uint32_t i = 0; i < count; ++i) gc::state().callbacks[i] = kept[i];
+  gc::state().callback_count = count;
 }
 
 void init() {

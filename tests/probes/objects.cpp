@@ -256,11 +256,42 @@ void set_and_construct() {
   say("proto " + molded(&r) + " class " + (r.w2 == o.w2 ? "same" : "new"));
 }
 
+// Object, ownership and error snippets, each printing its result; run plainly and with a
+// collection (moving buffers and nodes) at every allocation.
+const char* const kSnippets[] = {
+    "print mold make object! [a: 1 b: 'x c: \"s\" d: [1 [2]]]",
+    "p: make object! [a: 1 b: [a] f: does [a]] c: make p [a: 2] g: func [] c/b print [p/f c/f g]",
+    "o: make object! [a: 1 on-change*: func [w old new] [print [w old new]]] o/a: 2 put o 'a 3",
+    "o: make object! [a: 1 on-change*: func [w o n] []] o/on-change*: func [w o n /local x] [x: w print x] o/a: 9",
+    "o: make object! [b: [[x] y] on-deep-change*: func [o w t a n i p] [print [w a i p mold t]]] "
+    "clear pick o/b 1 remove o/b",
+    "o: make object! [b: [1 2]] c: copy o remove c/b d: copy/deep o remove d/b print mold o/b",
+    "print mold reflect make object! [a: 1 b: 'x] 'body",
+    "print [equal? make object! [a: 1] make object! [a: 1]]",
+    "e: make error! [script no-value] e/arg1: 'foo e/where: 'bar e/near: [x y z] print e",
+    "e: try [1 / 0] print [e/code e/where]",
+    "e: make error! [type: 'math id: 'zero-divide] print e/code",
+    "e: try [make error! [script 12]] print [e/id e/arg1]",
+    "e: make error! [script no-value] e/type: 'foo print e print e/type",
+};
+
+void snippets(bool stress) {
+  using namespace kel;
+  if (stress) gc::set_stress(1);
+  for (const char* code : kSnippets) {
+    Cell r;
+    if (!run(code, &r)) say("!! " + error::form_report(&r));
+  }
+  if (stress) gc::set_stress(0);
+}
+
 void launch() {
   if (g_scenario == "compiled") compiled();
   else if (g_scenario == "weak-owner") weak_owner();
   else if (g_scenario == "errors") errors();
   else if (g_scenario == "set") set_and_construct();
+  else if (g_scenario == "snippets") snippets(false);
+  else if (g_scenario == "snippets-stress") snippets(true);
   else say("unknown scenario");
 }
 
