@@ -1,6 +1,5 @@
-// Runtime support for compiled code and hand-written natives: storing the last pushed value,
-// value slots, refinements, calls by table number, path steps, switch selection, loading
-// the first value of a text, integer arguments, mold indentation and byte repetition.
+// Runtime support for compiled code and natives: stores of the last pushed value, slots, calls
+// by number, path steps, switch selection, first-value loading, integer args, indents, bytes.
 #pragma once
 #include <cstdint>
 

@@ -1,6 +1,5 @@
-// Ownership tracking: objects with on-deep-change* own their series (nested ones too),
-// modifying actions notify the owner before and after the change, disowning stops the
-// notices, and the owner table's records are weak.
+// Ownership tracking: objects with on-deep-change* own their (nested) series, modifying actions
+// notify the owner before and after a change, disowning stops that, and records are weak.
 #include <gtest/gtest.h>
 
 #include "kel_script.h"
