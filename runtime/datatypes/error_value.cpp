@@ -439,12 +439,35 @@ void record_call_stack(Cell* value) {
     Cell lv = field_at(g_state.w1, i);
     if (cell::type(&lv) == T_INTEGER && cell::get_int(&lv) > 0) level = cell::get_int(&lv);
   }
+  // The records up to the recorded position may lie above the frame top already (the error
+  // has been caught): read them before anything allocates, onto the argument stack.
   TopGuard top;
-  Cell* b = stack::reserve_cell();
-  block::init_cell(b, 20);
+  stack::State& s = stack::state();
   uint32_t upto = uint32_t(cell::get_int(&st));
-  const stack::Frame* limit = upto < stack::frame_count() ? stack::state().frames_begin + upto : nullptr;
-  stack::collect_call_words(level, b, limit);
+  uint32_t capacity = uint32_t(s.frames_end - s.frames_begin);
+  if (upto > capacity) upto = capacity;
+  Cell* first = s.top;
+  for (uint32_t i = 0; i < upto; ++i) {
+    const stack::Frame* f = s.frames_begin + i;
+    if (f->symbol == s.body_symbol || f->symbol == s.anon_symbol) continue;
+    Cell w{T_WORD, f->word_context, f->symbol, 0xFFFFFFFF};
+    if (level == 1) {
+      if (!w.w1) continue;
+      int32_t k = context::find_symbol(w.w1, int32_t(w.w2), true);
+      Cell* x = context::cell_of(w.w1);
+      if (k < 0 || !x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) continue;
+      if (cell::type(values_of(w.w1) + k) != T_FUNCTION) continue;
+    }
+    *stack::reserve_cell() = w;
+  }
+  int32_t n = int32_t(s.top - first);
+  Cell* b = stack::reserve_cell();
+  *b = Cell{T_NONE, 0, 0, 0};
+  block::init_cell(b, n > 20 ? n : 20);
+  for (int32_t i = 0; i < n; ++i) {
+    Cell w = first[i];
+    *runtime::block_append_cell(b) = w;
+  }
   set_field(e.c.w1, field::STACK, *b);
   if (catalogue_loaded_q()) {
     int32_t i = find_field(g_state.w1, sym("source-files"));
