@@ -852,7 +852,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 }
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
-  if (!is_object_type(cell::type(b))) return -2;
+  if (cell::type(b) != T_OBJECT) return -2;
   if (a->w1 == b->w1) return 0;
   if (op == 9) return -1;
   Node ca = a->w1, cb = b->w1;
