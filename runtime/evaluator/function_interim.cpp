@@ -36,13 +36,14 @@ void copy(Cell* out, const Cell* block, bool deep) {
   Node node = memory::series_new_cells(n - head ? n - head : 1);
   *out = Cell{cell::type(src), 0, node, 0};
   for (uint32_t i = head; i < count(src->w2); ++i) {
-    Cell v = cells(src->w2)[i];
+    // Read the source after the append: an allocation can move node handles.
     Cell* dst = runtime::block_append_cell(out);
-    *dst = v;
-    if (deep && deep_type_q(cell::type(&v))) {
-      Cell* tmp = stack::push_copy(&v);
-      copy(tmp, &v, true);
-      tmp->header = v.header;  // keep the new-line flag
+    *dst = cells(src->w2)[i];
+    if (deep && deep_type_q(cell::type(dst))) {
+      Cell* tmp = stack::push_copy(dst);
+      uint32_t header = tmp->header;
+      copy(tmp, tmp, true);
+      tmp->header = header;  // keep the new-line flag
       cells(out->w2)[i - head] = *tmp;
       stack::drop_cells(1);
     }
@@ -155,7 +156,7 @@ Cell* build(const Cell* spec, const Cell* body, uint32_t flags) {
   Cell* body_copy = stack::reserve_cell();
   *body_copy = Cell{T_NONE, 0, 0, 0};
   blk::copy(body_copy, b, true);
-  context::bind_block(body_copy, ctx, false);
+  context::bind_block(body_copy, result->w1, false);  // ctx may have moved: read the cell
   blk::cells(ex->w2)[0] = *body_copy;
   stack::drop_cells(4);
   return result;
@@ -176,9 +177,11 @@ void collect_walk(Cell* exclude, Cell* found, const Cell* block) {
     uint32_t t = cell::type(&c);
     if (t == T_SET_WORD) {
       if (!in_list(exclude, canon(&c))) {
-        c.header = T_WORD;
-        *runtime::block_append_cell(exclude) = c;
-        *runtime::block_append_cell(found) = c;
+        Cell* w = stack::push_copy(&c);
+        w->header = T_WORD;
+        *runtime::block_append_cell(exclude) = *w;
+        *runtime::block_append_cell(found) = *w;
+        stack::drop_cells(1);
       }
     } else if (t == T_BLOCK || t == T_PAREN) {
       collect_walk(exclude, found, &c);
@@ -211,8 +214,9 @@ void collect_locals(Cell* spec_copy, const Cell* body) {
     if (t == T_REFINEMENT && canon(&c) == local_id && cut == n) has_local = true;
     if (t == T_WORD || t == T_SET_WORD || t == T_LIT_WORD || t == T_GET_WORD ||
         t == T_REFINEMENT) {
-      c.header = T_WORD;
-      *runtime::block_append_cell(exclude) = c;
+      Cell* dst = runtime::block_append_cell(exclude);
+      *dst = blk::cells(spec_copy->w2)[i];
+      dst->header = T_WORD;
     } else if (cut != n && t != T_BLOCK && t != T_STRING) {
       error::raise(err::script::bad_func_extern, &c);
     }
@@ -230,9 +234,9 @@ void collect_locals(Cell* spec_copy, const Cell* body) {
       *runtime::block_append_cell(spec_copy) = r;
     }
     for (uint32_t i = 0; i < blk::count(found->w2); ++i) {
-      Cell w = blk::cells(found->w2)[i];
-      if (canon(&w) == local_id) continue;
-      *runtime::block_append_cell(spec_copy) = w;
+      if (canon(blk::cells(found->w2) + i) == local_id) continue;
+      Cell* dst = runtime::block_append_cell(spec_copy);
+      *dst = blk::cells(found->w2)[i];
     }
   }
   stack::drop_cells(2);

@@ -76,7 +76,8 @@ inline void deliver(const Cell* v, bool push) {
 // Restores current_position on every way out of a block evaluation.
 struct PositionGuard {
   Cell saved;
-  PositionGuard() : saved(current_position) {}
+  gc::Root root;
+  PositionGuard() : saved(current_position), root(&saved) {}
   ~PositionGuard() { current_position = saved; }
 };
 
@@ -118,17 +119,20 @@ void set_tracer() {
   g_local_canon = symbol::canonical_id(symbol::intern_c_text("local"));
   g_system_canon = symbol::canonical_id(symbol::intern_c_text("system"));
   g_system_global_canon = symbol::canonical_id(symbol::intern_c_text("system-global"));
-  static bool rooted = false;
-  if (!rooted) {
-    gc::add_root(&mark_interp_roots);
-    rooted = true;
-  }
+  register_roots();
+}
+
+void register_roots() {
+  // The collector's start-up clears its callbacks: registering again after it is harmless.
+  gc::remove_root(&mark_interp_roots);
+  gc::add_root(&mark_interp_roots);
 }
 
 // ---- Blocks and expressions ----
 
 void eval_block(const Cell* block, bool into_caller) {
   Node code = block->w2;
+  gc::Root code_root(&code);  // node handles move when the collector evacuates a pool
   uint32_t end = code_count(code);
   uint32_t head = block->w1 > end ? end : block->w1;
   uint32_t block_type = cell::type(block);
@@ -150,13 +154,14 @@ void eval_block(const Cell* block, bool into_caller) {
   else stack::pop_frame();
 }
 
-uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, bool push,
+uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions) {
   uint32_t count = code_count(code);
   if (end > count) end = count;
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
   uint32_t start_top = stack::index_of(top());
   Cell v = code_cells(code)[pos];
+  gc::Root v_root(&v);
   switch (cell::type(&v)) {
     case T_PAREN: {
       stack::push_interp_native_frame(&words.body);
@@ -272,7 +277,7 @@ uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, b
   return pos;
 }
 
-uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool keep) {
+uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep) {
   stack::push_interp_native_frame(&words.body);
   pos = eval_expression(code, pos, end, false, keep, false);
   if (keep) {
@@ -288,6 +293,7 @@ uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool keep) {
 
 uint32_t eval_next_index(const Cell* block) {
   Node code = block->w2;
+  gc::Root code_root(&code);
   uint32_t end = code_count(code);
   if (block->w1 >= end) {
     cell::set_unset(base());
@@ -304,11 +310,12 @@ Node build_argument_cache(const Cell* callee) {
   Cell* cache = stack::reserve_cell();
   *cache = Cell{T_NONE, 0, 0, 0};
   blk::init(cache, 8);
-  Node spec = callee->w2;
+  // callee is a stack cell: its spec node is read again after each append.
   int32_t locals = 0;
   int32_t refinements = 0;
-  uint32_t n = blk::count(spec);
+  uint32_t n = blk::count(callee->w2);
   for (uint32_t i = 0; i < n; ++i) {
+    Node spec = callee->w2;
     Cell c = blk::cells(spec)[i];
     uint32_t ct = cell::type(&c);
     if (ct == T_WORD || ct == T_GET_WORD || ct == T_LIT_WORD) {
@@ -326,7 +333,7 @@ Node build_argument_cache(const Cell* callee) {
         locals = 1;
         uint32_t j = i + 1;
         for (; j < n; ++j) {
-          uint32_t lt = cell::type(blk::cells(spec) + j);
+          uint32_t lt = cell::type(blk::cells(callee->w2) + j);
           if (lt == T_SET_WORD) break;
           if (lt == T_WORD) ++locals;
         }
@@ -357,8 +364,8 @@ Node build_argument_cache(const Cell* callee) {
 namespace {
 
 struct CallState {
-  const Cell* callee;  // a stack cell or the caller's copy; never a series cell
-  Node code;
+  const Cell* callee;  // a stack cell or a rooted copy; never a series cell
+  const Node* code;    // re-read after every allocation
   uint32_t pos, end;
   const Cell* name;
   bool infix;
@@ -374,10 +381,11 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
     Cell n = (s.name && cell::type(s.name) == T_WORD) ? *s.name : words.anon;
     error::raise(err::script::no_arg, &n, &aw);
   }
-  Cell v = code_cells(s.code)[s.pos];
+  Cell v = code_cells(*s.code)[s.pos];
+  gc::Root v_root(&v);
   switch (mode) {
     case 0:
-      s.pos = eval_expression(s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
+      s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
       return;
     case MODE_GET:
       stack::push_copy(&v);
@@ -395,7 +403,7 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
           stack::push_copy(&val);
           break;
         }
-        case T_GET_PATH: eval_path(&v, s.code, s.pos + 1, s.end, false, true, true, 0); break;
+        case T_GET_PATH: eval_path(&v, *s.code, s.pos + 1, s.end, false, true, true, 0); break;
         default: stack::push_copy(&v); break;
       }
       ++s.pos;
@@ -415,8 +423,10 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   uint32_t ct = cell::type(callee);
   bool builtin = ct == T_NATIVE || ct == T_ACTION;
   if (s.infix) stack::state().top += 1;
-  Cell* cache_cell = function::extras(callee, 1);
-  Node cache = cell::type(cache_cell) == T_BLOCK ? cache_cell->w2 : build_argument_cache(callee);
+  if (cell::type(function::extras(callee, 1)) != T_BLOCK) build_argument_cache(callee);
+  // The cache node is re-read after every fetch: fetching can allocate and move nodes.
+  auto cache_node = [callee] { return function::extras(callee, 1)->w2; };
+  Node cache = cache_node();
   uint32_t cache_n = blk::count(cache);
   int32_t refs[64];
   int32_t ref_count = 0;
@@ -432,6 +442,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   Cell* frame_base = base();
   // First pass: the arguments in spec order.
   for (uint32_t k = 0; k < cache_n; ++k) {
+    cache = cache_node();
     Cell c = blk::cells(cache)[k];
     uint32_t t = cell::type(&c);
     if (t == T_TYPESET) {
@@ -481,13 +492,14 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   // Second pass: the refinements named by the path (or the apply block).
   bool from_path = path != nullptr;
   if (from_path || (s.apply && s.refs_in_block)) {
-    Node pnode = from_path ? path->w2 : s.code;
     uint32_t item = from_path ? path_index : s.pos;
     uint32_t expected = from_path ? T_WORD : T_REFINEMENT;
     for (;;) {
+      Node pnode = from_path ? path->w2 : *s.code;
       uint32_t limit = from_path ? blk::count(pnode) : s.end;
       if (item >= limit) break;
       Cell it = blk::cells(pnode)[item];
+      gc::Root it_root(&it);
       uint32_t it_t = cell::type(&it);
       if (it_t != expected && it_t != T_GET_WORD) {
         if (s.apply && ref_slot == 0) break;
@@ -500,7 +512,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
         if (s.pos >= s.end) {
           used = false;
         } else {
-          s.pos = eval_expression(s.code, s.pos, s.end, false, true, false);
+          s.pos = eval_expression(*s.code, s.pos, s.end, false, true, false);
           used = logic::truth_of(stack::last_pushed(), true, &it);
           stack::drop_cells(1);
         }
@@ -511,6 +523,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
         used = true;
       }
       int32_t index = function::find_spec_symbol(callee, int32_t(it.w2));
+      cache = cache_node();
       Cell* rc = (index >= 0 && uint32_t(index) < blk::count(cache)) ? blk::cells(cache) + index
                                                                       : nullptr;
       if (!rc || cell::type(rc) != T_REFINEMENT) {
@@ -539,8 +552,8 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       // The refinement's arguments.
       Cell* mark = top();
       uint32_t arg = 0;
-      for (uint32_t k = uint32_t(index) + 1; k < blk::count(cache); ++k) {
-        Cell tc = blk::cells(cache)[k];
+      for (uint32_t k = uint32_t(index) + 1; k < blk::count(cache_node()); ++k) {
+        Cell tc = blk::cells(cache_node())[k];
         if (cell::type(&tc) != T_TYPESET || (tc.header & MODE_MASK) == MODE_RETURN) break;
         ++arg;
         if (s.safer && !used) {
@@ -572,19 +585,21 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
 
 }  // namespace
 
-uint32_t call_value(const Cell* callee_in, Node code, uint32_t pos, uint32_t end, bool push,
+uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint32_t end, bool push,
                     const Cell* path, uint32_t path_index, const Cell* name,
                     const Cell* owner, uint32_t apply_flags, bool infix) {
   Cell name_cell = (name && cell::type(name) == T_WORD) ? *name : words.anon;
+  gc::Root name_root(&name_cell);
   Cell* callee;
-  Cell infix_copy;
+  Cell infix_copy{T_NONE, 0, 0, 0};
+  gc::Root infix_root(&infix_copy);
   if (infix) {
     infix_copy = *callee_in;
     callee = &infix_copy;  // the operator's own copy; its buffers are held by the op word
   } else {
     callee = stack::push_copy(callee_in);  // kept alive during the call
   }
-  CallState s{callee, code, pos, end, &name_cell, infix, apply_flags > 0,
+  CallState s{callee, &code, pos, end, &name_cell, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
   switch (cell::type(callee)) {
     case T_NATIVE: case T_ACTION:
@@ -627,13 +642,15 @@ uint32_t call_value(const Cell* callee_in, Node code, uint32_t pos, uint32_t end
 namespace {
 std::vector<CompiledBody> g_compiled(1, nullptr);
 
+// Points a function context's values at the frame base; the context is read through the
+// function cell (a stack cell the collector updates), never kept as a node.
 struct ContextValues {
-  Node ctx;
+  const Cell* fn;
   uint32_t saved;
-  ContextValues(Node c, uint32_t frame_base_index) : ctx(c), saved(context::cell_of(c)->w2) {
-    context::cell_of(c)->w2 = frame_base_index + 1;
+  ContextValues(const Cell* f, uint32_t frame_base_index) : fn(f), saved(context::cell_of(f->w1)->w2) {
+    context::cell_of(f->w1)->w2 = frame_base_index + 1;
   }
-  ~ContextValues() { context::cell_of(ctx)->w2 = saved; }
+  ~ContextValues() { context::cell_of(fn->w1)->w2 = saved; }
 };
 }  // namespace
 
@@ -648,7 +665,7 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
     int32_t index = cell::get_int(code);
     if (index <= 0 || size_t(index) >= g_compiled.size()) rt::fatal_error(101, 0);
     CompiledBody body = g_compiled[size_t(index)];
-    ContextValues cv(fn->w1, stack::index_of(base()));
+    ContextValues cv(fn, stack::index_of(base()));
     uint32_t caught = stack::land(unwind_code::ERROR, [&] {
       body(context_node == context::global ? 0 : context_node);
     });
@@ -663,7 +680,7 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
 }
 
 void run_body(const Cell* fn, const Cell* body, const Cell*) {
-  ContextValues cv(fn->w1, stack::index_of(base()));
+  ContextValues cv(fn, stack::index_of(base()));
   stack::set_body_flag(true);
   if (cell::type(body) != T_BLOCK) {
     cell::set_none(base());
@@ -684,46 +701,48 @@ void call_routine(const Cell*) { error::raise(err::internal::not_done); }
 
 // ---- Paths ----
 
-uint32_t eval_path(const Cell* path_in, Node code, uint32_t pos, uint32_t end, bool set,
+uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
                    bool get, bool push, uint32_t option) {
-  Cell* path = stack::push_copy(path_in);
-  Node pn = path->w2;
-  uint32_t n = blk::count(pn);
+  Cell* path = stack::push_copy(path_in);  // a stack cell: its node is kept current
+  uint32_t n = blk::count(path->w2);
   uint32_t head = path->w1 > n ? n : path->w1;
   if (head >= n) error::raise(err::script::empty_path);
-  Cell hw = blk::cells(pn)[head];
+  Cell hw = blk::cells(path->w2)[head];
+  gc::Root hw_root(&hw);
   if (cell::type(&hw) != T_WORD) error::raise(err::script::word_first, path);
-  Cell hv = *slot_of(&hw);
   uint32_t remembered = stack::index_of(path);  // the path copy stays below everything
-  if (function_type_q(cell::type(&hv))) {
+  Cell* current = stack::push_copy(slot_of(&hw));
+  if (function_type_q(cell::type(current))) {
     if (set) error::raise(err::script::invalid_path_set, path);
     if (get) error::raise(err::script::invalid_path_get, path);
-    pos = call_value(&hv, code, pos, end, true, path, head + 1, &hw, nullptr, 0, false);
+    pos = call_value(current, code, pos, end, true, path, head + 1, &hw, nullptr, 0, false);
     Cell r = *stack::last_pushed();
     stack::state().top = stack::at_index(remembered);
     deliver(&r, push);
     return pos;
   }
-  if (cell::type(&hv) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
-  Cell* current = stack::push_copy(&hv);
-  Cell owner_v{T_NONE, 0, 0, 0};
-  Cell previous = hw;
+  if (cell::type(current) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
+  // The owner and the previous element live on the stack beside the current value.
+  Cell* owner = stack::reserve_cell();
+  *owner = Cell{T_NONE, 0, 0, 0};
+  Cell* previous = stack::push_copy(&hw);
+  Cell* el = stack::reserve_cell();
+  *el = Cell{T_NONE, 0, 0, 0};
+  Cell* work = stack::state().top;
   int32_t index = 0;
-  for (uint32_t i = head + 1; i < blk::count(pn); ++i, ++index) {
-    Cell el = blk::cells(pn)[i];
-    if (cell::type(&el) == T_GET_WORD) {
-      el = *slot_of(&el);
-    } else if (cell::type(&el) == T_PAREN) {
-      Cell* holder = stack::push_copy(&el);
+  for (uint32_t i = head + 1; i < blk::count(path->w2); ++i, ++index) {
+    *el = blk::cells(path->w2)[i];
+    if (cell::type(el) == T_GET_WORD) {
+      *el = *slot_of(el);
+    } else if (cell::type(el) == T_PAREN) {
       stack::push_interp_native_frame(&words.anon);
-      eval_block(holder, true);
+      eval_block(el, true);
       stack::pop_frame();
-      el = *stack::last_pushed();
-      stack::state().top = holder;
-      current = holder - 1;
+      *el = *stack::last_pushed();
+      stack::state().top = work;
     }
-    if (cell::type(&el) == T_UNSET) error::raise(err::script::invalid_path, path, &el);
-    bool last = i + 1 >= blk::count(pn);
+    if (cell::type(el) == T_UNSET) error::raise(err::script::invalid_path, path, el);
+    bool last = i + 1 >= blk::count(path->w2);
     Cell* new_value = (set && last) ? base() : nullptr;
     uint32_t ct = cell::type(current);
     datatype::SlotFn<datatype::action::EVAL_PATH> fn =
@@ -738,23 +757,19 @@ uint32_t eval_path(const Cell* path_in, Node code, uint32_t pos, uint32_t end, b
       if (memory::units(cb) > keep) cb->tail = cb->head + keep * 16;
       error::raise(err::script::bad_path_type, path, &dt, cut);
     }
-    Cell* el_cell = stack::push_copy(&el);
-    Cell* prev_cell = stack::push_copy(&previous);
-    Cell* owner_cell = stack::push_copy(&owner_v);
-    Cell* r = fn(current, el_cell, new_value, path, owner_cell, prev_cell, index, false,
-                 option != 0, last, false);
-    Cell result = *r;
-    Cell from = *current;
-    stack::state().top = current + 1;
-    if (!get && !set && function_type_q(cell::type(&result))) {
-      pos = call_value(&result, code, pos, end, true, path, i + 1, &el, &from, 0, false);
-      result = *stack::last_pushed();
-      *current = result;
+    Cell* r = fn(current, el, new_value, path, owner, previous, index, false, option != 0, last,
+                 false);
+    Cell* result = stack::push_copy(r);
+    Cell* from = stack::push_copy(current);
+    if (!get && !set && function_type_q(cell::type(result))) {
+      pos = call_value(result, code, pos, end, true, path, i + 1, el, from, 0, false);
+      *current = *stack::last_pushed();
       break;
     }
-    *current = result;
-    owner_v = from;
-    previous = el;
+    *current = *result;
+    *owner = *from;
+    *previous = *el;
+    stack::state().top = work;
   }
   Cell value = *current;
   stack::state().top = stack::at_index(remembered);

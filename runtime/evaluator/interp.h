@@ -21,17 +21,21 @@ extern FrameWords words;
 
 // Start-up: frame words and the collector root for current_position.
 void set_tracer();
+// Registers the interpreter's collector roots (again after the collector's start-up).
+void register_roots();
 
 // Positions are cell indexes from the head of the code block's buffer; the buffer is
-// re-read through its node after anything that can allocate.
+// re-read through its node after anything that can allocate. The code node is passed by
+// reference to a rooted variable or a stack cell's field: node handles move when the
+// collector evacuates a pool, and the collector rewrites those places.
 void eval_block(const Cell* block, bool into_caller);
-uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, bool push,
+uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions);
-uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool keep);
+uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);
 uint32_t eval_next_index(const Cell* block);
 
 // Apply flags: 1 apply/all, 2 apply, plus 4 with /safer.
-uint32_t call_value(const Cell* callee, Node code, uint32_t pos, uint32_t end, bool push,
+uint32_t call_value(const Cell* callee, const Node& code, uint32_t pos, uint32_t end, bool push,
                     const Cell* path, uint32_t path_index, const Cell* name,
                     const Cell* owner, uint32_t apply_flags, bool infix);
 // Builds the argument cache of a callee into its extras cell 1 and returns its node.
@@ -39,7 +43,7 @@ Node build_argument_cache(const Cell* callee);
 
 // Path evaluation in get, set or neither mode; returns the input position after whatever a
 // called function consumed.
-uint32_t eval_path(const Cell* path, Node code, uint32_t pos, uint32_t end, bool set, bool get,
+uint32_t eval_path(const Cell* path, const Node& code, uint32_t pos, uint32_t end, bool set, bool get,
                    bool push, uint32_t option);
 
 void call_function_body(const Cell* fn, Node context, const Cell* name, uint32_t trace_mask);

@@ -51,13 +51,11 @@ void bind_make() {
   Cell* spec = stack::reserve_cell();
   *spec = Cell{T_NONE, 0, 0, 0};
   load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), spec);
-  Cell inner = blk::cells(spec->w2)[spec->w1];
   Cell* mk = stack::reserve_cell();
   *mk = Cell{T_NONE, 0, 0, 0};
   blk::init(mk, 2);
-  Cell* holder = stack::push_copy(mk);
-  (void)holder;
-  *runtime::block_append_cell(mk) = inner;
+  Cell* dst = runtime::block_append_cell(mk);
+  *dst = blk::cells(spec->w2)[spec->w1];
   *runtime::block_append_cell(mk) = Cell{T_INTEGER, 0, 1, 0};
   Cell proto{T_DATATYPE, T_ACTION, 0, 0};
   Cell* p = stack::push_copy(&proto);
@@ -100,6 +98,8 @@ void load_text(const uint8_t* bytes, int32_t length, Cell* out) {
 }
 
 void load_boot_specs() {
+  interp::register_roots();
+  natives::register_roots();
   // Datatype words and the logic words come from the boot image later.
   static const char* const type_names[] = {
       nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!",

@@ -81,12 +81,13 @@ void build_table() {
   append_entries(NATIVE_COUNT, entries);
   // The print buffer: 32 cells, reused by print and prin.
   g_print_buffer = Cell{T_NONE, 0, 0, 0};
-  static bool rooted = false;
-  if (!rooted) {
-    gc::add_root(&mark_print_buffer);
-    rooted = true;
-  }
+  register_roots();
   blk::init(&g_print_buffer, 32);
+}
+
+void register_roots() {
+  gc::remove_root(&mark_print_buffer);
+  gc::add_root(&mark_print_buffer);
 }
 
 bool has_code_q(int32_t id) { return id >= 1 && id < next_id && table[id - 1]; }
@@ -136,13 +137,13 @@ void loop(int32_t, const int32_t*) {
     stack::set_only_result(&none);
     return;
   }
-  Cell body = *arg(1);
+  Cell* body = arg(1);  // a frame cell: kept current by the collector
   stack::push_loop_frame(&interp::words.body);
   stack::set_interpreted_flag();
   cell::set_unset(stack::state().base);
   for (int32_t i = 0; i < n; ++i) {
     stack::clear_frame();
-    uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_block(&body, true); });
+    uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_block(body, true); });
     if (code) {
       stack::take_pending_code();
       if (code == unwind_code::BREAK) break;
@@ -184,8 +185,8 @@ void has(int32_t, const int32_t*) {
   blk::init(spec, blk::count(vars->w2) - vars->w1 + 1);
   *runtime::block_append_cell(spec) = refinement::add_global("local");
   for (uint32_t i = arg(0)->w1; i < blk::count(arg(0)->w2); ++i) {
-    Cell v = blk::cells(arg(0)->w2)[i];
-    *runtime::block_append_cell(spec) = v;
+    Cell* dst = runtime::block_append_cell(spec);
+    *dst = blk::cells(arg(0)->w2)[i];
   }
   make_function(spec, arg(1));
 }

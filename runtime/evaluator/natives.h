@@ -20,6 +20,8 @@ extern NativeFn table[CAPACITY];
 extern int32_t next_id;  // 108 after start-up
 
 void build_table();
+// Registers the print buffer as a collector root (again after the collector's start-up).
+void register_roots();
 void append_entries(int32_t count, const NativeFn* entries);
 bool has_code_q(int32_t id);         // 1 .. next_id - 1
 bool action_has_code_q(int32_t id);  // 1 .. 62 except 8

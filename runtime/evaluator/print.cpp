@@ -26,10 +26,10 @@ void reduce_into_buffer(const Cell* block) {
     uint32_t end = blk::count(src->w2);
     if (pos >= end) break;
     pos = interp::eval_next(src->w2, pos, end, true);
-    Cell v = *stack::last_pushed();
-    v.header &= ~hdr::NEW_LINE;
+    Cell* dst = runtime::block_append_cell(print_buffer());
+    *dst = *stack::last_pushed();  // read after the append: it can move node handles
+    dst->header &= ~hdr::NEW_LINE;
     stack::drop_cells(1);
-    *runtime::block_append_cell(print_buffer()) = v;
   }
   stack::drop_cells(1);
 }
