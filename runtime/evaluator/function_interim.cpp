@@ -65,8 +65,6 @@ Cell* base() { return stack::state().base; }
 
 }  // namespace
 
-Cell* extras(const Cell* fn, uint32_t k) { return blk::cells(fn->w3) + k; }
-
 int32_t find_spec_symbol(const Cell* fn, int32_t symbol) {
   uint32_t t = cell::type(fn);
   if (t == T_OP) t = (fn->header >> hdr::OP_TYPE_SHIFT) & 0xFF;

@@ -27,7 +27,7 @@ void collect_locals(Cell* spec_copy, const Cell* body);
 // Pushes the local part of a call frame: false, then n - 1 nones.
 void push_defaults(int32_t n);
 // Extras cell k of a function!, native!, action!, routine! or op! value.
-Cell* extras(const Cell* fn, uint32_t k);
+inline Cell* extras(const Cell* fn, uint32_t k) { return blk::cells(fn->w3) + k; }
 // Index of a symbol (canonical match) among a callee's spec words, -1 when absent.
 int32_t find_spec_symbol(const Cell* fn, int32_t symbol);
 void install_types();

@@ -2,6 +2,7 @@
 // the infix step, path evaluation, function bodies, compiled bodies and routine calls.
 #include "runtime/evaluator/interp.h"
 
+#include <optional>
 #include <vector>
 
 #include "runtime/cell_api.h"
@@ -11,6 +12,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/function_interim.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/gc.h"
@@ -51,10 +53,15 @@ inline Cell* top() { return stack::state().top; }
 inline Cell* quick_slot(const Cell* w) {
   Node ctx = w->w1;
   if (!ctx || w->w3 == context::NO_INDEX) return nullptr;
-  Cell* x = context::cell_of(ctx);
+  Cell* x = reinterpret_cast<Cell*>(memory::node_head(ctx));  // the context! cell
   if (!x->w2) return nullptr;
   if (x->header & hdr::CONTEXT_ON_STACK) return stack::at_index(x->w2 - 1 + w->w3);
-  return reinterpret_cast<Cell*>(hash::mem::data(x->w2)) + w->w3;
+  return reinterpret_cast<Cell*>(memory::node_head(x->w2)) + w->w3;
+}
+
+inline bool object_context_q(Node ctx) {
+  const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(ctx));
+  return ((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) == context::KIND_OBJECT;
 }
 
 // word/value-slot with its errors.
@@ -72,14 +79,6 @@ inline void deliver(const Cell* v, bool push) {
   if (push) stack::push_copy(v);
   else stack::set_only_result(v);
 }
-
-// Restores current_position on every way out of a block evaluation.
-struct PositionGuard {
-  Cell saved;
-  gc::Root root;
-  PositionGuard() : saved(current_position), root(&saved) {}
-  ~PositionGuard() { current_position = saved; }
-};
 
 [[noreturn]] void raise_expect_arg(const Cell* name, const Cell* value, const Cell* arg_word) {
   Cell dt{T_DATATYPE, cell::type(value), 0, 0};
@@ -131,27 +130,40 @@ void register_roots() {
 // ---- Blocks and expressions ----
 
 void eval_block(const Cell* block, bool into_caller) {
-  Node code = block->w2;
-  gc::Root code_root(&code);  // node handles move when the collector evacuates a pool
-  uint32_t end = code_count(code);
+  uint32_t end = code_count(block->w2);
   uint32_t head = block->w1 > end ? end : block->w1;
-  uint32_t block_type = cell::type(block);
-  PositionGuard guard;
+  Cell at{cell::type(block), head, block->w2, 0};
+  // The caller's position waits on the argument stack (the collector keeps its node
+  // current); the block's own node is read through current_position, which nested
+  // evaluations restore before they return.
+  Cell* saved = stack::push_copy(&current_position);
+  struct Restore {
+    Cell* saved;
+    bool armed = true;
+    ~Restore() {
+      if (armed) current_position = *saved;
+    }
+  } restore{saved};
   stack::push_eval_frame(&words.body);
   if (head >= end) {
     cell::set_unset(base());
     stack::state().top = base() + 1;
   } else {
-    current_position = Cell{block_type, head, code, 0};
+    current_position = at;
     uint32_t pos = head;
     while (pos < end) {
       current_position.w1 = pos;
-      pos = eval_expression(code, pos, end, false, false, false);
+      pos = eval_expression(current_position.w2, pos, end, false, false, false);
       if (pos < end) stack::clear_frame();
     }
   }
+  current_position = *saved;
+  restore.armed = false;
   if (into_caller) stack::pop_frame_to_result();
   else stack::pop_frame();
+  // The result moves down over the saved position.
+  *saved = saved[1];
+  stack::state().top = saved + 1;
 }
 
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
@@ -160,8 +172,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (end > count) end = count;
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
   uint32_t start_top = stack::index_of(top());
-  Cell v = code_cells(code)[pos];
-  gc::Root v_root(&v);
+  Cell v = code_cells(code)[pos];  // used only before anything allocates
   switch (cell::type(&v)) {
     case T_PAREN: {
       stack::push_interp_native_frame(&words.body);
@@ -180,7 +191,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       Cell* b = base();
       if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
       Cell* slot = quick_slot(b);
-      if (slot && context::kind_of(b->w1) != context::KIND_OBJECT) *slot = b[1];
+      if (slot && !object_context_q(b->w1)) *slot = b[1];
       else word::assign_value(b, b + 1);
       *b = b[1];
       stack::state().top = b + 1;
@@ -367,7 +378,7 @@ struct CallState {
   const Cell* callee;  // a stack cell or a rooted copy; never a series cell
   const Node* code;    // re-read after every allocation
   uint32_t pos, end;
-  const Cell* name;
+  const stack::Frame* frame;  // the call's own record: its name for error reports
   bool infix;
   bool apply;
   bool safer;
@@ -375,14 +386,18 @@ struct CallState {
 };
 
 // Fetches one argument by mode and pushes it.
+// The call's naming word, read from its frame record (which the collector keeps current).
+Cell name_of(const CallState& s) {
+  return Cell{T_WORD, s.frame->word_context, s.frame->symbol, context::NO_INDEX};
+}
+
 void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, uint32_t k) {
   if (s.pos >= s.end) {
     Cell aw = spec_word_of_cache_index(arg_word_source, k);
-    Cell n = (s.name && cell::type(s.name) == T_WORD) ? *s.name : words.anon;
+    Cell n = name_of(s);
     error::raise(err::script::no_arg, &n, &aw);
   }
-  Cell v = code_cells(*s.code)[s.pos];
-  gc::Root v_root(&v);
+  Cell v = code_cells(*s.code)[s.pos];  // used only before anything allocates
   switch (mode) {
     case 0:
       s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
@@ -414,7 +429,8 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
 void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t k) {
   if (!typeset::has_q(ts, cell::type(value))) [[unlikely]] {
     Cell aw = spec_word_of_cache_index(s.callee, k);
-    raise_expect_arg(s.name, value, &aw);
+    Cell n = name_of(s);
+    raise_expect_arg(&n, value, &aw);
   }
 }
 
@@ -442,8 +458,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   Cell* frame_base = base();
   // First pass: the arguments in spec order.
   for (uint32_t k = 0; k < cache_n; ++k) {
-    cache = cache_node();
-    Cell c = blk::cells(cache)[k];
+    Cell c = blk::cells(cache_node())[k];
     uint32_t t = cell::type(&c);
     if (t == T_TYPESET) {
       uint32_t mode = c.header & MODE_MASK;
@@ -474,7 +489,8 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
         if (cell::type(v) != T_LOGIC) {
           Cell rw = c;
           rw.header = T_WORD;
-          raise_expect_arg(s.name, v, &rw);
+          Cell n = name_of(s);
+          raise_expect_arg(&n, v, &rw);
         }
         active = v->w1 != 0;
         if (builtin) {
@@ -527,7 +543,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       Cell* rc = (index >= 0 && uint32_t(index) < blk::count(cache)) ? blk::cells(cache) + index
                                                                       : nullptr;
       if (!rc || cell::type(rc) != T_REFINEMENT) {
-        Cell n = (s.name && cell::type(s.name) == T_WORD) ? *s.name : words.anon;
+        Cell n = name_of(s);
         Cell iw = it;
         iw.header = T_WORD;
         error::raise(err::script::no_refine, &n, &iw);
@@ -577,7 +593,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   if (builtin) {
     int32_t id = int32_t(callee->w1);
     if (ct == T_NATIVE) natives::table[id - 1](0, refs);
-    else natives::call_builtin_by_number(1, id, refs);
+    else actions::entry_table[id - 1](refs);
   } else {
     function::push_defaults(locals);
   }
@@ -588,40 +604,45 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
 uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint32_t end, bool push,
                     const Cell* path, uint32_t path_index, const Cell* name,
                     const Cell* owner, uint32_t apply_flags, bool infix) {
-  Cell name_cell = (name && cell::type(name) == T_WORD) ? *name : words.anon;
-  gc::Root name_root(&name_cell);
+  // The naming word is used only to open the frame, before anything allocates.
+  const Cell* nm = (name && cell::type(name) == T_WORD) ? name : &words.anon;
   Cell* callee;
-  Cell infix_copy{T_NONE, 0, 0, 0};
-  gc::Root infix_root(&infix_copy);
+  Cell infix_copy;
+  std::optional<gc::Root> infix_root;
   if (infix) {
     infix_copy = *callee_in;
+    infix_root.emplace(&infix_copy);
     callee = &infix_copy;  // the operator's own copy; its buffers are held by the op word
   } else {
     callee = stack::push_copy(callee_in);  // kept alive during the call
   }
-  CallState s{callee, &code, pos, end, &name_cell, infix, apply_flags > 0,
+  CallState s{callee, &code, pos, end, nullptr, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
   switch (cell::type(callee)) {
     case T_NATIVE: case T_ACTION:
-      stack::push_interp_native_frame(&name_cell);
+      stack::push_interp_native_frame(nm);
+      s.frame = stack::top_frame();
       fetch_arguments(s, path, path_index);
       break;
     case T_ROUTINE:
-      stack::push_interp_native_frame(&name_cell);
+      stack::push_interp_native_frame(nm);
+      s.frame = stack::top_frame();
       fetch_arguments(s, path, path_index);
       call_routine(callee);
       break;
     case T_FUNCTION: {
-      Node ctx = callee->w1;
+      stack::push_function_frame(nm, callee->w1);
+      stack::set_interpreted_flag();
+      s.frame = stack::top_frame();
+      fetch_arguments(s, path, path_index);
+      // The context compiled code runs in, chosen after the fetch (nodes may have moved):
+      // the owner object's, else the one extras cell 4 names, else the naming word's.
       Node run_ctx = context::global;
       if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
       else if (cell::type(function::extras(callee, 4)) == T_INTEGER)
         run_ctx = Node(cell::get_int(function::extras(callee, 4)));
-      else if (name_cell.w1) run_ctx = name_cell.w1;
-      stack::push_function_frame(&name_cell, ctx);
-      stack::set_interpreted_flag();
-      fetch_arguments(s, path, path_index);
-      call_function_body(callee, run_ctx, &name_cell, 0);
+      else if (s.frame->word_context) run_ctx = s.frame->word_context;
+      call_function_body(callee, run_ctx, nullptr, 0);
       break;
     }
     default: rt::fatal_error(101, 0);
