@@ -10,7 +10,11 @@
 
 namespace kel::blk {
 inline Cell* cells(Node n) { return memory::head_cells(memory::node_buffer(n)); }
-inline uint32_t count(Node n) { return memory::units(memory::node_buffer(n)); }
+// Cell series only: 16-byte units, so no division.
+inline uint32_t count(Node n) {
+  const SeriesBuffer* b = memory::node_buffer(n);
+  return (b->tail - b->head) >> 4;
+}
 // A new empty block of room for n cells, written into out (out must be a rooted cell).
 void init(Cell* out, uint32_t n);
 // A copy of the block from its index; deep copies nested blocks, parens and paths.

@@ -43,24 +43,87 @@ void mark_interp_roots() {
   gc::mark_cells(&words.body, &words.applied + 1);
 }
 
-inline Cell* code_cells(Node code) { return blk::cells(code); }
-inline uint32_t code_count(Node code) { return blk::count(code); }
+// The stack and memory states are static objects: their addresses are taken once so the
+// hot paths read them without a call.
+stack::State& S = stack::state();
+memory::MemoryState& M = memory::state();
 
-inline Cell* base() { return stack::state().base; }
-inline Cell* top() { return stack::state().top; }
+// memory::node_buffer over the cached state, with the same checks.
+inline SeriesBuffer* buf(Node node) {
+  uint32_t i = node - 1;
+  uint32_t p = i / memory::POOL_NODES;
+  if (p >= M.pool_table_count) [[unlikely]] memory::node_fault(node);
+  memory::NodePool* pool = M.pool_table[p];
+  if (!pool) [[unlikely]] memory::node_fault(node);
+  uintptr_t v = pool->slots[i - p * memory::POOL_NODES];
+  if ((v & 1) || v == 0) [[unlikely]] memory::node_fault(node);
+  return reinterpret_cast<SeriesBuffer*>(v);
+}
+inline Cell* code_cells(Node code) { return memory::head_cells(buf(code)); }
+// Blocks hold 16-byte cells: the count needs no division.
+inline uint32_t cell_units(const SeriesBuffer* b) { return (b->tail - b->head) >> 4; }
+inline uint32_t code_count(Node code) { return cell_units(buf(code)); }
+
+inline Cell* base() { return S.base; }
+inline Cell* top() { return S.top; }
+
+// Inline twins of the stack unit's cell operations, for the hot paths.
+inline Cell* reserve() {
+  Cell* c = S.top;
+  if (c + 1 >= S.args_limit) [[unlikely]] stack::raise_overflow();
+  S.top = c + 1;
+  return c;
+}
+inline Cell* push_cell(const Cell* value) {
+  Cell v = *value;  // the value may be the cell being reserved
+  Cell* c = reserve();
+  *c = v;
+  return c;
+}
+inline Cell* last_pushed() { return S.top - 1; }
+inline void only_result(const Cell* value) {
+  Cell v = *value;
+  S.top = S.base + 1;
+  *S.base = v;
+}
+inline void deliver(const Cell* v, bool pushed) {
+  if (pushed) push_cell(v);
+  else only_result(v);
+}
+
+// Buffers move only when something allocates or the collector runs: an address read
+// through a node stays good while both counters are unchanged.
+gc::GcState& G = gc::state();
+inline uint64_t epoch() { return M.allocations ^ (uint64_t(G.collection_count) << 40); }
+
+// The global context's value cells, cached for the current epoch.
+struct GlobalValues {
+  uint64_t epoch = ~uint64_t(0);
+  Node ctx = 0;
+  Cell* values = nullptr;
+} g_globals;
 
 // The value slot of a bound, resolved word whose context has its values; null otherwise.
 inline Cell* quick_slot(const Cell* w) {
   Node ctx = w->w1;
   if (!ctx || w->w3 == context::NO_INDEX) return nullptr;
-  Cell* x = reinterpret_cast<Cell*>(memory::node_head(ctx));  // the context! cell
+  if (ctx == g_globals.ctx && g_globals.epoch == epoch()) return g_globals.values + w->w3;
+  if (ctx == context::global) {
+    Cell* gx = memory::head_cells(buf(ctx));
+    if (!gx->w2 || (gx->header & hdr::CONTEXT_ON_STACK)) return nullptr;
+    g_globals.values = memory::head_cells(buf(gx->w2));
+    g_globals.ctx = ctx;
+    g_globals.epoch = epoch();
+    return g_globals.values + w->w3;
+  }
+  Cell* x = memory::head_cells(buf(ctx));  // the context! cell
   if (!x->w2) return nullptr;
-  if (x->header & hdr::CONTEXT_ON_STACK) return stack::at_index(x->w2 - 1 + w->w3);
-  return reinterpret_cast<Cell*>(memory::node_head(x->w2)) + w->w3;
+  if (x->header & hdr::CONTEXT_ON_STACK) return S.args_begin + (x->w2 - 1 + w->w3);
+  return memory::head_cells(buf(x->w2)) + w->w3;
 }
 
 inline bool object_context_q(Node ctx) {
-  const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(ctx));
+  const Cell* x = memory::head_cells(buf(ctx));
   return ((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) == context::KIND_OBJECT;
 }
 
@@ -75,10 +138,6 @@ inline bool function_type_q(uint32_t t) {
 }
 
 // Writes a value as the expression's result: pushed, or the frame's only result.
-inline void deliver(const Cell* v, bool push) {
-  if (push) stack::push_copy(v);
-  else stack::set_only_result(v);
-}
 
 [[noreturn]] void raise_expect_arg(const Cell* name, const Cell* value, const Cell* arg_word) {
   Cell dt{T_DATATYPE, cell::type(value), 0, 0};
@@ -136,7 +195,7 @@ void eval_block(const Cell* block, bool into_caller) {
   // The caller's position waits on the argument stack (the collector keeps its node
   // current); the block's own node is read through current_position, which nested
   // evaluations restore before they return.
-  Cell* saved = stack::push_copy(&current_position);
+  Cell* saved = push_cell(&current_position);
   struct Restore {
     Cell* saved;
     bool armed = true;
@@ -147,7 +206,7 @@ void eval_block(const Cell* block, bool into_caller) {
   stack::push_eval_frame(&words.body);
   if (head >= end) {
     cell::set_unset(base());
-    stack::state().top = base() + 1;
+    S.top = base() + 1;
   } else {
     current_position = at;
     uint32_t pos = head;
@@ -163,16 +222,17 @@ void eval_block(const Cell* block, bool into_caller) {
   else stack::pop_frame();
   // The result moves down over the saved position.
   *saved = saved[1];
-  stack::state().top = saved + 1;
+  S.top = saved + 1;
 }
 
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions) {
-  uint32_t count = code_count(code);
+  SeriesBuffer* cb = buf(code);
+  uint32_t count = cell_units(cb);
   if (end > count) end = count;
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
-  uint32_t start_top = stack::index_of(top());
-  Cell v = code_cells(code)[pos];  // used only before anything allocates
+  uint32_t start_top = uint32_t(S.top - S.args_begin);
+  Cell v = memory::head_cells(cb)[pos];  // used only before anything allocates
   switch (cell::type(&v)) {
     case T_PAREN: {
       stack::push_interp_native_frame(&words.body);
@@ -184,7 +244,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     }
     case T_SET_WORD: {
       stack::push_interp_native_frame(&v);
-      stack::push_copy(&v);
+      push_cell(&v);
       ++pos;
       if (pos >= end) error::raise(err::script::need_value, &v);
       pos = eval_expression(code, pos, end, false, true, false);
@@ -194,7 +254,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       if (slot && !object_context_q(b->w1)) *slot = b[1];
       else word::assign_value(b, b + 1);
       *b = b[1];
-      stack::state().top = b + 1;
+      S.top = b + 1;
       if (push) stack::pop_frame();
       else stack::pop_frame_to_result();
       break;
@@ -274,14 +334,16 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (!no_infix) {
     // The infix step: a word bound to an op! right after a value.
     for (;;) {
-      if (pos >= end || pos >= code_count(code)) break;
-      Cell w = code_cells(code)[pos];
+      if (pos >= end) break;
+      SeriesBuffer* ib = buf(code);
+      if (pos >= cell_units(ib)) break;
+      Cell w = memory::head_cells(ib)[pos];
       if (cell::type(&w) != T_WORD) break;
       Cell* slot = quick_slot(&w);
       if (!slot || cell::type(slot) != T_OP) break;
       Cell op = *slot;
       op.header = (op.header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
-      stack::state().top = stack::at_index(start_top);
+      S.top = S.args_begin + start_top;
       pos = call_value(&op, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
     }
   }
@@ -293,9 +355,9 @@ uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep) {
   pos = eval_expression(code, pos, end, false, keep, false);
   if (keep) {
     // The value stays as the caller's newest cell.
-    Cell v = *stack::last_pushed();
+    Cell v = *last_pushed();
     stack::pop_frame();
-    stack::state().top[-1] = v;
+    S.top[-1] = v;
   } else {
     stack::pop_frame_to_result();
   }
@@ -318,7 +380,7 @@ uint32_t eval_next_index(const Cell* block) {
 Node build_argument_cache(const Cell* callee) {
   uint32_t t = cell::type(callee);
   bool builtin = t == T_NATIVE || t == T_ACTION;
-  Cell* cache = stack::reserve_cell();
+  Cell* cache = reserve();
   *cache = Cell{T_NONE, 0, 0, 0};
   blk::init(cache, 8);
   // callee is a stack cell: its spec node is read again after each append.
@@ -403,7 +465,7 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
       s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
       return;
     case MODE_GET:
-      stack::push_copy(&v);
+      push_cell(&v);
       ++s.pos;
       return;
     default:
@@ -415,11 +477,11 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
           break;
         case T_GET_WORD: {
           Cell val = *slot_of(&v);
-          stack::push_copy(&val);
+          push_cell(&val);
           break;
         }
         case T_GET_PATH: eval_path(&v, *s.code, s.pos + 1, s.end, false, true, true, 0); break;
-        default: stack::push_copy(&v); break;
+        default: push_cell(&v); break;
       }
       ++s.pos;
       return;
@@ -438,16 +500,30 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   const Cell* callee = s.callee;
   uint32_t ct = cell::type(callee);
   bool builtin = ct == T_NATIVE || ct == T_ACTION;
-  if (s.infix) stack::state().top += 1;
-  if (cell::type(function::extras(callee, 1)) != T_BLOCK) build_argument_cache(callee);
-  // The cache node is re-read after every fetch: fetching can allocate and move nodes.
-  auto cache_node = [callee] { return function::extras(callee, 1)->w2; };
-  Node cache = cache_node();
-  uint32_t cache_n = blk::count(cache);
+  if (s.infix) S.top += 1;
+  Cell* extras_cells = memory::head_cells(buf(callee->w3));
+  if (cell::type(extras_cells + 1) != T_BLOCK) {
+    build_argument_cache(callee);
+    extras_cells = memory::head_cells(buf(callee->w3));
+  }
+  // The cache cells are found again whenever something allocated (fetching can move
+  // buffers and node handles).
+  auto cache_node = [callee] { return memory::head_cells(buf(callee->w3))[1].w2; };
+  SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
+  Cell* cache_cells = memory::head_cells(cache_buf);
+  uint32_t cache_n = cell_units(cache_buf);
+  uint64_t cache_epoch = epoch();
+  auto cache_at = [&](uint32_t k) {
+    if (cache_epoch != epoch()) [[unlikely]] {
+      cache_cells = memory::head_cells(buf(cache_node()));
+      cache_epoch = epoch();
+    }
+    return cache_cells + k;
+  };
   int32_t refs[64];
   int32_t ref_count = 0;
   if (builtin && cache_n) {
-    Cell* last = blk::cells(cache) + cache_n - 1;
+    Cell* last = cache_at(cache_n - 1);
     if (cell::type(last) == T_INTEGER) ref_count = cell::get_int(last);
     for (int32_t i = 0; i < ref_count && i < 64; ++i) refs[i] = -1;
   }
@@ -458,23 +534,23 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   Cell* frame_base = base();
   // First pass: the arguments in spec order.
   for (uint32_t k = 0; k < cache_n; ++k) {
-    Cell c = blk::cells(cache_node())[k];
+    Cell c = *cache_at(k);
     uint32_t t = cell::type(&c);
     if (t == T_TYPESET) {
       uint32_t mode = c.header & MODE_MASK;
       if (mode == MODE_RETURN) continue;
       if (active) {
         if (s.apply && s.pos >= s.end) {
-          *stack::reserve_cell() = Cell{T_NONE, 0, 0, 0};
+          *reserve() = Cell{T_NONE, 0, 0, 0};
         } else if (s.pos >= s.end && mode == MODE_LIT && typeset::has_q(&c, T_UNSET)) {
-          *stack::reserve_cell() = Cell{T_UNSET, 0, 0, 0};
+          *reserve() = Cell{T_UNSET, 0, 0, 0};
         } else if (!(s.infix && fetched == 0)) {
           fetch_argument(s, mode, callee, k);
         }
-        check_type(s, &c, stack::last_pushed(), k);
+        check_type(s, &c, last_pushed(), k);
         ++fetched;
       } else {
-        if (!builtin) *stack::reserve_cell() = Cell{T_NONE, 0, 0, 0};
+        if (!builtin) *reserve() = Cell{T_NONE, 0, 0, 0};
         if (s.apply && !s.refs_in_block && !path && s.pos < s.end) {
           // apply/all: the block holds a value for every slot; an inactive one is dropped.
           fetch_argument(s, 0, callee, k);
@@ -485,7 +561,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       ++ref_slot;
       if (s.apply && !path && !s.refs_in_block && s.pos < s.end) {
         fetch_argument(s, 0, callee, k);
-        Cell* v = stack::last_pushed();
+        Cell* v = last_pushed();
         if (cell::type(v) != T_LOGIC) {
           Cell rw = c;
           rw.header = T_WORD;
@@ -499,7 +575,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
         }
       } else {
         active = false;
-        if (!builtin) *stack::reserve_cell() = Cell{T_LOGIC, 0, 0, 0};
+        if (!builtin) *reserve() = Cell{T_LOGIC, 0, 0, 0};
       }
     } else if (t == T_INTEGER) {
       locals = cell::get_int(&c);
@@ -529,7 +605,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
           used = false;
         } else {
           s.pos = eval_expression(*s.code, s.pos, s.end, false, true, false);
-          used = logic::truth_of(stack::last_pushed(), true, &it);
+          used = logic::truth_of(last_pushed(), true, &it);
           stack::drop_cells(1);
         }
       } else if (it_t == T_GET_WORD) {
@@ -539,8 +615,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
         used = true;
       }
       int32_t index = function::find_spec_symbol(callee, int32_t(it.w2));
-      cache = cache_node();
-      Cell* rc = (index >= 0 && uint32_t(index) < blk::count(cache)) ? blk::cells(cache) + index
+      Cell* rc = (index >= 0 && uint32_t(index) < cache_n) ? cache_at(uint32_t(index))
                                                                       : nullptr;
       if (!rc || cell::type(rc) != T_REFINEMENT) {
         Cell n = name_of(s);
@@ -568,8 +643,8 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       // The refinement's arguments.
       Cell* mark = top();
       uint32_t arg = 0;
-      for (uint32_t k = uint32_t(index) + 1; k < blk::count(cache_node()); ++k) {
-        Cell tc = blk::cells(cache_node())[k];
+      for (uint32_t k = uint32_t(index) + 1; k < cache_n; ++k) {
+        Cell tc = *cache_at(k);
         if (cell::type(&tc) != T_TYPESET || (tc.header & MODE_MASK) == MODE_RETURN) break;
         ++arg;
         if (s.safer && !used) {
@@ -578,14 +653,14 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
         }
         fetch_argument(s, tc.header & MODE_MASK, callee, k);
         if (used) {
-          check_type(s, &tc, stack::last_pushed(), k);
-          if (!builtin) frame_base[index + arg] = *stack::last_pushed();
+          check_type(s, &tc, last_pushed(), k);
+          if (!builtin) frame_base[index + arg] = *last_pushed();
           ++fetched;
         } else {
           stack::drop_cells(1);
         }
       }
-      if (!builtin) stack::state().top = mark;
+      if (!builtin) S.top = mark;
       if (from_path) ++item;
       else item = s.pos;
     }
@@ -614,7 +689,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
     infix_root.emplace(&infix_copy);
     callee = &infix_copy;  // the operator's own copy; its buffers are held by the op word
   } else {
-    callee = stack::push_copy(callee_in);  // kept alive during the call
+    callee = push_cell(callee_in);  // kept alive during the call
   }
   CallState s{callee, &code, pos, end, nullptr, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
@@ -652,7 +727,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   if (!infix) {
     // The result takes the place of the kept callee copy.
     Cell r = top()[-1];
-    stack::state().top -= 1;
+    S.top -= 1;
     top()[-1] = r;
   }
   return s.pos;
@@ -705,14 +780,14 @@ void run_body(const Cell* fn, const Cell* body, const Cell*) {
   stack::set_body_flag(true);
   if (cell::type(body) != T_BLOCK) {
     cell::set_none(base());
-    stack::state().top = base() + 1;
+    S.top = base() + 1;
   } else {
     try {
       eval_block(body, true);
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
       if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
-      stack::state().top = base() + 1;
+      S.top = base() + 1;
     }
   }
   stack::set_body_flag(false);
@@ -724,7 +799,7 @@ void call_routine(const Cell*) { error::raise(err::internal::not_done); }
 
 uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
                    bool get, bool push, uint32_t option) {
-  Cell* path = stack::push_copy(path_in);  // a stack cell: its node is kept current
+  Cell* path = push_cell(path_in);  // a stack cell: its node is kept current
   uint32_t n = blk::count(path->w2);
   uint32_t head = path->w1 > n ? n : path->w1;
   if (head >= n) error::raise(err::script::empty_path);
@@ -732,24 +807,24 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   gc::Root hw_root(&hw);
   if (cell::type(&hw) != T_WORD) error::raise(err::script::word_first, path);
   uint32_t remembered = stack::index_of(path);  // the path copy stays below everything
-  Cell* current = stack::push_copy(slot_of(&hw));
+  Cell* current = push_cell(slot_of(&hw));
   if (function_type_q(cell::type(current))) {
     if (set) error::raise(err::script::invalid_path_set, path);
     if (get) error::raise(err::script::invalid_path_get, path);
     pos = call_value(current, code, pos, end, true, path, head + 1, &hw, nullptr, 0, false);
-    Cell r = *stack::last_pushed();
-    stack::state().top = stack::at_index(remembered);
+    Cell r = *last_pushed();
+    S.top = stack::at_index(remembered);
     deliver(&r, push);
     return pos;
   }
   if (cell::type(current) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
   // The owner and the previous element live on the stack beside the current value.
-  Cell* owner = stack::reserve_cell();
+  Cell* owner = reserve();
   *owner = Cell{T_NONE, 0, 0, 0};
-  Cell* previous = stack::push_copy(&hw);
-  Cell* el = stack::reserve_cell();
+  Cell* previous = push_cell(&hw);
+  Cell* el = reserve();
   *el = Cell{T_NONE, 0, 0, 0};
-  Cell* work = stack::state().top;
+  Cell* work = S.top;
   int32_t index = 0;
   for (uint32_t i = head + 1; i < blk::count(path->w2); ++i, ++index) {
     *el = blk::cells(path->w2)[i];
@@ -759,8 +834,8 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
       stack::push_interp_native_frame(&words.anon);
       eval_block(el, true);
       stack::pop_frame();
-      *el = *stack::last_pushed();
-      stack::state().top = work;
+      *el = *last_pushed();
+      S.top = work;
     }
     if (cell::type(el) == T_UNSET) error::raise(err::script::invalid_path, path, el);
     bool last = i + 1 >= blk::count(path->w2);
@@ -770,30 +845,30 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
         ct < datatype::TABLE_TYPES ? datatype::slot<datatype::action::EVAL_PATH>(ct) : nullptr;
     if (!fn) {
       Cell dt{T_DATATYPE, ct, 0, 0};
-      Cell* cut = stack::reserve_cell();
+      Cell* cut = reserve();
       *cut = Cell{T_NONE, 0, 0, 0};
       blk::copy(cut, path, false);
       SeriesBuffer* cb = memory::node_buffer(cut->w2);
       uint32_t keep = uint32_t(index) + 1;
-      if (memory::units(cb) > keep) cb->tail = cb->head + keep * 16;
+      if (cell_units(cb) > keep) cb->tail = cb->head + keep * 16;
       error::raise(err::script::bad_path_type, path, &dt, cut);
     }
     Cell* r = fn(current, el, new_value, path, owner, previous, index, false, option != 0, last,
                  false);
-    Cell* result = stack::push_copy(r);
-    Cell* from = stack::push_copy(current);
+    Cell* result = push_cell(r);
+    Cell* from = push_cell(current);
     if (!get && !set && function_type_q(cell::type(result))) {
       pos = call_value(result, code, pos, end, true, path, i + 1, el, from, 0, false);
-      *current = *stack::last_pushed();
+      *current = *last_pushed();
       break;
     }
     *current = *result;
     *owner = *from;
     *previous = *el;
-    stack::state().top = work;
+    S.top = work;
   }
   Cell value = *current;
-  stack::state().top = stack::at_index(remembered);
+  S.top = stack::at_index(remembered);
   deliver(&value, push);
   return pos;
 }
