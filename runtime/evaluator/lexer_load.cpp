@@ -15,10 +15,9 @@
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
-
-namespace kel::symbol {
-int32_t intern_text(const uint8_t* text, uint32_t length);
-}
+#include "runtime/context.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/symbol.h"
 
 namespace kel::lexer {
 
@@ -473,7 +472,15 @@ namespace {
 
 void push_word(State* s, uint32_t type, const uint8_t* text, int32_t n) {
   int32_t sym = symbol::intern_text(text, uint32_t(n));
-  push_value(s, Cell{type, 0, uint32_t(sym), 0xFFFFFFFFu});
+  Cell w{type, 0, uint32_t(sym), context::NO_INDEX};
+  if (type == T_ISSUE) {
+    w.w1 = context::global;
+  } else if (type != T_REFINEMENT) {
+    // Loaded words belong to the global context, as every word made from text.
+    word::init_cell(sym, &w);
+    cell::set_type(&w, type);
+  }
+  push_value(s, w);
 }
 
 }  // namespace

@@ -50,6 +50,7 @@ void open_block_like(State* s, uint32_t type, int32_t start, int32_t end) {
   s->pos = end + 1;
   if (!notify(s, ev::OPEN, int32_t(type), nullptr, start, end + 1)) return;
   open_series(s, type, start);
+  s->entry_state = st::START;
 }
 
 // Closes the innermost series with ] (block or map) or ) (paren or point).
