@@ -104,7 +104,7 @@ const uint8_t* load::read_char(const uint8_t* p, const uint8_t* end, int32_t* c)
 int32_t load::next_char_offset(const State* s, int32_t offset) {
   if (offset >= s->length) return s->length;
   uint8_t b = input(s)[offset];
-  int32_t n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 1;
+  int32_t n = b >= 0xF8 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 1;
   return offset + n > s->length ? s->length : offset + n;
 }
 

@@ -3,6 +3,7 @@
 // every datatype's mold exists).
 #pragma once
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "runtime/dtoa.h"
@@ -13,6 +14,11 @@
 namespace kel::test {
 
 class LexerTest : public WordsTest {
+ public:
+  using WordsTest::keep;
+  using WordsTest::kept;
+  using WordsTest::kept_end;
+
  protected:
   void SetUp() override {
     WordsTest::SetUp();
@@ -23,6 +29,8 @@ class LexerTest : public WordsTest {
     WordsTest::TearDown();
   }
 
+
+ public:
   static std::string type_name(uint32_t id) {
     static const char* const names[] = {
         "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!",
