@@ -868,7 +868,9 @@ void scan_loop(State* s, bool one_value, bool prescan) {
         Handler scanner = scanners[slot];
         Handler loader = loaders[slot];
         bool scan_events = has_callback(s) && (s->event_mask & ev::SCAN);
-        bool check = !(s->load && !scanner) || scan_events;
+        // A loader checks its own token, so loading without scan events needs no separate
+        // check pass (the errors are the same).
+        bool check = !s->load || scan_events || (scanner && slot != 13);
         if (check) {
           bool esc = escaped([&] {
             if (scanner) scanner(s, s->token_start, s->token_end, flags, false);

@@ -190,8 +190,21 @@ bool load::make_string(Cell* out, uint32_t type, const uint8_t* text, int32_t le
     return make_string(out, type, reinterpret_cast<const uint8_t*>(decoded.data()),
                        int32_t(decoded.size()), unit, false, false);
   }
-  // Pass 1: count and check.
   const uint8_t* end = text + length;
+  if (!escapes && unit == 1) {
+    // Plain ASCII: one copy.
+    const uint8_t* p = text;
+    while (p < end && *p < 0x80) ++p;
+    if (p == end) {
+      Node node = memory::series_new_units(uint32_t(length), 1);
+      SeriesBuffer* b = memory::node_buffer(node);
+      if (length > 0) std::memcpy(memory::data(b), text, size_t(length));
+      memory::set_tail(b, memory::data(b) + length);
+      *out = Cell{type, 0, node, 0};
+      return true;
+    }
+  }
+  // Pass 1: count and check.
   int32_t count = 0;
   int32_t widest = 0;
   for (const uint8_t* p = text; p < end;) {
