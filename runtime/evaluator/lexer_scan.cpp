@@ -6,6 +6,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/lexer_load.h"
+#include "runtime/gc.h"
 
 namespace kel::lexer {
 
@@ -161,6 +162,7 @@ void scan_brace_close(State* s, int32_t, int32_t end, uint32_t flags, bool load)
       else c->header &= ~hdr::NEW_LINE;
       if (has_callback(s)) {
         Cell value = *c;
+        gc::Root keep(&value);
         if (!send_event(s, ev::LOAD, T_STRING, &value, first, end + 1)) s->tail = before;
       }
     }
@@ -190,6 +192,7 @@ void scan_path(State* s, int32_t start, int32_t end, uint32_t flags, bool) {
   load::load_word(s, start, end, flags & ~flag::COLON, true);
   if (has_callback(s) && s->tail > before) {
     Cell value = *stack_cell(s->tail - 1);
+    gc::Root keep(&value);
     if (!send_event(s, ev::LOAD, T_WORD, &value, start, end)) s->tail = before;
   }
 }
