@@ -333,6 +333,11 @@ void load::finish_token(State* s, int state) {
   if (state == st::F_RAW_STRING) {
     int32_t e = raw_string_end(s, s->token_start);
     if (e > 0) s->pos = e;
+    if (has_callback(s)) {
+      // Open and close events frame a raw string, as they frame a braced one.
+      send_event(s, ev::OPEN, T_STRING, nullptr, s->token_start, s->token_start + 1);
+      send_event(s, ev::CLOSE, T_STRING, nullptr, s->token_start, e > 0 ? e : s->token_end);
+    }
   }
 }
 

@@ -301,9 +301,14 @@ void load::continue_path(State* s) {
   int32_t p = s->pos;
   if (p >= s->length || delimiter[class_table[in[p]] & 0xFF]) {
     if (p < s->length && in[p] == ':') {
-      if ((p + 1 < s->length && in[p + 1] == '/') || kind != T_PATH) {
+      if (p + 1 < s->length && in[p + 1] == '/') {
         s->token_type = int32_t(kind);
         syntax_error(s, INNERMOST, p, int32_t(kind));
+      }
+      if (kind != T_PATH) {
+        // A set-path cannot close a lit-path or get-path: a mismatch.
+        s->pending_type = int32_t(kind);
+        syntax_error(s, INNERMOST, p, -3);
       }
       s->pos = p + 1;
       notify(s, ev::CLOSE, T_SET_PATH, nullptr, int32_t(m->w3), p + 1);

@@ -184,6 +184,32 @@ TEST_F(LexerTest, OpenCloseAndErrorEventsNameTheSeriesType) {
     Recorder r;
     EXPECT_EQ(events_of(this, "a/b c", mask, r), "open:path! close:path!");
   }
+  {
+    Recorder r;
+    EXPECT_EQ(events_of(this, "{a} %{b}% [x/(y)]", mask, r),
+              "open:string! close:string! open:string! close:string! open:block! open:path! "
+              "open:paren! close:paren! close:path! close:block!");
+  }
+  {
+    Recorder r;
+    r.error_result = true;
+    EXPECT_EQ(events_of(this, "[a/", mask, r), "open:block! open:path! error:path!");
+  }
+  {
+    Recorder r;
+    r.error_result = true;
+    EXPECT_EQ(events_of(this, "<a", mask, r), "error:tag!");
+  }
+  {
+    Recorder r;
+    r.error_result = true;
+    EXPECT_EQ(events_of(this, "#{0A", mask, r), "error:binary!");
+  }
+  {
+    Recorder r;
+    r.error_result = true;
+    EXPECT_EQ(events_of(this, "(1, 2", mask, r), "error:point2D!");
+  }
 }
 
 TEST_F(LexerTest, EventMaskSelectsEvents) {
