@@ -132,7 +132,8 @@ class LexerTest : public WordsTest {
       }
       case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH:
       case T_GET_PATH: {
-        SeriesBuffer* b = memory::node_buffer(v->w2);
+        Cell series = *v;
+        gc::Root keep_series(&series);
         std::string out;
         bool path = t >= T_PATH;
         if (t == T_LIT_PATH) out += "'";
@@ -140,10 +141,15 @@ class LexerTest : public WordsTest {
         if (t == T_BLOCK) out += "[";
         if (t == T_PAREN) out += "(";
         bool first = true;
-        for (Cell* c = memory::head_cells(b); c < memory::tail_cells(b); ++c) {
+        // Molding allocates: the buffer is re-read for every item.
+        for (uint32_t i = 0;; ++i) {
+          SeriesBuffer* b = memory::node_buffer(series.w2);
+          if (memory::head_cells(b) + i >= memory::tail_cells(b)) break;
+          Cell item = memory::head_cells(b)[i];
+          gc::Root keep_item(&item);
           if (!first) out += path ? "/" : " ";
           first = false;
-          out += mold(c);
+          out += mold(&item);
         }
         if (t == T_SET_PATH) out += ":";
         if (t == T_BLOCK) out += "]";
