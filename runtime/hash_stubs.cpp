@@ -1,5 +1,5 @@
-// Stand-ins until the comparison, map and symbol units land: minimal value
-// comparison, map key canonicalisation and canonical symbol ids.
+// Stand-ins until the comparison and map units land: minimal value comparison and
+// map key canonicalisation.
 #include "runtime/hash_stubs.h"
 
 #include "runtime/casemap.h"
@@ -71,14 +71,5 @@ Cell* prepare_key(Cell* key) {
 }
 }  // namespace map
 
-namespace symbol {
-int32_t canonical_id(int32_t id) {
-  if (!hash::symbol_table || id <= 0) return id;
-  hash::Node v = uint32_t(hash::record(hash::symbol_table)[hash::rec::VALUES]);
-  if (uint32_t(id) > used(v) / 16) return id;
-  const Cell* s = reinterpret_cast<const Cell*>(data(v)) + (id - 1);
-  return int32_t(s->w1) > 0 ? int32_t(s->w1) : id;
-}
-}  // namespace symbol
 
 }  // namespace kel

@@ -16,6 +16,6 @@ Cell* prepare_key(Cell* key);
 }  // namespace kel::map
 
 namespace kel::symbol {
-// Alias id when positive, else the id itself; reads the process symbol table.
+// Alias id when positive, else the id itself (runtime/symbol.cpp).
 int32_t canonical_id(int32_t id);
 }  // namespace kel::symbol

@@ -2,6 +2,8 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include "runtime/context.h"
+#include "runtime/datatypes/word_startup.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
 #include "runtime/hooks.h"
@@ -10,6 +12,7 @@
 #include "runtime/platform.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
+#include "runtime/symbol.h"
 
 namespace kel::runtime {
 

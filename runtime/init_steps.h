@@ -7,19 +7,14 @@ namespace kel::random { void init(); }
 namespace kel::datatype {
 void alloc_tables();
 void install(uint32_t type_id);  // the install function of that datatype
-void intern_type_words();
 }  // namespace kel::datatype
 namespace kel::image_codec { void init_factory(); }
 namespace kel::actions { void build_table(); }
 namespace kel::runtime {
 void make_root_block();
-void intern_runtime_words();
-void make_runtime_refinements();
 void run_boot_top_level();
 }  // namespace kel::runtime
-namespace kel::context { void make_global(); }
 namespace kel::case_ { void build_tables(); }
-namespace kel::symbol { void create_hash(); }
 namespace kel::natives { void build_table(); }
 namespace kel::parse { void init_stacks(); }
 namespace kel::owner { void init(); }
