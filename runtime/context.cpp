@@ -4,6 +4,7 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/cycle.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/words_interim.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
@@ -201,6 +202,7 @@ Cell* value_of_symbol(int32_t symbol, Node ctx) {
 }
 
 void assign(Cell* word, const Cell* value, Node ctx, bool notify) {
+  if (!ctx) error::raise(err::script::not_defined, word);  // an unbound word
   Held h(ctx);
   Kept v(value);
   if (int32_t(word->w3) == -1) {
@@ -234,6 +236,7 @@ Cell* value_slot(const Cell* word, Node ctx) {
     if (word->w1 && symbol::canonical_id(int32_t(word->w2)) == self_canonical()) return self_cell(word->w1);
     error::raise(err::script::no_value, word);
   }
+  if (!ctx) error::raise(err::script::not_defined, word);  // an unbound word
   Cell* x = cell_of(ctx);
   if (x->w2 == 0) error::raise(err::script::not_in_context, word);
   if (x->header & hdr::CONTEXT_ON_STACK) return stack::at_index(x->w2 - 1 + uint32_t(index));
@@ -300,7 +303,7 @@ void install_type() { datatype::register_type(datatype::Registration{T_CONTEXT, 
 
 }  // namespace kel::context
 
-// Services the stack unit takes from contexts and symbols.
+// Services the stack unit takes from contexts.
 namespace kel::stack::detail {
 const Cell* word_value(const Cell* word) {
   Node ctx = word->w1;
@@ -314,7 +317,3 @@ const Cell* word_value(const Cell* word) {
 }
 uint32_t global_context() { return context::global; }
 }  // namespace kel::stack::detail
-
-namespace kel::error::detail {
-std::string symbol_text(uint32_t symbol) { return symbol::text(int32_t(symbol)); }
-}  // namespace kel::error::detail

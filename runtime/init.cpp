@@ -3,6 +3,7 @@
 #include "runtime/init.h"
 
 #include "runtime/context.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word_startup.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
@@ -10,6 +11,7 @@
 #include "runtime/init_steps.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
+#include "runtime/random.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
 #include "runtime/symbol.h"

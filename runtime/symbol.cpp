@@ -5,7 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/datatypes/words_interim.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"
 #include "runtime/hash_mem.h"
@@ -124,8 +125,13 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
 
 void install_type() {
   datatype::Registration r{T_SYMBOL, 0, "symbol!", {}};
-  r.slots[datatype::slot::COMPARE - 1] = reinterpret_cast<datatype::SlotFn>(&compare);
+  r.slots.compare = &compare;
   datatype::register_type(r);
 }
 
 }  // namespace kel::symbol
+
+// The name the error report and the call-word lists print.
+namespace kel::error::detail {
+std::string symbol_text(uint32_t symbol) { return symbol::text(int32_t(symbol)); }
+}  // namespace kel::error::detail

@@ -8,11 +8,14 @@
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/block_mold.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"
-#include "runtime/hash_stubs.h"
 #include "runtime/stack.h"
+#include "runtime/symbol.h"
 
 namespace kel::block {
 
@@ -88,6 +91,7 @@ void truncate_at_head(Cell* block) {
 
 Cell* append_copy(Cell* block, const Cell* value) {
   Cell v = *value;  // the value may live in the buffer that grows
+  gc::Root keep(&v);
   Cell* c = runtime::block_append_cell(block);
   *c = v;
   return c;
@@ -209,7 +213,8 @@ bool remove_first_match(Cell* block, const Cell* value, bool from_start) {
   return false;
 }
 
-Cell* clone(const Cell* value, bool deep, bool paths_too) {
+Cell* clone(Cell* value, bool deep, bool paths_too) {
+  head_cell(value);  // a head past the tail moves back to it, in the value too
   Cell src = *value;
   gc::Root keep(&src);
   head_cell(&src);
@@ -327,11 +332,15 @@ Cell* push_copy(const Cell* block) { return stack::push_copy(block); }
 namespace kel::block {
 
 void install_type() {
-  datatype::Registration r{T_BLOCK, T_SERIES, "block!", {}};
-  for (auto& s : r.slots) s = datatype::inherit();
-  r.slots[5 - 1] = reinterpret_cast<datatype::Slot>(&form);
-  r.slots[6 - 1] = reinterpret_cast<datatype::Slot>(&mold);
-  datatype::register_type(r);
+  using datatype::inherit;
+  datatype::register_type(
+      {.id = T_BLOCK, .parent = T_SERIES, .name = "block!",
+       .slots = {.random = inherit, .reflect = inherit, .form = form, .mold = mold,
+                 .at = inherit, .back = inherit, .clear = inherit, .copy = inherit,
+                 .head = inherit, .head_q = inherit, .index_q = inherit, .length_q = inherit,
+                 .move = inherit, .next = inherit, .pick = inherit, .poke = inherit,
+                 .remove = inherit, .reverse = inherit, .skip = inherit, .tail = inherit,
+                 .tail_q = inherit, .take = inherit, .modify = inherit}});
 }
 
 }  // namespace kel::block

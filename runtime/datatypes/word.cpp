@@ -6,6 +6,8 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/words_interim.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
@@ -18,7 +20,7 @@ namespace kel::word {
 
 namespace {
 
-constexpr int MODE_APPEND = 0;
+using string::MODE_APPEND;
 
 struct Kept {
   Cell cell;
@@ -77,24 +79,19 @@ bool word_or_lit(uint32_t a, uint32_t b) {
 
 namespace detail {
 
-datatype::SlotFn fn(auto f) { return reinterpret_cast<datatype::SlotFn>(f); }
-
-void register_child(uint32_t id, const char* name, datatype::SlotFn mold_fn, bool index) {
+// A child of word!: everything inherited but its mold (and index? where it has none).
+void register_child(uint32_t id, const char* name, datatype::MoldFn mold_fn, bool index) {
   datatype::Registration r{id, T_WORD, name, {}};
-  for (auto& s : r.slots) s = nullptr;
-  datatype::SlotFn inherit = datatype::inherit_slot();
-  r.slots[datatype::slot::MAKE - 1] = inherit;
-  r.slots[datatype::slot::TO - 1] = inherit;
-  r.slots[datatype::slot::FORM - 1] = inherit;
-  r.slots[datatype::slot::MOLD - 1] = mold_fn;
-  r.slots[datatype::slot::COMPARE - 1] = inherit;
-  r.slots[datatype::slot::INDEX_Q - 1] = index ? inherit : nullptr;
+  r.slots.make = datatype::inherit;
+  r.slots.to = datatype::inherit;
+  r.slots.form = datatype::inherit;
+  r.slots.mold = mold_fn;
+  r.slots.compare = datatype::inherit;
+  if (index) r.slots.index_q = datatype::inherit;
   datatype::register_type(r);
 }
 
 }  // namespace detail
-
-using detail::fn;
 
 bool any_word_type_q(uint32_t type) { return type >= T_WORD && type <= T_ISSUE; }
 
@@ -228,21 +225,25 @@ Cell intern_global_as(const char* text, uint32_t type) {
   return w;
 }
 
-Cell* make(Cell* prototype, const Cell* spec, uint32_t type) {
+// The type's global word from its record (made when the type words are not interned yet).
+Cell type_word(uint32_t type, const Cell* target, const Cell* spec) {
+  datatype::TypeRecord& rec = datatype::type_table[type < datatype::TABLE_TYPES ? type : 0];
+  if (!rec.name) error::raise(err::script::bad_to_arg, target, spec);
+  if (cell::type(&rec.word) != T_WORD) rec.word = intern_global(rec.name);
+  Cell w = rec.word;
+  w.w1 = context::global;  // the record is no root: its node may be an old one
+  return w;
+}
+
+Cell* make(Cell* prototype, Cell* spec, uint32_t type) {
   Kept s(spec);
   Cell result{};
   uint32_t t = cell::type(&s.cell);
   Cell target{T_DATATYPE, type, 0, 0};
   switch (t) {
-    case T_DATATYPE: {
-      result = datatype::type_word(s.cell.w1);
-      if (!result.header) {
-        const char* name = datatype::type_name(s.cell.w1);
-        if (!name) error::raise(err::script::bad_to_arg, &target, &s.cell);
-        result = intern_global(name);
-      }
+    case T_DATATYPE:
+      result = type_word(s.cell.w1, &target, &s.cell);
       break;
-    }
     case T_LOGIC:
       result = context::add_word(symbol::runtime_id(s.cell.w1 == 1 ? symbol::RW_TRUE : symbol::RW_FALSE),
                                  true, true);
@@ -253,7 +254,7 @@ Cell* make(Cell* prototype, const Cell* spec, uint32_t type) {
       gc::Root keep(&text);
       if (t == T_CHAR) {
         string::init_cell(&text, 1);
-        string::add_codepoint(&text, int32_t(s.cell.w1));
+        string::add_codepoint(&text, cell::get_int(&s.cell));
       }
       lexer::load_first_value(&text, &result);
       if (!any_word_type_q(cell::type(&result))) error::raise(err::script::invalid_chars);
@@ -278,12 +279,11 @@ Cell* make(Cell* prototype, const Cell* spec, uint32_t type) {
   return prototype;
 }
 
-int32_t form(const Cell* value, Cell* buffer, const Cell*, int32_t limit) {
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
   return limit - append_name(int32_t(value->w2), buffer);
 }
 
-int32_t mold(const Cell* value, Cell* buffer, bool, bool, bool, const Cell* part, int32_t limit,
-             int32_t) {
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part, int32_t limit, int32_t) {
   return form(value, buffer, part, limit);
 }
 
@@ -323,13 +323,12 @@ Cell* index_q() {
 
 void install_type() {
   datatype::Registration r{T_WORD, T_SYMBOL, "word!", {}};
-  for (auto& s : r.slots) s = nullptr;
-  r.slots[datatype::slot::MAKE - 1] = fn(&make);
-  r.slots[datatype::slot::TO - 1] = fn(&make);
-  r.slots[datatype::slot::FORM - 1] = fn(&form);
-  r.slots[datatype::slot::MOLD - 1] = fn(&mold);
-  r.slots[datatype::slot::COMPARE - 1] = fn(&compare);
-  r.slots[datatype::slot::INDEX_Q - 1] = fn(&index_q);
+  r.slots.make = &make;
+  r.slots.to = &make;
+  r.slots.form = &form;
+  r.slots.mold = &mold;
+  r.slots.compare = &compare;
+  r.slots.index_q = &index_q;
   datatype::register_type(r);
 }
 
@@ -337,34 +336,34 @@ void install_type() {
 
 namespace kel::lit_word {
 Cell* push_bound_word(Node ctx, int32_t i) { return word::push_as(context::word_at(ctx, i), T_LIT_WORD); }
-int32_t mold(const Cell* v, Cell* b, bool, bool, bool, const Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* v, Cell* b, bool, bool, bool, Cell*, int32_t limit, int32_t) {
   return word::detail::mold_with(v, b, limit, '\'', 0);
 }
-void install_type() { word::detail::register_child(T_LIT_WORD, "lit-word!", word::detail::fn(&mold), true); }
+void install_type() { word::detail::register_child(T_LIT_WORD, "lit-word!", &mold, true); }
 }  // namespace kel::lit_word
 
 namespace kel::set_word {
 Cell* push_bound_word(Node ctx, int32_t i) { return word::push_as(context::word_at(ctx, i), T_SET_WORD); }
-int32_t mold(const Cell* v, Cell* b, bool, bool, bool, const Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* v, Cell* b, bool, bool, bool, Cell*, int32_t limit, int32_t) {
   return word::detail::mold_with(v, b, limit, 0, ':');
 }
-void install_type() { word::detail::register_child(T_SET_WORD, "set-word!", word::detail::fn(&mold), true); }
+void install_type() { word::detail::register_child(T_SET_WORD, "set-word!", &mold, true); }
 }  // namespace kel::set_word
 
 namespace kel::get_word {
 Cell* push_bound_word(Node ctx, int32_t i) { return word::push_as(context::word_at(ctx, i), T_GET_WORD); }
-int32_t mold(const Cell* v, Cell* b, bool, bool, bool, const Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* v, Cell* b, bool, bool, bool, Cell*, int32_t limit, int32_t) {
   return word::detail::mold_with(v, b, limit, ':', 0);
 }
-void install_type() { word::detail::register_child(T_GET_WORD, "get-word!", word::detail::fn(&mold), true); }
+void install_type() { word::detail::register_child(T_GET_WORD, "get-word!", &mold, true); }
 }  // namespace kel::get_word
 
 namespace kel::refinement {
 Cell* push_bound_word(Node ctx, int32_t i) { return word::push_as(context::word_at(ctx, i), T_REFINEMENT); }
-int32_t mold(const Cell* v, Cell* b, bool, bool, bool, const Cell*, int32_t limit, int32_t) {
+int32_t mold(Cell* v, Cell* b, bool, bool, bool, Cell*, int32_t limit, int32_t) {
   return word::detail::mold_with(v, b, limit, '/', 0);
 }
-void install_type() { word::detail::register_child(T_REFINEMENT, "refinement!", word::detail::fn(&mold), false); }
+void install_type() { word::detail::register_child(T_REFINEMENT, "refinement!", &mold, false); }
 }  // namespace kel::refinement
 
 namespace kel::get_word {

@@ -43,10 +43,10 @@ Cell* set_frame();
 Cell* get_frame();
 
 // Action slots.
-Cell* make(Cell* prototype, const Cell* spec, uint32_t type);
-int32_t form(const Cell* value, Cell* buffer, const Cell* part, int32_t limit);
-int32_t mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* part,
-             int32_t limit, int32_t indent);
+Cell* make(Cell* prototype, Cell* spec, uint32_t type);
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
+             int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
 // index? on the current frame's first cell.
 Cell* index_q();
@@ -66,8 +66,8 @@ inline Cell* push_from_word(const Cell* w) { return word::push_as(w, T_LIT_WORD)
 Cell* push_bound_word(Node ctx, int32_t index);
 inline Cell* set() { return word::set_frame(); }
 inline Cell* get() { return word::get_frame(); }
-int32_t mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* part,
-             int32_t limit, int32_t indent);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
+             int32_t indent);
 void install_type();
 }  // namespace kel::lit_word
 
@@ -78,8 +78,8 @@ inline Cell* push_from_word(const Cell* w) { return word::push_as(w, T_SET_WORD)
 Cell* push_bound_word(Node ctx, int32_t index);
 inline Cell* set() { return word::set_frame(); }
 inline Cell* get() { return word::get_frame(); }
-int32_t mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* part,
-             int32_t limit, int32_t indent);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
+             int32_t indent);
 void install_type();
 }  // namespace kel::set_word
 
@@ -91,8 +91,8 @@ Cell* push_bound_word(Node ctx, int32_t index);
 inline Cell* set() { return word::set_frame(); }
 // Pushes a copy of the word's value.
 Cell* push_value(const Cell* word);
-int32_t mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* part,
-             int32_t limit, int32_t indent);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
+             int32_t indent);
 void install_type();
 }  // namespace kel::get_word
 
@@ -104,7 +104,7 @@ inline Cell* push_from_word(const Cell* w) { return word::push_as(w, T_REFINEMEN
 Cell* push_bound_word(Node ctx, int32_t index);
 inline Cell* set() { return word::set_frame(); }
 inline Cell* get() { return word::get_frame(); }
-int32_t mold(const Cell* value, Cell* buffer, bool only, bool all, bool flat, const Cell* part,
-             int32_t limit, int32_t indent);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part, int32_t limit,
+             int32_t indent);
 void install_type();
 }  // namespace kel::refinement

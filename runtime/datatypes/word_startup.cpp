@@ -1,23 +1,13 @@
-// Start-up interning: the type words of every registered datatype, then the runtime's own
-// symbols, global words and refinements, whose ids runtime code reads as constants.
+// Start-up interning of the runtime's own symbols, global words and refinements, whose ids
+// runtime code reads as constants (the type words come first, from the registry).
 #include "runtime/datatypes/word_startup.h"
 
 #include <string>
 
 #include "runtime/context.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/datatypes/words_interim.h"
 #include "runtime/runtime_words.h"
 #include "runtime/symbol.h"
-
-namespace kel::datatype {
-void intern_type_words() {
-  for (uint32_t id = 1, top = highest_id(); id <= top; ++id) {
-    const char* name = type_name(id);
-    if (name) set_type_word(id, word::intern_global(name));
-  }
-}
-}  // namespace kel::datatype
 
 namespace kel::runtime {
 

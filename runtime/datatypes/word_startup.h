@@ -1,10 +1,6 @@
-// Start-up interning of the type words and of the runtime's own words and refinements.
+// Start-up interning of the runtime's own words and refinements, after the type words;
+// the ids land in runtime::runtime_word_ids.
 #pragma once
-
-namespace kel::datatype {
-// Every registered datatype's name as a global word, stored in its type record.
-void intern_type_words();
-}  // namespace kel::datatype
 
 namespace kel::runtime {
 // Fills runtime_word_ids: symbols, global words, then the refinements.
