@@ -88,9 +88,9 @@ class LexerTest : public WordsTest {
   // Kel text of a value, as mold writes it for the types the lexer makes.
   static std::string mold(const Cell* v) {
     uint32_t t = cell::type(v);
-    // The datatype's own mold where it exists; blocks are walked here so that paths (whose
-    // mold comes later) show too.
-    if (!block::any_block_q(t) && t != T_FLOAT && datatype::slot<datatype::action::MOLD>(t))
+    // The datatype's own mold where it exists; blocks and parens are walked here and written
+    // flat (the new-line flags are checked on their own).
+    if (t != T_BLOCK && t != T_PAREN && datatype::slot<datatype::action::MOLD>(t))
       return molded(*v);
     switch (t) {
       case T_INTEGER: return std::to_string(cell::get_int(v));
