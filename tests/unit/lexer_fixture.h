@@ -176,18 +176,21 @@ class LexerTest : public WordsTest {
   template <class F>
   static bool raised(F&& f) {
     Cell w = word::intern_global("try");
+    // The stacks are put back as found: a popped frame leaves its result slot behind.
+    stack::State saved = stack::state();
     stack::push_native_frame(&w);
     stack::push_try_frame(&w);
+    bool failed = false;
     try {
       f();
     } catch (const Unwind& u) {
       if (u.code != unwind_code::ERROR) throw;
-      stack::pop_frame();
-      return true;
+      failed = true;
     }
-    stack::pop_frame();
-    stack::pop_frame();
-    return false;
+    stack::state().top = saved.top;
+    stack::state().base = saved.base;
+    stack::state().frames_top = saved.frames_top;
+    return failed;
   }
 
   // Loads text; the molded block, or "!! category/id".
