@@ -223,6 +223,25 @@ TEST_F(LexerTest, EventMaskSelectsEvents) {
   EXPECT_EQ(all.seen.front(), "prescan:word!");
 }
 
+TEST_F(LexerTest, CallbackBodyBlockSelectsTheEvents) {
+  // A function whose body is [[load open] ...] and one whose body starts with a word.
+  Cell& body = keep(Cell{T_NONE, 0, 0, 0});
+  std::string text = "[[load open bogus 1] x] [x [load]]";
+  lexer_scan(&body, bytes(text), int32_t(text.size()), false, true, true, false, nullptr,
+             nullptr, nullptr, nullptr);
+  for (uint32_t i = 0; i < 2; ++i) {
+    Cell& extras = keep(Cell{T_BLOCK, 0, memory::series_new_unset_cells(5), 0});
+    SeriesBuffer* eb = memory::node_buffer(extras.w2);
+    memory::set_tail(eb, memory::data(eb) + 5 * sizeof(Cell));
+    Cell item = *at(&body, i);
+    memory::head_cells(memory::node_buffer(extras.w2))[0] = item;
+    Cell& f = keep(Cell{T_FUNCTION, 0, 0, extras.w2});
+    EXPECT_EQ(lexer::event_mask_of(&f), i == 0 ? lexer::ev::LOAD | lexer::ev::OPEN : lexer::ev::ALL);
+  }
+  Cell none{T_NONE, 0, 0, 0};
+  EXPECT_EQ(lexer::event_mask_of(&none), lexer::ev::ALL);
+}
+
 TEST_F(LexerTest, ErrorEventsThatReturnFalseContinuePastTheBadInput) {
   for (const char* text : {"a } b", "a \xF8 b", "a } } b", "a 1''0 b", "a \xF8", "a }"}) {
     Recorder r;
