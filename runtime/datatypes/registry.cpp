@@ -5,8 +5,11 @@
 #include <cstring>
 
 #include "runtime/context.h"
+#include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -14,7 +17,6 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
@@ -22,6 +24,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/rt.h"
@@ -92,6 +95,9 @@ void install(uint32_t type_id) {
     case T_LIT_PATH: lit_path::install_type(); break;
     case T_SET_PATH: set_path::install_type(); break;
     case T_GET_PATH: get_path::install_type(); break;
+    case T_URL: url::install_type(); break;
+    case T_FILE: file::install_type(); break;
+    case T_BITSET: bitset::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
