@@ -86,9 +86,6 @@ void install(uint32_t type_id) {
     case T_GET_WORD: get_word::install_type(); break;
     case T_REFINEMENT: refinement::install_type(); break;
     case T_ISSUE: issue::install_type(); break;
-    case T_URL: url::install_type(); break;
-    case T_FILE: file::install_type(); break;
-    case T_BITSET: bitset::install_type(); break;
     case T_NATIVE: native::install_type(); break;
     case T_ACTION: ::kel::action::install_type(); break;
     case T_OP: op::install_type(); break;
@@ -98,6 +95,9 @@ void install(uint32_t type_id) {
     case T_LIT_PATH: lit_path::install_type(); break;
     case T_SET_PATH: set_path::install_type(); break;
     case T_GET_PATH: get_path::install_type(); break;
+    case T_URL: url::install_type(); break;
+    case T_FILE: file::install_type(); break;
+    case T_BITSET: bitset::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }

@@ -79,6 +79,17 @@ TEST_F(BitsetTest, SizesFromANumber) {
   EXPECT_EQ(error::pending().args[0].w1, uint32_t(T_BITSET));
 }
 
+TEST_F(BitsetTest, ToTakesTheSpecsMakeTakes) {
+  // to bitset! "a" => make bitset! #{00000000000000000000000040}
+  EXPECT_EQ(bytes(to(text("a"))), "00000000000000000000000040");
+  // to bitset! [not 1] => make bitset! [not #{40}]
+  Cell* c = to(blk({word("not"), val(integer(1))}));
+  EXPECT_TRUE(bitset::complemented_q(c));
+  EXPECT_EQ(bytes(c), "BF");
+  // to bitset! [1.5] => make bitset! #{40}
+  EXPECT_EQ(bytes(to(blk({val(flt(1.5))}))), "40");
+}
+
 TEST_F(BitsetTest, MoldAndForm) {
   const struct {
     const char* kel;

@@ -215,6 +215,10 @@ TEST_F(UrlTest, OtherSpecsAndFileTakeTheStringRules) {
   Cell u = made_by(act::TO, T_URL, *text("http://x"));
   EXPECT_EQ(cell::type(&u), uint32_t(T_URL));
   EXPECT_EQ(text_of(&u), "http://x");
+  // make url! 10 => an empty url! (a count, as for strings)
+  Cell* e = val(made_by(act::MAKE, T_URL, integer(10)));
+  EXPECT_EQ(cell::type(e), uint32_t(T_URL));
+  EXPECT_EQ(text_of(e), "");
   // to file! [a b] is no URL: the string rules join the parts
   Cell* parts = blk({word("a"), word("b")});
   Cell* f = val(made_by(act::TO, T_FILE, *parts));
