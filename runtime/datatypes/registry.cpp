@@ -2,21 +2,30 @@
 // inheritance, the install calls in registration order, and the type words.
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/typeset.h"
-#include "runtime/evaluator/function_interim.h"
 
 #include <cstring>
 
 #include "runtime/context.h"
+#include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/rt.h"
@@ -67,6 +76,9 @@ void install(uint32_t type_id) {
     case T_TRIPLE: triple::install_type(); break;
     case T_FLOAT: float_::install_type(); break;
     case T_STRING: string::install_type(); break;
+    case T_SERIES: series::install_type(); break;
+    case T_BLOCK: block::install_type(); break;
+    case T_PAREN: paren::install_type(); break;
     case T_SYMBOL: symbol::install_type(); break;
     case T_CONTEXT: context::install_type(); break;
     case T_WORD: word::install_type(); break;
@@ -76,7 +88,18 @@ void install(uint32_t type_id) {
     case T_REFINEMENT: refinement::install_type(); break;
     case T_ISSUE: issue::install_type(); break;
     case T_TYPESET: typeset::install_type(); break;
-    case T_NATIVE: function::install_types(); break;  // native!, action!, op!, function!
+    case T_NATIVE: native::install_type(); break;
+    case T_ACTION: ::kel::action::install_type(); break;
+    case T_OP: op::install_type(); break;
+    case T_FUNCTION: function::install_type(); break;
+    case T_ROUTINE: routine::install_type(); break;
+    case T_PATH: path::install_type(); break;
+    case T_LIT_PATH: lit_path::install_type(); break;
+    case T_SET_PATH: set_path::install_type(); break;
+    case T_GET_PATH: get_path::install_type(); break;
+    case T_URL: url::install_type(); break;
+    case T_FILE: file::install_type(); break;
+    case T_BITSET: bitset::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }

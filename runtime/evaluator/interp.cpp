@@ -13,7 +13,8 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
-#include "runtime/evaluator/function_interim.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/gc.h"
 #include "runtime/hash_mem.h"
@@ -377,63 +378,6 @@ uint32_t eval_next_index(const Cell* block) {
 
 // ---- Calls ----
 
-Node build_argument_cache(const Cell* callee) {
-  uint32_t t = cell::type(callee);
-  bool builtin = t == T_NATIVE || t == T_ACTION;
-  Cell* cache = reserve();
-  *cache = Cell{T_NONE, 0, 0, 0};
-  blk::init(cache, 8);
-  // callee is a stack cell: its spec node is read again after each append.
-  int32_t locals = 0;
-  int32_t refinements = 0;
-  uint32_t n = blk::count(callee->w2);
-  for (uint32_t i = 0; i < n; ++i) {
-    Node spec = callee->w2;
-    Cell c = blk::cells(spec)[i];
-    uint32_t ct = cell::type(&c);
-    if (ct == T_WORD || ct == T_GET_WORD || ct == T_LIT_WORD) {
-      Cell ts;
-      Cell next = i + 1 < n ? blk::cells(spec)[i + 1] : Cell{T_NONE, 0, 0, 0};
-      if (cell::type(&next) == T_BLOCK && next.w1 < blk::count(next.w2))
-        typeset::from_type_block(&ts, &next);
-      else
-        typeset::init_default(&ts);
-      ts.header = T_TYPESET | (ct == T_GET_WORD ? MODE_GET : ct == T_LIT_WORD ? MODE_LIT : 0);
-      *runtime::block_append_cell(cache) = ts;
-    } else if (ct == T_REFINEMENT) {
-      if (symbol::canonical_id(int32_t(c.w2)) == g_local_canon) {
-        // The frame's local part: /local and each local word (what the context holds).
-        locals = 1;
-        uint32_t j = i + 1;
-        for (; j < n; ++j) {
-          uint32_t lt = cell::type(blk::cells(callee->w2) + j);
-          if (lt == T_SET_WORD) break;
-          if (lt == T_WORD) ++locals;
-        }
-        i = j;
-        continue;
-      }
-      if (builtin) c.w3 = uint32_t(++refinements);
-      *runtime::block_append_cell(cache) = c;
-    } else if (ct == T_SET_WORD) {
-      if (symbol::canonical_id(int32_t(c.w2)) != symbol::canonical_id(symbol::intern_c_text("return")))
-        error::raise(err::script::bad_func_def, &c);
-      Cell ts{T_TYPESET, 0, 0, 0};
-      Cell next = i + 1 < n ? blk::cells(spec)[i + 1] : Cell{T_NONE, 0, 0, 0};
-      if (cell::type(&next) == T_BLOCK) typeset::from_type_block(&ts, &next);
-      ts.header = T_TYPESET | MODE_RETURN;
-      *runtime::block_append_cell(cache) = ts;
-    }
-  }
-  if (!builtin && locals > 0) *runtime::block_append_cell(cache) = Cell{T_INTEGER, 0, uint32_t(locals), 0};
-  if (builtin && refinements > 0)
-    *runtime::block_append_cell(cache) = Cell{T_INTEGER, 0, uint32_t(refinements), 0};
-  Node node = cache->w2;
-  *function::extras(callee, 1) = *cache;
-  stack::drop_cells(1);
-  return node;
-}
-
 namespace {
 
 struct CallState {
@@ -503,8 +447,9 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   if (s.infix) S.top += 1;
   Cell* extras_cells = memory::head_cells(buf(callee->w3));
   if (cell::type(extras_cells + 1) != T_BLOCK) {
-    build_argument_cache(callee);
+    Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
     extras_cells = memory::head_cells(buf(callee->w3));
+    extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
   }
   // The cache cells are found again whenever something allocated (fetching can move
   // buffers and node handles).
@@ -614,7 +559,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       } else {
         used = true;
       }
-      int32_t index = function::find_spec_symbol(callee, int32_t(it.w2));
+      int32_t index = blk::find_spec_symbol(callee, int32_t(it.w2));
       Cell* rc = (index >= 0 && uint32_t(index) < cache_n) ? cache_at(uint32_t(index))
                                                                       : nullptr;
       if (!rc || cell::type(rc) != T_REFINEMENT) {
@@ -714,8 +659,8 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
       // the owner object's, else the one extras cell 4 names, else the naming word's.
       Node run_ctx = context::global;
       if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
-      else if (cell::type(function::extras(callee, 4)) == T_INTEGER)
-        run_ctx = Node(cell::get_int(function::extras(callee, 4)));
+      else if (cell::type(blk::extras(callee, 4)) == T_INTEGER)
+        run_ctx = Node(cell::get_int(blk::extras(callee, 4)));
       else if (s.frame->word_context) run_ctx = s.frame->word_context;
       call_function_body(callee, run_ctx, nullptr, 0);
       break;
@@ -756,7 +701,7 @@ int32_t register_compiled_body(CompiledBody body) {
 }
 
 void call_function_body(const Cell* fn, Node context_node, const Cell* name, uint32_t) {
-  Cell* code = function::extras(fn, 2);
+  Cell* code = blk::extras(fn, 2);
   if (cell::type(code) == T_INTEGER && cell::get_int(code) != 0) {
     int32_t index = cell::get_int(code);
     if (index <= 0 || size_t(index) >= g_compiled.size()) rt::fatal_error(101, 0);
@@ -771,7 +716,7 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
     }
     return;
   }
-  Cell body = *function::extras(fn, 0);
+  Cell body = *blk::extras(fn, 0);
   run_body(fn, &body, name);
 }
 

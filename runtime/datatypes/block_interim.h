@@ -1,0 +1,31 @@
+// Interim stand-ins used by the block and series units for services whose owners have not
+// landed yet: direct copy and find, owner lookups, vector! and binary! element hooks.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+// Each group below is deleted once its owner's unit is merged; callers keep the same names.
+
+namespace kel::actions {
+// Through the value's copy or find slot (an empty slot raises script/expect-arg).
+Cell* direct_copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same,
+                  bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail,
+                  bool match);
+}  // namespace kel::actions
+
+namespace kel::owner {
+// The owner cell (the field word follows it) or null when the value is not owned.
+Cell* find(const Cell* value);
+void disown(Cell* value);
+void attach_flagged(Cell* value, Cell* owner, Cell* field);
+}  // namespace kel::owner
+
+namespace kel::vector {
+Cell* push_element(const uint8_t* element, uint32_t unit, uint32_t element_type);
+void store_element(uint8_t* element, const Cell* value, uint32_t unit);
+}  // namespace kel::vector
+namespace kel::binary {
+void poke_byte(uint8_t* address, const Cell* value);
+}  // namespace kel::binary
