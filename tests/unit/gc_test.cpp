@@ -5,6 +5,7 @@
 
 #include "memory_fixture.h"
 #include "runtime/compact.h"
+#include "runtime/hash.h"
 
 namespace kel::test {
 namespace {
@@ -114,12 +115,13 @@ TEST_F(MemoryTest, ContextMarksHashValuesAndSelf) {
   // context series: [context! hash values] [self object]
   Holder h(4);
   h.hold_block(0, memory::series_new_cells(2));
-  h.hold_bytes(1, memory::series_new_bytes(16));
+  // the word table is held as a hash! cell so its parts stay marked meanwhile
+  h.cells[1] = Cell{T_HASH, 0, 0, hash::table_create(4, nullptr, hash::KIND_SYMBOLS, 0)};
   h.hold_block(2, memory::series_new_cells(1));
   h.hold_block(3, memory::series_new_cells(1));
   Node ctx = h.node(0);
   Cell* cells = memory::head_cells(node_buffer(ctx));
-  cells[0] = Cell{T_CONTEXT, h.node(1), h.node(2), 0};
+  cells[0] = Cell{T_CONTEXT, h.cells[1].w3, h.node(2), 0};
   cells[1] = Cell{T_OBJECT, ctx, 0, h.node(3)};
   node_buffer(ctx)->tail = 32;
   Cell word{T_WORD, ctx, 1, 0};
