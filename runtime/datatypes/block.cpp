@@ -7,6 +7,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block_interim.h"
+#include "runtime/datatypes/block_mold.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"
@@ -320,5 +321,17 @@ Cell* push_empty(int32_t n) {
 }
 
 Cell* push_copy(const Cell* block) { return stack::push_copy(block); }
+
+}  // namespace kel::block
+
+namespace kel::block {
+
+void install_type() {
+  datatype::Registration r{T_BLOCK, T_SERIES, "block!", {}};
+  for (auto& s : r.slots) s = datatype::inherit();
+  r.slots[5 - 1] = reinterpret_cast<datatype::Slot>(&form);
+  r.slots[6 - 1] = reinterpret_cast<datatype::Slot>(&mold);
+  datatype::register_type(r);
+}
 
 }  // namespace kel::block

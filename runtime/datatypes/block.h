@@ -61,3 +61,8 @@ Cell* push_copy(const Cell* block);
 Cell* fixed_cell();
 
 }  // namespace kel::block
+
+namespace kel::block {
+// Registers block! (5, parent series!): the series! actions plus form and mold.
+void install_type();
+}  // namespace kel::block

@@ -55,6 +55,10 @@ F resolve(const Cell* value, uint32_t action_id) {
 }
 }  // namespace
 
+datatype::Slot resolve_for_cell(const Cell* value, uint32_t action_id) {
+  return reinterpret_cast<datatype::Slot>(resolve<datatype::Slot>(value, action_id));
+}
+
 int32_t direct_form(Cell* value, Cell* buffer, int32_t part, int32_t budget) {
   return resolve<slot_fn::Form>(value, 5)(value, buffer, part, budget);
 }

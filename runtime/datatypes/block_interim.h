@@ -40,6 +40,8 @@ using Find = Cell* (*)(Cell* series, Cell* value, const Cell* part, bool only, b
 }  // namespace kel::slot_fn
 
 namespace kel::actions {
+// The function in the cell's slot; an empty slot raises script/expect-arg.
+datatype::Slot resolve_for_cell(const Cell* value, uint32_t action_id);
 // Through the value's slot; an empty slot raises script/expect-arg.
 int32_t direct_form(Cell* value, Cell* buffer, int32_t part, int32_t budget);
 int32_t direct_mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, int32_t part,

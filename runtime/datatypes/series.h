@@ -1,0 +1,59 @@
+// series! (id 42): the abstract parent whose 21 action slots every series type inherits,
+// and the element access by datatype that pick, poke and random share.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kel::series {
+
+// Shared operations. A series cell: w1 head index in units (signed), w2 node, w3 per type.
+bool head_past_end(const Cell* s);
+int32_t unit_count(const Cell* s);
+bool advance(Cell* s, int32_t n);
+// Units from the head (or the buffer start) to the tail, never negative; a head past the
+// tail is moved back to the tail in the value.
+int32_t count_to_tail(Cell* s, bool from_start);
+// New head index for at (true) or skip (false), from frame cells 0 and 1.
+int32_t resolve_offset(bool at);
+
+// Element access by datatype; index counts units from the buffer start.
+void read_element(const Cell* s, int32_t index, Cell* out);
+// Raises script/invalid-arg when the series cannot hold the value; changes nothing.
+void check_element(const Cell* s, const Cell* value);
+void write_element(Cell* s, int32_t index, const Cell* value);
+
+// Frame-only actions: the series is frame cell 0 (also the result), the offset cell 1.
+void head();
+void tail();
+void head_q();
+void tail_q();
+void index_q();
+void next();
+void back();
+void at();
+void skip();
+
+// Direct forms. Refinement arguments are null when the refinement is absent. Each returns
+// the result cell; actions that leave a series write it into the series' own cell.
+int32_t length_q(Cell* s);
+Cell* pick(Cell* s, int32_t index, const Cell* index_cell);
+Cell* poke(Cell* s, int32_t index, Cell* value, const Cell* index_cell);
+Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* reflect(Cell* value, int32_t field);
+Cell* clear(Cell* s);
+Cell* copy(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* types);
+Cell* remove(Cell* s, const Cell* part, const Cell* key);
+Cell* reverse(Cell* s, const Cell* part, const Cell* skip);
+// take as the slot: the taken series with /part, otherwise the single element.
+Cell* take(Cell* s, const Cell* part, bool deep, bool last);
+// The raw take: without /part the result is a series on the runtime's scratch buffer,
+// valid until the next take; callers turn it into the element before Kel code sees it.
+Cell* take_units(Cell* s, const Cell* part, bool last);
+Cell* move(Cell* origin, Cell* target, const Cell* part);
+Cell* modify(Cell* target, int32_t field, Cell* value, bool case_q);
+
+// Registers series! (42), and the scratch node of take as a collector root.
+void install_type();
+
+}  // namespace kel::series
