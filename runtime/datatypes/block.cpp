@@ -88,6 +88,7 @@ void truncate_at_head(Cell* block) {
 
 Cell* append_copy(Cell* block, const Cell* value) {
   Cell v = *value;  // the value may live in the buffer that grows
+  gc::Root keep(&v);
   Cell* c = runtime::block_append_cell(block);
   *c = v;
   return c;
@@ -209,7 +210,8 @@ bool remove_first_match(Cell* block, const Cell* value, bool from_start) {
   return false;
 }
 
-Cell* clone(const Cell* value, bool deep, bool paths_too) {
+Cell* clone(Cell* value, bool deep, bool paths_too) {
+  head_cell(value);  // a head past the tail moves back to it, in the value too
   Cell src = *value;
   gc::Root keep(&src);
   head_cell(&src);

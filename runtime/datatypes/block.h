@@ -45,7 +45,7 @@ bool remove_first_match(Cell* block, const Cell* value, bool from_start);
 
 // A copy of the block-like value pushed on the argument stack, typed by the source's id
 // alone; deep clones nested blocks (and parens and paths with paths_too).
-Cell* clone(const Cell* value, bool deep, bool paths_too);
+Cell* clone(Cell* value, bool deep, bool paths_too);
 // Cells [first, end) of the block's buffer (indexes from its start), stepping by step,
 // whose type the kind selects are replaced by copies (deep with the same kind when deep).
 void copy_typed_values(Cell* block, int32_t first, int32_t end, int32_t step, bool deep,

@@ -34,6 +34,18 @@ using Form = int32_t (*)(Cell* value, Cell* buffer, int32_t part, int32_t budget
 using Mold = int32_t (*)(Cell* value, Cell* buffer, bool only, bool all, bool flat, int32_t part,
                          int32_t budget, int32_t indent);
 using Copy = Cell* (*)(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* types);
+using Random = Cell* (*)(Cell* value, bool seed, bool secure, bool only);
+using Reflect = Cell* (*)(Cell* value, int32_t field);
+using Series = Cell* (*)(Cell* series);
+using Length = int32_t (*)(Cell* series);
+using Pick = Cell* (*)(Cell* series, int32_t index, const Cell* index_cell);
+using Poke = Cell* (*)(Cell* series, int32_t index, Cell* value, const Cell* index_cell);
+using Remove = Cell* (*)(Cell* series, const Cell* part, const Cell* key);
+using Reverse = Cell* (*)(Cell* series, const Cell* part, const Cell* skip);
+using Take = Cell* (*)(Cell* series, const Cell* part, bool deep, bool last);
+using Move = Cell* (*)(Cell* origin, Cell* target, const Cell* part);
+using Modify = Cell* (*)(Cell* target, int32_t field, Cell* value, bool case_q);
+using FrameOnly = void (*)();
 using Find = Cell* (*)(Cell* series, Cell* value, const Cell* part, bool only, bool case_q,
                        bool same, bool any, const Cell* with, const Cell* skip, bool last,
                        bool reverse, bool tail, bool match);
