@@ -6,6 +6,7 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/cycle.h"
+#include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/block_mold.h"
 #include "runtime/error.h"
@@ -333,6 +334,8 @@ void install_type() {
   for (auto& s : r.slots) s = datatype::inherit();
   r.slots[5 - 1] = reinterpret_cast<datatype::Slot>(&form);
   r.slots[6 - 1] = reinterpret_cast<datatype::Slot>(&mold);
+  // The cell-aware actions, comparison and sort (block_actions.cpp, block_compare.cpp).
+  install_actions(r);
   datatype::register_type(r);
 }
 
