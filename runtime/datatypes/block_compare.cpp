@@ -116,7 +116,9 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
            bool reverse, bool stable) {
   int32_t h = clamp_head(series);
   int32_t n = cells_in(series) - h;
-  if (n <= 0) return series;
+  // A negative /part sorts the cells before the head, so it works at the tail too.
+  bool backwards = part && cell::type(part) == T_INTEGER && cell::get_int(part) < 0;
+  if (n <= 0 && !backwards) return series;
   if (part) {
     int64_t k;
     if (cell::type(part) == T_INTEGER) k = cell::get_int(part);

@@ -106,9 +106,15 @@ class BlockActionsTest : public BlockTest {
     row(T_LIT_WORD, 0, "lit-word!");
     row(T_GET_WORD, 0, "get-word!");
     row(T_STRING, T_SERIES, "string!");
-    // hash! and lit-path! as their units will register them: block!'s row, inherited.
-    for (auto [id, name] : {std::pair{T_HASH, "hash!"}, std::pair{T_LIT_PATH, "lit-path!"}}) {
-      datatype::Registration r{id, id == T_HASH ? T_BLOCK : T_PATH, name, {}};
+    // hash!, path! and lit-path! as their units will register them: block!'s row, inherited.
+    struct Child {
+      uint32_t id, parent;
+      const char* name;
+    };
+    for (Child c : {Child{T_HASH, T_BLOCK, "hash!"}, Child{T_PATH, T_BLOCK, "path!"},
+                    Child{T_LIT_PATH, T_PATH, "lit-path!"}}) {
+      auto [id, parent, name] = c;
+      datatype::Registration r{id, parent, name, {}};
       for (auto& s : r.slots) s = datatype::inherit();
       datatype::register_type(r);
     }
