@@ -2,12 +2,14 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include "runtime/datatypes/registry.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
 #include "runtime/hooks.h"
 #include "runtime/init_steps.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
+#include "runtime/random.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
 

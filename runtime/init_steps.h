@@ -3,12 +3,6 @@
 #pragma once
 #include <cstdint>
 
-namespace kel::random { void init(); }
-namespace kel::datatype {
-void alloc_tables();
-void install(uint32_t type_id);  // the install function of that datatype
-void intern_type_words();
-}  // namespace kel::datatype
 namespace kel::image_codec { void init_factory(); }
 namespace kel::actions { void build_table(); }
 namespace kel::runtime {

@@ -360,7 +360,7 @@ Node utf16le_to_string(const uint8_t* bytes, int32_t n, Cell* target, bool cr) {
       int32_t low = i + 1 < n ? bytes[2 * i + 2] | (bytes[2 * i + 3] << 8) : -1;
       if (low < 0xDC00 || low > 0xDFFF) {
         b->tail = b->head + uint32_t(w * u);
-        error::raise(err::script::invalid_chars);
+        raise_invalid_char(unit16);  // the unpaired high surrogate
       }
       unit16 = (((unit16 & 0x3FF) << 10) | (low & 0x3FF)) + 0x10000;
       ++i;

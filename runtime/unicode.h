@@ -52,7 +52,7 @@ Node utf8_to_new_string(const uint8_t* bytes, int32_t length);
 uint32_t utf16_unit_size(const uint8_t* bytes, int32_t n);
 // Loads n UTF-16LE units (bytes null: the target's conversion buffer) into target's buffer
 // (null: a new string). With cr every 0x000D is dropped. An unpaired high surrogate raises
-// script/invalid-chars. Returns the node of the string.
+// script/invalid-char with its value. Returns the node of the string.
 Node utf16le_to_string(const uint8_t* bytes, int32_t n, Cell* target, bool cr);
 
 // ---- Encoding ----

@@ -9,10 +9,12 @@
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/block_mold.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"
-#include "runtime/hash_stubs.h"
 #include "runtime/stack.h"
 
 namespace kel::block {
@@ -330,12 +332,17 @@ Cell* push_copy(const Cell* block) { return stack::push_copy(block); }
 namespace kel::block {
 
 void install_type() {
-  datatype::Registration r{T_BLOCK, T_SERIES, "block!", {}};
-  for (auto& s : r.slots) s = datatype::inherit();
-  r.slots[5 - 1] = reinterpret_cast<datatype::Slot>(&form);
-  r.slots[6 - 1] = reinterpret_cast<datatype::Slot>(&mold);
+  using datatype::inherit;
+  datatype::Registration r{
+      .id = T_BLOCK, .parent = T_SERIES, .name = "block!",
+      .slots = {.random = inherit, .reflect = inherit, .form = form, .mold = mold,
+                .at = inherit, .back = inherit, .clear = inherit, .copy = inherit,
+                .head = inherit, .head_q = inherit, .index_q = inherit, .length_q = inherit,
+                .move = inherit, .next = inherit, .pick = inherit, .poke = inherit,
+                .remove = inherit, .reverse = inherit, .skip = inherit, .tail = inherit,
+                .tail_q = inherit, .take = inherit, .modify = inherit}};
   // The cell-aware actions, comparison and sort (block_actions.cpp, block_compare.cpp).
-  install_actions(r);
+  install_actions(r.slots);
   datatype::register_type(r);
 }
 

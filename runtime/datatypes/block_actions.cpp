@@ -578,23 +578,22 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 
 // ---- registration ----
 
-void install_actions(datatype::Registration& r) {
-  auto set = [&](int k, auto fn) { r.slots[k - 1] = reinterpret_cast<datatype::Slot>(fn); };
-  set(1, &make);
-  set(4, &to);
-  set(7, &eval_path);
-  set(9, &compare);
-  set(25, &append);
-  set(28, &change);
-  set(30, &copy);
-  set(31, &find);
-  set(35, &append);
-  set(41, &put);
-  set(44, &select);
-  set(45, &sort);
-  set(47, &swap);
-  set(50, &take);
-  set(51, &trim);
+void install_actions(datatype::Row& row) {
+  row.make = make;
+  row.to = to;
+  row.eval_path = eval_path;
+  row.compare = compare;
+  row.append = append;
+  row.change = change;
+  row.copy = copy;
+  row.find = find;
+  row.insert = append;
+  row.put = put;
+  row.select = select;
+  row.sort = sort;
+  row.swap = swap;
+  row.take = take;
+  row.trim = trim;
 }
 
 }  // namespace kel::block

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
-#include "runtime/datatypes/block_interim.h"
+#include "runtime/datatypes/registry.h"
 
 namespace kel::block {
 
@@ -55,6 +55,6 @@ Found find_position(Cell* series, const Cell* value, const FindSpec& spec);
 
 // Fills block!'s own action slots (and comparison and sort) into its row; block.cpp's
 // install function calls it before registering.
-void install_actions(datatype::Registration& r);
+void install_actions(datatype::Row& row);
 
 }  // namespace kel::block

@@ -4,7 +4,9 @@
 
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/block_interim.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
@@ -13,7 +15,7 @@ namespace kel::block {
 
 namespace {
 
-inline bool limited(int32_t part) { return part > 0; }
+inline bool limited(const Cell* part) { return part != nullptr; }
 
 // Appends level × 4 spaces; returns the characters written.
 int32_t add_indent(Cell* buffer, int32_t level) {
@@ -36,7 +38,7 @@ int32_t last_char(const Cell* buffer) {
 
 }  // namespace
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, int32_t part,
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
              int32_t budget, int32_t indent) {
   if (cycle::emit_placeholder(value, buffer->w2, budget, true)) return budget;
   if (!only) {
@@ -51,7 +53,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, int32_t 
   return budget;
 }
 
-int32_t mold_cells(Cell* value, Cell* buffer, bool only, bool all, bool flat, int32_t part,
+int32_t mold_cells(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
                    int32_t budget, int32_t indent) {
   Cell blk = *value;
   gc::Root keep(&blk);
@@ -90,7 +92,7 @@ int32_t mold_cells(Cell* value, Cell* buffer, bool only, bool all, bool flat, in
   return budget;
 }
 
-int32_t form(Cell* value, Cell* buffer, int32_t part, int32_t budget) {
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
   if (cycle::emit_placeholder(value, buffer->w2, budget, false)) return budget;
   Cell blk = *value;
   gc::Root keep(&blk);

@@ -5,7 +5,8 @@
 
 #include "runtime/cell.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/block_interim.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/owner_stub.h"
@@ -42,23 +43,18 @@ inline void notify(const Cell* s, const char* action, const Cell* value, int32_t
 }
 
 // Slot access of the block actions, in one place.
-using CompareFn = int32_t (*)(const Cell* a, const Cell* b, int32_t op);
-using ReflectFn = Cell* (*)(Cell* value, int32_t field);
-using CopyFn = Cell* (*)(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* types);
-
 // The compare slot's answer, or -2 when the type has no compare slot.
 inline int32_t compare_slot(const Cell* a, const Cell* b, int32_t op) {
-  auto f = reinterpret_cast<CompareFn>(datatype::slot(cell::type(a), 9));
+  datatype::CompareFn f = datatype::slot<datatype::action::COMPARE>(cell::type(a));
   return f ? f(a, b, op) : -2;
 }
 // The reflect slot (script/expect-arg when the type has none).
 inline Cell* reflect_slot(Cell* value, int32_t field) {
-  return reinterpret_cast<ReflectFn>(actions::resolve_for_cell(value, 3))(value, field);
+  return actions::resolve<datatype::action::REFLECT>(value)(value, field);
 }
 // A deep copy through the value's copy slot, made in place.
 inline Cell* deep_copy_slot(Cell* value) {
-  return reinterpret_cast<CopyFn>(actions::resolve_for_cell(value, 30))(value, value, nullptr,
-                                                                         true, nullptr);
+  return actions::resolve<datatype::action::COPY>(value)(value, value, nullptr, true, nullptr);
 }
 
 inline Cell refinement_cell(size_t word_index) {

@@ -3,12 +3,14 @@
 #include "runtime/datatypes/paren.h"
 
 #include "runtime/cycle.h"
-#include "runtime/datatypes/block_interim.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/datatypes/block_mold.h"
 
 namespace kel::paren {
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, int32_t part,
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
              int32_t budget, int32_t indent) {
   // A paren met again further up prints its placeholder, as a block does.
   if (cycle::emit_placeholder(value, buffer->w2, budget, true)) return budget;
@@ -25,10 +27,17 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, int32_t 
 }
 
 void install_type() {
-  datatype::Registration r{T_PAREN, T_BLOCK, "paren!", {}};
-  for (auto& s : r.slots) s = datatype::inherit();
-  r.slots[6 - 1] = reinterpret_cast<datatype::Slot>(&mold);
-  r.slots[51 - 1] = nullptr;  // trim is not supported on parens
+  // Everything as block! but its own mold; trim stays empty (not supported on parens).
+  datatype::Registration r{.id = T_PAREN, .parent = T_BLOCK, .name = "paren!", .slots = {}};
+  datatype::Row& row = r.slots;
+  datatype::Row all_inherited{
+#define KEL_INHERIT(k, member, name) .member = datatype::inherit,
+      KEL_ACTION_SLOTS(KEL_INHERIT)
+#undef KEL_INHERIT
+  };
+  row = all_inherited;
+  row.mold = mold;
+  row.trim = {};
   datatype::register_type(r);
 }
 

@@ -7,7 +7,7 @@
 
 namespace kel::paren {
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, int32_t part,
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
              int32_t budget, int32_t indent);
 void install_type();
 

@@ -8,13 +8,16 @@
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_interim.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"
-#include "runtime/hash_stubs.h"
 #include "runtime/memory.h"
 #include "runtime/murmur3.h"
 #include "runtime/owner_stub.h"
+#include "runtime/random.h"
 #include "runtime/rt.h"
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"
@@ -68,7 +71,10 @@ int32_t part_count(const Cell* s, const Cell* part) {
   bad_refine(REF_PART, part);
 }
 
-void set_logic(Cell* c, bool v) { *c = Cell{T_LOGIC, v ? 1u : 0u, 0, 0}; }
+Cell* set_logic(Cell* c, bool v) {
+  *c = Cell{T_LOGIC, v ? 1u : 0u, 0, 0};
+  return c;
+}
 
 Cell* frame_cell(int i) { return stack::state().base + i; }
 
@@ -179,11 +185,11 @@ void read_element(const Cell* s, int32_t index, Cell* out) {
   }
   if (string::any_string_q(t)) {
     uint32_t u = unit_of(s);
-    *out = Cell{T_CHAR, uint32_t(string::read_codepoint(at_unit(s, index), u)), 0, 0};
+    *out = Cell{T_CHAR, 0, uint32_t(string::read_codepoint(at_unit(s, index), u)), 0};
     return;
   }
   if (t == T_BINARY) {
-    *out = Cell{T_INTEGER, at_unit(s, index)[0], 0, 0};
+    cell::set_integer(out, at_unit(s, index)[0]);
     return;
   }
   if (t == T_VECTOR) {
@@ -220,7 +226,7 @@ void write_element(Cell* s, int32_t index, const Cell* value) {
     return;
   }
   if (string::any_string_q(t)) {
-    string::store_codepoint(s, at_unit(s, index), int32_t(value->w1));
+    string::store_codepoint(s, at_unit(s, index), cell::get_int(value));
     return;
   }
   if (t == T_BINARY) {
@@ -236,24 +242,46 @@ void write_element(Cell* s, int32_t index, const Cell* value) {
 
 // ---- Frame-only actions ----
 
-void head() { frame_cell(0)->w1 = 0; }
-void tail() { frame_cell(0)->w1 = uint32_t(unit_count(frame_cell(0))); }
-void head_q() { set_logic(frame_cell(0), head_of(frame_cell(0)) == 0); }
-void tail_q() { set_logic(frame_cell(0), head_past_end(frame_cell(0))); }
-void index_q() { cell::set_integer(frame_cell(0), head_of(frame_cell(0)) + 1); }
+Cell* head() {
+  Cell* s = frame_cell(0);
+  s->w1 = 0;
+  return s;
+}
+Cell* tail() {
+  Cell* s = frame_cell(0);
+  s->w1 = uint32_t(unit_count(s));
+  return s;
+}
+Cell* head_q() { return set_logic(frame_cell(0), head_of(frame_cell(0)) == 0); }
+Cell* tail_q() { return set_logic(frame_cell(0), head_past_end(frame_cell(0))); }
+Cell* index_q() {
+  Cell* s = frame_cell(0);
+  cell::set_integer(s, head_of(s) + 1);
+  return s;
+}
 
-void next() {
+Cell* next() {
   Cell* s = frame_cell(0);
   if (head_of(s) < unit_count(s)) s->w1 = uint32_t(head_of(s) + 1);
+  return s;
 }
 
-void back() {
+Cell* back() {
   Cell* s = frame_cell(0);
   if (head_of(s) > 0) s->w1 = uint32_t(head_of(s) - 1);
+  return s;
 }
 
-void at() { frame_cell(0)->w1 = uint32_t(resolve_offset(true)); }
-void skip() { frame_cell(0)->w1 = uint32_t(resolve_offset(false)); }
+Cell* at() {
+  Cell* s = frame_cell(0);
+  s->w1 = uint32_t(resolve_offset(true));
+  return s;
+}
+Cell* skip() {
+  Cell* s = frame_cell(0);
+  s->w1 = uint32_t(resolve_offset(false));
+  return s;
+}
 
 // ---- Direct forms ----
 
@@ -269,7 +297,7 @@ int32_t pick_position(const Cell* s, int32_t index) {
 }
 }  // namespace
 
-Cell* pick(Cell* s, int32_t index, const Cell*) {
+Cell* pick(Cell* s, int32_t index, Cell*) {
   int32_t p = pick_position(s, index);
   if (p < 0) {
     cell::set_none(s);
@@ -281,10 +309,11 @@ Cell* pick(Cell* s, int32_t index, const Cell*) {
   return s;
 }
 
-Cell* poke(Cell* s, int32_t index, Cell* value, const Cell* index_cell) {
+Cell* poke(Cell* s, int32_t index, Cell* value, Cell* index_cell) {
   int32_t p = pick_position(s, index);
   if (p < 0) {
-    Cell i{T_INTEGER, uint32_t(index), 0, 0};
+    Cell i;
+    cell::set_integer(&i, index);
     error::raise(err::script::out_of_range, index_cell ? index_cell : &i);
   }
   check_element(s, value);
@@ -302,7 +331,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     int64_t used = memory::used_bytes(b);
     if (from > used) from = used;
     if (from < 0) from = 0;
-    random::seed(hash::murmur3_x86_32(memory::head(b) + from, size_t(used - from)));
+    random::seed(int32_t(hash::murmur3_x86_32(memory::head(b) + from, size_t(used - from))));
     cell::set_unset(value);
     return value;
   }
@@ -357,7 +386,7 @@ Cell* clear(Cell* s) {
   return s;
 }
 
-Cell* copy(Cell* value, Cell* result, const Cell* part, bool, const Cell*) {
+Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
   Cell src = *value;
   gc::Root keep(&src);
   int32_t units = unit_count(&src);
@@ -369,7 +398,7 @@ Cell* copy(Cell* value, Cell* result, const Cell* part, bool, const Cell*) {
     if (pt == T_INTEGER) {
       count = cell::get_int(part);
     } else if (pt == T_PAIR) {
-      int64_t x = int32_t(part->w1), y = int32_t(part->w2);
+      int64_t x = int32_t(part->w2), y = int32_t(part->w3);  // pair! x and y
       start = x < 0 ? head + x : head + x - 1;
       if (start < 0) start = 0;
       count = y < x ? 0 : y - x;
@@ -405,7 +434,7 @@ Cell* copy(Cell* value, Cell* result, const Cell* part, bool, const Cell*) {
   return result;
 }
 
-Cell* remove(Cell* s, const Cell* part, const Cell* key) {
+Cell* remove(Cell* s, Cell* part, Cell* key) {
   int32_t start = head_of(s);
   int32_t count = 1;
   if (key) {
@@ -440,7 +469,7 @@ Cell* remove(Cell* s, const Cell* part, const Cell* key) {
   return s;
 }
 
-Cell* reverse(Cell* s, const Cell* part, const Cell* skip) {
+Cell* reverse(Cell* s, Cell* part, Cell* skip) {
   int32_t available = count_to_tail(s, false);
   if (available == 0) return s;
   int32_t count = available;
@@ -475,7 +504,7 @@ Cell* reverse(Cell* s, const Cell* part, const Cell* skip) {
   return s;
 }
 
-Cell* take_units(Cell* s, const Cell* part, bool last) {
+Cell* take_units(Cell* s, Cell* part, bool last) {
   int32_t available = count_to_tail(s, false);
   if (available == 0) {
     cell::set_none(s);
@@ -544,7 +573,7 @@ Cell* take_units(Cell* s, const Cell* part, bool last) {
   return s;
 }
 
-Cell* take(Cell* s, const Cell* part, bool, bool last) {
+Cell* take(Cell* s, Cell* part, bool, bool last) {
   take_units(s, part, last);
   if (part || cell::type(s) == T_NONE) return s;
   Cell element;
@@ -553,7 +582,7 @@ Cell* take(Cell* s, const Cell* part, bool, bool last) {
   return s;
 }
 
-Cell* move(Cell* origin, Cell* target, const Cell* part) {
+Cell* move(Cell* origin, Cell* target, Cell* part) {
   uint32_t to = cell::type(target), fo = cell::type(origin);
   bool target_series = block::any_block_q(to) || string::any_string_q(to) || to == T_BINARY ||
                        to == T_VECTOR || to == T_IMAGE;
@@ -652,8 +681,8 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
   return result;
 }
 
-Cell* modify(Cell* target, int32_t field, Cell* value, bool) {
-  if (!owned_field_q(field)) return value;
+Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
+  if (!owned_field_q(int32_t(field->w2))) return value;
   if (cell::type(value) == T_NONE) {
     owner::disown(target);
   } else if (block::any_block_q(cell::type(value)) && block::count_from_head(value) >= 2) {
@@ -668,31 +697,13 @@ Cell* modify(Cell* target, int32_t field, Cell* value, bool) {
 }
 
 void install_type() {
-  using datatype::Slot;
-  datatype::Registration r{T_SERIES, 0, "series!", {}};
-  auto set = [&](int k, auto fn) { r.slots[k - 1] = reinterpret_cast<Slot>(fn); };
-  set(2, &random);
-  set(3, &reflect);
-  set(26, &at);
-  set(27, &back);
-  set(29, &clear);
-  set(30, &copy);
-  set(32, &head);
-  set(33, &head_q);
-  set(34, &index_q);
-  set(36, &length_q);
-  set(37, &move);
-  set(38, &next);
-  set(39, &pick);
-  set(40, &poke);
-  set(42, &remove);
-  set(43, &reverse);
-  set(46, &skip);
-  set(48, &tail);
-  set(49, &tail_q);
-  set(50, &take);
-  set(55, &modify);
-  datatype::register_type(r);
+  datatype::register_type(
+      {.id = T_SERIES, .parent = 0, .name = "series!",
+       .slots = {.random = random, .reflect = reflect, .at = at, .back = back, .clear = clear,
+                 .copy = copy, .head = head, .head_q = head_q, .index_q = index_q,
+                 .length_q = length_q, .move = move, .next = next, .pick = pick, .poke = poke,
+                 .remove = remove, .reverse = reverse, .skip = skip, .tail = tail,
+                 .tail_q = tail_q, .take = take, .modify = modify}});
 }
 
 }  // namespace kel::series

@@ -24,34 +24,34 @@ void check_element(const Cell* s, const Cell* value);
 void write_element(Cell* s, int32_t index, const Cell* value);
 
 // Frame-only actions: the series is frame cell 0 (also the result), the offset cell 1.
-void head();
-void tail();
-void head_q();
-void tail_q();
-void index_q();
-void next();
-void back();
-void at();
-void skip();
+Cell* head();
+Cell* tail();
+Cell* head_q();
+Cell* tail_q();
+Cell* index_q();
+Cell* next();
+Cell* back();
+Cell* at();
+Cell* skip();
 
 // Direct forms. Refinement arguments are null when the refinement is absent. Each returns
 // the result cell; actions that leave a series write it into the series' own cell.
 int32_t length_q(Cell* s);
-Cell* pick(Cell* s, int32_t index, const Cell* index_cell);
-Cell* poke(Cell* s, int32_t index, Cell* value, const Cell* index_cell);
+Cell* pick(Cell* s, int32_t index, Cell* index_cell);
+Cell* poke(Cell* s, int32_t index, Cell* value, Cell* index_cell);
 Cell* random(Cell* value, bool seed, bool secure, bool only);
 Cell* reflect(Cell* value, int32_t field);
 Cell* clear(Cell* s);
-Cell* copy(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* types);
-Cell* remove(Cell* s, const Cell* part, const Cell* key);
-Cell* reverse(Cell* s, const Cell* part, const Cell* skip);
+Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+Cell* remove(Cell* s, Cell* part, Cell* key);
+Cell* reverse(Cell* s, Cell* part, Cell* skip);
 // take as the slot: the taken series with /part, otherwise the single element.
-Cell* take(Cell* s, const Cell* part, bool deep, bool last);
+Cell* take(Cell* s, Cell* part, bool deep, bool last);
 // The raw take: without /part the result is a series on the runtime's scratch buffer,
 // valid until the next take; callers turn it into the element before Kel code sees it.
-Cell* take_units(Cell* s, const Cell* part, bool last);
-Cell* move(Cell* origin, Cell* target, const Cell* part);
-Cell* modify(Cell* target, int32_t field, Cell* value, bool case_q);
+Cell* take_units(Cell* s, Cell* part, bool last);
+Cell* move(Cell* origin, Cell* target, Cell* part);
+Cell* modify(Cell* target, Cell* field, Cell* value, bool case_q);
 
 // Registers series! (42), and the scratch node of take as a collector root.
 void install_type();

@@ -12,59 +12,35 @@
 
 namespace kel::test {
 
-// Slot signatures as the action table holds them.
-using MakeFn = Cell* (*)(Cell*, Cell*, uint32_t);
-using EvalPathFn = Cell* (*)(Cell*, Cell*, Cell*, Cell*, Cell*, Cell*, int32_t, bool, bool, bool,
-                             bool);
-using CompareFn = int32_t (*)(const Cell*, const Cell*, int32_t);
-using InsertFn = Cell* (*)(Cell*, Cell*, int32_t, bool, int32_t, bool);
-using ChangeFn = Cell* (*)(Cell*, Cell*, int32_t, bool, int32_t);
-using CopyFn = Cell* (*)(Cell*, Cell*, Cell*, bool, Cell*);
-using FindFn = Cell* (*)(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool,
-                         bool, bool);
-using SelectFn = Cell* (*)(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool);
-using PutFn = Cell* (*)(Cell*, Cell*, Cell*, bool);
-using SortFn = Cell* (*)(Cell*, bool, Cell*, Cell*, Cell*, bool, bool, bool);
-using SwapFn = Cell* (*)(Cell*, Cell*);
-using TakeFn = Cell* (*)(Cell*, Cell*, bool, bool);
-using TrimFn = Cell* (*)(Cell*, bool, bool, bool, bool, bool, Cell*);
-
-// Stand-in compare slots: integers by value, chars by codepoint, strings and words by
-// their text (folded but for the strict operators 2 and 8); counts every call.
-inline int32_t& compare_calls() {
-  static int32_t n = 0;
-  return n;
-}
-inline int32_t sign_of(int64_t d) { return d < 0 ? -1 : d > 0 ? 1 : 0; }
+// A stand-in compare slot for the word family while its unit is not in this build: the
+// spellings, folded but for the strict operators 2 and 8, give an order.
+inline bool word_q(uint32_t t) { return t >= T_WORD && t <= T_ISSUE; }
 inline std::string folded(std::string s) {
   for (char& c : s) c = char(std::tolower(uint8_t(c)));
   return s;
 }
-inline bool word_q(uint32_t t) { return t >= T_WORD && t <= T_ISSUE; }
-inline int32_t stub_compare(const Cell* a, const Cell* b, int32_t op) {
-  ++compare_calls();
+inline int32_t stub_word_compare(const Cell* a, const Cell* b, int32_t op) {
   uint32_t ta = cell::type(a), tb = cell::type(b);
-  bool equality = op <= 2 || op >= 9;
-  if (ta != tb && !(word_q(ta) && word_q(tb))) return -2;
-  bool strict = op == 2 || op == 8;
-  switch (ta) {
-    case T_INTEGER: return sign_of(int64_t(cell::get_int(a)) - cell::get_int(b));
-    case T_CHAR: return sign_of(int64_t(a->w1) - int64_t(b->w1));
-    case T_NONE: return 0;
-    case T_LOGIC:
-    case T_DATATYPE: return a->w1 == b->w1 ? 0 : equality ? 1 : -2;
-    case T_STRING: {
-      std::string x = text_of(a), y = text_of(b);
-      if (!strict) x = folded(x), y = folded(y);
-      return sign_of(x.compare(y));
-    }
-    default: {
-      if (op == 9) return ta == tb && a->w2 == b->w2 ? 0 : 1;
-      std::string x = spellings().at(a->w2 - 1), y = spellings().at(b->w2 - 1);
-      if (!strict) x = folded(x), y = folded(y);
-      return sign_of(x.compare(y));
-    }
-  }
+  if (!word_q(tb)) return -2;
+  if (op == 9) return ta == tb && a->w2 == b->w2 ? 0 : 1;
+  std::string x = spellings().at(a->w2 - 1), y = spellings().at(b->w2 - 1);
+  if (op != 2 && op != 8) x = folded(x), y = folded(y);
+  int c = x.compare(y);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+// Counts the integer! compare calls (the row's own function does the work).
+inline int32_t& compare_calls() {
+  static int32_t n = 0;
+  return n;
+}
+inline datatype::CompareFn& integer_compare() {
+  static datatype::CompareFn f = nullptr;
+  return f;
+}
+inline int32_t counting_compare(const Cell* a, const Cell* b, int32_t op) {
+  ++compare_calls();
+  return integer_compare()(a, b, op);
 }
 
 // Refinements of find, select and sort.
@@ -86,37 +62,27 @@ class BlockActionsTest : public BlockTest {
  protected:
   void SetUp() override {
     BlockTest::SetUp();
-    using datatype::Slot;
-    auto row = [](uint32_t id, uint32_t parent, const char* name) {
-      datatype::Registration r{id, parent, name, {}};
-      if (parent)
-        for (auto& s : r.slots) s = datatype::inherit();
-      r.slots[4] = reinterpret_cast<Slot>(&stub_form);
-      r.slots[5] = reinterpret_cast<Slot>(&stub_mold);
-      r.slots[8] = reinterpret_cast<Slot>(&stub_compare);
-      datatype::register_type(r);
-    };
-    row(T_DATATYPE, 0, "datatype!");
-    row(T_NONE, 0, "none!");
-    row(T_LOGIC, 0, "logic!");
-    row(T_INTEGER, 0, "integer!");
-    row(T_CHAR, 0, "char!");
-    row(T_WORD, 0, "word!");
-    row(T_SET_WORD, 0, "set-word!");
-    row(T_LIT_WORD, 0, "lit-word!");
-    row(T_GET_WORD, 0, "get-word!");
-    row(T_STRING, T_SERIES, "string!");
+    using datatype::inherit;
+    for (uint32_t t : {T_WORD, T_SET_WORD, T_LIT_WORD, T_GET_WORD}) {
+      if (datatype::slot<datatype::action::COMPARE>(t) != &word_compare) continue;
+      datatype::register_type({.id = t, .parent = 0, .name = "word!",
+                               .slots = {.form = word_form, .mold = word_mold,
+                                         .compare = stub_word_compare}});
+    }
     // hash!, path! and lit-path! as their units will register them: block!'s row, inherited.
-    struct Child {
-      uint32_t id, parent;
-      const char* name;
-    };
-    for (Child c : {Child{T_HASH, T_BLOCK, "hash!"}, Child{T_PATH, T_BLOCK, "path!"},
-                    Child{T_LIT_PATH, T_PATH, "lit-path!"}}) {
-      auto [id, parent, name] = c;
-      datatype::Registration r{id, parent, name, {}};
-      for (auto& s : r.slots) s = datatype::inherit();
-      datatype::register_type(r);
+    datatype::Row all_inherited;
+#define KEL_INHERIT(k, member, name) all_inherited.member = inherit;
+    KEL_ACTION_SLOTS(KEL_INHERIT)
+#undef KEL_INHERIT
+    datatype::register_type({.id = T_HASH, .parent = T_BLOCK, .name = "hash!", .slots = all_inherited});
+    datatype::register_type({.id = T_PATH, .parent = T_BLOCK, .name = "path!", .slots = all_inherited});
+    datatype::register_type(
+        {.id = T_LIT_PATH, .parent = T_PATH, .name = "lit-path!", .slots = all_inherited});
+    // Element compares of integers are counted.
+    datatype::AnySlot& slot = datatype::action_table[T_INTEGER * datatype::ROW_SLOTS + 8];
+    if (reinterpret_cast<datatype::CompareFn>(slot) != &counting_compare) {
+      integer_compare() = reinterpret_cast<datatype::CompareFn>(slot);
+      slot = reinterpret_cast<datatype::AnySlot>(&counting_compare);
     }
     using runtime::WordKind;
     runtime::runtime_word_ids[runtime::runtime_word_index("compare", WordKind::REFINEMENT)] =
@@ -148,48 +114,48 @@ class BlockActionsTest : public BlockTest {
                int32_t dup = 1) {
     Cell* c = arg(s);
     Cell* x = arg(v);
-    return fn<InsertFn>(c, 25)(c, x, part, only, dup, true);
+    return fn<25>(c)(c, x, part, only, dup, true);
   }
   Cell* insert(const Cell* s, const Cell* v, int32_t part = -1, bool only = false,
                int32_t dup = 1) {
     Cell* c = arg(s);
     Cell* x = arg(v);
-    return fn<InsertFn>(c, 35)(c, x, part, only, dup, false);
+    return fn<35>(c)(c, x, part, only, dup, false);
   }
   Cell* change(const Cell* s, const Cell* v, int32_t part = -1, bool only = false,
                int32_t dup = 1) {
     Cell* c = arg(s);
     Cell* x = arg(v);
-    return fn<ChangeFn>(c, 28)(c, x, part, only, dup);
+    return fn<28>(c)(c, x, part, only, dup);
   }
   Cell* find(const Cell* s, const Cell* v, FindArgs f = {}) {
     Cell* c = arg(s);
     Cell* x = arg(v);
-    return fn<FindFn>(c, 31)(c, x, f.part, f.only, f.case_, f.same, false, nullptr, f.skip,
+    return fn<31>(c)(c, x, f.part, f.only, f.case_, f.same, false, nullptr, f.skip,
                              f.last, f.reverse, f.tail, f.match);
   }
   Cell* select(const Cell* s, const Cell* v, FindArgs f = {}) {
     Cell* c = arg(s);
     Cell* x = arg(v);
-    return fn<SelectFn>(c, 44)(c, x, f.part, f.only, f.case_, f.same, false, nullptr, f.skip,
+    return fn<44>(c)(c, x, f.part, f.only, f.case_, f.same, false, nullptr, f.skip,
                                f.last, f.reverse);
   }
   Cell* put(const Cell* s, const Cell* k, const Cell* v, bool case_ = false) {
     Cell* c = arg(s);
     Cell* key = arg(k);
     Cell* x = arg(v);
-    return fn<PutFn>(c, 41)(c, key, x, case_);
+    return fn<41>(c)(c, key, x, case_);
   }
   Cell* copy(const Cell* s, Cell* part = nullptr, bool deep = false, Cell* types = nullptr) {
     Cell* c = arg(s);
-    return fn<CopyFn>(c, 30)(c, c, part, deep, types);
+    return fn<30>(c)(c, c, part, deep, types);
   }
   Cell* make(uint32_t type, const Cell* spec) {
     Cell* proto = stack::reserve_cell();
     *proto = type_cell(type);
     Cell* x = arg(spec);
     Cell target{type, 0, 0, 0};
-    return fn<MakeFn>(&target, 1)(proto, x, type);
+    return fn<1>(&target)(proto, x, type);
   }
   Cell* to(uint32_t type, const Cell* spec) {
     Cell* proto = stack::reserve_cell();
@@ -197,14 +163,14 @@ class BlockActionsTest : public BlockTest {
     Cell* x = arg(spec);
     // make and to dispatch on the type a datatype! names.
     Cell target{type, 0, 0, 0};
-    return fn<MakeFn>(&target, 4)(proto, x, type);
+    return fn<4>(&target)(proto, x, type);
   }
   Cell* sort(const Cell* s, SortArgs a = {}) {
     Cell* c = arg(s);
-    return fn<SortFn>(c, 45)(c, a.case_, a.skip, a.compare, a.part, a.all, a.reverse, a.stable);
+    return fn<45>(c)(c, a.case_, a.skip, a.compare, a.part, a.all, a.reverse, a.stable);
   }
   int32_t compare(const Cell* a, const Cell* b, int32_t op) {
-    return fn<CompareFn>(a, 9)(a, b, op);
+    return fn<9>(a)(a, b, op);
   }
   // A set operation on a native frame holding the two series; the result is left on the
   // argument stack.

@@ -275,7 +275,7 @@ TEST_F(BlockActionsTest, PathSteps) {
     Cell* e = arg(element);
     Cell* v = value ? arg(value) : nullptr;
     Cell path = word("path");
-    return fn<EvalPathFn>(p, 7)(p, e, v, &path, nullptr, nullptr, -1, false, case_, true, false);
+    return fn<7>(p)(p, e, v, &path, nullptr, nullptr, -1, false, case_, true, false);
   };
   Cell bw = word("b"), cw = word("c"), three = int_cell(3), one = int_cell(1);
   EXPECT_EQ(mold(step(b, &bw, nullptr)), "2");
@@ -335,7 +335,7 @@ TEST_F(BlockActionsTest, MakeAndTo) {
 TEST_F(BlockActionsTest, Take) {
   auto take = [&](const Cell* s, Cell* part = nullptr, bool deep = false, bool last = false) {
     Cell* c = arg(s);
-    return fn<TakeFn>(c, 50)(c, part, deep, last);
+    return fn<50>(c)(c, part, deep, last);
   };
   Cell* b = load("[1 2 3]");
   EXPECT_EQ(mold(take(b)), "1");
@@ -363,7 +363,7 @@ TEST_F(BlockActionsTest, Swap) {
   auto swap = [&](const Cell* a, const Cell* b) {
     Cell* x = arg(a);
     Cell* y = arg(b);
-    return fn<SwapFn>(x, 47)(x, y);
+    return fn<47>(x)(x, y);
   };
   Cell* a = load("[1 2]");
   Cell* b = load("[3 4]");
@@ -389,7 +389,7 @@ TEST_F(BlockActionsTest, Swap) {
 TEST_F(BlockActionsTest, Trim) {
   auto trim = [&](const Cell* s) {
     Cell* c = arg(s);
-    return fn<TrimFn>(c, 51)(c, false, false, false, false, false, nullptr);
+    return fn<51>(c)(c, false, false, false, false, false, nullptr);
   };
   EXPECT_EQ(mold(trim(load("[1 none 2]"))), "[1 2]");
   Cell* b = load("[none 1 none]");

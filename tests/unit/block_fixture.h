@@ -12,6 +12,9 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/block_mold.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/owner_stub.h"
@@ -49,66 +52,40 @@ inline std::string text_of(const Cell* s) {
   return out;
 }
 
-// Stand-in rows: integer!, char!, string!, none!, logic! and the word family print
-// themselves simply so block walks can be checked.
+// Stand-in rows for the word family until its unit is in this build: a word prints its
+// spelling from the reader's table.
 inline int32_t put_text(Cell* buffer, const std::string& t, int32_t budget) {
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(t.data());
-  const uint8_t* end = p + t.size();
-  int32_t n = 0;
-  while (p < end) {
-    int32_t c;
-    p = unicode::read_utf8_char(p, end, &c);
-    string::add_codepoint(buffer, c);
-    ++n;
-  }
-  return budget - n;
+  for (char c : t) string::add_codepoint(buffer, uint8_t(c));
+  return budget - int32_t(t.size());
 }
-inline std::string scalar_text(const Cell* v, bool mold) {
-  switch (cell::type(v)) {
-    case T_INTEGER: return std::to_string(cell::get_int(v));
-    case T_NONE: return "none";
-    case T_LOGIC: return v->w1 ? "true" : "false";
-    case T_CHAR: {
-      std::string s = mold ? "#\"" : "";
-      utf8_append(s, int32_t(v->w1));
-      return mold ? s + "\"" : s;
-    }
-    case T_STRING: {
-      std::string t = text_of(v);
-      if (!mold) return t;
-      std::string s = "\"";
-      for (char c : t) s += c == '\n' ? std::string("^/") : std::string(1, c);
-      return s + "\"";
-    }
-    case T_DATATYPE: return std::string(datatype::type_name(v->w1));
-    default: return spellings().at(v->w2 - 1);
-  }
+inline int32_t word_form(Cell* v, Cell* buffer, Cell*, int32_t budget) {
+  return put_text(buffer, spellings().at(v->w2 - 1), budget);
 }
-inline int32_t stub_form(Cell* v, Cell* buffer, int32_t, int32_t budget) {
-  return put_text(buffer, scalar_text(v, false), budget);
-}
-inline int32_t stub_mold(Cell* v, Cell* buffer, bool, bool, bool, int32_t, int32_t budget, int32_t) {
-  return put_text(buffer, scalar_text(v, true), budget);
+inline int32_t word_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell*, int32_t budget, int32_t) {
+  std::string t = spellings().at(v->w2 - 1);
+  if (cell::type(v) == T_SET_WORD) t += ':';
+  return put_text(buffer, t, budget);
 }
 
+inline int32_t word_compare(const Cell* a, const Cell* b, int32_t op) {
+  uint32_t tb = cell::type(b);
+  if (tb < T_WORD || tb > T_GET_WORD) return -2;
+  if (op == 2 || op == 9) return cell::type(a) == tb && a->w2 == b->w2 ? 0 : 1;
+  return symbol::canonical_id(int32_t(a->w2)) == symbol::canonical_id(int32_t(b->w2)) ? 0 : 1;
+}
+
+// The rows the tests need, in registration order: the scalar types, series!, block!,
+// string!, paren!; stand-ins for the word family when it is missing.
 inline void install_rows() {
-  datatype::reset_tables();
-  auto scalar = [](uint32_t id, uint32_t parent, const char* name) {
-    datatype::Registration r{id, parent, name, {}};
-    if (parent)
-      for (auto& s : r.slots) s = datatype::inherit();
-    r.slots[4] = reinterpret_cast<datatype::Slot>(&stub_form);
-    r.slots[5] = reinterpret_cast<datatype::Slot>(&stub_mold);
-    datatype::register_type(r);
-  };
-  for (uint32_t t : {T_DATATYPE, T_NONE, T_LOGIC, T_INTEGER, T_CHAR, T_WORD, T_SET_WORD,
-                     T_LIT_WORD, T_GET_WORD})
-    scalar(t, 0, "stand-in!");
-  series::install_type();
-  block::install_type();
-  paren::install_type();
-  scalar(T_STRING, T_SERIES, "string!");
-  scalar(T_BINARY, T_SERIES, "binary!");
+  datatype::alloc_tables();
+  for (uint32_t id : {T_DATATYPE, T_UNSET, T_NONE, T_LOGIC, T_SERIES, T_BLOCK, T_STRING,
+                      T_INTEGER, T_CHAR, T_PAREN})
+    datatype::install(id);
+  for (uint32_t t : {T_WORD, T_SET_WORD, T_LIT_WORD, T_GET_WORD}) {
+    if (datatype::any_slot(t, datatype::action::MOLD)) continue;
+    datatype::register_type(
+        {.id = t, .parent = 0, .name = "word!", .slots = {.form = word_form, .mold = word_mold, .compare = word_compare}});
+  }
 }
 
 // Expects an error raised by position, under a try record; the stacks are put back after.
@@ -181,6 +158,7 @@ class BlockTest : public ::testing::Test {
         stack::drop_cells(1);
       } else if (c == '"') {
         ++p;
+        cell::set_none(v);  // a reserved cell holds stale bits until written
         string::init_cell(v, 8);
         const uint8_t* q = reinterpret_cast<const uint8_t*>(p);
         while (*q && *q != '"') {
@@ -194,7 +172,7 @@ class BlockTest : public ::testing::Test {
         const uint8_t* q = reinterpret_cast<const uint8_t*>(p + 2);
         int32_t cp;
         q = unicode::read_utf8_char(q, q + 4, &cp);
-        *v = Cell{T_CHAR, uint32_t(cp), 0, 0};
+        *v = Cell{T_CHAR, 0, uint32_t(cp), 0};
         p = reinterpret_cast<const char*>(q) + 1;
       } else if ((c >= '0' && c <= '9') || (c == '-' && p[1] >= '0' && p[1] <= '9')) {
         cell::set_integer(v, int32_t(std::strtol(p, const_cast<char**>(&p), 10)));
@@ -240,14 +218,18 @@ class BlockTest : public ::testing::Test {
   std::string form(const Cell* v, Opts o = {}) { return print(v, o, false); }
   std::string print(const Cell* v, Opts o, bool molding) {
     Cell* value = stack::push_copy(v);
+    Cell count;
+    cell::set_integer(&count, o.part);
+    Cell* part = o.part >= 0 ? stack::push_copy(&count) : nullptr;
     Cell* buffer = stack::reserve_cell();
+    cell::set_none(buffer);  // a reserved cell holds stale bits until written
     string::init_cell(buffer, 16);
-    int32_t budget = o.part > 0 ? o.part : INT32_MAX;
-    if (molding) actions::direct_mold(value, buffer, o.only, o.all, o.flat, o.part, budget, 0);
-    else actions::direct_form(value, buffer, o.part, budget);
+    int32_t budget = o.part >= 0 ? o.part : INT32_MAX;
+    if (molding) actions::direct_mold(value, buffer, o.only, o.all, o.flat, part, budget, 0);
+    else actions::direct_form(value, buffer, part, budget);
     std::string out = text_of(buffer);
     last_units_ = int32_t(memory::units(memory::node_buffer(buffer->w2)));
-    stack::drop_cells(2);
+    stack::drop_cells(part ? 3 : 2);
     if (o.part > 0) {
       // cut to part characters
       std::string cut;
@@ -265,9 +247,9 @@ class BlockTest : public ::testing::Test {
   int32_t last_units_ = 0;  // characters the last print appended before the cut
 
   // ---- Calls through the action table.
-  template <class F>
-  F fn(const Cell* v, uint32_t id) {
-    return reinterpret_cast<F>(actions::resolve_for_cell(v, id));
+  template <uint32_t K>
+  datatype::SlotFn<K> fn(const Cell* v) {
+    return actions::resolve<K>(v);
   }
   // A frame-only action on a frame of the series and an optional argument; the frame's
   // result cell is returned and the stack is put back, also when the action raises.
@@ -278,14 +260,16 @@ class BlockTest : public ::testing::Test {
       Cell* top = st.top;
       ~Restore() { st.base = base; st.top = top; }
     } restore;
-    auto f = fn<void (*)()>(s, id);
+    auto f = reinterpret_cast<datatype::FrameFn>(actions::resolve_for_cell(s, id));
     restore.st.base = restore.st.top;
     stack::push_copy(s);
     if (a1) stack::push_copy(a1);
     f();
     return *restore.st.base;
   }
-  Cell integer(int32_t v) { return Cell{T_INTEGER, uint32_t(v), 0, 0}; }
+  Cell integer(int32_t v) { return Cell{T_INTEGER, 0, uint32_t(v), 0}; }
+  // The molded text of a single value (pick results and the like).
+  std::string text(const Cell* v) { return mold(v); }
 };
 
 }  // namespace kel::test

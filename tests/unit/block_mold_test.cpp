@@ -45,8 +45,9 @@ TEST_F(BlockMoldTest, BudgetCountsEveryCharacter) {
   auto spent = [&](const char* text, bool flat) {
     Cell* v = load(text);
     Cell* buffer = stack::reserve_cell();
+    cell::set_none(buffer);  // a reserved cell holds stale bits until written
     string::init_cell(buffer, 16);
-    int32_t left = actions::direct_mold(v, buffer, false, false, flat, -1, 1000, 0);
+    int32_t left = actions::direct_mold(v, buffer, false, false, flat, nullptr, 1000, 0);
     EXPECT_EQ(1000 - left, int32_t(memory::units(memory::node_buffer(buffer->w2)))) << text;
     return 1000 - left;
   };
@@ -55,8 +56,9 @@ TEST_F(BlockMoldTest, BudgetCountsEveryCharacter) {
   EXPECT_EQ(spent("[\n1\n[\n2]]", true), 7);
   Cell* f = load("[1 [2 3] \"ab\"]");
   Cell* buffer = stack::reserve_cell();
+  cell::set_none(buffer);  // a reserved cell holds stale bits until written
   string::init_cell(buffer, 16);
-  EXPECT_EQ(actions::direct_form(f, buffer, -1, 100), 100 - 8);
+  EXPECT_EQ(actions::direct_form(f, buffer, nullptr, 100), 100 - 8);
 }
 
 // mold/part of a block of 1 ... 1000, limit 5 => "[1 2 " and the walk stops early.
@@ -72,8 +74,9 @@ TEST_F(BlockMoldTest, PartStopsTheWalk) {
   EXPECT_LT(last_units_, 8);
   // Without /part the budget never stops a walk, even when it runs out.
   Cell* buffer = stack::reserve_cell();
+  cell::set_none(buffer);  // a reserved cell holds stale bits until written
   string::init_cell(buffer, 16);
-  actions::direct_mold(b, buffer, false, false, false, -1, 3, 0);
+  actions::direct_mold(b, buffer, false, false, false, nullptr, 3, 0);
   EXPECT_EQ(memory::units(memory::node_buffer(buffer->w2)), 3894u);
 }
 

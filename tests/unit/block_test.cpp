@@ -97,7 +97,7 @@ TEST_F(BlockApiTest, ValueAfterWord) {
   hash::record(record)[hash::rec::VALUES] = int32_t(values);
   Node saved = hash::symbol_table;
   hash::symbol_table = record;
-  EXPECT_EQ(scalar_text(block::value_after_word(b, &word, false), true), "2");
+  EXPECT_EQ(text(block::value_after_word(b, &word, false)), "2");
   EXPECT_EQ(cell::type(block::value_after_word(b, &word, true)), uint32_t(T_NONE));
   hash::symbol_table = saved;
   Cell* a = load("[a]");
@@ -105,14 +105,14 @@ TEST_F(BlockApiTest, ValueAfterWord) {
   EXPECT_EQ(cell::type(block::value_after_word(a, &aw, true)), uint32_t(T_NONE));
   Cell* kv = load("[x: 1 y: 2]");
   Cell* y = load("[y]");
-  EXPECT_EQ(scalar_text(block::value_after_word(kv, block::head_cell(y), true), true), "2");
+  EXPECT_EQ(text(block::value_after_word(kv, block::head_cell(y), true)), "2");
 }
 
 TEST_F(BlockApiTest, MatchingByValue) {
   Cell* b = load("[a b c]");
   Cell* k = load("[b c z]");
   Cell bw = block::head_cell(k)[0], cw = block::head_cell(k)[1], zw = block::head_cell(k)[2];
-  EXPECT_EQ(scalar_text(block::value_after_match(b, &bw), true), "c");
+  EXPECT_EQ(text(block::value_after_match(b, &bw)), "c");
   EXPECT_EQ(cell::type(block::value_after_match(b, &cw)), uint32_t(T_NONE));
   EXPECT_FALSE(block::remove_first_match(b, &zw, false));
   EXPECT_EQ(mold(b), "[a b c]");
@@ -263,6 +263,53 @@ TEST_F(BlockApiTest, FrameForms) {
   block::append_second_arg();
   target->w1 = 0;
   EXPECT_EQ(mold(target), "[1 a 1 2]");
+}
+
+}  // namespace
+}  // namespace kel::test
+
+namespace kel::test {
+namespace {
+
+// hash! index upkeep: after each change every cell is found through the index at its own
+// position (keys are distinct integers).
+TEST_F(BlockApiTest, HashIndexFollowsChanges) {
+  Cell* h = load("[1 2 3 4 5 6]");
+  cell::set_type(h, T_HASH);
+  h->w3 = hash::table_create(6, h, hash::KIND_HASH, 0);
+  auto check = [&](const char* step) {
+    int32_t n = int32_t(memory::units(memory::node_buffer(h->w2)));
+    for (int32_t i = 0; i < n; ++i) {
+      Cell key = memory::head_cells(memory::node_buffer(h->w2))[i];
+      Cell* found = hash::table_search(h->w3, &key, 0, 1, 0, false, false);
+      ASSERT_NE(found, nullptr) << step << " key " << cell::get_int(&key);
+      EXPECT_EQ(found - memory::head_cells(memory::node_buffer(h->w2)), i) << step;
+    }
+  };
+  check("made");
+  Cell* at2 = at_index(h, 2);
+  Cell nine = integer(9);
+  block::insert_cell(at2, &nine, false, false);  // 1 2 9 3 4 5 6
+  check("insert");
+  Cell two = integer(2);
+  series::remove(at_index(h, 1), &two, nullptr);  // 1 3 4 5 6
+  check("remove");
+  series::reverse(h, nullptr, nullptr);  // 6 5 4 3 1
+  check("reverse");
+  Cell seven = integer(7);
+  series::poke(h, 2, &seven, nullptr);  // 6 7 4 3 1
+  check("poke");
+  Cell* taken = series::take_units(at_index(h, 1), &two, false);  // 6 3 1
+  EXPECT_EQ(cell::type(taken), uint32_t(T_HASH));
+  EXPECT_NE(taken->w3, 0u);
+  check("take");
+  Cell* other = load("[10 11]");
+  series::move(at_index(h, 1), other, nullptr);  // 6 1 / 3 10 11
+  check("move");
+  series::clear(at_index(h, 1));  // 6
+  check("clear");
+  Cell* six = load("[6]");
+  EXPECT_NE(hash::table_search(h->w3, block::head_cell(six), 0, 1, 0, false, false), nullptr);
 }
 
 }  // namespace

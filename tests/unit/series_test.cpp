@@ -5,26 +5,25 @@
 namespace kel::test {
 namespace {
 
-using namespace kel::slot_fn;
 
 class SeriesTest : public BlockTest {
  protected:
   // Series cell after a frame-only action, molded.
   std::string nav(uint32_t id, const Cell* s, const Cell* a = nullptr) {
     Cell r = call_frame(id, s, a);
-    return cell::type(&r) == T_BLOCK || cell::type(&r) == T_STRING ? mold(&r) : scalar_text(&r, true);
+    return cell::type(&r) == T_BLOCK || cell::type(&r) == T_STRING ? mold(&r) : text(&r);
   }
-  Cell* copy_of(const Cell* s, const Cell* part) {
+  Cell* copy_of(const Cell* s, Cell* part) {
     Cell* c = push(*s);
-    return fn<Copy>(c, 30)(c, c, part, false, nullptr);
+    return fn<30>(c)(c, c, part, false, nullptr);
   }
   Cell* pick(const Cell* s, int32_t i) {
     Cell* c = push(*s);
-    return fn<Pick>(c, 39)(c, i, nullptr);
+    return fn<39>(c)(c, i, nullptr);
   }
-  Cell* take(const Cell* s, const Cell* part, bool last) {
+  Cell* take(const Cell* s, Cell* part, bool last) {
     Cell* c = push(*s);
-    return fn<Take>(c, 50)(c, part, false, last);
+    return fn<50>(c)(c, part, false, last);
   }
   Cell* at_index(const Cell* s, int32_t head) {
     Cell* c = push(*s);
@@ -49,8 +48,8 @@ TEST_F(SeriesTest, AtAndSkipClampAndTreatZeroAndOneAsTheHead) {
   EXPECT_EQ(nav(26, b, &three), "[3]");
   Cell hundred = integer(100), back = integer(-100);
   EXPECT_EQ(nav(46, b, &hundred), "[]");
-  Cell r = call_frame(46, b, &back);
-  EXPECT_EQ(nav(34, &r), "1");
+  Cell* r = push(call_frame(46, b, &back));
+  EXPECT_EQ(nav(34, r), "1");
   Cell* x = push_string("x");
   EXPECT_ERROR(call_frame(26, b, x), err::script::invalid_arg);
 }
@@ -60,21 +59,21 @@ TEST_F(SeriesTest, AtAndSkipClampAndTreatZeroAndOneAsTheHead) {
 TEST_F(SeriesTest, Navigation) {
   Cell* b = load("[1 2]");
   EXPECT_EQ(nav(33, b), "true");
-  Cell t = call_frame(48, b);
-  EXPECT_EQ(nav(49, &t), "true");
-  EXPECT_EQ(call_frame(38, &t).w1, 2u);
+  Cell* t = push(call_frame(48, b));  // results kept on the stack, where the collector sees them
+  EXPECT_EQ(nav(49, t), "true");
+  EXPECT_EQ(call_frame(38, t).w1, 2u);
   EXPECT_EQ(call_frame(27, b).w1, 0u);
-  Cell n = call_frame(38, b);
-  EXPECT_EQ(nav(34, &n), "2");
-  EXPECT_EQ(fn<Length>(&n, 36)(&n), 1);
+  Cell* n = push(call_frame(38, b));
+  EXPECT_EQ(nav(34, n), "2");
+  EXPECT_EQ(fn<36>(n)(n), 1);
 }
 
 // b: [1 2 3 4] c: skip b 3 clear b length? c => 0, and c's head moves back to 0
 TEST_F(SeriesTest, HeadPastTheTailIsClampedByReaders) {
   Cell* b = load("[1 2 3 4]");
   Cell* c = at_index(b, 3);
-  fn<Series>(b, 29)(push(*b));
-  EXPECT_EQ(fn<Length>(c, 36)(c), 0);
+  fn<29>(b)(push(*b));
+  EXPECT_EQ(fn<36>(c)(c), 0);
   EXPECT_EQ(c->w1, 0u);
   Cell* d = at_index(b, 3);
   EXPECT_EQ(mold(d), "[]");  // mold clamps too
@@ -85,13 +84,13 @@ TEST_F(SeriesTest, HeadPastTheTailIsClampedByReaders) {
 // pick [1 2 3] 3 => 3 ; pick "abc" 2 => #"b"
 TEST_F(SeriesTest, PickIndexRule) {
   Cell* b = load("[1 2 3]");
-  EXPECT_EQ(scalar_text(pick(at_index(b, 1), -1), true), "1");
-  EXPECT_EQ(scalar_text(pick(b, 0), true), "none");
-  EXPECT_EQ(scalar_text(pick(b, 4), true), "none");
-  EXPECT_EQ(scalar_text(pick(b, 3), true), "3");
-  EXPECT_EQ(scalar_text(pick(b, -1), true), "none");
+  EXPECT_EQ(text(pick(at_index(b, 1), -1)), "1");
+  EXPECT_EQ(text(pick(b, 0)), "none");
+  EXPECT_EQ(text(pick(b, 4)), "none");
+  EXPECT_EQ(text(pick(b, 3)), "3");
+  EXPECT_EQ(text(pick(b, -1)), "none");
   Cell* s = push_string("abc");
-  EXPECT_EQ(scalar_text(pick(s, 2), true), "#\"b\"");
+  EXPECT_EQ(text(pick(s, 2)), "#\"b\"");
 }
 
 // poke [1 2] 0 9 => !! script/out-of-range ; poke [1 2] 3 9 => !! script/out-of-range
@@ -101,22 +100,22 @@ TEST_F(SeriesTest, PickIndexRule) {
 TEST_F(SeriesTest, PokeChecksAndWidens) {
   Cell* b = load("[1 2]");
   Cell nine = integer(9);
-  EXPECT_ERROR(fn<Poke>(b, 40)(b, 0, &nine, nullptr), err::script::out_of_range);
-  EXPECT_ERROR(fn<Poke>(b, 40)(b, 3, &nine, nullptr), err::script::out_of_range);
+  EXPECT_ERROR(fn<40>(b)(b, 0, &nine, nullptr), err::script::out_of_range);
+  EXPECT_ERROR(fn<40>(b)(b, 3, &nine, nullptr), err::script::out_of_range);
   Cell* s = push_string("abc");
   Cell one = integer(1);
   uint32_t calls = owner::last_notice().calls;
-  EXPECT_ERROR(fn<Poke>(s, 40)(s, 1, &one, nullptr), err::script::invalid_arg);
+  EXPECT_ERROR(fn<40>(s)(s, 1, &one, nullptr), err::script::invalid_arg);
   EXPECT_EQ(owner::last_notice().calls, calls);  // checked before any notice
   EXPECT_EQ(text_of(s), "abc");
-  Cell wide{T_CHAR, 0x4E2D, 0, 0};
-  fn<Poke>(s, 40)(s, 2, &wide, nullptr);
+  Cell wide{T_CHAR, 0, 0x4E2D, 0};
+  fn<40>(s)(s, 2, &wide, nullptr);
   EXPECT_EQ(text_of(s), "a中c");
   EXPECT_EQ(string::unit_of(s), 2u);
   EXPECT_EQ(std::string(owner::last_notice().action), "poked");
   EXPECT_EQ(owner::last_notice().index, 1);
   Cell* x = load("[x]");
-  fn<Poke>(b, 40)(b, 2, x, nullptr);
+  fn<40>(b)(b, 2, x, nullptr);
   EXPECT_EQ(mold(b), "[1 [x]]");
 }
 
@@ -138,7 +137,7 @@ TEST_F(SeriesTest, CopyPartForms) {
   EXPECT_EQ(mold(copy_of(b, &two)), "[1 2]");
   EXPECT_EQ(mold(copy_of(b, &ten)), "[1 2 3 4]");
   EXPECT_EQ(mold(copy_of(b, at_index(b, 3))), "[1 2 3]");
-  Cell pair{T_PAIR, 2, 4, 0};
+  Cell pair{T_PAIR, 0, 2, 4};
   EXPECT_EQ(mold(copy_of(b, &pair)), "[2 3]");
   EXPECT_EQ(mold(copy_of(at_index(b, 1), &minus5)), "[1]");
   EXPECT_EQ(mold(copy_of(at_index(b, 5), nullptr)), "[]");
@@ -171,25 +170,25 @@ TEST_F(SeriesTest, RemoveAndItsNotices) {
   Cell* b = load("[1 2]");
   Cell zero = integer(0), two = integer(2);
   uint32_t calls = owner::last_notice().calls;
-  fn<Remove>(b, 42)(b, &zero, nullptr);
+  fn<42>(b)(b, &zero, nullptr);
   EXPECT_EQ(mold(b), "[1 2]");
   EXPECT_EQ(owner::last_notice().calls, calls);
   Cell* c = load("[1 2 3 4]");
-  fn<Remove>(c, 42)(c, &two, nullptr);
+  fn<42>(c)(c, &two, nullptr);
   EXPECT_EQ(mold(c), "[3 4]");
   EXPECT_EQ(owner::last_notice().calls, calls + 2);
   EXPECT_EQ(std::string(owner::last_notice().action), "removed");
   EXPECT_EQ(owner::last_notice().index, 0);
   EXPECT_EQ(owner::last_notice().part, 2);
   Cell* d = load("[1 2 3]");
-  fn<Remove>(d, 42)(d, nullptr, nullptr);
+  fn<42>(d)(d, nullptr, nullptr);
   EXPECT_EQ(mold(d), "[2 3]");
   Cell* t = at_index(d, 2);
   calls = owner::last_notice().calls;
-  fn<Remove>(t, 42)(t, nullptr, nullptr);
+  fn<42>(t)(t, nullptr, nullptr);
   EXPECT_EQ(owner::last_notice().calls, calls);
   Cell* x = push_string("x");
-  EXPECT_ERROR(fn<Remove>(b, 42)(b, x, nullptr), err::script::invalid_refine_arg);
+  EXPECT_ERROR(fn<42>(b)(b, x, nullptr), err::script::invalid_refine_arg);
 }
 
 // reverse/skip [1 2 3 4 5 6] 2 => [5 6 3 4 1 2]
@@ -202,25 +201,25 @@ TEST_F(SeriesTest, RemoveAndItsNotices) {
 TEST_F(SeriesTest, ReverseRecords) {
   Cell* b = load("[1 2 3 4 5 6]");
   Cell two = integer(2), four = integer(4), zero = integer(0);
-  fn<Reverse>(b, 43)(b, nullptr, &two);
+  fn<43>(b)(b, nullptr, &two);
   EXPECT_EQ(mold(b), "[5 6 3 4 1 2]");
   uint32_t calls = owner::last_notice().calls;
-  EXPECT_ERROR(fn<Reverse>(b, 43)(b, nullptr, &four), err::script::invalid_refine_arg);
-  EXPECT_ERROR(fn<Reverse>(b, 43)(b, nullptr, &zero), err::script::out_of_range);
+  EXPECT_ERROR(fn<43>(b)(b, nullptr, &four), err::script::invalid_refine_arg);
+  EXPECT_ERROR(fn<43>(b)(b, nullptr, &zero), err::script::out_of_range);
   EXPECT_EQ(owner::last_notice().calls, calls);  // a failing reverse calls no owner
   EXPECT_EQ(mold(b), "[5 6 3 4 1 2]");           // and changes nothing
   Cell* c = load("[1 2 3]");
-  fn<Reverse>(c, 43)(c, nullptr, nullptr);
+  fn<43>(c)(c, nullptr, nullptr);
   EXPECT_EQ(mold(c), "[3 2 1]");
   Cell* d = load("[1 2 3 4]");
-  fn<Reverse>(d, 43)(d, &two, nullptr);
+  fn<43>(d)(d, &two, nullptr);
   EXPECT_EQ(mold(d), "[2 1 3 4]");
   calls = owner::last_notice().calls;
-  fn<Reverse>(d, 43)(d, nullptr, &four);
+  fn<43>(d)(d, nullptr, &four);
   EXPECT_EQ(mold(d), "[2 1 3 4]");
   EXPECT_EQ(owner::last_notice().calls, calls);
   Cell* s = push_string("a中c");
-  fn<Reverse>(s, 43)(s, nullptr, nullptr);
+  fn<43>(s)(s, nullptr, nullptr);
   EXPECT_EQ(text_of(s), "c中a");
 }
 
@@ -229,7 +228,7 @@ TEST_F(SeriesTest, ReverseRecords) {
 TEST_F(SeriesTest, ReverseLargeRecords) {
   Cell* b = load("[1 2 3 4 5 6 7 8 9]");
   Cell three = integer(3);
-  fn<Reverse>(b, 43)(b, nullptr, &three);
+  fn<43>(b)(b, nullptr, &three);
   EXPECT_EQ(mold(b), "[7 8 9 4 5 6 1 2 3]");
 }
 
@@ -240,7 +239,7 @@ TEST_F(SeriesTest, ReverseLargeRecords) {
 // take [1 2 3]                    => 1, leaving [2 3]
 // take/last [1 2 3]               => 3
 // take []                         => none
-// take "a中"                      => #"a"
+// series! take of "a中"           => #"a"
 TEST_F(SeriesTest, Take) {
   Cell* b = load("[1 2 3 4]");
   Cell two = integer(2), minus1 = integer(-1), zero = integer(0);
@@ -259,14 +258,15 @@ TEST_F(SeriesTest, Take) {
   EXPECT_EQ(mold(d), "[1 2]");
   EXPECT_EQ(owner::last_notice().calls, calls);
   Cell* e = load("[1 2 3]");
-  EXPECT_EQ(scalar_text(take(e, nullptr, false), true), "1");
+  EXPECT_EQ(text(take(e, nullptr, false)), "1");
   EXPECT_EQ(mold(e), "[2 3]");
-  EXPECT_EQ(scalar_text(take(e, nullptr, true), true), "3");
+  EXPECT_EQ(text(take(e, nullptr, true)), "3");
   EXPECT_EQ(std::string(owner::last_notice().action), "taken");
   Cell* f = load("[]");
-  EXPECT_EQ(scalar_text(take(f, nullptr, false), true), "none");
+  EXPECT_EQ(text(take(f, nullptr, false)), "none");
   Cell* s = push_string("a中");
-  EXPECT_EQ(scalar_text(take(s, nullptr, false), true), "#\"a\"");
+  // string! takes through its own slot; the series! function gives the element too.
+  EXPECT_EQ(text(series::take(push(*s), nullptr, false, false)), "#\"a\"");
   EXPECT_EQ(text_of(s), "中");
   Cell* g = load("[1 2 3]");
   Cell* pos = at_index(g, 2);
@@ -298,32 +298,32 @@ TEST_F(SeriesTest, TakeScratchIsReusedAndRooted) {
 TEST_F(SeriesTest, Move) {
   Cell* s = push_string("ab");
   Cell* t = push_string("中");
-  fn<Move>(s, 37)(s, t, nullptr);
+  fn<37>(s)(s, t, nullptr);
   EXPECT_EQ(text_of(s), "b");
   EXPECT_EQ(text_of(t), "a中");
   Cell* b = load("[1 2]");
   Cell* ab = push_string("ab");
-  EXPECT_ERROR(fn<Move>(b, 37)(b, ab, nullptr), err::script::move_bad);
+  EXPECT_ERROR(fn<37>(b)(b, ab, nullptr), err::script::move_bad);
   EXPECT_EQ(mold(b), "[1 2]");
   Cell* o = load("[1 2 3]");
   Cell* d = load("[4]");
   Cell two = integer(2);
-  fn<Move>(o, 37)(o, d, &two);
+  fn<37>(o)(o, d, &two);
   EXPECT_EQ(mold(o), "[3]");
   EXPECT_EQ(mold(d), "[1 2 4]");
   EXPECT_EQ(std::string(owner::last_notice().action), "moved");
   Cell* e = load("[1 2 3 4 5]");
-  fn<Move>(e, 37)(e, at_index(e, 3), nullptr);
+  fn<37>(e)(e, at_index(e, 3), nullptr);
   EXPECT_EQ(mold(e), "[2 3 4 1 5]");
   Cell* f = load("[1 2 3 4 5]");
-  fn<Move>(f, 37)(at_index(f, 3), at_index(f, 1), nullptr);
+  fn<37>(f)(at_index(f, 3), at_index(f, 1), nullptr);
   EXPECT_EQ(mold(f), "[1 4 2 3 5]");
   Cell* g = load("[1 2 3]");
-  fn<Move>(g, 37)(g, at_index(g, 3), nullptr);
+  fn<37>(g)(g, at_index(g, 3), nullptr);
   EXPECT_EQ(mold(g), "[2 3 1]");
   Cell five = integer(5);
   Cell* h = load("[1]");
-  EXPECT_ERROR(fn<Move>(h, 37)(h, &five, nullptr), err::script::expect_arg);
+  EXPECT_ERROR(fn<37>(h)(h, &five, nullptr), err::script::expect_arg);
 }
 
 // random/only [] => none ; random/only [7] => 7 ; random [1 2 3 4 5] keeps its elements;
@@ -331,15 +331,15 @@ TEST_F(SeriesTest, Move) {
 // it, for 16-byte units too.
 TEST_F(SeriesTest, Random) {
   Cell* e = load("[]");
-  EXPECT_EQ(scalar_text(fn<Random>(e, 2)(push(*e), false, false, true), true), "none");
+  EXPECT_EQ(text(fn<2>(e)(push(*e), false, false, true)), "none");
   Cell* one = load("[7]");
-  EXPECT_EQ(scalar_text(fn<Random>(one, 2)(push(*one), false, true, true), true), "7");
+  EXPECT_EQ(text(fn<2>(one)(push(*one), false, true, true)), "7");
 
   auto shuffled = [&](const char* seed_text) {
     Cell* seed = load(seed_text);
-    fn<Random>(seed, 2)(push(*seed), true, false, false);
+    fn<2>(seed)(push(*seed), true, false, false);
     Cell* b = load("[1 2 3 4 5 6 7 8 9 10]");
-    fn<Random>(b, 2)(b, false, false, false);
+    fn<2>(b)(b, false, false, false);
     return mold(b);
   };
   std::string a = shuffled("[1 2]"), again = shuffled("[1 2]");
@@ -352,9 +352,9 @@ TEST_F(SeriesTest, Random) {
 
   // next [9 1 2] seeds as [1 2] does: the head is scaled by the 16-byte unit.
   Cell* nine = load("[9 1 2]");
-  fn<Random>(nine, 2)(push(*at_index(nine, 1)), true, false, false);
+  fn<2>(nine)(push(*at_index(nine, 1)), true, false, false);
   Cell* c = load("[1 2 3 4 5 6 7 8 9 10]");
-  fn<Random>(c, 2)(c, false, false, false);
+  fn<2>(c)(c, false, false, false);
   EXPECT_EQ(mold(c), a);
   EXPECT_EQ(std::string(owner::last_notice().action), "randomized");
 }
@@ -364,10 +364,11 @@ TEST_F(SeriesTest, Random) {
 TEST_F(SeriesTest, ReflectAndModifyOwned) {
   Cell* b = load("[1]");
   int32_t owned = int32_t(symbol_of("owned"));
-  EXPECT_EQ(scalar_text(fn<Reflect>(b, 3)(push(*b), owned), true), "none");
-  EXPECT_ERROR(fn<Reflect>(b, 3)(push(*b), int32_t(symbol_of("foo"))), err::internal::not_done);
+  EXPECT_EQ(text(fn<3>(b)(push(*b), owned)), "none");
+  EXPECT_ERROR(fn<3>(b)(push(*b), int32_t(symbol_of("foo"))), err::internal::not_done);
   Cell none{T_NONE, 0, 0, 0};
-  EXPECT_EQ(cell::type(fn<Modify>(b, 55)(b, owned, &none, false)), uint32_t(T_NONE));
+  Cell field{T_WORD, 0, uint32_t(owned), 0};
+  EXPECT_EQ(cell::type(fn<55>(b)(b, &field, &none, false)), uint32_t(T_NONE));
 }
 
 // Inheritance: paren! and string! rows reach the series! functions; paren! has no trim.
@@ -375,17 +376,18 @@ TEST_F(SeriesTest, ReflectAndModifyOwned) {
 TEST_F(SeriesTest, RowsInheritTheSeriesSlots) {
   for (uint32_t id : {2u, 3u, 26u, 27u, 29u, 30u, 32u, 33u, 34u, 36u, 37u, 38u, 39u, 40u, 42u,
                       43u, 46u, 48u, 49u, 50u, 55u}) {
-    EXPECT_NE(datatype::slot(T_SERIES, id), nullptr) << id;
-    EXPECT_EQ(datatype::slot(T_BLOCK, id), datatype::slot(T_SERIES, id)) << id;
-    EXPECT_EQ(datatype::slot(T_PAREN, id), datatype::slot(T_SERIES, id)) << id;
+    EXPECT_NE(datatype::any_slot(T_SERIES, id), nullptr) << id;
+    if (id == 30 || id == 50) continue;  // block! has its own copy and take
+    EXPECT_EQ(datatype::any_slot(T_BLOCK, id), datatype::any_slot(T_SERIES, id)) << id;
+    EXPECT_EQ(datatype::any_slot(T_PAREN, id), datatype::any_slot(T_SERIES, id)) << id;
   }
-  EXPECT_EQ(datatype::slot(T_SERIES, 5), nullptr);
-  EXPECT_EQ(datatype::slot(T_SERIES, 25), nullptr);
+  EXPECT_EQ(datatype::any_slot(T_SERIES, 5), nullptr);
+  EXPECT_EQ(datatype::any_slot(T_SERIES, 25), nullptr);
   Cell* p = load("[(1)]");
   Cell* paren = push(*block::head_cell(p));
   EXPECT_ERROR(actions::resolve_for_cell(paren, 51), err::script::expect_arg);
-  EXPECT_NE(datatype::slot(T_PAREN, 6), datatype::slot(T_BLOCK, 6));
-  EXPECT_EQ(datatype::slot(T_PAREN, 5), datatype::slot(T_BLOCK, 5));
+  EXPECT_NE(datatype::any_slot(T_PAREN, 6), datatype::any_slot(T_BLOCK, 6));
+  EXPECT_EQ(datatype::any_slot(T_PAREN, 5), datatype::any_slot(T_BLOCK, 5));
 }
 
 }  // namespace

@@ -337,7 +337,12 @@ TEST_F(Unicode, Utf16Load) {
     EXPECT_TRUE(memory::node_buffer(n)->flags & sflag::UTF16_LOADER);
   }
   for (const auto& bad : {u16({0xD83D, 0x0041}), u16({'a', 0xD83D}), u16({0xDBFF, 0xD800, 0xDC00})}) {
-    expect_error(err::script::invalid_chars, [&] { utf16le_to_string(bad.data(), int32_t(bad.size() / 2), nullptr, false); });
+    const error::Pending& e = expect_error(err::script::invalid_char, [&] {
+      utf16le_to_string(bad.data(), int32_t(bad.size() / 2), nullptr, false);
+    });
+    EXPECT_EQ(cell::type(&e.args[0]), uint32_t(T_INTEGER));
+    EXPECT_GE(e.args[0].w2, 0xD800u);  // the unpaired high surrogate
+    EXPECT_LE(e.args[0].w2, 0xDBFFu);
   }
 }
 

@@ -1,0 +1,80 @@
+// Datatype registry: the type table, the action table, registration with snapshot
+// inheritance, the install calls in registration order, and the type words.
+#include "runtime/datatypes/registry.h"
+
+#include <cstring>
+
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/rt.h"
+
+namespace kel::datatype {
+
+TypeRecord type_table[TABLE_TYPES];
+AnySlot action_table[TABLE_TYPES * ROW_SLOTS];
+uint32_t highest_registered = 0;
+
+void register_type(const Registration& r) {
+  // An id outside the tables is a build fault: report it, never ignore it.
+  if (r.id == 0 || r.id >= TABLE_TYPES || r.parent >= TABLE_TYPES) rt::fatal_error(98, 0);
+  if (r.id > highest_registered) highest_registered = r.id;
+  TypeRecord& rec = type_table[r.id];
+  rec.name = r.name;
+  rec.name_length = uint32_t(std::strlen(r.name)) - 1;
+  rec.word = Cell{T_NONE, 0, 0, 0};
+
+  SlotEntry entries[SLOT_COUNT];
+  std::memcpy(entries, &r.slots, sizeof entries);
+  AnySlot* row = &action_table[r.id * ROW_SLOTS];
+  const AnySlot* parent_row = &action_table[r.parent * ROW_SLOTS];
+  for (uint32_t k = 0; k < SLOT_COUNT; ++k) {
+    const SlotEntry& e = entries[k];
+    AnySlot fn = e.fn;
+    if (e.how == SlotHow::INHERIT) fn = r.parent ? parent_row[k] : nullptr;
+    else if (e.how == SlotHow::EMPTY) fn = nullptr;
+    row[k] = fn;
+  }
+}
+
+void alloc_tables() {
+  std::memset(type_table, 0, sizeof type_table);
+  std::memset(action_table, 0, sizeof action_table);
+  highest_registered = 0;
+}
+
+void install(uint32_t type_id) {
+  switch (type_id) {
+    case T_DATATYPE: datatype::install_type(); break;
+    case T_UNSET: unset::install_type(); break;
+    case T_NONE: none::install_type(); break;
+    case T_LOGIC: logic::install_type(); break;
+    case T_INTEGER: integer::install_type(); break;
+    case T_CHAR: char_::install_type(); break;
+    case T_TRIPLE: triple::install_type(); break;
+    case T_FLOAT: float_::install_type(); break;
+    case T_STRING: string::install_type(); break;
+    case T_SERIES: series::install_type(); break;
+    case T_BLOCK: block::install_type(); break;
+    case T_PAREN: paren::install_type(); break;
+    default: break;  // the other types add their install call here as they land
+  }
+}
+
+void intern_type_words() {
+  // The word unit fills type_table[id].word for ids 1 to highest_registered; until it
+  // exists the words stay none.
+  for (uint32_t id = 1; id <= highest_registered; ++id)
+    if (type_table[id].name) type_table[id].word = Cell{T_NONE, 0, 0, 0};
+}
+
+}  // namespace kel::datatype
