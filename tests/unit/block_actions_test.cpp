@@ -427,3 +427,59 @@ TEST_F(BlockActionsTest, Copy) {
 
 }  // namespace
 }  // namespace kel::test
+
+namespace kel::test {
+namespace {
+
+// A hash! keeps its index in step with every block action that moves cells.
+// h: make hash! [1 2 3]  insert next h [a b]  find h 3   => [3]
+// h: make hash! [1 2 3]  change next h [x]    find h 3   => [3], find h 2 => none
+// h: make hash! [3 1 2]  sort h               find h 3   => [3]
+// h: make hash! [1 none 2]  trim h            find h 2   => [2]
+// h: make hash! [1]  append h [2 3]           find h 3   => [3]
+TEST_F(BlockActionsTest, HashIndexFollowsTheActions) {
+  Cell three = int_cell(3), two = int_cell(2), x = word("x");
+  Cell* h = load_hash("[1 2 3]");
+  insert(at(h, 1), load("[a b]"));
+  EXPECT_EQ(int32_t(find(h, &three)->w1), 4);
+  Cell aw = word("a");
+  EXPECT_EQ(int32_t(find(h, &aw)->w1), 1);
+  Cell* c = load_hash("[1 2 3]");
+  change(at(c, 1), load("[x]"));
+  EXPECT_EQ(int32_t(find(c, &three)->w1), 2);
+  EXPECT_EQ(cell::type(find(c, &two)), T_NONE);
+  EXPECT_EQ(int32_t(find(c, &x)->w1), 1);
+  Cell* s = load_hash("[3 1 2]");
+  sort(s);
+  EXPECT_EQ(int32_t(find(s, &three)->w1), 2);
+  Cell* t = load_hash("[1 none 2]");
+  Cell* tr = arg(t);
+  fn<51>(tr)(tr, false, false, false, false, false, nullptr);
+  EXPECT_EQ(int32_t(find(t, &two)->w1), 1);
+  Cell* a = load_hash("[1]");
+  append(a, load("[2 3]"));
+  EXPECT_EQ(int32_t(find(a, &three)->w1), 2);
+}
+
+// Walks deeper than the cycle stack raise internal/too-deep and leave the stack empty.
+// a: [] b: [] loop 1100 [a: reduce [a] b: reduce [b]]  a = b   => !! internal/too-deep
+// copy/deep a                                                 => !! internal/too-deep
+TEST_F(BlockActionsTest, DeepNestingEndsCleanly) {
+  Cell* a = load("[]");
+  Cell* b = load("[]");
+  for (int i = 0; i < 1100; ++i) {
+    Cell* na = block::push_empty(1);
+    block::append_copy(na, a);
+    a = na;
+    Cell* nb = block::push_empty(1);
+    block::append_copy(nb, b);
+    b = nb;
+  }
+  EXPECT_ERROR(compare(a, b, 0), err::internal::too_deep);
+  EXPECT_EQ(cycle::depth(), 0u);
+  EXPECT_ERROR(copy(a, nullptr, true), err::internal::too_deep);
+  EXPECT_EQ(cycle::depth(), 0u);
+}
+
+}  // namespace
+}  // namespace kel::test
