@@ -94,6 +94,7 @@ void scan_cells(Cell* first, Cell* end) {
   for (Cell* c = first; c < end; ++c) {
     switch (cell::type(c)) {
       case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
+      case T_ISSUE:  // an issue holds the global context node, which can move too
         if (c->w1) push_context_or_block(&c->w1);
         break;
       case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:

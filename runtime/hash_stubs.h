@@ -1,13 +1,13 @@
-// Stand-ins for services of units not built yet (comparison, map keys, symbols),
-// removed as each real unit lands.
+// Services the tables take from other units (comparison, map keys, symbols); the map
+// key stand-in stays in hash_stubs.cpp until the map unit lands.
 #pragma once
 #include <cstdint>
 
 #include "runtime/cell.h"
 
 namespace kel::actions {
-// 1 when a and b compare true under op (0 equal folding case, 2 strict-equal), else 0.
-int compare(const Cell* a, const Cell* b, int op);
+// Whether a and b compare true under op (runtime/evaluator/actions.h; same declaration).
+bool compare(const Cell* a, const Cell* b, int32_t op);
 }  // namespace kel::actions
 
 namespace kel::map {
@@ -16,6 +16,6 @@ Cell* prepare_key(Cell* key);
 }  // namespace kel::map
 
 namespace kel::symbol {
-// Alias id when positive, else the id itself; reads the process symbol table.
+// Alias id when positive, else the id itself (runtime/symbol.cpp).
 int32_t canonical_id(int32_t id);
 }  // namespace kel::symbol

@@ -2,7 +2,9 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include "runtime/context.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/word_startup.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
 #include "runtime/hooks.h"
@@ -12,6 +14,7 @@
 #include "runtime/random.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
+#include "runtime/symbol.h"
 
 namespace kel::runtime {
 

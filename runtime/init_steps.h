@@ -7,13 +7,9 @@ namespace kel::image_codec { void init_factory(); }
 namespace kel::actions { void build_table(); }
 namespace kel::runtime {
 void make_root_block();
-void intern_runtime_words();
-void make_runtime_refinements();
 void run_boot_top_level();
 }  // namespace kel::runtime
-namespace kel::context { void make_global(); }
 namespace kel::case_ { void build_tables(); }
-namespace kel::symbol { void create_hash(); }
 namespace kel::natives { void build_table(); }
 namespace kel::parse { void init_stacks(); }
 namespace kel::owner { void init(); }

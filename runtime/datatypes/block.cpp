@@ -16,6 +16,7 @@
 #include "runtime/gc.h"
 #include "runtime/hash.h"
 #include "runtime/stack.h"
+#include "runtime/symbol.h"
 
 namespace kel::block {
 

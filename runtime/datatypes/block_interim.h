@@ -15,11 +15,6 @@ Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, 
                   bool match);
 }  // namespace kel::actions
 
-namespace kel::symbol {
-// Canonical (case-folded) symbol id; defined with the hash tables until symbols land.
-int32_t canonical_id(int32_t id);
-}  // namespace kel::symbol
-
 namespace kel::owner {
 // The owner cell (the field word follows it) or null when the value is not owned.
 Cell* find(const Cell* value);

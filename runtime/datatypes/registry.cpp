@@ -4,10 +4,12 @@
 
 #include <cstring>
 
+#include "runtime/context.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/block.h"
@@ -16,7 +18,10 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/gc.h"
 #include "runtime/rt.h"
+#include "runtime/symbol.h"
 
 namespace kel::datatype {
 
@@ -66,15 +71,30 @@ void install(uint32_t type_id) {
     case T_SERIES: series::install_type(); break;
     case T_BLOCK: block::install_type(); break;
     case T_PAREN: paren::install_type(); break;
+    case T_SYMBOL: symbol::install_type(); break;
+    case T_CONTEXT: context::install_type(); break;
+    case T_WORD: word::install_type(); break;
+    case T_LIT_WORD: lit_word::install_type(); break;
+    case T_SET_WORD: set_word::install_type(); break;
+    case T_GET_WORD: get_word::install_type(); break;
+    case T_REFINEMENT: refinement::install_type(); break;
+    case T_ISSUE: issue::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
 
+namespace {
+// The type words hold the global context's node, which the collector may move.
+void mark_type_words() {
+  for (TypeRecord& r : type_table) gc::mark_cells(&r.word, &r.word + 1);
+}
+}  // namespace
+
 void intern_type_words() {
-  // The word unit fills type_table[id].word for ids 1 to highest_registered; until it
-  // exists the words stay none.
   for (uint32_t id = 1; id <= highest_registered; ++id)
-    if (type_table[id].name) type_table[id].word = Cell{T_NONE, 0, 0, 0};
+    if (type_table[id].name) type_table[id].word = word::intern_global(type_table[id].name);
+  gc::remove_root(&mark_type_words);
+  gc::add_root(&mark_type_words);
 }
 
 }  // namespace kel::datatype

@@ -21,6 +21,7 @@
 #include "runtime/rt.h"
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"
+#include "runtime/symbol.h"
 
 namespace kel::series {
 
@@ -42,7 +43,7 @@ bool same_type_buffer_q(const Cell* s, const Cell* p) {
 }
 
 Cell symbol_cell(uint32_t type, size_t word_index) {
-  return Cell{type, 0, runtime::runtime_word_ids[word_index], 0xFFFFFFFFu};
+  return Cell{type, 0, uint32_t(symbol::runtime_id(word_index)), 0xFFFFFFFFu};
 }
 
 [[noreturn]] void bad_refine(size_t refinement, const Cell* value) {
@@ -55,8 +56,7 @@ constexpr size_t REF_SKIP = runtime::runtime_word_index("skip", runtime::WordKin
 constexpr size_t SYM_OWNED = runtime::runtime_word_index("owned", runtime::WordKind::SYMBOL);
 
 bool owned_field_q(int32_t field) {
-  return symbol::canonical_id(field) ==
-         symbol::canonical_id(int32_t(runtime::runtime_word_ids[SYM_OWNED]));
+  return symbol::canonical_id(field) == symbol::canonical_id(symbol::runtime_id(SYM_OWNED));
 }
 
 void notify(const Cell* s, const char* action, const Cell* value, int32_t index, int32_t part) {

@@ -1,9 +1,9 @@
-// Test fixture for the block actions and block comparison: the block fixture's rows plus
-// stand-in compare slots for the scalar, word and string rows, a hash! row, and calls
-// through the action table.
+// Test fixture for the block actions and block comparison: the block fixture's start-up,
+// hash! and path rows inheriting block! until their units land, a count of integer!
+// compares, and calls through the action table.
 #pragma once
 #include <algorithm>
-#include <cctype>
+#include <tuple>
 
 #include "block_fixture.h"
 #include "runtime/datatypes/block_actions.h"
@@ -11,23 +11,6 @@
 #include "runtime/hash.h"
 
 namespace kel::test {
-
-// A stand-in compare slot for the word family while its unit is not in this build: the
-// spellings, folded but for the strict operators 2 and 8, give an order.
-inline bool word_q(uint32_t t) { return t >= T_WORD && t <= T_ISSUE; }
-inline std::string folded(std::string s) {
-  for (char& c : s) c = char(std::tolower(uint8_t(c)));
-  return s;
-}
-inline int32_t stub_word_compare(const Cell* a, const Cell* b, int32_t op) {
-  uint32_t ta = cell::type(a), tb = cell::type(b);
-  if (!word_q(tb)) return -2;
-  if (op == 9) return ta == tb && a->w2 == b->w2 ? 0 : 1;
-  std::string x = spellings().at(a->w2 - 1), y = spellings().at(b->w2 - 1);
-  if (op != 2 && op != 8) x = folded(x), y = folded(y);
-  int c = x.compare(y);
-  return c < 0 ? -1 : c > 0 ? 1 : 0;
-}
 
 // Counts the integer! compare calls (the row's own function does the work).
 inline int32_t& compare_calls() {
@@ -63,36 +46,29 @@ class BlockActionsTest : public BlockTest {
   void SetUp() override {
     BlockTest::SetUp();
     using datatype::inherit;
-    for (uint32_t t : {T_WORD, T_SET_WORD, T_LIT_WORD, T_GET_WORD}) {
-      if (datatype::slot<datatype::action::COMPARE>(t) != &word_compare) continue;
-      datatype::register_type({.id = t, .parent = 0, .name = "word!",
-                               .slots = {.form = word_form, .mold = word_mold,
-                                         .compare = stub_word_compare}});
-    }
     // hash!, path! and lit-path! as their units will register them: block!'s row, inherited.
     datatype::Row all_inherited;
 #define KEL_INHERIT(k, member, name) all_inherited.member = inherit;
     KEL_ACTION_SLOTS(KEL_INHERIT)
 #undef KEL_INHERIT
-    datatype::register_type({.id = T_HASH, .parent = T_BLOCK, .name = "hash!", .slots = all_inherited});
-    datatype::register_type({.id = T_PATH, .parent = T_BLOCK, .name = "path!", .slots = all_inherited});
-    datatype::register_type(
-        {.id = T_LIT_PATH, .parent = T_PATH, .name = "lit-path!", .slots = all_inherited});
+    for (auto [id, parent, name] : {std::tuple{T_HASH, T_BLOCK, "hash!"},
+                                    std::tuple{T_PATH, T_BLOCK, "path!"},
+                                    std::tuple{T_LIT_PATH, T_PATH, "lit-path!"}}) {
+      if (datatype::any_slot(id, datatype::action::MOLD)) continue;  // its unit has landed
+      datatype::register_type({.id = id, .parent = parent, .name = name, .slots = all_inherited});
+    }
     // Element compares of integers are counted.
     datatype::AnySlot& slot = datatype::action_table[T_INTEGER * datatype::ROW_SLOTS + 8];
     if (reinterpret_cast<datatype::CompareFn>(slot) != &counting_compare) {
       integer_compare() = reinterpret_cast<datatype::CompareFn>(slot);
       slot = reinterpret_cast<datatype::AnySlot>(&counting_compare);
     }
-    using runtime::WordKind;
-    runtime::runtime_word_ids[runtime::runtime_word_index("compare", WordKind::REFINEMENT)] =
-        symbol_of("compare");
     compare_calls() = 0;
   }
 
   Cell int_cell(int32_t v) { return Cell{T_INTEGER, 0, uint32_t(v), 0}; }
   Cell type_cell(uint32_t t) { return Cell{T_DATATYPE, t, 0, 0}; }
-  Cell word(const char* name, uint32_t type = T_WORD) { return Cell{type, 0, symbol_of(name), 0}; }
+  Cell word(const char* name, uint32_t type = T_WORD) { return word::intern_global_as(name, type); }
   // A copy of the cell on the argument stack (the slots write their result into it).
   Cell* arg(const Cell* v) { return stack::push_copy(v); }
   Cell* at(const Cell* s, int32_t head) {

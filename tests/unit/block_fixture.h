@@ -9,33 +9,27 @@
 
 #include "memory_fixture.h"
 #include "runtime/cycle.h"
+#include "runtime/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/block_mold.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/datatypes/word_startup.h"
+#include "runtime/init.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/owner_stub.h"
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"
+#include "runtime/symbol.h"
 #include "runtime/unicode.h"
 
 namespace kel::test {
 
-// Spellings of the words the reader makes; a word's symbol id is its position + 1.
-inline std::vector<std::string>& spellings() {
-  static std::vector<std::string> s;
-  return s;
-}
-inline uint32_t symbol_of(const std::string& name) {
-  auto& s = spellings();
-  for (size_t i = 0; i < s.size(); ++i)
-    if (s[i] == name) return uint32_t(i + 1);
-  s.push_back(name);
-  return uint32_t(s.size());
-}
+inline uint32_t symbol_of(const char* name) { return uint32_t(symbol::intern_c_text(name)); }
 
 inline void utf8_append(std::string& out, int32_t c) {
   uint8_t b[4];
@@ -50,42 +44,6 @@ inline std::string text_of(const Cell* s) {
   for (uint8_t* p = memory::head(b) + s->w1 * u; p < memory::tail(b); p += u)
     utf8_append(out, unicode::load_unit(p, u));
   return out;
-}
-
-// Stand-in rows for the word family until its unit is in this build: a word prints its
-// spelling from the reader's table.
-inline int32_t put_text(Cell* buffer, const std::string& t, int32_t budget) {
-  for (char c : t) string::add_codepoint(buffer, uint8_t(c));
-  return budget - int32_t(t.size());
-}
-inline int32_t word_form(Cell* v, Cell* buffer, Cell*, int32_t budget) {
-  return put_text(buffer, spellings().at(v->w2 - 1), budget);
-}
-inline int32_t word_mold(Cell* v, Cell* buffer, bool, bool, bool, Cell*, int32_t budget, int32_t) {
-  std::string t = spellings().at(v->w2 - 1);
-  if (cell::type(v) == T_SET_WORD) t += ':';
-  return put_text(buffer, t, budget);
-}
-
-inline int32_t word_compare(const Cell* a, const Cell* b, int32_t op) {
-  uint32_t tb = cell::type(b);
-  if (tb < T_WORD || tb > T_GET_WORD) return -2;
-  if (op == 2 || op == 9) return cell::type(a) == tb && a->w2 == b->w2 ? 0 : 1;
-  return symbol::canonical_id(int32_t(a->w2)) == symbol::canonical_id(int32_t(b->w2)) ? 0 : 1;
-}
-
-// The rows the tests need, in registration order: the scalar types, series!, block!,
-// string!, paren!; stand-ins for the word family when it is missing.
-inline void install_rows() {
-  datatype::alloc_tables();
-  for (uint32_t id : {T_DATATYPE, T_UNSET, T_NONE, T_LOGIC, T_SERIES, T_BLOCK, T_STRING,
-                      T_INTEGER, T_CHAR, T_PAREN})
-    datatype::install(id);
-  for (uint32_t t : {T_WORD, T_SET_WORD, T_LIT_WORD, T_GET_WORD}) {
-    if (datatype::any_slot(t, datatype::action::MOLD)) continue;
-    datatype::register_type(
-        {.id = t, .parent = 0, .name = "word!", .slots = {.form = word_form, .mold = word_mold, .compare = word_compare}});
-  }
 }
 
 // Expects an error raised by position, under a try record; the stacks are put back after.
@@ -116,14 +74,17 @@ struct Opts {
 class BlockTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Start-up order: global context, symbol hash, every datatype, then the words.
     fresh_heap();
-    stack::init(symbol_of("<body>"), symbol_of("<anon>"), symbol_of("<not-found>"));
+    stack::init(1, 2, 3);
     cycle::init();
-    install_rows();
-    using runtime::WordKind;
-    runtime::runtime_word_ids[runtime::runtime_word_index("owned", WordKind::SYMBOL)] = symbol_of("owned");
-    runtime::runtime_word_ids[runtime::runtime_word_index("part", WordKind::REFINEMENT)] = symbol_of("part");
-    runtime::runtime_word_ids[runtime::runtime_word_index("skip", WordKind::REFINEMENT)] = symbol_of("skip");
+    context::make_global();
+    symbol::create_hash();
+    datatype::alloc_tables();
+    for (uint8_t id : runtime::datatype_registration_order) datatype::install(id);
+    datatype::intern_type_words();
+    runtime::intern_runtime_words();
+    runtime::make_runtime_refinements();
   }
   void TearDown() override {
     cycle::init();
@@ -133,9 +94,12 @@ class BlockTest : public ::testing::Test {
     for (Cell& c : e.args) cell::set_none(&c);
     cell::set_none(&e.where);
     cell::set_none(&e.stack);
+    std::memset(runtime::runtime_word_ids, 0, sizeof runtime::runtime_word_ids);
     stack::release();
     gc::set_automatic(false);
     memory::release_all();
+    hash::symbol_table = 0;
+    context::global = 0;
   }
 
   // ---- Reader: integers, blocks, parens, strings ("^/" for LF), chars (#"x"), words,
@@ -181,8 +145,8 @@ class BlockTest : public ::testing::Test {
         while (*p && !std::strchr(" \t\n[]()\"", *p)) name += *p++;
         if (name == "none") cell::set_none(v);
         else if (name == "true" || name == "false") *v = Cell{T_LOGIC, name == "true" ? 1u : 0u, 0, 0};
-        else if (name.back() == ':') *v = Cell{T_SET_WORD, 0, symbol_of(name.substr(0, name.size() - 1)), 0};
-        else *v = Cell{T_WORD, 0, symbol_of(name), 0};
+        else if (name.back() == ':') *v = word::intern_global_as(name.substr(0, name.size() - 1).c_str(), T_SET_WORD);
+        else *v = word::intern_global(name.c_str());
       }
       if (line) v->header |= hdr::NEW_LINE;
       line = false;

@@ -78,28 +78,11 @@ TEST_F(BlockApiTest, InsertAndAppendOwnCells) {
 
 // block/value-after-word on [a 1 B 2] with b: 2, exact: none; on [a] with a: none.
 TEST_F(BlockApiTest, ValueAfterWord) {
-  NoStress calm;
   Cell* b = load("[a 1 B 2]");
   Cell* w = load("[b]");
   Cell word = *block::head_cell(w);
-  // A symbol list where B names b as its canonical spelling.
-  uint32_t n = uint32_t(spellings().size());
-  Holder keep(2);
-  Node values = memory::series_new_cells(n);
-  keep.hold_block(0, values);
-  for (uint32_t i = 1; i <= n; ++i) {
-    Cell* s = runtime::series_append_cell_node(values);
-    *s = Cell{T_SYMBOL, i == symbol_of("B") ? symbol_of("b") : 0u, 0, 0};
-  }
-  Node record = memory::series_new_filled(hash::rec::WORDS * 4, 0);
-  keep.hold_bytes(1, record);
-  memory::node_buffer(record)->tail = hash::rec::WORDS * 4;
-  hash::record(record)[hash::rec::VALUES] = int32_t(values);
-  Node saved = hash::symbol_table;
-  hash::symbol_table = record;
   EXPECT_EQ(text(block::value_after_word(b, &word, false)), "2");
   EXPECT_EQ(cell::type(block::value_after_word(b, &word, true)), uint32_t(T_NONE));
-  hash::symbol_table = saved;
   Cell* a = load("[a]");
   Cell aw = *block::head_cell(a);
   EXPECT_EQ(cell::type(block::value_after_word(a, &aw, true)), uint32_t(T_NONE));

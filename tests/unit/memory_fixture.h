@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "runtime/cell_api.h"
+#include "runtime/context.h"
 #include "runtime/error.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
+#include "runtime/hash.h"
 #include "runtime/memory.h"
 #include "runtime/slots.h"
 #include "runtime/unwind.h"
@@ -18,6 +20,8 @@ namespace kel::test {
 inline void fresh_heap() {
   memory::release_all();
   gc::state().roots = gc::Roots{};
+  hash::symbol_table = 0;  // nodes of the released heap
+  context::global = 0;
   slot_table::state() = slot_table::State{0, -1, 0};
   memory::init();
   gc::init();

@@ -1,0 +1,319 @@
+// Contexts: creation, word lookup and addition, slots in a values series or on the stack,
+// assignment with change notification, binding, and the global context (a collector root).
+#include "runtime/context.h"
+
+#include "runtime/cell_api.h"
+#include "runtime/cycle.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/words_interim.h"
+#include "runtime/error.h"
+#include "runtime/gc.h"
+#include "runtime/hash.h"
+#include "runtime/hash_mem.h"
+#include "runtime/stack.h"
+#include "runtime/symbol.h"
+
+namespace kel::context {
+
+Node global = 0;
+
+namespace {
+
+// Keeps a context alive across allocations and follows its node when it moves.
+struct Held {
+  Cell cell;
+  gc::Root root;
+  explicit Held(Node ctx) : cell{T_OBJECT, ctx, 0, 0}, root(&cell) {}
+  Node node() const { return cell.w1; }
+};
+
+// A cell kept across allocations.
+struct Kept {
+  Cell cell;
+  gc::Root root;
+  explicit Kept(const Cell* c) : cell(*c), root(&cell) {}
+};
+
+Cell* cells(Node n) { return reinterpret_cast<Cell*>(hash::mem::data(n)); }
+uint32_t cell_count(Node n) { return hash::mem::used(n) / 16; }
+
+Node table_of(Node ctx) { return cell_of(ctx)->w1; }
+
+void append_value(Node ctx, const Cell& v) {
+  Cell copy = v;
+  gc::Root keep(&copy);
+  *runtime::series_append_cell_node(cell_of(ctx)->w2) = copy;
+}
+
+bool any_word_q(uint32_t t) { return t >= T_WORD && t <= T_REFINEMENT; }
+bool any_block_q(uint32_t t) {
+  return t == T_BLOCK || t == T_PAREN || t == T_HASH || (t >= T_PATH && t <= T_GET_PATH);
+}
+
+int32_t self_canonical() { return symbol::canonical_id(symbol::runtime_id(symbol::RW_SELF)); }
+
+// Restores the argument-stack top on every way out.
+struct TopGuard {
+  Cell* saved = stack::state().top;
+  ~TopGuard() { stack::state().top = saved; }
+};
+
+}  // namespace
+
+Cell* cell_of(Node ctx) { return cells(ctx); }
+Cell* self_cell(Node ctx) { return cells(ctx) + 1; }
+uint32_t kind_of(Node ctx) { return (cell_of(ctx)->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT; }
+bool stack_held_q(Node ctx) { return cell_of(ctx)->header & hdr::CONTEXT_ON_STACK; }
+bool has_self_q(Node ctx) { return cell_of(ctx)->header & hdr::CONTEXT_HAS_SELF; }
+Node words_node(Node ctx) { return uint32_t(hash::record(table_of(ctx))[hash::rec::VALUES]); }
+int32_t word_count(Node ctx) { return int32_t(cell_count(words_node(ctx))); }
+Cell* word_at(Node ctx, int32_t index) { return cells(words_node(ctx)) + index; }
+Node values_node(Node ctx) { return stack_held_q(ctx) ? 0 : cell_of(ctx)->w2; }
+
+void make_global() {
+  global = create(int32_t(GLOBAL_WORDS), false, false, 0, KIND_GLOBAL);
+  gc::state().roots.global_context = &global;
+}
+
+Node create(int32_t slots, bool stack_held, bool self, Node source, uint32_t kind) {
+  if (slots <= 0) slots = 1;
+  Held src(source);
+  Held h(memory::series_new_cells(2));
+  uint32_t header = T_CONTEXT | (kind << hdr::CONTEXT_KIND_SHIFT);
+  if (stack_held) header |= hdr::CONTEXT_ON_STACK;
+  if (self) header |= hdr::CONTEXT_HAS_SELF;
+  Cell* c = cells(h.node());
+  c[0] = Cell{header, 0, 0, 0};
+  c[1] = Cell{T_UNSET, 0, 0, 0};
+  hash::mem::set_used(h.node(), 32);
+  Node table;
+  if (src.node()) {
+    Cell from{T_CONTEXT, table_of(src.node()), 0, 0};
+    table = hash::table_create(slots, &from, hash::KIND_SYMBOLS, 2);
+  } else {
+    table = hash::table_create(slots, nullptr, hash::KIND_SYMBOLS, 0);
+  }
+  cell_of(h.node())->w1 = table;  // stored before anything else allocates
+  if (!stack_held) {
+    Node values = memory::series_new_unset_cells(uint32_t(slots));
+    cell_of(h.node())->w2 = values;
+  }
+  return h.node();
+}
+
+Node from_spec(const Cell* spec, bool stack_held, bool self, uint32_t kind) {
+  Kept s(spec);
+  Node b = s.cell.w2;
+  uint32_t n = cell_count(b), head = s.cell.w1 > n ? n : s.cell.w1;
+  Held h(create(int32_t(n - head), stack_held, self, 0, kind));
+  for (uint32_t i = head; i < cell_count(s.cell.w2); ++i) {
+    const Cell* c = cells(s.cell.w2) + i;
+    uint32_t t = cell::type(c);
+    if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD || t == T_REFINEMENT) {
+      int32_t added;
+      find_or_add_symbol(h.node(), int32_t(c->w2), true, &added);
+    }
+  }
+  if (!stack_held) {
+    // One unset value per word: the values stay parallel to the word list.
+    uint32_t words = uint32_t(word_count(h.node()));
+    Node v = cell_of(h.node())->w2;
+    hash::mem::ensure(v, words * 16);
+    v = cell_of(h.node())->w2;
+    for (uint32_t i = 0; i < words; ++i) cells(v)[i] = Cell{T_UNSET, 0, 0, 0};
+    hash::mem::set_used(v, words * 16);
+  }
+  return h.node();
+}
+
+int32_t find_symbol(Node ctx, int32_t symbol, bool canonical) {
+  int32_t index = -1;
+  return hash::context_symbol_index(table_of(ctx), symbol, canonical, 0, &index);
+}
+
+int32_t find_or_add_symbol(Node ctx, int32_t symbol, bool canonical, int32_t* new_index) {
+  Held h(ctx);
+  int32_t index = -1;
+  int32_t r = hash::context_symbol_index(table_of(ctx), symbol, canonical, ctx, &index);
+  if (r < 0 && new_index) *new_index = index;
+  return r;
+}
+
+int32_t find_or_add_word_index(Node ctx, const Cell* word) {
+  Held h(ctx);
+  int32_t added = -1;
+  int32_t r = find_or_add_symbol(ctx, int32_t(word->w2), true, &added);
+  if (r >= 0) return r;
+  if (!stack_held_q(h.node())) append_value(h.node(), Cell{T_UNSET, 0, 0, 0});
+  return added;
+}
+
+void set_or_add(Node ctx, const Cell* word, const Cell* value) {
+  Held h(ctx);
+  Kept v(value);
+  int32_t i = find_symbol(ctx, int32_t(word->w2), true);
+  if (i >= 0 && !stack_held_q(ctx)) {
+    cells(cell_of(ctx)->w2)[i] = v.cell;
+    return;
+  }
+  if (i >= 0) return;  // stack-held: no values series to store into
+  int32_t added = -1;
+  find_or_add_symbol(ctx, int32_t(word->w2), true, &added);
+  if (!stack_held_q(h.node())) append_value(h.node(), v.cell);
+}
+
+void add_missing_with_value(Node ctx, const Cell* word, const Cell* value) {
+  if (find_symbol(ctx, int32_t(word->w2), true) >= 0) return;
+  set_or_add(ctx, word, value);
+}
+
+Cell add_word(int32_t symbol, bool canonical, bool keep_case) {
+  Held g(global);
+  int32_t added = -1;
+  int32_t r = find_or_add_symbol(g.node(), symbol, canonical, &added);
+  if (r >= 0) {
+    // Found by exact id, or asked to keep the case: the spelling asked for, on the slot
+    // found (case variants share the first variant's index). Otherwise the entry's own.
+    if (canonical && !keep_case) {
+      Cell w = *word_at(g.node(), r);
+      w.header = T_WORD;
+      return w;
+    }
+    return Cell{T_WORD, g.node(), uint32_t(symbol), uint32_t(r)};
+  }
+  if (symbol::alias_id(symbol) > 0) {
+    // A case variant shares the slot of the variant that came first.
+    int32_t first = find_symbol(g.node(), symbol::canonical_id(symbol), true);
+    if (first >= 0 && first != added) word_at(g.node(), added)->w3 = uint32_t(first);
+  }
+  append_value(g.node(), Cell{T_UNSET, 0, 0, 0});
+  Cell w = *word_at(g.node(), added);
+  w.header = T_WORD;
+  return w;
+}
+
+Cell add_global_word(int32_t symbol) { return add_word(symbol, false, true); }
+
+Cell* value_of_symbol(int32_t symbol, Node ctx) {
+  if (stack_held_q(ctx)) ctx = global;
+  int32_t i = find_symbol(ctx, symbol, true);
+  if (i < 0) return nullptr;
+  return cells(cell_of(ctx)->w2) + i;
+}
+
+void assign(Cell* word, const Cell* value, Node ctx, bool notify) {
+  if (!ctx) error::raise(err::script::not_defined, word);  // an unbound word
+  Held h(ctx);
+  Kept v(value);
+  if (int32_t(word->w3) == -1) {
+    int32_t i = find_symbol(h.node(), int32_t(word->w2), false);
+    if (i < 0) i = find_or_add_word_index(h.node(), word);
+    word->w3 = uint32_t(i);
+  }
+  int32_t index = int32_t(word->w3);
+  Cell* x = cell_of(h.node());
+  if (x->w2 == 0) error::raise(err::script::not_defined, word);
+  if (x->header & hdr::CONTEXT_ON_STACK) {
+    *stack::at_index(x->w2 - 1 + uint32_t(index)) = v.cell;
+    return;
+  }
+  if (kind_of(h.node()) == KIND_OBJECT) word_at(h.node(), index)->header |= hdr::WORD_ASSIGNED;
+  if (notify && self_cell(h.node())->w3) {
+    TopGuard top;
+    Cell* old = stack::push_copy(cells(cell_of(h.node())->w2) + index);
+    Cell* slot = cells(cell_of(h.node())->w2) + index;
+    *slot = v.cell;
+    Kept self(self_cell(h.node()));
+    object::fire_change(&self.cell, word, old, cells(cell_of(h.node())->w2) + index);
+    return;
+  }
+  cells(cell_of(h.node())->w2)[index] = v.cell;
+}
+
+Cell* value_slot(const Cell* word, Node ctx) {
+  int32_t index = int32_t(word->w3);
+  if (index == -1) {
+    if (word->w1 && symbol::canonical_id(int32_t(word->w2)) == self_canonical()) return self_cell(word->w1);
+    error::raise(err::script::no_value, word);
+  }
+  if (!ctx) error::raise(err::script::not_defined, word);  // an unbound word
+  Cell* x = cell_of(ctx);
+  if (x->w2 == 0) error::raise(err::script::not_in_context, word);
+  if (x->header & hdr::CONTEXT_ON_STACK) return stack::at_index(x->w2 - 1 + uint32_t(index));
+  return cells(x->w2) + index;
+}
+
+Node clone(Cell* value, uint32_t kind) {
+  Node old = value->w1;
+  Node fresh = create(word_count(old), stack_held_q(old), has_self_q(old), old, kind);
+  Node wl = words_node(fresh);
+  for (uint32_t i = 0, n = cell_count(wl); i < n; ++i) cells(wl)[i].w1 = fresh;
+  value->w1 = fresh;
+  return fresh;
+}
+
+int32_t bind_one(Node ctx, Cell* word) {
+  int32_t i = find_symbol(ctx, int32_t(word->w2), true);
+  if (i >= 0) {
+    word->w1 = ctx;
+    word->w3 = uint32_t(i);
+  }
+  return i;
+}
+
+Cell* bind_block(Cell* block, Node ctx, bool self) {
+  // Nothing here allocates, so addresses and nodes stay put during the walk.
+  Node b = block->w2;
+  if (!b || cycle::visiting_q(b)) return block;
+  cycle::Scope scope(b);
+  int32_t self_id = self ? self_canonical() : 0;
+  uint32_t n = cell_count(b);
+  for (uint32_t i = block->w1; i < n; ++i) {
+    Cell* c = cells(b) + i;
+    uint32_t t = cell::type(c);
+    if (any_word_q(t)) {
+      if (self && t == T_WORD && symbol::canonical_id(int32_t(c->w2)) == self_id) {
+        c->w1 = ctx;
+        c->w3 = NO_INDEX;
+      } else {
+        bind_one(ctx, c);
+      }
+    } else if (any_block_q(t)) {
+      bind_block(c, ctx, self);
+    }
+  }
+  return block;
+}
+
+bool add_set_words(Node ctx, const Cell* block) {
+  Held h(ctx);
+  Kept b(block);
+  int32_t before = word_count(ctx);
+  uint32_t n = cell_count(b.cell.w2);
+  for (uint32_t i = b.cell.w1 > n ? n : b.cell.w1; i < cell_count(b.cell.w2); ++i) {
+    const Cell* c = cells(b.cell.w2) + i;
+    if (cell::type(c) != T_SET_WORD) continue;
+    Cell w = *c;
+    find_or_add_word_index(h.node(), &w);
+  }
+  return word_count(h.node()) > before;
+}
+
+void install_type() { datatype::register_type(datatype::Registration{T_CONTEXT, 0, "context!", {}}); }
+
+}  // namespace kel::context
+
+// Services the stack unit takes from contexts.
+namespace kel::stack::detail {
+const Cell* word_value(const Cell* word) {
+  Node ctx = word->w1;
+  if (!ctx) return nullptr;
+  int32_t i = context::find_symbol(ctx, int32_t(word->w2), true);
+  if (i < 0) return nullptr;
+  Cell* x = context::cell_of(ctx);
+  if (!x->w2) return nullptr;
+  if (x->header & hdr::CONTEXT_ON_STACK) return stack::at_index(x->w2 - 1 + uint32_t(i));
+  return reinterpret_cast<Cell*>(hash::mem::data(x->w2)) + i;
+}
+uint32_t global_context() { return context::global; }
+}  // namespace kel::stack::detail

@@ -1,0 +1,55 @@
+// Contexts: the two-cell context series (context! cell and self-cell), word lists over
+// kind-2 tables, value slots in a series or on the stack, binding, and the global context.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kel::context {
+
+constexpr uint32_t KIND_GLOBAL = 0, KIND_FUNCTION = 1, KIND_OBJECT = 2;
+constexpr uint32_t GLOBAL_WORDS = 4000;
+constexpr uint32_t NO_INDEX = 0xFFFFFFFF;  // a word's w3 when unresolved
+
+// Contexts are passed by node: the context! cell lives in a series that moves. Every
+// returned Cell* points into a series and is valid only until the next allocation. A word
+// given by pointer that is written to must not move meanwhile (a stack cell or C++ local).
+
+// The global context node (a collector root), 0 before start-up makes it.
+extern Node global;
+void make_global();
+
+Cell* cell_of(Node ctx);      // cell 0, the context! cell
+Cell* self_cell(Node ctx);    // cell 1
+uint32_t kind_of(Node ctx);
+bool stack_held_q(Node ctx);
+bool has_self_q(Node ctx);
+int32_t word_count(Node ctx);
+Node words_node(Node ctx);    // the word list
+Cell* word_at(Node ctx, int32_t index);
+Node values_node(Node ctx);   // 0 for a stack-held context
+
+Node create(int32_t slots, bool stack_held, bool self, Node source, uint32_t kind);
+Node from_spec(const Cell* spec, bool stack_held, bool self, uint32_t kind);
+int32_t find_symbol(Node ctx, int32_t symbol, bool canonical);
+// The index when found; else a word with its own index is appended (no value cell), its
+// index written to *new_index, and -1 returned.
+int32_t find_or_add_symbol(Node ctx, int32_t symbol, bool canonical, int32_t* new_index);
+int32_t find_or_add_word_index(Node ctx, const Cell* word);
+void set_or_add(Node ctx, const Cell* word, const Cell* value);
+void add_missing_with_value(Node ctx, const Cell* word, const Cell* value);
+Cell add_word(int32_t symbol, bool canonical, bool keep_case);
+Cell add_global_word(int32_t symbol);
+Cell* value_of_symbol(int32_t symbol, Node ctx);
+void assign(Cell* word, const Cell* value, Node ctx, bool notify);
+Cell* value_slot(const Cell* word, Node ctx);
+// value: a function or object cell whose w1 is its context node (rewritten).
+Node clone(Cell* value, uint32_t kind);
+int32_t bind_one(Node ctx, Cell* word);
+// Binds the block's words in place; returns block.
+Cell* bind_block(Cell* block, Node ctx, bool self);
+bool add_set_words(Node ctx, const Cell* block);
+void install_type();
+
+}  // namespace kel::context
