@@ -266,7 +266,7 @@ TEST_F(BlockActionsTest, Put) {
 // b/2                              => 1
 // b/2: 9 b                         => [a 9 b 3]
 // b/9: 1                           => !! script/out-of-range
-// [a 1 B 2]/b with the case flag   => none
+// [a 1 B 2]/b with the case flag   => none; without it => 2
 // [a 1 [x] 2]/[x]                  => 2
 TEST_F(BlockActionsTest, PathSteps) {
   Cell* b = load("[a 1 b 2]");
@@ -288,8 +288,8 @@ TEST_F(BlockActionsTest, PathSteps) {
   EXPECT_EQ(mold(b), "[a 9 b 3]");
   EXPECT_ERROR(step(b, &nine, &one), err::script::out_of_range);
   Cell* upper = load("[a 1 B 2]");
-  // (Without the case flag B matches b through the symbol table's case aliases.)
   EXPECT_EQ(cell::type(step(upper, &bw, nullptr, true)), T_NONE);
+  EXPECT_EQ(mold(step(upper, &bw, nullptr)), "2");
   EXPECT_EQ(mold(step(load("[a 1 [x] 2]"), load("[x]"), nullptr)), "2");
   // The last key with nothing after it: the poke's range error.
   Cell* last = load("[a 1 b]");

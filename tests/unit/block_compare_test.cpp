@@ -199,6 +199,7 @@ TEST_F(BlockActionsTest, FunctionResultOrder) {
 // unique ["a" "A"]                 => ["a"]
 // unique/case ["a" "A"]            => ["a" "A"]
 // unique/skip [a 1 a 2 b 3] 2      => [a 1 b 3]
+// unique [a A b]                   => [a b]; with /case => [a A b]
 // unique [[1] [1] [2]]             => [[1] [2]]
 // intersect [[1] 2] [[1]]          => [[1]]
 // unique next [1 1 2]              => [1 2]
@@ -212,6 +213,8 @@ TEST_F(BlockActionsTest, SetOperations) {
   EXPECT_EQ(mold(set_op(DIFFERENCE, load("[1 2]"), load("[2 3]"))), "[1 3]");
   EXPECT_EQ(mold(set_op(UNIQUE, load("[\"a\" \"A\"]"), nullptr)), "[\"a\"]");
   EXPECT_EQ(mold(set_op(UNIQUE, load("[\"a\" \"A\"]"), nullptr, true)), "[\"a\" \"A\"]");
+  EXPECT_EQ(mold(set_op(UNIQUE, load("[a A b]"), nullptr)), "[a b]");
+  EXPECT_EQ(mold(set_op(UNIQUE, load("[a A b]"), nullptr, true)), "[a A b]");
   Cell two = int_cell(2);
   EXPECT_EQ(mold(set_op(UNIQUE, load("[a 1 a 2 b 3]"), nullptr, false, &two)), "[a 1 b 3]");
   EXPECT_EQ(mold(set_op(UNIQUE, load("[[1] [1] [2]]"), nullptr)), "[[1] [2]]");
