@@ -55,6 +55,9 @@ int32_t compare_cells(const Cell* a_in, const Cell* b_in, int32_t op) {
   int32_t la = count_from(&a), lb = count_from(&b);
   if (equality_op_q(op) && la != lb) return 1;
 
+  // A compare slot may allocate (word! orders by spellings made on first use): both
+  // values are rooted so their nodes follow a collection.
+  gc::Root keep_a(&a), keep_b(&b);
   cycle::Scope walk_a(a.w2);
   cycle::Scope walk_b(b.w2);
   int32_t ha = clamp_head(&a), hb = clamp_head(&b);
@@ -167,13 +170,11 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
   notify(series, "sort", nullptr, h, 0);
   uint32_t records = uint32_t(n / size);
   if (records > 1) {
-    // The engines hold raw addresses into the buffer: the comparator must not allocate.
-    uint64_t allocations = memory::state().allocations;
-    Cell* base = cells(series) + h;
-    uint32_t width = uint32_t(size) * sizeof(Cell);
-    if (stable) sort::merge_sort(base, records, width, uintptr_t(op), flags, record_comparator);
-    else sort::quick_sort(base, records, width, uintptr_t(op), flags, record_comparator);
-    if (gc::stress_period() && memory::state().allocations != allocations) rt::fatal_error(101, 0);
+    // The records are sorted in a rooted copy and copied back: a compare slot that
+    // allocates (word! orders by spellings made on first use) cannot move them under the
+    // engine.
+    sort::sort_cells_rooted(series->w2, uint32_t(h), records, uint32_t(size) * sizeof(Cell),
+                            stable, uintptr_t(op), flags, record_comparator);
     if (hash_q(series)) hash::table_resize(series->w3, cells_in(series));
   }
   notify(series, "sorted", nullptr, h, n);

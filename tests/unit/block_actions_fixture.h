@@ -68,7 +68,12 @@ class BlockActionsTest : public BlockTest {
 
   Cell int_cell(int32_t v) { return Cell{T_INTEGER, 0, uint32_t(v), 0}; }
   Cell type_cell(uint32_t t) { return Cell{T_DATATYPE, t, 0, 0}; }
-  Cell word(const char* name, uint32_t type = T_WORD) { return word::intern_global_as(name, type); }
+  // An unbound word (no context node), so a C++ local holding it needs no root.
+  Cell word(const char* name, uint32_t type = T_WORD) {
+    Cell w = word::intern_global_as(name, type);
+    w.w1 = 0;
+    return w;
+  }
   // A copy of the cell on the argument stack (the slots write their result into it).
   Cell* arg(const Cell* v) { return stack::push_copy(v); }
   Cell* at(const Cell* s, int32_t head) {

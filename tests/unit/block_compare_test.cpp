@@ -20,6 +20,8 @@ namespace {
 // [a 1] = [a: 1]                   => true (the word family compares across its types)
 // same? b b                        => true; same? b copy b => false
 // [1] = (1)                        => false (different datatypes)
+// [[k1 wordq] 1] < [[k1 wordr] 1]  => true
+// [[k2 zeta]] > [[k2 Alpha]]       => true
 TEST_F(BlockActionsTest, CompareBlocks) {
   EXPECT_EQ(compare(load("[1 2]"), load("[1 2]"), 0), 0);
   EXPECT_LT(compare(load("[1 2]"), load("[1 3]"), 3), 0);
@@ -43,6 +45,9 @@ TEST_F(BlockActionsTest, CompareBlocks) {
   Cell* p = load("[1]");
   cell::set_type(p, T_PAREN);
   EXPECT_EQ(compare(b, p, 0), -2);
+  // Words order by their spellings, which are made on first use (an allocation).
+  EXPECT_LT(compare(load("[[k1 wordq] 1]"), load("[[k1 wordr] 1]"), 3), 0);
+  EXPECT_GT(compare(load("[[k2 zeta]]"), load("[[k2 Alpha]]"), 5), 0);
 }
 
 // path! against lit-path! compares only under the word-equality operators 10 and 11.
