@@ -3,6 +3,7 @@
 #include "runtime/datatypes/block_compare.h"
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "runtime/cell_api.h"
@@ -185,20 +186,48 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
 
 namespace {
 
-// The membership index over a series: its own when it is a hash!, else a temporary one
-// that the caller roots at once.
-Node member_index(const Cell* s) {
-  if (hash_q(s)) return s->w3;
-  Cell src = *s;
-  gc::Root keep(&src);
-  return hash::table_create(count_from(&src), &src, hash::KIND_HASH, 0);
-}
+// A set of distinct keys: a hash! on the argument stack whose cells are the keys, with its
+// own index. Distinct keys keep the index free of duplicate lists, so adding and searching
+// stay constant time; keys of block-like values are found by walking (find/only).
+struct KeySet {
+  uint32_t at;  // argument-stack index of the hash! cell
+  int32_t search_op, find_op;
+  std::vector<int32_t> block_keys;  // positions of block-like keys
+
+  KeySet(int32_t room, bool case_) : search_op(case_ ? 2 : 0), find_op(case_ ? 2 : 12) {
+    Cell* c = push_empty(room);
+    at = stack::index_of(c);
+    Node t = hash::table_create(room, c, hash::KIND_HASH, 0);
+    c = stack::at_index(at);
+    c->header = T_HASH;
+    c->w3 = t;
+  }
+  Cell* cell() const { return stack::at_index(at); }
+  bool contains(Cell* key) const {
+    if (any_block_q(cell::type(key))) {
+      for (int32_t p : block_keys)
+        if (compare_slot(cells(cell()) + p, key, find_op) == 0) return true;
+      return false;
+    }
+    return hash::table_search(cell()->w3, key, 0, 1, search_op, false, false) != nullptr;
+  }
+  // Adds the key unless it is there already; true when added.
+  bool add(Cell* key) {
+    if (contains(key)) return false;
+    int32_t p = cells_in(cell());
+    append_copy(cell(), key);
+    if (any_block_q(cell::type(key))) block_keys.push_back(p);
+    else hash::table_add(cell()->w3, cells(cell()) + p);
+    return true;
+  }
+};
 
 }  // namespace
 
 Cell* set_operation(bool case_, const Cell* skip, int32_t op) {
   Cell* base = stack::state().base;
   uint32_t base_at = stack::index_of(base);
+  Cell* top = stack::state().top;
   bool two = op != set_op::UNIQUE;
   int32_t size = 1;
   if (skip) {
@@ -214,41 +243,19 @@ Cell* set_operation(bool case_, const Cell* skip, int32_t op) {
   if (room < 1) room = 1;
   if (room > MAX_CELLS) error::raise(err::internal::no_memory);
 
-  uint32_t pushed = 0;
   Cell* r = push_empty(int32_t(room));
-  ++pushed;
   uint32_t r_at = stack::index_of(r);
-  Node rt_index = hash::table_create(int32_t(room), r, hash::KIND_HASH, 0);
-  r = stack::at_index(r_at);
-  r->header = T_HASH;
-  r->w3 = rt_index;
   auto result = [&] { return stack::at_index(r_at); };
-
-  int32_t search_op = case_ ? 2 : 0;
-  int32_t find_op = case_ ? 2 : 12;
+  KeySet kept(int32_t((room + size - 1) / size), case_);
   Cell step{T_INTEGER, 0, uint32_t(size), 0};
-  // Keys of block-like values are found by walking these positions of the result.
-  std::vector<int32_t> block_keys;
-  // Records of the second pass start here; they are out of step with the first pass's
-  // records when the first series ended with a short record.
-  int32_t second_start = -1;
 
-  auto in_result = [&](Cell* key) {
-    if (any_block_q(cell::type(key))) {
-      for (int32_t p : block_keys)
-        if (compare_slot(cells(result()) + p, key, find_op) == 0) return true;
-      return false;
-    }
-    Node t = result()->w3;
-    Cell* f = hash::table_search(t, key, 0, size, search_op, false, false);
-    int32_t bound = second_start >= 0 ? second_start : INT32_MAX;
-    if (f && int32_t(f - cells(result())) < bound) return true;
-    if (second_start < 0) return false;
-    return hash::table_search(t, key, second_start, size, search_op, false, false) != nullptr;
-  };
-
-  auto in_other = [&](Cell* other, Node index, Cell* key) {
-    if (any_block_q(cell::type(key))) {
+  // Whether the key is in the other series: through its own index when it is a hash!,
+  // else through a set of its keys made once.
+  auto member = [&](Cell* other, KeySet* keys, Cell* key) {
+    if (any_block_q(cell::type(key)) || !keys) {
+      if (!any_block_q(cell::type(key)))
+        return hash::table_search(other->w3, key, int32_t(other->w1), size, kept.search_op,
+                                  false, false) != nullptr;
       FindSpec o;
       o.only = true;
       o.case_ = case_;
@@ -257,36 +264,30 @@ Cell* set_operation(bool case_, const Cell* skip, int32_t op) {
       gc::Root keep(&at);
       return find_position(&at, key, o).at >= 0;
     }
-    return hash::table_search(index, key, int32_t(other->w1), size, search_op, false, false) !=
-           nullptr;
+    return keys->contains(key);
   };
 
   auto pass = [&](Cell* walk, Cell* other, bool keep_found) {
-    Node index = 0;
-    Cell index_holder{T_NONE, 0, 0, 0};
-    gc::Root keep_index(&index_holder);
-    if (other) {
-      index = member_index(other);
-      index_holder = Cell{T_HASH, other->w1, other->w2, index};
+    std::optional<KeySet> other_keys;
+    if (other && !hash_q(other)) {
+      other_keys.emplace(int32_t((count_from(other) + size) / size), case_);
+      for (int32_t i = int32_t(other->w1); i < cells_in(other); i += size) {
+        Cell key = cells(other)[i];
+        gc::Root keep_key(&key);
+        other_keys->add(&key);
+      }
     }
-    int32_t h = int32_t(walk->w1);
-    for (int32_t i = h; i < cells_in(walk); i += size) {
+    for (int32_t i = int32_t(walk->w1); i < cells_in(walk); i += size) {
       Cell key = cells(walk)[i];
       gc::Root keep_key(&key);
-      if (other && in_other(other, index_holder.w3, &key) != keep_found) continue;
-      if (in_result(&key)) continue;
+      if (other && member(other, other_keys ? &*other_keys : nullptr, &key) != keep_found)
+        continue;
+      if (!kept.add(&key)) continue;
       // A short last record is copied only up to the tail.
       int32_t end = i + size < cells_in(walk) ? i + size : cells_in(walk);
-      int32_t key_at = cells_in(result());
       for (int32_t j = i; j < end; ++j) {
         Cell c = cells(walk)[j];
         append_copy(result(), &c);
-      }
-      if (any_block_q(cell::type(&key))) block_keys.push_back(key_at);
-      for (int32_t j = key_at; j < cells_in(result()); ++j) {
-        int status = 0;
-        hash::table_add_value(result()->w3, cells(result()) + j, &status);
-        if (status == 2) break;  // rebuilt over every cell
       }
     }
   };
@@ -295,29 +296,27 @@ Cell* set_operation(bool case_, const Cell* skip, int32_t op) {
     case set_op::UNIQUE: pass(&a, nullptr, false); break;
     case set_op::UNION:
       pass(&a, nullptr, false);
-      if (cells_in(result()) % size != 0) second_start = cells_in(result());
       pass(&b, nullptr, false);
       break;
     case set_op::INTERSECT: pass(&a, &b, true); break;
     case set_op::EXCLUDE: pass(&a, &b, false); break;
     case set_op::DIFFERENCE:
       pass(&a, &b, false);
-      if (cells_in(result()) % size != 0) second_start = cells_in(result());
       pass(&b, &a, false);
       break;
     default: rt::fatal_error(101, 0);
   }
 
-  Cell made = *result();
   bool hash_result = cell::type(&a) == T_HASH || (two && cell::type(&b) == T_HASH);
   if (hash_result) {
-    made.header = T_HASH;
-  } else {
-    made.header = cell::type(&a);
-    made.w3 = 0;
+    Node t = hash::table_create(cells_in(result()), result(), hash::KIND_HASH, 0);
+    result()->w3 = t;
   }
+  Cell made = *result();
+  made.header = hash_result ? T_HASH : cell::type(&a);
+  if (!hash_result) made.w3 = 0;
   made.w1 = 0;
-  stack::drop_cells(pushed);
+  stack::state().top = top;
   Cell* out = stack::at_index(base_at);
   *out = made;
   return out;
