@@ -289,8 +289,10 @@ TEST_F(SeriesTest, TakeScratchIsReusedAndRooted) {
 }
 
 // s: "ab" t: "中" move s t reduce [s t] => ["b" "a中"]
+// then u: next "中xy" move s u head u     => "中bxy"
 // move [1 2] "ab"                       => !! script/move-bad
 // b: [1 2 3] c: [4] move/part b c 2     => [3] [1 2 4]
+// then move b next [4 5]               => [] [4 3 5]
 // b: [1 2 3 4 5] move b skip b 3        => [2 3 4 1 5]
 // b: [1 2 3 4 5] move skip b 3 next b   => [1 4 2 3 5]
 // b: [1 2 3] move b tail b              => [2 3 1]
@@ -301,6 +303,12 @@ TEST_F(SeriesTest, Move) {
   fn<37>(s)(s, t, nullptr);
   EXPECT_EQ(text_of(s), "b");
   EXPECT_EQ(text_of(t), "a中");
+  Cell* u = push_string("中xy");
+  u->w1 = 1;
+  fn<37>(s)(s, u, nullptr);  // lands at the target's head, not its buffer start
+  EXPECT_EQ(text_of(s), "");
+  u->w1 = 0;
+  EXPECT_EQ(text_of(u), "中bxy");
   Cell* b = load("[1 2]");
   Cell* ab = push_string("ab");
   EXPECT_ERROR(fn<37>(b)(b, ab, nullptr), err::script::move_bad);
@@ -312,6 +320,10 @@ TEST_F(SeriesTest, Move) {
   EXPECT_EQ(mold(o), "[3]");
   EXPECT_EQ(mold(d), "[1 2 4]");
   EXPECT_EQ(std::string(owner::last_notice().action), "moved");
+  Cell* four5 = load("[4 5]");
+  fn<37>(o)(o, at_index(four5, 1), nullptr);  // into the middle of the target
+  EXPECT_EQ(mold(o), "[]");
+  EXPECT_EQ(mold(four5), "[4 3 5]");
   Cell* e = load("[1 2 3 4 5]");
   fn<37>(e)(e, at_index(e, 3), nullptr);
   EXPECT_EQ(mold(e), "[2 3 4 1 5]");
