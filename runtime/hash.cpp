@@ -546,14 +546,14 @@ Cell* table_add_value(Node t, Cell* value, int* status) {
       if (kind == KIND_HASH) {
         int32_t fp = first_position(t, idx);
         Cell* e = values_of(t) + fp;
-        if (fp >= 0 && cell::type(e) == type && actions::compare(e, values_of(t) + p, 0)) {
+        if (fp >= 0 && cell::type(e) == type && hash_stub::compare(e, values_of(t) + p, 0)) {
           uint32_t b = pr.i;
           join_list(t, b, p);
           positions_fit(t, uint32_t(p));
           positions(t)[p] = int32_t(b + 1);
           return values_of(t) + p;
         }
-      } else if (actions::compare(values_of(t) + idx, values_of(t) + p, 2)) {
+      } else if (hash_stub::compare(values_of(t) + idx, values_of(t) + p, 2)) {
         return values_of(t) + p;
       }
     }
@@ -605,7 +605,7 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
     if (kind != KIND_HASH) {
       Cell* e = values_of(t) + idx;
       if (cell::type(e) != type) continue;
-      bool eq = actions::compare(e, key, op);
+      bool eq = hash_stub::compare(e, key, op);
       if (eq) return values_of(t) + idx;
       fl = flags_of(t);
       ix = index_of(t);
@@ -616,7 +616,7 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
       ~Reload() { fl = flags_of(t); ix = index_of(t); }
     } reload{t, fl, ix};
     int32_t fp = first_position(t, idx);
-    if (fp < 0 || !actions::compare(values_of(t) + fp, key, 0)) continue;
+    if (fp < 0 || !hash_stub::compare(values_of(t) + fp, key, 0)) continue;
     int32_t one = idx;
     const int32_t* members = &one;
     uint32_t n = 1;
@@ -628,7 +628,7 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
     int32_t pick = -1;
     for (uint32_t j = 0; j < n; j++) {
       int32_t pos = l ? list_data(l)[j] : members[0];
-      if (!actions::compare(values_of(t) + pos, key, op)) continue;
+      if (!hash_stub::compare(values_of(t) + pos, key, op)) continue;
       int32_t dist = (last || reverse) ? start - pos - 1 : pos - start;
       int32_t r = dist % askip;
       if (r < 0) r += askip;
@@ -670,7 +670,7 @@ Cell* table_search_next(Node t, Cell* key, int32_t* cursor, int32_t* end_mark, i
       int32_t idx = index_of(t)[i];
       int32_t pos = kind == KIND_HASH ? first_position(t, idx) : idx;
       Cell* e = pos >= 0 ? values_of(t) + pos : nullptr;
-      if (e && cell::type(e) == type && actions::compare(e, key, 0)) {
+      if (e && cell::type(e) == type && hash_stub::compare(e, key, 0)) {
         *cursor = int32_t(i);
         *step = int32_t(k);
         return e;

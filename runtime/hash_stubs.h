@@ -5,10 +5,11 @@
 
 #include "runtime/cell.h"
 
-namespace kel::actions {
-// Whether a and b compare true under op (runtime/evaluator/actions.h; same declaration).
-bool compare(const Cell* a, const Cell* b, int32_t op);
-}  // namespace kel::actions
+namespace kel::hash_stub {
+// Key equality for the tables until every key type has its compare slot registered.
+// 1 when a and b compare true under op (0 equal folding case, 2 strict-equal), else 0.
+int compare(const Cell* a, const Cell* b, int op);
+}  // namespace kel::hash_stub
 
 namespace kel::map {
 // Canonicalises a new map key in place: word-family keys become set-word!.

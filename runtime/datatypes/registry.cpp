@@ -5,19 +5,22 @@
 #include <cstring>
 
 #include "runtime/context.h"
+#include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/rt.h"
@@ -79,6 +82,9 @@ void install(uint32_t type_id) {
     case T_GET_WORD: get_word::install_type(); break;
     case T_REFINEMENT: refinement::install_type(); break;
     case T_ISSUE: issue::install_type(); break;
+    case T_URL: url::install_type(); break;
+    case T_FILE: file::install_type(); break;
+    case T_BITSET: bitset::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
