@@ -483,3 +483,46 @@ TEST_F(BlockActionsTest, DeepNestingEndsCleanly) {
 
 }  // namespace
 }  // namespace kel::test
+
+namespace kel::test {
+namespace {
+
+// Start positions of the backward searches and the inclusive /part limit.
+// find/last [a b c b c] [b c]             => [b c] at index 4
+// find/reverse tail [a b c b c] [b c]     => [b c] at index 4
+// find/reverse at [a b c b c] 4 [b c]     => [b c b c] at index 2
+// find/last [b c a] [c a b]               => none (the run would pass the tail)
+// find/part [1 2 3] 3 at [1 2 3] 3        => [3] (the limit cell is included)
+// find/part [1 2 3] 3 next [1 2 3]        => none
+// find/part [1 2 3] 2 "x"                 => !! script/invalid-refine-arg (another buffer)
+// find/same [[1] [1]] second b            => the second block only
+// find/tail/skip [a 1 b 2] 'a 2           => [b 2]
+// find/last/tail [1 2 1 3] 1              => [3]
+TEST_F(BlockActionsTest, FindPositions) {
+  Cell* b = load("[a b c b c]");
+  Cell* seq = load("[b c]");
+  EXPECT_EQ(int32_t(find(b, seq, {.last = true})->w1), 3);
+  EXPECT_EQ(int32_t(find(at(b, 5), seq, {.reverse = true})->w1), 3);
+  EXPECT_EQ(int32_t(find(at(b, 3), seq, {.reverse = true})->w1), 1);
+  EXPECT_EQ(cell::type(find(load("[b c a]"), load("[c a b]"), {.last = true})), T_NONE);
+
+  Cell* n = load("[1 2 3]");
+  Cell three = int_cell(3);
+  EXPECT_EQ(int32_t(find(n, &three, {.part = at(n, 2)})->w1), 2);
+  EXPECT_EQ(cell::type(find(n, &three, {.part = at(n, 1)})), T_NONE);
+  Cell* other = load("[1 2 3]");
+  EXPECT_ERROR(find(n, &three, {.part = at(other, 2)}), err::script::invalid_refine_arg);
+
+  Cell* blocks = load("[[1] [1]]");
+  Cell second = *block::cell_at_index(blocks, 1);
+  Cell* second_on_stack = arg(&second);
+  EXPECT_EQ(int32_t(find(blocks, second_on_stack, {.only = true, .same = true})->w1), 1);
+  EXPECT_EQ(int32_t(find(blocks, second_on_stack, {.only = true})->w1), 0);
+
+  Cell aw = word("a"), two = int_cell(2), one = int_cell(1);
+  EXPECT_EQ(mold(find(load("[a 1 b 2]"), &aw, {.skip = &two, .tail = true})), "[b 2]");
+  EXPECT_EQ(mold(find(load("[1 2 1 3]"), &one, {.last = true, .tail = true})), "[3]");
+}
+
+}  // namespace
+}  // namespace kel::test
