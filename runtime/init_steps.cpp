@@ -31,8 +31,6 @@ namespace kel::host { void make_conversion_buffer() {} }
 
 namespace kel::stack { void init() {} }
 
-namespace kel::lexer { void init() {} void init_static() {} }
-
 namespace kel::kelbin { void decode_boot() {} }
 
 namespace kel::interp { void set_tracer() {} }
