@@ -5,6 +5,7 @@
 #include "runtime/context.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word_startup.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
 #include "runtime/hooks.h"

@@ -6,7 +6,6 @@
 // A stub left behind shows up as a duplicate-symbol link error, never as a silent no-op.
 #include "runtime/init_steps.h"
 
-
 namespace kel::image_codec { void init_factory() {} }
 
 namespace kel::actions { void build_table() {} }
@@ -31,8 +30,6 @@ namespace kel::compress { void methods_init() {} }
 namespace kel::host { void make_conversion_buffer() {} }
 
 namespace kel::stack { void init() {} }
-
-namespace kel::lexer { void init() {} void init_static() {} }
 
 namespace kel::kelbin { void decode_boot() {} }
 

@@ -17,7 +17,6 @@ namespace kel::checksum { void intern_method_words(); }
 namespace kel::compress { void methods_init(); }
 namespace kel::host { void make_conversion_buffer(); }
 namespace kel::stack { void init(); }
-namespace kel::lexer { void init(); void init_static(); }
 namespace kel::kelbin { void decode_boot(); }
 namespace kel::interp { void set_tracer(); }
 namespace kel::cycle { void init_static(); }
