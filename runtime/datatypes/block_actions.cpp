@@ -12,6 +12,7 @@
 #include "runtime/datatypes/block_hooks_stub.h"
 #include "runtime/datatypes/block_util.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/evaluator/transcode.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"
 #include "runtime/rt.h"
@@ -149,8 +150,16 @@ Cell* to(Cell* proto, Cell* spec, uint32_t type) {
   uint32_t st = cell::type(spec);
   if (st == T_OBJECT || st == T_MAP) return body_into(proto, spec, type);
   if (st == T_VECTOR) return vector_into(proto, spec, type);
-  // Text becomes values once the lexer exists.
-  if (st == T_STRING) error::raise(err::internal::not_done);
+  if (st == T_STRING) {
+    Cell s = *spec, made{T_NONE, 0, 0, 0};
+    gc::Root keep(&s), keep_made(&made);
+    int32_t consumed = 0;
+    lexer::transcode_string(&made, &s, -1, false, true, true, false, &consumed, nullptr, nullptr);
+    made.header = type;
+    made.w3 = 0;
+    *proto = made;
+    return proto;
+  }
   if (st == T_TYPESET) {
     Cell s = *spec, made{T_NONE, 0, 0, 0};
     gc::Root keep(&s), keep_made(&made);

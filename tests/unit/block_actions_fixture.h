@@ -8,6 +8,7 @@
 #include "block_fixture.h"
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/block_compare.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/hash.h"
 
 namespace kel::test {
@@ -45,6 +46,7 @@ class BlockActionsTest : public BlockTest {
  protected:
   void SetUp() override {
     BlockTest::SetUp();
+    lexer::init();
     using datatype::inherit;
     // hash!, path! and lit-path! as their units will register them: block!'s row, inherited.
     datatype::Row all_inherited;
@@ -64,6 +66,10 @@ class BlockActionsTest : public BlockTest {
       slot = reinterpret_cast<datatype::AnySlot>(&counting_compare);
     }
     compare_calls() = 0;
+  }
+  void TearDown() override {
+    lexer::shutdown();
+    BlockTest::TearDown();
   }
 
   Cell int_cell(int32_t v) { return Cell{T_INTEGER, 0, uint32_t(v), 0}; }

@@ -303,7 +303,9 @@ TEST_F(BlockActionsTest, PathSteps) {
 // to block! 1                      => [1]
 // to block! [1 2]                  => [1 2], a copy
 // to paren! [1 2]                  => (1 2)
-// to block! "a"                    => !! internal/not-done (until the lexer exists)
+// to block! "a [b 1] 2"           => [a [b 1] 2]
+// to paren! "a [b 1] 2"           => (a [b 1] 2)
+// to block! "[1"                   => !! syntax/missing
 TEST_F(BlockActionsTest, MakeAndTo) {
   Cell ten = int_cell(10);
   Cell* m = make(T_BLOCK, &ten);
@@ -324,7 +326,11 @@ TEST_F(BlockActionsTest, MakeAndTo) {
   EXPECT_EQ(mold(t), "[1 [2]]");
   EXPECT_NE(t->w2, src->w2);
   EXPECT_EQ(mold(to(T_PAREN, load("[1 2]"))), "(1 2)");
-  EXPECT_ERROR(to(T_BLOCK, text), err::internal::not_done);
+  Cell* code = push_string("a [b 1] 2");
+  EXPECT_EQ(mold(to(T_BLOCK, code)), "[a [b 1] 2]");
+  EXPECT_EQ(mold(to(T_PAREN, code)), "(a [b 1] 2)");
+  Cell* bad = push_string("[1");
+  EXPECT_ERROR(to(T_BLOCK, bad), err::syntax::missing);
 }
 
 // take [1 2 3]                     => 1, block [2 3]
