@@ -179,6 +179,7 @@ void set_tracer() {
   g_system_canon = symbol::canonical_id(symbol::intern_c_text("system"));
   g_system_global_canon = symbol::canonical_id(symbol::intern_c_text("system-global"));
   register_roots();
+  connect_lexer();
 }
 
 void register_roots() {

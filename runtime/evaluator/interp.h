@@ -21,6 +21,9 @@ extern FrameWords words;
 
 // Start-up: frame words and the collector root for current_position.
 void set_tracer();
+// Connects the lexer's events to Kel callbacks (functions called with [event input type
+// line token]).
+void connect_lexer();
 // Registers the interpreter's collector roots (again after the collector's start-up).
 void register_roots();
 
