@@ -30,6 +30,13 @@ FrameWords words;
 
 namespace {
 
+// Every event site is this one test.
+#define KEL_TRACE(ev, code, pos, ref, val) \
+  do {                                     \
+    if (trace_enabled) [[unlikely]]        \
+      fire(trace_ev::ev, code, pos, ref, val); \
+  } while (0)
+
 constexpr uint32_t MODE_MASK = 0x300000;
 constexpr uint32_t MODE_GET = 0x100000;
 constexpr uint32_t MODE_LIT = 0x200000;
@@ -90,6 +97,7 @@ inline void only_result(const Cell* value) {
 inline void deliver(const Cell* v, bool pushed) {
   if (pushed) push_cell(v);
   else only_result(v);
+  KEL_TRACE(PUSH, current_position.w2, current_position.w1, nullptr, pushed ? S.top - 1 : S.base);
 }
 
 // Buffers move only when something allocates or the collector runs: an address read
@@ -169,6 +177,10 @@ Cell spec_word_of_cache_index(const Cell* callee, uint32_t k) {
 
 }  // namespace
 
+void fire(uint32_t, Node, uint32_t, const Cell*, const Cell*) {
+  // No tracer is installed yet: nothing listens to the events.
+}
+
 void set_tracer() {
   current_position = Cell{T_UNSET, 0, 0, 0};
   words.body = word::intern_global("<body>");
@@ -206,6 +218,7 @@ void eval_block(const Cell* block, bool into_caller) {
     }
   } restore{saved};
   stack::push_eval_frame(&words.body);
+  KEL_TRACE(ENTER, at.w2, head, nullptr, nullptr);
   if (head >= end) {
     cell::set_unset(base());
     S.top = base() + 1;
@@ -218,6 +231,7 @@ void eval_block(const Cell* block, bool into_caller) {
       if (pos < end) stack::clear_frame();
     }
   }
+  KEL_TRACE(EXIT, at.w2, end, nullptr, base());
   current_position = *saved;
   restore.armed = false;
   if (into_caller) stack::pop_frame_to_result();
@@ -235,6 +249,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
   uint32_t start_top = uint32_t(S.top - S.args_begin);
   Cell v = memory::head_cells(cb)[pos];  // used only before anything allocates
+  KEL_TRACE(FETCH, code, pos, nullptr, &v);
   switch (cell::type(&v)) {
     case T_PAREN: {
       stack::push_interp_native_frame(&words.body);
@@ -251,6 +266,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       if (pos >= end) error::raise(err::script::need_value, &v);
       pos = eval_expression(code, pos, end, false, true, false);
       Cell* b = base();
+      KEL_TRACE(SET, code, pos, b, b + 1);
       if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
       Cell* slot = quick_slot(b);
       if (slot && !object_context_q(b->w1)) *slot = b[1];
@@ -349,6 +365,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       pos = call_value(&op, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
     }
   }
+  if (!push) KEL_TRACE(EXPR, code, pos, nullptr, base());
   return pos;
 }
 
@@ -611,6 +628,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       else item = s.pos;
     }
   }
+  KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
   if (builtin) {
     int32_t id = int32_t(callee->w1);
     if (ct == T_NATIVE) natives::table[id - 1](0, refs);
@@ -637,6 +655,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
+  KEL_TRACE(OPEN, code, pos, nm, callee);
   CallState s{callee, &code, pos, end, nullptr, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
   switch (cell::type(callee)) {
@@ -670,6 +689,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   }
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
+  KEL_TRACE(RETURN, code, s.pos, nullptr, S.top - 1);
   if (!infix) {
     // The result takes the place of the kept callee copy.
     Cell r = top()[-1];
@@ -724,6 +744,7 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
 void run_body(const Cell* fn, const Cell* body, const Cell*) {
   ContextValues cv(fn, stack::index_of(base()));
   stack::set_body_flag(true);
+  KEL_TRACE(PROLOG, 0, 0, nullptr, fn);
   if (cell::type(body) != T_BLOCK) {
     cell::set_none(base());
     S.top = base() + 1;
@@ -736,6 +757,7 @@ void run_body(const Cell* fn, const Cell* body, const Cell*) {
       S.top = base() + 1;
     }
   }
+  KEL_TRACE(EPILOG, 0, 0, nullptr, base());
   stack::set_body_flag(false);
 }
 
