@@ -8,7 +8,9 @@
 #include "runtime/context.h"
 #include "runtime/error.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/blk.h"
+#include "runtime/gc.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
 #include "runtime/evaluator/natives.h"
@@ -175,6 +177,18 @@ void lexer_callbacks(Cell* out) {
   check(cell::type(out) == T_WORD, "every event without a mask block");
 }
 
+void statistics(Cell* out) {
+  double level1 = actions::stats_walk(nullptr, 1);
+  check(level1 > 0, "stats level 1: bytes in use");
+  eval("[]", out);
+  Cell* block = stack::push_copy(out);
+  uint32_t collections = gc::state().collection_count;
+  actions::stats_walk(block, 2);
+  check(blk::count(block->w2) == 5 && cell::type(blk::cells(block->w2)) == T_BLOCK,
+        "stats level 2: pools, arenas, large blocks and two totals");
+  check(gc::state().collection_count == collections, "the walk collects nothing");
+}
+
 void checks() {
   Cell* out = stack::reserve_cell();
   *out = Cell{T_NONE, 0, 0, 0};
@@ -188,6 +202,8 @@ void checks() {
   next_index(out);
   stack::state().top = mark;
   lexer_callbacks(out);
+  stack::state().top = mark;
+  statistics(out);
   check(!interp::trace_enabled, "tracing off by default");
   std::fflush(stdout);
   rt::exit_process(failures ? 1 : 0);
