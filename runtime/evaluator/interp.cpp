@@ -458,6 +458,45 @@ void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t k) {
   }
 }
 
+// Two integers under add, subtract or multiply, or a comparison native: computed here with
+// the datatype's own results (an overflow gives the float! of the exact operation).
+bool int_fast_path(uint32_t type, int32_t id, Cell* b) {
+  if (cell::type(b) != T_INTEGER || cell::type(b + 1) != T_INTEGER) return false;
+  int64_t x = cell::get_int(b), y = cell::get_int(b + 1);
+  Cell r;
+  if (type == T_ACTION) {
+    int64_t v;
+    switch (uint32_t(id)) {
+      case datatype::action::ADD: v = x + y; break;
+      case datatype::action::SUBTRACT: v = x - y; break;
+      case datatype::action::MULTIPLY: v = x * y; break;
+      default: return false;
+    }
+    if (v >= INT32_MIN && v <= INT32_MAX) {
+      r = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
+    } else {
+      r = Cell{T_FLOAT, 0, 0, 0};
+      cell::put_double(&r, double(v));
+    }
+  } else {
+    bool t;
+    switch (id) {
+      case 25: t = x == y; break;  // equal?
+      case 26: t = x != y; break;  // not-equal?
+      case 27: t = x == y; break;  // strict-equal?
+      case 28: t = x < y; break;   // lesser?
+      case 29: t = x > y; break;   // greater?
+      case 30: t = x <= y; break;  // lesser-or-equal?
+      case 31: t = x >= y; break;  // greater-or-equal?
+      default: return false;
+    }
+    r = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
+  }
+  *b = r;
+  S.top = b + 1;
+  return true;
+}
+
 void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   const Cell* callee = s.callee;
   uint32_t ct = cell::type(callee);
@@ -631,6 +670,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
   if (builtin) {
     int32_t id = int32_t(callee->w1);
+    if (fetched == 2 && int_fast_path(ct, id, frame_base)) return;
     if (ct == T_NATIVE) natives::table[id - 1](0, refs);
     else actions::entry_table[id - 1](refs);
   } else {
