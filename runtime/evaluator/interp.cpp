@@ -829,6 +829,12 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   // The owner and the previous element live on the stack beside the current value.
   Cell* owner = reserve();
   *owner = Cell{T_NONE, 0, 0, 0};
+  // The first element's owner: the head word's context's own value, unless that context
+  // is the global one or belongs to an object.
+  if (hw.w1 && hw.w1 != context::global && context::has_self_q(hw.w1)) {
+    Cell* self = context::self_cell(hw.w1);
+    if (cell::type(self) != T_OBJECT) *owner = *self;
+  }
   Cell* previous = push_cell(&hw);
   Cell* el = reserve();
   *el = Cell{T_NONE, 0, 0, 0};
