@@ -112,6 +112,12 @@ struct GlobalValues {
   Cell* values = nullptr;
 } g_globals;
 
+struct LastContext {
+  uint64_t epoch = ~uint64_t(0);
+  Node ctx = 0;
+  Cell* cell = nullptr;
+} g_last_context;
+
 // The value slot of a bound, resolved word whose context has its values; null otherwise.
 inline Cell* quick_slot(const Cell* w) {
   Node ctx = w->w1;
@@ -125,7 +131,14 @@ inline Cell* quick_slot(const Cell* w) {
     g_globals.epoch = epoch();
     return g_globals.values + w->w3;
   }
-  Cell* x = memory::head_cells(buf(ctx));  // the context! cell
+  // The last other context's cell, for the same epoch (its values pointer is read live).
+  Cell* x;
+  if (ctx == g_last_context.ctx && g_last_context.epoch == epoch()) {
+    x = g_last_context.cell;
+  } else {
+    x = memory::head_cells(buf(ctx));  // the context! cell
+    g_last_context = {epoch(), ctx, x};
+  }
   if (!x->w2) return nullptr;
   if (x->header & hdr::CONTEXT_ON_STACK) return S.args_begin + (x->w2 - 1 + w->w3);
   return memory::head_cells(buf(x->w2)) + w->w3;
