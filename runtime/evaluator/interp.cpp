@@ -732,8 +732,8 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
       // the owner object's, else the one extras cell 4 names, else the naming word's.
       Node run_ctx = context::global;
       if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
-      else if (cell::type(blk::extras(callee, 4)) == T_INTEGER)
-        run_ctx = Node(cell::get_int(blk::extras(callee, 4)));
+      else if (Cell* x4 = memory::head_cells(buf(callee->w3)) + 4; cell::type(x4) == T_INTEGER)
+        run_ctx = Node(cell::get_int(x4));
       else if (s.frame->word_context) run_ctx = s.frame->word_context;
       call_function_body(callee, run_ctx, nullptr, 0);
       break;
@@ -762,10 +762,13 @@ std::vector<CompiledBody> g_compiled(1, nullptr);
 struct ContextValues {
   const Cell* fn;
   uint32_t saved;
-  ContextValues(const Cell* f, uint32_t frame_base_index) : fn(f), saved(context::cell_of(f->w1)->w2) {
-    context::cell_of(f->w1)->w2 = frame_base_index + 1;
+  ContextValues(const Cell* f, uint32_t frame_base_index) {
+    fn = f;
+    Cell* x = memory::head_cells(buf(f->w1));
+    saved = x->w2;
+    x->w2 = frame_base_index + 1;
   }
-  ~ContextValues() { context::cell_of(fn->w1)->w2 = saved; }
+  ~ContextValues() { memory::head_cells(buf(fn->w1))->w2 = saved; }
 };
 }  // namespace
 
@@ -775,7 +778,8 @@ int32_t register_compiled_body(CompiledBody body) {
 }
 
 void call_function_body(const Cell* fn, Node context_node, const Cell* name, uint32_t) {
-  Cell* code = blk::extras(fn, 2);
+  Cell* ex = memory::head_cells(buf(fn->w3));
+  Cell* code = ex + 2;
   if (cell::type(code) == T_INTEGER && cell::get_int(code) != 0) {
     int32_t index = cell::get_int(code);
     if (index <= 0 || size_t(index) >= g_compiled.size()) rt::fatal_error(101, 0);
@@ -790,7 +794,7 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
     }
     return;
   }
-  Cell body = *blk::extras(fn, 0);
+  Cell body = ex[0];  // read before anything allocates
   run_body(fn, &body, name);
 }
 
