@@ -138,6 +138,9 @@ void load_text(const uint8_t* bytes, int32_t length, Cell* out) {
 
 void load_boot_specs() {
   error::set_value_former(&form_for_report);
+  // Collector roots added before the collector's start-up were dropped by it: add them again
+  // (the type words are interned again to the same words, which registers their root).
+  datatype::intern_type_words();
   interp::register_roots();
   natives::register_roots();
   // Datatype words and the logic words come from the boot image later.
