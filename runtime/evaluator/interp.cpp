@@ -219,17 +219,16 @@ void eval_block(const Cell* block, bool into_caller) {
   uint32_t end = code_count(block->w2);
   uint32_t head = block->w1 > end ? end : block->w1;
   Cell at{cell::type(block), head, block->w2, 0};
-  // The caller's position waits on the argument stack (the collector keeps its node
-  // current); the block's own node is read through current_position, which nested
-  // evaluations restore before they return.
-  Cell* saved = push_cell(&current_position);
+  // The caller's position is kept in a rooted local: a stack cell could be overwritten by
+  // a break or return value landing on its frame's base while this evaluation unwinds.
+  // The block's own node is read through current_position, which nested evaluations
+  // restore before they return.
   struct Restore {
-    Cell* saved;
-    bool armed = true;
-    ~Restore() {
-      if (armed) current_position = *saved;
-    }
-  } restore{saved};
+    Cell saved;
+    gc::Root root;
+    Restore() : saved(current_position), root(&saved) {}
+    ~Restore() { current_position = saved; }
+  } restore;
   stack::push_eval_frame(&words.body);
   KEL_TRACE(ENTER, at.w2, head, nullptr, nullptr);
   if (head >= end) {
@@ -245,13 +244,9 @@ void eval_block(const Cell* block, bool into_caller) {
     }
   }
   KEL_TRACE(EXIT, at.w2, end, nullptr, base());
-  current_position = *saved;
-  restore.armed = false;
+  current_position = restore.saved;
   if (into_caller) stack::pop_frame_to_result();
   else stack::pop_frame();
-  // The result moves down over the saved position.
-  *saved = saved[1];
-  S.top = saved + 1;
 }
 
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
@@ -760,15 +755,22 @@ std::vector<CompiledBody> g_compiled(1, nullptr);
 // Points a function context's values at the frame base; the context is read through the
 // function cell (a stack cell the collector updates), never kept as a node.
 struct ContextValues {
-  const Cell* fn;
+  // Restored through the function frame's record (the collector keeps its context node
+  // current). When an unwinding has already dropped that record, the drop restored the
+  // context; the function cell itself may then have been overwritten by a landing value.
+  uint32_t frame_index;
   uint32_t saved;
   ContextValues(const Cell* f, uint32_t frame_base_index) {
-    fn = f;
+    frame_index = stack::frame_count() - 1;
     Cell* x = memory::head_cells(buf(f->w1));
     saved = x->w2;
     x->w2 = frame_base_index + 1;
   }
-  ~ContextValues() { memory::head_cells(buf(fn->w1))->w2 = saved; }
+  ~ContextValues() {
+    if (stack::frame_count() <= frame_index) return;
+    Node ctx = S.frames_begin[frame_index].function_context;
+    if (ctx) memory::head_cells(buf(ctx))->w2 = saved;
+  }
 };
 }  // namespace
 

@@ -225,6 +225,35 @@ void action_typesets(Cell* out) {
   check(missing.empty(), "action specs admit every type with the slot", missing);
 }
 
+// Compiled bodies that leave the nearest loop the way break, break/return and continue do.
+void body_break(Node) { stack::exit_loop(false, false); }
+void body_break_value(Node) { stack::exit_loop(true, false); }  // the argument is the value
+void body_continue(Node) { stack::exit_loop(false, true); }
+
+void set_code(const char* name, void (*body)(Node), Cell* out) {
+  Cell w = word::intern_global(name);
+  Cell* fn = word::value_slot(&w);
+  *blk::extras(fn, 2) = Cell{T_INTEGER, 0, uint32_t(interp::register_compiled_body(body)), 0};
+  (void)out;
+}
+
+void loop_exits(Cell* out) {
+  eval("brk: func [] [] brk-val: func [v] [] cont: func [] []", out);
+  set_code("brk", &body_break, out);
+  set_code("brk-val", &body_break_value, out);
+  set_code("cont", &body_continue, out);
+  eval("n: 0 loop 5 [n: n + 1 brk] n", out);
+  check(int_of(out) == 1, "break ends the loop");
+  eval("loop 5 [brk]", out);
+  check(cell::type(out) == T_UNSET, "a loop ended by break gives unset");
+  eval("loop 5 [brk-val 7]", out);
+  check(int_of(out) == 7, "break with a value gives that value");
+  eval("n: 0 loop 5 [n: n + 1 cont n: 100] n", out);
+  check(int_of(out) == 5, "continue goes on with the next iteration");
+  eval("f: func [] [loop 3 [brk] 9] f", out);
+  check(int_of(out) == 9, "a break inside a function stops at the loop in it");
+}
+
 void checks() {
   Cell* out = stack::reserve_cell();
   *out = Cell{T_NONE, 0, 0, 0};
@@ -240,6 +269,8 @@ void checks() {
   lexer_callbacks(out);
   stack::state().top = mark;
   statistics(out);
+  stack::state().top = mark;
+  loop_exits(out);
   stack::state().top = mark;
   action_typesets(out);
   check(!interp::trace_enabled, "tracing off by default");
