@@ -14,6 +14,7 @@
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/gc.h"
@@ -820,7 +821,69 @@ void run_body(const Cell* fn, const Cell* body, const Cell*) {
   stack::set_body_flag(false);
 }
 
-void call_routine(const Cell*) { error::raise(err::internal::not_done); }
+void call_routine(const Cell* routine_value) {
+  // The routine's C++ function from the registry; it works on the frame's argument cells.
+  Cell* ex = memory::head_cells(buf(routine_value->w3));
+  const routine::Entry* entry =
+      cell::type(ex + 2) == T_INTEGER ? routine::registry_entry(cell::get_int(ex + 2)) : nullptr;
+  if (!entry || !entry->fn) error::raise(err::internal::not_done);
+  int32_t return_type = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
+  Cell* frame = base();
+  if (!(routine_value->header & routine::FLAG)) {
+    // Each argument against the first value of its type block, from the last to the first.
+    Node spec = routine_value->w2;
+    uint32_t n = blk::count(spec);
+    int32_t args = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      uint32_t t = cell::type(blk::cells(spec) + i);
+      if (t == T_REFINEMENT || t == T_SET_WORD) break;
+      if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
+    }
+    int32_t k = args;
+    for (uint32_t i = n; i-- > 0;) {
+      Cell c = blk::cells(spec)[i];
+      uint32_t t = cell::type(&c);
+      if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
+      if (k > args) continue;  // past the arguments (locals, refinement arguments)
+      --k;
+      if (k < 0 || i + 1 >= n || cell::type(blk::cells(spec) + i + 1) != T_BLOCK) continue;
+      Cell types = blk::cells(spec)[i + 1];
+      if (types.w1 >= blk::count(types.w2)) continue;
+      Cell first = blk::cells(types.w2)[types.w1];
+      if (cell::type(&first) != T_WORD) error::raise(err::script::invalid_type_spec, &first);
+      if (function::symbol_is(first.w2, "any-type!")) continue;
+      Cell expected = *word::value_slot(&first);
+      uint32_t at = cell::type(frame + k);
+      bool ok = cell::type(&expected) == T_TYPESET ? typeset::has_q(&expected, at)
+                                                   : cell::type(&expected) == T_DATATYPE &&
+                                                         expected.w1 == at;
+      if (!ok) {
+        Cell fw = stack::current_function_word();
+        c.header = T_WORD;
+        error::raise(err::script::expect_arg, &fw, &expected, &c);
+      }
+    }
+  }
+  Cell before = *frame;
+  entry->fn();
+  frame = base();
+  switch (return_type) {
+    case T_LOGIC:
+      if (cell::type(frame) == T_INTEGER) *frame = Cell{T_LOGIC, cell::get_int(frame) ? 1u : 0u, 0, 0};
+      break;
+    case T_FLOAT:
+      if (cell::type(frame) == T_INTEGER) {
+        double d = cell::get_int(frame);
+        *frame = Cell{T_FLOAT, 0, 0, 0};
+        cell::put_double(frame, d);
+      }
+      break;
+    case T_INTEGER: break;
+    default:
+      if (return_type <= 0) *frame = before;  // no result: the first cell stays as it was
+      break;
+  }
+}
 
 // ---- Paths ----
 
