@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "runtime/hash.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/gc.h"
+#include "runtime/hash.h"
 #include "runtime/hash_mem.h"
+#include "runtime/init.h"
 #include "runtime/memory.h"
 
 using namespace kel;
@@ -24,6 +26,9 @@ int main() {
   memory::init();
   gc::init();
   gc::set_automatic(true);
+  // Keys compare through the datatypes' compare slots.
+  datatype::alloc_tables();
+  for (uint8_t id : runtime::datatype_registration_order) datatype::install(id);
   gc::state().roots.symbol_hash = &symbol_table;
   symbol_table = table_create(4000, nullptr, KIND_SYMBOLS, 0);
   std::vector<std::string> names;

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "runtime/casemap.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/hash_mem.h"
 #include "runtime/hash_stubs.h"
 #include "runtime/rt.h"
+#include "runtime/symbol.h"
 
 namespace kel::hash {
 
@@ -231,6 +233,32 @@ struct Hold {
   NodeMovingOff off;
   explicit Hold(Node t) : cell{T_HASH, 0, 0, t}, root(&cell) {}
 };
+
+// Series keys hash by identity (head index and node), so the tables compare them by
+// identity too: equal contents in another series, or at another head, are another key,
+// whatever the probe chains happen to meet.
+bool series_identity_q(uint32_t t) {
+  switch (t) {
+    case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
+    case T_HASH: case T_IMAGE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Key equality under a comparison op. Both cells are copied first: a compare slot may
+// allocate (word! orderings build spellings), so the caller's buffer addresses are not
+// used after the call and must be re-read.
+bool keys_equal(const Cell* a_in, const Cell* b_in, int op) {
+  Cell a = *a_in, b = *b_in;
+  if (series_identity_q(cell::type(&a))) {
+    bool same = cell::type(&a) == cell::type(&b) && a.w1 == b.w1 && a.w2 == b.w2;
+    return op == 1 ? !same : same;
+  }
+  Root keep_a(&a), keep_b(&b);
+  return actions::compare(&a, &b, op);
+}
 
 bool ascii_eq_ci(const uint8_t* a, const uint8_t* b, uint32_t n) {
   for (uint32_t i = 0; i < n; i++) {
@@ -526,9 +554,9 @@ Cell* table_add_value(Node t, Cell* value, int* status) {
   Probe pr(h, uint32_t(R(t)[rec::BUCKETS]));
   int64_t deleted = -1, chosen = -1;
   bool fresh = false;
-  const uint32_t* fl = flags_of(t);
+  // Buffer addresses are re-read on every step: a comparison may allocate.
   for (;;) {
-    uint32_t f = get_flag(fl, pr.i);
+    uint32_t f = get_flag(flags_of(t), pr.i);
     if (f == EMPTY) {
       if (deleted >= 0) chosen = deleted;
       else { chosen = pr.i; fresh = true; }
@@ -538,22 +566,17 @@ Cell* table_add_value(Node t, Cell* value, int* status) {
       deleted = pr.i;
     } else {
       int32_t idx = index_of(t)[pr.i];
-      // Comparison comes next; the flag address is re-read after it.
-      struct Reload {
-        Node t; const uint32_t*& fl;
-        ~Reload() { fl = flags_of(t); }
-      } reload{t, fl};
       if (kind == KIND_HASH) {
         int32_t fp = first_position(t, idx);
-        Cell* e = values_of(t) + fp;
-        if (fp >= 0 && cell::type(e) == type && hash_stub::compare(e, values_of(t) + p, 0)) {
+        if (fp >= 0 && cell::type(values_of(t) + fp) == type &&
+            keys_equal(values_of(t) + fp, values_of(t) + p, 0)) {
           uint32_t b = pr.i;
           join_list(t, b, p);
           positions_fit(t, uint32_t(p));
           positions(t)[p] = int32_t(b + 1);
           return values_of(t) + p;
         }
-      } else if (hash_stub::compare(values_of(t) + idx, values_of(t) + p, 2)) {
+      } else if (keys_equal(values_of(t) + idx, values_of(t) + p, 2)) {
         return values_of(t) + p;
       }
     }
@@ -586,6 +609,8 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
   // A local copy: the key may sit in a buffer that a stale-table rebuild moves.
   Cell local = *key;
   key = &local;
+  Root keep_key(&local);
+  Hold keep(t);
   refresh_if_stale(t);
   int32_t kind = R(t)[rec::KIND];
   if (kind == KIND_MAP && cell::type(key) >= T_WORD && cell::type(key) <= T_GET_WORD)
@@ -594,41 +619,25 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
   int32_t askip = skip < 0 ? -skip : skip;
   uint32_t type = cell::type(key);
   Probe pr(value_hash(key, 0), uint32_t(R(t)[rec::BUCKETS]));
-  // Addresses are re-read after every comparison, the only call made here.
-  const uint32_t* fl = flags_of(t);
-  const int32_t* ix = index_of(t);
+  // Buffer addresses are re-read on every step: a comparison may allocate.
   do {
-    uint32_t f = get_flag(fl, pr.i);
+    uint32_t f = get_flag(flags_of(t), pr.i);
     if (f == EMPTY) return nullptr;
     if (f == DELETED) continue;
-    int32_t idx = ix[pr.i];
+    int32_t idx = index_of(t)[pr.i];
     if (kind != KIND_HASH) {
-      Cell* e = values_of(t) + idx;
-      if (cell::type(e) != type) continue;
-      bool eq = hash_stub::compare(e, key, op);
-      if (eq) return values_of(t) + idx;
-      fl = flags_of(t);
-      ix = index_of(t);
+      if (cell::type(values_of(t) + idx) != type) continue;
+      if (keys_equal(values_of(t) + idx, key, op)) return values_of(t) + idx;
       continue;
     }
-    struct Reload {
-      Node t; const uint32_t*& fl; const int32_t*& ix;
-      ~Reload() { fl = flags_of(t); ix = index_of(t); }
-    } reload{t, fl, ix};
     int32_t fp = first_position(t, idx);
-    if (fp < 0 || !hash_stub::compare(values_of(t) + fp, key, 0)) continue;
-    int32_t one = idx;
-    const int32_t* members = &one;
-    uint32_t n = 1;
-    Node l = 0;
-    if (idx < 0) {
-      l = list_node(t, idx);
-      n = list_len(l);
-    }
+    if (fp < 0 || !keys_equal(values_of(t) + fp, key, 0)) continue;
+    Node l = idx < 0 ? list_node(t, idx) : 0;
+    uint32_t n = l ? list_len(l) : 1;
     int32_t pick = -1;
-    for (uint32_t j = 0; j < n; j++) {
-      int32_t pos = l ? list_data(l)[j] : members[0];
-      if (!hash_stub::compare(values_of(t) + pos, key, op)) continue;
+    for (uint32_t j = 0; j < n && (!l || j < list_len(l)); j++) {
+      int32_t pos = l ? list_data(l)[j] : idx;
+      if (!keys_equal(values_of(t) + pos, key, op)) continue;
       int32_t dist = (last || reverse) ? start - pos - 1 : pos - start;
       int32_t r = dist % askip;
       if (r < 0) r += askip;
@@ -649,6 +658,8 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
 Cell* table_search_next(Node t, Cell* key, int32_t* cursor, int32_t* end_mark, int32_t* step) {
   Cell local = *key;
   key = &local;
+  Root keep_key(&local);
+  Hold keep(t);
   refresh_if_stale(t);
   int32_t kind = R(t)[rec::KIND];
   uint32_t buckets = uint32_t(R(t)[rec::BUCKETS]);
@@ -669,11 +680,11 @@ Cell* table_search_next(Node t, Cell* key, int32_t* cursor, int32_t* end_mark, i
     if (f == LIVE) {
       int32_t idx = index_of(t)[i];
       int32_t pos = kind == KIND_HASH ? first_position(t, idx) : idx;
-      Cell* e = pos >= 0 ? values_of(t) + pos : nullptr;
-      if (e && cell::type(e) == type && hash_stub::compare(e, key, 0)) {
+      if (pos >= 0 && cell::type(values_of(t) + pos) == type &&
+          keys_equal(values_of(t) + pos, key, 0)) {
         *cursor = int32_t(i);
         *step = int32_t(k);
-        return e;
+        return values_of(t) + pos;
       }
     }
     k++;

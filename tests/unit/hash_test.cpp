@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "runtime/datatypes/registry.h"
 #include "runtime/hash.h"
 #include "runtime/hash_mem.h"
+#include "runtime/init.h"
 #include "tests/unit/memory_fixture.h"
 
 using namespace kel;
@@ -36,6 +38,9 @@ class HashTest : public test::MemoryTest {
     test::MemoryTest::SetUp();
     saved_symbols = symbol_table;
     symbol_table = 0;
+    // Keys compare through the datatypes' compare slots.
+    datatype::alloc_tables();
+    for (uint8_t id : runtime::datatype_registration_order) datatype::install(id);
   }
   void TearDown() override {
     symbol_table = saved_symbols;
@@ -305,6 +310,32 @@ TEST_F(HashTest, Kind0BlocksAreKeysByIdentity) {
   EXPECT_EQ(find(0, *C(1), 1), 2);
   EXPECT_EQ(find(0, *C(2)), 1);
   EXPECT_EQ(find(0, other_head), 3);
+}
+
+TEST_F(HashTest, EqualBlocksMetInOneProbeChainStayDistinctKeys) {
+  // 40 blocks of equal contents in a small table: their probe chains cross, and a
+  // content comparison would merge them. Each stays its own key, in hash! and map!.
+  block(0, 40);
+  block(2, 80);
+  for (int i = 0; i < 40; i++) {
+    block(1, 1);
+    push(1, integer(7));
+    push(0, *C(1));
+    push(2, *C(1));
+    push(2, integer(i));
+  }
+  *C(1) = Cell{T_NONE, 0, 0, 0};
+  Node h = index(0, KIND_HASH, 40);
+  Node m = index(2, KIND_MAP, 40);
+  EXPECT_EQ(R(h)[rec::SIZE], 40);
+  EXPECT_EQ(R(m)[rec::SIZE], 40);
+  EXPECT_EQ(mem::used(uint32_t(R(h)[rec::LISTS])), 0u);
+  EXPECT_EQ(mem::used(vals(2)), 80u * 16);
+  for (int i = 0; i < 40; i++) {
+    ASSERT_EQ(find(0, *at(vals(0), i)), i) << i;
+    ASSERT_EQ(find(0, *at(vals(0), i), 0, 1, 0, true), i) << i;
+    ASSERT_EQ(find(2, *at(vals(2), 2 * i), 0, 1, 2), 2 * i) << i;
+  }
 }
 
 TEST_F(HashTest, Kind0DeleteRangeKeepsTheRest) {
