@@ -116,6 +116,36 @@ int32_t first_position(Node t, int32_t idx) {
   return list_len(l) ? list_data(l)[0] : -1;
 }
 
+Node free_slots_of(Node t) { return uint32_t(R(t)[rec::FREE_SLOTS]); }
+
+// A slot of the lists series for a new list: the last one freed, else a new one at the
+// end. The free-slot stack then gets room for every slot, so that freeing never allocates.
+uint32_t take_list_slot(Node t) {
+  Node fs = free_slots_of(t);
+  uint32_t n = mem::used(uint32_t(R(t)[rec::LISTS])) / 4;
+  for (uint32_t k = mem::used(fs) / 4; k > 0;) {
+    uint32_t slot = reinterpret_cast<uint32_t*>(mem::data(fs))[--k];
+    mem::set_used(fs, k * 4);
+    if (slot < n && lists_of(t)[slot] == 0) return slot;
+  }
+  Node lists = uint32_t(R(t)[rec::LISTS]);
+  mem::ensure(lists, (n + 1) * 4);
+  mem::set_used(lists, (n + 1) * 4);
+  lists_of(t)[n] = 0;
+  mem::ensure(fs, (n + 1) * 4);
+  return n;
+}
+
+void free_list_slot(Node t, uint32_t slot) {
+  lists_of(t)[slot] = 0;
+  Node fs = free_slots_of(t);
+  uint32_t u = mem::used(fs);
+  // Room is kept for every slot; without it the slot is only not reused.
+  if (u + 4 > mem::room(fs)) return;
+  reinterpret_cast<uint32_t*>(mem::data(fs))[u / 4] = slot;
+  mem::set_used(fs, u + 4);
+}
+
 // Appends p to the bucket's duplicate list, making the list on first need.
 void join_list(Node t, uint32_t b, int32_t p) {
   int32_t idx = index_of(t)[b];
@@ -124,15 +154,7 @@ void join_list(Node t, uint32_t b, int32_t p) {
     Root keep(&l);
     list_data(l)[0] = idx;
     mem::set_used(l, 4);
-    Node lists = uint32_t(R(t)[rec::LISTS]);
-    // Reuse a free slot of the lists series when there is one.
-    uint32_t n = mem::used(lists) / 4, slot = n;
-    for (uint32_t i = 0; i < n; i++)
-      if (lists_of(t)[i] == 0) { slot = i; break; }
-    if (slot == n) {
-      mem::ensure(lists, (n + 1) * 4);
-      mem::set_used(lists, (n + 1) * 4);
-    }
+    uint32_t slot = take_list_slot(t);
     lists_of(t)[slot] = l;
     index_of(t)[b] = -int32_t(slot + 1);
     idx = index_of(t)[b];
@@ -160,7 +182,7 @@ void kind0_remove(Node t, int32_t p, bool count_size) {
       if (d[i] != p) d[j++] = d[i];
     mem::set_used(l, j * 4);
     if (j > 0) return;
-    lists_of(t)[-idx - 1] = 0;
+    free_list_slot(t, uint32_t(-idx - 1));
   } else if (idx != p) {
     return;
   }
@@ -176,6 +198,7 @@ void reset_kind0(Node t) {
   int32_t* ps = positions(t);
   for (uint32_t i = 0, n = position_count(t); i < n; i++) ps[i] = -1;
   mem::set_used(uint32_t(R(t)[rec::LISTS]), 0);
+  mem::set_used(free_slots_of(t), 0);
 }
 
 uint32_t entry_hash(Node t, int32_t idx, int32_t kind) {
@@ -412,6 +435,8 @@ Node table_create(int32_t size, const Cell* source, int32_t kind, int32_t d) {
     R(t)[rec::POSITIONS] = int32_t(ps);
     Node ls = mem::new_bytes(16);
     R(t)[rec::LISTS] = int32_t(ls);
+    Node fs = mem::new_bytes(16);
+    R(t)[rec::FREE_SLOTS] = int32_t(fs);
   }
   if (is_record_kind(kind)) {
     R(t)[rec::RECORD_WIDTH] = (d + 1) * 16;
@@ -470,6 +495,7 @@ void table_resize(Node t, int32_t n) {
   r[rec::BUCKETS] = int32_t(buckets);
   r[rec::UPPER] = int32_t(double(pw) * 0.77);
   mem::set_used(uint32_t(r[rec::LISTS]), 0);
+  mem::set_used(uint32_t(r[rec::FREE_SLOTS]), 0);
   fresh_arrays(t, buckets);
   int32_t* ps = positions(t);
   for (uint32_t i = 0, m = position_count(t); i < m; i++) ps[i] = -1;
@@ -852,6 +878,9 @@ Node table_duplicate(Node t, Node values) {
       Node copy = mem::clone(l);
       lists_of(c)[i] = copy;
     }
+    Node fs = mem::clone(free_slots_of(t));
+    R(c)[rec::FREE_SLOTS] = int32_t(fs);
+    mem::ensure(fs, mem::used(ls) + 4);
   }
   return c;
 }
@@ -1151,6 +1180,7 @@ void mark_table(uint32_t* table_word) {
     mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::POSITIONS]));
     // The lists series may have been marked already (a guard around its growth) without
     // its nodes: walk it whenever the table itself is newly marked.
+    mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::FREE_SLOTS]));
     mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::LISTS]));
     if (r[rec::LISTS]) {
       uint32_t* ls = lists_of(t);

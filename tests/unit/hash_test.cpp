@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,32 @@ uint32_t live_buckets(Node t) {
   uint32_t n = 0;
   for (uint32_t b = 0; b < uint32_t(R(t)[rec::BUCKETS]); b++) n += bucket_flag(t, b) == LIVE;
   return n;
+}
+
+// Kind 0: every bucket's list sits in its own non-zero slot of the lists series, and
+// every other slot is free (0). Answers the number of lists.
+uint32_t check_lists(Node t) {
+  Node ls = uint32_t(R(t)[rec::LISTS]);
+  uint32_t slots = mem::used(ls) / 4;
+  std::vector<int> users(slots, 0);
+  uint32_t lists = 0;
+  const int32_t* ix = reinterpret_cast<const int32_t*>(mem::data(uint32_t(R(t)[rec::INDEX])));
+  for (uint32_t b = 0; b < uint32_t(R(t)[rec::BUCKETS]); b++) {
+    if (bucket_flag(t, b) != LIVE || ix[b] >= 0) continue;
+    uint32_t slot = uint32_t(-ix[b] - 1);
+    EXPECT_LT(slot, slots);
+    if (slot >= slots) continue;
+    EXPECT_NE(reinterpret_cast<uint32_t*>(mem::data(ls))[slot], 0u) << slot;
+    users[slot]++;
+    lists++;
+  }
+  for (uint32_t i = 0; i < slots; i++) {
+    EXPECT_LE(users[i], 1) << i;
+    if (!users[i]) {
+      EXPECT_EQ(reinterpret_cast<uint32_t*>(mem::data(ls))[i], 0u) << i;
+    }
+  }
+  return lists;
 }
 
 // Every test gets a fresh heap; values it keeps across allocations sit in held cells.
@@ -457,6 +484,96 @@ TEST_F(HashTest, Kind0ShiftAndMovePositions) {
   EXPECT_EQ(find(0, integer(1), 2), 4);
   EXPECT_EQ(find(0, integer(9)), 2);
   EXPECT_EQ(find(0, integer(2)), 3);
+}
+
+TEST_F(HashTest, Kind0FreedListSlotsAreReused) {
+  block(0, 16);
+  for (int v : {1, 1, 2, 2}) push(0, integer(v));
+  Node t = index(0, KIND_HASH, 4);
+  Node ls = uint32_t(R(t)[rec::LISTS]);
+  EXPECT_EQ(mem::used(ls), 8u);
+  EXPECT_EQ(check_lists(t), 2u);
+  // Both 1s gone: the first list's slot is free.
+  table_delete_value(t, at(vals(0), 0));
+  table_delete_value(t, at(vals(0), 1));
+  EXPECT_EQ(reinterpret_cast<uint32_t*>(mem::data(ls))[0], 0u);
+  EXPECT_EQ(check_lists(t), 1u);
+  // A new pair of 3s takes that slot; the lists series does not grow.
+  for (int i = 0; i < 2; i++) {
+    push(0, integer(3));
+    table_add(table(0), at(vals(0), 4 + i));
+  }
+  EXPECT_EQ(mem::used(uint32_t(R(table(0))[rec::LISTS])), 8u);
+  EXPECT_EQ(check_lists(table(0)), 2u);
+  EXPECT_EQ(find(0, integer(3), 0, 1, 0, true), 5);
+  EXPECT_EQ(find(0, integer(2), 0, 1, 0, true), 3);
+  EXPECT_EQ(find(0, integer(1)), -1);
+  // A copy keeps its own free slots.
+  table_delete_value(table(0), at(vals(0), 2));
+  table_delete_value(table(0), at(vals(0), 3));
+  Node copy = mem::clone(vals(0));
+  *C(1) = Cell{T_HASH, 0, copy, 0};
+  Node d = table_duplicate(table(0), vals(1));
+  C(1)->w3 = d;
+  for (int i = 0; i < 2; i++) {
+    push(1, integer(4));
+    table_add(table(1), at(vals(1), 6 + i));
+  }
+  EXPECT_EQ(mem::used(uint32_t(R(table(1))[rec::LISTS])), 8u);
+  EXPECT_EQ(check_lists(table(1)), 2u);
+  EXPECT_EQ(check_lists(table(0)), 1u);
+  EXPECT_EQ(find(1, integer(4)), 6);
+  EXPECT_EQ(find(0, integer(4)), -1);
+}
+
+TEST_F(HashTest, Kind0ListsStayRightThroughRemovalsAndReuse) {
+  // Random appends and removals of few distinct values, checked against a plain model:
+  // lists are made, emptied and their slots taken again many times over. A removed
+  // cell becomes none! in the series, so a rebuild does not index it again.
+  block(0, 16);
+  index(0, KIND_HASH, 0);
+  std::vector<int32_t> model;  // value at each position, -1 once removed
+  std::mt19937 rng(12345);
+  uint32_t most_lists = 0;
+  for (int step = 0; step < 1500; step++) {
+    bool remove = !model.empty() && rng() % 5 < 2;
+    if (remove) {
+      // Removes every copy of one value at a time now and then, so lists empty.
+      int32_t v = model[rng() % model.size()];
+      if (v < 0) continue;
+      bool all = rng() % 3 == 0;
+      for (size_t p = 0; p < model.size(); p++) {
+        if (model[p] != v) continue;
+        table_delete_value(table(0), at(vals(0), int32_t(p)));
+        *at(vals(0), int32_t(p)) = Cell{T_NONE, 0, 0, 0};
+        model[p] = -1;
+        if (!all) break;
+      }
+    } else {
+      int32_t v = int32_t(rng() % 24);
+      push(0, integer(v));
+      model.push_back(v);
+      table_add(table(0), at(vals(0), int32_t(model.size() - 1)));
+    }
+    uint32_t lists = check_lists(table(0));
+    if (lists > most_lists) most_lists = lists;
+    // Slots are reused: the series never holds more slots than lists were alive at once.
+    ASSERT_LE(mem::used(uint32_t(R(table(0))[rec::LISTS])) / 4, most_lists) << step;
+    if (step % 50 != 49) continue;
+    for (int32_t v = 0; v < 24; v++) {
+      for (int32_t start : {0, int32_t(model.size() / 2)}) {
+        int32_t first = -1, last = -1;
+        for (size_t p = size_t(start); p < model.size(); p++)
+          if (model[p] == v) {
+            if (first < 0) first = int32_t(p);
+            last = int32_t(p);
+          }
+        ASSERT_EQ(find(0, integer(v), start), first) << step << " " << v;
+        ASSERT_EQ(find(0, integer(v), start, 1, 0, true), last) << step << " " << v;
+      }
+    }
+  }
+  EXPECT_GT(most_lists, 5u);
 }
 
 TEST_F(HashTest, Kind0DuplicateIsIndependent) {
