@@ -813,17 +813,18 @@ int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bo
       if (p >= 0) kind0_remove(t, p, true);
   }
   remap_positions(t, first, first + count, first, [offset](int32_t l) { return l + offset; });
-  if (flag) {
-    int32_t dest = first + offset;
-    if (dest < 0) return 0;
-    positions_fit(t, uint32_t(dest + count - 1));
-    positions_fit(t, uint32_t(first + count - 1));
-    int32_t* ps = positions(t);
-    std::memmove(ps + dest, ps + first, size_t(count) * 4);
-    // Entries left behind by the move no longer name a cell.
-    for (int32_t p = first; p < first + count; p++)
-      if (p < dest || p >= dest + count) ps[p] = -1;
-  }
+  // The positions array moves with the stored positions whether or not the flag is set:
+  // left behind, it would name the wrong buckets for the shifted cells, and a later
+  // removal of one of them would leave its entry indexed (insert shifts without it).
+  int32_t dest = first + offset;
+  if (dest < 0) return 0;
+  positions_fit(t, uint32_t(dest + count - 1));
+  positions_fit(t, uint32_t(first + count - 1));
+  int32_t* ps = positions(t);
+  std::memmove(ps + dest, ps + first, size_t(count) * 4);
+  // Entries left behind by the move no longer name a cell.
+  for (int32_t p = first; p < first + count; p++)
+    if (p < dest || p >= dest + count) ps[p] = -1;
   return 0;
 }
 

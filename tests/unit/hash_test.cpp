@@ -516,6 +516,29 @@ TEST_F(HashTest, Kind0ShiftAndMovePositions) {
   EXPECT_EQ(find(0, integer(2)), 3);
 }
 
+TEST_F(HashTest, Kind0InsertThenRemoveKeepsPositionsInStep) {
+  // The order of the series actions: insert shifts the stored positions (flag off),
+  // moves the cells and adds the new one; remove shifts the rest down (flag on).
+  block(0, 8);
+  for (int v : {1, 2, 1, 3}) push(0, integer(v));
+  index(0, KIND_HASH, 4);
+  push(0, integer(0));
+  std::memmove(mem::data(vals(0)) + 16, mem::data(vals(0)), 64);
+  *at(vals(0), 0) = integer(9);
+  EXPECT_EQ(table_shift_indexes(table(0), 1, 0, 4, false), 0);
+  table_add(table(0), at(vals(0), 0));
+  // 9 1 2 1 3: remove the 1 at position 1.
+  EXPECT_EQ(table_shift_indexes(table(0), -1, 2, 3, true), 0);
+  std::memmove(mem::data(vals(0)) + 16, mem::data(vals(0)) + 32, 48);
+  mem::set_used(vals(0), 64);
+  // 9 2 1 3
+  EXPECT_EQ(find(0, integer(9)), 0);
+  EXPECT_EQ(find(0, integer(2)), 1);
+  EXPECT_EQ(find(0, integer(1)), 2);
+  EXPECT_EQ(find(0, integer(1), 0, 1, 0, true), 2);
+  EXPECT_EQ(find(0, integer(3)), 3);
+}
+
 TEST_F(HashTest, Kind0FreedListSlotsAreReused) {
   block(0, 16);
   for (int v : {1, 1, 2, 2}) push(0, integer(v));
