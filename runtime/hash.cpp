@@ -190,6 +190,52 @@ void kind0_remove(Node t, int32_t p, bool count_size) {
   if (count_size && R(t)[rec::SIZE] > 0) R(t)[rec::SIZE]--;
 }
 
+// Removes the positions lo .. hi - 1 (as kind0_remove does one by one), walking each
+// duplicate list once however many of its members go: a range over many equal values
+// would otherwise cost the list's length per position.
+void kind0_remove_range(Node t, int32_t lo, int32_t hi, bool count_size) {
+  if (lo < 0) lo = 0;
+  if (hi > int32_t(position_count(t))) hi = int32_t(position_count(t));
+  if (lo >= hi) return;
+  std::vector<uint32_t> touched;  // buckets holding a list with members in the range
+  std::vector<bool> seen(mem::used(uint32_t(R(t)[rec::LISTS])) / 4, false);
+  for (int32_t p = lo; p < hi; p++) {
+    int32_t b1 = positions(t)[p];
+    if (b1 <= 0) continue;
+    uint32_t b = uint32_t(b1 - 1);
+    int32_t idx = index_of(t)[b];
+    if (idx >= 0) {
+      positions(t)[p] = -1;
+      if (idx != p) continue;
+      set_flag(flags_of(t), b, DELETED);
+      if (count_size && R(t)[rec::SIZE] > 0) R(t)[rec::SIZE]--;
+      continue;
+    }
+    uint32_t slot = uint32_t(-idx - 1);
+    if (slot < seen.size() && !seen[slot]) {
+      seen[slot] = true;
+      touched.push_back(b);
+    }
+  }
+  for (uint32_t b : touched) {
+    Node l = list_node(t, index_of(t)[b]);
+    int32_t* d = list_data(l);
+    int32_t* ps = positions(t);
+    uint32_t len = list_len(l), j = 0;
+    for (uint32_t i = 0; i < len; i++) {
+      int32_t m = d[i];
+      if (m >= lo && m < hi && ps[m] == int32_t(b + 1)) continue;
+      d[j++] = m;
+    }
+    mem::set_used(l, j * 4);
+    if (j > 0) continue;
+    free_list_slot(t, uint32_t(-index_of(t)[b] - 1));
+    set_flag(flags_of(t), b, DELETED);
+    if (count_size && R(t)[rec::SIZE] > 0) R(t)[rec::SIZE]--;
+  }
+  for (int32_t p = lo; p < hi; p++) positions(t)[p] = -1;
+}
+
 void reset_kind0(Node t) {
   int32_t* r = R(t);
   r[rec::SIZE] = r[rec::OCCUPIED] = 0;
@@ -760,7 +806,7 @@ void table_delete_range(Node t, int32_t first, int32_t count) {
   }
   int32_t* r = R(t);
   r[rec::SIZE] = r[rec::SIZE] > count ? r[rec::SIZE] - count : 0;
-  for (int32_t p = first; p < first + count; p++) kind0_remove(t, p, false);
+  kind0_remove_range(t, first, first + count, false);
 }
 
 // ---- keeping kind-0 positions in step with the series ----
@@ -808,10 +854,7 @@ int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bo
   if (count > SHIFT_LIMIT) return 1;
   if (count <= 0 || offset == 0) return 0;
   Hold keep(t);
-  if (flag && offset < 0) {
-    for (int32_t p = first + offset; p < first; p++)
-      if (p >= 0) kind0_remove(t, p, true);
-  }
+  if (flag && offset < 0) kind0_remove_range(t, first + offset, first, true);
   remap_positions(t, first, first + count, first, [offset](int32_t l) { return l + offset; });
   // The positions array moves with the stored positions whether or not the flag is set:
   // left behind, it would name the wrong buckets for the shifted cells, and a later

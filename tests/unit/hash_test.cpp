@@ -539,6 +539,30 @@ TEST_F(HashTest, Kind0InsertThenRemoveKeepsPositionsInStep) {
   EXPECT_EQ(find(0, integer(3)), 3);
 }
 
+TEST_F(HashTest, Kind0RangeRemovalOverLongLists) {
+  // 3,000 cells of three values: removing a run takes members out of each long list
+  // once; emptying a list frees its bucket and slot.
+  block(0, 3000);
+  for (int i = 0; i < 3000; i++) push(0, integer(i < 2000 ? i % 2 : 7));
+  index(0, KIND_HASH, 3000);
+  table_delete_range(table(0), 1000, 1500);  // 1000..1999 of 0 and 1, 2000..2499 of 7
+  EXPECT_EQ(check_lists(table(0)), 3u);
+  EXPECT_EQ(find(0, integer(0), 0, 1, 0, true), 998);
+  EXPECT_EQ(find(0, integer(1), 0, 1, 0, true), 999);
+  EXPECT_EQ(find(0, integer(0), 999), -1);
+  EXPECT_EQ(find(0, integer(7)), 2500);
+  EXPECT_EQ(find(0, integer(7), 0, 2), 2500);
+  table_delete_range(table(0), 2500, 500);
+  EXPECT_EQ(check_lists(table(0)), 2u);
+  EXPECT_EQ(find(0, integer(7)), -1);
+  // The shift of a removal at the front takes the overwritten cells out the same way.
+  std::memmove(mem::data(vals(0)), mem::data(vals(0)) + 16 * 10, 16 * 990);
+  EXPECT_EQ(table_shift_indexes(table(0), -10, 10, 990, true), 0);
+  EXPECT_EQ(find(0, integer(0)), 0);
+  EXPECT_EQ(find(0, integer(1), 0, 1, 0, true), 989);
+  EXPECT_EQ(find(0, integer(0), 0, 1, 0, true), 988);
+}
+
 TEST_F(HashTest, Kind0FreedListSlotsAreReused) {
   block(0, 16);
   for (int v : {1, 1, 2, 2}) push(0, integer(v));
@@ -580,7 +604,8 @@ TEST_F(HashTest, Kind0FreedListSlotsAreReused) {
 }
 
 TEST_F(HashTest, Kind0ListsStayRightThroughRemovalsAndReuse) {
-  // Random appends and removals of few distinct values, checked against a plain model:
+  // Random appends and removals (one cell, every copy of a value, or a run of cells) of
+  // few distinct values, checked against a plain model:
   // lists are made, emptied and their slots taken again many times over. A removed
   // cell becomes none! in the series, so a rebuild does not index it again.
   block(0, 16);
@@ -590,7 +615,16 @@ TEST_F(HashTest, Kind0ListsStayRightThroughRemovalsAndReuse) {
   uint32_t most_lists = 0;
   for (int step = 0; step < 1500; step++) {
     bool remove = !model.empty() && rng() % 5 < 2;
-    if (remove) {
+    if (remove && rng() % 4 == 0) {
+      // A run of cells at once.
+      int32_t first = int32_t(rng() % model.size());
+      int32_t count = 1 + int32_t(rng() % 20);
+      table_delete_range(table(0), first, count);
+      for (int32_t p = first; p < first + count && p < int32_t(model.size()); p++) {
+        *at(vals(0), p) = Cell{T_NONE, 0, 0, 0};
+        model[size_t(p)] = -1;
+      }
+    } else if (remove) {
       // Removes every copy of one value at a time now and then, so lists empty.
       int32_t v = model[rng() % model.size()];
       if (v < 0) continue;
