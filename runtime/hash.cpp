@@ -317,15 +317,16 @@ bool series_identity_q(uint32_t t) {
 }
 
 // Key equality under a comparison op. Both cells are copied first: a compare slot may
-// allocate (word! orderings build spellings), so the caller's buffer addresses are not
-// used after the call and must be re-read.
+// allocate (word! orderings and symbol! build strings), so the caller's buffer addresses
+// are not used after the call and must be re-read. Callers hold the table (node moving
+// off) and keep both cells reachable (the values series, a rooted key), so the copies'
+// node handles stay valid.
 bool keys_equal(const Cell* a_in, const Cell* b_in, int op) {
   Cell a = *a_in, b = *b_in;
   if (series_identity_q(cell::type(&a))) {
     bool same = cell::type(&a) == cell::type(&b) && a.w1 == b.w1 && a.w2 == b.w2;
     return op == 1 ? !same : same;
   }
-  Root keep_a(&a), keep_b(&b);
   return actions::compare(&a, &b, op);
 }
 
