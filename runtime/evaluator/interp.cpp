@@ -506,24 +506,43 @@ bool int_fast_path(uint32_t type, int32_t id, Cell* b) {
   return true;
 }
 
+struct CalleeCacheEntry {
+  uint64_t epoch = ~uint64_t(0);
+  Node extras = 0;
+  Cell* cells = nullptr;
+  uint32_t count = 0;
+};
+CalleeCacheEntry g_callee_cache[32];
+
 void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   const Cell* callee = s.callee;
   uint32_t ct = cell::type(callee);
   bool builtin = ct == T_NATIVE || ct == T_ACTION;
   if (s.infix) S.top += 1;
-  Cell* extras_cells = memory::head_cells(buf(callee->w3));
-  if (cell::type(extras_cells + 1) != T_BLOCK) {
-    Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
-    extras_cells = memory::head_cells(buf(callee->w3));
-    extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
-  }
   // The cache cells are found again whenever something allocated (fetching can move
-  // buffers and node handles).
+  // buffers and node handles); between allocations a small table keyed by the extras node
+  // remembers where each callee's cache lies.
   auto cache_node = [callee] { return memory::head_cells(buf(callee->w3))[1].w2; };
-  SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
-  Cell* cache_cells = memory::head_cells(cache_buf);
-  uint32_t cache_n = cell_units(cache_buf);
+  Cell* cache_cells;
+  uint32_t cache_n;
   uint64_t cache_epoch = epoch();
+  CalleeCacheEntry& known = g_callee_cache[callee->w3 & 31];
+  if (known.extras == callee->w3 && known.epoch == cache_epoch) {
+    cache_cells = known.cells;
+    cache_n = known.count;
+  } else {
+    Cell* extras_cells = memory::head_cells(buf(callee->w3));
+    if (cell::type(extras_cells + 1) != T_BLOCK) {
+      Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
+      extras_cells = memory::head_cells(buf(callee->w3));
+      extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
+      cache_epoch = epoch();
+    }
+    SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
+    cache_cells = memory::head_cells(cache_buf);
+    cache_n = cell_units(cache_buf);
+    known = {cache_epoch, callee->w3, cache_cells, cache_n};
+  }
   auto cache_at = [&](uint32_t k) {
     if (cache_epoch != epoch()) [[unlikely]] {
       cache_cells = memory::head_cells(buf(cache_node()));
