@@ -44,11 +44,19 @@ constexpr uint32_t MODE_LIT = 0x200000;
 constexpr uint32_t MODE_RETURN = 0x300000;
 
 int32_t g_local_canon = 0;
+
+// The positions that block evaluations restore on their way out, one per open block
+// evaluation (each also holds a frame, so the frame stack bounds the depth); a collector
+// root up to the current depth.
+constexpr uint32_t SAVED_POSITIONS = stack::FRAME_CAPACITY + stack::FRAME_HEADROOM;
+Cell g_saved_positions[SAVED_POSITIONS];
+uint32_t g_saved_depth = 0;
 int32_t g_system_canon = 0;
 int32_t g_system_global_canon = 0;
 
 void mark_interp_roots() {
   gc::mark_cells(&current_position, &current_position + 1);
+  gc::mark_cells(g_saved_positions, g_saved_positions + g_saved_depth);
   gc::mark_cells(&words.body, &words.applied + 1);
 }
 
@@ -225,10 +233,16 @@ void eval_block(const Cell* block, bool into_caller) {
   // The block's own node is read through current_position, which nested evaluations
   // restore before they return.
   struct Restore {
-    Cell saved;
-    gc::Root root;
-    Restore() : saved(current_position), root(&saved) {}
-    ~Restore() { current_position = saved; }
+    uint32_t depth;
+    Restore() : depth(g_saved_depth) {
+      if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+      g_saved_positions[depth] = current_position;
+      g_saved_depth = depth + 1;
+    }
+    ~Restore() {
+      current_position = g_saved_positions[depth];
+      g_saved_depth = depth;
+    }
   } restore;
   stack::push_eval_frame(&words.body);
   KEL_TRACE(ENTER, at.w2, head, nullptr, nullptr);
@@ -245,7 +259,7 @@ void eval_block(const Cell* block, bool into_caller) {
     }
   }
   KEL_TRACE(EXIT, at.w2, end, nullptr, base());
-  current_position = restore.saved;
+  current_position = g_saved_positions[restore.depth];
   if (into_caller) stack::pop_frame_to_result();
   else stack::pop_frame();
 }
