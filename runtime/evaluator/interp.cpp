@@ -45,10 +45,10 @@ constexpr uint32_t MODE_RETURN = 0x300000;
 
 int32_t g_local_canon = 0;
 
-// The positions that block evaluations restore on their way out, one per open block
-// evaluation (each also holds a frame, so the frame stack bounds the depth); a collector
-// root up to the current depth.
-constexpr uint32_t SAVED_POSITIONS = stack::FRAME_CAPACITY + stack::FRAME_HEADROOM;
+// The positions that block evaluations restore on their way out and the operator copies of
+// infix calls, one per open evaluation or call (each also holds a frame, so the frame stack
+// bounds the depth); a collector root up to the current depth.
+constexpr uint32_t SAVED_POSITIONS = stack::FRAME_CAPACITY + stack::FRAME_HEADROOM + 64;
 Cell g_saved_positions[SAVED_POSITIONS];
 uint32_t g_saved_depth = 0;
 int32_t g_system_canon = 0;
@@ -728,12 +728,19 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   // The naming word is used only to open the frame, before anything allocates.
   const Cell* nm = (name && cell::type(name) == T_WORD) ? name : &words.anon;
   Cell* callee;
-  Cell infix_copy;
-  std::optional<gc::Root> infix_root;
+  // An infix call keeps the operator's own copy in the rooted array of saved cells (the
+  // left operand sits where a kept copy would go).
+  struct InfixCopy {
+    uint32_t depth = ~0u;
+    ~InfixCopy() {
+      if (depth != ~0u) g_saved_depth = depth;
+    }
+  } infix_copy;
   if (infix) {
-    infix_copy = *callee_in;
-    infix_root.emplace(&infix_copy);
-    callee = &infix_copy;  // the operator's own copy; its buffers are held by the op word
+    infix_copy.depth = g_saved_depth;
+    if (g_saved_depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+    g_saved_positions[g_saved_depth] = *callee_in;
+    callee = &g_saved_positions[g_saved_depth++];
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
