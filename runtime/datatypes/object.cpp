@@ -15,7 +15,8 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
-#include "runtime/evaluator/function_interim.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/gc.h"
 #include "runtime/hash_mem.h"
@@ -467,7 +468,7 @@ void rebind_function(Cell* slot_in, Node object_ctx) {
   Node ctx_hold = object_ctx;
   Kept holder(nullptr);
   holder.c = Cell{T_OBJECT, ctx_hold, 0, 0};
-  Cell body = *function::extras(&fn.c, 0);
+  Cell body = *blk::extras(&fn.c, 0);
   if (cell::type(&body) != T_BLOCK) error::raise(err::script::bad_func_def, &fn.c);
   TopGuard top;
   Cell* b = stack::push_copy(&body);
@@ -477,9 +478,8 @@ void rebind_function(Cell* slot_in, Node object_ctx) {
   context::bind_block(copy, holder.c.w1, true);
   Cell spec{T_BLOCK, 0, fn.c.w2, 0};
   Cell* s = stack::push_copy(&spec);
-  Cell* made = function::build(s, copy, fn.c.header & ~hdr::TYPE_MASK);
-  *function::extras(made, 2) = Cell{T_UNSET, 0, 0, 0};
-  *slot_in = *made;
+  function::build(s, copy, 0, 0, 0, fn.c.header & ~hdr::TYPE_MASK);
+  *slot_in = *stack::last_pushed();
 }
 
 namespace {
@@ -490,7 +490,7 @@ void rebind_functions(Node ctx) {
   for (int32_t i = 0; i < value_count(keep.c.w1); ++i) {
     Cell v = vals(keep.c.w1)[i];
     if (cell::type(&v) != T_FUNCTION) continue;
-    if (cell::type(function::extras(&v, 0)) != T_BLOCK) continue;  // compiled only: kept
+    if (cell::type(blk::extras(&v, 0)) != T_BLOCK) continue;  // compiled only: kept
     Kept f(&v);
     rebind_function(&f.c, keep.c.w1);
     vals(keep.c.w1)[i] = f.c;

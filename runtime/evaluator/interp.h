@@ -13,6 +13,18 @@ extern Cell current_position;
 // One test guards every trace event site.
 extern bool trace_enabled;
 
+// Trace event bits.
+namespace trace_ev {
+constexpr uint32_t INIT = 1, END = 2, PROLOG = 4, EPILOG = 8, ENTER = 0x10, EXIT = 0x20,
+                   OPEN = 0x40, RETURN = 0x80, FETCH = 0x100, PUSH = 0x200, SET = 0x400,
+                   CALL = 0x800, ERROR = 0x1000, THROW = 0x2000, CATCH = 0x4000,
+                   EXPR = 0x8000;
+}
+// Hands one event to the tracer (code block node, position, referent and value cells, any
+// of them absent). Reached only when trace_enabled is set; the tracer itself comes with
+// the trace events unit.
+void fire(uint32_t event, Node code, uint32_t position, const Cell* referent, const Cell* value);
+
 // Names of evaluator frames.
 struct FrameWords {
   Cell body, anon, set_path, applied;
@@ -21,25 +33,30 @@ extern FrameWords words;
 
 // Start-up: frame words and the collector root for current_position.
 void set_tracer();
+// Connects the lexer's events to Kel callbacks (functions called with [event input type
+// line token]).
+void connect_lexer();
+// Registers the interpreter's collector roots (again after the collector's start-up).
+void register_roots();
 
 // Positions are cell indexes from the head of the code block's buffer; the buffer is
-// re-read through its node after anything that can allocate.
+// re-read through its node after anything that can allocate. The code node is passed by
+// reference to a rooted variable or a stack cell's field: node handles move when the
+// collector evacuates a pool, and the collector rewrites those places.
 void eval_block(const Cell* block, bool into_caller);
-uint32_t eval_expression(Node code, uint32_t pos, uint32_t end, bool no_infix, bool push,
+uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions);
-uint32_t eval_next(Node code, uint32_t pos, uint32_t end, bool keep);
+uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);
 uint32_t eval_next_index(const Cell* block);
 
 // Apply flags: 1 apply/all, 2 apply, plus 4 with /safer.
-uint32_t call_value(const Cell* callee, Node code, uint32_t pos, uint32_t end, bool push,
+uint32_t call_value(const Cell* callee, const Node& code, uint32_t pos, uint32_t end, bool push,
                     const Cell* path, uint32_t path_index, const Cell* name,
                     const Cell* owner, uint32_t apply_flags, bool infix);
-// Builds the argument cache of a callee into its extras cell 1 and returns its node.
-Node build_argument_cache(const Cell* callee);
 
 // Path evaluation in get, set or neither mode; returns the input position after whatever a
 // called function consumed.
-uint32_t eval_path(const Cell* path, Node code, uint32_t pos, uint32_t end, bool set, bool get,
+uint32_t eval_path(const Cell* path, const Node& code, uint32_t pos, uint32_t end, bool set, bool get,
                    bool push, uint32_t option);
 
 void call_function_body(const Cell* fn, Node context, const Cell* name, uint32_t trace_mask);

@@ -5,7 +5,8 @@
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/evaluator/actions.h"
-#include "runtime/evaluator/function_interim.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/output.h"
@@ -26,10 +27,10 @@ void reduce_into_buffer(const Cell* block) {
     uint32_t end = blk::count(src->w2);
     if (pos >= end) break;
     pos = interp::eval_next(src->w2, pos, end, true);
-    Cell v = *stack::last_pushed();
-    v.header &= ~hdr::NEW_LINE;
+    Cell* dst = runtime::block_append_cell(print_buffer());
+    *dst = *stack::last_pushed();  // read after the append: it can move node handles
+    dst->header &= ~hdr::NEW_LINE;
     stack::drop_cells(1);
-    *runtime::block_append_cell(print_buffer()) = v;
   }
   stack::drop_cells(1);
 }

@@ -44,26 +44,27 @@ TEST(ErrorValue, Make) {
 }
 
 TEST(ErrorValue, Report) {
+  // Near is the top-level expression that made the error (from its set-word), cut to 40.
   const Case cases[] = {
       {"e: make error! [script no-value] e/arg1: 'foo e/where: 'bar e/near: [x y z] print e",
        "*** Script Error: foo has no value\n*** Where: bar\n*** Near : x y z\n"},
       // Printing never changes the error.
       {"e: make error! [script no-value] e/type: 'foo print e print e/type",
-       "*** Internal Error: invalid error object field value: foo\n*** Where: ???\n*** Near : \nfoo\n"},
+       "*** Internal Error: invalid error object field value: foo\n*** Where: ???\n*** Near : e: make error! [script no-value] e/type:\nfoo\n"},
       {"e: make error! [script no-value] e/id: 'nope print e print e/id",
-       "*** Internal Error: invalid error object field value: nope\n*** Where: ???\n*** Near : \nnope\n"},
+       "*** Internal Error: invalid error object field value: nope\n*** Where: ???\n*** Near : e: make error! [script no-value] e/id: '\nnope\n"},
       {"e: make error! \"boom\" print e",
        "*** User Error: boom\n*** Where: ???\n*** Near : e: make error! \"boom\" print e\n"},
       // Arguments are molded, formed for syntax errors.
       {"e: make error! [script invalid-arg] e/arg1: \"s\" print e",
-       "*** Script Error: invalid argument: \"s\"\n*** Where: ???\n*** Near : \n"},
+       "*** Script Error: invalid argument: \"s\"\n*** Where: ???\n*** Near : e: make error! [script invalid-arg] e/ar\n"},
       {"e: make error! [syntax invalid] e/arg1: \"a\" e/arg2: \"b\" e/arg3: \"c\" print e",
-       "*** Syntax Error: a invalid b at c\n*** Where: ???\n*** Near : \n"},
+       "*** Syntax Error: a invalid b at c\n*** Where: ???\n*** Near : e: make error! [syntax invalid] e/arg1: \n"},
       // Near is cut to 40 characters.
       {"e: make error! [script no-value] e/near: [aaaaaaaaaa bbbbbbbbbb cccccccccc dddddddddd eeeeeeeeee] print e",
        "*** Script Error: none has no value\n*** Where: ???\n*** Near : aaaaaaaaaa bbbbbbbbbb cccccccccc ddddddd\n"},
       {"e: make error! [script no-value] e/files: [%a.kel] print e",
-       "*** Script Error: none has no value\n*** Where: ???\n*** Near : \n*** Files: %a.kel\n"},
+       "*** Script Error: none has no value\n*** Where: ???\n*** Near : e: make error! [script no-value] e/files\n*** Files: %a.kel\n"},
   };
   check(cases, std::size(cases));
 }
