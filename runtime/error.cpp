@@ -9,6 +9,7 @@
 #include "runtime/context.h"
 #include "runtime/datatypes/error_value.h"
 #include "runtime/memory.h"
+#include "runtime/gc.h"
 #include "runtime/stack.h"
 #include "runtime/unwind.h"
 
@@ -338,6 +339,9 @@ void print_error_value(uint32_t category, uint32_t id, const Cell* arg1, const C
     if (args[i]) a[i] = *args[i];
   }
   error::Pending saved = error::pending();
+  // The copy is restored after allocations: its cells stay rooted (nodes may move).
+  gc::RootRange keep_args(saved.args, saved.args + 3);
+  gc::Root keep_where(&saved.where), keep_stack(&saved.stack);
   error::new_from_ids(slot, category, id, arg1 ? &a[0] : nullptr, arg2 ? &a[1] : nullptr,
                       arg3 ? &a[2] : nullptr);
   error::print_report(slot);

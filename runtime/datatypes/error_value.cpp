@@ -188,6 +188,9 @@ void append_text_of(Cell* buffer, const Cell* value, bool mold, bool only, bool 
   stack::Frame* frames = st.frames_top;
   Kept buf(buffer), v(value);
   error::Pending saved = error::pending();
+  // The copy is restored after allocations: its cells stay rooted (nodes may move).
+  gc::RootRange keep_args(saved.args, saved.args + 3);
+  gc::Root keep_where(&saved.where), keep_stack(&saved.stack);
   stack::push_try_frame(nullptr);
   uint32_t code = stack::land(unwind_code::ERROR, [&] {
     append_text_raw(&buf.c, &v.c, mold, only, flat, limit, budget);
@@ -393,12 +396,15 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
     return result;
   }
   int32_t n = block::count_from_head(&sp.c);
-  Cell first = n > 0 ? *block::cell_at_index(&sp.c, int32_t(sp.c.w1)) : Cell{T_NONE, 0, 0, 0};
+  // Words are kept rooted: their context nodes may move while the error is built.
+  Kept kfirst(n > 0 ? block::cell_at_index(&sp.c, int32_t(sp.c.w1)) : nullptr);
+  Cell& first = kfirst.c;
   if (n > 0 && cell::type(&first) == T_WORD) {
     int32_t category = category_of(&first);
     if (category < 0) spec_field_error("type");
     if (n < 2) spec_field_error("id");
-    Cell second = *block::cell_at_index(&sp.c, int32_t(sp.c.w1) + 1);
+    Kept ksecond(block::cell_at_index(&sp.c, int32_t(sp.c.w1) + 1));
+    Cell& second = ksecond.c;
     if (cell::type(&second) != T_WORD) raise(err::script::invalid_arg, &second);
     int32_t position = id_of(category, &second);
     if (position < 0) spec_field_error("id");
@@ -583,16 +589,17 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
         while (!words.empty() && words.back() == ' ') words.pop_back();
         if (!words.empty()) write(&buf.c, words.c_str(), &budget);
       } else if (cell::type(&st) == T_BLOCK) {
-        write(&buf.c, "\n*** Stack: ", &budget);
         Kept ks(&st);
+        write(&buf.c, "\n*** Stack: ", &budget);
         append_text_of(&buf.c, &ks.c, false, false, false, -1, &budget);
       }
     }
   }
+  // Field copies are rooted before the buffer grows (nodes may move).
   Cell files = field_at(e.c.w1, field::FILES);
   if (cell::type(&files) == T_BLOCK) {
-    write(&buf.c, "\n*** Files: ", &budget);
     Kept kf(&files);
+    write(&buf.c, "\n*** Files: ", &budget);
     append_text_of(&buf.c, &kf.c, true, true, true, 40, &budget);
   }
   return budget;

@@ -799,7 +799,8 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t,
                 bool absent_as_none, bool, bool last, bool) {
-  Kept o(parent), el(element), pth(path);
+  // The new value too is kept from the start: the look-ups below may allocate.
+  Kept o(parent), el(element), pth(path), v(value);
   uint32_t et = cell::type(element);
   if (!any_word_q(et)) error::raise(err::script::invalid_path, &pth.c, &el.c);
   Node ctx = o.c.w1;
@@ -828,7 +829,6 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
   if (i < 0) return missing();
   fill_values(ctx);
   if (value) {
-    Kept v(value);
     context::word_at(o.c.w1, i)->header |= hdr::WORD_ASSIGNED;
     if (o.c.w3) {
       TopGuard top;

@@ -301,10 +301,13 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       break;
     }
     case T_SET_PATH: {
+      uint32_t at = pos;
       ++pos;
       if (pos >= end) error::raise(err::script::need_value, &v);
       stack::push_interp_native_frame(&words.set_path);
       pos = eval_expression(code, pos, end, false, true, false);
+      // The value's evaluation may have moved the path's node: read the path again.
+      if (at < blk::count(code)) v = blk::cells(code)[at];
       pos = eval_path(&v, code, pos, end, true, false, true, 0);
       if (push) stack::pop_frame();
       else stack::pop_frame_to_result();

@@ -135,10 +135,10 @@ void compiled() {
   stack::state().top = saved_top;
 
   // load-first-value: trailing text gives none (a writable cell), empty text unset.
-  Cell s1, s2;
+  Cell s1{T_NONE, 0, 0, 0}, s2{T_NONE, 0, 0, 0};
+  gc::Root k1(&s1), k2(&s2);  // rooted before the second run allocates
   run("\"1 2\"", &s1);
   run("\"\"", &s2);
-  gc::Root k1(&s1), k2(&s2);
   Cell* blk = stack::reserve_cell();
   *blk = Cell{T_NONE, 0, 0, 0};
   Cell* got = runtime::load_first_value(blk, &s1);

@@ -160,10 +160,8 @@ TEST(Object, DeepCopiesDoNotShareBitsets) {
 namespace {
 
 // The same object, ownership and error snippets with a moving collection at every
-// allocation must print what they print plainly. Disabled until the interpreter keeps its
-// code nodes rooted (it holds them in C++ locals across allocations, and stress mode moves
-// nodes).
-TEST(Object, DISABLED_SnippetsUnderStress) {
+// allocation must print what they print plainly.
+TEST(Object, SnippetsUnderStress) {
   std::string plain = kel::testing::run_objects_probe("snippets");
   EXPECT_FALSE(plain.empty());
   EXPECT_EQ(kel::testing::run_objects_probe("snippets-stress"), plain);
