@@ -1,5 +1,5 @@
-// Stand-ins for services of units not built yet (tracer, symbol names, word lookup,
-// function specs); weak, so the real definitions replace them.
+// Stand-ins for services of units not built yet (tracer, symbol names, word lookup); weak,
+// so the real definitions replace them.
 #include <string>
 
 #include "runtime/cell.h"
@@ -10,9 +10,6 @@ __attribute__((weak)) bool tracing_q() { return false; }
 __attribute__((weak)) void trace_fire(uint32_t, const Cell*, uint32_t, const Cell*, const Cell*) {}
 
 namespace error {
-// No function specs yet: the argument is not named.
-__attribute__((weak)) Cell nth_argument_word(int32_t) { return Cell{T_NONE, 0, 0, 0}; }
-
 namespace detail {
 __attribute__((weak)) std::string symbol_text(uint32_t symbol) {
   return "#" + std::to_string(symbol);
