@@ -9,16 +9,13 @@
 
 namespace kel::image_codec { void init_factory() {} }
 
-namespace kel::actions { void build_table() {} }
 
 namespace kel::runtime {
 void make_root_block() {}
-void run_boot_top_level() {}
 }  // namespace kel::runtime
 
 namespace kel::case_ { void build_tables() {} }
 
-namespace kel::natives { void build_table() {} }
 
 namespace kel::parse { void init_stacks() {} }
 
@@ -30,16 +27,11 @@ namespace kel::compress { void methods_init() {} }
 
 namespace kel::host { void make_conversion_buffer() {} }
 
-namespace kel::stack { void init() {} }
-
-namespace kel::lexer { void init() {} void init_static() {} }
 
 namespace kel::kelbin { void decode_boot() {} }
 
-namespace kel::interp { void set_tracer() {} }
 
 namespace kel::cycle { void init_static() {} }
 
 namespace kel::float_ { void init_static() {} }
 
-namespace kel::console { void launch() {} }

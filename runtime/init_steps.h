@@ -4,22 +4,21 @@
 #include <cstdint>
 
 namespace kel::image_codec { void init_factory(); }
-namespace kel::actions { void build_table(); }
 namespace kel::runtime {
 void make_root_block();
+void intern_runtime_words();
+void make_runtime_refinements();
 void run_boot_top_level();
 }  // namespace kel::runtime
+namespace kel::context { void make_global(); }
 namespace kel::case_ { void build_tables(); }
-namespace kel::natives { void build_table(); }
+namespace kel::symbol { void create_hash(); }
 namespace kel::parse { void init_stacks(); }
 namespace kel::owner { void init(); }
 namespace kel::checksum { void intern_method_words(); }
 namespace kel::compress { void methods_init(); }
 namespace kel::host { void make_conversion_buffer(); }
-namespace kel::stack { void init(); }
-namespace kel::lexer { void init(); void init_static(); }
 namespace kel::kelbin { void decode_boot(); }
-namespace kel::interp { void set_tracer(); }
 namespace kel::cycle { void init_static(); }
 namespace kel::float_ { void init_static(); }
 namespace kel::console { void launch(); }

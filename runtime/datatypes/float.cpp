@@ -14,14 +14,10 @@
 #include "runtime/datatypes/string_min.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/number_scan.h"
 #include "runtime/memory.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
-
-namespace kel {
-// Text-to-float of the lexer's number readers: error 0, or -1 (result NaN).
-double text_to_float(const uint8_t* chars, int32_t count, uint32_t unit, int32_t* error);
-}  // namespace kel
 
 namespace kel::float_ {
 

@@ -1,6 +1,8 @@
 // Datatype registry: the type table, the action table, registration with snapshot
 // inheritance, the install calls in registration order, and the type words.
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/evaluator/function_interim.h"
 
 #include <cstring>
 
@@ -87,6 +89,8 @@ void install(uint32_t type_id) {
     case T_URL: url::install_type(); break;
     case T_FILE: file::install_type(); break;
     case T_BITSET: bitset::install_type(); break;
+    case T_TYPESET: typeset::install_type(); break;
+    case T_NATIVE: function::install_types(); break;  // native!, action!, op!, function!
     default: break;  // the other types add their install call here as they land
   }
 }

@@ -36,3 +36,24 @@ Cell* form(Cell* value, Cell* part);
 Cell* mold(Cell* value, bool only, bool all, bool flat, Cell* part);
 
 }  // namespace kel::actions
+
+// ---- Action entry points (runtime/evaluator/action_entries.cpp) ----
+namespace kel::actions {
+// Stack form: the refinement integers of the action (-1 absent, else the frame index of
+// the refinement's first argument); arguments in the current frame, result in its cell 0.
+using EntryFn = void (*)(const int32_t* refinements);
+// The 62 entry points by id - 1; entry 8 (set-path) is empty.
+extern EntryFn entry_table[62];
+void build_table();
+// The direct form of action K: the slot of the first argument's datatype, called with the
+// same arguments.
+template <uint32_t K, class... A>
+inline auto direct(Cell* first, A... rest) {
+  return resolve<K>(first)(first, rest...);
+}
+// pick/poke index: integer value, char code, true 1, false 2, else 0.
+int32_t pick_index(const Cell* index);
+// The `/part` count of append, insert and change against the reference argument; false
+// when the action has nothing to do.
+bool part_count_for(Cell* reference, const Cell* part, bool value_is_reference, int32_t* count);
+}  // namespace kel::actions

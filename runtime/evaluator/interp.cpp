@@ -1,0 +1,787 @@
+// The interpreter: eval-block, eval-expression, eval-next, calls with the argument cache,
+// the infix step, path evaluation, function bodies, compiled bodies and routine calls.
+#include "runtime/evaluator/interp.h"
+
+#include <vector>
+
+#include "runtime/cell_api.h"
+#include "runtime/context.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/evaluator/function_interim.h"
+#include "runtime/evaluator/natives.h"
+#include "runtime/gc.h"
+#include "runtime/hash_mem.h"
+#include "runtime/rt.h"
+#include "runtime/stack.h"
+#include "runtime/symbol.h"
+
+namespace kel::interp {
+
+Cell current_position{T_UNSET, 0, 0, 0};
+bool trace_enabled = false;
+FrameWords words;
+
+namespace {
+
+constexpr uint32_t MODE_MASK = 0x300000;
+constexpr uint32_t MODE_GET = 0x100000;
+constexpr uint32_t MODE_LIT = 0x200000;
+constexpr uint32_t MODE_RETURN = 0x300000;
+
+int32_t g_local_canon = 0;
+int32_t g_system_canon = 0;
+int32_t g_system_global_canon = 0;
+
+void mark_interp_roots() {
+  gc::mark_cells(&current_position, &current_position + 1);
+  gc::mark_cells(&words.body, &words.applied + 1);
+}
+
+inline Cell* code_cells(Node code) { return blk::cells(code); }
+inline uint32_t code_count(Node code) { return blk::count(code); }
+
+inline Cell* base() { return stack::state().base; }
+inline Cell* top() { return stack::state().top; }
+
+// The value slot of a bound, resolved word whose context has its values; null otherwise.
+inline Cell* quick_slot(const Cell* w) {
+  Node ctx = w->w1;
+  if (!ctx || w->w3 == context::NO_INDEX) return nullptr;
+  Cell* x = context::cell_of(ctx);
+  if (!x->w2) return nullptr;
+  if (x->header & hdr::CONTEXT_ON_STACK) return stack::at_index(x->w2 - 1 + w->w3);
+  return reinterpret_cast<Cell*>(hash::mem::data(x->w2)) + w->w3;
+}
+
+// word/value-slot with its errors.
+inline Cell* slot_of(const Cell* w) {
+  if (Cell* s = quick_slot(w)) return s;
+  return word::value_slot(w);
+}
+
+inline bool function_type_q(uint32_t t) {
+  return t == T_NATIVE || t == T_ACTION || t == T_FUNCTION || t == T_ROUTINE;
+}
+
+// Writes a value as the expression's result: pushed, or the frame's only result.
+inline void deliver(const Cell* v, bool push) {
+  if (push) stack::push_copy(v);
+  else stack::set_only_result(v);
+}
+
+// Restores current_position on every way out of a block evaluation.
+struct PositionGuard {
+  Cell saved;
+  gc::Root root;
+  PositionGuard() : saved(current_position), root(&saved) {}
+  ~PositionGuard() { current_position = saved; }
+};
+
+[[noreturn]] void raise_expect_arg(const Cell* name, const Cell* value, const Cell* arg_word) {
+  Cell dt{T_DATATYPE, cell::type(value), 0, 0};
+  Cell n = (name && cell::type(name) == T_WORD) ? *name : words.anon;
+  error::raise(err::script::expect_arg, &n, &dt, arg_word);
+}
+
+// The spec word of cache cell k (the same walk as the cache building), for error reports.
+Cell spec_word_of_cache_index(const Cell* callee, uint32_t k) {
+  Node spec = callee->w2;
+  uint32_t index = 0;
+  for (uint32_t i = 0; i < blk::count(spec); ++i) {
+    Cell c = blk::cells(spec)[i];
+    uint32_t t = cell::type(&c);
+    bool takes = t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD ||
+                 (t == T_REFINEMENT && symbol::canonical_id(int32_t(c.w2)) != g_local_canon) ||
+                 t == T_SET_WORD;
+    if (t == T_REFINEMENT && symbol::canonical_id(int32_t(c.w2)) == g_local_canon) break;
+    if (!takes) continue;
+    if (index == k) {
+      c.header = T_WORD;
+      return c;
+    }
+    ++index;
+  }
+  return Cell{T_NONE, 0, 0, 0};
+}
+
+}  // namespace
+
+void set_tracer() {
+  current_position = Cell{T_UNSET, 0, 0, 0};
+  words.body = word::intern_global("<body>");
+  words.anon = word::intern_global("<anon>");
+  words.set_path = word::intern_global("set-path");
+  words.applied = word::intern_global("<applied>");
+  g_local_canon = symbol::canonical_id(symbol::intern_c_text("local"));
+  g_system_canon = symbol::canonical_id(symbol::intern_c_text("system"));
+  g_system_global_canon = symbol::canonical_id(symbol::intern_c_text("system-global"));
+  register_roots();
+}
+
+void register_roots() {
+  // The collector's start-up clears its callbacks: registering again after it is harmless.
+  gc::remove_root(&mark_interp_roots);
+  gc::add_root(&mark_interp_roots);
+}
+
+// ---- Blocks and expressions ----
+
+void eval_block(const Cell* block, bool into_caller) {
+  Node code = block->w2;
+  gc::Root code_root(&code);  // node handles move when the collector evacuates a pool
+  uint32_t end = code_count(code);
+  uint32_t head = block->w1 > end ? end : block->w1;
+  uint32_t block_type = cell::type(block);
+  PositionGuard guard;
+  stack::push_eval_frame(&words.body);
+  if (head >= end) {
+    cell::set_unset(base());
+    stack::state().top = base() + 1;
+  } else {
+    current_position = Cell{block_type, head, code, 0};
+    uint32_t pos = head;
+    while (pos < end) {
+      current_position.w1 = pos;
+      pos = eval_expression(code, pos, end, false, false, false);
+      if (pos < end) stack::clear_frame();
+    }
+  }
+  if (into_caller) stack::pop_frame_to_result();
+  else stack::pop_frame();
+}
+
+uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
+                         bool literal_functions) {
+  uint32_t count = code_count(code);
+  if (end > count) end = count;
+  if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
+  uint32_t start_top = stack::index_of(top());
+  Cell v = code_cells(code)[pos];
+  gc::Root v_root(&v);
+  switch (cell::type(&v)) {
+    case T_PAREN: {
+      stack::push_interp_native_frame(&words.body);
+      eval_block(&v, true);
+      if (push) stack::pop_frame();
+      else stack::pop_frame_to_result();
+      ++pos;
+      break;
+    }
+    case T_SET_WORD: {
+      stack::push_interp_native_frame(&v);
+      stack::push_copy(&v);
+      ++pos;
+      if (pos >= end) error::raise(err::script::need_value, &v);
+      pos = eval_expression(code, pos, end, false, true, false);
+      Cell* b = base();
+      if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
+      Cell* slot = quick_slot(b);
+      if (slot && context::kind_of(b->w1) != context::KIND_OBJECT) *slot = b[1];
+      else word::assign_value(b, b + 1);
+      *b = b[1];
+      stack::state().top = b + 1;
+      if (push) stack::pop_frame();
+      else stack::pop_frame_to_result();
+      break;
+    }
+    case T_SET_PATH: {
+      ++pos;
+      if (pos >= end) error::raise(err::script::need_value, &v);
+      stack::push_interp_native_frame(&words.set_path);
+      pos = eval_expression(code, pos, end, false, true, false);
+      pos = eval_path(&v, code, pos, end, true, false, true, 0);
+      if (push) stack::pop_frame();
+      else stack::pop_frame_to_result();
+      break;
+    }
+    case T_GET_WORD: {
+      Cell val = *slot_of(&v);
+      deliver(&val, push);
+      ++pos;
+      break;
+    }
+    case T_LIT_WORD: {
+      v.header = T_WORD;
+      deliver(&v, push);
+      ++pos;
+      break;
+    }
+    case T_WORD: {
+      Cell val = *slot_of(&v);
+      ++pos;
+      switch (cell::type(&val)) {
+        case T_UNSET: error::raise(err::script::no_value, &v);
+        case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE:
+          pos = call_value(&val, code, pos, end, push, nullptr, 0, &v, nullptr, 0, false);
+          break;
+        case T_OP: error::raise(err::script::no_op_arg, &v);
+        default: deliver(&val, push); break;
+      }
+      break;
+    }
+    case T_PATH:
+      pos = eval_path(&v, code, pos + 1, end, false, false, push, 0);
+      break;
+    case T_GET_PATH:
+      pos = eval_path(&v, code, pos + 1, end, false, true, push, 0);
+      break;
+    case T_LIT_PATH:
+      v.header = T_PATH;
+      v.w3 = 0;
+      deliver(&v, push);
+      ++pos;
+      break;
+    case T_OP: error::raise(err::internal::not_done);
+    case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE:
+      if (literal_functions) {
+        deliver(&v, push);
+        ++pos;
+      } else {
+        pos = call_value(&v, code, pos + 1, end, push, nullptr, 0, &words.anon, nullptr, 0,
+                         false);
+      }
+      break;
+    case T_ISSUE: {
+      if (pos + 1 < end && cell::type(code_cells(code) + pos + 1) == T_BLOCK) {
+        int32_t c = symbol::canonical_id(int32_t(v.w2));
+        if (c == g_system_canon || c == g_system_global_canon)
+          error::raise(err::internal::kel_system);
+      }
+      deliver(&v, push);
+      ++pos;
+      break;
+    }
+    default:
+      deliver(&v, push);
+      ++pos;
+      break;
+  }
+  if (!no_infix) {
+    // The infix step: a word bound to an op! right after a value.
+    for (;;) {
+      if (pos >= end || pos >= code_count(code)) break;
+      Cell w = code_cells(code)[pos];
+      if (cell::type(&w) != T_WORD) break;
+      Cell* slot = quick_slot(&w);
+      if (!slot || cell::type(slot) != T_OP) break;
+      Cell op = *slot;
+      op.header = (op.header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+      stack::state().top = stack::at_index(start_top);
+      pos = call_value(&op, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
+    }
+  }
+  return pos;
+}
+
+uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep) {
+  stack::push_interp_native_frame(&words.body);
+  pos = eval_expression(code, pos, end, false, keep, false);
+  if (keep) {
+    // The value stays as the caller's newest cell.
+    Cell v = *stack::last_pushed();
+    stack::pop_frame();
+    stack::state().top[-1] = v;
+  } else {
+    stack::pop_frame_to_result();
+  }
+  return pos;
+}
+
+uint32_t eval_next_index(const Cell* block) {
+  Node code = block->w2;
+  gc::Root code_root(&code);
+  uint32_t end = code_count(code);
+  if (block->w1 >= end) {
+    cell::set_unset(base());
+    return block->w1;
+  }
+  return eval_next(code, block->w1, end, false);
+}
+
+// ---- Calls ----
+
+Node build_argument_cache(const Cell* callee) {
+  uint32_t t = cell::type(callee);
+  bool builtin = t == T_NATIVE || t == T_ACTION;
+  Cell* cache = stack::reserve_cell();
+  *cache = Cell{T_NONE, 0, 0, 0};
+  blk::init(cache, 8);
+  // callee is a stack cell: its spec node is read again after each append.
+  int32_t locals = 0;
+  int32_t refinements = 0;
+  uint32_t n = blk::count(callee->w2);
+  for (uint32_t i = 0; i < n; ++i) {
+    Node spec = callee->w2;
+    Cell c = blk::cells(spec)[i];
+    uint32_t ct = cell::type(&c);
+    if (ct == T_WORD || ct == T_GET_WORD || ct == T_LIT_WORD) {
+      Cell ts;
+      Cell next = i + 1 < n ? blk::cells(spec)[i + 1] : Cell{T_NONE, 0, 0, 0};
+      if (cell::type(&next) == T_BLOCK && next.w1 < blk::count(next.w2))
+        typeset::from_type_block(&ts, &next);
+      else
+        typeset::init_default(&ts);
+      ts.header = T_TYPESET | (ct == T_GET_WORD ? MODE_GET : ct == T_LIT_WORD ? MODE_LIT : 0);
+      *runtime::block_append_cell(cache) = ts;
+    } else if (ct == T_REFINEMENT) {
+      if (symbol::canonical_id(int32_t(c.w2)) == g_local_canon) {
+        // The frame's local part: /local and each local word (what the context holds).
+        locals = 1;
+        uint32_t j = i + 1;
+        for (; j < n; ++j) {
+          uint32_t lt = cell::type(blk::cells(callee->w2) + j);
+          if (lt == T_SET_WORD) break;
+          if (lt == T_WORD) ++locals;
+        }
+        i = j;
+        continue;
+      }
+      if (builtin) c.w3 = uint32_t(++refinements);
+      *runtime::block_append_cell(cache) = c;
+    } else if (ct == T_SET_WORD) {
+      if (symbol::canonical_id(int32_t(c.w2)) != symbol::canonical_id(symbol::intern_c_text("return")))
+        error::raise(err::script::bad_func_def, &c);
+      Cell ts{T_TYPESET, 0, 0, 0};
+      Cell next = i + 1 < n ? blk::cells(spec)[i + 1] : Cell{T_NONE, 0, 0, 0};
+      if (cell::type(&next) == T_BLOCK) typeset::from_type_block(&ts, &next);
+      ts.header = T_TYPESET | MODE_RETURN;
+      *runtime::block_append_cell(cache) = ts;
+    }
+  }
+  if (!builtin && locals > 0) *runtime::block_append_cell(cache) = Cell{T_INTEGER, 0, uint32_t(locals), 0};
+  if (builtin && refinements > 0)
+    *runtime::block_append_cell(cache) = Cell{T_INTEGER, 0, uint32_t(refinements), 0};
+  Node node = cache->w2;
+  *function::extras(callee, 1) = *cache;
+  stack::drop_cells(1);
+  return node;
+}
+
+namespace {
+
+struct CallState {
+  const Cell* callee;  // a stack cell or a rooted copy; never a series cell
+  const Node* code;    // re-read after every allocation
+  uint32_t pos, end;
+  const Cell* name;
+  bool infix;
+  bool apply;
+  bool safer;
+  bool refs_in_block;
+};
+
+// Fetches one argument by mode and pushes it.
+void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, uint32_t k) {
+  if (s.pos >= s.end) {
+    Cell aw = spec_word_of_cache_index(arg_word_source, k);
+    Cell n = (s.name && cell::type(s.name) == T_WORD) ? *s.name : words.anon;
+    error::raise(err::script::no_arg, &n, &aw);
+  }
+  Cell v = code_cells(*s.code)[s.pos];
+  gc::Root v_root(&v);
+  switch (mode) {
+    case 0:
+      s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
+      return;
+    case MODE_GET:
+      stack::push_copy(&v);
+      ++s.pos;
+      return;
+    default:
+      switch (cell::type(&v)) {
+        case T_PAREN:
+          stack::push_interp_native_frame(&words.anon);
+          eval_block(&v, true);
+          stack::pop_frame();
+          break;
+        case T_GET_WORD: {
+          Cell val = *slot_of(&v);
+          stack::push_copy(&val);
+          break;
+        }
+        case T_GET_PATH: eval_path(&v, *s.code, s.pos + 1, s.end, false, true, true, 0); break;
+        default: stack::push_copy(&v); break;
+      }
+      ++s.pos;
+      return;
+  }
+}
+
+void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t k) {
+  if (!typeset::has_q(ts, cell::type(value))) [[unlikely]] {
+    Cell aw = spec_word_of_cache_index(s.callee, k);
+    raise_expect_arg(s.name, value, &aw);
+  }
+}
+
+void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
+  const Cell* callee = s.callee;
+  uint32_t ct = cell::type(callee);
+  bool builtin = ct == T_NATIVE || ct == T_ACTION;
+  if (s.infix) stack::state().top += 1;
+  if (cell::type(function::extras(callee, 1)) != T_BLOCK) build_argument_cache(callee);
+  // The cache node is re-read after every fetch: fetching can allocate and move nodes.
+  auto cache_node = [callee] { return function::extras(callee, 1)->w2; };
+  Node cache = cache_node();
+  uint32_t cache_n = blk::count(cache);
+  int32_t refs[64];
+  int32_t ref_count = 0;
+  if (builtin && cache_n) {
+    Cell* last = blk::cells(cache) + cache_n - 1;
+    if (cell::type(last) == T_INTEGER) ref_count = cell::get_int(last);
+    for (int32_t i = 0; i < ref_count && i < 64; ++i) refs[i] = -1;
+  }
+  int32_t fetched = 0;
+  int32_t locals = 0;
+  bool active = true;
+  int32_t ref_slot = 0;
+  Cell* frame_base = base();
+  // First pass: the arguments in spec order.
+  for (uint32_t k = 0; k < cache_n; ++k) {
+    cache = cache_node();
+    Cell c = blk::cells(cache)[k];
+    uint32_t t = cell::type(&c);
+    if (t == T_TYPESET) {
+      uint32_t mode = c.header & MODE_MASK;
+      if (mode == MODE_RETURN) continue;
+      if (active) {
+        if (s.apply && s.pos >= s.end) {
+          *stack::reserve_cell() = Cell{T_NONE, 0, 0, 0};
+        } else if (s.pos >= s.end && mode == MODE_LIT && typeset::has_q(&c, T_UNSET)) {
+          *stack::reserve_cell() = Cell{T_UNSET, 0, 0, 0};
+        } else if (!(s.infix && fetched == 0)) {
+          fetch_argument(s, mode, callee, k);
+        }
+        check_type(s, &c, stack::last_pushed(), k);
+        ++fetched;
+      } else {
+        if (!builtin) *stack::reserve_cell() = Cell{T_NONE, 0, 0, 0};
+        if (s.apply && !s.refs_in_block && !path && s.pos < s.end) {
+          // apply/all: the block holds a value for every slot; an inactive one is dropped.
+          fetch_argument(s, 0, callee, k);
+          stack::drop_cells(1);
+        }
+      }
+    } else if (t == T_REFINEMENT) {
+      ++ref_slot;
+      if (s.apply && !path && !s.refs_in_block && s.pos < s.end) {
+        fetch_argument(s, 0, callee, k);
+        Cell* v = stack::last_pushed();
+        if (cell::type(v) != T_LOGIC) {
+          Cell rw = c;
+          rw.header = T_WORD;
+          raise_expect_arg(s.name, v, &rw);
+        }
+        active = v->w1 != 0;
+        if (builtin) {
+          stack::drop_cells(1);
+          if (active && ref_slot <= 64) refs[ref_slot - 1] = fetched;
+        }
+      } else {
+        active = false;
+        if (!builtin) *stack::reserve_cell() = Cell{T_LOGIC, 0, 0, 0};
+      }
+    } else if (t == T_INTEGER) {
+      locals = cell::get_int(&c);
+    }
+  }
+  // Second pass: the refinements named by the path (or the apply block).
+  bool from_path = path != nullptr;
+  if (from_path || (s.apply && s.refs_in_block)) {
+    uint32_t item = from_path ? path_index : s.pos;
+    uint32_t expected = from_path ? T_WORD : T_REFINEMENT;
+    for (;;) {
+      Node pnode = from_path ? path->w2 : *s.code;
+      uint32_t limit = from_path ? blk::count(pnode) : s.end;
+      if (item >= limit) break;
+      Cell it = blk::cells(pnode)[item];
+      gc::Root it_root(&it);
+      uint32_t it_t = cell::type(&it);
+      if (it_t != expected && it_t != T_GET_WORD) {
+        if (s.apply && ref_slot == 0) break;
+        error::raise(err::script::bad_refine, &it);
+      }
+      bool used;
+      if (!from_path) {
+        ++item;  // past the refinement value
+        s.pos = item;
+        if (s.pos >= s.end) {
+          used = false;
+        } else {
+          s.pos = eval_expression(*s.code, s.pos, s.end, false, true, false);
+          used = logic::truth_of(stack::last_pushed(), true, &it);
+          stack::drop_cells(1);
+        }
+      } else if (it_t == T_GET_WORD) {
+        Cell val = *slot_of(&it);
+        used = logic::truth_of(&val, true, &it);
+      } else {
+        used = true;
+      }
+      int32_t index = function::find_spec_symbol(callee, int32_t(it.w2));
+      cache = cache_node();
+      Cell* rc = (index >= 0 && uint32_t(index) < blk::count(cache)) ? blk::cells(cache) + index
+                                                                      : nullptr;
+      if (!rc || cell::type(rc) != T_REFINEMENT) {
+        Cell n = (s.name && cell::type(s.name) == T_WORD) ? *s.name : words.anon;
+        Cell iw = it;
+        iw.header = T_WORD;
+        error::raise(err::script::no_refine, &n, &iw);
+      }
+      if (builtin) {
+        int32_t slot = int32_t(rc->w3) - 1;
+        if (used) {
+          if (refs[slot] != -1) {
+            if (from_path) error::raise(err::script::dup_refine, path);
+            error::raise(err::script::dup_refine);
+          }
+          refs[slot] = fetched;
+        }
+      } else {
+        Cell* flag = frame_base + index;
+        if (flag->w1 != 0) {
+          if (from_path) error::raise(err::script::dup_refine, path);
+          error::raise(err::script::dup_refine);
+        }
+        flag->w1 = used ? 1 : 0;
+      }
+      // The refinement's arguments.
+      Cell* mark = top();
+      uint32_t arg = 0;
+      for (uint32_t k = uint32_t(index) + 1; k < blk::count(cache_node()); ++k) {
+        Cell tc = blk::cells(cache_node())[k];
+        if (cell::type(&tc) != T_TYPESET || (tc.header & MODE_MASK) == MODE_RETURN) break;
+        ++arg;
+        if (s.safer && !used) {
+          if (s.pos < s.end) ++s.pos;
+          continue;
+        }
+        fetch_argument(s, tc.header & MODE_MASK, callee, k);
+        if (used) {
+          check_type(s, &tc, stack::last_pushed(), k);
+          if (!builtin) frame_base[index + arg] = *stack::last_pushed();
+          ++fetched;
+        } else {
+          stack::drop_cells(1);
+        }
+      }
+      if (!builtin) stack::state().top = mark;
+      if (from_path) ++item;
+      else item = s.pos;
+    }
+  }
+  if (builtin) {
+    int32_t id = int32_t(callee->w1);
+    if (ct == T_NATIVE) natives::table[id - 1](0, refs);
+    else natives::call_builtin_by_number(1, id, refs);
+  } else {
+    function::push_defaults(locals);
+  }
+}
+
+}  // namespace
+
+uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint32_t end, bool push,
+                    const Cell* path, uint32_t path_index, const Cell* name,
+                    const Cell* owner, uint32_t apply_flags, bool infix) {
+  Cell name_cell = (name && cell::type(name) == T_WORD) ? *name : words.anon;
+  gc::Root name_root(&name_cell);
+  Cell* callee;
+  Cell infix_copy{T_NONE, 0, 0, 0};
+  gc::Root infix_root(&infix_copy);
+  if (infix) {
+    infix_copy = *callee_in;
+    callee = &infix_copy;  // the operator's own copy; its buffers are held by the op word
+  } else {
+    callee = stack::push_copy(callee_in);  // kept alive during the call
+  }
+  CallState s{callee, &code, pos, end, &name_cell, infix, apply_flags > 0,
+              (apply_flags & 4) != 0, (apply_flags & 2) != 0};
+  switch (cell::type(callee)) {
+    case T_NATIVE: case T_ACTION:
+      stack::push_interp_native_frame(&name_cell);
+      fetch_arguments(s, path, path_index);
+      break;
+    case T_ROUTINE:
+      stack::push_interp_native_frame(&name_cell);
+      fetch_arguments(s, path, path_index);
+      call_routine(callee);
+      break;
+    case T_FUNCTION: {
+      Node ctx = callee->w1;
+      Node run_ctx = context::global;
+      if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
+      else if (cell::type(function::extras(callee, 4)) == T_INTEGER)
+        run_ctx = Node(cell::get_int(function::extras(callee, 4)));
+      else if (name_cell.w1) run_ctx = name_cell.w1;
+      stack::push_function_frame(&name_cell, ctx);
+      stack::set_interpreted_flag();
+      fetch_arguments(s, path, path_index);
+      call_function_body(callee, run_ctx, &name_cell, 0);
+      break;
+    }
+    default: rt::fatal_error(101, 0);
+  }
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  if (!infix) {
+    // The result takes the place of the kept callee copy.
+    Cell r = top()[-1];
+    stack::state().top -= 1;
+    top()[-1] = r;
+  }
+  return s.pos;
+}
+
+// ---- Function bodies ----
+
+namespace {
+std::vector<CompiledBody> g_compiled(1, nullptr);
+
+// Points a function context's values at the frame base; the context is read through the
+// function cell (a stack cell the collector updates), never kept as a node.
+struct ContextValues {
+  const Cell* fn;
+  uint32_t saved;
+  ContextValues(const Cell* f, uint32_t frame_base_index) : fn(f), saved(context::cell_of(f->w1)->w2) {
+    context::cell_of(f->w1)->w2 = frame_base_index + 1;
+  }
+  ~ContextValues() { context::cell_of(fn->w1)->w2 = saved; }
+};
+}  // namespace
+
+int32_t register_compiled_body(CompiledBody body) {
+  g_compiled.push_back(body);
+  return int32_t(g_compiled.size() - 1);
+}
+
+void call_function_body(const Cell* fn, Node context_node, const Cell* name, uint32_t) {
+  Cell* code = function::extras(fn, 2);
+  if (cell::type(code) == T_INTEGER && cell::get_int(code) != 0) {
+    int32_t index = cell::get_int(code);
+    if (index <= 0 || size_t(index) >= g_compiled.size()) rt::fatal_error(101, 0);
+    CompiledBody body = g_compiled[size_t(index)];
+    ContextValues cv(fn, stack::index_of(base()));
+    uint32_t caught = stack::land(unwind_code::ERROR, [&] {
+      body(context_node == context::global ? 0 : context_node);
+    });
+    if (caught) {
+      stack::take_pending_code();
+      if (caught != unwind_code::RETURN && caught != unwind_code::EXIT) throw_code(caught);
+    }
+    return;
+  }
+  Cell body = *function::extras(fn, 0);
+  run_body(fn, &body, name);
+}
+
+void run_body(const Cell* fn, const Cell* body, const Cell*) {
+  ContextValues cv(fn, stack::index_of(base()));
+  stack::set_body_flag(true);
+  if (cell::type(body) != T_BLOCK) {
+    cell::set_none(base());
+    stack::state().top = base() + 1;
+  } else {
+    try {
+      eval_block(body, true);
+    } catch (const Unwind& u) {
+      // return and exit end here: the exit left the value in the frame's result slot.
+      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+      stack::state().top = base() + 1;
+    }
+  }
+  stack::set_body_flag(false);
+}
+
+void call_routine(const Cell*) { error::raise(err::internal::not_done); }
+
+// ---- Paths ----
+
+uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
+                   bool get, bool push, uint32_t option) {
+  Cell* path = stack::push_copy(path_in);  // a stack cell: its node is kept current
+  uint32_t n = blk::count(path->w2);
+  uint32_t head = path->w1 > n ? n : path->w1;
+  if (head >= n) error::raise(err::script::empty_path);
+  Cell hw = blk::cells(path->w2)[head];
+  gc::Root hw_root(&hw);
+  if (cell::type(&hw) != T_WORD) error::raise(err::script::word_first, path);
+  uint32_t remembered = stack::index_of(path);  // the path copy stays below everything
+  Cell* current = stack::push_copy(slot_of(&hw));
+  if (function_type_q(cell::type(current))) {
+    if (set) error::raise(err::script::invalid_path_set, path);
+    if (get) error::raise(err::script::invalid_path_get, path);
+    pos = call_value(current, code, pos, end, true, path, head + 1, &hw, nullptr, 0, false);
+    Cell r = *stack::last_pushed();
+    stack::state().top = stack::at_index(remembered);
+    deliver(&r, push);
+    return pos;
+  }
+  if (cell::type(current) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
+  // The owner and the previous element live on the stack beside the current value.
+  Cell* owner = stack::reserve_cell();
+  *owner = Cell{T_NONE, 0, 0, 0};
+  Cell* previous = stack::push_copy(&hw);
+  Cell* el = stack::reserve_cell();
+  *el = Cell{T_NONE, 0, 0, 0};
+  Cell* work = stack::state().top;
+  int32_t index = 0;
+  for (uint32_t i = head + 1; i < blk::count(path->w2); ++i, ++index) {
+    *el = blk::cells(path->w2)[i];
+    if (cell::type(el) == T_GET_WORD) {
+      *el = *slot_of(el);
+    } else if (cell::type(el) == T_PAREN) {
+      stack::push_interp_native_frame(&words.anon);
+      eval_block(el, true);
+      stack::pop_frame();
+      *el = *stack::last_pushed();
+      stack::state().top = work;
+    }
+    if (cell::type(el) == T_UNSET) error::raise(err::script::invalid_path, path, el);
+    bool last = i + 1 >= blk::count(path->w2);
+    Cell* new_value = (set && last) ? base() : nullptr;
+    uint32_t ct = cell::type(current);
+    datatype::SlotFn<datatype::action::EVAL_PATH> fn =
+        ct < datatype::TABLE_TYPES ? datatype::slot<datatype::action::EVAL_PATH>(ct) : nullptr;
+    if (!fn) {
+      Cell dt{T_DATATYPE, ct, 0, 0};
+      Cell* cut = stack::reserve_cell();
+      *cut = Cell{T_NONE, 0, 0, 0};
+      blk::copy(cut, path, false);
+      SeriesBuffer* cb = memory::node_buffer(cut->w2);
+      uint32_t keep = uint32_t(index) + 1;
+      if (memory::units(cb) > keep) cb->tail = cb->head + keep * 16;
+      error::raise(err::script::bad_path_type, path, &dt, cut);
+    }
+    Cell* r = fn(current, el, new_value, path, owner, previous, index, false, option != 0, last,
+                 false);
+    Cell* result = stack::push_copy(r);
+    Cell* from = stack::push_copy(current);
+    if (!get && !set && function_type_q(cell::type(result))) {
+      pos = call_value(result, code, pos, end, true, path, i + 1, el, from, 0, false);
+      *current = *stack::last_pushed();
+      break;
+    }
+    *current = *result;
+    *owner = *from;
+    *previous = *el;
+    stack::state().top = work;
+  }
+  Cell value = *current;
+  stack::state().top = stack::at_index(remembered);
+  deliver(&value, push);
+  return pos;
+}
+
+}  // namespace kel::interp
+
+namespace kel::stack {
+void init() {
+  init(uint32_t(symbol::intern_c_text("<body>")), uint32_t(symbol::intern_c_text("<anon>")),
+       uint32_t(symbol::intern_c_text("<not-found>")));
+}
+}  // namespace kel::stack

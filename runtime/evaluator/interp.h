@@ -1,0 +1,63 @@
+// The interpreter: block and expression evaluation on the argument stack, calls of every
+// function-like value with the argument cache, infix operators, paths and function bodies.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kel::interp {
+
+// The block and index of the expression being evaluated (errors take `near` from it).
+extern Cell current_position;
+// One test guards every trace event site.
+extern bool trace_enabled;
+
+// Names of evaluator frames.
+struct FrameWords {
+  Cell body, anon, set_path, applied;
+};
+extern FrameWords words;
+
+// Start-up: frame words and the collector root for current_position.
+void set_tracer();
+// Registers the interpreter's collector roots (again after the collector's start-up).
+void register_roots();
+
+// Positions are cell indexes from the head of the code block's buffer; the buffer is
+// re-read through its node after anything that can allocate. The code node is passed by
+// reference to a rooted variable or a stack cell's field: node handles move when the
+// collector evacuates a pool, and the collector rewrites those places.
+void eval_block(const Cell* block, bool into_caller);
+uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
+                         bool literal_functions);
+uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);
+uint32_t eval_next_index(const Cell* block);
+
+// Apply flags: 1 apply/all, 2 apply, plus 4 with /safer.
+uint32_t call_value(const Cell* callee, const Node& code, uint32_t pos, uint32_t end, bool push,
+                    const Cell* path, uint32_t path_index, const Cell* name,
+                    const Cell* owner, uint32_t apply_flags, bool infix);
+// Builds the argument cache of a callee into its extras cell 1 and returns its node.
+Node build_argument_cache(const Cell* callee);
+
+// Path evaluation in get, set or neither mode; returns the input position after whatever a
+// called function consumed.
+uint32_t eval_path(const Cell* path, const Node& code, uint32_t pos, uint32_t end, bool set, bool get,
+                   bool push, uint32_t option);
+
+void call_function_body(const Cell* fn, Node context, const Cell* name, uint32_t trace_mask);
+void run_body(const Cell* fn, const Cell* body, const Cell* name);
+void call_routine(const Cell* routine);
+
+// Bodies written in C++ for interpreted functions (extras cell 2 holds an index here).
+using CompiledBody = void (*)(Node context);
+int32_t register_compiled_body(CompiledBody body);
+
+}  // namespace kel::interp
+
+namespace kel::stack {
+// Start-up: makes both stacks with the evaluator's frame names (`<body>`, `<anon>`,
+// `<not-found>`).
+void init();
+}  // namespace kel::stack

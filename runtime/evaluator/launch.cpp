@@ -1,0 +1,308 @@
+// The first runnable `kel`: the boot specs loaded as text at start, `kel FILE` running a
+// script after its header, and `kel` alone evaluating standard input line by line.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "runtime/cell_api.h"
+#include "runtime/context.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/function_interim.h"
+#include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/launch.h"
+#include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/transcode.h"
+#include "runtime/init_steps.h"
+#include "runtime/output.h"
+#include "runtime/rt.h"
+#include "runtime/stack.h"
+#include "runtime/startup.h"
+
+namespace kel::boot_text {
+struct Source {
+  const char* name;
+  const unsigned char* text;
+  size_t length;
+};
+extern const Source sources[];
+}  // namespace kel::boot_text
+
+namespace kel::launcher {
+
+namespace {
+
+void set_global(const char* name, const Cell& value) {
+  Cell w = word::intern_global(name);
+  *word::value_slot(&w) = value;
+}
+
+// `make` must exist before the action specs can be evaluated.
+void bind_make() {
+  const char* text = "[type spec]";
+  Cell* spec = stack::reserve_cell();
+  *spec = Cell{T_NONE, 0, 0, 0};
+  load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), spec);
+  Cell* mk = stack::reserve_cell();
+  *mk = Cell{T_NONE, 0, 0, 0};
+  blk::init(mk, 2);
+  Cell* dst = runtime::block_append_cell(mk);
+  *dst = blk::cells(spec->w2)[spec->w1];
+  *runtime::block_append_cell(mk) = Cell{T_INTEGER, 0, 1, 0};
+  Cell proto{T_DATATYPE, T_ACTION, 0, 0};
+  Cell* p = stack::push_copy(&proto);
+  Cell* r = datatype::slot<datatype::action::MAKE>(T_ACTION)(p, mk, T_ACTION);
+  set_global("make", *r);
+  stack::state().top = spec;
+}
+
+}  // namespace
+
+void skip_header(Cell* block) {
+  uint32_t n = blk::count(block->w2);
+  uint32_t i = block->w1;
+  while (i < n && cell::type(blk::cells(block->w2) + i) != T_BLOCK) ++i;
+  block->w1 = i < n ? i + 1 : n;
+}
+
+void bind_global(const Cell* block) {
+  Cell* b = stack::push_copy(block);
+  for (uint32_t i = 0; i < blk::count(b->w2); ++i) {
+    Cell c = blk::cells(b->w2)[i];
+    uint32_t t = cell::type(&c);
+    if (t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD) {
+      if (c.w1 == 0) {
+        Cell w = context::add_word(int32_t(c.w2), true, true);
+        Cell* at = blk::cells(b->w2) + i;
+        at->w1 = w.w1;
+        at->w3 = w.w3;
+      }
+    } else if (t == T_BLOCK || t == T_PAREN || (t >= T_PATH && t <= T_GET_PATH)) {
+      bind_global(&c);
+    }
+  }
+  stack::drop_cells(1);
+}
+
+void load_text(const uint8_t* bytes, int32_t length, Cell* out) {
+  lexer_scan(out, bytes, length, false, true, true, false, nullptr, nullptr, nullptr, nullptr);
+  bind_global(out);
+}
+
+void load_boot_specs() {
+  interp::register_roots();
+  natives::register_roots();
+  // Datatype words and the logic words come from the boot image later.
+  static const char* const type_names[] = {
+      nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!",
+      "url!", "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!",
+      "lit-word!", "get-word!", "refinement!", "issue!", "native!", "action!", "op!",
+      "function!", "path!", "lit-path!", "set-path!", "get-path!", "routine!", "bitset!",
+      "triple!", "object!", "typeset!", "error!", "vector!", "hash!", "pair!", "percent!",
+      "tuple!", "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!", "date!",
+      "port!", "money!", "ref!", "point2D!", "point3D!", "image!", "event!"};
+  static_assert(sizeof(type_names) / sizeof(type_names[0]) == T_TYPE_COUNT);
+  for (uint32_t t = 1; t < T_TYPE_COUNT; ++t) set_global(type_names[t], Cell{T_DATATYPE, t, 0, 0});
+  set_global("true", Cell{T_LOGIC, 1, 0, 0});
+  set_global("false", Cell{T_LOGIC, 0, 0, 0});
+  set_global("none", Cell{T_NONE, 0, 0, 0});
+  Cell* mark = stack::state().top;
+  stack::push_native_frame(&interp::words.body);
+  bind_make();
+  for (const boot_text::Source* s = boot_text::sources; s->name; ++s) {
+    Cell* block = stack::reserve_cell();
+    *block = Cell{T_NONE, 0, 0, 0};
+    load_text(s->text, int32_t(s->length), block);
+    skip_header(block);
+    interp::eval_block(block, false);
+    stack::clear_frame();
+  }
+  // The operators whose set-words the lexer reads as tags.
+  static const char* const late_ops[][2] = {
+      {"<", "lesser?"}, {"<=", "lesser-or-equal?"}, {"<>", "not-equal?"}};
+  for (auto& op : late_ops) {
+    Cell target = word::intern_global(op[1]);
+    Cell fn = *word::value_slot(&target);
+    fn.header = T_OP | (cell::type(&fn) << hdr::OP_TYPE_SHIFT);
+    set_global(op[0], fn);
+  }
+  stack::pop_frame();
+  stack::state().top = mark;
+}
+
+bool run_protected(const Cell* block, Cell* result, bool* is_error) {
+  // A try frame below the evaluation: an error lands here with its value.
+  Cell* base_before = stack::state().base;
+  Cell* top_before = stack::state().top;
+  stack::push_try_frame(&interp::words.body);
+  uint32_t code = stack::land(unwind_code::ERROR, [&] { interp::eval_block(block, true); });
+  *is_error = false;
+  if (code) {
+    stack::take_pending_code();
+    if (code == unwind_code::ERROR) {
+      stack::take_caught_error();
+      *result = *stack::state().base;
+      *is_error = true;
+    } else {
+      // A break, return or throw with nothing to take it.
+      *result = Cell{T_UNSET, 0, 0, 0};
+    }
+  } else {
+    *result = *stack::state().base;
+    stack::pop_frame();
+  }
+  stack::state().base = base_before;
+  stack::state().top = top_before;
+  return code == 0;
+}
+
+namespace {
+
+// The header: "Kel", optionally "/System", whitespace, then "[".
+size_t find_header(const std::string& text) {
+  for (size_t i = text.find("Kel"); i != std::string::npos; i = text.find("Kel", i + 1)) {
+    size_t j = i + 3;
+    if (text.compare(j, 7, "/System") == 0) j += 7;
+    while (j < text.size() && (text[j] == ' ' || text[j] == '\n' || text[j] == '\r' || text[j] == '\t')) ++j;
+    if (j < text.size() && text[j] == '[') return i;
+  }
+  return std::string::npos;
+}
+
+std::string form_text(Cell* v, bool mold) {
+  Cell* s = mold ? actions::mold(v, false, false, false, nullptr) : actions::form(v, nullptr);
+  std::string out;
+  int32_t n = string::count_from_head(s);
+  for (int32_t i = 0; i < n; ++i) {
+    uint8_t buf[4];
+    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
+    out.append(reinterpret_cast<char*>(buf), size_t(k));
+  }
+  stack::drop_cells(1);
+  return out;
+}
+
+void print_line(const std::string& s) {
+  platform::write_text(s.data(), s.size(), 1, true);
+}
+
+int run_script(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    print_line(std::string("*** Error: cannot open ") + path);
+    return 1;
+  }
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string text = ss.str();
+  size_t at = find_header(text);
+  if (at == std::string::npos) {
+    print_line("*** Error: Kel header not found!");
+    return 1;
+  }
+  Cell* block = stack::reserve_cell();
+  *block = Cell{T_NONE, 0, 0, 0};
+  Cell* result = stack::reserve_cell();
+  *result = Cell{T_NONE, 0, 0, 0};
+  bool is_error = false;
+  // Loading can fail too (a syntax error): it runs protected like the evaluation.
+  stack::push_try_frame(&interp::words.body);
+  uint32_t code = stack::land(unwind_code::ERROR, [&] {
+    load_text(reinterpret_cast<const uint8_t*>(text.data()) + at, int32_t(text.size() - at), block);
+  });
+  if (code) {
+    stack::take_pending_code();
+    stack::take_caught_error();
+    error::print_report(stack::state().base);
+    return 1;
+  }
+  stack::pop_frame();
+  // Skip the word Kel and the header block.
+  Cell body = *block;
+  skip_header(&body);
+  Cell* b = stack::push_copy(&body);
+  run_protected(b, result, &is_error);
+  if (is_error) {
+    error::print_report(result);
+    return 1;
+  }
+  return 0;
+}
+
+int run_stdin() {
+  bool tty = isatty(0);
+  std::string line;
+  Cell* block = stack::reserve_cell();
+  *block = Cell{T_NONE, 0, 0, 0};
+  Cell* result = stack::reserve_cell();
+  *result = Cell{T_NONE, 0, 0, 0};
+  Cell* mark = stack::state().top;
+  for (;;) {
+    if (tty) {
+      platform::write_text(">> ", 3, 1, false);
+    }
+    std::fflush(nullptr);
+    if (!std::getline(std::cin, line)) break;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    stack::push_try_frame(&interp::words.body);
+    uint32_t code = stack::land(unwind_code::ERROR, [&] {
+      load_text(reinterpret_cast<const uint8_t*>(line.data()), int32_t(line.size()), block);
+    });
+    if (code) {
+      stack::take_pending_code();
+      stack::take_caught_error();
+      error::print_report(stack::state().base);
+      stack::state().top = mark;
+      continue;
+    }
+    stack::pop_frame();
+    bool is_error = false;
+    run_protected(block, result, &is_error);
+    if (is_error) {
+      error::print_report(result);
+    } else if (cell::type(result) != T_UNSET) {
+      std::string text;
+      stack::push_try_frame(&interp::words.body);
+      uint32_t c2 = stack::land(unwind_code::ERROR, [&] {
+        text = form_text(result, cell::type(result) != T_FLOAT);
+      });
+      if (c2) {
+        stack::take_pending_code();
+        stack::take_caught_error();
+        error::print_report(stack::state().base);
+      } else {
+        stack::pop_frame();
+        print_line("== " + text);
+      }
+    }
+    stack::state().top = mark;
+  }
+  return 0;
+}
+
+}  // namespace
+
+}  // namespace kel::launcher
+
+namespace kel::runtime {
+void run_boot_top_level() { launcher::load_boot_specs(); }
+}  // namespace kel::runtime
+
+namespace kel::console {
+void launch() {
+  std::fflush(nullptr);
+  int status;
+  if (rt::arg_count() > 1) status = launcher::run_script(rt::arg_values()[1]);
+  else status = launcher::run_stdin();
+  std::fflush(nullptr);
+  rt::exit_process(status);
+}
+}  // namespace kel::console

@@ -1,0 +1,19 @@
+// The `kel` entry until the console exists: boot specs loaded as text, scripts and stdin.
+// Also the loader and the protected evaluation the case driver uses.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+
+namespace kel::launcher {
+// Binds every unbound word of the block (deeply) to the global context, adding it there.
+void bind_global(const Cell* block);
+// Loads UTF-8 text into a block written to out (a rooted cell), its words bound globally.
+void load_text(const uint8_t* bytes, int32_t length, Cell* out);
+// Moves the block past the word Kel and its header block.
+void skip_header(Cell* block);
+// Binds the datatype and logic words, `make`, then evaluates the embedded boot specs.
+void load_boot_specs();
+// Evaluates the block under a try frame; the value or the error lands in result.
+bool run_protected(const Cell* block, Cell* result, bool* is_error);
+}  // namespace kel::launcher

@@ -1,0 +1,202 @@
+// The natives table and calling convention, and the natives of the evaluator core: either,
+// loop, the function makers and the comparison natives. Natives not built yet raise
+// internal/not-done.
+#include "runtime/evaluator/natives.h"
+
+#include <cmath>
+
+#include "runtime/cell_api.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/function_interim.h"
+#include "runtime/evaluator/interp.h"
+#include "runtime/gc.h"
+#include "runtime/stack.h"
+
+namespace kel::natives {
+
+NativeFn table[CAPACITY] = {};
+int32_t next_id = 1;
+
+namespace {
+
+Cell g_print_buffer{T_NONE, 0, 0, 0};
+
+void mark_print_buffer() { gc::mark_cells(&g_print_buffer, &g_print_buffer + 1); }
+
+inline Cell* arg(int i) { return stack::state().base + i; }
+
+void not_done(int32_t, const int32_t*) { error::raise(err::internal::not_done); }
+
+void set_logic(bool v) {
+  Cell c{T_LOGIC, v ? 1u : 0u, 0, 0};
+  stack::set_only_result(&c);
+}
+
+void compare_native(int32_t op) { set_logic(actions::compare(arg(0), arg(1), op)); }
+
+// A block argument whose index lies past its tail is moved back to its tail.
+void clamp_block(Cell* b) {
+  uint32_t n = blk::count(b->w2);
+  if (b->w1 > n) b->w1 = n;
+}
+
+void make_function(Cell* spec, Cell* body) {
+  clamp_block(spec);
+  clamp_block(body);
+  uint32_t flags = function::check_spec(spec);
+  Cell* f = function::build(spec, body, flags);
+  Cell r = *f;
+  stack::set_only_result(&r);
+}
+
+}  // namespace
+
+void append_entries(int32_t count, const NativeFn* entries) {
+  if (count < 1) return;
+  for (int32_t i = 0; i < count && next_id <= CAPACITY; ++i) table[next_id++ - 1] = entries[i];
+}
+
+void build_table() {
+  NativeFn entries[NATIVE_COUNT];
+  for (auto& e : entries) e = &not_done;
+  entries[3 - 1] = &either;
+  entries[8 - 1] = &loop;
+  entries[14 - 1] = &func;
+  entries[15 - 1] = &function;
+  entries[16 - 1] = &does;
+  entries[17 - 1] = &has;
+  entries[23 - 1] = &print;
+  entries[24 - 1] = &prin;
+  entries[25 - 1] = &equal_q;
+  entries[26 - 1] = &not_equal_q;
+  entries[27 - 1] = &strict_equal_q;
+  entries[28 - 1] = &lesser_q;
+  entries[29 - 1] = &greater_q;
+  entries[30 - 1] = &lesser_or_equal_q;
+  entries[31 - 1] = &greater_or_equal_q;
+  for (auto& e : table) e = nullptr;
+  next_id = 1;
+  append_entries(NATIVE_COUNT, entries);
+  // The print buffer: 32 cells, reused by print and prin.
+  g_print_buffer = Cell{T_NONE, 0, 0, 0};
+  register_roots();
+  blk::init(&g_print_buffer, 32);
+}
+
+void register_roots() {
+  gc::remove_root(&mark_print_buffer);
+  gc::add_root(&mark_print_buffer);
+}
+
+bool has_code_q(int32_t id) { return id >= 1 && id < next_id && table[id - 1]; }
+
+bool action_has_code_q(int32_t id) {
+  return id >= 1 && id <= 62 && actions::entry_table[id - 1] != nullptr;
+}
+
+void call_builtin_by_number(int32_t kind, int32_t id, const int32_t* refinements) {
+  if (kind == 0) {
+    if (!has_code_q(id)) error::raise(err::internal::not_done);
+    table[id - 1](1, refinements);
+  } else {
+    if (!action_has_code_q(id)) error::raise(err::internal::not_done);
+    actions::entry_table[id - 1](refinements);
+  }
+}
+
+Cell* print_buffer() { return &g_print_buffer; }
+
+bool truthy_q(const Cell* v) {
+  uint32_t t = cell::type(v);
+  return !(t == T_NONE || (t == T_LOGIC && v->w1 == 0));
+}
+
+bool truthy_strict_q(const Cell* v) {
+  if (cell::type(v) == T_UNSET) error::raise(err::script::no_return);
+  return truthy_q(v);
+}
+
+void either(int32_t, const int32_t*) {
+  Cell chosen = truthy_strict_q(arg(0)) ? *arg(1) : *arg(2);
+  interp::eval_block(&chosen, true);
+  stack::state().top = arg(1);
+}
+
+void loop(int32_t, const int32_t*) {
+  Cell* count_cell = arg(0);
+  if (cell::type(count_cell) == T_FLOAT) {
+    double d = std::trunc(cell::get_double(count_cell));
+    int32_t n = std::isnan(d) ? 0 : d > 2147483647.0 ? 2147483647 : d < -2147483648.0 ? INT32_MIN : int32_t(d);
+    cell::set_integer(count_cell, n);
+  }
+  int32_t n = cell::get_int(count_cell);
+  if (n < 1) {
+    Cell none{T_NONE, 0, 0, 0};
+    stack::set_only_result(&none);
+    return;
+  }
+  Cell* body = arg(1);  // a frame cell: kept current by the collector
+  stack::push_loop_frame(&interp::words.body);
+  stack::set_interpreted_flag();
+  cell::set_unset(stack::state().base);
+  for (int32_t i = 0; i < n; ++i) {
+    stack::clear_frame();
+    uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_block(body, true); });
+    if (code) {
+      stack::take_pending_code();
+      if (code == unwind_code::BREAK) break;
+      if (code != unwind_code::CONTINUE) throw_code(code);
+    }
+  }
+  stack::pop_frame_to_result();
+  stack::state().top = arg(1);
+}
+
+void func(int32_t, const int32_t*) { make_function(arg(0), arg(1)); }
+
+void function(int32_t, const int32_t* refs) {
+  (void)refs;
+  Cell* spec = arg(0);
+  clamp_block(spec);
+  clamp_block(arg(1));
+  Cell* copy = stack::reserve_cell();
+  *copy = Cell{T_NONE, 0, 0, 0};
+  blk::copy(copy, spec, false);
+  function::collect_locals(copy, arg(1));
+  Cell body = *arg(1);
+  Cell* b = stack::push_copy(&body);
+  make_function(copy, b);
+}
+
+void does(int32_t, const int32_t*) {
+  Cell* spec = stack::reserve_cell();
+  *spec = Cell{T_NONE, 0, 0, 0};
+  blk::init(spec, 1);
+  make_function(spec, arg(0));
+}
+
+void has(int32_t, const int32_t*) {
+  Cell* vars = arg(0);
+  clamp_block(vars);
+  Cell* spec = stack::reserve_cell();
+  *spec = Cell{T_NONE, 0, 0, 0};
+  blk::init(spec, blk::count(vars->w2) - vars->w1 + 1);
+  *runtime::block_append_cell(spec) = refinement::add_global("local");
+  for (uint32_t i = arg(0)->w1; i < blk::count(arg(0)->w2); ++i) {
+    Cell* dst = runtime::block_append_cell(spec);
+    *dst = blk::cells(arg(0)->w2)[i];
+  }
+  make_function(spec, arg(1));
+}
+
+void equal_q(int32_t, const int32_t*) { compare_native(0); }
+void not_equal_q(int32_t, const int32_t*) { compare_native(1); }
+void strict_equal_q(int32_t, const int32_t*) { compare_native(2); }
+void lesser_q(int32_t, const int32_t*) { compare_native(3); }
+void greater_q(int32_t, const int32_t*) { compare_native(5); }
+void lesser_or_equal_q(int32_t, const int32_t*) { compare_native(4); }
+void greater_or_equal_q(int32_t, const int32_t*) { compare_native(6); }
+
+}  // namespace kel::natives
