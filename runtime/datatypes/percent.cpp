@@ -7,14 +7,26 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string_min.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/transcode.h"
 #include "runtime/stack.h"
 
 namespace kel::float_::percent_text {
 
 // make/to percent! from text: the text loaded as one value (integer, float or percent).
 double load(const Cell* spec) {
-  (void)spec;
-  error::raise(err::internal::not_done);  // needs the lexer's one-value load
+  Cell* out = stack::reserve_cell();
+  *out = Cell{T_NONE, 0, 0, 0};
+  lexer::transcode_string(out, spec, -1, true, true, true, false, nullptr, nullptr, nullptr);
+  uint32_t t = cell::type(out);
+  double d;
+  if (t == T_INTEGER) d = double(cell::get_int(out));
+  else if (t == T_FLOAT || t == T_PERCENT) d = cell::get_double(out);
+  else {
+    Cell dt{T_DATATYPE, T_PERCENT, 0, 0};
+    error::raise(err::script::bad_to_arg, &dt, spec);
+  }
+  stack::drop_cells(1);
+  return d;
 }
 
 }  // namespace kel::float_::percent_text
