@@ -11,6 +11,9 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/function_interim.h"
 #include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/natives_compare.h"
+#include "runtime/evaluator/natives_control.h"
+#include "runtime/evaluator/natives_exit.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 
@@ -76,6 +79,9 @@ void build_table() {
   entries[29 - 1] = &greater_q;
   entries[30 - 1] = &lesser_or_equal_q;
   entries[31 - 1] = &greater_or_equal_q;
+  install_control(entries);
+  install_exit(entries);
+  install_compare(entries);
   for (auto& e : table) e = nullptr;
   next_id = 1;
   append_entries(NATIVE_COUNT, entries);
@@ -126,11 +132,7 @@ void either(int32_t, const int32_t*) {
 
 void loop(int32_t, const int32_t*) {
   Cell* count_cell = arg(0);
-  if (cell::type(count_cell) == T_FLOAT) {
-    double d = std::trunc(cell::get_double(count_cell));
-    int32_t n = std::isnan(d) ? 0 : d > 2147483647.0 ? 2147483647 : d < -2147483648.0 ? INT32_MIN : int32_t(d);
-    cell::set_integer(count_cell, n);
-  }
+  loop_count_to_integer();
   int32_t n = cell::get_int(count_cell);
   if (n < 1) {
     Cell none{T_NONE, 0, 0, 0};

@@ -1,0 +1,57 @@
+// Conditional and looping natives (if, unless, any, all, while, until, repeat, forever,
+// foreach, forall, remove-each, switch, case) and the loop-support operations they share.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/evaluator/natives.h"
+
+namespace kel::natives {
+
+void if_(int32_t check, const int32_t* refs);
+void unless(int32_t check, const int32_t* refs);
+void any(int32_t check, const int32_t* refs);
+void all(int32_t check, const int32_t* refs);
+void while_(int32_t check, const int32_t* refs);
+void until(int32_t check, const int32_t* refs);
+void repeat(int32_t check, const int32_t* refs);
+void forever(int32_t check, const int32_t* refs);
+void foreach(int32_t check, const int32_t* refs);
+void forall(int32_t check, const int32_t* refs);
+void remove_each(int32_t check, const int32_t* refs);
+void switch_(int32_t check, const int32_t* refs);
+void case_(int32_t check, const int32_t* refs);
+
+// Puts the natives of this unit into the entries being built (index = id - 1).
+void install_control(NativeFn* entries);
+
+// Loop support. The iteration cells sit just below the loop frame's caller base: the
+// series copy, then the word or words block.
+// Converts a float! count in the frame's first cell to integer! (toward zero); a count
+// outside the 32-bit range or NaN raises script/out-of-range.
+void loop_count_to_integer();
+// Converts any integer!/float! count cell in place (same rules).
+void count_to_integer(Cell* count);
+// Assigns the next n values of the series copy to the words and advances it by n; false
+// when no value is left (or n < 1).
+bool foreach_step_q(Cell* series, Cell* words, int32_t n);
+bool foreach_step_one_q(Cell* series, Cell* word);
+// A truthy body value removes the n values just visited (ending at the copy's index) and
+// moves the index back by n.
+void remove_each_apply(Cell* data, Cell* series, const Cell* body_value, int32_t n);
+// True while the series' index is before its tail.
+bool series_has_more_q(const Cell* series);
+// Optionally advances the series held by the word, then answers whether it is past its tail.
+bool forall_at_end_q(const Cell* word, bool advance);
+// Adds 1 to the integer held by the word, through the word setter.
+void repeat_increment(Cell* word);
+
+}  // namespace kel::natives
+
+namespace kel::runtime {
+// The switch lookup: the value at the frame base, the cases block after it. With push
+// the result is pushed, else it goes to the result slot; with block the result is the
+// first block! after the match, else the cell after it. No match: none. matched (may be
+// null) tells a match from none.
+Cell* switch_select(bool push, bool block, bool* matched = nullptr);
+}  // namespace kel::runtime

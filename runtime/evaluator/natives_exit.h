@@ -1,0 +1,32 @@
+// The exit natives (break, continue, exit, return, throw) and the catchers (catch, try),
+// with the landing compiled code uses for its own try.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/evaluator/natives.h"
+
+namespace kel::natives {
+
+void break_(int32_t check, const int32_t* refs);
+void continue_(int32_t check, const int32_t* refs);
+void exit_(int32_t check, const int32_t* refs);
+void return_(int32_t check, const int32_t* refs);
+void throw_(int32_t check, const int32_t* refs);
+void catch_(int32_t check, const int32_t* refs);
+void try_(int32_t check, const int32_t* refs);
+
+void install_exit(NativeFn* entries);
+
+// The landing of a compiled try: the error the unwinding left as the last pushed cell;
+// with keep its call stack is recorded; an uncaught throw (type and id both `throw`) is
+// passed on again; otherwise it becomes the frame's result.
+void try_keep_or_rethrow(bool keep);
+
+}  // namespace kel::natives
+
+namespace kel::error {
+// Replaces an integer `stack` field of an error by the block of call words up to that
+// frame position (level 1: words whose value is a function!).
+void record_call_stack(Cell* value);
+}  // namespace kel::error
