@@ -13,6 +13,7 @@
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/natives_compare.h"
 #include "runtime/evaluator/natives_control.h"
+#include "runtime/evaluator/natives_eval.h"
 #include "runtime/evaluator/natives_exit.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
@@ -82,6 +83,7 @@ void build_table() {
   install_control(entries);
   install_exit(entries);
   install_compare(entries);
+  install_eval(entries);
   for (auto& e : table) e = nullptr;
   next_id = 1;
   append_entries(NATIVE_COUNT, entries);

@@ -1,0 +1,34 @@
+// Evaluation natives: do, get, set, type?, reduce, compose, bind, in, construct, value?,
+// extend, unset, context? and apply.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/evaluator/natives.h"
+
+namespace kel::natives {
+
+void do_(int32_t check, const int32_t* refs);
+void get(int32_t check, const int32_t* refs);
+void set(int32_t check, const int32_t* refs);
+void type_q(int32_t check, const int32_t* refs);
+void reduce(int32_t check, const int32_t* refs);
+void compose(int32_t check, const int32_t* refs);
+void bind(int32_t check, const int32_t* refs);
+void in(int32_t check, const int32_t* refs);
+void construct(int32_t check, const int32_t* refs);
+void value_q(int32_t check, const int32_t* refs);
+void extend(int32_t check, const int32_t* refs);
+void unset(int32_t check, const int32_t* refs);
+void context_q(int32_t check, const int32_t* refs);
+void apply(int32_t check, const int32_t* refs);
+
+void install_eval(NativeFn* entries);
+
+// The words of a block receive the values (shared by set and foreach): every element
+// must be a word, set-word, get-word or lit-word; without any_ no word may receive unset;
+// a block-like value is spread (none past its end) unless only; with some a none value
+// leaves its word alone.
+void set_words_block(const Cell* words, const Cell* value, bool any_, bool only, bool some);
+
+}  // namespace kel::natives
