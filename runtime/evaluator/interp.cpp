@@ -645,12 +645,16 @@ std::vector<CompiledBody> g_compiled(1, nullptr);
 // Points a function context's values at the frame base; the context is read through the
 // function cell (a stack cell the collector updates), never kept as a node.
 struct ContextValues {
-  const Cell* fn;
+  // A rooted copy of the function: an exit that unwinds past the call (break to a loop
+  // outside the function) may overwrite the stack cell before this guard runs.
+  Cell fn;
+  gc::Root keep;
   uint32_t saved;
-  ContextValues(const Cell* f, uint32_t frame_base_index) : fn(f), saved(context::cell_of(f->w1)->w2) {
-    context::cell_of(f->w1)->w2 = frame_base_index + 1;
+  ContextValues(const Cell* f, uint32_t frame_base_index)
+      : fn(*f), keep(&fn), saved(context::cell_of(fn.w1)->w2) {
+    context::cell_of(fn.w1)->w2 = frame_base_index + 1;
   }
-  ~ContextValues() { context::cell_of(fn->w1)->w2 = saved; }
+  ~ContextValues() { context::cell_of(fn.w1)->w2 = saved; }
 };
 }  // namespace
 

@@ -315,8 +315,8 @@ void forall(int32_t, const int32_t*) {
       error::raise(err::script::bad_loop_series, now);
     now->w1 += 1;
   }
+  if (!broken) assign(word, initial);  // before the result slot takes the word's cell
   close_loop();
-  if (!broken) assign(word, initial);
 }
 
 void remove_each(int32_t, const int32_t*) {
