@@ -9,6 +9,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/launch.h"
 #include "runtime/evaluator/transcode.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
@@ -92,12 +93,11 @@ void compose_into(Cell* src, Cell* out, bool deep, bool only, bool append) {
     uint32_t t = cell::type(v);
     if (t == T_PAREN) {
       if (block::count_from_head(v) > 0) {
-        Cell* r = stack::reserve_cell();
-        cell::set_unset(r);
-        stack::push_native_frame(&interp::words.anon);
+        stack::push_interp_native_frame(&interp::words.anon);
+        cell::set_unset(stack::reserve_cell());
         interp::eval_block(v, true);
-        stack::pop_frame_to_result();
-        stack::state().top = r + 1;
+        Cell* r = stack::state().base;
+        stack::pop_frame();  // the value stays in r, the newest cell
         uint32_t rt = cell::type(r);
         if (rt == T_UNSET) {
         } else if (rt == T_BLOCK && !only) {
@@ -159,6 +159,7 @@ void do_(int32_t, const int32_t* refs) {
     cell::set_none(loaded);
     lexer::transcode_string(loaded, value, -1, false, true, true, false, nullptr, nullptr,
                             nullptr);
+    launcher::bind_global(loaded);
     *value = *loaded;
     stack::state().top = loaded;
     t = cell::type(value);
@@ -243,7 +244,9 @@ void set(int32_t, const int32_t* refs) {
 
 void type_q(int32_t, const int32_t* refs) {
   uint32_t t = cell::type(arg(0));
-  Cell r = refs[0] >= 0 ? datatype::type_table[t].word : Cell{T_DATATYPE, t, 0, 0};
+  // The word is looked up afresh: a node kept in a table outside the heap can be stale.
+  Cell r = refs[0] >= 0 ? word::intern_global(datatype::type_table[t].name)
+                        : Cell{T_DATATYPE, t, 0, 0};
   stack::set_only_result(&r);
 }
 
@@ -367,7 +370,7 @@ void unset(int32_t, const int32_t*) {
 void context_q(int32_t, const int32_t*) {
   Cell* w = arg(0);
   if (!w->w1) error::raise(err::script::not_defined, w);
-  Cell r = context::has_self_q(w->w1) ? *context::self_cell(w->w1) : Cell{T_NONE, 0, 0, 0};
+  Cell r = *context::self_cell(w->w1);
   stack::set_only_result(&r);
 }
 
