@@ -6,6 +6,7 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/cycle.h"
+#include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/block_mold.h"
 #include "runtime/datatypes/registry.h"
@@ -333,14 +334,17 @@ namespace kel::block {
 
 void install_type() {
   using datatype::inherit;
-  datatype::register_type(
-      {.id = T_BLOCK, .parent = T_SERIES, .name = "block!",
-       .slots = {.random = inherit, .reflect = inherit, .form = form, .mold = mold,
-                 .at = inherit, .back = inherit, .clear = inherit, .copy = inherit,
-                 .head = inherit, .head_q = inherit, .index_q = inherit, .length_q = inherit,
-                 .move = inherit, .next = inherit, .pick = inherit, .poke = inherit,
-                 .remove = inherit, .reverse = inherit, .skip = inherit, .tail = inherit,
-                 .tail_q = inherit, .take = inherit, .modify = inherit}});
+  datatype::Registration r{
+      .id = T_BLOCK, .parent = T_SERIES, .name = "block!",
+      .slots = {.random = inherit, .reflect = inherit, .form = form, .mold = mold,
+                .at = inherit, .back = inherit, .clear = inherit, .copy = inherit,
+                .head = inherit, .head_q = inherit, .index_q = inherit, .length_q = inherit,
+                .move = inherit, .next = inherit, .pick = inherit, .poke = inherit,
+                .remove = inherit, .reverse = inherit, .skip = inherit, .tail = inherit,
+                .tail_q = inherit, .take = inherit, .modify = inherit}};
+  // The cell-aware actions, comparison and sort (block_actions.cpp, block_compare.cpp).
+  install_actions(r.slots);
+  datatype::register_type(r);
 }
 
 }  // namespace kel::block

@@ -2,7 +2,6 @@
 // inheritance, the install calls in registration order, and the type words.
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/typeset.h"
-#include "runtime/evaluator/function_interim.h"
 
 #include <cstring>
 
@@ -13,12 +12,16 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/triple.h"
@@ -86,11 +89,19 @@ void install(uint32_t type_id) {
     case T_GET_WORD: get_word::install_type(); break;
     case T_REFINEMENT: refinement::install_type(); break;
     case T_ISSUE: issue::install_type(); break;
+    case T_TYPESET: typeset::install_type(); break;
+    case T_NATIVE: native::install_type(); break;
+    case T_ACTION: ::kel::action::install_type(); break;
+    case T_OP: op::install_type(); break;
+    case T_FUNCTION: function::install_type(); break;
+    case T_ROUTINE: routine::install_type(); break;
+    case T_PATH: path::install_type(); break;
+    case T_LIT_PATH: lit_path::install_type(); break;
+    case T_SET_PATH: set_path::install_type(); break;
+    case T_GET_PATH: get_path::install_type(); break;
     case T_URL: url::install_type(); break;
     case T_FILE: file::install_type(); break;
     case T_BITSET: bitset::install_type(); break;
-    case T_TYPESET: typeset::install_type(); break;
-    case T_NATIVE: function::install_types(); break;  // native!, action!, op!, function!
     default: break;  // the other types add their install call here as they land
   }
 }

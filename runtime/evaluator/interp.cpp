@@ -2,6 +2,7 @@
 // the infix step, path evaluation, function bodies, compiled bodies and routine calls.
 #include "runtime/evaluator/interp.h"
 
+#include <optional>
 #include <vector>
 
 #include "runtime/cell_api.h"
@@ -11,7 +12,9 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
-#include "runtime/evaluator/function_interim.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/gc.h"
 #include "runtime/hash_mem.h"
@@ -41,20 +44,88 @@ void mark_interp_roots() {
   gc::mark_cells(&words.body, &words.applied + 1);
 }
 
-inline Cell* code_cells(Node code) { return blk::cells(code); }
-inline uint32_t code_count(Node code) { return blk::count(code); }
+// The stack and memory states are static objects: their addresses are taken once so the
+// hot paths read them without a call.
+stack::State& S = stack::state();
+memory::MemoryState& M = memory::state();
 
-inline Cell* base() { return stack::state().base; }
-inline Cell* top() { return stack::state().top; }
+// memory::node_buffer over the cached state, with the same checks.
+inline SeriesBuffer* buf(Node node) {
+  uint32_t i = node - 1;
+  uint32_t p = i / memory::POOL_NODES;
+  if (p >= M.pool_table_count) [[unlikely]] memory::node_fault(node);
+  memory::NodePool* pool = M.pool_table[p];
+  if (!pool) [[unlikely]] memory::node_fault(node);
+  uintptr_t v = pool->slots[i - p * memory::POOL_NODES];
+  if ((v & 1) || v == 0) [[unlikely]] memory::node_fault(node);
+  return reinterpret_cast<SeriesBuffer*>(v);
+}
+inline Cell* code_cells(Node code) { return memory::head_cells(buf(code)); }
+// Blocks hold 16-byte cells: the count needs no division.
+inline uint32_t cell_units(const SeriesBuffer* b) { return (b->tail - b->head) >> 4; }
+inline uint32_t code_count(Node code) { return cell_units(buf(code)); }
+
+inline Cell* base() { return S.base; }
+inline Cell* top() { return S.top; }
+
+// Inline twins of the stack unit's cell operations, for the hot paths.
+inline Cell* reserve() {
+  Cell* c = S.top;
+  if (c + 1 >= S.args_limit) [[unlikely]] stack::raise_overflow();
+  S.top = c + 1;
+  return c;
+}
+inline Cell* push_cell(const Cell* value) {
+  Cell v = *value;  // the value may be the cell being reserved
+  Cell* c = reserve();
+  *c = v;
+  return c;
+}
+inline Cell* last_pushed() { return S.top - 1; }
+inline void only_result(const Cell* value) {
+  Cell v = *value;
+  S.top = S.base + 1;
+  *S.base = v;
+}
+inline void deliver(const Cell* v, bool pushed) {
+  if (pushed) push_cell(v);
+  else only_result(v);
+}
+
+// Buffers move only when something allocates or the collector runs: an address read
+// through a node stays good while both counters are unchanged.
+gc::GcState& G = gc::state();
+inline uint64_t epoch() { return M.allocations ^ (uint64_t(G.collection_count) << 40); }
+
+// The global context's value cells, cached for the current epoch.
+struct GlobalValues {
+  uint64_t epoch = ~uint64_t(0);
+  Node ctx = 0;
+  Cell* values = nullptr;
+} g_globals;
 
 // The value slot of a bound, resolved word whose context has its values; null otherwise.
 inline Cell* quick_slot(const Cell* w) {
   Node ctx = w->w1;
   if (!ctx || w->w3 == context::NO_INDEX) return nullptr;
-  Cell* x = context::cell_of(ctx);
+  if (ctx == g_globals.ctx && g_globals.epoch == epoch()) return g_globals.values + w->w3;
+  if (ctx == context::global) {
+    Cell* gx = memory::head_cells(buf(ctx));
+    if (!gx->w2 || (gx->header & hdr::CONTEXT_ON_STACK)) return nullptr;
+    g_globals.values = memory::head_cells(buf(gx->w2));
+    g_globals.ctx = ctx;
+    g_globals.epoch = epoch();
+    return g_globals.values + w->w3;
+  }
+  Cell* x = memory::head_cells(buf(ctx));  // the context! cell
   if (!x->w2) return nullptr;
-  if (x->header & hdr::CONTEXT_ON_STACK) return stack::at_index(x->w2 - 1 + w->w3);
-  return reinterpret_cast<Cell*>(hash::mem::data(x->w2)) + w->w3;
+  if (x->header & hdr::CONTEXT_ON_STACK) return S.args_begin + (x->w2 - 1 + w->w3);
+  return memory::head_cells(buf(x->w2)) + w->w3;
+}
+
+inline bool object_context_q(Node ctx) {
+  const Cell* x = memory::head_cells(buf(ctx));
+  return ((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) == context::KIND_OBJECT;
 }
 
 // word/value-slot with its errors.
@@ -68,18 +139,6 @@ inline bool function_type_q(uint32_t t) {
 }
 
 // Writes a value as the expression's result: pushed, or the frame's only result.
-inline void deliver(const Cell* v, bool push) {
-  if (push) stack::push_copy(v);
-  else stack::set_only_result(v);
-}
-
-// Restores current_position on every way out of a block evaluation.
-struct PositionGuard {
-  Cell saved;
-  gc::Root root;
-  PositionGuard() : saved(current_position), root(&saved) {}
-  ~PositionGuard() { current_position = saved; }
-};
 
 [[noreturn]] void raise_expect_arg(const Cell* name, const Cell* value, const Cell* arg_word) {
   Cell dt{T_DATATYPE, cell::type(value), 0, 0};
@@ -131,37 +190,54 @@ void register_roots() {
 // ---- Blocks and expressions ----
 
 void eval_block(const Cell* block, bool into_caller) {
-  Node code = block->w2;
-  gc::Root code_root(&code);  // node handles move when the collector evacuates a pool
-  uint32_t end = code_count(code);
+  uint32_t end = code_count(block->w2);
   uint32_t head = block->w1 > end ? end : block->w1;
-  uint32_t block_type = cell::type(block);
-  PositionGuard guard;
+  Cell at{cell::type(block), head, block->w2, 0};
+  // The caller's position waits on the argument stack (the collector keeps its node
+  // current); the block's own node is read through current_position, which nested
+  // evaluations restore before they return.
+  Cell* saved = push_cell(&current_position);
+  // An exit unwinding through here may already have reused the stack cell (break and
+  // return write their target frame's result slot, throw pushes its value there), so the
+  // way out by an exit restores from a rooted copy of its own.
+  struct Restore {
+    Cell copy;
+    gc::Root keep{&copy};
+    bool armed = true;
+    ~Restore() {
+      if (armed) current_position = copy;
+    }
+  } restore{current_position};
   stack::push_eval_frame(&words.body);
   if (head >= end) {
     cell::set_unset(base());
-    stack::state().top = base() + 1;
+    S.top = base() + 1;
   } else {
-    current_position = Cell{block_type, head, code, 0};
+    current_position = at;
     uint32_t pos = head;
     while (pos < end) {
       current_position.w1 = pos;
-      pos = eval_expression(code, pos, end, false, false, false);
+      pos = eval_expression(current_position.w2, pos, end, false, false, false);
       if (pos < end) stack::clear_frame();
     }
   }
+  current_position = *saved;
+  restore.armed = false;
   if (into_caller) stack::pop_frame_to_result();
   else stack::pop_frame();
+  // The result moves down over the saved position.
+  *saved = saved[1];
+  S.top = saved + 1;
 }
 
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions) {
-  uint32_t count = code_count(code);
+  SeriesBuffer* cb = buf(code);
+  uint32_t count = cell_units(cb);
   if (end > count) end = count;
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
-  uint32_t start_top = stack::index_of(top());
-  Cell v = code_cells(code)[pos];
-  gc::Root v_root(&v);
+  uint32_t start_top = uint32_t(S.top - S.args_begin);
+  Cell v = memory::head_cells(cb)[pos];  // used only before anything allocates
   switch (cell::type(&v)) {
     case T_PAREN: {
       stack::push_interp_native_frame(&words.body);
@@ -173,17 +249,17 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     }
     case T_SET_WORD: {
       stack::push_interp_native_frame(&v);
-      stack::push_copy(&v);
+      push_cell(&v);
       ++pos;
       if (pos >= end) error::raise(err::script::need_value, &v);
       pos = eval_expression(code, pos, end, false, true, false);
       Cell* b = base();
       if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
       Cell* slot = quick_slot(b);
-      if (slot && context::kind_of(b->w1) != context::KIND_OBJECT) *slot = b[1];
+      if (slot && !object_context_q(b->w1)) *slot = b[1];
       else word::assign_value(b, b + 1);
       *b = b[1];
-      stack::state().top = b + 1;
+      S.top = b + 1;
       if (push) stack::pop_frame();
       else stack::pop_frame_to_result();
       break;
@@ -263,14 +339,16 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (!no_infix) {
     // The infix step: a word bound to an op! right after a value.
     for (;;) {
-      if (pos >= end || pos >= code_count(code)) break;
-      Cell w = code_cells(code)[pos];
+      if (pos >= end) break;
+      SeriesBuffer* ib = buf(code);
+      if (pos >= cell_units(ib)) break;
+      Cell w = memory::head_cells(ib)[pos];
       if (cell::type(&w) != T_WORD) break;
       Cell* slot = quick_slot(&w);
       if (!slot || cell::type(slot) != T_OP) break;
       Cell op = *slot;
       op.header = (op.header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
-      stack::state().top = stack::at_index(start_top);
+      S.top = S.args_begin + start_top;
       pos = call_value(&op, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
     }
   }
@@ -282,9 +360,9 @@ uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep) {
   pos = eval_expression(code, pos, end, false, keep, false);
   if (keep) {
     // The value stays as the caller's newest cell.
-    Cell v = *stack::last_pushed();
+    Cell v = *last_pushed();
     stack::pop_frame();
-    stack::state().top[-1] = v;
+    S.top[-1] = v;
   } else {
     stack::pop_frame_to_result();
   }
@@ -304,70 +382,13 @@ uint32_t eval_next_index(const Cell* block) {
 
 // ---- Calls ----
 
-Node build_argument_cache(const Cell* callee) {
-  uint32_t t = cell::type(callee);
-  bool builtin = t == T_NATIVE || t == T_ACTION;
-  Cell* cache = stack::reserve_cell();
-  *cache = Cell{T_NONE, 0, 0, 0};
-  blk::init(cache, 8);
-  // callee is a stack cell: its spec node is read again after each append.
-  int32_t locals = 0;
-  int32_t refinements = 0;
-  uint32_t n = blk::count(callee->w2);
-  for (uint32_t i = 0; i < n; ++i) {
-    Node spec = callee->w2;
-    Cell c = blk::cells(spec)[i];
-    uint32_t ct = cell::type(&c);
-    if (ct == T_WORD || ct == T_GET_WORD || ct == T_LIT_WORD) {
-      Cell ts;
-      Cell next = i + 1 < n ? blk::cells(spec)[i + 1] : Cell{T_NONE, 0, 0, 0};
-      if (cell::type(&next) == T_BLOCK && next.w1 < blk::count(next.w2))
-        typeset::from_type_block(&ts, &next);
-      else
-        typeset::init_default(&ts);
-      ts.header = T_TYPESET | (ct == T_GET_WORD ? MODE_GET : ct == T_LIT_WORD ? MODE_LIT : 0);
-      *runtime::block_append_cell(cache) = ts;
-    } else if (ct == T_REFINEMENT) {
-      if (symbol::canonical_id(int32_t(c.w2)) == g_local_canon) {
-        // The frame's local part: /local and each local word (what the context holds).
-        locals = 1;
-        uint32_t j = i + 1;
-        for (; j < n; ++j) {
-          uint32_t lt = cell::type(blk::cells(callee->w2) + j);
-          if (lt == T_SET_WORD) break;
-          if (lt == T_WORD) ++locals;
-        }
-        i = j;
-        continue;
-      }
-      if (builtin) c.w3 = uint32_t(++refinements);
-      *runtime::block_append_cell(cache) = c;
-    } else if (ct == T_SET_WORD) {
-      if (symbol::canonical_id(int32_t(c.w2)) != symbol::canonical_id(symbol::intern_c_text("return")))
-        error::raise(err::script::bad_func_def, &c);
-      Cell ts{T_TYPESET, 0, 0, 0};
-      Cell next = i + 1 < n ? blk::cells(spec)[i + 1] : Cell{T_NONE, 0, 0, 0};
-      if (cell::type(&next) == T_BLOCK) typeset::from_type_block(&ts, &next);
-      ts.header = T_TYPESET | MODE_RETURN;
-      *runtime::block_append_cell(cache) = ts;
-    }
-  }
-  if (!builtin && locals > 0) *runtime::block_append_cell(cache) = Cell{T_INTEGER, 0, uint32_t(locals), 0};
-  if (builtin && refinements > 0)
-    *runtime::block_append_cell(cache) = Cell{T_INTEGER, 0, uint32_t(refinements), 0};
-  Node node = cache->w2;
-  *function::extras(callee, 1) = *cache;
-  stack::drop_cells(1);
-  return node;
-}
-
 namespace {
 
 struct CallState {
   const Cell* callee;  // a stack cell or a rooted copy; never a series cell
   const Node* code;    // re-read after every allocation
   uint32_t pos, end;
-  const Cell* name;
+  const stack::Frame* frame;  // the call's own record: its name for error reports
   bool infix;
   bool apply;
   bool safer;
@@ -375,20 +396,24 @@ struct CallState {
 };
 
 // Fetches one argument by mode and pushes it.
+// The call's naming word, read from its frame record (which the collector keeps current).
+Cell name_of(const CallState& s) {
+  return Cell{T_WORD, s.frame->word_context, s.frame->symbol, context::NO_INDEX};
+}
+
 void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, uint32_t k) {
   if (s.pos >= s.end) {
     Cell aw = spec_word_of_cache_index(arg_word_source, k);
-    Cell n = (s.name && cell::type(s.name) == T_WORD) ? *s.name : words.anon;
+    Cell n = name_of(s);
     error::raise(err::script::no_arg, &n, &aw);
   }
-  Cell v = code_cells(*s.code)[s.pos];
-  gc::Root v_root(&v);
+  Cell v = code_cells(*s.code)[s.pos];  // used only before anything allocates
   switch (mode) {
     case 0:
       s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
       return;
     case MODE_GET:
-      stack::push_copy(&v);
+      push_cell(&v);
       ++s.pos;
       return;
     default:
@@ -400,11 +425,11 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
           break;
         case T_GET_WORD: {
           Cell val = *slot_of(&v);
-          stack::push_copy(&val);
+          push_cell(&val);
           break;
         }
         case T_GET_PATH: eval_path(&v, *s.code, s.pos + 1, s.end, false, true, true, 0); break;
-        default: stack::push_copy(&v); break;
+        default: push_cell(&v); break;
       }
       ++s.pos;
       return;
@@ -414,7 +439,8 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
 void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t k) {
   if (!typeset::has_q(ts, cell::type(value))) [[unlikely]] {
     Cell aw = spec_word_of_cache_index(s.callee, k);
-    raise_expect_arg(s.name, value, &aw);
+    Cell n = name_of(s);
+    raise_expect_arg(&n, value, &aw);
   }
 }
 
@@ -422,16 +448,31 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   const Cell* callee = s.callee;
   uint32_t ct = cell::type(callee);
   bool builtin = ct == T_NATIVE || ct == T_ACTION;
-  if (s.infix) stack::state().top += 1;
-  if (cell::type(function::extras(callee, 1)) != T_BLOCK) build_argument_cache(callee);
-  // The cache node is re-read after every fetch: fetching can allocate and move nodes.
-  auto cache_node = [callee] { return function::extras(callee, 1)->w2; };
-  Node cache = cache_node();
-  uint32_t cache_n = blk::count(cache);
+  if (s.infix) S.top += 1;
+  Cell* extras_cells = memory::head_cells(buf(callee->w3));
+  if (cell::type(extras_cells + 1) != T_BLOCK) {
+    Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
+    extras_cells = memory::head_cells(buf(callee->w3));
+    extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
+  }
+  // The cache cells are found again whenever something allocated (fetching can move
+  // buffers and node handles).
+  auto cache_node = [callee] { return memory::head_cells(buf(callee->w3))[1].w2; };
+  SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
+  Cell* cache_cells = memory::head_cells(cache_buf);
+  uint32_t cache_n = cell_units(cache_buf);
+  uint64_t cache_epoch = epoch();
+  auto cache_at = [&](uint32_t k) {
+    if (cache_epoch != epoch()) [[unlikely]] {
+      cache_cells = memory::head_cells(buf(cache_node()));
+      cache_epoch = epoch();
+    }
+    return cache_cells + k;
+  };
   int32_t refs[64];
   int32_t ref_count = 0;
   if (builtin && cache_n) {
-    Cell* last = blk::cells(cache) + cache_n - 1;
+    Cell* last = cache_at(cache_n - 1);
     if (cell::type(last) == T_INTEGER) ref_count = cell::get_int(last);
     for (int32_t i = 0; i < ref_count && i < 64; ++i) refs[i] = -1;
   }
@@ -442,24 +483,23 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   Cell* frame_base = base();
   // First pass: the arguments in spec order.
   for (uint32_t k = 0; k < cache_n; ++k) {
-    cache = cache_node();
-    Cell c = blk::cells(cache)[k];
+    Cell c = *cache_at(k);
     uint32_t t = cell::type(&c);
     if (t == T_TYPESET) {
       uint32_t mode = c.header & MODE_MASK;
       if (mode == MODE_RETURN) continue;
       if (active) {
         if (s.apply && s.pos >= s.end) {
-          *stack::reserve_cell() = Cell{T_NONE, 0, 0, 0};
+          *reserve() = Cell{T_NONE, 0, 0, 0};
         } else if (s.pos >= s.end && mode == MODE_LIT && typeset::has_q(&c, T_UNSET)) {
-          *stack::reserve_cell() = Cell{T_UNSET, 0, 0, 0};
+          *reserve() = Cell{T_UNSET, 0, 0, 0};
         } else if (!(s.infix && fetched == 0)) {
           fetch_argument(s, mode, callee, k);
         }
-        check_type(s, &c, stack::last_pushed(), k);
+        check_type(s, &c, last_pushed(), k);
         ++fetched;
       } else {
-        if (!builtin) *stack::reserve_cell() = Cell{T_NONE, 0, 0, 0};
+        if (!builtin) *reserve() = Cell{T_NONE, 0, 0, 0};
         if (s.apply && !s.refs_in_block && !path && s.pos < s.end) {
           // apply/all: the block holds a value for every slot; an inactive one is dropped.
           fetch_argument(s, 0, callee, k);
@@ -470,11 +510,12 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       ++ref_slot;
       if (s.apply && !path && !s.refs_in_block && s.pos < s.end) {
         fetch_argument(s, 0, callee, k);
-        Cell* v = stack::last_pushed();
+        Cell* v = last_pushed();
         if (cell::type(v) != T_LOGIC) {
           Cell rw = c;
           rw.header = T_WORD;
-          raise_expect_arg(s.name, v, &rw);
+          Cell n = name_of(s);
+          raise_expect_arg(&n, v, &rw);
         }
         active = v->w1 != 0;
         if (builtin) {
@@ -483,7 +524,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
         }
       } else {
         active = false;
-        if (!builtin) *stack::reserve_cell() = Cell{T_LOGIC, 0, 0, 0};
+        if (!builtin) *reserve() = Cell{T_LOGIC, 0, 0, 0};
       }
     } else if (t == T_INTEGER) {
       locals = cell::get_int(&c);
@@ -513,7 +554,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
           used = false;
         } else {
           s.pos = eval_expression(*s.code, s.pos, s.end, false, true, false);
-          used = logic::truth_of(stack::last_pushed(), true, &it);
+          used = logic::truth_of(last_pushed(), true, &it);
           stack::drop_cells(1);
         }
       } else if (it_t == T_GET_WORD) {
@@ -522,12 +563,11 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       } else {
         used = true;
       }
-      int32_t index = function::find_spec_symbol(callee, int32_t(it.w2));
-      cache = cache_node();
-      Cell* rc = (index >= 0 && uint32_t(index) < blk::count(cache)) ? blk::cells(cache) + index
+      int32_t index = blk::find_spec_symbol(callee, int32_t(it.w2));
+      Cell* rc = (index >= 0 && uint32_t(index) < cache_n) ? cache_at(uint32_t(index))
                                                                       : nullptr;
       if (!rc || cell::type(rc) != T_REFINEMENT) {
-        Cell n = (s.name && cell::type(s.name) == T_WORD) ? *s.name : words.anon;
+        Cell n = name_of(s);
         Cell iw = it;
         iw.header = T_WORD;
         error::raise(err::script::no_refine, &n, &iw);
@@ -552,8 +592,8 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       // The refinement's arguments.
       Cell* mark = top();
       uint32_t arg = 0;
-      for (uint32_t k = uint32_t(index) + 1; k < blk::count(cache_node()); ++k) {
-        Cell tc = blk::cells(cache_node())[k];
+      for (uint32_t k = uint32_t(index) + 1; k < cache_n; ++k) {
+        Cell tc = *cache_at(k);
         if (cell::type(&tc) != T_TYPESET || (tc.header & MODE_MASK) == MODE_RETURN) break;
         ++arg;
         if (s.safer && !used) {
@@ -562,14 +602,14 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
         }
         fetch_argument(s, tc.header & MODE_MASK, callee, k);
         if (used) {
-          check_type(s, &tc, stack::last_pushed(), k);
-          if (!builtin) frame_base[index + arg] = *stack::last_pushed();
+          check_type(s, &tc, last_pushed(), k);
+          if (!builtin) frame_base[index + arg] = *last_pushed();
           ++fetched;
         } else {
           stack::drop_cells(1);
         }
       }
-      if (!builtin) stack::state().top = mark;
+      if (!builtin) S.top = mark;
       if (from_path) ++item;
       else item = s.pos;
     }
@@ -577,7 +617,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   if (builtin) {
     int32_t id = int32_t(callee->w1);
     if (ct == T_NATIVE) natives::table[id - 1](0, refs);
-    else natives::call_builtin_by_number(1, id, refs);
+    else actions::entry_table[id - 1](refs);
   } else {
     function::push_defaults(locals);
   }
@@ -588,40 +628,45 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
 uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint32_t end, bool push,
                     const Cell* path, uint32_t path_index, const Cell* name,
                     const Cell* owner, uint32_t apply_flags, bool infix) {
-  Cell name_cell = (name && cell::type(name) == T_WORD) ? *name : words.anon;
-  gc::Root name_root(&name_cell);
+  // The naming word is used only to open the frame, before anything allocates.
+  const Cell* nm = (name && cell::type(name) == T_WORD) ? name : &words.anon;
   Cell* callee;
-  Cell infix_copy{T_NONE, 0, 0, 0};
-  gc::Root infix_root(&infix_copy);
+  Cell infix_copy;
+  std::optional<gc::Root> infix_root;
   if (infix) {
     infix_copy = *callee_in;
+    infix_root.emplace(&infix_copy);
     callee = &infix_copy;  // the operator's own copy; its buffers are held by the op word
   } else {
-    callee = stack::push_copy(callee_in);  // kept alive during the call
+    callee = push_cell(callee_in);  // kept alive during the call
   }
-  CallState s{callee, &code, pos, end, &name_cell, infix, apply_flags > 0,
+  CallState s{callee, &code, pos, end, nullptr, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
   switch (cell::type(callee)) {
     case T_NATIVE: case T_ACTION:
-      stack::push_interp_native_frame(&name_cell);
+      stack::push_interp_native_frame(nm);
+      s.frame = stack::top_frame();
       fetch_arguments(s, path, path_index);
       break;
     case T_ROUTINE:
-      stack::push_interp_native_frame(&name_cell);
+      stack::push_interp_native_frame(nm);
+      s.frame = stack::top_frame();
       fetch_arguments(s, path, path_index);
       call_routine(callee);
       break;
     case T_FUNCTION: {
-      Node ctx = callee->w1;
+      stack::push_function_frame(nm, callee->w1);
+      stack::set_interpreted_flag();
+      s.frame = stack::top_frame();
+      fetch_arguments(s, path, path_index);
+      // The context compiled code runs in, chosen after the fetch (nodes may have moved):
+      // the owner object's, else the one extras cell 4 names, else the naming word's.
       Node run_ctx = context::global;
       if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
-      else if (cell::type(function::extras(callee, 4)) == T_INTEGER)
-        run_ctx = Node(cell::get_int(function::extras(callee, 4)));
-      else if (name_cell.w1) run_ctx = name_cell.w1;
-      stack::push_function_frame(&name_cell, ctx);
-      stack::set_interpreted_flag();
-      fetch_arguments(s, path, path_index);
-      call_function_body(callee, run_ctx, &name_cell, 0);
+      else if (cell::type(blk::extras(callee, 4)) == T_INTEGER)
+        run_ctx = Node(cell::get_int(blk::extras(callee, 4)));
+      else if (s.frame->word_context) run_ctx = s.frame->word_context;
+      call_function_body(callee, run_ctx, nullptr, 0);
       break;
     }
     default: rt::fatal_error(101, 0);
@@ -631,7 +676,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   if (!infix) {
     // The result takes the place of the kept callee copy.
     Cell r = top()[-1];
-    stack::state().top -= 1;
+    S.top -= 1;
     top()[-1] = r;
   }
   return s.pos;
@@ -664,7 +709,7 @@ int32_t register_compiled_body(CompiledBody body) {
 }
 
 void call_function_body(const Cell* fn, Node context_node, const Cell* name, uint32_t) {
-  Cell* code = function::extras(fn, 2);
+  Cell* code = blk::extras(fn, 2);
   if (cell::type(code) == T_INTEGER && cell::get_int(code) != 0) {
     int32_t index = cell::get_int(code);
     if (index <= 0 || size_t(index) >= g_compiled.size()) rt::fatal_error(101, 0);
@@ -679,7 +724,7 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
     }
     return;
   }
-  Cell body = *function::extras(fn, 0);
+  Cell body = *blk::extras(fn, 0);
   run_body(fn, &body, name);
 }
 
@@ -688,14 +733,14 @@ void run_body(const Cell* fn, const Cell* body, const Cell*) {
   stack::set_body_flag(true);
   if (cell::type(body) != T_BLOCK) {
     cell::set_none(base());
-    stack::state().top = base() + 1;
+    S.top = base() + 1;
   } else {
     try {
       eval_block(body, true);
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
       if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
-      stack::state().top = base() + 1;
+      S.top = base() + 1;
     }
   }
   stack::set_body_flag(false);
@@ -707,7 +752,7 @@ void call_routine(const Cell*) { error::raise(err::internal::not_done); }
 
 uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
                    bool get, bool push, uint32_t option) {
-  Cell* path = stack::push_copy(path_in);  // a stack cell: its node is kept current
+  Cell* path = push_cell(path_in);  // a stack cell: its node is kept current
   uint32_t n = blk::count(path->w2);
   uint32_t head = path->w1 > n ? n : path->w1;
   if (head >= n) error::raise(err::script::empty_path);
@@ -715,24 +760,24 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   gc::Root hw_root(&hw);
   if (cell::type(&hw) != T_WORD) error::raise(err::script::word_first, path);
   uint32_t remembered = stack::index_of(path);  // the path copy stays below everything
-  Cell* current = stack::push_copy(slot_of(&hw));
+  Cell* current = push_cell(slot_of(&hw));
   if (function_type_q(cell::type(current))) {
     if (set) error::raise(err::script::invalid_path_set, path);
     if (get) error::raise(err::script::invalid_path_get, path);
     pos = call_value(current, code, pos, end, true, path, head + 1, &hw, nullptr, 0, false);
-    Cell r = *stack::last_pushed();
-    stack::state().top = stack::at_index(remembered);
+    Cell r = *last_pushed();
+    S.top = stack::at_index(remembered);
     deliver(&r, push);
     return pos;
   }
   if (cell::type(current) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
   // The owner and the previous element live on the stack beside the current value.
-  Cell* owner = stack::reserve_cell();
+  Cell* owner = reserve();
   *owner = Cell{T_NONE, 0, 0, 0};
-  Cell* previous = stack::push_copy(&hw);
-  Cell* el = stack::reserve_cell();
+  Cell* previous = push_cell(&hw);
+  Cell* el = reserve();
   *el = Cell{T_NONE, 0, 0, 0};
-  Cell* work = stack::state().top;
+  Cell* work = S.top;
   int32_t index = 0;
   for (uint32_t i = head + 1; i < blk::count(path->w2); ++i, ++index) {
     *el = blk::cells(path->w2)[i];
@@ -742,8 +787,8 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
       stack::push_interp_native_frame(&words.anon);
       eval_block(el, true);
       stack::pop_frame();
-      *el = *stack::last_pushed();
-      stack::state().top = work;
+      *el = *last_pushed();
+      S.top = work;
     }
     if (cell::type(el) == T_UNSET) error::raise(err::script::invalid_path, path, el);
     bool last = i + 1 >= blk::count(path->w2);
@@ -753,30 +798,30 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
         ct < datatype::TABLE_TYPES ? datatype::slot<datatype::action::EVAL_PATH>(ct) : nullptr;
     if (!fn) {
       Cell dt{T_DATATYPE, ct, 0, 0};
-      Cell* cut = stack::reserve_cell();
+      Cell* cut = reserve();
       *cut = Cell{T_NONE, 0, 0, 0};
       blk::copy(cut, path, false);
       SeriesBuffer* cb = memory::node_buffer(cut->w2);
       uint32_t keep = uint32_t(index) + 1;
-      if (memory::units(cb) > keep) cb->tail = cb->head + keep * 16;
+      if (cell_units(cb) > keep) cb->tail = cb->head + keep * 16;
       error::raise(err::script::bad_path_type, path, &dt, cut);
     }
     Cell* r = fn(current, el, new_value, path, owner, previous, index, false, option != 0, last,
                  false);
-    Cell* result = stack::push_copy(r);
-    Cell* from = stack::push_copy(current);
+    Cell* result = push_cell(r);
+    Cell* from = push_cell(current);
     if (!get && !set && function_type_q(cell::type(result))) {
       pos = call_value(result, code, pos, end, true, path, i + 1, el, from, 0, false);
-      *current = *stack::last_pushed();
+      *current = *last_pushed();
       break;
     }
     *current = *result;
     *owner = *from;
     *previous = *el;
-    stack::state().top = work;
+    S.top = work;
   }
   Cell value = *current;
-  stack::state().top = stack::at_index(remembered);
+  S.top = stack::at_index(remembered);
   deliver(&value, push);
   return pos;
 }

@@ -38,8 +38,6 @@ uint32_t eval_next_index(const Cell* block);
 uint32_t call_value(const Cell* callee, const Node& code, uint32_t pos, uint32_t end, bool push,
                     const Cell* path, uint32_t path_index, const Cell* name,
                     const Cell* owner, uint32_t apply_flags, bool infix);
-// Builds the argument cache of a callee into its extras cell 1 and returns its node.
-Node build_argument_cache(const Cell* callee);
 
 // Path evaluation in get, set or neither mode; returns the input position after whatever a
 // called function consumed.

@@ -31,8 +31,6 @@ int32_t value_capacity = 0;
 
 // ---- Table construction ----
 
-using Row = uint8_t[CLASS_COUNT];
-
 void fill(int state, int next) {
   for (int c = 0; c < CLASS_COUNT; ++c) transition[state][c] = uint8_t(next);
 }
@@ -49,11 +47,6 @@ const std::initializer_list<int> LETTERS = {C_X, C_T, C_H, C_E_LOW, C_E_UP, C_HE
                                             C_WORD, C_CONTINUATION};
 const std::initializer_list<int> DIGIT_CLASSES = {C_DIGIT, C_ZERO};
 const std::initializer_list<int> SIGNS = {C_PLUS, C_MINUS};
-
-void ends(int state, int next) {
-  set(state, ENDS, next);
-  transition[state][C_COMMA] = transition[state][C_COMMA];  // commas are set per row
-}
 
 void build_classes() {
   for (int b = 0; b < 256; ++b) {
@@ -693,7 +686,7 @@ void syntax_error(State* s, int32_t start, int32_t end, int32_t code) {
                    : s->pending_type > 0 ? s->pending_type
                    : s->token_type > 0 ? s->token_type
                    : s->forced_type > 0 ? s->forced_type
-                   : T_ERROR;
+                   : int32_t(T_ERROR);
     if (Cell* m = open_marker(s)) {
       if (path_type_q(m->w2 & 0xFFFF)) close_series(s, m->w2 & 0xFFFF);
     }
@@ -709,12 +702,13 @@ void syntax_error(State* s, int32_t start, int32_t end, int32_t code) {
         int32_t n = 1;
         if (p < s->length) {
           uint8_t b = in[p];
-          n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 1;
+          n = b >= 0xF8 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 1;
         }
         s->pos = p + n > s->length ? s->length : p + n;
       }
       s->moved_to = -1;
       s->pending_type = 0;
+      s->token_type = 0;
       escape();
     }
   }
@@ -874,7 +868,9 @@ void scan_loop(State* s, bool one_value, bool prescan) {
         Handler scanner = scanners[slot];
         Handler loader = loaders[slot];
         bool scan_events = has_callback(s) && (s->event_mask & ev::SCAN);
-        bool check = !(s->load && !scanner) || scan_events;
+        // A loader checks its own token, so loading without scan events needs no separate
+        // check pass (the errors are the same).
+        bool check = !s->load || scan_events || (scanner && slot != 13);
         if (check) {
           bool esc = escaped([&] {
             if (scanner) scanner(s, s->token_start, s->token_end, flags, false);

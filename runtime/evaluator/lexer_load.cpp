@@ -15,10 +15,9 @@
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
-
-namespace kel::symbol {
-int32_t intern_text(const uint8_t* text, uint32_t length);
-}
+#include "runtime/context.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/symbol.h"
 
 namespace kel::lexer {
 
@@ -105,7 +104,7 @@ const uint8_t* load::read_char(const uint8_t* p, const uint8_t* end, int32_t* c)
 int32_t load::next_char_offset(const State* s, int32_t offset) {
   if (offset >= s->length) return s->length;
   uint8_t b = input(s)[offset];
-  int32_t n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 1;
+  int32_t n = b >= 0xF8 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 1;
   return offset + n > s->length ? s->length : offset + n;
 }
 
@@ -191,8 +190,21 @@ bool load::make_string(Cell* out, uint32_t type, const uint8_t* text, int32_t le
     return make_string(out, type, reinterpret_cast<const uint8_t*>(decoded.data()),
                        int32_t(decoded.size()), unit, false, false);
   }
-  // Pass 1: count and check.
   const uint8_t* end = text + length;
+  if (!escapes && unit == 1) {
+    // Plain ASCII: one copy.
+    const uint8_t* p = text;
+    while (p < end && *p < 0x80) ++p;
+    if (p == end) {
+      Node node = memory::series_new_units(uint32_t(length), 1);
+      SeriesBuffer* b = memory::node_buffer(node);
+      if (length > 0) std::memcpy(memory::data(b), text, size_t(length));
+      memory::set_tail(b, memory::data(b) + length);
+      *out = Cell{type, 0, node, 0};
+      return true;
+    }
+  }
+  // Pass 1: count and check.
   int32_t count = 0;
   int32_t widest = 0;
   for (const uint8_t* p = text; p < end;) {
@@ -321,6 +333,11 @@ void load::finish_token(State* s, int state) {
   if (state == st::F_RAW_STRING) {
     int32_t e = raw_string_end(s, s->token_start);
     if (e > 0) s->pos = e;
+    if (has_callback(s)) {
+      // Open and close events frame a raw string, as they frame a braced one.
+      send_event(s, ev::OPEN, T_STRING, nullptr, s->token_start, s->token_start + 1);
+      send_event(s, ev::CLOSE, T_STRING, nullptr, s->token_start, e > 0 ? e : s->token_end);
+    }
   }
 }
 
@@ -473,7 +490,15 @@ namespace {
 
 void push_word(State* s, uint32_t type, const uint8_t* text, int32_t n) {
   int32_t sym = symbol::intern_text(text, uint32_t(n));
-  push_value(s, Cell{type, 0, uint32_t(sym), 0xFFFFFFFFu});
+  Cell w{type, 0, uint32_t(sym), context::NO_INDEX};
+  if (type == T_ISSUE) {
+    w.w1 = context::global;
+  } else if (type != T_REFINEMENT) {
+    // Loaded words belong to the global context, as every word made from text.
+    word::init_cell(sym, &w);
+    cell::set_type(&w, type);
+  }
+  push_value(s, w);
 }
 
 }  // namespace

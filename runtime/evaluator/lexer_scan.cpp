@@ -6,6 +6,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/lexer_load.h"
+#include "runtime/gc.h"
 
 namespace kel::lexer {
 
@@ -50,6 +51,7 @@ void open_block_like(State* s, uint32_t type, int32_t start, int32_t end) {
   s->pos = end + 1;
   if (!notify(s, ev::OPEN, int32_t(type), nullptr, start, end + 1)) return;
   open_series(s, type, start);
+  s->entry_state = st::START;
 }
 
 // Closes the innermost series with ] (block or map) or ) (paren or point).
@@ -160,6 +162,7 @@ void scan_brace_close(State* s, int32_t, int32_t end, uint32_t flags, bool load)
       else c->header &= ~hdr::NEW_LINE;
       if (has_callback(s)) {
         Cell value = *c;
+        gc::Root keep(&value);
         if (!send_event(s, ev::LOAD, T_STRING, &value, first, end + 1)) s->tail = before;
       }
     }
@@ -189,6 +192,7 @@ void scan_path(State* s, int32_t start, int32_t end, uint32_t flags, bool) {
   load::load_word(s, start, end, flags & ~flag::COLON, true);
   if (has_callback(s) && s->tail > before) {
     Cell value = *stack_cell(s->tail - 1);
+    gc::Root keep(&value);
     if (!send_event(s, ev::LOAD, T_WORD, &value, start, end)) s->tail = before;
   }
 }
@@ -297,9 +301,14 @@ void load::continue_path(State* s) {
   int32_t p = s->pos;
   if (p >= s->length || delimiter[class_table[in[p]] & 0xFF]) {
     if (p < s->length && in[p] == ':') {
-      if ((p + 1 < s->length && in[p + 1] == '/') || kind != T_PATH) {
+      if (p + 1 < s->length && in[p + 1] == '/') {
         s->token_type = int32_t(kind);
         syntax_error(s, INNERMOST, p, int32_t(kind));
+      }
+      if (kind != T_PATH) {
+        // A set-path cannot close a lit-path or get-path: a mismatch.
+        s->pending_type = int32_t(kind);
+        syntax_error(s, INNERMOST, p, -3);
       }
       s->pos = p + 1;
       notify(s, ev::CLOSE, T_SET_PATH, nullptr, int32_t(m->w3), p + 1);

@@ -3,13 +3,15 @@
 // internal/not-done.
 #include "runtime/evaluator/natives.h"
 
+#include <array>
 #include <cmath>
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
-#include "runtime/evaluator/function_interim.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/natives_compare.h"
 #include "runtime/evaluator/natives_control.h"
@@ -20,8 +22,6 @@
 
 namespace kel::natives {
 
-NativeFn table[CAPACITY] = {};
-int32_t next_id = 1;
 
 namespace {
 
@@ -50,12 +50,54 @@ void make_function(Cell* spec, Cell* body) {
   clamp_block(spec);
   clamp_block(body);
   uint32_t flags = function::check_spec(spec);
-  Cell* f = function::build(spec, body, flags);
-  Cell r = *f;
+  function::build(spec, body, 0, 0, 0, flags);
+  Cell r = *stack::last_pushed();
   stack::set_only_result(&r);
 }
 
 }  // namespace
+
+namespace {
+
+// The 107 entries in id order; natives not built yet raise internal/not-done.
+constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
+  std::array<NativeFn, NATIVE_COUNT> e{};
+  for (auto& x : e) x = &not_done;
+  e[3 - 1] = &either;
+  e[8 - 1] = &loop;
+  e[14 - 1] = &func;
+  e[15 - 1] = &function;
+  e[16 - 1] = &does;
+  e[17 - 1] = &has;
+  e[23 - 1] = &print;
+  e[24 - 1] = &prin;
+  e[25 - 1] = &equal_q;
+  e[26 - 1] = &not_equal_q;
+  e[27 - 1] = &strict_equal_q;
+  e[28 - 1] = &lesser_q;
+  e[29 - 1] = &greater_q;
+  e[30 - 1] = &lesser_or_equal_q;
+  e[31 - 1] = &greater_or_equal_q;
+  install_control(e.data());
+  install_exit(e.data());
+  install_compare(e.data());
+  install_eval(e.data());
+  return e;
+}
+
+constexpr std::array<NativeFn, CAPACITY> filled_table() {
+  std::array<NativeFn, CAPACITY> t{};
+  auto e = entries();
+  for (int32_t i = 0; i < NATIVE_COUNT; ++i) t[size_t(i)] = e[size_t(i)];
+  return t;
+}
+
+}  // namespace
+
+// Filled at compile time as start-up would fill it, so value makers can ask it at any time;
+// build_table runs the specified start-up steps over it again.
+std::array<NativeFn, CAPACITY> table = filled_table();
+int32_t next_id = NATIVE_COUNT + 1;
 
 void append_entries(int32_t count, const NativeFn* entries) {
   if (count < 1) return;
@@ -63,30 +105,10 @@ void append_entries(int32_t count, const NativeFn* entries) {
 }
 
 void build_table() {
-  NativeFn entries[NATIVE_COUNT];
-  for (auto& e : entries) e = &not_done;
-  entries[3 - 1] = &either;
-  entries[8 - 1] = &loop;
-  entries[14 - 1] = &func;
-  entries[15 - 1] = &function;
-  entries[16 - 1] = &does;
-  entries[17 - 1] = &has;
-  entries[23 - 1] = &print;
-  entries[24 - 1] = &prin;
-  entries[25 - 1] = &equal_q;
-  entries[26 - 1] = &not_equal_q;
-  entries[27 - 1] = &strict_equal_q;
-  entries[28 - 1] = &lesser_q;
-  entries[29 - 1] = &greater_q;
-  entries[30 - 1] = &lesser_or_equal_q;
-  entries[31 - 1] = &greater_or_equal_q;
-  install_control(entries);
-  install_exit(entries);
-  install_compare(entries);
-  install_eval(entries);
+  constexpr auto list = entries();
   for (auto& e : table) e = nullptr;
   next_id = 1;
-  append_entries(NATIVE_COUNT, entries);
+  append_entries(NATIVE_COUNT, list.data());
   // The print buffer: 32 cells, reused by print and prin.
   g_print_buffer = Cell{T_NONE, 0, 0, 0};
   register_roots();
@@ -100,9 +122,19 @@ void register_roots() {
 
 bool has_code_q(int32_t id) { return id >= 1 && id < next_id && table[id - 1]; }
 
+bool entry_filled_q(int32_t id) { return has_code_q(id); }
+
 bool action_has_code_q(int32_t id) {
   return id >= 1 && id <= 62 && actions::entry_table[id - 1] != nullptr;
 }
+
+}  // namespace kel::natives
+
+namespace kel::actions {
+bool entry_filled_q(int32_t id) { return natives::action_has_code_q(id); }
+}  // namespace kel::actions
+
+namespace kel::natives {
 
 void call_builtin_by_number(int32_t kind, int32_t id, const int32_t* refinements) {
   if (kind == 0) {

@@ -1,6 +1,7 @@
 // The natives table (120 entries, ids from 1), the native calling convention, the action
 // entry table, and the natives built so far; the others raise internal/not-done.
 #pragma once
+#include <array>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -16,7 +17,7 @@ using NativeFn = void (*)(int32_t check, const int32_t* refinements);
 // An action's stack form: the refinement integers only.
 using ActionFn = void (*)(const int32_t* refinements);
 
-extern NativeFn table[CAPACITY];
+extern std::array<NativeFn, CAPACITY> table;
 extern int32_t next_id;  // 108 after start-up
 
 void build_table();

@@ -51,9 +51,5 @@ void same_q(int32_t, const int32_t*) {
 
 void not_(int32_t, const int32_t*) { set_logic(!truthy_q(stack::state().base)); }
 
-void install_compare(NativeFn* entries) {
-  entries[32 - 1] = &same_q;
-  entries[33 - 1] = &not_;
-}
 
 }  // namespace kel::natives

@@ -392,21 +392,6 @@ void case_(int32_t, const int32_t* refs) {
   stack::trim_to_result();
 }
 
-void install_control(NativeFn* entries) {
-  entries[1 - 1] = &if_;
-  entries[2 - 1] = &unless;
-  entries[4 - 1] = &any;
-  entries[5 - 1] = &all;
-  entries[6 - 1] = &while_;
-  entries[7 - 1] = &until;
-  entries[9 - 1] = &repeat;
-  entries[10 - 1] = &forever;
-  entries[11 - 1] = &foreach;
-  entries[12 - 1] = &forall;
-  entries[13 - 1] = &remove_each;
-  entries[18 - 1] = &switch_;
-  entries[19 - 1] = &case_;
-}
 
 }  // namespace kel::natives
 

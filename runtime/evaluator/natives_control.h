@@ -22,8 +22,23 @@ void remove_each(int32_t check, const int32_t* refs);
 void switch_(int32_t check, const int32_t* refs);
 void case_(int32_t check, const int32_t* refs);
 
-// Puts the natives of this unit into the entries being built (index = id - 1).
-void install_control(NativeFn* entries);
+// Puts the natives of this unit into the entries being built (index = id - 1); runs at
+// compile time for the table's static fill.
+constexpr void install_control(NativeFn* entries) {
+  entries[1 - 1] = &if_;
+  entries[2 - 1] = &unless;
+  entries[4 - 1] = &any;
+  entries[5 - 1] = &all;
+  entries[6 - 1] = &while_;
+  entries[7 - 1] = &until;
+  entries[9 - 1] = &repeat;
+  entries[10 - 1] = &forever;
+  entries[11 - 1] = &foreach;
+  entries[12 - 1] = &forall;
+  entries[13 - 1] = &remove_each;
+  entries[18 - 1] = &switch_;
+  entries[19 - 1] = &case_;
+}
 
 // Loop support. The iteration cells sit just below the loop frame's caller base: the
 // series copy, then the word or words block.

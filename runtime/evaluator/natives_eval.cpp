@@ -404,21 +404,5 @@ void apply(int32_t, const int32_t* refs) {
   stack::trim_to_result();
 }
 
-void install_eval(NativeFn* entries) {
-  entries[20 - 1] = &do_;
-  entries[21 - 1] = &get;
-  entries[22 - 1] = &set;
-  entries[34 - 1] = &type_q;
-  entries[35 - 1] = &reduce;
-  entries[36 - 1] = &compose;
-  entries[38 - 1] = &bind;
-  entries[39 - 1] = &in;
-  entries[68 - 1] = &construct;
-  entries[69 - 1] = &value_q;
-  entries[83 - 1] = &extend;
-  entries[88 - 1] = &unset;
-  entries[92 - 1] = &context_q;
-  entries[107 - 1] = &apply;
-}
 
 }  // namespace kel::natives

@@ -23,7 +23,24 @@ void unset(int32_t check, const int32_t* refs);
 void context_q(int32_t check, const int32_t* refs);
 void apply(int32_t check, const int32_t* refs);
 
-void install_eval(NativeFn* entries);
+// Puts the natives of this unit into the entries being built (index = id - 1); runs at
+// compile time for the table's static fill.
+constexpr void install_eval(NativeFn* entries) {
+  entries[20 - 1] = &do_;
+  entries[21 - 1] = &get;
+  entries[22 - 1] = &set;
+  entries[34 - 1] = &type_q;
+  entries[35 - 1] = &reduce;
+  entries[36 - 1] = &compose;
+  entries[38 - 1] = &bind;
+  entries[39 - 1] = &in;
+  entries[68 - 1] = &construct;
+  entries[69 - 1] = &value_q;
+  entries[83 - 1] = &extend;
+  entries[88 - 1] = &unset;
+  entries[92 - 1] = &context_q;
+  entries[107 - 1] = &apply;
+}
 
 // The words of a block receive the values (shared by set and foreach): every element
 // must be a word, set-word, get-word or lit-word; without any_ no word may receive unset;

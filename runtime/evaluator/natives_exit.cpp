@@ -117,14 +117,5 @@ void try_keep_or_rethrow(bool keep) {
   stack::take_caught_error();
 }
 
-void install_exit(NativeFn* entries) {
-  entries[70 - 1] = &try_;
-  entries[77 - 1] = &break_;
-  entries[78 - 1] = &continue_;
-  entries[79 - 1] = &exit_;
-  entries[80 - 1] = &return_;
-  entries[81 - 1] = &throw_;
-  entries[82 - 1] = &catch_;
-}
 
 }  // namespace kel::natives

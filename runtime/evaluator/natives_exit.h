@@ -16,7 +16,17 @@ void throw_(int32_t check, const int32_t* refs);
 void catch_(int32_t check, const int32_t* refs);
 void try_(int32_t check, const int32_t* refs);
 
-void install_exit(NativeFn* entries);
+// Puts the natives of this unit into the entries being built (index = id - 1); runs at
+// compile time for the table's static fill.
+constexpr void install_exit(NativeFn* entries) {
+  entries[70 - 1] = &try_;
+  entries[77 - 1] = &break_;
+  entries[78 - 1] = &continue_;
+  entries[79 - 1] = &exit_;
+  entries[80 - 1] = &return_;
+  entries[81 - 1] = &throw_;
+  entries[82 - 1] = &catch_;
+}
 
 // The landing of a compiled try: the error the unwinding left as the last pushed cell;
 // with keep its call stack is recorded; an uncaught throw (type and id both `throw`) is

@@ -4,28 +4,18 @@
 
 #include <cstring>
 
+#include "runtime/unicode.h"
+
 namespace kel {
 
-namespace {
-inline int32_t read_unit(const uint8_t* p, uint32_t unit) {
-  if (unit == 1) return *p;
-  if (unit == 2) {
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-  }
-  int32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-}  // namespace
+using unicode::load_unit;
 
 int32_t text_to_integer(const uint8_t* chars, int32_t count, uint32_t unit, int32_t* error) {
   *error = 0;
   int32_t i = 0;
   bool negative = false;
   if (count > 0) {
-    int32_t c = read_unit(chars, unit);
+    int32_t c = load_unit(chars, unit);
     if (c == '+' || c == '-') {
       negative = c == '-';
       i = 1;
@@ -36,7 +26,7 @@ int32_t text_to_integer(const uint8_t* chars, int32_t count, uint32_t unit, int3
   int64_t value = 0;
   bool digits = false;
   for (; i < count; ++i) {
-    int32_t c = read_unit(chars + size_t(i) * unit, unit);
+    int32_t c = load_unit(chars + size_t(i) * unit, unit);
     if (c == '\'') continue;
     if (c < '0' || c > '9') {
       *error = TEXT_BAD_CHAR;

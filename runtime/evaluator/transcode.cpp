@@ -9,7 +9,9 @@
 #include "runtime/evaluator/lexer_load.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/rt.h"
+#include "runtime/symbol.h"
 
 namespace kel::lexer {
 
@@ -49,7 +51,7 @@ void append_into(Cell* into, int32_t from, int32_t to) {
   Node node = into->w2;
   SeriesBuffer* b = memory::node_buffer(node);
   uint32_t need = b->tail + uint32_t(n) * sizeof(Cell);
-  if (need > b->capacity) b = memory::series_grow_node(node, int32_t(need));
+  if (need > b->capacity) b = memory::series_grow_copy_node(node, int32_t(need));
   std::memcpy(memory::tail(b), stack_cell(from), size_t(n) * sizeof(Cell));
   b->tail += uint32_t(n) * sizeof(Cell);
 }
@@ -67,6 +69,32 @@ bool point_ahead(const State* s, int32_t paren) {
 }
 
 }  // namespace
+
+uint32_t event_mask_of(const Cell* callback) {
+  uint32_t type = cell::type(callback);
+  if ((type != T_FUNCTION && type != T_ROUTINE) || !callback->w3) return ev::ALL;
+  static const char* const NAMES[6] = {"prescan", "scan", "load", "open", "close", "error"};
+  int32_t ids[6];
+  Node extras = callback->w3;
+  gc::Root keep(&extras);
+  for (int i = 0; i < 6; ++i) ids[i] = symbol::canonical_id(symbol::intern_c_text(NAMES[i]));
+  // Nothing allocates from here on.
+  SeriesBuffer* b = memory::node_buffer(extras);
+  Cell* body = memory::head_cells(b) + function::extras::BODY;
+  if (body >= memory::tail_cells(b) || cell::type(body) != T_BLOCK || !body->w2) return ev::ALL;
+  SeriesBuffer* bb = memory::node_buffer(body->w2);
+  Cell* first = memory::head_cells(bb) + int32_t(body->w1);
+  if (first >= memory::tail_cells(bb) || cell::type(first) != T_BLOCK || !first->w2) return ev::ALL;
+  SeriesBuffer* wb = memory::node_buffer(first->w2);
+  uint32_t mask = 0;
+  for (Cell* c = memory::head_cells(wb) + int32_t(first->w1); c < memory::tail_cells(wb); ++c) {
+    if (cell::type(c) != T_WORD) continue;
+    int32_t id = symbol::canonical_id(int32_t(c->w2));
+    for (int i = 0; i < 6; ++i)
+      if (id == ids[i]) mask |= 1u << i;
+  }
+  return mask;
+}
 
 int32_t input_index(State* s, int32_t byte) {
   if (byte < 0) byte = 0;
@@ -174,7 +202,8 @@ int32_t run(const Request& r) {
     st.native_data = r.native_data;
     st.event_mask = r.native_mask;
   } else if (r.callback && cell::type(r.callback) != T_NONE) {
-    st.event_mask = connections().kel_mask ? connections().kel_mask(r.callback) : ev::ALL;
+    st.event_mask = connections().kel_mask ? connections().kel_mask(r.callback)
+                                           : event_mask_of(r.callback);
     st.extra_locals =
         connections().kel_extra_locals ? connections().kel_extra_locals(r.callback) : 0;
   }

@@ -65,6 +65,10 @@ struct Connections {
 };
 Connections& connections();
 
+// Event mask of a callback: a function! or routine! whose body starts with a block selects
+// the events named by the words in it (prescan scan load open close error); otherwise all.
+uint32_t event_mask_of(const Cell* callback);
+
 // The words system/lexer/exit-states holds, one per final slot (the boot library builds it).
 extern const char* const EXIT_STATE_NAMES[SLOT_COUNT];
 

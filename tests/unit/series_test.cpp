@@ -389,6 +389,7 @@ TEST_F(SeriesTest, RowsInheritTheSeriesSlots) {
   for (uint32_t id : {2u, 3u, 26u, 27u, 29u, 30u, 32u, 33u, 34u, 36u, 37u, 38u, 39u, 40u, 42u,
                       43u, 46u, 48u, 49u, 50u, 55u}) {
     EXPECT_NE(datatype::any_slot(T_SERIES, id), nullptr) << id;
+    if (id == 30 || id == 50) continue;  // block! has its own copy and take
     EXPECT_EQ(datatype::any_slot(T_BLOCK, id), datatype::any_slot(T_SERIES, id)) << id;
     EXPECT_EQ(datatype::any_slot(T_PAREN, id), datatype::any_slot(T_SERIES, id)) << id;
   }

@@ -1,0 +1,14 @@
+// Hooks the block actions call into vector! and typeset!, declared here until those units
+// exist; the weak definitions in block_hooks_stub.cpp raise internal/not-done.
+#pragma once
+#include "runtime/cell.h"
+
+namespace kel::vector {
+// Turns the cell into a block! of the vector's elements from its head.
+void elements_into_block(const Cell* vector, Cell* cell);
+}  // namespace kel::vector
+
+namespace kel::typeset {
+// Turns the cell into a block of the datatypes whose bits are set.
+void list_types(const Cell* typeset, Cell* cell);
+}  // namespace kel::typeset

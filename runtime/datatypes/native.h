@@ -1,0 +1,52 @@
+// native!, action! and op! values: making them from table ids or from a function to wrap,
+// the op! spec rule, reflect, form, mold, compare and their registrations.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+// The evaluator's code tables, asked by 1-based id whether an entry has code behind it.
+// native_tables_stub.cpp answers "no" until the evaluator defines them.
+namespace kel::natives {
+constexpr int32_t TABLE_CAPACITY = 120;
+bool entry_filled_q(int32_t id);
+}  // namespace kel::natives
+namespace kel::actions {
+constexpr int32_t TABLE_CAPACITY = 62;
+bool entry_filled_q(int32_t id);
+}  // namespace kel::actions
+
+namespace kel::native {
+// native! (21) and action! (22): w1 the table id (1-based), w2 the spec block node, w3 the
+// native-extras node (layout in function.h).
+Cell* make(Cell* proto, Cell* spec, uint32_t type);
+// Spec field: the spec block; body field: the table id, or the body of a wrapped function.
+Cell* reflect(Cell* value, int32_t field);
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
+             int32_t limit, int32_t indent);
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
+void install_type();
+}  // namespace kel::native
+
+namespace kel::action {
+Cell* make(Cell* proto, Cell* spec, uint32_t type);
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
+             int32_t limit, int32_t indent);
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
+void install_type();
+}  // namespace kel::action
+
+namespace kel::op {
+// op! (23): header 23 | the wrapped type << 16, w1-w3 those of the wrapped value.
+Cell* make(Cell* proto, Cell* spec, uint32_t type);
+// Exactly two arguments, the first a plain word.
+bool valid_spec_q(Node spec);
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
+             int32_t limit, int32_t indent);
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
+void install_type();
+}  // namespace kel::op

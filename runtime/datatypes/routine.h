@@ -1,0 +1,41 @@
+// routine! values: C++ functions of the routine registry exposed with their Kel specs;
+// building them, their argument count, form, mold, compare and registration.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+namespace kel::routine {
+
+// A registered routine: its word, its spec as Kel text, and the C++ function that does its
+// work on the current frame's argument cells (result in cell 0).
+using Fn = void (*)();
+struct Entry {
+  const char* name;
+  const char* spec;
+  Fn fn;
+};
+// The registry, indexed from 0; an extras cell 2 holds the index.
+int32_t registry_count();
+const Entry* registry_entry(int32_t index);
+
+// routine! (29): function! layout; header bit 15 the builder's flag, bits 25-29 the count
+// of word! entries of the spec.
+constexpr uint32_t FLAG = 0x8000;
+constexpr uint32_t ARG_COUNT_SHIFT = 25;
+constexpr uint32_t ARG_COUNT_MASK = 0x3E000000;
+
+// Pushes a new routine! value and returns it. body is kept as given (none: no body); code is
+// the registry index, code_ref the second code reference (start-up passes -1).
+Cell* build(const Cell* spec, const Cell* body, int32_t code, int32_t code_ref, bool flag);
+void set_arg_count(Cell* value);
+int32_t arg_count(const Cell* value);
+
+int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
+             int32_t limit, int32_t indent);
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
+void install_type();
+
+}  // namespace kel::routine

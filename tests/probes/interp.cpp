@@ -1,0 +1,175 @@
+// Probe: interpreter checks that Kel text cannot reach, run in the real runtime on the
+// evaluation thread: refinement integers of natives, apply flags, compiled bodies against
+// their interpreted twins, eval-next-index. Prints one line per check, exit 1 on a failure.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "runtime/context.h"
+#include "runtime/error.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/blk.h"
+#include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/launch.h"
+#include "runtime/evaluator/natives.h"
+#include "runtime/rt.h"
+#include "runtime/stack.h"
+#include "runtime/startup.h"
+
+using namespace kel;
+
+namespace {
+
+int failures = 0;
+
+void check(bool ok, const char* name, const std::string& detail = "") {
+  std::printf("%s %s%s%s\n", ok ? "ok" : "FAIL", name, detail.empty() ? "" : ": ", detail.c_str());
+  if (!ok) ++failures;
+}
+
+// Evaluates text; the result lands in *out (a stack cell the caller keeps).
+bool eval(const char* text, Cell* out) {
+  Cell* block = stack::reserve_cell();
+  *block = Cell{T_NONE, 0, 0, 0};
+  launcher::load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), block);
+  bool is_error = false;
+  launcher::run_protected(block, out, &is_error);
+  return !is_error;
+}
+
+// The test native: records its check flag, its refinement integers and its argument cells.
+int32_t seen_check;
+int32_t seen_refs[2];
+int32_t seen_cells[6];
+int32_t seen_count;
+
+void test_native(int32_t check_flag, const int32_t* refs) {
+  seen_check = check_flag;
+  seen_refs[0] = refs[0];
+  seen_refs[1] = refs[1];
+  Cell* b = stack::state().base;
+  seen_count = int32_t(stack::state().top - b);
+  for (int32_t i = 0; i < seen_count && i < 6; ++i)
+    seen_cells[i] = cell::type(b + i) == T_INTEGER ? cell::get_int(b + i) : -99;
+  Cell r{T_INTEGER, 0, 0, 0};
+  stack::set_only_result(&r);
+}
+
+int32_t int_of(const Cell* c) { return cell::type(c) == T_INTEGER ? cell::get_int(c) : -1000; }
+
+void refinement_integers(Cell* out) {
+  natives::NativeFn fn = &test_native;
+  natives::append_entries(1, &fn);
+  check(natives::next_id == 109, "next id after one more entry");
+  check(eval("tn: make native! [[x /a y /b z w] 108] tn 7", out), "make and call native 108");
+  check(seen_refs[0] == -1 && seen_refs[1] == -1 && seen_count == 1 && seen_cells[0] == 7,
+        "no refinement: -1 -1");
+  eval("tn/b 1 2 3", out);
+  check(seen_check == 0 && seen_refs[0] == -1 && seen_refs[1] == 1 && seen_count == 3,
+        "only /b: -1 and the count of required arguments");
+  eval("tn/b/a 1 2 3 4", out);
+  check(seen_refs[1] == 1 && seen_refs[0] == 3 && seen_cells[1] == 2 && seen_cells[2] == 3 &&
+            seen_cells[3] == 4,
+        "path order: /b's arguments first, then /a's",
+        std::to_string(seen_refs[0]) + " " + std::to_string(seen_refs[1]));
+  // Compiled code: check flag 1 and every refinement in spec order.
+  stack::push_native_frame(&interp::words.body);
+  Cell* b = stack::state().base;
+  for (int i = 0; i < 4; ++i) *stack::reserve_cell() = Cell{T_INTEGER, 0, uint32_t(i), 0};
+  int32_t refs[2] = {-1, 2};
+  natives::call_builtin_by_number(0, 108, refs);
+  check(seen_check == 1 && seen_refs[1] == 2 && int_of(b) == 0, "call by number: check flag 1");
+  stack::pop_frame();
+}
+
+void apply_flags(Cell* out) {
+  check(eval("af: func [x /r y] [either r [y] [x]] 'af", out), "apply target");
+  Cell* fn = stack::push_copy(word::value_slot(out));
+  Cell* name = stack::push_copy(out);
+  struct Case {
+    const char* args;
+    uint32_t flags;
+    int32_t expect;
+  } cases[] = {
+      {"[10 true 20]", 1, 20},      // /all: every slot in order
+      {"[10 false 20]", 1, 10},     // an inactive refinement's argument is taken and dropped
+      {"[10]", 1, 10},              // completed with false and none
+      {"[10 /r true 20]", 2, 20},   // refinements named in the block
+      {"[10 /r false 20]", 2, 10},  // a false refinement's argument is still consumed
+      {"[10]", 2, 10},
+  };
+  for (auto& c : cases) {
+    Cell* args = stack::reserve_cell();
+    *args = Cell{T_NONE, 0, 0, 0};
+    launcher::load_text(reinterpret_cast<const uint8_t*>(c.args), int32_t(std::strlen(c.args)), args);
+    Cell inner = blk::cells(args->w2)[0];
+    *args = inner;
+    stack::push_interp_native_frame(&interp::words.body);
+    interp::call_value(fn, args->w2, 0, blk::count(args->w2), true, nullptr, 0, name, nullptr,
+                       c.flags, false);
+    int32_t got = int_of(stack::last_pushed());
+    stack::pop_frame();
+    stack::state().top = args;
+    check(got == c.expect, "apply flags", std::string(c.args) + " -> " + std::to_string(got));
+  }
+}
+
+// The compiled twin of `func [x] [x * 2]`: reads its argument through the frame.
+void double_body(Node) {
+  Cell* b = stack::state().base;
+  if (cell::type(b) != T_INTEGER) error::raise(err::script::invalid_arg, b);
+  Cell r{T_INTEGER, 0, uint32_t(cell::get_int(b) * 2), 0};
+  stack::set_only_result(&r);
+}
+
+void compiled_bodies(Cell* out) {
+  int32_t index = interp::register_compiled_body(&double_body);
+  eval("cf: func [x] [x * 2] twin: func [x] [x * 2] 'cf", out);
+  Cell* word_cf = stack::push_copy(out);
+  *blk::extras(word::value_slot(word_cf), 2) = Cell{T_INTEGER, 0, uint32_t(index), 0};
+  uint32_t before = context::cell_of(word::value_slot(word_cf)->w1)->w2;
+  eval("cf 21", out);
+  int32_t compiled = int_of(out);
+  eval("twin 21", out);
+  check(compiled == 42 && int_of(out) == 42, "compiled body matches its interpreted twin");
+  check(!eval("cf \"a\"", out), "an error in a compiled body travels");
+  check(!eval("twin \"a\"", out), "the same error in the interpreted twin");
+  uint32_t after = context::cell_of(word::value_slot(word_cf)->w1)->w2;
+  check(before == after, "context values pointer restored after the error");
+}
+
+void next_index(Cell* out) {
+  eval("[1 + 2 3]", out);
+  Cell* block = stack::push_copy(out);
+  stack::push_native_frame(&interp::words.body);
+  uint32_t i = interp::eval_next_index(block);
+  int32_t v = int_of(stack::state().base);
+  stack::pop_frame();
+  check(i == 3 && v == 3, "eval-next-index: the index after 1 + 2");
+  block->w1 = 4;
+  stack::push_native_frame(&interp::words.body);
+  i = interp::eval_next_index(block);
+  bool unset = cell::type(stack::state().base) == T_UNSET;
+  stack::pop_frame();
+  check(i == 4 && unset, "eval-next-index at the tail: unset");
+}
+
+void checks() {
+  Cell* out = stack::reserve_cell();
+  *out = Cell{T_NONE, 0, 0, 0};
+  Cell* mark = stack::state().top;
+  refinement_integers(out);
+  stack::state().top = mark;
+  apply_flags(out);
+  stack::state().top = mark;
+  compiled_bodies(out);
+  stack::state().top = mark;
+  next_index(out);
+  check(!interp::trace_enabled, "tracing off by default");
+  std::fflush(stdout);
+  rt::exit_process(failures ? 1 : 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { boot::start(argc, argv, &checks); }

@@ -1,0 +1,102 @@
+// The interpreter seen from outside: the C++-level checks of probe-interp, and the `kel`
+// entry running scripts (header search, exit statuses) and standard input.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "probe_run.h"
+
+#ifndef KEL_PROBE_DIR
+#error "KEL_PROBE_DIR must name the folder of the probe programs"
+#endif
+
+namespace {
+
+std::string probe() { return std::string(KEL_PROBE_DIR) + "/probe-interp"; }
+std::string kel_program() { return std::string(KEL_PROBE_DIR) + "/../kel"; }
+
+std::string temp_file(const std::string& text) {
+  char path[] = "/tmp/kel-interp-XXXXXX";
+  int fd = mkstemp(path);
+  if (fd < 0) return "";
+  if (write(fd, text.data(), text.size()) != ssize_t(text.size())) return "";
+  close(fd);
+  return path;
+}
+
+struct Outcome {
+  int status;
+  std::string out;
+};
+
+Outcome script(const std::string& text) {
+  std::string path = temp_file(text);
+  auto r = kel::testing::run_probe(kel_program(), {path});
+  unlink(path.c_str());
+  return {r.status, r.out};
+}
+
+Outcome with_stdin(const std::string& input) {
+  std::string path = temp_file(input);
+  auto r = kel::testing::run_probe("/bin/sh", {"-c", kel_program() + " < " + path});
+  unlink(path.c_str());
+  return {r.status, r.out};
+}
+
+}  // namespace
+
+TEST(Interp, CxxLevelChecks) {
+  auto r = kel::testing::run_probe(probe(), {});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
+}
+
+TEST(Interp, CxxLevelChecksUnderStress) {
+  auto r = kel::testing::run_probe(probe(), {}, {"KEL_GC_STRESS=1"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+TEST(KelEntry, Scripts) {
+  struct {
+    const char* text;
+    int status;
+    const char* out;
+  } cases[] = {
+      // text before the header is skipped, the header block is not evaluated
+      {"#!/bin/x\nKel [] print 1 + 1\n", 0, "2\n"},
+      {"notes\nKel [Title: \"t\"] print 1 + 1\n", 0, "2\n"},
+      {"Kel\n\t[] print 3\n", 0, "3\n"},
+      // an uncaught error: its report, status 1
+      {"Kel [] print 1 nosuch\n", 1, "1\n*** Script Error: nosuch has no value\n"},
+      // no header: one message, status 1
+      {"print 1\n", 1, "*** Error: Kel header not found!\n"},
+      {"Kelvin [] print 1\n", 1, "*** Error: Kel header not found!\n"},
+      // overflow is reported, never a crash
+      {"Kel [] f: func [n] [f n + 1] f 1\n", 1, "*** Internal Error: stack overflow\n"},
+  };
+  for (auto& c : cases) {
+    Outcome r = script(c.text);
+    EXPECT_EQ(r.status, c.status) << c.text;
+    EXPECT_EQ(r.out.compare(0, std::string(c.out).size(), c.out), 0) << c.text << "\ngot: " << r.out;
+  }
+}
+
+TEST(KelEntry, StandardInput) {
+  Outcome r = with_stdin("1 + 1\n\nprint 3\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "== 2\n3\n");
+  // float! results are formed, others molded; unset prints nothing; errors their report
+  r = with_stdin("\"a\"\n1.5\n:nosuch\nnosuch\n2\n");
+  EXPECT_EQ(r.status, 0);
+  const std::string head = "== \"a\"\n== 1.5\n*** ";
+  EXPECT_EQ(r.out.compare(0, head.size(), head), 0) << r.out;
+  EXPECT_NE(r.out.find("nosuch has no value"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("== 2\n"), std::string::npos) << r.out;
+  // a syntax error in a line is reported and the loop goes on
+  r = with_stdin("[1 2\n5\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("== 5\n"), std::string::npos) << r.out;
+}
