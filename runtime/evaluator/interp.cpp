@@ -26,6 +26,7 @@ namespace kel::interp {
 
 Cell current_position{T_UNSET, 0, 0, 0};
 bool trace_enabled = false;
+bool fast_exit = false;
 FrameWords words;
 
 namespace {
@@ -218,6 +219,10 @@ void eval_block(const Cell* block, bool into_caller) {
     while (pos < end) {
       current_position.w1 = pos;
       pos = eval_expression(current_position.w2, pos, end, false, false, false);
+      if (fast_exit) [[unlikely]] {
+        fast_exit = false;  // return or exit of this function body
+        break;
+      }
       if (pos < end) stack::clear_frame();
     }
   }
@@ -339,7 +344,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (!no_infix) {
     // The infix step: a word bound to an op! right after a value.
     for (;;) {
-      if (pos >= end) break;
+      if (pos >= end || fast_exit) break;
       SeriesBuffer* ib = buf(code);
       if (pos >= cell_units(ib)) break;
       Cell w = memory::head_cells(ib)[pos];

@@ -47,15 +47,39 @@ bool name_matches_q(const Cell* thrown, const Cell* wanted) {
   return false;
 }
 
+// return and exit called straight from their function body's block evaluation: the
+// frames above the body are this native's and that evaluation's, so the evaluation can
+// just stop after this expression (the result travels by the ordinary frame pops).
+bool direct_in_body_q() {
+  stack::State& s = stack::state();
+  stack::Frame* own = stack::top_frame();
+  if (!own || own - s.frames_begin < 2 || !(own->header & stack::fflag::INTERPRETED)) return false;
+  return stack::frame_kind(own - 1) == stack::kind::EVAL && ((own - 2)->header & stack::fflag::BODY);
+}
+
 }  // namespace
 
 void break_(int32_t, const int32_t* refs) { stack::exit_loop(refs[0] >= 0, false); }
 
 void continue_(int32_t, const int32_t*) { stack::exit_loop(false, true); }
 
-void exit_(int32_t, const int32_t*) { stack::exit_function(false); }
+void exit_(int32_t, const int32_t*) {
+  if (direct_in_body_q()) {
+    stack::set_only_result(cell::unset_value());
+    interp::fast_exit = true;
+    return;
+  }
+  stack::exit_function(false);
+}
 
-void return_(int32_t, const int32_t*) { stack::exit_function(true); }
+void return_(int32_t, const int32_t*) {
+  if (direct_in_body_q()) {
+    stack::trim_to_result();
+    interp::fast_exit = true;
+    return;
+  }
+  stack::exit_function(true);
+}
 
 void throw_(int32_t, const int32_t* refs) {
   // The value and a name cell always travel together.
