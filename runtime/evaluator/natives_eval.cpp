@@ -394,7 +394,11 @@ void apply(int32_t, const int32_t* refs) {
     if (!slot || !function_value_q(cell::type(slot))) error::raise(err::script::invalid_arg, target);
     fn = stack::push_copy(slot);
   }
-  if (cell::type(fn) == T_OP) error::raise(err::internal::not_done);  // its wrapped function
+  if (cell::type(fn) == T_OP) {
+    // Called as the function it wraps.
+    if (fn == target) fn = stack::push_copy(target);
+    fn->header = (fn->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  }
   uint32_t mode = (refs[0] >= 0 ? 1 : 2) + (refs[1] >= 0 ? 4 : 0);
   stack::set_interpreted_flag();
   Cell* code = stack::push_copy(args);

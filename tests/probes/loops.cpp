@@ -1,0 +1,174 @@
+// Probe: loop-support and exit operations that compiled code calls and Kel text cannot
+// reach, run in the real runtime: switch-select in both modes, the loop count conversion,
+// the foreach and remove-each steps, and the landing of a compiled try.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "runtime/cell_api.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/error.h"
+#include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/launch.h"
+#include "runtime/evaluator/natives_control.h"
+#include "runtime/evaluator/natives_exit.h"
+#include "runtime/rt.h"
+#include "runtime/stack.h"
+#include "runtime/startup.h"
+
+using namespace kel;
+
+namespace {
+
+int failures = 0;
+
+void check(bool ok, const char* name, const std::string& detail = "") {
+  std::printf("%s %s%s%s\n", ok ? "ok" : "FAIL", name, detail.empty() ? "" : ": ", detail.c_str());
+  if (!ok) ++failures;
+}
+
+// Loads text holding one value; that value is pushed on the stack.
+Cell* load(const char* text) {
+  Cell* block = stack::reserve_cell();
+  *block = Cell{T_NONE, 0, 0, 0};
+  launcher::load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), block);
+  *block = *block::cell_at_index(block, int32_t(block->w1));
+  return block;
+}
+
+int32_t int_of(const Cell* c) { return cell::type(c) == T_INTEGER ? cell::get_int(c) : -1000; }
+
+// Runs body under a try frame; the error id's code (category x 100 + id) or -1.
+template <class Body>
+int32_t raised(Body&& body) {
+  Cell* mark = stack::state().top;
+  stack::push_try_frame(&interp::words.body);
+  uint32_t code = stack::land(unwind_code::ERROR, body);
+  int32_t id = -1;
+  if (code) {
+    stack::take_pending_code();
+    Cell* e = stack::last_pushed();
+    id = cell::type(e) == T_ERROR ? int32_t(e->w2) : -2;
+  } else {
+    stack::pop_frame();
+  }
+  stack::state().top = mark;
+  return id;
+}
+
+constexpr int32_t code_of(ErrorPos p) { return int32_t(p.category * 100 + p.id); }
+
+// switch-select on a fresh frame: value, then the cases.
+Cell select(const char* value_text, const char* cases_text, bool push, bool block, bool* matched) {
+  Cell* mark = stack::state().top;
+  Cell* v = load(value_text);
+  Cell* c = load(cases_text);
+  Cell value = *v;
+  Cell cases = *c;
+  stack::push_native_frame(&interp::words.body);
+  stack::push_copy(&value);
+  stack::push_copy(&cases);
+  Cell r = *runtime::switch_select(push, block, matched);
+  stack::pop_frame_drop_values();
+  stack::state().top = mark;
+  return r;
+}
+
+void switch_select_modes() {
+  bool m = false;
+  Cell r = select("2", "[1 10 2 20]", false, false, &m);
+  check(m && int_of(&r) == 20, "compiled mode: the cell after the match");
+  r = select("10", "[1 10 2 20]", false, false, &m);
+  check(!m && cell::type(&r) == T_NONE, "compiled mode: odd offsets are not searched");
+  r = select("3", "[1 10 3]", false, false, &m);
+  check(m && int_of(&r) == 3, "compiled mode: a last case gives itself");
+  r = select("2", "[1 [a] 2 3 [b]]", true, true, &m);
+  check(m && cell::type(&r) == T_BLOCK, "native mode: the first block after the match");
+  r = select("3", "[1 [a] 3]", true, true, &m);
+  check(m && cell::type(&r) == T_NONE, "native mode: a match without a block is none");
+  r = select("[1]", "[[1] [a]]", true, true, &m);
+  check(!m && cell::type(&r) == T_NONE, "a block value matches nothing");
+}
+
+void count_conversion() {
+  struct Row {
+    double d;
+    int32_t want;  // -1000: out-of-range
+  } rows[] = {{2.9, 2}, {-0.5, 0}, {-3.9, -3}, {2147483647.0, 2147483647},
+              {2147483647.5, -1000}, {-2147483648.5, -1000}, {1e10, -1000}, {0.0 / 0.0, -1000}};
+  for (const Row& row : rows) {
+    Cell c{T_FLOAT, 0, 0, 0};
+    cell::put_double(&c, row.d);
+    Cell* at = stack::push_copy(&c);
+    int32_t id = raised([&] { natives::count_to_integer(at); });
+    bool ok = row.want == -1000 ? id == code_of(err::script::out_of_range)
+                                : id == -1 && int_of(at) == row.want;
+    check(ok, "loop count conversion", std::to_string(row.d));
+    stack::drop_cells(1);
+  }
+}
+
+void steps() {
+  Cell* mark = stack::state().top;
+  Cell* series = load("[1 2 3]");
+  Cell* words = load("[a b]");
+  check(!natives::foreach_step_q(series, words, 0), "foreach step of 0 words: false");
+  check(natives::foreach_step_q(series, words, 2) && series->w1 == 2, "foreach step moves by n");
+  check(natives::foreach_step_q(series, words, 2) && series->w1 == 4, "past the tail: none");
+  check(!natives::foreach_step_q(series, words, 2), "no value left: false");
+  check(!natives::series_has_more_q(series), "series-has-more? at the tail");
+  // remove-each: a truthy body value removes the values just visited.
+  Cell* data = load("[1 2 3 4]");
+  Cell* copy = stack::push_copy(data);
+  copy->w1 = 2;
+  Cell yes{T_LOGIC, 1, 0, 0};
+  natives::remove_each_apply(data, copy, &yes, 2);
+  check(block::count_from_head(data) == 2 && copy->w1 == 0 &&
+            int_of(block::cell_at_index(data, 0)) == 3,
+        "remove-each-apply removes and moves back");
+  Cell no{T_NONE, 0, 0, 0};
+  copy->w1 = 1;
+  natives::remove_each_apply(data, copy, &no, 1);
+  check(block::count_from_head(data) == 2 && copy->w1 == 1, "a falsy body value keeps them");
+  stack::state().top = mark;
+}
+
+void compiled_try_landing() {
+  Cell* mark = stack::state().top;
+  stack::push_native_frame(&interp::words.body);
+  Cell* e = stack::reserve_cell();
+  error::new_from_ids(e, err::math::zero_divide.category, err::math::zero_divide.id, nullptr,
+                      nullptr, nullptr);
+  natives::try_keep_or_rethrow(false);
+  Cell* base = stack::state().base;
+  check(cell::type(base) == T_ERROR && int32_t(base->w2) == code_of(err::math::zero_divide),
+        "a caught error becomes the result");
+  stack::pop_frame_drop_values();
+  stack::state().top = mark;
+  int32_t id = raised([&] {
+    stack::push_native_frame(&interp::words.body);
+    Cell* t = stack::reserve_cell();
+    error::new_from_ids(t, err::throw_::throw_.category, err::throw_::throw_.id, nullptr,
+                        nullptr, nullptr);
+    natives::try_keep_or_rethrow(false);
+  });
+  check(id == code_of(err::throw_::throw_), "an uncaught throw is passed on");
+  check(stack::state().pending_code == 0, "no code left pending");
+}
+
+void checks() {
+  Cell* mark = stack::state().top;
+  switch_select_modes();
+  stack::state().top = mark;
+  count_conversion();
+  stack::state().top = mark;
+  steps();
+  stack::state().top = mark;
+  compiled_try_landing();
+  std::fflush(stdout);
+  rt::exit_process(failures ? 1 : 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { boot::start(argc, argv, &checks); }
