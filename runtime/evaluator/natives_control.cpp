@@ -344,7 +344,7 @@ void remove_each(int32_t, const int32_t*) {
 
 void switch_(int32_t, const int32_t* refs) {
   bool matched = false;
-  Cell* chosen = runtime::switch_select(true, true, &matched);
+  Cell* chosen = switch_lookup(true, true, &matched);
   if (cell::type(chosen) == T_BLOCK) {
     interp::eval_block(chosen, true);
     stack::trim_to_result();
@@ -393,11 +393,7 @@ void case_(int32_t, const int32_t* refs) {
 }
 
 
-}  // namespace kel::natives
-
-namespace kel::runtime {
-
-Cell* switch_select(bool push, bool block, bool* matched) {
+Cell* switch_lookup(bool push, bool block, bool* matched) {
   Cell* value = stack::state().base;
   Cell* cases = value + 1;
   bool found = false;
@@ -428,4 +424,4 @@ Cell* switch_select(bool push, bool block, bool* matched) {
   return stack::set_result(&result);
 }
 
-}  // namespace kel::runtime
+}  // namespace kel::natives

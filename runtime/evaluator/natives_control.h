@@ -61,12 +61,11 @@ bool forall_at_end_q(const Cell* word, bool advance);
 // Adds 1 to the integer held by the word, through the word setter.
 void repeat_increment(Cell* word);
 
-}  // namespace kel::natives
+// switch's lookup (the compiled-code form is runtime/switch-select): the value at the
+// frame base, the cases block after it, one cell at a time when push is set, else two.
+// With block the result is the first block! after the match, else the cell after it (the
+// match itself when last); none when nothing matches. With push the result is pushed,
+// else it goes to the result slot. matched (may be null) tells a match from none.
+Cell* switch_lookup(bool push, bool block, bool* matched);
 
-namespace kel::runtime {
-// The switch lookup: the value at the frame base, the cases block after it. With push
-// the result is pushed, else it goes to the result slot; with block the result is the
-// first block! after the match, else the cell after it. No match: none. matched (may be
-// null) tells a match from none.
-Cell* switch_select(bool push, bool block, bool* matched = nullptr);
-}  // namespace kel::runtime
+}  // namespace kel::natives

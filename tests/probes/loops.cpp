@@ -1,5 +1,5 @@
 // Probe: loop-support and exit operations that compiled code calls and Kel text cannot
-// reach, run in the real runtime: switch-select in both modes, the loop count conversion,
+// reach, run in the real runtime: switch's lookup in both modes, the loop count conversion,
 // the foreach and remove-each steps, and the landing of a compiled try.
 #include <cstdio>
 #include <cstring>
@@ -58,7 +58,7 @@ int32_t raised(Body&& body) {
 
 constexpr int32_t code_of(ErrorPos p) { return int32_t(p.category * 100 + p.id); }
 
-// switch-select on a fresh frame: value, then the cases.
+// switch's lookup on a fresh frame: value, then the cases.
 Cell select(const char* value_text, const char* cases_text, bool push, bool block, bool* matched) {
   Cell* mark = stack::state().top;
   Cell* v = load(value_text);
@@ -68,7 +68,7 @@ Cell select(const char* value_text, const char* cases_text, bool push, bool bloc
   stack::push_native_frame(&interp::words.body);
   stack::push_copy(&value);
   stack::push_copy(&cases);
-  Cell r = *runtime::switch_select(push, block, matched);
+  Cell r = *natives::switch_lookup(push, block, matched);
   stack::pop_frame_drop_values();
   stack::state().top = mark;
   return r;
