@@ -20,10 +20,13 @@ inline Cell* arg(int i) { return stack::state().base + i; }
 
 Cell try_word() { return word::intern_global("try"); }
 
-// An error whose type and id are both `throw`: a throw that found no catch.
+// An error whose type and id are both the word `throw`: a throw that found no catch.
 bool uncaught_throw_q(const Cell* e) {
-  return cell::type(e) == T_ERROR &&
-         e->w2 == err::throw_::throw_.category * 100 + err::throw_::throw_.id;
+  if (cell::type(e) != T_ERROR) return false;
+  int32_t throw_symbol = symbol::canonical_id(symbol::intern_c_text("throw"));
+  auto canonical = [](int32_t s) { return s < 0 ? -1 : symbol::canonical_id(s); };
+  return canonical(error::type_symbol(e)) == throw_symbol &&
+         canonical(error::id_symbol(e)) == throw_symbol;
 }
 
 bool same_name_q(const Cell* a, const Cell* b) {

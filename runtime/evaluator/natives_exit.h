@@ -39,4 +39,7 @@ namespace kel::error {
 // Replaces an integer `stack` field of an error by the block of call words up to that
 // frame position (level 1: words whose value is a function!).
 void record_call_stack(Cell* value);
+// Symbols of an error's type and id words (-1 when they hold no word).
+int32_t type_symbol(const Cell* error);
+int32_t id_symbol(const Cell* error);
 }  // namespace kel::error
