@@ -15,6 +15,7 @@
 #include "runtime/memory.h"
 #include "runtime/owner_stub.h"
 #include "runtime/stack.h"
+#include "runtime/symbol.h"
 
 namespace kel::natives {
 
@@ -206,7 +207,13 @@ void get(int32_t, const int32_t* refs) {
     stack::trim_to_result();
     return;
   }
-  if (t == T_OBJECT) error::raise(err::internal::not_done);  // the values reflection
+  if (t == T_OBJECT) {
+    auto reflect = datatype::slot<datatype::action::REFLECT>(T_OBJECT);
+    if (!reflect) error::raise(err::internal::not_done);
+    Cell values = *reflect(target, symbol::intern_c_text("values"));
+    stack::set_only_result(&values);
+    return;
+  }
   Cell* slot = value_slot_or_null(target);
   if (!slot) error::raise(err::script::not_defined, target);
   Cell v = *slot;
@@ -230,7 +237,12 @@ void set(int32_t, const int32_t* refs) {
     stack::set_only_result(&r);
     return;
   }
-  if (t == T_OBJECT) error::raise(err::internal::not_done);  // object/set-fields
+  if (t == T_OBJECT) {
+    object::set_fields(target, value, any_, only, some);
+    Cell v = *value;
+    stack::set_only_result(&v);
+    return;
+  }
   if (t == T_BLOCK) {
     stack::push_native_frame(&interp::words.anon);
     set_words_block(target, value, any_, only, some);
@@ -333,8 +345,10 @@ void in(int32_t, const int32_t*) {
   stack::set_only_result(&w);
 }
 
-void construct(int32_t, const int32_t*) {
-  error::raise(err::internal::not_done);  // object/make-from-proto comes with objects
+void construct(int32_t, const int32_t* refs) {
+  const Cell* proto = refs[0] >= 0 ? arg(refs[0]) : nullptr;
+  Cell made = *object::make_from_proto(arg(0), proto, refs[1] >= 0);
+  stack::set_only_result(&made);
 }
 
 void value_q(int32_t, const int32_t*) {

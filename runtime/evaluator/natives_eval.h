@@ -49,3 +49,10 @@ constexpr void install_eval(NativeFn* entries) {
 void set_words_block(const Cell* words, const Cell* value, bool any_, bool only, bool some);
 
 }  // namespace kel::natives
+
+namespace kel::object {
+// The object unit's field assignment (set) and prototype construction (construct, pushes
+// the new object).
+void set_fields(Cell* target, const Cell* value, bool any, bool only, bool some);
+Cell* make_from_proto(const Cell* spec, const Cell* prototype, bool only);
+}  // namespace kel::object
