@@ -1,4 +1,4 @@
-// Tests of the interim float! row: form (16 digits, noise trimmed), mold (shortest round
+// Tests of the float! row basics: form (16 digits, noise trimmed), mold (shortest round
 // trip), tolerant compare and power.
 #include <cmath>
 #include <limits>
