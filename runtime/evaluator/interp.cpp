@@ -270,10 +270,11 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       break;
     }
     case T_SET_PATH: {
-      ++pos;
+      uint32_t at = pos++;
       if (pos >= end) error::raise(err::script::need_value, &v);
       stack::push_interp_native_frame(&words.set_path);
       pos = eval_expression(code, pos, end, false, true, false);
+      v = memory::head_cells(buf(code))[at];  // the value's evaluation may have moved nodes
       pos = eval_path(&v, code, pos, end, true, false, true, 0);
       if (push) stack::pop_frame();
       else stack::pop_frame_to_result();
