@@ -172,6 +172,14 @@ void repeat_increment(Cell* word) {
   assign(word, &v);
 }
 
+void forall_set_word(const Cell* word, const Cell* series) { assign(word, series); }
+
+void foreach_word_count(const Cell* words, Cell* counter) {
+  cell::set_integer(counter, block::count_from_head(words));
+}
+
+void forall_sync_index(const Cell* word, Cell* saved) { saved->w1 = word::value_slot(word)->w1; }
+
 // ---- Conditions ----
 
 void if_(int32_t, const int32_t*) {
@@ -280,7 +288,9 @@ void foreach(int32_t, const int32_t*) {
   bool many = cell::type(words) == T_BLOCK;
   int32_t n = 1;
   if (many) {
-    n = block::count_from_head(words);
+    Cell count;
+    foreach_word_count(words, &count);
+    n = cell::get_int(&count);
     if (n <= 0) error::raise(err::script::invalid_arg, words);
   }
   open_loop();
@@ -305,15 +315,17 @@ void forall(int32_t, const int32_t*) {
   Cell* initial = stack::push_copy(value);
   open_loop();
   bool broken = false;
-  while (series_has_more_q(word::value_slot(word))) {
-    if (run_loop_body(body) == unwind_code::BREAK) {
-      broken = true;
-      break;
+  if (series_has_more_q(initial)) {
+    for (;;) {
+      if (run_loop_body(body) == unwind_code::BREAK) {
+        broken = true;
+        break;
+      }
+      Cell* now = word::value_slot(word);
+      if (!series_value_type_q(cell::type(now)) || now->w2 != initial->w2)
+        error::raise(err::script::bad_loop_series, now);
+      if (forall_at_end_q(word, true)) break;
     }
-    Cell* now = word::value_slot(word);
-    if (!series_value_type_q(cell::type(now)) || now->w2 != initial->w2)
-      error::raise(err::script::bad_loop_series, now);
-    now->w1 += 1;
   }
   if (!broken) assign(word, initial);  // before the result slot takes the word's cell
   close_loop();
@@ -322,11 +334,13 @@ void forall(int32_t, const int32_t*) {
 void remove_each(int32_t, const int32_t*) {
   Cell* data = arg(1);
   Cell* body = arg(2);
-  cell::set_integer(stack::reserve_cell(), 0);  // the counter cell of compiled loops
+  Cell* counter = stack::reserve_cell();
+  cell::set_integer(counter, 1);
   Cell* series = stack::push_copy(data);
   Cell* words = stack::push_copy(arg(0));
   bool many = cell::type(words) == T_BLOCK;
-  int32_t n = many ? block::count_from_head(words) : 1;
+  if (many) foreach_word_count(words, counter);
+  int32_t n = cell::get_int(counter);
   open_loop();
   for (;;) {
     bool more = many ? foreach_step_q(series, words, n) : foreach_step_one_q(series, words);

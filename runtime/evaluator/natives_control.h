@@ -60,6 +60,12 @@ bool series_has_more_q(const Cell* series);
 bool forall_at_end_q(const Cell* word, bool advance);
 // Adds 1 to the integer held by the word, through the word setter.
 void repeat_increment(Cell* word);
+// Sets the loop word to the series.
+void forall_set_word(const Cell* word, const Cell* series);
+// Stores the number of words of the words block (from its head) into the counter cell.
+void foreach_word_count(const Cell* words, Cell* counter);
+// Copies the index of the series now held by the word into the saved series cell.
+void forall_sync_index(const Cell* word, Cell* saved);
 
 // switch's lookup (the compiled-code form is runtime/switch-select): the value at the
 // frame base, the cases block after it, one cell at a time when push is set, else two.
