@@ -6,6 +6,7 @@
 #include <string>
 
 #include "runtime/cell_api.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/interp.h"
@@ -133,6 +134,31 @@ void steps() {
   stack::state().top = mark;
 }
 
+void word_operations() {
+  Cell* mark = stack::state().top;
+  Cell* word = load("probe-loop-word");
+  Cell* series = load("[1 2 3]");
+  natives::forall_set_word(word, series);
+  check(!natives::forall_at_end_q(word, false), "forall-at-end? at the head: false");
+  check(!natives::forall_at_end_q(word, true) && !natives::forall_at_end_q(word, true),
+        "forall-at-end? advances");
+  check(natives::forall_at_end_q(word, true), "forall-at-end? past the last value");
+  Cell* saved = stack::push_copy(series);
+  natives::forall_sync_index(word, saved);
+  check(saved->w1 == 3, "forall-sync-index copies the word's index");
+  Cell* counter = stack::reserve_cell();
+  natives::foreach_word_count(load("[a b c]"), counter);
+  check(int_of(counter) == 3, "foreach-word-count");
+  Cell one{T_INTEGER, 0, 1, 0};
+  natives::forall_set_word(word, &one);
+  natives::repeat_increment(word);
+  natives::repeat_increment(word);
+  stack::state().top = mark;
+  Cell* again = load("probe-loop-word");
+  check(int_of(word::value_slot(again)) == 3, "repeat-increment adds 1 through the setter");
+  stack::state().top = mark;
+}
+
 void compiled_try_landing() {
   Cell* mark = stack::state().top;
   stack::push_native_frame(&interp::words.body);
@@ -163,6 +189,8 @@ void checks() {
   count_conversion();
   stack::state().top = mark;
   steps();
+  stack::state().top = mark;
+  word_operations();
   stack::state().top = mark;
   compiled_try_landing();
   std::fflush(stdout);
