@@ -75,6 +75,13 @@ void free(void* p) {
   std::free(b);
 }
 
+size_t tracked_bytes(size_t* count) {
+  size_t bytes = 0, n = 0;
+  for (BlockHead* b = g_blocks; b; b = b->next) bytes += b->size, ++n;
+  if (count) *count = n;
+  return bytes;
+}
+
 void free_all_tracked() {
   while (g_blocks) {
     BlockHead* b = g_blocks;

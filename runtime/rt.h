@@ -12,6 +12,8 @@ void* alloc_zeroed(size_t size);
 void* realloc(void* p, size_t size);
 void free(void* p);
 void free_all_tracked();
+// Bytes and count of the blocks the tracked heap holds now (memory statistics).
+size_t tracked_bytes(size_t* count);
 
 // Message of a fatal code ("unknown error code!" for codes without one).
 const char* fatal_message(uint32_t code);

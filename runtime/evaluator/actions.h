@@ -51,6 +51,10 @@ template <uint32_t K, class... A>
 inline auto direct(Cell* first, A... rest) {
   return resolve<K>(first)(first, rest...);
 }
+// Memory statistics for `stats`: the bytes in use (level 1); at level 2 or more the node
+// pools, arenas and large blocks and two totals are appended to out (a stack cell).
+// Automatic collection is off during the walk.
+double stats_walk(Cell* out, int32_t level);
 // pick/poke index: integer value, char code, true 1, false 2, else 0.
 int32_t pick_index(const Cell* index);
 // The `/part` count of append, insert and change against the reference argument; false

@@ -31,6 +31,13 @@ FrameWords words;
 
 namespace {
 
+// Every event site is this one test.
+#define KEL_TRACE(ev, code, pos, ref, val) \
+  do {                                     \
+    if (trace_enabled) [[unlikely]]        \
+      fire(trace_ev::ev, code, pos, ref, val); \
+  } while (0)
+
 constexpr uint32_t MODE_MASK = 0x300000;
 constexpr uint32_t MODE_GET = 0x100000;
 constexpr uint32_t MODE_LIT = 0x200000;
@@ -91,6 +98,7 @@ inline void only_result(const Cell* value) {
 inline void deliver(const Cell* v, bool pushed) {
   if (pushed) push_cell(v);
   else only_result(v);
+  KEL_TRACE(PUSH, current_position.w2, current_position.w1, nullptr, pushed ? S.top - 1 : S.base);
 }
 
 // Buffers move only when something allocates or the collector runs: an address read
@@ -170,6 +178,10 @@ Cell spec_word_of_cache_index(const Cell* callee, uint32_t k) {
 
 }  // namespace
 
+void fire(uint32_t, Node, uint32_t, const Cell*, const Cell*) {
+  // No tracer is installed yet: nothing listens to the events.
+}
+
 void set_tracer() {
   current_position = Cell{T_UNSET, 0, 0, 0};
   words.body = word::intern_global("<body>");
@@ -180,6 +192,7 @@ void set_tracer() {
   g_system_canon = symbol::canonical_id(symbol::intern_c_text("system"));
   g_system_global_canon = symbol::canonical_id(symbol::intern_c_text("system-global"));
   register_roots();
+  connect_lexer();
 }
 
 void register_roots() {
@@ -210,6 +223,7 @@ void eval_block(const Cell* block, bool into_caller) {
     }
   } restore{current_position};
   stack::push_eval_frame(&words.body);
+  KEL_TRACE(ENTER, at.w2, head, nullptr, nullptr);
   if (head >= end) {
     cell::set_unset(base());
     S.top = base() + 1;
@@ -226,6 +240,7 @@ void eval_block(const Cell* block, bool into_caller) {
       if (pos < end) stack::clear_frame();
     }
   }
+  KEL_TRACE(EXIT, at.w2, end, nullptr, base());
   current_position = *saved;
   restore.armed = false;
   if (into_caller) stack::pop_frame_to_result();
@@ -243,6 +258,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
   uint32_t start_top = uint32_t(S.top - S.args_begin);
   Cell v = memory::head_cells(cb)[pos];  // used only before anything allocates
+  KEL_TRACE(FETCH, code, pos, nullptr, &v);
   switch (cell::type(&v)) {
     case T_PAREN: {
       stack::push_interp_native_frame(&words.body);
@@ -259,6 +275,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       if (pos >= end) error::raise(err::script::need_value, &v);
       pos = eval_expression(code, pos, end, false, true, false);
       Cell* b = base();
+      KEL_TRACE(SET, code, pos, b, b + 1);
       if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
       Cell* slot = quick_slot(b);
       if (slot && !object_context_q(b->w1)) *slot = b[1];
@@ -358,6 +375,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       pos = call_value(&op, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
     }
   }
+  if (!push) KEL_TRACE(EXPR, code, pos, nullptr, base());
   return pos;
 }
 
@@ -448,6 +466,45 @@ void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t k) {
     Cell n = name_of(s);
     raise_expect_arg(&n, value, &aw);
   }
+}
+
+// Two integers under add, subtract or multiply, or a comparison native: computed here with
+// the datatype's own results (an overflow gives the float! of the exact operation).
+bool int_fast_path(uint32_t type, int32_t id, Cell* b) {
+  if (cell::type(b) != T_INTEGER || cell::type(b + 1) != T_INTEGER) return false;
+  int64_t x = cell::get_int(b), y = cell::get_int(b + 1);
+  Cell r;
+  if (type == T_ACTION) {
+    int64_t v;
+    switch (uint32_t(id)) {
+      case datatype::action::ADD: v = x + y; break;
+      case datatype::action::SUBTRACT: v = x - y; break;
+      case datatype::action::MULTIPLY: v = x * y; break;
+      default: return false;
+    }
+    if (v >= INT32_MIN && v <= INT32_MAX) {
+      r = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
+    } else {
+      r = Cell{T_FLOAT, 0, 0, 0};
+      cell::put_double(&r, double(v));
+    }
+  } else {
+    bool t;
+    switch (id) {
+      case 25: t = x == y; break;  // equal?
+      case 26: t = x != y; break;  // not-equal?
+      case 27: t = x == y; break;  // strict-equal?
+      case 28: t = x < y; break;   // lesser?
+      case 29: t = x > y; break;   // greater?
+      case 30: t = x <= y; break;  // lesser-or-equal?
+      case 31: t = x >= y; break;  // greater-or-equal?
+      default: return false;
+    }
+    r = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
+  }
+  *b = r;
+  S.top = b + 1;
+  return true;
 }
 
 void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
@@ -620,8 +677,10 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       else item = s.pos;
     }
   }
+  KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
   if (builtin) {
     int32_t id = int32_t(callee->w1);
+    if (fetched == 2 && int_fast_path(ct, id, frame_base)) return;
     if (ct == T_NATIVE) natives::table[id - 1](0, refs);
     else actions::entry_table[id - 1](refs);
   } else {
@@ -646,6 +705,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
+  KEL_TRACE(OPEN, code, pos, nm, callee);
   CallState s{callee, &code, pos, end, nullptr, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
   switch (cell::type(callee)) {
@@ -679,6 +739,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   }
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
+  KEL_TRACE(RETURN, code, s.pos, nullptr, S.top - 1);
   if (!infix) {
     // The result takes the place of the kept callee copy.
     Cell r = top()[-1];
@@ -737,6 +798,7 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
 void run_body(const Cell* fn, const Cell* body, const Cell*) {
   ContextValues cv(fn, stack::index_of(base()));
   stack::set_body_flag(true);
+  KEL_TRACE(PROLOG, 0, 0, nullptr, fn);
   if (cell::type(body) != T_BLOCK) {
     cell::set_none(base());
     S.top = base() + 1;
@@ -749,6 +811,7 @@ void run_body(const Cell* fn, const Cell* body, const Cell*) {
       S.top = base() + 1;
     }
   }
+  KEL_TRACE(EPILOG, 0, 0, nullptr, base());
   stack::set_body_flag(false);
 }
 
@@ -780,6 +843,12 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   // The owner and the previous element live on the stack beside the current value.
   Cell* owner = reserve();
   *owner = Cell{T_NONE, 0, 0, 0};
+  // The first element's owner: the head word's context's own value, unless that context
+  // is the global one or belongs to an object.
+  if (hw.w1 && hw.w1 != context::global && context::has_self_q(hw.w1)) {
+    Cell* self = context::self_cell(hw.w1);
+    if (cell::type(self) != T_OBJECT) *owner = *self;
+  }
   Cell* previous = push_cell(&hw);
   Cell* el = reserve();
   *el = Cell{T_NONE, 0, 0, 0};

@@ -16,6 +16,18 @@ extern bool trace_enabled;
 // directly: that evaluation ends after the current expression, without an unwinding.
 extern bool fast_exit;
 
+// Trace event bits.
+namespace trace_ev {
+constexpr uint32_t INIT = 1, END = 2, PROLOG = 4, EPILOG = 8, ENTER = 0x10, EXIT = 0x20,
+                   OPEN = 0x40, RETURN = 0x80, FETCH = 0x100, PUSH = 0x200, SET = 0x400,
+                   CALL = 0x800, ERROR = 0x1000, THROW = 0x2000, CATCH = 0x4000,
+                   EXPR = 0x8000;
+}
+// Hands one event to the tracer (code block node, position, referent and value cells, any
+// of them absent). Reached only when trace_enabled is set; the tracer itself comes with
+// the trace events unit.
+void fire(uint32_t event, Node code, uint32_t position, const Cell* referent, const Cell* value);
+
 // Names of evaluator frames.
 struct FrameWords {
   Cell body, anon, set_path, applied;
@@ -24,6 +36,9 @@ extern FrameWords words;
 
 // Start-up: frame words and the collector root for current_position.
 void set_tracer();
+// Connects the lexer's events to Kel callbacks (functions called with [event input type
+// line token]).
+void connect_lexer();
 // Registers the interpreter's collector roots (again after the collector's start-up).
 void register_roots();
 

@@ -8,10 +8,13 @@
 #include "runtime/context.h"
 #include "runtime/error.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/blk.h"
+#include "runtime/gc.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/transcode.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"
 #include "runtime/startup.h"
@@ -154,6 +157,38 @@ void next_index(Cell* out) {
   check(i == 4 && unset, "eval-next-index at the tail: unset");
 }
 
+// A Kel callback on the lexer's events: counts load events, and an error callback that
+// moves the input one character on.
+void lexer_callbacks(Cell* out) {
+  eval("seen: 0 cb: func [event input type line token] [[load] seen: seen + 1 true] 'cb", out);
+  Cell* cb = stack::push_copy(word::value_slot(out));
+  Cell* result = stack::reserve_cell();
+  *result = Cell{T_NONE, 0, 0, 0};
+  const char* text = "1 2 [3]";
+  lexer_scan(result, reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), false,
+             true, true, false, nullptr, cb, nullptr, nullptr);
+  eval("seen", out);
+  check(int_of(out) == 3, "load events reach the Kel callback", std::to_string(int_of(out)));
+  eval("last-event: none cb2: func [event input type line token] [last-event: event line = 1] 'cb2", out);
+  *cb = *word::value_slot(out);
+  lexer_scan(result, reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), false,
+             true, true, false, nullptr, cb, nullptr, nullptr);
+  eval("last-event", out);
+  check(cell::type(out) == T_WORD, "every event without a mask block");
+}
+
+void statistics(Cell* out) {
+  double level1 = actions::stats_walk(nullptr, 1);
+  check(level1 > 0, "stats level 1: bytes in use");
+  eval("[]", out);
+  Cell* block = stack::push_copy(out);
+  uint32_t collections = gc::state().collection_count;
+  actions::stats_walk(block, 2);
+  check(blk::count(block->w2) == 5 && cell::type(blk::cells(block->w2)) == T_BLOCK,
+        "stats level 2: pools, arenas, large blocks and two totals");
+  check(gc::state().collection_count == collections, "the walk collects nothing");
+}
+
 void checks() {
   Cell* out = stack::reserve_cell();
   *out = Cell{T_NONE, 0, 0, 0};
@@ -165,6 +200,10 @@ void checks() {
   compiled_bodies(out);
   stack::state().top = mark;
   next_index(out);
+  stack::state().top = mark;
+  lexer_callbacks(out);
+  stack::state().top = mark;
+  statistics(out);
   check(!interp::trace_enabled, "tracing off by default");
   std::fflush(stdout);
   rt::exit_process(failures ? 1 : 0);
