@@ -130,6 +130,12 @@ void try_(int32_t, const int32_t* refs) {
     // Without /all, exits other than errors belong to frames further out. Exits that
     // met a try/all frame were turned into errors by the exit natives.
     if (u.code != unwind_code::ERROR && !all) throw;
+    if (!all) {
+      // The landing compiled code uses too: a throw that found no catch goes on.
+      try_keep_or_rethrow(keep);
+      stack::trim_to_result();
+      return;
+    }
     stack::take_caught_error();
   }
   stack::trim_to_result();
