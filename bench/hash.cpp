@@ -1,4 +1,6 @@
-// Hash table speed: 10^5 symbol interns then 10^6 look-ups; 10^6 map! puts.
+// Hash table speed: 10^5 symbol interns then 10^6 look-ups; 10^6 map! puts; a hash!
+// index over 10^6 values with many repeats, then emptying and refilling its lists; a run
+// of cells removed from long duplicate lists.
 // Run by hand: build/bench/bench-hash
 #include <chrono>
 #include <cstdio>
@@ -6,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "runtime/hash.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/gc.h"
+#include "runtime/hash.h"
 #include "runtime/hash_mem.h"
+#include "runtime/init.h"
 #include "runtime/memory.h"
 
 using namespace kel;
@@ -24,6 +28,9 @@ int main() {
   memory::init();
   gc::init();
   gc::set_automatic(true);
+  // Keys compare through the datatypes' compare slots.
+  datatype::alloc_tables();
+  for (uint8_t id : runtime::datatype_registration_order) datatype::install(id);
   gc::state().roots.symbol_hash = &symbol_table;
   symbol_table = table_create(4000, nullptr, KIND_SYMBOLS, 0);
   std::vector<std::string> names;
@@ -63,7 +70,54 @@ int main() {
   }
   double puts = seconds_since(t0);
 
-  std::printf("10^5 interns: %.3f s\n10^6 symbol look-ups: %.3f s (%llu)\n10^6 map puts: %.3f s (size %d)\n",
-              intern, lookup, (unsigned long long)sum, puts, record(held.w3)[rec::SIZE]);
+  // 10^6 integers, 10^5 distinct values ten times each: 10^5 duplicate lists.
+  constexpr int32_t N = 1000000, DISTINCT = 100000;
+  static Cell repeats{T_NONE, 0, 0, 0};
+  gc::Root keep_repeats(&repeats);
+  repeats = Cell{T_BLOCK, 0, mem::new_cells(N), 0};
+  for (int32_t i = 0; i < N; i++) {
+    Cell c{T_INTEGER, 0, uint32_t((int64_t(i) * 7919) % DISTINCT), 0};
+    std::memcpy(mem::data(repeats.w2) + size_t(i) * 16, &c, 16);
+  }
+  mem::set_used(repeats.w2, uint32_t(N) * 16);
+  t0 = std::chrono::steady_clock::now();
+  repeats.w3 = table_create(N, &repeats, KIND_HASH, 0);
+  repeats.header = T_HASH;
+  double build = seconds_since(t0);
+
+  // Every copy of half the values removed (their lists freed), then the cells indexed
+  // again: each new list takes a freed slot.
+  t0 = std::chrono::steady_clock::now();
+  for (int32_t i = 0; i < N; i++) {
+    Cell* c = reinterpret_cast<Cell*>(mem::data(repeats.w2)) + i;
+    if (c->w2 % 2 == 0) table_delete_value(repeats.w3, c);
+  }
+  for (int32_t i = 0; i < N; i++) {
+    Cell* c = reinterpret_cast<Cell*>(mem::data(repeats.w2)) + i;
+    if (c->w2 % 2 == 0) table_add(repeats.w3, c);
+  }
+  double refill = seconds_since(t0);
+
+  // Half of 10^6 cells of two values removed as one run: each long list walked once.
+  static Cell pairs{T_NONE, 0, 0, 0};
+  gc::Root keep_pairs(&pairs);
+  pairs = Cell{T_BLOCK, 0, mem::new_cells(N), 0};
+  for (int32_t i = 0; i < N; i++) {
+    Cell c{T_INTEGER, 0, uint32_t(i % 2), 0};
+    std::memcpy(mem::data(pairs.w2) + size_t(i) * 16, &c, 16);
+  }
+  mem::set_used(pairs.w2, uint32_t(N) * 16);
+  pairs.w3 = table_create(N, &pairs, KIND_HASH, 0);
+  pairs.header = T_HASH;
+  t0 = std::chrono::steady_clock::now();
+  table_delete_range(pairs.w3, N / 4, N / 2);
+  double range = seconds_since(t0);
+
+  std::printf("10^5 interns: %.3f s\n10^6 symbol look-ups: %.3f s (%llu)\n10^6 map puts: %.3f s (size %d)\n"
+              "hash! of 10^6 values, 10^5 distinct: %.3f s (size %d)\n"
+              "remove and re-add 5 x 10^5 of them: %.3f s (size %d)\n"
+              "remove a run of 5 x 10^5 from 10^6 cells of two values: %.3f s\n",
+              intern, lookup, (unsigned long long)sum, puts, record(held.w3)[rec::SIZE], build,
+              DISTINCT, refill, record(repeats.w3)[rec::SIZE], range);
   return 0;
 }

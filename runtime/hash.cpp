@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "runtime/casemap.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/hash_mem.h"
 #include "runtime/hash_stubs.h"
 #include "runtime/rt.h"
+#include "runtime/symbol.h"
 
 namespace kel::hash {
 
@@ -114,6 +116,36 @@ int32_t first_position(Node t, int32_t idx) {
   return list_len(l) ? list_data(l)[0] : -1;
 }
 
+Node free_slots_of(Node t) { return uint32_t(R(t)[rec::FREE_SLOTS]); }
+
+// A slot of the lists series for a new list: the last one freed, else a new one at the
+// end. The free-slot stack then gets room for every slot, so that freeing never allocates.
+uint32_t take_list_slot(Node t) {
+  Node fs = free_slots_of(t);
+  uint32_t n = mem::used(uint32_t(R(t)[rec::LISTS])) / 4;
+  for (uint32_t k = mem::used(fs) / 4; k > 0;) {
+    uint32_t slot = reinterpret_cast<uint32_t*>(mem::data(fs))[--k];
+    mem::set_used(fs, k * 4);
+    if (slot < n && lists_of(t)[slot] == 0) return slot;
+  }
+  Node lists = uint32_t(R(t)[rec::LISTS]);
+  mem::ensure(lists, (n + 1) * 4);
+  mem::set_used(lists, (n + 1) * 4);
+  lists_of(t)[n] = 0;
+  mem::ensure(fs, (n + 1) * 4);
+  return n;
+}
+
+void free_list_slot(Node t, uint32_t slot) {
+  lists_of(t)[slot] = 0;
+  Node fs = free_slots_of(t);
+  uint32_t u = mem::used(fs);
+  // Room is kept for every slot; without it the slot is only not reused.
+  if (u + 4 > mem::room(fs)) return;
+  reinterpret_cast<uint32_t*>(mem::data(fs))[u / 4] = slot;
+  mem::set_used(fs, u + 4);
+}
+
 // Appends p to the bucket's duplicate list, making the list on first need.
 void join_list(Node t, uint32_t b, int32_t p) {
   int32_t idx = index_of(t)[b];
@@ -122,15 +154,7 @@ void join_list(Node t, uint32_t b, int32_t p) {
     Root keep(&l);
     list_data(l)[0] = idx;
     mem::set_used(l, 4);
-    Node lists = uint32_t(R(t)[rec::LISTS]);
-    // Reuse a free slot of the lists series when there is one.
-    uint32_t n = mem::used(lists) / 4, slot = n;
-    for (uint32_t i = 0; i < n; i++)
-      if (lists_of(t)[i] == 0) { slot = i; break; }
-    if (slot == n) {
-      mem::ensure(lists, (n + 1) * 4);
-      mem::set_used(lists, (n + 1) * 4);
-    }
+    uint32_t slot = take_list_slot(t);
     lists_of(t)[slot] = l;
     index_of(t)[b] = -int32_t(slot + 1);
     idx = index_of(t)[b];
@@ -158,12 +182,58 @@ void kind0_remove(Node t, int32_t p, bool count_size) {
       if (d[i] != p) d[j++] = d[i];
     mem::set_used(l, j * 4);
     if (j > 0) return;
-    lists_of(t)[-idx - 1] = 0;
+    free_list_slot(t, uint32_t(-idx - 1));
   } else if (idx != p) {
     return;
   }
   set_flag(flags_of(t), b, DELETED);
   if (count_size && R(t)[rec::SIZE] > 0) R(t)[rec::SIZE]--;
+}
+
+// Removes the positions lo .. hi - 1 (as kind0_remove does one by one), walking each
+// duplicate list once however many of its members go: a range over many equal values
+// would otherwise cost the list's length per position.
+void kind0_remove_range(Node t, int32_t lo, int32_t hi, bool count_size) {
+  if (lo < 0) lo = 0;
+  if (hi > int32_t(position_count(t))) hi = int32_t(position_count(t));
+  if (lo >= hi) return;
+  std::vector<uint32_t> touched;  // buckets holding a list with members in the range
+  std::vector<bool> seen(mem::used(uint32_t(R(t)[rec::LISTS])) / 4, false);
+  for (int32_t p = lo; p < hi; p++) {
+    int32_t b1 = positions(t)[p];
+    if (b1 <= 0) continue;
+    uint32_t b = uint32_t(b1 - 1);
+    int32_t idx = index_of(t)[b];
+    if (idx >= 0) {
+      positions(t)[p] = -1;
+      if (idx != p) continue;
+      set_flag(flags_of(t), b, DELETED);
+      if (count_size && R(t)[rec::SIZE] > 0) R(t)[rec::SIZE]--;
+      continue;
+    }
+    uint32_t slot = uint32_t(-idx - 1);
+    if (slot < seen.size() && !seen[slot]) {
+      seen[slot] = true;
+      touched.push_back(b);
+    }
+  }
+  for (uint32_t b : touched) {
+    Node l = list_node(t, index_of(t)[b]);
+    int32_t* d = list_data(l);
+    int32_t* ps = positions(t);
+    uint32_t len = list_len(l), j = 0;
+    for (uint32_t i = 0; i < len; i++) {
+      int32_t m = d[i];
+      if (m >= lo && m < hi && ps[m] == int32_t(b + 1)) continue;
+      d[j++] = m;
+    }
+    mem::set_used(l, j * 4);
+    if (j > 0) continue;
+    free_list_slot(t, uint32_t(-index_of(t)[b] - 1));
+    set_flag(flags_of(t), b, DELETED);
+    if (count_size && R(t)[rec::SIZE] > 0) R(t)[rec::SIZE]--;
+  }
+  for (int32_t p = lo; p < hi; p++) positions(t)[p] = -1;
 }
 
 void reset_kind0(Node t) {
@@ -174,6 +244,7 @@ void reset_kind0(Node t) {
   int32_t* ps = positions(t);
   for (uint32_t i = 0, n = position_count(t); i < n; i++) ps[i] = -1;
   mem::set_used(uint32_t(R(t)[rec::LISTS]), 0);
+  mem::set_used(free_slots_of(t), 0);
 }
 
 uint32_t entry_hash(Node t, int32_t idx, int32_t kind) {
@@ -231,6 +302,33 @@ struct Hold {
   NodeMovingOff off;
   explicit Hold(Node t) : cell{T_HASH, 0, 0, t}, root(&cell) {}
 };
+
+// Series keys hash by identity (head index and node), so the tables compare them by
+// identity too: equal contents in another series, or at another head, are another key,
+// whatever the probe chains happen to meet.
+bool series_identity_q(uint32_t t) {
+  switch (t) {
+    case T_BLOCK: case T_PAREN: case T_PATH: case T_LIT_PATH: case T_SET_PATH: case T_GET_PATH:
+    case T_HASH: case T_IMAGE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Key equality under a comparison op. Both cells are copied first: a compare slot may
+// allocate (word! orderings and symbol! build strings), so the caller's buffer addresses
+// are not used after the call and must be re-read. Callers hold the table (node moving
+// off) and keep both cells reachable (the values series, a rooted key), so the copies'
+// node handles stay valid.
+bool keys_equal(const Cell* a_in, const Cell* b_in, int op) {
+  Cell a = *a_in, b = *b_in;
+  if (series_identity_q(cell::type(&a))) {
+    bool same = cell::type(&a) == cell::type(&b) && a.w1 == b.w1 && a.w2 == b.w2;
+    return op == 1 ? !same : same;
+  }
+  return actions::compare(&a, &b, op);
+}
 
 bool ascii_eq_ci(const uint8_t* a, const uint8_t* b, uint32_t n) {
   for (uint32_t i = 0; i < n; i++) {
@@ -384,6 +482,8 @@ Node table_create(int32_t size, const Cell* source, int32_t kind, int32_t d) {
     R(t)[rec::POSITIONS] = int32_t(ps);
     Node ls = mem::new_bytes(16);
     R(t)[rec::LISTS] = int32_t(ls);
+    Node fs = mem::new_bytes(16);
+    R(t)[rec::FREE_SLOTS] = int32_t(fs);
   }
   if (is_record_kind(kind)) {
     R(t)[rec::RECORD_WIDTH] = (d + 1) * 16;
@@ -442,6 +542,7 @@ void table_resize(Node t, int32_t n) {
   r[rec::BUCKETS] = int32_t(buckets);
   r[rec::UPPER] = int32_t(double(pw) * 0.77);
   mem::set_used(uint32_t(r[rec::LISTS]), 0);
+  mem::set_used(uint32_t(r[rec::FREE_SLOTS]), 0);
   fresh_arrays(t, buckets);
   int32_t* ps = positions(t);
   for (uint32_t i = 0, m = position_count(t); i < m; i++) ps[i] = -1;
@@ -526,9 +627,9 @@ Cell* table_add_value(Node t, Cell* value, int* status) {
   Probe pr(h, uint32_t(R(t)[rec::BUCKETS]));
   int64_t deleted = -1, chosen = -1;
   bool fresh = false;
-  const uint32_t* fl = flags_of(t);
+  // Buffer addresses are re-read on every step: a comparison may allocate.
   for (;;) {
-    uint32_t f = get_flag(fl, pr.i);
+    uint32_t f = get_flag(flags_of(t), pr.i);
     if (f == EMPTY) {
       if (deleted >= 0) chosen = deleted;
       else { chosen = pr.i; fresh = true; }
@@ -538,22 +639,17 @@ Cell* table_add_value(Node t, Cell* value, int* status) {
       deleted = pr.i;
     } else {
       int32_t idx = index_of(t)[pr.i];
-      // Comparison comes next; the flag address is re-read after it.
-      struct Reload {
-        Node t; const uint32_t*& fl;
-        ~Reload() { fl = flags_of(t); }
-      } reload{t, fl};
       if (kind == KIND_HASH) {
         int32_t fp = first_position(t, idx);
-        Cell* e = values_of(t) + fp;
-        if (fp >= 0 && cell::type(e) == type && hash_stub::compare(e, values_of(t) + p, 0)) {
+        if (fp >= 0 && cell::type(values_of(t) + fp) == type &&
+            keys_equal(values_of(t) + fp, values_of(t) + p, 0)) {
           uint32_t b = pr.i;
           join_list(t, b, p);
           positions_fit(t, uint32_t(p));
           positions(t)[p] = int32_t(b + 1);
           return values_of(t) + p;
         }
-      } else if (hash_stub::compare(values_of(t) + idx, values_of(t) + p, 2)) {
+      } else if (keys_equal(values_of(t) + idx, values_of(t) + p, 2)) {
         return values_of(t) + p;
       }
     }
@@ -586,6 +682,8 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
   // A local copy: the key may sit in a buffer that a stale-table rebuild moves.
   Cell local = *key;
   key = &local;
+  Root keep_key(&local);
+  Hold keep(t);
   refresh_if_stale(t);
   int32_t kind = R(t)[rec::KIND];
   if (kind == KIND_MAP && cell::type(key) >= T_WORD && cell::type(key) <= T_GET_WORD)
@@ -594,41 +692,25 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
   int32_t askip = skip < 0 ? -skip : skip;
   uint32_t type = cell::type(key);
   Probe pr(value_hash(key, 0), uint32_t(R(t)[rec::BUCKETS]));
-  // Addresses are re-read after every comparison, the only call made here.
-  const uint32_t* fl = flags_of(t);
-  const int32_t* ix = index_of(t);
+  // Buffer addresses are re-read on every step: a comparison may allocate.
   do {
-    uint32_t f = get_flag(fl, pr.i);
+    uint32_t f = get_flag(flags_of(t), pr.i);
     if (f == EMPTY) return nullptr;
     if (f == DELETED) continue;
-    int32_t idx = ix[pr.i];
+    int32_t idx = index_of(t)[pr.i];
     if (kind != KIND_HASH) {
-      Cell* e = values_of(t) + idx;
-      if (cell::type(e) != type) continue;
-      bool eq = hash_stub::compare(e, key, op);
-      if (eq) return values_of(t) + idx;
-      fl = flags_of(t);
-      ix = index_of(t);
+      if (cell::type(values_of(t) + idx) != type) continue;
+      if (keys_equal(values_of(t) + idx, key, op)) return values_of(t) + idx;
       continue;
     }
-    struct Reload {
-      Node t; const uint32_t*& fl; const int32_t*& ix;
-      ~Reload() { fl = flags_of(t); ix = index_of(t); }
-    } reload{t, fl, ix};
     int32_t fp = first_position(t, idx);
-    if (fp < 0 || !hash_stub::compare(values_of(t) + fp, key, 0)) continue;
-    int32_t one = idx;
-    const int32_t* members = &one;
-    uint32_t n = 1;
-    Node l = 0;
-    if (idx < 0) {
-      l = list_node(t, idx);
-      n = list_len(l);
-    }
+    if (fp < 0 || !keys_equal(values_of(t) + fp, key, 0)) continue;
+    Node l = idx < 0 ? list_node(t, idx) : 0;
+    uint32_t n = l ? list_len(l) : 1;
     int32_t pick = -1;
-    for (uint32_t j = 0; j < n; j++) {
-      int32_t pos = l ? list_data(l)[j] : members[0];
-      if (!hash_stub::compare(values_of(t) + pos, key, op)) continue;
+    for (uint32_t j = 0; j < n && (!l || j < list_len(l)); j++) {
+      int32_t pos = l ? list_data(l)[j] : idx;
+      if (!keys_equal(values_of(t) + pos, key, op)) continue;
       int32_t dist = (last || reverse) ? start - pos - 1 : pos - start;
       int32_t r = dist % askip;
       if (r < 0) r += askip;
@@ -649,6 +731,8 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
 Cell* table_search_next(Node t, Cell* key, int32_t* cursor, int32_t* end_mark, int32_t* step) {
   Cell local = *key;
   key = &local;
+  Root keep_key(&local);
+  Hold keep(t);
   refresh_if_stale(t);
   int32_t kind = R(t)[rec::KIND];
   uint32_t buckets = uint32_t(R(t)[rec::BUCKETS]);
@@ -669,11 +753,11 @@ Cell* table_search_next(Node t, Cell* key, int32_t* cursor, int32_t* end_mark, i
     if (f == LIVE) {
       int32_t idx = index_of(t)[i];
       int32_t pos = kind == KIND_HASH ? first_position(t, idx) : idx;
-      Cell* e = pos >= 0 ? values_of(t) + pos : nullptr;
-      if (e && cell::type(e) == type && hash_stub::compare(e, key, 0)) {
+      if (pos >= 0 && cell::type(values_of(t) + pos) == type &&
+          keys_equal(values_of(t) + pos, key, 0)) {
         *cursor = int32_t(i);
         *step = int32_t(k);
-        return e;
+        return values_of(t) + pos;
       }
     }
     k++;
@@ -723,7 +807,7 @@ void table_delete_range(Node t, int32_t first, int32_t count) {
   }
   int32_t* r = R(t);
   r[rec::SIZE] = r[rec::SIZE] > count ? r[rec::SIZE] - count : 0;
-  for (int32_t p = first; p < first + count; p++) kind0_remove(t, p, false);
+  kind0_remove_range(t, first, first + count, false);
 }
 
 // ---- keeping kind-0 positions in step with the series ----
@@ -771,22 +855,20 @@ int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bo
   if (count > SHIFT_LIMIT) return 1;
   if (count <= 0 || offset == 0) return 0;
   Hold keep(t);
-  if (flag && offset < 0) {
-    for (int32_t p = first + offset; p < first; p++)
-      if (p >= 0) kind0_remove(t, p, true);
-  }
+  if (flag && offset < 0) kind0_remove_range(t, first + offset, first, true);
   remap_positions(t, first, first + count, first, [offset](int32_t l) { return l + offset; });
-  if (flag) {
-    int32_t dest = first + offset;
-    if (dest < 0) return 0;
-    positions_fit(t, uint32_t(dest + count - 1));
-    positions_fit(t, uint32_t(first + count - 1));
-    int32_t* ps = positions(t);
-    std::memmove(ps + dest, ps + first, size_t(count) * 4);
-    // Entries left behind by the move no longer name a cell.
-    for (int32_t p = first; p < first + count; p++)
-      if (p < dest || p >= dest + count) ps[p] = -1;
-  }
+  // The positions array moves with the stored positions whether or not the flag is set:
+  // left behind, it would name the wrong buckets for the shifted cells, and a later
+  // removal of one of them would leave its entry indexed (insert shifts without it).
+  int32_t dest = first + offset;
+  if (dest < 0) return 0;
+  positions_fit(t, uint32_t(dest + count - 1));
+  positions_fit(t, uint32_t(first + count - 1));
+  int32_t* ps = positions(t);
+  std::memmove(ps + dest, ps + first, size_t(count) * 4);
+  // Entries left behind by the move no longer name a cell.
+  for (int32_t p = first; p < first + count; p++)
+    if (p < dest || p >= dest + count) ps[p] = -1;
   return 0;
 }
 
@@ -841,6 +923,9 @@ Node table_duplicate(Node t, Node values) {
       Node copy = mem::clone(l);
       lists_of(c)[i] = copy;
     }
+    Node fs = mem::clone(free_slots_of(t));
+    R(c)[rec::FREE_SLOTS] = int32_t(fs);
+    mem::ensure(fs, mem::used(ls) + 4);
   }
   return c;
 }
@@ -1140,6 +1225,7 @@ void mark_table(uint32_t* table_word) {
     mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::POSITIONS]));
     // The lists series may have been marked already (a guard around its growth) without
     // its nodes: walk it whenever the table itself is newly marked.
+    mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::FREE_SLOTS]));
     mem::mark_series(reinterpret_cast<uint32_t*>(&r[rec::LISTS]));
     if (r[rec::LISTS]) {
       uint32_t* ls = lists_of(t);

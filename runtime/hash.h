@@ -12,11 +12,14 @@ namespace kel::hash {
 
 using kel::Node;
 
-// Words of the 44-byte table record.
+// Words of the 48-byte table record. FREE_SLOTS (hash! only, else 0) names an int32
+// series used as a stack of the free slots of the lists series, so a new duplicate list
+// takes a slot in constant time; it always has room for every slot, so freeing one never
+// allocates.
 namespace rec {
 enum : int {
   SIZE = 0, POSITIONS = 1, RECORD_WIDTH = 1, LISTS = 2, FLAGS = 3, INDEX = 4, VALUES = 5,
-  OCCUPIED = 6, BUCKETS = 7, UPPER = 8, KIND = 9, STAMP = 10, WORDS = 11
+  OCCUPIED = 6, BUCKETS = 7, UPPER = 8, KIND = 9, STAMP = 10, FREE_SLOTS = 11, WORDS = 12
 };
 }
 // Bucket flag values (2 bits each).
