@@ -145,6 +145,8 @@ static_assert(sizeof(kTypeNames) / sizeof(kTypeNames[0]) == T_TYPE_COUNT);
 
 std::string type_name(uint32_t t) { return t < T_TYPE_COUNT ? kTypeNames[t] : "unknown!"; }
 
+ValueFormer g_former = nullptr;
+
 std::string form_value(const Cell* v, bool mold) {
   switch (cell::type(v)) {
     case T_INTEGER: return std::to_string(cell::get_int(v));
@@ -158,7 +160,11 @@ std::string form_value(const Cell* v, bool mold) {
     case T_LIT_WORD: return (mold ? "'" : "") + detail::symbol_text(v->w2);
     case T_REFINEMENT: return "/" + detail::symbol_text(v->w2);
     case T_ISSUE: return "#" + detail::symbol_text(v->w2);
-    default: return type_name(cell::type(v));
+    default: {
+      std::string text;
+      if (g_former && g_former(v, mold, &text)) return text;
+      return type_name(cell::type(v));
+    }
   }
 }
 
@@ -172,6 +178,8 @@ const Cell* arg_by_name(const Pending& p, const std::string& name) {
 }  // namespace
 
 Pending& pending() { return g_pending; }
+
+void set_value_former(ValueFormer former) { g_former = former; }
 
 void new_from_ids(Cell* out, uint32_t category, uint32_t id, const Cell* arg1, const Cell* arg2,
                   const Cell* arg3) {

@@ -44,6 +44,10 @@ Cell* stack_field(Cell* error);
 // The word of the nth argument in the spec of the function being called, or none.
 Cell nth_argument_word(int32_t n);
 
+// Forms or molds a value for the report through the datatypes (installed by the evaluator
+// once mold and form can run); false leaves the report's own short forms in use.
+using ValueFormer = bool (*)(const Cell* value, bool mold, std::string* out);
+void set_value_former(ValueFormer former);
 // The error report: "*** " title ": " message, LF, "*** Where: " word.
 std::string form_report(const Cell* error);
 // Writes the report and a line feed to standard output.

@@ -14,6 +14,7 @@
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/gc.h"
@@ -44,11 +45,19 @@ constexpr uint32_t MODE_LIT = 0x200000;
 constexpr uint32_t MODE_RETURN = 0x300000;
 
 int32_t g_local_canon = 0;
+
+// The positions that block evaluations restore on their way out and the operator copies of
+// infix calls, one per open evaluation or call (each also holds a frame, so the frame stack
+// bounds the depth); a collector root up to the current depth.
+constexpr uint32_t SAVED_POSITIONS = stack::FRAME_CAPACITY + stack::FRAME_HEADROOM + 64;
+Cell g_saved_positions[SAVED_POSITIONS];
+uint32_t g_saved_depth = 0;
 int32_t g_system_canon = 0;
 int32_t g_system_global_canon = 0;
 
 void mark_interp_roots() {
   gc::mark_cells(&current_position, &current_position + 1);
+  gc::mark_cells(g_saved_positions, g_saved_positions + g_saved_depth);
   gc::mark_cells(&words.body, &words.applied + 1);
 }
 
@@ -113,6 +122,12 @@ struct GlobalValues {
   Cell* values = nullptr;
 } g_globals;
 
+struct LastContext {
+  uint64_t epoch = ~uint64_t(0);
+  Node ctx = 0;
+  Cell* cell = nullptr;
+} g_last_context;
+
 // The value slot of a bound, resolved word whose context has its values; null otherwise.
 inline Cell* quick_slot(const Cell* w) {
   Node ctx = w->w1;
@@ -126,7 +141,14 @@ inline Cell* quick_slot(const Cell* w) {
     g_globals.epoch = epoch();
     return g_globals.values + w->w3;
   }
-  Cell* x = memory::head_cells(buf(ctx));  // the context! cell
+  // The last other context's cell, for the same epoch (its values pointer is read live).
+  Cell* x;
+  if (ctx == g_last_context.ctx && g_last_context.epoch == epoch()) {
+    x = g_last_context.cell;
+  } else {
+    x = memory::head_cells(buf(ctx));  // the context! cell
+    g_last_context = {epoch(), ctx, x};
+  }
   if (!x->w2) return nullptr;
   if (x->header & hdr::CONTEXT_ON_STACK) return S.args_begin + (x->w2 - 1 + w->w3);
   return memory::head_cells(buf(x->w2)) + w->w3;
@@ -207,21 +229,22 @@ void eval_block(const Cell* block, bool into_caller) {
   uint32_t end = code_count(block->w2);
   uint32_t head = block->w1 > end ? end : block->w1;
   Cell at{cell::type(block), head, block->w2, 0};
-  // The caller's position waits on the argument stack (the collector keeps its node
-  // current); the block's own node is read through current_position, which nested
-  // evaluations restore before they return.
-  Cell* saved = push_cell(&current_position);
-  // An exit unwinding through here may already have reused the stack cell (break and
-  // return write their target frame's result slot, throw pushes its value there), so the
-  // way out by an exit restores from a rooted copy of its own.
+  // The caller's position is kept in a rooted local: a stack cell could be overwritten by
+  // a break or return value landing on its frame's base while this evaluation unwinds.
+  // The block's own node is read through current_position, which nested evaluations
+  // restore before they return.
   struct Restore {
-    Cell copy;
-    gc::Root keep{&copy};
-    bool armed = true;
-    ~Restore() {
-      if (armed) current_position = copy;
+    uint32_t depth;
+    Restore() : depth(g_saved_depth) {
+      if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+      g_saved_positions[depth] = current_position;
+      g_saved_depth = depth + 1;
     }
-  } restore{current_position};
+    ~Restore() {
+      current_position = g_saved_positions[depth];
+      g_saved_depth = depth;
+    }
+  } restore;
   stack::push_eval_frame(&words.body);
   KEL_TRACE(ENTER, at.w2, head, nullptr, nullptr);
   if (head >= end) {
@@ -241,13 +264,9 @@ void eval_block(const Cell* block, bool into_caller) {
     }
   }
   KEL_TRACE(EXIT, at.w2, end, nullptr, base());
-  current_position = *saved;
-  restore.armed = false;
+  current_position = g_saved_positions[restore.depth];
   if (into_caller) stack::pop_frame_to_result();
   else stack::pop_frame();
-  // The result moves down over the saved position.
-  *saved = saved[1];
-  S.top = saved + 1;
 }
 
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
@@ -507,24 +526,43 @@ bool int_fast_path(uint32_t type, int32_t id, Cell* b) {
   return true;
 }
 
+struct CalleeCacheEntry {
+  uint64_t epoch = ~uint64_t(0);
+  Node extras = 0;
+  Cell* cells = nullptr;
+  uint32_t count = 0;
+};
+CalleeCacheEntry g_callee_cache[32];
+
 void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   const Cell* callee = s.callee;
   uint32_t ct = cell::type(callee);
   bool builtin = ct == T_NATIVE || ct == T_ACTION;
   if (s.infix) S.top += 1;
-  Cell* extras_cells = memory::head_cells(buf(callee->w3));
-  if (cell::type(extras_cells + 1) != T_BLOCK) {
-    Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
-    extras_cells = memory::head_cells(buf(callee->w3));
-    extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
-  }
   // The cache cells are found again whenever something allocated (fetching can move
-  // buffers and node handles).
+  // buffers and node handles); between allocations a small table keyed by the extras node
+  // remembers where each callee's cache lies.
   auto cache_node = [callee] { return memory::head_cells(buf(callee->w3))[1].w2; };
-  SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
-  Cell* cache_cells = memory::head_cells(cache_buf);
-  uint32_t cache_n = cell_units(cache_buf);
+  Cell* cache_cells;
+  uint32_t cache_n;
   uint64_t cache_epoch = epoch();
+  CalleeCacheEntry& known = g_callee_cache[callee->w3 & 31];
+  if (known.extras == callee->w3 && known.epoch == cache_epoch) {
+    cache_cells = known.cells;
+    cache_n = known.count;
+  } else {
+    Cell* extras_cells = memory::head_cells(buf(callee->w3));
+    if (cell::type(extras_cells + 1) != T_BLOCK) {
+      Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
+      extras_cells = memory::head_cells(buf(callee->w3));
+      extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
+      cache_epoch = epoch();
+    }
+    SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
+    cache_cells = memory::head_cells(cache_buf);
+    cache_n = cell_units(cache_buf);
+    known = {cache_epoch, callee->w3, cache_cells, cache_n};
+  }
   auto cache_at = [&](uint32_t k) {
     if (cache_epoch != epoch()) [[unlikely]] {
       cache_cells = memory::head_cells(buf(cache_node()));
@@ -696,12 +734,19 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   // The naming word is used only to open the frame, before anything allocates.
   const Cell* nm = (name && cell::type(name) == T_WORD) ? name : &words.anon;
   Cell* callee;
-  Cell infix_copy;
-  std::optional<gc::Root> infix_root;
+  // An infix call keeps the operator's own copy in the rooted array of saved cells (the
+  // left operand sits where a kept copy would go).
+  struct InfixCopy {
+    uint32_t depth = ~0u;
+    ~InfixCopy() {
+      if (depth != ~0u) g_saved_depth = depth;
+    }
+  } infix_copy;
   if (infix) {
-    infix_copy = *callee_in;
-    infix_root.emplace(&infix_copy);
-    callee = &infix_copy;  // the operator's own copy; its buffers are held by the op word
+    infix_copy.depth = g_saved_depth;
+    if (g_saved_depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+    g_saved_positions[g_saved_depth] = *callee_in;
+    callee = &g_saved_positions[g_saved_depth++];
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
@@ -729,8 +774,8 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
       // the owner object's, else the one extras cell 4 names, else the naming word's.
       Node run_ctx = context::global;
       if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
-      else if (cell::type(blk::extras(callee, 4)) == T_INTEGER)
-        run_ctx = Node(cell::get_int(blk::extras(callee, 4)));
+      else if (Cell* x4 = memory::head_cells(buf(callee->w3)) + 4; cell::type(x4) == T_INTEGER)
+        run_ctx = Node(cell::get_int(x4));
       else if (s.frame->word_context) run_ctx = s.frame->word_context;
       call_function_body(callee, run_ctx, nullptr, 0);
       break;
@@ -757,16 +802,22 @@ std::vector<CompiledBody> g_compiled(1, nullptr);
 // Points a function context's values at the frame base; the context is read through the
 // function cell (a stack cell the collector updates), never kept as a node.
 struct ContextValues {
-  // A rooted copy of the function: an exit that unwinds past the call (break to a loop
-  // outside the function) may overwrite the stack cell before this guard runs.
-  Cell fn;
-  gc::Root keep;
+  // Restored through the function frame's record (the collector keeps its context node
+  // current). When an unwinding has already dropped that record, the drop restored the
+  // context; the function cell itself may then have been overwritten by a landing value.
+  uint32_t frame_index;
   uint32_t saved;
-  ContextValues(const Cell* f, uint32_t frame_base_index)
-      : fn(*f), keep(&fn), saved(context::cell_of(fn.w1)->w2) {
-    context::cell_of(fn.w1)->w2 = frame_base_index + 1;
+  ContextValues(const Cell* f, uint32_t frame_base_index) {
+    frame_index = stack::frame_count() - 1;
+    Cell* x = memory::head_cells(buf(f->w1));
+    saved = x->w2;
+    x->w2 = frame_base_index + 1;
   }
-  ~ContextValues() { context::cell_of(fn.w1)->w2 = saved; }
+  ~ContextValues() {
+    if (stack::frame_count() <= frame_index) return;
+    Node ctx = S.frames_begin[frame_index].function_context;
+    if (ctx) memory::head_cells(buf(ctx))->w2 = saved;
+  }
 };
 }  // namespace
 
@@ -776,7 +827,8 @@ int32_t register_compiled_body(CompiledBody body) {
 }
 
 void call_function_body(const Cell* fn, Node context_node, const Cell* name, uint32_t) {
-  Cell* code = blk::extras(fn, 2);
+  Cell* ex = memory::head_cells(buf(fn->w3));
+  Cell* code = ex + 2;
   if (cell::type(code) == T_INTEGER && cell::get_int(code) != 0) {
     int32_t index = cell::get_int(code);
     if (index <= 0 || size_t(index) >= g_compiled.size()) rt::fatal_error(101, 0);
@@ -791,7 +843,7 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
     }
     return;
   }
-  Cell body = *blk::extras(fn, 0);
+  Cell body = ex[0];  // read before anything allocates
   run_body(fn, &body, name);
 }
 
@@ -815,7 +867,69 @@ void run_body(const Cell* fn, const Cell* body, const Cell*) {
   stack::set_body_flag(false);
 }
 
-void call_routine(const Cell*) { error::raise(err::internal::not_done); }
+void call_routine(const Cell* routine_value) {
+  // The routine's C++ function from the registry; it works on the frame's argument cells.
+  Cell* ex = memory::head_cells(buf(routine_value->w3));
+  const routine::Entry* entry =
+      cell::type(ex + 2) == T_INTEGER ? routine::registry_entry(cell::get_int(ex + 2)) : nullptr;
+  if (!entry || !entry->fn) error::raise(err::internal::not_done);
+  int32_t return_type = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
+  Cell* frame = base();
+  if (!(routine_value->header & routine::FLAG)) {
+    // Each argument against the first value of its type block, from the last to the first.
+    Node spec = routine_value->w2;
+    uint32_t n = blk::count(spec);
+    int32_t args = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      uint32_t t = cell::type(blk::cells(spec) + i);
+      if (t == T_REFINEMENT || t == T_SET_WORD) break;
+      if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
+    }
+    int32_t k = args;
+    for (uint32_t i = n; i-- > 0;) {
+      Cell c = blk::cells(spec)[i];
+      uint32_t t = cell::type(&c);
+      if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
+      if (k > args) continue;  // past the arguments (locals, refinement arguments)
+      --k;
+      if (k < 0 || i + 1 >= n || cell::type(blk::cells(spec) + i + 1) != T_BLOCK) continue;
+      Cell types = blk::cells(spec)[i + 1];
+      if (types.w1 >= blk::count(types.w2)) continue;
+      Cell first = blk::cells(types.w2)[types.w1];
+      if (cell::type(&first) != T_WORD) error::raise(err::script::invalid_type_spec, &first);
+      if (function::symbol_is(first.w2, "any-type!")) continue;
+      Cell expected = *word::value_slot(&first);
+      uint32_t at = cell::type(frame + k);
+      bool ok = cell::type(&expected) == T_TYPESET ? typeset::has_q(&expected, at)
+                                                   : cell::type(&expected) == T_DATATYPE &&
+                                                         expected.w1 == at;
+      if (!ok) {
+        Cell fw = stack::current_function_word();
+        c.header = T_WORD;
+        error::raise(err::script::expect_arg, &fw, &expected, &c);
+      }
+    }
+  }
+  Cell before = *frame;
+  entry->fn();
+  frame = base();
+  switch (return_type) {
+    case T_LOGIC:
+      if (cell::type(frame) == T_INTEGER) *frame = Cell{T_LOGIC, cell::get_int(frame) ? 1u : 0u, 0, 0};
+      break;
+    case T_FLOAT:
+      if (cell::type(frame) == T_INTEGER) {
+        double d = cell::get_int(frame);
+        *frame = Cell{T_FLOAT, 0, 0, 0};
+        cell::put_double(frame, d);
+      }
+      break;
+    case T_INTEGER: break;
+    default:
+      if (return_type <= 0) *frame = before;  // no result: the first cell stays as it was
+      break;
+  }
+}
 
 // ---- Paths ----
 

@@ -22,6 +22,7 @@
 #include "runtime/evaluator/launch.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/transcode.h"
+#include "runtime/gc.h"
 #include "runtime/init_steps.h"
 #include "runtime/output.h"
 #include "runtime/rt.h"
@@ -65,6 +66,43 @@ void bind_make() {
   stack::state().top = spec;
 }
 
+// The error report's forms of values other than words and scalars: the datatype's own mold
+// or form, cut at 80 characters, run under a try frame. The error being reported is saved
+// and put back, so a failure here only falls back to the report's short form.
+bool form_for_report(const Cell* value, bool mold, std::string* out) {
+  stack::State& st = stack::state();
+  if (!st.args_begin || interp::words.body.w2 == 0) return false;
+  uint32_t t = cell::type(value);
+  uint32_t k = mold ? datatype::action::MOLD : datatype::action::FORM;
+  if (t >= datatype::TABLE_TYPES || !datatype::any_slot(t, k)) return false;
+  error::Pending saved = error::pending();
+  gc::RootRange saved_root(&saved.args[0], &saved.stack + 1);  // molding can move nodes
+  Cell* base = st.base;
+  Cell* top = st.top;
+  Cell* v = stack::push_copy(value);
+  Cell* limit = stack::reserve_cell();
+  *limit = Cell{T_INTEGER, 0, 81, 0};
+  std::string text;
+  stack::push_try_frame(&interp::words.body);
+  uint32_t code = stack::land(unwind_code::ERROR, [&] {
+    Cell* s = mold ? actions::mold(v, false, false, false, limit) : actions::form(v, limit);
+    int32_t n = string::count_from_head(s);
+    for (int32_t i = 0; i < n; ++i) {
+      uint8_t buf[4];
+      int len = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
+      text.append(reinterpret_cast<char*>(buf), size_t(len));
+    }
+  });
+  if (code) stack::take_pending_code();
+  else stack::pop_frame();
+  error::pending() = saved;
+  st.base = base;
+  st.top = top;
+  if (code) return false;
+  *out = text;
+  return true;
+}
+
 }  // namespace
 
 void skip_header(Cell* block) {
@@ -99,6 +137,10 @@ void load_text(const uint8_t* bytes, int32_t length, Cell* out) {
 }
 
 void load_boot_specs() {
+  error::set_value_former(&form_for_report);
+  // Collector roots added before the collector's start-up were dropped by it: add them again
+  // (the type words are interned again to the same words, which registers their root).
+  datatype::intern_type_words();
   interp::register_roots();
   natives::register_roots();
   // Datatype words and the logic words come from the boot image later.

@@ -9,6 +9,9 @@
 #include "runtime/error.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/gc.h"
 #include "runtime/evaluator/interp.h"
@@ -189,6 +192,68 @@ void statistics(Cell* out) {
   check(gc::state().collection_count == collections, "the walk collects nothing");
 }
 
+// Every datatype with a filled action slot is admitted by that action's first argument.
+void action_typesets(Cell* out) {
+  static const char* const names[] = {
+      "make", "random", "reflect", "to", "form", "mold", nullptr, nullptr, nullptr, "absolute",
+      "add", "divide", "multiply", "negate", "power", "remainder", "round", "subtract", "even?",
+      "odd?", "and~", "complement", "or~", "xor~", "append", "at", "back", "change", "clear",
+      "copy", "find", "head", "head?", "index?", "insert", "length?", "move", "next", "pick",
+      "poke", "put", "remove", "reverse", "select", "sort", "skip", "swap", "tail", "tail?",
+      "take", "trim", "create", "close", "delete", "modify", "open", "open?", "query", "read",
+      "rename", "update", "write"};
+  std::string missing;
+  for (uint32_t k = 1; k <= 62; ++k) {
+    const char* name = names[k - 1];
+    if (!name || k == 1 || k == 4) continue;  // make and to dispatch on the named type
+    Cell w = word::intern_global(name);
+    Cell* fn = stack::push_copy(word::value_slot(&w));
+    if (cell::type(fn) != T_ACTION || fn->w1 != k) {
+      missing += std::string(" ") + name + "(not bound)";
+      continue;
+    }
+    Node cache = interp::build_argument_cache(fn);
+    Cell ts = blk::cells(cache)[0];
+    for (uint32_t t = 1; t <= datatype::highest_registered; ++t) {
+      // series! is abstract: no value has it, its slots are only inherited.
+      if (t == T_SERIES || !datatype::type_table[t].name || !datatype::any_slot(t, k)) continue;
+      if (!typeset::has_q(&ts, t)) missing += std::string(" ") + name + "/" + datatype::type_table[t].name;
+    }
+    stack::drop_cells(1);
+  }
+  (void)out;
+  check(missing.empty(), "action specs admit every type with the slot", missing);
+}
+
+// Compiled bodies that leave the nearest loop the way break, break/return and continue do.
+void body_break(Node) { stack::exit_loop(false, false); }
+void body_break_value(Node) { stack::exit_loop(true, false); }  // the argument is the value
+void body_continue(Node) { stack::exit_loop(false, true); }
+
+void set_code(const char* name, void (*body)(Node), Cell* out) {
+  Cell w = word::intern_global(name);
+  Cell* fn = word::value_slot(&w);
+  *blk::extras(fn, 2) = Cell{T_INTEGER, 0, uint32_t(interp::register_compiled_body(body)), 0};
+  (void)out;
+}
+
+void loop_exits(Cell* out) {
+  eval("brk: func [] [] brk-val: func [v] [] cont: func [] []", out);
+  set_code("brk", &body_break, out);
+  set_code("brk-val", &body_break_value, out);
+  set_code("cont", &body_continue, out);
+  eval("n: 0 loop 5 [n: n + 1 brk] n", out);
+  check(int_of(out) == 1, "break ends the loop");
+  eval("loop 5 [brk]", out);
+  check(cell::type(out) == T_UNSET, "a loop ended by break gives unset");
+  eval("loop 5 [brk-val 7]", out);
+  check(int_of(out) == 7, "break with a value gives that value");
+  eval("n: 0 loop 5 [n: n + 1 cont n: 100] n", out);
+  check(int_of(out) == 5, "continue goes on with the next iteration");
+  eval("f: func [] [loop 3 [brk] 9] f", out);
+  check(int_of(out) == 9, "a break inside a function stops at the loop in it");
+}
+
 void checks() {
   Cell* out = stack::reserve_cell();
   *out = Cell{T_NONE, 0, 0, 0};
@@ -204,6 +269,10 @@ void checks() {
   lexer_callbacks(out);
   stack::state().top = mark;
   statistics(out);
+  stack::state().top = mark;
+  loop_exits(out);
+  stack::state().top = mark;
+  action_typesets(out);
   check(!interp::trace_enabled, "tracing off by default");
   std::fflush(stdout);
   rt::exit_process(failures ? 1 : 0);

@@ -100,3 +100,28 @@ TEST(KelEntry, StandardInput) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("== 5\n"), std::string::npos) << r.out;
 }
+
+TEST(KelEntry, ReportTexts) {
+  // The first report line of the interpreter's errors, as the console shows them.
+  struct {
+    const char* input;
+    const char* line;
+  } cases[] = {
+      {"a:", "*** Script Error: a: needs a value"},
+      {"nosuch", "*** Script Error: nosuch has no value"},
+      {"+ 1", "*** Script Error: + operator is missing an argument"},
+      {"1 +", "*** Script Error: + is missing its value2 argument"},
+      {"append/only/only [] 1", "*** Script Error: duplicate refinement usage in: append/only/only"},
+      {"append/foo [] 1", "*** Script Error: append has no refinement called foo"},
+      {"f: func [x] [x] f (print 1)", "*** Script Error: f does not allow unset! for its x argument"},
+      {"add \"a\" 1", "*** Script Error: add does not allow string! for its value1 argument"},
+      {"#system [a]", "*** Internal Error: contains Kel/System code which requires compilation"},
+      {"f: func [n] [f n + 1] f 1", "*** Internal Error: stack overflow"},
+  };
+  for (auto& c : cases) {
+    Outcome r = with_stdin(std::string(c.input) + "\n");
+    EXPECT_EQ(r.status, 0) << c.input;
+    EXPECT_NE(r.out.find(std::string(c.line) + "\n"), std::string::npos) << c.input << "\ngot: " << r.out;
+  }
+}
+
