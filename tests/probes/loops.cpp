@@ -39,6 +39,23 @@ Cell* load(const char* text) {
 
 int32_t int_of(const Cell* c) { return cell::type(c) == T_INTEGER ? cell::get_int(c) : -1000; }
 
+}  // namespace
+
+// The object unit's field access, when it is linked in (error values are objects then).
+namespace kel::object {
+Cell* values_start(const Cell* object) __attribute__((weak));
+}
+
+namespace {
+
+// category x 100 + catalogue position of an error value: the provisional error cell holds
+// it in w2; an error object's first field (code) holds it less 2.
+int32_t error_code(const Cell* e) {
+  if (cell::type(e) != T_ERROR) return -2;
+  if (e->w1 == 0 || !object::values_start) return int32_t(e->w2);
+  return cell::get_int(object::values_start(e)) + 2;
+}
+
 // Runs body under a try frame; the error id's code (category x 100 + id) or -1.
 template <class Body>
 int32_t raised(Body&& body) {
@@ -49,7 +66,7 @@ int32_t raised(Body&& body) {
   if (code) {
     stack::take_pending_code();
     Cell* e = stack::last_pushed();
-    id = cell::type(e) == T_ERROR ? int32_t(e->w2) : -2;
+    id = error_code(e);
   } else {
     stack::pop_frame();
   }
@@ -167,7 +184,7 @@ void compiled_try_landing() {
                       nullptr, nullptr);
   natives::try_keep_or_rethrow(false);
   Cell* base = stack::state().base;
-  check(cell::type(base) == T_ERROR && int32_t(base->w2) == code_of(err::math::zero_divide),
+  check(error_code(base) == code_of(err::math::zero_divide),
         "a caught error becomes the result");
   stack::pop_frame_drop_values();
   stack::state().top = mark;
