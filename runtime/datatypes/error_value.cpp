@@ -358,11 +358,26 @@ void new_error_value(Cell* out, uint32_t category, uint32_t id, const Cell* arg1
   *out = e.c;
 }
 
+namespace {
+// The provisional carrier (before the catalogue is loaded) names only the throw category
+// and its id `throw`, from category * 100 + id in w2.
+int32_t provisional_symbol(bool type, const Cell* error) {
+  uint32_t code = error->w2;
+  if (code / 100 != err::throw_::throw_.category) return -1;
+  if (!type && code % 100 != err::throw_::throw_.id) return -1;
+  return symbol::intern_c_text("throw");
+}
+}  // namespace
+
 int32_t type_symbol(const Cell* error) {
+  if (cell::type(error) != T_ERROR) return -1;
+  if (!error->w1) return provisional_symbol(true, error);
   Cell t = field_at(error->w1, field::TYPE);
   return cell::type(&t) == T_WORD ? int32_t(t.w2) : -1;
 }
 int32_t id_symbol(const Cell* error) {
+  if (cell::type(error) != T_ERROR) return -1;
+  if (!error->w1) return provisional_symbol(false, error);
   Cell t = field_at(error->w1, field::ID);
   return cell::type(&t) == T_WORD ? int32_t(t.w2) : -1;
 }
@@ -436,7 +451,18 @@ Cell* make(Cell*, Cell* spec, uint32_t) {
 }
 
 void record_call_stack(Cell* value) {
-  if (cell::type(value) != T_ERROR || !value->w1) return;
+  if (cell::type(value) != T_ERROR) return;
+  if (!value->w1) {
+    // The provisional carrier: its stack field lives in the pending record.
+    Cell* field = stack_field(value);
+    if (!field || cell::type(field) != T_INTEGER) return;
+    uint32_t position = uint32_t(cell::get_int(field));
+    Cell* words = block::push_empty(20);
+    stack::collect_call_words(1, words, stack::state().frames_begin + position);
+    *stack_field(value) = *words;
+    stack::drop_cells(1);
+    return;
+  }
   Kept e(value);
   Cell st = field_at(e.c.w1, field::STACK);
   if (cell::type(&st) != T_INTEGER) return;
@@ -652,29 +678,6 @@ void install_type() {
   r.slots.find = datatype::inherit;
   r.slots.select = datatype::inherit;
   datatype::register_type(r);
-}
-
-// ---- try ----
-
-void try_native(int32_t, const int32_t* refinements) {
-  bool all = refinements[0] != -1, keep = refinements[1] != -1;
-  Cell word = word::intern_global("try");
-  word.header = T_WORD;
-  Cell* block = stack::push_copy(stack::state().base);
-  if (all) stack::push_try_all_frame(&word);
-  else stack::push_try_frame(&word);
-  uint32_t code = stack::land(unwind_code::ERROR, [&] { interp::eval_block(block, true); });
-  if (!code) {
-    stack::pop_frame_to_result();
-    Cell r = *stack::last_pushed();
-    stack::state().top = stack::state().base + 1;
-    *stack::state().base = r;
-  } else {
-    stack::take_pending_code();
-    if (code != unwind_code::ERROR && !all) throw_code(code);
-    stack::take_caught_error();
-  }
-  if (keep) record_call_stack(stack::state().base);
 }
 
 // ---- Argument names for messages ----

@@ -45,7 +45,4 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* cont
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
 void install_type();
 
-// The `try` native (/all, /keep).
-void try_native(int32_t check, const int32_t* refinements);
-
 }  // namespace kel::error

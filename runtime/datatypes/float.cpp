@@ -1,21 +1,30 @@
-// float! interim row: number text per kind, shortest round-trip mold, tolerant compare,
-// power; apply-math-op and round are not built yet.
+// float!: the action row (make/to, random, text, compare, math, round, parity), the text of
+// a double per numeric kind, the mixed-operand dispatcher and tolerant equality of doubles.
 #include "runtime/datatypes/float.h"
 
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
+#include "runtime/cell_api.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string_min.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/number_scan.h"
+#include "runtime/memory.h"
+#include "runtime/random.h"
 #include "runtime/stack.h"
 
 namespace kel::float_ {
 
 bool pretty = true;
+
+void set_pretty_print(bool on) { pretty = on; }
+bool pretty_print_q() { return pretty; }
 
 namespace {
 
@@ -43,9 +52,66 @@ int64_t ordered(double d) {
   return int64_t(bits);
 }
 
+int32_t ordered32(float f) {
+  uint32_t bits = std::bit_cast<uint32_t>(f);
+  if (bits >> 31) return -int32_t(bits & 0x7FFFFFFFu);
+  return int32_t(bits);
+}
+
 int32_t add_text(Cell* buffer, const std::string& text) {
   for (unsigned char c : text) string::add_codepoint(buffer, c);
   return int32_t(text.size());
+}
+
+Cell datatype_cell(uint32_t t) { return Cell{T_DATATYPE, t, 0, 0}; }
+
+[[noreturn]] void raise_invalid_type(uint32_t t) {
+  Cell dt = datatype_cell(t);
+  error::raise(err::script::invalid_type, &dt);
+}
+
+[[noreturn]] void raise_bad_to_arg(uint32_t target, const Cell* spec) {
+  Cell dt = datatype_cell(target);
+  error::raise(err::script::bad_to_arg, &dt, spec);
+}
+
+// script/not-related with the word of the action asked and the other operand's type.
+[[noreturn]] void raise_not_related(uint32_t t) {
+  Cell fn = stack::current_function_word();
+  Cell dt = datatype_cell(t);
+  error::raise(err::script::not_related, &fn, &dt);
+}
+
+// Used units of a series cell from its head (a head past the tail reads as empty).
+void series_span(const Cell* s, const uint8_t** start, int32_t* count, uint32_t* unit) {
+  SeriesBuffer* b = memory::node_buffer(s->w2);
+  *unit = memory::unit(b);
+  uint32_t total = memory::units(b);
+  uint32_t head = s->w1 > total ? total : s->w1;
+  *start = memory::head(b) + size_t(head) * *unit;
+  *count = int32_t(total - head);
+}
+
+bool text_type_q(uint32_t t) {
+  return t == T_STRING || t == T_FILE || t == T_URL || t == T_TAG || t == T_EMAIL ||
+         t == T_REF;
+}
+
+bool number_q(const Cell* c) {
+  uint32_t t = cell::type(c);
+  return t == T_INTEGER || t == T_FLOAT;
+}
+
+double number_of(const Cell* c) {
+  return cell::type(c) == T_INTEGER ? double(cell::get_int(c)) : cell::get_double(c);
+}
+
+// The double truncated toward zero as a 32-bit integer; false when it does not fit.
+bool truncate_32(double d, int32_t* out) {
+  double t = std::trunc(d);
+  if (std::isnan(t) || t > 2147483647.0 || t < -2147483648.0) return false;
+  *out = int32_t(t);
+  return true;
 }
 
 }  // namespace
@@ -148,10 +214,243 @@ Cell* power() {
   return a;
 }
 
-Cell* apply_math_op(int32_t) { error::raise(err::internal::not_done); }
 
-Cell* round(Cell*, Cell*, bool, bool, bool, bool, bool, bool) {
-  error::raise(err::internal::not_done);
+namespace {
+
+// m x 10^e from a block of exactly two numbers.
+double from_block(Cell* spec, uint32_t target) {
+  if (block::count_from_head(spec) != 2) raise_bad_to_arg(target, spec);
+  const Cell* m = block::cell_at_index(spec, int32_t(spec->w1));
+  const Cell* e = m + 1;
+  if (!number_q(m) || !number_q(e)) raise_bad_to_arg(target, spec);
+  int32_t exponent;
+  if (!truncate_32(number_of(e), &exponent)) raise_bad_to_arg(target, spec);
+  return number_of(m) * std::pow(10.0, double(exponent));
+}
+
+double from_binary(const Cell* spec) {
+  const uint8_t* p;
+  int32_t n;
+  uint32_t unit;
+  series_span(spec, &p, &n, &unit);
+  uint64_t bits = 0;
+  for (int32_t i = 0; i < n && i < 8; ++i) bits = (bits << 8) | p[i];
+  return std::bit_cast<double>(bits);
+}
+
+double from_text(const Cell* spec, uint32_t target) {
+  const uint8_t* p;
+  int32_t n;
+  uint32_t unit;
+  series_span(spec, &p, &n, &unit);
+  if (n < 1) raise_bad_to_arg(target, spec);
+  int32_t bad = 0;
+  double d = text_to_float(p, n, unit, &bad);
+  if (bad) raise_bad_to_arg(target, spec);
+  return d;
+}
+
+}  // namespace
+
+// percent! reads its text as one loaded value (runtime/datatypes/percent.cpp).
+namespace percent_text {
+double load(const Cell* spec);
+}
+
+Cell* make(Cell* proto, Cell* spec, uint32_t type) {
+  uint32_t target = type == T_PERCENT ? T_PERCENT : T_FLOAT;
+  uint32_t ts = cell::type(spec);
+  double d;
+  switch (ts) {
+    case T_INTEGER: case T_CHAR: d = double(cell::get_int(spec)); break;
+    case T_FLOAT: case T_PERCENT: case T_TIME: d = cell::get_double(spec); break;
+    case T_MONEY: error::raise(err::internal::not_done);  // money's amount
+    case T_BINARY: d = from_binary(spec); break;
+    case T_BLOCK: case T_PAREN: case T_HASH: d = from_block(spec, target); break;
+    default:
+      if (!text_type_q(ts)) raise_bad_to_arg(target, spec);
+      d = target == T_PERCENT ? percent_text::load(spec) : from_text(spec, target);
+  }
+  *proto = Cell{target, 0, 0, 0};
+  cell::put_double(proto, d);
+  return proto;
+}
+
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+  if (seed) {
+    random::seed(int32_t(value->w2 ^ value->w3));
+    cell::set_unset(value);
+    return value;
+  }
+  double x = value_of(value);
+  if (secure) {
+    double a = random::secure_31(), b = random::secure_31();
+    x = x * (a / 2147483647.0 + b) / 2147483648.0;
+  } else {
+    x = x * (double(random::next_word()) / 2147483647.0);
+  }
+  cell::put_double(value, x);
+  return value;
+}
+
+double arith_on_doubles(double x, double y, int32_t o) {
+  switch (o) {
+    case op::ADD: return x + y;
+    case op::SUBTRACT: return x - y;
+    case op::MULTIPLY: return x * y;
+    case op::DIVIDE: return x / y;
+    case op::REMAINDER:
+      if (std::isnan(y)) return y;
+      if (std::isinf(y)) return std::isfinite(x) ? x : std::numeric_limits<double>::quiet_NaN();
+      return std::fmod(x, y);
+    default: error::raise(err::internal::not_done);
+  }
+}
+
+Cell* apply_math_op(int32_t o) {
+  Cell* a = stack::state().base;
+  Cell* b = a + 1;
+  uint32_t tl = cell::type(a), tr = cell::type(b);
+  switch (tr) {
+    case T_PAIR: case T_POINT2D: case T_POINT3D:
+      if (tl == T_TIME) raise_invalid_type(tr);
+      if (o == op::SUBTRACT || o == op::DIVIDE) raise_not_related(tr);
+      error::raise(err::internal::not_done);  // swapped, then pair and point arithmetic
+    case T_TUPLE: case T_MONEY: case T_VECTOR:
+      error::raise(err::internal::not_done);  // their own arithmetic
+    default: break;
+  }
+  bool r_ok = tr == T_INTEGER || tr == T_CHAR || tr == T_FLOAT || tr == T_PERCENT || tr == T_TIME;
+  if (!r_ok || (tr == T_CHAR && (tl == T_TIME || tl == T_PERCENT))) raise_invalid_type(tr);
+  if (o < op::ADD || o > op::REMAINDER) raise_invalid_type(tr);  // no bitwise ops on doubles
+  double x = tl == T_INTEGER || tl == T_CHAR ? double(cell::get_int(a)) : value_of(a);
+  double y = tr == T_INTEGER || tr == T_CHAR ? double(cell::get_int(b)) : value_of(b);
+  uint32_t result_type;
+  if (tl == T_TIME || tr == T_TIME) result_type = T_TIME;
+  else if (tl == T_PERCENT) result_type = T_PERCENT;
+  else result_type = T_FLOAT;
+  *a = Cell{result_type, 0, 0, 0};
+  cell::put_double(a, arith_on_doubles(x, y, o));
+  return a;
+}
+
+Cell* add() { return apply_math_op(op::ADD); }
+Cell* subtract() { return apply_math_op(op::SUBTRACT); }
+Cell* multiply() { return apply_math_op(op::MULTIPLY); }
+Cell* divide() { return apply_math_op(op::DIVIDE); }
+Cell* remainder() { return apply_math_op(op::REMAINDER); }
+
+Cell* absolute() {
+  Cell* a = stack::state().base;
+  a->w3 &= 0x7FFFFFFFu;
+  return a;
+}
+
+Cell* negate() {
+  Cell* a = stack::state().base;
+  cell::put_double(a, 0.0 - value_of(a));
+  return a;
+}
+
+// Parity of the double truncated toward zero; NaN and infinities are neither even nor odd.
+bool even_q(const Cell* value) {
+  double t = std::trunc(value_of(value));
+  return std::isfinite(t) && std::fmod(t, 2.0) == 0.0;
+}
+bool odd_q(const Cell* value) {
+  double t = std::trunc(value_of(value));
+  return std::isfinite(t) && std::fmod(t, 2.0) != 0.0;
+}
+
+Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
+            bool ceiling, bool half_ceiling) {
+  uint32_t tv = cell::type(value);
+  uint32_t ts = scale ? cell::type(scale) : 0;
+  if (ts == T_MONEY) raise_not_related(T_MONEY);
+  double x = value_of(value);
+  double s = tv == T_PERCENT ? 0.01 : 1.0;
+  if (scale) {
+    if (ts == T_INTEGER) s = std::fabs(double(cell::get_int(scale)));
+    else if (ts == T_FLOAT || ts == T_PERCENT || ts == T_TIME) s = std::fabs(value_of(scale));
+    else raise_invalid_type(ts);
+    if (tv == T_PERCENT) s /= 100.0;
+  }
+  // A zero scale leaves every value as it is (1 / 0 would turn it into NaN).
+  if (s == 0.0 || std::ldexp(std::fabs(x), -53) > s) return value;
+  int shift = 0;
+  double r = 0.0, e;
+  if (s >= 1.0) {
+    e = x / s;
+  } else {
+    double xs = x, ss = s;
+    int se;
+    std::frexp(s, &se);
+    if (se < -1021) {  // 1 / s would overflow: renormalise both first
+      shift = -se;
+      xs = std::ldexp(x, shift);
+      ss = std::ldexp(s, shift);
+    }
+    r = 1.0 / ss;
+    e = xs * r;
+  }
+  double c;
+  if (down) {
+    c = std::trunc(e);
+  } else if (floor) {
+    c = std::floor(e);
+  } else if (ceiling) {
+    c = std::ceil(e);
+  } else {
+    double a = std::fabs(e), f = std::floor(a), m;
+    if (a < f + 0.5) m = f;
+    else if (a > f + 0.5) m = std::ceil(a);
+    else if (even) m = std::fmod(a, 2.0) >= 1.0 ? std::ceil(a) : f;
+    else if (half_down) m = f;
+    else if (half_ceiling) m = std::signbit(e) ? f : std::ceil(a);
+    else m = std::ceil(a);  // halves away from zero
+    c = std::copysign(m, e);
+  }
+  double result;
+  if (s >= 1.0) {
+    result = c * s;
+    if (std::isinf(result)) error::raise(err::math::overflow);
+  } else {
+    result = c / r;
+    if (shift) result = std::ldexp(result, -shift);
+  }
+  if (!scale) {
+    cell::put_double(value, result);
+    return value;
+  }
+  if (ts == T_INTEGER) {
+    int32_t n;
+    if (!truncate_32(result, &n)) error::raise(err::math::overflow);
+    cell::set_integer(value, n);
+    return value;
+  }
+  *value = Cell{ts, 0, 0, 0};
+  cell::put_double(value, result);
+  return value;
+}
+
+bool not_a_number_q(uint32_t low, uint32_t high) {
+  return std::isnan(std::bit_cast<double>(uint64_t(high) << 32 | low));
+}
+bool single_not_a_number_q(float f) { return std::isnan(f); }
+bool infinite_or_nan_q(double d) { return !std::isfinite(d); }
+double clear_sign(double d) { return std::fabs(d); }
+
+bool equal_single_q(float a, float b) {
+  if (std::isnan(a) || std::isnan(b)) return false;
+  if (a == b) return true;
+  if (std::isfinite(a) && std::isfinite(b)) {
+    if (a == 0.0f && b == 0.0f) return true;
+    int64_t d = int64_t(ordered32(a)) - int64_t(ordered32(b));
+    return d <= 10 && d >= -10;
+  }
+  if (std::signbit(a) != std::signbit(b)) return false;
+  uint32_t x = std::bit_cast<uint32_t>(a) & 0x7FFFFFFFu, y = std::bit_cast<uint32_t>(b) & 0x7FFFFFFFu;
+  return (x > y ? x - y : y - x) < 0x100000u;
 }
 
 Cell* init_cell(Cell* c, double d) {
@@ -171,12 +470,27 @@ Cell* push_new(double d) {
   return init_cell(c, d);
 }
 
+Cell* push_new_bits(uint32_t low, uint32_t high) {
+  Cell* c = stack::reserve_cell();
+  *c = Cell{T_FLOAT, 0, low, high};
+  return c;
+}
+
+Cell* add_to_block(Cell* block, uint32_t low, uint32_t high) {
+  Cell v{T_FLOAT, 0, low, high};
+  return block::append_copy(block, &v);
+}
+
 double value_of(const Cell* c) { return cell::get_double(c); }
 
 void install_type() {
-  datatype::register_type({.id = T_FLOAT, .parent = 0, .name = "float!",
-                           .slots = {.form = form, .mold = mold, .compare = compare,
-                                     .power = power}});
+  datatype::register_type(
+      {.id = T_FLOAT, .parent = 0, .name = "float!",
+       .slots = {.make = make, .random = random, .to = make, .form = form, .mold = mold,
+                 .compare = compare, .absolute = absolute, .add = add, .divide = divide,
+                 .multiply = multiply, .negate = negate, .power = power,
+                 .remainder = remainder, .round = round, .subtract = subtract,
+                 .even_q = even_q, .odd_q = odd_q}});
 }
 
 }  // namespace kel::float_

@@ -1,5 +1,5 @@
-// float! (interim row: form, mold, compare, power): text of a double per numeric kind,
-// tolerant equality, comparison, and the float cell API; the rest of the row comes later.
+// float!: the double in w2-w3, its action row, and the numeric services other types share:
+// text of a double per numeric kind, the mixed-operand dispatcher, tolerant equality, round.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -14,8 +14,15 @@ constexpr int SINGLE = 0, FLOAT = 1, SINGLE_PERCENT = 2, PERCENT = 3, TIME_SECON
               POINT = 5;
 }
 
-// system/options/float/pretty? (on at start).
+// Operation codes of apply_math_op and arith_on_doubles.
+namespace op {
+constexpr int32_t ADD = 0, SUBTRACT = 1, MULTIPLY = 2, DIVIDE = 3, REMAINDER = 4;
+}
+
+// system/options/float/pretty? (on at start); the boot library's handler calls the setter.
 extern bool pretty;
+void set_pretty_print(bool on);
+bool pretty_print_q();
 
 void install_type();
 
@@ -23,22 +30,49 @@ void install_type();
 std::string number_to_text(double x, int kind);
 // NaN equals nothing; exactly equal, within DBL_EPSILON, or at most 10 ordered steps apart.
 bool equal_double_q(double a, double b);
+// The same for 32-bit floats (point coordinates).
+bool equal_single_q(float a, float b);
+
+// The mixed-operand dispatcher: operands in the current frame's first two cells, the
+// result replaces the first (its type by the operands' types).
+Cell* apply_math_op(int32_t op);
+// Plain IEEE arithmetic; remainder follows fmod with NaN and infinite divisors handled.
+double arith_on_doubles(double x, double y, int32_t op);
 
 // Slots.
+Cell* make(Cell* proto, Cell* spec, uint32_t type);
+Cell* random(Cell* value, bool seed, bool secure, bool only);
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
              int32_t limit, int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
+Cell* absolute();
+Cell* add();
+Cell* divide();
+Cell* multiply();
+Cell* negate();
 Cell* power();
-// Not built yet: raise internal/not-done.
-Cell* apply_math_op(int32_t op);
+Cell* remainder();
+Cell* subtract();
+bool even_q(const Cell* value);
+bool odd_q(const Cell* value);
+// Rounds value in place (float!, percent!, time!); with a scale the result takes the
+// scale's type (integer! range-checked).
 Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor,
             bool ceiling, bool half_ceiling);
+
+// Helpers.
+bool not_a_number_q(uint32_t low, uint32_t high);
+bool single_not_a_number_q(float f);
+bool infinite_or_nan_q(double d);
+double clear_sign(double d);
 
 // Cell API.
 Cell* init_cell(Cell* c, double d);
 Cell* set_result(double d);
 Cell* push_new(double d);
+Cell* push_new_bits(uint32_t low, uint32_t high);
+Cell* add_to_block(Cell* block, uint32_t low, uint32_t high);
 double value_of(const Cell* c);
 
 }  // namespace kel::float_

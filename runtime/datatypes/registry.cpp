@@ -14,6 +14,7 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
@@ -77,6 +78,7 @@ void install(uint32_t type_id) {
     case T_CHAR: char_::install_type(); break;
     case T_TRIPLE: triple::install_type(); break;
     case T_FLOAT: float_::install_type(); break;
+    case T_PERCENT: percent::install_type(); break;
     case T_STRING: string::install_type(); break;
     case T_SERIES: series::install_type(); break;
     case T_BLOCK: block::install_type(); break;

@@ -27,6 +27,7 @@ namespace kel::interp {
 
 Cell current_position{T_UNSET, 0, 0, 0};
 bool trace_enabled = false;
+bool fast_exit = false;
 FrameWords words;
 
 namespace {
@@ -255,6 +256,10 @@ void eval_block(const Cell* block, bool into_caller) {
     while (pos < end) {
       current_position.w1 = pos;
       pos = eval_expression(current_position.w2, pos, end, false, false, false);
+      if (fast_exit) [[unlikely]] {
+        fast_exit = false;  // return or exit of this function body
+        break;
+      }
       if (pos < end) stack::clear_frame();
     }
   }
@@ -301,13 +306,11 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       break;
     }
     case T_SET_PATH: {
-      uint32_t at = pos;
-      ++pos;
+      uint32_t at = pos++;
       if (pos >= end) error::raise(err::script::need_value, &v);
       stack::push_interp_native_frame(&words.set_path);
       pos = eval_expression(code, pos, end, false, true, false);
-      // The value's evaluation may have moved the path's node: read the path again.
-      if (at < blk::count(code)) v = blk::cells(code)[at];
+      v = memory::head_cells(buf(code))[at];  // the value's evaluation may have moved nodes
       pos = eval_path(&v, code, pos, end, true, false, true, 0);
       if (push) stack::pop_frame();
       else stack::pop_frame_to_result();
@@ -378,7 +381,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (!no_infix) {
     // The infix step: a word bound to an op! right after a value.
     for (;;) {
-      if (pos >= end) break;
+      if (pos >= end || fast_exit) break;
       SeriesBuffer* ib = buf(code);
       if (pos >= cell_units(ib)) break;
       Cell w = memory::head_cells(ib)[pos];

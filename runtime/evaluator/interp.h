@@ -12,6 +12,9 @@ namespace kel::interp {
 extern Cell current_position;
 // One test guards every trace event site.
 extern bool trace_enabled;
+// Set by return and exit when the block evaluation of their target body called them
+// directly: that evaluation ends after the current expression, without an unwinding.
+extern bool fast_exit;
 
 // Trace event bits.
 namespace trace_ev {

@@ -54,8 +54,8 @@ Cell* push_value(State* s, const Cell& v) {
   return c;
 }
 
-void push_float(State* s, double d) {
-  Cell v{T_FLOAT, 0, 0, 0};
+void push_float(State* s, double d, uint32_t type = T_FLOAT) {
+  Cell v{type, 0, 0, 0};
   cell::put_double(&v, d);
   push_value(s, v);
 }
@@ -590,8 +590,7 @@ void load::load_percent(State* s, int32_t start, int32_t end, uint32_t, bool loa
   TokenText t(s, start, end);
   if (!number::float_syntax_q(t.p, t.n)) syntax_error(s, start, end + 1, T_FLOAT);
   if (!load) return;
-  // percent! does not exist yet: the value loads as the float it stands for.
-  push_float(s, number::convert_float(t.p, t.n, -2));
+  push_float(s, number::convert_float(t.p, t.n, -2), T_PERCENT);
 }
 
 void load::load_special_float(State* s, int32_t start, int32_t end, uint32_t, bool load) {

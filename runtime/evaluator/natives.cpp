@@ -14,6 +14,10 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/natives_compare.h"
+#include "runtime/evaluator/natives_control.h"
+#include "runtime/evaluator/natives_eval.h"
+#include "runtime/evaluator/natives_exit.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 
@@ -75,7 +79,10 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   e[29 - 1] = &greater_q;
   e[30 - 1] = &lesser_or_equal_q;
   e[31 - 1] = &greater_or_equal_q;
-  e[70 - 1] = &error::try_native;
+  install_control(e.data());
+  install_exit(e.data());
+  install_compare(e.data());
+  install_eval(e.data());
   return e;
 }
 
@@ -160,11 +167,7 @@ void either(int32_t, const int32_t*) {
 
 void loop(int32_t, const int32_t*) {
   Cell* count_cell = arg(0);
-  if (cell::type(count_cell) == T_FLOAT) {
-    double d = std::trunc(cell::get_double(count_cell));
-    int32_t n = std::isnan(d) ? 0 : d > 2147483647.0 ? 2147483647 : d < -2147483648.0 ? INT32_MIN : int32_t(d);
-    cell::set_integer(count_cell, n);
-  }
+  loop_count_to_integer();
   int32_t n = cell::get_int(count_cell);
   if (n < 1) {
     Cell none{T_NONE, 0, 0, 0};

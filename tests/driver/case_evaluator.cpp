@@ -148,7 +148,9 @@ Outcome evaluate(std::string_view input) {
     if (!is_error && cell::type(result) != T_UNSET) {
       stack::push_try_frame(&interp::words.body);
       uint32_t c2 = stack::land(unwind_code::ERROR, [&] {
-        Cell* s = actions::mold(result, false, false, false, nullptr);
+        // The console forms float! results and molds everything else.
+        Cell* s = cell::type(result) == T_FLOAT ? actions::form(result, nullptr)
+                                                : actions::mold(result, false, false, false, nullptr);
         o.molded = to_utf8(s);
       });
       if (c2) {

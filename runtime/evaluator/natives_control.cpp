@@ -1,0 +1,441 @@
+// Conditional and looping natives and the loop-support operations: loop frames catch
+// break and continue around each body evaluation and pass every other code on.
+#include "runtime/evaluator/natives_control.h"
+
+#include <cmath>
+
+#include "runtime/cell_api.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interp.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/stack.h"
+
+namespace kel::natives {
+
+namespace {
+
+inline Cell* arg(int i) { return stack::state().base + i; }
+inline Cell* frame_base() { return stack::state().base; }
+
+void result_none() { stack::set_only_result(cell::none_value()); }
+void result_unset() { stack::set_only_result(cell::unset_value()); }
+
+bool text_type_q(uint32_t t) {
+  return t == T_STRING || t == T_FILE || t == T_URL || t == T_TAG || t == T_EMAIL ||
+         t == T_REF;
+}
+
+uint32_t units_of(const Cell* series) { return memory::units(memory::node_buffer(series->w2)); }
+
+// The element at a buffer index of a series (none past the tail): a cell of a block-like
+// series, a char! of text, an integer! of a binary.
+Cell element_at(const Cell* series, uint32_t index) {
+  uint32_t t = cell::type(series);
+  if (index >= units_of(series)) return Cell{T_NONE, 0, 0, 0};
+  if (block::any_block_q(t)) return *block::cell_at_index(series, int32_t(index));
+  SeriesBuffer* b = memory::node_buffer(series->w2);
+  const uint8_t* p = memory::head(b);
+  uint32_t unit = memory::unit(b);
+  uint32_t v = unit == 1 ? p[index]
+               : unit == 2 ? reinterpret_cast<const uint16_t*>(p)[index]
+                           : reinterpret_cast<const uint32_t*>(p)[index];
+  if (text_type_q(t)) return Cell{T_CHAR, 0, v, 0};
+  if (t == T_BINARY) return Cell{T_INTEGER, 0, v, 0};
+  error::raise(err::internal::not_done);  // vector! and image! elements come with those types
+}
+
+bool loop_word_type_q(uint32_t t) {
+  return t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD;
+}
+
+void assign(const Cell* word, const Cell* value) {
+  Cell w = *word, v = *value;
+  gc::Root keep_w(&w), keep_v(&v);
+  word::assign_value(&w, &v);
+}
+
+// Opens the loop frame with an unset result slot.
+void open_loop() {
+  stack::push_loop_frame(&interp::words.body);
+  stack::set_interpreted_flag();
+  cell::set_unset(stack::reserve_cell());
+}
+
+// Pops the loop frame; its result slot becomes the native's result.
+void close_loop() {
+  stack::pop_frame_to_result();
+  stack::trim_to_result();
+}
+
+// One body evaluation under the loop catcher: 0, BREAK or CONTINUE; any other code
+// passes on. The body's value (or break's) is left in the loop frame's result slot.
+uint32_t run_loop_body(Cell* body) {
+  stack::clear_frame();
+  uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_block(body, true); });
+  if (code) {
+    stack::take_pending_code();
+    if (code != unwind_code::BREAK && code != unwind_code::CONTINUE) throw_code(code);
+  }
+  return code;
+}
+
+// Evaluates one expression of the block held by the stack cell `code` at pos into the
+// current frame's result slot; returns the next position.
+uint32_t eval_one(Cell* code, uint32_t pos) {
+  Cell* keep_top = stack::state().top;
+  uint32_t end = units_of(code);
+  pos = interp::eval_next(code->w2, pos, end, false);
+  stack::state().top = keep_top;
+  return pos;
+}
+
+Cell global_word(const char* text) { return word::intern_global(text); }
+
+bool series_value_type_q(uint32_t t) {
+  return block::any_block_q(t) || text_type_q(t) || t == T_BINARY || t == T_VECTOR ||
+         t == T_IMAGE;
+}
+
+}  // namespace
+
+// ---- Loop support ----
+
+void count_to_integer(Cell* count) {
+  if (cell::type(count) != T_FLOAT) return;
+  double d = cell::get_double(count);
+  if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0)
+    error::raise(err::script::out_of_range, count);
+  cell::set_integer(count, int32_t(std::trunc(d)));
+}
+
+void loop_count_to_integer() { count_to_integer(frame_base()); }
+
+bool series_has_more_q(const Cell* series) {
+  if (cell::type(series) == T_IMAGE) error::raise(err::internal::not_done);
+  return series->w1 < units_of(series);
+}
+
+bool foreach_step_q(Cell* series, Cell* words, int32_t n) {
+  if (n < 1 || !series_has_more_q(series)) return false;
+  if (cell::type(series) == T_MAP) error::raise(err::internal::not_done);
+  for (int32_t i = 0; i < n; ++i) {
+    Cell w = *block::cell_at_index(words, int32_t(words->w1) + i);
+    if (!loop_word_type_q(cell::type(&w))) error::raise(err::script::invalid_arg, &w);
+    Cell v = element_at(series, series->w1 + uint32_t(i));
+    assign(&w, &v);
+  }
+  series->w1 += uint32_t(n);
+  return true;
+}
+
+bool foreach_step_one_q(Cell* series, Cell* word) {
+  if (!series_has_more_q(series)) return false;
+  if (cell::type(series) == T_MAP) error::raise(err::internal::not_done);
+  Cell v = element_at(series, series->w1);
+  assign(word, &v);
+  series->w1 += 1;
+  return true;
+}
+
+void remove_each_apply(Cell* data, Cell* series, const Cell* body_value, int32_t n) {
+  if (!truthy_q(body_value) || n < 1) return;
+  int32_t end = int32_t(series->w1);
+  int32_t units = int32_t(units_of(series));
+  int32_t start = end - n < 0 ? 0 : end - n;
+  if (end > units) end = units;
+  series->w1 = uint32_t(int32_t(series->w1) - n < 0 ? 0 : int32_t(series->w1) - n);
+  if (end <= start) return;
+  Cell* at = stack::push_copy(data);
+  at->w1 = uint32_t(start);
+  Cell* part = stack::reserve_cell();
+  cell::set_integer(part, end - start);
+  auto remove = datatype::slot<datatype::action::REMOVE>(cell::type(at));
+  if (!remove) error::raise(err::internal::not_done);
+  remove(at, part, nullptr);
+  stack::drop_cells(2);
+}
+
+bool forall_at_end_q(const Cell* word, bool advance) {
+  Cell* slot = word::value_slot(word);
+  if (advance) slot->w1 += 1;
+  return !series_has_more_q(slot);
+}
+
+void repeat_increment(Cell* word) {
+  Cell v = *word::value_slot(word);
+  v.w2 += 1;
+  assign(word, &v);
+}
+
+void forall_set_word(const Cell* word, const Cell* series) { assign(word, series); }
+
+void foreach_word_count(const Cell* words, Cell* counter) {
+  cell::set_integer(counter, block::count_from_head(words));
+}
+
+void forall_sync_index(const Cell* word, Cell* saved) { saved->w1 = word::value_slot(word)->w1; }
+
+// ---- Conditions ----
+
+void if_(int32_t, const int32_t*) {
+  if (!truthy_q(arg(0))) return result_none();
+  interp::eval_block(arg(1), true);
+  stack::trim_to_result();
+}
+
+void unless(int32_t, const int32_t*) {
+  if (truthy_q(arg(0))) return result_none();
+  interp::eval_block(arg(1), true);
+  stack::trim_to_result();
+}
+
+void any(int32_t, const int32_t*) {
+  Cell* code = stack::push_copy(arg(0));
+  for (uint32_t pos = code->w1; pos < units_of(code);) {
+    pos = eval_one(code, pos);
+    if (truthy_q(frame_base())) return stack::trim_to_result(), void();
+  }
+  result_none();
+}
+
+void all(int32_t, const int32_t*) {
+  Cell* code = stack::push_copy(arg(0));
+  if (code->w1 >= units_of(code)) return result_none();
+  for (uint32_t pos = code->w1; pos < units_of(code);) {
+    pos = eval_one(code, pos);
+    if (!truthy_q(frame_base())) return result_none();
+  }
+  stack::trim_to_result();
+}
+
+// ---- Loops ----
+
+void while_(int32_t, const int32_t*) {
+  Cell* cond = arg(0);
+  Cell* body = arg(1);
+  open_loop();
+  for (;;) {
+    stack::clear_frame();
+    uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_block(cond, true); });
+    if (code) {
+      stack::take_pending_code();
+      if (code == unwind_code::BREAK || code == unwind_code::CONTINUE)
+        error::raise(err::throw_::while_cond);
+      throw_code(code);
+    }
+    if (!truthy_strict_q(frame_base())) break;
+    if (run_loop_body(body) == unwind_code::BREAK) break;
+  }
+  stack::pop_frame();
+  result_unset();
+}
+
+void until(int32_t, const int32_t*) {
+  Cell* body = arg(0);
+  open_loop();
+  for (;;) {
+    uint32_t code = run_loop_body(body);
+    if (code == unwind_code::BREAK) break;
+    if (code == unwind_code::CONTINUE) continue;  // no test
+    if (truthy_strict_q(frame_base())) break;
+  }
+  close_loop();
+}
+
+void repeat(int32_t, const int32_t*) {
+  Cell* word = arg(0);
+  Cell* counter = arg(1);
+  Cell* body = arg(2);
+  count_to_integer(counter);
+  int32_t remaining = cell::get_int(counter);
+  if (remaining < 1) return result_none();
+  cell::set_integer(counter, 1);
+  open_loop();
+  bool broken = false;
+  for (;;) {
+    assign(word, counter);
+    if (run_loop_body(body) == unwind_code::BREAK) {
+      broken = true;
+      break;
+    }
+    if (--remaining == 0) break;
+    counter->w2 += 1;
+  }
+  // The word ends on the last counter, whatever the body stored in it.
+  if (!broken) assign(word, counter);
+  close_loop();
+}
+
+void forever(int32_t, const int32_t*) {
+  Cell* body = arg(0);
+  open_loop();
+  while (run_loop_body(body) != unwind_code::BREAK) {
+  }
+  close_loop();
+}
+
+void foreach(int32_t, const int32_t*) {
+  Cell* body = arg(2);
+  uint32_t st = cell::type(arg(1));
+  if (st == T_MAP || st == T_IMAGE) error::raise(err::internal::not_done);  // with those types
+  Cell* series = stack::push_copy(arg(1));
+  Cell* words = stack::push_copy(arg(0));
+  bool many = cell::type(words) == T_BLOCK;
+  int32_t n = 1;
+  if (many) {
+    Cell count;
+    foreach_word_count(words, &count);
+    n = cell::get_int(&count);
+    if (n <= 0) error::raise(err::script::invalid_arg, words);
+  }
+  open_loop();
+  for (;;) {
+    bool more = many ? foreach_step_q(series, words, n) : foreach_step_one_q(series, words);
+    if (!more || run_loop_body(body) == unwind_code::BREAK) break;
+  }
+  close_loop();
+}
+
+void forall(int32_t, const int32_t*) {
+  Cell* word = arg(0);
+  Cell* body = arg(1);
+  Cell* value = word::value_slot(word);
+  if (cell::type(value) == T_UNSET) error::raise(err::script::no_value, word);
+  if (!series_value_type_q(cell::type(value))) {
+    Cell fn = global_word("forall");
+    Cell dt{T_DATATYPE, cell::type(value), 0, 0};
+    Cell aw = error::nth_argument_word(0);
+    error::raise(err::script::expect_arg, &fn, &dt, &aw);
+  }
+  Cell* initial = stack::push_copy(value);
+  open_loop();
+  bool broken = false;
+  if (series_has_more_q(initial)) {
+    for (;;) {
+      if (run_loop_body(body) == unwind_code::BREAK) {
+        broken = true;
+        break;
+      }
+      Cell* now = word::value_slot(word);
+      if (!series_value_type_q(cell::type(now)) || now->w2 != initial->w2)
+        error::raise(err::script::bad_loop_series, now);
+      if (forall_at_end_q(word, true)) break;
+    }
+  }
+  if (!broken) assign(word, initial);  // before the result slot takes the word's cell
+  close_loop();
+}
+
+void remove_each(int32_t, const int32_t*) {
+  Cell* data = arg(1);
+  Cell* body = arg(2);
+  Cell* counter = stack::reserve_cell();
+  cell::set_integer(counter, 1);
+  Cell* series = stack::push_copy(data);
+  Cell* words = stack::push_copy(arg(0));
+  bool many = cell::type(words) == T_BLOCK;
+  if (many) foreach_word_count(words, counter);
+  int32_t n = cell::get_int(counter);
+  open_loop();
+  for (;;) {
+    bool more = many ? foreach_step_q(series, words, n) : foreach_step_one_q(series, words);
+    if (!more) break;
+    uint32_t code = run_loop_body(body);
+    if (code == unwind_code::BREAK) break;
+    if (code == 0) remove_each_apply(data, series, frame_base(), n);
+  }
+  stack::pop_frame();
+  Cell result = *data;
+  stack::set_only_result(&result);
+}
+
+// ---- switch and case ----
+
+void switch_(int32_t, const int32_t* refs) {
+  bool matched = false;
+  Cell* chosen = switch_lookup(true, true, &matched);
+  if (cell::type(chosen) == T_BLOCK) {
+    interp::eval_block(chosen, true);
+    stack::trim_to_result();
+  } else if (!matched && refs[0] >= 0) {
+    interp::eval_block(arg(refs[0]), true);
+    stack::trim_to_result();
+  } else {
+    result_none();
+  }
+}
+
+void case_(int32_t, const int32_t* refs) {
+  bool all_cases = refs[0] >= 0;
+  if (block::count_from_head(arg(0)) <= 0) return result_none();
+  Cell* code = stack::push_copy(arg(0));
+  stack::push_native_frame(&interp::words.anon);
+  cell::set_none(stack::reserve_cell());
+  bool matched = false;
+  uint32_t pos = code->w1;
+  while (pos < units_of(code)) {
+    matched = false;
+    pos = eval_one(code, pos);
+    if (pos >= units_of(code)) {
+      Cell w = global_word("case");
+      error::raise(err::script::need_value, &w);
+    }
+    if (!truthy_strict_q(frame_base())) {
+      ++pos;
+      continue;
+    }
+    Cell next = *block::cell_at_index(code, int32_t(pos));
+    if (cell::type(&next) == T_BLOCK) {
+      Cell* branch = stack::push_copy(&next);
+      interp::eval_block(branch, true);
+      stack::trim_to_result();
+      ++pos;
+    } else {
+      pos = eval_one(code, pos);
+    }
+    matched = true;
+    if (!all_cases) break;
+  }
+  if (!matched) cell::set_none(frame_base());
+  stack::pop_frame_to_result();
+  stack::trim_to_result();
+}
+
+
+Cell* switch_lookup(bool push, bool block, bool* matched) {
+  Cell* value = stack::state().base;
+  Cell* cases = value + 1;
+  bool found = false;
+  Cell result{T_NONE, 0, 0, 0};
+  if (cell::type(value) != T_BLOCK) {
+    int32_t step = push ? 1 : 2;
+    int32_t n = int32_t(memory::units(memory::node_buffer(cases->w2)));
+    for (int32_t i = int32_t(cases->w1); i < n; i += step) {
+      Cell c = *block::cell_at_index(cases, i);
+      if (cell::type(&c) != cell::type(value) || !actions::compare(value, &c, 0)) continue;
+      found = true;
+      if (block) {
+        for (int32_t j = i + 1; j < n; ++j) {
+          Cell* b = block::cell_at_index(cases, j);
+          if (cell::type(b) == T_BLOCK) {
+            result = *b;
+            break;
+          }
+        }
+      } else {
+        result = *block::cell_at_index(cases, i + 1 < n ? i + 1 : i);
+      }
+      break;
+    }
+  }
+  if (matched) *matched = found;
+  if (push) return stack::push_copy(&result);
+  return stack::set_result(&result);
+}
+
+}  // namespace kel::natives

@@ -1,0 +1,156 @@
+// Exits and their catchers: break/continue to the loop frame, return/exit to the body
+// frame, throw to the catch frame (by name), try stopping errors (and with /all every exit).
+#include "runtime/evaluator/natives_exit.h"
+
+#include "runtime/cell_api.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/evaluator/interp.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/stack.h"
+#include "runtime/symbol.h"
+
+namespace kel::natives {
+
+namespace {
+
+inline Cell* arg(int i) { return stack::state().base + i; }
+
+Cell try_word() { return word::intern_global("try"); }
+
+// An error whose type and id are both the word `throw`: a throw that found no catch.
+bool uncaught_throw_q(const Cell* e) {
+  if (cell::type(e) != T_ERROR) return false;
+  int32_t throw_symbol = symbol::canonical_id(symbol::intern_c_text("throw"));
+  auto canonical = [](int32_t s) { return s < 0 ? -1 : symbol::canonical_id(s); };
+  return canonical(error::type_symbol(e)) == throw_symbol &&
+         canonical(error::id_symbol(e)) == throw_symbol;
+}
+
+bool same_name_q(const Cell* a, const Cell* b) {
+  return symbol::canonical_id(int32_t(a->w2)) == symbol::canonical_id(int32_t(b->w2));
+}
+
+// Whether a thrown name matches the /name of a catch: a word, or any word of a block
+// (an element that is not a word before a match raises invalid-refine-arg).
+bool name_matches_q(const Cell* thrown, const Cell* wanted) {
+  if (cell::type(thrown) != T_WORD) return false;
+  if (cell::type(wanted) != T_BLOCK) return same_name_q(thrown, wanted);
+  int32_t n = int32_t(memory::units(memory::node_buffer(wanted->w2)));
+  for (int32_t i = int32_t(wanted->w1); i < n; ++i) {
+    Cell c = *block::cell_at_index(wanted, i);
+    if (cell::type(&c) != T_WORD) {
+      Cell w = word::intern_global("name");
+      error::raise(err::script::invalid_refine_arg, &w, wanted);
+    }
+    if (same_name_q(thrown, &c)) return true;
+  }
+  return false;
+}
+
+// return and exit called straight from their function body's block evaluation: the
+// frames above the body are this native's and that evaluation's, so the evaluation can
+// just stop after this expression (the result travels by the ordinary frame pops).
+bool direct_in_body_q() {
+  stack::State& s = stack::state();
+  stack::Frame* own = stack::top_frame();
+  if (!own || own - s.frames_begin < 2 || !(own->header & stack::fflag::INTERPRETED)) return false;
+  return stack::frame_kind(own - 1) == stack::kind::EVAL && ((own - 2)->header & stack::fflag::BODY);
+}
+
+}  // namespace
+
+void break_(int32_t, const int32_t* refs) { stack::exit_loop(refs[0] >= 0, false); }
+
+void continue_(int32_t, const int32_t*) { stack::exit_loop(false, true); }
+
+void exit_(int32_t, const int32_t*) {
+  if (direct_in_body_q()) {
+    stack::set_only_result(cell::unset_value());
+    interp::fast_exit = true;
+    return;
+  }
+  stack::exit_function(false);
+}
+
+void return_(int32_t, const int32_t*) {
+  if (direct_in_body_q()) {
+    stack::trim_to_result();
+    interp::fast_exit = true;
+    return;
+  }
+  stack::exit_function(true);
+}
+
+void throw_(int32_t, const int32_t* refs) {
+  if (interp::trace_enabled) interp::fire(interp::trace_ev::THROW, 0, 0, nullptr, arg(0));
+  // The value and a name cell always travel together.
+  if (refs[0] < 0) {
+    stack::state().top = arg(1);
+    cell::set_unset(stack::reserve_cell());
+  }
+  stack::propagate_throw(unwind_code::THROW);
+}
+
+void catch_(int32_t, const int32_t* refs) {
+  Cell* block = arg(0);
+  Cell* wanted = refs[0] >= 0 ? arg(refs[0]) : nullptr;
+  stack::push_catch_frame(&interp::words.body);
+  try {
+    interp::eval_block(block, true);
+  } catch (const Unwind& u) {
+    if (u.code != unwind_code::THROW) throw;
+    // The throw left the value and its name on the catch frame.
+    Cell* value = stack::state().base;
+    if (wanted && !name_matches_q(value + 1, wanted)) {
+      stack::state().top = value + 2;
+      stack::propagate_throw(unwind_code::THROW);  // on to the next catch out
+    }
+    stack::clear_throw_origin();
+    if (interp::trace_enabled) interp::fire(interp::trace_ev::CATCH, 0, 0, nullptr, value);
+  }
+  stack::pop_frame_to_result();
+  stack::trim_to_result();
+}
+
+void try_(int32_t, const int32_t* refs) {
+  bool all = refs[0] >= 0;
+  bool keep = refs[1] >= 0;
+  Cell* block = arg(0);
+  Cell name = try_word();
+  gc::Root keep_name(&name);
+  if (all) stack::push_try_all_frame(&name);
+  else stack::push_try_frame(&name);
+  try {
+    interp::eval_block(block, true);
+    stack::pop_frame_to_result();
+  } catch (const Unwind& u) {
+    // Without /all, exits other than errors belong to frames further out. Exits that
+    // met a try/all frame were turned into errors by the exit natives.
+    if (u.code != unwind_code::ERROR && !all) throw;
+    if (!all) {
+      // The landing compiled code uses too: a throw that found no catch goes on.
+      try_keep_or_rethrow(keep);
+      stack::trim_to_result();
+      return;
+    }
+    stack::take_caught_error();
+  }
+  stack::trim_to_result();
+  if (keep) error::record_call_stack(stack::state().base);
+}
+
+void try_keep_or_rethrow(bool keep) {
+  Cell* last = stack::last_pushed();
+  if (keep) error::record_call_stack(last);
+  if (uncaught_throw_q(last)) {
+    Cell e = *last;
+    stack::propagate_error(&e);
+  }
+  stack::take_caught_error();
+}
+
+
+}  // namespace kel::natives
