@@ -9,7 +9,7 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
-#include "runtime/owner_stub.h"
+#include "runtime/owner.h"
 #include "runtime/runtime_words.h"
 
 namespace kel::block::util {

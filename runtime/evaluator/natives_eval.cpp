@@ -13,7 +13,7 @@
 #include "runtime/evaluator/transcode.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
-#include "runtime/owner_stub.h"
+#include "runtime/owner.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
 
