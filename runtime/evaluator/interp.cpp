@@ -382,10 +382,8 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       if (cell::type(&w) != T_WORD) break;
       Cell* slot = quick_slot(&w);
       if (!slot || cell::type(slot) != T_OP) break;
-      Cell op = *slot;
-      op.header = (op.header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
       S.top = S.args_begin + start_top;
-      pos = call_value(&op, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
+      pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
     }
   }
   if (!push) KEL_TRACE(EXPR, code, pos, nullptr, base());
@@ -741,6 +739,8 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
     if (g_saved_depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
     g_saved_positions[g_saved_depth] = *callee_in;
     callee = &g_saved_positions[g_saved_depth++];
+    // Converted in place: a copy changed and then re-read whole would stall the load.
+    callee->header = (callee->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
