@@ -267,6 +267,7 @@ void eval_block(const Cell* block, bool into_caller) {
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions) {
   SeriesBuffer* cb = buf(code);
+  uint64_t cb_epoch = epoch();
   uint32_t count = cell_units(cb);
   if (end > count) end = count;
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
@@ -292,7 +293,8 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       KEL_TRACE(SET, code, pos, b, b + 1);
       if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
       Cell* slot = quick_slot(b);
-      if (slot && !object_context_q(b->w1)) *slot = b[1];
+      // The global context is never an object's: its kind needs no look.
+      if (slot && (b->w1 == context::global || !object_context_q(b->w1))) *slot = b[1];
       else word::assign_value(b, b + 1);
       *b = b[1];
       S.top = b + 1;
@@ -374,9 +376,11 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   }
   if (!no_infix) {
     // The infix step: a word bound to an op! right after a value.
+    // The code buffer read at the start stays good while nothing has allocated.
+    uint64_t read_at = cb_epoch;
     for (;;) {
       if (pos >= end) break;
-      SeriesBuffer* ib = buf(code);
+      SeriesBuffer* ib = epoch() == read_at ? cb : buf(code);
       if (pos >= cell_units(ib)) break;
       Cell w = memory::head_cells(ib)[pos];
       if (cell::type(&w) != T_WORD) break;
@@ -442,11 +446,12 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
     Cell n = name_of(s);
     error::raise(err::script::no_arg, &n, &aw);
   }
+  if (mode == 0) {
+    s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
+    return;
+  }
   Cell v = code_cells(*s.code)[s.pos];  // used only before anything allocates
   switch (mode) {
-    case 0:
-      s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
-      return;
     case MODE_GET:
       push_cell(&v);
       ++s.pos;
