@@ -128,7 +128,7 @@ struct LastContext {
 } g_last_context;
 
 // The value slot of a bound, resolved word whose context has its values; null otherwise.
-inline Cell* quick_slot(const Cell* w) {
+[[gnu::always_inline]] inline Cell* quick_slot(const Cell* w) {
   Node ctx = w->w1;
   if (!ctx || w->w3 == context::NO_INDEX) return nullptr;
   if (ctx == g_globals.ctx && g_globals.epoch == epoch()) return g_globals.values + w->w3;
@@ -765,18 +765,27 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
       call_routine(callee);
       break;
     case T_FUNCTION: {
-      stack::push_function_frame(nm, callee->w1);
-      stack::set_interpreted_flag();
-      s.frame = stack::top_frame();
+      // The function frame, pushed interpreted in one step.
+      stack::Frame* f = stack::detail::push_record(
+          nm, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+      Node fctx = callee->w1;
+      f->function_context = fctx;
+      f->saved_values = fctx ? memory::head_cells(buf(fctx))->w2 : 0;
+      s.frame = f;
       fetch_arguments(s, path, path_index);
       // The context compiled code runs in, chosen after the fetch (nodes may have moved):
       // the owner object's, else the one extras cell 4 names, else the naming word's.
+      Cell* ex = memory::head_cells(buf(callee->w3));
       Node run_ctx = context::global;
       if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
-      else if (Cell* x4 = memory::head_cells(buf(callee->w3)) + 4; cell::type(x4) == T_INTEGER)
-        run_ctx = Node(cell::get_int(x4));
+      else if (cell::type(ex + 4) == T_INTEGER) run_ctx = Node(cell::get_int(ex + 4));
       else if (s.frame->word_context) run_ctx = s.frame->word_context;
-      call_function_body(callee, run_ctx, nullptr, 0);
+      if (cell::type(ex + 2) == T_INTEGER && cell::get_int(ex + 2) != 0) {
+        call_function_body(callee, run_ctx, nullptr, 0);
+      } else {
+        Cell body = ex[0];  // an interpreted body: read before anything allocates
+        run_body(callee, &body, nullptr);
+      }
       break;
     }
     default: rt::fatal_error(101, 0);
