@@ -173,7 +173,12 @@ void clear_throw_origin();
 // Machine-stack guard: raises internal/stack-overflow when less than about 1 MB of the
 // running thread's stack is left. Cheap; call it from recursive C++ walkers.
 inline void check_machine_stack() {
+#if defined(__x86_64__)
+  uintptr_t sp;  // the stack pointer itself: no frame pointer forced on the caller
+  asm("mov %%rsp, %0" : "=r"(sp));
+#else
   uintptr_t sp = uintptr_t(__builtin_frame_address(0));
+#endif
   uintptr_t low = detail::t_stack_low;
   if (low == 0) [[unlikely]] low = detail::read_stack_low();
   uintptr_t margin = detail::g_state.headroom_depth ? MACHINE_MARGIN_ERROR : MACHINE_MARGIN;
