@@ -76,10 +76,8 @@ inline SeriesBuffer* buf(Node node) {
   if ((v & 1) || v == 0) [[unlikely]] memory::node_fault(node);
   return reinterpret_cast<SeriesBuffer*>(v);
 }
-inline Cell* code_cells(Node code) { return memory::head_cells(buf(code)); }
 // Blocks hold 16-byte cells: the count needs no division.
 inline uint32_t cell_units(const SeriesBuffer* b) { return (b->tail - b->head) >> 4; }
-inline uint32_t code_count(Node code) { return cell_units(buf(code)); }
 
 inline Cell* base() { return S.base; }
 inline Cell* top() { return S.top; }
@@ -113,6 +111,23 @@ inline void deliver(const Cell* v, bool pushed) {
 // through a node stays good while both counters are unchanged.
 gc::GcState& G = gc::state();
 inline uint64_t epoch() { return M.allocations ^ (uint64_t(G.collection_count) << 40); }
+
+// The code block read last, for the same epoch: a block evaluation, its expressions and
+// their arguments read the same node one after another.
+struct CodeBuffer {
+  uint64_t epoch = ~uint64_t(0);
+  Node node = 0;
+  SeriesBuffer* b = nullptr;
+} g_code;
+inline SeriesBuffer* code_buf(Node code) {
+  uint64_t e = epoch();
+  if (code == g_code.node && e == g_code.epoch) return g_code.b;
+  SeriesBuffer* b = buf(code);
+  g_code = {e, code, b};
+  return b;
+}
+inline Cell* code_cells(Node code) { return memory::head_cells(code_buf(code)); }
+inline uint32_t code_count(Node code) { return cell_units(code_buf(code)); }
 
 // The global context's value cells, cached for the current epoch.
 struct GlobalValues {
@@ -266,8 +281,7 @@ void eval_block(const Cell* block, bool into_caller) {
 
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions) {
-  SeriesBuffer* cb = buf(code);
-  uint64_t cb_epoch = epoch();
+  SeriesBuffer* cb = code_buf(code);
   uint32_t count = cell_units(cb);
   if (end > count) end = count;
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
@@ -376,11 +390,9 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   }
   if (!no_infix) {
     // The infix step: a word bound to an op! right after a value.
-    // The code buffer read at the start stays good while nothing has allocated.
-    uint64_t read_at = cb_epoch;
     for (;;) {
       if (pos >= end) break;
-      SeriesBuffer* ib = epoch() == read_at ? cb : buf(code);
+      SeriesBuffer* ib = code_buf(code);
       if (pos >= cell_units(ib)) break;
       Cell w = memory::head_cells(ib)[pos];
       if (cell::type(&w) != T_WORD) break;
