@@ -174,7 +174,7 @@ inline bool object_context_q(Node ctx) {
 }
 
 // word/value-slot with its errors.
-inline Cell* slot_of(const Cell* w) {
+[[gnu::always_inline]] inline Cell* slot_of(const Cell* w) {
   if (Cell* s = quick_slot(w)) return s;
   return word::value_slot(w);
 }
