@@ -28,9 +28,16 @@ const Cell* word_value(const Cell* word);  // the value of a bound word, or null
 uint32_t global_context();                 // the global context node, 0 before it exists
 }  // namespace detail
 
+namespace detail {
+State g_state;
+thread_local uintptr_t t_stack_low = 0;
+}  // namespace detail
+
 namespace {
 
-State g_state;
+using detail::g_state;
+using detail::drop_record;
+using detail::push_record;
 
 constexpr uint32_t NO_ORIGIN = 0xFFFFFFFF;
 uint32_t& g_origin = g_state.throw_origin;
@@ -41,19 +48,6 @@ Cell none_cell() { return Cell{T_NONE, 0, 0, 0}; }
 // The context! cell (cell 0) of a context series.
 Cell* context_cell(uint32_t node) { return memory::head_cells(memory::node_buffer(node)); }
 
-// Writes the saved values pointer back into the record's function context.
-inline void restore_context(const Frame* f) {
-  if (f->function_context) context_cell(f->function_context)->w2 = f->saved_values;
-}
-
-// Pops the top record and makes its caller base current; the context is restored.
-inline Frame* drop_record() {
-  State& s = g_state;
-  Frame* f = --s.frames_top;
-  restore_context(f);
-  s.base = s.args_begin + f->caller_base;
-  return f;
-}
 
 // The argument base of a record: the caller base of the record above it, or the
 // current base for the top record.
@@ -62,22 +56,6 @@ inline Cell* record_base(const Frame* f) {
   return f + 1 < s.frames_top ? s.args_begin + (f + 1)->caller_base : s.base;
 }
 
-[[noreturn]] void frame_overflow() { raise_overflow(); }
-
-Frame* push_record(const Cell* word, uint32_t header) {
-  State& s = g_state;
-  check_machine_stack();
-  if (s.frames_top >= s.frames_limit) [[unlikely]] frame_overflow();
-  Frame* f = s.frames_top++;
-  f->header = header;
-  f->symbol = word ? word->w2 : s.anon_symbol;
-  f->caller_base = uint32_t(s.base - s.args_begin);
-  f->word_context = word ? word->w1 : 0;
-  f->function_context = 0;
-  f->saved_values = 0;
-  s.base = s.top;
-  return f;
-}
 
 constexpr uint32_t kind_header(uint32_t k) { return k << fflag::KIND_SHIFT; }
 
@@ -104,10 +82,23 @@ void unwind_above(Frame* target) {
 }
 
 // Machine-stack bounds of the running thread.
-thread_local uintptr_t t_stack_low = 0;
-
 uintptr_t stack_low() {
-  if (t_stack_low == 0) [[unlikely]] {
+  if (detail::t_stack_low == 0) [[unlikely]] return detail::read_stack_low();
+  return detail::t_stack_low;
+}
+
+}  // namespace
+
+namespace detail {
+// Writes the saved values pointer back into the record's function context.
+void restore_context(const Frame* f) {
+  if (f->function_context) context_cell(f->function_context)->w2 = f->saved_values;
+}
+
+[[noreturn]] void frame_overflow() { raise_overflow(); }
+
+uintptr_t read_stack_low() {
+  if (t_stack_low == 0) {
     pthread_attr_t attr;
     void* addr = nullptr;
     size_t size = 0;
@@ -120,9 +111,12 @@ uintptr_t stack_low() {
   return t_stack_low;
 }
 
-}  // namespace
-
-State& state() { return g_state; }
+[[noreturn]] void machine_overflow(uintptr_t sp) {
+  if (g_state.headroom_depth && sp < stack_low() + MACHINE_MARGIN_ERROR / 2)
+    rt::fatal_error(19, 0);
+  raise_overflow();
+}
+}  // namespace detail
 
 void init(uint32_t body_symbol, uint32_t anon_symbol, uint32_t not_found_symbol) {
   State& s = g_state;
@@ -160,10 +154,6 @@ void reset() {
 
 // ---- Inspection ----
 
-Frame* top_frame() {
-  State& s = g_state;
-  return s.frames_top > s.frames_begin ? s.frames_top - 1 : nullptr;
-}
 
 void set_frame_top(Frame* record) { g_state.frames_top = record; }
 
@@ -245,13 +235,7 @@ void push_native_frame(const Cell* word) { push_record(word, kind_header(kind::N
 void push_try_frame(const Cell* word) { push_record(word, kind_header(kind::TRY)); }
 void push_try_all_frame(const Cell* word) { push_record(word, kind_header(kind::TRY_ALL)); }
 void push_catch_frame(const Cell* word) { push_record(word, kind_header(kind::CATCH)); }
-void push_eval_frame(const Cell* word) {
-  push_record(word, kind_header(kind::EVAL) | fflag::INTERPRETED);
-}
 void push_loop_frame(const Cell* word) { push_record(word, kind_header(kind::LOOP)); }
-void push_interp_native_frame(const Cell* word) {
-  push_record(word, kind_header(kind::NATIVE) | fflag::INTERPRETED);
-}
 void push_interp_function_frame(const Cell* word) {
   push_record(word, kind_header(kind::FUNCTION) | fflag::INTERPRETED);
 }
@@ -259,22 +243,13 @@ void push_body_frame(const Cell* word, uint32_t context_node) {
   State& s = g_state;
   // Checked before the context changes, so an overflow leaves the context as it was.
   check_machine_stack();
-  if (s.frames_top >= s.frames_limit) [[unlikely]] frame_overflow();
+  if (s.frames_top >= s.frames_limit) [[unlikely]] detail::frame_overflow();
   if (context_node) context_cell(context_node)->w2 = uint32_t(s.base - s.args_begin) + 1;
   push_record(word, kind_header(kind::NATIVE) | fflag::BODY);
 }
 
 // ---- Flags ----
 
-void set_body_flag(bool on) {
-  Frame* f = top_frame();
-  if (!f) return;
-  if (on) f->header |= fflag::BODY; else f->header &= ~fflag::BODY;
-}
-
-void set_interpreted_flag() {
-  if (Frame* f = top_frame()) f->header |= fflag::INTERPRETED;
-}
 
 Frame* claim_body_flag() {
   State& s = g_state;
@@ -291,22 +266,6 @@ void clear_body_flag(Frame* record) {
 
 // ---- Popping frames ----
 
-void pop_frame() {
-  State& s = g_state;
-  if (s.frames_top == s.frames_begin) return;
-  Cell* old_base = s.base;
-  drop_record();
-  s.top = old_base + 1;
-}
-
-void pop_frame_to_result() {
-  State& s = g_state;
-  if (s.frames_top == s.frames_begin) return;
-  Cell* old_base = s.base;
-  drop_record();
-  s.top = old_base + 1;
-  cell::copy(old_base, s.base);
-}
 
 void pop_function_frame() { pop_frame(); }
 void pop_function_frame_to_result() { pop_frame_to_result(); }
@@ -477,15 +436,6 @@ uintptr_t machine_stack_left() {
   return sp > low ? sp - low : 0;
 }
 
-void check_machine_stack() {
-  uintptr_t sp = uintptr_t(__builtin_frame_address(0));
-  uintptr_t margin = g_state.headroom_depth ? MACHINE_MARGIN_ERROR : MACHINE_MARGIN;
-  if (sp < stack_low() + margin) [[unlikely]] {
-    if (g_state.headroom_depth && sp < stack_low() + MACHINE_MARGIN_ERROR / 2)
-      rt::fatal_error(19, 0);
-    raise_overflow();
-  }
-}
 
 // ---- Introspection ----
 

@@ -74,7 +74,18 @@ struct State {
   uint32_t pending_code = 0;  // low-level code being handled by a landing, 0 when none
   uint32_t headroom_depth = 0;
 };
-State& state();
+
+namespace detail {
+// The one state object and the running thread's machine-stack low end (0 until first
+// read), visible here so the hot frame operations below compile inline.
+extern State g_state;
+extern thread_local uintptr_t t_stack_low;
+uintptr_t read_stack_low();
+[[noreturn]] void machine_overflow(uintptr_t sp);
+void restore_context(const Frame* f);
+}  // namespace detail
+
+inline State& state() { return detail::g_state; }
 
 // Set-up. Allocates both stacks (outside the collected heap; they never move) and sets
 // every pointer; the three symbol ids are those of `<body>`, `<anon>`, `<not-found>`.
@@ -90,7 +101,10 @@ inline Cell* at_index(uint32_t i) { return state().args_begin + i; }
 inline uint32_t frame_count() { return uint32_t(state().frames_top - state().frames_begin); }
 
 // Inspection.
-Frame* top_frame();  // null when no record is on the stack
+inline Frame* top_frame() {  // null when no record is on the stack
+  State& s = detail::g_state;
+  return s.frames_top > s.frames_begin ? s.frames_top - 1 : nullptr;
+}
 void set_frame_top(Frame* record);
 Cell* last_pushed();
 uint32_t last_pushed_type();
@@ -112,22 +126,28 @@ void push_native_frame(const Cell* word);
 void push_try_frame(const Cell* word);
 void push_try_all_frame(const Cell* word);
 void push_catch_frame(const Cell* word);
-void push_eval_frame(const Cell* word);
+inline void push_eval_frame(const Cell* word);
 void push_loop_frame(const Cell* word);
-void push_interp_native_frame(const Cell* word);
+inline void push_interp_native_frame(const Cell* word);
 void push_interp_function_frame(const Cell* word);
 void push_body_frame(const Cell* word, uint32_t context_node);
 
 // Flags of existing records.
-void set_body_flag(bool on);
-void set_interpreted_flag();
+inline void set_body_flag(bool on) {
+  Frame* f = top_frame();
+  if (!f) return;
+  if (on) f->header |= fflag::BODY; else f->header &= ~fflag::BODY;
+}
+inline void set_interpreted_flag() {
+  if (Frame* f = top_frame()) f->header |= fflag::INTERPRETED;
+}
 Frame* claim_body_flag();
 void clear_body_flag(Frame* record);
 
 // Popping frames. Every pop writes the saved values pointer back into the record's
 // function context when it has one.
-void pop_frame();
-void pop_frame_to_result();
+inline void pop_frame();
+inline void pop_frame_to_result();
 void pop_function_frame();
 void pop_function_frame_to_result();
 void pop_function_frame_discard();
@@ -152,7 +172,18 @@ void clear_throw_origin();
 
 // Machine-stack guard: raises internal/stack-overflow when less than about 1 MB of the
 // running thread's stack is left. Cheap; call it from recursive C++ walkers.
-void check_machine_stack();
+inline void check_machine_stack() {
+#if defined(__x86_64__)
+  uintptr_t sp;  // the stack pointer itself: no frame pointer forced on the caller
+  asm("mov %%rsp, %0" : "=r"(sp));
+#else
+  uintptr_t sp = uintptr_t(__builtin_frame_address(0));
+#endif
+  uintptr_t low = detail::t_stack_low;
+  if (low == 0) [[unlikely]] low = detail::read_stack_low();
+  uintptr_t margin = detail::g_state.headroom_depth ? MACHINE_MARGIN_ERROR : MACHINE_MARGIN;
+  if (sp < low + margin) [[unlikely]] detail::machine_overflow(sp);
+}
 // Bytes of machine stack left below the caller's frame on this thread.
 uintptr_t machine_stack_left();
 
@@ -172,6 +203,56 @@ void collect_trace(Cell* block);
 // Collector root: visits the live argument cells and, per record, the word context,
 // the function context and the saved values node (when the context is not stack-held).
 void mark_roots();
+
+// ---- Inline frame operations (the interpreter's hot paths) ----
+
+namespace detail {
+[[noreturn]] void frame_overflow();
+inline Frame* push_record(const Cell* word, uint32_t header) {
+  State& s = g_state;
+  check_machine_stack();
+  if (s.frames_top >= s.frames_limit) [[unlikely]] frame_overflow();
+  Frame* f = s.frames_top++;
+  f->header = header;
+  f->symbol = word ? word->w2 : s.anon_symbol;
+  f->caller_base = uint32_t(s.base - s.args_begin);
+  f->word_context = word ? word->w1 : 0;
+  f->function_context = 0;
+  f->saved_values = 0;
+  s.base = s.top;
+  return f;
+}
+// Pops the top record and makes its caller base current; the context is restored.
+inline Frame* drop_record() {
+  State& s = g_state;
+  Frame* f = --s.frames_top;
+  if (f->function_context) restore_context(f);
+  s.base = s.args_begin + f->caller_base;
+  return f;
+}
+}  // namespace detail
+
+inline void push_eval_frame(const Cell* word) {
+  detail::push_record(word, (kind::EVAL << fflag::KIND_SHIFT) | fflag::INTERPRETED);
+}
+inline void push_interp_native_frame(const Cell* word) {
+  detail::push_record(word, (kind::NATIVE << fflag::KIND_SHIFT) | fflag::INTERPRETED);
+}
+inline void pop_frame() {
+  State& s = detail::g_state;
+  if (s.frames_top == s.frames_begin) return;
+  Cell* old_base = s.base;
+  detail::drop_record();
+  s.top = old_base + 1;
+}
+inline void pop_frame_to_result() {
+  State& s = detail::g_state;
+  if (s.frames_top == s.frames_begin) return;
+  Cell* old_base = s.base;
+  detail::drop_record();
+  s.top = old_base + 1;
+  *s.base = *old_base;
+}
 
 // A landing: runs body; an Unwind whose code is at most threshold is taken (the code is
 // returned, and pending while the handler runs), any other code is re-thrown. Returns 0

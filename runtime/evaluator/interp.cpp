@@ -77,10 +77,8 @@ inline SeriesBuffer* buf(Node node) {
   if ((v & 1) || v == 0) [[unlikely]] memory::node_fault(node);
   return reinterpret_cast<SeriesBuffer*>(v);
 }
-inline Cell* code_cells(Node code) { return memory::head_cells(buf(code)); }
 // Blocks hold 16-byte cells: the count needs no division.
 inline uint32_t cell_units(const SeriesBuffer* b) { return (b->tail - b->head) >> 4; }
-inline uint32_t code_count(Node code) { return cell_units(buf(code)); }
 
 inline Cell* base() { return S.base; }
 inline Cell* top() { return S.top; }
@@ -115,6 +113,23 @@ inline void deliver(const Cell* v, bool pushed) {
 gc::GcState& G = gc::state();
 inline uint64_t epoch() { return M.allocations ^ (uint64_t(G.collection_count) << 40); }
 
+// The code block read last, for the same epoch: a block evaluation, its expressions and
+// their arguments read the same node one after another.
+struct CodeBuffer {
+  uint64_t epoch = ~uint64_t(0);
+  Node node = 0;
+  SeriesBuffer* b = nullptr;
+} g_code;
+inline SeriesBuffer* code_buf(Node code) {
+  uint64_t e = epoch();
+  if (code == g_code.node && e == g_code.epoch) return g_code.b;
+  SeriesBuffer* b = buf(code);
+  g_code = {e, code, b};
+  return b;
+}
+inline Cell* code_cells(Node code) { return memory::head_cells(code_buf(code)); }
+inline uint32_t code_count(Node code) { return cell_units(code_buf(code)); }
+
 // The global context's value cells, cached for the current epoch.
 struct GlobalValues {
   uint64_t epoch = ~uint64_t(0);
@@ -129,7 +144,7 @@ struct LastContext {
 } g_last_context;
 
 // The value slot of a bound, resolved word whose context has its values; null otherwise.
-inline Cell* quick_slot(const Cell* w) {
+[[gnu::always_inline]] inline Cell* quick_slot(const Cell* w) {
   Node ctx = w->w1;
   if (!ctx || w->w3 == context::NO_INDEX) return nullptr;
   if (ctx == g_globals.ctx && g_globals.epoch == epoch()) return g_globals.values + w->w3;
@@ -160,7 +175,7 @@ inline bool object_context_q(Node ctx) {
 }
 
 // word/value-slot with its errors.
-inline Cell* slot_of(const Cell* w) {
+[[gnu::always_inline]] inline Cell* slot_of(const Cell* w) {
   if (Cell* s = quick_slot(w)) return s;
   return word::value_slot(w);
 }
@@ -271,7 +286,7 @@ void eval_block(const Cell* block, bool into_caller) {
 
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions) {
-  SeriesBuffer* cb = buf(code);
+  SeriesBuffer* cb = code_buf(code);
   uint32_t count = cell_units(cb);
   if (end > count) end = count;
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
@@ -297,7 +312,8 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       KEL_TRACE(SET, code, pos, b, b + 1);
       if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
       Cell* slot = quick_slot(b);
-      if (slot && !object_context_q(b->w1)) *slot = b[1];
+      // The global context is never an object's: its kind needs no look.
+      if (slot && (b->w1 == context::global || !object_context_q(b->w1))) *slot = b[1];
       else word::assign_value(b, b + 1);
       *b = b[1];
       S.top = b + 1;
@@ -382,16 +398,14 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     // The infix step: a word bound to an op! right after a value.
     for (;;) {
       if (pos >= end || fast_exit) break;
-      SeriesBuffer* ib = buf(code);
+      SeriesBuffer* ib = code_buf(code);
       if (pos >= cell_units(ib)) break;
       Cell w = memory::head_cells(ib)[pos];
       if (cell::type(&w) != T_WORD) break;
       Cell* slot = quick_slot(&w);
       if (!slot || cell::type(slot) != T_OP) break;
-      Cell op = *slot;
-      op.header = (op.header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
       S.top = S.args_begin + start_top;
-      pos = call_value(&op, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
+      pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
     }
   }
   if (!push) KEL_TRACE(EXPR, code, pos, nullptr, base());
@@ -450,11 +464,12 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
     Cell n = name_of(s);
     error::raise(err::script::no_arg, &n, &aw);
   }
+  if (mode == 0) {
+    s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
+    return;
+  }
   Cell v = code_cells(*s.code)[s.pos];  // used only before anything allocates
   switch (mode) {
-    case 0:
-      s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
-      return;
     case MODE_GET:
       push_cell(&v);
       ++s.pos;
@@ -747,6 +762,8 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
     if (g_saved_depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
     g_saved_positions[g_saved_depth] = *callee_in;
     callee = &g_saved_positions[g_saved_depth++];
+    // Converted in place: a copy changed and then re-read whole would stall the load.
+    callee->header = (callee->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
@@ -766,18 +783,27 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
       call_routine(callee);
       break;
     case T_FUNCTION: {
-      stack::push_function_frame(nm, callee->w1);
-      stack::set_interpreted_flag();
-      s.frame = stack::top_frame();
+      // The function frame, pushed interpreted in one step.
+      stack::Frame* f = stack::detail::push_record(
+          nm, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+      Node fctx = callee->w1;
+      f->function_context = fctx;
+      f->saved_values = fctx ? memory::head_cells(buf(fctx))->w2 : 0;
+      s.frame = f;
       fetch_arguments(s, path, path_index);
       // The context compiled code runs in, chosen after the fetch (nodes may have moved):
       // the owner object's, else the one extras cell 4 names, else the naming word's.
+      Cell* ex = memory::head_cells(buf(callee->w3));
       Node run_ctx = context::global;
       if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
-      else if (Cell* x4 = memory::head_cells(buf(callee->w3)) + 4; cell::type(x4) == T_INTEGER)
-        run_ctx = Node(cell::get_int(x4));
+      else if (cell::type(ex + 4) == T_INTEGER) run_ctx = Node(cell::get_int(ex + 4));
       else if (s.frame->word_context) run_ctx = s.frame->word_context;
-      call_function_body(callee, run_ctx, nullptr, 0);
+      if (cell::type(ex + 2) == T_INTEGER && cell::get_int(ex + 2) != 0) {
+        call_function_body(callee, run_ctx, nullptr, 0);
+      } else {
+        Cell body = ex[0];  // an interpreted body: read before anything allocates
+        run_body(callee, &body, nullptr);
+      }
       break;
     }
     default: rt::fatal_error(101, 0);

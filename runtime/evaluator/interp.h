@@ -52,7 +52,8 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
 uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);
 uint32_t eval_next_index(const Cell* block);
 
-// Apply flags: 1 apply/all, 2 apply, plus 4 with /safer.
+// Apply flags: 1 apply/all, 2 apply, plus 4 with /safer. An infix call takes the op! cell
+// itself (its function is called; the left operand is the frame's first cell).
 uint32_t call_value(const Cell* callee, const Node& code, uint32_t pos, uint32_t end, bool push,
                     const Cell* path, uint32_t path_index, const Cell* name,
                     const Cell* owner, uint32_t apply_flags, bool infix);
