@@ -96,7 +96,7 @@ constexpr std::array<NativeFn, CAPACITY> filled_table() {
 }  // namespace
 
 // Filled at compile time as start-up would fill it, so value makers can ask it at any time;
-// build_table runs the specified start-up steps over it again.
+// build_table runs the start-up steps over it again.
 std::array<NativeFn, CAPACITY> table = filled_table();
 int32_t next_id = NATIVE_COUNT + 1;
 
