@@ -1,5 +1,5 @@
-// Weak stand-ins for the vector! and typeset! hooks of the block actions; the real units
-// replace them (delete this file when both have landed).
+// Weak stand-in for the vector! hook of the block actions until vector! lands (delete this
+// file then); typeset! has its own unit.
 #include "runtime/datatypes/block_hooks_stub.h"
 
 #include "runtime/error.h"
@@ -7,7 +7,3 @@
 namespace kel::vector {
 [[gnu::weak]] void elements_into_block(const Cell*, Cell*) { error::raise(err::internal::not_done); }
 }  // namespace kel::vector
-
-namespace kel::typeset {
-[[gnu::weak]] void list_types(const Cell*, Cell*) { error::raise(err::internal::not_done); }
-}  // namespace kel::typeset

@@ -1,5 +1,5 @@
-// Hooks the block actions call into vector! and typeset!, declared here until those units
-// exist; the weak definitions in block_hooks_stub.cpp raise internal/not-done.
+// Hooks the block actions call into vector! (declared here until that unit exists; the weak
+// definition in block_hooks_stub.cpp raises internal/not-done) and typeset!.
 #pragma once
 #include "runtime/cell.h"
 
