@@ -20,6 +20,17 @@ enum TypeId : uint32_t {
   T_TYPE_COUNT  // 55: one past the last id
 };
 
+// The name of each datatype id ("" for 0), whether or not its unit has registered yet.
+inline constexpr const char* TYPE_NAMES[T_TYPE_COUNT] = {
+    "", "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!",
+    "url!", "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!",
+    "lit-word!", "get-word!", "refinement!", "issue!", "native!", "action!", "op!",
+    "function!", "path!", "lit-path!", "set-path!", "get-path!", "routine!", "bitset!",
+    "triple!", "object!", "typeset!", "error!", "vector!", "hash!", "pair!", "percent!",
+    "tuple!", "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!", "date!",
+    "port!", "money!", "ref!", "point2D!", "point3D!", "image!", "event!"};
+inline const char* type_name_of(uint32_t id) { return id < T_TYPE_COUNT ? TYPE_NAMES[id] : ""; }
+
 // Header bits used across units; others are private to their datatype.
 namespace hdr {
 constexpr uint32_t TYPE_MASK = 0xFF;

@@ -137,17 +137,8 @@ const std::vector<Category>& catalogue() {
 
 // ---- Forming argument values (until mold and form exist for every datatype) ----
 
-const char* const kTypeNames[] = {
-    "", "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!",
-    "url!", "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!",
-    "lit-word!", "get-word!", "refinement!", "issue!", "native!", "action!", "op!",
-    "function!", "path!", "lit-path!", "set-path!", "get-path!", "routine!", "bitset!",
-    "triple!", "object!", "typeset!", "error!", "vector!", "hash!", "pair!", "percent!",
-    "tuple!", "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!", "date!",
-    "port!", "money!", "ref!", "point2D!", "point3D!", "image!", "event!"};
-static_assert(sizeof(kTypeNames) / sizeof(kTypeNames[0]) == T_TYPE_COUNT);
 
-std::string type_name(uint32_t t) { return t < T_TYPE_COUNT ? kTypeNames[t] : "unknown!"; }
+std::string type_name(uint32_t t) { return t < T_TYPE_COUNT ? TYPE_NAMES[t] : "unknown!"; }
 
 ValueFormer g_former = nullptr;
 

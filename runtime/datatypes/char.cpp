@@ -5,7 +5,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/string_min.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"

@@ -2,20 +2,24 @@
 // equality by id and no order; the datatype! cell constructors.
 #include "runtime/datatypes/datatype.h"
 
+#include <string_view>
+
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/string_min.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/stack.h"
 
 namespace kel::datatype {
 
 namespace {
 
-// The record of the named id; an id never registered has an empty name.
-const TypeRecord* record_of(const Cell* v) {
+// The name of the id without its "!": the registered record's, else the id's own name (a type
+// whose unit is not built yet still molds as itself).
+std::string_view name_of(const Cell* v) {
   uint32_t id = v->w1;
-  if (id >= TABLE_TYPES || !type_table[id].name) return nullptr;
-  return &type_table[id];
+  if (id < TABLE_TYPES && type_table[id].name) return {type_table[id].name, type_table[id].name_length};
+  std::string_view n = type_name_of(id);
+  return n.empty() ? n : n.substr(0, n.size() - 1);
 }
 
 void add_bytes(Cell* buffer, const char* text, uint32_t n) {
@@ -25,22 +29,23 @@ void add_bytes(Cell* buffer, const char* text, uint32_t n) {
 }  // namespace
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
-  const TypeRecord* r = record_of(value);
-  if (!r) return limit;
-  add_bytes(buffer, r->name, r->name_length);
-  return limit - int32_t(r->name_length);
+  std::string_view n = name_of(value);
+  if (n.empty()) return limit;
+  add_bytes(buffer, n.data(), uint32_t(n.size()));
+  return limit - int32_t(n.size());
 }
 
 int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t limit, int32_t) {
-  const TypeRecord* r = record_of(value);
-  if (!r) return limit;
+  std::string_view n = name_of(value);
+  if (n.empty()) return limit;
   if (all) string::add_c_text(buffer, "#(");
-  add_bytes(buffer, r->name, r->name_length + 1);
+  add_bytes(buffer, n.data(), uint32_t(n.size()));
+  string::add_codepoint(buffer, '!');
   if (all) {
     string::add_codepoint(buffer, ')');
     limit -= 3;
   }
-  return limit - int32_t(r->name_length) - 1;
+  return limit - int32_t(n.size()) - 1;
 }
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {

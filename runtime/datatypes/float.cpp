@@ -11,7 +11,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/string_min.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_scan.h"

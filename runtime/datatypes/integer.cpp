@@ -8,7 +8,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/string_min.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_text.h"
 #include "runtime/random.h"

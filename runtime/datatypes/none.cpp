@@ -4,7 +4,7 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/string_min.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/stack.h"
 
 namespace kel::none {

@@ -5,7 +5,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/string_min.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/transcode.h"
 #include "runtime/stack.h"

@@ -5,7 +5,7 @@
 
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/string_min.h"
+#include "runtime/datatypes/string.h"
 
 namespace kel::triple {
 

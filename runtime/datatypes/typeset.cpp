@@ -6,7 +6,7 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/string_min.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"

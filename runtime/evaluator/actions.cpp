@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "runtime/datatypes/string_min.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"

@@ -144,16 +144,7 @@ void load_boot_specs() {
   interp::register_roots();
   natives::register_roots();
   // Datatype words and the logic words come from the boot image later.
-  static const char* const type_names[] = {
-      nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!",
-      "url!", "char!", "integer!", "float!", "symbol!", "context!", "word!", "set-word!",
-      "lit-word!", "get-word!", "refinement!", "issue!", "native!", "action!", "op!",
-      "function!", "path!", "lit-path!", "set-path!", "get-path!", "routine!", "bitset!",
-      "triple!", "object!", "typeset!", "error!", "vector!", "hash!", "pair!", "percent!",
-      "tuple!", "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!", "date!",
-      "port!", "money!", "ref!", "point2D!", "point3D!", "image!", "event!"};
-  static_assert(sizeof(type_names) / sizeof(type_names[0]) == T_TYPE_COUNT);
-  for (uint32_t t = 1; t < T_TYPE_COUNT; ++t) set_global(type_names[t], Cell{T_DATATYPE, t, 0, 0});
+  for (uint32_t t = 1; t < T_TYPE_COUNT; ++t) set_global(TYPE_NAMES[t], Cell{T_DATATYPE, t, 0, 0});
   set_global("true", Cell{T_LOGIC, 1, 0, 0});
   set_global("false", Cell{T_LOGIC, 0, 0, 0});
   set_global("none", Cell{T_NONE, 0, 0, 0});

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/string_min.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/init.h"
 #include "runtime/random.h"
