@@ -2,6 +2,8 @@
 // Both stacks live outside the collected heap and never move; they are collector roots.
 #include "runtime/stack.h"
 
+#include <algorithm>
+
 #include <pthread.h>
 
 #include <cstdio>
@@ -459,6 +461,15 @@ namespace {
 bool named(const Frame* f) {
   return f->symbol != g_state.body_symbol && f->symbol != g_state.anon_symbol;
 }
+
+// True when the node still stands for a context series (or is 0: no context).
+bool context_node_still_q(Node n) {
+  if (n == 0) return true;
+  if (memory::node_free_q(n)) return false;
+  SeriesBuffer* b = memory::node_buffer(n);
+  if ((b->flags & 0x1F) != sizeof(Cell) || memory::units(b) < 1) return false;
+  return cell::type(memory::head_cells(b)) == T_CONTEXT;
+}
 }  // namespace
 
 void collect_call_words(int32_t level, Cell* block, const Frame* up_to) {
@@ -479,11 +490,18 @@ void collect_call_words(int32_t level, Cell* block, const Frame* up_to) {
 
 int32_t form_call_words(int32_t level, std::string& out, const Cell* up_to, int32_t budget) {
   State& s = g_state;
-  uint32_t end = frame_count();
-  if (up_to && cell::type(up_to) == T_INTEGER && uint32_t(cell::get_int(up_to)) < end) end = uint32_t(cell::get_int(up_to));
+  uint32_t live = frame_count();
+  uint32_t end = live;
+  // A report is usually formed after its frames were unwound; their records stay in the array
+  // up to the mark, so the calls are read up to the mark rather than up to the live top.
+  uint32_t capacity = uint32_t(s.frames_end - s.frames_begin);
+  if (up_to && cell::type(up_to) == T_INTEGER && cell::get_int(up_to) >= 0)
+    end = std::min(uint32_t(cell::get_int(up_to)), capacity);
   for (uint32_t i = 0; i < end && budget > 0; ++i) {
     const Frame* f = s.frames_begin + i;
     if (!named(f)) continue;
+    // An unwound record's word context may since have died or been reused.
+    if (i >= live && !context_node_still_q(f->word_context)) continue;
     Cell w{T_WORD, f->word_context, f->symbol, 0xFFFFFFFF};
     if (level == 1) {
       const Cell* v = detail::word_value(&w);
@@ -547,6 +565,10 @@ void mark_roots() {
         gc::mark_block_node(&f->saved_values);
     }
   }
+  // Unwound records still name their calls in error reports: follow relocated nodes there too,
+  // without keeping anything alive (the array is zeroed, so the written part ends at a zero).
+  for (Frame* f = s.frames_top; f < s.frames_end && (f->header || f->symbol); ++f)
+    f->word_context = gc::remap(f->word_context);
 }
 
 }  // namespace kel::stack
