@@ -220,7 +220,8 @@ Cell* switch_select(bool push, bool block) {
 Cell* load_first_value(Cell* out, const Cell* string) {
   Kept s(string);
   int32_t consumed = 0;
-  lexer::transcode_string(out, &s.c, -1, true, true, true, false, &consumed, nullptr, nullptr);
+  // Next-as-block: the first value arrives inside a block, so a block value stays whole.
+  lexer::transcode_string(out, &s.c, -1, true, true, true, true, &consumed, nullptr, nullptr);
   int32_t have = int32_t(memory::units(memory::node_buffer(s.c.w2))) - int32_t(s.c.w1);
   // Never the shared none cell: callers write into what they get, so the block cell
   // itself becomes none.

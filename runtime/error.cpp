@@ -258,7 +258,11 @@ std::string form_report(const Cell* error) {
         out += it.text;
       } else if (const Cell* v = arg_by_name(p, it.text)) {
         std::string s = form_value(v, !syntax);
-        if (s.size() > 80) s.resize(80);
+        if (s.size() > 80) {
+          size_t cut = 80;
+          while (cut > 0 && (uint8_t(s[cut]) & 0xC0) == 0x80) --cut;  // never split a character
+          s.resize(cut);
+        }
         out += s;
       }
       if (i + 1 < tpl.items.size()) out += ' ';
@@ -274,7 +278,7 @@ std::string form_report(const Cell* error) {
 void print_report(const Cell* error) {
   std::string text = form_report(error);
   text += '\n';
-  platform::write_text(text.data(), text.size(), 1, false);
+  platform::write_bytes(text.data(), text.size());  // already UTF-8
 }
 
 }  // namespace kel::error

@@ -14,6 +14,8 @@
 #include "runtime/random.h"
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"
+#include "runtime/symbol.h"
+#include "runtime/unicode.h"
 
 namespace kel::integer {
 
@@ -390,10 +392,24 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
       v = int32_t(u);
       break;
     }
-    case T_ISSUE:
+    case T_ISSUE: {
+      // The name is read by characters, each taken modulo 128; nine are enough to refuse.
+      uint32_t n;
+      const uint8_t* p = symbol::utf8(int32_t(spec->w2), &n);
+      const uint8_t* end = p + n;
+      uint8_t text[9];
+      int32_t count = 0;
+      while (p < end && count < 9) {
+        int32_t cp;
+        p = unicode::read_utf8_char(p, end, &cp);
+        text[count++] = uint8_t(cp & 0x7F);
+      }
+      v = from_hex_text(spec, text, count);
+      break;
+    }
     case T_MONEY:
     case T_DATE:
-      not_done();  // the issue's text, money's value and the seconds since 1970 come later
+      not_done();  // money's value and the seconds since 1970 come later
     default:
       if (!any_string_q(ts)) raise_bad_to_arg(spec);
       {

@@ -1,11 +1,11 @@
-// Interim declarations of services that words and contexts take from units not built yet:
-// the lexer's first value and scan.
+// Services that words and contexts take from the lexer: the first value's type and the
+// first value loaded from text (defined in evaluator/lexer_first.cpp).
 #pragma once
 #include <cstdint>
 
 #include "runtime/cell.h"
 
-// ---- lexer (raises internal/not-done until it exists) ----
+// ---- lexer ----
 namespace kel::lexer {
 // Datatype id of the first value the lexer reads from UTF-8 text.
 uint32_t scan_first_type(const uint8_t* text, int32_t length);

@@ -225,7 +225,8 @@ std::string form_text(Cell* v, bool mold) {
 }
 
 void print_line(const std::string& s) {
-  platform::write_text(s.data(), s.size(), 1, true);
+  std::string line = s + '\n';
+  platform::write_bytes(line.data(), line.size());  // already UTF-8
 }
 
 int run_script(const char* path) {

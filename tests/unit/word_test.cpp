@@ -1,5 +1,6 @@
 // Tests of the word family: molds and forms, compare codes, make/to, index?, the cell
 // operations on frames and slots, and form-to-string keeping the symbol's text intact.
+#include "runtime/evaluator/lexer.h"
 #include "words_fixture.h"
 
 // Kel rows of symbols, contexts, words and issues, for the case files once the lexer and the
@@ -141,13 +142,31 @@ TEST_F(WordTest, MakeAndTo) {
   EXPECT_EQ(cell::get_int(&error::pending().args[1]), 1);
   EXPECT_RAISES(made(T_WORD, Cell{T_NONE, 0, 0, 0}), err::script::bad_to_arg);
 
-  // Text and scanned specs need the lexer: not done yet.
+  // Text and scanned specs go through the lexer: a text's first value must be a word, a
+  // refinement's or issue's name must scan as one.
+  lexer::init();
   Cell s{};
-  gc::Root keep(&s);
+  gc::Root keep_s(&s);
   string::init_cell(&s, 1);
   string::add_codepoint(&s, 'a');
-  EXPECT_RAISES(made(T_WORD, s), err::internal::not_done);
-  EXPECT_RAISES(made(T_WORD, as(lit, T_REFINEMENT)), err::internal::not_done);
+  Cell& from_text = keep(made(T_WORD, s));
+  EXPECT_EQ(from_text.header, uint32_t(T_WORD));
+  EXPECT_EQ(molded(from_text), "a");
+  string::add_codepoint(&s, ' ');
+  string::add_codepoint(&s, 'b');
+  EXPECT_RAISES(made(T_WORD, s), err::script::invalid_chars);  // text after the first value
+  Cell one{};
+  gc::Root keep_one(&one);
+  string::init_cell(&one, 1);
+  string::add_codepoint(&one, '1');
+  EXPECT_RAISES(made(T_WORD, one), err::script::invalid_chars);
+  Cell& from_ref = keep(made(T_WORD, as(lit, T_REFINEMENT)));
+  EXPECT_EQ(from_ref.header, uint32_t(T_WORD));
+  EXPECT_EQ(molded(from_ref), "a");
+  Cell number;
+  issue::init_from_text(&number, "12");
+  EXPECT_RAISES(made(T_WORD, number), err::script::bad_to_arg);
+  lexer::shutdown();
 }
 
 // index? /a => !! script/expect-arg (refinement! has no index? slot)
