@@ -8,7 +8,7 @@
 #include "runtime/cycle.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/object.h"
-#include "runtime/datatypes/words_interim.h"
+#include "runtime/evaluator/lexer_first.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"

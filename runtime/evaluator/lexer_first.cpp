@@ -1,7 +1,7 @@
 // The lexer's first-value services for the word family: the datatype of the first value
 // of a name's text, and the first value loaded from a string.
 #include "runtime/compiled_support.h"
-#include "runtime/datatypes/words_interim.h"
+#include "runtime/evaluator/lexer_first.h"
 #include "runtime/evaluator/transcode.h"
 #include "runtime/gc.h"
 

@@ -16,7 +16,7 @@
 #include "runtime/datatypes/word_startup.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/datatypes/words_interim.h"
+#include "runtime/evaluator/lexer_first.h"
 #include "runtime/init.h"
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"

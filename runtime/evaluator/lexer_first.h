@@ -1,5 +1,5 @@
-// Services that words and contexts take from the lexer: the first value's type and the
-// first value loaded from text (defined in evaluator/lexer_first.cpp).
+// The lexer entries that words and contexts use: the first value's type and the first value
+// loaded from text (for `to word!` and friends).
 #pragma once
 #include <cstdint>
 
