@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "probe_run.h"
+#include "kel_script.h"
 
 #ifndef KEL_PROBE_DIR
 #error "KEL_PROBE_DIR must name the folder of the probe programs"
@@ -16,35 +16,10 @@
 namespace {
 
 std::string probe() { return std::string(KEL_PROBE_DIR) + "/probe-interp"; }
-std::string kel_program() { return std::string(KEL_PROBE_DIR) + "/../kel"; }
-
-std::string temp_file(const std::string& text) {
-  char path[] = "/tmp/kel-interp-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd < 0) return "";
-  if (write(fd, text.data(), text.size()) != ssize_t(text.size())) return "";
-  close(fd);
-  return path;
-}
-
-struct Outcome {
-  int status;
-  std::string out;
-};
-
-Outcome script(const std::string& text) {
-  std::string path = temp_file(text);
-  auto r = kel::testing::run_probe(kel_program(), {path});
-  unlink(path.c_str());
-  return {r.status, r.out};
-}
-
-Outcome with_stdin(const std::string& input) {
-  std::string path = temp_file(input);
-  auto r = kel::testing::run_probe("/bin/sh", {"-c", kel_program() + " < " + path});
-  unlink(path.c_str());
-  return {r.status, r.out};
-}
+using kel::testing::kel_program;
+using Outcome = kel::testing::KelOutcome;
+Outcome script(const std::string& text) { return kel::testing::run_kel_script(text); }
+Outcome with_stdin(const std::string& input) { return kel::testing::run_kel_stdin(input); }
 
 }  // namespace
 

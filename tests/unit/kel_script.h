@@ -1,4 +1,4 @@
-// Runs Kel text through the `kel` program as a script (or a scenario of probe-objects) and
+// Runs the `kel` program on a script or on standard input (or a scenario of probe-objects) and
 // returns what it printed; for behaviour that needs the whole started runtime.
 #pragma once
 #include <unistd.h>
@@ -15,17 +15,46 @@
 
 namespace kel::testing {
 
-inline std::string run_kel_text(const std::string& body) {
-  char path[] = "/tmp/kel-script-XXXXXX";
+inline std::string kel_program() { return std::string(KEL_PROBE_DIR) + "/../kel"; }
+
+// A new temporary file holding the text; "" when it cannot be made.
+inline std::string temp_file(const std::string& text) {
+  char path[] = "/tmp/kel-test-XXXXXX";
   int fd = mkstemp(path);
-  if (fd < 0) return "mkstemp failed";
-  std::string text = "Kel []\n" + body + "\n";
+  if (fd < 0) return "";
   ssize_t w = write(fd, text.data(), text.size());
   close(fd);
-  if (w != ssize_t(text.size())) return "write failed";
-  ProbeResult r = run_probe(std::string(KEL_PROBE_DIR) + "/../kel", {path});
-  unlink(path);
-  return r.out;
+  if (w != ssize_t(text.size())) {
+    unlink(path);
+    return "";
+  }
+  return path;
+}
+
+struct KelOutcome {
+  int status;
+  std::string out;
+};
+
+// The `kel` program run on a script file holding the text.
+inline KelOutcome run_kel_script(const std::string& text) {
+  std::string path = temp_file(text);
+  ProbeResult r = run_probe(kel_program(), {path});
+  unlink(path.c_str());
+  return {r.status, r.out};
+}
+
+// The `kel` program reading the text as its standard input.
+inline KelOutcome run_kel_stdin(const std::string& input) {
+  std::string path = temp_file(input);
+  ProbeResult r = run_probe("/bin/sh", {"-c", kel_program() + " < " + path});
+  unlink(path.c_str());
+  return {r.status, r.out};
+}
+
+// What a script of the text (after a plain header) printed.
+inline std::string run_kel_text(const std::string& body) {
+  return run_kel_script("Kel []\n" + body + "\n").out;
 }
 
 inline std::string run_objects_probe(const std::string& scenario) {
