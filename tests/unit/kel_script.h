@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "probe_run.h"
 
 #ifndef KEL_PROBE_DIR
@@ -55,6 +57,15 @@ inline KelOutcome run_kel_stdin(const std::string& input) {
 // What a script of the text (after a plain header) printed.
 inline std::string run_kel_text(const std::string& body) {
   return run_kel_script("Kel []\n" + body + "\n").out;
+}
+
+// A table of Kel texts and what each prints when run as a script.
+struct ScriptCase {
+  const char* code;
+  const char* out;
+};
+inline void check_scripts(const ScriptCase* cases, size_t n) {
+  for (size_t i = 0; i < n; ++i) EXPECT_EQ(run_kel_text(cases[i].code), cases[i].out) << cases[i].code;
 }
 
 inline std::string run_objects_probe(const std::string& scenario) {

@@ -8,15 +8,8 @@ namespace {
 
 using kel::testing::run_kel_text;
 
-struct Case {
-  const char* code;
-  const char* out;
-};
-
-void check(const Case* cases, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    EXPECT_EQ(run_kel_text(cases[i].code), cases[i].out) << cases[i].code;
-}
+using Case = kel::testing::ScriptCase;
+inline void check(const Case* cases, size_t n) { kel::testing::check_scripts(cases, n); }
 
 TEST(Object, MoldAndForm) {
   const Case cases[] = {

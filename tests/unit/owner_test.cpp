@@ -8,10 +8,7 @@ namespace {
 
 using kel::testing::run_kel_text;
 
-struct Case {
-  const char* code;
-  const char* out;
-};
+using Case = kel::testing::ScriptCase;
 
 const char* const kOwner =
     "o: make object! [b: [[[x]] y] on-deep-change*: func [o w t a n i p] [print [w a i p]]] ";
