@@ -4,6 +4,7 @@
 
 #include "runtime/context.h"
 #include "runtime/datatypes/error_value.h"
+#include "runtime/datatypes/locale.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word_startup.h"
 #include "runtime/evaluator/lexer.h"
@@ -137,6 +138,7 @@ void run_boot_library() {
   collect_into_root = false;
   error::load_catalogue();
   run_boot_top_level();
+  locale::add_system_fields();
 }
 
 void call_launch(boot::LaunchFn launch) {

@@ -7,6 +7,7 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
@@ -226,6 +227,7 @@ Cell* do_math(int32_t o) {
       if (o != op::ADD) raise_not_related(o);  // named by the action asked
       not_done();  // operands swap, then days are added
     case T_MONEY:
+      return money::apply_math_op(o);
     case T_VECTOR:
       not_done();
     default: {
@@ -408,8 +410,10 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
       break;
     }
     case T_MONEY:
+      v = money::integer_value(spec);
+      break;
     case T_DATE:
-      not_done();  // money's value and the seconds since 1970 come later
+      not_done();  // the seconds since 1970 come later
     default:
       if (!any_string_q(ts)) raise_bad_to_arg(spec);
       {
@@ -456,7 +460,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
       return float_::compare(&f, b, op);
     }
     case T_MONEY:
-      not_done();
+      return money::compare_number_first(a, b, op);
     default:
       return -2;
   }
