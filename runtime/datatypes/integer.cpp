@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/cell_api.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/registry.h"
@@ -225,7 +226,7 @@ Cell* do_math(int32_t o) {
       not_done();  // operands swap, then the tuple arithmetic
     case T_DATE:
       if (o != op::ADD) raise_not_related(o);  // named by the action asked
-      not_done();  // operands swap, then days are added
+      return date::add_number_first();
     case T_MONEY:
       return money::apply_math_op(o);
     case T_VECTOR:
@@ -413,7 +414,8 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
       v = money::integer_value(spec);
       break;
     case T_DATE:
-      not_done();  // the seconds since 1970 come later
+      v = date::seconds_since_1970(spec);
+      break;
     default:
       if (!any_string_q(ts)) raise_bad_to_arg(spec);
       {

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/file.h"
@@ -108,6 +109,7 @@ void install(uint32_t type_id) {
     case T_OBJECT: object::install_type(); break;
     case T_ERROR: error::install_type(); break;
     case T_MONEY: money::install_type(); break;
+    case T_DATE: date::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
