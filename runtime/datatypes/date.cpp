@@ -11,6 +11,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/locale.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
@@ -278,25 +279,7 @@ void set_field(Cell* d, int32_t field, const Cell* v) {
   }
 }
 
-// The local time as [-]h:mm:ss[.fraction].
-std::string time_text(double seconds) {
-  std::string s;
-  if (seconds < 0) s += '-', seconds = -seconds;
-  double h = std::floor(seconds / 3600);
-  double rest = seconds - h * 3600;
-  int32_t m = int32_t(rest / 60);
-  double sec = rest - m * 60;
-  s += std::to_string(int64_t(h));
-  s += ':';
-  if (m < 10) s += '0';
-  s += std::to_string(m);
-  s += ':';
-  std::string st = float_::number_to_text(sec, float_::kind::TIME_SECONDS);
-  if (sec < 10) s += '0';
-  s += st;
-  return s;
-}
-
+// The text up to the time (day, month, year); the time and zone follow through the buffer.
 std::string date_text(const Cell* d) {
   uint32_t p = d->w1;
   int32_t year = year_of(p);
@@ -316,20 +299,21 @@ std::string date_text(const Cell* d) {
   std::string ys = std::to_string(a);
   if (a < 100) ys.insert(0, 4 - ys.size(), '0');
   s += ys;
-  if (has_time(p)) {
-    s += '/';
-    s += time_text(local_seconds(d));
-    uint32_t zone = p & ZONE_MASK;
-    if (zone) {
-      s += (zone & ZONE_SIGN) ? '-' : '+';
-      int32_t h = int32_t((zone >> 2) & 15);
-      if (h < 10) s += '0';
-      s += std::to_string(h);
-      s += ':';
-      static const char* const quarters[4] = {"00", "15", "30", "45"};
-      s += quarters[zone & 3];
-    }
-  }
+  return s;
+}
+
+// "+hh:mm" or "-hh:mm"; nothing for zone 0.
+std::string zone_text(uint32_t p) {
+  std::string s;
+  uint32_t zone = p & ZONE_MASK;
+  if (!zone) return s;
+  s += (zone & ZONE_SIGN) ? '-' : '+';
+  int32_t h = int32_t((zone >> 2) & 15);
+  if (h < 10) s += '0';
+  s += std::to_string(h);
+  s += ':';
+  static const char* const quarters[4] = {"00", "15", "30", "45"};
+  s += quarters[zone & 3];
   return s;
 }
 
@@ -711,8 +695,16 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
 
 int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t limit, int32_t) {
   std::string s = date_text(value);
+  if (!has_time(value->w1)) {
+    string::add_c_text(buffer, s.c_str());
+    return limit - int32_t(s.size());
+  }
+  s += '/';
   string::add_c_text(buffer, s.c_str());
-  return limit - int32_t(s.size());
+  limit = time::write_text(local_seconds(value), buffer, limit - int32_t(s.size()));
+  std::string z = zone_text(value->w1);
+  string::add_c_text(buffer, z.c_str());
+  return limit - int32_t(z.size());
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t limit) {

@@ -159,7 +159,14 @@ int32_t money_digits() {
 }
 
 int32_t month_abbreviation(int32_t month, int32_t out[3]) {
-  Cell months = field(field(system_object(), "locale"), "months");
+  Cell loc = field(system_object(), "locale");
+  if (cell::type(&loc) != T_OBJECT && month >= 1 && month <= 12) {
+    // Before `system/locale` is made the boot names stand for it.
+    static const char* const names = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    for (int32_t k = 0; k < 3; ++k) out[k] = names[(month - 1) * 3 + k];
+    return 3;
+  }
+  Cell months = field(loc, "months");
   if (cell::type(&months) == T_BLOCK && month >= 1 &&
       month <= block::count_from_head(&months)) {
     Cell item = *block::cell_at_index(&months, int32_t(months.w1) + month - 1);
