@@ -540,10 +540,28 @@ void init_cell_from_hms(Cell* cell, int32_t year, int32_t month, int32_t day, in
             hour * 3600.0 + minute * 60.0 + second + nanoseconds * 1e-9, 0, true);
 }
 
+bool valid_q(uint32_t p, double seconds) {
+  static const int32_t days[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  int32_t m = month_of(p), d = day_of(p);
+  if (m < 1 || m > 12 || d < 1 || d > days[m - 1]) return false;
+  if (m == 2 && d == 29 && !leap_year_q(year_of(p))) return false;
+  if (!has_time(p)) return (p & ZONE_MASK) == 0 && seconds == 0.0;
+  double local = seconds + zone_offset(p & ZONE_MASK);
+  return std::isfinite(seconds) && local >= 0 && local < DAY;
+}
+
 Cell* push_new(uint32_t packed, double seconds) {
+  if (!valid_q(packed, seconds)) return nullptr;
   Cell d{T_DATE, packed, 0, 0};
   cell::put_double(&d, seconds);
   return stack::push_copy(&d);
+}
+
+Cell* add_to_block(Cell* block, uint32_t packed, double seconds) {
+  if (!valid_q(packed, seconds)) return nullptr;
+  Cell d{T_DATE, packed, 0, 0};
+  cell::put_double(&d, seconds);
+  return block::append_copy(block, &d);
 }
 
 double seconds_of(const Cell* d) { return cell::get_double(d); }

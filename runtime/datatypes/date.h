@@ -30,7 +30,10 @@ void init_cell(Cell* cell, int32_t year, int32_t month, int32_t day, double seco
                uint32_t zone, bool has_time);
 void init_cell_from_hms(Cell* cell, int32_t year, int32_t month, int32_t day, int32_t hour,
                         int32_t minute, int32_t second, int32_t nanoseconds);
+// Raw constructors (serialiser): null for a month, day, zone or seconds that no date has.
+bool valid_q(uint32_t packed, double seconds);
 Cell* push_new(uint32_t packed, double seconds);
+Cell* add_to_block(Cell* block, uint32_t packed, double seconds);
 double seconds_of(const Cell* d);
 // Seconds since 1970 (to integer!); script/type-limit beyond 32 bits.
 int32_t seconds_since_1970(const Cell* d);
