@@ -766,9 +766,10 @@ int32_t mold_fields(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
     Kept kw(&w);
     budget = actions::direct_form(&kw.c, &buf.c, nullptr, budget);
     write(&buf.c, ": ", &budget);
+    // Rooted before the quote is written: writing can move the word's context node.
     Cell v = field_value(o.c.w1, i);
-    if (cell::type(&v) == T_WORD) write(&buf.c, "'", &budget);
     Kept kv(&v);
+    if (cell::type(&kv.c) == T_WORD) write(&buf.c, "'", &budget);
     budget = actions::direct_mold(&kv.c, &buf.c, false, all, flat, part, budget, indent);
     bool later = false;
     for (int32_t j = i + 1; j < n && !later; ++j) later = shown(j);
