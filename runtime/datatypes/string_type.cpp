@@ -21,8 +21,8 @@ void install_type() {
                  .head_q = inherit, .index_q = inherit, .insert = insert,
                  .length_q = inherit, .move = inherit, .next = inherit, .pick = inherit,
                  .poke = inherit, .remove = inherit, .reverse = inherit, .select = select,
-                 .skip = inherit, .tail = inherit, .tail_q = inherit, .take = inherit,
-                 .modify = inherit}});
+                 .sort = sort, .skip = inherit, .swap = swap, .tail = inherit,
+                 .tail_q = inherit, .take = inherit, .trim = trim, .modify = inherit}});
 }
 
 }  // namespace kel::string
