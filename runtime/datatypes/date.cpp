@@ -586,13 +586,21 @@ void time_between(Cell* a, const Cell* b) {
 int32_t field_index(const Cell* word) {
   uint32_t t = cell::type(word);
   if (t < T_WORD || t > T_REFINEMENT) return -1;
-  static const char* const names[] = {"date",   "year",    "month",   "day",  "zone",
-                                      "time",   "hour",    "minute",  "second",
-                                      "weekday", "yearday", "timezone", "week", "isoweek"};
+  using runtime::runtime_word_index;
+  using runtime::WordKind;
+  // Field words in field order; julian names field 11 as yearday does.
+  static constexpr size_t words[] = {
+      runtime_word_index("date", WordKind::SYMBOL),     runtime_word_index("year", WordKind::SYMBOL),
+      runtime_word_index("month", WordKind::SYMBOL),    runtime_word_index("day", WordKind::SYMBOL),
+      runtime_word_index("zone", WordKind::SYMBOL),     runtime_word_index("time", WordKind::SYMBOL),
+      runtime_word_index("hour", WordKind::SYMBOL),     runtime_word_index("minute", WordKind::SYMBOL),
+      runtime_word_index("second", WordKind::SYMBOL),   runtime_word_index("weekday", WordKind::SYMBOL),
+      runtime_word_index("yearday", WordKind::SYMBOL),  runtime_word_index("timezone", WordKind::SYMBOL),
+      runtime_word_index("week", WordKind::SYMBOL),     runtime_word_index("isoweek", WordKind::SYMBOL),
+      runtime_word_index("julian", WordKind::SYMBOL)};
   int32_t id = symbol::canonical_id(int32_t(word->w2));
-  for (int32_t i = 0; i < 14; ++i)
-    if (symbol::canonical_id(symbol::intern_c_text(names[i])) == id) return i + 1;
-  if (symbol::canonical_id(symbol::intern_c_text("julian")) == id) return 11;
+  for (int32_t i = 0; i < 15; ++i)
+    if (symbol::canonical_id(symbol::runtime_id(words[i])) == id) return i < 14 ? i + 1 : 11;
   return -1;
 }
 

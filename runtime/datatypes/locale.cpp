@@ -44,7 +44,10 @@ Cell word_of(const char* name) {
 // The object field's value (a copy), or none.
 Cell field(const Cell& object, const char* name) {
   if (cell::type(&object) != T_OBJECT) return Cell{T_NONE, 0, 0, 0};
-  Cell* v = context::value_of_symbol(symbol::intern_c_text(name), object.w1);
+  Cell o = object;
+  gc::Root keep(&o);  // interning may allocate and move the context's node
+  int32_t symbol = symbol::intern_c_text(name);
+  Cell* v = context::value_of_symbol(symbol, o.w1);
   return v ? *v : Cell{T_NONE, 0, 0, 0};
 }
 

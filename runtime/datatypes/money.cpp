@@ -241,10 +241,10 @@ Amount operand(const Cell* c) {
   }
 }
 
-bool word_named(const Cell* c, const char* name) {
+bool word_named(const Cell* c, size_t runtime_word) {
   return cell::type(c) == T_WORD &&
          symbol::canonical_id(int32_t(c->w2)) ==
-             symbol::canonical_id(symbol::intern_c_text(name));
+             symbol::canonical_id(symbol::runtime_id(runtime_word));
 }
 
 // Field 1 (code), 2 (amount), 0 for any other selector.
@@ -253,8 +253,10 @@ int32_t field_of(const Cell* selector) {
     int32_t i = cell::get_int(selector);
     return i == 1 || i == 2 ? i : 0;
   }
-  if (word_named(selector, "code")) return 1;
-  if (word_named(selector, "amount")) return 2;
+  using runtime::runtime_word_index;
+  using runtime::WordKind;
+  if (word_named(selector, runtime_word_index("code", WordKind::SYMBOL))) return 1;
+  if (word_named(selector, runtime_word_index("amount", WordKind::SYMBOL))) return 2;
   return 0;
 }
 
