@@ -21,6 +21,7 @@
 #include "runtime/rt.h"
 #include "runtime/slots.h"
 #include "runtime/symbol.h"
+#include "runtime/system.h"
 
 namespace kel::runtime {
 
@@ -135,6 +136,7 @@ void shutdown() {
 void run_boot_library() {
   gc::set_automatic(true);
   collect_into_root = false;
+  system::build();
   error::load_catalogue();
   run_boot_top_level();
 }
