@@ -15,6 +15,7 @@
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
+#include "runtime/system.h"
 
 namespace kel::locale {
 
@@ -58,29 +59,20 @@ Cell system_object() {
   return v ? *v : Cell{T_NONE, 0, 0, 0};
 }
 
-// The object under name in parent (found or added), pushed on the argument stack.
-Cell* sub_object(Cell* parent, const char* name) {
+// Sets the field of the object at path to the values loaded from text, unless it is there.
+void add_loaded(const char* path, const char* name, const char* text) {
+  Cell* top = stack::state().top;
+  Cell* o = system::push_object(path);
   Cell w = word_of(name);
-  gc::Root keep(&w);
-  Cell* found = context::value_of_symbol(int32_t(w.w2), parent->w1);
-  if (found && cell::type(found) == T_OBJECT) return stack::push_copy(found);
-  Cell* o = stack::reserve_cell();
-  object::init_empty(o, 4);
-  o->w2 = object::next_class_id();
-  object::refresh_self(o);
-  context::set_or_add(parent->w1, &w, o);
-  return o;
-}
-
-// Sets parent/name to the values loaded from text, unless the field is there already.
-void add_loaded(Cell* parent, const char* name, const char* text) {
-  Cell w = word_of(name);
-  gc::Root keep(&w);
-  if (context::find_symbol(parent->w1, int32_t(w.w2), true) >= 0) return;
-  Cell* block = stack::reserve_cell();
-  *block = Cell{T_NONE, 0, 0, 0};
-  launcher::load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), block);
-  context::set_or_add(parent->w1, &w, block);
+  bool present = context::find_symbol(o->w1, int32_t(w.w2), true) >= 0;
+  if (!present) {
+    Cell* block = stack::reserve_cell();
+    *block = Cell{T_NONE, 0, 0, 0};
+    launcher::load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)),
+                        block);
+    system::set_field(path, name, block);
+  }
+  stack::state().top = top;
 }
 
 Cell currency_list() {
@@ -92,19 +84,16 @@ Cell currency_list() {
 }  // namespace
 
 void add_system_fields() {
-  Cell* top = stack::state().top;
   Cell sys = system_object();
   if (cell::type(&sys) != T_OBJECT) return;
-  Cell* s = stack::push_copy(&sys);
-  Cell* loc = sub_object(s, "locale");
-  add_loaded(loc, "months", MONTHS);
-  Cell* cur = sub_object(loc, "currencies");
-  add_loaded(cur, "list", CURRENCIES);
-  Cell* options = sub_object(s, "options");
+  add_loaded("locale", "months", MONTHS);
+  add_loaded("locale/currencies", "list", CURRENCIES);
+  Cell* top = stack::state().top;
+  Cell* options = system::push_object("options");
   Cell w = word_of("money-digits");
   if (context::find_symbol(options->w1, int32_t(w.w2), true) < 0) {
     Cell two{T_INTEGER, 0, 2, 0};
-    context::set_or_add(options->w1, &w, &two);
+    system::set_field("options", "money-digits", &two);
   }
   stack::state().top = top;
 }

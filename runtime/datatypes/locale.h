@@ -8,8 +8,8 @@
 
 namespace kel::locale {
 
-// Adds locale (months, currencies/list) and options/money-digits to `system`, keeping any
-// field that is already there. Runs once `system` and `make` exist.
+// Adds locale/months, locale/currencies/list and options/money-digits to `system`, keeping
+// any field that is already there (a builder of `system`, registered by money!).
 void add_system_fields();
 
 // The 1-based position of a currency code (any case) in system/locale/currencies/list, or

@@ -20,6 +20,7 @@
 #include "runtime/random.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
+#include "runtime/system.h"
 
 namespace kel::money {
 
@@ -712,6 +713,10 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 }
 
 void install_type() {
+  // Once per process: start-up may install the types again (tests do), `system` is built once.
+  static bool registered = false;
+  if (!registered) system::on_build(&locale::add_system_fields);
+  registered = true;
   datatype::register_type(
       {.id = T_MONEY, .parent = 0, .name = "money!",
        .slots = {.make = make, .random = random, .to = to, .form = form, .mold = mold,

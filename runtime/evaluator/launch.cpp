@@ -20,6 +20,9 @@
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
+
+#include "runtime/datatypes/routine.h"
+#include "runtime/evaluator/predicates.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/transcode.h"
 #include "runtime/gc.h"
@@ -328,7 +331,14 @@ int run_stdin() {
 }  // namespace kel::launcher
 
 namespace kel::runtime {
-void run_boot_top_level() { launcher::load_boot_specs(); }
+void run_boot_top_level() {
+  launcher::load_boot_specs();
+  // Routines bind after the boot specs: their specs name the boot's typesets.
+  static bool registered = false;
+  if (!registered) predicates::register_routines();
+  registered = true;
+  routine::bind_registered();
+}
 }  // namespace kel::runtime
 
 namespace kel::console {
