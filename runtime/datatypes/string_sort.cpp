@@ -59,6 +59,7 @@ int32_t compare_by_function(const void* a, const void* b, uintptr_t fn, uintptr_
   Cell* top = stack::state().top;
   Cell* cells = stack::reserve_cell();
   stack::reserve_cell();
+  cells[0] = cells[1] = Cell{T_NONE, 0, 0, 0};
   if (flags & WHOLE) {
     int32_t size = int32_t(flags >> SHIFT);
     const int32_t* from[2] = {x, y};
@@ -267,6 +268,7 @@ Cell* set_operation(bool case_, Cell* skip, int32_t op) {
   for (int32_t c : out) u = std::max(u, char_unit(c));
   uint32_t type = cell::type(base);
   Cell* r = stack::reserve_cell();
+  *r = Cell{T_NONE, 0, 0, 0};
   init_cell(r, int32_t(std::max<size_t>(out.size(), 1)));
   replace_chars(r, 0, 0, out, 1, u);
   base = stack::state().base;
