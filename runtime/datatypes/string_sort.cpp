@@ -59,6 +59,7 @@ int32_t compare_by_function(const void* a, const void* b, uintptr_t fn, uintptr_
   Cell* top = stack::state().top;
   Cell* cells = stack::reserve_cell();
   stack::reserve_cell();
+  cells[0] = cells[1] = Cell{T_NONE, 0, 0, 0};
   if (flags & WHOLE) {
     int32_t size = int32_t(flags >> SHIFT);
     const int32_t* from[2] = {x, y};
@@ -79,6 +80,50 @@ int32_t compare_by_function(const void* a, const void* b, uintptr_t fn, uintptr_
                                   reinterpret_cast<const Cell*>(fn));
   stack::state().top = top;
   return block::order_from_result(&r);
+}
+
+double number_of(const Cell* c) {
+  uint32_t t = cell::type(c);
+  return t == T_FLOAT || t == T_PERCENT ? cell::get_double(c) : double(cell::get_int(c));
+}
+
+// vector! elements as cells: 1 when x is greater, -1 when smaller, 0 when equal or unordered.
+int32_t compare_elements(const void* a, const void* b, uintptr_t, uintptr_t flags) {
+  const Cell* x = static_cast<const Cell*>(a);
+  const Cell* y = static_cast<const Cell*>(b);
+  uint32_t v = uint32_t(flags >> SHIFT);
+  uint32_t from = flags & WHOLE ? 0 : v, to = flags & WHOLE ? v : v + 1;
+  int32_t r = 0;
+  for (uint32_t i = from; i < to && r == 0; ++i) {
+    double dx = number_of(x + i), dy = number_of(y + i);
+    r = dx > dy ? 1 : dx < dy ? -1 : 0;
+  }
+  return flags & REVERSE ? -r : r;
+}
+
+int32_t compare_elements_by_function(const void* a, const void* b, uintptr_t fn, uintptr_t flags) {
+  bool reverse = flags & REVERSE;
+  const Cell* x = static_cast<const Cell*>(a);
+  const Cell* y = static_cast<const Cell*>(b);
+  Cell r = block::call_comparator(reverse ? x : y, reverse ? y : x,
+                                  reinterpret_cast<const Cell*>(fn));
+  return block::order_from_result(&r);
+}
+
+// vector! records: the elements read out as cells, sorted, and stored back by element.
+void sort_elements(Cell* series, int32_t h, int32_t count, uint32_t records, int32_t size,
+                   Cell* comparator, bool by_function, uintptr_t flags, bool stable) {
+  std::vector<Cell> recs(static_cast<size_t>(count), Cell{T_NONE, 0, 0, 0});
+  for (int32_t i = 0; i < count; ++i) series::read_element(series, h + i, &recs[size_t(i)]);
+  uint32_t w = uint32_t(size) * uint32_t(sizeof(Cell));
+  sort::Comparator cmp = by_function ? compare_elements_by_function : compare_elements;
+  uintptr_t ctx = reinterpret_cast<uintptr_t>(comparator);
+  // Numbers hold no nodes: the copy needs no root while a function comparator runs.
+  if (stable) sort::merge_sort(recs.data(), records, w, ctx, flags, cmp);
+  else sort::quick_sort(recs.data(), records, w, ctx, flags, cmp);
+  int32_t n = count_from_start(series);
+  for (int32_t i = 0; i < count && h + i < n; ++i)
+    series::write_element(series, h + i, &recs[size_t(i)]);
 }
 
 }  // namespace
@@ -133,6 +178,13 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
   bool exact = case_ || st == T_VECTOR || st == T_BINARY;
 
   notify(series, "sort", nullptr, h, 0);
+  if (st == T_VECTOR) {
+    // Function comparators get whole records only as strings; vectors pass the first element.
+    if (by_function) flags &= ~(WHOLE | (~uintptr_t(0) << SHIFT));
+    sort_elements(series, h, count, records, size, comparator, by_function, flags, stable);
+    notify(series, "sorted", nullptr, h, 0);
+    return series;
+  }
   // The records are sorted in a copy outside the collected heap (a function comparator runs
   // Kel code, which may move the buffer), then written back through the node.
   std::vector<int32_t> recs = read_chars(series, h, count);
@@ -216,6 +268,7 @@ Cell* set_operation(bool case_, Cell* skip, int32_t op) {
   for (int32_t c : out) u = std::max(u, char_unit(c));
   uint32_t type = cell::type(base);
   Cell* r = stack::reserve_cell();
+  *r = Cell{T_NONE, 0, 0, 0};
   init_cell(r, int32_t(std::max<size_t>(out.size(), 1)));
   replace_chars(r, 0, 0, out, 1, u);
   base = stack::state().base;
