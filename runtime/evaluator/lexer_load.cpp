@@ -628,12 +628,18 @@ void load::load_pair(State* s, int32_t start, int32_t end, uint32_t, bool load) 
   int32_t x = -1;
   for (int32_t i = 0; i < t.n; ++i)
     if (t.p[i] == 'x' || t.p[i] == 'X') { x = i; break; }
+  // Each half: a sign, then digits whose value fits 32 bits.
   auto half_ok = [&](int32_t from, int32_t to) {
+    bool negative = from < to && t.p[from] == '-';
     if (from < to && (t.p[from] == '+' || t.p[from] == '-')) ++from;
     if (from >= to) return false;
-    for (int32_t i = from; i < to; ++i)
+    int64_t v = 0;
+    for (int32_t i = from; i < to; ++i) {
       if (!digit_q(t.p[i])) return false;
-    return true;
+      v = v * 10 + (t.p[i] - '0');
+      if (v > 2147483648ll) return false;
+    }
+    return negative || v <= 2147483647ll;
   };
   if (x < 0 || !half_ok(0, x) || !half_ok(x + 1, t.n)) syntax_error(s, start, end, T_PAIR);
   pending_value(s, load, [&](Cell* out) { hook::load_pair(out, t.p, t.n); });
@@ -730,9 +736,6 @@ namespace kel::lexer::hook {
 namespace {
 [[noreturn]] void not_done() { error::raise(err::internal::not_done); }
 }  // namespace
-void load_tuple(Cell*, const uint8_t*, int32_t) { not_done(); }
-void load_pair(Cell*, const uint8_t*, int32_t) { not_done(); }
-void load_point(Cell*, const double*, int32_t) { not_done(); }
 void load_date(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_money(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_binary(Cell*, const uint8_t*, int32_t) { not_done(); }
@@ -740,5 +743,4 @@ void load_tag(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_email(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_ref(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_map(Cell*, const Cell*) { not_done(); }
-void load_point_block(Cell*, uint32_t, const Cell*) { not_done(); }
 }  // namespace kel::lexer::hook
