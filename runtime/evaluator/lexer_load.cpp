@@ -283,6 +283,14 @@ Cell load::series_from_cells(State* s, uint32_t type, int32_t from, int32_t to) 
     for (int32_t i = from; ok && i < to; i += 2) ok = map_key_type_q(cell::type(stack_cell(i)));
     if (!ok) syntax_error(s, -1, s->token_end, T_MAP);
   }
+  if (type == T_POINT2D || type == T_POINT3D) {  // one number per coordinate
+    bool ok = n == (type == T_POINT3D ? 3 : 2);
+    for (int32_t i = from; ok && i < to; ++i) {
+      uint32_t t = cell::type(stack_cell(i));
+      ok = t == T_INTEGER || t == T_FLOAT;
+    }
+    if (!ok) syntax_error(s, -1, s->token_end, int32_t(type));
+  }
   Node node = memory::series_new_cells(uint32_t(n > 0 ? n : 1));
   SeriesBuffer* b = memory::node_buffer(node);
   if (n > 0) std::memcpy(memory::data(b), stack_cell(from), size_t(n) * sizeof(Cell));
