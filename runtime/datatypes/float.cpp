@@ -324,7 +324,6 @@ Cell* apply_math_op(int32_t o) {
       std::swap(*a, *b);
       return tr == T_PAIR ? pair::apply_math_op(o) : point::apply_math_op(o);
     case T_TUPLE:
-      if (tl == T_TIME) raise_invalid_type(tr);
       return tuple::apply_math_op(o);
     case T_MONEY: case T_VECTOR:
       error::raise(err::internal::not_done);  // their own arithmetic

@@ -7,8 +7,10 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/lexer_first.h"
 #include "runtime/owner.h"
 #include "runtime/runtime_words.h"
+#include "runtime/stack.h"
 
 namespace kel::immediate {
 
@@ -27,6 +29,27 @@ void notify_path_set(const Cell* container, Cell* previous, const Cell* old, con
   if (cell::type(container) == T_OBJECT) object::fire_change(container, previous, old, now);
   else if (cell::type(container) != T_NONE)
     owner::notify_change(container, "set-path", value, index, 1);
+}
+
+Cell* from_text(Cell* out, const Cell* spec, uint32_t type) {
+  Cell* loaded = stack::reserve_cell();
+  *loaded = Cell{T_NONE, 0, 0, 0};
+  lexer::load_first_value(spec, loaded);
+  if (cell::type(loaded) != type) raise_bad_to_arg(type, spec);
+  Cell v = *loaded;
+  stack::drop_cells(1);
+  *out = v;
+  return out;
+}
+
+void raise_invalid_type(uint32_t t) {
+  Cell dt = datatype_cell(t);
+  error::raise(err::script::invalid_type, &dt);
+}
+
+void raise_bad_to_arg(uint32_t target, const Cell* spec) {
+  Cell dt = datatype_cell(target);
+  error::raise(err::script::bad_to_arg, &dt, spec);
 }
 
 Cell runtime_word(size_t position) {

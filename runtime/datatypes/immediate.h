@@ -17,6 +17,15 @@ int32_t int32_of_double(double d, const Cell* arg = nullptr);
 void notify_path_set(const Cell* container, Cell* previous, const Cell* old, const Cell* now,
                      const Cell* value, int32_t index);
 
+// The text spec loaded as one value, which must be of the type (else script/bad-to-arg).
+Cell* from_text(Cell* out, const Cell* spec, uint32_t type);
+// A word, lit-word, get-word or set-word (coordinate names in paths and pick).
+inline bool word_like_q(uint32_t t) {
+  return t == T_WORD || t == T_LIT_WORD || t == T_GET_WORD || t == T_SET_WORD;
+}
+[[noreturn]] void raise_invalid_type(uint32_t t);
+[[noreturn]] void raise_bad_to_arg(uint32_t target, const Cell* spec);
+
 // A word cell over one of the runtime's own words (error arguments).
 Cell runtime_word(size_t position);
 // A datatype! cell (error arguments).

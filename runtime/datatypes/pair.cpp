@@ -15,7 +15,6 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
-#include "runtime/evaluator/lexer_first.h"
 #include "runtime/evaluator/lexer_load.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
@@ -26,16 +25,7 @@ namespace {
 
 using immediate::datatype_cell;
 using immediate::int32_of_double;
-
-[[noreturn]] void raise_bad_to_arg(const Cell* spec) {
-  Cell dt = datatype_cell(T_PAIR);
-  error::raise(err::script::bad_to_arg, &dt, spec);
-}
-
-[[noreturn]] void raise_invalid_type(uint32_t t) {
-  Cell dt = datatype_cell(t);
-  error::raise(err::script::invalid_type, &dt);
-}
+using immediate::raise_invalid_type;
 
 // The pair's value kept with the cell's flags (new-line mark).
 Cell* store(Cell* c, int32_t x, int32_t y) {
@@ -66,25 +56,10 @@ int32_t from_coordinate(float f) {
   return int32_of_double(double(f), &c);
 }
 
-Cell* from_text(Cell* out, const Cell* spec) {
-  Cell* loaded = stack::reserve_cell();
-  *loaded = Cell{T_NONE, 0, 0, 0};
-  lexer::load_first_value(spec, loaded);
-  if (cell::type(loaded) != T_PAIR) raise_bad_to_arg(spec);
-  Cell v = *loaded;
-  stack::drop_cells(1);
-  *out = v;
-  return out;
-}
-
-bool word_q(uint32_t t) {
-  return t == T_WORD || t == T_LIT_WORD || t == T_GET_WORD || t == T_SET_WORD;
-}
-
 // 1 or 2 for the element; pick and path differ in the errors they raise.
 int32_t component(const Cell* pair, const Cell* element, const Cell* path) {
   uint32_t t = cell::type(element);
-  if (word_q(t)) {
+  if (immediate::word_like_q(t)) {
     int32_t i = point::component_of_word(element);
     if (i == 1 || i == 2) return i;
     error::raise(err::script::cannot_use, element, pair);
@@ -229,13 +204,13 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
       return init_cell(proto, n, n);
     }
     case T_BLOCK: return from_block(proto, spec);
-    case T_STRING: return from_text(proto, spec);
+    case T_STRING: return immediate::from_text(proto, spec, T_PAIR);
     case T_POINT2D: {
       int32_t x = from_coordinate(point::coordinate(spec, 0));
       int32_t y = from_coordinate(point::coordinate(spec, 1));
       return init_cell(proto, x, y);
     }
-    default: raise_bad_to_arg(spec);
+    default: immediate::raise_bad_to_arg(T_PAIR, spec);
   }
 }
 

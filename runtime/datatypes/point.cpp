@@ -16,7 +16,6 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
-#include "runtime/evaluator/lexer_first.h"
 #include "runtime/evaluator/lexer_load.h"
 #include "runtime/murmur3.h"
 #include "runtime/random.h"
@@ -29,16 +28,8 @@ namespace kel::point {
 namespace {
 
 using immediate::datatype_cell;
-
-[[noreturn]] void raise_invalid_type(uint32_t t) {
-  Cell dt = datatype_cell(t);
-  error::raise(err::script::invalid_type, &dt);
-}
-
-[[noreturn]] void raise_bad_to_arg(uint32_t target, const Cell* spec) {
-  Cell dt = datatype_cell(target);
-  error::raise(err::script::bad_to_arg, &dt, spec);
-}
+using immediate::raise_bad_to_arg;
+using immediate::raise_invalid_type;
 
 // Makes c a point of the type from up to three coordinates, keeping its header flags.
 Cell* store(Cell* c, uint32_t type, const double* v) {
@@ -63,27 +54,12 @@ Cell* from_block(Cell* out, const Cell* spec, uint32_t type) {
   return store(out, type, v);
 }
 
-Cell* from_text(Cell* out, const Cell* spec, uint32_t type) {
-  Cell* loaded = stack::reserve_cell();
-  *loaded = Cell{T_NONE, 0, 0, 0};
-  lexer::load_first_value(spec, loaded);
-  if (cell::type(loaded) != type) raise_bad_to_arg(type, spec);
-  Cell v = *loaded;
-  stack::drop_cells(1);
-  *out = v;
-  return out;
-}
-
-bool word_q(uint32_t t) {
-  return t == T_WORD || t == T_LIT_WORD || t == T_GET_WORD || t == T_SET_WORD;
-}
-
 // The 1-based coordinate an element names; a path and pick differ in their errors.
 int32_t component(const Cell* point, const Cell* element, const Cell* path) {
   int32_t n = count_of(point);
   uint32_t t = cell::type(element);
   int32_t i = 0;
-  if (word_q(t)) {
+  if (immediate::word_like_q(t)) {
     i = component_of_word(element);
     if (i >= 1 && i <= n) return i;
     if (path) error::raise(err::script::invalid_path, path, element);
@@ -216,7 +192,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
   double v[3] = {0, 0, 0};
   switch (ts) {
     case T_BLOCK: return from_block(proto, spec, target);
-    case T_STRING: return from_text(proto, spec, target);
+    case T_STRING: return immediate::from_text(proto, spec, target);
     case T_INTEGER: v[0] = v[1] = v[2] = double(cell::get_int(spec)); break;
     case T_FLOAT: v[0] = v[1] = v[2] = cell::get_double(spec); break;
     case T_PAIR:

@@ -15,7 +15,6 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
-#include "runtime/evaluator/lexer_first.h"
 #include "runtime/evaluator/lexer_load.h"
 #include "runtime/evaluator/number_text.h"
 #include "runtime/memory.h"
@@ -30,16 +29,9 @@ namespace kel::tuple {
 namespace {
 
 using immediate::datatype_cell;
+using immediate::raise_invalid_type;
 
-[[noreturn]] void raise_bad_to_arg(const Cell* spec) {
-  Cell dt = datatype_cell(T_TUPLE);
-  error::raise(err::script::bad_to_arg, &dt, spec);
-}
-
-[[noreturn]] void raise_invalid_type(uint32_t t) {
-  Cell dt = datatype_cell(t);
-  error::raise(err::script::invalid_type, &dt);
-}
+[[noreturn]] void raise_bad_to_arg(const Cell* spec) { immediate::raise_bad_to_arg(T_TUPLE, spec); }
 
 uint8_t clamp_byte(int64_t v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
 
@@ -109,17 +101,6 @@ Cell* from_binary(Cell* out, const Cell* spec) {
   uint8_t bytes[12] = {};
   if (n > 0) std::memcpy(bytes, memory::head(b) + head, size_t(n));
   return init_cell(out, std::max(n, MIN_LENGTH), bytes);
-}
-
-Cell* from_text(Cell* out, const Cell* spec) {
-  Cell* loaded = stack::reserve_cell();
-  *loaded = Cell{T_NONE, 0, 0, 0};
-  lexer::load_first_value(spec, loaded);
-  if (cell::type(loaded) != T_TUPLE) raise_bad_to_arg(spec);
-  Cell v = *loaded;
-  stack::drop_cells(1);
-  *out = v;
-  return out;
 }
 
 Cell part_word() {
@@ -276,7 +257,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     case T_ISSUE: return from_issue(proto, spec);
     case T_BINARY: return from_binary(proto, spec);
     default:
-      if (text_type_q(t)) return from_text(proto, spec);
+      if (text_type_q(t)) return immediate::from_text(proto, spec, T_TUPLE);
       raise_bad_to_arg(spec);
   }
 }
