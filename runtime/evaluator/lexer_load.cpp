@@ -479,7 +479,7 @@ void load::check_word(State* s, int32_t start, int32_t end, uint32_t flags, bool
   }
   uint32_t kind = word_kind(s, in + start, end - start);
   if (kind == 0 || int32_t(kind) < 0) {
-    int32_t code = kind == 0 ? T_WORD : -int32_t(kind);
+    int32_t code = kind == 0 ? int32_t(T_WORD) : -int32_t(kind);
     if (kind == 0 && in[start] == ':') code = T_GET_WORD;
     s->token_type = code;
     syntax_error(s, start, end, code);
