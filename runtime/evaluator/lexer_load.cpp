@@ -16,6 +16,7 @@
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 #include "runtime/context.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/symbol.h"
 
@@ -471,7 +472,7 @@ void load::check_word(State* s, int32_t start, int32_t end, uint32_t flags, bool
   }
   uint32_t kind = word_kind(s, in + start, end - start);
   if (kind == 0 || int32_t(kind) < 0) {
-    int32_t code = kind == 0 ? T_WORD : -int32_t(kind);
+    int32_t code = kind == 0 ? int32_t(T_WORD) : -int32_t(kind);
     if (kind == 0 && in[start] == ':') code = T_GET_WORD;
     s->token_type = code;
     syntax_error(s, start, end, code);
@@ -686,7 +687,8 @@ void load::load_date(State* s, int32_t start, int32_t end, uint32_t, bool load) 
 
 void load::load_money(State* s, int32_t start, int32_t end, uint32_t, bool load) {
   TokenText t(s, start, end);
-  if (!number::money_syntax_q(t.p, t.n, 1)) syntax_error(s, start, end, T_MONEY);
+  if (!number::money_syntax_q(t.p, t.n, 1) || !money::literal_code_known_q(t.p, t.n))
+    syntax_error(s, start, end, T_MONEY);
   pending_value(s, load, [&](Cell* out) { hook::load_money(out, t.p, t.n); });
 }
 
@@ -733,8 +735,6 @@ namespace {
 void load_tuple(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_pair(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_point(Cell*, const double*, int32_t) { not_done(); }
-void load_date(Cell*, const uint8_t*, int32_t) { not_done(); }
-void load_money(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_binary(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_tag(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_email(Cell*, const uint8_t*, int32_t) { not_done(); }
