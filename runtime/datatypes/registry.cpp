@@ -18,6 +18,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -106,6 +107,7 @@ void install(uint32_t type_id) {
     case T_BITSET: bitset::install_type(); break;
     case T_OBJECT: object::install_type(); break;
     case T_ERROR: error::install_type(); break;
+    case T_MAP: map::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
