@@ -14,6 +14,7 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash_block.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
@@ -108,6 +109,7 @@ void install(uint32_t type_id) {
     case T_OBJECT: object::install_type(); break;
     case T_ERROR: error::install_type(); break;
     case T_MAP: map::install_type(); break;
+    case T_HASH: hash::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
