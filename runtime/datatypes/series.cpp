@@ -221,6 +221,8 @@ void write_element(Cell* s, int32_t index, const Cell* value) {
   uint32_t t = cell::type(s);
   if (block::any_block_q(t)) {
     Cell* c = memory::head_cells(buf(s)) + index;
+    // The old value leaves the index first, or its bucket would keep naming this cell.
+    if (hash_q(s)) hash::table_delete_value(s->w3, c);
     *c = *value;
     if (hash_q(s)) hash::table_add(s->w3, c);
     return;
