@@ -31,6 +31,7 @@
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/rt.h"
@@ -110,6 +111,7 @@ void install(uint32_t type_id) {
     case T_ERROR: error::install_type(); break;
     case T_MAP: map::install_type(); break;
     case T_HASH: hash::install_type(); break;
+    case T_VECTOR: vector::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }

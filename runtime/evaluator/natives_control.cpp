@@ -15,6 +15,7 @@
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
+#include "runtime/datatypes/vector.h"
 
 namespace kel::natives {
 
@@ -47,7 +48,8 @@ Cell element_at(const Cell* series, uint32_t index) {
                            : reinterpret_cast<const uint32_t*>(p)[index];
   if (text_type_q(t)) return Cell{T_CHAR, 0, v, 0};
   if (t == T_BINARY) return Cell{T_INTEGER, 0, v, 0};
-  error::raise(err::internal::not_done);  // vector! and image! elements come with those types
+  if (t == T_VECTOR) return vector::element_cell(p + size_t(index) * unit, unit, series->w3);
+  error::raise(err::internal::not_done);  // image! elements come with that type
 }
 
 bool loop_word_type_q(uint32_t t) {
