@@ -344,16 +344,22 @@ Cell* reflect(Cell* value, int32_t field) {
   block::init_cell(out, length_q(&m) * (body ? 2 : 1));
   for (int32_t i = 0; i + 1 < cell_count(&m); i += 2) {
     if (!live_at(&m, i)) continue;
+    // Both are rooted: each append may move the nodes they hold.
     Cell k = cells(&m)[i], v = cells(&m)[i + 1];
+    gc::Root keep_k(&k), keep_v(&v);
     if (words) {
-      *runtime::block_append_cell(out) = key_out(k);
+      k = key_out(k);
+      Cell* slot = runtime::block_append_cell(out);
+      *slot = k;
     } else if (values) {
-      *runtime::block_append_cell(out) = v;
+      Cell* slot = runtime::block_append_cell(out);
+      *slot = v;
     } else {
-      gc::Root keep_v(&v);
       k.header |= hdr::NEW_LINE;
-      *runtime::block_append_cell(out) = k;
-      *runtime::block_append_cell(out) = v;
+      Cell* slot = runtime::block_append_cell(out);
+      *slot = k;
+      slot = runtime::block_append_cell(out);
+      *slot = v;
     }
   }
   return out;

@@ -320,6 +320,13 @@ void check_values(const Source& s, uint32_t type) {
   }
 }
 
+// After an owner's handler ran: the source may have shrunk or changed its values.
+void recheck(Source& s, uint32_t type) {
+  if (s.vec) s.count = std::min(s.count, count_of(&s.value));
+  if (s.many) s.count = std::min(s.count, std::max(block::count_from_head(&s.value), 0));
+  check_values(s, type);
+}
+
 // Stores the source's values dup times from element `from` of v (no allocation).
 void store_run(Cell* v, int64_t from, const Source& s, const std::vector<uint8_t>* copied,
                uint32_t src_unit, int32_t dup) {
@@ -632,6 +639,12 @@ Cell* append(Cell* vector, Cell* value, int32_t part, bool, int32_t dup, bool ap
   if (added > 0) {
     const char* act = append_q ? "append" : "insert";
     owner::notify_change(&v, act, &s.value, from, int32_t(added));
+    // A handler may have changed either series: measure again.
+    recheck(s, v.w3);
+    added = int64_t(s.count) * dup;
+    n = total(&v);
+    if (added + n > INT32_MAX) error::raise(err::internal::no_memory);
+    from = append_q ? n : head_of(&v);
     ensure_room(&v, n + added);
     uint32_t u = unit_of(&v);
     uint8_t* p = at(&v, from);
@@ -661,12 +674,16 @@ Cell* change(Cell* vector, Cell* value, int32_t part, bool, int32_t dup) {
   check_values(s, v.w3);
   if (dup < 0) dup = 0;
   int64_t w = int64_t(s.count) * dup;
+  if (w > INT32_MAX) error::raise(err::internal::no_memory);
+  owner::notify_change(&v, "change", &s.value, head_of(&v), int32_t(w));
+  // Measured after the notice: a handler may have changed either series.
+  recheck(s, v.w3);
+  w = int64_t(s.count) * dup;
   int32_t n = total(&v), h = head_of(&v);
   int64_t rest = n - h;
   int64_t replaced = part >= 0 ? std::min<int64_t>(part, rest) : std::min<int64_t>(w, rest);
   int64_t new_total = int64_t(n) - replaced + w;
-  if (w > INT32_MAX || new_total > INT32_MAX) error::raise(err::internal::no_memory);
-  owner::notify_change(&v, "change", &s.value, h, int32_t(w));
+  if (new_total > INT32_MAX) error::raise(err::internal::no_memory);
   // A source in the same buffer is read before the target moves under it.
   std::vector<uint8_t> copied;
   bool shared = s.vec && s.value.w2 == v.w2;
