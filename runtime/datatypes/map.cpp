@@ -267,6 +267,8 @@ void init_cell(Cell* out, const Cell* block_in, int32_t size) {
   *out = Cell{T_MAP, 0, blk.w2, t};
 }
 
+Node hash_table_of(const Cell* m) { return m->w3; }
+
 int32_t length_q(const Cell* m) { return hash::record(m->w3)[hash::rec::SIZE]; }
 
 void add_pairs_from_block(Cell* map, Cell* block_in, bool case_) {
