@@ -27,7 +27,7 @@ namespace {
 // Lookup modes of the table.
 constexpr int OP_DEFAULT = 0, OP_CASE = 2, OP_SAME = 9;
 // A room hint above this many entries is not preallocated: the map grows as it fills.
-constexpr int64_t ROOM_HINT_CAP = 65536;
+constexpr int64_t ROOM_HINT_CAP = int64_t(1) << 22;
 
 SeriesBuffer* entries_buf(const Cell* m) { return memory::node_buffer(m->w2); }
 // Entry cells from the buffer's head (the table's positions); valid until an allocation.
