@@ -1,5 +1,6 @@
 // time!: registration (a child of float!, whose compare, absolute, negate, remainder and
 // random it keeps), the h:mm:ss text, make/to, the hour/minute/second fields and arithmetic.
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/time.h"
 
 #include <cmath>
@@ -229,8 +230,8 @@ bool operand_type_q(uint32_t t) { return cell::type(stack::state().base + 1) == 
 }  // namespace
 
 Cell* add() {
-  // time + date: the operands change places and the date adds the time (date! not built)
-  if (operand_type_q(T_DATE)) error::raise(err::internal::not_done);
+  // time + date: the operands change places and the date adds the time
+  if (operand_type_q(T_DATE)) return date::add_number_first();
   return float_::apply_math_op(float_::op::ADD);
 }
 
