@@ -58,6 +58,15 @@ int32_t read_int(const uint8_t* p, uint32_t u) {
   std::memcpy(&x, p, 4);
   return x;
 }
+// An element as a number: char elements are codes, never negative, so narrow ones read
+// zero-extended; integer elements sign-extend.
+int32_t read_number(const uint8_t* p, uint32_t u, uint32_t type) {
+  if (type != T_CHAR || u == 4) return read_int(p, u);
+  if (u == 1) return *p;
+  uint16_t x;
+  std::memcpy(&x, p, 2);
+  return x;
+}
 double read_double(const uint8_t* p, uint32_t u) {
   if (u == 4) {
     float f;
@@ -268,7 +277,7 @@ int32_t write_elements(Cell* value, Cell* buffer, bool mold_q, bool all, Cell* p
     }
     const uint8_t* p = at(&v, h + i);
     if (t == T_CHAR) {
-      int32_t c = read_int(p, u);
+      int32_t c = read_number(p, u, t);
       if (mold_q) {
         string::add_c_text(buffer, "#\"");
         budget -= 2;
@@ -339,7 +348,7 @@ void store_run(Cell* v, int64_t from, const Source& s, const std::vector<uint8_t
         const uint8_t* q = copied ? copied->data() + size_t(i) * src_unit
                                   : at(&s.value, head_of(&s.value) + i);
         if (fl) write_double(p, u, read_double(q, src_unit));
-        else write_int(p, u, read_int(q, src_unit));
+        else write_int(p, u, read_number(q, src_unit, s.value.w3));
       } else if (s.many) {
         store_element(p, block::cell_at_index(&s.value, int32_t(s.value.w1) + i), u);
       } else {
@@ -364,7 +373,7 @@ void init_cell(Cell* cell, int64_t count, uint32_t element_type, uint32_t unit) 
 Cell element_cell(const uint8_t* p, uint32_t u, uint32_t t) {
   Cell c{t, 0, 0, 0};
   if (float_type_q(t)) cell::put_double(&c, read_double(p, u));
-  else c.w2 = uint32_t(read_int(p, u));
+  else c.w2 = uint32_t(read_number(p, u, t));
   return c;
 }
 
@@ -442,8 +451,9 @@ Cell* apply_math_op(int32_t op, Cell* v, const Cell* scalar) {
     return v;
   if ((op == DIVIDE || op == REMAINDER) && y == 0) error::raise(err::math::zero_divide);
   uint8_t* p = at(v, head_of(v));
-  if (u == 1) int_loop<int8_t>(p, n, y, op);
-  else if (u == 2) int_loop<int16_t>(p, n, y, op);
+  bool chars = t == T_CHAR;
+  if (u == 1) chars ? int_loop<uint8_t>(p, n, y, op) : int_loop<int8_t>(p, n, y, op);
+  else if (u == 2) chars ? int_loop<uint16_t>(p, n, y, op) : int_loop<int16_t>(p, n, y, op);
   else int_loop<int32_t>(p, n, y, op);
   return v;
 }
@@ -471,9 +481,11 @@ Cell* combine(int32_t op) {
       if (u == 4) float_pair_loop<float>(pa, pb, pr, n, op);
       else float_pair_loop<double>(pa, pb, pr, n, op);
     } else if (u == 1) {
-      int_pair_loop<int8_t>(pa, pb, pr, n, op);
+      if (t == T_CHAR) int_pair_loop<uint8_t>(pa, pb, pr, n, op);
+      else int_pair_loop<int8_t>(pa, pb, pr, n, op);
     } else if (u == 2) {
-      int_pair_loop<int16_t>(pa, pb, pr, n, op);
+      if (t == T_CHAR) int_pair_loop<uint16_t>(pa, pb, pr, n, op);
+      else int_pair_loop<int16_t>(pa, pb, pr, n, op);
     } else {
       int_pair_loop<int32_t>(pa, pb, pr, n, op);
     }
@@ -485,7 +497,7 @@ Cell* combine(int32_t op) {
       if (fl)
         write_double(z, u, float_::arith_on_doubles(read_double(x, ua), read_double(y, ub), op));
       else
-        write_int(z, u, int_op(read_int(x, ua), read_int(y, ub), op));
+        write_int(z, u, int_op(read_number(x, ua, t), read_number(y, ub, t), op));
     }
   }
   *a = r;
@@ -613,7 +625,8 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
       if (std::isnan(x) || std::isnan(y)) return equality ? 1 : 0;
       if (x != y) return x < y ? -1 : 1;
     } else {
-      int32_t x = read_int(pa + size_t(i) * ua, ua), y = read_int(pb + size_t(i) * ub, ub);
+      int32_t x = read_number(pa + size_t(i) * ua, ua, a->w3);
+      int32_t y = read_number(pb + size_t(i) * ub, ub, a->w3);
       if (x != y) return x < y ? -1 : 1;
     }
   }
