@@ -18,13 +18,13 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_scan.h"
 #include "runtime/memory.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
-#include "runtime/datatypes/vector.h"
 
 namespace kel::float_ {
 

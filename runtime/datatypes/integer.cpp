@@ -15,6 +15,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_text.h"
 #include "runtime/random.h"
@@ -22,7 +23,6 @@
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
 #include "runtime/unicode.h"
-#include "runtime/datatypes/vector.h"
 
 namespace kel::integer {
 
