@@ -22,6 +22,7 @@
 #include "runtime/owner.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
+#include "runtime/unicode.h"
 
 namespace kel::vector {
 namespace {
@@ -59,13 +60,9 @@ int32_t read_int(const uint8_t* p, uint32_t u) {
   return x;
 }
 // An element as a number: char elements are codes, never negative, so narrow ones read
-// zero-extended; integer elements sign-extend.
+// zero-extended (as text units do); integer elements sign-extend.
 int32_t read_number(const uint8_t* p, uint32_t u, uint32_t type) {
-  if (type != T_CHAR || u == 4) return read_int(p, u);
-  if (u == 1) return *p;
-  uint16_t x;
-  std::memcpy(&x, p, 2);
-  return x;
+  return type == T_CHAR ? unicode::load_unit(p, u) : read_int(p, u);
 }
 double read_double(const uint8_t* p, uint32_t u) {
   if (u == 4) {
@@ -77,16 +74,8 @@ double read_double(const uint8_t* p, uint32_t u) {
   std::memcpy(&d, p, 8);
   return d;
 }
-void write_int(uint8_t* p, uint32_t u, int32_t v) {
-  if (u == 1) {
-    *p = uint8_t(uint32_t(v));
-  } else if (u == 2) {
-    uint16_t x = uint16_t(uint32_t(v));
-    std::memcpy(p, &x, 2);
-  } else {
-    std::memcpy(p, &v, 4);
-  }
-}
+// Low bytes, as text units are stored.
+void write_int(uint8_t* p, uint32_t u, int32_t v) { unicode::store_unit(p, u, v); }
 // A double narrowed to a float: beyond the float range it becomes an infinity.
 float narrow(double d) {
   if (d > double(FLT_MAX)) return HUGE_VALF;
