@@ -261,7 +261,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     repeat_bytes(p, size, total);
   }
   b->tail = uint32_t(int64_t(b->tail) + total - replaced);
-  if (owned) owner::notify_change(&s, "changed", &v, h, int32_t(total));
+  if (owned) owner::notify_change(&s, "changed", &v, h, replaced);
   int32_t used = int32_t(memory::used_bytes(b));
   s.w1 = uint32_t(std::min<int64_t>(h + total, used));
   *series = s;
