@@ -226,6 +226,7 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     SeriesBuffer* b = buf(&s);
     uint8_t* p = memory::head(b);
     count = int32_t(memory::used_bytes(b));
+    if (at > count) at = count;  // the handler may have shortened the series
     std::memmove(p + at + total, p + at, size_t(count - at));
     std::memcpy(p + at, bytes.data(), size_t(size));
     repeat_bytes(p + at, size, total);
@@ -251,6 +252,10 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   if (total > MAX_BYTES) error::raise(err::internal::no_memory);
   int32_t replaced = int32_t(part >= 0 ? std::min(part, remaining) : std::min<int64_t>(total, remaining));
   bool owned = owner::notify_change(&s, "change", &v, h, replaced) != 0;
+  // The handler may have changed the series: positions are taken again.
+  h = clamp_head(&s);
+  remaining = int32_t(memory::used_bytes(buf(&s))) - h;
+  replaced = std::min(replaced, remaining);
   if (total > replaced) reserve(&s, total - replaced);
   SeriesBuffer* b = buf(&s);
   uint8_t* p = memory::head(b) + h;
@@ -261,9 +266,10 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     repeat_bytes(p, size, total);
   }
   b->tail = uint32_t(int64_t(b->tail) + total - replaced);
-  if (owned) owner::notify_change(&s, "changed", &v, h, replaced);
   int32_t used = int32_t(memory::used_bytes(b));
   s.w1 = uint32_t(std::min<int64_t>(h + total, used));
+  // The handler runs Kel code: nothing read from the buffer after it.
+  if (owned) owner::notify_change(&s, "changed", &v, h, replaced);
   *series = s;
   return series;
 }
