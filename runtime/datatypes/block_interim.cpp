@@ -1,5 +1,5 @@
 // Interim stand-ins used by the block and series units for services whose owners have not
-// landed yet: direct copy and find, binary! element hooks.
+// landed yet: direct copy and find.
 #include "runtime/datatypes/block_interim.h"
 
 #include "runtime/error.h"
@@ -18,7 +18,3 @@ Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, 
 }
 }  // namespace kel::actions
 
-// ---- binary! element hooks (until that datatype lands) ----
-namespace kel::binary {
-void poke_byte(uint8_t*, const Cell*) { error::raise(err::internal::not_done); }
-}  // namespace kel::binary

@@ -1,5 +1,5 @@
 // Interim stand-ins used by the block and series units for services whose owners have not
-// landed yet: direct copy and find, binary! element hooks.
+// landed yet: direct copy and find.
 #pragma once
 #include <cstdint>
 
@@ -16,6 +16,3 @@ Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, 
                   bool match);
 }  // namespace kel::actions
 
-namespace kel::binary {
-void poke_byte(uint8_t* address, const Cell* value);
-}  // namespace kel::binary
