@@ -17,6 +17,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/hash_block.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
