@@ -17,6 +17,7 @@
 #include "runtime/unicode.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/stack.h"
