@@ -53,7 +53,8 @@ void on_build(Builder builder) {
 bool built_q() { return g_built; }
 
 void build() {
-  if (g_built) return;
+  // A runtime made again (tests) gets a new `system` and runs every builder again.
+  g_built = false;
   Cell* top = stack::state().top;
   Cell* w = stack::reserve_cell();
   *w = word_of("system");
