@@ -31,8 +31,8 @@ Cell word_of(const std::string& name) {
 // The object in field `name` of the object in `parent` (a stack cell), added when missing
 // or not an object; pushed.
 Cell* push_child(Cell* parent, const std::string& name) {
-  Cell* w = stack::reserve_cell();
-  *w = word_of(name);
+  Cell w_word = word_of(name);
+  Cell* w = stack::push_copy(&w_word);
   const Cell* v = object::value_of_word(parent, w);
   if (cell::type(v) == T_OBJECT) return stack::push_copy(v);
   Cell* o = stack::reserve_cell();
@@ -56,8 +56,8 @@ void build() {
   // A runtime made again (tests) gets a new `system` and runs every builder again.
   g_built = false;
   Cell* top = stack::state().top;
-  Cell* w = stack::reserve_cell();
-  *w = word_of("system");
+  Cell w_word = word_of("system");
+  Cell* w = stack::push_copy(&w_word);
   Cell* slot = word::value_slot(w);
   if (cell::type(slot) != T_OBJECT) {
     Cell* sys = stack::reserve_cell();
@@ -67,8 +67,8 @@ void build() {
     *word::value_slot(w) = *sys;
   }
   // The base layout, in this order; units add theirs through builders.
-  Cell* linux_word = stack::reserve_cell();
-  *linux_word = word_of("Linux");
+  Cell linux_word_word = word_of("Linux");
+  Cell* linux_word = stack::push_copy(&linux_word_word);
   set_field("", "platform", linux_word);
   static const char* const objects[] = {"catalog", "standard", "state",
                                         "locale",  "options",  "codecs"};
@@ -82,8 +82,8 @@ void build() {
 }
 
 Cell* push_object(const char* path) {
-  Cell* w = stack::reserve_cell();
-  *w = word_of("system");
+  Cell w_word = word_of("system");
+  Cell* w = stack::push_copy(&w_word);
   Cell* o = stack::push_copy(word::value_slot(w));
   std::string p(path);
   size_t at = 0;
@@ -102,8 +102,8 @@ void set_field(const char* path, const char* name, const Cell* value) {
   Cell* top = stack::state().top;
   Cell* v = stack::push_copy(value);
   Cell* o = push_object(path);
-  Cell* w = stack::reserve_cell();
-  *w = word_of(name);
+  Cell w_word = word_of(name);
+  Cell* w = stack::push_copy(&w_word);
   context::set_or_add(o->w1, w, v);
   stack::state().top = top;
 }
