@@ -6,6 +6,7 @@
 #include "runtime/context.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/error_value.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word_startup.h"
 #include "runtime/evaluator/lexer.h"
@@ -81,6 +82,7 @@ void init_intern_words() {
 
 void init_build_natives_and_parse_stacks() {
   natives::build_table();
+  native::init_origins();
   parse::init_stacks();
 }
 

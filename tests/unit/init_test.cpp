@@ -41,7 +41,7 @@ TEST(Init, RunsEveryStepAndRegistersThePrinter) {
 }
 
 // The root block holds the type words first, then the runtime's global words and
-// refinements, then the tracer's cell; a collection keeps it and what it holds.
+// refinements, the natives' boot values, then the tracer's cell; a collection keeps it and what it holds.
 TEST(Init, RootBlockHoldsTheStartUpWords) {
   using namespace kel;
   runtime::init();
@@ -61,9 +61,11 @@ TEST(Init, RootBlockHoldsTheStartUpWords) {
     if (w.kind == runtime::WordKind::REFINEMENT) ++refinements;
     if (w.kind == runtime::WordKind::SYMBOL_WORD || w.kind == runtime::WordKind::GLOBAL_WORD) ++words;
   }
-  EXPECT_EQ(runtime::tracer_position, types + words + refinements);
+  // then the block of the natives' and actions' boot values, then the tracer's cell
+  EXPECT_EQ(runtime::tracer_position, types + words + refinements + 1);
   EXPECT_EQ(cell::type(runtime::root_cell(runtime::tracer_position)), T_UNSET);
-  EXPECT_EQ(cell::type(runtime::root_cell(runtime::tracer_position - 1)), T_REFINEMENT);
+  EXPECT_EQ(cell::type(runtime::root_cell(runtime::tracer_position - 1)), T_BLOCK);
+  EXPECT_EQ(cell::type(runtime::root_cell(runtime::tracer_position - 2)), T_REFINEMENT);
   Cell kept = word::intern_global("kept-by-the-root");
   uint32_t at = runtime::root_append(&kept);
   gc::collect();
