@@ -10,6 +10,7 @@
 #include "runtime/error.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/gc.h"
+#include "runtime/hash.h"
 #include "runtime/root_block.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
@@ -85,6 +86,15 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
   (void)proto;
   (void)type;
   return make_builtin(spec, T_NATIVE, natives::TABLE_CAPACITY, natives::entry_filled_q);
+}
+
+Node spec_context(const Cell* value) {
+  Node table = function::extras_cell(value, function::native_extras::CONTEXT)->w1;
+  if (!table) return 0;
+  Node words = uint32_t(hash::record(table)[hash::rec::VALUES]);
+  // Every word of the list is bound to the context: the first names it.
+  if (cell_count(words) == 0) return 0;
+  return cells_of(words)->w1;
 }
 
 void init_origins() {
