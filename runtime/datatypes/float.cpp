@@ -7,11 +7,17 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_scan.h"
@@ -180,7 +186,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
   switch (tb) {
     case T_INTEGER: y = double(cell::get_int(b)); break;
     case T_FLOAT: case T_PERCENT: case T_TIME: y = value_of(b); break;
-    case T_MONEY: error::raise(err::internal::not_done);  // the money comparison
+    case T_MONEY: return money::compare_number_first(a, b, op);
     default: return -2;
   }
   switch (op) {
@@ -264,7 +270,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
   switch (ts) {
     case T_INTEGER: case T_CHAR: d = double(cell::get_int(spec)); break;
     case T_FLOAT: case T_PERCENT: case T_TIME: d = cell::get_double(spec); break;
-    case T_MONEY: error::raise(err::internal::not_done);  // money's amount
+    case T_MONEY: d = money::to_float(spec); break;
     case T_BINARY: d = from_binary(spec); break;
     case T_BLOCK: case T_PAREN: case T_HASH: d = from_block(spec, target); break;
     default:
@@ -282,15 +288,16 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     cell::set_unset(value);
     return value;
   }
-  double x = value_of(value);
+  cell::put_double(value, random_fraction(value_of(value), secure));
+  return value;
+}
+
+double random_fraction(double x, bool secure) {
   if (secure) {
     double a = random::secure_31(), b = random::secure_31();
-    x = x * (a / 2147483647.0 + b) / 2147483648.0;
-  } else {
-    x = x * (double(random::next_word()) / 2147483647.0);
+    return x * (a / 2147483647.0 + b) / 2147483648.0;
   }
-  cell::put_double(value, x);
-  return value;
+  return x * (double(random::next_word()) / 2147483647.0);
 }
 
 double arith_on_doubles(double x, double y, int32_t o) {
@@ -315,8 +322,13 @@ Cell* apply_math_op(int32_t o) {
     case T_PAIR: case T_POINT2D: case T_POINT3D:
       if (tl == T_TIME) raise_invalid_type(tr);
       if (o == op::SUBTRACT || o == op::DIVIDE) raise_not_related(tr);
-      error::raise(err::internal::not_done);  // swapped, then pair and point arithmetic
-    case T_TUPLE: case T_MONEY: case T_VECTOR:
+      std::swap(*a, *b);
+      return tr == T_PAIR ? pair::apply_math_op(o) : point::apply_math_op(o);
+    case T_TUPLE:
+      return tuple::apply_math_op(o);
+    case T_MONEY:
+      return money::apply_math_op(o);
+    case T_VECTOR:
       error::raise(err::internal::not_done);  // their own arithmetic
     default: break;
   }
@@ -329,8 +341,10 @@ Cell* apply_math_op(int32_t o) {
   if (tl == T_TIME || tr == T_TIME) result_type = T_TIME;
   else if (tl == T_PERCENT) result_type = T_PERCENT;
   else result_type = T_FLOAT;
+  double r = arith_on_doubles(x, y, o);
+  if (result_type == T_TIME) time::check_range(r);
   *a = Cell{result_type, 0, 0, 0};
-  cell::put_double(a, arith_on_doubles(x, y, o));
+  cell::put_double(a, r);
   return a;
 }
 

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/file.h"
@@ -18,15 +19,20 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
@@ -79,6 +85,7 @@ void install(uint32_t type_id) {
     case T_TRIPLE: triple::install_type(); break;
     case T_FLOAT: float_::install_type(); break;
     case T_PERCENT: percent::install_type(); break;
+    case T_TIME: time::install_type(); break;
     case T_STRING: string::install_type(); break;
     case T_SERIES: series::install_type(); break;
     case T_BLOCK: block::install_type(); break;
@@ -106,6 +113,12 @@ void install(uint32_t type_id) {
     case T_BITSET: bitset::install_type(); break;
     case T_OBJECT: object::install_type(); break;
     case T_ERROR: error::install_type(); break;
+    case T_MONEY: money::install_type(); break;
+    case T_DATE: date::install_type(); break;
+    case T_PAIR: pair::install_type(); break;
+    case T_TUPLE: tuple::install_type(); break;
+    case T_POINT2D: point2D::install_type(); break;
+    case T_POINT3D: point3D::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }
