@@ -18,6 +18,7 @@
 #include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/natives_encoding.h"
 #include "runtime/evaluator/natives_eval.h"
+#include "runtime/evaluator/natives_system.h"
 #include "runtime/evaluator/natives_sets.h"
 #include "runtime/evaluator/natives_exit.h"
 #include "runtime/gc.h"
@@ -86,6 +87,7 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   install_compare(e.data());
   install_eval(e.data());
   install_encoding(e.data());
+  install_system(e.data());
   install_sets(e.data());
   return e;
 }
