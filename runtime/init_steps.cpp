@@ -16,7 +16,6 @@ void make_root_block() {}
 namespace kel::case_ { void build_tables() {} }
 
 
-namespace kel::parse { void init_stacks() {} }
 
 namespace kel::checksum { void intern_method_words() {} }
 

@@ -18,6 +18,7 @@
 #include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/natives_eval.h"
 #include "runtime/evaluator/natives_exit.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 
@@ -83,6 +84,7 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   install_exit(e.data());
   install_compare(e.data());
   install_eval(e.data());
+  install_parse(e.data());
   return e;
 }
 
