@@ -81,8 +81,17 @@ enum class Kind { BLOCK, TEXT, BYTES };
 enum State { GO_FETCH, GO_AFTER, GO_POP, GO_DONE };
 enum Collect : uint32_t { PLAIN = 0, SET_WORD_MODE = 1, INTO_MODE = 2, AFTER_MODE = 3 };
 
+// Units from the buffer head to the tail; units are 1, 2, 4 or 16 bytes, so a shift does.
 inline int32_t tail_of(const Cell* s) {
-  return int32_t(memory::units(memory::node_buffer(s->w2)));
+  const SeriesBuffer* b = memory::node_buffer(s->w2);
+  uint32_t bytes = b->tail - b->head;
+  switch (memory::unit(b)) {
+    case 1: return int32_t(bytes);
+    case 2: return int32_t(bytes >> 1);
+    case 4: return int32_t(bytes >> 2);
+    case 16: return int32_t(bytes >> 4);
+    default: return int32_t(bytes / memory::unit(b));
+  }
 }
 
 inline int32_t char_at(const Cell* s, int32_t i) {
@@ -167,7 +176,7 @@ std::string bytes_of(const Cell* v) {
 
 struct Engine {
   // Rooted cells: every node the engine keeps between steps lives here or on the stacks.
-  Cell cells[10] = {};
+  Cell cells[11] = {};
   Cell& input = cells[0];     // current input, index = current position
   Cell& rules = cells[1];     // current rule block (its head, as pushed)
   Cell& item = cells[2];      // the rule item being matched
@@ -178,7 +187,8 @@ struct Engine {
   Cell& tmp2 = cells[7];
   Cell& aux = cells[8];
   Cell& event = cells[9];
-  gc::RootRange roots{cells, cells + 10};
+  Cell& top_rules = cells[10];  // the rule block parse began with
+  gc::RootRange roots{cells, cells + 11};
 
   int32_t ri = 0;          // index of the next rule in the current block
   int32_t frame = -1;      // rule-stack index of the current rule-block frame's triple
@@ -196,7 +206,13 @@ struct Engine {
   static Cell* rat(int32_t i) { return blk::cells(rs()->w2) + i; }
   static int32_t rtop() { return int32_t(blk::count(rs()->w2)); }
   static int32_t rhead() { return int32_t(rs()->w1); }
-  static void rpush(const Cell& c) { block::append_copy(rs(), &c); }
+  // Cells without nodes go by value; a node-holding cell is read from its rooted place
+  // only after the push made room (the room may move nodes).
+  static void rpush(const Cell& c) { *runtime::block_append_cell(rs()) = c; }
+  static void rpush_rooted(const Cell* c) {
+    Cell* slot = runtime::block_append_cell(rs());
+    *slot = *c;
+  }
   static void rdrop(int32_t n) { block::truncate_at(rs(), rtop() - n); }
   static int32_t frame_size(const Cell* top) {
     if (cell::type(top) == T_TRIPLE) return 2;
@@ -360,7 +376,7 @@ struct Engine {
     if (frame >= 0) rat(frame)->w1 = uint32_t(ri);
     rules = *block_cell;
     rules.header = T_BLOCK;
-    rpush(rules);
+    rpush_rooted(&rules);
     rpush(Cell{T_TRIPLE, rules.w1, input.w1, uint32_t(tail_of(&input))});
     frame = rtop() - 1;
     ri = int32_t(rules.w1);
@@ -456,19 +472,29 @@ struct Engine {
     bool satisfied = false;
     if (kind != Kind::BLOCK && cell::type(rule) == T_BITSET) {
       // the common run: characters or bytes in a set
+      // nothing allocates in this loop: both buffers stay put
       int32_t end = end_index();
-      if (kind == Kind::TEXT) {
-        while ((max < 0 || count < max) && i < end && in_bitset(rule, uint32_t(char_at(&input, i)))) {
-          ++i;
-          ++count;
-        }
+      if (max >= 0 && end - i > max) end = i + max;
+      SeriesBuffer* bb = memory::node_buffer(rule->w2);
+      const uint8_t* bits = memory::head(bb);
+      uint32_t stored = memory::used_bytes(bb) * 8u;
+      bool outside = (bb->flags & sflag::COMPLEMENT) != 0;
+      SeriesBuffer* ib = memory::node_buffer(input.w2);
+      const uint8_t* p = memory::head(ib);
+      uint32_t u = kind == Kind::TEXT ? memory::unit(ib) : 1;
+      auto member = [&](uint32_t c) {
+        return c < stored ? (bits[c >> 3] & (0x80u >> (c & 7))) != 0 : outside;
+      };
+      if (u == 1) {
+        while (i < end && member(p[i])) ++i;
+      } else if (u == 2) {
+        const uint16_t* q = reinterpret_cast<const uint16_t*>(p);
+        while (i < end && member(q[i])) ++i;
       } else {
-        const uint8_t* p = memory::head(memory::node_buffer(input.w2));
-        while ((max < 0 || count < max) && i < end && in_bitset(rule, p[i])) {
-          ++i;
-          ++count;
-        }
+        const uint32_t* q = reinterpret_cast<const uint32_t*>(p);
+        while (i < end && member(q[i])) ++i;
       }
+      count = i - int32_t(input.w1);
     } else {
       while (max < 0 || count < max) {
         int32_t n = match_at(rule, i, false);
@@ -580,7 +606,8 @@ struct Engine {
           tmp = *rule_at(ri);
           fail(err::script::parse_rule, &tmp);
         }
-        rpush(Cell{T_BLOCK, uint32_t(ri), rules.w2, 0});
+        Cell* at = runtime::block_append_cell(rs());
+        *at = Cell{T_BLOCK, uint32_t(ri), rules.w2, 0};
         rpush(Cell{T_TRIPLE, 1, 1, 1});
         push_command(k == K_COPY ? code::COPY : code::SET, 0, ri + 1);
         ++ri;
@@ -662,7 +689,7 @@ struct Engine {
     need(ri < n);
     aux = *rule_at(ri);
     uint32_t t = cell::type(&aux);
-    bool frame_rule = t == T_BLOCK || t == T_PAREN || t == T_INTEGER || t == T_SET_WORD ||
+    bool frame_rule = t == T_BLOCK || t == T_PAREN || t == T_SET_WORD ||
                       t == T_GET_WORD;
     if (t == T_WORD) {
       Kw k = keyword_of(aux.w2);
@@ -880,8 +907,8 @@ struct Engine {
       if (!fits) fail(err::script::parse_into_type, &tmp);
       if (how == AFTER_MODE) tmp.w1 = uint32_t(tail_of(&tmp));
     }
-    rpush(tmp);
-    rpush(tmp2);
+    rpush_rooted(&tmp);
+    rpush_rooted(&tmp2);
     push_command(code::COLLECT, how, ri);
     return GO_FETCH;
   }
@@ -1127,8 +1154,9 @@ struct Engine {
     return GO_AFTER;
   }
 
-  void execute(const Cell* top_rules) {
-    tmp = *top_rules;
+  void execute(const Cell* rules_cell) {
+    top_rules = *rules_cell;
+    tmp = top_rules;
     State st = push_block(&tmp);
     while (st != GO_DONE) {
       switch (st) {
@@ -1141,10 +1169,7 @@ struct Engine {
     }
     if (!stopped) {
       flag = flag && int32_t(input.w1) >= end_index();
-      if (tracing) {
-        Cell none{T_NONE, 0, 0, 0};
-        ev("end", frame >= 0 ? &rules : &none, ri);
-      }
+      if (tracing) ev("end", &top_rules, int32_t(blk::count(top_rules.w2)));
     }
   }
 };
