@@ -738,6 +738,7 @@ struct Engine {
 
   // A value argument of insert/change: a paren's result, a word's value, or the literal.
   State rewrite_value(Cell* out) {
+    need(ri < rule_count());  // a paren may have shortened the rules
     aux = *rule_at(ri++);
     uint32_t t = cell::type(&aux);
     if (t == T_PAREN) {
@@ -1032,8 +1033,8 @@ struct Engine {
       case code::REPEAT: case code::WHILE:
         return finish_loop(flag, false);
       case code::COPY: case code::SET: {
-        if (flag) {
-          Cell b = *rat(top - 3);
+        Cell b = *rat(top - 3);
+        if (flag && int32_t(b.w1) < int32_t(blk::count(b.w2))) {
           tmp2 = *(blk::cells(b.w2) + b.w1);
           cell::set_type(&tmp2, T_WORD);
           int32_t from = int32_t(open.w2), count = int32_t(input.w1) - from;

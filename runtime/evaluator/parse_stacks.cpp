@@ -132,16 +132,22 @@ bool trace(const Cell* callback, const Cell* event, bool match, const Cell* rule
   stack::push_function_frame(&name, fn->w1);
   stack::set_interpreted_flag();
   Cell* base = stack::state().base;
-  stack::push_copy(event);
-  *stack::reserve_cell() = Cell{T_LOGIC, match ? 1u : 0u, 0, 0};
+  // Exactly the callback's own argument count is pushed (the five values, none for more),
+  // so its words never reach cells outside the frame.
+  Cell* f = stack::at_index(fn_slot);
+  int32_t locals = function::count_locals(f->w2, 0, false);
+  f = stack::at_index(fn_slot);
+  int32_t args = context::word_count(f->w1) - locals;
   Cell r = *rules;
   r.w1 = rule_index;
-  stack::push_copy(&r);
-  stack::push_copy(input);
+  gc::Root keep_r(&r);
   Cell st = g_stacks[0];
-  stack::push_copy(&st);
-  Cell* f = stack::at_index(fn_slot);
-  function::push_defaults(function::count_locals(f->w2, 0, false));
+  const Cell given[5] = {*event, Cell{T_LOGIC, match ? 1u : 0u, 0, 0}, r, *input, st};
+  for (int32_t i = 0; i < args; ++i) {
+    if (i < 5) stack::push_copy(&given[i]);
+    else cell::set_none(stack::reserve_cell());
+  }
+  function::push_defaults(locals);
   f = stack::at_index(fn_slot);
   Cell callee = *f;
   gc::Root keep(&callee);
