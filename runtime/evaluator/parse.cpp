@@ -81,18 +81,9 @@ enum class Kind { BLOCK, TEXT, BYTES };
 enum State { GO_FETCH, GO_AFTER, GO_POP, GO_DONE };
 enum Collect : uint32_t { PLAIN = 0, SET_WORD_MODE = 1, INTO_MODE = 2, AFTER_MODE = 3 };
 
-// Units from the buffer head to the tail; units are 1, 2, 4 or 16 bytes, so a shift does.
-inline int32_t tail_of(const Cell* s) {
-  const SeriesBuffer* b = memory::node_buffer(s->w2);
-  uint32_t bytes = b->tail - b->head;
-  switch (memory::unit(b)) {
-    case 1: return int32_t(bytes);
-    case 2: return int32_t(bytes >> 1);
-    case 4: return int32_t(bytes >> 2);
-    case 16: return int32_t(bytes >> 4);
-    default: return int32_t(bytes / memory::unit(b));
-  }
-}
+inline int32_t units_in(const SeriesBuffer* b);
+// Units from the buffer head to the tail.
+inline int32_t tail_of(const Cell* s) { return units_in(memory::node_buffer(s->w2)); }
 
 inline int32_t char_at(const Cell* s, int32_t i) {
   SeriesBuffer* b = memory::node_buffer(s->w2);
@@ -172,6 +163,44 @@ std::string bytes_of(const Cell* v) {
   error::raise(err::script::invalid_refine_arg, &r, value);
 }
 
+// Buffers move only when something allocates or the collector runs: an address read
+// through a node stays good while both counters are unchanged.
+memory::MemoryState& M = memory::state();
+gc::GcState& G = gc::state();
+inline uint64_t epoch() { return M.allocations ^ (uint64_t(G.collection_count) << 40); }
+
+struct BufferCache {
+  uint64_t epoch = ~uint64_t(0);
+  Node node = 0;
+  SeriesBuffer* b = nullptr;
+  SeriesBuffer* get(Node n) {
+    uint64_t e = parse::epoch();
+    if (n == node && e == epoch) return b;
+    b = memory::node_buffer(n);
+    node = n;
+    epoch = e;
+    return b;
+  }
+};
+
+inline int32_t units_in(const SeriesBuffer* b) {
+  uint32_t bytes = b->tail - b->head;
+  switch (memory::unit(b)) {
+    case 1: return int32_t(bytes);
+    case 2: return int32_t(bytes >> 1);
+    case 4: return int32_t(bytes >> 2);
+    case 16: return int32_t(bytes >> 4);
+    default: return int32_t(bytes / memory::unit(b));
+  }
+}
+
+inline int32_t char_in(SeriesBuffer* b, int32_t i) {
+  uint32_t u = memory::unit(b);
+  const uint8_t* p = memory::head(b) + size_t(i) * u;
+  return u == 1 ? *p : u == 2 ? *reinterpret_cast<const uint16_t*>(p)
+                              : int32_t(*reinterpret_cast<const uint32_t*>(p));
+}
+
 // ---- The engine ----
 
 struct Engine {
@@ -201,10 +230,18 @@ struct Engine {
   bool tracing = false;
   bool saved = false;
 
+  // Buffers of the rule stack, the current rules and the input, read again only after
+  // something allocated or collected.
+  mutable BufferCache rs_buf, rules_buf, in_buf;
+  SeriesBuffer* in_b() const { return in_buf.get(input.w2); }
+
   // -- rule stack access (addresses valid until the next allocation) --
   static Cell* rs() { return rule_stack(); }
-  static Cell* rat(int32_t i) { return blk::cells(rs()->w2) + i; }
-  static int32_t rtop() { return int32_t(blk::count(rs()->w2)); }
+  Cell* rat(int32_t i) const { return memory::head_cells(rs_buf.get(rs()->w2)) + i; }
+  int32_t rtop() const {
+    const SeriesBuffer* b = rs_buf.get(rs()->w2);
+    return int32_t((b->tail - b->head) >> 4);
+  }
   static int32_t rhead() { return int32_t(rs()->w1); }
   // Cells without nodes go by value; a node-holding cell is read from its rooted place
   // only after the push made room (the room may move nodes).
@@ -213,7 +250,10 @@ struct Engine {
     Cell* slot = runtime::block_append_cell(rs());
     *slot = *c;
   }
-  static void rdrop(int32_t n) { block::truncate_at(rs(), rtop() - n); }
+  void rdrop(int32_t n) {
+    SeriesBuffer* b = rs_buf.get(rs()->w2);
+    b->tail -= uint32_t(n) * uint32_t(sizeof(Cell));
+  }
   static int32_t frame_size(const Cell* top) {
     if (cell::type(top) == T_TRIPLE) return 2;
     int32_t k = int32_t(top->w2);
@@ -222,15 +262,18 @@ struct Engine {
     return 2;
   }
 
-  int32_t rule_count() const { return int32_t(blk::count(rules.w2)); }
-  const Cell* rule_at(int32_t i) const { return blk::cells(rules.w2) + i; }
+  int32_t rule_count() const {
+    const SeriesBuffer* b = rules_buf.get(rules.w2);
+    return int32_t((b->tail - b->head) >> 4);
+  }
+  const Cell* rule_at(int32_t i) const { return memory::head_cells(rules_buf.get(rules.w2)) + i; }
 
   void set_kind() {
     uint32_t t = cell::type(&input);
     kind = block::any_block_q(t) ? Kind::BLOCK : t == T_BINARY ? Kind::BYTES : Kind::TEXT;
   }
   int32_t end_index() const {
-    int32_t t = tail_of(&input);
+    int32_t t = units_in(in_b());
     return limit < t ? limit : t;
   }
   bool eq_char(int32_t a, int32_t b) const {
@@ -265,9 +308,9 @@ struct Engine {
   void word_value(const Cell* w, Cell* out) { *out = *word::value_slot(w); }
 
   void element(int32_t i, Cell* out) {
-    if (kind == Kind::BLOCK) *out = *(blk::cells(input.w2) + i);
-    else if (kind == Kind::TEXT) *out = Cell{T_CHAR, 0, uint32_t(char_at(&input, i)), 0};
-    else *out = Cell{T_INTEGER, 0, memory::head(memory::node_buffer(input.w2))[i], 0};
+    if (kind == Kind::BLOCK) *out = *(memory::head_cells(in_b()) + i);
+    else if (kind == Kind::TEXT) *out = Cell{T_CHAR, 0, uint32_t(char_in(in_b(), i)), 0};
+    else *out = Cell{T_INTEGER, 0, memory::head(in_b())[i], 0};
   }
 
   void copy_part(int32_t from, int32_t count, Cell* out) {
@@ -291,7 +334,7 @@ struct Engine {
     uint32_t t = cell::type(rule);
     if (kind == Kind::BLOCK) {
       if (i >= end) return -1;
-      const Cell* head = blk::cells(input.w2) + i;
+      const Cell* head = memory::head_cells(in_b()) + i;
       if (!quoted && t == T_DATATYPE) return cell::type(head) == rule->w1 ? 1 : -1;
       if (!quoted && t == T_TYPESET) return typeset::has_q(rule, cell::type(head)) ? 1 : -1;
       int32_t op = (t == T_LIT_WORD || t == T_LIT_PATH) ? (mode == 2 ? 10 : 11) : mode;
@@ -301,31 +344,31 @@ struct Engine {
     }
     if (kind == Kind::TEXT) {
       if (!quoted && (t == T_DATATYPE || t == T_TYPESET)) fail(err::script::parse_unsupported);
-      if (t == T_CHAR) return i < end && eq_char(char_at(&input, i), int32_t(rule->w2)) ? 1 : -1;
-      if (t == T_BITSET) return i < end && in_bitset(rule, uint32_t(char_at(&input, i))) ? 1 : -1;
+      if (t == T_CHAR) return i < end && eq_char(char_in(in_b(), i), int32_t(rule->w2)) ? 1 : -1;
+      if (t == T_BITSET) return i < end && in_bitset(rule, uint32_t(char_in(in_b(), i))) ? 1 : -1;
       if (text_type_q(t)) {
         int32_t from = int32_t(rule->w1), n = tail_of(rule) - from;
         if (n < 0) n = 0;
         int32_t extra = t == T_TAG ? 2 : 0;
         if (i + n + extra > end) return -1;
         int32_t at = i;
-        if (t == T_TAG && char_at(&input, at++) != '<') return -1;
+        if (t == T_TAG && char_in(in_b(), at++) != '<') return -1;
         for (int32_t k = 0; k < n; ++k)
-          if (!eq_char(char_at(&input, at + k), char_at(rule, from + k))) return -1;
-        if (t == T_TAG && char_at(&input, at + n) != '>') return -1;
+          if (!eq_char(char_in(in_b(), at + k), char_at(rule, from + k))) return -1;
+        if (t == T_TAG && char_in(in_b(), at + n) != '>') return -1;
         return n + extra;
       }
       return -1;
     }
     // binary input
-    const uint8_t* p = memory::head(memory::node_buffer(input.w2));
+    const uint8_t* p = memory::head(in_b());
     if (t == T_CHAR) return i < end && p[i] == rule->w2 ? 1 : -1;
     if (t == T_BITSET) return i < end && in_bitset(rule, p[i]) ? 1 : -1;
     if (text_type_q(t) || t == T_BINARY) {
       std::string bytes = bytes_of(rule);
       int32_t n = int32_t(bytes.size());
       if (i + n > end) return -1;
-      p = memory::head(memory::node_buffer(input.w2));
+      p = memory::head(in_b());
       for (int32_t k = 0; k < n; ++k)
         if (p[i + k] != uint8_t(bytes[size_t(k)])) return -1;
       return n;
@@ -366,18 +409,18 @@ struct Engine {
     return -1;
   }
   void push_command(int32_t k, uint32_t flag_word, int32_t rule_index) {
-    rpush(Cell{T_TRIPLE, uint32_t(rule_index), input.w1, uint32_t(tail_of(&input))});
+    rpush(Cell{T_TRIPLE, uint32_t(rule_index), input.w1, uint32_t(units_in(in_b()))});
     rpush(Cell{T_PAIR, 0, uint32_t(k), flag_word});
   }
 
   State push_block(const Cell* block_cell) {
-    check_limits(saved);
+    if (rtop() - rhead() >= STACK_LIMIT) check_limits(saved);
     check_recursion(block_cell, input.w1, saved);
     if (frame >= 0) rat(frame)->w1 = uint32_t(ri);
     rules = *block_cell;
     rules.header = T_BLOCK;
     rpush_rooted(&rules);
-    rpush(Cell{T_TRIPLE, rules.w1, input.w1, uint32_t(tail_of(&input))});
+    rpush(Cell{T_TRIPLE, rules.w1, input.w1, uint32_t(units_in(in_b()))});
     frame = rtop() - 1;
     ri = int32_t(rules.w1);
     if (tracing && !ev("push")) return GO_DONE;
@@ -479,7 +522,7 @@ struct Engine {
       const uint8_t* bits = memory::head(bb);
       uint32_t stored = memory::used_bytes(bb) * 8u;
       bool outside = (bb->flags & sflag::COMPLEMENT) != 0;
-      SeriesBuffer* ib = memory::node_buffer(input.w2);
+      SeriesBuffer* ib = in_b();
       const uint8_t* p = memory::head(ib);
       uint32_t u = kind == Kind::TEXT ? memory::unit(ib) : 1;
       auto member = [&](uint32_t c) {
@@ -852,7 +895,7 @@ struct Engine {
     int32_t at = int32_t(input.w1);
     flag = false;
     if (at < end_index()) {
-      tmp = *(blk::cells(input.w2) + at);
+      tmp = *(memory::head_cells(in_b()) + at);
       flag = series_type_q(cell::type(&tmp)) || cell::type(&tmp) == T_HASH;
     }
     if (!flag) {
@@ -863,6 +906,7 @@ struct Engine {
     block::append_copy(is, &input);
     Cell lim{T_INTEGER, 0, uint32_t(limit), 0};
     block::append_copy(input_stack(), &lim);
+    check_limits(saved);
     push_command(code::INTO, 0, ri);
     input = tmp;
     limit = INT_MAX;
@@ -1002,7 +1046,7 @@ struct Engine {
     int32_t min = int32_t(counts.w1), max = int32_t(counts.w2), count = int32_t(counts.w3);
     bool matched;
     if (matched_iteration) {
-      int32_t len = tail_of(&input);
+      int32_t len = units_in(in_b());
       bool stuck = input.w1 == open.w2 && len >= int32_t(open.w3);
       bool go_on = !stop && (max < 0 || count < max) && (k == code::WHILE || !stuck);
       if (go_on) {
@@ -1073,7 +1117,7 @@ struct Engine {
         rdrop(2);
         return GO_AFTER;
       case code::INTO: {
-        bool whole = flag && int32_t(input.w1) >= tail_of(&input);
+        bool whole = flag && int32_t(input.w1) >= units_in(in_b());
         restore_outer_input();
         rdrop(2);
         flag = whole;

@@ -38,8 +38,11 @@ void init_stacks();
 // Registers the stacks' collector root (again after the collector's start-up).
 void register_roots();
 // The two block cells; their head index marks where the running parse's part begins.
-Cell* rule_stack();
-Cell* input_stack();
+namespace detail {
+extern Cell g_stacks[2];  // [0] rule stack, [1] saved-input stack
+}
+inline Cell* rule_stack() { return &detail::g_stacks[0]; }
+inline Cell* input_stack() { return &detail::g_stacks[1]; }
 // Cells from the head of a stack.
 int32_t depth(const Cell* stack);
 // When an outer parse is running, saves both heads (a triple! appended to the rule stack)

@@ -16,11 +16,12 @@
 
 namespace kel::parse {
 
-namespace {
-
-// [0] the rule stack, [1] the saved-input stack: block cells whose head index is where
-// the running parse's part begins.
+namespace detail {
 Cell g_stacks[2] = {{T_NONE, 0, 0, 0}, {T_NONE, 0, 0, 0}};
+}
+using detail::g_stacks;
+
+namespace {
 
 void mark_stacks() { gc::mark_cells(g_stacks, g_stacks + 2); }
 
@@ -40,9 +41,6 @@ void register_roots() {
   gc::remove_root(&mark_stacks);
   gc::add_root(&mark_stacks);
 }
-
-Cell* rule_stack() { return &g_stacks[0]; }
-Cell* input_stack() { return &g_stacks[1]; }
 
 int32_t depth(const Cell* stack) { return int32_t(blk::count(stack->w2)) - int32_t(stack->w1); }
 
