@@ -11,6 +11,9 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/block_util.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/interp.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"
 #include "runtime/rt.h"
@@ -32,6 +35,12 @@ bool equality_op_q(int32_t op) {
 int32_t record_comparator(const void* a, const void* b, uintptr_t op, uintptr_t flags) {
   return compare_records(static_cast<const Cell*>(a), static_cast<const Cell*>(b), int32_t(op),
                          uint32_t(flags));
+}
+
+// The function comparator: ctx1 is the stack cell holding the function.
+int32_t function_comparator(const void* a, const void* b, uintptr_t fn, uintptr_t flags) {
+  return compare_by_function(static_cast<const Cell*>(a), static_cast<const Cell*>(b),
+                             reinterpret_cast<const Cell*>(fn), uint32_t(flags));
 }
 
 }  // namespace
@@ -112,8 +121,73 @@ int32_t order_from_result(const Cell* r) {
   }
 }
 
-int32_t compare_by_function(const Cell*, const Cell*, const Cell*, uint32_t) {
-  error::raise(err::internal::not_done);
+Cell call_comparator(const Cell* first, const Cell* second, const Cell* function) {
+  Cell* top = stack::state().top;
+  Cell* fn = stack::push_copy(function);
+  Cell* args = stack::push_copy(first);
+  stack::push_copy(second);
+  int32_t nargs, rest;
+  function::frame_shape(fn, &nargs, &rest);
+  Cell name = word::intern_global("<compare-callback>");
+  stack::push_function_frame(&name, fn->w1);
+  stack::set_interpreted_flag();
+  Cell* result = stack::state().base;
+  // Exactly the function's own arguments (none past the two), then its local part.
+  for (int32_t i = 0; i < nargs; ++i) {
+    if (i < 2) stack::push_copy(args + i);
+    else *stack::reserve_cell() = Cell{T_NONE, 0, 0, 0};
+  }
+  function::push_defaults(rest);
+  interp::call_function_body(fn, fn->w1, &name, 0);
+  Cell answer = *result;
+  stack::pop_frame();
+  stack::state().top = top;
+  return answer;
+}
+
+int32_t order_from_function_result(const Cell* r) {
+  switch (cell::type(r)) {
+    case T_LOGIC: return r->w1 ? 1 : -1;
+    case T_INTEGER: return cell::get_int(r);
+    case T_FLOAT: {
+      double d = cell::get_double(r);
+      return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
+    }
+    case T_NONE: return -1;
+    default: return 1;
+  }
+}
+
+int32_t compare_by_function(const Cell* a, const Cell* b, const Cell* function, uint32_t flags) {
+  bool reverse = flags & sort_flag::REVERSE;
+  const Cell* first = reverse ? a : b;
+  const Cell* second = reverse ? b : a;
+  if (!(flags & sort_flag::ALL)) {
+    Cell r = call_comparator(first, second, function);
+    return order_from_function_result(&r);
+  }
+  // Whole records: each goes to the function as a block of its fields.
+  int32_t size = int32_t(flags >> sort_flag::SHIFT);
+  Cell* top = stack::state().top;
+  Cell* fn = stack::push_copy(function);
+  Cell* records[2];
+  const Cell* from[2] = {first, second};
+  for (int k = 0; k < 2; ++k) {
+    Cell* fields = stack::reserve_cell();
+    *fields = Cell{T_NONE, 0, 0, 0};
+    for (int32_t i = 0; i < size; ++i) stack::push_copy(from[k] + i);
+    records[k] = fields;
+  }
+  Cell* rec0 = push_empty(size);
+  for (int32_t i = 0; i < size; ++i) append_copy(rec0, records[0] + 1 + i);
+  *records[0] = *rec0;
+  stack::state().top = rec0;
+  Cell* rec1 = push_empty(size);
+  for (int32_t i = 0; i < size; ++i) append_copy(rec1, records[1] + 1 + i);
+  *records[1] = *rec1;
+  Cell r = call_comparator(records[0], records[1], fn);
+  stack::state().top = top;
+  return order_from_function_result(&r);
 }
 
 Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
@@ -150,11 +224,12 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
   if (all && !skip) error::raise(err::script::bad_refines);
   int32_t op = case_ ? 8 : 7;
   uint32_t flags = 0;
+  bool function_cmp = false;
   if (comparator) {
     uint32_t ct = cell::type(comparator);
     if (ct == T_FUNCTION) {
-      // Calling a function needs the interpreter.
-      error::raise(err::internal::not_done);
+      function_cmp = true;
+      if (all) flags |= sort_flag::ALL | (uint32_t(size) << sort_flag::SHIFT);
     } else if (ct == T_INTEGER) {
       if (!skip || all) error::raise(err::script::bad_refines);
       int32_t offset = cell::get_int(comparator);
@@ -164,7 +239,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
       bad_refine(REF_COMPARE, comparator);
     }
   }
-  if (all) flags |= sort_flag::ALL | (uint32_t(size) << sort_flag::SHIFT);
+  if (all && !function_cmp) flags |= sort_flag::ALL | (uint32_t(size) << sort_flag::SHIFT);
   if (reverse) flags |= sort_flag::REVERSE;
 
   series->w1 = uint32_t(h);
@@ -174,8 +249,12 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     // The records are sorted in a rooted copy and copied back: a compare slot that
     // allocates (word! orders by spellings made on first use) cannot move them under the
     // engine.
-    sort::sort_cells_rooted(series->w2, uint32_t(h), records, uint32_t(size) * sizeof(Cell),
-                            stable, uintptr_t(op), flags, record_comparator);
+    if (function_cmp)
+      sort::sort_cells_rooted(series->w2, uint32_t(h), records, uint32_t(size) * sizeof(Cell),
+                              stable, uintptr_t(comparator), flags, function_comparator);
+    else
+      sort::sort_cells_rooted(series->w2, uint32_t(h), records, uint32_t(size) * sizeof(Cell),
+                              stable, uintptr_t(op), flags, record_comparator);
     if (hash_q(series)) hash::table_resize(series->w3, cells_in(series));
   }
   notify(series, "sorted", nullptr, h, n);

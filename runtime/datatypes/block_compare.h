@@ -34,8 +34,16 @@ int32_t compare_records(const Cell* a, const Cell* b, int32_t op, uint32_t flags
 // The comparator's answer for a function comparator's result, as strings map it: true 1,
 // false -1, integer n -n, float above 0 -1 and below 0 1 (0 and NaN 0), none -1, other 1.
 int32_t order_from_result(const Cell* result);
-// Sorting with a function comparator needs the interpreter; until it exists this raises
-// internal/not-done.
+// Calls a comparator function with (first, second) under a `<compare-callback>` frame and
+// answers its result. The function gets exactly its own arguments (none past the two) and
+// its local part; it may allocate and raise. Shared by every series sort with /compare.
+Cell call_comparator(const Cell* first, const Cell* second, const Cell* function);
+// The answer of a block sort's function comparator: true 1, false -1, integer n n, float
+// above 0 1 and below 0 -1 (0 and NaN 0), none -1, any other value 1.
+int32_t order_from_function_result(const Cell* result);
+// The comparator of sort/compare with a function: the function gets b then a (a then b
+// with the REVERSE flag), or with ALL each record as a block of its fields. `function` must
+// stay where the collector sees it (a stack cell) while the sort runs.
 int32_t compare_by_function(const Cell* a, const Cell* b, const Cell* function, uint32_t flags);
 
 // unique, union, intersect, exclude and difference on the first two cells of the current

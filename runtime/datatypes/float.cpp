@@ -12,6 +12,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_scan.h"
@@ -329,8 +330,10 @@ Cell* apply_math_op(int32_t o) {
   if (tl == T_TIME || tr == T_TIME) result_type = T_TIME;
   else if (tl == T_PERCENT) result_type = T_PERCENT;
   else result_type = T_FLOAT;
+  double r = arith_on_doubles(x, y, o);
+  if (result_type == T_TIME) time::check_range(r);
   *a = Cell{result_type, 0, 0, 0};
-  cell::put_double(a, arith_on_doubles(x, y, o));
+  cell::put_double(a, r);
   return a;
 }
 

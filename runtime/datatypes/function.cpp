@@ -396,6 +396,21 @@ Cell* collect_locals(Cell* spec_in, const Cell* body_in) {
   return out;
 }
 
+void frame_shape(const Cell* fn, int32_t* args, int32_t* rest) {
+  Node spec = fn->w2;
+  int32_t n = int32_t(memory::units(memory::node_buffer(spec)));
+  const Cell* c = memory::head_cells(memory::node_buffer(spec));
+  int32_t a = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    uint32_t t = cell::type(c + i);
+    if (t == T_REFINEMENT) break;
+    if (t == T_WORD || t == T_LIT_WORD || t == T_GET_WORD) ++a;
+  }
+  *args = a;
+  int32_t total = context::word_count(fn->w1);
+  *rest = total > a ? total - a : 0;
+}
+
 int32_t count_locals(Node spec, int32_t start, bool ask) {
   gc::Root keep(&spec);
   int32_t local = symbol::canonical_id(symbol::intern_c_text("local"));

@@ -91,6 +91,9 @@ Cell* collect_locals(Cell* spec, const Cell* body);
 int32_t count_locals(Node spec, int32_t start, bool ask);
 // The local part of a frame: false (the /local refinement), then n - 1 nones.
 void push_defaults(int32_t n);
+// The frame of a call from C++ (handlers, comparators): the argument count before the
+// first refinement, and the rest of the frame (refinements, their arguments, locals).
+void frame_shape(const Cell* fn, int32_t* args, int32_t* rest);
 
 // Action slots.
 Cell* reflect(Cell* value, int32_t field);

@@ -113,25 +113,9 @@ void copy_field_value(Node ctx, int32_t i, bool all_series) {
   vals(ctx)[i] = result;
 }
 
-// The frame of a handler call: argument count before the first refinement, then the rest
-// of the function's frame (refinements, their arguments, locals).
-void frame_shape(const Cell* fn, int32_t* args, int32_t* rest) {
-  Node spec = fn->w2;
-  int32_t n = int32_t(blk::count(spec));
-  int32_t a = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    uint32_t t = cell::type(blk::cells(spec) + i);
-    if (t == T_REFINEMENT) break;
-    if (t == T_WORD || t == T_LIT_WORD || t == T_GET_WORD) ++a;
-  }
-  *args = a;
-  int32_t total = context::word_count(fn->w1);
-  *rest = total > a ? total - a : 0;
-}
-
 int32_t count_locals(const Cell* fn) {
   int32_t a, r;
-  frame_shape(fn, &a, &r);
+  function::frame_shape(fn, &a, &r);
   return r;
 }
 
@@ -159,7 +143,7 @@ void call_handler(const Cell* object, const Cell* handler, int32_t position,
   Cell args[7];
   for (int32_t i = 0; i < count; ++i) args[i] = *protocol[i];
   int32_t nargs, rest;
-  frame_shape(fn, &nargs, &rest);
+  function::frame_shape(fn, &nargs, &rest);
   stack::push_function_frame(&name, fn->w1);
   stack::set_interpreted_flag();
   for (int32_t i = 0; i < nargs; ++i) {
@@ -766,9 +750,10 @@ int32_t mold_fields(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
     Kept kw(&w);
     budget = actions::direct_form(&kw.c, &buf.c, nullptr, budget);
     write(&buf.c, ": ", &budget);
+    // Rooted before the quote is written: writing can move the word's context node.
     Cell v = field_value(o.c.w1, i);
-    if (cell::type(&v) == T_WORD) write(&buf.c, "'", &budget);
     Kept kv(&v);
+    if (cell::type(&kv.c) == T_WORD) write(&buf.c, "'", &budget);
     budget = actions::direct_mold(&kv.c, &buf.c, false, all, flat, part, budget, indent);
     bool later = false;
     for (int32_t j = i + 1; j < n && !later; ++j) later = shown(j);

@@ -26,6 +26,7 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
@@ -79,6 +80,7 @@ void install(uint32_t type_id) {
     case T_TRIPLE: triple::install_type(); break;
     case T_FLOAT: float_::install_type(); break;
     case T_PERCENT: percent::install_type(); break;
+    case T_TIME: time::install_type(); break;
     case T_STRING: string::install_type(); break;
     case T_SERIES: series::install_type(); break;
     case T_BLOCK: block::install_type(); break;

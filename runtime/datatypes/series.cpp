@@ -540,21 +540,28 @@ Cell* take_units(Cell* s, Cell* part, bool last) {
   gc::Root keep(&src);
   uint32_t t = cell::type(&src);
   uint32_t u = unit_of(&src);
-  Node node;
+  if (count > 0) {
+    // The owner hears of the take before anything is copied: its handler may run Kel code
+    // that takes from this or any other series (and so reuses the scratch buffer).
+    notify(&src, "take", nullptr, start, count);
+    units = unit_count(&src);
+    if (start > units) start = units;
+    if (count > units - start) count = units - start;
+  }
+  Cell result{t, 0, 0, t == T_VECTOR ? src.w3 : 0};
+  gc::Root keep_result(&result);
   if (part) {
-    node = memory::series_new(uint32_t(count > 0 ? count : 1), u, 0);
+    Node fresh = memory::series_new(uint32_t(count > 0 ? count : 1), u, 0);
+    result.w2 = fresh;
     SeriesBuffer* from = buf(&src);
-    SeriesBuffer* to = memory::node_buffer(node);
+    SeriesBuffer* to = memory::node_buffer(result.w2);
     to->flags = (from->flags & ~(sflag::OWNED | MEMORY_FLAGS)) | (to->flags & MEMORY_FLAGS);
   } else {
-    node = take_scratch(u);
+    result.w2 = take_scratch(u);
   }
-  Cell result{t, 0, node, t == T_VECTOR ? src.w3 : 0};
-  gc::Root keep_result(&result);
   if (count > 0) {
-    notify(&src, "take", nullptr, start, count);
     SeriesBuffer* from = buf(&src);
-    SeriesBuffer* to = memory::node_buffer(node);
+    SeriesBuffer* to = memory::node_buffer(result.w2);
     std::memcpy(memory::head(to), memory::head(from) + size_t(start) * u, size_t(count) * u);
     to->tail = to->head + uint32_t(count) * u;
     bool rebuild = hash_before_removal(&src, start, count, units);
@@ -565,7 +572,23 @@ Cell* take_units(Cell* s, Cell* part, bool last) {
     from->tail -= uint32_t(count) * u;
     if (rebuild) hash_rebuild(&src);
     if (t == T_HASH && part) result.w3 = hash::table_create(count, &result, hash::KIND_HASH, 0);
-    notify(&src, "taken", nullptr, start, count);
+    if (part) {
+      notify(&src, "taken", nullptr, start, count);
+    } else {
+      // The handler of the second notice may take too: the unit is held aside (rooted
+      // when it is a cell) and put back on the scratch buffer afterwards.
+      bool cell_unit = u == sizeof(Cell);
+      Cell held{T_NONE, 0, 0, 0};
+      uint8_t raw[sizeof(Cell)] = {};
+      gc::Root keep_held(&held);
+      std::memcpy(cell_unit ? static_cast<void*>(&held) : raw,
+                  memory::head(memory::node_buffer(result.w2)), u);
+      notify(&src, "taken", nullptr, start, count);
+      result.w2 = take_scratch(u);
+      SeriesBuffer* back = memory::node_buffer(result.w2);
+      std::memcpy(memory::head(back), cell_unit ? static_cast<const void*>(&held) : raw, u);
+      back->tail = back->head + u;
+    }
   } else if (t == T_HASH && part) {
     result.w3 = hash::table_create(0, &result, hash::KIND_HASH, 0);
   }

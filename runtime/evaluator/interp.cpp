@@ -17,6 +17,7 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/path_set.h"
 #include "runtime/gc.h"
 #include "runtime/hash_mem.h"
 #include "runtime/rt.h"
@@ -992,6 +993,10 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   Cell* previous = push_cell(&hw);
   Cell* el = reserve();
   *el = Cell{T_NONE, 0, 0, 0};
+  // A set path keeps each step's container and element for the write-back.
+  uint32_t steps = set ? n - head - 1 : 0;
+  Cell* chain = S.top;
+  for (uint32_t k = 0; k < steps * path_set::CELLS_PER_STEP; ++k) *reserve() = Cell{T_NONE, 0, 0, 0};
   Cell* work = S.top;
   int32_t index = 0;
   for (uint32_t i = head + 1; i < blk::count(path->w2); ++i, ++index) {
@@ -1021,6 +1026,10 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
       if (cell_units(cb) > keep) cb->tail = cb->head + keep * 16;
       error::raise(err::script::bad_path_type, path, &dt, cut);
     }
+    if (uint32_t(index) < steps) {
+      chain[index * path_set::CELLS_PER_STEP] = *current;
+      chain[index * path_set::CELLS_PER_STEP + 1] = *el;
+    }
     Cell* r = fn(current, el, new_value, path, owner, previous, index, false, option != 0, last,
                  false);
     Cell* result = push_cell(r);
@@ -1035,6 +1044,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
     *previous = *el;
     S.top = work;
   }
+  if (set && uint32_t(index) == steps) path_set::write_back(&hw, path, chain, steps, owner);
   Cell value = *current;
   S.top = stack::at_index(remembered);
   deliver(&value, push);

@@ -733,7 +733,6 @@ namespace {
 void load_tuple(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_pair(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_point(Cell*, const double*, int32_t) { not_done(); }
-void load_time(Cell*, double) { not_done(); }
 void load_date(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_money(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_binary(Cell*, const uint8_t*, int32_t) { not_done(); }

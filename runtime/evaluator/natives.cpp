@@ -17,6 +17,7 @@
 #include "runtime/evaluator/natives_compare.h"
 #include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/natives_eval.h"
+#include "runtime/evaluator/natives_sets.h"
 #include "runtime/evaluator/natives_exit.h"
 #include "runtime/evaluator/parse.h"
 #include "runtime/gc.h"
@@ -85,6 +86,7 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   install_compare(e.data());
   install_eval(e.data());
   install_parse(e.data());
+  install_sets(e.data());
   return e;
 }
 

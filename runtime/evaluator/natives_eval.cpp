@@ -69,6 +69,17 @@ void add_to(Cell* out, const Cell* value, bool append) {
   else block::insert_cell(out, value, true, false);
 }
 
+// Adds the values of the finished block `done` (a stack cell) to `out` one by one. /into
+// builds its values apart first: a series that is read while it is filled would grow
+// without end.
+void add_all(Cell* out, const Cell* done, bool append) {
+  for (uint32_t k = done->w1; k < units_of(done); ++k) {
+    Cell* e = stack::push_copy(block::cell_at_index(done, int32_t(k)));
+    add_to(out, e, append);
+    stack::drop_cells(1);
+  }
+}
+
 void assign(const Cell* word, const Cell* value) {
   Cell w = *word, v = *value;
   gc::Root keep_w(&w), keep_v(&v);
@@ -102,10 +113,7 @@ void compose_into(Cell* src, Cell* out, bool deep, bool only, bool append) {
         uint32_t rt = cell::type(r);
         if (rt == T_UNSET) {
         } else if (rt == T_BLOCK && !only) {
-          for (uint32_t k = r->w1; k < units_of(r); ++k) {
-            Cell e = *block::cell_at_index(r, int32_t(k));
-            add_to(out, &e, append);
-          }
+          add_all(out, r, append);
         } else {
           add_to(out, r, append);
         }
@@ -282,19 +290,23 @@ void reduce(int32_t, const int32_t* refs) {
   }
   Cell* code = stack::push_copy(value);
   int32_t n = block::count_from_head(code);
-  if (!out) out = block::push_empty(n > 0 ? n : 1);
-  int32_t start = int32_t(out->w1);
-  bool append = block::head_at_tail(out);
+  Cell* values = block::push_empty(n > 0 ? n : 1);
   stack::push_native_frame(&interp::words.body);
   cell::set_unset(stack::reserve_cell());
   int32_t added = 0;
   for (uint32_t pos = code->w1; pos < units_of(code); ++added) {
     pos = eval_one(code, pos);
     frame_base()->header &= ~hdr::NEW_LINE;
-    add_to(out, frame_base(), append);
+    block::append_copy(values, frame_base());
   }
   stack::pop_frame();
-  if (refs[0] >= 0 && added > 0) owner::notify_change(out, "append", nullptr, start, added);
+  if (out) {
+    int32_t start = int32_t(out->w1);
+    add_all(out, values, block::head_at_tail(out));
+    if (added > 0) owner::notify_change(out, "append", nullptr, start, added);
+  } else {
+    out = values;
+  }
   Cell r = *out;
   stack::set_only_result(&r);
 }
@@ -312,7 +324,14 @@ void compose(int32_t, const int32_t* refs) {
     out = block::push_empty(n > 0 ? n : 1);
   }
   Cell* src = stack::push_copy(value);
-  compose_into(src, out, deep, only, block::head_at_tail(out));
+  if (refs[2] >= 0) {
+    int32_t n = block::count_from_head(value);
+    Cell* values = block::push_empty(n > 0 ? n : 1);
+    compose_into(src, values, deep, only, true);
+    add_all(out, values, block::head_at_tail(out));
+  } else {
+    compose_into(src, out, deep, only, true);
+  }
   Cell r = *out;
   stack::set_only_result(&r);
 }

@@ -1,0 +1,246 @@
+// string! append, insert and change: values measured and formed by kind, every size checked
+// before the buffer changes, owner notices around the change; and the range helpers shared by
+// the other string actions.
+#include <algorithm>
+#include <cstring>
+
+#include "runtime/casemap.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/string_actions.h"
+#include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/owner.h"
+#include "runtime/stack.h"
+#include "runtime/unicode.h"
+
+namespace kel::string {
+
+namespace {
+
+inline SeriesBuffer* buf(const Cell* s) { return memory::node_buffer(s->w2); }
+constexpr uint64_t MAX_BYTES = 0x7FFFFF00u;
+
+uint32_t fit_unit(int32_t c) {
+  uint32_t x = uint32_t(c);
+  return x > 0xFFFF ? 4 : x > 255 ? 2 : 1;
+}
+
+}  // namespace
+
+uint32_t char_unit(int32_t c) {
+  uint32_t x = uint32_t(c);
+  return x > 0xFFFF ? 4 : x > 127 ? 2 : 1;
+}
+
+int32_t fold(int32_t c) { return case_::map_char(c, case_::DIR_UPPER); }
+
+void notify(const Cell* s, const char* action, const Cell* value, int32_t index, int32_t part) {
+  if (buf(s)->flags & sflag::OWNED) owner::notify_change(s, action, value, index, part);
+}
+
+std::vector<int32_t> read_chars(const Cell* s, int32_t from, int32_t count) {
+  SeriesBuffer* b = buf(s);
+  uint32_t u = memory::unit(b);
+  int32_t n = int32_t(memory::units(b));
+  from = std::clamp(from, 0, n);
+  count = std::clamp(count, 0, n - from);
+  std::vector<int32_t> out(size_t(count), 0);
+  const uint8_t* p = memory::head(b) + size_t(from) * u;
+  for (int32_t i = 0; i < count; ++i) out[size_t(i)] = unicode::load_unit(p + size_t(i) * u, u);
+  return out;
+}
+
+void replace_chars(Cell* s, int32_t index, int32_t removed, const std::vector<int32_t>& cps,
+                   int64_t copies, uint32_t min_unit) {
+  SeriesBuffer* b = buf(s);
+  uint32_t u = memory::unit(b);
+  int64_t n = memory::units(b);
+  int64_t at = std::clamp<int64_t>(index, 0, n);
+  int64_t cut = std::clamp<int64_t>(removed, 0, n - at);
+  if (copies < 0) copies = 0;
+  int64_t one = int64_t(cps.size());
+  uint32_t nu = std::max(u, min_unit);
+  for (int32_t c : cps) nu = std::max(nu, fit_unit(c));
+  // Every size first: a request too large for a buffer changes nothing.
+  if (one && copies > int64_t(MAX_BYTES)) error::raise(err::internal::no_memory);
+  int64_t added = one * copies;
+  int64_t new_n = n - cut + added;
+  if (added > int64_t(MAX_BYTES) || uint64_t(new_n) * nu > MAX_BYTES)
+    error::raise(err::internal::no_memory);
+  if (nu != u) widen_to(s, u, nu);
+  b = buf(s);
+  uint64_t need = uint64_t(new_n) * nu;
+  if (uint64_t(b->head) + need > uint64_t(b->capacity)) {
+    uint64_t want = std::max<uint64_t>(need * 2, 16);
+    if (want > MAX_BYTES) want = need;
+    b = memory::series_grow_copy_node(s->w2, int32_t(want));
+    s->w2 = b->node;
+  }
+  // Nothing allocates from here on.
+  uint8_t* h = memory::head(b);
+  std::memmove(h + size_t(at + added) * nu, h + size_t(at + cut) * nu, size_t(n - at - cut) * nu);
+  uint8_t* w = h + size_t(at) * nu;
+  for (int64_t i = 0; i < one; ++i) unicode::store_unit(w + size_t(i) * nu, nu, cps[size_t(i)]);
+  // Further copies double the written run.
+  int64_t done = one;
+  while (done < added) {
+    int64_t k = std::min(done, added - done);
+    std::memcpy(w + size_t(done) * nu, w, size_t(k) * nu);
+    done += k;
+  }
+  b->tail = b->head + uint32_t(need);
+}
+
+namespace {
+
+// The characters a value adds and the unit it asks for.
+struct Piece {
+  std::vector<int32_t> cps;
+  uint32_t unit = 1;
+};
+
+void add_formed(Piece* piece, Cell* value, int32_t budget) {
+  Cell* text = actions::form(value, nullptr);
+  std::vector<int32_t> cps = read_chars(text, int32_t(text->w1), INT32_MAX);
+  stack::drop_cells(1);
+  if (budget >= 0 && int64_t(cps.size()) > budget) cps.resize(size_t(budget));
+  for (int32_t c : cps) piece->unit = std::max(piece->unit, char_unit(c));
+  piece->cps.insert(piece->cps.end(), cps.begin(), cps.end());
+}
+
+bool plain_text_q(uint32_t t) {
+  return t == T_STRING || t == T_FILE || t == T_URL || t == T_EMAIL || t == T_REF;
+}
+
+// The value's characters. part: -1 for none. values_part: in a block without /only, /part
+// counts values; otherwise it is a character budget.
+Piece measure(Cell* value, int32_t part, bool only, bool values_part) {
+  Piece p;
+  uint32_t t = cell::type(value);
+  if (t == T_CHAR) {
+    int32_t c = cell::get_int(value);
+    p.cps.push_back(c);
+    p.unit = char_unit(c);
+  } else if (t == T_TAG) {
+    std::vector<int32_t> inner = read_chars(value, int32_t(value->w1), INT32_MAX);
+    p.cps.push_back('<');
+    p.cps.insert(p.cps.end(), inner.begin(), inner.end());
+    p.cps.push_back('>');
+    if (part >= 0 && int64_t(p.cps.size()) > part) p.cps.resize(size_t(part));
+    p.unit = unit_of(value);
+  } else if (plain_text_q(t)) {
+    p.cps = read_chars(value, int32_t(value->w1), part >= 0 ? part : INT32_MAX);
+    p.unit = unit_of(value);
+  } else if (t == T_BLOCK || t == T_PAREN || t == T_HASH) {
+    Cell b = *value;
+    gc::Root keep(&b);
+    int32_t n = block::count_from_head(&b);
+    if (n < 0) n = 0;
+    bool by_values = values_part && !only;
+    int32_t limit = by_values && part >= 0 ? std::min(part, n) : n;
+    for (int32_t i = 0; i < limit; ++i) {
+      int32_t budget = -1;
+      if (!by_values && part >= 0) {
+        budget = part - int32_t(p.cps.size());
+        if (budget <= 0) break;
+      }
+      Cell* v = stack::push_copy(block::cell_at_index(&b, int32_t(b.w1) + i));
+      add_formed(&p, v, budget);
+      stack::drop_cells(1);
+    }
+  } else {
+    add_formed(&p, value, only ? part : -1);
+  }
+  return p;
+}
+
+int32_t reported(int32_t part) { return part < 0 ? 1 : part; }
+
+}  // namespace
+
+Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_q) {
+  if (!append_q) return insert(series, value, part, only, dup, false);
+  if (dup < 1) return series;
+  Cell s = *series, v = *value;
+  gc::Root keep_s(&s), keep_v(&v);
+  Piece p = measure(&v, part, only, true);
+  if (p.cps.empty()) return series;
+  int32_t old = count_from_start(&s);
+  int32_t rep = reported(part);
+  // The size check comes first: a refused append sends no notice.
+  int64_t total = int64_t(p.cps.size()) * dup;
+  if (total > int64_t(MAX_BYTES) || uint64_t(old + total) * std::max(unit_of(&s), p.unit) > MAX_BYTES)
+    error::raise(err::internal::no_memory);
+  notify(&s, "append", &v, old, rep);
+  replace_chars(&s, old, 0, p.cps, dup, p.unit);
+  notify(&s, "appended", &v, old, rep);
+  s.w1 = 0;
+  *series = s;
+  return series;
+}
+
+Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool) {
+  if (dup < 1) return series;
+  Cell s = *series, v = *value;
+  gc::Root keep_s(&s), keep_v(&v);
+  count_from_head(&s);  // clamps the head
+  int32_t h = int32_t(s.w1);
+  int32_t n = count_from_start(&s);
+  bool at_tail = h >= n;
+  // At the tail an insert is an append (block values count /part in values there).
+  Piece p = measure(&v, part, only, at_tail);
+  int32_t rep = reported(part);
+  if (p.cps.empty()) {
+    *series = s;
+    return series;
+  }
+  int64_t total = int64_t(p.cps.size()) * dup;
+  if (total > int64_t(MAX_BYTES) || uint64_t(n + total) * std::max(unit_of(&s), p.unit) > MAX_BYTES)
+    error::raise(err::internal::no_memory);
+  notify(&s, "insert", &v, h, rep);
+  replace_chars(&s, h, 0, p.cps, dup, p.unit);
+  notify(&s, "inserted", &v, h, rep);
+  s.w1 = uint32_t(std::min<int64_t>(h + total, count_from_start(&s)));
+  *series = s;
+  return series;
+}
+
+Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+  if (dup < 1) dup = 1;
+  Cell s = *series, v = *value;
+  gc::Root keep_s(&s), keep_v(&v);
+  int32_t remaining = count_from_head(&s);
+  int32_t h = int32_t(s.w1);
+  if (part > remaining) part = remaining;
+  // Values from the old content: a value on this buffer is read before anything moves.
+  Piece p = measure(&v, -1, only, false);
+  int64_t total = int64_t(p.cps.size()) * dup;
+  int32_t values = 1;
+  uint32_t vt = cell::type(&v);
+  if (vt == T_BLOCK || vt == T_PAREN || vt == T_HASH || vt == T_PATH)
+    values = std::max(block::count_from_head(&v), 0);
+  int32_t rep = part >= 0 ? part : int32_t(std::min<int64_t>(int64_t(values) * dup, remaining));
+  int64_t replaced = part >= 0 ? part : std::min<int64_t>(total, remaining);
+  int32_t n = count_from_start(&s);
+  if (total > int64_t(MAX_BYTES) ||
+      uint64_t(n - replaced + total) * std::max(unit_of(&s), p.unit) > MAX_BYTES)
+    error::raise(err::internal::no_memory);
+  notify(&s, "change", &v, h, rep);
+  if (remaining == 0) {
+    replace_chars(&s, h, 0, p.cps, dup, p.unit);
+    notify(&s, "changed", nullptr, h, int32_t(total));
+    s.w1 = uint32_t(count_from_start(&s));
+    *series = s;
+    return series;
+  }
+  replace_chars(&s, h, int32_t(replaced), p.cps, dup, p.unit);
+  notify(&s, "changed", nullptr, h, rep);
+  s.w1 = uint32_t(std::min<int64_t>(h + total, count_from_start(&s)));
+  *series = s;
+  return series;
+}
+
+}  // namespace kel::string
