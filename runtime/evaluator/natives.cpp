@@ -16,6 +16,7 @@
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/natives_compare.h"
 #include "runtime/evaluator/natives_control.h"
+#include "runtime/evaluator/natives_encoding.h"
 #include "runtime/evaluator/natives_eval.h"
 #include "runtime/evaluator/natives_sets.h"
 #include "runtime/evaluator/natives_exit.h"
@@ -87,6 +88,7 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   install_eval(e.data());
   install_parse(e.data());
   install_sets(e.data());
+  install_encoding(e.data());
   return e;
 }
 
