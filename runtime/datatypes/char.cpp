@@ -10,12 +10,11 @@
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
+#include "runtime/datatypes/vector.h"
 
 namespace kel::char_ {
 
 namespace {
-
-[[noreturn]] void not_done() { error::raise(err::internal::not_done); }
 
 [[noreturn]] void raise_bad_to_arg(const Cell* spec) {
   Cell t{T_WORD, 0,
@@ -58,7 +57,7 @@ Cell* do_math(int32_t o) {
       break;
     }
     case T_VECTOR:
-      not_done();  // the vector arithmetic
+      return vector::scalar_first(o);
     default: {
       Cell dt{T_DATATYPE, cell::type(b), 0, 0};
       error::raise(err::script::invalid_type, &dt);

@@ -19,6 +19,7 @@
 #include "runtime/memory.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
+#include "runtime/datatypes/vector.h"
 
 namespace kel::float_ {
 
@@ -317,7 +318,9 @@ Cell* apply_math_op(int32_t o) {
       if (tl == T_TIME) raise_invalid_type(tr);
       if (o == op::SUBTRACT || o == op::DIVIDE) raise_not_related(tr);
       error::raise(err::internal::not_done);  // swapped, then pair and point arithmetic
-    case T_TUPLE: case T_MONEY: case T_VECTOR:
+    case T_VECTOR:
+      return vector::scalar_first(o);
+    case T_TUPLE: case T_MONEY:
       error::raise(err::internal::not_done);  // their own arithmetic
     default: break;
   }

@@ -16,6 +16,7 @@
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
 #include "runtime/unicode.h"
+#include "runtime/datatypes/vector.h"
 
 namespace kel::integer {
 
@@ -226,8 +227,9 @@ Cell* do_math(int32_t o) {
       if (o != op::ADD) raise_not_related(o);  // named by the action asked
       not_done();  // operands swap, then days are added
     case T_MONEY:
-    case T_VECTOR:
       not_done();
+    case T_VECTOR:
+      return vector::scalar_first(o);
     default: {
       Cell dt{T_DATATYPE, cell::type(b), 0, 0};
       error::raise(err::script::invalid_type, &dt);

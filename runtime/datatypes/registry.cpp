@@ -16,10 +16,12 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/hash_block.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -33,6 +35,7 @@
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/rt.h"
@@ -116,6 +119,9 @@ void install(uint32_t type_id) {
     case T_EMAIL: email::install_type(); break;
     case T_HANDLE: handle::install_type(); break;
     case T_REF: ref::install_type(); break;
+    case T_MAP: map::install_type(); break;
+    case T_HASH: hash::install_type(); break;
+    case T_VECTOR: vector::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }

@@ -5,6 +5,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
@@ -383,8 +384,13 @@ void value_q(int32_t, const int32_t*) {
   stack::set_only_result(&r);
 }
 
-void extend(int32_t, const int32_t*) {
-  error::raise(err::internal::not_done);  // objects: not done; map! comes with its type
+void extend(int32_t, const int32_t* refs) {
+  if (cell::type(arg(0)) == T_MAP) {
+    map::extend(arg(0), arg(1), refs[0] >= 0);
+    stack::set_only_result(arg(0));
+    return;
+  }
+  error::raise(err::internal::not_done);  // objects: not done
 }
 
 void unset(int32_t, const int32_t*) {
