@@ -440,8 +440,10 @@ struct Engine {
   // -- states --
   State fetch() {
     if (ri >= rule_count()) {
-      flag = true;
-      return GO_POP;
+      // A command still waiting for its rule (a paren shortened the block) fails; the
+      // block itself ends with a match.
+      flag = rtop() - 1 == frame;
+      return flag ? GO_POP : GO_AFTER;
     }
     item = *rule_at(ri);
     if (tracing && !ev("fetch")) return GO_DONE;
@@ -630,7 +632,7 @@ struct Engine {
     int32_t n = rule_count();
     switch (k) {
       case K_PIPE:
-        need(ri < n);
+        need(ri < n && rtop() - 1 == frame);  // nor right after a command
         flag = true;
         return GO_POP;
       case K_SKIP:
