@@ -285,10 +285,8 @@ struct Engine {
     Cell a = arg ? *arg : Cell{T_NONE, 0, 0, 0};
     gc::Root keep(&a);
     reset_stacks(saved);
-    saved_done = true;
     error::raise(e, arg ? &a : nullptr);
   }
-  bool saved_done = false;
 
   void need(bool ok) {
     if (!ok) fail(err::script::parse_end, &item);
@@ -1235,12 +1233,15 @@ void run(const Cell* input, const Cell* rules, int32_t mode, int32_t limit,
   Cell r = *rules;
   gc::Root keep_rules(&r);
   e.saved = save_stacks();
+  // Every exit resets once: a reset that already ran (before an engine error) moved the
+  // head back to the outer parse's, and must not run again over the outer frames.
   struct Reset {
-    Engine& e;
+    bool saved;
+    uint32_t head;
     ~Reset() {
-      if (!e.saved_done) reset_stacks(e.saved);
+      if (!saved || rule_stack()->w1 == head) reset_stacks(saved);
     }
-  } reset{e};
+  } reset{e.saved, rule_stack()->w1};
   e.execute(&r);
   if (e.has_result) *result = e.result;
   else *result = Cell{T_LOGIC, e.flag ? 1u : 0u, 0, 0};
