@@ -118,6 +118,19 @@ bool trace(const Cell* callback, const Cell* event, bool match, const Cell* rule
            uint32_t rule_index, const Cell* input) {
   Cell* fn = stack::push_copy(callback);
   uint32_t fn_slot = stack::index_of(fn);
+  // The callback sees the frames as they stand, in a copy: changing the block it gets must
+  // not change the engine's frames.
+  Cell st{T_NONE, 0, 0, 0};
+  gc::Root keep_st(&st);
+  blk::copy(&st, &g_stacks[0], false);
+  Cell r = *rules;
+  r.w1 = rule_index;
+  gc::Root keep_r(&r);
+  // Exactly the callback's own argument count is pushed (the five values, none for more),
+  // so its words never reach cells outside the frame.
+  int32_t locals = function::count_locals(stack::at_index(fn_slot)->w2, 0, false);
+  int32_t args = context::word_count(stack::at_index(fn_slot)->w1) - locals;
+  stack::state().top = stack::at_index(fn_slot + 1);
   // The saved inputs of the running parse stay out of reach of a parse the callback runs.
   Cell* is = &g_stacks[1];
   uint32_t saved_head = is->w1;
@@ -127,27 +140,17 @@ bool trace(const Cell* callback, const Cell* event, bool match, const Cell* rule
     ~Back() { g_stacks[1].w1 = head; }
   } back{saved_head};
   Cell name = word::intern_global("<parse-callback>");
-  stack::push_function_frame(&name, fn->w1);
+  stack::push_function_frame(&name, stack::at_index(fn_slot)->w1);
   stack::set_interpreted_flag();
   Cell* base = stack::state().base;
-  // Exactly the callback's own argument count is pushed (the five values, none for more),
-  // so its words never reach cells outside the frame.
-  Cell* f = stack::at_index(fn_slot);
-  int32_t locals = function::count_locals(f->w2, 0, false);
-  f = stack::at_index(fn_slot);
-  int32_t args = context::word_count(f->w1) - locals;
-  Cell r = *rules;
-  r.w1 = rule_index;
-  gc::Root keep_r(&r);
-  Cell st = g_stacks[0];
+  // Nothing allocates from here to the call: the cells below are copied as they are.
   const Cell given[5] = {*event, Cell{T_LOGIC, match ? 1u : 0u, 0, 0}, r, *input, st};
   for (int32_t i = 0; i < args; ++i) {
     if (i < 5) stack::push_copy(&given[i]);
     else cell::set_none(stack::reserve_cell());
   }
   function::push_defaults(locals);
-  f = stack::at_index(fn_slot);
-  Cell callee = *f;
+  Cell callee = *stack::at_index(fn_slot);
   gc::Root keep(&callee);
   interp::call_function_body(&callee, context::global, &name, 1);
   bool go_on = cell::type(base) == T_LOGIC && base->w1 != 0;
