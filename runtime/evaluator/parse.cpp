@@ -839,7 +839,16 @@ struct Engine {
   }
 
   // Replaces count values from `from` with the value; the input continues after it.
+  // Keeps [from, from + count) inside the input: a paren may have shortened it.
+  void clamp_range(int32_t* from, int32_t* count) {
+    int32_t tail = units_in(in_b());
+    if (*from > tail) *from = tail;
+    if (*count > tail - *from) *count = tail - *from;
+    if (*count < 0) *count = 0;
+  }
+
   void change_range(int32_t from, int32_t count, const Cell* v, bool only) {
+    clamp_range(&from, &count);
     uint32_t slot = stack::index_of(stack::state().top);
     Cell* s = stack::push_copy(&input);
     s->w1 = uint32_t(from);
@@ -851,6 +860,7 @@ struct Engine {
   }
 
   void remove_range(int32_t from, int32_t count) {
+    clamp_range(&from, &count);
     if (count <= 0) return;
     uint32_t slot = stack::index_of(stack::state().top);
     Cell* s = stack::push_copy(&input);
@@ -975,6 +985,8 @@ struct Engine {
 
   void keep_range(int32_t from, int32_t to, bool pick) {
     int32_t count = to - from;
+    clamp_range(&from, &count);
+    to = from + count;
     if (count <= 0) return;
     if (count == 1 || pick) {
       for (int32_t k = from; k < to; ++k) {
@@ -1083,7 +1095,7 @@ struct Engine {
           cell::set_type(&tmp2, T_WORD);
           int32_t from = int32_t(open.w2), count = int32_t(input.w1) - from;
           if (k == code::COPY) copy_part(from, count, &value);
-          else if (count > 0) element(from, &value);
+          else if (count > 0 && from < units_in(in_b())) element(from, &value);
           else cell::set_none(&value);
           word::assign_value(&tmp2, &value);
         }
