@@ -1024,9 +1024,9 @@ struct Engine {
   // break and reject: the innermost loop ends as if its iteration matched or failed.
   State loop_exit(bool is_break) {
     int32_t at = find_command(code::REPEAT, code::WHILE);
-    if (at < 0) {
+    if (at < 0) {  // no loop: break matches, reject fails, as a rule of their own
       flag = is_break;
-      return is_break ? GO_POP : GO_AFTER;
+      return GO_AFTER;
     }
     bool popped = false;
     while (rtop() - 1 > at) {
@@ -1204,6 +1204,8 @@ struct Engine {
   }
 
   State pop() {
+    // Only the current rule block's frame is popped; a command above it finishes first.
+    if (rtop() - 1 != frame) return GO_AFTER;
     if (tracing && !ev("pop")) return GO_DONE;
     if (!flag) input.w1 = rat(frame)->w2;
     drop_block_frame();
