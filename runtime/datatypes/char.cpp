@@ -6,11 +6,11 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/error.h"
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
-#include "runtime/datatypes/vector.h"
 
 namespace kel::char_ {
 

@@ -7,19 +7,24 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_scan.h"
 #include "runtime/memory.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
-#include "runtime/datatypes/vector.h"
 
 namespace kel::float_ {
 
@@ -182,7 +187,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
   switch (tb) {
     case T_INTEGER: y = double(cell::get_int(b)); break;
     case T_FLOAT: case T_PERCENT: case T_TIME: y = value_of(b); break;
-    case T_MONEY: error::raise(err::internal::not_done);  // the money comparison
+    case T_MONEY: return money::compare_number_first(a, b, op);
     default: return -2;
   }
   switch (op) {
@@ -266,7 +271,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
   switch (ts) {
     case T_INTEGER: case T_CHAR: d = double(cell::get_int(spec)); break;
     case T_FLOAT: case T_PERCENT: case T_TIME: d = cell::get_double(spec); break;
-    case T_MONEY: error::raise(err::internal::not_done);  // money's amount
+    case T_MONEY: d = money::to_float(spec); break;
     case T_BINARY: d = from_binary(spec); break;
     case T_BLOCK: case T_PAREN: case T_HASH: d = from_block(spec, target); break;
     default:
@@ -284,15 +289,16 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     cell::set_unset(value);
     return value;
   }
-  double x = value_of(value);
+  cell::put_double(value, random_fraction(value_of(value), secure));
+  return value;
+}
+
+double random_fraction(double x, bool secure) {
   if (secure) {
     double a = random::secure_31(), b = random::secure_31();
-    x = x * (a / 2147483647.0 + b) / 2147483648.0;
-  } else {
-    x = x * (double(random::next_word()) / 2147483647.0);
+    return x * (a / 2147483647.0 + b) / 2147483648.0;
   }
-  cell::put_double(value, x);
-  return value;
+  return x * (double(random::next_word()) / 2147483647.0);
 }
 
 double arith_on_doubles(double x, double y, int32_t o) {
@@ -317,11 +323,14 @@ Cell* apply_math_op(int32_t o) {
     case T_PAIR: case T_POINT2D: case T_POINT3D:
       if (tl == T_TIME) raise_invalid_type(tr);
       if (o == op::SUBTRACT || o == op::DIVIDE) raise_not_related(tr);
-      error::raise(err::internal::not_done);  // swapped, then pair and point arithmetic
+      std::swap(*a, *b);
+      return tr == T_PAIR ? pair::apply_math_op(o) : point::apply_math_op(o);
+    case T_TUPLE:
+      return tuple::apply_math_op(o);
+    case T_MONEY:
+      return money::apply_math_op(o);
     case T_VECTOR:
       return vector::scalar_first(o);
-    case T_TUPLE: case T_MONEY:
-      error::raise(err::internal::not_done);  // their own arithmetic
     default: break;
   }
   bool r_ok = tr == T_INTEGER || tr == T_CHAR || tr == T_FLOAT || tr == T_PERCENT || tr == T_TIME;

@@ -21,7 +21,7 @@ namespace kel::hash {
 namespace {
 
 // A room hint above this many values is not preallocated: the hash grows as it fills.
-constexpr int64_t ROOM_HINT_CAP = 65536;
+constexpr int64_t ROOM_HINT_CAP = int64_t(1) << 22;
 
 int32_t cells_of(const Cell* b) { return block::util::cells_in(b); }
 

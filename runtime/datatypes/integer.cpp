@@ -4,11 +4,18 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "runtime/cell_api.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_text.h"
 #include "runtime/random.h"
@@ -16,7 +23,6 @@
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
 #include "runtime/unicode.h"
-#include "runtime/datatypes/vector.h"
 
 namespace kel::integer {
 
@@ -45,8 +51,6 @@ Cell action_word(int32_t o) {
       return stack::current_function_word();  // remainder and the bitwise actions
   }
 }
-
-[[noreturn]] void not_done() { error::raise(err::internal::not_done); }
 
 [[noreturn]] void raise_not_related(int32_t o) {
   Cell w = action_word(o);
@@ -217,17 +221,21 @@ Cell* do_math(int32_t o) {
       return float_::apply_math_op(o);
     case T_POINT2D:
     case T_POINT3D:
-    case T_PAIR:
-      if (o == op::DIVIDE) raise_not_related(o);
-      not_done();  // operands swap, then the pair and point arithmetic
+    case T_PAIR: {
+      // A scalar minus or divided by a pair or point has no meaning; otherwise swapped.
+      if (o == op::SUBTRACT || o == op::DIVIDE) raise_not_related(o);
+      uint32_t t = cell::type(b);
+      std::swap(*a, *b);
+      return t == T_PAIR ? pair::apply_math_op(o) : point::apply_math_op(o);
+    }
     case T_TUPLE:
       if (o == op::SUBTRACT || o == op::DIVIDE) raise_not_related(o);
-      not_done();  // operands swap, then the tuple arithmetic
+      return tuple::apply_math_op(o);
     case T_DATE:
       if (o != op::ADD) raise_not_related(o);  // named by the action asked
-      not_done();  // operands swap, then days are added
+      return date::add_number_first();
     case T_MONEY:
-      not_done();
+      return money::apply_math_op(o);
     case T_VECTOR:
       return vector::scalar_first(o);
     default: {
@@ -410,8 +418,11 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
       break;
     }
     case T_MONEY:
+      v = money::integer_value(spec);
+      break;
     case T_DATE:
-      not_done();  // money's value and the seconds since 1970 come later
+      v = date::seconds_since_1970(spec);
+      break;
     default:
       if (!any_string_q(ts)) raise_bad_to_arg(spec);
       {
@@ -458,7 +469,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
       return float_::compare(&f, b, op);
     }
     case T_MONEY:
-      not_done();
+      return money::compare_number_first(a, b, op);
     default:
       return -2;
   }

@@ -27,7 +27,7 @@ namespace {
 // Lookup modes of the table.
 constexpr int OP_DEFAULT = 0, OP_CASE = 2, OP_SAME = 9;
 // A room hint above this many entries is not preallocated: the map grows as it fills.
-constexpr int64_t ROOM_HINT_CAP = 65536;
+constexpr int64_t ROOM_HINT_CAP = int64_t(1) << 22;
 
 SeriesBuffer* entries_buf(const Cell* m) { return memory::node_buffer(m->w2); }
 // Entry cells from the buffer's head (the table's positions); valid until an allocation.
@@ -267,6 +267,8 @@ void init_cell(Cell* out, const Cell* block_in, int32_t size) {
   *out = Cell{T_MAP, 0, blk.w2, t};
 }
 
+Node hash_table_of(const Cell* m) { return m->w3; }
+
 int32_t length_q(const Cell* m) { return hash::record(m->w3)[hash::rec::SIZE]; }
 
 void add_pairs_from_block(Cell* map, Cell* block_in, bool case_) {
@@ -344,16 +346,22 @@ Cell* reflect(Cell* value, int32_t field) {
   block::init_cell(out, length_q(&m) * (body ? 2 : 1));
   for (int32_t i = 0; i + 1 < cell_count(&m); i += 2) {
     if (!live_at(&m, i)) continue;
+    // Both are rooted: each append may move the nodes they hold.
     Cell k = cells(&m)[i], v = cells(&m)[i + 1];
+    gc::Root keep_k(&k), keep_v(&v);
     if (words) {
-      *runtime::block_append_cell(out) = key_out(k);
+      k = key_out(k);
+      Cell* slot = runtime::block_append_cell(out);
+      *slot = k;
     } else if (values) {
-      *runtime::block_append_cell(out) = v;
+      Cell* slot = runtime::block_append_cell(out);
+      *slot = v;
     } else {
-      gc::Root keep_v(&v);
       k.header |= hdr::NEW_LINE;
-      *runtime::block_append_cell(out) = k;
-      *runtime::block_append_cell(out) = v;
+      Cell* slot = runtime::block_append_cell(out);
+      *slot = k;
+      slot = runtime::block_append_cell(out);
+      *slot = v;
     }
   }
   return out;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace kel::map {
 
@@ -21,7 +22,8 @@ void prepare_key(Cell* key, const Cell* culprit);
 // Turns the rooted cell into a map over the block (a fresh block the map may own: its keys
 // are prepared, later duplicates win), or over a new block with room for size entries.
 void init_cell(Cell* cell, const Cell* block, int32_t size);
-// Live entries.
+// The table record's node, and the live entries.
+Node hash_table_of(const Cell* map);
 int32_t length_q(const Cell* map);
 // extend's map branch: an even block of pairs (hash! and map! bodies too), added in order.
 void add_pairs_from_block(Cell* map, Cell* block, bool case_);

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/file.h"
@@ -22,10 +23,13 @@
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
@@ -33,6 +37,7 @@
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/vector.h"
@@ -114,14 +119,20 @@ void install(uint32_t type_id) {
     case T_BITSET: bitset::install_type(); break;
     case T_OBJECT: object::install_type(); break;
     case T_ERROR: error::install_type(); break;
+    case T_MAP: map::install_type(); break;
+    case T_HASH: hash::install_type(); break;
+    case T_VECTOR: vector::install_type(); break;
     case T_BINARY: binary::install_type(); break;
     case T_TAG: tag::install_type(); break;
     case T_EMAIL: email::install_type(); break;
     case T_HANDLE: handle::install_type(); break;
     case T_REF: ref::install_type(); break;
-    case T_MAP: map::install_type(); break;
-    case T_HASH: hash::install_type(); break;
-    case T_VECTOR: vector::install_type(); break;
+    case T_MONEY: money::install_type(); break;
+    case T_DATE: date::install_type(); break;
+    case T_PAIR: pair::install_type(); break;
+    case T_TUPLE: tuple::install_type(); break;
+    case T_POINT2D: point2D::install_type(); break;
+    case T_POINT3D: point3D::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }

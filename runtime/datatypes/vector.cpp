@@ -22,6 +22,7 @@
 #include "runtime/owner.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
+#include "runtime/unicode.h"
 
 namespace kel::vector {
 namespace {
@@ -58,6 +59,11 @@ int32_t read_int(const uint8_t* p, uint32_t u) {
   std::memcpy(&x, p, 4);
   return x;
 }
+// An element as a number: char elements are codes, never negative, so narrow ones read
+// zero-extended (as text units do); integer elements sign-extend.
+int32_t read_number(const uint8_t* p, uint32_t u, uint32_t type) {
+  return type == T_CHAR ? unicode::load_unit(p, u) : read_int(p, u);
+}
 double read_double(const uint8_t* p, uint32_t u) {
   if (u == 4) {
     float f;
@@ -68,16 +74,8 @@ double read_double(const uint8_t* p, uint32_t u) {
   std::memcpy(&d, p, 8);
   return d;
 }
-void write_int(uint8_t* p, uint32_t u, int32_t v) {
-  if (u == 1) {
-    *p = uint8_t(uint32_t(v));
-  } else if (u == 2) {
-    uint16_t x = uint16_t(uint32_t(v));
-    std::memcpy(p, &x, 2);
-  } else {
-    std::memcpy(p, &v, 4);
-  }
-}
+// Low bytes, as text units are stored.
+void write_int(uint8_t* p, uint32_t u, int32_t v) { unicode::store_unit(p, u, v); }
 // A double narrowed to a float: beyond the float range it becomes an infinity.
 float narrow(double d) {
   if (d > double(FLT_MAX)) return HUGE_VALF;
@@ -268,7 +266,7 @@ int32_t write_elements(Cell* value, Cell* buffer, bool mold_q, bool all, Cell* p
     }
     const uint8_t* p = at(&v, h + i);
     if (t == T_CHAR) {
-      int32_t c = read_int(p, u);
+      int32_t c = read_number(p, u, t);
       if (mold_q) {
         string::add_c_text(buffer, "#\"");
         budget -= 2;
@@ -320,6 +318,13 @@ void check_values(const Source& s, uint32_t type) {
   }
 }
 
+// After an owner's handler ran: the source may have shrunk or changed its values.
+void recheck(Source& s, uint32_t type) {
+  if (s.vec) s.count = std::min(s.count, count_of(&s.value));
+  if (s.many) s.count = std::min(s.count, std::max(block::count_from_head(&s.value), 0));
+  check_values(s, type);
+}
+
 // Stores the source's values dup times from element `from` of v (no allocation).
 void store_run(Cell* v, int64_t from, const Source& s, const std::vector<uint8_t>* copied,
                uint32_t src_unit, int32_t dup) {
@@ -332,7 +337,7 @@ void store_run(Cell* v, int64_t from, const Source& s, const std::vector<uint8_t
         const uint8_t* q = copied ? copied->data() + size_t(i) * src_unit
                                   : at(&s.value, head_of(&s.value) + i);
         if (fl) write_double(p, u, read_double(q, src_unit));
-        else write_int(p, u, read_int(q, src_unit));
+        else write_int(p, u, read_number(q, src_unit, s.value.w3));
       } else if (s.many) {
         store_element(p, block::cell_at_index(&s.value, int32_t(s.value.w1) + i), u);
       } else {
@@ -357,7 +362,7 @@ void init_cell(Cell* cell, int64_t count, uint32_t element_type, uint32_t unit) 
 Cell element_cell(const uint8_t* p, uint32_t u, uint32_t t) {
   Cell c{t, 0, 0, 0};
   if (float_type_q(t)) cell::put_double(&c, read_double(p, u));
-  else c.w2 = uint32_t(read_int(p, u));
+  else c.w2 = uint32_t(read_number(p, u, t));
   return c;
 }
 
@@ -435,8 +440,9 @@ Cell* apply_math_op(int32_t op, Cell* v, const Cell* scalar) {
     return v;
   if ((op == DIVIDE || op == REMAINDER) && y == 0) error::raise(err::math::zero_divide);
   uint8_t* p = at(v, head_of(v));
-  if (u == 1) int_loop<int8_t>(p, n, y, op);
-  else if (u == 2) int_loop<int16_t>(p, n, y, op);
+  bool chars = t == T_CHAR;
+  if (u == 1) chars ? int_loop<uint8_t>(p, n, y, op) : int_loop<int8_t>(p, n, y, op);
+  else if (u == 2) chars ? int_loop<uint16_t>(p, n, y, op) : int_loop<int16_t>(p, n, y, op);
   else int_loop<int32_t>(p, n, y, op);
   return v;
 }
@@ -464,9 +470,11 @@ Cell* combine(int32_t op) {
       if (u == 4) float_pair_loop<float>(pa, pb, pr, n, op);
       else float_pair_loop<double>(pa, pb, pr, n, op);
     } else if (u == 1) {
-      int_pair_loop<int8_t>(pa, pb, pr, n, op);
+      if (t == T_CHAR) int_pair_loop<uint8_t>(pa, pb, pr, n, op);
+      else int_pair_loop<int8_t>(pa, pb, pr, n, op);
     } else if (u == 2) {
-      int_pair_loop<int16_t>(pa, pb, pr, n, op);
+      if (t == T_CHAR) int_pair_loop<uint16_t>(pa, pb, pr, n, op);
+      else int_pair_loop<int16_t>(pa, pb, pr, n, op);
     } else {
       int_pair_loop<int32_t>(pa, pb, pr, n, op);
     }
@@ -478,7 +486,7 @@ Cell* combine(int32_t op) {
       if (fl)
         write_double(z, u, float_::arith_on_doubles(read_double(x, ua), read_double(y, ub), op));
       else
-        write_int(z, u, int_op(read_int(x, ua), read_int(y, ub), op));
+        write_int(z, u, int_op(read_number(x, ua, t), read_number(y, ub, t), op));
     }
   }
   *a = r;
@@ -606,7 +614,8 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
       if (std::isnan(x) || std::isnan(y)) return equality ? 1 : 0;
       if (x != y) return x < y ? -1 : 1;
     } else {
-      int32_t x = read_int(pa + size_t(i) * ua, ua), y = read_int(pb + size_t(i) * ub, ub);
+      int32_t x = read_number(pa + size_t(i) * ua, ua, a->w3);
+      int32_t y = read_number(pb + size_t(i) * ub, ub, a->w3);
       if (x != y) return x < y ? -1 : 1;
     }
   }
@@ -632,6 +641,12 @@ Cell* append(Cell* vector, Cell* value, int32_t part, bool, int32_t dup, bool ap
   if (added > 0) {
     const char* act = append_q ? "append" : "insert";
     owner::notify_change(&v, act, &s.value, from, int32_t(added));
+    // A handler may have changed either series: measure again.
+    recheck(s, v.w3);
+    added = int64_t(s.count) * dup;
+    n = total(&v);
+    if (added + n > INT32_MAX) error::raise(err::internal::no_memory);
+    from = append_q ? n : head_of(&v);
     ensure_room(&v, n + added);
     uint32_t u = unit_of(&v);
     uint8_t* p = at(&v, from);
@@ -661,12 +676,16 @@ Cell* change(Cell* vector, Cell* value, int32_t part, bool, int32_t dup) {
   check_values(s, v.w3);
   if (dup < 0) dup = 0;
   int64_t w = int64_t(s.count) * dup;
+  if (w > INT32_MAX) error::raise(err::internal::no_memory);
+  owner::notify_change(&v, "change", &s.value, head_of(&v), int32_t(w));
+  // Measured after the notice: a handler may have changed either series.
+  recheck(s, v.w3);
+  w = int64_t(s.count) * dup;
   int32_t n = total(&v), h = head_of(&v);
   int64_t rest = n - h;
   int64_t replaced = part >= 0 ? std::min<int64_t>(part, rest) : std::min<int64_t>(w, rest);
   int64_t new_total = int64_t(n) - replaced + w;
-  if (w > INT32_MAX || new_total > INT32_MAX) error::raise(err::internal::no_memory);
-  owner::notify_change(&v, "change", &s.value, h, int32_t(w));
+  if (new_total > INT32_MAX) error::raise(err::internal::no_memory);
   // A source in the same buffer is read before the target moves under it.
   std::vector<uint8_t> copied;
   bool shared = s.vec && s.value.w2 == v.w2;

@@ -9,8 +9,9 @@ namespace kel::vector {
 
 // Cell: w1 head (elements), w2 the node, w3 the element type (char! 10, integer! 11,
 // float! 12, percent! 38). The width is the buffer's unit: 1, 2 or 4 bytes for chars and
-// integers, 4 or 8 for floats and percents. Integer and char elements read sign-extended;
-// 32-bit floats read widened; writes keep the low bytes or narrow.
+// integers, 4 or 8 for floats and percents. Integer elements read sign-extended, char
+// elements (codes) zero-extended; 32-bit floats read widened; writes keep the low bytes or
+// narrow.
 
 // A new empty vector in the rooted cell with room for count elements of the unit.
 void init_cell(Cell* cell, int64_t count, uint32_t element_type, uint32_t unit);

@@ -87,8 +87,8 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   install_compare(e.data());
   install_eval(e.data());
   install_parse(e.data());
-  install_sets(e.data());
   install_encoding(e.data());
+  install_sets(e.data());
   return e;
 }
 

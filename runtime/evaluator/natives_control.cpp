@@ -8,6 +8,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
@@ -15,7 +16,6 @@
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
-#include "runtime/datatypes/vector.h"
 
 namespace kel::natives {
 
@@ -43,12 +43,12 @@ Cell element_at(const Cell* series, uint32_t index) {
   SeriesBuffer* b = memory::node_buffer(series->w2);
   const uint8_t* p = memory::head(b);
   uint32_t unit = memory::unit(b);
+  if (t == T_VECTOR) return vector::element_cell(p + size_t(index) * unit, unit, series->w3);
   uint32_t v = unit == 1 ? p[index]
                : unit == 2 ? reinterpret_cast<const uint16_t*>(p)[index]
                            : reinterpret_cast<const uint32_t*>(p)[index];
   if (text_type_q(t)) return Cell{T_CHAR, 0, v, 0};
   if (t == T_BINARY) return Cell{T_INTEGER, 0, v, 0};
-  if (t == T_VECTOR) return vector::element_cell(p + size_t(index) * unit, unit, series->w3);
   error::raise(err::internal::not_done);  // image! elements come with that type
 }
 
