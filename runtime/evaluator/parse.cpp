@@ -373,12 +373,13 @@ struct Engine {
     }
     if (!quoted && (t == T_DATATYPE || t == T_TYPESET)) {
       if (i >= end) return -1;
-      std::vector<uint8_t> bytes(p + i, p + end);
-      Cell res{T_NONE, 0, 0, 0};
-      gc::Root keep(&res);
+      // scanned in place: the lexer reads the bytes through the node
+      Cell res{T_NONE, 0, 0, 0}, src = input;
+      gc::Root keep(&res), keep_src(&src);
+      src.w1 = uint32_t(i);
       int32_t consumed = 0;
-      int32_t type = lexer_scan(&res, bytes.data(), int32_t(bytes.size()), true, true, false,
-                                false, &consumed, nullptr, nullptr, nullptr);
+      int32_t type = lexer_scan(&res, nullptr, end - i, true, true, false, false, &consumed,
+                                nullptr, &src, nullptr);
       if (type <= 0 || consumed <= 0) return -1;
       bool ok = t == T_DATATYPE ? uint32_t(type) == rule->w1 : typeset::has_q(rule, uint32_t(type));
       return ok ? consumed : -1;
