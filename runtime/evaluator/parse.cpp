@@ -32,9 +32,9 @@ namespace {
 
 enum Kw : uint8_t {
   KW_UNKNOWN = 0,
-  K_PIPE, K_SKIP, K_ANY, K_SOME, K_OPT, K_WHILE, K_COPY, K_SET, K_TO, K_THRU, K_REMOVE, K_INSERT, K_CHANGE, K_BREAK,
-  K_REJECT, K_FAIL, K_NOT, K_AHEAD, K_NONE, K_END, K_QUOTE, K_IF, K_CASE, K_INTO, K_COLLECT, K_KEEP, K_PICK, K_ONLY,
-  K_AFTER,
+  K_PIPE, K_SKIP, K_ANY, K_SOME, K_OPT, K_WHILE, K_COPY, K_SET, K_TO, K_THRU, K_REMOVE,
+  K_INSERT, K_CHANGE, K_BREAK, K_REJECT, K_FAIL, K_NOT, K_AHEAD, K_NONE, K_END, K_QUOTE, K_IF,
+  K_CASE, K_INTO, K_COLLECT, K_KEEP, K_PICK, K_ONLY, K_AFTER,
   KW_COUNT,
   KW_NOT = 0xFF,
 };
@@ -74,6 +74,8 @@ Kw keyword_of(uint32_t id) {
   g_kw_cache[id] = found;
   return found == KW_NOT ? KW_UNKNOWN : Kw(found);
 }
+
+bool is_keyword(const Cell* c, Kw k) { return cell::type(c) == T_WORD && keyword_of(c->w2) == k; }
 
 // ---- Small helpers ----
 
@@ -598,14 +600,14 @@ struct Engine {
       }
       if (t != T_WORD) return;
       switch (keyword_of(it->w2)) {
-        case K_ANY: case K_SOME: case K_OPT: case K_WHILE: case K_NOT: case K_AHEAD: case K_TO: case K_THRU:
-        case K_REMOVE: case K_INTO:
+        case K_ANY: case K_SOME: case K_OPT: case K_WHILE: case K_NOT: case K_AHEAD:
+        case K_TO: case K_THRU: case K_REMOVE: case K_INTO:
           continue;
         case K_COPY: case K_SET: case K_CASE:
           ++ri;
           continue;
         case K_KEEP:
-          if (ri < n && cell::type(rule_at(ri)) == T_WORD && keyword_of(rule_at(ri)->w2) == K_PICK) ++ri;
+          if (ri < n && is_keyword(rule_at(ri), K_PICK)) ++ri;
           continue;
         case K_COLLECT:
           if (ri < n && cell::type(rule_at(ri)) == T_WORD) {
@@ -617,7 +619,7 @@ struct Engine {
           ++ri;
           return;
         case K_INSERT: case K_CHANGE:
-          if (ri < n && cell::type(rule_at(ri)) == T_WORD && keyword_of(rule_at(ri)->w2) == K_ONLY) ++ri;
+          if (ri < n && is_keyword(rule_at(ri), K_ONLY)) ++ri;
           ri += 2;
           if (ri > n) ri = n;
           return;
@@ -815,7 +817,7 @@ struct Engine {
     int32_t n = rule_count();
     need(ri < n);
     bool only = false;
-    if (cell::type(rule_at(ri)) == T_WORD && keyword_of(rule_at(ri)->w2) == K_ONLY) {
+    if (is_keyword(rule_at(ri), K_ONLY)) {
       only = true;
       ++ri;
       need(ri < n);
@@ -876,7 +878,7 @@ struct Engine {
     int32_t n = rule_count();
     need(ri < n);
     bool only = false;
-    if (cell::type(rule_at(ri)) == T_WORD && keyword_of(rule_at(ri)->w2) == K_ONLY) {
+    if (is_keyword(rule_at(ri), K_ONLY)) {
       only = true;
       ++ri;
       need(ri < n);
@@ -1005,7 +1007,7 @@ struct Engine {
     int32_t n = rule_count();
     need(ri < n);
     bool pick = false;
-    if (cell::type(rule_at(ri)) == T_WORD && keyword_of(rule_at(ri)->w2) == K_PICK) {
+    if (is_keyword(rule_at(ri), K_PICK)) {
       pick = true;
       ++ri;
       need(ri < n);
