@@ -813,15 +813,18 @@ struct Engine {
     return same_series_q(out);
   }
 
-  State insert() {
+  // The `only` after insert or change; something must follow both.
+  bool take_only() {
     int32_t n = rule_count();
     need(ri < n);
-    bool only = false;
-    if (is_keyword(rule_at(ri), K_ONLY)) {
-      only = true;
-      ++ri;
-      need(ri < n);
-    }
+    if (!is_keyword(rule_at(ri), K_ONLY)) return false;
+    ++ri;
+    need(ri < n);
+    return true;
+  }
+
+  State insert() {
+    bool only = take_only();
     int32_t pos = int32_t(input.w1);
     if (position_word(ri, &tmp2)) {
       pos = int32_t(tmp2.w1);
@@ -841,7 +844,6 @@ struct Engine {
     return GO_AFTER;
   }
 
-  // Replaces count values from `from` with the value; the input continues after it.
   // Keeps [from, from + count) inside the input: a paren may have shortened it.
   void clamp_range(int32_t* from, int32_t* count) {
     int32_t tail = units_in(in_b());
@@ -850,6 +852,7 @@ struct Engine {
     if (*count < 0) *count = 0;
   }
 
+  // Replaces count values from `from` with the value; the input continues after it.
   void change_range(int32_t from, int32_t count, const Cell* v, bool only) {
     clamp_range(&from, &count);
     uint32_t slot = stack::index_of(stack::state().top);
@@ -875,14 +878,8 @@ struct Engine {
   }
 
   State change() {
+    bool only = take_only();
     int32_t n = rule_count();
-    need(ri < n);
-    bool only = false;
-    if (is_keyword(rule_at(ri), K_ONLY)) {
-      only = true;
-      ++ri;
-      need(ri < n);
-    }
     if (position_word(ri, &tmp2)) {
       ++ri;
       if (rewrite_value(&value) == GO_DONE) return GO_DONE;
