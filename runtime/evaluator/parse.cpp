@@ -977,9 +977,12 @@ struct Engine {
     stack::push_copy(rat(c - 3));
     stack::push_copy(v);
     Cell* s = stack::at_index(slot);
-    actions::direct<datatype::action::INSERT>(s, stack::at_index(slot + 1), -1, true, 1,
-                                              how != INTO_MODE);
-    if (how == INTO_MODE) rat(c - 3)->w1 = stack::at_index(slot)->w1;
+    if (how == INTO_MODE) {
+      actions::direct<datatype::action::INSERT>(s, stack::at_index(slot + 1), -1, true, 1, false);
+      rat(c - 3)->w1 = stack::at_index(slot)->w1;
+    } else {
+      actions::direct<datatype::action::APPEND>(s, stack::at_index(slot + 1), -1, true, 1, true);
+    }
     stack::state().top = stack::at_index(slot);
   }
 
