@@ -13,6 +13,7 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
 #include "runtime/hooks.h"

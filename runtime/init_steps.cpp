@@ -12,7 +12,6 @@ namespace kel::image_codec { void init_factory() {} }
 
 
 
-namespace kel::parse { void init_stacks() {} }
 
 namespace kel::checksum { void intern_method_words() {} }
 

@@ -21,6 +21,7 @@
 #include "runtime/evaluator/natives_system.h"
 #include "runtime/evaluator/natives_sets.h"
 #include "runtime/evaluator/natives_exit.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 
@@ -86,6 +87,7 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   install_exit(e.data());
   install_compare(e.data());
   install_eval(e.data());
+  install_parse(e.data());
   install_encoding(e.data());
   install_system(e.data());
   install_sets(e.data());
