@@ -7,12 +7,16 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_scan.h"
@@ -283,15 +287,16 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     cell::set_unset(value);
     return value;
   }
-  double x = value_of(value);
+  cell::put_double(value, random_fraction(value_of(value), secure));
+  return value;
+}
+
+double random_fraction(double x, bool secure) {
   if (secure) {
     double a = random::secure_31(), b = random::secure_31();
-    x = x * (a / 2147483647.0 + b) / 2147483648.0;
-  } else {
-    x = x * (double(random::next_word()) / 2147483647.0);
+    return x * (a / 2147483647.0 + b) / 2147483648.0;
   }
-  cell::put_double(value, x);
-  return value;
+  return x * (double(random::next_word()) / 2147483647.0);
 }
 
 double arith_on_doubles(double x, double y, int32_t o) {
@@ -316,8 +321,11 @@ Cell* apply_math_op(int32_t o) {
     case T_PAIR: case T_POINT2D: case T_POINT3D:
       if (tl == T_TIME) raise_invalid_type(tr);
       if (o == op::SUBTRACT || o == op::DIVIDE) raise_not_related(tr);
-      error::raise(err::internal::not_done);  // swapped, then pair and point arithmetic
-    case T_TUPLE: case T_MONEY: case T_VECTOR:
+      std::swap(*a, *b);
+      return tr == T_PAIR ? pair::apply_math_op(o) : point::apply_math_op(o);
+    case T_TUPLE:
+      return tuple::apply_math_op(o);
+    case T_MONEY: case T_VECTOR:
       error::raise(err::internal::not_done);  // their own arithmetic
     default: break;
   }

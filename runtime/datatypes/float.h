@@ -36,6 +36,9 @@ bool equal_single_q(float a, float b);
 // The mixed-operand dispatcher: operands in the current frame's first two cells, the
 // result replaces the first (its type by the operands' types).
 Cell* apply_math_op(int32_t op);
+// x scaled by a random fraction: x * w / 2147483647 for the next generator word w, or with
+// secure x * (a / 2147483647 + b) / 2147483648 for two secure 31-bit draws a and b.
+double random_fraction(double x, bool secure);
 // Plain IEEE arithmetic; remainder follows fmod with NaN and infinite divisors handled.
 double arith_on_doubles(double x, double y, int32_t op);
 

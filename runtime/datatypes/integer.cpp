@@ -4,11 +4,15 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_text.h"
 #include "runtime/random.h"
@@ -216,12 +220,16 @@ Cell* do_math(int32_t o) {
       return float_::apply_math_op(o);
     case T_POINT2D:
     case T_POINT3D:
-    case T_PAIR:
-      if (o == op::DIVIDE) raise_not_related(o);
-      not_done();  // operands swap, then the pair and point arithmetic
+    case T_PAIR: {
+      // A scalar minus or divided by a pair or point has no meaning; otherwise swapped.
+      if (o == op::SUBTRACT || o == op::DIVIDE) raise_not_related(o);
+      uint32_t t = cell::type(b);
+      std::swap(*a, *b);
+      return t == T_PAIR ? pair::apply_math_op(o) : point::apply_math_op(o);
+    }
     case T_TUPLE:
       if (o == op::SUBTRACT || o == op::DIVIDE) raise_not_related(o);
-      not_done();  // operands swap, then the tuple arithmetic
+      return tuple::apply_math_op(o);
     case T_DATE:
       if (o != op::ADD) raise_not_related(o);  // named by the action asked
       not_done();  // operands swap, then days are added

@@ -23,7 +23,9 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
@@ -31,6 +33,7 @@
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
@@ -116,6 +119,10 @@ void install(uint32_t type_id) {
     case T_EMAIL: email::install_type(); break;
     case T_HANDLE: handle::install_type(); break;
     case T_REF: ref::install_type(); break;
+    case T_PAIR: pair::install_type(); break;
+    case T_TUPLE: tuple::install_type(); break;
+    case T_POINT2D: point2D::install_type(); break;
+    case T_POINT3D: point3D::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }

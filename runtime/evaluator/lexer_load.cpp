@@ -285,6 +285,14 @@ Cell load::series_from_cells(State* s, uint32_t type, int32_t from, int32_t to) 
     for (int32_t i = from; ok && i < to; i += 2) ok = map_key_type_q(cell::type(stack_cell(i)));
     if (!ok) syntax_error(s, -1, s->token_end, T_MAP);
   }
+  if (type == T_POINT2D || type == T_POINT3D) {  // one number per coordinate
+    bool ok = n == (type == T_POINT3D ? 3 : 2);
+    for (int32_t i = from; ok && i < to; ++i) {
+      uint32_t t = cell::type(stack_cell(i));
+      ok = t == T_INTEGER || t == T_FLOAT;
+    }
+    if (!ok) syntax_error(s, -1, s->token_end, int32_t(type));
+  }
   Node node = memory::series_new_cells(uint32_t(n > 0 ? n : 1));
   SeriesBuffer* b = memory::node_buffer(node);
   if (n > 0) std::memcpy(memory::data(b), stack_cell(from), size_t(n) * sizeof(Cell));
@@ -630,12 +638,18 @@ void load::load_pair(State* s, int32_t start, int32_t end, uint32_t, bool load) 
   int32_t x = -1;
   for (int32_t i = 0; i < t.n; ++i)
     if (t.p[i] == 'x' || t.p[i] == 'X') { x = i; break; }
+  // Each half: a sign, then digits whose value fits 32 bits.
   auto half_ok = [&](int32_t from, int32_t to) {
+    bool negative = from < to && t.p[from] == '-';
     if (from < to && (t.p[from] == '+' || t.p[from] == '-')) ++from;
     if (from >= to) return false;
-    for (int32_t i = from; i < to; ++i)
+    int64_t v = 0;
+    for (int32_t i = from; i < to; ++i) {
       if (!digit_q(t.p[i])) return false;
-    return true;
+      v = v * 10 + (t.p[i] - '0');
+      if (v > 2147483648ll) return false;
+    }
+    return negative || v <= 2147483647ll;
   };
   if (x < 0 || !half_ok(0, x) || !half_ok(x + 1, t.n)) syntax_error(s, start, end, T_PAIR);
   pending_value(s, load, [&](Cell* out) { hook::load_pair(out, t.p, t.n); });
@@ -734,9 +748,6 @@ namespace kel::lexer::hook {
 namespace {
 [[noreturn]] void not_done() { error::raise(err::internal::not_done); }
 }  // namespace
-void load_tuple(Cell*, const uint8_t*, int32_t) { not_done(); }
-void load_pair(Cell*, const uint8_t*, int32_t) { not_done(); }
-void load_point(Cell*, const double*, int32_t) { not_done(); }
 void load_date(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_money(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_binary(Cell* out, const uint8_t* bytes, int32_t count) {
@@ -755,5 +766,4 @@ void load_ref(Cell* out, const uint8_t* text, int32_t length) {
   load::make_string(out, T_REF, text, length, 1, false, false);
 }
 void load_map(Cell*, const Cell*) { not_done(); }
-void load_point_block(Cell*, uint32_t, const Cell*) { not_done(); }
 }  // namespace kel::lexer::hook

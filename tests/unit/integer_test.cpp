@@ -65,7 +65,7 @@ TEST_F(IntegerTest, OverflowReplacesTheWholeHeader) {
 // negate -2147483648    => !! math/overflow
 // absolute -2147483648  => !! math/overflow
 // 1 + "a"               => !! script/invalid-type
-// 1 + 2x3 / 1 / 1.2.3   => (pair and tuple arithmetic not built yet)
+// 1 + 2x3               => 3x4 (the operands swap)
 TEST_F(IntegerTest, MathErrors) {
   EXPECT_RAISES(call(act::DIVIDE, I(1), I(0)), err::math::zero_divide);
   EXPECT_RAISES(call(act::REMAINDER, I(1), I(0)), err::math::zero_divide);
@@ -75,11 +75,15 @@ TEST_F(IntegerTest, MathErrors) {
   EXPECT_RAISES(call(act::ABSOLUTE, I(MIN)), err::math::overflow);
   EXPECT_RAISES(call(act::ADD, I(1), NONE()), err::script::invalid_type);
   EXPECT_EQ(error::pending().args[0].w1, uint32_t(T_NONE));
-  // pair and point refuse divide, tuple subtract and divide, date all but add
+  // pair, point and tuple refuse subtract and divide, date all but add
   EXPECT_RAISES(call(act::DIVIDE, I(1), Cell{T_PAIR, 0, 1, 2}), err::script::not_related);
+  EXPECT_RAISES(call(act::SUBTRACT, I(1), Cell{T_PAIR, 0, 1, 2}), err::script::not_related);
   EXPECT_RAISES(call(act::SUBTRACT, I(1), Cell{T_TUPLE, 0, 0, 0}), err::script::not_related);
   EXPECT_RAISES(call(act::MULTIPLY, I(1), Cell{T_DATE, 0, 0, 0}), err::script::not_related);
-  EXPECT_RAISES(call(act::ADD, I(1), Cell{T_PAIR, 0, 1, 2}), err::internal::not_done);
+  Cell sum = call(act::ADD, I(1), Cell{T_PAIR, 0, 2, 3});
+  EXPECT_EQ(cell::type(&sum), uint32_t(T_PAIR));
+  EXPECT_EQ(sum.w2, 3u);
+  EXPECT_EQ(sum.w3, 4u);
 }
 
 TEST_F(IntegerTest, DateRefusalNamesTheActionAsked) {

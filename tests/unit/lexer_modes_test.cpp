@@ -60,7 +60,7 @@ TEST_F(LexerTest, ScanOnlyReportsTheTypeOfEveryLiteral) {
 }
 
 TEST_F(LexerTest, WaitingLiteralsRaiseNotDoneWhenLoaded) {
-  for (const char* text : {"29-Feb-2024", "$1.50", "1.2.3", "10x-2", "(1, 2)"})
+  for (const char* text : {"29-Feb-2024", "$1.50"})
     EXPECT_EQ(load(text), "!! internal/not-done") << text;
 }
 
