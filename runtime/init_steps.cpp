@@ -18,9 +18,7 @@ namespace kel::case_ { void build_tables() {} }
 
 namespace kel::parse { void init_stacks() {} }
 
-namespace kel::checksum { void intern_method_words() {} }
 
-namespace kel::compress { void methods_init() {} }
 
 namespace kel::host { void make_conversion_buffer() {} }
 

@@ -14,12 +14,14 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/natives_codec.h"
 #include "runtime/evaluator/natives_compare.h"
 #include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/natives_encoding.h"
 #include "runtime/evaluator/natives_eval.h"
 #include "runtime/evaluator/natives_sets.h"
 #include "runtime/evaluator/natives_exit.h"
+#include "runtime/evaluator/natives_math.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 
@@ -87,6 +89,8 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   install_eval(e.data());
   install_encoding(e.data());
   install_sets(e.data());
+  install_math(e.data());
+  install_codec(e.data());
   return e;
 }
 
