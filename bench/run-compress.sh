@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Times the stages of bench/compress.kel and its python3 twin (each stage line is stamped as
-# it is printed), then gzip -6, zstd -3 and the coreutils digests on the same bytes.
+# Times the stages of bench/compress.kel and bench/checksum.kel and their python3 twins (each
+# stage line is stamped as it is printed), then gzip -6, zstd -3 and the coreutils digests on
+# the same bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 KEL=${1:-build/kel}
@@ -14,10 +15,12 @@ stamp() {
     last=$now
   done
 }
-echo "== kel"
-"$KEL" bench/compress.kel 2>&1 | stamp || true
-echo "== $PYTHON"
-"$PYTHON" bench/compress.py 2>&1 | stamp
+for b in compress checksum; do
+  echo "== kel $b"
+  "$KEL" bench/$b.kel 2>&1 | stamp || true
+  echo "== $PYTHON $b"
+  "$PYTHON" bench/$b.py 2>&1 | stamp
+done
 tmp=$(mktemp -d)
 "$PYTHON" bench/compress.py "$tmp/data" "$tmp/big"
 echo "== tools (48 MB; digests of 100 MB)"
@@ -28,5 +31,6 @@ t "zstd -3" sh -c "zstd -q -3 -c $tmp/data > $tmp/data.zst"
 t "zstd -d" sh -c "zstd -q -d -c $tmp/data.zst > /dev/null"
 ls -l "$tmp/data.gz" "$tmp/data.zst" | awk '{print "        " $5, $9}'
 t "md5sum" md5sum "$tmp/big"
+t "sha1sum" sha1sum "$tmp/big"
 t "sha256sum" sha256sum "$tmp/big"
 rm -rf "$tmp"
