@@ -100,45 +100,48 @@ int32_t deflate_raw(uint8_t* out, int64_t* size, const uint8_t* in, int64_t leng
   return TOO_SMALL;
 }
 
-int32_t zlib_deflate(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length,
-                     int32_t level) {
+namespace {
+
+// The header, then raw DEFLATE with room kept for the trailer. On success *size is the
+// deflated byte count; otherwise it is the whole need.
+int32_t deflate_framed(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length,
+                       int32_t level, const uint8_t* header, int64_t header_length,
+                       int64_t trailer_length) {
+  int64_t frame = header_length + trailer_length;
   int64_t capacity = out ? *size : 0;
-  if (capacity < 6 + 8) {
-    *size = deflate_need(length) + 6;
+  if (capacity < frame + 8) {
+    *size = deflate_need(length) + frame;
     return TOO_SMALL;
   }
-  out[0] = 0x78;
-  out[1] = level < 2 ? 0x01 : level < 6 ? 0x5E : level == 6 ? 0x9C : 0xDA;
-  int64_t n = capacity - 6;  // room for the trailer kept back
-  int32_t status = deflate_raw(out + 2, &n, in, length, level);
-  if (status != OK) {
-    *size = n + 6;
-    return status;
-  }
-  put_be32(out + 2 + n, checksum::adler32_compute(in, length));
-  *size = n + 6;
+  std::memcpy(out, header, size_t(header_length));
+  int64_t n = capacity - frame;
+  int32_t status = deflate_raw(out + header_length, &n, in, length, level);
+  *size = status == OK ? n : n + frame;
+  return status;
+}
+
+}  // namespace
+
+int32_t zlib_deflate(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length,
+                     int32_t level) {
+  const uint8_t flg = level < 2 ? 0x01 : level < 6 ? 0x5E : level == 6 ? 0x9C : 0xDA;
+  const uint8_t header[2] = {0x78, flg};
+  int32_t status = deflate_framed(out, size, in, length, level, header, 2, 4);
+  if (status != OK) return status;
+  put_be32(out + 2 + *size, checksum::adler32_compute(in, length));
+  *size += 6;
   return OK;
 }
 
 int32_t gzip_wrap(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length,
                   int32_t level) {
-  int64_t capacity = out ? *size : 0;
-  if (capacity < 18 + 8) {
-    *size = deflate_need(length) + 18;
-    return TOO_SMALL;
-  }
   const uint8_t header[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0,
                               uint8_t(level <= 1 ? 4 : level == 9 ? 2 : 0), 4};
-  std::memcpy(out, header, 10);
-  int64_t n = capacity - 18;
-  int32_t status = deflate_raw(out + 10, &n, in, length, level);
-  if (status != OK) {
-    *size = n + 18;
-    return status;
-  }
-  put_le32(out + 10 + n, checksum::crc32_compute(in, length));
-  put_le32(out + 14 + n, uint32_t(length));
-  *size = n + 18;
+  int32_t status = deflate_framed(out, size, in, length, level, header, 10, 8);
+  if (status != OK) return status;
+  put_le32(out + 10 + *size, checksum::crc32_compute(in, length));
+  put_le32(out + 14 + *size, uint32_t(length));
+  *size += 18;
   return OK;
 }
 
