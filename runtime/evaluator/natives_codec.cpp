@@ -150,8 +150,8 @@ void compress(int32_t, const int32_t* refs) {
     binary::init_cell(&out, int32_t(capacity));
     // Nothing allocates from here until the output's tail is set.
     int64_t size = capacity;
-    status = compress::run_compressor(m, binary::head_byte_pointer(&out), &size,
-                                      data.data(arg(0)), n, level);
+    status = compress::run_compressor(m, binary::head_byte_pointer(&out), &size, data.data(arg(0)),
+                                      n, level);
     if (status == compress::OK) {
       SeriesBuffer* ob = memory::node_buffer(out.w2);
       ob->tail = ob->head + uint32_t(size);

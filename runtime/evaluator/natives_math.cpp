@@ -130,11 +130,13 @@ void max_min(bool max) {
   for (;;) {
     uint32_t ta = cell::type(a), tb = cell::type(b);
     // 1. A NaN against a plain number wins.
-    if ((ta == T_FLOAT || ta == T_PERCENT) && plain_number_q(tb) && std::isnan(cell::get_double(a))) {
+    if ((ta == T_FLOAT || ta == T_PERCENT) && plain_number_q(tb) &&
+        std::isnan(cell::get_double(a))) {
       stack::set_only_result(a);
       return;
     }
-    if ((tb == T_FLOAT || tb == T_PERCENT) && plain_number_q(ta) && std::isnan(cell::get_double(b))) {
+    if ((tb == T_FLOAT || tb == T_PERCENT) && plain_number_q(ta) &&
+        std::isnan(cell::get_double(b))) {
       stack::set_only_result(b);
       return;
     }
@@ -263,7 +265,9 @@ void to_hex(int32_t, const int32_t* refs) {
 }
 
 void sine(int32_t, const int32_t* refs) { result_double(flush_tiny(std::sin(angle_of(refs, 2)))); }
-void cosine(int32_t, const int32_t* refs) { result_double(flush_tiny(std::cos(angle_of(refs, 1)))); }
+void cosine(int32_t, const int32_t* refs) {
+  result_double(flush_tiny(std::cos(angle_of(refs, 1))));
+}
 
 void tangent(int32_t, const int32_t* refs) {
   double r = angle_of(refs, 0);
@@ -277,7 +281,8 @@ void arccosine(int32_t, const int32_t* refs) { arc(std::acos(to_float_in_place(a
 void arctangent(int32_t, const int32_t* refs) { arc(std::atan(to_float_in_place(arg(0))), refs); }
 
 void arctangent2(int32_t, const int32_t* refs) {
-  double y = cell::type(arg(0)) == T_INTEGER ? double(cell::get_int(arg(0))) : cell::get_double(arg(0));
+  double y =
+      cell::type(arg(0)) == T_INTEGER ? double(cell::get_int(arg(0))) : cell::get_double(arg(0));
   double x = to_float_in_place(arg(1));
   arc(std::atan2(y, x), refs);
 }
@@ -298,10 +303,14 @@ void zero_q(int32_t, const int32_t*) {
   uint32_t t = cell::type(v);
   bool z;
   switch (t) {
-    case T_INTEGER: case T_CHAR: z = cell::get_int(v) == 0; break;
-    case T_FLOAT: case T_PERCENT: case T_TIME: z = cell::get_double(v) == 0.0; break;
+    case T_INTEGER:
+    case T_CHAR: z = cell::get_int(v) == 0; break;
+    case T_FLOAT:
+    case T_PERCENT:
+    case T_TIME: z = cell::get_double(v) == 0.0; break;
     case T_PAIR: z = pair::x_of(v) == 0 && pair::y_of(v) == 0; break;
-    case T_POINT2D: case T_POINT3D: {
+    case T_POINT2D:
+    case T_POINT3D: {
       z = true;
       for (int32_t i = 0; i < point::count_of(v); ++i) z = z && point::coordinate(v, i) == 0.0f;
       break;

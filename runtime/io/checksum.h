@@ -6,8 +6,8 @@
 namespace kel::checksum {
 
 // Method ids of the digest and HMAC paths; adler32 and hash have none.
-constexpr int32_t ID_TCP = 0, ID_CRC32 = 1, ID_MD5 = 2, ID_SHA1 = 3, ID_SHA256 = 4,
-                  ID_SHA384 = 5, ID_SHA512 = 6;
+constexpr int32_t ID_TCP = 0, ID_CRC32 = 1, ID_MD5 = 2, ID_SHA1 = 3, ID_SHA256 = 4, ID_SHA384 = 5,
+                  ID_SHA512 = 6;
 constexpr int32_t ID_NONE = -1;
 constexpr int32_t MAX_DIGEST = 64;
 

@@ -27,10 +27,16 @@ constexpr int64_t DEFLATE_RATIO = 1032;
 constexpr int64_t STEP = int64_t(1) << 30;
 
 void put_be32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v);
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
 }
 void put_le32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
 }
 uint32_t get_be32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -71,8 +77,7 @@ int32_t default_level(int32_t method) { return method == ZSTD ? 3 : 6; }
 
 // ---- Compressors ----
 
-int32_t deflate_raw(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length,
-                    int32_t level) {
+int32_t deflate_raw(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length, int32_t level) {
   int64_t capacity = out ? *size : 0;
   if (capacity < 8 || length > UINT_MAX || capacity > UINT_MAX) {
     *size = deflate_need(length);
@@ -133,10 +138,9 @@ int32_t zlib_deflate(uint8_t* out, int64_t* size, const uint8_t* in, int64_t len
   return OK;
 }
 
-int32_t gzip_wrap(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length,
-                  int32_t level) {
-  const uint8_t header[10] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0,
-                              uint8_t(level <= 1 ? 4 : level == 9 ? 2 : 0), 4};
+int32_t gzip_wrap(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length, int32_t level) {
+  const uint8_t header[10] = {
+      0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, uint8_t(level <= 1 ? 4 : level == 9 ? 2 : 0), 4};
   int32_t status = deflate_framed(out, size, in, length, level, header, 10, 8);
   if (status != OK) return status;
   put_le32(out + 10 + *size, checksum::crc32_compute(in, length));

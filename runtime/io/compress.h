@@ -10,7 +10,7 @@ namespace kel::compress {
 constexpr int32_t OK = 0;
 constexpr int32_t TOO_SMALL = 1;  // the size needed is reported through the size argument
 constexpr int32_t BAD_DATA = 2;
-constexpr int32_t TOO_LONG = 3;   // output past the largest binary
+constexpr int32_t TOO_LONG = 3;  // output past the largest binary
 constexpr int32_t NO_MEMORY = 4;
 
 // Methods, by their words.
@@ -31,7 +31,8 @@ int32_t default_level(int32_t method);
 int32_t deflate_raw(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length, int32_t level);
 int32_t zlib_deflate(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length, int32_t level);
 int32_t gzip_wrap(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length, int32_t level);
-int32_t zstd_compress(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length, int32_t level);
+int32_t zstd_compress(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length,
+                      int32_t level);
 int32_t run_compressor(int32_t method, uint8_t* out, int64_t* size, const uint8_t* in,
                        int64_t length, int32_t level);
 

@@ -36,7 +36,8 @@ int32_t decode_all(const uint8_t* data, size_t size, int32_t method, std::string
     int64_t hint = int64_t(size) * 7;  // a /size the data does not promise
     int32_t status = kel::compress::run_decompressor(
         m, &o, reinterpret_cast<const uint8_t*>(copy.data()), int64_t(size), hint);
-    if (status < kel::compress::OK || status > kel::compress::NO_MEMORY || status == kel::compress::TOO_SMALL)
+    if (status < kel::compress::OK || status > kel::compress::NO_MEMORY ||
+        status == kel::compress::TOO_SMALL)
       fail("unknown status", m, size);
     if (o.size > o.capacity || o.capacity > LIMIT) fail("output past the limit", m, size);
     if (m == method) {
@@ -52,9 +53,9 @@ std::string compressed(int32_t method, const std::string& in, int32_t level) {
   int64_t size = n + n / 2048 + 32;
   for (int attempt = 0; attempt < 2; ++attempt) {
     std::string out(size_t(size), '\0');
-    int32_t status = kel::compress::run_compressor(
-        method, reinterpret_cast<uint8_t*>(out.data()), &size,
-        reinterpret_cast<const uint8_t*>(in.data()), n, level);
+    int32_t status =
+        kel::compress::run_compressor(method, reinterpret_cast<uint8_t*>(out.data()), &size,
+                                      reinterpret_cast<const uint8_t*>(in.data()), n, level);
     if (status == kel::compress::OK) return out.substr(0, size_t(size));
     if (status != kel::compress::TOO_SMALL) fail("compressor failed", method, in.size());
   }
@@ -76,7 +77,8 @@ int main(int argc, char** argv) {
   std::mt19937 rng(20261210);
   auto start = std::chrono::steady_clock::now();
   uint64_t runs = 0;
-  while (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() < seconds) {
+  while (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() <
+         seconds) {
     size_t n = rng() % 8 == 0 ? rng() % 50000 : rng() % 300;
     std::string plain(n, '\0');
     bool text_like = rng() % 2;
@@ -94,14 +96,12 @@ int main(int argc, char** argv) {
         for (int k = 0, flips = 1 + int(rng() % 4); k < flips && !stream.empty(); ++k)
           stream[rng() % stream.size()] ^= char(1 << (rng() % 8));
         break;
-      case 1:
-        stream.resize(rng() % (stream.size() + 1));
-        break;
+      case 1: stream.resize(rng() % (stream.size() + 1)); break;
       case 2:
         if (stream.size() >= 4) {
           uint32_t lie = rng() % 2 ? 0xFFFFFFFFu : uint32_t(rng());
           std::memcpy(&stream[method == kel::compress::ZSTD ? std::min<size_t>(6, stream.size() - 4)
-                                                              : stream.size() - 4],
+                                                            : stream.size() - 4],
                       &lie, 4);
         }
         break;

@@ -2,16 +2,15 @@
 // gzip -d, zstd -d and python3's zlib; theirs (gzip -9 -n, gzip -N, zstd -19, piped zstd,
 // concatenated members) through ours; digests and HMAC against sha*sum and python3's hmac;
 // the too-small status and its reported need. Skipped where a tool is missing.
+#include <gtest/gtest.h>
 #include <unistd.h>
+#include <zstd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <zstd.h>
 
 #include "runtime/io/checksum.h"
 #include "runtime/io/compress.h"
@@ -63,9 +62,9 @@ Bytes pipe_through(const Bytes& command, const Bytes& data, bool* ok = nullptr) 
 }
 
 Bytes python(const Bytes& code, const Bytes& data) {
-  return pipe_through("python3 -c \"import sys, zlib, hmac, hashlib; d = sys.stdin.buffer.read(); " +
-                          code + "\"",
-                      data);
+  return pipe_through(
+      "python3 -c \"import sys, zlib, hmac, hashlib; d = sys.stdin.buffer.read(); " + code + "\"",
+      data);
 }
 
 const uint8_t* u8(const Bytes& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
@@ -74,7 +73,8 @@ const uint8_t* u8(const Bytes& s) { return reinterpret_cast<const uint8_t*>(s.da
 std::vector<Bytes> samples() {
   std::vector<Bytes> v{"", "hello", "a"};
   Bytes text;
-  for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of the text\n";
+  for (int i = 0; i < 4000; ++i)
+    text += "line " + std::to_string(i * 7919 % 1000) + " of the text\n";
   v.push_back(text);
   std::mt19937 rng(27);
   Bytes noise(70000, '\0');
@@ -115,8 +115,9 @@ TEST(CompressInterop, OursThroughTheTools) {
                        compress_with(compress::ZLIB, data, level)),
                 data);
       // Same library, same parameters: byte for byte what python3 makes.
-      EXPECT_EQ(compress_with(compress::ZLIB, data, level),
-                python("sys.stdout.buffer.write(zlib.compress(d, " + std::to_string(level) + "))", data));
+      EXPECT_EQ(
+          compress_with(compress::ZLIB, data, level),
+          python("sys.stdout.buffer.write(zlib.compress(d, " + std::to_string(level) + "))", data));
       EXPECT_EQ(python("sys.stdout.buffer.write(zlib.decompress(d, -15))",
                        compress_with(compress::DEFLATE, data, level)),
                 data);
@@ -152,10 +153,9 @@ TEST(CompressInterop, TheirsThroughOurs) {
         {compress::ZSTD, pipe_through("cat | zstd -c", data)},  // no content size
         {compress::ZSTD, pipe_through("zstd -c", data) + pipe_through("cat | zstd -1 -c", data)},
         {compress::ZLIB, python("sys.stdout.buffer.write(zlib.compress(d, 9))", data)},
-        {compress::DEFLATE,
-         python("c = zlib.compressobj(5, zlib.DEFLATED, -15); "
-                "sys.stdout.buffer.write(c.compress(d) + c.flush())",
-                data)},
+        {compress::DEFLATE, python("c = zlib.compressobj(5, zlib.DEFLATED, -15); "
+                                   "sys.stdout.buffer.write(c.compress(d) + c.flush())",
+                                   data)},
     };
     if (!data.empty()) {
       EXPECT_EQ(ZSTD_getFrameContentSize(rows[4].stream.data(), rows[4].stream.size()),
@@ -224,8 +224,9 @@ TEST(ChecksumInterop, DigestsMatchTheCoreutils) {
         std::snprintf(two, sizeof two, "%02x", out[i]);
         hex += two;
       }
-      EXPECT_EQ(pipe_through(std::string(t.tool) + " | cut -c1-" + std::to_string(hex.size()), data),
-                hex + "\n")
+      EXPECT_EQ(
+          pipe_through(std::string(t.tool) + " | cut -c1-" + std::to_string(hex.size()), data),
+          hex + "\n")
           << t.tool << " " << data.size();
     }
   }
@@ -249,8 +250,8 @@ TEST(ChecksumInterop, HmacMatchesPython) {
     Bytes key(key_length, '\xAA');
     for (const auto& d : digests) {
       uint8_t out[checksum::MAX_DIGEST];
-      ASSERT_TRUE(checksum::hmac(u8(message), int64_t(message.size()), u8(key),
-                                 int64_t(key.size()), d.id, out));
+      ASSERT_TRUE(checksum::hmac(u8(message), int64_t(message.size()), u8(key), int64_t(key.size()),
+                                 d.id, out));
       char two[3];
       for (int32_t i = 0; i < checksum::digest_size(d.id); ++i) {
         std::snprintf(two, sizeof two, "%02x", out[i]);
