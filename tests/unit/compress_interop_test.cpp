@@ -111,10 +111,7 @@ TEST(CompressInterop, OursThroughTheTools) {
       bool ok = false;
       EXPECT_EQ(pipe_through("gzip -dc", compress_with(compress::GZIP, data, level), &ok), data);
       EXPECT_TRUE(ok) << "gzip -d refused level " << level << ", " << data.size() << " bytes";
-      EXPECT_EQ(python("sys.stdout.buffer.write(zlib.decompress(d))",
-                       compress_with(compress::ZLIB, data, level)),
-                data);
-      // Same library, same parameters: byte for byte what python3 makes.
+      // Same library, same parameters: byte for byte what python3 makes (so it reads them too).
       EXPECT_EQ(
           compress_with(compress::ZLIB, data, level),
           python("sys.stdout.buffer.write(zlib.compress(d, " + std::to_string(level) + "))", data));
