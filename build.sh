@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds build/kel and the tests (Release with assertions kept).
+# Configures and builds the program build/kel alone (Release with assertions kept);
+# ./test.sh builds everything else.
 set -euo pipefail
 cd "$(dirname "$0")"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
+cmake --build build --target kel

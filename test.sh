@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Runs every test: unit tests and case files, plain and under the collector stress mode.
+# Builds everything and runs every test: unit tests and case files, plain and under the
+# collector stress mode (KEL_GC_STRESS_N picks its period).
 set -euo pipefail
 cd "$(dirname "$0")"
 ./build.sh
+cmake --build build
 cd build
 ctest --output-on-failure -j"$(nproc)"
 echo "== again under KEL_GC_STRESS"

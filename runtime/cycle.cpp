@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
 
@@ -13,34 +14,6 @@ namespace {
 
 Node g_entries[CAPACITY];
 uint32_t g_top = 0;
-
-// Appends ASCII bytes to a text series of unit 1, 2 or 4.
-// TODO(string-api): replace with the string unit's append once it exists.
-void append_ascii(Node out, const char* text, uint32_t len) {
-  SeriesBuffer* b = memory::node_buffer(out);
-  const uint32_t unit = memory::unit(b);
-  const uint32_t need = len * unit;
-  if (uint64_t(b->tail) + need > uint64_t(b->capacity)) {
-    uint64_t want = uint64_t(memory::used_bytes(b)) + need;
-    uint64_t doubled = uint64_t(b->capacity) * 2;
-    if (doubled > want) want = doubled;
-    want = (want + 15) & ~uint64_t(15);
-    if (want > 0x7FFFFFF0) error::raise(err::internal::no_memory);
-    b = memory::series_grow_copy_node(out, int32_t(want));
-  }
-  uint8_t* t = memory::tail(b);
-  for (uint32_t i = 0; i < len; ++i) {
-    uint32_t c = uint8_t(text[i]);
-    if (unit == 1) t[i] = uint8_t(c);
-    else if (unit == 2) {
-      uint16_t u = uint16_t(c);
-      std::memcpy(t + 2 * i, &u, 2);
-    } else {
-      std::memcpy(t + 4 * i, &c, 4);
-    }
-  }
-  b->tail += need;
-}
 
 }  // namespace
 
@@ -90,7 +63,9 @@ bool emit_placeholder(const Cell* value, Node out, int32_t& budget, bool mold) {
   if (!visiting_q(identity_of(value))) return false;
   const char* text = placeholder(cell::type(value), mold);
   uint32_t len = uint32_t(std::strlen(text));
-  append_ascii(out, text, len);
+  Cell text_cell{T_STRING, 0, out, 0};
+  gc::Root keep(&text_cell);
+  string::add_c_text(&text_cell, text);
   budget -= int32_t(len);
   return true;
 }

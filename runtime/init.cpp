@@ -2,7 +2,9 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include "runtime/casemap.h"
 #include "runtime/context.h"
+#include "runtime/cycle.h"
 #include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word_startup.h"
@@ -23,6 +25,7 @@
 #include "runtime/rt.h"
 #include "runtime/slots.h"
 #include "runtime/symbol.h"
+#include "runtime/system.h"
 
 namespace kel::runtime {
 
@@ -34,8 +37,7 @@ const uint8_t datatype_registration_order[REGISTERED_TYPE_COUNT] = {
     35, 40, 36, 37, 38, 39, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53};
 
 void init_units() {
-  cycle::init_static();    // the cycle stack
-  float_::init_static();   // float! special values, money! digit constants
+  cycle::init();           // the cycle stack
   lexer::init_static();    // the lexer's table pointers
 }
 
@@ -67,7 +69,7 @@ void init_take_first_pool_and_arena() {
 
 void init_make_root_block() { make_root_block(); }
 void init_make_global_context() { context::make_global(); }
-void init_build_case_tables() { case_::build_tables(); }
+void init_build_case_tables() { case_::init_tables(); }
 void init_create_symbol_hash() { symbol::create_hash(); }
 
 void init_intern_words() {
@@ -137,6 +139,7 @@ void shutdown() {
 void run_boot_library() {
   gc::set_automatic(true);
   collect_into_root = false;
+  system::build();
   error::load_catalogue();
   run_boot_top_level();
 }

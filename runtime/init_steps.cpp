@@ -13,7 +13,6 @@ namespace kel::runtime {
 void make_root_block() {}
 }  // namespace kel::runtime
 
-namespace kel::case_ { void build_tables() {} }
 
 
 namespace kel::parse { void init_stacks() {} }
@@ -26,7 +25,5 @@ namespace kel::host { void make_conversion_buffer() {} }
 namespace kel::kelbin { void decode_boot() {} }
 
 
-namespace kel::cycle { void init_static() {} }
 
-namespace kel::float_ { void init_static() {} }
 

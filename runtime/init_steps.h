@@ -11,11 +11,8 @@ void make_runtime_refinements();
 void run_boot_top_level();
 }  // namespace kel::runtime
 namespace kel::context { void make_global(); }
-namespace kel::case_ { void build_tables(); }
 namespace kel::symbol { void create_hash(); }
 namespace kel::parse { void init_stacks(); }
 namespace kel::host { void make_conversion_buffer(); }
 namespace kel::kelbin { void decode_boot(); }
-namespace kel::cycle { void init_static(); }
-namespace kel::float_ { void init_static(); }
 namespace kel::console { void launch(); }

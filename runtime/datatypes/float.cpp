@@ -11,6 +11,7 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
@@ -185,7 +186,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
   switch (tb) {
     case T_INTEGER: y = double(cell::get_int(b)); break;
     case T_FLOAT: case T_PERCENT: case T_TIME: y = value_of(b); break;
-    case T_MONEY: error::raise(err::internal::not_done);  // the money comparison
+    case T_MONEY: return money::compare_number_first(a, b, op);
     default: return -2;
   }
   switch (op) {
@@ -269,7 +270,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
   switch (ts) {
     case T_INTEGER: case T_CHAR: d = double(cell::get_int(spec)); break;
     case T_FLOAT: case T_PERCENT: case T_TIME: d = cell::get_double(spec); break;
-    case T_MONEY: error::raise(err::internal::not_done);  // money's amount
+    case T_MONEY: d = money::to_float(spec); break;
     case T_BINARY: d = from_binary(spec); break;
     case T_BLOCK: case T_PAREN: case T_HASH: d = from_block(spec, target); break;
     default:
@@ -325,7 +326,9 @@ Cell* apply_math_op(int32_t o) {
       return tr == T_PAIR ? pair::apply_math_op(o) : point::apply_math_op(o);
     case T_TUPLE:
       return tuple::apply_math_op(o);
-    case T_MONEY: case T_VECTOR:
+    case T_MONEY:
+      return money::apply_math_op(o);
+    case T_VECTOR:
       error::raise(err::internal::not_done);  // their own arithmetic
     default: break;
   }

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "runtime/cell_api.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
@@ -232,8 +234,9 @@ Cell* do_math(int32_t o) {
       return tuple::apply_math_op(o);
     case T_DATE:
       if (o != op::ADD) raise_not_related(o);  // named by the action asked
-      not_done();  // operands swap, then days are added
+      return date::add_number_first();
     case T_MONEY:
+      return money::apply_math_op(o);
     case T_VECTOR:
       not_done();
     default: {
@@ -416,8 +419,11 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
       break;
     }
     case T_MONEY:
+      v = money::integer_value(spec);
+      break;
     case T_DATE:
-      not_done();  // money's value and the seconds since 1970 come later
+      v = date::seconds_since_1970(spec);
+      break;
     default:
       if (!any_string_q(ts)) raise_bad_to_arg(spec);
       {
@@ -464,7 +470,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
       return float_::compare(&f, b, op);
     }
     case T_MONEY:
-      not_done();
+      return money::compare_number_first(a, b, op);
     default:
       return -2;
   }

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/file.h"
@@ -20,6 +21,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -119,6 +121,8 @@ void install(uint32_t type_id) {
     case T_EMAIL: email::install_type(); break;
     case T_HANDLE: handle::install_type(); break;
     case T_REF: ref::install_type(); break;
+    case T_MONEY: money::install_type(); break;
+    case T_DATE: date::install_type(); break;
     case T_PAIR: pair::install_type(); break;
     case T_TUPLE: tuple::install_type(); break;
     case T_POINT2D: point2D::install_type(); break;

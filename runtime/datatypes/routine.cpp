@@ -2,28 +2,65 @@
 // mold, compare and the routine! registration (make unsupported, reflect from function!).
 #include "runtime/datatypes/routine.h"
 
-#include <array>
+#include <cstring>
+#include <vector>
 
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/launch.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 
 namespace kel::routine {
 
 namespace {
-// Routines join this table as their units land; values refer to them by position.
-constexpr std::array<Entry, 0> kRegistry{};
+// Routines join this table through register_routine; values refer to them by position.
+std::vector<Entry>& registry() {
+  static std::vector<Entry> entries;
+  return entries;
+}
+bool g_binding = false;  // start-up has bound the registry: later entries bind at once
 }  // namespace
 
-int32_t registry_count() { return int32_t(kRegistry.size()); }
+int32_t registry_count() { return int32_t(registry().size()); }
 
 const Entry* registry_entry(int32_t index) {
   if (index < 0 || index >= registry_count()) return nullptr;
-  return kRegistry.data() + index;
+  return registry().data() + index;
+}
+
+namespace {
+// Builds entry i from its spec text and binds it to its global word.
+void bind_entry(int32_t i) {
+  const Entry& e = registry()[size_t(i)];
+  Cell* top = stack::state().top;
+  Cell* spec = stack::reserve_cell();
+  cell::set_none(spec);
+  launcher::load_text(reinterpret_cast<const uint8_t*>(e.spec), int32_t(std::strlen(e.spec)),
+                      spec);
+  Cell* value = build(spec, cell::none_value(), i, e.result_type, false);
+  Cell* w = stack::reserve_cell();
+  *w = word::intern_global(e.name);
+  w->header = T_WORD;
+  *word::value_slot(w) = *value;
+  stack::state().top = top;
+}
+}  // namespace
+
+int32_t register_routine(const Entry& entry) {
+  registry().push_back(entry);
+  int32_t i = registry_count() - 1;
+  if (g_binding) bind_entry(i);
+  return i;
+}
+
+void bind_registered() {
+  g_binding = true;
+  for (int32_t i = 0; i < registry_count(); ++i) bind_entry(i);
 }
 
 Cell* build(const Cell* spec_in, const Cell* body_in, int32_t code, int32_t code_ref, bool flag) {

@@ -15,10 +15,18 @@ struct Entry {
   const char* name;
   const char* spec;
   Fn fn;
+  int32_t result_type;  // the result's datatype id (extras cell 4); 0: the frame stays
 };
 // The registry, indexed from 0; an extras cell 2 holds the index.
 int32_t registry_count();
 const Entry* registry_entry(int32_t index);
+// Adds a routine to the registry (name and spec are static text) and answers its index.
+// Units register from their start-up entry; start-up binds every routine registered by
+// then (`bind_registered`), and a routine registered later is bound at once.
+int32_t register_routine(const Entry& entry);
+// Start-up: binds every registered routine to its global word, each built from its spec
+// text (the spec's contents, loaded and bound globally) with a none body.
+void bind_registered();
 
 // routine! (29): function! layout; header bit 15 the builder's flag, bits 25-29 the count
 // of word! entries of the spec.

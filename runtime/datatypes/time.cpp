@@ -1,5 +1,6 @@
 // time!: registration (a child of float!, whose compare, absolute, negate, remainder and
 // random it keeps), the h:mm:ss text, make/to, the hour/minute/second fields and arithmetic.
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/time.h"
 
 #include <cmath>
@@ -161,11 +162,6 @@ double from_block(const Cell* spec) {
   return negative ? -s : s;
 }
 
-bool text_type_q(uint32_t t) {
-  return t == T_STRING || t == T_FILE || t == T_URL || t == T_TAG || t == T_EMAIL ||
-         t == T_REF;
-}
-
 }  // namespace
 
 Cell* make(Cell* proto, Cell* spec, uint32_t) {
@@ -177,7 +173,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     case T_FLOAT: case T_PERCENT: s = cell::get_double(spec); break;
     case T_BLOCK: case T_PAREN: case T_HASH: s = from_block(spec); break;
     default: {
-      if (!text_type_q(ts)) raise_bad_to_arg(spec);
+      if (!string::any_string_q(ts)) raise_bad_to_arg(spec);
       Cell* out = stack::reserve_cell();
       *out = Cell{T_NONE, 0, 0, 0};
       lexer::load_first_value(spec, out);
@@ -234,8 +230,8 @@ bool operand_type_q(uint32_t t) { return cell::type(stack::state().base + 1) == 
 }  // namespace
 
 Cell* add() {
-  // time + date: the operands change places and the date adds the time (date! not built)
-  if (operand_type_q(T_DATE)) error::raise(err::internal::not_done);
+  // time + date: the operands change places and the date adds the time
+  if (operand_type_q(T_DATE)) return date::add_number_first();
   return float_::apply_math_op(float_::op::ADD);
 }
 

@@ -21,6 +21,9 @@
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
+
+#include "runtime/datatypes/routine.h"
+#include "runtime/evaluator/predicates.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/transcode.h"
 #include "runtime/gc.h"
@@ -331,14 +334,30 @@ int run_stdin() {
 }  // namespace kel::launcher
 
 namespace kel::runtime {
-void run_boot_top_level() { launcher::load_boot_specs(); }
+void run_boot_top_level() {
+  launcher::load_boot_specs();
+  // Routines bind after the boot specs: their specs name the boot's typesets.
+  static bool registered = false;
+  if (!registered) predicates::register_routines();
+  registered = true;
+  routine::bind_registered();
+}
 }  // namespace kel::runtime
 
 namespace kel::console {
 void launch() {
   std::fflush(nullptr);
   int status;
-  if (rt::arg_count() > 1) status = launcher::run_script(rt::arg_values()[1]);
+  const char* first = rt::arg_count() > 1 ? rt::arg_values()[1] : nullptr;
+  if (first && (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0)) {
+    launcher::print_line(
+        "Usage: kel [-h | --help] [script]\n"
+        "  kel           reads Kel text from standard input, one line at a time, and prints\n"
+        "                each result after \"== \"\n"
+        "  kel script    runs the script: a file whose text starts with a Kel [...] header\n"
+        "  -h, --help    prints this help");
+    status = 0;
+  } else if (first) status = launcher::run_script(first);
   else status = launcher::run_stdin();
   std::fflush(nullptr);
   rt::exit_process(status);

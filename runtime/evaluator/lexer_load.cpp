@@ -17,6 +17,7 @@
 #include "runtime/unicode.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
@@ -702,7 +703,8 @@ void load::load_date(State* s, int32_t start, int32_t end, uint32_t, bool load) 
 
 void load::load_money(State* s, int32_t start, int32_t end, uint32_t, bool load) {
   TokenText t(s, start, end);
-  if (!number::money_syntax_q(t.p, t.n, 1)) syntax_error(s, start, end, T_MONEY);
+  if (!number::money_syntax_q(t.p, t.n, 1) || !money::literal_code_known_q(t.p, t.n))
+    syntax_error(s, start, end, T_MONEY);
   pending_value(s, load, [&](Cell* out) { hook::load_money(out, t.p, t.n); });
 }
 
@@ -748,8 +750,6 @@ namespace kel::lexer::hook {
 namespace {
 [[noreturn]] void not_done() { error::raise(err::internal::not_done); }
 }  // namespace
-void load_date(Cell*, const uint8_t*, int32_t) { not_done(); }
-void load_money(Cell*, const uint8_t*, int32_t) { not_done(); }
 void load_binary(Cell* out, const uint8_t* bytes, int32_t count) {
   Cell* made = binary::push_new_from_bytes(bytes, count);
   *out = *made;

@@ -383,8 +383,43 @@ void value_q(int32_t, const int32_t*) {
   stack::set_only_result(&r);
 }
 
+namespace {
+
+// extend of an object: each key (any word) of the spec's key/value pairs becomes a field
+// (added when missing) holding the value that follows it, unevaluated; a key at the tail
+// gets none. Fields are found without regard to case, as every object field is. Keys are
+// checked before the first field is added.
+void extend_object(Cell* obj, const Cell* spec) {
+  int32_t head = int32_t(spec->w1), tail = int32_t(units_of(spec));
+  for (int32_t i = head; i < tail; i += 2) {
+    const Cell* key = block::cell_at_index(spec, i);
+    if (!any_word_q(cell::type(key)) || cell::type(key) == T_ISSUE)
+      error::raise(err::script::invalid_arg, key);
+  }
+  for (int32_t i = head; i < tail; i += 2) {
+    Cell* key = stack::push_copy(block::cell_at_index(spec, i));
+    key->header = T_WORD;
+    Cell* value = stack::reserve_cell();
+    if (i + 1 < tail) *value = *block::cell_at_index(spec, i + 1);
+    else cell::set_none(value);
+    context::set_or_add(obj->w1, key, value);
+    stack::drop_cells(2);
+  }
+}
+
+}  // namespace
+
 void extend(int32_t, const int32_t*) {
-  error::raise(err::internal::not_done);  // objects: not done; map! comes with its type
+  Cell* obj = arg(0);
+  Cell* spec = arg(1);
+  uint32_t t = cell::type(obj);
+  if (t == T_OBJECT && (cell::type(spec) == T_BLOCK || cell::type(spec) == T_HASH)) {
+    extend_object(obj, spec);
+  } else {
+    error::raise(err::internal::not_done);  // map! (and a map! spec) come with map!
+  }
+  Cell r = *obj;
+  stack::set_only_result(&r);
 }
 
 void unset(int32_t, const int32_t*) {

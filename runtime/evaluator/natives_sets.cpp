@@ -4,6 +4,7 @@
 
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block_compare.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/error.h"
@@ -42,8 +43,11 @@ void set_operation(bool case_, int32_t skip_index, int32_t op) {
     case T_BITSET: bitset::set_operation(op); return;
     case T_TYPESET: typeset::set_operation(op); return;
     case T_DATE:
-      // the time between the two dates (date! not built)
-      if (op == block::set_op::DIFFERENCE) error::raise(err::internal::not_done);
+      // the time between the two dates
+      if (op == block::set_op::DIFFERENCE) {
+        date::time_between(arg(0), arg(1));
+        return;
+      }
       raise_expect_arg(t1);
     default: raise_expect_arg(t1);
   }

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "runtime/datatypes/money.h"
 #include "runtime/dtoa.h"
 #include "runtime/evaluator/lexer_load.h"
 
@@ -323,7 +324,7 @@ bool money_syntax_q(const uint8_t* text, int32_t count, uint32_t unit) {
     }
     previous = ch;
   }
-  return integer_digits <= 18 && decimals <= 5;
+  return integer_digits <= 17 && decimals <= 5;
 }
 
 namespace {
@@ -530,7 +531,9 @@ void text_to_money(const uint8_t* chars, int32_t count, uint32_t unit, int32_t* 
   // The money! datatype builds the value from the checked text.
   std::vector<uint8_t> text;
   for (int32_t i = 0; i < count; ++i) text.push_back(uint8_t(unit_char(chars, i, unit)));
-  lexer::hook::load_money(result, text.data(), int32_t(text.size()));
+  Cell m{T_NONE, 0, 0, 0};
+  if (!money::init_cell_from_literal(&m, text.data(), int32_t(text.size()))) return;
+  *result = m;
   *error = 0;
 }
 

@@ -51,7 +51,7 @@ void append_into(Cell* into, int32_t from, int32_t to) {
   Node node = into->w2;
   SeriesBuffer* b = memory::node_buffer(node);
   uint32_t need = b->tail + uint32_t(n) * sizeof(Cell);
-  if (need > b->capacity) b = memory::series_grow_copy_node(node, int32_t(need));
+  if (int64_t(need) > int64_t(b->capacity)) b = memory::series_grow_copy_node(node, int32_t(need));
   std::memcpy(memory::tail(b), stack_cell(from), size_t(n) * sizeof(Cell));
   b->tail += uint32_t(n) * sizeof(Cell);
 }

@@ -17,7 +17,9 @@ TEST(CharWidth, TablesHaveTheirShape) {
     EXPECT_EQ(t.r[t.words - 1], t.last1);
     for (int32_t i = 0; i < t.words; i += 2) {
       EXPECT_LE(t.r[i], t.r[i + 1]);
-      if (i) EXPECT_GT(t.r[i], t.r[i - 1] + 1) << "ranges must be sorted and apart";
+      if (i) {
+        EXPECT_GT(t.r[i], t.r[i - 1] + 1) << "ranges must be sorted and apart";
+      }
     }
   }
 }

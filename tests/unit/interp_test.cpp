@@ -59,6 +59,16 @@ TEST(KelEntry, Scripts) {
   }
 }
 
+// The command line's usage, instead of a script named "--help".
+TEST(KelEntry, Help) {
+  for (const char* flag : {"--help", "-h"}) {
+    auto r = kel::testing::run_probe(kel_program(), {flag});
+    EXPECT_EQ(r.status, 0) << flag;
+    EXPECT_EQ(r.out.rfind("Usage: kel", 0), 0u) << flag << "\ngot: " << r.out;
+    EXPECT_EQ(r.out.find("cannot open"), std::string::npos) << r.out;
+  }
+}
+
 TEST(KelEntry, StandardInput) {
   Outcome r = with_stdin("1 + 1\n\nprint 3\n");
   EXPECT_EQ(r.status, 0);

@@ -59,16 +59,16 @@ TEST_F(LexerTest, ScanOnlyReportsTheTypeOfEveryLiteral) {
   EXPECT_EQ(lexer::chain_head(), nullptr);
 }
 
-TEST_F(LexerTest, WaitingLiteralsRaiseNotDoneWhenLoaded) {
-  for (const char* text : {"29-Feb-2024", "$1.50"})
-    EXPECT_EQ(load(text), "!! internal/not-done") << text;
-}
-
 TEST_F(LexerTest, BinaryAndTextLiteralsLoad) {
   EXPECT_EQ(load("#{0A}"), "[#{0A}]");
   EXPECT_EQ(load("<a>"), "[<a>]");
   EXPECT_EQ(load("a@b.c"), "[a@b.c]");
   EXPECT_EQ(load("@r"), "[@r]");
+}
+
+TEST_F(LexerTest, TimeLiteralsLoadAsSeconds) {
+  EXPECT_EQ(load("1:30"), "[1:30:00]");
+  EXPECT_EQ(load("-0:00:01.5"), "[-0:00:01.5]");
 }
 
 TEST_F(LexerTest, OneValueStopsAfterTheFirstValue) {

@@ -69,10 +69,11 @@ TEST(LexerNumberTest, MoneySyntax) {
     auto u = units(t, unit);
     return lexer::number::money_syntax_q(u.data(), int32_t(t.size()), unit);
   };
-  for (const char* t : {"$1", "$1.50", "-$2", "USD$1'000.25", "+EUR$0,5", "1.5", "$0001"})
+  for (const char* t : {"$1", "$1.50", "-$2", "USD$1'000.25", "+EUR$0,5", "1.5", "$0001",
+                        "$12345678901234567.12345", "$00012345678901234567"})
     EXPECT_TRUE(ok(t) && ok(t, 2) && ok(t, 4)) << t;
   for (const char* t : {"", "$", "$.5", "$'1", "$1'", "$1''0", "$1.", "US$1", "USD1", "$1.5'0",
-                        "$1.123456", "$1x"})
+                        "$1.123456", "$1x", "$123456789012345678"})
     EXPECT_FALSE(ok(t)) << t;
 }
 

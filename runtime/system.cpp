@@ -1,0 +1,110 @@
+// The `system` object: its base layout, the sub-object paths and the builders that other
+// units register to add their fields.
+#include "runtime/system.h"
+
+#include <string>
+#include <vector>
+
+#include "runtime/cell_api.h"
+#include "runtime/context.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/gc.h"
+#include "runtime/stack.h"
+
+namespace kel::system {
+
+namespace {
+
+std::vector<Builder>& builders() {
+  static std::vector<Builder> list;
+  return list;
+}
+bool g_built = false;
+
+Cell word_of(const std::string& name) {
+  Cell w = word::intern_global(name.c_str());
+  w.header = T_WORD;
+  return w;
+}
+
+// The object in field `name` of the object in `parent` (a stack cell), added when missing
+// or not an object; pushed.
+Cell* push_child(Cell* parent, const std::string& name) {
+  Cell* w = stack::reserve_cell();
+  *w = word_of(name);
+  const Cell* v = object::value_of_word(parent, w);
+  if (cell::type(v) == T_OBJECT) return stack::push_copy(v);
+  Cell* o = stack::reserve_cell();
+  object::init_empty(o, 4);
+  o->w2 = object::next_class_id();
+  object::refresh_self(o);
+  context::set_or_add(parent->w1, w, o);
+  return o;
+}
+
+}  // namespace
+
+void on_build(Builder builder) {
+  if (g_built) builder();
+  else builders().push_back(builder);
+}
+
+bool built_q() { return g_built; }
+
+void build() {
+  if (g_built) return;
+  Cell* top = stack::state().top;
+  Cell* w = stack::reserve_cell();
+  *w = word_of("system");
+  Cell* slot = word::value_slot(w);
+  if (cell::type(slot) != T_OBJECT) {
+    Cell* sys = stack::reserve_cell();
+    object::init_empty(sys, 8);
+    sys->w2 = object::next_class_id();
+    object::refresh_self(sys);
+    *word::value_slot(w) = *sys;
+  }
+  // The base layout, in this order; units add theirs through builders.
+  Cell* linux_word = stack::reserve_cell();
+  *linux_word = word_of("Linux");
+  set_field("", "platform", linux_word);
+  static const char* const objects[] = {"catalog", "standard", "state",
+                                        "locale",  "options",  "codecs"};
+  for (const char* name : objects) {
+    push_object(name);
+    stack::state().top = linux_word + 1;
+  }
+  stack::state().top = top;
+  g_built = true;
+  for (Builder b : builders()) b();
+}
+
+Cell* push_object(const char* path) {
+  Cell* w = stack::reserve_cell();
+  *w = word_of("system");
+  Cell* o = stack::push_copy(word::value_slot(w));
+  std::string p(path);
+  size_t at = 0;
+  while (at < p.size()) {
+    size_t end = p.find('/', at);
+    if (end == std::string::npos) end = p.size();
+    o = push_child(o, p.substr(at, end - at));
+    at = end + 1;
+  }
+  Cell r = *o;
+  stack::state().top = w;
+  return stack::push_copy(&r);
+}
+
+void set_field(const char* path, const char* name, const Cell* value) {
+  Cell* top = stack::state().top;
+  Cell* v = stack::push_copy(value);
+  Cell* o = push_object(path);
+  Cell* w = stack::reserve_cell();
+  *w = word_of(name);
+  context::set_or_add(o->w1, w, v);
+  stack::state().top = top;
+}
+
+}  // namespace kel::system

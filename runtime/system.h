@@ -1,0 +1,25 @@
+// The `system` object: its layout, made once at start-up, and the one way other units add
+// their fields to it (each from its own file).
+#pragma once
+#include "runtime/cell.h"
+
+namespace kel::system {
+
+// A unit's fields: called once `system` exists, with the object reachable through the
+// functions below.
+using Builder = void (*)();
+// Registers a builder (from a unit's start-up entry, e.g. its install_type); when `system`
+// exists already the builder runs at once. Builders run in registration order.
+void on_build(Builder builder);
+// Makes `system` with its base layout (platform, catalog, standard, state, locale,
+// options, codecs) bound to the global word, then runs the builders. Run once, before the
+// error catalogue is loaded into it.
+void build();
+bool built_q();
+// Pushes the object at a path of field names below `system` ("" for `system` itself,
+// "locale", "state/GC"); missing objects on the way are added.
+Cell* push_object(const char* path);
+// Sets field `name` of the object at `path` (added when missing) to the value.
+void set_field(const char* path, const char* name, const Cell* value);
+
+}  // namespace kel::system
