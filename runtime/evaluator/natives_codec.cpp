@@ -62,6 +62,16 @@ void result_binary(const uint8_t* bytes, int64_t n) {
   error::raise(err::script::invalid_data, method);
 }
 
+// Decompressed output grows straight in a binary (the cell is rooted by the caller).
+uint8_t* grow_binary(void* context, int64_t capacity) {
+  Cell* out = static_cast<Cell*>(context);
+  if (cell::type(out) != T_BINARY) {
+    binary::init_cell(out, int32_t(capacity));
+    return binary::head_byte_pointer(out);
+  }
+  return memory::data(memory::series_grow_copy_node(out->w2, int32_t(capacity)));
+}
+
 int32_t compress_method_of(const Cell* word) {
   int32_t m = compress::method_of_symbol(int32_t(word->w2));
   if (m < 0) error::raise(err::script::invalid_arg, word);
@@ -167,12 +177,20 @@ void decompress(int32_t, const int32_t* refs) {
   int32_t m = compress_method_of(arg(1));
   // /size is where the output starts, never a promise: the data decide.
   int64_t hint = refs[0] >= 0 ? cell::get_int(arg(refs[0])) : 0;
+  // The output grows in collector memory, which moves the input: decode from a copy.
+  const uint8_t* head = binary::head_byte_pointer(arg(0));
+  std::string input(reinterpret_cast<const char*>(head), size_t(binary::byte_count(arg(0))));
+  Cell made{T_NONE, 0, 0, 0};
+  gc::Root keep(&made);
   compress::Output out;
-  // The engines allocate only outside collector memory: the input stays in place.
-  int32_t status = compress::run_decompressor(m, &out, binary::head_byte_pointer(arg(0)),
-                                              binary::byte_count(arg(0)), hint);
+  out.grow = &grow_binary;
+  out.context = &made;
+  int32_t status = compress::run_decompressor(
+      m, &out, reinterpret_cast<const uint8_t*>(input.data()), int64_t(input.size()), hint);
   if (status != compress::OK) raise_engine_failure(status, arg(1));
-  result_binary(out.data, out.size);
+  SeriesBuffer* b = memory::node_buffer(made.w2);
+  b->tail = b->head + uint32_t(out.size);
+  stack::set_only_result(&made);
 }
 
 }  // namespace kel::natives

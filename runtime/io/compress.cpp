@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "runtime/io/checksum.h"
 #include "runtime/symbol.h"
@@ -182,13 +183,15 @@ int32_t run_compressor(int32_t method, uint8_t* out, int64_t* size, const uint8_
 
 // ---- Output ----
 
-Output::~Output() { std::free(data); }
+Output::~Output() {
+  if (!grow) std::free(data);
+}
 
 int32_t Output::reserve(int64_t more) {
   if (more <= capacity - size) return OK;
   if (more > limit - size) return TOO_LONG;
   int64_t want = std::min(std::max(capacity * 2, size + more), limit);
-  void* grown = std::realloc(data, size_t(std::max<int64_t>(want, 1)));
+  void* grown = grow ? grow(context, want) : std::realloc(data, size_t(std::max<int64_t>(want, 1)));
   if (!grown) return NO_MEMORY;
   data = static_cast<uint8_t*>(grown);
   capacity = want;
@@ -200,6 +203,11 @@ int32_t Output::reserve(int64_t more) {
 int32_t inflate_raw(Output* out, const uint8_t* in, int64_t length, int64_t* used) {
   z_stream s{};
   if (inflateInit2(&s, -15) != Z_OK) return NO_MEMORY;
+  // Released also when a caller's growth raises.
+  struct End {
+    z_stream* s;
+    ~End() { inflateEnd(s); }
+  } end{&s};
   int64_t fed = 0;
   int32_t status = BAD_DATA;
   for (;;) {
@@ -237,7 +245,6 @@ int32_t inflate_raw(Output* out, const uint8_t* in, int64_t length, int64_t* use
     }
   }
   if (used) *used = fed - int64_t(s.avail_in);
-  inflateEnd(&s);
   return status;
 }
 
@@ -310,7 +317,8 @@ int32_t gunzip(Output* out, const uint8_t* in, int64_t length) {
 }
 
 int32_t zstd_decompress(Output* out, const uint8_t* in, int64_t length) {
-  ZSTD_DCtx* d = ZSTD_createDCtx();
+  std::unique_ptr<ZSTD_DCtx, size_t (*)(ZSTD_DCtx*)> owner(ZSTD_createDCtx(), &ZSTD_freeDCtx);
+  ZSTD_DCtx* d = owner.get();
   if (!d) return NO_MEMORY;
   ZSTD_inBuffer src{in, size_t(length), 0};
   int32_t status = OK;
@@ -333,7 +341,6 @@ int32_t zstd_decompress(Output* out, const uint8_t* in, int64_t length) {
       break;
     }
   }
-  ZSTD_freeDCtx(d);
   return status;
 }
 

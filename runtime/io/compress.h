@@ -36,13 +36,17 @@ int32_t zstd_compress(uint8_t* out, int64_t* size, const uint8_t* in, int64_t le
 int32_t run_compressor(int32_t method, uint8_t* out, int64_t* size, const uint8_t* in,
                        int64_t length, int32_t level);
 
-// Decompressed bytes: a heap block outside collector memory, doubled as output arrives,
-// never past limit.
+// Decompressed bytes: a heap block outside collector memory by default, doubled as output
+// arrives, never past limit. A caller may give its own storage instead (a binary): `grow` is
+// then called with the new capacity, keeps the first `size` bytes and answers the new address
+// (null when it cannot). Engines re-read `data` after every reserve.
 struct Output {
   uint8_t* data = nullptr;
   int64_t size = 0;
   int64_t capacity = 0;
   int64_t limit = MAX_OUTPUT;
+  uint8_t* (*grow)(void* context, int64_t capacity) = nullptr;
+  void* context = nullptr;
   Output() = default;
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
