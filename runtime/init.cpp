@@ -17,6 +17,8 @@
 #include "runtime/extern.h"
 #include "runtime/gc.h"
 #include "runtime/hooks.h"
+#include "runtime/io/checksum.h"
+#include "runtime/io/compress.h"
 #include "runtime/init_steps.h"
 #include "runtime/memory.h"
 #include "runtime/owner.h"

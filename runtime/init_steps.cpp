@@ -13,9 +13,7 @@ namespace kel::image_codec { void init_factory() {} }
 
 
 
-namespace kel::checksum { void intern_method_words() {} }
 
-namespace kel::compress { void methods_init() {} }
 
 namespace kel::host { void make_conversion_buffer() {} }
 

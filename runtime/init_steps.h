@@ -11,8 +11,6 @@ void run_boot_top_level();
 }  // namespace kel::runtime
 namespace kel::context { void make_global(); }
 namespace kel::symbol { void create_hash(); }
-namespace kel::checksum { void intern_method_words(); }
-namespace kel::compress { void methods_init(); }
 namespace kel::host { void make_conversion_buffer(); }
 namespace kel::kelbin { void decode_boot(); }
 namespace kel::console { void launch(); }
