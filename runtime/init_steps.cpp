@@ -21,7 +21,6 @@ namespace kel::checksum { void intern_method_words() {} }
 
 namespace kel::compress { void methods_init() {} }
 
-namespace kel::host { void make_conversion_buffer() {} }
 
 
 namespace kel::kelbin { void decode_boot() {} }
