@@ -275,25 +275,26 @@ Cell* os_description() {
 
   Cell* mark = stack::state().top;
   Cell* spec = block::push_empty(8);
-  Cell* item = stack::reserve_cell();
-  auto add = [&](const char* field, const Cell* value) {
-    *item = *value;
-    *runtime::block_append_cell(spec) = set_word::intern_global(field);
-    *runtime::block_append_cell(spec) = *item;
-    cell::set_none(item);
+  // Words carry nodes: each cell is made on the stack (rooted) before the block grows.
+  Cell* cells = stack::reserve_cell();
+  auto add = [&](const char* field) {
+    *cells = set_word::intern_global(field);
+    *runtime::block_append_cell(spec) = *cells;
+    *runtime::block_append_cell(spec) = *stack::last_pushed();
+    stack::drop_cells(1);
   };
-  Cell* name = simple_io::push_utf8_string(reinterpret_cast<const uint8_t*>(f.name.data()),
-                                           int64_t(f.name.size()));
-  add("name", name);
-  stack::drop_cells(1);
-  Cell arch = word::intern_global(f.arch.c_str());
-  add("arch", &arch);
+  simple_io::push_utf8_string(reinterpret_cast<const uint8_t*>(f.name.data()),
+                              int64_t(f.name.size()));
+  add("name");
+  Cell* arch = stack::reserve_cell();
+  *arch = word::intern_global(f.arch.c_str());
+  add("arch");
   uint8_t bytes[3] = {uint8_t(f.version[0]), uint8_t(f.version[1]), uint8_t(f.version[2])};
-  Cell version{T_NONE, 0, 0, 0};
-  tuple::init_cell(&version, 3, bytes);
-  add("version", &version);
+  tuple::init_cell(stack::reserve_cell(), 3, bytes);
+  add("version");
   Cell build{T_INTEGER, 0, uint32_t(f.build), 0};
-  add("build", &build);
+  stack::push_copy(&build);
+  add("build");
   Cell* made = object::make_from_proto(spec, nullptr, true);
   Cell r = *made;
   stack::state().top = mark;
