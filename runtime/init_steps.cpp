@@ -9,9 +9,6 @@
 namespace kel::image_codec { void init_factory() {} }
 
 
-namespace kel::runtime {
-void make_root_block() {}
-}  // namespace kel::runtime
 
 
 

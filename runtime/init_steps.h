@@ -5,7 +5,6 @@
 
 namespace kel::image_codec { void init_factory(); }
 namespace kel::runtime {
-void make_root_block();
 void intern_runtime_words();
 void make_runtime_refinements();
 void run_boot_top_level();

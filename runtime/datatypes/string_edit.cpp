@@ -164,6 +164,15 @@ int32_t reported(int32_t part) { return part < 0 ? 1 : part; }
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_q) {
   if (!append_q) return insert(series, value, part, only, dup, false);
   if (dup < 1) return series;
+  // One character onto a string nobody owns: the common case, without the measuring.
+  if (cell::type(value) == T_CHAR && dup == 1 &&
+      !(memory::node_buffer(series->w2)->flags & sflag::OWNED)) {
+    uint64_t n = count_from_start(series);
+    if ((n + 1) * 4 > MAX_BYTES) error::raise(err::internal::no_memory);
+    add_codepoint(series, cell::get_int(value));
+    series->w1 = 0;
+    return series;
+  }
   Cell s = *series, v = *value;
   gc::Root keep_s(&s), keep_v(&v);
   Piece p = measure(&v, part, only, true);

@@ -137,6 +137,18 @@ Hit run(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool any, 
   const uint8_t* base = memory::head(b);
   uint32_t u = memory::unit(b);
   int32_t len = q.mode == Mode::TEXT ? int32_t(q.pattern.size()) : 1;
+  // Forward through 1-byte text: a table of the bytes that can start a match.
+  if (u == 1 && step == 1 && !backward && !match &&
+      (q.mode == Mode::TEXT || q.mode == Mode::CHAR)) {
+    int32_t first = q.mode == Mode::TEXT ? q.pattern[0] : q.codepoint;
+    bool starts[256];
+    for (int32_t c = 0; c < 256; ++c) starts[c] = (q.fold ? fold(c) : c) == first;
+    for (int32_t at = low; at + len <= high; ++at) {
+      if (!starts[base[at]]) continue;
+      if (q.mode == Mode::CHAR || text_at(q, base, u, at, low, high)) return Hit{at, len};
+    }
+    return none;
+  }
   int32_t pos = backward ? high - 1 : low;
   int32_t delta = backward ? -step : step;
   for (; pos >= low && pos < high; pos += delta) {

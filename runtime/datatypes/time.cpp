@@ -162,11 +162,6 @@ double from_block(const Cell* spec) {
   return negative ? -s : s;
 }
 
-bool text_type_q(uint32_t t) {
-  return t == T_STRING || t == T_FILE || t == T_URL || t == T_TAG || t == T_EMAIL ||
-         t == T_REF;
-}
-
 }  // namespace
 
 Cell* make(Cell* proto, Cell* spec, uint32_t) {
@@ -178,7 +173,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t) {
     case T_FLOAT: case T_PERCENT: s = cell::get_double(spec); break;
     case T_BLOCK: case T_PAREN: case T_HASH: s = from_block(spec); break;
     default: {
-      if (!text_type_q(ts)) raise_bad_to_arg(spec);
+      if (!string::any_string_q(ts)) raise_bad_to_arg(spec);
       Cell* out = stack::reserve_cell();
       *out = Cell{T_NONE, 0, 0, 0};
       lexer::load_first_value(spec, out);

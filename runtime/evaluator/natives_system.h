@@ -1,5 +1,6 @@
 // The system and conversion natives: memory (stats, recycle), time (now, wait), the host
-// (environment, call, size?, browse, to-local-file), case, value builders and line markers.
+// (environment, call, size?, browse, to-local-file), case, value builders, line markers and
+// transcode over the lexer's drivers.
 #pragma once
 #include <cstdint>
 
@@ -28,6 +29,7 @@ void call(int32_t check, const int32_t* refs);
 void size_q(int32_t check, const int32_t* refs);
 void browse(int32_t check, const int32_t* refs);
 void recycle(int32_t check, const int32_t* refs);
+void transcode(int32_t check, const int32_t* refs);
 
 // Puts the natives of this unit into the entries being built (index = id - 1).
 constexpr void install_system(NativeFn* entries) {
@@ -51,6 +53,7 @@ constexpr void install_system(NativeFn* entries) {
   entries[101 - 1] = &size_q;
   entries[102 - 1] = &browse;
   entries[105 - 1] = &recycle;
+  entries[106 - 1] = &transcode;
 }
 
 }  // namespace kel::natives

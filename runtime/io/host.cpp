@@ -277,6 +277,7 @@ Cell* os_description() {
   Cell* spec = block::push_empty(8);
   // Words carry nodes: each cell is made on the stack (rooted) before the block grows.
   Cell* cells = stack::reserve_cell();
+  cell::set_none(cells);
   auto add = [&](const char* field) {
     *cells = set_word::intern_global(field);
     *runtime::block_append_cell(spec) = *cells;

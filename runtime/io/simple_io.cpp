@@ -189,8 +189,6 @@ void create_dir_routine() {
     Cell p = *path;
     error::raise(err::access::no_create, &p);
   }
-  Cell r = *path;
-  stack::set_only_result(&r);
 }
 
 void exists_routine() {
@@ -464,12 +462,14 @@ void register_routines() {
   static bool done = false;
   if (done) return;
   done = true;
+  // Each gives a result type, so the frame's first cell is never restored from a copy
+  // taken before the call (a copy the collector does not see).
   routine::register_routine({"create-dir", "\"Create the given directory\" path [file!]",
-                             &create_dir_routine, 0});
+                             &create_dir_routine, int32_t(T_FILE)});
   routine::register_routine({"exists?", "\"Returns TRUE if the file exists\" path [file!]",
                              &exists_routine, int32_t(T_LOGIC)});
   routine::register_routine({"write-stdout", "\"Write data to STDOUT\" data [any-type!]",
-                             &write_stdout_routine, 0});
+                             &write_stdout_routine, int32_t(T_UNSET)});
   routine::register_routine(
       {"os-info", "\"Returns detailed operating system version information\"",
        &os_info_routine, int32_t(T_OBJECT)});

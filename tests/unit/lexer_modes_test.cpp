@@ -66,6 +66,11 @@ TEST_F(LexerTest, BinaryAndTextLiteralsLoad) {
   EXPECT_EQ(load("@r"), "[@r]");
 }
 
+TEST_F(LexerTest, TimeLiteralsLoadAsSeconds) {
+  EXPECT_EQ(load("1:30"), "[1:30:00]");
+  EXPECT_EQ(load("-0:00:01.5"), "[-0:00:01.5]");
+}
+
 TEST_F(LexerTest, OneValueStopsAfterTheFirstValue) {
   Cell& r = keep(Cell{T_NONE, 0, 0, 0});
   std::string text = "[a] b";
