@@ -281,20 +281,27 @@ Cell* push_utf8_string(const uint8_t* bytes, int64_t n) {
   return s;
 }
 
-Cell* lines_to_block(const uint8_t* bytes, int64_t n) {
-  Cell* block = block::push_empty(16);
-  Cell* line = stack::reserve_cell();
+std::vector<std::pair<int64_t, int64_t>> line_ranges(const uint8_t* bytes, int64_t n) {
+  std::vector<std::pair<int64_t, int64_t>> lines;
   int64_t start = 0;
-  for (int64_t i = 0; i <= n; ++i) {
-    bool at_end = i == n;
-    if (!at_end && bytes[i] != '\n') continue;
-    if (at_end && start == n) break;  // no empty last line
-    int64_t end = i;
-    if (!at_end && end > start && bytes[end - 1] == '\r') --end;
-    decode_into(line, bytes + start, int32_t(end - start));
+  for (int64_t i = 0; i < n; ++i) {
+    if (bytes[i] != '\n') continue;
+    int64_t end = i > start && bytes[i - 1] == '\r' ? i - 1 : i;
+    lines.emplace_back(start, end - start);
+    start = i + 1;
+  }
+  if (start < n) lines.emplace_back(start, n - start);
+  return lines;
+}
+
+Cell* lines_to_block(const uint8_t* bytes, int64_t n) {
+  auto lines = line_ranges(bytes, n);
+  Cell* block = block::push_empty(int32_t(std::min<size_t>(lines.size(), 0x7FFFFFF)) + 1);
+  Cell* line = stack::reserve_cell();
+  for (auto [start, length] : lines) {
+    decode_into(line, bytes + start, int32_t(length));
     *runtime::block_append_cell(block) = *line;
     cell::set_none(line);
-    start = i + 1;
   }
   stack::drop_cells(1);
   return block;

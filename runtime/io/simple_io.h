@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -31,6 +33,9 @@ bool make_dir(const char* path);
 
 // Whether a file! names a directory by its characters alone (dir/, ., .., a/., a/..).
 bool dir_q(const Cell* file);
+// The lines of text as (start, length) byte ranges: LF splits, a CR before it is dropped, a
+// last line without LF is kept whole (its CR too), text ending with LF has no empty last line.
+std::vector<std::pair<int64_t, int64_t>> line_ranges(const uint8_t* bytes, int64_t n);
 // A new block of string! lines on the stack: LF splits, a CR before it is dropped, a last
 // line without LF is kept whole. An incomplete UTF-8 sequence raises access/invalid-utf8.
 Cell* lines_to_block(const uint8_t* bytes, int64_t n);
