@@ -92,6 +92,9 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
 // string!'s swap; a character above 255 coming into the binary raises script/invalid-arg
 // before anything changes.
 Cell* swap(Cell* a, Cell* b);
+// string!'s find, with a direct memory search for a plain byte pattern.
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
+           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match);
 
 // Registers binary! (after string!: its inherited slots are string!'s at that moment).
 void install_type();

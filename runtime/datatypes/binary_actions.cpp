@@ -380,6 +380,30 @@ Cell* swap(Cell* a, Cell* b) {
   return actions::resolve<datatype::action::SWAP>(&probe)(a, b);
 }
 
+// ---- find ----
+
+// string!'s find; the plain search of a byte pattern (no refinement but /tail) runs as one
+// memory search instead of the general character loop.
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
+           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+  bool plain = !part && !same && !any && !with && !skip && !last && !reverse && !match;
+  if (plain && cell::type(value) == T_BINARY && byte_count(value) > 0) {
+    int32_t h = clamp_head(series);
+    int32_t n = byte_count(series), k = byte_count(value);
+    const uint8_t* hay = head_byte_pointer(series);
+    const void* at = memmem(hay, size_t(n), head_byte_pointer(value), size_t(k));
+    int32_t found = at ? h + int32_t(static_cast<const uint8_t*>(at) - hay) : -1;
+    Cell* out = stack::push_copy(series);
+    if (found < 0) *out = Cell{T_NONE, 0, 0, 0};
+    else out->w1 = uint32_t(tail ? found + k : found);
+    return out;
+  }
+  Cell probe{T_STRING, 0, 0, 0};
+  return actions::resolve<datatype::action::FIND>(&probe)(series, value, part, only, case_, same,
+                                                          any, with, skip, last, reverse, tail,
+                                                          match);
+}
+
 // ---- Registration ----
 
 void install_type() {
@@ -390,7 +414,7 @@ void install_type() {
                  .form = form, .mold = mold, .eval_path = inherit, .compare = compare,
                  .and_ = and_, .complement = complement, .or_ = or_, .xor_ = xor_,
                  .append = append, .at = inherit, .back = inherit, .change = change,
-                 .clear = inherit, .copy = inherit, .find = inherit, .head = inherit,
+                 .clear = inherit, .copy = inherit, .find = find, .head = inherit,
                  .head_q = inherit, .index_q = inherit, .insert = append,
                  .length_q = inherit, .move = inherit, .next = inherit, .pick = inherit,
                  .poke = inherit, .remove = inherit, .reverse = inherit, .select = inherit,
