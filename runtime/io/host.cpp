@@ -20,11 +20,11 @@
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error.h"
 #include "runtime/gc.h"
 #include "runtime/io/simple_io.h"
 #include "runtime/stack.h"
@@ -220,6 +220,31 @@ Cell* command_line_string() {
                                      int64_t(text.size()));
 }
 
+Cell* environment_map() {
+  Cell* mark = stack::state().top;
+  Cell* pairs = block::push_empty(200);
+  for (char** e = environ; e && *e; ++e) {
+    std::string entry = *e;
+    // The first "=" that is not the entry's first character splits it.
+    size_t eq = entry.find('=', 1);
+    if (eq == std::string::npos) continue;
+    const auto* p = reinterpret_cast<const uint8_t*>(entry.data());
+    // An entry that is not UTF-8 cannot be a string: it is left out, never a failure.
+    if (!simple_io::valid_utf8_q(p, int64_t(entry.size()))) continue;
+    Cell* name = simple_io::push_utf8_string(p, int64_t(eq));
+    *runtime::block_append_cell(pairs) = *name;
+    Cell* value = simple_io::push_utf8_string(p + eq + 1, int64_t(entry.size() - eq - 1));
+    *runtime::block_append_cell(pairs) = *value;
+    stack::drop_cells(2);
+  }
+  Cell* m = stack::reserve_cell();
+  cell::set_none(m);
+  map::init_cell(m, pairs, 0);
+  Cell r = *m;
+  stack::state().top = mark;
+  return stack::push_copy(&r);
+}
+
 OsFacts os_facts(const std::string& os_release, const std::string& machine,
                  const std::string& release) {
   OsFacts f{"Linux", "Unknown", {0, 0, 0}, 0};
@@ -401,6 +426,5 @@ void browse(const std::string& target) {
 
 void make_conversion_buffer() { simple_io::register_routines(); }
 
-Cell* environment_map() { error::raise(err::internal::not_done); }
 
 }  // namespace kel::host

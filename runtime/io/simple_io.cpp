@@ -123,12 +123,7 @@ bool ends_with_slash(const std::string& path) { return !path.empty() && path.bac
 void append_file_value(Cell* block, const std::string& name) {
   const auto* p = reinterpret_cast<const uint8_t*>(name.data());
   int32_t n = int32_t(name.size());
-  for (int32_t i = 0; i < n;) {
-    int32_t used = 0;
-    int32_t cp = unicode::decode_utf8_checked(p + i, n - i, &used);
-    if (cp < 0 || used < 1) invalid_utf8(p + i, n - i);
-    i += used;
-  }
+  if (!valid_utf8_q(p, n)) invalid_utf8(p, n);
   Cell made{T_NONE, 0, 0, 0};
   gc::Root keep(&made);
   decode_into(&made, p, n);
@@ -273,6 +268,16 @@ bool dir_q(const Cell* file) {
   int32_t c2 = at(2);
   if (slash(c2)) return true;
   return c2 == '.' && (n == 2 || slash(at(3)));
+}
+
+bool valid_utf8_q(const uint8_t* bytes, int64_t n) {
+  for (int64_t i = 0; i < n;) {
+    int32_t used = 0;
+    int32_t cp = unicode::decode_utf8_checked(bytes + i, int32_t(std::min<int64_t>(n - i, 4)), &used);
+    if (cp < 0 || used < 1) return false;
+    i += used;
+  }
+  return true;
 }
 
 Cell* push_utf8_string(const uint8_t* bytes, int64_t n) {
