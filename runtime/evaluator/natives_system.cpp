@@ -283,8 +283,12 @@ void now(int32_t, const int32_t* refs) {
   int32_t year = int32_t(day) >> 17;
   int32_t month = int32_t((day >> 12) & 15);
   int32_t mday = int32_t((day >> 7) & 31);
-  Cell d{T_NONE, 0, 0, 0};
-  date::init_cell(&d, year, month, mday, seconds + date::zone_offset(zone), zone, true);
+  // Whole days carried into the local date, so it is right on either side of midnight UTC;
+  // the cell keeps universal seconds relative to that date.
+  double shift = std::floor((seconds + date::zone_offset(zone)) / 86400.0);
+  int64_t day_number = date::to_day_number(year, month, mday) + int64_t(shift);
+  Cell d{T_DATE, date::from_day_number(day_number, zone, true), 0, 0};
+  cell::put_double(&d, seconds - shift * 86400.0);
 
   int32_t field = 0;
   if (given(refs, YEAR)) field = 2;
