@@ -50,18 +50,11 @@ Cell number_cell(double v) {
   return f;
 }
 
-// The text of a string (UTF-8) or of a word (its spelling).
+// The text of a string (UTF-8) or of any word (its spelling).
 std::string text_of(const Cell* v) {
   uint32_t t = cell::type(v);
   if (t >= T_WORD && t <= T_ISSUE) return symbol::text(int32_t(v->w2));
-  if (t == T_REFINEMENT) return symbol::text(int32_t(v->w2));
-  Cell c = *v;
-  gc::Root keep(&c);
-  int32_t n = string::count_from_head(&c);
-  std::string out(size_t(n) * 4 + 1, '\0');
-  int32_t bytes = unicode::encode_string_utf8(&c, reinterpret_cast<uint8_t*>(out.data()), n, false);
-  out.resize(size_t(bytes));
-  return out;
+  return simple_io::utf8_text(v);
 }
 
 // Until the boot library's show-memory-stats exists: the block printed molded.

@@ -50,17 +50,6 @@ void reap_unwaited() {
                    g_unwaited.end());
 }
 
-// The UTF-8 bytes of a string cell from its head.
-std::string utf8_of(const Cell* s) {
-  Cell c = *s;
-  gc::Root keep(&c);
-  int32_t n = string::count_from_head(&c);
-  std::string out(size_t(n) * 4 + 1, '\0');
-  int32_t bytes = unicode::encode_string_utf8(&c, reinterpret_cast<uint8_t*>(out.data()), n, false);
-  out.resize(size_t(bytes));
-  return out;
-}
-
 // One side of a redirection: the descriptor the child gets, and for a capture the parent's
 // end of the pipe and the bytes read.
 struct Stream {
@@ -379,7 +368,7 @@ int32_t call(const std::string& command, bool wait, bool console, bool shell, Ce
         input.assign(reinterpret_cast<const char*>(binary::head_byte_pointer(in)),
                      size_t(binary::byte_count(in)));
       else
-        input = utf8_of(in);
+        input = simple_io::utf8_text(in);
       int fds[2];
       if (::pipe2(fds, O_CLOEXEC) != 0) return fail();
       in_child = fds[0];

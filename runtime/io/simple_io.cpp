@@ -270,6 +270,16 @@ bool dir_q(const Cell* file) {
   return c2 == '.' && (n == 2 || slash(at(3)));
 }
 
+std::string utf8_text(const Cell* s) {
+  Cell c = *s;
+  gc::Root keep(&c);
+  int32_t n = string::count_from_head(&c);
+  std::string out(size_t(n) * 4 + 1, '\0');
+  int32_t bytes = unicode::encode_string_utf8(&c, reinterpret_cast<uint8_t*>(out.data()), n, false);
+  out.resize(size_t(bytes));
+  return out;
+}
+
 bool valid_utf8_q(const uint8_t* bytes, int64_t n) {
   for (int64_t i = 0; i < n;) {
     int32_t used = 0;

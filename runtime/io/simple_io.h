@@ -39,6 +39,8 @@ std::vector<std::pair<int64_t, int64_t>> line_ranges(const uint8_t* bytes, int64
 // A new block of string! lines on the stack: LF splits, a CR before it is dropped, a last
 // line without LF is kept whole. An incomplete UTF-8 sequence raises access/invalid-utf8.
 Cell* lines_to_block(const uint8_t* bytes, int64_t n);
+// The UTF-8 text of a string-like value from its head.
+std::string utf8_text(const Cell* s);
 // Whether the bytes are whole, well-formed UTF-8.
 bool valid_utf8_q(const uint8_t* bytes, int64_t n);
 // A new string! on the stack from UTF-8 (CR kept); an incomplete last sequence raises
