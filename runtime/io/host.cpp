@@ -86,14 +86,22 @@ bool open_output(Cell* target, bool console, Stream* s) {
   return true;
 }
 
+// A capture holds at most this many bytes (a series length); the child's output beyond it
+// is read and dropped, so the child never blocks on a full pipe.
+constexpr size_t MAX_CAPTURE = 0x7FFFFFFF;
+
 // Reads what is ready; false at the end of the stream.
 bool drain(Stream* s) {
-  if (s->used == s->bytes.size()) s->bytes.resize(s->bytes.size() * 2);
+  if (s->used == s->bytes.size() && s->used < MAX_CAPTURE)
+    s->bytes.resize(std::min(s->bytes.size() * 2, MAX_CAPTURE));
+  uint8_t sink[4096];
+  bool full = s->used == s->bytes.size();
   ssize_t got;
-  do got = ::read(s->parent_fd, s->bytes.data() + s->used, s->bytes.size() - s->used);
+  do got = full ? ::read(s->parent_fd, sink, sizeof sink)
+                : ::read(s->parent_fd, s->bytes.data() + s->used, s->bytes.size() - s->used);
   while (got < 0 && errno == EINTR);
   if (got <= 0) return false;
-  s->used += size_t(got);
+  if (!full) s->used += size_t(got);
   return true;
 }
 
