@@ -20,6 +20,7 @@
 #include "runtime/io/checksum.h"
 #include "runtime/io/compress.h"
 #include "runtime/init_steps.h"
+#include "runtime/io/host.h"
 #include "runtime/memory.h"
 #include "runtime/owner.h"
 #include "runtime/platform.h"

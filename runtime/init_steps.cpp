@@ -15,7 +15,6 @@ namespace kel::image_codec { void init_factory() {} }
 
 
 
-namespace kel::host { void make_conversion_buffer() {} }
 
 
 namespace kel::kelbin { void decode_boot() {} }

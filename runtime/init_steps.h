@@ -11,6 +11,5 @@ void run_boot_top_level();
 }  // namespace kel::runtime
 namespace kel::context { void make_global(); }
 namespace kel::symbol { void create_hash(); }
-namespace kel::host { void make_conversion_buffer(); }
 namespace kel::kelbin { void decode_boot(); }
 namespace kel::console { void launch(); }
