@@ -52,3 +52,13 @@ set_tests_properties(tmux-color PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
 if(KEL_SANITIZE AND TARGET kel_unit)
   set_tests_properties(unit PROPERTIES ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1")
 endif()
+
+# Fuzz drivers of the decoders of outside bytes: each runs briefly in CI (--seconds).
+file(GLOB KEL_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*.cpp)
+foreach(src ${KEL_FUZZ_SOURCES})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(fuzz-${name} ${src})
+  target_link_libraries(fuzz-${name} PRIVATE kelrt)
+  add_test(NAME fuzz-${name} COMMAND fuzz-${name} --seconds 2)
+  set_tests_properties(fuzz-${name} PROPERTIES TIMEOUT 120)
+endforeach()

@@ -1,5 +1,5 @@
 // Interim stand-ins used by the block and series units for services whose owners have not
-// landed yet: direct copy and find, vector! and binary! element hooks.
+// landed yet: direct copy and find, vector! element hooks.
 #pragma once
 #include <cstdint>
 
@@ -20,6 +20,4 @@ namespace kel::vector {
 Cell* push_element(const uint8_t* element, uint32_t unit, uint32_t element_type);
 void store_element(uint8_t* element, const Cell* value, uint32_t unit);
 }  // namespace kel::vector
-namespace kel::binary {
-void poke_byte(uint8_t* address, const Cell* value);
-}  // namespace kel::binary
+

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/context.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -15,6 +16,7 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
@@ -30,6 +32,7 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/tuple.h"
@@ -119,6 +122,11 @@ void install(uint32_t type_id) {
     case T_TUPLE: tuple::install_type(); break;
     case T_POINT2D: point2D::install_type(); break;
     case T_POINT3D: point3D::install_type(); break;
+    case T_BINARY: binary::install_type(); break;
+    case T_TAG: tag::install_type(); break;
+    case T_EMAIL: email::install_type(); break;
+    case T_HANDLE: handle::install_type(); break;
+    case T_REF: ref::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }

@@ -7,6 +7,7 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
@@ -133,7 +134,7 @@ Cell* make(Cell* prototype, Cell* spec, uint32_t type) {
       Cell dt = datatype_cell(T_BINARY);
       error::raise(err::script::bad_make_arg, &dt, spec);
     }
-    error::raise(err::internal::not_done);  // binary! conversion comes with binary!
+    if (st != T_INTEGER && st != T_FLOAT) return binary::to(prototype, spec, type);
   }
   if (st == T_INTEGER || st == T_FLOAT) {
     int32_t n = integer_arg(spec);

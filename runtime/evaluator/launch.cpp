@@ -13,6 +13,7 @@
 #include "runtime/context.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
@@ -151,6 +152,8 @@ void load_boot_specs() {
   set_global("true", Cell{T_LOGIC, 1, 0, 0});
   set_global("false", Cell{T_LOGIC, 0, 0, 0});
   set_global("none", Cell{T_NONE, 0, 0, 0});
+  set_global("null-handle", *handle::push_null());
+  stack::drop_cells(1);
   Cell* mark = stack::state().top;
   stack::push_native_frame(&interp::words.body);
   bind_make();

@@ -17,7 +17,9 @@
 #include "runtime/unicode.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/stack.h"
 #include "runtime/symbol.h"
 
 namespace kel::lexer {
@@ -733,6 +735,8 @@ void load::load_binary(State* s, int32_t start, int32_t end, uint32_t, bool load
   TokenText t(s, start, end + 1);
   std::string bytes;
   if (!number::binary_text(t.p, t.n, &bytes)) syntax_error(s, start, end + 1, T_BINARY);
+  // Line feeds inside the literal (after a ";" comment) do not put it on a new line.
+  for (int32_t i = 0; i < t.n && s->lines_passed > 0; ++i) s->lines_passed -= t.p[i] == '\n';
   pending_value(s, load, [&](Cell* out) {
     hook::load_binary(out, reinterpret_cast<const uint8_t*>(bytes.data()), int32_t(bytes.size()));
   });
@@ -746,9 +750,20 @@ namespace kel::lexer::hook {
 namespace {
 [[noreturn]] void not_done() { error::raise(err::internal::not_done); }
 }  // namespace
-void load_binary(Cell*, const uint8_t*, int32_t) { not_done(); }
-void load_tag(Cell*, const uint8_t*, int32_t) { not_done(); }
-void load_email(Cell*, const uint8_t*, int32_t) { not_done(); }
-void load_ref(Cell*, const uint8_t*, int32_t) { not_done(); }
+void load_binary(Cell* out, const uint8_t* bytes, int32_t count) {
+  Cell* made = binary::push_new_from_bytes(bytes, count);
+  *out = *made;
+  stack::drop_cells(1);
+}
+// Tag, email and ref text is taken as it stands (no escapes).
+void load_tag(Cell* out, const uint8_t* text, int32_t length) {
+  load::make_string(out, T_TAG, text, length, 1, false, false);
+}
+void load_email(Cell* out, const uint8_t* text, int32_t length) {
+  load::make_string(out, T_EMAIL, text, length, 1, false, false);
+}
+void load_ref(Cell* out, const uint8_t* text, int32_t length) {
+  load::make_string(out, T_REF, text, length, 1, false, false);
+}
 void load_map(Cell*, const Cell*) { not_done(); }
 }  // namespace kel::lexer::hook

@@ -16,6 +16,7 @@
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/natives_compare.h"
 #include "runtime/evaluator/natives_control.h"
+#include "runtime/evaluator/natives_encoding.h"
 #include "runtime/evaluator/natives_eval.h"
 #include "runtime/evaluator/natives_sets.h"
 #include "runtime/evaluator/natives_exit.h"
@@ -84,6 +85,7 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   install_exit(e.data());
   install_compare(e.data());
   install_eval(e.data());
+  install_encoding(e.data());
   install_sets(e.data());
   return e;
 }
