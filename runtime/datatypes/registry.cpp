@@ -17,6 +17,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
@@ -122,6 +123,7 @@ void install(uint32_t type_id) {
     case T_TUPLE: tuple::install_type(); break;
     case T_POINT2D: point2D::install_type(); break;
     case T_POINT3D: point3D::install_type(); break;
+    case T_IMAGE: image::install_type(); break;
     case T_BINARY: binary::install_type(); break;
     case T_TAG: tag::install_type(); break;
     case T_EMAIL: email::install_type(); break;
