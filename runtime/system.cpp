@@ -22,6 +22,14 @@ std::vector<Builder>& builders() {
 }
 bool g_built = false;
 
+// A new stack cell that the collector may scan at once (a reserved cell holds whatever
+// was there before, which an allocation filling it would read as a value).
+Cell* push_none() {
+  Cell* c = stack::reserve_cell();
+  cell::set_none(c);
+  return c;
+}
+
 Cell word_of(const std::string& name) {
   Cell w = word::intern_global(name.c_str());
   w.header = T_WORD;
@@ -31,11 +39,11 @@ Cell word_of(const std::string& name) {
 // The object in field `name` of the object in `parent` (a stack cell), added when missing
 // or not an object; pushed.
 Cell* push_child(Cell* parent, const std::string& name) {
-  Cell* w = stack::reserve_cell();
+  Cell* w = push_none();
   *w = word_of(name);
   const Cell* v = object::value_of_word(parent, w);
   if (cell::type(v) == T_OBJECT) return stack::push_copy(v);
-  Cell* o = stack::reserve_cell();
+  Cell* o = push_none();
   object::init_empty(o, 4);
   o->w2 = object::next_class_id();
   object::refresh_self(o);
@@ -55,18 +63,18 @@ bool built_q() { return g_built; }
 void build() {
   if (g_built) return;
   Cell* top = stack::state().top;
-  Cell* w = stack::reserve_cell();
+  Cell* w = push_none();
   *w = word_of("system");
   Cell* slot = word::value_slot(w);
   if (cell::type(slot) != T_OBJECT) {
-    Cell* sys = stack::reserve_cell();
+    Cell* sys = push_none();
     object::init_empty(sys, 8);
     sys->w2 = object::next_class_id();
     object::refresh_self(sys);
     *word::value_slot(w) = *sys;
   }
   // The base layout, in this order; units add theirs through builders.
-  Cell* linux_word = stack::reserve_cell();
+  Cell* linux_word = push_none();
   *linux_word = word_of("Linux");
   set_field("", "platform", linux_word);
   static const char* const objects[] = {"catalog", "standard", "state",
@@ -81,7 +89,7 @@ void build() {
 }
 
 Cell* push_object(const char* path) {
-  Cell* w = stack::reserve_cell();
+  Cell* w = push_none();
   *w = word_of("system");
   Cell* o = stack::push_copy(word::value_slot(w));
   std::string p(path);
@@ -101,7 +109,7 @@ void set_field(const char* path, const char* name, const Cell* value) {
   Cell* top = stack::state().top;
   Cell* v = stack::push_copy(value);
   Cell* o = push_object(path);
-  Cell* w = stack::reserve_cell();
+  Cell* w = push_none();
   *w = word_of(name);
   context::set_or_add(o->w1, w, v);
   stack::state().top = top;

@@ -83,6 +83,7 @@ void build_records() {
     const CodecRecord& c = kRecords[i];
     std::string path = std::string("codecs/") + c.key;
     Cell* v = stack::reserve_cell();
+    cell::set_none(v);
     string::init_cell(v, 0);
     system::set_field(path.c_str(), "title", v);
     first_value_of(c.name, v);
