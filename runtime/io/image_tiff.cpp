@@ -77,6 +77,7 @@ uint8_t unpremultiply(uint32_t c, uint32_t a) {
 
 bool decode_tiff(const uint8_t* bytes, size_t n, Pixels* out) {
   *out = Pixels{0, 0, nullptr};
+  init_libraries();
   Memory mem{bytes, nullptr, n, 0};
   TiffCloser closer{TIFFClientOpen("memory", "rm", &mem, read_proc, write_proc, seek_proc,
                                    close_proc, size_proc, map_proc, unmap_proc)};
@@ -155,6 +156,7 @@ bool decode_tiff(const uint8_t* bytes, size_t n, Pixels* out) {
 }
 
 bool encode_tiff(const uint32_t* pixels, int32_t width, int32_t height, Sink* out) {
+  init_libraries();
   Memory mem{nullptr, out, 0, 0};
   ::TIFF* tif = TIFFClientOpen("memory", "w", &mem, read_proc, write_proc, seek_proc, close_proc,
                              size_proc, map_proc, unmap_proc);
@@ -193,6 +195,9 @@ bool encode_tiff(const uint32_t* pixels, int32_t width, int32_t height, Sink* ou
 
 namespace kel::image_format {
 void init_libraries() {
+  static bool quiet = false;
+  if (quiet) return;
+  quiet = true;
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
 }
