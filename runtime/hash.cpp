@@ -8,7 +8,6 @@
 #include "runtime/casemap.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/hash_mem.h"
-#include "runtime/hash_stubs.h"
 #include "runtime/rt.h"
 #include "runtime/symbol.h"
 
@@ -581,7 +580,8 @@ void table_reinsert_all(Node t, int32_t first, int32_t step) {
     }
     return;
   }
-  // map!: a repeated key takes the later value and the later pair is cut out.
+  // map!: a repeated key takes the later value and the later pair is cut out. Keys come
+  // prepared (map::init_cell), so nothing here allocates.
   int32_t p = first;
   while (p + 1 < value_count(t)) {
     Cell* key = values_of(t) + p;
@@ -596,7 +596,6 @@ void table_reinsert_all(Node t, int32_t first, int32_t step) {
       mem::set_used(vn, used - 32);
       continue;
     }
-    map::prepare_key(values_of(t) + p);
     int status = 0;
     table_add_value(t, values_of(t) + p, &status);
     p += 2;

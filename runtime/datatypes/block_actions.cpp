@@ -10,6 +10,7 @@
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block_compare.h"
 #include "runtime/datatypes/block_hooks_stub.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/block_util.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/evaluator/transcode.h"

@@ -1,5 +1,5 @@
 // Interim stand-ins used by the block and series units for services whose owners have not
-// landed yet: direct copy and find, vector! element hooks.
+// landed yet: direct copy and find.
 #include "runtime/datatypes/block_interim.h"
 
 #include "runtime/error.h"
@@ -18,8 +18,3 @@ Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, 
 }
 }  // namespace kel::actions
 
-// ---- vector! element hooks (until those datatypes land) ----
-namespace kel::vector {
-Cell* push_element(const uint8_t*, uint32_t, uint32_t) { error::raise(err::internal::not_done); }
-void store_element(uint8_t*, const Cell*, uint32_t) { error::raise(err::internal::not_done); }
-}  // namespace kel::vector

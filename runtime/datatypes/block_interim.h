@@ -1,5 +1,5 @@
 // Interim stand-ins used by the block and series units for services whose owners have not
-// landed yet: direct copy and find, vector! element hooks.
+// landed yet: direct copy and find.
 #pragma once
 #include <cstdint>
 
@@ -15,9 +15,4 @@ Cell* direct_find(Cell* series, Cell* value, Cell* part, bool only, bool case_, 
                   bool any, Cell* with, Cell* skip, bool last, bool reverse, bool tail,
                   bool match);
 }  // namespace kel::actions
-
-namespace kel::vector {
-Cell* push_element(const uint8_t* element, uint32_t unit, uint32_t element_type);
-void store_element(uint8_t* element, const Cell* value, uint32_t unit);
-}  // namespace kel::vector
 

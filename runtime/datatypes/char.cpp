@@ -6,6 +6,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/error.h"
 #include "runtime/runtime_words.h"
 #include "runtime/stack.h"
@@ -14,8 +15,6 @@
 namespace kel::char_ {
 
 namespace {
-
-[[noreturn]] void not_done() { error::raise(err::internal::not_done); }
 
 [[noreturn]] void raise_bad_to_arg(const Cell* spec) {
   Cell t{T_WORD, 0,
@@ -58,7 +57,7 @@ Cell* do_math(int32_t o) {
       break;
     }
     case T_VECTOR:
-      not_done();  // the vector arithmetic
+      return vector::scalar_first(o);
     default: {
       Cell dt{T_DATATYPE, cell::type(b), 0, 0};
       error::raise(err::script::invalid_type, &dt);

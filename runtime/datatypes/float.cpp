@@ -18,6 +18,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_scan.h"
@@ -329,7 +330,7 @@ Cell* apply_math_op(int32_t o) {
     case T_MONEY:
       return money::apply_math_op(o);
     case T_VECTOR:
-      error::raise(err::internal::not_done);  // their own arithmetic
+      return vector::scalar_first(o);
     default: break;
   }
   bool r_ok = tr == T_INTEGER || tr == T_CHAR || tr == T_FLOAT || tr == T_PERCENT || tr == T_TIME;

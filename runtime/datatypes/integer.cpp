@@ -15,6 +15,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/number_text.h"
 #include "runtime/random.h"
@@ -50,8 +51,6 @@ Cell action_word(int32_t o) {
       return stack::current_function_word();  // remainder and the bitwise actions
   }
 }
-
-[[noreturn]] void not_done() { error::raise(err::internal::not_done); }
 
 [[noreturn]] void raise_not_related(int32_t o) {
   Cell w = action_word(o);
@@ -238,7 +237,7 @@ Cell* do_math(int32_t o) {
     case T_MONEY:
       return money::apply_math_op(o);
     case T_VECTOR:
-      not_done();
+      return vector::scalar_first(o);
     default: {
       Cell dt{T_DATATYPE, cell::type(b), 0, 0};
       error::raise(err::script::invalid_type, &dt);

@@ -17,11 +17,13 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/hash_block.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
@@ -39,6 +41,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/gc.h"
 #include "runtime/rt.h"
@@ -117,6 +120,9 @@ void install(uint32_t type_id) {
     case T_BITSET: bitset::install_type(); break;
     case T_OBJECT: object::install_type(); break;
     case T_ERROR: error::install_type(); break;
+    case T_MAP: map::install_type(); break;
+    case T_HASH: hash::install_type(); break;
+    case T_VECTOR: vector::install_type(); break;
     case T_MONEY: money::install_type(); break;
     case T_DATE: date::install_type(); break;
     case T_PAIR: pair::install_type(); break;

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block_interim.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
@@ -222,6 +223,8 @@ void write_element(Cell* s, int32_t index, const Cell* value) {
   uint32_t t = cell::type(s);
   if (block::any_block_q(t)) {
     Cell* c = memory::head_cells(buf(s)) + index;
+    // The old value leaves the index first, or its bucket would keep naming this cell.
+    if (hash_q(s)) hash::table_delete_value(s->w3, c);
     *c = *value;
     if (hash_q(s)) hash::table_add(s->w3, c);
     return;

@@ -16,6 +16,7 @@
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
 #include "runtime/context.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/word.h"
@@ -262,28 +263,12 @@ load::ErrorTexts load::error_texts(State* s, int32_t start, int32_t end) {
   return t;
 }
 
-namespace {
-
-bool map_key_type_q(uint32_t t) {
-  switch (t) {
-    case T_STRING: case T_FILE: case T_URL: case T_CHAR: case T_INTEGER: case T_FLOAT:
-    case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD: case T_REFINEMENT:
-    case T_ISSUE: case T_PAIR: case T_PERCENT: case T_TUPLE: case T_BINARY: case T_TIME:
-    case T_TAG: case T_EMAIL: case T_DATE: case T_MONEY: case T_REF: case T_POINT2D:
-    case T_POINT3D:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
 
 Cell load::series_from_cells(State* s, uint32_t type, int32_t from, int32_t to) {
   int32_t n = to - from;
   if (type == T_MAP) {
     bool ok = n % 2 == 0;
-    for (int32_t i = from; ok && i < to; i += 2) ok = map_key_type_q(cell::type(stack_cell(i)));
+    for (int32_t i = from; ok && i < to; i += 2) ok = map::key_type_allowed_q(cell::type(stack_cell(i)));
     if (!ok) syntax_error(s, -1, s->token_end, T_MAP);
   }
   if (type == T_POINT2D || type == T_POINT3D) {  // one number per coordinate
@@ -744,12 +729,9 @@ void load::load_binary(State* s, int32_t start, int32_t end, uint32_t, bool load
 
 }  // namespace kel::lexer
 
-// ---- Hooks: replaced by the datatype units as they land ----
+// ---- Hooks of the binary and text literals ----
 
 namespace kel::lexer::hook {
-namespace {
-[[noreturn]] void not_done() { error::raise(err::internal::not_done); }
-}  // namespace
 void load_binary(Cell* out, const uint8_t* bytes, int32_t count) {
   Cell* made = binary::push_new_from_bytes(bytes, count);
   *out = *made;
@@ -765,5 +747,4 @@ void load_email(Cell* out, const uint8_t* text, int32_t length) {
 void load_ref(Cell* out, const uint8_t* text, int32_t length) {
   load::make_string(out, T_REF, text, length, 1, false, false);
 }
-void load_map(Cell*, const Cell*) { not_done(); }
 }  // namespace kel::lexer::hook

@@ -7,7 +7,9 @@
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/image.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
@@ -47,12 +49,13 @@ Cell element_at(const Cell* series, uint32_t index) {
   SeriesBuffer* b = memory::node_buffer(series->w2);
   const uint8_t* p = memory::head(b);
   uint32_t unit = memory::unit(b);
+  if (t == T_VECTOR) return vector::element_cell(p + size_t(index) * unit, unit, series->w3);
   uint32_t v = unit == 1 ? p[index]
                : unit == 2 ? reinterpret_cast<const uint16_t*>(p)[index]
                            : reinterpret_cast<const uint32_t*>(p)[index];
   if (text_type_q(t)) return Cell{T_CHAR, 0, v, 0};
   if (t == T_BINARY) return Cell{T_INTEGER, 0, v, 0};
-  error::raise(err::internal::not_done);  // vector! elements come with that type
+  error::raise(err::internal::not_done);  // no other series has elements here
 }
 
 bool loop_word_type_q(uint32_t t) {
@@ -128,7 +131,7 @@ bool series_has_more_q(const Cell* series) {
 
 bool foreach_step_q(Cell* series, Cell* words, int32_t n) {
   if (n < 1 || !series_has_more_q(series)) return false;
-  if (cell::type(series) == T_MAP) error::raise(err::internal::not_done);
+  if (cell::type(series) == T_MAP) return map::assign_next_entries(series, words, n);
   if (cell::type(series) == T_IMAGE) {
     image::assign_next_pixels(words, series, n);
     series->w1 += uint32_t(n);
@@ -146,7 +149,7 @@ bool foreach_step_q(Cell* series, Cell* words, int32_t n) {
 
 bool foreach_step_one_q(Cell* series, Cell* word) {
   if (!series_has_more_q(series)) return false;
-  if (cell::type(series) == T_MAP) error::raise(err::internal::not_done);
+  if (cell::type(series) == T_MAP) error::raise(err::script::invalid_arg, word);
   Cell v = element_at(series, series->w1);
   assign(word, &v);
   series->w1 += 1;
@@ -293,7 +296,6 @@ void forever(int32_t, const int32_t*) {
 void foreach(int32_t, const int32_t*) {
   Cell* body = arg(2);
   uint32_t st = cell::type(arg(1));
-  if (st == T_MAP) error::raise(err::internal::not_done);  // with that type
   Cell* series = stack::push_copy(arg(1));
   Cell* words = stack::push_copy(arg(0));
   bool many = cell::type(words) == T_BLOCK;
@@ -304,6 +306,8 @@ void foreach(int32_t, const int32_t*) {
     n = cell::get_int(&count);
     if (n <= 0) error::raise(err::script::invalid_arg, words);
   }
+  // A map walks whole entries: exactly a key word and a value word.
+  if (st == T_MAP && (!many || n != 2)) error::raise(err::script::invalid_arg, words);
   open_loop();
   for (;;) {
     bool more = many ? foreach_step_q(series, words, n) : foreach_step_one_q(series, words);

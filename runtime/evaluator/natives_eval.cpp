@@ -5,6 +5,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
@@ -409,14 +410,16 @@ void extend_object(Cell* obj, const Cell* spec) {
 
 }  // namespace
 
-void extend(int32_t, const int32_t*) {
+void extend(int32_t, const int32_t* refs) {
   Cell* obj = arg(0);
   Cell* spec = arg(1);
   uint32_t t = cell::type(obj);
-  if (t == T_OBJECT && (cell::type(spec) == T_BLOCK || cell::type(spec) == T_HASH)) {
+  if (t == T_MAP) {
+    map::extend(obj, spec, refs[0] >= 0);
+  } else if (t == T_OBJECT && (cell::type(spec) == T_BLOCK || cell::type(spec) == T_HASH)) {
     extend_object(obj, spec);
   } else {
-    error::raise(err::internal::not_done);  // map! (and a map! spec) come with map!
+    error::raise(err::internal::not_done);  // an object extended by a map!
   }
   Cell r = *obj;
   stack::set_only_result(&r);

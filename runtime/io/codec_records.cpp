@@ -1,12 +1,16 @@
-// The image codec records in system/codecs (png, jpeg, bmp, gif, tiff): title, name,
-// mime-type, suffixes and the encode and decode routines over the image! unit.
+// The image codec records put in system/codecs, a map keyed by words (png, jpeg, bmp, gif,
+// tiff): title, name, mime-type, suffixes and the encode and decode routines.
 #include <cstring>
 
 #include "runtime/cell_api.h"
+#include "runtime/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/image.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/evaluator/launch.h"
 #include "runtime/io/image_codec.h"
 #include "runtime/io/image_formats.h"
@@ -77,27 +81,68 @@ void loaded_block(const char* text, Cell* out) {
   launcher::load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), out);
 }
 
+// A word cell of the text (interned globally).
+Cell word_cell(const char* text) {
+  Cell w = word::intern_global(text);
+  w.header = T_WORD;
+  return w;
+}
+
+// Sets a field of the object in the rooted cell o to the value in v.
+void set_field(Cell* o, const char* name, const Cell* v) {
+  Cell* w = stack::reserve_cell();
+  cell::set_none(w);
+  *w = word_cell(name);
+  context::set_or_add(o->w1, w, v);
+  stack::drop_cells(1);
+}
+
+// system/codecs: a map (capacity 8) keyed by words, made when it is not one yet.
+Cell* push_codecs_map() {
+  Cell* sys = system::push_object("");
+  Cell* key = stack::reserve_cell();
+  cell::set_none(key);
+  *key = word_cell("codecs");
+  const Cell* now = object::value_of_word(sys, key);
+  if (cell::type(now) == T_MAP) return stack::push_copy(now);
+  Cell* m = stack::reserve_cell();
+  cell::set_none(m);
+  map::init_cell(m, nullptr, 8);
+  system::set_field("", "codecs", m);
+  return m;
+}
+
 void build_records() {
   Cell* top = stack::state().top;
+  Cell* codecs = push_codecs_map();
   for (int32_t i = 0; i < kCount; ++i) {
     const CodecRecord& c = kRecords[i];
-    std::string path = std::string("codecs/") + c.key;
+    Cell* o = stack::reserve_cell();
+    cell::set_none(o);
+    object::init_empty(o, 8);
+    o->w2 = object::next_class_id();
+    object::refresh_self(o);
     Cell* v = stack::reserve_cell();
     cell::set_none(v);
     string::init_cell(v, 0);
-    system::set_field(path.c_str(), "title", v);
+    set_field(o, "title", v);
     first_value_of(c.name, v);
-    system::set_field(path.c_str(), "name", v);
+    set_field(o, "name", v);
     loaded_block(c.mime, v);
-    system::set_field(path.c_str(), "mime-type", v);
+    set_field(o, "mime-type", v);
     loaded_block(c.suffixes, v);
-    system::set_field(path.c_str(), "suffixes", v);
+    set_field(o, "suffixes", v);
     *v = *routine::push_built(g_encode_routine[i]);
-    system::set_field(path.c_str(), "encode", v);
+    set_field(o, "encode", v);
     *v = *routine::push_built(g_decode_routine);
-    system::set_field(path.c_str(), "decode", v);
-    stack::state().top = top;
+    set_field(o, "decode", v);
+    Cell* key = stack::reserve_cell();
+    cell::set_none(key);
+    *key = word_cell(c.key);
+    map::put(codecs, key, o, false);
+    stack::state().top = codecs + 1;
   }
+  stack::state().top = top;
 }
 
 void when_bound() { system::on_build(build_records); }

@@ -407,7 +407,7 @@ TEST_F(BlockActionsTest, Trim) {
 // copy/deep [1 [2] "s"]            => inner block and string copied
 // b: [1] append/only b b copy/deep b => !! internal/no-cycle
 // copy/types [1 [2] "s"] block!    => inner block copied, string shared
-// copy of a hash!                  => a block!
+// copy of a hash!                  => a hash! (its own slot)
 TEST_F(BlockActionsTest, Copy) {
   Cell* src = load("[1 [2] \"s\"]");
   Cell* shallow = copy(src);
@@ -428,7 +428,7 @@ TEST_F(BlockActionsTest, Copy) {
   EXPECT_ERROR(copy(self, nullptr, true), err::internal::no_cycle);
   EXPECT_EQ(cycle::depth(), 0u);
 
-  EXPECT_EQ(cell::type(copy(load_hash("[1 2]"))), T_BLOCK);
+  EXPECT_EQ(cell::type(copy(load_hash("[1 2]"))), T_HASH);
 }
 
 }  // namespace
