@@ -137,6 +137,7 @@ Run run_tool(const std::vector<std::string>& argv, const std::string* input, boo
     }
   }
   close_all();
+  if (timed_out) kill(pid, SIGKILL);
   int status = 0;
   for (;;) {
     pid_t w = waitpid(pid, &status, timed_out ? 0 : WNOHANG);

@@ -63,4 +63,10 @@ check "a display without a server: read and write false" "false false" \
   "$(DISPLAY=:4999 run_kel 'print [read-clipboard write-clipboard "x"]')"
 printf 'Kel []\nprint read-clipboard\n' > "$work/t.kel"
 check "no xclip on PATH: false" "false" "$(PATH=/nonexistent "$kel" "$work/t.kel" 2>&1)"
+mkdir "$work/slow"
+printf '#!/bin/sh\nsleep 10\n' > "$work/slow/xclip"
+chmod +x "$work/slow/xclip"
+start=$(date +%s)
+check "an xclip that hangs is given up after 2 s: false" "false" "$(PATH="$work/slow:$PATH" "$kel" "$work/t.kel" 2>&1)"
+check "  within the bound" "yes" "$([ $(($(date +%s) - start)) -le 5 ] && echo yes || echo no)"
 [ $failures -eq 0 ]
