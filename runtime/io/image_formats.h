@@ -28,6 +28,13 @@ struct Pixels {
   uint32_t* data;
 };
 
+// Bytes being read by a library's callbacks, and how far.
+struct Source {
+  const uint8_t* bytes;
+  size_t size;
+  size_t at;
+};
+
 // A growing std::malloc byte buffer the encoders write into (plain data, safe across the
 // libraries' longjmp exits). failed is set when it could not grow.
 struct Sink {

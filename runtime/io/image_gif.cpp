@@ -15,12 +15,6 @@ namespace kel::image_format {
 
 namespace {
 
-struct Source {
-  const uint8_t* bytes;
-  size_t size;
-  size_t at;
-};
-
 int read_source(GifFileType* gif, GifByteType* out, int n) {
   Source* s = static_cast<Source*>(gif->UserData);
   size_t take = size_t(n) < s->size - s->at ? size_t(n) : s->size - s->at;

@@ -13,12 +13,6 @@ namespace kel::image_format {
 
 namespace {
 
-struct Source {
-  const uint8_t* bytes;
-  size_t size;
-  size_t at;
-};
-
 void read_source(png_structp png, png_bytep out, png_size_t n) {
   Source* s = static_cast<Source*>(png_get_io_ptr(png));
   if (n > s->size - s->at) png_error(png, "truncated");
