@@ -96,7 +96,8 @@ bool encode_png(const uint32_t* pixels, int32_t width, int32_t height, Sink* out
   png_set_write_fn(png, out, write_sink, flush_sink);
   png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB_ALPHA,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 6);
+  // Level 4: on photographs and gradients alike about as small as 6, in a third of the time.
+  png_set_compression_level(png, 4);
   png_write_info(png, info);
   png_set_bgr(png);
   for (int32_t y = 0; y < height; ++y)
