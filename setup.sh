@@ -10,7 +10,8 @@ pkgs=(g++ cmake ninja-build pkg-config
       zlib1g-dev libzstd-dev libssl-dev libcurl4-openssl-dev
       libpng-dev libjpeg-dev libgif-dev libtiff-dev
       googletest libgtest-dev
-      python3 tmux gzip zstd coreutils)
+      python3 tmux gzip zstd coreutils
+      imagemagick xvfb xauth xclip)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

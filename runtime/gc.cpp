@@ -136,11 +136,8 @@ void scan_cells(Cell* first, Cell* end) {
           push_context(&c->w1);
         break;
       }
-      case T_IMAGE:
-        if (c->w2) {
-          mark_series(&c->w2);
-          image::gc_mark_bitmap(c);
-        }
+      case T_IMAGE:  // w2 is a record id in the extern table, never a node
+        if (c->w2) image::gc_mark_bitmap(c);
         break;
       case T_HANDLE:
         if (int32_t(c->w3) >= 0) extern_::set_mark(int32_t(c->w3), nullptr);

@@ -131,7 +131,7 @@ size_t guard_count();
 
 }  // namespace kel::gc
 
-// ---- Provided by other units (image! still has a weak default in gc_stubs.cpp). ----
+// ---- Provided by other units. ----
 namespace kel::hash {
 void mark_table(Node* table);      // marks a hash table's buffers
 void sweep_records(Node* table);   // drops owner records whose series died

@@ -21,6 +21,7 @@
 #include "runtime/io/compress.h"
 #include "runtime/init_steps.h"
 #include "runtime/io/host.h"
+#include "runtime/io/image_codec.h"
 #include "runtime/memory.h"
 #include "runtime/owner.h"
 #include "runtime/platform.h"

@@ -6,7 +6,6 @@
 // A stub left behind shows up as a duplicate-symbol link error, never as a silent no-op.
 #include "runtime/init_steps.h"
 
-namespace kel::image_codec { void init_factory() {} }
 
 
 

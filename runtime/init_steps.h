@@ -3,7 +3,6 @@
 #pragma once
 #include <cstdint>
 
-namespace kel::image_codec { void init_factory(); }
 namespace kel::runtime {
 void intern_runtime_words();
 void make_runtime_refinements();

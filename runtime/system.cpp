@@ -23,6 +23,14 @@ std::vector<Builder>& builders() {
 }
 bool g_built = false;
 
+// A new stack cell that the collector may scan at once (a reserved cell holds whatever
+// was there before, which an allocation filling it would read as a value).
+Cell* push_none() {
+  Cell* c = stack::reserve_cell();
+  cell::set_none(c);
+  return c;
+}
+
 Cell word_of(const std::string& name) {
   Cell w = word::intern_global(name.c_str());
   w.header = T_WORD;
@@ -36,7 +44,7 @@ Cell* push_child(Cell* parent, const std::string& name) {
   Cell* w = stack::push_copy(&field);
   const Cell* v = object::value_of_word(parent, w);
   if (cell::type(v) == T_OBJECT) return stack::push_copy(v);
-  Cell* o = stack::reserve_cell();
+  Cell* o = push_none();
   object::init_empty(o, 4);
   o->w2 = object::next_class_id();
   object::refresh_self(o);
@@ -61,7 +69,7 @@ void build() {
   Cell* w = stack::push_copy(&name);
   Cell* slot = word::value_slot(w);
   if (cell::type(slot) != T_OBJECT) {
-    Cell* sys = stack::reserve_cell();
+    Cell* sys = push_none();
     object::init_empty(sys, 8);
     sys->w2 = object::next_class_id();
     object::refresh_self(sys);

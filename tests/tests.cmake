@@ -30,9 +30,25 @@ foreach(case_file ${KEL_CASE_FILES})
   elseif(name MATCHES "^io-")
     set(args --scratch)  # cases that touch files run in a directory of their own
   endif()
-  add_test(NAME case-${name} COMMAND kel_cases ${args} ${case_file})
+  set(runner "")
+  if(name STREQUAL "clipboard")
+    # The process's own clipboard: no display of either kind.
+    set(runner ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY)
+  elseif(name STREQUAL "clipboard-wayland")
+    # Stand-ins of wl-copy and wl-paste first on PATH, their store in the build folder.
+    set(runner ${CMAKE_COMMAND} -E env --unset=DISPLAY WAYLAND_DISPLAY=kel-stand-in
+        KEL_STANDIN_CLIPBOARD=${CMAKE_CURRENT_BINARY_DIR}/standin-clipboard
+        "PATH=${CMAKE_CURRENT_SOURCE_DIR}/clipboard:$ENV{PATH}")
+  endif()
+  add_test(NAME case-${name} COMMAND ${runner} $<TARGET_FILE:kel_cases> ${args} ${case_file})
   set_tests_properties(case-${name} PROPERTIES LABELS "stress" TIMEOUT 900)
 endforeach()
+
+# Image files against ImageMagick, and the X11 clipboard under an Xvfb the test starts: each
+# skipped (77, with a message) when its tools are missing.
+add_test(NAME image-interop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/image/interop.sh $<TARGET_FILE:kel>)
+add_test(NAME clipboard-x11 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/clipboard/x11_clipboard.sh $<TARGET_FILE:kel>)
+set_tests_properties(image-interop clipboard-x11 PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 
 # The driver must fail, and say where, on a wrong expectation and on an unsplittable line.
 set(fixtures ${CMAKE_CURRENT_SOURCE_DIR}/driver/fixtures)

@@ -8,6 +8,7 @@
 
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
@@ -129,8 +130,11 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
       r = new_binary(bytes);
       break;
     }
+    case T_IMAGE:  // the argb plane
+      r = *image::pixels_to_binary(&s, image::PLANE_ARGB);
+      stack::drop_cells(1);
+      break;
     case T_TUPLE:
-    case T_IMAGE:
       error::raise(err::internal::not_done);
     default: {
       Cell dt{T_DATATYPE, T_BINARY, 0, 0};

@@ -18,6 +18,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/hash_block.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
@@ -133,6 +134,7 @@ void install(uint32_t type_id) {
     case T_TUPLE: tuple::install_type(); break;
     case T_POINT2D: point2D::install_type(); break;
     case T_POINT3D: point3D::install_type(); break;
+    case T_IMAGE: image::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }

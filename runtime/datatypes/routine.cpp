@@ -24,6 +24,10 @@ std::vector<Entry>& registry() {
   return entries;
 }
 bool g_binding = false;  // start-up has bound the registry: later entries bind at once
+std::vector<void (*)()>& after_binding() {
+  static std::vector<void (*)()> callbacks;
+  return callbacks;
+}
 }  // namespace
 
 int32_t registry_count() { return int32_t(registry().size()); }
@@ -37,12 +41,9 @@ namespace {
 // Builds entry i from its spec text and binds it to its global word.
 void bind_entry(int32_t i) {
   const Entry& e = registry()[size_t(i)];
+  if (!e.name) return;
   Cell* top = stack::state().top;
-  Cell* spec = stack::reserve_cell();
-  cell::set_none(spec);
-  launcher::load_text(reinterpret_cast<const uint8_t*>(e.spec), int32_t(std::strlen(e.spec)),
-                      spec);
-  Cell* value = build(spec, cell::none_value(), i, e.result_type, false);
+  Cell* value = push_built(i);
   Cell name = word::intern_global(e.name);  // before the push: interning allocates
   Cell* w = stack::push_copy(&name);
   w->header = T_WORD;
@@ -58,9 +59,24 @@ int32_t register_routine(const Entry& entry) {
   return i;
 }
 
+Cell* push_built(int32_t i) {
+  const Entry& e = registry()[size_t(i)];
+  Cell* spec = stack::reserve_cell();
+  cell::set_none(spec);
+  launcher::load_text(reinterpret_cast<const uint8_t*>(e.spec), int32_t(std::strlen(e.spec)),
+                      spec);
+  return build(spec, cell::none_value(), i, e.result_type, false);
+}
+
 void bind_registered() {
   g_binding = true;
   for (int32_t i = 0; i < registry_count(); ++i) bind_entry(i);
+  for (auto fn : after_binding()) fn();
+}
+
+void on_bound(void (*fn)()) {
+  after_binding().push_back(fn);
+  if (g_binding) fn();
 }
 
 Cell* build(const Cell* spec_in, const Cell* body_in, int32_t code, int32_t code_ref, bool flag) {

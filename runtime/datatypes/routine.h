@@ -25,8 +25,14 @@ const Entry* registry_entry(int32_t index);
 // then (`bind_registered`), and a routine registered later is bound at once.
 int32_t register_routine(const Entry& entry);
 // Start-up: binds every registered routine to its global word, each built from its spec
-// text (the spec's contents, loaded and bound globally) with a none body.
+// text (the spec's contents, loaded and bound globally) with a none body, then runs the
+// after-binding callbacks. An entry without a name is not bound: its unit places it.
 void bind_registered();
+// Runs fn after every binding of the registry (at once when it is bound already); units
+// that keep routines in fields (the codec records) build them there.
+void on_bound(void (*fn)());
+// Pushes a new routine! value built from registry entry index.
+Cell* push_built(int32_t index);
 
 // routine! (29): function! layout; header bit 15 the builder's flag, bits 25-29 the count
 // of word! entries of the spec.

@@ -274,6 +274,10 @@ bool series_type_q(uint32_t t) {
 }
 
 int32_t clamped_index(const Cell* s) {
+  if (cell::type(s) == T_IMAGE) {  // w2 is a record id, not a node
+    int64_t n = int64_t(s->w3 & 0xFFFF) * (s->w3 >> 16);
+    return int32_t(s->w1 > n ? n : s->w1);
+  }
   SeriesBuffer* b = memory::node_buffer(s->w2);
   uint32_t n = (b->tail - b->head) / memory::unit(b);
   return int32_t(s->w1 > n ? n : s->w1);

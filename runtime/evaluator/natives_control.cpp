@@ -6,6 +6,7 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/vector.h"
@@ -38,6 +39,11 @@ uint32_t units_of(const Cell* series) { return memory::units(memory::node_buffer
 // series, a char! of text, an integer! of a binary.
 Cell element_at(const Cell* series, uint32_t index) {
   uint32_t t = cell::type(series);
+  if (t == T_IMAGE) {
+    Cell pixel;
+    image::pick_tuple(series, index, &pixel);
+    return pixel;
+  }
   if (index >= units_of(series)) return Cell{T_NONE, 0, 0, 0};
   if (block::any_block_q(t)) return *block::cell_at_index(series, int32_t(index));
   SeriesBuffer* b = memory::node_buffer(series->w2);
@@ -49,7 +55,7 @@ Cell element_at(const Cell* series, uint32_t index) {
                            : reinterpret_cast<const uint32_t*>(p)[index];
   if (text_type_q(t)) return Cell{T_CHAR, 0, v, 0};
   if (t == T_BINARY) return Cell{T_INTEGER, 0, v, 0};
-  error::raise(err::internal::not_done);  // image! elements come with that type
+  error::raise(err::internal::not_done);  // no other series has elements here
 }
 
 bool loop_word_type_q(uint32_t t) {
@@ -119,13 +125,18 @@ void count_to_integer(Cell* count) {
 void loop_count_to_integer() { count_to_integer(frame_base()); }
 
 bool series_has_more_q(const Cell* series) {
-  if (cell::type(series) == T_IMAGE) error::raise(err::internal::not_done);
+  if (cell::type(series) == T_IMAGE) return series->w1 < image::pixel_count(series);
   return series->w1 < units_of(series);
 }
 
 bool foreach_step_q(Cell* series, Cell* words, int32_t n) {
   if (n < 1 || !series_has_more_q(series)) return false;
   if (cell::type(series) == T_MAP) return map::assign_next_entries(series, words, n);
+  if (cell::type(series) == T_IMAGE) {
+    image::assign_next_pixels(words, series, n);
+    series->w1 += uint32_t(n);
+    return true;
+  }
   for (int32_t i = 0; i < n; ++i) {
     Cell w = *block::cell_at_index(words, int32_t(words->w1) + i);
     if (!loop_word_type_q(cell::type(&w))) error::raise(err::script::invalid_arg, &w);
@@ -285,7 +296,6 @@ void forever(int32_t, const int32_t*) {
 void foreach(int32_t, const int32_t*) {
   Cell* body = arg(2);
   uint32_t st = cell::type(arg(1));
-  if (st == T_IMAGE) error::raise(err::internal::not_done);  // with its type
   Cell* series = stack::push_copy(arg(1));
   Cell* words = stack::push_copy(arg(0));
   bool many = cell::type(words) == T_BLOCK;

@@ -93,7 +93,7 @@ TEST_F(MemoryTest, MarkingTableRows) {
       {T_ROUTINE, 3, 0, true},
       {T_NATIVE, 2, 0, true}, {T_ACTION, 3, 0, true}, {T_OP, 2, 0, true},
       {T_OP, 1, uint32_t(T_FUNCTION) << 16, true}, {T_OP, 1, 0, false},
-      {T_IMAGE, 2, 0, true}, {T_EVENT, 2, 0x1000, true}, {T_EVENT, 2, 0, false},
+      {T_IMAGE, 2, 0, false}, {T_EVENT, 2, 0x1000, true}, {T_EVENT, 2, 0, false},
       {T_WORD, 1, 0, true}, {T_SET_WORD, 1, 0, true}, {T_REFINEMENT, 1, 0, true},
       {T_INTEGER, 2, 0, false}, {T_CHAR, 1, 0, false}, {T_FLOAT, 2, 0, false},
       {T_CONTEXT, 2, hdr::CONTEXT_ON_STACK, false},
