@@ -47,4 +47,6 @@ namespace kel::tui {
 // No-ops until the terminal backend exists.
 void suspend_for_print();
 void resume_after_print();
+// One non-blocking pass of the terminal GUI's event loop (after `wait`).
+void event_pass();
 }  // namespace kel::tui

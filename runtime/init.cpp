@@ -6,6 +6,7 @@
 #include "runtime/context.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/error_value.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word_startup.h"
 #include "runtime/evaluator/lexer.h"
@@ -16,10 +17,12 @@
 #include "runtime/gc.h"
 #include "runtime/hooks.h"
 #include "runtime/init_steps.h"
+#include "runtime/io/host.h"
 #include "runtime/memory.h"
 #include "runtime/owner.h"
 #include "runtime/platform.h"
 #include "runtime/random.h"
+#include "runtime/root_block.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
 #include "runtime/symbol.h"
@@ -28,6 +31,7 @@
 namespace kel::runtime {
 
 bool collect_into_root = false;
+uint32_t tracer_position = 0;
 
 const uint8_t datatype_registration_order[REGISTERED_TYPE_COUNT] = {
     1,  2,  3,  4,  42, 5,  7,  41, 11, 13, 14, 15, 17, 16, 18, 19, 10, 21,
@@ -74,10 +78,12 @@ void init_intern_words() {
   datatype::intern_type_words();
   intern_runtime_words();
   make_runtime_refinements();
+  root_collect_start_up_words();
 }
 
 void init_build_natives_and_parse_stacks() {
   natives::build_table();
+  native::init_origins();
   parse::init_stacks();
 }
 
@@ -98,6 +104,8 @@ void init_decode_boot_image() { kelbin::decode_boot(); }
 
 void init_tracer_slots_and_gc_counters() {
   interp::set_tracer();
+  Cell tracer{T_UNSET, 0, 0, 0};
+  tracer_position = root_append(&tracer);
   slot_table::init();
   // The counters start afresh; the mark callbacks the earlier steps registered stay.
   gc::GcState& g = gc::state();
@@ -110,6 +118,9 @@ void init_tracer_slots_and_gc_counters() {
 }
 
 void init() {
+  // Nothing collects until start-up switches the collector on (a runtime made again in
+  // tests would otherwise collect over the roots of the last one).
+  gc::set_automatic(false);
   init_set_collect_into_root();
   init_services();
   init_alloc_type_tables();

@@ -9,6 +9,8 @@ namespace kel::runtime {
 
 // While set, words, refinements and issues made from C texts are also kept in the root block.
 extern bool collect_into_root;
+// The root-block position of the tracer's cell (unset until a tracer is set).
+extern uint32_t tracer_position;
 
 // Explicit initialisers of the units' static state, before runtime::init.
 void init_units();

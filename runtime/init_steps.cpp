@@ -9,9 +9,6 @@
 namespace kel::image_codec { void init_factory() {} }
 
 
-namespace kel::runtime {
-void make_root_block() {}
-}  // namespace kel::runtime
 
 
 
@@ -21,7 +18,6 @@ namespace kel::checksum { void intern_method_words() {} }
 
 namespace kel::compress { void methods_init() {} }
 
-namespace kel::host { void make_conversion_buffer() {} }
 
 
 namespace kel::kelbin { void decode_boot() {} }

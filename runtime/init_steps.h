@@ -5,7 +5,6 @@
 
 namespace kel::image_codec { void init_factory(); }
 namespace kel::runtime {
-void make_root_block();
 void intern_runtime_words();
 void make_runtime_refinements();
 void run_boot_top_level();
@@ -15,6 +14,5 @@ namespace kel::symbol { void create_hash(); }
 namespace kel::parse { void init_stacks(); }
 namespace kel::checksum { void intern_method_words(); }
 namespace kel::compress { void methods_init(); }
-namespace kel::host { void make_conversion_buffer(); }
 namespace kel::kelbin { void decode_boot(); }
 namespace kel::console { void launch(); }

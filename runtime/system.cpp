@@ -9,6 +9,7 @@
 #include "runtime/context.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/error.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 
@@ -31,8 +32,8 @@ Cell word_of(const std::string& name) {
 // The object in field `name` of the object in `parent` (a stack cell), added when missing
 // or not an object; pushed.
 Cell* push_child(Cell* parent, const std::string& name) {
-  Cell* w = stack::reserve_cell();
-  *w = word_of(name);
+  Cell field = word_of(name);
+  Cell* w = stack::push_copy(&field);
   const Cell* v = object::value_of_word(parent, w);
   if (cell::type(v) == T_OBJECT) return stack::push_copy(v);
   Cell* o = stack::reserve_cell();
@@ -53,10 +54,11 @@ void on_build(Builder builder) {
 bool built_q() { return g_built; }
 
 void build() {
-  if (g_built) return;
+  // A runtime made again (tests) gets a new `system` and runs every builder again.
+  g_built = false;
   Cell* top = stack::state().top;
-  Cell* w = stack::reserve_cell();
-  *w = word_of("system");
+  Cell name = word_of("system");
+  Cell* w = stack::push_copy(&name);
   Cell* slot = word::value_slot(w);
   if (cell::type(slot) != T_OBJECT) {
     Cell* sys = stack::reserve_cell();
@@ -66,14 +68,14 @@ void build() {
     *word::value_slot(w) = *sys;
   }
   // The base layout, in this order; units add theirs through builders.
-  Cell* linux_word = stack::reserve_cell();
-  *linux_word = word_of("Linux");
-  set_field("", "platform", linux_word);
-  static const char* const objects[] = {"catalog", "standard", "state",
-                                        "locale",  "options",  "codecs"};
+  Cell platform = word_of("Linux");
+  set_field("", "platform", &platform);  // set_field pushes its copy before allocating
+  static const char* const objects[] = {"catalog", "standard", "state", "locale",
+                                        "options", "codecs",   "lexer"};
   for (const char* name : objects) {
+    Cell* mark = stack::state().top;
     push_object(name);
-    stack::state().top = linux_word + 1;
+    stack::state().top = mark;
   }
   stack::state().top = top;
   g_built = true;
@@ -81,9 +83,10 @@ void build() {
 }
 
 Cell* push_object(const char* path) {
-  Cell* w = stack::reserve_cell();
-  *w = word_of("system");
+  Cell name = word_of("system");
+  Cell* w = stack::push_copy(&name);
   Cell* o = stack::push_copy(word::value_slot(w));
+  if (cell::type(o) != T_OBJECT) error::raise(err::script::invalid_path, w);
   std::string p(path);
   size_t at = 0;
   while (at < p.size()) {
@@ -101,8 +104,8 @@ void set_field(const char* path, const char* name, const Cell* value) {
   Cell* top = stack::state().top;
   Cell* v = stack::push_copy(value);
   Cell* o = push_object(path);
-  Cell* w = stack::reserve_cell();
-  *w = word_of(name);
+  Cell field = word_of(name);
+  Cell* w = stack::push_copy(&field);
   context::set_or_add(o->w1, w, v);
   stack::state().top = top;
 }

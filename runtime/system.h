@@ -12,8 +12,8 @@ using Builder = void (*)();
 // exists already the builder runs at once. Builders run in registration order.
 void on_build(Builder builder);
 // Makes `system` with its base layout (platform, catalog, standard, state, locale,
-// options, codecs) bound to the global word, then runs the builders. Run once, before the
-// error catalogue is loaded into it.
+// options, codecs, lexer) bound to the global word, then runs the builders. Start-up runs it
+// before the error catalogue is loaded into it.
 void build();
 bool built_q();
 // Pushes the object at a path of field names below `system` ("" for `system` itself,

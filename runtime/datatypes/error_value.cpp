@@ -223,6 +223,8 @@ void unload_catalogue() {
 }
 
 void load_catalogue() {
+  // A runtime made again (tests) must not mark the last one's objects.
+  g_errors = g_standard = g_state = Cell{T_NONE, 0, 0, 0};
   gc::remove_root(&mark_catalogue);
   gc::add_root(&mark_catalogue);
   TopGuard top;

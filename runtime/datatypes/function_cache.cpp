@@ -4,6 +4,7 @@
 #include "runtime/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
@@ -119,6 +120,7 @@ Node build_argument_cache(const Cell* value_in) {
     stack::state().top = stack::at_index(saved_top);
     error::raise(err::script::bad_func_def, &bad);
   }
+  if (native_like) native::check_feeds_builtin(&value, list);
   Node out = list->w2;
   stack::state().top = stack::at_index(saved_top);
   return out;

@@ -1,4 +1,4 @@
-// Stand-in for host I/O, ports and parse-url: every hand-over raises internal/not-done.
+// Stand-in for HTTP, ports and parse-url: each of these hand-overs raises internal/not-done.
 // Deleted when those units land; callers keep the names of io_handover.h.
 #include "runtime/datatypes/io_handover.h"
 
@@ -11,11 +11,6 @@ namespace {
 
 namespace io {
 Cell* http_request(HttpMethod, Cell*, Cell*, Cell*, bool, bool, bool) { not_done(); }
-Cell* read_file_or_dir(Cell*, Cell*, Cell*, bool, bool) { not_done(); }
-void write_value(Cell*, Cell*, Cell*, Cell*, bool, bool, bool) { not_done(); }
-bool file_delete(Cell*) { not_done(); }
-Cell* file_query(Cell*) { not_done(); }
-bool file_rename(Cell*, Cell*) { not_done(); }
 }  // namespace io
 
 namespace boot {

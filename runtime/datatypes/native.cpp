@@ -8,7 +8,10 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/natives.h"
 #include "runtime/gc.h"
+#include "runtime/hash.h"
+#include "runtime/root_block.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
 
@@ -18,6 +21,22 @@ namespace {
 
 Cell* cells_of(Node n) { return memory::head_cells(memory::node_buffer(n)); }
 int32_t cell_count(Node n) { return int32_t(memory::units(memory::node_buffer(n))); }
+
+// The value the boot specs make for each table id, in a block kept in the root block:
+// natives at id - 1, actions at CAPACITY + id - 1. A later value with another spec runs
+// only when its spec can feed the built-in (`check_feeds_builtin`).
+uint32_t g_origins = 0;  // root-block position + 1; 0 before start-up made the block
+bool g_recording = false;  // the boot specs are being made: each make is the id's origin
+int32_t g_first_later_native = 0;  // natives appended after the boot take their first make
+constexpr int32_t ORIGIN_SLOTS = natives::TABLE_CAPACITY + actions::TABLE_CAPACITY;
+
+Cell* origin_slot(uint32_t type, int32_t id) {
+  if (!g_origins) return nullptr;
+  Node b = runtime::root_cell(g_origins - 1)->w2;
+  int32_t at = (type == T_ACTION ? natives::TABLE_CAPACITY : 0) + id - 1;
+  if (at < 0 || at >= ORIGIN_SLOTS) return nullptr;
+  return cells_of(b) + at;
+}
 
 // Shared by native! and action!: spec is [spec-block index].
 Cell* make_builtin(Cell* spec_in, uint32_t type, int32_t capacity, bool (*filled)(int32_t)) {
@@ -47,6 +66,9 @@ Cell* make_builtin(Cell* spec_in, uint32_t type, int32_t capacity, bool (*filled
   *function::extras_cell(result, function::native_extras::CONTEXT) = *context::cell_of(ctx);
   *block = *result;
   stack::drop_cells(1);
+  Cell* origin = origin_slot(type, id);
+  bool later = type == T_NATIVE && g_first_later_native && id >= g_first_later_native;
+  if (origin && (g_recording || (later && cell::type(origin) == T_UNSET))) *origin = *block;
   return block;
 }
 
@@ -64,6 +86,81 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
   (void)proto;
   (void)type;
   return make_builtin(spec, T_NATIVE, natives::TABLE_CAPACITY, natives::entry_filled_q);
+}
+
+Node spec_context(const Cell* value) {
+  Node table = function::extras_cell(value, function::native_extras::CONTEXT)->w1;
+  if (!table) return 0;
+  Node words = uint32_t(hash::record(table)[hash::rec::VALUES]);
+  // Every word of the list is bound to the context: the first names it.
+  if (cell_count(words) == 0) return 0;
+  return cells_of(words)->w1;
+}
+
+void init_origins() {
+  // Start-up collects nothing yet, and the stacks do not exist: the node stays in a local.
+  g_origins = 0;
+  Node b = memory::series_new_cells(uint32_t(ORIGIN_SLOTS));
+  for (int32_t i = 0; i < ORIGIN_SLOTS; ++i) cell::set_unset(runtime::series_append_cell_node(b));
+  Cell holder{T_BLOCK, 0, b, 0};
+  g_origins = runtime::root_append(&holder) + 1;
+  g_recording = true;
+}
+
+void end_origins() {
+  g_recording = false;
+  g_first_later_native = natives::next_id;
+}
+
+void check_feeds_builtin(const Cell* value, const Cell* cache) {
+  uint32_t t = cell::type(value);
+  if (t == T_OP) t = (value->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  Cell* origin_at = origin_slot(t, int32_t(value->w1));
+  if (!origin_at || g_recording || origin_at->w2 == value->w2) return;
+  if (cell::type(origin_at) == T_UNSET) {
+    // No spec of the boot's says what this built-in reads.
+    Cell bad{T_BLOCK, 0, value->w2, 0};
+    error::raise(err::script::bad_func_def, &bad);
+  }
+  Cell* top = stack::state().top;
+  Cell* mine = stack::push_copy(cache);
+  Cell* spec = stack::push_copy(value);
+  spec->header = T_BLOCK;
+  spec->w1 = 0;
+  Cell* origin = stack::push_copy(origin_at);
+  Cell* theirs = stack::reserve_cell();
+  *theirs = Cell{T_NONE, 0, 0, 0};
+  Node built = interp::build_argument_cache(origin);
+  *theirs = Cell{T_BLOCK, 0, built, 0};
+  // The frame the built-in reads: arguments and refinements in order, each argument of
+  // types the built-in accepts. Locals and the result type do not reach it.
+  auto frame_entries = [](const Cell* list, Cell* out, int32_t room) {
+    int32_t n = 0;
+    for (int32_t i = 0; i < cell_count(list->w2); ++i) {
+      const Cell* c = cells_of(list->w2) + i;
+      uint32_t ct = cell::type(c);
+      bool arg = ct == T_TYPESET && function::cache::mode_of(c) != function::cache::MODE_RETURN;
+      if (!arg && ct != T_REFINEMENT) continue;
+      if (n < room) out[n] = *c;
+      ++n;
+    }
+    return n;
+  };
+  constexpr int32_t ROOM = 64;
+  Cell a[ROOM], b[ROOM];
+  int32_t na = frame_entries(mine, a, ROOM), nb = frame_entries(theirs, b, ROOM);
+  bool fits = na == nb && na <= ROOM;
+  for (int32_t i = 0; fits && i < na; ++i) {
+    if (cell::type(a + i) != cell::type(b + i)) fits = false;
+    else if (cell::type(a + i) == T_TYPESET)
+      fits = ((a[i].w1 & ~b[i].w1) | (a[i].w2 & ~b[i].w2) | (a[i].w3 & ~b[i].w3)) == 0;
+  }
+  if (!fits) {
+    Cell bad = *spec;
+    stack::state().top = top;
+    error::raise(err::script::bad_func_def, &bad);
+  }
+  stack::state().top = top;
 }
 
 Cell* reflect(Cell* value, int32_t field) {

@@ -28,6 +28,20 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
              int32_t limit, int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
 void install_type();
+// The word context built from a native's or action's spec (an op! of one gives the one of
+// what it wraps); 0 when the spec has no words.
+Node spec_context(const Cell* value);
+// Start-up: the block of the value the boot specs make for each native and action id,
+// kept in the root block; each make records its id's value until end_origins (called once
+// the boot specs are made); a native appended after the boot takes its first make.
+void init_origins();
+void end_origins();
+// A native! or action! (or an op! of one) whose spec is not its id's boot spec runs only
+// when its frame can feed the built-in: the same arguments and refinements in the same
+// order, each argument taking only types the boot spec takes. Otherwise (an id the boot
+// made no value for included) raises
+// script/bad-func-def with the spec. `cache` is the value's argument cache block.
+void check_feeds_builtin(const Cell* value, const Cell* cache);
 }  // namespace kel::native
 
 namespace kel::action {

@@ -43,8 +43,8 @@ void bind_entry(int32_t i) {
   launcher::load_text(reinterpret_cast<const uint8_t*>(e.spec), int32_t(std::strlen(e.spec)),
                       spec);
   Cell* value = build(spec, cell::none_value(), i, e.result_type, false);
-  Cell* w = stack::reserve_cell();
-  *w = word::intern_global(e.name);
+  Cell name = word::intern_global(e.name);  // before the push: interning allocates
+  Cell* w = stack::push_copy(&name);
   w->header = T_WORD;
   *word::value_slot(w) = *value;
   stack::state().top = top;

@@ -22,6 +22,7 @@
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
 
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/evaluator/predicates.h"
 #include "runtime/evaluator/natives.h"
@@ -336,6 +337,7 @@ int run_stdin() {
 namespace kel::runtime {
 void run_boot_top_level() {
   launcher::load_boot_specs();
+  native::end_origins();
   // Routines bind after the boot specs: their specs name the boot's typesets.
   static bool registered = false;
   if (!registered) predicates::register_routines();

@@ -19,6 +19,7 @@
 #include "runtime/evaluator/natives_encoding.h"
 #include "runtime/evaluator/natives_eval.h"
 #include "runtime/evaluator/natives_sets.h"
+#include "runtime/evaluator/natives_system.h"
 #include "runtime/evaluator/natives_exit.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
@@ -87,6 +88,7 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   install_eval(e.data());
   install_encoding(e.data());
   install_sets(e.data());
+  install_system(e.data());
   return e;
 }
 

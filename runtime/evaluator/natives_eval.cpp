@@ -6,6 +6,7 @@
 #include "runtime/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
@@ -96,7 +97,7 @@ Node context_of(const Cell* target) {
   }
   if (t == T_OBJECT || t == T_ERROR || t == T_PORT || t == T_FUNCTION || t == T_ROUTINE)
     return target->w1;
-  error::raise(err::internal::not_done);  // spec contexts of natives, actions and ops
+  error::raise(err::internal::not_done);  // no context of its own
 }
 
 // compose's walk: the values of src (a stack cell) added to out (a stack cell).
@@ -355,9 +356,14 @@ void bind(int32_t, const int32_t* refs) {
 }
 
 void in(int32_t, const int32_t*) {
-  Node ctx = context_of(arg(0));
+  const Cell* target = arg(0);
+  uint32_t t = cell::type(target);
+  uint32_t wrapped = t == T_OP ? (target->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT : t;
+  // A native's, an action's or an op's of them: the word context of its spec.
+  bool builtin = wrapped == T_NATIVE || wrapped == T_ACTION;
+  Node ctx = builtin ? native::spec_context(target) : context_of(target);
   Cell w = *arg(1);
-  if (context::bind_one(ctx, &w) < 0) {
+  if (!ctx || context::bind_one(ctx, &w) < 0) {
     stack::set_only_result(cell::none_value());
     return;
   }

@@ -1,5 +1,10 @@
 // Case-file driver: runs each given case file, line by line in one runtime on the evaluation
 // thread, and reports every failing case as `file:line`. Exit status 1 when any case fails.
+// With --scratch the cases run in a new temporary directory, removed afterwards.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -13,6 +18,7 @@
 namespace {
 struct Run {
   std::vector<std::string> files;
+  bool scratch = false;
   kel::cases::Evaluator eval = nullptr;
   int failures = 0;
   int cases = 0;
@@ -47,18 +53,33 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--evaluator=fake") run.eval = kel::cases::fake_evaluate;
-    else run.files.push_back(a);
+    else if (a == "--scratch") run.scratch = true;
+    else run.files.push_back(std::filesystem::absolute(a).string());
   }
   if (run.files.empty()) {
-    std::cerr << "usage: kel_cases [--evaluator=fake] file.kel...\n";
+    std::cerr << "usage: kel_cases [--evaluator=fake] [--scratch] file.kel...\n";
     return 2;
   }
   if (!run.eval) {
     std::cout << "no evaluator yet: the case files cannot run\n";
     return 1;
   }
+  std::string dir;
+  if (run.scratch) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kel-cases-XXXXXX").string();
+    if (!mkdtemp(pattern.data()) || chdir(pattern.c_str()) != 0) {
+      std::cout << "cannot make a scratch directory\n";
+      return 1;
+    }
+    dir = pattern;
+  }
   kel::rt::init_process(argc, argv);
   kel::rt::run_on_evaluation_thread(run_all, &run);
+  if (!dir.empty()) {
+    std::error_code ec;
+    std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
+    std::filesystem::remove_all(dir, ec);
+  }
   std::cout << run.cases << " cases, " << run.failures << " failed\n";
   return run.failures ? 1 : 0;
 }

@@ -138,16 +138,14 @@ TEST_F(FileTest, UnsupportedRefinementsRaiseNotDoneFirst) {
   EXPECT_EQ(text_of(x), "x");
 }
 
-TEST_F(FileTest, FileActionsHandOverToHostIo) {
+TEST_F(FileTest, EncodingsAndAccessRightsAreNotDone) {
   Cell* x = file_of("x");
-  EXPECT_RAISES(datatype::slot<act::READ>(T_FILE)(x, nullptr, nullptr, false, false, false, nullptr),
+  Cell* as = text("utf-16");
+  EXPECT_RAISES(datatype::slot<act::READ>(T_FILE)(x, nullptr, nullptr, false, false, false, as),
                 err::internal::not_done);
   EXPECT_RAISES(datatype::slot<act::WRITE>(T_FILE)(x, text("a"), false, false, false, false,
-                                                   nullptr, nullptr, nullptr, nullptr),
+                                                   nullptr, nullptr, text("r"), nullptr),
                 err::internal::not_done);
-  EXPECT_RAISES(datatype::slot<act::DELETE>(T_FILE)(x), err::internal::not_done);
-  EXPECT_RAISES(datatype::slot<act::QUERY>(T_FILE)(x), err::internal::not_done);
-  EXPECT_RAISES(datatype::slot<act::RENAME>(T_FILE)(x, file_of("y")), err::internal::not_done);
 }
 
 TEST_F(FileTest, Registration) {

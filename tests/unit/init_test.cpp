@@ -4,8 +4,14 @@
 #include <set>
 #include <string_view>
 
+#include "runtime/cell_api.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/gc.h"
 #include "runtime/hooks.h"
 #include "runtime/init.h"
+#include "runtime/memory.h"
+#include "runtime/root_block.h"
 #include "runtime/runtime_words.h"
 
 using kel::runtime::WordKind;
@@ -32,6 +38,39 @@ TEST(Init, RunsEveryStepAndRegistersThePrinter) {
   EXPECT_EQ(kel::output::value_hooks.items[0], &kel::output::print_string);
   kel::runtime::run_boot_library();
   EXPECT_FALSE(kel::runtime::collect_into_root);
+}
+
+// The root block holds the type words first, then the runtime's global words and
+// refinements, the natives' boot values, then the tracer's cell; a collection keeps it and what it holds.
+TEST(Init, RootBlockHoldsTheStartUpWords) {
+  using namespace kel;
+  runtime::init();
+  runtime::run_boot_library();
+  Node root = runtime::root_block();
+  ASSERT_NE(root, 0u);
+  uint32_t types = 0, integer_at = 0;
+  for (uint32_t id = 1; id <= datatype::highest_registered; ++id) {
+    if (id == T_INTEGER) integer_at = types;
+    if (datatype::type_table[id].name) ++types;
+  }
+  const Cell* integer_word = runtime::root_cell(integer_at);
+  EXPECT_EQ(cell::type(integer_word), T_WORD);
+  EXPECT_EQ(integer_word->w2, datatype::type_table[T_INTEGER].word.w2);
+  uint32_t refinements = 0, words = 0;
+  for (auto& w : runtime::runtime_words) {
+    if (w.kind == runtime::WordKind::REFINEMENT) ++refinements;
+    if (w.kind == runtime::WordKind::SYMBOL_WORD || w.kind == runtime::WordKind::GLOBAL_WORD) ++words;
+  }
+  // then the block of the natives' and actions' boot values, then the tracer's cell
+  EXPECT_EQ(runtime::tracer_position, types + words + refinements + 1);
+  EXPECT_EQ(cell::type(runtime::root_cell(runtime::tracer_position)), T_UNSET);
+  EXPECT_EQ(cell::type(runtime::root_cell(runtime::tracer_position - 1)), T_BLOCK);
+  EXPECT_EQ(cell::type(runtime::root_cell(runtime::tracer_position - 2)), T_REFINEMENT);
+  Cell kept = word::intern_global("kept-by-the-root");
+  uint32_t at = runtime::root_append(&kept);
+  gc::collect();
+  EXPECT_FALSE(memory::node_free_q(runtime::root_block()));
+  EXPECT_EQ(runtime::root_cell(at)->w2, kept.w2);
 }
 
 TEST(RuntimeWords, TableShape) {
