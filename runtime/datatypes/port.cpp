@@ -505,6 +505,15 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
   return budget - 1;
 }
 
+// object!'s comparison, for two ports.
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+  if (cell::type(b) != T_PORT) return -2;
+  Cell x = *a, y = *b;
+  cell::set_type(&x, T_OBJECT);
+  cell::set_type(&y, T_OBJECT);
+  return object::compare(&x, &y, op);
+}
+
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget) {
   return mold(value, buffer, false, false, false, part, budget, 0);
 }
@@ -593,7 +602,7 @@ void install_type() {
   datatype::register_type(
       {.id = T_PORT, .parent = T_OBJECT, .name = "port!",
        .slots = {.make = make, .reflect = inherit, .form = form, .mold = mold,
-                 .eval_path = inherit, .compare = inherit,
+                 .eval_path = inherit, .compare = compare,
                  .append = insert_like<act::APPEND>, .at = frame_slot<act::AT>,
                  .back = frame_slot<act::BACK>, .change = change, .clear = unary<act::CLEAR>,
                  .copy = copy, .find = find, .head = frame_slot<act::HEAD>,

@@ -35,6 +35,8 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* part,
              int32_t budget, int32_t indent);
 int32_t form(Cell* value, Cell* buffer, Cell* part, int32_t budget);
+// As object! compares, between two ports; anything else is not comparable.
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
 
 void install_type();
 
