@@ -6,6 +6,8 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
+#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,6 +71,15 @@ bool ascii_equal_nocase(const std::string& a, const std::string& b) {
   return true;
 }
 
+// The characters of an HTTP token: visible ASCII but the delimiters.
+bool token_q(const std::string& name) {
+  for (char ch : name) {
+    uint8_t c = uint8_t(ch);
+    if (c <= 0x20 || c >= 0x7F || std::strchr("\"(),/:;<=>?@[\\]{}", c)) return false;
+  }
+  return !name.empty();
+}
+
 bool any_word_q(uint32_t t) {
   return t == T_WORD || t == T_SET_WORD || t == T_LIT_WORD || t == T_GET_WORD;
 }
@@ -129,9 +140,9 @@ void http_init() {
   curl_global_init(CURL_GLOBAL_DEFAULT);
 }
 
-Cell* parse_headers(const uint8_t* text, size_t n) {
-  // Grouped first in C++ (names compared as the map compares word keys), made after.
-  std::vector<std::pair<std::string, std::vector<std::string>>> fields;
+HeaderFields header_fields(const uint8_t* text, size_t n) {
+  HeaderFields fields;
+  std::unordered_map<std::string, size_t> index;
   size_t start = 0;
   while (start < n) {
     size_t end = start;
@@ -142,20 +153,22 @@ Cell* parse_headers(const uint8_t* text, size_t n) {
     size_t colon = line.find(':');
     if (colon == std::string::npos || colon == 0) continue;
     std::string name = line.substr(0, colon);
+    if (!token_q(name)) continue;  // a name becomes a word: only HTTP token characters
     size_t a = colon + 1, b = line.size();
     while (a < b && (line[a] == ' ' || line[a] == '\t')) ++a;
     while (b > a && (line[b - 1] == ' ' || line[b - 1] == '\t')) --b;
     std::string value = line.substr(a, b - a);
-    bool found = false;
-    for (auto& f : fields) {
-      if (ascii_equal_nocase(f.first, name)) {
-        f.second.push_back(std::move(value));
-        found = true;
-        break;
-      }
-    }
-    if (!found) fields.push_back({std::move(name), {std::move(value)}});
+    std::string key;
+    for (char c : name) key.push_back(char(std::tolower(uint8_t(c))));
+    auto [at, added] = index.emplace(key, fields.size());
+    if (added) fields.push_back({std::move(name), {}});
+    fields[at->second].second.push_back(std::move(value));
   }
+  return fields;
+}
+
+Cell* parse_headers(const uint8_t* text, size_t n) {
+  HeaderFields fields = header_fields(text, n);
   Cell* map = stack::reserve_cell();
   cell::set_none(map);
   map::init_cell(map, nullptr, 20);
