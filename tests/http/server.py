@@ -16,6 +16,7 @@ SKIPPED = {"host", "accept", "accept-encoding", "connection", "content-length", 
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"  # keeps connections open for reuse
+    disable_nagle_algorithm = True  # headers and body go out at once, not 40 ms apart
 
     def log_message(self, *args):
         pass
