@@ -100,16 +100,13 @@ std::string text_of(const Cell* value, bool mold_others) {
   return out;
 }
 
+// The method sent: the word's canonical spelling (or the name given) in upper case, so get,
+// head and post send GET, HEAD and POST, and any other word its own spelling (put: PUT).
 std::string method_text(io::HttpMethod method) {
   std::string m = method.name ? method.name : "";
   if (method.word) m = symbol::text(symbol::canonical_id(int32_t(method.word->w2)));
-  std::string lower, upper;
-  for (char c : m) {
-    lower.push_back(char(std::tolower(uint8_t(c))));
-    upper.push_back(char(std::toupper(uint8_t(c))));
-  }
-  if (lower == "get" || lower == "head" || lower == "post") return upper;
-  return upper;
+  for (char& c : m) c = char(std::toupper(uint8_t(c)));
+  return m;
 }
 
 // The loopback addresses are never sent through a proxy, whatever the environment says.
