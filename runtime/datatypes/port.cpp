@@ -425,6 +425,7 @@ Cell actor_of(const Cell* port) {
 Cell* call_actor(uint32_t action, const Cell* port, const Cell* const* values, int32_t count) {
   // Everything that allocates comes first: the values may be C++ copies without series.
   Cell name = word_named(ACTION_NAMES[action - act::APPEND]);
+  gc::Root keep_name(&name);
   Cell actor = actor_of(port);
   Cell fn_value = *object::value_of_word(&actor, &name);
   if (cell::type(&fn_value) != T_FUNCTION) error::raise(err::access::no_port_action);
