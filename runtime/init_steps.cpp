@@ -12,11 +12,8 @@ namespace kel::image_codec { void init_factory() {} }
 
 
 
-namespace kel::parse { void init_stacks() {} }
 
-namespace kel::checksum { void intern_method_words() {} }
 
-namespace kel::compress { void methods_init() {} }
 
 
 

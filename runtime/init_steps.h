@@ -11,8 +11,5 @@ void run_boot_top_level();
 }  // namespace kel::runtime
 namespace kel::context { void make_global(); }
 namespace kel::symbol { void create_hash(); }
-namespace kel::parse { void init_stacks(); }
-namespace kel::checksum { void intern_method_words(); }
-namespace kel::compress { void methods_init(); }
 namespace kel::kelbin { void decode_boot(); }
 namespace kel::console { void launch(); }

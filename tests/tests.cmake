@@ -52,12 +52,6 @@ set_tests_properties(driver-fails-without-evaluator PROPERTIES WILL_FAIL TRUE)
 add_test(NAME tmux-color COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_color.sh $<TARGET_FILE:probe-startup>)
 set_tests_properties(tmux-color PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
 
-# Under the sanitizers a failed malloc must return null, as it does in the plain build, so the
-# heap-exhaustion path (fatal 94) is what gets tested.
-if(KEL_SANITIZE AND TARGET kel_unit)
-  set_tests_properties(unit PROPERTIES ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1")
-endif()
-
 # Fuzz drivers of the decoders of outside bytes: each runs briefly in CI (--seconds).
 file(GLOB KEL_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*.cpp)
 foreach(src ${KEL_FUZZ_SOURCES})

@@ -12,6 +12,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/word.h"
@@ -148,6 +149,7 @@ void load_boot_specs() {
   datatype::intern_type_words();
   interp::register_roots();
   natives::register_roots();
+  parse::register_roots();
   // Datatype words and the logic words come from the boot image later.
   for (uint32_t t = 1; t < T_TYPE_COUNT; ++t) set_global(TYPE_NAMES[t], Cell{T_DATATYPE, t, 0, 0});
   set_global("true", Cell{T_LOGIC, 1, 0, 0});

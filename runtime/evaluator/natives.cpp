@@ -14,6 +14,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/natives_codec.h"
 #include "runtime/evaluator/natives_compare.h"
 #include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/natives_encoding.h"
@@ -21,6 +22,8 @@
 #include "runtime/evaluator/natives_sets.h"
 #include "runtime/evaluator/natives_system.h"
 #include "runtime/evaluator/natives_exit.h"
+#include "runtime/evaluator/parse.h"
+#include "runtime/evaluator/natives_math.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 
@@ -86,9 +89,12 @@ constexpr std::array<NativeFn, NATIVE_COUNT> entries() {
   install_exit(e.data());
   install_compare(e.data());
   install_eval(e.data());
+  install_parse(e.data());
   install_encoding(e.data());
-  install_sets(e.data());
   install_system(e.data());
+  install_sets(e.data());
+  install_math(e.data());
+  install_codec(e.data());
   return e;
 }
 
