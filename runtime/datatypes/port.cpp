@@ -123,16 +123,18 @@ datatype::SlotFn<K> native_slot(const Cell* port) {
 
 // ---- The values pushed for the actor ----
 
+// The values for the actor: cells of the action's frame, or small values held here (flags,
+// counts: no series). Copies stay valid: a held value is found by its position.
 struct Values {
-  const Cell* at[24];
-  Cell scalars[24];
+  const Cell* ref[24];
+  Cell own[24];
   int32_t n = 0;
-  int32_t ns = 0;
-  void add(const Cell* c) { at[n++] = c ? c : cell::none_value(); }
+  void add(const Cell* c) { ref[n++] = c ? c : cell::none_value(); }
   void scalar(Cell c) {
-    scalars[ns] = c;
-    at[n++] = &scalars[ns++];
+    ref[n] = nullptr;
+    own[n++] = c;
   }
+  const Cell* at(int32_t i) const { return ref[i] ? ref[i] : &own[i]; }
   void flag(bool on) { scalar(Cell{T_LOGIC, on ? 1u : 0u, 0, 0}); }
   // A refinement: its flag, then its argument or none.
   void refine(const Cell* arg) {
@@ -147,7 +149,9 @@ struct Values {
 };
 
 Cell* call(uint32_t action, const Cell* port, const Values& v) {
-  return call_actor(action, port, v.at, v.n);
+  const Cell* at[24] = {};
+  for (int32_t i = 0; i < v.n; ++i) at[i] = v.at(i);
+  return call_actor(action, port, at, v.n);
 }
 
 // The entry point of these actions leaves the result to the slot.
@@ -167,25 +171,25 @@ Cell* frame_slot() {
   return as_frame_result(call(K, port, v));
 }
 
-template <uint32_t K>
-Cell* insert_like(Cell* port, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-  if (auto fn = native_slot<K>(port)) return fn(port, value, part, only, dup, append);
+// append, insert and change: the value, /part (count or none), /only, /dup (count or none).
+Values insert_values(Cell* value, int32_t part, bool only, int32_t dup) {
   Values v;
   v.add(value);
   v.count(part >= 0, part);
   v.flag(only);
   v.count(dup != 1, dup);
-  return as_frame_result(call(K, port, v));
+  return v;
+}
+
+template <uint32_t K>
+Cell* insert_like(Cell* port, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+  if (auto fn = native_slot<K>(port)) return fn(port, value, part, only, dup, append);
+  return as_frame_result(call(K, port, insert_values(value, part, only, dup)));
 }
 
 Cell* change(Cell* port, Cell* value, int32_t part, bool only, int32_t dup) {
   if (auto fn = native_slot<act::CHANGE>(port)) return fn(port, value, part, only, dup);
-  Values v;
-  v.add(value);
-  v.count(part >= 0, part);
-  v.flag(only);
-  v.count(dup != 1, dup);
-  return as_frame_result(call(act::CHANGE, port, v));
+  return as_frame_result(call(act::CHANGE, port, insert_values(value, part, only, dup)));
 }
 
 template <uint32_t K>
@@ -203,11 +207,9 @@ Cell* copy(Cell* port, Cell* result, Cell* part, bool deep, Cell* types) {
   return call(act::COPY, port, v);
 }
 
-Cell* find(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
-  if (auto fn = native_slot<act::FIND>(port))
-    return fn(port, value, part, only, case_, same, any, with, skip, last, reverse, tail, match);
-  Values v;
+// find and select: the value, /part, /only /case /same /any, /with, /skip, /last /reverse.
+void search_values(Values& v, Cell* value, Cell* part, bool only, bool case_, bool same,
+                   bool any, Cell* with, Cell* skip, bool last, bool reverse) {
   v.add(value);
   v.refine(part);
   v.flag(only);
@@ -218,6 +220,14 @@ Cell* find(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same
   v.refine(skip);
   v.flag(last);
   v.flag(reverse);
+}
+
+Cell* find(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool same, bool any,
+           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+  if (auto fn = native_slot<act::FIND>(port))
+    return fn(port, value, part, only, case_, same, any, with, skip, last, reverse, tail, match);
+  Values v;
+  search_values(v, value, part, only, case_, same, any, with, skip, last, reverse);
   v.flag(tail);
   v.flag(match);
   return call(act::FIND, port, v);
@@ -228,16 +238,7 @@ Cell* select(Cell* port, Cell* value, Cell* part, bool only, bool case_, bool sa
   if (auto fn = native_slot<act::SELECT>(port))
     return fn(port, value, part, only, case_, same, any, with, skip, last, reverse);
   Values v;
-  v.add(value);
-  v.refine(part);
-  v.flag(only);
-  v.flag(case_);
-  v.flag(same);
-  v.flag(any);
-  v.refine(with);
-  v.refine(skip);
-  v.flag(last);
-  v.flag(reverse);
+  search_values(v, value, part, only, case_, same, any, with, skip, last, reverse);
   return call(act::SELECT, port, v);
 }
 
@@ -368,6 +369,15 @@ Cell* call_open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* a
 Cell* open_slot(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow) {
   if (auto fn = native_slot<act::OPEN>(port)) return fn(port, new_, read, write, seek, allow);
   return call_open(port, new_, read, write, seek, allow);
+}
+
+// copy with no refinements: what read and write answer.
+Cell* call_copy(Cell* port) {
+  Values v;
+  v.refine(nullptr);
+  v.flag(false);
+  v.refine(nullptr);
+  return call(act::COPY, port, v);
 }
 
 void call_close(Cell* port) {
@@ -526,13 +536,7 @@ Cell* read(Cell* port, Cell* part, Cell* seek, bool binary, bool lines, bool inf
   Cell* mark = stack::state().top;
   call_open(port, false, false, false, seek != nullptr, nullptr);
   stack::state().top = mark;
-  Cell* r = closing_on_error(port, [&] {
-    Values v;
-    v.refine(nullptr);
-    v.flag(false);
-    v.refine(nullptr);
-    return call(act::COPY, port, v);
-  });
+  Cell* r = closing_on_error(port, [&] { return call_copy(port); });
   call_close(port);
   return r;
 }
@@ -548,18 +552,9 @@ Cell* write(Cell* port, Cell* data, bool binary, bool lines, bool info, bool app
   int32_t count = counted ? cell::get_int(part) : 0;
   Cell* r = closing_on_error(port, [&] {
     Cell* step = stack::state().top;
-    Values in;
-    in.add(data);
-    in.count(counted, count);
-    in.flag(false);
-    in.count(false, 0);
-    call(act::INSERT, port, in);
+    call(act::INSERT, port, insert_values(data, counted ? count : -1, false, 1));
     stack::state().top = step;
-    Values v;
-    v.refine(nullptr);
-    v.flag(false);
-    v.refine(nullptr);
-    return call(act::COPY, port, v);
+    return call_copy(port);
   });
   call_close(port);
   return r;
