@@ -12,11 +12,14 @@ endif()
 
 # Case files: the reader and runner, the driver program, one ctest per file.
 add_library(kel_case_file STATIC ${CMAKE_CURRENT_SOURCE_DIR}/driver/case_file.cpp
-                                 ${CMAKE_CURRENT_SOURCE_DIR}/driver/case_evaluator.cpp)
+                                 ${CMAKE_CURRENT_SOURCE_DIR}/driver/case_evaluator.cpp
+                                 ${CMAKE_CURRENT_SOURCE_DIR}/driver/http_fixture.cpp)
 target_include_directories(kel_case_file PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/driver)
 target_link_libraries(kel_case_file PUBLIC kelrt)
 add_executable(kel_cases ${CMAKE_CURRENT_SOURCE_DIR}/driver/case_driver.cpp)
 target_link_libraries(kel_cases PRIVATE kel_case_file)
+target_compile_definitions(kel_cases PRIVATE
+  KEL_HTTP_FIXTURE="${CMAKE_CURRENT_SOURCE_DIR}/http/server.py")
 if(TARGET kel_unit)
   target_link_libraries(kel_unit PRIVATE kel_case_file)
 endif()

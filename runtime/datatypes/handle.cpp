@@ -12,7 +12,8 @@ namespace kel::handle {
 
 namespace {
 
-const char* const KIND_NAMES[] = {"null", "fd", "monitor", "window", "font", "rich-text"};
+const char* const KIND_NAMES[] = {"null", "fd", "monitor", "window", "font", "rich-text",
+                                    "port-actor"};
 
 void add_text(Cell* out, const char* text) { string::add_c_text(out, text); }
 

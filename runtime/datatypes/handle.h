@@ -15,6 +15,7 @@ constexpr uint32_t KIND_MONITOR = 2;
 constexpr uint32_t KIND_WINDOW = 3;
 constexpr uint32_t KIND_FONT = 4;
 constexpr uint32_t KIND_RICH_TEXT = 5;
+constexpr uint32_t KIND_PORT_ACTOR = 6;  // value: a port actor table (port::register_actor_table)
 
 Cell* init_cell(Cell* cell, int32_t value, uint32_t kind);
 // A new stack cell.

@@ -1,5 +1,5 @@
 // Where file!, url! and port actions hand their work to host I/O, ports and the boot
-// library's URL parser. Until those units exist every entry raises internal/not-done.
+// library's URL parser (defined by simple_io, http and port).
 #pragma once
 #include <cstdint>
 

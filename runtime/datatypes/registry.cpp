@@ -31,6 +31,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/point.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
@@ -128,6 +129,7 @@ void install(uint32_t type_id) {
     case T_EMAIL: email::install_type(); break;
     case T_HANDLE: handle::install_type(); break;
     case T_REF: ref::install_type(); break;
+    case T_PORT: port::install_type(); break;
     case T_MONEY: money::install_type(); break;
     case T_DATE: date::install_type(); break;
     case T_PAIR: pair::install_type(); break;

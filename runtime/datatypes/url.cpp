@@ -308,7 +308,7 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
     Cell* port = open_port(destination, false, false, false, false, nullptr, false);
     return port::write(port, copy, binary, lines, info, append, part, seek, allow, as);
   }
-  if (seek || allow || as) not_done();
+  if (part || seek || allow || as) not_done();
 
   io::HttpMethod method{nullptr, "post"};
   Cell* headers = nullptr;

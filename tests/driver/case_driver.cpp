@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "case_file.h"
+#include "http_fixture.h"
 #include "runtime/init.h"
 #include "runtime/startup.h"
 
@@ -73,8 +74,22 @@ int main(int argc, char** argv) {
     }
     dir = pattern;
   }
+  // Case files that read KEL_TEST_URL get the loopback HTTP fixture.
+  bool http = false;
+  for (auto& path : run.files) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (text.str().find("KEL_TEST_URL") != std::string::npos) http = true;
+  }
+  std::string why;
+  if (http && !kel::cases::start_http_fixture(KEL_HTTP_FIXTURE, why)) {
+    std::cout << why << "\n";
+    return 1;
+  }
   kel::rt::init_process(argc, argv);
   kel::rt::run_on_evaluation_thread(run_all, &run);
+  kel::cases::stop_http_fixture();
   if (!dir.empty()) {
     std::error_code ec;
     std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
