@@ -276,6 +276,7 @@ void collect() {
   g_heap_marked->clear();
   if (g_state.stress_period) move_all_to_fresh_memory();
   interior_from_offsets();
+  memory::after_collection();
   g_state.collection_count++;
 }
 
