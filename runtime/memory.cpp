@@ -17,9 +17,13 @@
 
 namespace kel::memory {
 
+namespace detail {
+MemoryState g_memory;
+}
+
 namespace {
 
-MemoryState g_state;
+MemoryState& g_state = detail::g_memory;
 std::vector<void*>* g_heap_series;   // in-heap series blocks, freed by release_all
 uint32_t g_pool_cursor;              // next-fit start in the pool table
 
@@ -31,10 +35,11 @@ size_t round_up(size_t v, size_t to) { return (v + to - 1) / to * to; }
 
 }  // namespace
 
-MemoryState& state() { return g_state; }
 
 void init() {
+  uint64_t moves = g_state.moves;  // a fresh heap still counts as a move for old addresses
   g_state = MemoryState{};
+  g_state.moves = moves + 1;
   g_state.arena_first_size = ARENA_FIRST_SIZE;
   g_state.arena_next_size = ARENA_FIRST_SIZE;
   g_state.large_threshold = LARGE_THRESHOLD;
@@ -60,7 +65,9 @@ void release_all() {
   }
   if (g_state.pool_table) rt::free(g_state.pool_table);
   gc::compact_shutdown();
+  uint64_t moves = g_state.moves;
   g_state = MemoryState{};
+  g_state.moves = moves + 1;
 }
 
 // ---- Counted OS blocks ----
@@ -464,6 +471,7 @@ SeriesBuffer* grow(Node node, int32_t new_size, bool copy) {
     std::memcpy(data(b), head(old), n);
   }
   *node_slot(node) = reinterpret_cast<uintptr_t>(b);
+  g_state.moves++;
   old->node = 0;
   old->flags &= ~sflag::IN_USE;
   if (old->flags & sflag::IN_HEAP) drop_heap_block(old);

@@ -107,6 +107,9 @@ struct MemoryState {
   uint32_t pool_table_capacity;
   uint32_t pool_count;           // live pools
   uint64_t allocations;          // buffers allocated so far
+  // Changes whenever a buffer or a node may have moved (a collection, a series given a
+  // larger buffer): an address read through a node stays good while it is unchanged.
+  uint64_t moves;
   // Pacing: an automatic collection runs only once the bytes carved (arena and large)
   // since the last collection reach max(live bytes it left, collect_floor).
   uint64_t carved_since_collection;
@@ -114,7 +117,10 @@ struct MemoryState {
   uint64_t collect_floor;
 };
 
-MemoryState& state();
+namespace detail {
+extern MemoryState g_memory;  // visible so the hot paths read it without a call
+}
+inline MemoryState& state() { return detail::g_memory; }
 
 // Sets the state to its start values (idempotent after release_all) and reads
 // KEL_GC_STRESS. Takes no pool or arena: they come on demand.

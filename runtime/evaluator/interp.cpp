@@ -63,8 +63,8 @@ void mark_interp_roots() {
 
 // The stack and memory states are static objects: their addresses are taken once so the
 // hot paths read them without a call.
-stack::State& S = stack::state();
-memory::MemoryState& M = memory::state();
+constexpr stack::State& S = stack::detail::g_state;
+constexpr memory::MemoryState& M = memory::detail::g_memory;
 
 // memory::node_buffer over the cached state, with the same checks.
 inline SeriesBuffer* buf(Node node) {
@@ -108,10 +108,9 @@ inline void deliver(const Cell* v, bool pushed) {
   KEL_TRACE(PUSH, current_position.w2, current_position.w1, nullptr, pushed ? S.top - 1 : S.base);
 }
 
-// Buffers move only when something allocates or the collector runs: an address read
-// through a node stays good while both counters are unchanged.
-gc::GcState& G = gc::state();
-inline uint64_t epoch() { return M.allocations ^ (uint64_t(G.collection_count) << 40); }
+// Buffers and nodes move only when the collector runs or a series takes a larger buffer:
+// an address read through a node stays good while the move counter is unchanged.
+inline uint64_t epoch() { return M.moves; }
 
 // The code block read last, for the same epoch: a block evaluation, its expressions and
 // their arguments read the same node one after another.
