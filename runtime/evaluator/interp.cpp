@@ -13,6 +13,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/evaluator/blk.h"
@@ -38,6 +39,10 @@ namespace {
     if (trace_enabled) [[unlikely]]        \
       fire(trace_ev::ev, code, pos, ref, val); \
   } while (0)
+
+// The switch of every short path (operators, arithmetic and comparison calls): off while
+// tracing, so the full calls fire their events.
+inline bool fast_paths_on() { return !trace_enabled; }
 
 constexpr uint32_t MODE_MASK = 0x300000;
 constexpr uint32_t MODE_GET = 0x100000;
@@ -501,28 +506,61 @@ void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t k) {
   }
 }
 
-// Two integers under add, subtract or multiply, or a comparison native: computed here with
-// the datatype's own results (an overflow gives the float! of the exact operation).
-bool int_fast_path(uint32_t type, int32_t id, Cell* b) {
-  if (cell::type(b) != T_INTEGER || cell::type(b + 1) != T_INTEGER) return false;
-  int64_t x = cell::get_int(b), y = cell::get_int(b + 1);
-  Cell r;
+// The one place where operators and the arithmetic and comparison calls short-cut: two
+// operands of integer!, float! or percent! under add, subtract, multiply, divide or a
+// comparison native, computed with the datatypes' own results (integer overflow gives the
+// float! of the exact operation). Anything that could raise (a zero or overflowing integer
+// division, another type, another callee) answers false and takes the full call, so the
+// errors and their reports stay those of the call. The result replaces the first operand.
+
+inline bool number_type_q(uint32_t t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
+
+bool int_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
+  uint32_t ta = cell::type(a), tb = cell::type(b);
   if (type == T_ACTION) {
-    int64_t v;
+    int32_t o;
     switch (uint32_t(id)) {
-      case datatype::action::ADD: v = x + y; break;
-      case datatype::action::SUBTRACT: v = x - y; break;
-      case datatype::action::MULTIPLY: v = x * y; break;
+      case datatype::action::ADD: o = float_::op::ADD; break;
+      case datatype::action::SUBTRACT: o = float_::op::SUBTRACT; break;
+      case datatype::action::MULTIPLY: o = float_::op::MULTIPLY; break;
+      case datatype::action::DIVIDE: o = float_::op::DIVIDE; break;
       default: return false;
     }
-    if (v >= INT32_MIN && v <= INT32_MAX) {
-      r = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
-    } else {
-      r = Cell{T_FLOAT, 0, 0, 0};
-      cell::put_double(&r, double(v));
+    if (ta == T_INTEGER && tb == T_INTEGER) {
+      int64_t x = cell::get_int(a), y = cell::get_int(b), v;
+      switch (o) {
+        case float_::op::ADD: v = x + y; break;
+        case float_::op::SUBTRACT: v = x - y; break;
+        case float_::op::MULTIPLY: v = x * y; break;
+        default:
+          if (y == 0 || (x == INT32_MIN && y == -1)) return false;  // the call raises
+          if (x % y != 0) {
+            *a = Cell{T_FLOAT, 0, 0, 0};
+            cell::put_double(a, double(x) / double(y));
+            return true;
+          }
+          v = x / y;
+          break;
+      }
+      if (v >= INT32_MIN && v <= INT32_MAX) {
+        *a = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
+      } else {
+        *a = Cell{T_FLOAT, 0, 0, 0};
+        cell::put_double(a, double(v));
+      }
+      return true;
     }
-  } else {
-    bool t;
+    if (!number_type_q(ta) || !number_type_q(tb)) return false;
+    double x = ta == T_INTEGER ? double(cell::get_int(a)) : cell::get_double(a);
+    double y = tb == T_INTEGER ? double(cell::get_int(b)) : cell::get_double(b);
+    *a = Cell{ta == T_PERCENT ? T_PERCENT : T_FLOAT, 0, 0, 0};
+    cell::put_double(a, float_::arith_on_doubles(x, y, o));
+    return true;
+  }
+  if (type != T_NATIVE || !number_type_q(ta) || !number_type_q(tb)) return false;
+  bool t;
+  if (ta == T_INTEGER && tb == T_INTEGER) {
+    int32_t x = cell::get_int(a), y = cell::get_int(b);
     switch (id) {
       case 25: t = x == y; break;  // equal?
       case 26: t = x != y; break;  // not-equal?
@@ -533,49 +571,124 @@ bool int_fast_path(uint32_t type, int32_t id, Cell* b) {
       case 31: t = x >= y; break;  // greater-or-equal?
       default: return false;
     }
-    r = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
+  } else {
+    static constexpr int32_t ops[7] = {0, 1, 2, 3, 5, 4, 6};  // natives 25 .. 31
+    if (id < 25 || id > 31) return false;
+    t = actions::compare(a, b, ops[id - 25]);  // numbers never raise here
   }
-  *b = r;
-  S.top = b + 1;
+  *a = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
   return true;
 }
 
+// Where each callee's argument cache lies, for as long as nothing moved, keyed by its
+// extras node; with what the cache says about plain calls.
 struct CalleeCacheEntry {
   uint64_t epoch = ~uint64_t(0);
   Node extras = 0;
   Cell* cells = nullptr;
   uint32_t count = 0;
+  // The callee takes only evaluated arguments and no refinement: `plain` of them, and
+  // `locals` local cells after them (function-like callees). -1 when not.
+  int32_t plain = -1;
+  int32_t locals = 0;
+  // Bit t of argument i (i < 2) set when that argument takes number type t: 1 integer!,
+  // 2 float!, 4 percent!.
+  uint8_t numbers[2] = {0, 0};
 };
 CalleeCacheEntry g_callee_cache[32];
+
+uint8_t number_bits(const Cell* ts) {
+  return uint8_t((typeset::has_q(ts, T_INTEGER) ? 1 : 0) | (typeset::has_q(ts, T_FLOAT) ? 2 : 0) |
+                 (typeset::has_q(ts, T_PERCENT) ? 4 : 0));
+}
+inline uint8_t number_bit(uint32_t t) { return t == T_INTEGER ? 1 : t == T_FLOAT ? 2 : t == T_PERCENT ? 4 : 0; }
+
+// The entry of a callee (a stack cell or a rooted copy: building the cache allocates).
+CalleeCacheEntry& callee_entry(const Cell* callee) {
+  CalleeCacheEntry& known = g_callee_cache[callee->w3 & 31];
+  if (known.extras == callee->w3 && known.epoch == epoch()) [[likely]] return known;
+  Cell* extras_cells = memory::head_cells(buf(callee->w3));
+  if (cell::type(extras_cells + 1) != T_BLOCK) {
+    Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
+    extras_cells = memory::head_cells(buf(callee->w3));
+    extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
+  }
+  SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
+  known.epoch = epoch();
+  known.extras = callee->w3;
+  known.cells = memory::head_cells(cache_buf);
+  known.count = cell_units(cache_buf);
+  known.plain = 0;
+  known.locals = 0;
+  known.numbers[0] = known.numbers[1] = 0;
+  for (uint32_t k = 0; k < known.count; ++k) {
+    const Cell* c = known.cells + k;
+    uint32_t t = cell::type(c);
+    if (t == T_TYPESET) {
+      uint32_t mode = c->header & MODE_MASK;
+      if (mode == MODE_RETURN) continue;
+      if (mode != 0 || known.plain < 0) { known.plain = -1; continue; }
+      if (known.plain < 2) known.numbers[known.plain] = number_bits(c);
+      ++known.plain;
+    } else if (t == T_INTEGER && k + 1 == known.count) {
+      known.locals = cell::get_int(c);  // builtins: a refinement count, never with plain
+    } else {
+      known.plain = -1;  // a refinement
+    }
+  }
+  if (known.plain < 0) known.locals = 0;
+  return known;
+}
 
 void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   const Cell* callee = s.callee;
   uint32_t ct = cell::type(callee);
   bool builtin = ct == T_NATIVE || ct == T_ACTION;
   if (s.infix) S.top += 1;
-  // The cache cells are found again whenever something allocated (fetching can move
-  // buffers and node handles); between allocations a small table keyed by the extras node
-  // remembers where each callee's cache lies.
+  // The cache cells are found again whenever something moved (fetching can move buffers
+  // and node handles).
   auto cache_node = [callee] { return memory::head_cells(buf(callee->w3))[1].w2; };
-  Cell* cache_cells;
-  uint32_t cache_n;
-  uint64_t cache_epoch = epoch();
-  CalleeCacheEntry& known = g_callee_cache[callee->w3 & 31];
-  if (known.extras == callee->w3 && known.epoch == cache_epoch) {
-    cache_cells = known.cells;
-    cache_n = known.count;
-  } else {
-    Cell* extras_cells = memory::head_cells(buf(callee->w3));
-    if (cell::type(extras_cells + 1) != T_BLOCK) {
-      Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
-      extras_cells = memory::head_cells(buf(callee->w3));
-      extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
-      cache_epoch = epoch();
+  CalleeCacheEntry& known = callee_entry(callee);
+  Cell* cache_cells = known.cells;
+  uint32_t cache_n = known.count;
+  uint64_t cache_epoch = known.epoch;
+  if (known.plain >= 0 && !path && !s.apply) {
+    // Plain arguments only: no refinement set-up, no second pass.
+    int32_t plain = known.plain, locals = known.locals;
+    Cell* frame_base = base();
+    for (uint32_t k = 0; k < cache_n; ++k) {
+      if (cache_epoch != epoch()) [[unlikely]] {
+        cache_cells = memory::head_cells(buf(cache_node()));
+        cache_epoch = epoch();
+      }
+      const Cell* c = cache_cells + k;
+      if (cell::type(c) != T_TYPESET) break;
+      if ((c->header & MODE_MASK) == MODE_RETURN) continue;
+      if (!(s.infix && k == 0)) {
+        if (s.pos >= s.end) fetch_argument(s, 0, callee, k);  // raises no-arg
+        s.pos = eval_expression(*s.code, s.pos, s.end, s.infix, true, false);
+        if (cache_epoch != epoch()) [[unlikely]] {
+          cache_cells = memory::head_cells(buf(cache_node()));
+          cache_epoch = epoch();
+          c = cache_cells + k;
+        }
+      }
+      check_type(s, c, last_pushed(), k);
     }
-    SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
-    cache_cells = memory::head_cells(cache_buf);
-    cache_n = cell_units(cache_buf);
-    known = {cache_epoch, callee->w3, cache_cells, cache_n};
+    KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
+    if (builtin) {
+      int32_t id = int32_t(callee->w1);
+      if (plain == 2 && fast_paths_on() && int_fast_path(ct, id, frame_base, frame_base + 1)) {
+        S.top = frame_base + 1;
+        return;
+      }
+      int32_t none[1] = {-1};
+      if (ct == T_NATIVE) natives::table[id - 1](0, none);
+      else actions::entry_table[id - 1](none);
+    } else {
+      function::push_defaults(locals);
+    }
+    return;
   }
   auto cache_at = [&](uint32_t k) {
     if (cache_epoch != epoch()) [[unlikely]] {
@@ -732,7 +845,10 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
   if (builtin) {
     int32_t id = int32_t(callee->w1);
-    if (fetched == 2 && int_fast_path(ct, id, frame_base)) return;
+    if (fetched == 2 && fast_paths_on() && int_fast_path(ct, id, frame_base, frame_base + 1)) {
+      S.top = frame_base + 1;
+      return;
+    }
     if (ct == T_NATIVE) natives::table[id - 1](0, refs);
     else actions::entry_table[id - 1](refs);
   } else {
