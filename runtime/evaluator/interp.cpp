@@ -272,20 +272,25 @@ void eval_block(const Cell* block, bool into_caller) {
   } else {
     current_position = at;
     uint32_t pos = head;
-    while (pos < end) {
+    for (;;) {
       current_position.w1 = pos;
       pos = eval_expression(current_position.w2, pos, end, false, false, false);
       if (fast_exit) [[unlikely]] {
         fast_exit = false;  // return or exit of this function body
         break;
       }
-      if (pos < end) stack::clear_frame();
+      if (pos >= end) break;
+      stack::clear_frame();
     }
   }
   KEL_TRACE(EXIT, at.w2, end, nullptr, base());
   current_position = g_saved_positions[restore.depth];
   if (into_caller) stack::pop_frame_to_result();
   else stack::pop_frame();
+}
+
+namespace {
+bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push);
 }
 
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
@@ -409,6 +414,11 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       Cell* slot = quick_slot(&w);
       if (!slot || cell::type(slot) != T_OP) break;
       S.top = S.args_begin + start_top;
+      if (pos + 1 < end && fast_paths_on() &&
+          infix_fast(slot, memory::head_cells(ib) + pos + 1, S.top, push)) {
+        pos += 2;
+        continue;
+      }
       pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
     }
   }
@@ -638,6 +648,37 @@ CalleeCacheEntry& callee_entry(const Cell* callee) {
   }
   if (known.plain < 0) known.locals = 0;
   return known;
+}
+
+// The infix step's short path: an operator wrapping a plain two-argument action or native,
+// a number on its left and a number on its right that needs no evaluation (a literal, or
+// a word holding one), computed without a call. The operator's value is the one the word
+// holds now; its argument cache (as the last full call found it) must take both types.
+// Nothing is consumed when it answers false.
+bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push) {
+  uint32_t wrapped = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  if (wrapped != T_ACTION && wrapped != T_NATIVE) return false;
+  uint8_t lb = number_bit(cell::type(left));
+  if (!lb) return false;
+  Cell rv;
+  uint32_t rt = cell::type(right);
+  if (rt == T_WORD) {
+    const Cell* rs = quick_slot(right);
+    if (!rs) return false;
+    rv = *rs;
+  } else {
+    rv = *right;
+  }
+  uint8_t rb = number_bit(cell::type(&rv));
+  if (!rb) return false;
+  const CalleeCacheEntry& e = g_callee_cache[op->w3 & 31];
+  if (e.extras != op->w3 || e.epoch != epoch() || e.plain != 2 || !(e.numbers[0] & lb) ||
+      !(e.numbers[1] & rb))
+    return false;
+  if (!int_fast_path(wrapped, int32_t(op->w1), left, &rv)) return false;
+  S.top = left + 1;
+  if (!push) *S.base = *left;  // as the full call's pop leaves a result-mode value
+  return true;
 }
 
 void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
