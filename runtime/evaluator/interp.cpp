@@ -279,7 +279,8 @@ void eval_block(const Cell* block, bool into_caller) {
         fast_exit = false;  // return or exit of this function body
         break;
       }
-      if (pos >= end) break;
+      // A block cut short while it runs ends at its new tail, with the last value.
+      if (pos >= end || pos >= code_count(current_position.w2)) break;
       stack::clear_frame();
     }
   }
