@@ -208,9 +208,10 @@ void mark_roots();
 
 namespace detail {
 [[noreturn]] void frame_overflow();
-inline Frame* push_record(const Cell* word, uint32_t header) {
+// Without the machine-stack check: for frames that cannot nest without a function or
+// block frame (which check) also being pushed; the frame stack's own limit bounds them.
+inline Frame* push_record_unchecked(const Cell* word, uint32_t header) {
   State& s = g_state;
-  check_machine_stack();
   if (s.frames_top >= s.frames_limit) [[unlikely]] frame_overflow();
   Frame* f = s.frames_top++;
   f->header = header;
@@ -221,6 +222,10 @@ inline Frame* push_record(const Cell* word, uint32_t header) {
   f->saved_values = 0;
   s.base = s.top;
   return f;
+}
+inline Frame* push_record(const Cell* word, uint32_t header) {
+  check_machine_stack();
+  return push_record_unchecked(word, header);
 }
 // Pops the top record and makes its caller base current; the context is restored.
 inline Frame* drop_record() {
@@ -236,7 +241,7 @@ inline void push_eval_frame(const Cell* word) {
   detail::push_record(word, (kind::EVAL << fflag::KIND_SHIFT) | fflag::INTERPRETED);
 }
 inline void push_interp_native_frame(const Cell* word) {
-  detail::push_record(word, (kind::NATIVE << fflag::KIND_SHIFT) | fflag::INTERPRETED);
+  detail::push_record_unchecked(word, (kind::NATIVE << fflag::KIND_SHIFT) | fflag::INTERPRETED);
 }
 inline void pop_frame() {
   State& s = detail::g_state;

@@ -304,14 +304,12 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   Cell v = memory::head_cells(cb)[pos];  // used only before anything allocates
   KEL_TRACE(FETCH, code, pos, nullptr, &v);
   switch (cell::type(&v)) {
-    case T_PAREN: {
-      stack::push_interp_native_frame(&words.body);
-      eval_block(&v, true);
-      if (push) stack::pop_frame();
-      else stack::pop_frame_to_result();
+    case T_PAREN:
+      // One block frame, named `<body>` like the call frame it replaces, which no report
+      // shows: pushed, its value stays as the new cell; else it becomes the result.
+      eval_block(&v, !push);
       ++pos;
       break;
-    }
     case T_SET_WORD: {
       stack::push_interp_native_frame(&v);
       push_cell(&v);
@@ -509,12 +507,14 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
   }
 }
 
-void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t k) {
-  if (!typeset::has_q(ts, cell::type(value))) [[unlikely]] {
-    Cell aw = spec_word_of_cache_index(s.callee, k);
-    Cell n = name_of(s);
-    raise_expect_arg(&n, value, &aw);
-  }
+[[noreturn, gnu::noinline, gnu::cold]] void raise_bad_type(CallState& s, const Cell* value, uint32_t k) {
+  Cell aw = spec_word_of_cache_index(s.callee, k);
+  Cell n = name_of(s);
+  raise_expect_arg(&n, value, &aw);
+}
+
+inline void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t k) {
+  if (!typeset::has_q(ts, cell::type(value))) [[unlikely]] raise_bad_type(s, value, k);
 }
 
 // The one place where operators and the arithmetic and comparison calls short-cut: two
@@ -606,7 +606,12 @@ struct CalleeCacheEntry {
   // 2 float!, 4 percent!.
   uint8_t numbers[2] = {0, 0};
 };
-CalleeCacheEntry g_callee_cache[32];
+constexpr uint32_t CALLEE_CACHE_BITS = 8;
+CalleeCacheEntry g_callee_cache[1u << CALLEE_CACHE_BITS];
+// Extras nodes of callees made together are close: a multiplicative hash spreads them.
+inline CalleeCacheEntry& callee_slot(Node extras) {
+  return g_callee_cache[(extras * 2654435761u) >> (32 - CALLEE_CACHE_BITS)];
+}
 
 uint8_t number_bits(const Cell* ts) {
   return uint8_t((typeset::has_q(ts, T_INTEGER) ? 1 : 0) | (typeset::has_q(ts, T_FLOAT) ? 2 : 0) |
@@ -616,7 +621,7 @@ inline uint8_t number_bit(uint32_t t) { return t == T_INTEGER ? 1 : t == T_FLOAT
 
 // The entry of a callee (a stack cell or a rooted copy: building the cache allocates).
 CalleeCacheEntry& callee_entry(const Cell* callee) {
-  CalleeCacheEntry& known = g_callee_cache[callee->w3 & 31];
+  CalleeCacheEntry& known = callee_slot(callee->w3);
   if (known.extras == callee->w3 && known.epoch == epoch()) [[likely]] return known;
   Cell* extras_cells = memory::head_cells(buf(callee->w3));
   if (cell::type(extras_cells + 1) != T_BLOCK) {
@@ -672,7 +677,7 @@ bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push) {
   }
   uint8_t rb = number_bit(cell::type(&rv));
   if (!rb) return false;
-  const CalleeCacheEntry& e = g_callee_cache[op->w3 & 31];
+  const CalleeCacheEntry& e = callee_slot(op->w3);
   if (e.extras != op->w3 || e.epoch != epoch() || e.plain != 2 || !(e.numbers[0] & lb) ||
       !(e.numbers[1] & rb))
     return false;
