@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 #include "runtime/unwind.h"
 
 namespace kel::stack {
@@ -231,7 +232,7 @@ inline Frame* push_record(const Cell* word, uint32_t header) {
 inline Frame* drop_record() {
   State& s = g_state;
   Frame* f = --s.frames_top;
-  if (f->function_context) restore_context(f);
+  if (f->function_context) memory::head_cells(memory::node_buffer(f->function_context))->w2 = f->saved_values;
   s.base = s.args_begin + f->caller_base;
   return f;
 }

@@ -2,6 +2,7 @@
 // the infix step, path evaluation, function bodies, compiled bodies and routine calls.
 #include "runtime/evaluator/interp.h"
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -242,6 +243,72 @@ void register_roots() {
   gc::add_root(&mark_interp_roots);
 }
 
+namespace {
+bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push);
+
+// Cell types that evaluate to themselves, and the values a word yields as they are.
+constexpr std::array<bool, 256> inert_table() {
+  std::array<bool, 256> t{};
+  for (uint32_t i = 1; i < T_TYPE_COUNT; ++i) t[i] = true;
+  for (uint32_t i : {T_PAREN, T_SET_WORD, T_SET_PATH, T_GET_WORD, T_LIT_WORD, T_WORD, T_PATH,
+                     T_GET_PATH, T_LIT_PATH, T_OP, T_NATIVE, T_ACTION, T_FUNCTION, T_ROUTINE,
+                     T_ISSUE})
+    t[i] = false;
+  return t;
+}
+constexpr std::array<bool, 256> plain_value_table() {
+  std::array<bool, 256> t{};
+  for (uint32_t i = 1; i < T_TYPE_COUNT; ++i) t[i] = true;
+  for (uint32_t i : {T_UNSET, T_NATIVE, T_ACTION, T_FUNCTION, T_ROUTINE, T_OP}) t[i] = false;
+  return t;
+}
+constexpr std::array<bool, 256> k_inert = inert_table();
+constexpr std::array<bool, 256> k_plain_value = plain_value_table();
+
+// The short path of one expression: a value that needs no evaluation (a literal, or a
+// word holding a plain value) with any operators after it that infix_fast computes. Any
+// other expression, or an operator it declines, goes through eval_expression from the
+// start: nothing was consumed, and the value written so far is overwritten.
+[[gnu::always_inline]] inline uint32_t eval_quick(const Node& code, uint32_t pos, uint32_t end,
+                                                  bool no_infix, bool push) {
+  Cell* left = S.top;
+  if (fast_paths_on() && (push || left == S.base)) [[likely]] {
+    SeriesBuffer* cb = code_buf(code);
+    uint32_t count = cell_units(cb);
+    if (end > count) end = count;
+    if (pos < end) {
+      const Cell* cells = memory::head_cells(cb);
+      const Cell* v = cells + pos;
+      uint32_t t = cell::type(v);
+      if (!k_inert[t]) {
+        v = t == T_WORD ? quick_slot(v) : nullptr;
+        if (v && !k_plain_value[cell::type(v)]) v = nullptr;
+      }
+      if (v && left + 1 < S.args_limit) {
+        *left = *v;
+        S.top = left + 1;
+        uint32_t p = pos + 1;
+        if (!no_infix) {
+          while (p < end) {
+            const Cell* w = cells + p;
+            if (cell::type(w) != T_WORD) break;
+            const Cell* op = quick_slot(w);
+            if (!op || cell::type(op) != T_OP) break;
+            if (p + 1 >= end || !infix_fast(op, w + 1, left, push)) {
+              S.top = left;
+              return eval_expression(code, pos, end, no_infix, push, false);
+            }
+            p += 2;
+          }
+        }
+        return p;
+      }
+    }
+  }
+  return eval_expression(code, pos, end, no_infix, push, false);
+}
+}  // namespace
+
 // ---- Blocks and expressions ----
 
 void eval_block(const Cell* block, bool into_caller) {
@@ -274,7 +341,7 @@ void eval_block(const Cell* block, bool into_caller) {
     uint32_t pos = head;
     for (;;) {
       current_position.w1 = pos;
-      pos = eval_expression(current_position.w2, pos, end, false, false, false);
+      pos = eval_quick(current_position.w2, pos, end, false, false);
       if (fast_exit) [[unlikely]] {
         fast_exit = false;  // return or exit of this function body
         break;
@@ -290,9 +357,6 @@ void eval_block(const Cell* block, bool into_caller) {
   else stack::pop_frame();
 }
 
-namespace {
-bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push);
-}
 
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions) {
@@ -315,7 +379,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       push_cell(&v);
       ++pos;
       if (pos >= end) error::raise(err::script::need_value, &v);
-      pos = eval_expression(code, pos, end, false, true, false);
+      pos = eval_quick(code, pos, end, false, true);
       Cell* b = base();
       KEL_TRACE(SET, code, pos, b, b + 1);
       if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
@@ -454,6 +518,9 @@ uint32_t eval_next_index(const Cell* block) {
 
 namespace {
 
+// The function context of a function-call record, as the collector keeps it current.
+inline Node fctx_now(const stack::Frame* f) { return f->function_context; }
+
 struct CallState {
   const Cell* callee;  // a stack cell or a rooted copy; never a series cell
   const Node* code;    // re-read after every allocation
@@ -478,7 +545,7 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
     error::raise(err::script::no_arg, &n, &aw);
   }
   if (mode == 0) {
-    s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
+    s.pos = eval_quick(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true);
     return;
   }
   Cell v = code_cells(*s.code)[s.pos];  // used only before anything allocates
@@ -713,7 +780,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       if ((c->header & MODE_MASK) == MODE_RETURN) continue;
       if (!(s.infix && k == 0)) {
         if (s.pos >= s.end) fetch_argument(s, 0, callee, k);  // raises no-arg
-        s.pos = eval_expression(*s.code, s.pos, s.end, s.infix, true, false);
+        s.pos = eval_quick(*s.code, s.pos, s.end, s.infix, true);
         if (cache_epoch != epoch()) [[unlikely]] {
           cache_cells = memory::head_cells(buf(cache_node()));
           cache_epoch = epoch();
@@ -963,8 +1030,26 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
       if (cell::type(ex + 2) == T_INTEGER && cell::get_int(ex + 2) != 0) {
         call_function_body(callee, run_ctx, nullptr, 0);
       } else {
-        Cell body = ex[0];  // an interpreted body: read before anything allocates
-        run_body(callee, &body, nullptr);
+        // An interpreted body, as run_body runs it; the context's values pointer is put
+        // back by the frame record (saved at its push) when it is popped or unwound.
+        Cell body = ex[0];  // read before anything allocates
+        memory::head_cells(buf(fctx_now(f)))->w2 = stack::index_of(base()) + 1;
+        f->header |= stack::fflag::BODY;
+        KEL_TRACE(PROLOG, 0, 0, nullptr, callee);
+        if (cell::type(&body) != T_BLOCK) [[unlikely]] {
+          cell::set_none(base());
+          S.top = base() + 1;
+        } else {
+          try {
+            eval_block(&body, true);
+          } catch (const Unwind& u) {
+            // return and exit end here: the exit left the value in the frame's result slot.
+            if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+            S.top = base() + 1;
+          }
+        }
+        KEL_TRACE(EPILOG, 0, 0, nullptr, base());
+        f->header &= ~stack::fflag::BODY;
       }
       break;
     }
