@@ -81,8 +81,13 @@ namespace detail {
 // read), visible here so the hot frame operations below compile inline.
 extern State g_state;
 extern thread_local uintptr_t t_stack_low;
+// The low end plus the normal margin: one compare on the hot path. The largest address
+// until the thread's first check, which sets it.
+extern thread_local uintptr_t t_stack_limit;
 uintptr_t read_stack_low();
 [[noreturn]] void machine_overflow(uintptr_t sp);
+// Below the limit (or the first time): sets the limit, raises when really short.
+void machine_check_slow(uintptr_t sp);
 void restore_context(const Frame* f);
 }  // namespace detail
 
@@ -180,10 +185,7 @@ inline void check_machine_stack() {
 #else
   uintptr_t sp = uintptr_t(__builtin_frame_address(0));
 #endif
-  uintptr_t low = detail::t_stack_low;
-  if (low == 0) [[unlikely]] low = detail::read_stack_low();
-  uintptr_t margin = detail::g_state.headroom_depth ? MACHINE_MARGIN_ERROR : MACHINE_MARGIN;
-  if (sp < low + margin) [[unlikely]] detail::machine_overflow(sp);
+  if (sp < detail::t_stack_limit) [[unlikely]] detail::machine_check_slow(sp);
 }
 // Bytes of machine stack left below the caller's frame on this thread.
 uintptr_t machine_stack_left();

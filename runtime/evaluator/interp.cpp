@@ -120,16 +120,19 @@ inline uint64_t epoch() { return M.moves; }
 
 // The code block read last, for the same epoch: a block evaluation, its expressions and
 // their arguments read the same node one after another.
+// A few ways, so a loop body and the function it calls do not evict each other.
 struct CodeBuffer {
   uint64_t epoch = ~uint64_t(0);
   Node node = 0;
   SeriesBuffer* b = nullptr;
-} g_code;
+};
+CodeBuffer g_code[4];
 inline SeriesBuffer* code_buf(Node code) {
   uint64_t e = epoch();
-  if (code == g_code.node && e == g_code.epoch) return g_code.b;
+  CodeBuffer& c = g_code[code & 3];
+  if (code == c.node && e == c.epoch) [[likely]] return c.b;
   SeriesBuffer* b = buf(code);
-  g_code = {e, code, b};
+  c = {e, code, b};
   return b;
 }
 inline Cell* code_cells(Node code) { return memory::head_cells(code_buf(code)); }
@@ -1017,7 +1020,9 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
           nm, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
       Node fctx = callee->w1;
       f->function_context = fctx;
-      f->saved_values = fctx ? memory::head_cells(buf(fctx))->w2 : 0;
+      Cell* fx = fctx ? memory::head_cells(buf(fctx)) : nullptr;  // its context! cell
+      uint64_t fx_epoch = epoch();
+      f->saved_values = fx ? fx->w2 : 0;
       s.frame = f;
       fetch_arguments(s, path, path_index);
       // The context compiled code runs in, chosen after the fetch (nodes may have moved):
@@ -1033,7 +1038,8 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
         // An interpreted body, as run_body runs it; the context's values pointer is put
         // back by the frame record (saved at its push) when it is popped or unwound.
         Cell body = ex[0];  // read before anything allocates
-        memory::head_cells(buf(fctx_now(f)))->w2 = stack::index_of(base()) + 1;
+        if (!fx || fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
+        fx->w2 = stack::index_of(base()) + 1;
         f->header |= stack::fflag::BODY;
         KEL_TRACE(PROLOG, 0, 0, nullptr, callee);
         if (cell::type(&body) != T_BLOCK) [[unlikely]] {
