@@ -312,6 +312,49 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
 }
 }  // namespace
 
+namespace {
+// Keeps the caller's position in the rooted array and puts it back on every exit.
+struct PositionKeep {
+  uint32_t depth;
+  PositionKeep() : depth(g_saved_depth) {
+    if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+    g_saved_positions[depth] = current_position;
+    g_saved_depth = depth + 1;
+  }
+  ~PositionKeep() {
+    current_position = g_saved_positions[depth];
+    g_saved_depth = depth;
+  }
+  PositionKeep(const PositionKeep&) = delete;
+  PositionKeep& operator=(const PositionKeep&) = delete;
+};
+
+// A paren evaluated in the caller's frame: its expressions one after another, each value
+// dropped but the last, which stays pushed or becomes the result. The block frame
+// eval_block would add is named `<body>`, which no report shows; an empty paren, or
+// tracing, takes eval_block.
+void eval_paren(const Cell* paren, bool push) {
+  uint32_t end = code_count(paren->w2);
+  uint32_t head = paren->w1 > end ? end : paren->w1;
+  Cell* start = S.top;
+  if (head >= end || !fast_paths_on() || (!push && start != S.base)) {
+    eval_block(paren, !push);
+    return;
+  }
+  stack::check_machine_stack();  // parens nest without frames
+  PositionKeep keep;
+  current_position = Cell{cell::type(paren), head, paren->w2, 0};
+  uint32_t pos = head;
+  for (;;) {
+    current_position.w1 = pos;
+    pos = eval_quick(current_position.w2, pos, end, false, push);
+    if (fast_exit) [[unlikely]] break;  // return or exit of the function body around it
+    if (pos >= end || pos >= code_count(current_position.w2)) break;
+    S.top = start;
+  }
+}
+}  // namespace
+
 // ---- Blocks and expressions ----
 
 void eval_block(const Cell* block, bool into_caller) {
@@ -322,18 +365,7 @@ void eval_block(const Cell* block, bool into_caller) {
   // a break or return value landing on its frame's base while this evaluation unwinds.
   // The block's own node is read through current_position, which nested evaluations
   // restore before they return.
-  struct Restore {
-    uint32_t depth;
-    Restore() : depth(g_saved_depth) {
-      if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
-      g_saved_positions[depth] = current_position;
-      g_saved_depth = depth + 1;
-    }
-    ~Restore() {
-      current_position = g_saved_positions[depth];
-      g_saved_depth = depth;
-    }
-  } restore;
+  PositionKeep restore;
   stack::push_eval_frame(&words.body);
   KEL_TRACE(ENTER, at.w2, head, nullptr, nullptr);
   if (head >= end) {
@@ -372,9 +404,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   KEL_TRACE(FETCH, code, pos, nullptr, &v);
   switch (cell::type(&v)) {
     case T_PAREN:
-      // One block frame, named `<body>` like the call frame it replaces, which no report
-      // shows: pushed, its value stays as the new cell; else it becomes the result.
-      eval_block(&v, !push);
+      eval_paren(&v, push);
       ++pos;
       break;
     case T_SET_WORD: {
