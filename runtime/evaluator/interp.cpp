@@ -832,7 +832,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       int32_t none[1] = {-1};
       if (ct == T_NATIVE) natives::table[id - 1](0, none);
       else actions::entry_table[id - 1](none);
-    } else {
+    } else if (locals > 0) {
       function::push_defaults(locals);
     }
     return;
@@ -1058,11 +1058,11 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
       // The context compiled code runs in, chosen after the fetch (nodes may have moved):
       // the owner object's, else the one extras cell 4 names, else the naming word's.
       Cell* ex = memory::head_cells(buf(callee->w3));
-      Node run_ctx = context::global;
-      if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
-      else if (cell::type(ex + 4) == T_INTEGER) run_ctx = Node(cell::get_int(ex + 4));
-      else if (s.frame->word_context) run_ctx = s.frame->word_context;
       if (cell::type(ex + 2) == T_INTEGER && cell::get_int(ex + 2) != 0) {
+        Node run_ctx = context::global;
+        if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
+        else if (cell::type(ex + 4) == T_INTEGER) run_ctx = Node(cell::get_int(ex + 4));
+        else if (s.frame->word_context) run_ctx = s.frame->word_context;
         call_function_body(callee, run_ctx, nullptr, 0);
       } else {
         // An interpreted body, as run_body runs it; the context's values pointer is put
