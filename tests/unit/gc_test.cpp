@@ -219,6 +219,22 @@ TEST_F(MemoryTest, CollectionWaitsForCarvedBytes) {
   for (uint32_t i = 0; i < 400; ++i) EXPECT_TRUE(alive(memory::head_cells(node_buffer(list))[i].w2));
 }
 
+// Cached addresses stay good while the move counter holds: it changes when a series takes
+// a larger buffer and at every collection, never for a plain allocation.
+TEST_F(MemoryTest, MoveCounterChangesOnlyWhenSomethingMoves) {
+  NoStress ns;
+  Node n = memory::series_new_bytes(16);
+  gc::Root keep(&n);
+  uint64_t moves = memory::state().moves;
+  for (int i = 0; i < 100; ++i) memory::series_new_bytes(64);
+  EXPECT_EQ(memory::state().moves, moves) << "allocation alone moves nothing";
+  memory::series_grow_copy_node(n, 64);
+  EXPECT_GT(memory::state().moves, moves) << "a larger buffer for the node";
+  moves = memory::state().moves;
+  gc::collect();
+  EXPECT_GT(memory::state().moves, moves) << "a collection slides buffers";
+}
+
 // Arenas double past the large threshold up to their cap; large requests keep theirs.
 TEST_F(MemoryTest, ArenasDoubleUpToTheCap) {
   NoStress ns;
