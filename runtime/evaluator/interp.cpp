@@ -248,6 +248,7 @@ void register_roots() {
 
 namespace {
 bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push);
+uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
 
 // Cell types that evaluate to themselves, and the values a word yields as they are.
 constexpr std::array<bool, 256> inert_table() {
@@ -284,8 +285,18 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
       const Cell* v = cells + pos;
       uint32_t t = cell::type(v);
       if (!k_inert[t]) {
-        v = t == T_WORD ? quick_slot(v) : nullptr;
-        if (v && !k_plain_value[cell::type(v)]) v = nullptr;
+        if (t != T_WORD) return eval_expression(code, pos, end, no_infix, push, false);
+        const Cell* slot = quick_slot(v);
+        if (!slot) return eval_expression(code, pos, end, no_infix, push, false);
+        uint32_t vt = cell::type(slot);
+        if (vt == T_FUNCTION || vt == T_NATIVE || vt == T_ACTION || vt == T_ROUTINE) {
+          // A call: as eval_expression makes it, without its dispatch.
+          Cell callee = *slot, name = *v;
+          uint32_t start_top = uint32_t(left - S.args_begin);
+          uint32_t p = call_value(&callee, code, pos + 1, end, push, nullptr, 0, &name, nullptr, 0, false);
+          return no_infix ? p : infix_steps(code, p, end, push, start_top);
+        }
+        v = k_plain_value[vt] ? slot : nullptr;
       }
       if (v && left + 1 < S.args_limit) {
         *left = *v;
@@ -393,6 +404,30 @@ void eval_block(const Cell* block, bool into_caller) {
 }
 
 
+namespace {
+// The infix step, repeated while it finds an operator: a word bound to an op! right after
+// a value (the left operand, at start_top).
+uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top) {
+  for (;;) {
+    if (pos >= end || fast_exit) break;
+    SeriesBuffer* ib = code_buf(code);
+    if (pos >= cell_units(ib)) break;
+    Cell w = memory::head_cells(ib)[pos];
+    if (cell::type(&w) != T_WORD) break;
+    Cell* slot = quick_slot(&w);
+    if (!slot || cell::type(slot) != T_OP) break;
+    S.top = S.args_begin + start_top;
+    if (pos + 1 < end && fast_paths_on() &&
+        infix_fast(slot, memory::head_cells(ib) + pos + 1, S.top, push)) {
+      pos += 2;
+      continue;
+    }
+    pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
+  }
+  return pos;
+}
+}  // namespace
+
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions) {
   SeriesBuffer* cb = code_buf(code);
@@ -499,25 +534,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       ++pos;
       break;
   }
-  if (!no_infix) {
-    // The infix step: a word bound to an op! right after a value.
-    for (;;) {
-      if (pos >= end || fast_exit) break;
-      SeriesBuffer* ib = code_buf(code);
-      if (pos >= cell_units(ib)) break;
-      Cell w = memory::head_cells(ib)[pos];
-      if (cell::type(&w) != T_WORD) break;
-      Cell* slot = quick_slot(&w);
-      if (!slot || cell::type(slot) != T_OP) break;
-      S.top = S.args_begin + start_top;
-      if (pos + 1 < end && fast_paths_on() &&
-          infix_fast(slot, memory::head_cells(ib) + pos + 1, S.top, push)) {
-        pos += 2;
-        continue;
-      }
-      pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
-    }
-  }
+  if (!no_infix) pos = infix_steps(code, pos, end, push, start_top);
   if (!push) KEL_TRACE(EXPR, code, pos, nullptr, base());
   return pos;
 }
