@@ -643,7 +643,37 @@ inline void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t
 
 inline bool number_type_q(uint32_t t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
 
-bool int_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
+bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b);
+
+// Two integers under add, subtract or a comparison are taken inline; the rest of the
+// cases out of line.
+[[gnu::always_inline]] inline bool int_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
+  if (cell::type(a) == T_INTEGER && cell::type(b) == T_INTEGER) {
+    int64_t x = cell::get_int(a), y = cell::get_int(b), v;
+    if (type == T_ACTION && (uint32_t(id) == datatype::action::ADD || uint32_t(id) == datatype::action::SUBTRACT)) {
+      v = uint32_t(id) == datatype::action::ADD ? x + y : x - y;
+      if (v >= INT32_MIN && v <= INT32_MAX) {
+        *a = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
+        return true;
+      }
+    } else if (type == T_NATIVE && id >= 25 && id <= 31) {
+      bool t;
+      switch (id) {
+        case 25: case 27: t = x == y; break;  // equal?, strict-equal?
+        case 26: t = x != y; break;           // not-equal?
+        case 28: t = x < y; break;            // lesser?
+        case 29: t = x > y; break;            // greater?
+        case 30: t = x <= y; break;           // lesser-or-equal?
+        default: t = x >= y; break;           // greater-or-equal?
+      }
+      *a = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
+      return true;
+    }
+  }
+  return number_fast_path(type, id, a, b);
+}
+
+bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
   uint32_t ta = cell::type(a), tb = cell::type(b);
   if (type == T_ACTION) {
     int32_t o;
