@@ -394,7 +394,7 @@ void eval_block(const Cell* block, bool into_caller) {
       }
       // A block cut short while it runs ends at its new tail, with the last value.
       if (pos >= end || pos >= code_count(current_position.w2)) break;
-      stack::clear_frame();
+      S.top = S.base;  // the frame is emptied between expressions
     }
   }
   KEL_TRACE(EXIT, at.w2, end, nullptr, base());
@@ -1117,6 +1117,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
         Cell body = ex[0];  // read before anything allocates
         if (!fx || fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
         fx->w2 = stack::index_of(base()) + 1;
+        fx_epoch = epoch();
         f->header |= stack::fflag::BODY;
         KEL_TRACE(PROLOG, 0, 0, nullptr, callee);
         if (cell::type(&body) != T_BLOCK) [[unlikely]] {
@@ -1133,6 +1134,11 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
         }
         KEL_TRACE(EPILOG, 0, 0, nullptr, base());
         f->header &= ~stack::fflag::BODY;
+        if (fx_epoch == epoch()) {
+          // The context cell is where it was: restored here, so the pop needs no look-up.
+          fx->w2 = f->saved_values;
+          f->function_context = 0;
+        }
       }
       break;
     }
