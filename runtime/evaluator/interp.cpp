@@ -634,19 +634,18 @@ inline void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t
   if (!typeset::has_q(ts, cell::type(value))) [[unlikely]] raise_bad_type(s, value, k);
 }
 
+inline bool number_type_q(uint32_t t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
+
+bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b);
+
 // The one place where operators and the arithmetic and comparison calls short-cut: two
 // operands of integer!, float! or percent! under add, subtract, multiply, divide or a
 // comparison native, computed with the datatypes' own results (integer overflow gives the
 // float! of the exact operation). Anything that could raise (a zero or overflowing integer
 // division, another type, another callee) answers false and takes the full call, so the
 // errors and their reports stay those of the call. The result replaces the first operand.
-
-inline bool number_type_q(uint32_t t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
-
-bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b);
-
-// Two integers under add, subtract or a comparison are taken inline; the rest of the
-// cases out of line.
+// Callers test fast_paths_on() first. Integer add, subtract and comparisons are taken
+// inline, the other cases out of line.
 [[gnu::always_inline]] inline bool int_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
   if (cell::type(a) == T_INTEGER && cell::type(b) == T_INTEGER) {
     int64_t x = cell::get_int(a), y = cell::get_int(b), v;
