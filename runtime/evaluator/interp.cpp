@@ -290,10 +290,10 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
         if (!slot) return eval_expression(code, pos, end, no_infix, push, false);
         uint32_t vt = cell::type(slot);
         if (vt == T_FUNCTION || vt == T_NATIVE || vt == T_ACTION || vt == T_ROUTINE) {
-          // A call: as eval_expression makes it, without its dispatch.
-          Cell callee = *slot, name = *v;
+          // A call: as eval_expression makes it, without its dispatch. call_value copies
+          // the callee and reads the name before anything can move them.
           uint32_t start_top = uint32_t(left - S.args_begin);
-          uint32_t p = call_value(&callee, code, pos + 1, end, push, nullptr, 0, &name, nullptr, 0, false);
+          uint32_t p = call_value(slot, code, pos + 1, end, push, nullptr, 0, v, nullptr, 0, false);
           return no_infix ? p : infix_steps(code, p, end, push, start_top);
         }
         v = k_plain_value[vt] ? slot : nullptr;
@@ -850,11 +850,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
     int32_t plain = known.plain, locals = known.locals;
     Cell* frame_base = base();
     for (uint32_t k = 0; k < cache_n; ++k) {
-      if (cache_epoch != epoch()) [[unlikely]] {
-        cache_cells = memory::head_cells(buf(cache_node()));
-        cache_epoch = epoch();
-      }
-      const Cell* c = cache_cells + k;
+      const Cell* c = cache_cells + k;  // re-read below after each fetch that moved it
       if (cell::type(c) != T_TYPESET) break;
       if ((c->header & MODE_MASK) == MODE_RETURN) continue;
       if (!(s.infix && k == 0)) {
