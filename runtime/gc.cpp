@@ -11,9 +11,13 @@
 
 namespace kel::gc {
 
+namespace detail {
+GcState g_gc;
+}
+
 namespace {
 
-GcState g_state;
+GcState& g_state = detail::g_gc;
 GuardLink* g_guards;                 // most recent first
 std::vector<Node>* g_mark_stack;     // blocks whose cells are still to be marked
 std::vector<SeriesBuffer*>* g_heap_marked;  // never-moving buffers marked this collection
@@ -224,7 +228,6 @@ struct CollectingFlag {
 
 }  // namespace
 
-GcState& state() { return g_state; }
 
 void init() {
   Roots roots = g_state.roots;
@@ -243,6 +246,7 @@ void set_automatic(bool on) { g_state.automatic = on; }
 void collect() {
   if (g_state.collecting) return;
   CollectingFlag flag;
+  memory::state().moves++;  // buffers slide and nodes may be renamed
   g_state.nodes_moved = false;
   if (g_state.node_moving) {
     if (evacuate_sparse_pools()) g_state.nodes_moved = true;
@@ -273,6 +277,7 @@ void collect() {
   g_heap_marked->clear();
   if (g_state.stress_period) move_all_to_fresh_memory();
   interior_from_offsets();
+  memory::after_collection();
   g_state.collection_count++;
 }
 

@@ -45,7 +45,10 @@ struct GcState {
   Roots roots;
 };
 
-GcState& state();
+namespace detail {
+extern GcState g_gc;  // visible so the hot paths read it without a call
+}
+inline GcState& state() { return detail::g_gc; }
 
 void init();
 // One full collection (recycle calls it).

@@ -17,9 +17,13 @@
 
 namespace kel::memory {
 
+namespace detail {
+MemoryState g_memory;
+}
+
 namespace {
 
-MemoryState g_state;
+MemoryState& g_state = detail::g_memory;
 std::vector<void*>* g_heap_series;   // in-heap series blocks, freed by release_all
 uint32_t g_pool_cursor;              // next-fit start in the pool table
 
@@ -31,13 +35,15 @@ size_t round_up(size_t v, size_t to) { return (v + to - 1) / to * to; }
 
 }  // namespace
 
-MemoryState& state() { return g_state; }
 
 void init() {
+  uint64_t moves = g_state.moves;  // a fresh heap still counts as a move for old addresses
   g_state = MemoryState{};
+  g_state.moves = moves + 1;
   g_state.arena_first_size = ARENA_FIRST_SIZE;
   g_state.arena_next_size = ARENA_FIRST_SIZE;
   g_state.large_threshold = LARGE_THRESHOLD;
+  g_state.collect_floor = COLLECT_FLOOR;
   g_state.pool_table_capacity = FIRST_POOL_TABLE;
   g_state.pool_table_count = FIRST_POOL_TABLE;
   g_state.pool_table = static_cast<NodePool**>(rt::alloc_zeroed(FIRST_POOL_TABLE * sizeof(NodePool*)));
@@ -59,7 +65,9 @@ void release_all() {
   }
   if (g_state.pool_table) rt::free(g_state.pool_table);
   gc::compact_shutdown();
+  uint64_t moves = g_state.moves;
   g_state = MemoryState{};
+  g_state.moves = moves + 1;
 }
 
 // ---- Counted OS blocks ----
@@ -216,8 +224,8 @@ void pools_after_collection() {
 
 SeriesArena* arena_new() {
   uint32_t size = g_state.arena_next_size;
-  if (g_state.arena_next_size < g_state.large_threshold) {
-    g_state.arena_next_size = std::min<uint32_t>(g_state.arena_next_size * 2, g_state.large_threshold);
+  if (g_state.arena_next_size < ARENA_SIZE_CAP) {
+    g_state.arena_next_size = std::min<uint32_t>(g_state.arena_next_size * 2, ARENA_SIZE_CAP);
   }
   SeriesArena* a = static_cast<SeriesArena*>(os_alloc_counted(sizeof(SeriesArena) + size));
   std::memset(a, 0, sizeof(SeriesArena));
@@ -297,6 +305,18 @@ void large_sweep() {
   }
 }
 
+bool collection_due_q() {
+  return g_state.carved_since_collection >= std::max(g_state.live_after_collection, g_state.collect_floor);
+}
+
+void after_collection() {
+  uint64_t live = 0;
+  for (SeriesArena* a = g_state.arena_head; a; a = a->next) live += uint64_t(a->bump - a->data);
+  for (LargeBlock* b = g_state.large_head; b; b = b->next) live += b->size;
+  g_state.live_after_collection = live;
+  g_state.carved_since_collection = 0;
+}
+
 bool in_collected_heap_q(const void* address) {
   const uint8_t* p = static_cast<const uint8_t*>(address);
   for (SeriesArena* a = g_state.arena_head; a; a = a->next) {
@@ -352,8 +372,9 @@ SeriesBuffer* buffer_alloc(uint32_t units, uint32_t unit_flags, int32_t head_off
   g_state.allocations++;
   uint32_t flags = (unit_flags & sflag::UNIT_MASK) | sflag::IN_USE;
   SeriesBuffer* b;
+  g_state.carved_since_collection += footprint;
   if (footprint >= g_state.large_threshold) {
-    gc::collect_if_enabled();
+    if (collection_due_q()) gc::collect_if_enabled();
     b = large_alloc(footprint);
     flags |= sflag::LARGE;
   } else {
@@ -361,10 +382,16 @@ SeriesBuffer* buffer_alloc(uint32_t units, uint32_t unit_flags, int32_t head_off
     if (!a || !(a->bump + footprint < a->end)) {
       a = arena_find_room(footprint);
       if (!a) {
-        gc::collect_if_enabled();
-        a = arena_find_room(footprint);
+        // Collect only once as much was carved as the last collection left alive (at
+        // least the floor): each collection marks everything live, so collecting at
+        // every full arena made building live data quadratic.
+        if (collection_due_q()) {
+          gc::collect_if_enabled();
+          a = arena_find_room(footprint);
+        }
         if (!a || uint32_t(a->end - a->bump) < ARENA_MIN_FREE) {
-          if (footprint >= g_state.arena_next_size) g_state.arena_next_size = g_state.large_threshold;
+          if (footprint >= g_state.arena_next_size)
+            g_state.arena_next_size = std::max(g_state.arena_next_size, g_state.large_threshold);
           a = arena_new();
         }
       }
@@ -444,6 +471,7 @@ SeriesBuffer* grow(Node node, int32_t new_size, bool copy) {
     std::memcpy(data(b), head(old), n);
   }
   *node_slot(node) = reinterpret_cast<uintptr_t>(b);
+  g_state.moves++;
   old->node = 0;
   old->flags &= ~sflag::IN_USE;
   if (old->flags & sflag::IN_HEAP) drop_heap_block(old);

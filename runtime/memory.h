@@ -45,6 +45,10 @@ constexpr uint32_t POOL_NODES = 10000;
 constexpr uint32_t BUFFER_HEADER = 24;          // header + spare
 constexpr uint32_t ARENA_FIRST_SIZE = 1048576;
 constexpr uint32_t LARGE_THRESHOLD = 2097152;
+// Arenas keep doubling up to this data size (see bench/README.md for the choice).
+constexpr uint32_t ARENA_SIZE_CAP = 64u << 20;
+// An automatic collection waits until at least this many bytes were carved since the last.
+constexpr uint64_t COLLECT_FLOOR = 8u << 20;
 constexpr uint32_t ARENA_MIN_FREE = 52428;      // below this an arena found after a collection is passed over
 constexpr uint32_t PAGE_SIZE = 4096;
 
@@ -103,9 +107,20 @@ struct MemoryState {
   uint32_t pool_table_capacity;
   uint32_t pool_count;           // live pools
   uint64_t allocations;          // buffers allocated so far
+  // Changes whenever a buffer or a node may have moved (a collection, a series given a
+  // larger buffer): an address read through a node stays good while it is unchanged.
+  uint64_t moves;
+  // Pacing: an automatic collection runs only once the bytes carved (arena and large)
+  // since the last collection reach max(live bytes it left, collect_floor).
+  uint64_t carved_since_collection;
+  uint64_t live_after_collection;
+  uint64_t collect_floor;
 };
 
-MemoryState& state();
+namespace detail {
+extern MemoryState g_memory;  // visible so the hot paths read it without a call
+}
+inline MemoryState& state() { return detail::g_memory; }
 
 // Sets the state to its start values (idempotent after release_all) and reads
 // KEL_GC_STRESS. Takes no pool or arena: they come on demand.
@@ -139,6 +154,10 @@ SeriesArena* arena_new();
 SeriesArena* arena_find_room(uint32_t size);
 void arena_release(SeriesArena* arena);
 SeriesBuffer* large_alloc(size_t size);
+// Whether enough was carved since the last collection for an automatic one to pay off.
+bool collection_due_q();
+// Called at the end of every collection: measures what it left and restarts the count.
+void after_collection();
 void large_free(SeriesBuffer* buffer);
 void large_sweep();
 

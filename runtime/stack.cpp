@@ -33,6 +33,7 @@ uint32_t global_context();                 // the global context node, 0 before 
 namespace detail {
 State g_state;
 thread_local uintptr_t t_stack_low = 0;
+thread_local uintptr_t t_stack_limit = ~uintptr_t(0);
 }  // namespace detail
 
 namespace {
@@ -111,6 +112,13 @@ uintptr_t read_stack_low() {
     t_stack_low = addr ? uintptr_t(addr) : 1;
   }
   return t_stack_low;
+}
+
+void machine_check_slow(uintptr_t sp) {
+  uintptr_t low = read_stack_low();
+  t_stack_limit = low + MACHINE_MARGIN;
+  uintptr_t margin = g_state.headroom_depth ? MACHINE_MARGIN_ERROR : MACHINE_MARGIN;
+  if (sp < low + margin) machine_overflow(sp);
 }
 
 [[noreturn]] void machine_overflow(uintptr_t sp) {

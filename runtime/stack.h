@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 #include "runtime/unwind.h"
 
 namespace kel::stack {
@@ -80,8 +81,13 @@ namespace detail {
 // read), visible here so the hot frame operations below compile inline.
 extern State g_state;
 extern thread_local uintptr_t t_stack_low;
+// The low end plus the normal margin: one compare on the hot path. The largest address
+// until the thread's first check, which sets it.
+extern thread_local uintptr_t t_stack_limit;
 uintptr_t read_stack_low();
 [[noreturn]] void machine_overflow(uintptr_t sp);
+// Below the limit (or the first time): sets the limit, raises when really short.
+void machine_check_slow(uintptr_t sp);
 void restore_context(const Frame* f);
 }  // namespace detail
 
@@ -179,10 +185,7 @@ inline void check_machine_stack() {
 #else
   uintptr_t sp = uintptr_t(__builtin_frame_address(0));
 #endif
-  uintptr_t low = detail::t_stack_low;
-  if (low == 0) [[unlikely]] low = detail::read_stack_low();
-  uintptr_t margin = detail::g_state.headroom_depth ? MACHINE_MARGIN_ERROR : MACHINE_MARGIN;
-  if (sp < low + margin) [[unlikely]] detail::machine_overflow(sp);
+  if (sp < detail::t_stack_limit) [[unlikely]] detail::machine_check_slow(sp);
 }
 // Bytes of machine stack left below the caller's frame on this thread.
 uintptr_t machine_stack_left();
@@ -208,9 +211,10 @@ void mark_roots();
 
 namespace detail {
 [[noreturn]] void frame_overflow();
-inline Frame* push_record(const Cell* word, uint32_t header) {
+// Without the machine-stack check: for frames that cannot nest without a function or
+// block frame (which check) also being pushed; the frame stack's own limit bounds them.
+inline Frame* push_record_unchecked(const Cell* word, uint32_t header) {
   State& s = g_state;
-  check_machine_stack();
   if (s.frames_top >= s.frames_limit) [[unlikely]] frame_overflow();
   Frame* f = s.frames_top++;
   f->header = header;
@@ -222,11 +226,15 @@ inline Frame* push_record(const Cell* word, uint32_t header) {
   s.base = s.top;
   return f;
 }
+inline Frame* push_record(const Cell* word, uint32_t header) {
+  check_machine_stack();
+  return push_record_unchecked(word, header);
+}
 // Pops the top record and makes its caller base current; the context is restored.
 inline Frame* drop_record() {
   State& s = g_state;
   Frame* f = --s.frames_top;
-  if (f->function_context) restore_context(f);
+  if (f->function_context) memory::head_cells(memory::node_buffer(f->function_context))->w2 = f->saved_values;
   s.base = s.args_begin + f->caller_base;
   return f;
 }
@@ -236,7 +244,7 @@ inline void push_eval_frame(const Cell* word) {
   detail::push_record(word, (kind::EVAL << fflag::KIND_SHIFT) | fflag::INTERPRETED);
 }
 inline void push_interp_native_frame(const Cell* word) {
-  detail::push_record(word, (kind::NATIVE << fflag::KIND_SHIFT) | fflag::INTERPRETED);
+  detail::push_record_unchecked(word, (kind::NATIVE << fflag::KIND_SHIFT) | fflag::INTERPRETED);
 }
 inline void pop_frame() {
   State& s = detail::g_state;

@@ -2,6 +2,7 @@
 // the infix step, path evaluation, function bodies, compiled bodies and routine calls.
 #include "runtime/evaluator/interp.h"
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/evaluator/blk.h"
@@ -40,6 +42,10 @@ namespace {
       fire(trace_ev::ev, code, pos, ref, val); \
   } while (0)
 
+// The switch of every short path (operators, arithmetic and comparison calls): off while
+// tracing, so the full calls fire their events.
+inline bool fast_paths_on() { return !trace_enabled; }
+
 constexpr uint32_t MODE_MASK = 0x300000;
 constexpr uint32_t MODE_GET = 0x100000;
 constexpr uint32_t MODE_LIT = 0x200000;
@@ -64,8 +70,8 @@ void mark_interp_roots() {
 
 // The stack and memory states are static objects: their addresses are taken once so the
 // hot paths read them without a call.
-stack::State& S = stack::state();
-memory::MemoryState& M = memory::state();
+constexpr stack::State& S = stack::detail::g_state;
+constexpr memory::MemoryState& M = memory::detail::g_memory;
 
 // memory::node_buffer over the cached state, with the same checks.
 inline SeriesBuffer* buf(Node node) {
@@ -109,23 +115,25 @@ inline void deliver(const Cell* v, bool pushed) {
   KEL_TRACE(PUSH, current_position.w2, current_position.w1, nullptr, pushed ? S.top - 1 : S.base);
 }
 
-// Buffers move only when something allocates or the collector runs: an address read
-// through a node stays good while both counters are unchanged.
-gc::GcState& G = gc::state();
-inline uint64_t epoch() { return M.allocations ^ (uint64_t(G.collection_count) << 40); }
+// Buffers and nodes move only when the collector runs or a series takes a larger buffer:
+// an address read through a node stays good while the move counter is unchanged.
+inline uint64_t epoch() { return M.moves; }
 
 // The code block read last, for the same epoch: a block evaluation, its expressions and
 // their arguments read the same node one after another.
+// A few ways, so a loop body and the function it calls do not evict each other.
 struct CodeBuffer {
   uint64_t epoch = ~uint64_t(0);
   Node node = 0;
   SeriesBuffer* b = nullptr;
-} g_code;
+};
+CodeBuffer g_code[4];
 inline SeriesBuffer* code_buf(Node code) {
   uint64_t e = epoch();
-  if (code == g_code.node && e == g_code.epoch) return g_code.b;
+  CodeBuffer& c = g_code[code & 3];
+  if (code == c.node && e == c.epoch) [[likely]] return c.b;
   SeriesBuffer* b = buf(code);
-  g_code = {e, code, b};
+  c = {e, code, b};
   return b;
 }
 inline Cell* code_cells(Node code) { return memory::head_cells(code_buf(code)); }
@@ -239,6 +247,126 @@ void register_roots() {
   gc::add_root(&mark_interp_roots);
 }
 
+namespace {
+bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push);
+uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
+
+// Cell types that evaluate to themselves, and the values a word yields as they are.
+constexpr std::array<bool, 256> inert_table() {
+  std::array<bool, 256> t{};
+  for (uint32_t i = 1; i < T_TYPE_COUNT; ++i) t[i] = true;
+  for (uint32_t i : {T_PAREN, T_SET_WORD, T_SET_PATH, T_GET_WORD, T_LIT_WORD, T_WORD, T_PATH,
+                     T_GET_PATH, T_LIT_PATH, T_OP, T_NATIVE, T_ACTION, T_FUNCTION, T_ROUTINE,
+                     T_ISSUE})
+    t[i] = false;
+  return t;
+}
+constexpr std::array<bool, 256> plain_value_table() {
+  std::array<bool, 256> t{};
+  for (uint32_t i = 1; i < T_TYPE_COUNT; ++i) t[i] = true;
+  for (uint32_t i : {T_UNSET, T_NATIVE, T_ACTION, T_FUNCTION, T_ROUTINE, T_OP}) t[i] = false;
+  return t;
+}
+constexpr std::array<bool, 256> k_inert = inert_table();
+constexpr std::array<bool, 256> k_plain_value = plain_value_table();
+
+// The short path of one expression: a value that needs no evaluation (a literal, or a
+// word holding a plain value) with any operators after it that infix_fast computes. Any
+// other expression, or an operator it declines, goes through eval_expression from the
+// start: nothing was consumed, and the value written so far is overwritten.
+[[gnu::always_inline]] inline uint32_t eval_quick(const Node& code, uint32_t pos, uint32_t end,
+                                                  bool no_infix, bool push) {
+  Cell* left = S.top;
+  if (fast_paths_on() && (push || left == S.base)) [[likely]] {
+    SeriesBuffer* cb = code_buf(code);
+    uint32_t count = cell_units(cb);
+    if (end > count) end = count;
+    if (pos < end) {
+      const Cell* cells = memory::head_cells(cb);
+      const Cell* v = cells + pos;
+      uint32_t t = cell::type(v);
+      if (!k_inert[t]) {
+        if (t != T_WORD) return eval_expression(code, pos, end, no_infix, push, false);
+        const Cell* slot = quick_slot(v);
+        if (!slot) return eval_expression(code, pos, end, no_infix, push, false);
+        uint32_t vt = cell::type(slot);
+        if (vt == T_FUNCTION || vt == T_NATIVE || vt == T_ACTION || vt == T_ROUTINE) {
+          // A call: as eval_expression makes it, without its dispatch. call_value copies
+          // the callee and reads the name before anything can move them.
+          uint32_t start_top = uint32_t(left - S.args_begin);
+          uint32_t p = call_value(slot, code, pos + 1, end, push, nullptr, 0, v, nullptr, 0, false);
+          return no_infix ? p : infix_steps(code, p, end, push, start_top);
+        }
+        v = k_plain_value[vt] ? slot : nullptr;
+      }
+      if (v && left + 1 < S.args_limit) {
+        *left = *v;
+        S.top = left + 1;
+        uint32_t p = pos + 1;
+        if (!no_infix) {
+          while (p < end) {
+            const Cell* w = cells + p;
+            if (cell::type(w) != T_WORD) break;
+            const Cell* op = quick_slot(w);
+            if (!op || cell::type(op) != T_OP) break;
+            if (p + 1 >= end || !infix_fast(op, w + 1, left, push)) {
+              S.top = left;
+              return eval_expression(code, pos, end, no_infix, push, false);
+            }
+            p += 2;
+          }
+        }
+        return p;
+      }
+    }
+  }
+  return eval_expression(code, pos, end, no_infix, push, false);
+}
+}  // namespace
+
+namespace {
+// Keeps the caller's position in the rooted array and puts it back on every exit.
+struct PositionKeep {
+  uint32_t depth;
+  PositionKeep() : depth(g_saved_depth) {
+    if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+    g_saved_positions[depth] = current_position;
+    g_saved_depth = depth + 1;
+  }
+  ~PositionKeep() {
+    current_position = g_saved_positions[depth];
+    g_saved_depth = depth;
+  }
+  PositionKeep(const PositionKeep&) = delete;
+  PositionKeep& operator=(const PositionKeep&) = delete;
+};
+
+// A paren evaluated in the caller's frame: its expressions one after another, each value
+// dropped but the last, which stays pushed or becomes the result. The block frame
+// eval_block would add is named `<body>`, which no report shows; an empty paren, or
+// tracing, takes eval_block.
+void eval_paren(const Cell* paren, bool push) {
+  uint32_t end = code_count(paren->w2);
+  uint32_t head = paren->w1 > end ? end : paren->w1;
+  Cell* start = S.top;
+  if (head >= end || !fast_paths_on() || (!push && start != S.base)) {
+    eval_block(paren, !push);
+    return;
+  }
+  stack::check_machine_stack();  // parens nest without frames
+  PositionKeep keep;
+  current_position = Cell{cell::type(paren), head, paren->w2, 0};
+  uint32_t pos = head;
+  for (;;) {
+    current_position.w1 = pos;
+    pos = eval_quick(current_position.w2, pos, end, false, push);
+    if (fast_exit) [[unlikely]] break;  // return or exit of the function body around it
+    if (pos >= end || pos >= code_count(current_position.w2)) break;
+    S.top = start;
+  }
+}
+}  // namespace
+
 // ---- Blocks and expressions ----
 
 void eval_block(const Cell* block, bool into_caller) {
@@ -249,18 +377,7 @@ void eval_block(const Cell* block, bool into_caller) {
   // a break or return value landing on its frame's base while this evaluation unwinds.
   // The block's own node is read through current_position, which nested evaluations
   // restore before they return.
-  struct Restore {
-    uint32_t depth;
-    Restore() : depth(g_saved_depth) {
-      if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
-      g_saved_positions[depth] = current_position;
-      g_saved_depth = depth + 1;
-    }
-    ~Restore() {
-      current_position = g_saved_positions[depth];
-      g_saved_depth = depth;
-    }
-  } restore;
+  PositionKeep restore;
   stack::push_eval_frame(&words.body);
   KEL_TRACE(ENTER, at.w2, head, nullptr, nullptr);
   if (head >= end) {
@@ -269,14 +386,16 @@ void eval_block(const Cell* block, bool into_caller) {
   } else {
     current_position = at;
     uint32_t pos = head;
-    while (pos < end) {
+    for (;;) {
       current_position.w1 = pos;
-      pos = eval_expression(current_position.w2, pos, end, false, false, false);
+      pos = eval_quick(current_position.w2, pos, end, false, false);
       if (fast_exit) [[unlikely]] {
         fast_exit = false;  // return or exit of this function body
         break;
       }
-      if (pos < end) stack::clear_frame();
+      // A block cut short while it runs ends at its new tail, with the last value.
+      if (pos >= end || pos >= code_count(current_position.w2)) break;
+      S.top = S.base;  // the frame is emptied between expressions
     }
   }
   KEL_TRACE(EXIT, at.w2, end, nullptr, base());
@@ -284,6 +403,31 @@ void eval_block(const Cell* block, bool into_caller) {
   if (into_caller) stack::pop_frame_to_result();
   else stack::pop_frame();
 }
+
+
+namespace {
+// The infix step, repeated while it finds an operator: a word bound to an op! right after
+// a value (the left operand, at start_top).
+uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top) {
+  for (;;) {
+    if (pos >= end || fast_exit) break;
+    SeriesBuffer* ib = code_buf(code);
+    if (pos >= cell_units(ib)) break;
+    Cell w = memory::head_cells(ib)[pos];
+    if (cell::type(&w) != T_WORD) break;
+    Cell* slot = quick_slot(&w);
+    if (!slot || cell::type(slot) != T_OP) break;
+    S.top = S.args_begin + start_top;
+    if (pos + 1 < end && fast_paths_on() &&
+        infix_fast(slot, memory::head_cells(ib) + pos + 1, S.top, push)) {
+      pos += 2;
+      continue;
+    }
+    pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
+  }
+  return pos;
+}
+}  // namespace
 
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions) {
@@ -295,20 +439,16 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   Cell v = memory::head_cells(cb)[pos];  // used only before anything allocates
   KEL_TRACE(FETCH, code, pos, nullptr, &v);
   switch (cell::type(&v)) {
-    case T_PAREN: {
-      stack::push_interp_native_frame(&words.body);
-      eval_block(&v, true);
-      if (push) stack::pop_frame();
-      else stack::pop_frame_to_result();
+    case T_PAREN:
+      eval_paren(&v, push);
       ++pos;
       break;
-    }
     case T_SET_WORD: {
       stack::push_interp_native_frame(&v);
       push_cell(&v);
       ++pos;
       if (pos >= end) error::raise(err::script::need_value, &v);
-      pos = eval_expression(code, pos, end, false, true, false);
+      pos = eval_quick(code, pos, end, false, true);
       Cell* b = base();
       KEL_TRACE(SET, code, pos, b, b + 1);
       if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
@@ -395,20 +535,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       ++pos;
       break;
   }
-  if (!no_infix) {
-    // The infix step: a word bound to an op! right after a value.
-    for (;;) {
-      if (pos >= end || fast_exit) break;
-      SeriesBuffer* ib = code_buf(code);
-      if (pos >= cell_units(ib)) break;
-      Cell w = memory::head_cells(ib)[pos];
-      if (cell::type(&w) != T_WORD) break;
-      Cell* slot = quick_slot(&w);
-      if (!slot || cell::type(slot) != T_OP) break;
-      S.top = S.args_begin + start_top;
-      pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
-    }
-  }
+  if (!no_infix) pos = infix_steps(code, pos, end, push, start_top);
   if (!push) KEL_TRACE(EXPR, code, pos, nullptr, base());
   return pos;
 }
@@ -442,6 +569,9 @@ uint32_t eval_next_index(const Cell* block) {
 
 namespace {
 
+// The function context of a function-call record, as the collector keeps it current.
+inline Node fctx_now(const stack::Frame* f) { return f->function_context; }
+
 struct CallState {
   const Cell* callee;  // a stack cell or a rooted copy; never a series cell
   const Node* code;    // re-read after every allocation
@@ -466,7 +596,7 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
     error::raise(err::script::no_arg, &n, &aw);
   }
   if (mode == 0) {
-    s.pos = eval_expression(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true, false);
+    s.pos = eval_quick(*s.code, s.pos, s.safer ? s.pos + 1 : s.end, s.infix, true);
     return;
   }
   Cell v = code_cells(*s.code)[s.pos];  // used only before anything allocates
@@ -495,36 +625,100 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
   }
 }
 
-void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t k) {
-  if (!typeset::has_q(ts, cell::type(value))) [[unlikely]] {
-    Cell aw = spec_word_of_cache_index(s.callee, k);
-    Cell n = name_of(s);
-    raise_expect_arg(&n, value, &aw);
-  }
+[[noreturn, gnu::noinline, gnu::cold]] void raise_bad_type(CallState& s, const Cell* value, uint32_t k) {
+  Cell aw = spec_word_of_cache_index(s.callee, k);
+  Cell n = name_of(s);
+  raise_expect_arg(&n, value, &aw);
 }
 
-// Two integers under add, subtract or multiply, or a comparison native: computed here with
-// the datatype's own results (an overflow gives the float! of the exact operation).
-bool int_fast_path(uint32_t type, int32_t id, Cell* b) {
-  if (cell::type(b) != T_INTEGER || cell::type(b + 1) != T_INTEGER) return false;
-  int64_t x = cell::get_int(b), y = cell::get_int(b + 1);
-  Cell r;
+inline void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t k) {
+  if (!typeset::has_q(ts, cell::type(value))) [[unlikely]] raise_bad_type(s, value, k);
+}
+
+inline bool number_type_q(uint32_t t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
+
+bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b);
+
+// The one place where operators and the arithmetic and comparison calls short-cut: two
+// operands of integer!, float! or percent! under add, subtract, multiply, divide or a
+// comparison native, computed with the datatypes' own results (integer overflow gives the
+// float! of the exact operation). Anything that could raise (a zero or overflowing integer
+// division, another type, another callee) answers false and takes the full call, so the
+// errors and their reports stay those of the call. The result replaces the first operand.
+// Callers test fast_paths_on() first. Integer add, subtract and comparisons are taken
+// inline, the other cases out of line.
+[[gnu::always_inline]] inline bool int_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
+  if (cell::type(a) == T_INTEGER && cell::type(b) == T_INTEGER) {
+    int64_t x = cell::get_int(a), y = cell::get_int(b), v;
+    if (type == T_ACTION && (uint32_t(id) == datatype::action::ADD || uint32_t(id) == datatype::action::SUBTRACT)) {
+      v = uint32_t(id) == datatype::action::ADD ? x + y : x - y;
+      if (v >= INT32_MIN && v <= INT32_MAX) {
+        *a = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
+        return true;
+      }
+    } else if (type == T_NATIVE && id >= 25 && id <= 31) {
+      bool t;
+      switch (id) {
+        case 25: case 27: t = x == y; break;  // equal?, strict-equal?
+        case 26: t = x != y; break;           // not-equal?
+        case 28: t = x < y; break;            // lesser?
+        case 29: t = x > y; break;            // greater?
+        case 30: t = x <= y; break;           // lesser-or-equal?
+        default: t = x >= y; break;           // greater-or-equal?
+      }
+      *a = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
+      return true;
+    }
+  }
+  return number_fast_path(type, id, a, b);
+}
+
+bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
+  uint32_t ta = cell::type(a), tb = cell::type(b);
   if (type == T_ACTION) {
-    int64_t v;
+    int32_t o;
     switch (uint32_t(id)) {
-      case datatype::action::ADD: v = x + y; break;
-      case datatype::action::SUBTRACT: v = x - y; break;
-      case datatype::action::MULTIPLY: v = x * y; break;
+      case datatype::action::ADD: o = float_::op::ADD; break;
+      case datatype::action::SUBTRACT: o = float_::op::SUBTRACT; break;
+      case datatype::action::MULTIPLY: o = float_::op::MULTIPLY; break;
+      case datatype::action::DIVIDE: o = float_::op::DIVIDE; break;
       default: return false;
     }
-    if (v >= INT32_MIN && v <= INT32_MAX) {
-      r = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
-    } else {
-      r = Cell{T_FLOAT, 0, 0, 0};
-      cell::put_double(&r, double(v));
+    if (ta == T_INTEGER && tb == T_INTEGER) {
+      int64_t x = cell::get_int(a), y = cell::get_int(b), v;
+      switch (o) {
+        case float_::op::ADD: v = x + y; break;
+        case float_::op::SUBTRACT: v = x - y; break;
+        case float_::op::MULTIPLY: v = x * y; break;
+        default:
+          if (y == 0 || (x == INT32_MIN && y == -1)) return false;  // the call raises
+          if (x % y != 0) {
+            *a = Cell{T_FLOAT, 0, 0, 0};
+            cell::put_double(a, double(x) / double(y));
+            return true;
+          }
+          v = x / y;
+          break;
+      }
+      if (v >= INT32_MIN && v <= INT32_MAX) {
+        *a = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
+      } else {
+        *a = Cell{T_FLOAT, 0, 0, 0};
+        cell::put_double(a, double(v));
+      }
+      return true;
     }
-  } else {
-    bool t;
+    if (!number_type_q(ta) || !number_type_q(tb)) return false;
+    double x = ta == T_INTEGER ? double(cell::get_int(a)) : cell::get_double(a);
+    double y = tb == T_INTEGER ? double(cell::get_int(b)) : cell::get_double(b);
+    *a = Cell{ta == T_PERCENT ? T_PERCENT : T_FLOAT, 0, 0, 0};
+    cell::put_double(a, float_::arith_on_doubles(x, y, o));
+    return true;
+  }
+  if (type != T_NATIVE || !number_type_q(ta) || !number_type_q(tb)) return false;
+  bool t;
+  if (ta == T_INTEGER && tb == T_INTEGER) {
+    int32_t x = cell::get_int(a), y = cell::get_int(b);
     switch (id) {
       case 25: t = x == y; break;  // equal?
       case 26: t = x != y; break;  // not-equal?
@@ -535,49 +729,156 @@ bool int_fast_path(uint32_t type, int32_t id, Cell* b) {
       case 31: t = x >= y; break;  // greater-or-equal?
       default: return false;
     }
-    r = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
+  } else {
+    static constexpr int32_t ops[7] = {0, 1, 2, 3, 5, 4, 6};  // natives 25 .. 31
+    if (id < 25 || id > 31) return false;
+    t = actions::compare(a, b, ops[id - 25]);  // numbers never raise here
   }
-  *b = r;
-  S.top = b + 1;
+  *a = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
   return true;
 }
 
+// Where each callee's argument cache lies, for as long as nothing moved, keyed by its
+// extras node; with what the cache says about plain calls.
 struct CalleeCacheEntry {
   uint64_t epoch = ~uint64_t(0);
   Node extras = 0;
   Cell* cells = nullptr;
   uint32_t count = 0;
+  // The callee takes only evaluated arguments and no refinement: `plain` of them, and
+  // `locals` local cells after them (function-like callees). -1 when not.
+  int32_t plain = -1;
+  int32_t locals = 0;
+  // Bit t of argument i (i < 2) set when that argument takes number type t: 1 integer!,
+  // 2 float!, 4 percent!.
+  uint8_t numbers[2] = {0, 0};
 };
-CalleeCacheEntry g_callee_cache[32];
+constexpr uint32_t CALLEE_CACHE_BITS = 8;
+CalleeCacheEntry g_callee_cache[1u << CALLEE_CACHE_BITS];
+// Extras nodes of callees made together are close: a multiplicative hash spreads them.
+inline CalleeCacheEntry& callee_slot(Node extras) {
+  return g_callee_cache[(extras * 2654435761u) >> (32 - CALLEE_CACHE_BITS)];
+}
+
+uint8_t number_bits(const Cell* ts) {
+  return uint8_t((typeset::has_q(ts, T_INTEGER) ? 1 : 0) | (typeset::has_q(ts, T_FLOAT) ? 2 : 0) |
+                 (typeset::has_q(ts, T_PERCENT) ? 4 : 0));
+}
+inline uint8_t number_bit(uint32_t t) { return t == T_INTEGER ? 1 : t == T_FLOAT ? 2 : t == T_PERCENT ? 4 : 0; }
+
+// The entry of a callee (a stack cell or a rooted copy: building the cache allocates).
+CalleeCacheEntry& callee_entry(const Cell* callee) {
+  CalleeCacheEntry& known = callee_slot(callee->w3);
+  if (known.extras == callee->w3 && known.epoch == epoch()) [[likely]] return known;
+  Cell* extras_cells = memory::head_cells(buf(callee->w3));
+  if (cell::type(extras_cells + 1) != T_BLOCK) {
+    Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
+    extras_cells = memory::head_cells(buf(callee->w3));
+    extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
+  }
+  SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
+  known.epoch = epoch();
+  known.extras = callee->w3;
+  known.cells = memory::head_cells(cache_buf);
+  known.count = cell_units(cache_buf);
+  known.plain = 0;
+  known.locals = 0;
+  known.numbers[0] = known.numbers[1] = 0;
+  for (uint32_t k = 0; k < known.count; ++k) {
+    const Cell* c = known.cells + k;
+    uint32_t t = cell::type(c);
+    if (t == T_TYPESET) {
+      uint32_t mode = c->header & MODE_MASK;
+      if (mode == MODE_RETURN) continue;
+      if (mode != 0 || known.plain < 0) { known.plain = -1; continue; }
+      if (known.plain < 2) known.numbers[known.plain] = number_bits(c);
+      ++known.plain;
+    } else if (t == T_INTEGER && k + 1 == known.count) {
+      known.locals = cell::get_int(c);  // builtins: a refinement count, never with plain
+    } else {
+      known.plain = -1;  // a refinement
+    }
+  }
+  if (known.plain < 0) known.locals = 0;
+  return known;
+}
+
+// The infix step's short path: an operator wrapping a plain two-argument action or native,
+// a number on its left and a number on its right that needs no evaluation (a literal, or
+// a word holding one), computed without a call. The operator's value is the one the word
+// holds now; its argument cache (as the last full call found it) must take both types.
+// Nothing is consumed when it answers false.
+bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push) {
+  uint32_t wrapped = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  if (wrapped != T_ACTION && wrapped != T_NATIVE) return false;
+  uint8_t lb = number_bit(cell::type(left));
+  if (!lb) return false;
+  Cell rv;
+  uint32_t rt = cell::type(right);
+  if (rt == T_WORD) {
+    const Cell* rs = quick_slot(right);
+    if (!rs) return false;
+    rv = *rs;
+  } else {
+    rv = *right;
+  }
+  uint8_t rb = number_bit(cell::type(&rv));
+  if (!rb) return false;
+  const CalleeCacheEntry& e = callee_slot(op->w3);
+  if (e.extras != op->w3 || e.epoch != epoch() || e.plain != 2 || !(e.numbers[0] & lb) ||
+      !(e.numbers[1] & rb))
+    return false;
+  if (!int_fast_path(wrapped, int32_t(op->w1), left, &rv)) return false;
+  S.top = left + 1;
+  if (!push) *S.base = *left;  // as the full call's pop leaves a result-mode value
+  return true;
+}
 
 void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   const Cell* callee = s.callee;
   uint32_t ct = cell::type(callee);
   bool builtin = ct == T_NATIVE || ct == T_ACTION;
   if (s.infix) S.top += 1;
-  // The cache cells are found again whenever something allocated (fetching can move
-  // buffers and node handles); between allocations a small table keyed by the extras node
-  // remembers where each callee's cache lies.
+  // The cache cells are found again whenever something moved (fetching can move buffers
+  // and node handles).
   auto cache_node = [callee] { return memory::head_cells(buf(callee->w3))[1].w2; };
-  Cell* cache_cells;
-  uint32_t cache_n;
-  uint64_t cache_epoch = epoch();
-  CalleeCacheEntry& known = g_callee_cache[callee->w3 & 31];
-  if (known.extras == callee->w3 && known.epoch == cache_epoch) {
-    cache_cells = known.cells;
-    cache_n = known.count;
-  } else {
-    Cell* extras_cells = memory::head_cells(buf(callee->w3));
-    if (cell::type(extras_cells + 1) != T_BLOCK) {
-      Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
-      extras_cells = memory::head_cells(buf(callee->w3));
-      extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
-      cache_epoch = epoch();
+  CalleeCacheEntry& known = callee_entry(callee);
+  Cell* cache_cells = known.cells;
+  uint32_t cache_n = known.count;
+  uint64_t cache_epoch = known.epoch;
+  if (known.plain >= 0 && !path && !s.apply) {
+    // Plain arguments only: no refinement set-up, no second pass.
+    int32_t plain = known.plain, locals = known.locals;
+    Cell* frame_base = base();
+    for (uint32_t k = 0; k < cache_n; ++k) {
+      const Cell* c = cache_cells + k;  // re-read below after each fetch that moved it
+      if (cell::type(c) != T_TYPESET) break;
+      if ((c->header & MODE_MASK) == MODE_RETURN) continue;
+      if (!(s.infix && k == 0)) {
+        if (s.pos >= s.end) fetch_argument(s, 0, callee, k);  // raises no-arg
+        s.pos = eval_quick(*s.code, s.pos, s.end, s.infix, true);
+        if (cache_epoch != epoch()) [[unlikely]] {
+          cache_cells = memory::head_cells(buf(cache_node()));
+          cache_epoch = epoch();
+          c = cache_cells + k;
+        }
+      }
+      check_type(s, c, last_pushed(), k);
     }
-    SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
-    cache_cells = memory::head_cells(cache_buf);
-    cache_n = cell_units(cache_buf);
-    known = {cache_epoch, callee->w3, cache_cells, cache_n};
+    KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
+    if (builtin) {
+      int32_t id = int32_t(callee->w1);
+      if (plain == 2 && fast_paths_on() && int_fast_path(ct, id, frame_base, frame_base + 1)) {
+        S.top = frame_base + 1;
+        return;
+      }
+      int32_t none[1] = {-1};
+      if (ct == T_NATIVE) natives::table[id - 1](0, none);
+      else actions::entry_table[id - 1](none);
+    } else if (locals > 0) {
+      function::push_defaults(locals);
+    }
+    return;
   }
   auto cache_at = [&](uint32_t k) {
     if (cache_epoch != epoch()) [[unlikely]] {
@@ -734,7 +1035,10 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
   if (builtin) {
     int32_t id = int32_t(callee->w1);
-    if (fetched == 2 && int_fast_path(ct, id, frame_base)) return;
+    if (fetched == 2 && fast_paths_on() && int_fast_path(ct, id, frame_base, frame_base + 1)) {
+      S.top = frame_base + 1;
+      return;
+    }
     if (ct == T_NATIVE) natives::table[id - 1](0, refs);
     else actions::entry_table[id - 1](refs);
   } else {
@@ -789,21 +1093,48 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
           nm, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
       Node fctx = callee->w1;
       f->function_context = fctx;
-      f->saved_values = fctx ? memory::head_cells(buf(fctx))->w2 : 0;
+      Cell* fx = fctx ? memory::head_cells(buf(fctx)) : nullptr;  // its context! cell
+      uint64_t fx_epoch = epoch();
+      f->saved_values = fx ? fx->w2 : 0;
       s.frame = f;
       fetch_arguments(s, path, path_index);
       // The context compiled code runs in, chosen after the fetch (nodes may have moved):
       // the owner object's, else the one extras cell 4 names, else the naming word's.
       Cell* ex = memory::head_cells(buf(callee->w3));
-      Node run_ctx = context::global;
-      if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
-      else if (cell::type(ex + 4) == T_INTEGER) run_ctx = Node(cell::get_int(ex + 4));
-      else if (s.frame->word_context) run_ctx = s.frame->word_context;
       if (cell::type(ex + 2) == T_INTEGER && cell::get_int(ex + 2) != 0) {
+        Node run_ctx = context::global;
+        if (owner && cell::type(owner) == T_OBJECT && owner->w1 != context::global) run_ctx = owner->w1;
+        else if (cell::type(ex + 4) == T_INTEGER) run_ctx = Node(cell::get_int(ex + 4));
+        else if (s.frame->word_context) run_ctx = s.frame->word_context;
         call_function_body(callee, run_ctx, nullptr, 0);
       } else {
-        Cell body = ex[0];  // an interpreted body: read before anything allocates
-        run_body(callee, &body, nullptr);
+        // An interpreted body, as run_body runs it; the context's values pointer is put
+        // back by the frame record (saved at its push) when it is popped or unwound.
+        Cell body = ex[0];  // read before anything allocates
+        if (!fx || fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
+        fx->w2 = stack::index_of(base()) + 1;
+        fx_epoch = epoch();
+        f->header |= stack::fflag::BODY;
+        KEL_TRACE(PROLOG, 0, 0, nullptr, callee);
+        if (cell::type(&body) != T_BLOCK) [[unlikely]] {
+          cell::set_none(base());
+          S.top = base() + 1;
+        } else {
+          try {
+            eval_block(&body, true);
+          } catch (const Unwind& u) {
+            // return and exit end here: the exit left the value in the frame's result slot.
+            if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+            S.top = base() + 1;
+          }
+        }
+        KEL_TRACE(EPILOG, 0, 0, nullptr, base());
+        f->header &= ~stack::fflag::BODY;
+        if (fx_epoch == epoch()) {
+          // The context cell is where it was: restored here, so the pop needs no look-up.
+          fx->w2 = f->saved_values;
+          f->function_context = 0;
+        }
       }
       break;
     }

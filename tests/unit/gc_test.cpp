@@ -178,10 +178,82 @@ TEST_F(MemoryTest, AutomaticOffNeverCollects) {
 
 TEST_F(MemoryTest, AutomaticCollectsWhenArenasFull) {
   NoStress ns;
+  memory::state().collect_floor = 0;  // collect as soon as the carved bytes reach the live ones
   uint32_t before = gc::state().collection_count;
   for (int i = 0; i < 400; ++i) memory::series_new_bytes(20000);
   EXPECT_GT(gc::state().collection_count, before);
   EXPECT_EQ(memory::state().arena_head, memory::state().arena_tail) << "dead data reused";
+}
+
+// Pacing: with arenas full, a collection waits until the bytes carved since the last one
+// reach what it left alive (or the floor); until then new arenas are taken at once.
+TEST_F(MemoryTest, CollectionWaitsForCarvedBytes) {
+  NoStress ns;
+  memory::MemoryState& m = memory::state();
+  m.collect_floor = 4u << 20;
+  gc::collect();
+  // Bytes of garbage carved until the next automatic collection.
+  auto carve_until_collection = [] {
+    uint32_t before = gc::state().collection_count;
+    uint64_t carved = 0;
+    while (gc::state().collection_count == before && carved < (64u << 20)) {
+      memory::series_new_bytes(20000);
+      carved += 20000 + memory::BUFFER_HEADER;
+    }
+    return carved;
+  };
+  uint64_t first = carve_until_collection();
+  EXPECT_GE(first, 4u << 20) << "not before the floor";
+  EXPECT_LT(first, 16u << 20) << "but once an arena fills past it";
+  EXPECT_NE(m.arena_head, m.arena_tail) << "new arenas were taken meanwhile";
+  // Live data raises the bar: 8 MB kept means the next collection waits for 8 MB more.
+  Node list = memory::series_new_cells(400);
+  gc::Root keep_list(&list);
+  for (int i = 0; i < 400; ++i) {
+    Node n = memory::series_new_bytes(20000);
+    *runtime::series_append_cell_node(list) = Cell{T_BINARY, 0, n, 0};
+  }
+  gc::collect();
+  EXPECT_GE(m.live_after_collection, 400u * 20000u);
+  EXPECT_GE(carve_until_collection(), 400u * 20000u);
+  for (uint32_t i = 0; i < 400; ++i) EXPECT_TRUE(alive(memory::head_cells(node_buffer(list))[i].w2));
+}
+
+// Cached addresses stay good while the move counter holds: it changes when a series takes
+// a larger buffer and at every collection, never for a plain allocation.
+TEST_F(MemoryTest, MoveCounterChangesOnlyWhenSomethingMoves) {
+  NoStress ns;
+  Node n = memory::series_new_bytes(16);
+  gc::Root keep(&n);
+  uint64_t moves = memory::state().moves;
+  for (int i = 0; i < 100; ++i) memory::series_new_bytes(64);
+  EXPECT_EQ(memory::state().moves, moves) << "allocation alone moves nothing";
+  memory::series_grow_copy_node(n, 64);
+  EXPECT_GT(memory::state().moves, moves) << "a larger buffer for the node";
+  moves = memory::state().moves;
+  gc::collect();
+  EXPECT_GT(memory::state().moves, moves) << "a collection slides buffers";
+}
+
+// Arenas double past the large threshold up to their cap; large requests keep theirs.
+TEST_F(MemoryTest, ArenasDoubleUpToTheCap) {
+  NoStress ns;
+  gc::set_automatic(false);
+  memory::MemoryState& m = memory::state();
+  uint32_t last = 0;
+  for (int i = 0; i < 12; ++i) {
+    memory::SeriesArena* a = memory::arena_new();
+    uint32_t size = uint32_t(a->end - a->data);
+    EXPECT_LE(size, memory::ARENA_SIZE_CAP);
+    if (last && last < memory::ARENA_SIZE_CAP) {
+      EXPECT_EQ(size, std::min(last * 2, memory::ARENA_SIZE_CAP));
+    }
+    last = size;
+  }
+  EXPECT_EQ(last, memory::ARENA_SIZE_CAP);
+  Node big = memory::series_new_bytes(memory::LARGE_THRESHOLD);
+  EXPECT_TRUE(node_buffer(big)->flags & sflag::LARGE);
+  EXPECT_EQ(m.large_threshold, memory::LARGE_THRESHOLD);
 }
 
 TEST_F(MemoryTest, InteriorGuardFollowsMove) {
