@@ -2,6 +2,7 @@
 // trimming byte series, comparing bytes and the parse tests at the head.
 #include "runtime/datatypes/binary.h"
 
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
@@ -206,8 +208,14 @@ int32_t value_to_bytes(std::string* out, Cell* value, int32_t part, bool part_by
       if (out && n > 0) out->append(reinterpret_cast<const char*>(head_byte_pointer(value)), size_t(n));
       return n;
     }
-    case T_TUPLE:
-      error::raise(err::internal::not_done);
+    case T_TUPLE: {
+      uint8_t tb[12];
+      tuple::bytes_of(value, tb);
+      int32_t n = tuple::length_of(value);
+      if (part >= 0 && n > part) n = part;
+      if (out && n > 0) out->append(reinterpret_cast<const char*>(tb), size_t(n));
+      return n;
+    }
     case T_BLOCK:
     case T_PAREN:
     case T_HASH: {

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
@@ -134,8 +135,13 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
       r = *image::pixels_to_binary(&s, image::PLANE_ARGB);
       stack::drop_cells(1);
       break;
-    case T_TUPLE:
-      error::raise(err::internal::not_done);
+    case T_TUPLE: {
+      uint8_t tb[12];
+      tuple::bytes_of(&s, tb);
+      bytes.assign(reinterpret_cast<const char*>(tb), size_t(tuple::length_of(&s)));
+      r = new_binary(bytes);
+      break;
+    }
     default: {
       Cell dt{T_DATATYPE, T_BINARY, 0, 0};
       error::raise(err::script::bad_to_arg, &dt, &s);
