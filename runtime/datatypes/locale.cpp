@@ -17,24 +17,12 @@
 #include "runtime/symbol.h"
 #include "runtime/system.h"
 
+// The start-up values, generated from boot/locale.kel.
+#include "locale_gen.h"
+
 namespace kel::locale {
 
 namespace {
-
-// Cells and KELBIN keep a position in this list: never reorder it; new codes only append.
-constexpr const char* CURRENCIES =
-    "AED AFN ALL AMD ANG AOA ARS AUD AWG AZN BAM BBD BDT BGN BHD BIF BMD BND BOB BRL BSD BTN "
-    "BWP BYN BZD CAD CDF CHF CLP CNY COP CRC CUC CUP CVE CZK DJF DKK DOP DZD EGP ERN ETB EUR "
-    "FJD FKP GBP GEL GHS GIP GMD GNF GTQ GYD HKD HNL HRK HTG HUF IDR ILS INR IQD IRR ISK JMD "
-    "JOD JPY KES KGS KHR KMF KPW KRW KWD KYD KZT LAK LBP LKR LRD LSL LYD MAD MDL MGA MKD MMK "
-    "MNT MOP MRU MUR MVR MWK MXN MYR MZN NAD NGN NIO NOK NPR NZD OMR PAB PEN PGK PHP PKR PLN "
-    "PYG QAR RON RSD RUB RWF SAR SBD SCR SDG SEK SGD SHP SLE SLL SOS SRD SSP STN SVC SYP SZL "
-    "THB TJS TMT TND TOP TRY TTD TWD TZS UAH UGX USD UYU UZS VED VES VND VUV WST XAF XAG XAU "
-    "XBA XBB XBC XBD XCD XDR XOF XPD XPF XPT XSU XUA YER ZAR ZMW ZWL";
-
-constexpr const char* MONTHS =
-    "\"January\" \"February\" \"March\" \"April\" \"May\" \"June\" \"July\" \"August\" "
-    "\"September\" \"October\" \"November\" \"December\"";
 
 Cell word_of(const char* name) {
   Cell w = word::intern_global(name);
@@ -86,8 +74,8 @@ Cell currency_list() {
 void add_system_fields() {
   Cell sys = system_object();
   if (cell::type(&sys) != T_OBJECT) return;
-  add_loaded("locale", "months", MONTHS);
-  add_loaded("locale/currencies", "list", CURRENCIES);
+  add_loaded("locale", "months", boot::MONTHS);
+  add_loaded("locale/currencies", "list", boot::CURRENCIES);
   Cell* top = stack::state().top;
   Cell* options = system::push_object("options");
   Cell w = word_of("money-digits");
@@ -103,11 +91,11 @@ int32_t currency_index(const uint8_t* code, int32_t length) {
   Cell list = currency_list();
   if (cell::type(&list) != T_BLOCK) {
     // Before `system` is made the boot list stands for it.
-    for (int32_t i = 0; CURRENCIES[i * 4]; ++i) {
-      bool same = true;
-      for (int32_t k = 0; k < 3; ++k) same = same && (code[k] & 0xDF) == uint8_t(CURRENCIES[i * 4 + k]);
-      if (same) return i + 1;
-      if (!CURRENCIES[i * 4 + 3]) break;
+    for (int32_t i = 0; i < boot::CURRENCY_COUNT; ++i) {
+      const char* c = boot::CURRENCIES + i * 4;
+      if ((code[0] & 0xDF) == uint8_t(c[0]) && (code[1] & 0xDF) == uint8_t(c[1]) &&
+          (code[2] & 0xDF) == uint8_t(c[2]))
+        return i + 1;
     }
     return -1;
   }
@@ -137,9 +125,8 @@ bool currency_word(int32_t index, Cell* out) {
 std::string currency_code(int32_t index) {
   Cell w;
   if (cell::type(&(w = currency_list())) != T_BLOCK) {
-    size_t count = (std::strlen(CURRENCIES) + 1) / 4;
-    if (index < 1 || size_t(index) > count) return std::string();
-    return std::string(CURRENCIES + (index - 1) * 4, 3);
+    if (index < 1 || index > boot::CURRENCY_COUNT) return std::string();
+    return std::string(boot::CURRENCIES + (index - 1) * 4, 3);
   }
   if (!currency_word(index, &w)) return std::string();
   return symbol::text(int32_t(w.w2));
@@ -154,9 +141,9 @@ int32_t month_abbreviation(int32_t month, int32_t out[3]) {
   Cell loc = field(system_object(), "locale");
   if (cell::type(&loc) != T_OBJECT && month >= 1 && month <= 12) {
     // Before `system/locale` is made the boot names stand for it.
-    static const char* const names = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    for (int32_t k = 0; k < 3; ++k) out[k] = names[(month - 1) * 3 + k];
-    return 3;
+    const boot::Abbreviation& a = boot::MONTH_ABBREVIATIONS[month - 1];
+    for (int32_t k = 0; k < a.count; ++k) out[k] = a.codepoints[k];
+    return a.count;
   }
   Cell months = field(loc, "months");
   if (cell::type(&months) == T_BLOCK && month >= 1 &&

@@ -4,6 +4,7 @@
 
 #include "lexer_fixture.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/datatypes/locale.h"
 #include "runtime/datatypes/money.h"
 
 namespace kel::test {
@@ -85,6 +86,27 @@ TEST_F(LexerTest, RawConstructorsRefuseWhatNoValueHolds) {
   EXPECT_TRUE(date::valid_q(packed(2000, 1, 1, 4, true), -3600));   // 0:00 at +01:00
   EXPECT_FALSE(date::valid_q(packed(2000, 1, 1, 4, true), 86400));  // beyond the local day
   EXPECT_EQ(date::push_new(packed(2000, 0, 1, 0, false), 0), nullptr);
+}
+
+// Before `system` exists the list generated from boot/locale.kel stands for
+// system/locale: its positions must be the ones the start-up list gets.
+TEST_F(LexerTest, BootLocaleStandsInBeforeSystemExists) {
+  EXPECT_EQ(locale::currency_code(1), "AED");
+  EXPECT_EQ(locale::currency_code(144), "USD");
+  EXPECT_EQ(locale::currency_code(170), "ZWL");
+  EXPECT_EQ(locale::currency_code(0), "");
+  EXPECT_EQ(locale::currency_code(171), "");
+  auto index = [](const char* code) {
+    return locale::currency_index(reinterpret_cast<const uint8_t*>(code), 3);
+  };
+  EXPECT_EQ(index("aed"), 1);
+  EXPECT_EQ(index("Usd"), 144);
+  EXPECT_EQ(index("ZWL"), 170);
+  EXPECT_EQ(index("ZZZ"), -1);
+  EXPECT_EQ(locale::currency_index(reinterpret_cast<const uint8_t*>("USDX"), 4), -1);
+  int32_t out[3] = {0, 0, 0};
+  EXPECT_EQ(locale::month_abbreviation(9, out), 3);
+  EXPECT_EQ(std::string({char(out[0]), char(out[1]), char(out[2])}), "Sep");
 }
 
 TEST_F(LexerTest, DayNumbersRoundTripAcrossYearZero) {
