@@ -4,36 +4,12 @@
 import re
 import sys
 
+from kel_text import tokens
+
 KEYWORDS = {"break", "return", "throw", "continue", "protected", "type", "default",
             "delete", "new", "case", "switch", "do", "for", "if", "else", "while",
             "not", "and", "or", "xor", "class", "struct", "union", "template", "this",
             "operator", "private", "public", "try", "catch", "goto", "register"}
-
-
-def tokens(text):
-    i, n = 0, len(text)
-    while i < n:
-        c = text[i]
-        if c.isspace():
-            i += 1
-        elif c == ';':
-            while i < n and text[i] != '\n':
-                i += 1
-        elif c in '[]':
-            yield c
-            i += 1
-        elif c == '"':
-            j = i + 1
-            while j < n and text[j] != '"':
-                j += 2 if text[j] == '^' else 1
-            yield text[i:j + 1]
-            i = j + 1
-        else:
-            j = i
-            while j < n and not text[j].isspace() and text[j] not in '[]"':
-                j += 1
-            yield text[i:j]
-            i = j
 
 
 def parse(text):
