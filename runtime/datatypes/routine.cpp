@@ -37,6 +37,7 @@ namespace {
 // Builds entry i from its spec text and binds it to its global word.
 void bind_entry(int32_t i) {
   const Entry& e = registry()[size_t(i)];
+  if (!e.name) return;  // built by its owner (a field of a record, not a global word)
   Cell* top = stack::state().top;
   Cell* spec = stack::reserve_cell();
   cell::set_none(spec);

@@ -28,6 +28,7 @@
 #include "runtime/evaluator/transcode.h"
 #include "runtime/gc.h"
 #include "runtime/init_steps.h"
+#include "runtime/io/kelbin_codec.h"
 #include "runtime/output.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"
@@ -341,6 +342,7 @@ void run_boot_top_level() {
   if (!registered) predicates::register_routines();
   registered = true;
   routine::bind_registered();
+  kelbin_codec::install();
 }
 }  // namespace kel::runtime
 
