@@ -16,6 +16,7 @@
 #include "runtime/gc.h"
 #include "runtime/hooks.h"
 #include "runtime/init_steps.h"
+#include "runtime/io/kelbin.h"
 #include "runtime/memory.h"
 #include "runtime/owner.h"
 #include "runtime/platform.h"

@@ -24,7 +24,6 @@ namespace kel::compress { void methods_init() {} }
 namespace kel::host { void make_conversion_buffer() {} }
 
 
-namespace kel::kelbin { void decode_boot() {} }
 
 
 

@@ -16,5 +16,4 @@ namespace kel::parse { void init_stacks(); }
 namespace kel::checksum { void intern_method_words(); }
 namespace kel::compress { void methods_init(); }
 namespace kel::host { void make_conversion_buffer(); }
-namespace kel::kelbin { void decode_boot(); }
 namespace kel::console { void launch(); }

@@ -16,6 +16,7 @@
 #include "runtime/datatypes/hash_block.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
@@ -23,6 +24,9 @@
 #include "runtime/error.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/gc.h"
+#include "runtime/output.h"
+#include "runtime/rt.h"
+#include "runtime/io/boot_image.h"
 #include "runtime/io/lz.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
@@ -574,6 +578,44 @@ std::vector<uint8_t> encode_bytes(const Cell* value, bool compact) {
   return image;
 }
 
+std::vector<uint8_t> encode_boot(const std::vector<Definition>& definitions,
+                                 const std::vector<Cell>& modules) {
+  CollectorPause pause;
+  Encoder e;
+  for (const Definition& d : definitions) {
+    e.byte(0xC4);
+    e.byte(T_SET_WORD);
+    e.var(uint32_t(e.symbol(d.symbol)));
+    e.byte(d.type);
+    e.var(d.id);
+    if (d.type != T_DATATYPE) {
+      // The spec block's cells, not counted as an element.
+      uint32_t n = blk::count(d.spec.w2);
+      e.byte(T_BLOCK);
+      e.var(n);
+      e.enter();
+      e.cells_of(d.spec.w2, d.spec.w1, n - std::min(n, d.spec.w1));
+      e.leave();
+    }
+  }
+  for (const Cell& m : modules) e.value(&m);
+  std::vector<uint8_t> image = {'K', 'E', 'L', 'B', 'I', 'N', 1, 5};
+  Encoder h;
+  h.var(1);
+  h.var(uint32_t(e.out.size()));
+  h.var(uint32_t(e.symbols.size()));
+  h.var(uint32_t(e.names.size()));
+  uint32_t offset = 0;
+  for (size_t i = 0; i < e.symbols.size(); ++i) {
+    h.word(offset);
+    offset += uint32_t(std::strlen(e.names.c_str() + offset)) + 1;
+  }
+  image.insert(image.end(), h.out.begin(), h.out.end());
+  image.insert(image.end(), e.names.begin(), e.names.end());
+  image.insert(image.end(), e.out.begin(), e.out.end());
+  return image;
+}
+
 Cell* encode(const Cell* value, bool compact) {
   std::vector<uint8_t> bytes = encode_bytes(value, compact);
   return binary::push_new_from_bytes(bytes.data(), int32_t(bytes.size()));
@@ -582,6 +624,13 @@ Cell* encode(const Cell* value, bool compact) {
 // ---------------------------------------------------------------- decoder
 
 namespace {
+
+// A fault in the boot image: there is no catalogue yet to raise through.
+[[noreturn]] void boot_fault(const char* message) {
+  std::string line = std::string("Error: ") + message + "\n";
+  platform::write_bytes(line.data(), line.size());
+  rt::exit_process(254);
+}
 
 struct Decoder {
   bool compact;
@@ -592,11 +641,17 @@ struct Decoder {
   Node root = 0;
   uint32_t base = 0;
   int32_t depth = 0;
+  bool boot = false;
 
   [[noreturn]] void fail() {
+    if (boot) boot_fault(("KELBIN - invalid record at index " + std::to_string(pos + 1)).c_str());
     Cell at;
     cell::set_integer(&at, int32_t(pos + 1));
     error::raise(err::script::kb_invalid_record, &at);
+  }
+  [[noreturn]] void refuse_type(uint32_t t) {
+    if (boot) boot_fault((std::string("KELBIN - no codec for ") + type_name_of(t)).c_str());
+    refuse(t);
   }
   size_t left() const { return end - pos; }
   uint32_t byte() {
@@ -678,6 +733,9 @@ struct Decoder {
   void object_record(Node target, bool shared, bool variant, uint32_t hw, Cell* patch);
   void function_record(Node target, bool shared, Cell* patch);
   Cell native_value(uint32_t type, uint32_t id);
+  Cell boot_native(uint32_t type, uint32_t id, Node spec);
+  void define(Node target, uint32_t t, bool variant, bool nl);
+  Node last_spec = 0;
   void series_record(Node target, uint32_t t, bool variant, bool shared, uint32_t hw, bool nl);
   void word_record(Node target, uint32_t t, bool variant, bool shared, uint32_t hw, bool nl);
   Cell decode_one();
@@ -781,6 +839,34 @@ Cell Decoder::native_value(uint32_t type, uint32_t id) {
     if (cell::type(v) == type && v->w1 == id) return *v;
   }
   fail();
+}
+
+// Boot image: a native! or action! made from its table entry and the spec just read.
+Cell Decoder::boot_native(uint32_t type, uint32_t id, Node spec) {
+  bool filled = type == T_NATIVE ? natives::entry_filled_q(int32_t(id)) : actions::entry_filled_q(int32_t(id));
+  if (!filled || !spec) fail();
+  Node ex = memory::series_new_cells(function::native_extras::SIZE);
+  append(ex, Cell{T_UNSET, 0, 0, 0});
+  append(ex, Cell{T_NONE, 0, 0, 0});
+  Cell spec_cell{T_BLOCK, 0, spec, 0};
+  Node ctx = context::from_spec(&spec_cell, true, false, context::KIND_FUNCTION);
+  blk::cells(ex)[function::native_extras::CONTEXT] = *context::cell_of(ctx);
+  return Cell{type, id, spec, ex};
+}
+
+// A definition: the word, then its value; the word's global slot takes the value and
+// neither record stays in the target.
+void Decoder::define(Node target, uint32_t t, bool variant, bool nl) {
+  uint32_t slot = count_of(target);
+  word_record(target, t, variant, false, 0, nl);
+  last_spec = 0;
+  record(target);
+  Cell w = blk::cells(target)[slot];
+  Cell v = blk::cells(target)[slot + 1];
+  if (!w.w1) fail();
+  *context::value_slot(&w, w.w1) = v;
+  SeriesBuffer* b = memory::node_buffer(target);
+  b->tail = b->head + slot * 16;
 }
 
 void Decoder::object_record(Node target, bool shared, bool variant, uint32_t hw, Cell* patch_cell) {
@@ -999,6 +1085,17 @@ void Decoder::word_record(Node target, uint32_t t, bool variant, bool shared, ui
     append(target, Cell{h, w.w1, uint32_t(sym), w.w3});
     return;
   }
+  if (boot) {
+    // Boot image: the context of a root (counted from base), the index or -1 by name.
+    uint32_t root_index = num();
+    int32_t index = snum();
+    if (root_index >= count_of(root) - base) fail();
+    Node ctx = context_of(blk::cells(root)[base + root_index]);
+    if (index == -1) index = context::find_symbol(ctx, sym, true);
+    if (index < 0 || index >= context::word_count(ctx)) fail();
+    append(target, Cell{h, ctx, uint32_t(sym), uint32_t(index)});
+    return;
+  }
   int32_t index = snum();
   uint32_t slot = count_of(target);
   append(target, Cell{h, 0, uint32_t(sym), uint32_t(index)});
@@ -1028,7 +1125,7 @@ void Decoder::word_record(Node target, uint32_t t, bool variant, bool shared, ui
 
 void Decoder::record(Node target) {
   if (++depth > MAX_DEPTH) fail();
-  bool nl = false, shared = false;
+  bool nl = false, shared = false, definition = false;
   uint32_t b, t, hw = 0;
   bool variant = false;
   if (compact) {
@@ -1036,11 +1133,12 @@ void Decoder::record(Node target) {
       b = byte();
       if (b == 0xC0) nl = true;
       else if (b == 0xC1) shared = true;
-      else if (b == 0xC4) fail();  // definitions live in the boot image only
+      else if (b == 0xC4 && (codec_q || !boot)) fail();  // definitions live in the boot image only
+      else if (b == 0xC4) definition = true;
       else break;
     }
     if (b >= 0x80) {
-      if (shared) fail();
+      if (shared || definition) fail();
       Cell c;
       if (b <= 0xBF) cell::set_integer(&c, int32_t(b - 0x80));
       else if (b == 0xC2 || b == 0xC3) c = Cell{T_LOGIC, b == 0xC2 ? 1u : 0u, 0, 0};
@@ -1055,6 +1153,12 @@ void Decoder::record(Node target) {
     t = b & 0x3F;
     if (t == 0x3F) t = var();
     if (t == T_LOGIC) fail();
+    if (definition) {
+      if (!word_q(t) && t != T_ISSUE) fail();
+      define(target, t, variant, nl);
+      --depth;
+      return;
+    }
   } else {
     do {
       hw = word();
@@ -1069,7 +1173,7 @@ void Decoder::record(Node target) {
     if (t == 255) fail();
   }
   if (t == 0 || t == T_SYMBOL || t == T_SERIES || t >= T_TYPE_COUNT) fail();
-  if (refused_q(t)) refuse(t);
+  if (refused_q(t)) refuse_type(t);
   uint32_t h = t | (nl ? hdr::NEW_LINE : 0);
   if (shared && !(block_like_q(t) || string_like_q(t) || t == T_MAP || t == T_BINARY || t == T_VECTOR ||
                   t == T_BITSET || word_q(t) || t == T_OBJECT || t == T_FUNCTION || t == T_NATIVE ||
@@ -1197,8 +1301,9 @@ void Decoder::record(Node target) {
         uint32_t n = count(compact ? 1 : 4);
         Node scratch = memory::series_new_cells(n ? n : 1);
         for (uint32_t i = 0; i < n; ++i) record(scratch);
+        last_spec = scratch;
       }
-      c = native_value(t, id);
+      c = boot ? boot_native(t, id, last_spec) : native_value(t, id);
       c.header = h;
       break;
     }
@@ -1248,25 +1353,34 @@ void Decoder::record(Node target) {
 
 }  // namespace
 
-void decode(const uint8_t* bytes_in, size_t size, Node target, const Cell* arg) {
+namespace {
+
+void decode_image(const uint8_t* bytes_in, size_t size, Node target, const Cell* arg, bool boot) {
   CollectorPause pause;
   Cell keep_target{T_BLOCK, 0, target, 0};
   gc::Root hold(&keep_target);
-  if (size < 8 || std::memcmp(bytes_in, "KELBIN", 6) != 0) error::raise(err::script::invalid_data, arg);
+  if (size < 8 || std::memcmp(bytes_in, "KELBIN", 6) != 0) {
+    if (boot) boot_fault("Not a Kelbin file!");
+    error::raise(err::script::invalid_data, arg);
+  }
   Decoder d;
+  d.boot = boot;
   d.data.assign(bytes_in, bytes_in + size);
   uint32_t flags = d.data[7];
   d.compact = flags & 1;
   if (flags & 2) {
     std::vector<uint8_t> body;
-    if (!lz::unpack(d.data.data() + 8, size - 8, &body)) error::raise(err::script::invalid_data, arg);
+    if (!lz::unpack(d.data.data() + 8, size - 8, &body)) {
+      if (boot) boot_fault("Kelbin compressed data corrupted!");
+      error::raise(err::script::invalid_data, arg);
+    }
     d.data.resize(8);
     d.data.insert(d.data.end(), body.begin(), body.end());
   }
   d.pos = 8;
   d.end = d.data.size();
   d.root = target;
-  d.base = 0;
+  d.base = boot ? blk::count(target) : 0;
   size_t payload;
   if (d.compact) {
     size_t limit = d.end;
@@ -1279,7 +1393,10 @@ void decode(const uint8_t* bytes_in, size_t size, Node target, const Cell* arg) 
     }
     d.end = limit;
   } else {
-    if (d.left() < 8) error::raise(err::script::invalid_data, arg);
+    if (d.left() < 8) {
+      if (boot) boot_fault("Not a Kelbin file!");
+      error::raise(err::script::invalid_data, arg);
+    }
     d.word();
     payload = d.word();
     if (flags & 4) {
@@ -1299,5 +1416,42 @@ void decode(const uint8_t* bytes_in, size_t size, Node target, const Cell* arg) 
   d.end = d.pos + payload;
   while (d.pos < d.end) d.record(target);
 }
+
+Node g_modules = 0;
+bool g_present = false;
+
+void mark_modules() {
+  if (g_modules) gc::mark_block_node(&g_modules);
+}
+
+}  // namespace
+
+void decode(const uint8_t* data, size_t size, Node target, const Cell* arg) {
+  decode_image(data, size, target, arg, false);
+}
+
+void decode_boot_into(const uint8_t* data, size_t size, Node target) {
+  bool was = codec_q;
+  codec_q = false;
+  decode_image(data, size, target, nullptr, true);
+  codec_q = was;
+}
+
+void register_roots() {
+  gc::remove_root(&mark_modules);
+  gc::add_root(&mark_modules);
+}
+
+void decode_boot() {
+  boot_image::Bytes image = boot_image::get();
+  g_present = image.size != 0;
+  if (!g_present) return;
+  g_modules = memory::series_new_cells(8);
+  register_roots();
+  decode_boot_into(image.data, image.size, g_modules);
+}
+
+bool boot_image_present_q() { return g_present; }
+Node boot_modules() { return g_modules; }
 
 }  // namespace kel::kelbin

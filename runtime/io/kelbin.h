@@ -28,4 +28,30 @@ std::vector<uint8_t> encode_bytes(const Cell* value, bool compact);
 // a bad magic or a failed unpack script/invalid-data with arg.
 void decode(const uint8_t* data, size_t size, Node target, const Cell* arg);
 
+// ---- The boot image ----
+
+// A definition of the boot image: a global word and its datatype!, native! or action!.
+struct Definition {
+  int32_t symbol;
+  uint32_t type;  // T_DATATYPE, T_NATIVE or T_ACTION
+  uint32_t id;    // datatype id, natives table id or action slot
+  Cell spec;      // native!/action!: the spec block (kept where the collector sees it)
+};
+// A compact image (version 1, flags 5): the definitions, then one root block per module.
+std::vector<uint8_t> encode_boot(const std::vector<Definition>& definitions,
+                                 const std::vector<Cell>& modules);
+
+// Start-up (step 16): decodes the embedded image with the collector off; its definitions
+// bind the datatype, native and action words, and its module blocks are kept in order. A
+// fault prints its message and ends the process with status 254 (no catalogue yet).
+void decode_boot();
+// Decodes an image in boot mode into the block node target (tests, tools).
+void decode_boot_into(const uint8_t* data, size_t size, Node target);
+// Whether an image was decoded at start (the image tool starts without one).
+bool boot_image_present_q();
+// The module blocks of the boot image, in manifest order (a block of blocks), or 0.
+Node boot_modules();
+// Registers the collector callback that keeps the module blocks.
+void register_roots();
+
 }  // namespace kel::kelbin
