@@ -12,6 +12,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/launch.h"
+#include "runtime/gc.h"
 #include "runtime/io/boot_image.h"
 #include "runtime/io/kelbin.h"
 #include "runtime/rt.h"
@@ -36,17 +37,21 @@ std::vector<std::string> g_sources;
   rt::exit_process(1);
 }
 
-bool word_is(const Cell* c, uint32_t type, const char* text) {
-  return cell::type(c) == type && symbol::text(int32_t(c->w2)) == text;
+// Compares by canonical symbol id: nothing allocates while cell addresses are held.
+bool word_is(const Cell* c, uint32_t type, int32_t symbol) {
+  return cell::type(c) == type && symbol::canonical_id(int32_t(c->w2)) == symbol;
 }
+
+int32_t canonical(const char* text) { return symbol::canonical_id(symbol::intern_c_text(text)); }
 
 // A definition `name: make native! [[spec] id]` (or action!) at cell i of the block.
 bool definition_at(Node b, uint32_t i, uint32_t* type) {
-  if (i + 3 >= blk::count(b) + 0 && i + 3 > blk::count(b) - 1) return false;
+  static const int32_t make = canonical("make"), native = canonical("native!"), action = canonical("action!");
+  if (i + 3 >= blk::count(b)) return false;
   const Cell* c = blk::cells(b) + i;
-  if (cell::type(c) != T_SET_WORD || !word_is(c + 1, T_WORD, "make")) return false;
-  if (word_is(c + 2, T_WORD, "native!")) *type = T_NATIVE;
-  else if (word_is(c + 2, T_WORD, "action!")) *type = T_ACTION;
+  if (cell::type(c) != T_SET_WORD || !word_is(c + 1, T_WORD, make)) return false;
+  if (word_is(c + 2, T_WORD, native)) *type = T_NATIVE;
+  else if (word_is(c + 2, T_WORD, action)) *type = T_ACTION;
   else return false;
   const Cell* arg = c + 3;
   if (cell::type(arg) != T_BLOCK || blk::count(arg->w2) - arg->w1 != 2) return false;
@@ -111,6 +116,7 @@ void launch() {
         continue;
       }
       Cell copy = blk::cells(source->w2)[i];
+      gc::Root keep(&copy);  // the append may collect and rename its nodes
       Cell* slot = runtime::block_append_cell(stack::at_index(module_at.back()));
       *slot = copy;
       ++i;
