@@ -49,7 +49,7 @@ set_tests_properties(tmux-color PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
 
 # Under the sanitizers a failed malloc must return null, as it does in the plain build, so the
 # heap-exhaustion path (fatal 94) is what gets tested.
-if(KEL_SANITIZE AND TARGET kel_unit)
+if(KEL_SANITIZE AND TEST unit)
   set_tests_properties(unit PROPERTIES ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1")
 endif()
 
