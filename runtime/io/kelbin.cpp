@@ -730,6 +730,7 @@ struct Decoder {
   Node context_of(const Cell& c);
   void record(Node target);
   Node context_record(uint32_t header_word);
+  void value_list(Node ctx);
   void object_record(Node target, bool shared, bool variant, uint32_t hw, Cell* patch);
   void function_record(Node target, bool shared, Cell* patch);
   Cell native_value(uint32_t type, uint32_t id);
@@ -816,20 +817,24 @@ Node Decoder::context_record(uint32_t hw) {
     int32_t added = -1;
     if (context::find_or_add_symbol(ctx, sym, true, &added) >= 0) fail();  // a repeated word
   }
-  if (!stack) {
+  if (!stack && !list) {
     Node values = context::values_node(ctx);
     for (uint32_t i = 0; i < n; ++i) append(values, Cell{T_UNSET, 0, 0, 0});
   }
-  (void)list;
   return ctx;
 }
 
-// Reads a context's value list (when present) into its values, in order.
-struct ValueList {
-  Node ctx;
-  bool present;
-};
+// The value list, read straight into the context's values: each cell is in place before
+// its children, so paths through the owner reach it.
+void Decoder::value_list(Node ctx) {
+  int32_t n = context::word_count(ctx);
+  for (int32_t i = 0; i < n; ++i) {
+    record(context::values_node(ctx));
+    if (blk::count(context::values_node(ctx)) != uint32_t(i + 1)) fail();  // a bare padding word
+  }
+}
 
+// Reads a context's value list (when present) into its values, in order.
 Cell Decoder::native_value(uint32_t type, uint32_t id) {
   Node g = context::global;
   Node values = context::values_node(g);
@@ -897,16 +902,7 @@ void Decoder::object_record(Node target, bool shared, bool variant, uint32_t hw,
   append(target, obj);
   // The value list: read straight into the fields, after the owner is reachable.
   bool list = compact ? (data[flags_at] & 16) : (ch & (1u << 30));
-  if (list) {
-    int32_t n = context::word_count(ctx);
-    Node scratch = memory::series_new_cells(1);
-    Cell keep{T_BLOCK, 0, scratch, 0};
-    gc::Root hold(&keep);
-    for (int32_t i = 0; i < n; ++i) {
-      record(scratch);
-      blk::cells(context::values_node(ctx))[i] = blk::cells(scratch)[blk::count(scratch) - 1];
-    }
-  }
+  if (list) value_list(ctx);
   if (change) {
     Cell o = blk::cells(target)[slot];
     gc::Root keep(&o);
@@ -1266,13 +1262,7 @@ void Decoder::record(Node target) {
       *context::self_cell(ctx) = obj;
       append(target, obj);
       bool list = compact ? (data[flags_at] & 16) : (hw & (1u << 30));
-      if (list) {
-        Node scratch = memory::series_new_cells(1);
-        for (int32_t i = 0; i < context::word_count(ctx); ++i) {
-          record(scratch);
-          blk::cells(context::values_node(ctx))[i] = blk::cells(scratch)[blk::count(scratch) - 1];
-        }
-      }
+      if (list) value_list(ctx);
       --depth;
       return;
     }
@@ -1308,14 +1298,17 @@ void Decoder::record(Node target) {
       break;
     }
     case T_OP: {
-      Node scratch = memory::series_new_cells(1);
-      record(scratch);
-      Cell f = blk::cells(scratch)[0];
-      uint32_t ft = cell::type(&f);
+      // The wrapped value takes the op's place (paths inside it reach it there), then is
+      // retyped.
+      uint32_t slot = count_of(target);
+      record(target);
+      if (count_of(target) != slot + 1) fail();
+      Cell* f = blk::cells(target) + slot;
+      uint32_t ft = cell::type(f);
       if (ft != T_NATIVE && ft != T_ACTION && ft != T_FUNCTION) fail();
-      c = f;
-      c.header = h | ft << hdr::OP_TYPE_SHIFT;
-      break;
+      f->header = h | ft << hdr::OP_TYPE_SHIFT;
+      --depth;
+      return;
     }
     case T_ERROR: {
       int32_t code = int32_t(num());
