@@ -462,29 +462,17 @@ void Encoder::value(const Cell* in) {
     }
   } else if (word_q(t)) {
     word_value(&c, t, nl);
-  } else if (t == T_OBJECT) {
+  } else if (t == T_OBJECT || t == T_FUNCTION) {
     const std::vector<int32_t>* p = check_seen(c.w1);
     if (p) {
       header(t, false, nl, true);
       write_path(*p);
     } else {
-      if (nl) compact ? byte(0xC0) : void();
+      if (nl && compact) byte(0xC0);
       size_t at = out.size();
       enter();
-      object_body(&c);
-      leave();
-      if (nl && !compact) out[at + 3] |= 0x80;
-    }
-  } else if (t == T_FUNCTION) {
-    const std::vector<int32_t>* p = check_seen(c.w1);
-    if (p) {
-      header(t, false, nl, true);
-      write_path(*p);
-    } else {
-      if (nl) compact ? byte(0xC0) : void();
-      size_t at = out.size();
-      enter();
-      function_body(&c);
+      if (t == T_OBJECT) object_body(&c);
+      else function_body(&c);
       leave();
       if (nl && !compact) out[at + 3] |= 0x80;
     }
