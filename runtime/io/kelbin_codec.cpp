@@ -10,6 +10,7 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
@@ -40,6 +41,14 @@ void encode_routine() {
 
 void decode_routine() {
   Cell* payload = stack::state().base;
+  uint32_t t = cell::type(payload);
+  if (t == T_FILE || t == T_URL) {
+    // A file or URL is read as binary first (the read action with /binary).
+    Cell* got = actions::resolve<datatype::action::READ>(payload)(payload, nullptr, nullptr, true,
+                                                                    false, false, nullptr);
+    Cell bytes = *got;
+    *payload = bytes;
+  }
   if (cell::type(payload) != T_BINARY) error::raise(err::script::invalid_data, payload);
   SeriesBuffer* b = memory::node_buffer(payload->w2);
   uint32_t used = memory::used_bytes(b);
