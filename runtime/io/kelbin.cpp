@@ -13,7 +13,6 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/function.h"
-#include "runtime/datatypes/hash_block.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
@@ -26,6 +25,7 @@
 #include "runtime/gc.h"
 #include "runtime/output.h"
 #include "runtime/rt.h"
+#include "runtime/hash.h"
 #include "runtime/io/boot_image.h"
 #include "runtime/io/lz.h"
 #include "runtime/stack.h"
@@ -956,6 +956,7 @@ void Decoder::series_record(Node target, uint32_t t, bool variant, bool shared, 
                                                               : x;
     };
     if (cls(rt) != cls(t) || (t == T_HASH) != (rt == T_HASH)) fail();
+    if ((t == T_MAP || t == T_HASH) && r.w3 == 0) fail();  // one still being read: no index yet
     if (t == T_MAP) {
       r.header = h;
     } else {
@@ -972,28 +973,25 @@ void Decoder::series_record(Node target, uint32_t t, bool variant, bool shared, 
     if (t == T_MAP && (n & 1)) fail();
     if (head > n) fail();
     Node node = memory::series_new_cells(n ? n : 1);
-    Cell c{t == T_MAP || t == T_HASH ? uint32_t(T_BLOCK) : h, head, node, 0};
+    // The cell is in place before its children (paths into it resolve); a map or hash! is
+    // a plain block until its values are read and indexed, so a fault halfway leaves no
+    // map or hash! without its table.
     uint32_t slot = count_of(target);
-    append(target, t == T_MAP ? Cell{T_NONE, 0, 0, 0} : c);
+    uint32_t first = t == T_MAP || t == T_HASH ? (h & ~hdr::TYPE_MASK) | T_BLOCK : h;
+    append(target, Cell{first, t == T_MAP ? 0 : head, node, 0});
     for (uint32_t i = 0; i < n; ++i) record(node);
     if (t == T_MAP) {
       Cell m{T_NONE, 0, 0, 0};
       gc::Root keep(&m);
-      Cell blkc{T_BLOCK, 0, node, 0};
-      gc::Root keep_b(&blkc);
-      map::init_cell(&m, &blkc, int32_t(n / 2));
-      m.header |= nl ? hdr::NEW_LINE : 0;
+      Cell entries{T_BLOCK, 0, node, 0};
+      gc::Root keep_b(&entries);
+      map::init_cell(&m, &entries, int32_t(n / 2));
+      m.header |= h & hdr::NEW_LINE;
       blk::cells(target)[slot] = m;
     } else if (t == T_HASH) {
-      Cell proto{T_DATATYPE, T_HASH, 0, 0};
-      gc::Root keep(&proto);
-      Cell blkc{T_BLOCK, 0, node, 0};
-      gc::Root keep_b(&blkc);
-      Cell* made = hash::make(&proto, &blkc, T_HASH);
-      Cell m = *made;
-      m.w1 = head;
-      m.header = h;
-      blk::cells(target)[slot] = m;
+      Cell whole{T_HASH, 0, node, 0};
+      Node table = hash::table_create(n ? int32_t(n) : 1, &whole, hash::KIND_HASH, 0);
+      blk::cells(target)[slot] = Cell{h, head, node, table};
     }
     return;
   }
