@@ -52,9 +52,10 @@ Cell* make_builtin(Cell* spec_in, uint32_t type, int32_t capacity, bool (*filled
 
 int32_t mold_builtin(const char* opening, Cell* value, Cell* buffer, bool only, bool all,
                      bool flat, Cell* part, int32_t limit, int32_t indent) {
-  Node spec = value->w2;
   limit = function::add_text(buffer, opening, limit);
-  limit = function::mold_series_as_block(spec, buffer, only, all, flat, part, limit, indent);
+  // The spec node is read after the text is added: adding may collect and rename nodes
+  // (value is a cell the collector sees).
+  limit = function::mold_series_as_block(value->w2, buffer, only, all, flat, part, limit, indent);
   return function::add_text(buffer, "]", limit);
 }
 
