@@ -22,6 +22,7 @@
 #include "runtime/init_steps.h"
 #include "runtime/io/host.h"
 #include "runtime/io/image_codec.h"
+#include "runtime/io/kelbin.h"
 #include "runtime/memory.h"
 #include "runtime/owner.h"
 #include "runtime/platform.h"

@@ -16,7 +16,6 @@
 
 
 
-namespace kel::kelbin { void decode_boot() {} }
 
 
 

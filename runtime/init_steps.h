@@ -10,5 +10,4 @@ void run_boot_top_level();
 }  // namespace kel::runtime
 namespace kel::context { void make_global(); }
 namespace kel::symbol { void create_hash(); }
-namespace kel::kelbin { void decode_boot(); }
 namespace kel::console { void launch(); }

@@ -7,6 +7,7 @@
 
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
@@ -115,6 +116,27 @@ void set_field(const char* path, const char* name, const Cell* value) {
   Cell field = word_of(name);
   Cell* w = stack::push_copy(&field);
   context::set_or_add(o->w1, w, v);
+  stack::state().top = top;
+}
+
+void put_codec(const char* key, const Cell* record) {
+  Cell* top = stack::state().top;
+  Cell* value = stack::push_copy(record);
+  Cell* sys = push_object("");
+  Cell* word = stack::reserve_cell();
+  cell::set_none(word);
+  *word = word::intern_global("codecs");  // interning allocates: the cell is filled first
+  word->header = T_WORD;
+  Cell* codecs = stack::reserve_cell();
+  *codecs = *object::value_of_word(sys, word);
+  if (cell::type(codecs) != T_MAP) {
+    cell::set_none(codecs);
+    map::init_cell(codecs, nullptr, 8);
+    set_field("", "codecs", codecs);
+  }
+  *word = word::intern_global(key);
+  word->header = T_WORD;
+  map::put(codecs, word, value, false);
   stack::state().top = top;
 }
 

@@ -21,5 +21,8 @@ bool built_q();
 Cell* push_object(const char* path);
 // Sets field `name` of the object at `path` (added when missing) to the value.
 void set_field(const char* path, const char* name, const Cell* value);
+// Puts a codec record under its key word in `system/codecs`, a map! (capacity 8) made on
+// first use.
+void put_codec(const char* key, const Cell* record);
 
 }  // namespace kel::system

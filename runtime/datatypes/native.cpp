@@ -74,9 +74,10 @@ Cell* make_builtin(Cell* spec_in, uint32_t type, int32_t capacity, bool (*filled
 
 int32_t mold_builtin(const char* opening, Cell* value, Cell* buffer, bool only, bool all,
                      bool flat, Cell* part, int32_t limit, int32_t indent) {
-  Node spec = value->w2;
   limit = function::add_text(buffer, opening, limit);
-  limit = function::mold_series_as_block(spec, buffer, only, all, flat, part, limit, indent);
+  // The spec node is read after the text is added: adding may collect and rename nodes
+  // (value is a cell the collector sees).
+  limit = function::mold_series_as_block(value->w2, buffer, only, all, flat, part, limit, indent);
   return function::add_text(buffer, "]", limit);
 }
 
@@ -105,6 +106,11 @@ void init_origins() {
   Cell holder{T_BLOCK, 0, b, 0};
   g_origins = runtime::root_append(&holder) + 1;
   g_recording = true;
+}
+
+void record_origin(const Cell* value) {
+  Cell* origin = origin_slot(cell::type(value), int32_t(value->w1));
+  if (origin && g_recording) *origin = *value;
 }
 
 void end_origins() {

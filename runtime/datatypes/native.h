@@ -36,6 +36,9 @@ Node spec_context(const Cell* value);
 // the boot specs are made); a native appended after the boot takes its first make.
 void init_origins();
 void end_origins();
+// Records a value made outside `make` (the boot image's decoder) as its id's origin while
+// the boot is being made.
+void record_origin(const Cell* value);
 // A native! or action! (or an op! of one) whose spec is not its id's boot spec runs only
 // when its frame can feed the built-in: the same arguments and refinements in the same
 // order, each argument taking only types the boot spec takes. Otherwise (an id the boot

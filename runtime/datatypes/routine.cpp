@@ -41,7 +41,7 @@ namespace {
 // Builds entry i from its spec text and binds it to its global word.
 void bind_entry(int32_t i) {
   const Entry& e = registry()[size_t(i)];
-  if (!e.name) return;
+  if (!e.name) return;  // built by its owner (a field of a record, not a global word)
   Cell* top = stack::state().top;
   Cell* value = push_built(i);
   Cell name = word::intern_global(e.name);  // before the push: interning allocates

@@ -30,19 +30,12 @@
 #include "runtime/evaluator/transcode.h"
 #include "runtime/gc.h"
 #include "runtime/init_steps.h"
+#include "runtime/io/kelbin.h"
+#include "runtime/io/kelbin_codec.h"
 #include "runtime/output.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"
 #include "runtime/startup.h"
-
-namespace kel::boot_text {
-struct Source {
-  const char* name;
-  const unsigned char* text;
-  size_t length;
-};
-extern const Source sources[];
-}  // namespace kel::boot_text
 
 namespace kel::launcher {
 
@@ -53,7 +46,8 @@ void set_global(const char* name, const Cell& value) {
   *word::value_slot(&w) = value;
 }
 
-// `make` must exist before the action specs can be evaluated.
+// Until the named typesets exist `make` takes an untyped spec (its argument cache resolves
+// the type words on first use); the image's own `make` is bound again afterwards.
 void bind_make() {
   const char* text = "[type spec]";
   Cell* spec = stack::reserve_cell();
@@ -150,21 +144,22 @@ void load_boot_specs() {
   interp::register_roots();
   natives::register_roots();
   parse::register_roots();
-  // Datatype words and the logic words come from the boot image later.
-  for (uint32_t t = 1; t < T_TYPE_COUNT; ++t) set_global(TYPE_NAMES[t], Cell{T_DATATYPE, t, 0, 0});
+  kelbin::register_roots();
+  // The datatype, native and action words come from the boot image's definitions.
   set_global("true", Cell{T_LOGIC, 1, 0, 0});
   set_global("false", Cell{T_LOGIC, 0, 0, 0});
   set_global("none", Cell{T_NONE, 0, 0, 0});
   set_global("null-handle", *handle::push_null());
   stack::drop_cells(1);
+  if (!kelbin::boot_modules()) return;  // started without an image (the image tool)
   Cell* mark = stack::state().top;
+  Cell make_word = word::intern_global("make");
+  Cell* make_value = stack::push_copy(word::value_slot(&make_word));
   stack::push_native_frame(&interp::words.body);
   bind_make();
-  for (const boot_text::Source* s = boot_text::sources; s->name; ++s) {
-    Cell* block = stack::reserve_cell();
-    *block = Cell{T_NONE, 0, 0, 0};
-    load_text(s->text, int32_t(s->length), block);
-    skip_header(block);
+  // The module list is re-read each time: collections rename nodes.
+  for (uint32_t i = 0; i < blk::count(kelbin::boot_modules()); ++i) {
+    Cell* block = stack::push_copy(blk::cells(kelbin::boot_modules()) + i);
     interp::eval_block(block, false);
     stack::clear_frame();
   }
@@ -178,6 +173,8 @@ void load_boot_specs() {
     set_global(op[0], fn);
   }
   stack::pop_frame();
+  set_global("make", *make_value);
+  native::record_origin(make_value);  // the untyped stand-in made above is not the origin
   stack::state().top = mark;
 }
 
@@ -339,12 +336,14 @@ int run_stdin() {
 namespace kel::runtime {
 void run_boot_top_level() {
   launcher::load_boot_specs();
+  if (!kelbin::boot_image_present_q()) return;  // the image tool needs the lexer alone
   native::end_origins();
   // Routines bind after the boot specs: their specs name the boot's typesets.
   static bool registered = false;
   if (!registered) predicates::register_routines();
   registered = true;
   routine::bind_registered();
+  kelbin_codec::install();
 }
 }  // namespace kel::runtime
 

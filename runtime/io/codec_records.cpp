@@ -97,24 +97,8 @@ void set_field(Cell* o, const char* name, const Cell* v) {
   stack::drop_cells(1);
 }
 
-// system/codecs: a map (capacity 8) keyed by words, made when it is not one yet.
-Cell* push_codecs_map() {
-  Cell* sys = system::push_object("");
-  Cell* key = stack::reserve_cell();
-  cell::set_none(key);
-  *key = word_cell("codecs");
-  const Cell* now = object::value_of_word(sys, key);
-  if (cell::type(now) == T_MAP) return stack::push_copy(now);
-  Cell* m = stack::reserve_cell();
-  cell::set_none(m);
-  map::init_cell(m, nullptr, 8);
-  system::set_field("", "codecs", m);
-  return m;
-}
-
 void build_records() {
   Cell* top = stack::state().top;
-  Cell* codecs = push_codecs_map();
   for (int32_t i = 0; i < kCount; ++i) {
     const CodecRecord& c = kRecords[i];
     Cell* o = stack::reserve_cell();
@@ -136,11 +120,8 @@ void build_records() {
     set_field(o, "encode", v);
     *v = *routine::push_built(g_decode_routine);
     set_field(o, "decode", v);
-    Cell* key = stack::reserve_cell();
-    cell::set_none(key);
-    *key = word_cell(c.key);
-    map::put(codecs, key, o, false);
-    stack::state().top = codecs + 1;
+    system::put_codec(c.key, o);
+    stack::state().top = top;
   }
   stack::state().top = top;
 }

@@ -1,0 +1,261 @@
+// Fuzz driver for the KELBIN decoder and the LZ unpacker: committed fixtures and a value zoo
+// (encoded both ways) are mutated; each input is decoded as user data (errors are fine),
+// what decodes is encoded again in both forms and decoded again (same mold), and the body is
+// unpacked. A fault saves the input to fuzz-kelbin-crash.bin; more than the allocation cap in
+// use after an input is a fault too. Runs for --seconds N (default 2) in a started runtime,
+// the second half under the collector stress (every 50th allocation).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "runtime/cell_api.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/blk.h"
+#include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/launch.h"
+#include "runtime/gc.h"
+#include "runtime/io/kelbin.h"
+#include "runtime/io/lz.h"
+#include "runtime/memory.h"
+#include "runtime/output.h"
+#include "runtime/rt.h"
+#include "runtime/stack.h"
+#include "runtime/startup.h"
+#include "runtime/unicode.h"
+#include "runtime/unwind.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+using namespace kel;
+
+namespace {
+
+double g_seconds = 2;
+uint64_t g_decoded = 0;  // inputs that decoded (and went through the round trips)
+std::vector<uint8_t> g_current;
+constexpr size_t ALLOCATION_CAP = size_t(1) << 30;
+
+void save_current() {
+  int fd = ::open("fuzz-kelbin-crash.bin", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return;
+  ssize_t w = ::write(fd, g_current.data(), g_current.size());
+  (void)w;
+  ::close(fd);
+}
+
+[[noreturn]] void fail(const char* what) {
+  save_current();
+  std::fprintf(stderr, "kelbin fuzz: %s (%zu bytes, saved to fuzz-kelbin-crash.bin)\n", what,
+               g_current.size());
+  std::fflush(stderr);
+  std::_Exit(3);
+}
+
+// Runs fn under a try frame; false when it raised.
+template <class F>
+bool guarded(F fn) {
+  Cell* base = stack::state().base;
+  Cell* top = stack::state().top;
+  stack::push_try_frame(&interp::words.body);
+  uint32_t code = stack::land(unwind_code::ERROR, fn);
+  if (code) {
+    stack::take_pending_code();
+    if (code == unwind_code::ERROR) stack::take_caught_error();
+  } else {
+    stack::pop_frame();
+  }
+  stack::state().base = base;
+  stack::state().top = top;
+  return code == 0;
+}
+
+std::string mold_text(const Cell* v) {
+  Cell* c = stack::push_copy(v);
+  Cell* s = actions::mold(c, false, false, false, nullptr);
+  std::string out;
+  int32_t n = string::count_from_head(s);
+  for (int32_t i = 0; i < n; ++i) {
+    uint8_t buf[4];
+    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
+    out.append(reinterpret_cast<char*>(buf), size_t(k));
+  }
+  return out;
+}
+
+Cell* new_block() {
+  Cell* b = stack::reserve_cell();
+  cell::set_none(b);
+  blk::init(b, 4);
+  return b;
+}
+
+void run_one(const std::vector<uint8_t>& input) {
+  g_current = input;
+  Cell* mark = stack::state().top;
+  Cell* block = new_block();
+  bool decoded = guarded([&] {
+    kelbin::codec_q = true;
+    kelbin::decode(input.data(), input.size(), block->w2, block);
+  });
+  if (decoded) {
+    ++g_decoded;
+    for (bool compact : {true, false}) {
+      std::string before, after;
+      bool ok = guarded([&] {
+        std::vector<uint8_t> again = kelbin::encode_bytes(block, compact);
+        Cell* back = new_block();
+        kelbin::decode(again.data(), again.size(), back->w2, back);
+        if (blk::count(back->w2) != 1) fail("a re-encoded value decodes to other than one value");
+        Cell* first = stack::push_copy(blk::cells(back->w2));  // molding allocates
+        before = mold_text(block);
+        after = mold_text(first);
+      });
+      if (ok && before != after) {
+        std::fprintf(stderr, "before: %s\nafter:  %s\n", before.c_str(), after.c_str());
+        fail("a round trip changed the value");
+      }
+    }
+  }
+  if (input.size() > 8) {
+    std::vector<uint8_t> out;
+    lz::unpack(input.data() + 8, input.size() - 8, &out);
+  }
+  stack::state().top = mark;
+  if (memory::state().os_bytes > ALLOCATION_CAP) fail("allocation over the cap");
+}
+
+std::vector<uint8_t> from_hex(const char* hex) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) out.push_back(uint8_t(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+  return out;
+}
+
+const char* const FIXTURES[] = {
+    "4B454C42494E02010101AA",
+    "4B454C42494E020101024C02",
+    "4B454C42494E020101026664",
+    "4B454C42494E020101040705AC20",
+    "4B454C42494E0201010905020500C105020000",
+    "4B454C42494E020001000000080000000B0000002A000000",
+    "4B454C42494E0205010201020000000061000F00",
+    "4B454C42494E02030B000000080000000800000002182840E07000",
+    "4B454C42494E02010102C480",
+    "4B454C42494E0201010605FFFFFFFF07",
+};
+
+// Values of every codec type, with sharing, cycles, bindings and heads.
+const char* const ZOO =
+    "b: [1 2] s: \"text\" c: copy [] append/only c c o: make object! [a: 1 f: does [a] g: func [x] [x + a]] "
+    "reduce [b next b s next s c o :append :if :+ func [y /z w] [reduce [y z w]] "
+    "#[k 1 \"v\" [2]] make hash! [x 1 y 2] make vector! [integer! 16 [1 -2 3]] make vector! [float! 64 [0.5]] "
+    "complement make bitset! \"ab\" #{00FF} [w 'w :w w: /w #w a/b/c 'a/b :a/b a/b: (1 + 2)] "
+    "1.5 -0.0 1e300 33.333% 50% 10:20:30 1-Jan-2000/10:00+2:00 3-Mar-2003 $1.25 -EUR$3 1.2.3.4.5 3x4 "
+    "#\"x\" \"ü€𝄞\" %file http://a.b <tag> a@b.c integer! none true false 0 63 64 -1 2147483647 "
+    "try [1 / 0] reduce [o o b b]]";
+
+std::vector<std::vector<uint8_t>> seeds() {
+  std::vector<std::vector<uint8_t>> out;
+  for (const char* f : FIXTURES) out.push_back(from_hex(f));
+  Cell* mark = stack::state().top;
+  Cell* code = stack::reserve_cell();
+  cell::set_none(code);
+  Cell* result = stack::reserve_cell();
+  cell::set_none(result);
+  launcher::load_text(reinterpret_cast<const uint8_t*>(ZOO), int32_t(std::strlen(ZOO)), code);
+  bool is_error = false;
+  launcher::run_protected(code, result, &is_error);
+  if (is_error) fail("the value zoo did not evaluate");
+  out.push_back(kelbin::encode_bytes(result, true));
+  out.push_back(kelbin::encode_bytes(result, false));
+  for (uint32_t i = 0; i < blk::count(result->w2); ++i) {
+    Cell v = blk::cells(result->w2)[i];
+    out.push_back(kelbin::encode_bytes(&v, i % 2 == 0));
+  }
+  std::vector<uint8_t> plain(4000);
+  for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(i % 7 == 0 ? i : i / 13);
+  std::vector<uint8_t> packed(plain.size());
+  int64_t n = lz::pack(plain.data(), plain.size(), packed.data());
+  if (n > 0) {
+    std::vector<uint8_t> image = {'K', 'E', 'L', 'B', 'I', 'N', 2, 3};
+    image.insert(image.end(), packed.begin(), packed.begin() + n);
+    out.push_back(image);
+  }
+  stack::state().top = mark;
+  return out;
+}
+
+std::vector<uint8_t> mutate(const std::vector<std::vector<uint8_t>>& corpus, std::mt19937& rng) {
+  std::vector<uint8_t> d = corpus[rng() % corpus.size()];
+  static const uint8_t interesting[] = {0, 1, 0x7F, 0x80, 0xBF, 0xC0, 0xC1, 0xC4, 0xFF, 0x05, 0x0E, 0x20, 0x18, 0x0F, 0x3F};
+  int rounds = 1 + int(rng() % 4);
+  for (int r = 0; r < rounds; ++r) {
+    size_t at = d.empty() ? 0 : rng() % d.size();
+    switch (rng() % 7) {
+      case 0: if (!d.empty()) d[at] ^= uint8_t(1u << (rng() % 8)); break;
+      case 1: if (!d.empty()) d[at] = interesting[rng() % sizeof interesting]; break;
+      case 2: d.insert(d.begin() + long(at), uint8_t(rng())); break;
+      case 3: if (d.size() > 9) d.erase(d.begin() + long(std::max<size_t>(at, 8))); break;
+      case 4: if (d.size() > 9) d.resize(8 + rng() % (d.size() - 8)); break;
+      case 5: {
+        const std::vector<uint8_t>& o = corpus[rng() % corpus.size()];
+        if (o.size() > 8) {
+          size_t from = 8 + rng() % (o.size() - 8), n = 1 + rng() % std::min<size_t>(16, o.size() - from);
+          d.insert(d.begin() + long(std::max<size_t>(at, 8) > d.size() ? d.size() : std::max<size_t>(at, 8)),
+                   o.begin() + long(from), o.begin() + long(from + n));
+        }
+        break;
+      }
+      default: if (!d.empty()) d[at] = uint8_t(rng()); break;
+    }
+  }
+  return d;
+}
+
+void launch() {
+#if defined(__SANITIZE_ADDRESS__)
+  __sanitizer_set_death_callback(&save_current);
+#endif
+  rt::add_terminal_restore_hook(&save_current);
+  std::vector<std::vector<uint8_t>> corpus = seeds();
+  std::mt19937 rng(20261210);
+  auto start = std::chrono::steady_clock::now();
+  uint64_t runs = 0;
+  for (const auto& s : corpus) run_one(s);
+  bool stressed = gc::stress_period() != 0;
+  for (;;) {
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (elapsed >= g_seconds) break;
+    // The second half runs under the collector stress: what decoding leaves behind, and the
+    // molds of the round trips, must survive moved buffers and renamed nodes.
+    if (!stressed && elapsed >= g_seconds / 2) {
+      gc::set_stress(50);
+      stressed = true;
+    }
+    run_one(mutate(corpus, rng));
+    if (++runs % 256 == 0) gc::collect();
+  }
+  rt::remove_terminal_restore_hook(&save_current);
+  std::printf("kelbin fuzz: %llu inputs (%llu decoded), no fault\n", static_cast<unsigned long long>(runs),
+              static_cast<unsigned long long>(g_decoded));
+  std::fflush(stdout);
+  rt::exit_process(0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "--seconds") == 0) g_seconds = std::atof(argv[i + 1]);
+  char* args[] = {argv[0], nullptr};
+  boot::start(1, args, &launch);
+}
