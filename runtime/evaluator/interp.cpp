@@ -3,6 +3,7 @@
 #include "runtime/evaluator/interp.h"
 
 #include <array>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/path_set.h"
+#include "runtime/evaluator/trace.h"
 #include "runtime/gc.h"
 #include "runtime/hash_mem.h"
 #include "runtime/rt.h"
@@ -30,6 +32,7 @@ namespace kel::interp {
 
 Cell current_position{T_UNSET, 0, 0, 0};
 bool trace_enabled = false;
+bool no_fast_paths = false;
 bool fast_exit = false;
 FrameWords words;
 
@@ -42,9 +45,16 @@ namespace {
       fire(trace_ev::ev, code, pos, ref, val); \
   } while (0)
 
+// Calls and returns, which library code shows for the functions it calls.
+#define KEL_TRACE_CALL(ev, code, pos, ref, val, callee) \
+  do {                                                 \
+    if (trace_enabled) [[unlikely]]                    \
+      trace::fire_call(trace_ev::ev, code, pos, ref, val, callee); \
+  } while (0)
+
 // The switch of every short path (operators, arithmetic and comparison calls): off while
-// tracing, so the full calls fire their events.
-inline bool fast_paths_on() { return !trace_enabled; }
+// tracing, so the full calls fire their events, and when KEL_NO_FAST_PATHS=1 asks.
+inline bool fast_paths_on() { return !(trace_enabled | no_fast_paths); }
 
 constexpr uint32_t MODE_MASK = 0x300000;
 constexpr uint32_t MODE_GET = 0x100000;
@@ -63,6 +73,7 @@ int32_t g_system_canon = 0;
 int32_t g_system_global_canon = 0;
 
 void mark_interp_roots() {
+  trace::mark_roots();
   gc::mark_cells(&current_position, &current_position + 1);
   gc::mark_cells(g_saved_positions, g_saved_positions + g_saved_depth);
   gc::mark_cells(&words.body, &words.applied + 1);
@@ -224,12 +235,10 @@ Cell spec_word_of_cache_index(const Cell* callee, uint32_t k) {
 
 }  // namespace
 
-void fire(uint32_t, Node, uint32_t, const Cell*, const Cell*) {
-  // No tracer is installed yet: nothing listens to the events.
-}
-
 void set_tracer() {
   current_position = Cell{T_UNSET, 0, 0, 0};
+  const char* off = std::getenv("KEL_NO_FAST_PATHS");
+  no_fast_paths = off && off[0] == '1';
   words.body = word::intern_global("<body>");
   words.anon = word::intern_global("<anon>");
   words.set_path = word::intern_global("set-path");
@@ -417,6 +426,7 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     if (cell::type(&w) != T_WORD) break;
     Cell* slot = quick_slot(&w);
     if (!slot || cell::type(slot) != T_OP) break;
+    KEL_TRACE(FETCH, code, pos, nullptr, &w);
     S.top = S.args_begin + start_top;
     if (pos + 1 < end && fast_paths_on() &&
         infix_fast(slot, memory::head_cells(ib) + pos + 1, S.top, push)) {
@@ -865,7 +875,10 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       }
       check_type(s, c, last_pushed(), k);
     }
-    KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
+    if (trace_enabled) [[unlikely]] {
+      Cell n = name_of(s);
+      trace::fire_call(trace_ev::CALL, *s.code, s.pos, &n, callee, callee);
+    }
     if (builtin) {
       int32_t id = int32_t(callee->w1);
       if (plain == 2 && fast_paths_on() && int_fast_path(ct, id, frame_base, frame_base + 1)) {
@@ -1032,7 +1045,10 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       else item = s.pos;
     }
   }
-  KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
+  if (trace_enabled) [[unlikely]] {
+    Cell n = name_of(s);
+    trace::fire_call(trace_ev::CALL, *s.code, s.pos, &n, callee, callee);
+  }
   if (builtin) {
     int32_t id = int32_t(callee->w1);
     if (fetched == 2 && fast_paths_on() && int_fast_path(ct, id, frame_base, frame_base + 1)) {
@@ -1046,6 +1062,16 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   }
 }
 
+}  // namespace
+
+namespace {
+// Prolog and epilog of an interpreted body: its code and naming word read afresh (the
+// record and the callee's stack cell are kept current by the collector).
+[[gnu::cold, gnu::noinline]] void body_event(uint32_t ev, const stack::Frame* f, const Cell* callee) {
+  Cell n{T_WORD, f->word_context, f->symbol, context::NO_INDEX};
+  Node body = memory::head_cells(buf(callee->w3))[function::extras::BODY].w2;
+  fire(ev, body, trace::NO_POSITION, &n, callee);
+}
 }  // namespace
 
 uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint32_t end, bool push,
@@ -1072,7 +1098,12 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
-  KEL_TRACE(OPEN, code, pos, nm, callee);
+  if (trace_enabled) [[unlikely]] {
+    // An infix call's left operand is the top cell: the tracer works above it.
+    if (infix) ++S.top;
+    fire(trace_ev::OPEN, code, pos, nullptr, nm);
+    if (infix) --S.top;
+  }
   CallState s{callee, &code, pos, end, nullptr, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
   switch (cell::type(callee)) {
@@ -1115,7 +1146,10 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
         fx->w2 = stack::index_of(base()) + 1;
         fx_epoch = epoch();
         f->header |= stack::fflag::BODY;
-        KEL_TRACE(PROLOG, 0, 0, nullptr, callee);
+        std::optional<trace::BodySwitch> trace_switch;
+        if (callee->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) [[unlikely]]
+          trace_switch.emplace(callee->header);
+        if (trace_enabled) [[unlikely]] body_event(trace_ev::PROLOG, f, callee);
         if (cell::type(&body) != T_BLOCK) [[unlikely]] {
           cell::set_none(base());
           S.top = base() + 1;
@@ -1124,11 +1158,14 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
             eval_block(&body, true);
           } catch (const Unwind& u) {
             // return and exit end here: the exit left the value in the frame's result slot.
-            if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+            if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) {
+              if (trace_enabled) [[unlikely]] body_event(trace_ev::EPILOG, f, callee);
+              throw;
+            }
             S.top = base() + 1;
           }
         }
-        KEL_TRACE(EPILOG, 0, 0, nullptr, base());
+        if (trace_enabled) [[unlikely]] body_event(trace_ev::EPILOG, f, callee);
         f->header &= ~stack::fflag::BODY;
         if (fx_epoch == epoch()) {
           // The context cell is where it was: restored here, so the pop needs no look-up.
@@ -1142,7 +1179,11 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   }
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
-  KEL_TRACE(RETURN, code, s.pos, nullptr, S.top - 1);
+  if (trace_enabled) [[unlikely]] {
+    // The record just popped still names the call.
+    Cell n{T_WORD, s.frame->word_context, s.frame->symbol, context::NO_INDEX};
+    trace::fire_call(trace_ev::RETURN, code, s.pos, &n, S.top - 1, callee);
+  }
   if (!infix) {
     // The result takes the place of the kept callee copy.
     Cell r = top()[-1];
@@ -1184,7 +1225,16 @@ int32_t register_compiled_body(CompiledBody body) {
   return int32_t(g_compiled.size() - 1);
 }
 
-void call_function_body(const Cell* fn, Node context_node, const Cell* name, uint32_t) {
+void call_function_body(const Cell* fn, Node context_node, const Cell* name, uint32_t trace_mask) {
+  if (trace_mask && trace_enabled) [[unlikely]] {
+    // Callers with a mask show the call as a call and a return.
+    Cell f = *fn, n = name ? *name : words.anon;
+    gc::Root keep_f(&f), keep_n(&n);
+    trace::call_event(&n, &f);
+    call_function_body(&f, context_node, &n, 0);
+    trace::return_event(&n, &f);
+    return;
+  }
   Cell* ex = memory::head_cells(buf(fn->w3));
   Cell* code = ex + 2;
   if (cell::type(code) == T_INTEGER && cell::get_int(code) != 0) {
@@ -1201,14 +1251,18 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
     }
     return;
   }
-  Cell body = ex[0];  // read before anything allocates
+  Cell body = ex[0];
+  gc::Root keep(&body);  // nodes may move while the body runs
   run_body(fn, &body, name);
 }
 
-void run_body(const Cell* fn, const Cell* body, const Cell*) {
+void run_body(const Cell* fn, const Cell* body, const Cell* name) {
   ContextValues cv(fn, stack::index_of(base()));
   stack::set_body_flag(true);
-  KEL_TRACE(PROLOG, 0, 0, nullptr, fn);
+  std::optional<trace::BodySwitch> trace_switch;
+  if (fn->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) [[unlikely]]
+    trace_switch.emplace(fn->header);
+  KEL_TRACE(PROLOG, body->w2, trace::NO_POSITION, name, fn);
   if (cell::type(body) != T_BLOCK) {
     cell::set_none(base());
     S.top = base() + 1;
@@ -1217,11 +1271,14 @@ void run_body(const Cell* fn, const Cell* body, const Cell*) {
       eval_block(body, true);
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
-      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) {
+        KEL_TRACE(EPILOG, body->w2, trace::NO_POSITION, name, fn);
+        throw;
+      }
       S.top = base() + 1;
     }
   }
-  KEL_TRACE(EPILOG, 0, 0, nullptr, base());
+  KEL_TRACE(EPILOG, body->w2, trace::NO_POSITION, name, fn);
   stack::set_body_flag(false);
 }
 
@@ -1301,17 +1358,21 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   gc::Root hw_root(&hw);
   if (cell::type(&hw) != T_WORD) error::raise(err::script::word_first, path);
   uint32_t remembered = stack::index_of(path);  // the path copy stays below everything
+  if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::ENTER, path, head, nullptr, nullptr);
   Cell* current = push_cell(slot_of(&hw));
   if (function_type_q(cell::type(current))) {
     if (set) error::raise(err::script::invalid_path_set, path);
     if (get) error::raise(err::script::invalid_path_get, path);
     pos = call_value(current, code, pos, end, true, path, head + 1, &hw, nullptr, 0, false);
+    if (trace_enabled) [[unlikely]]
+      trace::fire_in(trace_ev::EXIT, path, blk::count(path->w2), nullptr, last_pushed());
     Cell r = *last_pushed();
     S.top = stack::at_index(remembered);
     deliver(&r, push);
     return pos;
   }
   if (cell::type(current) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
+  if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::PUSH, path, head, nullptr, current);
   // The owner and the previous element live on the stack beside the current value.
   Cell* owner = reserve();
   *owner = Cell{T_NONE, 0, 0, 0};
@@ -1332,6 +1393,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   int32_t index = 0;
   for (uint32_t i = head + 1; i < blk::count(path->w2); ++i, ++index) {
     *el = blk::cells(path->w2)[i];
+    if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::FETCH, path, i, nullptr, el);
     if (cell::type(el) == T_GET_WORD) {
       *el = *slot_of(el);
     } else if (cell::type(el) == T_PAREN) {
@@ -1341,6 +1403,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
       *el = *last_pushed();
       S.top = work;
     }
+    if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::PUSH, path, i, nullptr, el);
     if (cell::type(el) == T_UNSET) error::raise(err::script::invalid_path, path, el);
     bool last = i + 1 >= blk::count(path->w2);
     Cell* new_value = (set && last) ? base() : nullptr;
@@ -1376,6 +1439,8 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
     S.top = work;
   }
   if (set && uint32_t(index) == steps) path_set::write_back(&hw, path, chain, steps, owner);
+  if (trace_enabled) [[unlikely]]
+    trace::fire_in(trace_ev::EXIT, path, blk::count(path->w2), nullptr, nullptr);
   Cell value = *current;
   S.top = stack::at_index(remembered);
   deliver(&value, push);
