@@ -1269,6 +1269,7 @@ void call_routine(const Cell* routine_value) {
     }
   }
   Cell before = *frame;
+  gc::Root keep(&before);  // the routine may allocate: the copy's node must follow moves
   entry->fn();
   frame = base();
   switch (return_type) {
