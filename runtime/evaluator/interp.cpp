@@ -1326,6 +1326,7 @@ void call_routine(const Cell* routine_value) {
     }
   }
   Cell before = *frame;
+  gc::Root keep(&before);  // the routine may allocate: the copy's node must follow moves
   entry->fn();
   frame = base();
   switch (return_type) {
