@@ -120,10 +120,11 @@ inline void only_result(const Cell* value) {
   S.top = S.base + 1;
   *S.base = v;
 }
-inline void deliver(const Cell* v, bool pushed) {
+// The push event's position: the value's own cell for literals, the next one for words.
+inline void deliver(const Cell* v, bool pushed, const Node& code, uint32_t pos) {
   if (pushed) push_cell(v);
   else only_result(v);
-  KEL_TRACE(PUSH, current_position.w2, current_position.w1, nullptr, pushed ? S.top - 1 : S.base);
+  KEL_TRACE(PUSH, code, pos, nullptr, pushed ? S.top - 1 : S.base);
 }
 
 // Buffers and nodes move only when the collector runs or a series takes a larger buffer:
@@ -485,13 +486,13 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     }
     case T_GET_WORD: {
       Cell val = *slot_of(&v);
-      deliver(&val, push);
+      deliver(&val, push, code, pos);
       ++pos;
       break;
     }
     case T_LIT_WORD: {
       v.header = T_WORD;
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
     }
@@ -504,7 +505,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
           pos = call_value(&val, code, pos, end, push, nullptr, 0, &v, nullptr, 0, false);
           break;
         case T_OP: error::raise(err::script::no_op_arg, &v);
-        default: deliver(&val, push); break;
+        default: deliver(&val, push, code, pos); break;
       }
       break;
     }
@@ -517,13 +518,13 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     case T_LIT_PATH:
       v.header = T_PATH;
       v.w3 = 0;
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
     case T_OP: error::raise(err::internal::not_done);
     case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE:
       if (literal_functions) {
-        deliver(&v, push);
+        deliver(&v, push, code, pos);
         ++pos;
       } else {
         pos = call_value(&v, code, pos + 1, end, push, nullptr, 0, &words.anon, nullptr, 0,
@@ -536,12 +537,12 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
         if (c == g_system_canon || c == g_system_global_canon)
           error::raise(err::internal::kel_system);
       }
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
     }
     default:
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
   }
@@ -1177,12 +1178,14 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
     }
     default: rt::fatal_error(101, 0);
   }
+  Cell traced_callee;  // a result-mode pop may write over the callee's copy
+  if (trace_enabled) [[unlikely]] traced_callee = *callee;
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
   if (trace_enabled) [[unlikely]] {
     // The record just popped still names the call.
     Cell n{T_WORD, s.frame->word_context, s.frame->symbol, context::NO_INDEX};
-    trace::fire_call(trace_ev::RETURN, code, s.pos, &n, S.top - 1, callee);
+    trace::fire_call(trace_ev::RETURN, code, s.pos, &n, S.top - 1, &traced_callee);
   }
   if (!infix) {
     // The result takes the place of the kept callee copy.
@@ -1369,7 +1372,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
       trace::fire_in(trace_ev::EXIT, path, blk::count(path->w2), nullptr, last_pushed());
     Cell r = *last_pushed();
     S.top = stack::at_index(remembered);
-    deliver(&r, push);
+    deliver(&r, push, code, pos);
     return pos;
   }
   if (cell::type(current) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
@@ -1444,7 +1447,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
     trace::fire_in(trace_ev::EXIT, path, blk::count(path->w2), nullptr, nullptr);
   Cell value = *current;
   S.top = stack::at_index(remembered);
-  deliver(&value, push);
+  deliver(&value, push, code, pos);
   return pos;
 }
 

@@ -60,7 +60,7 @@ struct BodySwitch {
 // attribute): tracing treats it as compiled code.
 constexpr uint32_t FLAG_LIBRARY = 0x800;
 // Series flag of its body and of every block, paren and path inside it.
-constexpr uint32_t SERIES_LIBRARY = 0x40000000;
+constexpr uint32_t SERIES_LIBRARY = sflag::LIBRARY;
 
 // While one is alive, function::build marks what it builds as library code. The boot
 // source loader and the boot image decoder open one around their work.
