@@ -389,12 +389,12 @@ void eval_block(const Cell* block, bool into_caller) {
   // restore before they return.
   PositionKeep restore;
   stack::push_eval_frame(&words.body);
-  KEL_TRACE(ENTER, at.w2, head, nullptr, nullptr);
+  current_position = at;  // rooted: the block's node is read through it from here on
+  KEL_TRACE(ENTER, current_position.w2, head, nullptr, nullptr);
   if (head >= end) {
     cell::set_unset(base());
     S.top = base() + 1;
   } else {
-    current_position = at;
     uint32_t pos = head;
     for (;;) {
       current_position.w1 = pos;
@@ -408,7 +408,7 @@ void eval_block(const Cell* block, bool into_caller) {
       S.top = S.base;  // the frame is emptied between expressions
     }
   }
-  KEL_TRACE(EXIT, at.w2, end, nullptr, base());
+  KEL_TRACE(EXIT, current_position.w2, end, nullptr, base());
   current_position = g_saved_positions[restore.depth];
   if (into_caller) stack::pop_frame_to_result();
   else stack::pop_frame();
@@ -427,7 +427,12 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     if (cell::type(&w) != T_WORD) break;
     Cell* slot = quick_slot(&w);
     if (!slot || cell::type(slot) != T_OP) break;
-    KEL_TRACE(FETCH, code, pos, nullptr, &w);
+    if (trace_enabled) [[unlikely]] {
+      fire(trace_ev::FETCH, code, pos, nullptr, &w);
+      w = code_cells(code)[pos];  // the tracer may have moved nodes
+      slot = quick_slot(&w);
+      if (!slot || cell::type(slot) != T_OP) break;
+    }
     S.top = S.args_begin + start_top;
     if (pos + 1 < end && fast_paths_on() &&
         infix_fast(slot, memory::head_cells(ib) + pos + 1, S.top, push)) {
@@ -448,7 +453,10 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
   uint32_t start_top = uint32_t(S.top - S.args_begin);
   Cell v = memory::head_cells(cb)[pos];  // used only before anything allocates
-  KEL_TRACE(FETCH, code, pos, nullptr, &v);
+  if (trace_enabled) [[unlikely]] {
+    fire(trace_ev::FETCH, code, pos, nullptr, &v);
+    v = code_cells(code)[pos];  // the tracer may have moved nodes
+  }
   switch (cell::type(&v)) {
     case T_PAREN:
       eval_paren(&v, push);
@@ -1066,6 +1074,18 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
 }  // namespace
 
 namespace {
+// The open event; the naming word comes back in a rooted cell, as the tracer may move nodes.
+// An infix call's left operand is the top cell: the tracer works above it.
+[[gnu::cold, gnu::noinline]] const Cell* open_event(const Node& code, uint32_t pos, const Cell* nm,
+                                                    bool infix) {
+  Cell* kept = trace::open_name();
+  *kept = *nm;
+  if (infix) ++S.top;
+  fire(trace_ev::OPEN, code, pos, nullptr, kept);
+  if (infix) --S.top;
+  return kept;
+}
+
 // Prolog and epilog of an interpreted body: its code and naming word read afresh (the
 // record and the callee's stack cell are kept current by the collector).
 [[gnu::cold, gnu::noinline]] void body_event(uint32_t ev, const stack::Frame* f, const Cell* callee) {
@@ -1099,12 +1119,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
-  if (trace_enabled) [[unlikely]] {
-    // An infix call's left operand is the top cell: the tracer works above it.
-    if (infix) ++S.top;
-    fire(trace_ev::OPEN, code, pos, nullptr, nm);
-    if (infix) --S.top;
-  }
+  if (trace_enabled) [[unlikely]] nm = open_event(code, pos, nm, infix);
   CallState s{callee, &code, pos, end, nullptr, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
   switch (cell::type(callee)) {
@@ -1150,7 +1165,10 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
         std::optional<trace::BodySwitch> trace_switch;
         if (callee->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) [[unlikely]]
           trace_switch.emplace(callee->header);
-        if (trace_enabled) [[unlikely]] body_event(trace_ev::PROLOG, f, callee);
+        if (trace_enabled) [[unlikely]] {
+          body_event(trace_ev::PROLOG, f, callee);
+          body = memory::head_cells(buf(callee->w3))[function::extras::BODY];
+        }
         if (cell::type(&body) != T_BLOCK) [[unlikely]] {
           cell::set_none(base());
           S.top = base() + 1;

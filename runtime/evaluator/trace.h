@@ -77,6 +77,9 @@ bool library_loading_q();
 void mark_library_function(Cell* fn);
 bool library_series_q(Node series);
 
+// A rooted cell for the naming word of a call while its open event runs.
+Cell* open_name();
+
 // Collector roots of the trace state (the tracer cell).
 void mark_roots();
 
