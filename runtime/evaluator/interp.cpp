@@ -701,6 +701,14 @@ bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
       case datatype::action::SUBTRACT: o = float_::op::SUBTRACT; break;
       case datatype::action::MULTIPLY: o = float_::op::MULTIPLY; break;
       case datatype::action::DIVIDE: o = float_::op::DIVIDE; break;
+      case datatype::action::AND: case datatype::action::OR: case datatype::action::XOR: {
+        if (ta != T_INTEGER || tb != T_INTEGER) return false;  // the actions' other types
+        int32_t x = cell::get_int(a), y = cell::get_int(b);
+        int32_t v = uint32_t(id) == datatype::action::AND ? (x & y)
+                    : uint32_t(id) == datatype::action::OR ? (x | y) : (x ^ y);
+        *a = Cell{T_INTEGER, 0, uint32_t(v), 0};
+        return true;
+      }
       default: return false;
     }
     if (ta == T_INTEGER && tb == T_INTEGER) {
