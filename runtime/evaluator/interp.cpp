@@ -465,8 +465,9 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     case T_SET_WORD: {
       stack::push_interp_native_frame(&v);
       push_cell(&v);
+      KEL_TRACE(PUSH, code, pos, nullptr, base());
       ++pos;
-      if (pos >= end) error::raise(err::script::need_value, &v);
+      if (pos >= end) error::raise(err::script::need_value, base());
       pos = eval_quick(code, pos, end, false, true);
       Cell* b = base();
       KEL_TRACE(SET, code, pos, b, b + 1);
@@ -482,11 +483,19 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       break;
     }
     case T_SET_PATH: {
+      if (trace_enabled) [[unlikely]] {
+        fire(trace_ev::PUSH, code, pos, nullptr, &v);
+        v = code_cells(code)[pos];
+      }
       uint32_t at = pos++;
       if (pos >= end) error::raise(err::script::need_value, &v);
       stack::push_interp_native_frame(&words.set_path);
       pos = eval_expression(code, pos, end, false, true, false);
       v = memory::head_cells(buf(code))[at];  // the value's evaluation may have moved nodes
+      if (trace_enabled) [[unlikely]] {
+        fire(trace_ev::SET, code, pos, &v, last_pushed());
+        v = code_cells(code)[at];
+      }
       pos = eval_path(&v, code, pos, end, true, false, true, 0);
       if (push) stack::pop_frame();
       else stack::pop_frame_to_result();

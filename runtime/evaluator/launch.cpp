@@ -344,7 +344,10 @@ void run_boot_top_level() {
   native::end_origins();
   // Routines bind after the boot specs: their specs name the boot's typesets.
   static bool registered = false;
-  if (!registered) predicates::register_routines();
+  if (!registered) {
+    predicates::register_routines();
+    trace::register_routines();
+  }
   registered = true;
   routine::bind_registered();
 }

@@ -7,6 +7,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/blk.h"
@@ -255,6 +256,12 @@ bool library_series_q(Node series) {
 
 Cell* open_name() { return &g_open_name; }
 
+void register_routines() {
+  routine::register_routine({"tracing?", "", [] {
+                               *stack::state().base = Cell{T_LOGIC, interpreter::tracing_q() ? 1u : 0u, 0, 0};
+                             }, int32_t(T_LOGIC)});
+}
+
 void mark_roots() {
   gc::mark_cells(&g_tracer, &g_tracer + 1);
   gc::mark_cells(g_words, g_words + 17);
@@ -262,6 +269,12 @@ void mark_roots() {
 }
 
 }  // namespace kel::trace
+
+namespace kel::interpreter {
+bool tracing_q() { return interp::trace_enabled; }
+void set_tracing(bool on) { interp::trace_enabled = on && trace::active; }
+bool trace_q() { return trace::active; }
+}  // namespace kel::interpreter
 
 namespace kel::interp {
 void fire(uint32_t event, Node code, uint32_t position, const Cell* referent, const Cell* value) {

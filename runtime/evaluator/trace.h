@@ -83,4 +83,16 @@ Cell* open_name();
 // Collector roots of the trace state (the tracer cell).
 void mark_roots();
 
+// The routine `tracing?` (registered before start-up binds the registry).
+void register_routines();
+
 }  // namespace kel::trace
+
+namespace kel::interpreter {
+// Event delivery is on.
+bool tracing_q();
+// Pauses or resumes delivery; it stays off when no trace is installed.
+void set_tracing(bool on);
+// A tracer is installed.
+bool trace_q();
+}  // namespace kel::interpreter
