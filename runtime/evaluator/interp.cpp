@@ -355,17 +355,24 @@ struct PositionKeep {
 // dropped but the last, which stays pushed or becomes the result. The block frame
 // eval_block would add is named `<body>`, which no report shows; an empty paren, or
 // tracing, takes eval_block.
+void eval_in_frame(const Cell* code, uint32_t head, uint32_t end, bool push);
+
 void eval_paren(const Cell* paren, bool push) {
   uint32_t end = code_count(paren->w2);
   uint32_t head = paren->w1 > end ? end : paren->w1;
-  Cell* start = S.top;
-  if (head >= end || !fast_paths_on() || (!push && start != S.base)) {
+  if (head >= end || !fast_paths_on() || (!push && S.top != S.base)) {
     eval_block(paren, !push);
     return;
   }
-  stack::check_machine_stack();  // parens nest without frames
+  eval_in_frame(paren, head, end, push);
+}
+
+// The expressions of a block or paren run in the current frame (head < end).
+void eval_in_frame(const Cell* code, uint32_t head, uint32_t end, bool push) {
+  Cell* start = S.top;
+  stack::check_machine_stack();  // these evaluations nest without frames
   PositionKeep keep;
-  current_position = Cell{cell::type(paren), head, paren->w2, 0};
+  current_position = Cell{cell::type(code), head, code->w2, 0};
   uint32_t pos = head;
   for (;;) {
     current_position.w1 = pos;
@@ -378,6 +385,23 @@ void eval_paren(const Cell* paren, bool push) {
 }  // namespace
 
 // ---- Blocks and expressions ----
+
+void eval_branch(const Cell* block) {
+  uint32_t end = code_count(block->w2);
+  uint32_t head = block->w1 > end ? end : block->w1;
+  if (!fast_paths_on()) {
+    eval_block(block, true);
+    return;
+  }
+  if (head >= end) {
+    cell::set_unset(base());
+    S.top = base() + 1;
+    return;
+  }
+  Cell b = *block;  // the frame's cells are overwritten; current_position keeps it after
+  S.top = S.base;
+  eval_in_frame(&b, head, end, false);
+}
 
 void eval_block(const Cell* block, bool into_caller) {
   uint32_t end = code_count(block->w2);

@@ -48,6 +48,11 @@ void register_roots();
 // reference to a rooted variable or a stack cell's field: node handles move when the
 // collector evacuates a pool, and the collector rewrites those places.
 void eval_block(const Cell* block, bool into_caller);
+// A native's block argument (a branch, a loop body) run in the native's own frame, whose
+// cells it overwrites; the value is the frame's result. The block frame eval_block adds
+// is named `<body>`, which no report shows; while tracing it is eval_block's, with its
+// events. The caller sets the top afterwards.
+void eval_branch(const Cell* block);
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions);
 uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);
