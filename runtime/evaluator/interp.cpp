@@ -1387,7 +1387,8 @@ void call_routine(const Cell* routine_value) {
       }
     }
   }
-  Cell before = *frame;
+  // A routine without arguments has no first cell yet: what lies there is stale.
+  Cell before = S.top > frame ? *frame : Cell{T_NONE, 0, 0, 0};
   gc::Root keep(&before);  // the routine may allocate: the copy's node must follow moves
   entry->fn();
   frame = base();
