@@ -258,6 +258,7 @@ void register_roots() {
 
 namespace {
 bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push);
+void eval_paren(const Cell* paren, bool push);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
 
 // Cell types that evaluate to themselves, and the values a word yields as they are.
@@ -295,6 +296,12 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
       const Cell* v = cells + pos;
       uint32_t t = cell::type(v);
       if (!k_inert[t]) {
+        if (t == T_PAREN) {
+          uint32_t start_top = uint32_t(left - S.args_begin);
+          Cell paren = *v;  // the code's cells can move while it runs
+          eval_paren(&paren, push);
+          return no_infix ? pos + 1 : infix_steps(code, pos + 1, end, push, start_top);
+        }
         if (t != T_WORD) return eval_expression(code, pos, end, no_infix, push, false);
         const Cell* slot = quick_slot(v);
         if (!slot) return eval_expression(code, pos, end, no_infix, push, false);
