@@ -120,10 +120,11 @@ inline void only_result(const Cell* value) {
   S.top = S.base + 1;
   *S.base = v;
 }
-inline void deliver(const Cell* v, bool pushed) {
+// The push event's position: the value's own cell for literals, the next one for words.
+inline void deliver(const Cell* v, bool pushed, const Node& code, uint32_t pos) {
   if (pushed) push_cell(v);
   else only_result(v);
-  KEL_TRACE(PUSH, current_position.w2, current_position.w1, nullptr, pushed ? S.top - 1 : S.base);
+  KEL_TRACE(PUSH, code, pos, nullptr, pushed ? S.top - 1 : S.base);
 }
 
 // Buffers and nodes move only when the collector runs or a series takes a larger buffer:
@@ -419,12 +420,12 @@ void eval_block(const Cell* block, bool into_caller) {
   // restore before they return.
   PositionKeep restore;
   stack::push_eval_frame(&words.body);
-  KEL_TRACE(ENTER, at.w2, head, nullptr, nullptr);
+  current_position = at;  // rooted: the block's node is read through it from here on
+  KEL_TRACE(ENTER, current_position.w2, head, nullptr, nullptr);
   if (head >= end) {
     cell::set_unset(base());
     S.top = base() + 1;
   } else {
-    current_position = at;
     uint32_t pos = head;
     for (;;) {
       current_position.w1 = pos;
@@ -438,7 +439,7 @@ void eval_block(const Cell* block, bool into_caller) {
       S.top = S.base;  // the frame is emptied between expressions
     }
   }
-  KEL_TRACE(EXIT, at.w2, end, nullptr, base());
+  KEL_TRACE(EXIT, current_position.w2, end, nullptr, base());
   current_position = g_saved_positions[restore.depth];
   if (into_caller) stack::pop_frame_to_result();
   else stack::pop_frame();
@@ -457,7 +458,12 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     if (cell::type(&w) != T_WORD) break;
     Cell* slot = quick_slot(&w);
     if (!slot || cell::type(slot) != T_OP) break;
-    KEL_TRACE(FETCH, code, pos, nullptr, &w);
+    if (trace_enabled) [[unlikely]] {
+      fire(trace_ev::FETCH, code, pos, nullptr, &w);
+      w = code_cells(code)[pos];  // the tracer may have moved nodes
+      slot = quick_slot(&w);
+      if (!slot || cell::type(slot) != T_OP) break;
+    }
     S.top = S.args_begin + start_top;
     if (pos + 1 < end && fast_paths_on() &&
         infix_fast(slot, memory::head_cells(ib) + pos + 1, S.top, push)) {
@@ -478,7 +484,10 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
   uint32_t start_top = uint32_t(S.top - S.args_begin);
   Cell v = memory::head_cells(cb)[pos];  // used only before anything allocates
-  KEL_TRACE(FETCH, code, pos, nullptr, &v);
+  if (trace_enabled) [[unlikely]] {
+    fire(trace_ev::FETCH, code, pos, nullptr, &v);
+    v = code_cells(code)[pos];  // the tracer may have moved nodes
+  }
   switch (cell::type(&v)) {
     case T_PAREN:
       eval_paren(&v, push);
@@ -487,8 +496,9 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     case T_SET_WORD: {
       stack::push_interp_native_frame(&v);
       push_cell(&v);
+      KEL_TRACE(PUSH, code, pos, nullptr, base());
       ++pos;
-      if (pos >= end) error::raise(err::script::need_value, &v);
+      if (pos >= end) error::raise(err::script::need_value, base());
       pos = eval_quick(code, pos, end, false, true);
       Cell* b = base();
       KEL_TRACE(SET, code, pos, b, b + 1);
@@ -504,11 +514,19 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       break;
     }
     case T_SET_PATH: {
+      if (trace_enabled) [[unlikely]] {
+        fire(trace_ev::PUSH, code, pos, nullptr, &v);
+        v = code_cells(code)[pos];
+      }
       uint32_t at = pos++;
       if (pos >= end) error::raise(err::script::need_value, &v);
       stack::push_interp_native_frame(&words.set_path);
       pos = eval_expression(code, pos, end, false, true, false);
       v = memory::head_cells(buf(code))[at];  // the value's evaluation may have moved nodes
+      if (trace_enabled) [[unlikely]] {
+        fire(trace_ev::SET, code, pos, &v, last_pushed());
+        v = code_cells(code)[at];
+      }
       pos = eval_path(&v, code, pos, end, true, false, true, 0);
       if (push) stack::pop_frame();
       else stack::pop_frame_to_result();
@@ -516,13 +534,13 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     }
     case T_GET_WORD: {
       Cell val = *slot_of(&v);
-      deliver(&val, push);
+      deliver(&val, push, code, pos);
       ++pos;
       break;
     }
     case T_LIT_WORD: {
       v.header = T_WORD;
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
     }
@@ -535,7 +553,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
           pos = call_value(&val, code, pos, end, push, nullptr, 0, &v, nullptr, 0, false);
           break;
         case T_OP: error::raise(err::script::no_op_arg, &v);
-        default: deliver(&val, push); break;
+        default: deliver(&val, push, code, pos); break;
       }
       break;
     }
@@ -548,13 +566,13 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     case T_LIT_PATH:
       v.header = T_PATH;
       v.w3 = 0;
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
     case T_OP: error::raise(err::internal::not_done);
     case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE:
       if (literal_functions) {
-        deliver(&v, push);
+        deliver(&v, push, code, pos);
         ++pos;
       } else {
         pos = call_value(&v, code, pos + 1, end, push, nullptr, 0, &words.anon, nullptr, 0,
@@ -567,12 +585,12 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
         if (c == g_system_canon || c == g_system_global_canon)
           error::raise(err::internal::kel_system);
       }
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
     }
     default:
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
   }
@@ -723,6 +741,14 @@ bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
       case datatype::action::SUBTRACT: o = float_::op::SUBTRACT; break;
       case datatype::action::MULTIPLY: o = float_::op::MULTIPLY; break;
       case datatype::action::DIVIDE: o = float_::op::DIVIDE; break;
+      case datatype::action::AND: case datatype::action::OR: case datatype::action::XOR: {
+        if (ta != T_INTEGER || tb != T_INTEGER) return false;  // the actions' other types
+        int32_t x = cell::get_int(a), y = cell::get_int(b);
+        int32_t v = uint32_t(id) == datatype::action::AND ? (x & y)
+                    : uint32_t(id) == datatype::action::OR ? (x | y) : (x ^ y);
+        *a = Cell{T_INTEGER, 0, uint32_t(v), 0};
+        return true;
+      }
       default: return false;
     }
     if (ta == T_INTEGER && tb == T_INTEGER) {
@@ -1127,6 +1153,18 @@ void eval_body_inline(const Cell* body) {
   S.top = S.base + 1;
 }
 
+// The open event; the naming word comes back in a rooted cell, as the tracer may move nodes.
+// An infix call's left operand is the top cell: the tracer works above it.
+[[gnu::cold, gnu::noinline]] const Cell* open_event(const Node& code, uint32_t pos, const Cell* nm,
+                                                    bool infix) {
+  Cell* kept = trace::open_name();
+  *kept = *nm;
+  if (infix) ++S.top;
+  fire(trace_ev::OPEN, code, pos, nullptr, kept);
+  if (infix) --S.top;
+  return kept;
+}
+
 // Prolog and epilog of an interpreted body: its code and naming word read afresh (the
 // record and the callee's stack cell are kept current by the collector).
 [[gnu::cold, gnu::noinline]] void body_event(uint32_t ev, const stack::Frame* f, const Cell* callee) {
@@ -1160,12 +1198,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
-  if (trace_enabled) [[unlikely]] {
-    // An infix call's left operand is the top cell: the tracer works above it.
-    if (infix) ++S.top;
-    fire(trace_ev::OPEN, code, pos, nullptr, nm);
-    if (infix) --S.top;
-  }
+  if (trace_enabled) [[unlikely]] nm = open_event(code, pos, nm, infix);
   CallState s{callee, &code, pos, end, nullptr, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
   switch (cell::type(callee)) {
@@ -1211,7 +1244,10 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
         std::optional<trace::BodySwitch> trace_switch;
         if (callee->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) [[unlikely]]
           trace_switch.emplace(callee->header);
-        if (trace_enabled) [[unlikely]] body_event(trace_ev::PROLOG, f, callee);
+        if (trace_enabled) [[unlikely]] {
+          body_event(trace_ev::PROLOG, f, callee);
+          body = memory::head_cells(buf(callee->w3))[function::extras::BODY];
+        }
         if (cell::type(&body) != T_BLOCK) [[unlikely]] {
           cell::set_none(base());
           S.top = base() + 1;
@@ -1244,12 +1280,14 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
     }
     default: rt::fatal_error(101, 0);
   }
+  Cell traced_callee;  // a result-mode pop may write over the callee's copy
+  if (trace_enabled) [[unlikely]] traced_callee = *callee;
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
   if (trace_enabled) [[unlikely]] {
     // The record just popped still names the call.
     Cell n{T_WORD, s.frame->word_context, s.frame->symbol, context::NO_INDEX};
-    trace::fire_call(trace_ev::RETURN, code, s.pos, &n, S.top - 1, callee);
+    trace::fire_call(trace_ev::RETURN, code, s.pos, &n, S.top - 1, &traced_callee);
   }
   if (!infix) {
     // The result takes the place of the kept callee copy.
@@ -1436,7 +1474,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
       trace::fire_in(trace_ev::EXIT, path, blk::count(path->w2), nullptr, last_pushed());
     Cell r = *last_pushed();
     S.top = stack::at_index(remembered);
-    deliver(&r, push);
+    deliver(&r, push, code, pos);
     return pos;
   }
   if (cell::type(current) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
@@ -1511,7 +1549,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
     trace::fire_in(trace_ev::EXIT, path, blk::count(path->w2), nullptr, nullptr);
   Cell value = *current;
   S.top = stack::at_index(remembered);
-  deliver(&value, push);
+  deliver(&value, push, code, pos);
   return pos;
 }
 

@@ -22,6 +22,7 @@
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
+#include "runtime/evaluator/trace.h"
 
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/routine.h"
@@ -160,6 +161,7 @@ void load_boot_specs() {
   Cell* mark = stack::state().top;
   stack::push_native_frame(&interp::words.body);
   bind_make();
+  trace::LibraryScope library;  // what the boot sources build is library code
   for (const boot_text::Source* s = boot_text::sources; s->name; ++s) {
     Cell* block = stack::reserve_cell();
     *block = Cell{T_NONE, 0, 0, 0};
@@ -342,7 +344,10 @@ void run_boot_top_level() {
   native::end_origins();
   // Routines bind after the boot specs: their specs name the boot's typesets.
   static bool registered = false;
-  if (!registered) predicates::register_routines();
+  if (!registered) {
+    predicates::register_routines();
+    trace::register_routines();
+  }
   registered = true;
   routine::bind_registered();
 }

@@ -7,6 +7,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/blk.h"
@@ -28,14 +29,20 @@ constexpr const char* EVENT_NAMES[16] = {"init",   "end",  "prolog", "epilog", "
                                          "open",   "return", "fetch", "push",  "set",   "call",
                                          "error",  "throw",  "catch", "expr"};
 
-Cell g_tracer{T_NONE, 0, 0, 0};  // the installed tracer function (a collector root)
+// Collector roots: the installed tracer function, the event words and the tracer frame's
+// name (made when a trace starts, so firing allocates nothing before the arguments are
+// pushed), the naming word of a call during its open event.
+Cell g_tracer{T_NONE, 0, 0, 0};
+Cell g_words[17];
+Cell g_open_name{T_NONE, 0, 0, 0};
 // Cells after the tracer's six arguments: 1 a refinement (false), 0 anything else (none).
 std::vector<uint8_t> g_tail;
 bool g_library_loading = false;
 int32_t g_in_tracer = 0;
 
-Cell event_word(uint32_t bit) {
-  return word::intern_global(EVENT_NAMES[__builtin_ctz(bit)]);
+void make_words() {
+  for (uint32_t b = 0; b < 16; ++b) g_words[b] = word::intern_global(EVENT_NAMES[b]);
+  g_words[16] = word::intern_global("<interp-callback>");
 }
 
 inline bool refinement_q(const Cell* c) { return cell::type(c) == T_REFINEMENT; }
@@ -52,14 +59,14 @@ void call_tracer(uint32_t event, const Cell* code, int32_t offset, const Cell* r
   Cell* saved_top = s.top;
   stack::Frame* saved_frames = s.frames_top;
   Cell args[6];
-  args[0] = event_word(event);
+  args[0] = g_words[__builtin_ctz(event)];
   args[1] = code ? *code : Cell{T_NONE, 0, 0, 0};
   cell::set_integer(&args[2], offset);
   args[3] = value && cell::type(value) != T_UNSET ? *value : Cell{T_NONE, 0, 0, 0};
   args[4] = referent ? *referent : Cell{T_NONE, 0, 0, 0};
   args[5] = Cell{T_PAIR, 0, stack::index_of(s.base), stack::index_of(s.top)};
   cell::set_none(stack::reserve_cell());  // the cell the event refers to stays as it is
-  Cell name = word::intern_global("<interp-callback>");
+  Cell name = g_words[16];
   stack::push_function_frame(&name, g_tracer.w1);
   for (const Cell& a : args) *stack::reserve_cell() = a;
   for (uint8_t k : g_tail) *stack::reserve_cell() = k ? Cell{T_LOGIC, 0, 0, 0} : Cell{T_NONE, 0, 0, 0};
@@ -87,6 +94,8 @@ int32_t offset_in(const Cell* code, uint32_t position) {
 }  // namespace
 
 uint32_t event_mask(const Cell* tracer) {
+  int32_t canon[16];  // interned before any cell is read
+  for (uint32_t b = 0; b < 16; ++b) canon[b] = symbol::canonical_id(symbol::intern_c_text(EVENT_NAMES[b]));
   Node ex = tracer->w3;
   Cell body = blk::cells(ex)[function::extras::BODY];
   if (cell::type(&body) != T_BLOCK || body.w1 >= blk::count(body.w2)) return FULL_MASK;
@@ -96,9 +105,9 @@ uint32_t event_mask(const Cell* tracer) {
   for (uint32_t i = first.w1; i < blk::count(first.w2); ++i) {
     const Cell* c = blk::cells(first.w2) + i;
     if (cell::type(c) != T_WORD) continue;
-    int32_t canon = symbol::canonical_id(int32_t(c->w2));
+    int32_t id = symbol::canonical_id(int32_t(c->w2));
     for (uint32_t b = 0; b < 16; ++b)
-      if (canon == symbol::canonical_id(symbol::intern_c_text(EVENT_NAMES[b]))) m |= 1u << b;
+      if (id == canon[b]) m |= 1u << b;
   }
   return m;
 }
@@ -144,8 +153,11 @@ bool start(const Cell* tracer) {
     else if (arg_word_q(c)) tail.push_back(0);
   }
   g_tail = std::move(tail);
-  mask = event_mask(tracer);
-  g_tracer = *tracer;
+  Cell fn = *tracer;  // interning may move nodes
+  gc::Root keep(&fn);
+  make_words();
+  mask = event_mask(&fn);
+  g_tracer = fn;
   interp::trace_enabled = true;
   active = true;
   return true;
@@ -242,9 +254,27 @@ bool library_series_q(Node series) {
   return series && (memory::node_buffer(series)->flags & SERIES_LIBRARY);
 }
 
-void mark_roots() { gc::mark_cells(&g_tracer, &g_tracer + 1); }
+Cell* open_name() { return &g_open_name; }
+
+void register_routines() {
+  routine::register_routine({"tracing?", "", [] {
+                               *stack::state().base = Cell{T_LOGIC, interpreter::tracing_q() ? 1u : 0u, 0, 0};
+                             }, int32_t(T_LOGIC)});
+}
+
+void mark_roots() {
+  gc::mark_cells(&g_tracer, &g_tracer + 1);
+  gc::mark_cells(g_words, g_words + 17);
+  gc::mark_cells(&g_open_name, &g_open_name + 1);
+}
 
 }  // namespace kel::trace
+
+namespace kel::interpreter {
+bool tracing_q() { return interp::trace_enabled; }
+void set_tracing(bool on) { interp::trace_enabled = on && trace::active; }
+bool trace_q() { return trace::active; }
+}  // namespace kel::interpreter
 
 namespace kel::interp {
 void fire(uint32_t event, Node code, uint32_t position, const Cell* referent, const Cell* value) {

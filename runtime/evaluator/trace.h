@@ -60,7 +60,7 @@ struct BodySwitch {
 // attribute): tracing treats it as compiled code.
 constexpr uint32_t FLAG_LIBRARY = 0x800;
 // Series flag of its body and of every block, paren and path inside it.
-constexpr uint32_t SERIES_LIBRARY = 0x40000000;
+constexpr uint32_t SERIES_LIBRARY = sflag::LIBRARY;
 
 // While one is alive, function::build marks what it builds as library code. The boot
 // source loader and the boot image decoder open one around their work.
@@ -77,7 +77,22 @@ bool library_loading_q();
 void mark_library_function(Cell* fn);
 bool library_series_q(Node series);
 
+// A rooted cell for the naming word of a call while its open event runs.
+Cell* open_name();
+
 // Collector roots of the trace state (the tracer cell).
 void mark_roots();
 
+// The routine `tracing?` (registered before start-up binds the registry).
+void register_routines();
+
 }  // namespace kel::trace
+
+namespace kel::interpreter {
+// Event delivery is on.
+bool tracing_q();
+// Pauses or resumes delivery; it stays off when no trace is installed.
+void set_tracing(bool on);
+// A tracer is installed.
+bool trace_q();
+}  // namespace kel::interpreter
