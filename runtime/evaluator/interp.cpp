@@ -259,6 +259,7 @@ void register_roots() {
 
 namespace {
 bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push);
+void eval_paren(const Cell* paren, bool push);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
 
 // Cell types that evaluate to themselves, and the values a word yields as they are.
@@ -296,6 +297,12 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
       const Cell* v = cells + pos;
       uint32_t t = cell::type(v);
       if (!k_inert[t]) {
+        if (t == T_PAREN) {
+          uint32_t start_top = uint32_t(left - S.args_begin);
+          Cell paren = *v;  // the code's cells can move while it runs
+          eval_paren(&paren, push);
+          return no_infix ? pos + 1 : infix_steps(code, pos + 1, end, push, start_top);
+        }
         if (t != T_WORD) return eval_expression(code, pos, end, no_infix, push, false);
         const Cell* slot = quick_slot(v);
         if (!slot) return eval_expression(code, pos, end, no_infix, push, false);
@@ -1115,6 +1122,37 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
 }  // namespace
 
 namespace {
+// An interpreted function body run in the function's own frame, above its arguments and
+// locals: each value is pushed and dropped but the last, which becomes the result. The
+// block frame eval_block would add is named `<body>`, which no report shows; the frame
+// (flagged INLINE_BODY) is where return and exit called straight from the body stop.
+void eval_body_inline(const Cell* body) {
+  uint32_t end = code_count(body->w2);
+  uint32_t head = body->w1 > end ? end : body->w1;
+  if (head >= end) {
+    cell::set_unset(base());
+    S.top = base() + 1;
+    return;
+  }
+  Cell* start = S.top;
+  PositionKeep keep;
+  current_position = Cell{T_BLOCK, head, body->w2, 0};
+  uint32_t pos = head;
+  for (;;) {
+    current_position.w1 = pos;
+    pos = eval_quick(current_position.w2, pos, end, false, true);
+    if (fast_exit) [[unlikely]] {
+      fast_exit = false;  // return or exit straight from this body
+      break;
+    }
+    // A body cut short while it runs ends at its new tail, with the last value.
+    if (pos >= end || pos >= code_count(current_position.w2)) break;
+    S.top = start;
+  }
+  *S.base = S.top[-1];
+  S.top = S.base + 1;
+}
+
 // The open event; the naming word comes back in a rooted cell, as the tracer may move nodes.
 // An infix call's left operand is the top cell: the tracer works above it.
 [[gnu::cold, gnu::noinline]] const Cell* open_event(const Node& code, uint32_t pos, const Cell* nm,
@@ -1215,7 +1253,12 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
           S.top = base() + 1;
         } else {
           try {
-            eval_block(&body, true);
+            if (fast_paths_on()) {
+              f->header |= stack::fflag::INLINE_BODY;
+              eval_body_inline(&body);
+            } else {
+              eval_block(&body, true);
+            }
           } catch (const Unwind& u) {
             // return and exit end here: the exit left the value in the frame's result slot.
             if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) {
@@ -1226,7 +1269,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
           }
         }
         if (trace_enabled) [[unlikely]] body_event(trace_ev::EPILOG, f, callee);
-        f->header &= ~stack::fflag::BODY;
+        f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
         if (fx_epoch == epoch()) {
           // The context cell is where it was: restored here, so the pop needs no look-up.
           fx->w2 = f->saved_values;
