@@ -136,6 +136,7 @@ void fire_call(uint32_t event, Node code, uint32_t position, const Cell* referen
 }
 
 bool start(const Cell* tracer) {
+  if (active) return false;  // the running trace keeps its tracer
   // Exactly six arguments before the first refinement.
   Node spec = tracer->w2;
   uint32_t n = blk::count(spec), args = 0, i = 0;
@@ -145,7 +146,6 @@ bool start(const Cell* tracer) {
     if (arg_word_q(c)) ++args;
   }
   if (args != 6) error::raise(err::script::invalid_arg, tracer);
-  if (active) return false;
   std::vector<uint8_t> tail;
   for (; i < n; ++i) {
     const Cell* c = blk::cells(spec) + i;

@@ -29,8 +29,9 @@ void fire_in(uint32_t event, const Cell* code, uint32_t position, const Cell* re
 void fire_call(uint32_t event, Node code, uint32_t position, const Cell* referent,
                const Cell* value, const Cell* callee);
 
-// do/trace: checks the callback (six arguments before any refinement, else script
-// invalid-arg) and installs it (the caller fires init); false when a trace is already running (nothing installed).
+// do/trace: when no trace runs, checks the callback (six arguments before any refinement,
+// else script invalid-arg) and installs it (the caller fires init); false when a trace is
+// already running (nothing checked, nothing installed).
 bool start(const Cell* tracer);
 // Fires end and uninstalls; the flags are cleared even when the end event raises.
 void finish();
