@@ -1430,9 +1430,12 @@ void call_routine(const Cell* routine_value) {
       }
     }
   }
-  // A routine without arguments has no first cell yet: what lies there is stale.
-  Cell before = S.top > frame ? *frame : Cell{T_NONE, 0, 0, 0};
-  gc::Root keep(&before);  // the routine may allocate: the copy's node must follow moves
+  // Without a result type the first argument cell is put back afterwards; the copy is
+  // rooted, as the routine may allocate and move its node. A routine without arguments
+  // has no first cell to keep (the cell past the top holds nothing live).
+  bool keep_first = return_type <= 0 && S.top > frame;
+  Cell before = keep_first ? *frame : Cell{T_UNSET, 0, 0, 0};
+  gc::Root keep(&before);
   entry->fn();
   frame = base();
   switch (return_type) {
@@ -1448,7 +1451,7 @@ void call_routine(const Cell* routine_value) {
       break;
     case T_INTEGER: break;
     default:
-      if (return_type <= 0) *frame = before;  // no result: the first cell stays as it was
+      if (keep_first) *frame = before;  // no result: the first cell stays as it was
       break;
   }
 }

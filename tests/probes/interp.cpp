@@ -266,6 +266,11 @@ void routine_first_cell(Cell* out) {
   bool ok = eval("b: [1 2 3] r: probe-allocating b  recycle  append r 4  r = [1 2 3 4]", out);
   check(ok && cell::type(out) == T_LOGIC && out->w1 == 1,
         "a routine without result type keeps its first argument");
+  // Without arguments there is no first cell: what lies past the top is not kept.
+  routine::register_routine({"probe-allocating-none", "", &allocating_routine, 0});
+  check(eval("b: [1 2] probe-allocating-none recycle append b 3 b = [1 2 3]", out) &&
+            cell::type(out) == T_LOGIC && out->w1 == 1,
+        "a routine without arguments and result type");
 }
 
 void checks() {
