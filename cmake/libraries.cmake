@@ -24,5 +24,9 @@ kel_require(GIF GIF_FOUND libgif-dev)
 kel_require(TIFF TIFF_FOUND libtiff-dev)
 
 add_library(kel_libs INTERFACE)
-target_link_libraries(kel_libs INTERFACE ZLIB::ZLIB PkgConfig::ZSTD OpenSSL::Crypto CURL::libcurl
+# libcurl is loaded by the HTTP client at its first request (dlopen), not linked: its
+# thirty-odd dependencies took half of every start-up. Only its headers are used here.
+target_link_libraries(kel_libs INTERFACE ZLIB::ZLIB PkgConfig::ZSTD OpenSSL::Crypto ${CMAKE_DL_LIBS}
                                          PNG::PNG JPEG::JPEG GIF::GIF TIFF::TIFF)
+target_include_directories(kel_libs INTERFACE
+                           $<TARGET_PROPERTY:CURL::libcurl,INTERFACE_INCLUDE_DIRECTORIES>)

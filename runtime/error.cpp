@@ -14,7 +14,7 @@
 #include "runtime/unwind.h"
 
 namespace kel {
-// Services of neighbouring units (weak defaults in stack_stubs.cpp until they exist).
+// The tracer's services (runtime/evaluator/trace.cpp).
 bool tracing_q();
 void trace_fire(uint32_t event, const Cell* code, uint32_t position, const Cell* value,
                 const Cell* referent);
@@ -227,6 +227,7 @@ void raise(uint32_t category, uint32_t id, const Cell* arg1, const Cell* arg2, c
     stack::State& s = stack::state();
     uint32_t saved = s.pending_code;
     s.pending_code = 0;
+    gc::Root keep(&err);  // the tracer may move nodes
     trace_fire(TRACE_ERROR_EVENT, nullptr, 0, &err, nullptr);
     s.pending_code = saved;
   }

@@ -35,6 +35,7 @@ constexpr uint32_t IN_HEAP = 0x00100000;       // a process-heap block; never mo
 constexpr uint32_t LARGE = 0x01000000;         // lives in a large block of its own
 constexpr uint32_t MARK = 0x08000000;          // collector mark; clear outside a collection
 constexpr uint32_t MID_HEAD = 0x10000000;      // made with its head in the middle
+constexpr uint32_t LIBRARY = 0x40000000;       // library code: tracing sees it as compiled
 constexpr uint32_t MADE = 0x20000000;          // set on every buffer made here
 constexpr uint32_t IN_USE = 0x80000000;        // cleared when the buffer is abandoned
 }  // namespace sflag

@@ -1,6 +1,7 @@
 // function! values: the spec grammar and its errors, build and make, locals for `function`,
 // frame defaults, reflect, form, mold, compare and the function! registration.
 #include "runtime/datatypes/function.h"
+#include "runtime/evaluator/trace.h"
 
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
@@ -239,6 +240,10 @@ Node build(const Cell* spec_in, const Cell* body_in, Node ctx, int32_t code, int
   if (code) cell::set_integer(extras_cell(result, extras::CODE), code);
   if (code_ref) cell::set_integer(extras_cell(result, extras::CODE_REF), code_ref);
 
+  if (trace::library_loading_q()) {
+    trace::mark_library_function(result);
+    *context::self_cell(result->w1) = *result;
+  }
   Node out = result->w1;
   Cell* slot = stack::at_index(first);
   *slot = *result;

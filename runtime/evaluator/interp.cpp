@@ -3,6 +3,7 @@
 #include "runtime/evaluator/interp.h"
 
 #include <array>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/path_set.h"
+#include "runtime/evaluator/trace.h"
 #include "runtime/gc.h"
 #include "runtime/hash_mem.h"
 #include "runtime/rt.h"
@@ -30,6 +32,7 @@ namespace kel::interp {
 
 Cell current_position{T_UNSET, 0, 0, 0};
 bool trace_enabled = false;
+bool no_fast_paths = false;
 bool fast_exit = false;
 FrameWords words;
 
@@ -42,9 +45,16 @@ namespace {
       fire(trace_ev::ev, code, pos, ref, val); \
   } while (0)
 
+// Calls and returns, which library code shows for the functions it calls.
+#define KEL_TRACE_CALL(ev, code, pos, ref, val, callee) \
+  do {                                                 \
+    if (trace_enabled) [[unlikely]]                    \
+      trace::fire_call(trace_ev::ev, code, pos, ref, val, callee); \
+  } while (0)
+
 // The switch of every short path (operators, arithmetic and comparison calls): off while
-// tracing, so the full calls fire their events.
-inline bool fast_paths_on() { return !trace_enabled; }
+// tracing, so the full calls fire their events, and when KEL_NO_FAST_PATHS=1 asks.
+inline bool fast_paths_on() { return !(trace_enabled | no_fast_paths); }
 
 constexpr uint32_t MODE_MASK = 0x300000;
 constexpr uint32_t MODE_GET = 0x100000;
@@ -63,6 +73,7 @@ int32_t g_system_canon = 0;
 int32_t g_system_global_canon = 0;
 
 void mark_interp_roots() {
+  trace::mark_roots();
   gc::mark_cells(&current_position, &current_position + 1);
   gc::mark_cells(g_saved_positions, g_saved_positions + g_saved_depth);
   gc::mark_cells(&words.body, &words.applied + 1);
@@ -109,10 +120,11 @@ inline void only_result(const Cell* value) {
   S.top = S.base + 1;
   *S.base = v;
 }
-inline void deliver(const Cell* v, bool pushed) {
+// The push event's position: the value's own cell for literals, the next one for words.
+inline void deliver(const Cell* v, bool pushed, const Node& code, uint32_t pos) {
   if (pushed) push_cell(v);
   else only_result(v);
-  KEL_TRACE(PUSH, current_position.w2, current_position.w1, nullptr, pushed ? S.top - 1 : S.base);
+  KEL_TRACE(PUSH, code, pos, nullptr, pushed ? S.top - 1 : S.base);
 }
 
 // Buffers and nodes move only when the collector runs or a series takes a larger buffer:
@@ -224,12 +236,10 @@ Cell spec_word_of_cache_index(const Cell* callee, uint32_t k) {
 
 }  // namespace
 
-void fire(uint32_t, Node, uint32_t, const Cell*, const Cell*) {
-  // No tracer is installed yet: nothing listens to the events.
-}
-
 void set_tracer() {
   current_position = Cell{T_UNSET, 0, 0, 0};
+  const char* off = std::getenv("KEL_NO_FAST_PATHS");
+  no_fast_paths = off && off[0] == '1';
   words.body = word::intern_global("<body>");
   words.anon = word::intern_global("<anon>");
   words.set_path = word::intern_global("set-path");
@@ -249,6 +259,7 @@ void register_roots() {
 
 namespace {
 bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push);
+void eval_paren(const Cell* paren, bool push);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
 
 // Cell types that evaluate to themselves, and the values a word yields as they are.
@@ -286,6 +297,12 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
       const Cell* v = cells + pos;
       uint32_t t = cell::type(v);
       if (!k_inert[t]) {
+        if (t == T_PAREN) {
+          uint32_t start_top = uint32_t(left - S.args_begin);
+          Cell paren = *v;  // the code's cells can move while it runs
+          eval_paren(&paren, push);
+          return no_infix ? pos + 1 : infix_steps(code, pos + 1, end, push, start_top);
+        }
         if (t != T_WORD) return eval_expression(code, pos, end, no_infix, push, false);
         const Cell* slot = quick_slot(v);
         if (!slot) return eval_expression(code, pos, end, no_infix, push, false);
@@ -345,17 +362,24 @@ struct PositionKeep {
 // dropped but the last, which stays pushed or becomes the result. The block frame
 // eval_block would add is named `<body>`, which no report shows; an empty paren, or
 // tracing, takes eval_block.
+void eval_in_frame(const Cell* code, uint32_t head, uint32_t end, bool push);
+
 void eval_paren(const Cell* paren, bool push) {
   uint32_t end = code_count(paren->w2);
   uint32_t head = paren->w1 > end ? end : paren->w1;
-  Cell* start = S.top;
-  if (head >= end || !fast_paths_on() || (!push && start != S.base)) {
+  if (head >= end || !fast_paths_on() || (!push && S.top != S.base)) {
     eval_block(paren, !push);
     return;
   }
-  stack::check_machine_stack();  // parens nest without frames
+  eval_in_frame(paren, head, end, push);
+}
+
+// The expressions of a block or paren run in the current frame (head < end).
+void eval_in_frame(const Cell* code, uint32_t head, uint32_t end, bool push) {
+  Cell* start = S.top;
+  stack::check_machine_stack();  // these evaluations nest without frames
   PositionKeep keep;
-  current_position = Cell{cell::type(paren), head, paren->w2, 0};
+  current_position = Cell{cell::type(code), head, code->w2, 0};
   uint32_t pos = head;
   for (;;) {
     current_position.w1 = pos;
@@ -369,6 +393,23 @@ void eval_paren(const Cell* paren, bool push) {
 
 // ---- Blocks and expressions ----
 
+void eval_branch(const Cell* block) {
+  uint32_t end = code_count(block->w2);
+  uint32_t head = block->w1 > end ? end : block->w1;
+  if (!fast_paths_on()) {
+    eval_block(block, true);
+    return;
+  }
+  if (head >= end) {
+    cell::set_unset(base());
+    S.top = base() + 1;
+    return;
+  }
+  Cell b = *block;  // the frame's cells are overwritten; current_position keeps it after
+  S.top = S.base;
+  eval_in_frame(&b, head, end, false);
+}
+
 void eval_block(const Cell* block, bool into_caller) {
   uint32_t end = code_count(block->w2);
   uint32_t head = block->w1 > end ? end : block->w1;
@@ -379,12 +420,12 @@ void eval_block(const Cell* block, bool into_caller) {
   // restore before they return.
   PositionKeep restore;
   stack::push_eval_frame(&words.body);
-  KEL_TRACE(ENTER, at.w2, head, nullptr, nullptr);
+  current_position = at;  // rooted: the block's node is read through it from here on
+  KEL_TRACE(ENTER, current_position.w2, head, nullptr, nullptr);
   if (head >= end) {
     cell::set_unset(base());
     S.top = base() + 1;
   } else {
-    current_position = at;
     uint32_t pos = head;
     for (;;) {
       current_position.w1 = pos;
@@ -398,7 +439,7 @@ void eval_block(const Cell* block, bool into_caller) {
       S.top = S.base;  // the frame is emptied between expressions
     }
   }
-  KEL_TRACE(EXIT, at.w2, end, nullptr, base());
+  KEL_TRACE(EXIT, current_position.w2, end, nullptr, base());
   current_position = g_saved_positions[restore.depth];
   if (into_caller) stack::pop_frame_to_result();
   else stack::pop_frame();
@@ -417,6 +458,12 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     if (cell::type(&w) != T_WORD) break;
     Cell* slot = quick_slot(&w);
     if (!slot || cell::type(slot) != T_OP) break;
+    if (trace_enabled) [[unlikely]] {
+      fire(trace_ev::FETCH, code, pos, nullptr, &w);
+      w = code_cells(code)[pos];  // the tracer may have moved nodes
+      slot = quick_slot(&w);
+      if (!slot || cell::type(slot) != T_OP) break;
+    }
     S.top = S.args_begin + start_top;
     if (pos + 1 < end && fast_paths_on() &&
         infix_fast(slot, memory::head_cells(ib) + pos + 1, S.top, push)) {
@@ -437,7 +484,10 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
   uint32_t start_top = uint32_t(S.top - S.args_begin);
   Cell v = memory::head_cells(cb)[pos];  // used only before anything allocates
-  KEL_TRACE(FETCH, code, pos, nullptr, &v);
+  if (trace_enabled) [[unlikely]] {
+    fire(trace_ev::FETCH, code, pos, nullptr, &v);
+    v = code_cells(code)[pos];  // the tracer may have moved nodes
+  }
   switch (cell::type(&v)) {
     case T_PAREN:
       eval_paren(&v, push);
@@ -446,8 +496,9 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     case T_SET_WORD: {
       stack::push_interp_native_frame(&v);
       push_cell(&v);
+      KEL_TRACE(PUSH, code, pos, nullptr, base());
       ++pos;
-      if (pos >= end) error::raise(err::script::need_value, &v);
+      if (pos >= end) error::raise(err::script::need_value, base());
       pos = eval_quick(code, pos, end, false, true);
       Cell* b = base();
       KEL_TRACE(SET, code, pos, b, b + 1);
@@ -463,11 +514,19 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       break;
     }
     case T_SET_PATH: {
+      if (trace_enabled) [[unlikely]] {
+        fire(trace_ev::PUSH, code, pos, nullptr, &v);
+        v = code_cells(code)[pos];
+      }
       uint32_t at = pos++;
       if (pos >= end) error::raise(err::script::need_value, &v);
       stack::push_interp_native_frame(&words.set_path);
       pos = eval_expression(code, pos, end, false, true, false);
       v = memory::head_cells(buf(code))[at];  // the value's evaluation may have moved nodes
+      if (trace_enabled) [[unlikely]] {
+        fire(trace_ev::SET, code, pos, &v, last_pushed());
+        v = code_cells(code)[at];
+      }
       pos = eval_path(&v, code, pos, end, true, false, true, 0);
       if (push) stack::pop_frame();
       else stack::pop_frame_to_result();
@@ -475,13 +534,13 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     }
     case T_GET_WORD: {
       Cell val = *slot_of(&v);
-      deliver(&val, push);
+      deliver(&val, push, code, pos);
       ++pos;
       break;
     }
     case T_LIT_WORD: {
       v.header = T_WORD;
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
     }
@@ -494,7 +553,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
           pos = call_value(&val, code, pos, end, push, nullptr, 0, &v, nullptr, 0, false);
           break;
         case T_OP: error::raise(err::script::no_op_arg, &v);
-        default: deliver(&val, push); break;
+        default: deliver(&val, push, code, pos); break;
       }
       break;
     }
@@ -507,13 +566,13 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
     case T_LIT_PATH:
       v.header = T_PATH;
       v.w3 = 0;
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
     case T_OP: error::raise(err::internal::not_done);
     case T_NATIVE: case T_ACTION: case T_FUNCTION: case T_ROUTINE:
       if (literal_functions) {
-        deliver(&v, push);
+        deliver(&v, push, code, pos);
         ++pos;
       } else {
         pos = call_value(&v, code, pos + 1, end, push, nullptr, 0, &words.anon, nullptr, 0,
@@ -526,12 +585,12 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
         if (c == g_system_canon || c == g_system_global_canon)
           error::raise(err::internal::kel_system);
       }
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
     }
     default:
-      deliver(&v, push);
+      deliver(&v, push, code, pos);
       ++pos;
       break;
   }
@@ -682,6 +741,14 @@ bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
       case datatype::action::SUBTRACT: o = float_::op::SUBTRACT; break;
       case datatype::action::MULTIPLY: o = float_::op::MULTIPLY; break;
       case datatype::action::DIVIDE: o = float_::op::DIVIDE; break;
+      case datatype::action::AND: case datatype::action::OR: case datatype::action::XOR: {
+        if (ta != T_INTEGER || tb != T_INTEGER) return false;  // the actions' other types
+        int32_t x = cell::get_int(a), y = cell::get_int(b);
+        int32_t v = uint32_t(id) == datatype::action::AND ? (x & y)
+                    : uint32_t(id) == datatype::action::OR ? (x | y) : (x ^ y);
+        *a = Cell{T_INTEGER, 0, uint32_t(v), 0};
+        return true;
+      }
       default: return false;
     }
     if (ta == T_INTEGER && tb == T_INTEGER) {
@@ -865,7 +932,10 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       }
       check_type(s, c, last_pushed(), k);
     }
-    KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
+    if (trace_enabled) [[unlikely]] {
+      Cell n = name_of(s);
+      trace::fire_call(trace_ev::CALL, *s.code, s.pos, &n, callee, callee);
+    }
     if (builtin) {
       int32_t id = int32_t(callee->w1);
       if (plain == 2 && fast_paths_on() && int_fast_path(ct, id, frame_base, frame_base + 1)) {
@@ -1032,7 +1102,10 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       else item = s.pos;
     }
   }
-  KEL_TRACE(CALL, *s.code, s.pos, nullptr, callee);
+  if (trace_enabled) [[unlikely]] {
+    Cell n = name_of(s);
+    trace::fire_call(trace_ev::CALL, *s.code, s.pos, &n, callee, callee);
+  }
   if (builtin) {
     int32_t id = int32_t(callee->w1);
     if (fetched == 2 && fast_paths_on() && int_fast_path(ct, id, frame_base, frame_base + 1)) {
@@ -1046,6 +1119,59 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   }
 }
 
+}  // namespace
+
+namespace {
+// An interpreted function body run in the function's own frame, above its arguments and
+// locals: each value is pushed and dropped but the last, which becomes the result. The
+// block frame eval_block would add is named `<body>`, which no report shows; the frame
+// (flagged INLINE_BODY) is where return and exit called straight from the body stop.
+void eval_body_inline(const Cell* body) {
+  uint32_t end = code_count(body->w2);
+  uint32_t head = body->w1 > end ? end : body->w1;
+  if (head >= end) {
+    cell::set_unset(base());
+    S.top = base() + 1;
+    return;
+  }
+  Cell* start = S.top;
+  PositionKeep keep;
+  current_position = Cell{T_BLOCK, head, body->w2, 0};
+  uint32_t pos = head;
+  for (;;) {
+    current_position.w1 = pos;
+    pos = eval_quick(current_position.w2, pos, end, false, true);
+    if (fast_exit) [[unlikely]] {
+      fast_exit = false;  // return or exit straight from this body
+      break;
+    }
+    // A body cut short while it runs ends at its new tail, with the last value.
+    if (pos >= end || pos >= code_count(current_position.w2)) break;
+    S.top = start;
+  }
+  *S.base = S.top[-1];
+  S.top = S.base + 1;
+}
+
+// The open event; the naming word comes back in a rooted cell, as the tracer may move nodes.
+// An infix call's left operand is the top cell: the tracer works above it.
+[[gnu::cold, gnu::noinline]] const Cell* open_event(const Node& code, uint32_t pos, const Cell* nm,
+                                                    bool infix) {
+  Cell* kept = trace::open_name();
+  *kept = *nm;
+  if (infix) ++S.top;
+  fire(trace_ev::OPEN, code, pos, nullptr, kept);
+  if (infix) --S.top;
+  return kept;
+}
+
+// Prolog and epilog of an interpreted body: its code and naming word read afresh (the
+// record and the callee's stack cell are kept current by the collector).
+[[gnu::cold, gnu::noinline]] void body_event(uint32_t ev, const stack::Frame* f, const Cell* callee) {
+  Cell n{T_WORD, f->word_context, f->symbol, context::NO_INDEX};
+  Node body = memory::head_cells(buf(callee->w3))[function::extras::BODY].w2;
+  fire(ev, body, trace::NO_POSITION, &n, callee);
+}
 }  // namespace
 
 uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint32_t end, bool push,
@@ -1072,7 +1198,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
-  KEL_TRACE(OPEN, code, pos, nm, callee);
+  if (trace_enabled) [[unlikely]] nm = open_event(code, pos, nm, infix);
   CallState s{callee, &code, pos, end, nullptr, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
   switch (cell::type(callee)) {
@@ -1115,21 +1241,35 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
         fx->w2 = stack::index_of(base()) + 1;
         fx_epoch = epoch();
         f->header |= stack::fflag::BODY;
-        KEL_TRACE(PROLOG, 0, 0, nullptr, callee);
+        std::optional<trace::BodySwitch> trace_switch;
+        if (callee->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) [[unlikely]]
+          trace_switch.emplace(callee->header);
+        if (trace_enabled) [[unlikely]] {
+          body_event(trace_ev::PROLOG, f, callee);
+          body = memory::head_cells(buf(callee->w3))[function::extras::BODY];
+        }
         if (cell::type(&body) != T_BLOCK) [[unlikely]] {
           cell::set_none(base());
           S.top = base() + 1;
         } else {
           try {
-            eval_block(&body, true);
+            if (fast_paths_on()) {
+              f->header |= stack::fflag::INLINE_BODY;
+              eval_body_inline(&body);
+            } else {
+              eval_block(&body, true);
+            }
           } catch (const Unwind& u) {
             // return and exit end here: the exit left the value in the frame's result slot.
-            if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+            if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) {
+              if (trace_enabled) [[unlikely]] body_event(trace_ev::EPILOG, f, callee);
+              throw;
+            }
             S.top = base() + 1;
           }
         }
-        KEL_TRACE(EPILOG, 0, 0, nullptr, base());
-        f->header &= ~stack::fflag::BODY;
+        if (trace_enabled) [[unlikely]] body_event(trace_ev::EPILOG, f, callee);
+        f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
         if (fx_epoch == epoch()) {
           // The context cell is where it was: restored here, so the pop needs no look-up.
           fx->w2 = f->saved_values;
@@ -1140,9 +1280,15 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
     }
     default: rt::fatal_error(101, 0);
   }
+  Cell traced_callee;  // a result-mode pop may write over the callee's copy
+  if (trace_enabled) [[unlikely]] traced_callee = *callee;
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
-  KEL_TRACE(RETURN, code, s.pos, nullptr, S.top - 1);
+  if (trace_enabled) [[unlikely]] {
+    // The record just popped still names the call.
+    Cell n{T_WORD, s.frame->word_context, s.frame->symbol, context::NO_INDEX};
+    trace::fire_call(trace_ev::RETURN, code, s.pos, &n, S.top - 1, &traced_callee);
+  }
   if (!infix) {
     // The result takes the place of the kept callee copy.
     Cell r = top()[-1];
@@ -1184,7 +1330,16 @@ int32_t register_compiled_body(CompiledBody body) {
   return int32_t(g_compiled.size() - 1);
 }
 
-void call_function_body(const Cell* fn, Node context_node, const Cell* name, uint32_t) {
+void call_function_body(const Cell* fn, Node context_node, const Cell* name, uint32_t trace_mask) {
+  if (trace_mask && trace_enabled) [[unlikely]] {
+    // Callers with a mask show the call as a call and a return.
+    Cell f = *fn, n = name ? *name : words.anon;
+    gc::Root keep_f(&f), keep_n(&n);
+    trace::call_event(&n, &f);
+    call_function_body(&f, context_node, &n, 0);
+    trace::return_event(&n, &f);
+    return;
+  }
   Cell* ex = memory::head_cells(buf(fn->w3));
   Cell* code = ex + 2;
   if (cell::type(code) == T_INTEGER && cell::get_int(code) != 0) {
@@ -1201,14 +1356,18 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
     }
     return;
   }
-  Cell body = ex[0];  // read before anything allocates
+  Cell body = ex[0];
+  gc::Root keep(&body);  // nodes may move while the body runs
   run_body(fn, &body, name);
 }
 
-void run_body(const Cell* fn, const Cell* body, const Cell*) {
+void run_body(const Cell* fn, const Cell* body, const Cell* name) {
   ContextValues cv(fn, stack::index_of(base()));
   stack::set_body_flag(true);
-  KEL_TRACE(PROLOG, 0, 0, nullptr, fn);
+  std::optional<trace::BodySwitch> trace_switch;
+  if (fn->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) [[unlikely]]
+    trace_switch.emplace(fn->header);
+  KEL_TRACE(PROLOG, body->w2, trace::NO_POSITION, name, fn);
   if (cell::type(body) != T_BLOCK) {
     cell::set_none(base());
     S.top = base() + 1;
@@ -1217,11 +1376,14 @@ void run_body(const Cell* fn, const Cell* body, const Cell*) {
       eval_block(body, true);
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
-      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) {
+        KEL_TRACE(EPILOG, body->w2, trace::NO_POSITION, name, fn);
+        throw;
+      }
       S.top = base() + 1;
     }
   }
-  KEL_TRACE(EPILOG, 0, 0, nullptr, base());
+  KEL_TRACE(EPILOG, body->w2, trace::NO_POSITION, name, fn);
   stack::set_body_flag(false);
 }
 
@@ -1268,7 +1430,12 @@ void call_routine(const Cell* routine_value) {
       }
     }
   }
-  Cell before = *frame;
+  // Without a result type the first argument cell is put back afterwards; the copy is
+  // rooted, as the routine may allocate and move its node. A routine without arguments
+  // has no first cell to keep (the cell past the top holds nothing live).
+  bool keep_first = return_type <= 0 && S.top > frame;
+  Cell before = keep_first ? *frame : Cell{T_UNSET, 0, 0, 0};
+  gc::Root keep(&before);
   entry->fn();
   frame = base();
   switch (return_type) {
@@ -1284,7 +1451,7 @@ void call_routine(const Cell* routine_value) {
       break;
     case T_INTEGER: break;
     default:
-      if (return_type <= 0) *frame = before;  // no result: the first cell stays as it was
+      if (keep_first) *frame = before;  // no result: the first cell stays as it was
       break;
   }
 }
@@ -1301,17 +1468,21 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   gc::Root hw_root(&hw);
   if (cell::type(&hw) != T_WORD) error::raise(err::script::word_first, path);
   uint32_t remembered = stack::index_of(path);  // the path copy stays below everything
+  if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::ENTER, path, head, nullptr, nullptr);
   Cell* current = push_cell(slot_of(&hw));
   if (function_type_q(cell::type(current))) {
     if (set) error::raise(err::script::invalid_path_set, path);
     if (get) error::raise(err::script::invalid_path_get, path);
     pos = call_value(current, code, pos, end, true, path, head + 1, &hw, nullptr, 0, false);
+    if (trace_enabled) [[unlikely]]
+      trace::fire_in(trace_ev::EXIT, path, blk::count(path->w2), nullptr, last_pushed());
     Cell r = *last_pushed();
     S.top = stack::at_index(remembered);
-    deliver(&r, push);
+    deliver(&r, push, code, pos);
     return pos;
   }
   if (cell::type(current) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
+  if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::PUSH, path, head, nullptr, current);
   // The owner and the previous element live on the stack beside the current value.
   Cell* owner = reserve();
   *owner = Cell{T_NONE, 0, 0, 0};
@@ -1332,6 +1503,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   int32_t index = 0;
   for (uint32_t i = head + 1; i < blk::count(path->w2); ++i, ++index) {
     *el = blk::cells(path->w2)[i];
+    if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::FETCH, path, i, nullptr, el);
     if (cell::type(el) == T_GET_WORD) {
       *el = *slot_of(el);
     } else if (cell::type(el) == T_PAREN) {
@@ -1341,6 +1513,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
       *el = *last_pushed();
       S.top = work;
     }
+    if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::PUSH, path, i, nullptr, el);
     if (cell::type(el) == T_UNSET) error::raise(err::script::invalid_path, path, el);
     bool last = i + 1 >= blk::count(path->w2);
     Cell* new_value = (set && last) ? base() : nullptr;
@@ -1376,9 +1549,11 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
     S.top = work;
   }
   if (set && uint32_t(index) == steps) path_set::write_back(&hw, path, chain, steps, owner);
+  if (trace_enabled) [[unlikely]]
+    trace::fire_in(trace_ev::EXIT, path, blk::count(path->w2), nullptr, nullptr);
   Cell value = *current;
   S.top = stack::at_index(remembered);
-  deliver(&value, push);
+  deliver(&value, push, code, pos);
   return pos;
 }
 

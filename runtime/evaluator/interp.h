@@ -12,6 +12,8 @@ namespace kel::interp {
 extern Cell current_position;
 // One test guards every trace event site.
 extern bool trace_enabled;
+// KEL_NO_FAST_PATHS=1: every short path of the interpreter is off (read at start-up).
+extern bool no_fast_paths;
 // Set by return and exit when the block evaluation of their target body called them
 // directly: that evaluation ends after the current expression, without an unwinding.
 extern bool fast_exit;
@@ -24,8 +26,7 @@ constexpr uint32_t INIT = 1, END = 2, PROLOG = 4, EPILOG = 8, ENTER = 0x10, EXIT
                    EXPR = 0x8000;
 }
 // Hands one event to the tracer (code block node, position, referent and value cells, any
-// of them absent). Reached only when trace_enabled is set; the tracer itself comes with
-// the trace events unit.
+// of them absent). Reached only when trace_enabled is set; the tracer unit owns it.
 void fire(uint32_t event, Node code, uint32_t position, const Cell* referent, const Cell* value);
 
 // Names of evaluator frames.
@@ -47,6 +48,11 @@ void register_roots();
 // reference to a rooted variable or a stack cell's field: node handles move when the
 // collector evacuates a pool, and the collector rewrites those places.
 void eval_block(const Cell* block, bool into_caller);
+// A native's block argument (a branch, a loop body) run in the native's own frame, whose
+// cells it overwrites; the value is the frame's result. The block frame eval_block adds
+// is named `<body>`, which no report shows; while tracing it is eval_block's, with its
+// events. The caller sets the top afterwards.
+void eval_branch(const Cell* block);
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions);
 uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);

@@ -22,6 +22,7 @@
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
+#include "runtime/evaluator/trace.h"
 
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/routine.h"
@@ -157,6 +158,7 @@ void load_boot_specs() {
   Cell* make_value = stack::push_copy(word::value_slot(&make_word));
   stack::push_native_frame(&interp::words.body);
   bind_make();
+  trace::LibraryScope library;  // what the boot sources build is library code
   // The module list is re-read each time: collections rename nodes.
   for (uint32_t i = 0; i < blk::count(kelbin::boot_modules()); ++i) {
     Cell* block = stack::push_copy(blk::cells(kelbin::boot_modules()) + i);
@@ -340,7 +342,10 @@ void run_boot_top_level() {
   native::end_origins();
   // Routines bind after the boot specs: their specs name the boot's typesets.
   static bool registered = false;
-  if (!registered) predicates::register_routines();
+  if (!registered) {
+    predicates::register_routines();
+    trace::register_routines();
+  }
   registered = true;
   routine::bind_registered();
   kelbin_codec::install();

@@ -173,7 +173,7 @@ bool truthy_strict_q(const Cell* v) {
 
 void either(int32_t, const int32_t*) {
   Cell chosen = truthy_strict_q(arg(0)) ? *arg(1) : *arg(2);
-  interp::eval_block(&chosen, true);
+  interp::eval_branch(&chosen);
   stack::state().top = arg(1);
 }
 
@@ -192,7 +192,7 @@ void loop(int32_t, const int32_t*) {
   cell::set_unset(stack::state().base);
   for (int32_t i = 0; i < n; ++i) {
     stack::clear_frame();
-    uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_block(body, true); });
+    uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_branch(body); });
     if (code) {
       stack::take_pending_code();
       if (code == unwind_code::BREAK) break;

@@ -85,7 +85,7 @@ void close_loop() {
 // passes on. The body's value (or break's) is left in the loop frame's result slot.
 uint32_t run_loop_body(Cell* body) {
   stack::clear_frame();
-  uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_block(body, true); });
+  uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_branch(body); });
   if (code) {
     stack::take_pending_code();
     if (code != unwind_code::BREAK && code != unwind_code::CONTINUE) throw_code(code);
@@ -198,13 +198,13 @@ void forall_sync_index(const Cell* word, Cell* saved) { saved->w1 = word::value_
 
 void if_(int32_t, const int32_t*) {
   if (!truthy_q(arg(0))) return result_none();
-  interp::eval_block(arg(1), true);
+  interp::eval_branch(arg(1));
   stack::trim_to_result();
 }
 
 void unless(int32_t, const int32_t*) {
   if (truthy_q(arg(0))) return result_none();
-  interp::eval_block(arg(1), true);
+  interp::eval_branch(arg(1));
   stack::trim_to_result();
 }
 

@@ -1,6 +1,7 @@
 // Evaluation natives: do (blocks, text, paths, errors, /next), get and set (words, blocks
 // of words, paths), reduce, compose, bind, in, value?, unset, context?, type? and apply.
 #include "runtime/evaluator/natives_eval.h"
+#include "runtime/evaluator/trace.h"
 
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
@@ -161,8 +162,42 @@ void set_words_block(const Cell* words, const Cell* value, bool any_, bool only,
   }
 }
 
+namespace {
+void do_value(const int32_t* refs);
+}  // namespace
+
 void do_(int32_t, const int32_t* refs) {
-  if (refs[0] >= 0 || refs[3] >= 0) error::raise(err::internal::not_done);  // expand, trace
+  if (refs[0] >= 0) error::raise(err::internal::not_done);  // expand
+  if (refs[3] < 0) {
+    do_value(refs);
+    return;
+  }
+  // do/trace: the caller's frame is the target of return and exit (an interpreted one
+  // already has its body's); the trace, when this call starts one, ends on every way out.
+  stack::Frame* below = stack::frame_count() >= 2 ? stack::top_frame() - 1 : nullptr;
+  stack::Frame* claimed =
+      below && !(below->header & stack::fflag::INTERPRETED) ? stack::claim_body_flag() : nullptr;
+  bool started = false;
+  try {
+    started = trace::start(arg(refs[3]));
+    trace::init();
+    do_value(refs);
+  } catch (const Unwind&) {
+    stack::clear_body_flag(claimed);
+    if (started) trace::finish();
+    throw;
+  }
+  stack::clear_body_flag(claimed);
+  if (started) {
+    Cell result = *frame_base();
+    gc::Root keep(&result);
+    trace::finish();
+    stack::set_only_result(&result);
+  }
+}
+
+namespace {
+void do_value(const int32_t* refs) {
   Cell* value = arg(0);
   uint32_t t = cell::type(value);
   if (t == T_STRING) {
@@ -207,6 +242,7 @@ void do_(int32_t, const int32_t* refs) {
       eval_value(value);
   }
 }
+}  // namespace
 
 void get(int32_t, const int32_t* refs) {
   Cell* target = arg(0);

@@ -51,12 +51,14 @@ bool name_matches_q(const Cell* thrown, const Cell* wanted) {
 }
 
 // return and exit called straight from their function body's block evaluation: the
-// frames above the body are this native's and that evaluation's, so the evaluation can
-// just stop after this expression (the result travels by the ordinary frame pops).
+// frames above the body are this native's and that evaluation's (or the native's alone,
+// above a function frame whose body runs in it), so the evaluation can just stop after
+// this expression (the result travels by the ordinary frame pops).
 bool direct_in_body_q() {
   stack::State& s = stack::state();
   stack::Frame* own = stack::top_frame();
   if (!own || own - s.frames_begin < 2 || !(own->header & stack::fflag::INTERPRETED)) return false;
+  if ((own - 1)->header & stack::fflag::INLINE_BODY) return true;  // the body runs in its frame
   return stack::frame_kind(own - 1) == stack::kind::EVAL && ((own - 2)->header & stack::fflag::BODY);
 }
 

@@ -3,12 +3,14 @@
 #include "runtime/io/http.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -128,13 +130,53 @@ bool https_q(const std::string& url) {
 
 }  // namespace
 
+namespace {
+
+// libcurl is loaded at the first request, not linked: with the thirty-odd libraries it
+// pulls in, loading it took about half of every start-up. Null when it cannot be loaded.
+struct CurlApi {
+  decltype(&::curl_global_init) global_init;
+  decltype(&::curl_easy_init) easy_init;
+  decltype(&::curl_easy_reset) easy_reset;
+  decltype(&::curl_easy_setopt) easy_setopt;
+  decltype(&::curl_easy_perform) easy_perform;
+  decltype(&::curl_easy_getinfo) easy_getinfo;
+  decltype(&::curl_slist_append) slist_append;
+  decltype(&::curl_slist_free_all) slist_free_all;
+};
+
+const CurlApi* curl_api() {
+  static CurlApi api;
+  static int state = 0;  // 0 not tried, 1 loaded, -1 unavailable
+  if (state) return state > 0 ? &api : nullptr;
+  state = -1;
+  void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+  if (!lib) return nullptr;
+  bool ok = true;
+  auto load = [&](auto& fn, const char* name) {
+    void* p = dlsym(lib, name);
+    if (!p) ok = false;
+    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(p);
+  };
+  load(api.global_init, "curl_global_init");
+  load(api.easy_init, "curl_easy_init");
+  load(api.easy_reset, "curl_easy_reset");
+  load(api.easy_setopt, "curl_easy_setopt");
+  load(api.easy_perform, "curl_easy_perform");
+  load(api.easy_getinfo, "curl_easy_getinfo");
+  load(api.slist_append, "curl_slist_append");
+  load(api.slist_free_all, "curl_slist_free_all");
+  if (!ok || api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+  state = 1;
+  return &api;
+}
+
+}  // namespace
+
 namespace simple_io {
 
 void http_init() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  curl_global_init(CURL_GLOBAL_DEFAULT);
+  // Nothing at start-up: libcurl is loaded and initialised by the first request.
 }
 
 HeaderFields header_fields(const uint8_t* text, size_t n) {
@@ -242,49 +284,50 @@ Cell* http_request(HttpMethod method, Cell* url, Cell* headers, Cell* data, bool
   if (!has_type) lines_out.push_back("Content-Type:");
   lines_out.push_back("Expect:");
 
-  simple_io::http_init();
-  if (!g_handle) g_handle = curl_easy_init();
+  const CurlApi* api = curl_api();
+  if (!api) return nullptr;
+  if (!g_handle) g_handle = api->easy_init();
   if (!g_handle) return nullptr;
   CURL* c = g_handle;
-  curl_easy_reset(c);
+  api->easy_reset(c);
   Transfer t;
   curl_slist* list = nullptr;
-  for (auto& l : lines_out) list = curl_slist_append(list, l.c_str());
+  for (auto& l : lines_out) list = api->slist_append(list, l.c_str());
 
-  curl_easy_setopt(c, CURLOPT_URL, target.c_str());
-  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, https_q(target) ? "https" : "http,https");
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 60L);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 30L);
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  api->easy_setopt(c, CURLOPT_URL, target.c_str());
+  api->easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  api->easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, https_q(target) ? "https" : "http,https");
+  api->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  api->easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
+  api->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 60L);
+  api->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  api->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 30L);
+  api->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   std::string no_proxy = no_proxy_list();
-  curl_easy_setopt(c, CURLOPT_NOPROXY, no_proxy.c_str());
+  api->easy_setopt(c, CURLOPT_NOPROXY, no_proxy.c_str());
   const char* ca = std::getenv("SSL_CERT_FILE");
-  if (ca && *ca) curl_easy_setopt(c, CURLOPT_CAINFO, ca);
-  curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
-  curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
+  if (ca && *ca) api->easy_setopt(c, CURLOPT_CAINFO, ca);
+  api->easy_setopt(c, CURLOPT_HTTPHEADER, list);
+  api->easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body);
+  api->easy_setopt(c, CURLOPT_WRITEDATA, &t);
+  api->easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header);
+  api->easy_setopt(c, CURLOPT_HEADERDATA, &t);
   if (verb == "GET") {
-    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    api->easy_setopt(c, CURLOPT_HTTPGET, 1L);
   } else if (verb == "HEAD") {
-    curl_easy_setopt(c, CURLOPT_NOBODY, 1L);  // else curl waits for a body that never comes
+    api->easy_setopt(c, CURLOPT_NOBODY, 1L);  // else curl waits for a body that never comes
   } else {
     if (verb == "POST" || has_body) {
-      curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
-      curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+      api->easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+      api->easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
     }
-    if (verb != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
+    if (verb != "POST") api->easy_setopt(c, CURLOPT_CUSTOMREQUEST, verb.c_str());
   }
-  CURLcode rc = curl_easy_perform(c);
+  CURLcode rc = api->easy_perform(c);
   long status = 0;
-  if (rc == CURLE_OK) curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-  curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
-  curl_slist_free_all(list);
+  if (rc == CURLE_OK) api->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+  api->easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+  api->slist_free_all(list);
   if (rc != CURLE_OK || t.too_big) return nullptr;
 
   Cell* result = nullptr;

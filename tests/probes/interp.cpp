@@ -11,6 +11,7 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/gc.h"
@@ -254,6 +255,24 @@ void loop_exits(Cell* out) {
   check(int_of(out) == 9, "a break inside a function stops at the loop in it");
 }
 
+// A routine with no result type keeps its first argument as the result; its body
+// allocates, which under stress moves the argument's series while the routine runs.
+void allocating_routine() {
+  for (int i = 0; i < 4; ++i) memory::series_new_cells(8);
+}
+
+void routine_first_cell(Cell* out) {
+  routine::register_routine({"probe-allocating", "a [block!]", &allocating_routine, 0});
+  bool ok = eval("b: [1 2 3] r: probe-allocating b  recycle  append r 4  r = [1 2 3 4]", out);
+  check(ok && cell::type(out) == T_LOGIC && out->w1 == 1,
+        "a routine without result type keeps its first argument");
+  // Without arguments there is no first cell: what lies past the top is not kept.
+  routine::register_routine({"probe-allocating-none", "", &allocating_routine, 0});
+  check(eval("b: [1 2] probe-allocating-none recycle append b 3 b = [1 2 3]", out) &&
+            cell::type(out) == T_LOGIC && out->w1 == 1,
+        "a routine without arguments and result type");
+}
+
 void checks() {
   Cell* out = stack::reserve_cell();
   *out = Cell{T_NONE, 0, 0, 0};
@@ -273,6 +292,8 @@ void checks() {
   loop_exits(out);
   stack::state().top = mark;
   action_typesets(out);
+  stack::state().top = mark;
+  routine_first_cell(out);
   check(!interp::trace_enabled, "tracing off by default");
   std::fflush(stdout);
   rt::exit_process(failures ? 1 : 0);
