@@ -13,6 +13,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
@@ -27,6 +28,7 @@
 #include "runtime/rt.h"
 #include "runtime/hash.h"
 #include "runtime/io/boot_image.h"
+#include "runtime/io/image_codec.h"
 #include "runtime/io/lz.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
@@ -45,8 +47,7 @@ bool string_like_q(uint32_t t) {
 }
 bool word_q(uint32_t t) { return t >= T_WORD && t <= T_REFINEMENT; }
 bool refused_q(uint32_t t) {
-  return t == T_ROUTINE || t == T_TRIPLE || t == T_HANDLE || t == T_PORT || t == T_EVENT ||
-         t == T_IMAGE;
+  return t == T_ROUTINE || t == T_TRIPLE || t == T_HANDLE || t == T_PORT || t == T_EVENT;
 }
 uint32_t log2_unit(uint32_t unit) { return unit == 1 ? 0 : unit == 2 ? 1 : unit == 4 ? 2 : 3; }
 
@@ -75,6 +76,8 @@ struct Encoder {
   std::vector<int32_t> path;  // element counters of the enclosing containers
   int32_t counter = 0;
   std::unordered_map<Node, std::vector<int32_t>> seen;
+  // Image records have ids of their own, not nodes: kept apart so the two never collide.
+  std::unordered_map<uint32_t, std::vector<int32_t>> seen_images;
   int32_t depth = 0;
 
   void byte(uint32_t b) { out.push_back(uint8_t(b)); }
@@ -153,6 +156,12 @@ struct Encoder {
     seen.emplace(n, here());
     return nullptr;
   }
+  const std::vector<int32_t>* check_seen_image(uint32_t record) {
+    auto it = seen_images.find(record);
+    if (it != seen_images.end()) return &it->second;
+    seen_images.emplace(record, here());
+    return nullptr;
+  }
   void enter() {
     path.push_back(counter);
     counter = 0;
@@ -184,6 +193,7 @@ struct Encoder {
   void object_body(const Cell* obj);
   void function_body(const Cell* fn);
   void word_value(const Cell* c, uint32_t t, bool nl);
+  void image_value(const Cell* c, bool nl);
 };
 
 void Encoder::cells_of(Node node, uint32_t from, uint32_t n) {
@@ -275,6 +285,38 @@ void Encoder::word_value(const Cell* c, uint32_t t, bool nl) {
   if (owner_type == T_OBJECT) object_body(&owner);
   else function_body(&owner);
   leave();
+}
+
+// Head, then the sides and the pixels as 0xAARRGGBB words, least significant byte first;
+// a second value over the same pixels writes its head and a path instead.
+void Encoder::image_value(const Cell* c, bool nl) {
+  Cell img = *c;
+  const std::vector<int32_t>* p = img.w2 ? check_seen_image(img.w2) : nullptr;
+  header(T_IMAGE, img.w1 != 0, nl, p != nullptr);
+  if (img.w1 || !compact) num(img.w1);
+  if (p) {
+    write_path(*p);
+    return;
+  }
+  const image_codec::Record* r = img.w2 ? image_codec::record_of(img.w2) : nullptr;
+  uint32_t w = uint32_t(r ? r->width : image::width_of(&img));
+  uint32_t h = uint32_t(r ? r->height : image::height_of(&img));
+  if (compact) {
+    var(w);
+    var(h);
+  } else {
+    word(h << 16 | w);
+  }
+  size_t n = size_t(w) * h;
+  if (!n) return;
+  const uint32_t* px = image_codec::lock_pixels(&img, false);
+  size_t at = out.size();
+  out.resize(at + n * 4);
+  uint8_t* d = out.data() + at;
+  for (size_t i = 0; i < n; ++i, d += 4) {
+    uint32_t v = px[i];
+    d[0] = uint8_t(v), d[1] = uint8_t(v >> 8), d[2] = uint8_t(v >> 16), d[3] = uint8_t(v >> 24);
+  }
 }
 
 void Encoder::scalar(const Cell* c, uint32_t t, bool nl) {
@@ -460,6 +502,8 @@ void Encoder::value(const Cell* in) {
       raw(memory::head(b), size_t(units) * unit);
       if (!compact) pad4();
     }
+  } else if (t == T_IMAGE) {
+    image_value(&c, nl);
   } else if (word_q(t)) {
     word_value(&c, t, nl);
   } else if (t == T_OBJECT || t == T_FUNCTION) {
@@ -726,6 +770,7 @@ struct Decoder {
   void define(Node target, uint32_t t, bool variant, bool nl);
   Node last_spec = 0;
   void series_record(Node target, uint32_t t, bool variant, bool shared, uint32_t hw, bool nl);
+  void image_record(Node target, bool variant, bool shared, bool nl);
   void word_record(Node target, uint32_t t, bool variant, bool shared, uint32_t hw, bool nl);
   Cell decode_one();
 };
@@ -1060,6 +1105,44 @@ void Decoder::series_record(Node target, uint32_t t, bool variant, bool shared, 
   append(target, c);
 }
 
+// The sides (each at most 65,535) and their pixel bytes are checked against what is left
+// before the pixels are allocated.
+void Decoder::image_record(Node target, bool variant, bool shared, bool nl) {
+  uint32_t head = variant || !compact ? num() : 0;
+  uint32_t h = T_IMAGE | (nl ? hdr::NEW_LINE : 0);
+  if (shared) {
+    Cell r = resolve(ref());
+    if (cell::type(&r) != T_IMAGE || uint64_t(head) > uint64_t(image::pixel_count(&r))) fail();
+    append(target, Cell{h, head, r.w2, r.w3});
+    return;
+  }
+  uint32_t width, height;
+  if (compact) {
+    width = var();
+    height = var();
+  } else {
+    uint32_t size = word();
+    width = size & 0xFFFF;
+    height = size >> 16;
+  }
+  if (width > 0xFFFF || height > 0xFFFF) fail();
+  uint64_t n = uint64_t(width) * height;
+  if (n * 4 > left() || head > n) fail();
+  Cell c;
+  image::init_cell(&c, 0, int32_t(width), int32_t(height));
+  if (n) {
+    c.w2 = image_codec::create_bitmap(int32_t(width), int32_t(height), nullptr, 0, nullptr, 0, nullptr);
+    uint32_t* px = image_codec::lock_pixels(&c, true);
+    const uint8_t* d = data.data() + pos;
+    for (uint64_t i = 0; i < n; ++i, d += 4)
+      px[i] = uint32_t(d[0]) | uint32_t(d[1]) << 8 | uint32_t(d[2]) << 16 | uint32_t(d[3]) << 24;
+    pos += size_t(n) * 4;
+  }
+  c.header = h;
+  c.w1 = head;
+  append(target, c);
+}
+
 void Decoder::word_record(Node target, uint32_t t, bool variant, bool shared, uint32_t hw, bool nl) {
   int32_t sym = symbol();
   uint32_t h = t | (nl ? hdr::NEW_LINE : 0);
@@ -1160,8 +1243,8 @@ void Decoder::record(Node target) {
   if (refused_q(t)) refuse_type(t);
   uint32_t h = t | (nl ? hdr::NEW_LINE : 0);
   if (shared && !(block_like_q(t) || string_like_q(t) || t == T_MAP || t == T_BINARY || t == T_VECTOR ||
-                  t == T_BITSET || word_q(t) || t == T_OBJECT || t == T_FUNCTION || t == T_NATIVE ||
-                  t == T_ACTION))
+                  t == T_BITSET || t == T_IMAGE || word_q(t) || t == T_OBJECT || t == T_FUNCTION ||
+                  t == T_NATIVE || t == T_ACTION))
     fail();
   Cell c{h, 0, 0, 0};
   switch (t) {
@@ -1319,6 +1402,8 @@ void Decoder::record(Node target) {
     default:
       if (word_q(t)) {
         word_record(target, t, variant, shared, hw, nl);
+      } else if (t == T_IMAGE) {
+        image_record(target, variant, shared, nl);
       } else if (block_like_q(t) || string_like_q(t) || t == T_MAP || t == T_BINARY || t == T_VECTOR ||
                  t == T_BITSET) {
         series_record(target, t, variant, shared, hw, nl);

@@ -151,17 +151,19 @@ const char* const FIXTURES[] = {
     "4B454C42494E02030B000000080000000800000002182840E07000",
     "4B454C42494E02010102C480",
     "4B454C42494E0201010605FFFFFFFF07",
+    "4B454C42494E0201010735FFFF03FFFF03",
+    "4B454C42494E0201010B3502010000FFFFFFFFFF7F",
 };
 
 // Values of every codec type, with sharing, cycles, bindings and heads.
 const char* const ZOO =
-    "b: [1 2] s: \"text\" c: copy [] append/only c c o: make object! [a: 1 f: does [a] g: func [x] [x + a]] "
+    "b: [1 2] s: \"text\" c: copy [] append/only c c i: make image! [2x2 #{FF000000FF00} #{0080FF}] o: make object! [a: 1 f: does [a] g: func [x] [x + a]] "
     "reduce [b next b s next s c o :append :if :+ func [y /z w] [reduce [y z w]] "
     "#[k 1 \"v\" [2]] make hash! [x 1 y 2] make vector! [integer! 16 [1 -2 3]] make vector! [float! 64 [0.5]] "
     "complement make bitset! \"ab\" #{00FF} [w 'w :w w: /w #w a/b/c 'a/b :a/b a/b: (1 + 2)] "
     "1.5 -0.0 1e300 33.333% 50% 10:20:30 1-Jan-2000/10:00+2:00 3-Mar-2003 $1.25 -EUR$3 1.2.3.4.5 3x4 "
     "#\"x\" \"ü€𝄞\" %file http://a.b <tag> a@b.c integer! none true false 0 63 64 -1 2147483647 "
-    "try [1 / 0] reduce [o o b b]]";
+    "try [1 / 0] reduce [o o b b] i next i skip i 3 make image! 0x2 reduce [i next i]]";
 
 std::vector<std::vector<uint8_t>> seeds() {
   std::vector<std::vector<uint8_t>> out;
