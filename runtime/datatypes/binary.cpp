@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/cell_api.h"
+#include "runtime/cycle.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
@@ -221,6 +222,12 @@ int32_t value_to_bytes(std::string* out, Cell* value, int32_t part, bool part_by
     case T_HASH: {
       Cell v = *value;
       gc::Root keep(&v);
+      // A block that holds itself has no bytes; the guard also bounds the nesting depth.
+      if (cycle::visiting_q(v.w2)) {
+        cycle::clear();
+        error::raise(err::internal::no_cycle);
+      }
+      cycle::Scope guard(v.w2);
       int32_t total = 0;
       int32_t items = 0;
       for (uint32_t i = v.w1;; ++i) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "runtime/cell_api.h"
+#include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/registry.h"
@@ -151,6 +152,12 @@ int32_t apply_string(Walk& w, Cell* s_in) {
 int32_t apply_block(Walk& w, Cell* block_in) {
   Cell blk = *block_in;
   gc::Root keep(&blk);
+  // A spec block that holds itself never ends; the guard also bounds the nesting depth.
+  if (cycle::visiting_q(blk.w2)) {
+    cycle::clear();
+    error::raise(err::internal::no_cycle);
+  }
+  cycle::Scope guard(blk.w2);
   int32_t n = block::count_from_head(&blk);
   int32_t head = int32_t(blk.w1);
   for (int32_t i = 0; i < n; ++i) {

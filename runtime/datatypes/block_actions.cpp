@@ -470,8 +470,10 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   if (after > 0)
     std::memmove(base + h + w, base + h + replaced, size_t(after) * sizeof(Cell));
   const Cell* src = !range ? &v : same ? snapshot.p : cells(&v) + from;
-  std::memcpy(base + h, src, size_t(nv) * sizeof(Cell));
-  if (nv > 0) repeat_cells(base + h, nv, w);
+  if (nv > 0) {  // an empty range has no source address to copy from
+    std::memcpy(base + h, src, size_t(nv) * sizeof(Cell));
+    repeat_cells(base + h, nv, w);
+  }
   SeriesBuffer* sb = buf(&s);
   sb->tail = sb->head + uint32_t(new_count) * sizeof(Cell);
 

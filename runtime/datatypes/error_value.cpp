@@ -62,7 +62,8 @@ Cell* values_of(Node ctx) {
 }
 int32_t value_count(Node ctx) { return int32_t(hash::mem::used(context::values_node(ctx)) / 16); }
 Cell field_at(Node ctx, int32_t i) {
-  if (i < 0 || i >= value_count(ctx)) return Cell{T_UNSET, 0, 0, 0};
+  // No context: a catalogue category the program replaced by a value that is not an object.
+  if (!ctx || i < 0 || i >= value_count(ctx)) return Cell{T_UNSET, 0, 0, 0};
   return values_of(ctx)[i];
 }
 void set_field(Node ctx, int32_t i, const Cell& v) { values_of(ctx)[i] = v; }
@@ -96,7 +97,10 @@ void set_code_type_id(Cell* err, int32_t category, int32_t position) {
   Node cat = category_ctx(category);
   set_field(err->w1, field::CODE, Cell{T_INTEGER, 0, uint32_t(category * 100 + position - 2), 0});
   set_field(err->w1, field::TYPE, word_of(g_errors.w1, category));
-  set_field(err->w1, field::ID, word_of(cat, position));
+  // A category the program replaced (or cut short) has no word for the id: it stays none,
+  // and the report falls back to internal/invalid-error.
+  bool named = cat && position >= 0 && position < context::word_count(cat);
+  set_field(err->w1, field::ID, named ? word_of(cat, position) : Cell{T_NONE, 0, 0, 0});
 }
 
 void fill_near(Cell* err) {
@@ -565,7 +569,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t budget) {
   write(&buf.c, ": ", &budget);
   if (cell::type(&msg.c) == T_STRING) {
     append_string(&buf.c, &msg.c, &budget);
-  } else {
+  } else if (cell::type(&msg.c) == T_BLOCK) {  // a replaced internal category may hold neither
     int32_t n = block::count_from_head(&msg.c);
     int32_t a1 = symbol::canonical_id(sym("arg1")), a2 = symbol::canonical_id(sym("arg2")),
             a3 = symbol::canonical_id(sym("arg3"));

@@ -55,10 +55,13 @@ bool word_is(const Cell* w, size_t runtime_word) {
   error::raise(err::script::invalid_refine_arg, &w, value);
 }
 
-// A size from a pair: negative components become 0; a side above 65,535 cannot be held.
+// A size from a pair: negative components become 0; a side above 65,535 cannot be held,
+// nor more pixels than a decoded picture may have (a short literal must not claim gigabytes,
+// and pixel counts and indexes stay integers).
 void size_of_pair(const Cell* p, int32_t* w, int32_t* h) {
   int32_t x = std::max(pair::x_of(p), 0), y = std::max(pair::y_of(p), 0);
   if (x > MAX_SIDE || y > MAX_SIDE) invalid_arg(p);
+  if (int64_t(x) * y > image_format::max_pixels()) invalid_arg(p);
   *w = x;
   *h = y;
 }

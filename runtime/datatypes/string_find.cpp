@@ -149,9 +149,10 @@ Hit run(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool any, 
     }
     return none;
   }
-  int32_t pos = backward ? high - 1 : low;
   int32_t delta = backward ? -step : step;
-  for (; pos >= low && pos < high; pos += delta) {
+  // The walk counts in 64 bits: a record size near the integer limit steps past any series.
+  for (int64_t at = backward ? high - 1 : low; at >= low && at < high; at += delta) {
+    int32_t pos = int32_t(at);
     int32_t start = backward ? pos - len + 1 : pos;
     if (start < low) break;  // backward: fewer characters left than the pattern
     bool hit;
