@@ -112,6 +112,26 @@ int32_t load::next_char_offset(const State* s, int32_t offset) {
   return offset + n > s->length ? s->length : offset + n;
 }
 
+bool load::utf8_text_q(const uint8_t* p, const uint8_t* end) {
+  while (p < end) {
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    int32_t c;
+    p = unicode::read_utf8_char(p, end, &c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+void load::check_utf8(State* s, int32_t start, int32_t end, int32_t type) {
+  const uint8_t* in = input(s);
+  if (utf8_text_q(in + start, in + end)) return;
+  s->token_type = type;
+  syntax_error(s, start, end, type);
+}
+
 const uint8_t* load::decode_escape(const uint8_t* p, const uint8_t* end, int32_t* c,
                                    uint32_t* unit) {
   if (p >= end) return nullptr;
@@ -472,6 +492,7 @@ void load::check_word(State* s, int32_t start, int32_t end, uint32_t flags, bool
     s->token_type = code;
     syntax_error(s, start, end, code);
   }
+  check_utf8(s, start, end, int32_t(kind));
   if (s->forced_type <= 0) s->forced_type = int32_t(kind);
   s->token_type = int32_t(kind);
 }
@@ -479,6 +500,7 @@ void load::check_word(State* s, int32_t start, int32_t end, uint32_t flags, bool
 void load::check_issue(State* s, int32_t start, int32_t end, uint32_t, bool) {
   const uint8_t* in = input(s);
   if (end - start < 2 || in[start] != '#') syntax_error(s, start, end, T_ISSUE);
+  check_utf8(s, start, end, T_ISSUE);
   s->forced_type = T_ISSUE;
 }
 
@@ -518,7 +540,8 @@ void load::load_word(State* s, int32_t start, int32_t end, uint32_t, bool load) 
 
 void load::load_refinement(State* s, int32_t start, int32_t end, uint32_t, bool load) {
   TokenText t(s, start, end);
-  if (t.n < 2 || t.p[0] != '/') syntax_error(s, start, end, T_REFINEMENT);
+  if (t.n < 2 || t.p[0] != '/' || !utf8_text_q(t.p, t.p + t.n))
+    syntax_error(s, start, end, T_REFINEMENT);
   if (load) push_word(s, T_REFINEMENT, t.p + 1, t.n - 1);
 }
 
@@ -706,13 +729,13 @@ void load::load_email(State* s, int32_t start, int32_t end, uint32_t, bool load)
   TokenText t(s, start, end);
   int32_t at = 0;
   for (int32_t i = 0; i < t.n; ++i) at += t.p[i] == '@';
-  if (at != 1) syntax_error(s, start, end, T_EMAIL);
+  if (at != 1 || !utf8_text_q(t.p, t.p + t.n)) syntax_error(s, start, end, T_EMAIL);
   pending_value(s, load, [&](Cell* out) { hook::load_email(out, t.p, t.n); });
 }
 
 void load::load_ref(State* s, int32_t start, int32_t end, uint32_t, bool load) {
   TokenText t(s, start, end);
-  if (t.n < 2 || t.p[0] != '@') syntax_error(s, start, end, T_REF);
+  if (t.n < 2 || t.p[0] != '@' || !utf8_text_q(t.p, t.p + t.n)) syntax_error(s, start, end, T_REF);
   pending_value(s, load, [&](Cell* out) { hook::load_ref(out, t.p + 1, t.n - 1); });
 }
 

@@ -18,6 +18,11 @@ namespace kel::lexer::load {
 // Decodes one UTF-8 character (c = -1 when invalid); never reads at or past end.
 const uint8_t* read_char(const uint8_t* p, const uint8_t* end, int32_t* c);
 int32_t next_char_offset(const State* s, int32_t offset);
+// Whether the text is well-formed UTF-8: no overlong form, surrogate, code point above
+// 10FFFF or cut sequence. Words and other unescaped tokens are checked with it.
+bool utf8_text_q(const uint8_t* p, const uint8_t* end);
+// Raises syntax/invalid for the token [start, end) as type when its text fails utf8_text_q.
+void check_utf8(State* s, int32_t start, int32_t end, int32_t type);
 
 // A block-like value of the type from value-stack cells [from, to). Maps are checked and
 // handed to the map hook; points built from expressions to the point hook.

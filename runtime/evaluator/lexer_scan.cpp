@@ -179,6 +179,7 @@ void scan_map(State* s, int32_t start, int32_t end, uint32_t, bool) {
 void scan_path(State* s, int32_t start, int32_t end, uint32_t flags, bool) {
   const uint8_t* in = input(s);
   uint32_t kind = in[start] == '\'' ? T_LIT_PATH : in[start] == ':' ? T_GET_PATH : T_PATH;
+  load::check_utf8(s, start, end, int32_t(kind));
   s->pos = end + 1;
   s->entry_state = st::PATH_ITEM;
   notify(s, ev::OPEN, int32_t(kind), nullptr, start, end + 1);
