@@ -1,0 +1,161 @@
+// Fuzz driver for the lexer over outside bytes: texts built from token pieces and from
+// well-formed and malformed UTF-8 sequences, then mutated, are loaded, scanned and prescanned
+// (errors are fine); whatever loads must mold without an error into Unicode scalar values.
+// A fault saves the input to fuzz-lexer-crash.bin. Runs for --seconds N (default 2) in a
+// started runtime, the second half under the collector stress (every 50th allocation).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "runtime/cell_api.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/transcode.h"
+#include "runtime/gc.h"
+#include "runtime/rt.h"
+#include "runtime/stack.h"
+#include "runtime/startup.h"
+#include "runtime/unicode.h"
+#include "runtime/unwind.h"
+
+using namespace kel;
+
+namespace {
+
+double g_seconds = 2;
+uint64_t g_loaded = 0;
+std::vector<uint8_t> g_current;
+
+void save_current() {
+  int fd = ::open("fuzz-lexer-crash.bin", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return;
+  ssize_t w = ::write(fd, g_current.data(), g_current.size());
+  (void)w;
+  ::close(fd);
+}
+
+[[noreturn]] void fail(const char* what) {
+  save_current();
+  std::fprintf(stderr, "lexer fuzz: %s (%zu bytes, saved to fuzz-lexer-crash.bin)\n", what,
+               g_current.size());
+  std::fflush(stderr);
+  std::_Exit(3);
+}
+
+// Runs fn under a try frame; false when it raised.
+template <class F>
+bool guarded(F fn) {
+  Cell* base = stack::state().base;
+  Cell* top = stack::state().top;
+  stack::push_try_frame(&interp::words.body);
+  uint32_t code = stack::land(unwind_code::ERROR, fn);
+  if (code) {
+    stack::take_pending_code();
+    if (code == unwind_code::ERROR) stack::take_caught_error();
+  } else {
+    stack::pop_frame();
+  }
+  stack::state().base = base;
+  stack::state().top = top;
+  return code == 0;
+}
+
+// Token pieces and UTF-8 sequences: good ones at the edges of the ranges, and overlong
+// forms, surrogates, code points above 10FFFF, cut and stray sequences.
+const char* const PIECES[] = {
+    "[", "]", "(", ")", "{", "}", "\"", "#", "'", "%", ":", "/", ";", ",", ".", "$", "@", "<",
+    ">", "^", "+", "-", "x", "e", "0", "1", " ", "\n", "#{", "#\"", "%\"", "http://", "a@",
+    "#[", "1.5", "12:30", "1x2", "a/b", "^(41)", "^(D800)", "%41", "%ED%A0%80",
+    "\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\xEF\xBF\xBF",
+    "\xED\x9F\xBF", "\xEE\x80\x80", "\xC2\xA0", "\xE3\x80\x80",
+    "\xF4\x90\x80\x80", "\xED\xA0\x80", "\xED\xBF\xBF", "\xE0\x80\xAF", "\xF0\x8F\xBF\xBF",
+    "\xC0\xAF", "\xC1\xBF", "\xF5\x80\x80\x80", "\xF8\x88\x80\x80\x80", "\xC3", "\xE6\x97",
+    "\x80", "\xBF", "\xFF"};
+
+std::vector<uint8_t> make_input(std::mt19937& rng) {
+  std::vector<uint8_t> d;
+  int n = int(rng() % 14);
+  for (int i = 0; i < n; ++i) {
+    const char* p = PIECES[rng() % (sizeof PIECES / sizeof PIECES[0])];
+    d.insert(d.end(), p, p + std::strlen(p));
+  }
+  int flips = rng() % 4 == 0 ? int(rng() % 3) : 0;
+  for (int i = 0; i < flips && !d.empty(); ++i) d[rng() % d.size()] = uint8_t(rng());
+  return d;
+}
+
+void run_one(const std::vector<uint8_t>& input) {
+  g_current = input;
+  Cell* mark = stack::state().top;
+  Cell* result = stack::reserve_cell();
+  cell::set_none(result);
+  const uint8_t* bytes = input.empty() ? reinterpret_cast<const uint8_t*>("") : input.data();
+  int32_t n = int32_t(input.size());
+  bool loaded = guarded([&] {
+    lexer_scan(result, bytes, n, false, true, true, false, nullptr, nullptr, nullptr, nullptr);
+  });
+  if (loaded) {
+    ++g_loaded;
+    bool scalar = true;
+    bool molded = guarded([&] {
+      Cell* c = stack::push_copy(result);
+      Cell* s = actions::mold(c, false, false, false, nullptr);
+      int32_t count = string::count_from_head(s);
+      for (int32_t i = 0; i < count; ++i) {
+        int32_t cp = string::codepoint_at(s, i);
+        if (cp < 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) scalar = false;
+      }
+    });
+    if (!molded) fail("a loaded value does not mold");
+    if (!scalar) fail("a loaded value molds into a surrogate or a code point above 10FFFF");
+  }
+  Cell* other = stack::reserve_cell();
+  cell::set_none(other);
+  guarded([&] {
+    lexer_scan(other, bytes, n, false, true, false, false, nullptr, nullptr, nullptr, nullptr);
+  });
+  guarded([&] {
+    lexer_scan(other, bytes, n, true, false, false, false, nullptr, nullptr, nullptr, nullptr);
+  });
+  stack::state().top = mark;
+}
+
+void launch() {
+  rt::add_terminal_restore_hook(&save_current);
+  std::mt19937 rng(20261210);
+  auto start = std::chrono::steady_clock::now();
+  uint64_t runs = 0;
+  bool stressed = gc::stress_period() != 0;
+  for (;;) {
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (elapsed >= g_seconds) break;
+    if (!stressed && elapsed >= g_seconds / 2) {
+      gc::set_stress(50);
+      stressed = true;
+    }
+    run_one(make_input(rng));
+    if (++runs % 256 == 0) gc::collect();
+  }
+  rt::remove_terminal_restore_hook(&save_current);
+  std::printf("lexer fuzz: %llu inputs (%llu loaded), no fault\n", static_cast<unsigned long long>(runs),
+              static_cast<unsigned long long>(g_loaded));
+  std::fflush(stdout);
+  rt::exit_process(0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "--seconds") == 0) g_seconds = std::atof(argv[i + 1]);
+  char* args[] = {argv[0], nullptr};
+  boot::start(1, args, &launch);
+}
