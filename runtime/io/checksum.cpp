@@ -2,13 +2,12 @@
 // checksum here, the digests and HMAC through libcrypto's EVP interface.
 #include "runtime/io/checksum.h"
 
-#include <dlfcn.h>
 #include <openssl/evp.h>
 #include <zlib.h>
 
 #include <cstring>
-#include <type_traits>
 
+#include "runtime/io/dynlib.h"
 #include "runtime/symbol.h"
 
 namespace kel::checksum {
@@ -41,14 +40,7 @@ const CryptoApi* crypto_api() {
   static int state = 0;  // 0 not tried, 1 loaded, -1 unavailable
   if (state) return state > 0 ? &api : nullptr;
   state = -1;
-  void* lib = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
-  if (!lib) return nullptr;
-  bool ok = true;
-  auto load = [&](auto& fn, const char* name) {
-    void* p = dlsym(lib, name);
-    if (!p) ok = false;
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(p);
-  };
+  dynlib::Binder load("libcrypto.so.3");
   load(api.md5, "EVP_md5");
   load(api.sha1, "EVP_sha1");
   load(api.sha256, "EVP_sha256");
@@ -60,7 +52,7 @@ const CryptoApi* crypto_api() {
   load(api.init, "EVP_DigestInit_ex");
   load(api.update, "EVP_DigestUpdate");
   load(api.final, "EVP_DigestFinal_ex");
-  if (!ok) return nullptr;
+  if (!load.ok()) return nullptr;
   state = 1;
   return &api;
 }

@@ -1,14 +1,13 @@
 // TIFF through libtiff over memory (TIFFClientOpen): 8-bit RGB, RGBA and gray strips read as
 // samples (straight alpha kept, associated alpha undone), other layouts through libtiff's
 // RGBA reader un-premultiplied; encoding as RGBA with unassociated alpha.
-#include <dlfcn.h>
 #include <tiffio.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <type_traits>
 #include <vector>
 
+#include "runtime/io/dynlib.h"
 #include "runtime/io/image_formats.h"
 
 namespace kel::image_format {
@@ -38,14 +37,7 @@ const TiffApi* tiff_api() {
   static int state = 0;  // 0 not tried, 1 loaded, -1 unavailable
   if (state) return state > 0 ? &api : nullptr;
   state = -1;
-  void* lib = dlopen("libtiff.so.6", RTLD_NOW | RTLD_LOCAL);
-  if (!lib) return nullptr;
-  bool ok = true;
-  auto load = [&](auto& fn, const char* name) {
-    void* p = dlsym(lib, name);
-    if (!p) ok = false;
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(p);
-  };
+  dynlib::Binder load("libtiff.so.6");
   load(api.ClientOpen, "TIFFClientOpen");
   load(api.Close, "TIFFClose");
   load(api.DefaultStripSize, "TIFFDefaultStripSize");
@@ -59,7 +51,7 @@ const TiffApi* tiff_api() {
   load(api.SetField, "TIFFSetField");
   load(api.SetWarningHandler, "TIFFSetWarningHandler");
   load(api.WriteScanline, "TIFFWriteScanline");
-  if (!ok) return nullptr;
+  if (!load.ok()) return nullptr;
   // Its warnings would reach the console.
   api.SetErrorHandler(nullptr);
   api.SetWarningHandler(nullptr);
