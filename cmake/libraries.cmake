@@ -25,8 +25,11 @@ kel_require(TIFF TIFF_FOUND libtiff-dev)
 
 add_library(kel_libs INTERFACE)
 # libcurl is loaded by the HTTP client at its first request (dlopen), not linked: its
-# thirty-odd dependencies took half of every start-up. Only its headers are used here.
-target_link_libraries(kel_libs INTERFACE ZLIB::ZLIB PkgConfig::ZSTD OpenSSL::Crypto ${CMAKE_DL_LIBS}
-                                         PNG::PNG JPEG::JPEG GIF::GIF TIFF::TIFF)
+# thirty-odd dependencies took half of every start-up. libcrypto and libtiff likewise, at
+# their first use. Only their headers are used here.
+target_link_libraries(kel_libs INTERFACE ZLIB::ZLIB PkgConfig::ZSTD ${CMAKE_DL_LIBS}
+                                         PNG::PNG JPEG::JPEG GIF::GIF)
 target_include_directories(kel_libs INTERFACE
-                           $<TARGET_PROPERTY:CURL::libcurl,INTERFACE_INCLUDE_DIRECTORIES>)
+                           $<TARGET_PROPERTY:CURL::libcurl,INTERFACE_INCLUDE_DIRECTORIES>
+                           $<TARGET_PROPERTY:OpenSSL::Crypto,INTERFACE_INCLUDE_DIRECTORIES>
+                           $<TARGET_PROPERTY:TIFF::TIFF,INTERFACE_INCLUDE_DIRECTORIES>)

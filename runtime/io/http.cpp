@@ -3,14 +3,12 @@
 #include "runtime/io/http.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -23,6 +21,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
+#include "runtime/io/dynlib.h"
 #include "runtime/io/simple_io.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
@@ -150,14 +149,7 @@ const CurlApi* curl_api() {
   static int state = 0;  // 0 not tried, 1 loaded, -1 unavailable
   if (state) return state > 0 ? &api : nullptr;
   state = -1;
-  void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-  if (!lib) return nullptr;
-  bool ok = true;
-  auto load = [&](auto& fn, const char* name) {
-    void* p = dlsym(lib, name);
-    if (!p) ok = false;
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(p);
-  };
+  dynlib::Binder load("libcurl.so.4");
   load(api.global_init, "curl_global_init");
   load(api.easy_init, "curl_easy_init");
   load(api.easy_reset, "curl_easy_reset");
@@ -166,7 +158,7 @@ const CurlApi* curl_api() {
   load(api.easy_getinfo, "curl_easy_getinfo");
   load(api.slist_append, "curl_slist_append");
   load(api.slist_free_all, "curl_slist_free_all");
-  if (!ok || api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+  if (!load.ok() || api.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
   state = 1;
   return &api;
 }

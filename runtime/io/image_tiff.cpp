@@ -7,11 +7,57 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/io/dynlib.h"
 #include "runtime/io/image_formats.h"
 
 namespace kel::image_format {
 
 namespace {
+
+// libtiff is loaded at the first TIFF read or write, not linked: with the half-dozen
+// libraries it pulls in, relocating it cost every start-up. Null when it cannot be loaded.
+struct TiffApi {
+  decltype(&::TIFFClientOpen) ClientOpen;
+  decltype(&::TIFFClose) Close;
+  decltype(&::TIFFDefaultStripSize) DefaultStripSize;
+  decltype(&::TIFFGetField) GetField;
+  decltype(&::TIFFGetFieldDefaulted) GetFieldDefaulted;
+  decltype(&::TIFFIsTiled) IsTiled;
+  decltype(&::TIFFReadRGBAImageOriented) ReadRGBAImageOriented;
+  decltype(&::TIFFReadScanline) ReadScanline;
+  decltype(&::TIFFScanlineSize) ScanlineSize;
+  decltype(&::TIFFSetErrorHandler) SetErrorHandler;
+  decltype(&::TIFFSetField) SetField;
+  decltype(&::TIFFSetWarningHandler) SetWarningHandler;
+  decltype(&::TIFFWriteScanline) WriteScanline;
+};
+
+const TiffApi* tiff_api() {
+  static TiffApi api;
+  static int state = 0;  // 0 not tried, 1 loaded, -1 unavailable
+  if (state) return state > 0 ? &api : nullptr;
+  state = -1;
+  dynlib::Binder load("libtiff.so.6");
+  load(api.ClientOpen, "TIFFClientOpen");
+  load(api.Close, "TIFFClose");
+  load(api.DefaultStripSize, "TIFFDefaultStripSize");
+  load(api.GetField, "TIFFGetField");
+  load(api.GetFieldDefaulted, "TIFFGetFieldDefaulted");
+  load(api.IsTiled, "TIFFIsTiled");
+  load(api.ReadRGBAImageOriented, "TIFFReadRGBAImageOriented");
+  load(api.ReadScanline, "TIFFReadScanline");
+  load(api.ScanlineSize, "TIFFScanlineSize");
+  load(api.SetErrorHandler, "TIFFSetErrorHandler");
+  load(api.SetField, "TIFFSetField");
+  load(api.SetWarningHandler, "TIFFSetWarningHandler");
+  load(api.WriteScanline, "TIFFWriteScanline");
+  if (!load.ok()) return nullptr;
+  // Its warnings would reach the console.
+  api.SetErrorHandler(nullptr);
+  api.SetWarningHandler(nullptr);
+  state = 1;
+  return &api;
+}
 
 // The memory a TIFF is read from or written into.
 struct Memory {
@@ -61,9 +107,10 @@ int map_proc(thandle_t, tdata_t*, toff_t*) { return 0; }
 void unmap_proc(thandle_t, tdata_t, toff_t) {}
 
 struct TiffCloser {
+  const TiffApi* api;
   ::TIFF* tif;
   ~TiffCloser() {
-    if (tif) TIFFClose(tif);
+    if (tif) api->Close(tif);
   }
 };
 
@@ -77,34 +124,35 @@ uint8_t unpremultiply(uint32_t c, uint32_t a) {
 
 bool decode_tiff(const uint8_t* bytes, size_t n, Pixels* out) {
   *out = Pixels{0, 0, nullptr};
-  init_libraries();
+  const TiffApi* api = tiff_api();
+  if (!api) return false;
   Memory mem{bytes, nullptr, n, 0};
-  TiffCloser closer{TIFFClientOpen("memory", "rm", &mem, read_proc, write_proc, seek_proc,
+  TiffCloser closer{api, api->ClientOpen("memory", "rm", &mem, read_proc, write_proc, seek_proc,
                                    close_proc, size_proc, map_proc, unmap_proc)};
   ::TIFF* tif = closer.tif;
   if (!tif) return false;
   uint32_t width = 0, height = 0;
   uint16_t bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) photometric = 0xFFFF;
+  api->GetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  api->GetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  api->GetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  api->GetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  api->GetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  if (!api->GetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) photometric = 0xFFFF;
   if (!size_ok(width, height)) return false;
   uint16_t extra_count = 0;
   uint16_t* extra = nullptr;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
+  api->GetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
   bool associated = extra_count > 0 && extra && extra[0] == EXTRASAMPLE_ASSOCALPHA;
   size_t count = size_t(width) * height;
   uint32_t* pixels = static_cast<uint32_t*>(std::malloc(count * 4));
   if (!pixels) return false;
   bool gray = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
   bool rgb = photometric == PHOTOMETRIC_RGB;
-  bool direct = bits == 8 && planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(tif) &&
+  bool direct = bits == 8 && planar == PLANARCONFIG_CONTIG && !api->IsTiled(tif) &&
                 ((rgb && samples >= 3) || (gray && samples >= 1));
   if (direct) {
-    tsize_t line = TIFFScanlineSize(tif);
+    tsize_t line = api->ScanlineSize(tif);
     if (line < tsize_t(size_t(width) * samples)) {
       std::free(pixels);
       return false;
@@ -113,7 +161,7 @@ bool decode_tiff(const uint8_t* bytes, size_t n, Pixels* out) {
     bool alpha = rgb ? samples >= 4 : samples >= 2;
     uint32_t alpha_at = rgb ? 3 : 1;
     for (uint32_t y = 0; y < height; ++y) {
-      if (TIFFReadScanline(tif, row.data(), y, 0) < 0) {
+      if (api->ReadScanline(tif, row.data(), y, 0) < 0) {
         std::free(pixels);
         return false;
       }
@@ -136,7 +184,7 @@ bool decode_tiff(const uint8_t* bytes, size_t n, Pixels* out) {
     }
   } else {
     // libtiff's reader: ABGR words (R in the low byte), alpha premultiplied.
-    if (!TIFFReadRGBAImageOriented(tif, width, height, pixels, ORIENTATION_TOPLEFT, 0)) {
+    if (!api->ReadRGBAImageOriented(tif, width, height, pixels, ORIENTATION_TOPLEFT, 0)) {
       std::free(pixels);
       return false;
     }
@@ -156,23 +204,24 @@ bool decode_tiff(const uint8_t* bytes, size_t n, Pixels* out) {
 }
 
 bool encode_tiff(const uint32_t* pixels, int32_t width, int32_t height, Sink* out) {
-  init_libraries();
+  const TiffApi* api = tiff_api();
+  if (!api) return false;
   Memory mem{nullptr, out, 0, 0};
-  ::TIFF* tif = TIFFClientOpen("memory", "w", &mem, read_proc, write_proc, seek_proc, close_proc,
+  ::TIFF* tif = api->ClientOpen("memory", "w", &mem, read_proc, write_proc, seek_proc, close_proc,
                              size_proc, map_proc, unmap_proc);
   if (!tif) return false;
-  TiffCloser closer{tif};
+  TiffCloser closer{api, tif};
   uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width));
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height));
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
-  TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-  TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+  api->SetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+  api->SetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(height));
+  api->SetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  api->SetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+  api->SetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+  api->SetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  api->SetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  api->SetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  api->SetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+  api->SetField(tif, TIFFTAG_ROWSPERSTRIP, api->DefaultStripSize(tif, 0));
   std::vector<uint8_t> row(size_t(width) * 4);
   for (int32_t y = 0; y < height; ++y) {
     const uint32_t* src = pixels + size_t(y) * size_t(width);
@@ -184,10 +233,10 @@ bool encode_tiff(const uint32_t* pixels, int32_t width, int32_t height, Sink* ou
       d[2] = uint8_t(p);
       d[3] = uint8_t(p >> 24);
     }
-    if (TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) < 0) return false;
+    if (api->WriteScanline(tif, row.data(), uint32_t(y), 0) < 0) return false;
   }
   closer.tif = nullptr;
-  TIFFClose(tif);
+  api->Close(tif);
   return !out->failed;
 }
 
@@ -195,10 +244,6 @@ bool encode_tiff(const uint32_t* pixels, int32_t width, int32_t height, Sink* ou
 
 namespace kel::image_format {
 void init_libraries() {
-  static bool quiet = false;
-  if (quiet) return;
-  quiet = true;
-  TIFFSetErrorHandler(nullptr);
-  TIFFSetWarningHandler(nullptr);
+  // libtiff is quietened when it is loaded, at its first use.
 }
 }  // namespace kel::image_format
