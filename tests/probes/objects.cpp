@@ -167,7 +167,7 @@ void weak_owner() {
 
 void errors() {
   using namespace kel;
-  Cell e;
+  Cell e{T_NONE, 0, 0, 0};  // rooted below: never garbage
   gc::Root keep(&e);
   Cell arg = word::intern_global("foo");
   arg.header = T_WORD;
@@ -204,7 +204,7 @@ std::string molded(const kel::Cell* v) {
 
 void set_and_construct() {
   using namespace kel;
-  Cell o, src, r;
+  Cell o{T_NONE, 0, 0, 0}, src{T_NONE, 0, 0, 0}, r{T_NONE, 0, 0, 0};  // rooted below: never garbage
   gc::Root k1(&o), k2(&src), k3(&r);
   run("make object! [a: 10 b: 20]", &o);
   run("[1]", &src);
