@@ -31,6 +31,7 @@
 #include "runtime/startup.h"
 #include "runtime/unicode.h"
 #include "runtime/unwind.h"
+#include "tests/fuzz/fuzz_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/common_interface_defs.h>
@@ -42,42 +43,11 @@ namespace {
 
 double g_seconds = 2;
 uint64_t g_decoded = 0;  // inputs that decoded (and went through the round trips)
-std::vector<uint8_t> g_current;
+std::vector<uint8_t>& g_current = fuzz::input().bytes;
 constexpr size_t ALLOCATION_CAP = size_t(1) << 30;
 
-void save_current() {
-  int fd = ::open("fuzz-kelbin-crash.bin", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) return;
-  ssize_t w = ::write(fd, g_current.data(), g_current.size());
-  (void)w;
-  ::close(fd);
-}
-
-[[noreturn]] void fail(const char* what) {
-  save_current();
-  std::fprintf(stderr, "kelbin fuzz: %s (%zu bytes, saved to fuzz-kelbin-crash.bin)\n", what,
-               g_current.size());
-  std::fflush(stderr);
-  std::_Exit(3);
-}
-
-// Runs fn under a try frame; false when it raised.
-template <class F>
-bool guarded(F fn) {
-  Cell* base = stack::state().base;
-  Cell* top = stack::state().top;
-  stack::push_try_frame(&interp::words.body);
-  uint32_t code = stack::land(unwind_code::ERROR, fn);
-  if (code) {
-    stack::take_pending_code();
-    if (code == unwind_code::ERROR) stack::take_caught_error();
-  } else {
-    stack::pop_frame();
-  }
-  stack::state().base = base;
-  stack::state().top = top;
-  return code == 0;
-}
+using fuzz::fail;
+using fuzz::guarded;
 
 std::string mold_text(const Cell* v) {
   Cell* c = stack::push_copy(v);
@@ -225,9 +195,9 @@ std::vector<uint8_t> mutate(const std::vector<std::vector<uint8_t>>& corpus, std
 
 void launch() {
 #if defined(__SANITIZE_ADDRESS__)
-  __sanitizer_set_death_callback(&save_current);
+  __sanitizer_set_death_callback(&fuzz::save_input);
 #endif
-  rt::add_terminal_restore_hook(&save_current);
+  rt::add_terminal_restore_hook(&fuzz::save_input);
   std::vector<std::vector<uint8_t>> corpus = seeds();
   std::mt19937 rng(20261210);
   auto start = std::chrono::steady_clock::now();
@@ -246,7 +216,7 @@ void launch() {
     run_one(mutate(corpus, rng));
     if (++runs % 256 == 0) gc::collect();
   }
-  rt::remove_terminal_restore_hook(&save_current);
+  rt::remove_terminal_restore_hook(&fuzz::save_input);
   std::printf("kelbin fuzz: %llu inputs (%llu decoded), no fault\n", static_cast<unsigned long long>(runs),
               static_cast<unsigned long long>(g_decoded));
   std::fflush(stdout);
@@ -256,6 +226,8 @@ void launch() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  fuzz::input().label = "kelbin";
+  fuzz::input().file = "fuzz-kelbin-crash.bin";
   for (int i = 1; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "--seconds") == 0) g_seconds = std::atof(argv[i + 1]);
   char* args[] = {argv[0], nullptr};

@@ -25,6 +25,7 @@
 #include "runtime/startup.h"
 #include "runtime/unicode.h"
 #include "runtime/unwind.h"
+#include "tests/fuzz/fuzz_support.h"
 
 using namespace kel;
 
@@ -32,41 +33,10 @@ namespace {
 
 double g_seconds = 2;
 uint64_t g_loaded = 0;
-std::vector<uint8_t> g_current;
+std::vector<uint8_t>& g_current = fuzz::input().bytes;
 
-void save_current() {
-  int fd = ::open("fuzz-lexer-crash.bin", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) return;
-  ssize_t w = ::write(fd, g_current.data(), g_current.size());
-  (void)w;
-  ::close(fd);
-}
-
-[[noreturn]] void fail(const char* what) {
-  save_current();
-  std::fprintf(stderr, "lexer fuzz: %s (%zu bytes, saved to fuzz-lexer-crash.bin)\n", what,
-               g_current.size());
-  std::fflush(stderr);
-  std::_Exit(3);
-}
-
-// Runs fn under a try frame; false when it raised.
-template <class F>
-bool guarded(F fn) {
-  Cell* base = stack::state().base;
-  Cell* top = stack::state().top;
-  stack::push_try_frame(&interp::words.body);
-  uint32_t code = stack::land(unwind_code::ERROR, fn);
-  if (code) {
-    stack::take_pending_code();
-    if (code == unwind_code::ERROR) stack::take_caught_error();
-  } else {
-    stack::pop_frame();
-  }
-  stack::state().base = base;
-  stack::state().top = top;
-  return code == 0;
-}
+using fuzz::fail;
+using fuzz::guarded;
 
 // Token pieces and UTF-8 sequences: good ones at the edges of the ranges, and overlong
 // forms, surrogates, code points above 10FFFF, cut and stray sequences.
@@ -129,7 +99,7 @@ void run_one(const std::vector<uint8_t>& input) {
 }
 
 void launch() {
-  rt::add_terminal_restore_hook(&save_current);
+  rt::add_terminal_restore_hook(&fuzz::save_input);
   std::mt19937 rng(20261210);
   auto start = std::chrono::steady_clock::now();
   uint64_t runs = 0;
@@ -144,7 +114,7 @@ void launch() {
     run_one(make_input(rng));
     if (++runs % 256 == 0) gc::collect();
   }
-  rt::remove_terminal_restore_hook(&save_current);
+  rt::remove_terminal_restore_hook(&fuzz::save_input);
   std::printf("lexer fuzz: %llu inputs (%llu loaded), no fault\n", static_cast<unsigned long long>(runs),
               static_cast<unsigned long long>(g_loaded));
   std::fflush(stdout);
@@ -154,6 +124,8 @@ void launch() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  fuzz::input().label = "lexer";
+  fuzz::input().file = "fuzz-lexer-crash.bin";
   for (int i = 1; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "--seconds") == 0) g_seconds = std::atof(argv[i + 1]);
   char* args[] = {argv[0], nullptr};
