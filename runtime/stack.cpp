@@ -32,8 +32,8 @@ uint32_t global_context();                 // the global context node, 0 before 
 
 namespace detail {
 State g_state;
-thread_local uintptr_t t_stack_low = 0;
-thread_local uintptr_t t_stack_limit = ~uintptr_t(0);
+constinit thread_local uintptr_t t_stack_low = 0;
+constinit thread_local uintptr_t t_stack_limit = ~uintptr_t(0);
 }  // namespace detail
 
 namespace {

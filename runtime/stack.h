@@ -81,10 +81,10 @@ namespace detail {
 // The one state object and the running thread's machine-stack low end (0 until first
 // read), visible here so the hot frame operations below compile inline.
 extern State g_state;
-extern thread_local uintptr_t t_stack_low;
+extern constinit thread_local uintptr_t t_stack_low;
 // The low end plus the normal margin: one compare on the hot path. The largest address
 // until the thread's first check, which sets it.
-extern thread_local uintptr_t t_stack_limit;
+extern constinit thread_local uintptr_t t_stack_limit;
 uintptr_t read_stack_low();
 [[noreturn]] void machine_overflow(uintptr_t sp);
 // Below the limit (or the first time): sets the limit, raises when really short.

@@ -259,6 +259,10 @@ void register_roots() {
 
 namespace {
 bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push);
+uint32_t call_plain(const Cell* slot, const Node& code, uint32_t pos, uint32_t end, bool push,
+                    const Cell* word);
+uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t end, bool push,
+                     const Cell* word);
 void eval_paren(const Cell* paren, bool push);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
 
@@ -311,7 +315,7 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
           // A call: as eval_expression makes it, without its dispatch. call_value copies
           // the callee and reads the name before anything can move them.
           uint32_t start_top = uint32_t(left - S.args_begin);
-          uint32_t p = call_value(slot, code, pos + 1, end, push, nullptr, 0, v, nullptr, 0, false);
+          uint32_t p = call_plain(slot, code, pos + 1, end, push, v);
           return no_infix ? p : infix_steps(code, p, end, push, start_top);
         }
         v = k_plain_value[vt] ? slot : nullptr;
@@ -470,7 +474,8 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
       pos += 2;
       continue;
     }
-    pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
+    if (fast_paths_on()) pos = infix_plain(slot, code, pos + 1, end, push, &w);
+    else pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
   }
   return pos;
 }
@@ -819,6 +824,11 @@ struct CalleeCacheEntry {
   // Bit t of argument i (i < 2) set when that argument takes number type t: 1 integer!,
   // 2 float!, 4 percent!.
   uint8_t numbers[2] = {0, 0};
+  // The callee's extras cells (body, cache, code...), for the same epoch.
+  Cell* extras_cells = nullptr;
+  // The typesets of the first PLAIN_TYPES plain arguments.
+  static constexpr int32_t PLAIN_TYPES = 4;
+  Cell types[PLAIN_TYPES];
 };
 constexpr uint32_t CALLEE_CACHE_BITS = 8;
 CalleeCacheEntry g_callee_cache[1u << CALLEE_CACHE_BITS];
@@ -833,10 +843,17 @@ uint8_t number_bits(const Cell* ts) {
 }
 inline uint8_t number_bit(uint32_t t) { return t == T_INTEGER ? 1 : t == T_FLOAT ? 2 : t == T_PERCENT ? 4 : 0; }
 
+CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
+
 // The entry of a callee (a stack cell or a rooted copy: building the cache allocates).
-CalleeCacheEntry& callee_entry(const Cell* callee) {
+[[gnu::always_inline]] inline CalleeCacheEntry& callee_entry(const Cell* callee) {
   CalleeCacheEntry& known = callee_slot(callee->w3);
   if (known.extras == callee->w3 && known.epoch == epoch()) [[likely]] return known;
+  return refresh_callee_entry(callee);
+}
+
+[[gnu::noinline]] CalleeCacheEntry& refresh_callee_entry(const Cell* callee) {
+  CalleeCacheEntry& known = callee_slot(callee->w3);
   Cell* extras_cells = memory::head_cells(buf(callee->w3));
   if (cell::type(extras_cells + 1) != T_BLOCK) {
     Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
@@ -844,6 +861,7 @@ CalleeCacheEntry& callee_entry(const Cell* callee) {
     extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
   }
   SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
+  known.extras_cells = extras_cells;
   known.epoch = epoch();
   known.extras = callee->w3;
   known.cells = memory::head_cells(cache_buf);
@@ -859,6 +877,7 @@ CalleeCacheEntry& callee_entry(const Cell* callee) {
       if (mode == MODE_RETURN) continue;
       if (mode != 0 || known.plain < 0) { known.plain = -1; continue; }
       if (known.plain < 2) known.numbers[known.plain] = number_bits(c);
+      if (known.plain < CalleeCacheEntry::PLAIN_TYPES) known.types[known.plain] = *c;
       ++known.plain;
     } else if (t == T_INTEGER && k + 1 == known.count) {
       known.locals = cell::get_int(c);  // builtins: a refinement count, never with plain
@@ -1151,6 +1170,162 @@ void eval_body_inline(const Cell* body) {
   }
   *S.base = S.top[-1];
   S.top = S.base + 1;
+}
+
+// The cache index of plain argument k (return: cells are skipped), for error reports.
+uint32_t plain_cache_index(const Cell* callee, int32_t k) {
+  Node cache = memory::head_cells(buf(callee->w3))[1].w2;
+  uint32_t n = blk::count(cache);
+  for (uint32_t i = 0; i < n; ++i) {
+    const Cell* c = blk::cells(cache) + i;
+    if (cell::type(c) == T_TYPESET && (c->header & MODE_MASK) == MODE_RETURN) continue;
+    if (k-- == 0) return i;
+  }
+  return n;
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void raise_plain_no_arg(const Cell* callee, int32_t k,
+                                                               const stack::Frame* f) {
+  CallState s{callee, nullptr, 0, 0, f, false, false, false, false};
+  Cell aw = spec_word_of_cache_index(callee, plain_cache_index(callee, k));
+  Cell n = name_of(s);
+  error::raise(err::script::no_arg, &n, &aw);
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void raise_plain_bad_type(const Cell* callee, int32_t k,
+                                                                 const stack::Frame* f) {
+  CallState s{callee, nullptr, 0, 0, f, false, false, false, false};
+  Cell v = S.top[-1];
+  raise_bad_type(s, &v, plain_cache_index(callee, k));
+}
+
+// A call through a word of a function, native or action whose arguments are all plain
+// evaluated ones (no refinement, no path, not infix): the general call without its
+// set-up for the other cases, with the same frames, checks and results. Anything else
+// (routines, compiled or traced functions, a callee whose cache is not at hand) takes
+// call_value. Callers test fast_paths_on() first.
+uint32_t call_plain(const Cell* slot, const Node& code, uint32_t pos, uint32_t end, bool push,
+                    const Cell* word) {
+  uint32_t ct = cell::type(slot);
+  const CalleeCacheEntry& known = callee_slot(slot->w3);
+  if (known.extras != slot->w3 || known.epoch != epoch() || known.plain < 0 ||
+      known.plain > CalleeCacheEntry::PLAIN_TYPES || ct == T_ROUTINE ||
+      (ct == T_FUNCTION &&
+       ((slot->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) ||
+        (cell::type(known.extras_cells + 2) == T_INTEGER && cell::get_int(known.extras_cells + 2) != 0))))
+    [[unlikely]] {
+    return call_value(slot, code, pos, end, push, nullptr, 0, word, nullptr, 0, false);
+  }
+  int32_t plain = known.plain, locals = known.locals;
+  Cell* callee = push_cell(slot);  // kept alive during the call
+  stack::Frame* f;
+  Cell* fx = nullptr;
+  if (ct == T_FUNCTION) {
+    f = stack::detail::push_record(
+        word, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    Node fctx = callee->w1;
+    f->function_context = fctx;
+    fx = fctx ? memory::head_cells(buf(fctx)) : nullptr;  // its context! cell
+    f->saved_values = fx ? fx->w2 : 0;
+  } else {
+    f = stack::detail::push_record_unchecked(
+        word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  }
+  uint64_t fx_epoch = epoch();
+  Cell* frame_base = S.base;
+  for (int32_t k = 0; k < plain; ++k) {
+    if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+    pos = eval_quick(code, pos, end, false, true);
+    // Nested calls can move nodes or take this callee's cache slot: found again then.
+    const CalleeCacheEntry& e = callee_entry(callee);
+    if (!typeset::has_q(&e.types[k], cell::type(S.top - 1))) [[unlikely]]
+      raise_plain_bad_type(callee, k, f);
+  }
+  if (ct != T_FUNCTION) {
+    int32_t id = int32_t(callee->w1);
+    if (!(plain == 2 && int_fast_path(ct, id, frame_base, frame_base + 1))) {
+      int32_t none[1] = {-1};
+      if (ct == T_NATIVE) natives::table[id - 1](0, none);
+      else actions::entry_table[id - 1](none);
+    }
+  } else {
+    if (locals > 0) function::push_defaults(locals);
+    // An interpreted body, as call_value runs it.
+    Cell body = memory::head_cells(buf(callee->w3))[function::extras::BODY];
+    if (!fx || fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
+    fx->w2 = stack::index_of(base()) + 1;
+    fx_epoch = epoch();
+    if (cell::type(&body) != T_BLOCK) [[unlikely]] {
+      cell::set_none(base());
+      S.top = base() + 1;
+    } else {
+      f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
+      try {
+        eval_body_inline(&body);
+      } catch (const Unwind& u) {
+        // return and exit end here: the exit left the value in the frame's result slot.
+        if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+        S.top = base() + 1;
+      }
+      f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
+    }
+    if (fx_epoch == epoch()) {
+      // The context cell is where it was: restored here, so the pop needs no look-up.
+      fx->w2 = f->saved_values;
+      f->function_context = 0;
+    }
+  }
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  // The result takes the place of the kept callee copy.
+  Cell r = S.top[-1];
+  S.top -= 1;
+  S.top[-1] = r;
+  return pos;
+}
+
+// An infix call of an operator wrapping a plain two-argument action or native whose right
+// operand needs evaluating (infix_fast declined it): the general infix call without its
+// set-up, with the same frame, checks and results. The left operand is the top cell.
+uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t end, bool push,
+                     const Cell* word) {
+  uint32_t ct = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  const CalleeCacheEntry& known = callee_slot(op->w3);
+  if ((ct != T_ACTION && ct != T_NATIVE) || known.extras != op->w3 || known.epoch != epoch() ||
+      known.plain != 2) [[unlikely]]
+    return call_value(op, code, pos, end, push, nullptr, 0, word, nullptr, 0, true);
+  // The operator's copy is rooted in the saved cells (the left operand sits where a kept
+  // copy would go), converted to the type it wraps.
+  uint32_t depth = g_saved_depth;
+  if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+  Cell* callee = &g_saved_positions[depth];
+  *callee = *op;
+  callee->header = ct;
+  g_saved_depth = depth + 1;
+  struct Drop {
+    uint32_t depth;
+    ~Drop() { g_saved_depth = depth; }
+  } drop{depth};
+  Cell* left = S.top;
+  stack::Frame* f = stack::detail::push_record_unchecked(
+      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  S.top = left + 1;
+  if (!typeset::has_q(&known.types[0], cell::type(left))) [[unlikely]]
+    raise_plain_bad_type(callee, 0, f);
+  if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
+  pos = eval_quick(code, pos, end, true, true);
+  const CalleeCacheEntry& e = callee_entry(callee);
+  if (!typeset::has_q(&e.types[1], cell::type(S.top - 1))) [[unlikely]]
+    raise_plain_bad_type(callee, 1, f);
+  int32_t id = int32_t(callee->w1);
+  if (!int_fast_path(ct, id, left, left + 1)) {
+    int32_t none[1] = {-1};
+    if (ct == T_NATIVE) natives::table[id - 1](0, none);
+    else actions::entry_table[id - 1](none);
+  }
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return pos;
 }
 
 // The open event; the naming word comes back in a rooted cell, as the tracer may move nodes.
