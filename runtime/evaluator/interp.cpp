@@ -133,16 +133,18 @@ inline uint64_t epoch() { return M.moves; }
 
 // The code block read last, for the same epoch: a block evaluation, its expressions and
 // their arguments read the same node one after another.
-// A few ways, so a loop body and the function it calls do not evict each other.
+// Many ways, so a loop body and the functions it calls do not evict each other.
 struct CodeBuffer {
   uint64_t epoch = ~uint64_t(0);
   Node node = 0;
   SeriesBuffer* b = nullptr;
 };
-CodeBuffer g_code[4];
+constexpr uint32_t CODE_WAYS_BITS = 6;
+CodeBuffer g_code[1u << CODE_WAYS_BITS];
 inline SeriesBuffer* code_buf(Node code) {
   uint64_t e = epoch();
-  CodeBuffer& c = g_code[code & 3];
+  // Nodes made one after another differ in their low bits: a multiplicative hash spreads them.
+  CodeBuffer& c = g_code[(code * 2654435761u) >> (32 - CODE_WAYS_BITS)];
   if (code == c.node && e == c.epoch) [[likely]] return c.b;
   SeriesBuffer* b = buf(code);
   c = {e, code, b};
@@ -285,15 +287,25 @@ constexpr std::array<bool, 256> plain_value_table() {
 constexpr std::array<bool, 256> k_inert = inert_table();
 constexpr std::array<bool, 256> k_plain_value = plain_value_table();
 
+// The infix step after a value, entered only when a word follows it (or a return is on its
+// way, which infix_steps answers).
+[[gnu::always_inline]] inline uint32_t infix_after(const Node& code, uint32_t pos, uint32_t end,
+                                                   bool push, uint32_t start_top) {
+  if (pos >= end) return pos;
+  SeriesBuffer* cb = code_buf(code);
+  if (pos >= cell_units(cb) || cell::type(memory::head_cells(cb) + pos) != T_WORD) return pos;
+  return infix_steps(code, pos, end, push, start_top);
+}
+
 // The short path of one expression: a value that needs no evaluation (a literal, or a
 // word holding a plain value) with any operators after it that infix_fast computes. Any
 // other expression, or an operator it declines, goes through eval_expression from the
 // start: nothing was consumed, and the value written so far is overwritten.
-[[gnu::always_inline]] inline uint32_t eval_quick(const Node& code, uint32_t pos, uint32_t end,
-                                                  bool no_infix, bool push) {
+// cb is the code's buffer, read since the last allocation.
+[[gnu::always_inline]] inline uint32_t eval_quick_in(const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                                     uint32_t end, bool no_infix, bool push) {
   Cell* left = S.top;
   if (fast_paths_on() && (push || left == S.base)) [[likely]] {
-    SeriesBuffer* cb = code_buf(code);
     uint32_t count = cell_units(cb);
     if (end > count) end = count;
     if (pos < end) {
@@ -305,7 +317,7 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
           uint32_t start_top = uint32_t(left - S.args_begin);
           Cell paren = *v;  // the code's cells can move while it runs
           eval_paren(&paren, push);
-          return no_infix ? pos + 1 : infix_steps(code, pos + 1, end, push, start_top);
+          return no_infix ? pos + 1 : infix_after(code, pos + 1, end, push, start_top);
         }
         if (t != T_WORD) return eval_expression(code, pos, end, no_infix, push, false);
         const Cell* slot = quick_slot(v);
@@ -316,7 +328,7 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
           // the callee and reads the name before anything can move them.
           uint32_t start_top = uint32_t(left - S.args_begin);
           uint32_t p = call_plain(slot, code, pos + 1, end, push, v);
-          return no_infix ? p : infix_steps(code, p, end, push, start_top);
+          return no_infix ? p : infix_after(code, p, end, push, start_top);
         }
         v = k_plain_value[vt] ? slot : nullptr;
       }
@@ -343,6 +355,11 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
   }
   return eval_expression(code, pos, end, no_infix, push, false);
 }
+
+[[gnu::always_inline]] inline uint32_t eval_quick(const Node& code, uint32_t pos, uint32_t end,
+                                                  bool no_infix, bool push) {
+  return eval_quick_in(code, code_buf(code), pos, end, no_infix, push);
+}
 }  // namespace
 
 namespace {
@@ -366,7 +383,8 @@ struct PositionKeep {
 // dropped but the last, which stays pushed or becomes the result. The block frame
 // eval_block would add is named `<body>`, which no report shows; an empty paren, or
 // tracing, takes eval_block.
-void eval_in_frame(const Cell* code, uint32_t head, uint32_t end, bool push);
+[[gnu::always_inline]] inline void eval_in_frame(const Cell* code, uint32_t head, uint32_t end,
+                                                 bool push);
 
 void eval_paren(const Cell* paren, bool push) {
   uint32_t end = code_count(paren->w2);
@@ -379,7 +397,8 @@ void eval_paren(const Cell* paren, bool push) {
 }
 
 // The expressions of a block or paren run in the current frame (head < end).
-void eval_in_frame(const Cell* code, uint32_t head, uint32_t end, bool push) {
+[[gnu::always_inline]] inline void eval_in_frame(const Cell* code, uint32_t head, uint32_t end,
+                                                 bool push) {
   Cell* start = S.top;
   stack::check_machine_stack();  // these evaluations nest without frames
   PositionKeep keep;
@@ -701,7 +720,41 @@ inline void check_type(CallState& s, const Cell* ts, const Cell* value, uint32_t
 
 inline bool number_type_q(uint32_t t) { return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT; }
 
-bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b);
+// The operations the short path knows, named once per callee (see fast_op_of).
+enum FastOp : uint8_t {
+  OP_NONE, OP_ADD, OP_SUBTRACT, OP_MULTIPLY, OP_DIVIDE, OP_AND, OP_OR, OP_XOR,
+  OP_EQUAL, OP_NOT_EQUAL, OP_STRICT_EQUAL, OP_LESSER, OP_GREATER, OP_LESSER_EQUAL,
+  OP_GREATER_EQUAL
+};
+
+// The short-path operation of an action or native (its datatype and table id).
+FastOp fast_op_of(uint32_t type, int32_t id) {
+  if (type == T_ACTION) {
+    switch (uint32_t(id)) {
+      case datatype::action::ADD: return OP_ADD;
+      case datatype::action::SUBTRACT: return OP_SUBTRACT;
+      case datatype::action::MULTIPLY: return OP_MULTIPLY;
+      case datatype::action::DIVIDE: return OP_DIVIDE;
+      case datatype::action::AND: return OP_AND;
+      case datatype::action::OR: return OP_OR;
+      case datatype::action::XOR: return OP_XOR;
+      default: return OP_NONE;
+    }
+  }
+  if (type != T_NATIVE) return OP_NONE;
+  switch (id) {
+    case 25: return OP_EQUAL;          // equal?
+    case 26: return OP_NOT_EQUAL;      // not-equal?
+    case 27: return OP_STRICT_EQUAL;   // strict-equal?
+    case 28: return OP_LESSER;         // lesser?
+    case 29: return OP_GREATER;        // greater?
+    case 30: return OP_LESSER_EQUAL;   // lesser-or-equal?
+    case 31: return OP_GREATER_EQUAL;  // greater-or-equal?
+    default: return OP_NONE;
+  }
+}
+
+bool number_fast_path(FastOp op, Cell* a, const Cell* b);
 
 // The one place where operators and the arithmetic and comparison calls short-cut: two
 // operands of integer!, float! or percent! under add, subtract, multiply, divide or a
@@ -711,50 +764,49 @@ bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b);
 // errors and their reports stay those of the call. The result replaces the first operand.
 // Callers test fast_paths_on() first. Integer add, subtract and comparisons are taken
 // inline, the other cases out of line.
-[[gnu::always_inline]] inline bool int_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
+[[gnu::always_inline]] inline bool int_fast_path(FastOp op, Cell* a, const Cell* b) {
+  if (op == OP_NONE) return false;
   if (cell::type(a) == T_INTEGER && cell::type(b) == T_INTEGER) {
     int64_t x = cell::get_int(a), y = cell::get_int(b), v;
-    if (type == T_ACTION && (uint32_t(id) == datatype::action::ADD || uint32_t(id) == datatype::action::SUBTRACT)) {
-      v = uint32_t(id) == datatype::action::ADD ? x + y : x - y;
-      if (v >= INT32_MIN && v <= INT32_MAX) {
-        *a = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
-        return true;
-      }
-    } else if (type == T_NATIVE && id >= 25 && id <= 31) {
-      bool t;
-      switch (id) {
-        case 25: case 27: t = x == y; break;  // equal?, strict-equal?
-        case 26: t = x != y; break;           // not-equal?
-        case 28: t = x < y; break;            // lesser?
-        case 29: t = x > y; break;            // greater?
-        case 30: t = x <= y; break;           // lesser-or-equal?
-        default: t = x >= y; break;           // greater-or-equal?
-      }
-      *a = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
+    bool t;
+    switch (op) {
+      case OP_ADD: v = x + y; goto integer;
+      case OP_SUBTRACT: v = x - y; goto integer;
+      case OP_EQUAL: case OP_STRICT_EQUAL: t = x == y; break;
+      case OP_NOT_EQUAL: t = x != y; break;
+      case OP_LESSER: t = x < y; break;
+      case OP_GREATER: t = x > y; break;
+      case OP_LESSER_EQUAL: t = x <= y; break;
+      case OP_GREATER_EQUAL: t = x >= y; break;
+      default: return number_fast_path(op, a, b);
+    }
+    *a = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
+    return true;
+  integer:
+    if (v >= INT32_MIN && v <= INT32_MAX) {
+      *a = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
       return true;
     }
   }
-  return number_fast_path(type, id, a, b);
+  return number_fast_path(op, a, b);
 }
 
-bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
+bool number_fast_path(FastOp op, Cell* a, const Cell* b) {
   uint32_t ta = cell::type(a), tb = cell::type(b);
-  if (type == T_ACTION) {
+  if (op <= OP_XOR) {
     int32_t o;
-    switch (uint32_t(id)) {
-      case datatype::action::ADD: o = float_::op::ADD; break;
-      case datatype::action::SUBTRACT: o = float_::op::SUBTRACT; break;
-      case datatype::action::MULTIPLY: o = float_::op::MULTIPLY; break;
-      case datatype::action::DIVIDE: o = float_::op::DIVIDE; break;
-      case datatype::action::AND: case datatype::action::OR: case datatype::action::XOR: {
+    switch (op) {
+      case OP_ADD: o = float_::op::ADD; break;
+      case OP_SUBTRACT: o = float_::op::SUBTRACT; break;
+      case OP_MULTIPLY: o = float_::op::MULTIPLY; break;
+      case OP_DIVIDE: o = float_::op::DIVIDE; break;
+      default: {
         if (ta != T_INTEGER || tb != T_INTEGER) return false;  // the actions' other types
         int32_t x = cell::get_int(a), y = cell::get_int(b);
-        int32_t v = uint32_t(id) == datatype::action::AND ? (x & y)
-                    : uint32_t(id) == datatype::action::OR ? (x | y) : (x ^ y);
+        int32_t v = op == OP_AND ? (x & y) : op == OP_OR ? (x | y) : (x ^ y);
         *a = Cell{T_INTEGER, 0, uint32_t(v), 0};
         return true;
       }
-      default: return false;
     }
     if (ta == T_INTEGER && tb == T_INTEGER) {
       int64_t x = cell::get_int(a), y = cell::get_int(b), v;
@@ -787,24 +839,22 @@ bool number_fast_path(uint32_t type, int32_t id, Cell* a, const Cell* b) {
     cell::put_double(a, float_::arith_on_doubles(x, y, o));
     return true;
   }
-  if (type != T_NATIVE || !number_type_q(ta) || !number_type_q(tb)) return false;
+  if (!number_type_q(ta) || !number_type_q(tb)) return false;
   bool t;
   if (ta == T_INTEGER && tb == T_INTEGER) {
     int32_t x = cell::get_int(a), y = cell::get_int(b);
-    switch (id) {
-      case 25: t = x == y; break;  // equal?
-      case 26: t = x != y; break;  // not-equal?
-      case 27: t = x == y; break;  // strict-equal?
-      case 28: t = x < y; break;   // lesser?
-      case 29: t = x > y; break;   // greater?
-      case 30: t = x <= y; break;  // lesser-or-equal?
-      case 31: t = x >= y; break;  // greater-or-equal?
-      default: return false;
+    switch (op) {
+      case OP_EQUAL: case OP_STRICT_EQUAL: t = x == y; break;
+      case OP_NOT_EQUAL: t = x != y; break;
+      case OP_LESSER: t = x < y; break;
+      case OP_GREATER: t = x > y; break;
+      case OP_LESSER_EQUAL: t = x <= y; break;
+      default: t = x >= y; break;
     }
   } else {
-    static constexpr int32_t ops[7] = {0, 1, 2, 3, 5, 4, 6};  // natives 25 .. 31
-    if (id < 25 || id > 31) return false;
-    t = actions::compare(a, b, ops[id - 25]);  // numbers never raise here
+    // The comparison modes of actions::compare, in the order of the operations above.
+    static constexpr int32_t modes[7] = {0, 1, 2, 3, 5, 4, 6};
+    t = actions::compare(a, b, modes[op - OP_EQUAL]);  // numbers never raise here
   }
   *a = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
   return true;
@@ -826,10 +876,25 @@ struct CalleeCacheEntry {
   uint8_t numbers[2] = {0, 0};
   // The callee's extras cells (body, cache, code...), for the same epoch.
   Cell* extras_cells = nullptr;
-  // The typesets of the first PLAIN_TYPES plain arguments.
+  // The short-path operation of a two-argument builtin (OP_NONE otherwise).
+  FastOp fast_op = OP_NONE;
+  // Function callees: the context node and its context! cell, for the same epoch.
+  Node fctx = 0;
+  Cell* fctx_cell = nullptr;
+  // The types each of the first PLAIN_TYPES plain arguments takes: bit t for type t.
   static constexpr int32_t PLAIN_TYPES = 4;
-  Cell types[PLAIN_TYPES];
+  uint64_t types[PLAIN_TYPES];
 };
+static_assert(T_TYPE_COUNT <= 64, "argument type masks hold one bit per datatype");
+
+inline bool takes_type_q(uint64_t mask, uint32_t t) { return t < 64 && ((mask >> t) & 1); }
+
+uint64_t type_mask(const Cell* ts) {
+  uint64_t m = 0;
+  for (uint32_t t = 0; t < 64; ++t)
+    if (typeset::has_q(ts, t)) m |= uint64_t(1) << t;
+  return m;
+}
 constexpr uint32_t CALLEE_CACHE_BITS = 8;
 CalleeCacheEntry g_callee_cache[1u << CALLEE_CACHE_BITS];
 // Extras nodes of callees made together are close: a multiplicative hash spreads them.
@@ -877,7 +942,7 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
       if (mode == MODE_RETURN) continue;
       if (mode != 0 || known.plain < 0) { known.plain = -1; continue; }
       if (known.plain < 2) known.numbers[known.plain] = number_bits(c);
-      if (known.plain < CalleeCacheEntry::PLAIN_TYPES) known.types[known.plain] = *c;
+      if (known.plain < CalleeCacheEntry::PLAIN_TYPES) known.types[known.plain] = type_mask(c);
       ++known.plain;
     } else if (t == T_INTEGER && k + 1 == known.count) {
       known.locals = cell::get_int(c);  // builtins: a refinement count, never with plain
@@ -886,6 +951,11 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
     }
   }
   if (known.plain < 0) known.locals = 0;
+  uint32_t ct = cell::type(callee);
+  if (ct == T_OP) ct = (callee->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  known.fast_op = known.plain == 2 ? fast_op_of(ct, int32_t(callee->w1)) : OP_NONE;
+  known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
+  known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
   return known;
 }
 
@@ -895,26 +965,17 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
 // holds now; its argument cache (as the last full call found it) must take both types.
 // Nothing is consumed when it answers false.
 bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push) {
-  uint32_t wrapped = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
-  if (wrapped != T_ACTION && wrapped != T_NATIVE) return false;
-  uint8_t lb = number_bit(cell::type(left));
-  if (!lb) return false;
-  Cell rv;
-  uint32_t rt = cell::type(right);
-  if (rt == T_WORD) {
-    const Cell* rs = quick_slot(right);
-    if (!rs) return false;
-    rv = *rs;
-  } else {
-    rv = *right;
-  }
-  uint8_t rb = number_bit(cell::type(&rv));
-  if (!rb) return false;
+  // An operation known to the short path implies a plain two-argument action or native.
   const CalleeCacheEntry& e = callee_slot(op->w3);
-  if (e.extras != op->w3 || e.epoch != epoch() || e.plain != 2 || !(e.numbers[0] & lb) ||
-      !(e.numbers[1] & rb))
+  if (e.extras != op->w3 || e.epoch != epoch() || e.fast_op == OP_NONE) return false;
+  const Cell* rv = right;
+  if (cell::type(right) == T_WORD) {
+    rv = quick_slot(right);
+    if (!rv) return false;
+  }
+  if (!takes_type_q(e.types[0], cell::type(left)) || !takes_type_q(e.types[1], cell::type(rv)))
     return false;
-  if (!int_fast_path(wrapped, int32_t(op->w1), left, &rv)) return false;
+  if (!int_fast_path(e.fast_op, left, rv)) return false;
   S.top = left + 1;
   if (!push) *S.base = *left;  // as the full call's pop leaves a result-mode value
   return true;
@@ -957,7 +1018,8 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
     }
     if (builtin) {
       int32_t id = int32_t(callee->w1);
-      if (plain == 2 && fast_paths_on() && int_fast_path(ct, id, frame_base, frame_base + 1)) {
+      if (plain == 2 && fast_paths_on() &&
+          int_fast_path(callee_entry(callee).fast_op, frame_base, frame_base + 1)) {
         S.top = frame_base + 1;
         return;
       }
@@ -1127,7 +1189,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   }
   if (builtin) {
     int32_t id = int32_t(callee->w1);
-    if (fetched == 2 && fast_paths_on() && int_fast_path(ct, id, frame_base, frame_base + 1)) {
+    if (fetched == 2 && fast_paths_on() && int_fast_path(fast_op_of(ct, id), frame_base, frame_base + 1)) {
       S.top = frame_base + 1;
       return;
     }
@@ -1145,7 +1207,7 @@ namespace {
 // locals: each value is pushed and dropped but the last, which becomes the result. The
 // block frame eval_block would add is named `<body>`, which no report shows; the frame
 // (flagged INLINE_BODY) is where return and exit called straight from the body stop.
-void eval_body_inline(const Cell* body) {
+[[gnu::always_inline]] inline void eval_body_inline(const Cell* body) {
   uint32_t end = code_count(body->w2);
   uint32_t head = body->w1 > end ? end : body->w1;
   if (head >= end) {
@@ -1199,9 +1261,45 @@ uint32_t plain_cache_index(const Cell* callee, int32_t k) {
   raise_bad_type(s, &v, plain_cache_index(callee, k));
 }
 
+// Roots a callee's copy in the saved cells for the length of a call.
+struct CalleeKeep {
+  uint32_t depth;
+  Cell* cell;
+  explicit CalleeKeep(const Cell* value) : depth(g_saved_depth) {
+    if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+    cell = &g_saved_positions[depth];
+    *cell = *value;
+    g_saved_depth = depth + 1;
+  }
+  ~CalleeKeep() { g_saved_depth = depth; }
+  CalleeKeep(const CalleeKeep&) = delete;
+  CalleeKeep& operator=(const CalleeKeep&) = delete;
+};
+
+// Fetches plain argument k at pos and checks it against the types it takes: a literal that
+// no operator follows is pushed as it is, anything else goes through eval_quick.
+[[gnu::always_inline]] inline uint32_t fetch_plain(const Cell* callee, int32_t k, uint64_t types,
+                                                   const Node& code, uint32_t pos, uint32_t end,
+                                                   const stack::Frame* f) {
+  if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+  SeriesBuffer* cb = code_buf(code);
+  const Cell* v = memory::head_cells(cb) + pos;
+  uint32_t count = cell_units(cb);
+  if (pos < count && k_inert[cell::type(v)] && (pos + 1 >= count || pos + 1 >= end ||
+                                                cell::type(v + 1) != T_WORD)) {
+    push_cell(v);
+    ++pos;
+  } else {
+    pos = eval_quick_in(code, cb, pos, end, false, true);
+  }
+  if (!takes_type_q(types, cell::type(S.top - 1))) [[unlikely]] raise_plain_bad_type(callee, k, f);
+  return pos;
+}
+
 // A call through a word of a function, native or action whose arguments are all plain
 // evaluated ones (no refinement, no path, not infix): the general call without its
-// set-up for the other cases, with the same frames, checks and results. Anything else
+// set-up for the other cases, with the same frames, checks and results. The callee's copy
+// is kept in the saved cells, so the frame starts where the result goes. Anything else
 // (routines, compiled or traced functions, a callee whose cache is not at hand) takes
 // call_value. Callers test fast_paths_on() first.
 uint32_t call_plain(const Cell* slot, const Node& code, uint32_t pos, uint32_t end, bool push,
@@ -1217,41 +1315,38 @@ uint32_t call_plain(const Cell* slot, const Node& code, uint32_t pos, uint32_t e
     return call_value(slot, code, pos, end, push, nullptr, 0, word, nullptr, 0, false);
   }
   int32_t plain = known.plain, locals = known.locals;
-  Cell* callee = push_cell(slot);  // kept alive during the call
-  stack::Frame* f;
-  Cell* fx = nullptr;
-  if (ct == T_FUNCTION) {
-    f = stack::detail::push_record(
-        word, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
-    Node fctx = callee->w1;
-    f->function_context = fctx;
-    fx = fctx ? memory::head_cells(buf(fctx)) : nullptr;  // its context! cell
-    f->saved_values = fx ? fx->w2 : 0;
-  } else {
-    f = stack::detail::push_record_unchecked(
-        word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
-  }
-  uint64_t fx_epoch = epoch();
-  Cell* frame_base = S.base;
-  for (int32_t k = 0; k < plain; ++k) {
-    if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
-    pos = eval_quick(code, pos, end, false, true);
-    // Nested calls can move nodes or take this callee's cache slot: found again then.
-    const CalleeCacheEntry& e = callee_entry(callee);
-    if (!typeset::has_q(&e.types[k], cell::type(S.top - 1))) [[unlikely]]
-      raise_plain_bad_type(callee, k, f);
-  }
+  // The types each argument takes, read now: nested calls can take this cache slot (the
+  // argument cache they come from never changes).
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
+  for (int32_t k = 0; k < plain; ++k) types[k] = known.types[k];
+  CalleeKeep keep(slot);
+  const Cell* callee = keep.cell;
   if (ct != T_FUNCTION) {
-    int32_t id = int32_t(callee->w1);
-    if (!(plain == 2 && int_fast_path(ct, id, frame_base, frame_base + 1))) {
+    FastOp op = known.fast_op;
+    stack::Frame* f = stack::detail::push_record_unchecked(
+        word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    Cell* frame_base = S.base;
+    for (int32_t k = 0; k < plain; ++k) pos = fetch_plain(callee, k, types[k], code, pos, end, f);
+    if (!int_fast_path(op, frame_base, frame_base + 1)) {
+      int32_t id = int32_t(callee->w1);
       int32_t none[1] = {-1};
       if (ct == T_NATIVE) natives::table[id - 1](0, none);
       else actions::entry_table[id - 1](none);
     }
   } else {
+    stack::Frame* f = stack::detail::push_record(
+        word, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    Node fctx = callee->w1;
+    f->function_context = fctx;
+    Cell* fx = fctx == known.fctx ? known.fctx_cell  // its context! cell
+               : fctx ? memory::head_cells(buf(fctx)) : nullptr;
+    f->saved_values = fx ? fx->w2 : 0;
+    uint64_t fx_epoch = epoch();
+    for (int32_t k = 0; k < plain; ++k) pos = fetch_plain(callee, k, types[k], code, pos, end, f);
     if (locals > 0) function::push_defaults(locals);
     // An interpreted body, as call_value runs it.
-    Cell body = memory::head_cells(buf(callee->w3))[function::extras::BODY];
+    const CalleeCacheEntry& now = callee_entry(callee);
+    Cell body = now.extras_cells[function::extras::BODY];
     if (!fx || fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
     fx->w2 = stack::index_of(base()) + 1;
     fx_epoch = epoch();
@@ -1277,10 +1372,6 @@ uint32_t call_plain(const Cell* slot, const Node& code, uint32_t pos, uint32_t e
   }
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
-  // The result takes the place of the kept callee copy.
-  Cell r = S.top[-1];
-  S.top -= 1;
-  S.top[-1] = r;
   return pos;
 }
 
@@ -1294,31 +1385,23 @@ uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t en
   if ((ct != T_ACTION && ct != T_NATIVE) || known.extras != op->w3 || known.epoch != epoch() ||
       known.plain != 2) [[unlikely]]
     return call_value(op, code, pos, end, push, nullptr, 0, word, nullptr, 0, true);
-  // The operator's copy is rooted in the saved cells (the left operand sits where a kept
-  // copy would go), converted to the type it wraps.
-  uint32_t depth = g_saved_depth;
-  if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
-  Cell* callee = &g_saved_positions[depth];
-  *callee = *op;
+  // The operator's copy, converted to the type it wraps.
+  CalleeKeep keep(op);
+  Cell* callee = keep.cell;
   callee->header = ct;
-  g_saved_depth = depth + 1;
-  struct Drop {
-    uint32_t depth;
-    ~Drop() { g_saved_depth = depth; }
-  } drop{depth};
+  FastOp fop = known.fast_op;
   Cell* left = S.top;
   stack::Frame* f = stack::detail::push_record_unchecked(
       word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
   S.top = left + 1;
-  if (!typeset::has_q(&known.types[0], cell::type(left))) [[unlikely]]
+  if (!takes_type_q(known.types[0], cell::type(left))) [[unlikely]]
     raise_plain_bad_type(callee, 0, f);
   if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
   pos = eval_quick(code, pos, end, true, true);
-  const CalleeCacheEntry& e = callee_entry(callee);
-  if (!typeset::has_q(&e.types[1], cell::type(S.top - 1))) [[unlikely]]
+  if (!takes_type_q(callee_entry(callee).types[1], cell::type(S.top - 1))) [[unlikely]]
     raise_plain_bad_type(callee, 1, f);
-  int32_t id = int32_t(callee->w1);
-  if (!int_fast_path(ct, id, left, left + 1)) {
+  if (!int_fast_path(fop, left, left + 1)) {
+    int32_t id = int32_t(callee->w1);
     int32_t none[1] = {-1};
     if (ct == T_NATIVE) natives::table[id - 1](0, none);
     else actions::entry_table[id - 1](none);
