@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -31,8 +32,7 @@
 namespace kel::interp {
 
 Cell current_position{T_UNSET, 0, 0, 0};
-bool trace_enabled = false;
-bool no_fast_paths = false;
+Switches switches{false, false};
 bool fast_exit = false;
 FrameWords words;
 
@@ -41,20 +41,25 @@ namespace {
 // Every event site is this one test.
 #define KEL_TRACE(ev, code, pos, ref, val) \
   do {                                     \
-    if (trace_enabled) [[unlikely]]        \
+    if (switches.trace_enabled) [[unlikely]]        \
       fire(trace_ev::ev, code, pos, ref, val); \
   } while (0)
 
 // Calls and returns, which library code shows for the functions it calls.
 #define KEL_TRACE_CALL(ev, code, pos, ref, val, callee) \
   do {                                                 \
-    if (trace_enabled) [[unlikely]]                    \
+    if (switches.trace_enabled) [[unlikely]]                    \
       trace::fire_call(trace_ev::ev, code, pos, ref, val, callee); \
   } while (0)
 
 // The switch of every short path (operators, arithmetic and comparison calls): off while
 // tracing, so the full calls fire their events, and when KEL_NO_FAST_PATHS=1 asks.
-inline bool fast_paths_on() { return !(trace_enabled | no_fast_paths); }
+inline bool fast_paths_on() {
+  uint16_t both;
+  std::memcpy(&both, &switches, sizeof both);
+  return both == 0;
+}
+static_assert(sizeof(Switches) == 2);
 
 constexpr uint32_t MODE_MASK = 0x300000;
 constexpr uint32_t MODE_GET = 0x100000;
@@ -241,7 +246,7 @@ Cell spec_word_of_cache_index(const Cell* callee, uint32_t k) {
 void set_tracer() {
   current_position = Cell{T_UNSET, 0, 0, 0};
   const char* off = std::getenv("KEL_NO_FAST_PATHS");
-  no_fast_paths = off && off[0] == '1';
+  switches.no_fast_paths = off && off[0] == '1';
   words.body = word::intern_global("<body>");
   words.anon = word::intern_global("<anon>");
   words.set_path = word::intern_global("set-path");
@@ -384,31 +389,37 @@ struct PositionKeep {
 // eval_block would add is named `<body>`, which no report shows; an empty paren, or
 // tracing, takes eval_block.
 [[gnu::always_inline]] inline void eval_in_frame(const Cell* code, uint32_t head, uint32_t end,
-                                                 bool push);
+                                                 bool push, SeriesBuffer* cb);
 
 void eval_paren(const Cell* paren, bool push) {
-  uint32_t end = code_count(paren->w2);
+  SeriesBuffer* cb = code_buf(paren->w2);
+  uint32_t end = cell_units(cb);
   uint32_t head = paren->w1 > end ? end : paren->w1;
   if (head >= end || !fast_paths_on() || (!push && S.top != S.base)) {
     eval_block(paren, !push);
     return;
   }
-  eval_in_frame(paren, head, end, push);
+  eval_in_frame(paren, head, end, push, cb);
 }
 
-// The expressions of a block or paren run in the current frame (head < end).
+// The expressions of a block or paren run in the current frame (head < end); cb is the
+// code's buffer, read since the last allocation.
 [[gnu::always_inline]] inline void eval_in_frame(const Cell* code, uint32_t head, uint32_t end,
-                                                 bool push) {
+                                                 bool push, SeriesBuffer* cb) {
   Cell* start = S.top;
   stack::check_machine_stack();  // these evaluations nest without frames
   PositionKeep keep;
+  // The block's node is read through current_position from here on: the collector keeps it
+  // current when it renumbers nodes.
   current_position = Cell{cell::type(code), head, code->w2, 0};
   uint32_t pos = head;
   for (;;) {
     current_position.w1 = pos;
-    pos = eval_quick(current_position.w2, pos, end, false, push);
+    pos = eval_quick_in(current_position.w2, cb, pos, end, false, push);
     if (fast_exit) [[unlikely]] break;  // return or exit of the function body around it
-    if (pos >= end || pos >= code_count(current_position.w2)) break;
+    if (pos >= end) break;
+    cb = code_buf(current_position.w2);
+    if (pos >= cell_units(cb)) break;
     S.top = start;
   }
 }
@@ -417,7 +428,8 @@ void eval_paren(const Cell* paren, bool push) {
 // ---- Blocks and expressions ----
 
 void eval_branch(const Cell* block) {
-  uint32_t end = code_count(block->w2);
+  SeriesBuffer* cb = code_buf(block->w2);
+  uint32_t end = cell_units(cb);
   uint32_t head = block->w1 > end ? end : block->w1;
   if (!fast_paths_on()) {
     eval_block(block, true);
@@ -430,7 +442,7 @@ void eval_branch(const Cell* block) {
   }
   Cell b = *block;  // the frame's cells are overwritten; current_position keeps it after
   S.top = S.base;
-  eval_in_frame(&b, head, end, false);
+  eval_in_frame(&b, head, end, false, cb);
 }
 
 void eval_block(const Cell* block, bool into_caller) {
@@ -481,7 +493,7 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     if (cell::type(&w) != T_WORD) break;
     Cell* slot = quick_slot(&w);
     if (!slot || cell::type(slot) != T_OP) break;
-    if (trace_enabled) [[unlikely]] {
+    if (switches.trace_enabled) [[unlikely]] {
       fire(trace_ev::FETCH, code, pos, nullptr, &w);
       w = code_cells(code)[pos];  // the tracer may have moved nodes
       slot = quick_slot(&w);
@@ -508,7 +520,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   if (pos >= end) error::raise(err::internal::not_done);  // callers never pass an empty input
   uint32_t start_top = uint32_t(S.top - S.args_begin);
   Cell v = memory::head_cells(cb)[pos];  // used only before anything allocates
-  if (trace_enabled) [[unlikely]] {
+  if (switches.trace_enabled) [[unlikely]] {
     fire(trace_ev::FETCH, code, pos, nullptr, &v);
     v = code_cells(code)[pos];  // the tracer may have moved nodes
   }
@@ -538,7 +550,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       break;
     }
     case T_SET_PATH: {
-      if (trace_enabled) [[unlikely]] {
+      if (switches.trace_enabled) [[unlikely]] {
         fire(trace_ev::PUSH, code, pos, nullptr, &v);
         v = code_cells(code)[pos];
       }
@@ -547,7 +559,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       stack::push_interp_native_frame(&words.set_path);
       pos = eval_expression(code, pos, end, false, true, false);
       v = memory::head_cells(buf(code))[at];  // the value's evaluation may have moved nodes
-      if (trace_enabled) [[unlikely]] {
+      if (switches.trace_enabled) [[unlikely]] {
         fire(trace_ev::SET, code, pos, &v, last_pushed());
         v = code_cells(code)[at];
       }
@@ -887,7 +899,8 @@ struct CalleeCacheEntry {
 };
 static_assert(T_TYPE_COUNT <= 64, "argument type masks hold one bit per datatype");
 
-inline bool takes_type_q(uint64_t mask, uint32_t t) { return t < 64 && ((mask >> t) & 1); }
+// Value cells hold types below 64 (asserted above).
+inline bool takes_type_q(uint64_t mask, uint32_t t) { return (mask >> (t & 63)) & 1; }
 
 uint64_t type_mask(const Cell* ts) {
   uint64_t m = 0;
@@ -1012,7 +1025,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       }
       check_type(s, c, last_pushed(), k);
     }
-    if (trace_enabled) [[unlikely]] {
+    if (switches.trace_enabled) [[unlikely]] {
       Cell n = name_of(s);
       trace::fire_call(trace_ev::CALL, *s.code, s.pos, &n, callee, callee);
     }
@@ -1183,7 +1196,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       else item = s.pos;
     }
   }
-  if (trace_enabled) [[unlikely]] {
+  if (switches.trace_enabled) [[unlikely]] {
     Cell n = name_of(s);
     trace::fire_call(trace_ev::CALL, *s.code, s.pos, &n, callee, callee);
   }
@@ -1208,7 +1221,8 @@ namespace {
 // block frame eval_block would add is named `<body>`, which no report shows; the frame
 // (flagged INLINE_BODY) is where return and exit called straight from the body stop.
 [[gnu::always_inline]] inline void eval_body_inline(const Cell* body) {
-  uint32_t end = code_count(body->w2);
+  SeriesBuffer* cb = code_buf(body->w2);
+  uint32_t end = cell_units(cb);
   uint32_t head = body->w1 > end ? end : body->w1;
   if (head >= end) {
     cell::set_unset(base());
@@ -1217,17 +1231,19 @@ namespace {
   }
   Cell* start = S.top;
   PositionKeep keep;
-  current_position = Cell{T_BLOCK, head, body->w2, 0};
+  current_position = Cell{T_BLOCK, head, body->w2, 0};  // the node is read through it below
   uint32_t pos = head;
   for (;;) {
     current_position.w1 = pos;
-    pos = eval_quick(current_position.w2, pos, end, false, true);
+    pos = eval_quick_in(current_position.w2, cb, pos, end, false, true);
     if (fast_exit) [[unlikely]] {
       fast_exit = false;  // return or exit straight from this body
       break;
     }
     // A body cut short while it runs ends at its new tail, with the last value.
-    if (pos >= end || pos >= code_count(current_position.w2)) break;
+    if (pos >= end) break;
+    cb = code_buf(current_position.w2);
+    if (pos >= cell_units(cb)) break;
     S.top = start;
   }
   *S.base = S.top[-1];
@@ -1318,7 +1334,7 @@ uint32_t call_plain(const Cell* slot, const Node& code, uint32_t pos, uint32_t e
   // The types each argument takes, read now: nested calls can take this cache slot (the
   // argument cache they come from never changes).
   uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
-  for (int32_t k = 0; k < plain; ++k) types[k] = known.types[k];
+  std::memcpy(types, known.types, sizeof types);
   CalleeKeep keep(slot);
   const Cell* callee = keep.cell;
   if (ct != T_FUNCTION) {
@@ -1456,7 +1472,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
   } else {
     callee = push_cell(callee_in);  // kept alive during the call
   }
-  if (trace_enabled) [[unlikely]] nm = open_event(code, pos, nm, infix);
+  if (switches.trace_enabled) [[unlikely]] nm = open_event(code, pos, nm, infix);
   CallState s{callee, &code, pos, end, nullptr, infix, apply_flags > 0,
               (apply_flags & 4) != 0, (apply_flags & 2) != 0};
   switch (cell::type(callee)) {
@@ -1502,7 +1518,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
         std::optional<trace::BodySwitch> trace_switch;
         if (callee->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) [[unlikely]]
           trace_switch.emplace(callee->header);
-        if (trace_enabled) [[unlikely]] {
+        if (switches.trace_enabled) [[unlikely]] {
           body_event(trace_ev::PROLOG, f, callee);
           body = memory::head_cells(buf(callee->w3))[function::extras::BODY];
         }
@@ -1520,13 +1536,13 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
           } catch (const Unwind& u) {
             // return and exit end here: the exit left the value in the frame's result slot.
             if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) {
-              if (trace_enabled) [[unlikely]] body_event(trace_ev::EPILOG, f, callee);
+              if (switches.trace_enabled) [[unlikely]] body_event(trace_ev::EPILOG, f, callee);
               throw;
             }
             S.top = base() + 1;
           }
         }
-        if (trace_enabled) [[unlikely]] body_event(trace_ev::EPILOG, f, callee);
+        if (switches.trace_enabled) [[unlikely]] body_event(trace_ev::EPILOG, f, callee);
         f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
         if (fx_epoch == epoch()) {
           // The context cell is where it was: restored here, so the pop needs no look-up.
@@ -1539,10 +1555,10 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
     default: rt::fatal_error(101, 0);
   }
   Cell traced_callee;  // a result-mode pop may write over the callee's copy
-  if (trace_enabled) [[unlikely]] traced_callee = *callee;
+  if (switches.trace_enabled) [[unlikely]] traced_callee = *callee;
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
-  if (trace_enabled) [[unlikely]] {
+  if (switches.trace_enabled) [[unlikely]] {
     // The record just popped still names the call.
     Cell n{T_WORD, s.frame->word_context, s.frame->symbol, context::NO_INDEX};
     trace::fire_call(trace_ev::RETURN, code, s.pos, &n, S.top - 1, &traced_callee);
@@ -1589,7 +1605,7 @@ int32_t register_compiled_body(CompiledBody body) {
 }
 
 void call_function_body(const Cell* fn, Node context_node, const Cell* name, uint32_t trace_mask) {
-  if (trace_mask && trace_enabled) [[unlikely]] {
+  if (trace_mask && switches.trace_enabled) [[unlikely]] {
     // Callers with a mask show the call as a call and a return.
     Cell f = *fn, n = name ? *name : words.anon;
     gc::Root keep_f(&f), keep_n(&n);
@@ -1726,13 +1742,13 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   gc::Root hw_root(&hw);
   if (cell::type(&hw) != T_WORD) error::raise(err::script::word_first, path);
   uint32_t remembered = stack::index_of(path);  // the path copy stays below everything
-  if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::ENTER, path, head, nullptr, nullptr);
+  if (switches.trace_enabled) [[unlikely]] trace::fire_in(trace_ev::ENTER, path, head, nullptr, nullptr);
   Cell* current = push_cell(slot_of(&hw));
   if (function_type_q(cell::type(current))) {
     if (set) error::raise(err::script::invalid_path_set, path);
     if (get) error::raise(err::script::invalid_path_get, path);
     pos = call_value(current, code, pos, end, true, path, head + 1, &hw, nullptr, 0, false);
-    if (trace_enabled) [[unlikely]]
+    if (switches.trace_enabled) [[unlikely]]
       trace::fire_in(trace_ev::EXIT, path, blk::count(path->w2), nullptr, last_pushed());
     Cell r = *last_pushed();
     S.top = stack::at_index(remembered);
@@ -1740,7 +1756,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
     return pos;
   }
   if (cell::type(current) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
-  if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::PUSH, path, head, nullptr, current);
+  if (switches.trace_enabled) [[unlikely]] trace::fire_in(trace_ev::PUSH, path, head, nullptr, current);
   // The owner and the previous element live on the stack beside the current value.
   Cell* owner = reserve();
   *owner = Cell{T_NONE, 0, 0, 0};
@@ -1761,7 +1777,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   int32_t index = 0;
   for (uint32_t i = head + 1; i < blk::count(path->w2); ++i, ++index) {
     *el = blk::cells(path->w2)[i];
-    if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::FETCH, path, i, nullptr, el);
+    if (switches.trace_enabled) [[unlikely]] trace::fire_in(trace_ev::FETCH, path, i, nullptr, el);
     if (cell::type(el) == T_GET_WORD) {
       *el = *slot_of(el);
     } else if (cell::type(el) == T_PAREN) {
@@ -1771,7 +1787,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
       *el = *last_pushed();
       S.top = work;
     }
-    if (trace_enabled) [[unlikely]] trace::fire_in(trace_ev::PUSH, path, i, nullptr, el);
+    if (switches.trace_enabled) [[unlikely]] trace::fire_in(trace_ev::PUSH, path, i, nullptr, el);
     if (cell::type(el) == T_UNSET) error::raise(err::script::invalid_path, path, el);
     bool last = i + 1 >= blk::count(path->w2);
     Cell* new_value = (set && last) ? base() : nullptr;
@@ -1807,7 +1823,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
     S.top = work;
   }
   if (set && uint32_t(index) == steps) path_set::write_back(&hw, path, chain, steps, owner);
-  if (trace_enabled) [[unlikely]]
+  if (switches.trace_enabled) [[unlikely]]
     trace::fire_in(trace_ev::EXIT, path, blk::count(path->w2), nullptr, nullptr);
   Cell value = *current;
   S.top = stack::at_index(remembered);

@@ -10,10 +10,14 @@ namespace kel::interp {
 
 // The block and index of the expression being evaluated (errors take `near` from it).
 extern Cell current_position;
-// One test guards every trace event site.
-extern bool trace_enabled;
-// KEL_NO_FAST_PATHS=1: every short path of the interpreter is off (read at start-up).
-extern bool no_fast_paths;
+// The evaluator's switches, side by side so the short paths test both in one load.
+struct Switches {
+  // One test guards every trace event site.
+  bool trace_enabled;
+  // KEL_NO_FAST_PATHS=1: every short path of the interpreter is off (read at start-up).
+  bool no_fast_paths;
+};
+extern Switches switches;
 // Set by return and exit when the block evaluation of their target body called them
 // directly: that evaluation ends after the current expression, without an unwinding.
 extern bool fast_exit;
@@ -26,7 +30,7 @@ constexpr uint32_t INIT = 1, END = 2, PROLOG = 4, EPILOG = 8, ENTER = 0x10, EXIT
                    EXPR = 0x8000;
 }
 // Hands one event to the tracer (code block node, position, referent and value cells, any
-// of them absent). Reached only when trace_enabled is set; the tracer unit owns it.
+// of them absent). Reached only when switches.trace_enabled is set; the tracer unit owns it.
 void fire(uint32_t event, Node code, uint32_t position, const Cell* referent, const Cell* value);
 
 // Names of evaluator frames.

@@ -87,7 +87,7 @@ void return_(int32_t, const int32_t*) {
 }
 
 void throw_(int32_t, const int32_t* refs) {
-  if (interp::trace_enabled) interp::fire(interp::trace_ev::THROW, 0, 0, nullptr, arg(0));
+  if (interp::switches.trace_enabled) interp::fire(interp::trace_ev::THROW, 0, 0, nullptr, arg(0));
   // The value and a name cell always travel together.
   if (refs[0] < 0) {
     stack::state().top = arg(1);
@@ -111,7 +111,7 @@ void catch_(int32_t, const int32_t* refs) {
       stack::propagate_throw(unwind_code::THROW);  // on to the next catch out
     }
     stack::clear_throw_origin();
-    if (interp::trace_enabled) interp::fire(interp::trace_ev::CATCH, 0, 0, nullptr, value);
+    if (interp::switches.trace_enabled) interp::fire(interp::trace_ev::CATCH, 0, 0, nullptr, value);
   }
   stack::pop_frame_to_result();
   stack::trim_to_result();

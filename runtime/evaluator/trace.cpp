@@ -70,14 +70,14 @@ void call_tracer(uint32_t event, const Cell* code, int32_t offset, const Cell* r
   stack::push_function_frame(&name, g_tracer.w1);
   for (const Cell& a : args) *stack::reserve_cell() = a;
   for (uint8_t k : g_tail) *stack::reserve_cell() = k ? Cell{T_LOGIC, 0, 0, 0} : Cell{T_NONE, 0, 0, 0};
-  interp::trace_enabled = false;
+  interp::switches.trace_enabled = false;
   struct Depth {
     Depth() { ++g_in_tracer; }
     ~Depth() { --g_in_tracer; }
   } depth;
   // An unwinding out of the tracer goes on into the traced evaluation, tracing left off.
   interp::call_function_body(&g_tracer, context::global, &name, 0);
-  interp::trace_enabled = true;
+  interp::switches.trace_enabled = true;
   stack::pop_frame();
   s.base = saved_base;
   s.top = saved_top;
@@ -158,7 +158,7 @@ bool start(const Cell* tracer) {
   make_words();
   mask = event_mask(&fn);
   g_tracer = fn;
-  interp::trace_enabled = true;
+  interp::switches.trace_enabled = true;
   active = true;
   return true;
 }
@@ -167,7 +167,7 @@ void finish() {
   struct Clear {
     ~Clear() {
       g_tracer = Cell{T_NONE, 0, 0, 0};
-      interp::trace_enabled = false;
+      interp::switches.trace_enabled = false;
       active = false;
       mask = 0;
       g_tail.clear();
@@ -189,35 +189,35 @@ void finish() {
 }
 
 void init() {
-  if (interp::trace_enabled) fire_in(interp::trace_ev::INIT, nullptr, NO_POSITION, nullptr, nullptr);
+  if (interp::switches.trace_enabled) fire_in(interp::trace_ev::INIT, nullptr, NO_POSITION, nullptr, nullptr);
 }
 void end() {
-  if (interp::trace_enabled) fire_in(interp::trace_ev::END, nullptr, NO_POSITION, nullptr, nullptr);
+  if (interp::switches.trace_enabled) fire_in(interp::trace_ev::END, nullptr, NO_POSITION, nullptr, nullptr);
 }
 void throw_(const Cell* value) {
-  if (interp::trace_enabled) fire_in(interp::trace_ev::THROW, nullptr, NO_POSITION, nullptr, value);
+  if (interp::switches.trace_enabled) fire_in(interp::trace_ev::THROW, nullptr, NO_POSITION, nullptr, value);
 }
 void catch_(const Cell* value) {
-  if (interp::trace_enabled) fire_in(interp::trace_ev::CATCH, nullptr, NO_POSITION, nullptr, value);
+  if (interp::switches.trace_enabled) fire_in(interp::trace_ev::CATCH, nullptr, NO_POSITION, nullptr, value);
 }
 void call_event(const Cell* word, const Cell* fn) {
-  if (interp::trace_enabled) fire_in(interp::trace_ev::CALL, nullptr, NO_POSITION, word, fn);
+  if (interp::switches.trace_enabled) fire_in(interp::trace_ev::CALL, nullptr, NO_POSITION, word, fn);
 }
 void return_event(const Cell* word, const Cell* fn) {
-  if (interp::trace_enabled) fire_in(interp::trace_ev::RETURN, nullptr, NO_POSITION, word, fn);
+  if (interp::switches.trace_enabled) fire_in(interp::trace_ev::RETURN, nullptr, NO_POSITION, word, fn);
 }
 
-BodySwitch::BodySwitch(uint32_t header) : saved(interp::trace_enabled) {
+BodySwitch::BodySwitch(uint32_t header) : saved(interp::switches.trace_enabled) {
   if (header & function::FLAG_NO_TRACE) {
-    interp::trace_enabled = false;
+    interp::switches.trace_enabled = false;
     changed = true;
   } else if ((header & function::FLAG_TRACE) && active && g_in_tracer == 0) {
-    interp::trace_enabled = true;
+    interp::switches.trace_enabled = true;
     changed = true;
   }
 }
 BodySwitch::~BodySwitch() {
-  if (changed) interp::trace_enabled = saved;
+  if (changed) interp::switches.trace_enabled = saved;
 }
 
 // ---- Library code ----
@@ -271,8 +271,8 @@ void mark_roots() {
 }  // namespace kel::trace
 
 namespace kel::interpreter {
-bool tracing_q() { return interp::trace_enabled; }
-void set_tracing(bool on) { interp::trace_enabled = on && trace::active; }
+bool tracing_q() { return interp::switches.trace_enabled; }
+void set_tracing(bool on) { interp::switches.trace_enabled = on && trace::active; }
 bool trace_q() { return trace::active; }
 }  // namespace kel::interpreter
 
@@ -292,7 +292,7 @@ void fire(uint32_t event, Node code, uint32_t position, const Cell* referent, co
 
 namespace kel {
 // The error raiser's services.
-bool tracing_q() { return interp::trace_enabled; }
+bool tracing_q() { return interp::switches.trace_enabled; }
 void trace_fire(uint32_t event, const Cell*, uint32_t, const Cell* value, const Cell*) {
   trace::fire_in(event, nullptr, trace::NO_POSITION, nullptr, value);
 }

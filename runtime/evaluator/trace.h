@@ -8,7 +8,7 @@
 
 namespace kel::trace {
 
-// A traced evaluation is running (do/trace started one); interp::trace_enabled is the
+// A traced evaluation is running (do/trace started one); interp::switches.trace_enabled is the
 // delivery switch, paused inside tracer calls and by no-trace bodies.
 extern bool active;
 // The event bits the tracer wants.

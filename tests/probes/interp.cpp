@@ -294,7 +294,7 @@ void checks() {
   action_typesets(out);
   stack::state().top = mark;
   routine_first_cell(out);
-  check(!interp::trace_enabled, "tracing off by default");
+  check(!interp::switches.trace_enabled, "tracing off by default");
   std::fflush(stdout);
   rt::exit_process(failures ? 1 : 0);
 }

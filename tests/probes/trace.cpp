@@ -144,7 +144,7 @@ void checks() {
   }
   library_code();
   toolkit();
-  check(!interp::trace_enabled && !trace::active, "tracing off afterwards");
+  check(!interp::switches.trace_enabled && !trace::active, "tracing off afterwards");
   std::fflush(stdout);
   rt::exit_process(failures ? 1 : 0);
 }
