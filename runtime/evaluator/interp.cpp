@@ -174,8 +174,10 @@ struct LastContext {
 // The value slot of a bound, resolved word whose context has its values; null otherwise.
 [[gnu::always_inline]] inline Cell* quick_slot(const Cell* w) {
   Node ctx = w->w1;
+  // The global context first: the cached one is never 0 once its epoch is a real one.
+  if (ctx == g_globals.ctx && g_globals.epoch == epoch() && w->w3 != context::NO_INDEX)
+    return g_globals.values + w->w3;
   if (!ctx || w->w3 == context::NO_INDEX) return nullptr;
-  if (ctx == g_globals.ctx && g_globals.epoch == epoch()) return g_globals.values + w->w3;
   if (ctx == context::global) {
     Cell* gx = memory::head_cells(buf(ctx));
     if (!gx->w2 || (gx->header & hdr::CONTEXT_ON_STACK)) return nullptr;
@@ -265,9 +267,10 @@ void register_roots() {
 }
 
 namespace {
-bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push);
-uint32_t call_plain(const Cell* slot, const Node& code, uint32_t pos, uint32_t end, bool push,
-                    const Cell* word);
+[[gnu::always_inline]] inline bool infix_fast(const Cell* op, const Cell* right, Cell* left,
+                                              bool push);
+uint32_t call_plain(const Cell* slot, const Node& code, SeriesBuffer* cb, uint32_t pos,
+                    uint32_t end, bool push, const Cell* word);
 uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t end, bool push,
                      const Cell* word);
 void eval_paren(const Cell* paren, bool push);
@@ -332,7 +335,7 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
           // A call: as eval_expression makes it, without its dispatch. call_value copies
           // the callee and reads the name before anything can move them.
           uint32_t start_top = uint32_t(left - S.args_begin);
-          uint32_t p = call_plain(slot, code, pos + 1, end, push, v);
+          uint32_t p = call_plain(slot, code, cb, pos + 1, end, push, v);
           return no_infix ? p : infix_after(code, p, end, push, start_top);
         }
         v = k_plain_value[vt] ? slot : nullptr;
@@ -977,7 +980,8 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
 // a word holding one), computed without a call. The operator's value is the one the word
 // holds now; its argument cache (as the last full call found it) must take both types.
 // Nothing is consumed when it answers false.
-bool infix_fast(const Cell* op, const Cell* right, Cell* left, bool push) {
+[[gnu::always_inline]] inline bool infix_fast(const Cell* op, const Cell* right, Cell* left,
+                                              bool push) {
   // An operation known to the short path implies a plain two-argument action or native.
   const CalleeCacheEntry& e = callee_slot(op->w3);
   if (e.extras != op->w3 || e.epoch != epoch() || e.fast_op == OP_NONE) return false;
@@ -1294,11 +1298,16 @@ struct CalleeKeep {
 
 // Fetches plain argument k at pos and checks it against the types it takes: a literal that
 // no operator follows is pushed as it is, anything else goes through eval_quick.
+// cb is the code's buffer as of the move count cb_moves, brought up to date here.
 [[gnu::always_inline]] inline uint32_t fetch_plain(const Cell* callee, int32_t k, uint64_t types,
-                                                   const Node& code, uint32_t pos, uint32_t end,
-                                                   const stack::Frame* f) {
+                                                   const Node& code, SeriesBuffer*& cb,
+                                                   uint64_t& cb_moves, uint32_t pos,
+                                                   uint32_t end, const stack::Frame* f) {
   if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
-  SeriesBuffer* cb = code_buf(code);
+  if (cb_moves != epoch()) [[unlikely]] {
+    cb = code_buf(code);
+    cb_moves = epoch();
+  }
   const Cell* v = memory::head_cells(cb) + pos;
   uint32_t count = cell_units(cb);
   if (pos < count && k_inert[cell::type(v)] && (pos + 1 >= count || pos + 1 >= end ||
@@ -1314,12 +1323,14 @@ struct CalleeKeep {
 
 // A call through a word of a function, native or action whose arguments are all plain
 // evaluated ones (no refinement, no path, not infix): the general call without its
-// set-up for the other cases, with the same frames, checks and results. The callee's copy
+// set-up for the other cases, with the same frames, checks and results. cb is the code's
+// buffer, read since the last allocation. The callee's copy
 // is kept in the saved cells, so the frame starts where the result goes. Anything else
 // (routines, compiled or traced functions, a callee whose cache is not at hand) takes
 // call_value. Callers test fast_paths_on() first.
-uint32_t call_plain(const Cell* slot, const Node& code, uint32_t pos, uint32_t end, bool push,
-                    const Cell* word) {
+uint32_t call_plain(const Cell* slot, const Node& code, SeriesBuffer* cb, uint32_t pos,
+                    uint32_t end, bool push, const Cell* word) {
+  uint64_t cb_moves = epoch();
   uint32_t ct = cell::type(slot);
   const CalleeCacheEntry& known = callee_slot(slot->w3);
   if (known.extras != slot->w3 || known.epoch != epoch() || known.plain < 0 ||
@@ -1342,7 +1353,8 @@ uint32_t call_plain(const Cell* slot, const Node& code, uint32_t pos, uint32_t e
     stack::Frame* f = stack::detail::push_record_unchecked(
         word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
     Cell* frame_base = S.base;
-    for (int32_t k = 0; k < plain; ++k) pos = fetch_plain(callee, k, types[k], code, pos, end, f);
+    for (int32_t k = 0; k < plain; ++k)
+      pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
     if (!int_fast_path(op, frame_base, frame_base + 1)) {
       int32_t id = int32_t(callee->w1);
       int32_t none[1] = {-1};
@@ -1358,7 +1370,8 @@ uint32_t call_plain(const Cell* slot, const Node& code, uint32_t pos, uint32_t e
                : fctx ? memory::head_cells(buf(fctx)) : nullptr;
     f->saved_values = fx ? fx->w2 : 0;
     uint64_t fx_epoch = epoch();
-    for (int32_t k = 0; k < plain; ++k) pos = fetch_plain(callee, k, types[k], code, pos, end, f);
+    for (int32_t k = 0; k < plain; ++k)
+      pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
     if (locals > 0) function::push_defaults(locals);
     // An interpreted body, as call_value runs it.
     const CalleeCacheEntry& now = callee_entry(callee);
