@@ -148,8 +148,8 @@ constexpr uint32_t CODE_WAYS_BITS = 6;
 CodeBuffer g_code[1u << CODE_WAYS_BITS];
 inline SeriesBuffer* code_buf(Node code) {
   uint64_t e = epoch();
-  // Nodes made one after another differ in their low bits: a multiplicative hash spreads them.
-  CodeBuffer& c = g_code[(code * 2654435761u) >> (32 - CODE_WAYS_BITS)];
+  // Nodes made one after another differ in their low bits.
+  CodeBuffer& c = g_code[code & ((1u << CODE_WAYS_BITS) - 1)];
   if (code == c.node && e == c.epoch) [[likely]] return c.b;
   SeriesBuffer* b = buf(code);
   c = {e, code, b};
@@ -368,6 +368,19 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
                                                   bool no_infix, bool push) {
   return eval_quick_in(code, code_buf(code), pos, end, no_infix, push);
 }
+
+// The value of a block of one cell that needs no evaluation (a literal, or a word holding
+// a plain value), else null. Nothing can fail there, so the caller gives the value
+// without setting the position. Short paths only.
+[[gnu::always_inline]] inline const Cell* lone_value(SeriesBuffer* cb, uint32_t head, uint32_t end) {
+  if (end - head != 1) return nullptr;
+  const Cell* v = memory::head_cells(cb) + head;
+  uint32_t t = cell::type(v);
+  if (k_inert[t]) return v;
+  if (t != T_WORD) return nullptr;
+  const Cell* slot = quick_slot(v);
+  return slot && k_plain_value[cell::type(slot)] ? slot : nullptr;
+}
 }  // namespace
 
 namespace {
@@ -400,6 +413,11 @@ void eval_paren(const Cell* paren, bool push) {
   uint32_t head = paren->w1 > end ? end : paren->w1;
   if (head >= end || !fast_paths_on() || (!push && S.top != S.base)) {
     eval_block(paren, !push);
+    return;
+  }
+  if (const Cell* v = lone_value(cb, head, end)) {
+    if (push) push_cell(v);
+    else only_result(v);
     return;
   }
   eval_in_frame(paren, head, end, push, cb);
@@ -441,6 +459,10 @@ void eval_branch(const Cell* block) {
   if (head >= end) {
     cell::set_unset(base());
     S.top = base() + 1;
+    return;
+  }
+  if (const Cell* v = lone_value(cb, head, end)) {
+    only_result(v);
     return;
   }
   Cell b = *block;  // the frame's cells are overwritten; current_position keeps it after
@@ -896,6 +918,9 @@ struct CalleeCacheEntry {
   // Function callees: the context node and its context! cell, for the same epoch.
   Node fctx = 0;
   Cell* fctx_cell = nullptr;
+  // How call_plain may call it: not at all, as a builtin, or as an interpreted function.
+  enum : uint8_t { NOT_PLAIN, PLAIN_BUILTIN, PLAIN_FUNCTION };
+  uint8_t plain_kind = NOT_PLAIN;
   // The types each of the first PLAIN_TYPES plain arguments takes: bit t for type t.
   static constexpr int32_t PLAIN_TYPES = 4;
   uint64_t types[PLAIN_TYPES];
@@ -913,9 +938,9 @@ uint64_t type_mask(const Cell* ts) {
 }
 constexpr uint32_t CALLEE_CACHE_BITS = 8;
 CalleeCacheEntry g_callee_cache[1u << CALLEE_CACHE_BITS];
-// Extras nodes of callees made together are close: a multiplicative hash spreads them.
+// Extras nodes of callees made together differ in their low bits.
 inline CalleeCacheEntry& callee_slot(Node extras) {
-  return g_callee_cache[(extras * 2654435761u) >> (32 - CALLEE_CACHE_BITS)];
+  return g_callee_cache[extras & ((1u << CALLEE_CACHE_BITS) - 1)];
 }
 
 uint8_t number_bits(const Cell* ts) {
@@ -972,6 +997,14 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
   known.fast_op = known.plain == 2 ? fast_op_of(ct, int32_t(callee->w1)) : OP_NONE;
   known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
+  known.plain_kind = CalleeCacheEntry::NOT_PLAIN;
+  if (known.plain >= 0 && known.plain <= CalleeCacheEntry::PLAIN_TYPES) {
+    const Cell* code_id = extras_cells + function::extras::CODE;
+    if (ct == T_NATIVE || ct == T_ACTION)
+      known.plain_kind = CalleeCacheEntry::PLAIN_BUILTIN;
+    else if (ct == T_FUNCTION && !(cell::type(code_id) == T_INTEGER && cell::get_int(code_id) != 0))
+      known.plain_kind = CalleeCacheEntry::PLAIN_FUNCTION;  // interpreted, not compiled
+  }
   return known;
 }
 
@@ -1233,6 +1266,10 @@ namespace {
     S.top = base() + 1;
     return;
   }
+  if (const Cell* v = lone_value(cb, head, end)) {
+    only_result(v);
+    return;
+  }
   Cell* start = S.top;
   PositionKeep keep;
   current_position = Cell{T_BLOCK, head, body->w2, 0};  // the node is read through it below
@@ -1309,9 +1346,9 @@ struct CalleeKeep {
     cb_moves = epoch();
   }
   const Cell* v = memory::head_cells(cb) + pos;
-  uint32_t count = cell_units(cb);
-  if (pos < count && k_inert[cell::type(v)] && (pos + 1 >= count || pos + 1 >= end ||
-                                                cell::type(v + 1) != T_WORD)) {
+  uint32_t limit = cell_units(cb);
+  if (end < limit) limit = end;
+  if (pos < limit && k_inert[cell::type(v)] && (pos + 1 >= limit || cell::type(v + 1) != T_WORD)) {
     push_cell(v);
     ++pos;
   } else {
@@ -1330,18 +1367,18 @@ struct CalleeKeep {
 // call_value. Callers test fast_paths_on() first.
 uint32_t call_plain(const Cell* slot, const Node& code, SeriesBuffer* cb, uint32_t pos,
                     uint32_t end, bool push, const Cell* word) {
-  uint64_t cb_moves = epoch();
+  uint64_t cb_moves = epoch();  // cb is good for this count of moves
   uint32_t ct = cell::type(slot);
   const CalleeCacheEntry& known = callee_slot(slot->w3);
-  if (known.extras != slot->w3 || known.epoch != epoch() || known.plain < 0 ||
-      known.plain > CalleeCacheEntry::PLAIN_TYPES || ct == T_ROUTINE ||
-      (ct == T_FUNCTION &&
-       ((slot->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) ||
-        (cell::type(known.extras_cells + 2) == T_INTEGER && cell::get_int(known.extras_cells + 2) != 0))))
-    [[unlikely]] {
+  uint64_t moves = epoch();
+  if (known.extras != slot->w3 || known.epoch != moves ||
+      known.plain_kind == CalleeCacheEntry::NOT_PLAIN ||
+      (known.plain_kind == CalleeCacheEntry::PLAIN_FUNCTION &&
+       (slot->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)))) [[unlikely]] {
     return call_value(slot, code, pos, end, push, nullptr, 0, word, nullptr, 0, false);
   }
   int32_t plain = known.plain, locals = known.locals;
+  Cell* extras_cells = known.extras_cells;  // good while nothing moves
   // The types each argument takes, read now: nested calls can take this cache slot (the
   // argument cache they come from never changes).
   uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
@@ -1374,8 +1411,8 @@ uint32_t call_plain(const Cell* slot, const Node& code, SeriesBuffer* cb, uint32
       pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
     if (locals > 0) function::push_defaults(locals);
     // An interpreted body, as call_value runs it.
-    const CalleeCacheEntry& now = callee_entry(callee);
-    Cell body = now.extras_cells[function::extras::BODY];
+    if (epoch() != moves) extras_cells = callee_entry(callee).extras_cells;
+    Cell body = extras_cells[function::extras::BODY];
     if (!fx || fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
     fx->w2 = stack::index_of(base()) + 1;
     fx_epoch = epoch();
