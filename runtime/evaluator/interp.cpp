@@ -525,8 +525,10 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
       if (!slot || cell::type(slot) != T_OP) break;
     }
     S.top = S.args_begin + start_top;
-    if (pos + 1 < end && fast_paths_on() &&
-        infix_fast(slot, memory::head_cells(ib) + pos + 1, S.top, push)) {
+    // A paren on the right is never a number: infix_plain evaluates it.
+    const Cell* right = memory::head_cells(ib) + pos + 1;
+    if (pos + 1 < end && pos + 1 < cell_units(ib) && fast_paths_on() &&
+        cell::type(right) != T_PAREN && infix_fast(slot, right, S.top, push)) {
       pos += 2;
       continue;
     }
@@ -1456,6 +1458,7 @@ uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t en
   Cell* callee = keep.cell;
   callee->header = ct;
   FastOp fop = known.fast_op;
+  uint64_t right_types = known.types[1];  // read now: nested calls can take this cache slot
   Cell* left = S.top;
   stack::Frame* f = stack::detail::push_record_unchecked(
       word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
@@ -1464,7 +1467,7 @@ uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t en
     raise_plain_bad_type(callee, 0, f);
   if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
   pos = eval_quick(code, pos, end, true, true);
-  if (!takes_type_q(callee_entry(callee).types[1], cell::type(S.top - 1))) [[unlikely]]
+  if (!takes_type_q(right_types, cell::type(S.top - 1))) [[unlikely]]
     raise_plain_bad_type(callee, 1, f);
   if (!int_fast_path(fop, left, left + 1)) {
     int32_t id = int32_t(callee->w1);
