@@ -3,6 +3,9 @@
 #pragma once
 #include <bit>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 
 namespace kel {
@@ -78,6 +81,22 @@ inline void put_double(Cell* c, double d) {
 }
 // integer! and char! keep their value in w2; w1 and w3 are unused.
 inline int32_t get_int(const Cell* c) { return int32_t(c->w2); }
+
+// Writes a whole cell in one 16-byte store. A whole-cell copy soon after reads it at once;
+// after four field stores it would wait for all of them to land (the short paths write
+// results that are copied right away).
+inline void store(Cell* c, uint32_t header, uint32_t w1, uint32_t w2, uint32_t w3) {
+#if defined(__SSE2__)
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(c),
+                   _mm_set_epi32(int32_t(w3), int32_t(w2), int32_t(w1), int32_t(header)));
+#else
+  *c = Cell{header, w1, w2, w3};
+#endif
+}
+inline void store_double(Cell* c, uint32_t header, double d) {
+  uint64_t bits = std::bit_cast<uint64_t>(d);
+  store(c, header, 0, uint32_t(bits), uint32_t(bits >> 32));
+}
 
 }  // namespace cell
 }  // namespace kel

@@ -260,7 +260,7 @@ inline void pop_frame_to_result() {
   Cell* old_base = s.base;
   detail::drop_record();
   s.top = old_base + 1;
-  *s.base = *old_base;
+  if (s.base != old_base) *s.base = *old_base;
 }
 
 // A landing: runs body; an Unwind whose code is at most threshold is taken (the code is

@@ -269,8 +269,9 @@ void register_roots() {
 namespace {
 [[gnu::always_inline]] inline bool infix_fast(const Cell* op, const Cell* right, Cell* left,
                                               bool push);
-uint32_t call_plain(const Cell* slot, const Node& code, SeriesBuffer* cb, uint32_t pos,
-                    uint32_t end, bool push, const Cell* word);
+[[gnu::always_inline]] inline uint32_t call_plain(const Cell* slot, const Node& code,
+                                                  SeriesBuffer* cb, uint32_t pos, uint32_t end,
+                                                  bool push, const Cell* word);
 uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t end, bool push,
                      const Cell* word);
 void eval_paren(const Cell* paren, bool push);
@@ -819,11 +820,11 @@ bool number_fast_path(FastOp op, Cell* a, const Cell* b);
       case OP_GREATER_EQUAL: t = x >= y; break;
       default: return number_fast_path(op, a, b);
     }
-    *a = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
+    cell::store(a, T_LOGIC, t ? 1u : 0u, 0, 0);
     return true;
   integer:
     if (v >= INT32_MIN && v <= INT32_MAX) {
-      *a = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
+      cell::store(a, T_INTEGER, 0, uint32_t(int32_t(v)), 0);
       return true;
     }
   }
@@ -843,7 +844,7 @@ bool number_fast_path(FastOp op, Cell* a, const Cell* b) {
         if (ta != T_INTEGER || tb != T_INTEGER) return false;  // the actions' other types
         int32_t x = cell::get_int(a), y = cell::get_int(b);
         int32_t v = op == OP_AND ? (x & y) : op == OP_OR ? (x | y) : (x ^ y);
-        *a = Cell{T_INTEGER, 0, uint32_t(v), 0};
+        cell::store(a, T_INTEGER, 0, uint32_t(v), 0);
         return true;
       }
     }
@@ -856,26 +857,23 @@ bool number_fast_path(FastOp op, Cell* a, const Cell* b) {
         default:
           if (y == 0 || (x == INT32_MIN && y == -1)) return false;  // the call raises
           if (x % y != 0) {
-            *a = Cell{T_FLOAT, 0, 0, 0};
-            cell::put_double(a, double(x) / double(y));
+            cell::store_double(a, T_FLOAT, double(x) / double(y));
             return true;
           }
           v = x / y;
           break;
       }
       if (v >= INT32_MIN && v <= INT32_MAX) {
-        *a = Cell{T_INTEGER, 0, uint32_t(int32_t(v)), 0};
+        cell::store(a, T_INTEGER, 0, uint32_t(int32_t(v)), 0);
       } else {
-        *a = Cell{T_FLOAT, 0, 0, 0};
-        cell::put_double(a, double(v));
+        cell::store_double(a, T_FLOAT, double(v));
       }
       return true;
     }
     if (!number_type_q(ta) || !number_type_q(tb)) return false;
     double x = ta == T_INTEGER ? double(cell::get_int(a)) : cell::get_double(a);
     double y = tb == T_INTEGER ? double(cell::get_int(b)) : cell::get_double(b);
-    *a = Cell{ta == T_PERCENT ? T_PERCENT : T_FLOAT, 0, 0, 0};
-    cell::put_double(a, float_::arith_on_doubles(x, y, o));
+    cell::store_double(a, ta == T_PERCENT ? T_PERCENT : T_FLOAT, float_::arith_on_doubles(x, y, o));
     return true;
   }
   if (!number_type_q(ta) || !number_type_q(tb)) return false;
@@ -895,7 +893,7 @@ bool number_fast_path(FastOp op, Cell* a, const Cell* b) {
     static constexpr int32_t modes[7] = {0, 1, 2, 3, 5, 4, 6};
     t = actions::compare(a, b, modes[op - OP_EQUAL]);  // numbers never raise here
   }
-  *a = Cell{T_LOGIC, t ? 1u : 0u, 0, 0};
+  cell::store(a, T_LOGIC, t ? 1u : 0u, 0, 0);
   return true;
 }
 
@@ -1360,87 +1358,110 @@ struct CalleeKeep {
   return pos;
 }
 
-// A call through a word of a function, native or action whose arguments are all plain
-// evaluated ones (no refinement, no path, not infix): the general call without its
-// set-up for the other cases, with the same frames, checks and results. cb is the code's
-// buffer, read since the last allocation. The callee's copy
-// is kept in the saved cells, so the frame starts where the result goes. Anything else
-// (routines, compiled or traced functions, a callee whose cache is not at hand) takes
-// call_value. Callers test fast_paths_on() first.
-uint32_t call_plain(const Cell* slot, const Node& code, SeriesBuffer* cb, uint32_t pos,
-                    uint32_t end, bool push, const Cell* word) {
+// The builtin (native or action) side of call_plain; known is its valid entry.
+[[gnu::noinline]] uint32_t call_plain_builtin(const Cell* slot, const CalleeCacheEntry& known,
+                                              const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                              uint32_t end, bool push, const Cell* word) {
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   uint32_t ct = cell::type(slot);
-  const CalleeCacheEntry& known = callee_slot(slot->w3);
-  uint64_t moves = epoch();
-  if (known.extras != slot->w3 || known.epoch != moves ||
-      known.plain_kind == CalleeCacheEntry::NOT_PLAIN ||
-      (known.plain_kind == CalleeCacheEntry::PLAIN_FUNCTION &&
-       (slot->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)))) [[unlikely]] {
-    return call_value(slot, code, pos, end, push, nullptr, 0, word, nullptr, 0, false);
-  }
-  int32_t plain = known.plain, locals = known.locals;
-  Cell* extras_cells = known.extras_cells;  // good while nothing moves
+  int32_t plain = known.plain;
+  FastOp op = known.fast_op;
   // The types each argument takes, read now: nested calls can take this cache slot (the
   // argument cache they come from never changes).
   uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
   std::memcpy(types, known.types, sizeof types);
   CalleeKeep keep(slot);
   const Cell* callee = keep.cell;
-  if (ct != T_FUNCTION) {
-    FastOp op = known.fast_op;
-    stack::Frame* f = stack::detail::push_record_unchecked(
-        word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
-    Cell* frame_base = S.base;
-    for (int32_t k = 0; k < plain; ++k)
-      pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
-    if (!int_fast_path(op, frame_base, frame_base + 1)) {
-      int32_t id = int32_t(callee->w1);
-      int32_t none[1] = {-1};
-      if (ct == T_NATIVE) natives::table[id - 1](0, none);
-      else actions::entry_table[id - 1](none);
-    }
-  } else {
-    stack::Frame* f = stack::detail::push_record(
-        word, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
-    Node fctx = callee->w1;
-    f->function_context = fctx;
-    Cell* fx = fctx == known.fctx ? known.fctx_cell  // its context! cell
-               : fctx ? memory::head_cells(buf(fctx)) : nullptr;
-    f->saved_values = fx ? fx->w2 : 0;
-    uint64_t fx_epoch = epoch();
-    for (int32_t k = 0; k < plain; ++k)
-      pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
-    if (locals > 0) function::push_defaults(locals);
-    // An interpreted body, as call_value runs it.
-    if (epoch() != moves) extras_cells = callee_entry(callee).extras_cells;
-    Cell body = extras_cells[function::extras::BODY];
-    if (!fx || fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
-    fx->w2 = stack::index_of(base()) + 1;
-    fx_epoch = epoch();
-    if (cell::type(&body) != T_BLOCK) [[unlikely]] {
-      cell::set_none(base());
-      S.top = base() + 1;
-    } else {
-      f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
-      try {
-        eval_body_inline(&body);
-      } catch (const Unwind& u) {
-        // return and exit end here: the exit left the value in the frame's result slot.
-        if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
-        S.top = base() + 1;
-      }
-      f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
-    }
-    if (fx_epoch == epoch()) {
-      // The context cell is where it was: restored here, so the pop needs no look-up.
-      fx->w2 = f->saved_values;
-      f->function_context = 0;
-    }
+  stack::Frame* f = stack::detail::push_record_unchecked(
+      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  Cell* frame_base = S.base;
+  for (int32_t k = 0; k < plain; ++k)
+    pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+  if (!int_fast_path(op, frame_base, frame_base + 1)) {
+    int32_t id = int32_t(callee->w1);
+    int32_t none[1] = {-1};
+    if (ct == T_NATIVE) natives::table[id - 1](0, none);
+    else actions::entry_table[id - 1](none);
   }
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
   return pos;
+}
+
+// The interpreted-function side of call_plain; known is its valid entry.
+[[gnu::noinline]] uint32_t call_plain_function(const Cell* slot, const CalleeCacheEntry& known,
+                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                               uint32_t end, bool push, const Cell* word) {
+  uint64_t moves = epoch();
+  uint64_t cb_moves = moves;  // cb is good for this count of moves
+  int32_t plain = known.plain, locals = known.locals;
+  Cell* extras_cells = known.extras_cells;  // good while nothing moves
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in call_plain_builtin
+  std::memcpy(types, known.types, sizeof types);
+  Node known_fctx = known.fctx;
+  Cell* known_fctx_cell = known.fctx_cell;
+  CalleeKeep keep(slot);
+  const Cell* callee = keep.cell;
+  stack::Frame* f = stack::detail::push_record(
+      word, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  Node fctx = callee->w1;
+  f->function_context = fctx;
+  Cell* fx = fctx == known_fctx ? known_fctx_cell  // its context! cell
+             : fctx ? memory::head_cells(buf(fctx)) : nullptr;
+  f->saved_values = fx ? fx->w2 : 0;
+  uint64_t fx_epoch = moves;
+  for (int32_t k = 0; k < plain; ++k)
+    pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+  if (locals > 0) function::push_defaults(locals);
+  // An interpreted body, as call_value runs it.
+  if (epoch() != moves) extras_cells = callee_entry(callee).extras_cells;
+  Cell body = extras_cells[function::extras::BODY];
+  if (!fx || fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
+  fx->w2 = stack::index_of(base()) + 1;
+  fx_epoch = epoch();
+  if (cell::type(&body) != T_BLOCK) [[unlikely]] {
+    cell::set_none(base());
+    S.top = base() + 1;
+  } else {
+    f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
+    try {
+      eval_body_inline(&body);
+    } catch (const Unwind& u) {
+      // return and exit end here: the exit left the value in the frame's result slot.
+      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+      S.top = base() + 1;
+    }
+    f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
+  }
+  if (fx_epoch == epoch()) {
+    // The context cell is where it was: restored here, so the pop needs no look-up.
+    fx->w2 = f->saved_values;
+    f->function_context = 0;
+  }
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return pos;
+}
+
+// A call through a word of a function, native or action whose arguments are all plain
+// evaluated ones (no refinement, no path, not infix): the general call without its
+// set-up for the other cases, with the same frames, checks and results. cb is the code's
+// buffer, read since the last allocation. The callee's copy is kept in the saved cells, so
+// the frame starts where the result goes. Anything else (routines, compiled or traced
+// functions, a callee whose cache is not at hand) takes call_value. Callers test
+// fast_paths_on() first.
+[[gnu::always_inline]] inline uint32_t call_plain(const Cell* slot, const Node& code,
+                                                  SeriesBuffer* cb, uint32_t pos, uint32_t end,
+                                                  bool push, const Cell* word) {
+  const CalleeCacheEntry& known = callee_slot(slot->w3);
+  if (known.extras == slot->w3 && known.epoch == epoch()) [[likely]] {
+    if (known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN)
+      return call_plain_builtin(slot, known, code, cb, pos, end, push, word);
+    if (known.plain_kind == CalleeCacheEntry::PLAIN_FUNCTION &&
+        !(slot->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)))
+      return call_plain_function(slot, known, code, cb, pos, end, push, word);
+  }
+  return call_value(slot, code, pos, end, push, nullptr, 0, word, nullptr, 0, false);
 }
 
 // An infix call of an operator wrapping a plain two-argument action or native whose right
