@@ -526,15 +526,18 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
       if (!slot || cell::type(slot) != T_OP) break;
     }
     S.top = S.args_begin + start_top;
+    if (!fast_paths_on()) {  // the tracer may have moved nodes: ib is read only below
+      pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
+      continue;
+    }
     // A paren on the right is never a number: infix_plain evaluates it.
     const Cell* right = memory::head_cells(ib) + pos + 1;
-    if (pos + 1 < end && pos + 1 < cell_units(ib) && fast_paths_on() &&
-        cell::type(right) != T_PAREN && infix_fast(slot, right, S.top, push)) {
+    if (pos + 1 < end && pos + 1 < cell_units(ib) && cell::type(right) != T_PAREN &&
+        infix_fast(slot, right, S.top, push)) {
       pos += 2;
       continue;
     }
-    if (fast_paths_on()) pos = infix_plain(slot, code, pos + 1, end, push, &w);
-    else pos = call_value(slot, code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
+    pos = infix_plain(slot, code, pos + 1, end, push, &w);
   }
   return pos;
 }
