@@ -177,6 +177,13 @@ struct LastContext {
   // The global context first: the cached one is never 0 once its epoch is a real one.
   if (ctx == g_globals.ctx && g_globals.epoch == epoch() && w->w3 != context::NO_INDEX)
     return g_globals.values + w->w3;
+  // Then the last other context (a function's, mostly), for the same epoch.
+  if (ctx == g_last_context.ctx && g_last_context.epoch == epoch() && w->w3 != context::NO_INDEX) {
+    Cell* x = g_last_context.cell;  // its values pointer is read live
+    if (!x->w2) return nullptr;
+    if (x->header & hdr::CONTEXT_ON_STACK) return S.args_begin + (x->w2 - 1 + w->w3);
+    return memory::head_cells(buf(x->w2)) + w->w3;
+  }
   if (!ctx || w->w3 == context::NO_INDEX) return nullptr;
   if (ctx == context::global) {
     Cell* gx = memory::head_cells(buf(ctx));
@@ -186,14 +193,9 @@ struct LastContext {
     g_globals.epoch = epoch();
     return g_globals.values + w->w3;
   }
-  // The last other context's cell, for the same epoch (its values pointer is read live).
-  Cell* x;
-  if (ctx == g_last_context.ctx && g_last_context.epoch == epoch()) {
-    x = g_last_context.cell;
-  } else {
-    x = memory::head_cells(buf(ctx));  // the context! cell
-    g_last_context = {epoch(), ctx, x};
-  }
+  // Another context: its cell becomes the last one (its values pointer is read live).
+  Cell* x = memory::head_cells(buf(ctx));  // the context! cell
+  g_last_context = {epoch(), ctx, x};
   if (!x->w2) return nullptr;
   if (x->header & hdr::CONTEXT_ON_STACK) return S.args_begin + (x->w2 - 1 + w->w3);
   return memory::head_cells(buf(x->w2)) + w->w3;
@@ -432,17 +434,17 @@ void eval_paren(const Cell* paren, bool push) {
   stack::check_machine_stack();  // these evaluations nest without frames
   PositionKeep keep;
   // The block's node is read through current_position from here on: the collector keeps it
-  // current when it renumbers nodes.
-  current_position = Cell{cell::type(code), head, code->w2, 0};
+  // current when it renumbers nodes. Written whole: a nested evaluation copies it at once.
+  cell::store(&current_position, cell::type(code), head, code->w2, 0);
   uint32_t pos = head;
   for (;;) {
-    current_position.w1 = pos;
     pos = eval_quick_in(current_position.w2, cb, pos, end, false, push);
     if (fast_exit) [[unlikely]] break;  // return or exit of the function body around it
     if (pos >= end) break;
     cb = code_buf(current_position.w2);
     if (pos >= cell_units(cb)) break;
     S.top = start;
+    current_position.w1 = pos;
   }
 }
 }  // namespace
@@ -1275,10 +1277,10 @@ namespace {
   }
   Cell* start = S.top;
   PositionKeep keep;
-  current_position = Cell{T_BLOCK, head, body->w2, 0};  // the node is read through it below
+  // The node is read through current_position below; written whole (see eval_in_frame).
+  cell::store(&current_position, T_BLOCK, head, body->w2, 0);
   uint32_t pos = head;
   for (;;) {
-    current_position.w1 = pos;
     pos = eval_quick_in(current_position.w2, cb, pos, end, false, true);
     if (fast_exit) [[unlikely]] {
       fast_exit = false;  // return or exit straight from this body
@@ -1289,6 +1291,7 @@ namespace {
     cb = code_buf(current_position.w2);
     if (pos >= cell_units(cb)) break;
     S.top = start;
+    current_position.w1 = pos;
   }
   *S.base = S.top[-1];
   S.top = S.base + 1;
