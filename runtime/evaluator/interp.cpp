@@ -277,6 +277,7 @@ namespace {
 uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t end, bool push,
                      const Cell* word);
 void eval_paren(const Cell* paren, bool push);
+[[gnu::always_inline]] inline void run_branch(const Cell* block);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
 
 // Cell types that evaluate to themselves, and the values a word yields as they are.
@@ -451,7 +452,10 @@ void eval_paren(const Cell* paren, bool push) {
 
 // ---- Blocks and expressions ----
 
-void eval_branch(const Cell* block) {
+void eval_branch(const Cell* block) { run_branch(block); }
+
+namespace {
+[[gnu::always_inline]] inline void run_branch(const Cell* block) {
   SeriesBuffer* cb = code_buf(block->w2);
   uint32_t end = cell_units(cb);
   uint32_t head = block->w1 > end ? end : block->w1;
@@ -472,6 +476,7 @@ void eval_branch(const Cell* block) {
   S.top = S.base;
   eval_in_frame(&b, head, end, false, cb);
 }
+}  // namespace
 
 void eval_block(const Cell* block, bool into_caller) {
   uint32_t end = code_count(block->w2);
@@ -1386,8 +1391,19 @@ struct CalleeKeep {
   if (!int_fast_path(op, frame_base, frame_base + 1)) {
     int32_t id = int32_t(callee->w1);
     int32_t none[1] = {-1};
-    if (ct == T_NATIVE) natives::table[id - 1](0, none);
-    else actions::entry_table[id - 1](none);
+    if (ct != T_NATIVE) {
+      actions::entry_table[id - 1](none);
+    } else if (natives::table[id - 1] == &natives::either) {
+      // either, its chosen branch run right here: the native's own steps, one call less.
+      uint32_t t = cell::type(frame_base);
+      bool truthy = t == T_UNSET ? natives::truthy_strict_q(frame_base)  // raises
+                                 : !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
+      Cell chosen = truthy ? frame_base[1] : frame_base[2];
+      run_branch(&chosen);
+      S.top = frame_base + 1;
+    } else {
+      natives::table[id - 1](0, none);
+    }
   }
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
