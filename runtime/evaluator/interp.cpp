@@ -274,8 +274,8 @@ namespace {
 [[gnu::always_inline]] inline uint32_t call_plain(const Cell* slot, const Node& code,
                                                   SeriesBuffer* cb, uint32_t pos, uint32_t end,
                                                   bool push, const Cell* word);
-uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t end, bool push,
-                     const Cell* word);
+uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_t pos,
+                     uint32_t end, bool push, const Cell* word);
 void eval_paren(const Cell* paren, bool push);
 [[gnu::always_inline]] inline void run_branch(const Cell* block);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
@@ -544,7 +544,7 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
       pos += 2;
       continue;
     }
-    pos = infix_plain(slot, code, pos + 1, end, push, &w);
+    pos = infix_plain(slot, code, ib, pos + 1, end, push, &w);
   }
   return pos;
 }
@@ -925,9 +925,11 @@ struct CalleeCacheEntry {
   Cell* extras_cells = nullptr;
   // The short-path operation of a two-argument builtin (OP_NONE otherwise).
   FastOp fast_op = OP_NONE;
-  // Function callees: the context node and its context! cell, for the same epoch.
+  // Function callees: the context node and its context! cell, and the body's buffer (null
+  // when the body is not a block), for the same epoch.
   Node fctx = 0;
   Cell* fctx_cell = nullptr;
+  SeriesBuffer* body_buf = nullptr;
   // How call_plain may call it: not at all, as a builtin, or as an interpreted function.
   enum : uint8_t { NOT_PLAIN, PLAIN_BUILTIN, PLAIN_FUNCTION };
   uint8_t plain_kind = NOT_PLAIN;
@@ -1007,6 +1009,8 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
   known.fast_op = known.plain == 2 ? fast_op_of(ct, int32_t(callee->w1)) : OP_NONE;
   known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
+  const Cell* body = extras_cells + function::extras::BODY;
+  known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
   known.plain_kind = CalleeCacheEntry::NOT_PLAIN;
   if (known.plain >= 0 && known.plain <= CalleeCacheEntry::PLAIN_TYPES) {
     const Cell* code_id = extras_cells + function::extras::CODE;
@@ -1267,8 +1271,8 @@ namespace {
 // locals: each value is pushed and dropped but the last, which becomes the result. The
 // block frame eval_block would add is named `<body>`, which no report shows; the frame
 // (flagged INLINE_BODY) is where return and exit called straight from the body stop.
-[[gnu::always_inline]] inline void eval_body_inline(const Cell* body) {
-  SeriesBuffer* cb = code_buf(body->w2);
+// cb is the body's buffer, read since the last allocation.
+[[gnu::always_inline]] inline void eval_body_in(const Cell* body, SeriesBuffer* cb) {
   uint32_t end = cell_units(cb);
   uint32_t head = body->w1 > end ? end : body->w1;
   if (head >= end) {
@@ -1300,6 +1304,10 @@ namespace {
   }
   *S.base = S.top[-1];
   S.top = S.base + 1;
+}
+
+[[gnu::always_inline]] inline void eval_body_inline(const Cell* body) {
+  eval_body_in(body, code_buf(body->w2));
 }
 
 // The cache index of plain argument k (return: cells are skipped), for error reports.
@@ -1422,6 +1430,7 @@ struct CalleeKeep {
   std::memcpy(types, known.types, sizeof types);
   Node known_fctx = known.fctx;
   Cell* known_fctx_cell = known.fctx_cell;
+  SeriesBuffer* body_buf = known.body_buf;
   CalleeKeep keep(slot);
   const Cell* callee = keep.cell;
   stack::Frame* f = stack::detail::push_record(
@@ -1436,7 +1445,11 @@ struct CalleeKeep {
     pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
   if (locals > 0) function::push_defaults(locals);
   // An interpreted body, as call_value runs it.
-  if (epoch() != moves) extras_cells = callee_entry(callee).extras_cells;
+  if (epoch() != moves) {
+    const CalleeCacheEntry& now = callee_entry(callee);
+    extras_cells = now.extras_cells;
+    body_buf = now.body_buf;
+  }
   Cell body = extras_cells[function::extras::BODY];
   if (!fx || fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
   fx->w2 = stack::index_of(base()) + 1;
@@ -1447,7 +1460,7 @@ struct CalleeKeep {
   } else {
     f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
     try {
-      eval_body_inline(&body);
+      eval_body_in(&body, body_buf);
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
       if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
@@ -1488,9 +1501,10 @@ struct CalleeKeep {
 
 // An infix call of an operator wrapping a plain two-argument action or native whose right
 // operand needs evaluating (infix_fast declined it): the general infix call without its
-// set-up, with the same frame, checks and results. The left operand is the top cell.
-uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t end, bool push,
-                     const Cell* word) {
+// set-up, with the same frame, checks and results. The left operand is the top cell; cb is
+// the code's buffer, read since the last allocation.
+uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_t pos,
+                     uint32_t end, bool push, const Cell* word) {
   uint32_t ct = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
   const CalleeCacheEntry& known = callee_slot(op->w3);
   if ((ct != T_ACTION && ct != T_NATIVE) || known.extras != op->w3 || known.epoch != epoch() ||
@@ -1509,7 +1523,7 @@ uint32_t infix_plain(const Cell* op, const Node& code, uint32_t pos, uint32_t en
   if (!takes_type_q(known.types[0], cell::type(left))) [[unlikely]]
     raise_plain_bad_type(callee, 0, f);
   if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
-  pos = eval_quick(code, pos, end, true, true);
+  pos = eval_quick_in(code, cb, pos, end, true, true);
   if (!takes_type_q(right_types, cell::type(S.top - 1))) [[unlikely]]
     raise_plain_bad_type(callee, 1, f);
   if (!int_fast_path(fop, left, left + 1)) {
