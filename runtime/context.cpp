@@ -138,8 +138,7 @@ int32_t find_symbol(Node ctx, int32_t symbol, bool canonical) {
 }
 
 int32_t find_or_add_symbol(Node ctx, int32_t symbol, bool canonical, int32_t* new_index) {
-  Held h(ctx);
-  int32_t index = -1;
+  int32_t index = -1;  // the table call roots the context itself when it adds
   int32_t r = hash::context_symbol_index(table_of(ctx), symbol, canonical, ctx, &index);
   if (r < 0 && new_index) *new_index = index;
   return r;

@@ -1109,16 +1109,20 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
   int32_t alias = -1;
   for (int pass = 1; pass <= 2; pass++) {
     bool ci = any_case || pass == 2;
+    // Nothing in the walk allocates: the table's addresses are read once per pass.
+    const uint32_t* fl = flags_of(t);
+    const int32_t* ix = index_of(t);
+    const Cell* values = values_of(t);
     Probe pr(h, uint32_t(R(t)[rec::BUCKETS]));
     do {
-      uint32_t f = get_flag(flags_of(t), pr.i);
+      uint32_t f = get_flag(fl, pr.i);
       if (f == EMPTY) {
         if (pass == 1) empty = pr.i;
         break;
       }
       if (f == DELETED) continue;
-      int32_t pos = index_of(t)[pr.i];
-      const Cell* s = values_of(t) + pos;
+      int32_t pos = ix[pr.i];
+      const Cell* s = values + pos;
       Node sn = s->w3;
       if (mem::used(sn) != length) continue;
       const uint8_t* sb = mem::data(sn);
@@ -1154,27 +1158,41 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
   return pos + 1;
 }
 
+namespace {
+// The word entry for a symbol, or null. Nothing here allocates, so the buffer addresses
+// are read once for the whole probe.
+const Cell* find_word_entry(Node t, int32_t symbol_id, bool canonical, int32_t canon, uint32_t h) {
+  const int32_t* r = R(t);
+  const uint32_t* fl = flags_of(t);
+  const int32_t* ix = index_of(t);
+  const Cell* values = values_of(t);
+  Probe pr(h, uint32_t(r[rec::BUCKETS]));
+  do {
+    uint32_t f = get_flag(fl, pr.i);
+    if (f == EMPTY) break;
+    if (f == DELETED) continue;
+    const Cell* w = values + ix[pr.i];
+    // The same id is the same canonical id: only other spellings need the look-up.
+    bool eq = int32_t(w->w2) == symbol_id || (canonical && symbol::canonical_id(int32_t(w->w2)) == canon);
+    if (eq) return w;
+  } while (pr.next());
+  return nullptr;
+}
+}  // namespace
+
 int32_t context_symbol_index(Node t, int32_t symbol_id, bool canonical, Node context, int32_t* index) {
-  Hold keep(t);
-  Root keep_c(&context);
   int32_t canon = symbol::canonical_id(symbol_id);
   uint32_t h = mix_int32(uint32_t(canon));
-  for (int round = 0; round < 2; round++) {
-    Probe pr(h, uint32_t(R(t)[rec::BUCKETS]));
-    do {
-      uint32_t f = get_flag(flags_of(t), pr.i);
-      if (f == EMPTY) break;
-      if (f == DELETED) continue;
-      const Cell* w = values_of(t) + index_of(t)[pr.i];
-      bool eq = canonical ? symbol::canonical_id(int32_t(w->w2)) == canon : int32_t(w->w2) == symbol_id;
-      if (eq) {
-        if (index) *index = int32_t(w->w3);
-        return int32_t(w->w3);
-      }
-    } while (pr.next());
-    if (!context) return -1;
-    if (round == 1) break;
-    if (R(t)[rec::OCCUPIED] < R(t)[rec::UPPER]) break;
+  // A plain look-up takes no guards: nothing allocates until a word is added.
+  if (const Cell* w = find_word_entry(t, symbol_id, canonical, canon, h)) {
+    if (index) *index = int32_t(w->w3);
+    return int32_t(w->w3);
+  }
+  if (!context) return -1;
+  Hold keep(t);
+  Root keep_c(&context);
+  if (R(t)[rec::OCCUPIED] >= R(t)[rec::UPPER]) {
+    // A rehash keeps the same entries: the word is still missing after it.
     int32_t* r = R(t);
     int32_t target = (r[rec::BUCKETS] > 2 * r[rec::SIZE] ? r[rec::BUCKETS] - 1 : r[rec::BUCKETS] + 1) * 16;
     NodeMovingOff off;

@@ -99,8 +99,12 @@ std::string text(int32_t id) {
 }
 
 int32_t canonical_id(int32_t id) {
-  if (!valid(id)) return id;
-  int32_t alias = int32_t(entry(id)->w1);
+  // Every word look-up comes here: one read of the list's buffer serves the bound check
+  // and the entry.
+  if (!hash::symbol_table || id <= 0) return id;
+  SeriesBuffer* b = memory::node_buffer(list_node());
+  if (uint32_t(id) > memory::used_bytes(b) / 16) return id;
+  int32_t alias = int32_t(memory::head_cells(b)[id - 1].w1);
   return alias > 0 ? alias : id;
 }
 
