@@ -1095,14 +1095,18 @@ Cell* table_delete_key(Node t, uint32_t key) {
 
 int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any_case) {
   Hold keep(t);
+  // Raw copy first, before anything allocates: the caller's bytes may sit in a buffer
+  // that moves.
+  const uint8_t* folded = fold_spelling(bytes, length);
   if (R(t)[rec::OCCUPIED] >= R(t)[rec::UPPER]) {
+    // The rehash folds the names again in the same scratch: the spelling waits aside.
+    std::vector<uint8_t> copy(spell_buf, spell_buf + length);
     int32_t* r = R(t);
     int32_t target = (r[rec::BUCKETS] > 2 * r[rec::SIZE] ? r[rec::BUCKETS] - 1 : r[rec::BUCKETS] + 1) * 16;
     NodeMovingOff off;
     table_rehash_to(t, target);
+    folded = fold_spelling(copy.data(), length);
   }
-  // Raw copy first: the caller's bytes may sit in a buffer that moves.
-  const uint8_t* folded = fold_spelling(bytes, length);
   const uint8_t* raw = spell_buf;
   uint32_t h = murmur3_x86_32(folded, length);
   int64_t empty = -1;
@@ -1110,10 +1114,11 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
   for (int pass = 1; pass <= 2; pass++) {
     bool ci = any_case || pass == 2;
     // Nothing in the walk allocates: the table's addresses are read once per pass.
-    const uint32_t* fl = flags_of(t);
-    const int32_t* ix = index_of(t);
-    const Cell* values = values_of(t);
-    Probe pr(h, uint32_t(R(t)[rec::BUCKETS]));
+    const int32_t* r = R(t);
+    const uint32_t* fl = reinterpret_cast<const uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
+    const int32_t* ix = reinterpret_cast<const int32_t*>(mem::data(uint32_t(r[rec::INDEX])));
+    const Cell* values = reinterpret_cast<const Cell*>(mem::data(uint32_t(r[rec::VALUES])));
+    Probe pr(h, uint32_t(r[rec::BUCKETS]));
     do {
       uint32_t f = get_flag(fl, pr.i);
       if (f == EMPTY) {
@@ -1163,9 +1168,9 @@ namespace {
 // are read once for the whole probe.
 const Cell* find_word_entry(Node t, int32_t symbol_id, bool canonical, int32_t canon, uint32_t h) {
   const int32_t* r = R(t);
-  const uint32_t* fl = flags_of(t);
-  const int32_t* ix = index_of(t);
-  const Cell* values = values_of(t);
+  const uint32_t* fl = reinterpret_cast<const uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
+  const int32_t* ix = reinterpret_cast<const int32_t*>(mem::data(uint32_t(r[rec::INDEX])));
+  const Cell* values = reinterpret_cast<const Cell*>(mem::data(uint32_t(r[rec::VALUES])));
   Probe pr(h, uint32_t(r[rec::BUCKETS]));
   do {
     uint32_t f = get_flag(fl, pr.i);

@@ -31,9 +31,11 @@ Cell* entry(int32_t id) { return reinterpret_cast<Cell*>(hash::mem::data(list_no
 bool valid(int32_t id) { return hash::symbol_table && id > 0 && uint32_t(id) <= count(); }
 
 int32_t intern(const uint8_t* text, uint32_t length, bool any_case) {
-  if (!hash::symbol_table) create_hash();
+  // The table copies the name before it allocates; only making the table comes first.
+  if (hash::symbol_table) return hash::find_symbol_name(hash::symbol_table, text, length, any_case);
   std::string& s = scratch();
   s.assign(reinterpret_cast<const char*>(text), length);
+  create_hash();
   return hash::find_symbol_name(hash::symbol_table, reinterpret_cast<const uint8_t*>(s.data()), length,
                                 any_case);
 }
