@@ -3,6 +3,7 @@
 #include "runtime/hash.h"
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "runtime/casemap.h"
@@ -1094,12 +1095,14 @@ Cell* table_delete_key(Node t, uint32_t key) {
 // ---- symbols and word lists ----
 
 int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any_case) {
-  Hold keep(t);
+  // Held from the first allocation on: a name found needs none.
+  std::optional<Hold> keep;
   // Raw copy first, before anything allocates: the caller's bytes may sit in a buffer
   // that moves.
   const uint8_t* folded = fold_spelling(bytes, length);
   if (R(t)[rec::OCCUPIED] >= R(t)[rec::UPPER]) {
     // The rehash folds the names again in the same scratch: the spelling waits aside.
+    keep.emplace(t);
     std::vector<uint8_t> copy(spell_buf, spell_buf + length);
     int32_t* r = R(t);
     int32_t target = (r[rec::BUCKETS] > 2 * r[rec::SIZE] ? r[rec::BUCKETS] - 1 : r[rec::BUCKETS] + 1) * 16;
@@ -1143,10 +1146,12 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
   }
   if (empty < 0) {
     // No empty bucket met (cannot happen under the bound): grow and retry.
+    if (!keep) keep.emplace(t);
     std::vector<uint8_t> copy(raw, raw + length);
     table_rehash_to(t, R(t)[rec::BUCKETS] * 2);
     return find_symbol_name(t, copy.data(), length, any_case);
   }
+  if (!keep) keep.emplace(t);
   Node sn = mem::new_bytes(length + 1);
   Root keep_s(&sn);
   std::memcpy(mem::data(sn), spell_buf, length);
