@@ -1211,18 +1211,21 @@ int32_t context_symbol_index(Node t, int32_t symbol_id, bool canonical, Node con
   int32_t n = value_count(t);
   Cell w{T_WORD, context, uint32_t(symbol_id), uint32_t(n)};
   append_cell(uint32_t(R(t)[rec::VALUES]), w);
-  Probe pr(h, uint32_t(R(t)[rec::BUCKETS]));
+  // Nothing allocates from here on: the addresses are read once.
+  int32_t* r = R(t);
+  uint32_t* fl = reinterpret_cast<uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
+  Probe pr(h, uint32_t(r[rec::BUCKETS]));
   int64_t chosen = -1;
   bool fresh = false;
   do {
-    uint32_t f = get_flag(flags_of(t), pr.i);
+    uint32_t f = get_flag(fl, pr.i);
     if (f == EMPTY) { if (chosen < 0) { chosen = pr.i; fresh = true; } break; }
     if (f == DELETED && chosen < 0) chosen = pr.i;
   } while (pr.next());
-  index_of(t)[chosen] = n;
-  set_flag(flags_of(t), uint32_t(chosen), LIVE);
-  R(t)[rec::SIZE]++;
-  if (fresh) R(t)[rec::OCCUPIED]++;
+  reinterpret_cast<int32_t*>(mem::data(uint32_t(r[rec::INDEX])))[chosen] = n;
+  set_flag(fl, uint32_t(chosen), LIVE);
+  r[rec::SIZE]++;
+  if (fresh) r[rec::OCCUPIED]++;
   if (index) *index = n;
   return -1;
 }
