@@ -1114,9 +1114,10 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
   uint32_t h = murmur3_x86_32(folded, length);
   int64_t empty = -1;
   int32_t alias = -1;
-  for (int pass = 1; pass <= 2; pass++) {
-    bool ci = any_case || pass == 2;
-    // Nothing in the walk allocates: the table's addresses are read once per pass.
+  {
+    // One walk of the chain finds the spelling asked for and, failing that, the first
+    // other-case spelling (the alias of a new one). Nothing in it allocates: the table's
+    // addresses are read once.
     const int32_t* r = R(t);
     const uint32_t* fl = reinterpret_cast<const uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
     const int32_t* ix = reinterpret_cast<const int32_t*>(mem::data(uint32_t(r[rec::INDEX])));
@@ -1125,7 +1126,7 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
     do {
       uint32_t f = get_flag(fl, pr.i);
       if (f == EMPTY) {
-        if (pass == 1) empty = pr.i;
+        empty = pr.i;
         break;
       }
       if (f == DELETED) continue;
@@ -1134,15 +1135,10 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
       Node sn = s->w3;
       if (mem::used(sn) != length) continue;
       const uint8_t* sb = mem::data(sn);
-      bool eq = ci ? ascii_eq_ci(sb, raw, length) : std::memcmp(sb, raw, length) == 0;
-      if (!eq) continue;
-      if (pass == 1) return pos + 1;
+      if (any_case ? ascii_eq_ci(sb, raw, length) : std::memcmp(sb, raw, length) == 0) return pos + 1;
       // An alias always names an entry without one.
-      alias = int32_t(s->w1) > 0 ? int32_t(s->w1) : pos + 1;
-      break;
+      if (alias < 0 && ascii_eq_ci(sb, raw, length)) alias = int32_t(s->w1) > 0 ? int32_t(s->w1) : pos + 1;
     } while (pr.next());
-    if (pass == 1 && (any_case || empty < 0)) break;
-    if (pass == 2) break;
   }
   if (empty < 0) {
     // No empty bucket met (cannot happen under the bound): grow and retry.
