@@ -27,8 +27,29 @@ add_library(kel_libs INTERFACE)
 # libcurl is loaded by the HTTP client at its first request (dlopen), not linked: its
 # thirty-odd dependencies took half of every start-up. libcrypto and libtiff likewise, at
 # their first use. Only their headers are used here.
-target_link_libraries(kel_libs INTERFACE ZLIB::ZLIB PkgConfig::ZSTD ${CMAKE_DL_LIBS}
-                                         PNG::PNG JPEG::JPEG GIF::GIF)
+# The image and compression libraries link from their static archives when the -dev
+# packages ship them (Debian's do): each shared one cost its mapping and symbol relocation
+# at every start, a quarter of an empty script's run. The same library code either way.
+set(KEL_STATIC_LIBS "")
+foreach(lib png16 jpeg gif zstd z)
+  find_library(KEL_STATIC_LIB_${lib} NAMES lib${lib}.a)
+  if(KEL_STATIC_LIB_${lib})
+    list(APPEND KEL_STATIC_LIBS ${KEL_STATIC_LIB_${lib}})
+  endif()
+endforeach()
+list(LENGTH KEL_STATIC_LIBS KEL_STATIC_LIB_COUNT)
+if(KEL_STATIC_LIB_COUNT EQUAL 5)
+  target_link_libraries(kel_libs INTERFACE ${KEL_STATIC_LIBS} m ${CMAKE_DL_LIBS})
+  target_include_directories(kel_libs INTERFACE
+                             $<TARGET_PROPERTY:PNG::PNG,INTERFACE_INCLUDE_DIRECTORIES>
+                             $<TARGET_PROPERTY:JPEG::JPEG,INTERFACE_INCLUDE_DIRECTORIES>
+                             $<TARGET_PROPERTY:GIF::GIF,INTERFACE_INCLUDE_DIRECTORIES>
+                             $<TARGET_PROPERTY:ZLIB::ZLIB,INTERFACE_INCLUDE_DIRECTORIES>
+                             $<TARGET_PROPERTY:PkgConfig::ZSTD,INTERFACE_INCLUDE_DIRECTORIES>)
+else()
+  target_link_libraries(kel_libs INTERFACE ZLIB::ZLIB PkgConfig::ZSTD ${CMAKE_DL_LIBS}
+                                           PNG::PNG JPEG::JPEG GIF::GIF)
+endif()
 target_include_directories(kel_libs INTERFACE
                            $<TARGET_PROPERTY:CURL::libcurl,INTERFACE_INCLUDE_DIRECTORIES>
                            $<TARGET_PROPERTY:OpenSSL::Crypto,INTERFACE_INCLUDE_DIRECTORIES>

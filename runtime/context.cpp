@@ -138,8 +138,7 @@ int32_t find_symbol(Node ctx, int32_t symbol, bool canonical) {
 }
 
 int32_t find_or_add_symbol(Node ctx, int32_t symbol, bool canonical, int32_t* new_index) {
-  Held h(ctx);
-  int32_t index = -1;
+  int32_t index = -1;  // the table call roots the context itself when it adds
   int32_t r = hash::context_symbol_index(table_of(ctx), symbol, canonical, ctx, &index);
   if (r < 0 && new_index) *new_index = index;
   return r;
@@ -174,26 +173,27 @@ void add_missing_with_value(Node ctx, const Cell* word, const Cell* value) {
 }
 
 Cell add_word(int32_t symbol, bool canonical, bool keep_case) {
-  Held g(global);
+  // `global` is a collector root of its own: it follows its node, so it is re-read after
+  // each call that may allocate.
   int32_t added = -1;
-  int32_t r = find_or_add_symbol(g.node(), symbol, canonical, &added);
+  int32_t r = find_or_add_symbol(global, symbol, canonical, &added);
   if (r >= 0) {
     // Found by exact id, or asked to keep the case: the spelling asked for, on the slot
     // found (case variants share the first variant's index). Otherwise the entry's own.
     if (canonical && !keep_case) {
-      Cell w = *word_at(g.node(), r);
+      Cell w = *word_at(global, r);
       w.header = T_WORD;
       return w;
     }
-    return Cell{T_WORD, g.node(), uint32_t(symbol), uint32_t(r)};
+    return Cell{T_WORD, global, uint32_t(symbol), uint32_t(r)};
   }
   if (symbol::alias_id(symbol) > 0) {
     // A case variant shares the slot of the variant that came first.
-    int32_t first = find_symbol(g.node(), symbol::canonical_id(symbol), true);
-    if (first >= 0 && first != added) word_at(g.node(), added)->w3 = uint32_t(first);
+    int32_t first = find_symbol(global, symbol::canonical_id(symbol), true);
+    if (first >= 0 && first != added) word_at(global, added)->w3 = uint32_t(first);
   }
-  append_value(g.node(), Cell{T_UNSET, 0, 0, 0});
-  Cell w = *word_at(g.node(), added);
+  append_value(global, Cell{T_UNSET, 0, 0, 0});
+  Cell w = *word_at(global, added);
   w.header = T_WORD;
   return w;
 }

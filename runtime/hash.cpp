@@ -3,6 +3,7 @@
 #include "runtime/hash.h"
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "runtime/casemap.h"
@@ -1094,50 +1095,59 @@ Cell* table_delete_key(Node t, uint32_t key) {
 // ---- symbols and word lists ----
 
 int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any_case) {
-  Hold keep(t);
+  // Held from the first allocation on: a name found needs none.
+  std::optional<Hold> keep;
+  // Raw copy first, before anything allocates: the caller's bytes may sit in a buffer
+  // that moves.
+  const uint8_t* folded = fold_spelling(bytes, length);
   if (R(t)[rec::OCCUPIED] >= R(t)[rec::UPPER]) {
+    // The rehash folds the names again in the same scratch: the spelling waits aside.
+    keep.emplace(t);
+    std::vector<uint8_t> copy(spell_buf, spell_buf + length);
     int32_t* r = R(t);
     int32_t target = (r[rec::BUCKETS] > 2 * r[rec::SIZE] ? r[rec::BUCKETS] - 1 : r[rec::BUCKETS] + 1) * 16;
     NodeMovingOff off;
     table_rehash_to(t, target);
+    folded = fold_spelling(copy.data(), length);
   }
-  // Raw copy first: the caller's bytes may sit in a buffer that moves.
-  const uint8_t* folded = fold_spelling(bytes, length);
   const uint8_t* raw = spell_buf;
   uint32_t h = murmur3_x86_32(folded, length);
   int64_t empty = -1;
   int32_t alias = -1;
-  for (int pass = 1; pass <= 2; pass++) {
-    bool ci = any_case || pass == 2;
-    Probe pr(h, uint32_t(R(t)[rec::BUCKETS]));
+  {
+    // One walk of the chain finds the spelling asked for and, failing that, the first
+    // other-case spelling (the alias of a new one). Nothing in it allocates: the table's
+    // addresses are read once.
+    const int32_t* r = R(t);
+    const uint32_t* fl = reinterpret_cast<const uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
+    const int32_t* ix = reinterpret_cast<const int32_t*>(mem::data(uint32_t(r[rec::INDEX])));
+    const Cell* values = reinterpret_cast<const Cell*>(mem::data(uint32_t(r[rec::VALUES])));
+    Probe pr(h, uint32_t(r[rec::BUCKETS]));
     do {
-      uint32_t f = get_flag(flags_of(t), pr.i);
+      uint32_t f = get_flag(fl, pr.i);
       if (f == EMPTY) {
-        if (pass == 1) empty = pr.i;
+        empty = pr.i;
         break;
       }
       if (f == DELETED) continue;
-      int32_t pos = index_of(t)[pr.i];
-      const Cell* s = values_of(t) + pos;
+      int32_t pos = ix[pr.i];
+      const Cell* s = values + pos;
       Node sn = s->w3;
       if (mem::used(sn) != length) continue;
       const uint8_t* sb = mem::data(sn);
-      bool eq = ci ? ascii_eq_ci(sb, raw, length) : std::memcmp(sb, raw, length) == 0;
-      if (!eq) continue;
-      if (pass == 1) return pos + 1;
+      if (any_case ? ascii_eq_ci(sb, raw, length) : std::memcmp(sb, raw, length) == 0) return pos + 1;
       // An alias always names an entry without one.
-      alias = int32_t(s->w1) > 0 ? int32_t(s->w1) : pos + 1;
-      break;
+      if (alias < 0 && ascii_eq_ci(sb, raw, length)) alias = int32_t(s->w1) > 0 ? int32_t(s->w1) : pos + 1;
     } while (pr.next());
-    if (pass == 1 && (any_case || empty < 0)) break;
-    if (pass == 2) break;
   }
   if (empty < 0) {
     // No empty bucket met (cannot happen under the bound): grow and retry.
+    if (!keep) keep.emplace(t);
     std::vector<uint8_t> copy(raw, raw + length);
     table_rehash_to(t, R(t)[rec::BUCKETS] * 2);
     return find_symbol_name(t, copy.data(), length, any_case);
   }
+  if (!keep) keep.emplace(t);
   Node sn = mem::new_bytes(length + 1);
   Root keep_s(&sn);
   std::memcpy(mem::data(sn), spell_buf, length);
@@ -1154,27 +1164,41 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
   return pos + 1;
 }
 
+namespace {
+// The word entry for a symbol, or null. Nothing here allocates, so the buffer addresses
+// are read once for the whole probe.
+const Cell* find_word_entry(Node t, int32_t symbol_id, bool canonical, int32_t canon, uint32_t h) {
+  const int32_t* r = R(t);
+  const uint32_t* fl = reinterpret_cast<const uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
+  const int32_t* ix = reinterpret_cast<const int32_t*>(mem::data(uint32_t(r[rec::INDEX])));
+  const Cell* values = reinterpret_cast<const Cell*>(mem::data(uint32_t(r[rec::VALUES])));
+  Probe pr(h, uint32_t(r[rec::BUCKETS]));
+  do {
+    uint32_t f = get_flag(fl, pr.i);
+    if (f == EMPTY) break;
+    if (f == DELETED) continue;
+    const Cell* w = values + ix[pr.i];
+    // The same id is the same canonical id: only other spellings need the look-up.
+    bool eq = int32_t(w->w2) == symbol_id || (canonical && symbol::canonical_id(int32_t(w->w2)) == canon);
+    if (eq) return w;
+  } while (pr.next());
+  return nullptr;
+}
+}  // namespace
+
 int32_t context_symbol_index(Node t, int32_t symbol_id, bool canonical, Node context, int32_t* index) {
-  Hold keep(t);
-  Root keep_c(&context);
   int32_t canon = symbol::canonical_id(symbol_id);
   uint32_t h = mix_int32(uint32_t(canon));
-  for (int round = 0; round < 2; round++) {
-    Probe pr(h, uint32_t(R(t)[rec::BUCKETS]));
-    do {
-      uint32_t f = get_flag(flags_of(t), pr.i);
-      if (f == EMPTY) break;
-      if (f == DELETED) continue;
-      const Cell* w = values_of(t) + index_of(t)[pr.i];
-      bool eq = canonical ? symbol::canonical_id(int32_t(w->w2)) == canon : int32_t(w->w2) == symbol_id;
-      if (eq) {
-        if (index) *index = int32_t(w->w3);
-        return int32_t(w->w3);
-      }
-    } while (pr.next());
-    if (!context) return -1;
-    if (round == 1) break;
-    if (R(t)[rec::OCCUPIED] < R(t)[rec::UPPER]) break;
+  // A plain look-up takes no guards: nothing allocates until a word is added.
+  if (const Cell* w = find_word_entry(t, symbol_id, canonical, canon, h)) {
+    if (index) *index = int32_t(w->w3);
+    return int32_t(w->w3);
+  }
+  if (!context) return -1;
+  Hold keep(t);
+  Root keep_c(&context);
+  if (R(t)[rec::OCCUPIED] >= R(t)[rec::UPPER]) {
+    // A rehash keeps the same entries: the word is still missing after it.
     int32_t* r = R(t);
     int32_t target = (r[rec::BUCKETS] > 2 * r[rec::SIZE] ? r[rec::BUCKETS] - 1 : r[rec::BUCKETS] + 1) * 16;
     NodeMovingOff off;
@@ -1183,18 +1207,21 @@ int32_t context_symbol_index(Node t, int32_t symbol_id, bool canonical, Node con
   int32_t n = value_count(t);
   Cell w{T_WORD, context, uint32_t(symbol_id), uint32_t(n)};
   append_cell(uint32_t(R(t)[rec::VALUES]), w);
-  Probe pr(h, uint32_t(R(t)[rec::BUCKETS]));
+  // Nothing allocates from here on: the addresses are read once.
+  int32_t* r = R(t);
+  uint32_t* fl = reinterpret_cast<uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
+  Probe pr(h, uint32_t(r[rec::BUCKETS]));
   int64_t chosen = -1;
   bool fresh = false;
   do {
-    uint32_t f = get_flag(flags_of(t), pr.i);
+    uint32_t f = get_flag(fl, pr.i);
     if (f == EMPTY) { if (chosen < 0) { chosen = pr.i; fresh = true; } break; }
     if (f == DELETED && chosen < 0) chosen = pr.i;
   } while (pr.next());
-  index_of(t)[chosen] = n;
-  set_flag(flags_of(t), uint32_t(chosen), LIVE);
-  R(t)[rec::SIZE]++;
-  if (fresh) R(t)[rec::OCCUPIED]++;
+  reinterpret_cast<int32_t*>(mem::data(uint32_t(r[rec::INDEX])))[chosen] = n;
+  set_flag(fl, uint32_t(chosen), LIVE);
+  r[rec::SIZE]++;
+  if (fresh) r[rec::OCCUPIED]++;
   if (index) *index = n;
   return -1;
 }

@@ -30,10 +30,46 @@ Cell* entry(int32_t id) { return reinterpret_cast<Cell*>(hash::mem::data(list_no
 
 bool valid(int32_t id) { return hash::symbol_table && id > 0 && uint32_t(id) <= count(); }
 
+// Names interned lately, by a hash of their exact bytes: a name met again (most words of
+// a loaded text) skips the folding and the table's probe. A hit is checked against the
+// symbol's own spelling, and a spelling names one symbol only, so a stale or colliding
+// entry just misses.
+struct Recent {
+  uint32_t hash;
+  int32_t id;
+};
+constexpr uint32_t RECENT_SLOTS = 1024;
+Recent g_recent[RECENT_SLOTS];
+
+uint32_t exact_hash(const uint8_t* text, uint32_t length) {
+  uint32_t h = 2166136261u ^ length;
+  for (uint32_t i = 0; i < length; ++i) h = (h ^ text[i]) * 16777619u;
+  return h;
+}
+
+int32_t recent_id(uint32_t h, const uint8_t* text, uint32_t length) {
+  const Recent& r = g_recent[h & (RECENT_SLOTS - 1)];
+  if (r.hash != h || r.id <= 0) return 0;
+  SeriesBuffer* list = memory::node_buffer(list_node());
+  if (uint32_t(r.id) > memory::used_bytes(list) / 16) return 0;
+  SeriesBuffer* name = memory::node_buffer(memory::head_cells(list)[r.id - 1].w3);
+  if (memory::used_bytes(name) != length || std::memcmp(memory::head(name), text, length) != 0) return 0;
+  return r.id;
+}
+
 int32_t intern(const uint8_t* text, uint32_t length, bool any_case) {
-  if (!hash::symbol_table) create_hash();
+  // The table copies the name before it allocates; only making the table comes first.
+  if (hash::symbol_table) {
+    if (any_case) return hash::find_symbol_name(hash::symbol_table, text, length, true);
+    uint32_t h = exact_hash(text, length);
+    if (int32_t id = recent_id(h, text, length)) return id;
+    int32_t id = hash::find_symbol_name(hash::symbol_table, text, length, false);
+    g_recent[h & (RECENT_SLOTS - 1)] = Recent{h, id};
+    return id;
+  }
   std::string& s = scratch();
   s.assign(reinterpret_cast<const char*>(text), length);
+  create_hash();
   return hash::find_symbol_name(hash::symbol_table, reinterpret_cast<const uint8_t*>(s.data()), length,
                                 any_case);
 }
@@ -41,6 +77,7 @@ int32_t intern(const uint8_t* text, uint32_t length, bool any_case) {
 }  // namespace
 
 void create_hash() {
+  for (Recent& r : g_recent) r = Recent{0, 0};  // ids of another table
   Cell source{T_BLOCK, 0, list, 0};
   hash::symbol_table = hash::table_create(int32_t(INITIAL_ENTRIES), list ? &source : nullptr,
                                           hash::KIND_SYMBOLS, 0);
@@ -99,8 +136,12 @@ std::string text(int32_t id) {
 }
 
 int32_t canonical_id(int32_t id) {
-  if (!valid(id)) return id;
-  int32_t alias = int32_t(entry(id)->w1);
+  // Every word look-up comes here: one read of the list's buffer serves the bound check
+  // and the entry.
+  if (!hash::symbol_table || id <= 0) return id;
+  SeriesBuffer* b = memory::node_buffer(list_node());
+  if (uint32_t(id) > memory::used_bytes(b) / 16) return id;
+  int32_t alias = int32_t(memory::head_cells(b)[id - 1].w1);
   return alias > 0 ? alias : id;
 }
 

@@ -738,9 +738,14 @@ struct Decoder {
     uint64_t bits = compact ? (uint64_t(b) << 32 | a) : (uint64_t(a) << 32 | b);
     return std::bit_cast<double>(bits);
   }
+  // Interned ids by symbol-table index: each name is interned once per image, however
+  // many words use it (symbols are never dropped, so an id stays valid).
+  std::vector<int32_t> symbol_ids;
   int32_t symbol() {
     uint32_t i = num();
     if (i >= symbol_count) fail();
+    if (symbol_ids.empty()) symbol_ids.assign(symbol_count, 0);  // bounded by the image's size
+    if (symbol_ids[i]) return symbol_ids[i];
     size_t at = offsets_at + size_t(i) * 4;
     uint32_t off = uint32_t(data[at]) | uint32_t(data[at + 1]) << 8 | uint32_t(data[at + 2]) << 16 |
                    uint32_t(data[at + 3]) << 24;
@@ -748,7 +753,7 @@ struct Decoder {
     const uint8_t* name = data.data() + names_at + off;
     size_t n = std::strlen(reinterpret_cast<const char*>(name));
     if (n == 0) fail();
-    return symbol::intern_text(name, uint32_t(n));
+    return symbol_ids[i] = symbol::intern_text(name, uint32_t(n));
   }
 
   Cell* append(Node target, const Cell& c) {

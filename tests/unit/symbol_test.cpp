@@ -125,6 +125,24 @@ TEST_F(SymbolTest, ManySymbolsGrowTheListAndTable) {
   for (size_t i = 1; i < ids.size(); ++i) ASSERT_EQ(ids[i], ids[i - 1] + 1) << "ids are consecutive";
 }
 
+TEST_F(SymbolTest, NamesMetAgainKeepTheirIds) {
+  // More names than the recently-interned slots, met again backwards (slots reused by
+  // other names) and beside case variants that differ only in their bytes.
+  std::vector<int32_t> ids;
+  for (int i = 0; i < 3000; ++i) ids.push_back(sym(("again-" + std::to_string(i)).c_str()));
+  uint32_t n = symbol::count();
+  for (int i = 2999; i >= 0; --i) ASSERT_EQ(sym(("again-" + std::to_string(i)).c_str()), ids[size_t(i)]);
+  EXPECT_EQ(symbol::count(), n) << "nothing added";
+  for (int i = 0; i < 3000; i += 7) {
+    std::string upper = "AGAIN-" + std::to_string(i);
+    int32_t u = sym(upper.c_str());
+    EXPECT_NE(u, ids[size_t(i)]);
+    EXPECT_EQ(symbol::alias_id(u), ids[size_t(i)]);
+    EXPECT_EQ(sym(upper.c_str()), u);
+    EXPECT_EQ(sym(("again-" + std::to_string(i)).c_str()), ids[size_t(i)]);
+  }
+}
+
 TEST_F(SymbolTest, StartUpInterningKeepsOneIdPerSpelling) {
   using runtime::WordKind;
   constexpr size_t code = runtime::runtime_word_index("code", WordKind::SYMBOL);
