@@ -121,6 +121,7 @@ struct State {
   EventFn native_callback;   // C++ callback (tests, runtime users) or null
   void* native_data;
   int32_t moved_to;          // set by an event that moved the input, else -1
+  uint64_t word_serial;      // this scan's mark in the lexer's word memory (0: none yet)
 };
 
 // ---- Tables (built once by init) ----

@@ -11,6 +11,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/lexer_words.h"
 #include "runtime/evaluator/number_scan.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
@@ -507,16 +508,7 @@ void load::check_issue(State* s, int32_t start, int32_t end, uint32_t, bool) {
 namespace {
 
 void push_word(State* s, uint32_t type, const uint8_t* text, int32_t n) {
-  int32_t sym = symbol::intern_text(text, uint32_t(n));
-  Cell w{type, 0, uint32_t(sym), context::NO_INDEX};
-  if (type == T_ISSUE) {
-    w.w1 = context::global;
-  } else if (type != T_REFINEMENT) {
-    // Loaded words belong to the global context, as every word made from text.
-    word::init_cell(sym, &w);
-    cell::set_type(&w, type);
-  }
-  push_value(s, w);
+  push_value(s, words::make(s, type, text, n));
 }
 
 }  // namespace
