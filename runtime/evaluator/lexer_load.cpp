@@ -548,12 +548,10 @@ void load::load_integer(State* s, int32_t start, int32_t end, uint32_t, bool loa
   int32_t digits = 0;
   int64_t value = 0;
   bool previous_apostrophe = false;
-  std::string plain;
   for (const uint8_t* q = p; q < e; ++q) {
     if (digit_q(*q)) {
       ++digits;
       if (value <= 10000000000LL) value = value * 10 + (*q - '0');
-      plain.push_back(char(*q));
       previous_apostrophe = false;
     } else if (*q == '\'' && !previous_apostrophe) {
       previous_apostrophe = true;
@@ -565,6 +563,9 @@ void load::load_integer(State* s, int32_t start, int32_t end, uint32_t, bool loa
   if (!load) return;
   int64_t limit = negative ? 2147483648LL : 2147483647LL;
   if (digits > 10 || value > limit) {
+    std::string plain;  // the digits alone
+    for (const uint8_t* q = p; q < e; ++q)
+      if (digit_q(*q)) plain.push_back(char(*q));
     double d = dtoa::text_to_float(plain.data(), plain.data() + plain.size(), 0, nullptr);
     push_float(s, negative ? -d : d);
     return;
