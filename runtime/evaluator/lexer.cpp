@@ -768,6 +768,7 @@ bool escaped(F&& f) {
 
 void scan_loop(State* s, bool one_value, bool prescan) {
   int32_t carry_lines = 0;
+  const bool events = has_callback(s);  // the callbacks are fixed for the scan
   for (;;) {
     // 1. Start a token.
     int entry = s->entry_state;
@@ -844,7 +845,7 @@ void scan_loop(State* s, bool one_value, bool prescan) {
     }
     // 7. Whether to go on with this token.
     bool go;
-    if (has_callback(s)) {
+    if (events) {
       if (entry == st::BRACED) {
         go = true;
       } else {
@@ -867,7 +868,7 @@ void scan_loop(State* s, bool one_value, bool prescan) {
       } else {
         Handler scanner = scanners[slot];
         Handler loader = loaders[slot];
-        bool scan_events = has_callback(s) && (s->event_mask & ev::SCAN);
+        bool scan_events = events && (s->event_mask & ev::SCAN);
         // A loader checks its own token, so loading without scan events needs no separate
         // check pass (the errors are the same).
         bool check = !s->load || scan_events || (scanner && slot != 13);
@@ -879,7 +880,7 @@ void scan_loop(State* s, bool one_value, bool prescan) {
           if (esc) {
             if (!s->load) return;
             load_due = false;
-          } else if (has_callback(s)) {
+          } else if (events) {
             int32_t type = s->forced_type > 0 ? s->forced_type : s->token_type;
             load_due = send_event(s, ev::SCAN, type, nullptr, s->token_start, s->pos) &&
                        load_due;
@@ -888,7 +889,7 @@ void scan_loop(State* s, bool one_value, bool prescan) {
         if (load_due && loader) {
           int32_t before = s->tail;
           bool esc = escaped([&] { loader(s, s->token_start, s->token_end, flags, true); });
-          if (!esc && has_callback(s) && s->tail > before) {
+          if (!esc && events && s->tail > before) {
             int32_t type = s->forced_type > 0 ? s->forced_type : s->token_type;
             Cell value = *stack_cell(s->tail - 1);
             gc::Root keep(&value);
