@@ -530,6 +530,14 @@ void load::load_word(State* s, int32_t start, int32_t end, uint32_t, bool load) 
   push_word(s, type, p, n);
 }
 
+void load::load_plain_word(State* s, int32_t start, int32_t end) {
+  // What check_word and load_word find for such a token: a word!, nothing cut or stripped.
+  s->forced_type = T_WORD;
+  s->token_type = T_WORD;
+  TokenText t(s, start, end);
+  push_word(s, T_WORD, t.p, t.n);
+}
+
 void load::load_refinement(State* s, int32_t start, int32_t end, uint32_t, bool load) {
   TokenText t(s, start, end);
   if (t.n < 2 || t.p[0] != '/' || !utf8_text_q(t.p, t.p + t.n))
