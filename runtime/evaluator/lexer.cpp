@@ -892,7 +892,7 @@ void scan_loop(State* s, bool one_value, bool prescan) {
     // 8. Scan and load.
     const uint8_t* in = input(s);
     if (slot >= 13 && !structure_done) s->pos = s->token_end + closing_bytes(s, state, in);
-    if (slot >= 13) load::finish_token(s, state);
+    if (state == st::F_POINT || state == st::F_RAW_STRING) load::finish_token(s, state);
     if (go && !(prescan && slot <= 13)) {
       bool load_due = s->load;
       if (slot <= 12) {

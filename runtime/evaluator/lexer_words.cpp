@@ -32,14 +32,20 @@ Entry entries[ENTRIES];
 uint8_t victims[ENTRIES / 2];  // per pair, the way a miss fills next
 uint64_t last_serial = 0;
 
+// From the length and three bytes: cheap, and the keys of data files differ there.
 uint32_t pair_of(const uint8_t* text, int32_t n) {
-  uint32_t h = 2166136261u ^ uint32_t(n);
-  for (int32_t i = 0; i < n; ++i) h = (h ^ text[i]) * 16777619u;
-  return (h ^ (h >> 16)) & (ENTRIES / 2 - 1);
+  uint32_t h = uint32_t(n) * 0x9E3779B1u;
+  h ^= text[0] * 0x85EBCA77u;
+  h ^= text[n - 1] * 0xC2B2AE3Du;
+  h ^= text[n / 2] * 0x27D4EB2Fu;
+  return (h ^ (h >> 15)) & (ENTRIES / 2 - 1);
 }
 
 bool holds(const Entry* e, uint64_t serial, const uint8_t* text, int32_t n) {
-  return e->serial == serial && e->length == n && std::memcmp(e->bytes, text, size_t(n)) == 0;
+  if (e->serial != serial || e->length != n) return false;
+  for (int32_t i = 0; i < n; ++i)
+    if (e->bytes[i] != text[i]) return false;
+  return true;
 }
 
 // What interning and binding make, without the memory.
@@ -60,7 +66,7 @@ Cell plain(uint32_t type, int32_t symbol) {
 Cell make(State* s, uint32_t type, const uint8_t* text, int32_t length) {
   // Events run Kel code between tokens: no memory across them.
   bool events = s->native_callback || cell::type(&s->callback) != T_NONE;
-  if (length > LONGEST || events || !context::global)
+  if (length <= 0 || length > LONGEST || events || !context::global)
     return plain(type, symbol::intern_text(text, uint32_t(length)));
   if (!s->word_serial) s->word_serial = ++last_serial;
   uint64_t serial = s->word_serial;
