@@ -291,6 +291,8 @@ int run_script(const char* path) {
   // Loading can fail too (a syntax error): it runs protected like the evaluation.
   stack::push_try_frame(&interp::words.body);
   uint32_t code = stack::land(unwind_code::ERROR, [&] {
+    // A series holds at most 2 GB: a longer script is refused, never cut short.
+    if (text.size() - at > size_t(INT32_MAX)) error::raise(err::script::too_long);
     load_text(reinterpret_cast<const uint8_t*>(text.data()) + at, int32_t(text.size() - at), block);
   });
   if (code) {
