@@ -521,7 +521,8 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
   for (;;) {
     if (pos >= end || fast_exit) break;
     SeriesBuffer* ib = code_buf(code);
-    if (pos >= cell_units(ib)) break;
+    uint32_t count = cell_units(ib);
+    if (pos >= count) break;
     Cell w = memory::head_cells(ib)[pos];
     if (cell::type(&w) != T_WORD) break;
     Cell* slot = quick_slot(&w);
@@ -539,7 +540,7 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     }
     // A paren on the right is never a number: infix_plain evaluates it.
     const Cell* right = memory::head_cells(ib) + pos + 1;
-    if (pos + 1 < end && pos + 1 < cell_units(ib) && cell::type(right) != T_PAREN &&
+    if (pos + 1 < end && pos + 1 < count && cell::type(right) != T_PAREN &&
         infix_fast(slot, right, S.top, push)) {
       pos += 2;
       continue;
@@ -1505,11 +1506,12 @@ struct CalleeKeep {
 // the code's buffer, read since the last allocation.
 uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_t pos,
                      uint32_t end, bool push, const Cell* word) {
-  uint32_t ct = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  // A builtin's entry: its extras node is the one the operator wraps.
   const CalleeCacheEntry& known = callee_slot(op->w3);
-  if ((ct != T_ACTION && ct != T_NATIVE) || known.extras != op->w3 || known.epoch != epoch() ||
-      known.plain != 2) [[unlikely]]
+  if (known.extras != op->w3 || known.epoch != epoch() ||
+      known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known.plain != 2) [[unlikely]]
     return call_value(op, code, pos, end, push, nullptr, 0, word, nullptr, 0, true);
+  uint32_t ct = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
   // The operator's copy, converted to the type it wraps.
   CalleeKeep keep(op);
   Cell* callee = keep.cell;
