@@ -66,6 +66,17 @@ struct Probe {
   }
 };
 
+// A table's flag, index and value arrays, read once for a probe in which nothing allocates.
+struct TableArrays {
+  const uint32_t* flags;
+  const int32_t* index;
+  const Cell* values;
+  explicit TableArrays(const int32_t* r)
+      : flags(reinterpret_cast<const uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])))),
+        index(reinterpret_cast<const int32_t*>(mem::data(uint32_t(r[rec::INDEX])))),
+        values(reinterpret_cast<const Cell*>(mem::data(uint32_t(r[rec::VALUES])))) {}
+};
+
 uint32_t fold_upper(uint32_t c) { return uint32_t(case_::map_char(int32_t(c), case_::DIR_UPPER)); }
 
 Node new_filled(uint32_t bytes, uint8_t fill) {
@@ -1120,9 +1131,10 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
     // other-case spelling (the alias of a new one). Nothing in it allocates: the table's
     // addresses are read once.
     const int32_t* r = R(t);
-    const uint32_t* fl = reinterpret_cast<const uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
-    const int32_t* ix = reinterpret_cast<const int32_t*>(mem::data(uint32_t(r[rec::INDEX])));
-    const Cell* values = reinterpret_cast<const Cell*>(mem::data(uint32_t(r[rec::VALUES])));
+    const TableArrays a(r);
+    const uint32_t* fl = a.flags;
+    const int32_t* ix = a.index;
+    const Cell* values = a.values;
     Probe pr(h, uint32_t(r[rec::BUCKETS]));
     do {
       uint32_t f = get_flag(fl, pr.i);
@@ -1170,9 +1182,10 @@ namespace {
 // are read once for the whole probe.
 const Cell* find_word_entry(Node t, int32_t symbol_id, bool canonical, int32_t canon, uint32_t h) {
   const int32_t* r = R(t);
-  const uint32_t* fl = reinterpret_cast<const uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
-  const int32_t* ix = reinterpret_cast<const int32_t*>(mem::data(uint32_t(r[rec::INDEX])));
-  const Cell* values = reinterpret_cast<const Cell*>(mem::data(uint32_t(r[rec::VALUES])));
+  const TableArrays a(r);
+  const uint32_t* fl = a.flags;
+  const int32_t* ix = a.index;
+  const Cell* values = a.values;
   Probe pr(h, uint32_t(r[rec::BUCKETS]));
   do {
     uint32_t f = get_flag(fl, pr.i);
