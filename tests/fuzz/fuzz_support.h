@@ -1,15 +1,19 @@
 // What the fuzz drivers that run Kel code share: the input being tried, saved to a file when
-// the driver fails, and a try frame around one step.
+// the driver fails, a try frame around one step, and the timed loop with its closing line.
 #pragma once
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "runtime/evaluator/interp.h"
+#include "runtime/gc.h"
+#include "runtime/rt.h"
 #include "runtime/stack.h"
 #include "runtime/unwind.h"
 
@@ -60,6 +64,45 @@ bool guarded(F fn) {
   stack::state().base = base;
   stack::state().top = top;
   return code == 0;
+}
+
+// The seconds a driver runs: --seconds N, else 2.
+inline double seconds_arg(int argc, char** argv) {
+  double seconds = 2;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
+  return seconds;
+}
+
+// Runs step until the time is up, the second half under the collector stress (what a step
+// leaves behind must survive moved buffers and renamed nodes), with a full collection every
+// 256 inputs; returns how many inputs ran.
+template <class Step>
+uint64_t run_for(double seconds, Step step) {
+  auto start = std::chrono::steady_clock::now();
+  uint64_t runs = 0;
+  bool stressed = gc::stress_period() != 0;
+  for (;;) {
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (elapsed >= seconds) break;
+    if (!stressed && elapsed >= seconds / 2) {
+      gc::set_stress(50);
+      stressed = true;
+    }
+    step();
+    if (++runs % 256 == 0) gc::collect();
+  }
+  return runs;
+}
+
+// The closing line ("<label> fuzz: N inputs (M <done>), no fault"), then the process ends.
+[[noreturn]] inline void finish(uint64_t runs, uint64_t done, const char* done_name) {
+  rt::remove_terminal_restore_hook(&save_input);
+  std::printf("%s fuzz: %llu inputs (%llu %s), no fault\n", input().label,
+              static_cast<unsigned long long>(runs), static_cast<unsigned long long>(done),
+              done_name);
+  std::fflush(stdout);
+  rt::exit_process(0);
 }
 
 }  // namespace kel::fuzz

@@ -200,27 +200,9 @@ void launch() {
   rt::add_terminal_restore_hook(&fuzz::save_input);
   std::vector<std::vector<uint8_t>> corpus = seeds();
   std::mt19937 rng(20261210);
-  auto start = std::chrono::steady_clock::now();
-  uint64_t runs = 0;
   for (const auto& s : corpus) run_one(s);
-  bool stressed = gc::stress_period() != 0;
-  for (;;) {
-    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (elapsed >= g_seconds) break;
-    // The second half runs under the collector stress: what decoding leaves behind, and the
-    // molds of the round trips, must survive moved buffers and renamed nodes.
-    if (!stressed && elapsed >= g_seconds / 2) {
-      gc::set_stress(50);
-      stressed = true;
-    }
-    run_one(mutate(corpus, rng));
-    if (++runs % 256 == 0) gc::collect();
-  }
-  rt::remove_terminal_restore_hook(&fuzz::save_input);
-  std::printf("kelbin fuzz: %llu inputs (%llu decoded), no fault\n", static_cast<unsigned long long>(runs),
-              static_cast<unsigned long long>(g_decoded));
-  std::fflush(stdout);
-  rt::exit_process(0);
+  uint64_t runs = fuzz::run_for(g_seconds, [&] { run_one(mutate(corpus, rng)); });
+  fuzz::finish(runs, g_decoded, "decoded");
 }
 
 }  // namespace
@@ -228,8 +210,7 @@ void launch() {
 int main(int argc, char** argv) {
   fuzz::input().label = "kelbin";
   fuzz::input().file = "fuzz-kelbin-crash.bin";
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--seconds") == 0) g_seconds = std::atof(argv[i + 1]);
+  g_seconds = fuzz::seconds_arg(argc, argv);
   char* args[] = {argv[0], nullptr};
   boot::start(1, args, &launch);
 }

@@ -131,24 +131,8 @@ void run_one(const std::vector<uint8_t>& input) {
 void launch() {
   rt::add_terminal_restore_hook(&fuzz::save_input);
   std::mt19937 rng(20261210);
-  auto start = std::chrono::steady_clock::now();
-  uint64_t runs = 0;
-  bool stressed = gc::stress_period() != 0;
-  for (;;) {
-    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (elapsed >= g_seconds) break;
-    if (!stressed && elapsed >= g_seconds / 2) {
-      gc::set_stress(50);
-      stressed = true;
-    }
-    run_one(make_input(rng));
-    if (++runs % 256 == 0) gc::collect();
-  }
-  rt::remove_terminal_restore_hook(&fuzz::save_input);
-  std::printf("lexer fuzz: %llu inputs (%llu loaded), no fault\n", static_cast<unsigned long long>(runs),
-              static_cast<unsigned long long>(g_loaded));
-  std::fflush(stdout);
-  rt::exit_process(0);
+  uint64_t runs = fuzz::run_for(g_seconds, [&] { run_one(make_input(rng)); });
+  fuzz::finish(runs, g_loaded, "loaded");
 }
 
 }  // namespace
@@ -156,8 +140,7 @@ void launch() {
 int main(int argc, char** argv) {
   fuzz::input().label = "lexer";
   fuzz::input().file = "fuzz-lexer-crash.bin";
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--seconds") == 0) g_seconds = std::atof(argv[i + 1]);
+  g_seconds = fuzz::seconds_arg(argc, argv);
   char* args[] = {argv[0], nullptr};
   boot::start(1, args, &launch);
 }
