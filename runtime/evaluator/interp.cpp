@@ -919,9 +919,6 @@ struct CalleeCacheEntry {
   // `locals` local cells after them (function-like callees). -1 when not.
   int32_t plain = -1;
   int32_t locals = 0;
-  // Bit t of argument i (i < 2) set when that argument takes number type t: 1 integer!,
-  // 2 float!, 4 percent!.
-  uint8_t numbers[2] = {0, 0};
   // The callee's extras cells (body, cache, code...), for the same epoch.
   Cell* extras_cells = nullptr;
   // The short-path operation of a two-argument builtin (OP_NONE otherwise).
@@ -956,11 +953,6 @@ inline CalleeCacheEntry& callee_slot(Node extras) {
   return g_callee_cache[extras & ((1u << CALLEE_CACHE_BITS) - 1)];
 }
 
-uint8_t number_bits(const Cell* ts) {
-  return uint8_t((typeset::has_q(ts, T_INTEGER) ? 1 : 0) | (typeset::has_q(ts, T_FLOAT) ? 2 : 0) |
-                 (typeset::has_q(ts, T_PERCENT) ? 4 : 0));
-}
-inline uint8_t number_bit(uint32_t t) { return t == T_INTEGER ? 1 : t == T_FLOAT ? 2 : t == T_PERCENT ? 4 : 0; }
 
 CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
 
@@ -987,7 +979,6 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
   known.count = cell_units(cache_buf);
   known.plain = 0;
   known.locals = 0;
-  known.numbers[0] = known.numbers[1] = 0;
   for (uint32_t k = 0; k < known.count; ++k) {
     const Cell* c = known.cells + k;
     uint32_t t = cell::type(c);
@@ -995,7 +986,6 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
       uint32_t mode = c->header & MODE_MASK;
       if (mode == MODE_RETURN) continue;
       if (mode != 0 || known.plain < 0) { known.plain = -1; continue; }
-      if (known.plain < 2) known.numbers[known.plain] = number_bits(c);
       if (known.plain < CalleeCacheEntry::PLAIN_TYPES) known.types[known.plain] = type_mask(c);
       ++known.plain;
     } else if (t == T_INTEGER && k + 1 == known.count) {
