@@ -314,8 +314,9 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
 // other expression, or an operator it declines, goes through eval_expression from the
 // start: nothing was consumed, and the value written so far is overwritten.
 // cb is the code's buffer, read since the last allocation.
-[[gnu::always_inline]] inline uint32_t eval_quick_in(const Node& code, SeriesBuffer* cb, uint32_t pos,
-                                                     uint32_t end, bool no_infix, bool push) {
+[[gnu::always_inline]] inline uint32_t eval_quick_in(const Node& code, SeriesBuffer* cb,
+                                                     uint32_t pos, uint32_t end, bool no_infix,
+                                                     bool push) {
   Cell* left = S.top;
   if (fast_paths_on() && (push || left == S.base)) [[likely]] {
     uint32_t count = cell_units(cb);
@@ -376,7 +377,8 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
 // The value of a block of one cell that needs no evaluation (a literal, or a word holding
 // a plain value), else null. Nothing can fail there, so the caller gives the value
 // without setting the position. Short paths only.
-[[gnu::always_inline]] inline const Cell* lone_value(SeriesBuffer* cb, uint32_t head, uint32_t end) {
+[[gnu::always_inline]] inline const Cell* lone_value(SeriesBuffer* cb, uint32_t head,
+                                                     uint32_t end) {
   if (end - head != 1) return nullptr;
   const Cell* v = memory::head_cells(cb) + head;
   uint32_t t = cell::type(v);
@@ -1244,7 +1246,8 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   }
   if (builtin) {
     int32_t id = int32_t(callee->w1);
-    if (fetched == 2 && fast_paths_on() && int_fast_path(fast_op_of(ct, id), frame_base, frame_base + 1)) {
+    if (fetched == 2 && fast_paths_on() &&
+        int_fast_path(fast_op_of(ct, id), frame_base, frame_base + 1)) {
       S.top = frame_base + 1;
       return;
     }
@@ -1844,7 +1847,8 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   gc::Root hw_root(&hw);
   if (cell::type(&hw) != T_WORD) error::raise(err::script::word_first, path);
   uint32_t remembered = stack::index_of(path);  // the path copy stays below everything
-  if (switches.trace_enabled) [[unlikely]] trace::fire_in(trace_ev::ENTER, path, head, nullptr, nullptr);
+  if (switches.trace_enabled) [[unlikely]]
+    trace::fire_in(trace_ev::ENTER, path, head, nullptr, nullptr);
   Cell* current = push_cell(slot_of(&hw));
   if (function_type_q(cell::type(current))) {
     if (set) error::raise(err::script::invalid_path_set, path);
@@ -1858,7 +1862,8 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
     return pos;
   }
   if (cell::type(current) == T_UNSET) error::raise(err::script::unset_path, path, &hw);
-  if (switches.trace_enabled) [[unlikely]] trace::fire_in(trace_ev::PUSH, path, head, nullptr, current);
+  if (switches.trace_enabled) [[unlikely]]
+    trace::fire_in(trace_ev::PUSH, path, head, nullptr, current);
   // The owner and the previous element live on the stack beside the current value.
   Cell* owner = reserve();
   *owner = Cell{T_NONE, 0, 0, 0};
