@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runtime/datatypes/binary.h"
+#include "tests/fuzz/fuzz_args.h"
 
 namespace {
 
@@ -72,9 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 #ifndef KEL_LIBFUZZER
 int main(int argc, char** argv) {
-  double seconds = 2;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
+  double seconds = kel::fuzz::seconds_arg(argc, argv);
   std::mt19937 rng(20261210);
   const char alphabet[] = "0123456789ABCDEFabcdef+/=;\n '\t-OIl\x80\xC3\xA9";
   auto start = std::chrono::steady_clock::now();

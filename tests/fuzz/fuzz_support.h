@@ -16,6 +16,7 @@
 #include "runtime/rt.h"
 #include "runtime/stack.h"
 #include "runtime/unwind.h"
+#include "tests/fuzz/fuzz_args.h"
 
 namespace kel::fuzz {
 
@@ -64,14 +65,6 @@ bool guarded(F fn) {
   stack::state().base = base;
   stack::state().top = top;
   return code == 0;
-}
-
-// The seconds a driver runs: --seconds N, else 2.
-inline double seconds_arg(int argc, char** argv) {
-  double seconds = 2;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
-  return seconds;
 }
 
 // Runs step until the time is up, the second half under the collector stress (what a step

@@ -14,6 +14,7 @@
 
 #include "runtime/io/host.h"
 #include "runtime/io/simple_io.h"
+#include "tests/fuzz/fuzz_args.h"
 
 namespace {
 
@@ -85,9 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 #ifndef KEL_LIBFUZZER
 int main(int argc, char** argv) {
-  double seconds = 2;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
+  double seconds = kel::fuzz::seconds_arg(argc, argv);
   std::mt19937 rng(20261210);
   const char alphabet[] = "\n\r\r\n ab\"\t-.0123456789PRETTY_NAME=x86_64'\xC3\xA9";
   auto start = std::chrono::steady_clock::now();

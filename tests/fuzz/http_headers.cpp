@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "runtime/io/http.h"
+#include "tests/fuzz/fuzz_args.h"
 
 namespace {
 
@@ -74,9 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 #ifndef KEL_LIBFUZZER
 int main(int argc, char** argv) {
-  double seconds = 2;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
+  double seconds = kel::fuzz::seconds_arg(argc, argv);
   std::mt19937 rng(12345);
   auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   size_t runs = 0;

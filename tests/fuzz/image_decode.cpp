@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/io/image_formats.h"
+#include "tests/fuzz/fuzz_args.h"
 
 namespace {
 
@@ -84,9 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
 #ifndef KEL_LIBFUZZER
 int main(int argc, char** argv) {
-  double seconds = 2;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
+  double seconds = kel::fuzz::seconds_arg(argc, argv);
   set_max_pixels(FUZZ_LIMIT);
   init_libraries();
   std::mt19937 rng(20261210);
