@@ -174,18 +174,6 @@ double text_to_float(const char* start, const char* end, int bias, size_t* remai
   int64_t magnitude = exp10 + int64_t(len);  // value < 10^magnitude
   if (magnitude > 310) return finish(neg ? -HUGE_VAL : HUGE_VAL);
   if (magnitude < -330) return finish(zero);
-  // At most 15 significant digits (exact in a double) and a power of ten a double holds
-  // exactly: one correctly rounded multiplication or division gives the converter's result.
-  if (len <= 15 && exp10 >= -22 && exp10 <= 22) {
-    static constexpr double POW10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    uint64_t m = 0;
-    for (size_t i = 0; i < len; ++i) m = m * 10 + uint64_t(small[i] - '0');
-    double v = double(m);
-    v = exp10 < 0 ? v / POW10[-exp10] : v * POW10[exp10];
-    return finish(neg ? -v : v);
-  }
 
   const char* text;
   if (many.empty()) {

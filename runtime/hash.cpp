@@ -15,7 +15,6 @@
 namespace kel::hash {
 
 Node symbol_table = 0;
-uint32_t context_table_changes = 0;
 
 namespace {
 
@@ -1217,9 +1216,7 @@ int32_t context_symbol_index(Node t, int32_t symbol_id, bool canonical, Node con
     int32_t target = (r[rec::BUCKETS] > 2 * r[rec::SIZE] ? r[rec::BUCKETS] - 1 : r[rec::BUCKETS] + 1) * 16;
     NodeMovingOff off;
     table_rehash_to(t, target);
-    ++context_table_changes;
   }
-  ++context_table_changes;
   int32_t n = value_count(t);
   Cell w{T_WORD, context, uint32_t(symbol_id), uint32_t(n)};
   append_cell(uint32_t(R(t)[rec::VALUES]), w);

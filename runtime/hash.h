@@ -29,9 +29,6 @@ constexpr int32_t KIND_HASH = 0, KIND_MAP = 1, KIND_SYMBOLS = 2, KIND_RECORDS = 
 
 // The symbol table, once start-up has made it (0 before).
 extern Node symbol_table;
-// Counts the rehashes and additions of context word tables: a remembered context look-up
-// holds while it stays the same.
-extern uint32_t context_table_changes;
 
 // Record access: valid until the next allocation.
 int32_t* record(Node t);

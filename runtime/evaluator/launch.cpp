@@ -1,6 +1,5 @@
 // The first runnable `kel`: the boot specs loaded as text at start, `kel FILE` running a
 // script after its header, and `kel` alone evaluating standard input line by line.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -116,33 +115,19 @@ void skip_header(Cell* block) {
 
 void bind_global(const Cell* block) {
   Cell* b = stack::push_copy(block);
-  uint32_t i = 0;
-  for (;;) {
-    // Loaded words come bound: the walk allocates only to add a word or to bind a nested
-    // series, and reads the cells again after either.
-    Node node = b->w2;
-    const Cell* cells = blk::cells(node);
-    uint32_t n = blk::count(node);
-    while (i < n) {
-      uint32_t t = cell::type(cells + i);
-      bool word = t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD;
-      if (word ? cells[i].w1 == 0
-               : t == T_BLOCK || t == T_PAREN || (t >= T_PATH && t <= T_GET_PATH))
-        break;
-      ++i;
-    }
-    if (i >= n) break;
-    Cell c = cells[i];
+  for (uint32_t i = 0; i < blk::count(b->w2); ++i) {
+    Cell c = blk::cells(b->w2)[i];
     uint32_t t = cell::type(&c);
     if (t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD) {
-      Cell w = context::add_word(int32_t(c.w2), true, true);
-      Cell* at = blk::cells(b->w2) + i;
-      at->w1 = w.w1;
-      at->w3 = w.w3;
-    } else {
+      if (c.w1 == 0) {
+        Cell w = context::add_word(int32_t(c.w2), true, true);
+        Cell* at = blk::cells(b->w2) + i;
+        at->w1 = w.w1;
+        at->w3 = w.w3;
+      }
+    } else if (t == T_BLOCK || t == T_PAREN || (t >= T_PATH && t <= T_GET_PATH)) {
       bind_global(&c);
     }
-    ++i;
   }
   stack::drop_cells(1);
 }
@@ -252,32 +237,15 @@ void print_line(const std::string& s) {
   platform::write_bytes(line.data(), line.size());  // already UTF-8
 }
 
-// The whole file; a regular file is read once into its final buffer (a stream and its copy
-// cost two more passes and their page faults over a large data script).
-bool read_script(const char* path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  struct stat st;
-  std::streamoff size = stat(path, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
-  if (size > 0) {
-    text->resize(size_t(size));
-    in.read(text->data(), size);
-    text->resize(size_t(in.gcount()));
-    if (in.gcount() < size) return true;
-  }
-  in.clear();
-  std::stringstream rest;  // what a pipe holds, or what was written since the size was taken
-  rest << in.rdbuf();
-  text->append(rest.str());
-  return true;
-}
-
 int run_script(const char* path) {
-  std::string text;
-  if (!read_script(path, &text)) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
     print_line(std::string("*** Error: cannot open ") + path);
     return 1;
   }
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string text = ss.str();
   size_t at = find_header(text);
   if (at == std::string::npos) {
     print_line("*** Error: Kel header not found!");
@@ -302,7 +270,6 @@ int run_script(const char* path) {
     return 1;
   }
   stack::pop_frame();
-  std::string().swap(text);  // the loaded block holds everything from here on
   // Skip the word Kel and the header block.
   Cell body = *block;
   skip_header(&body);

@@ -111,7 +111,6 @@ void build_classes() {
       case '^': f = flag::CARET; break;
       default: break;
     }
-    if (b >= 0x80) f |= flag::HIGH;
     if (b >= 0xC2 && b <= 0xEF) f |= flag::UTF8_2_3;
     if (b >= 0xF0 && b <= 0xF7) f |= flag::UTF8_4;
     class_table[b] = c | f;
@@ -498,27 +497,6 @@ void build_state_tables() {
   for (int i = 0; i < SLOT_COUNT; ++i) type_table[FIRST_FINAL + i] = finals[i];
 }
 
-// Runs: for the states that loop on themselves over long stretches (comments, strings, file
-// names, digits, fractions, words, path words), the bytes that keep the state, each with
-// its flags and bit 0 set. A line feed never belongs to a run: the main loop counts it.
-constexpr int RUN_STATES[] = {1, 2, 4, 7, 23, 25, 52, 62};
-constexpr int RUN_COUNT = int(sizeof RUN_STATES / sizeof RUN_STATES[0]);
-uint32_t run_table[RUN_COUNT][256];
-int8_t run_of[TYPE_STATES];
-
-void build_runs() {
-  for (int s = 0; s < TYPE_STATES; ++s) run_of[s] = -1;
-  for (int r = 0; r < RUN_COUNT; ++r) {
-    int s = RUN_STATES[r];
-    run_of[s] = int8_t(r);
-    for (int b = 0; b < 256; ++b) {
-      uint32_t c = class_table[b] & 0xFF;
-      bool stays = transition[s][c] == s && c != C_LF;
-      run_table[r][b] = stays ? (class_table[b] & flag::MASK) | 1u : 0u;
-    }
-  }
-}
-
 // Unicode blanks skipped before a word and cutting it inside.
 bool unicode_blank_q(int32_t c) {
   return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200B) || c == 0x2028 ||
@@ -545,7 +523,6 @@ void init_static() {
   build_classes();
   build_transitions();
   build_state_tables();
-  build_runs();
   for (int i = 0; i < SLOT_COUNT; ++i) {
     scanners[i] = handler_pairs[i].scanner;
     loaders[i] = handler_pairs[i].loader;
@@ -791,7 +768,6 @@ bool escaped(F&& f) {
 
 void scan_loop(State* s, bool one_value, bool prescan) {
   int32_t carry_lines = 0;
-  const bool events = has_callback(s);  // the callbacks are fixed for the scan
   for (;;) {
     // 1. Start a token.
     int entry = s->entry_state;
@@ -815,17 +791,6 @@ void scan_loop(State* s, bool one_value, bool prescan) {
         if (state > 65) break;
         line += (entry_bits & 0xFF) == C_LF;
         ++p;
-        if (int r = run_of[state]; r >= 0) {
-          // The bytes that keep the state need no transition: one table load each.
-          const uint32_t* run = run_table[r];
-          while (p < end) {
-            uint32_t bits = run[*p];
-            if (!bits) break;
-            flags |= bits;
-            ++p;
-          }
-          flags &= ~1u;
-        }
       }
       // 3. The NUL column at the input end.
       if (p >= end) {
@@ -879,7 +844,7 @@ void scan_loop(State* s, bool one_value, bool prescan) {
     }
     // 7. Whether to go on with this token.
     bool go;
-    if (events) {
+    if (has_callback(s)) {
       if (entry == st::BRACED) {
         go = true;
       } else {
@@ -892,7 +857,7 @@ void scan_loop(State* s, bool one_value, bool prescan) {
     // 8. Scan and load.
     const uint8_t* in = input(s);
     if (slot >= 13 && !structure_done) s->pos = s->token_end + closing_bytes(s, state, in);
-    if (state == st::F_POINT || state == st::F_RAW_STRING) load::finish_token(s, state);
+    if (slot >= 13) load::finish_token(s, state);
     if (go && !(prescan && slot <= 13)) {
       bool load_due = s->load;
       if (slot <= 12) {
@@ -902,15 +867,7 @@ void scan_loop(State* s, bool one_value, bool prescan) {
       } else {
         Handler scanner = scanners[slot];
         Handler loader = loaders[slot];
-        bool scan_events = events && (s->event_mask & ev::SCAN);
-        // A loaded word of ASCII letters without sigils: the word check cannot fail and
-        // finds a plain word, so the loader's short path does both.
-        if (slot == st::F_WORD - FIRST_FINAL && load_due && !events &&
-            !(flags & (flag::HIGH | flag::COLON | flag::APOSTROPHE)) &&
-            s->token_end > s->token_start) {
-          load::load_plain_word(s, s->token_start, s->token_end);
-          goto loaded;
-        }
+        bool scan_events = has_callback(s) && (s->event_mask & ev::SCAN);
         // A loader checks its own token, so loading without scan events needs no separate
         // check pass (the errors are the same).
         bool check = !s->load || scan_events || (scanner && slot != 13);
@@ -922,7 +879,7 @@ void scan_loop(State* s, bool one_value, bool prescan) {
           if (esc) {
             if (!s->load) return;
             load_due = false;
-          } else if (events) {
+          } else if (has_callback(s)) {
             int32_t type = s->forced_type > 0 ? s->forced_type : s->token_type;
             load_due = send_event(s, ev::SCAN, type, nullptr, s->token_start, s->pos) &&
                        load_due;
@@ -931,7 +888,7 @@ void scan_loop(State* s, bool one_value, bool prescan) {
         if (load_due && loader) {
           int32_t before = s->tail;
           bool esc = escaped([&] { loader(s, s->token_start, s->token_end, flags, true); });
-          if (!esc && events && s->tail > before) {
+          if (!esc && has_callback(s) && s->tail > before) {
             int32_t type = s->forced_type > 0 ? s->forced_type : s->token_type;
             Cell value = *stack_cell(s->tail - 1);
             gc::Root keep(&value);
@@ -941,7 +898,6 @@ void scan_loop(State* s, bool one_value, bool prescan) {
         }
       }
     }
-  loaded:
     if (s->moved_to >= 0) {
       s->pos = s->moved_to;
       s->moved_to = -1;

@@ -28,7 +28,6 @@ enum Class : uint8_t {
 
 // Token flags (bits of a class entry, ORed over a token's bytes).
 namespace flag {
-constexpr uint32_t HIGH = 1u << 16;  // a byte above 0x7F: the token's UTF-8 needs checking
 constexpr uint32_t NEWLINE_BEFORE_BRACE = 1u << 17;
 constexpr uint32_t PERCENT = 1u << 18;
 constexpr uint32_t GREATER = 1u << 19;
@@ -122,7 +121,6 @@ struct State {
   EventFn native_callback;   // C++ callback (tests, runtime users) or null
   void* native_data;
   int32_t moved_to;          // set by an event that moved the input, else -1
-  uint64_t word_serial;      // this scan's mark in the lexer's word memory (0: none yet)
 };
 
 // ---- Tables (built once by init) ----

@@ -11,7 +11,6 @@
 #include "runtime/cell_api.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
-#include "runtime/evaluator/lexer_words.h"
 #include "runtime/evaluator/number_scan.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
@@ -508,7 +507,16 @@ void load::check_issue(State* s, int32_t start, int32_t end, uint32_t, bool) {
 namespace {
 
 void push_word(State* s, uint32_t type, const uint8_t* text, int32_t n) {
-  push_value(s, words::make(s, type, text, n));
+  int32_t sym = symbol::intern_text(text, uint32_t(n));
+  Cell w{type, 0, uint32_t(sym), context::NO_INDEX};
+  if (type == T_ISSUE) {
+    w.w1 = context::global;
+  } else if (type != T_REFINEMENT) {
+    // Loaded words belong to the global context, as every word made from text.
+    word::init_cell(sym, &w);
+    cell::set_type(&w, type);
+  }
+  push_value(s, w);
 }
 
 }  // namespace
@@ -530,14 +538,6 @@ void load::load_word(State* s, int32_t start, int32_t end, uint32_t, bool load) 
   push_word(s, type, p, n);
 }
 
-void load::load_plain_word(State* s, int32_t start, int32_t end) {
-  // What check_word and load_word find for such a token: a word!, nothing cut or stripped.
-  s->forced_type = T_WORD;
-  s->token_type = T_WORD;
-  TokenText t(s, start, end);
-  push_word(s, T_WORD, t.p, t.n);
-}
-
 void load::load_refinement(State* s, int32_t start, int32_t end, uint32_t, bool load) {
   TokenText t(s, start, end);
   if (t.n < 2 || t.p[0] != '/' || !utf8_text_q(t.p, t.p + t.n))
@@ -556,10 +556,12 @@ void load::load_integer(State* s, int32_t start, int32_t end, uint32_t, bool loa
   int32_t digits = 0;
   int64_t value = 0;
   bool previous_apostrophe = false;
+  std::string plain;
   for (const uint8_t* q = p; q < e; ++q) {
     if (digit_q(*q)) {
       ++digits;
       if (value <= 10000000000LL) value = value * 10 + (*q - '0');
+      plain.push_back(char(*q));
       previous_apostrophe = false;
     } else if (*q == '\'' && !previous_apostrophe) {
       previous_apostrophe = true;
@@ -571,9 +573,6 @@ void load::load_integer(State* s, int32_t start, int32_t end, uint32_t, bool loa
   if (!load) return;
   int64_t limit = negative ? 2147483648LL : 2147483647LL;
   if (digits > 10 || value > limit) {
-    std::string plain;  // the digits alone
-    for (const uint8_t* q = p; q < e; ++q)
-      if (digit_q(*q)) plain.push_back(char(*q));
     double d = dtoa::text_to_float(plain.data(), plain.data() + plain.size(), 0, nullptr);
     push_float(s, negative ? -d : d);
     return;

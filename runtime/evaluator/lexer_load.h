@@ -51,8 +51,6 @@ void load_string(State*, int32_t, int32_t, uint32_t, bool);
 void check_string(State*, int32_t, int32_t, uint32_t, bool);
 void check_word(State*, int32_t, int32_t, uint32_t, bool);
 void load_word(State*, int32_t, int32_t, uint32_t, bool);
-// A word token of ASCII bytes without a colon or an apostrophe, checked and loaded at once.
-void load_plain_word(State* s, int32_t start, int32_t end);
 void check_issue(State*, int32_t, int32_t, uint32_t, bool);
 void load_integer(State*, int32_t, int32_t, uint32_t, bool);
 void load_refinement(State*, int32_t, int32_t, uint32_t, bool);
