@@ -18,7 +18,6 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
-#include "runtime/io/clipboard.h"
 #include "runtime/io/image_codec.h"
 #include "runtime/io/image_formats.h"
 #include "runtime/owner.h"
@@ -637,7 +636,6 @@ void install_type() {
                  .index_q = datatype::inherit, .length_q = length_q, .next = next,
                  .pick = pick, .poke = poke, .skip = skip, .tail = tail, .tail_q = tail_q,
                  .modify = datatype::inherit}});
-  clipboard::register_routines();
   image_codec::register_codec_records();
 }
 

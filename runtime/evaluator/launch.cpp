@@ -23,6 +23,12 @@
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
 #include "runtime/evaluator/trace.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/evaluator/bridge.h"
+#include "runtime/io/host.h"
+#include "runtime/system.h"
+#include "runtime/init.h"
+#include "boot_manifest.h"
 
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/routine.h"
@@ -137,6 +143,92 @@ void load_text(const uint8_t* bytes, int32_t length, Cell* out) {
   bind_global(out);
 }
 
+namespace {
+
+// The image's own `make`, kept on the stack while the modules up to the typesets run with
+// the untyped one.
+uint32_t g_make_at = 0;
+
+void bind_image_make() {
+  Cell* make_value = stack::at_index(g_make_at);
+  set_global("make", *make_value);
+  native::record_origin(make_value);  // the untyped stand-in is not the origin
+}
+
+// The registry's routines (the bridge routines in their table's order, then the type
+// predicates) and the codec records that hold routines: specs name the typesets.
+void bind_routines() {
+  static bool registered = false;
+  if (!registered) {
+    bridge::register_routines();
+    predicates::register_routines();
+  }
+  registered = true;
+  routine::bind_registered();
+  kelbin_codec::install();
+}
+
+// The operators whose set-words the lexer does not read as words: `<`, `<=` and `<>` read
+// as tags, `%` as a file.
+void bind_late_ops() {
+  static const char* const late_ops[][2] = {
+      {"%", "remainder"}, {"<", "lesser?"}, {"<=", "lesser-or-equal?"}, {"<>", "not-equal?"}};
+  for (auto& op : late_ops) {
+    Cell target = word::intern_global(op[1]);
+    Cell fn = *word::value_slot(&target);
+    fn.header = T_OP | (cell::type(&fn) << hdr::OP_TYPE_SHIFT);
+    set_global(op[0], fn);
+  }
+}
+
+// The raw command line, which extract-boot-args splits in the system module.
+void put_command_line() {
+  Cell* top = stack::state().top;
+  system::set_field("script", "args", host::command_line_string());
+  stack::state().top = top;
+}
+
+// Words made with the collector off that must stay reachable: kept in the root block.
+template <void (*Step)()>
+void into_root() {
+  runtime::collect_into_root = true;
+  Step();
+  runtime::collect_into_root = false;
+}
+
+void start_gui_backend() {
+  into_root<gui::intern_vocabulary>();
+  gui::init_backend();
+  gui::intern_draw_words();
+}
+
+// What the runtime builds itself during the boot library, at the place its section holds
+// in the manifest: before or after the module at that position.
+struct BootStep {
+  uint32_t module;
+  bool after;
+  void (*run)();
+  bool done;
+};
+BootStep g_steps[] = {
+    {boot_manifest::boot_typesets, true, bind_image_make, false},
+    {boot_manifest::boot_typesets, true, bind_routines, false},
+    {boot_manifest::boot_system, false, put_command_line, false},
+    {boot_manifest::boot_operators, true, bind_late_ops, false},
+    {boot_manifest::gui_faces, false, into_root<event::register_type>, false},
+    {boot_manifest::gui_backend, true, start_gui_backend, false},
+};
+
+void run_steps(uint32_t module, bool after) {
+  for (BootStep& s : g_steps)
+    if (!s.done && s.module == module && s.after == after) {
+      s.done = true;
+      s.run();
+    }
+}
+
+}  // namespace
+
 void load_boot_specs() {
   error::set_value_former(&form_for_report);
   // Collector roots added before the collector's start-up were dropped by it: add them again
@@ -153,30 +245,28 @@ void load_boot_specs() {
   set_global("null-handle", *handle::push_null());
   stack::drop_cells(1);
   if (!kelbin::boot_modules()) return;  // started without an image (the image tool)
+  for (BootStep& s : g_steps) s.done = false;  // a runtime made again (tests) runs them again
   Cell* mark = stack::state().top;
   Cell make_word = word::intern_global("make");
-  Cell* make_value = stack::push_copy(word::value_slot(&make_word));
+  g_make_at = stack::index_of(stack::push_copy(word::value_slot(&make_word)));
   stack::push_native_frame(&interp::words.body);
   bind_make();
   trace::LibraryScope library;  // what the boot sources build is library code
   // The module list is re-read each time: collections rename nodes.
   for (uint32_t i = 0; i < blk::count(kelbin::boot_modules()); ++i) {
+    run_steps(i, false);
     Cell* block = stack::push_copy(blk::cells(kelbin::boot_modules()) + i);
     interp::eval_block(block, false);
     stack::clear_frame();
+    run_steps(i, true);
   }
-  // The operators whose set-words the lexer reads as tags.
-  static const char* const late_ops[][2] = {
-      {"<", "lesser?"}, {"<=", "lesser-or-equal?"}, {"<>", "not-equal?"}};
-  for (auto& op : late_ops) {
-    Cell target = word::intern_global(op[1]);
-    Cell fn = *word::value_slot(&target);
-    fn.header = T_OP | (cell::type(&fn) << hdr::OP_TYPE_SHIFT);
-    set_global(op[0], fn);
-  }
+  // An image of fewer modules than the manifest (a test's own) still gets every step.
+  for (BootStep& s : g_steps)
+    if (!s.done) {
+      s.done = true;
+      s.run();
+    }
   stack::pop_frame();
-  set_global("make", *make_value);
-  native::record_origin(make_value);  // the untyped stand-in made above is not the origin
   stack::state().top = mark;
 }
 
@@ -342,17 +432,40 @@ void run_boot_top_level() {
   launcher::load_boot_specs();
   if (!kelbin::boot_image_present_q()) return;  // the image tool needs the lexer alone
   native::end_origins();
-  // Routines bind after the boot specs: their specs name the boot's typesets.
-  static bool registered = false;
-  if (!registered) {
-    predicates::register_routines();
-    trace::register_routines();
-  }
-  registered = true;
-  routine::bind_registered();
-  kelbin_codec::install();
 }
 }  // namespace kel::runtime
+
+namespace kel::launcher {
+namespace {
+// The console library's entry, cli-console-ctx/launch, once the console module gives it a
+// value: 0 when it returns, 1 after an error it let through. False while it has none.
+bool run_console_library(int* status) {
+  Cell* top = stack::state().top;
+  Cell name = word::intern_global("cli-console-ctx");
+  Cell* ctx = stack::push_copy(word::value_slot(&name));
+  Cell* field = stack::reserve_cell();
+  cell::set_none(field);
+  *field = word::intern_global("launch");  // interning allocates: the cell is filled first
+  field->header = T_WORD;
+  uint32_t t = cell::type(ctx) == T_OBJECT ? cell::type(object::value_of_word(ctx, field)) : 0;
+  bool ready = t == T_FUNCTION || t == T_ROUTINE || t == T_NATIVE || t == T_ACTION;
+  if (ready) {
+    static const char text[] = "cli-console-ctx/launch";
+    Cell* block = stack::reserve_cell();
+    cell::set_none(block);
+    load_text(reinterpret_cast<const uint8_t*>(text), int32_t(sizeof text - 1), block);
+    Cell* result = stack::reserve_cell();
+    cell::set_none(result);
+    bool is_error = false;
+    run_protected(block, result, &is_error);
+    if (is_error) error::print_report(result);
+    *status = is_error ? 1 : 0;
+  }
+  stack::state().top = top;
+  return ready;
+}
+}  // namespace
+}  // namespace kel::launcher
 
 namespace kel::console {
 void launch() {
@@ -367,6 +480,7 @@ void launch() {
         "  kel script    runs the script: a file whose text starts with a Kel [...] header\n"
         "  -h, --help    prints this help");
     status = 0;
+  } else if (launcher::run_console_library(&status)) {
   } else if (first) status = launcher::run_script(first);
   else status = launcher::run_stdin();
   std::fflush(nullptr);

@@ -33,6 +33,8 @@ void call_builtin_by_number(int32_t kind, int32_t id, const int32_t* refinements
 
 // The print buffer (32 cells, kept alive by the natives unit).
 Cell* print_buffer();
+// 1 after print, 0 after prin: whether the latest output of the two ended a line.
+extern int32_t last_line_feed;
 // Truth tests of conditions: plain (none and false are false) and strict (unset raises
 // script/no-return).
 bool truthy_q(const Cell* value);

@@ -234,18 +234,17 @@ void sign_q(int32_t, const int32_t*) { result_integer(sign_of(arg(0))); }
 void max(int32_t, const int32_t*) { max_min(true); }
 void min(int32_t, const int32_t*) { max_min(false); }
 
-void shift(int32_t, const int32_t* refs) {
-  int32_t data = cell::get_int(arg(0));
-  int32_t bits = cell::get_int(arg(1));
+int32_t shift_bits(int32_t data, int32_t bits, int32_t direction, int32_t mode) {
   if (bits < 0) bits = 0;
-  int32_t r;
-  if (refs[0] >= 0)
-    r = bits >= 32 ? 0 : int32_t(uint32_t(data) << bits);
-  else if (refs[1] >= 0)
-    r = bits >= 32 ? 0 : int32_t(uint32_t(data) >> bits);
-  else
-    r = bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
-  result_integer(r);
+  if (direction > 0) return bits >= 32 ? 0 : int32_t(uint32_t(data) << bits);
+  if (mode > 0) return bits >= 32 ? 0 : int32_t(uint32_t(data) >> bits);
+  return bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
+}
+
+void shift(int32_t, const int32_t* refs) {
+  int32_t direction = refs[0] >= 0 ? 1 : -1;
+  int32_t mode = refs[1] >= 0 ? 1 : -1;
+  result_integer(shift_bits(cell::get_int(arg(0)), cell::get_int(arg(1)), direction, mode));
 }
 
 void to_hex(int32_t, const int32_t* refs) {

@@ -13,6 +13,10 @@ void sign_q(int32_t check, const int32_t* refs);
 void max(int32_t check, const int32_t* refs);
 void min(int32_t check, const int32_t* refs);
 void shift(int32_t check, const int32_t* refs);
+// The arithmetic of shift: direction 1 left, -1 right; mode 1 logical, -1 arithmetic (a
+// right shift only). A negative count shifts nothing; 32 or more clears (or fills with the
+// sign bit).
+int32_t shift_bits(int32_t data, int32_t bits, int32_t direction, int32_t mode);
 void to_hex(int32_t check, const int32_t* refs);
 void sine(int32_t check, const int32_t* refs);
 void cosine(int32_t check, const int32_t* refs);

@@ -7,7 +7,6 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/function.h"
-#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/blk.h"
@@ -256,10 +255,8 @@ bool library_series_q(Node series) {
 
 Cell* open_name() { return &g_open_name; }
 
-void register_routines() {
-  routine::register_routine({"tracing?", "", [] {
-                               *stack::state().base = Cell{T_LOGIC, interpreter::tracing_q() ? 1u : 0u, 0, 0};
-                             }, int32_t(T_LOGIC)});
+void tracing_routine() {
+  *stack::state().base = Cell{T_LOGIC, interpreter::tracing_q() ? 1u : 0u, 0, 0};
 }
 
 void mark_roots() {

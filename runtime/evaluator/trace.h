@@ -84,8 +84,8 @@ Cell* open_name();
 // Collector roots of the trace state (the tracer cell).
 void mark_roots();
 
-// The routine `tracing?` (registered before start-up binds the registry).
-void register_routines();
+// The routine `tracing?`, on the current frame.
+void tracing_routine();
 
 }  // namespace kel::trace
 

@@ -21,7 +21,6 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/image.h"
-#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
@@ -484,9 +483,8 @@ bool write(const Cell* value) {
   return write_type(b, empty ? nullptr : &type, bytes);
 }
 
-// ---- Routines ----
+// ---- Routines (bound through the bridge table, runtime/evaluator/bridge.cpp) ----
 
-namespace {
 void read_routine() {
   Cell r{T_NONE, 0, 0, 0};
   gc::Root keep(&r);
@@ -498,24 +496,6 @@ void write_routine() {
   bool ok = write(stack::state().base);
   Cell r{T_LOGIC, ok ? 1u : 0u, 0, 0};
   stack::set_only_result(&r);
-}
-}  // namespace
-
-void register_routines() {
-  static bool registered = false;
-  if (registered) return;
-  registered = true;
-  routine::register_routine(
-      {"read-clipboard",
-       "\"Return the contents of the system clipboard\" return: [logic! none! string! block! "
-       "image!] \"false on failure, none if empty, otherwise: string!, block! of files!, or an "
-       "image!\"",
-       &read_routine, int32_t(T_IMAGE)});
-  routine::register_routine({"write-clipboard",
-                             "\"Write content to the system clipboard\" data [any-type!] "
-                             "\"string!, block! of files!, an image! or none!\" return: [logic!] "
-                             "\"indicates success\"",
-                             &write_routine, int32_t(T_LOGIC)});
 }
 
 }  // namespace kel::clipboard

@@ -16,8 +16,9 @@ void read(Cell* out);
 // the clipboard); true on success. Other values raise script/invalid-arg.
 bool write(const Cell* value);
 
-// Registers the routines read-clipboard and write-clipboard.
-void register_routines();
+// The routines read-clipboard and write-clipboard, on the current frame.
+void read_routine();
+void write_routine();
 
 // ---- Pieces shared with the tests ----
 

@@ -421,7 +421,7 @@ void browse(const std::string& target) {
   if (null_fd >= 0) ::close(null_fd);
 }
 
-void make_conversion_buffer() { simple_io::register_routines(); }
+void make_conversion_buffer() {}
 
 
 }  // namespace kel::host

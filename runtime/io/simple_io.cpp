@@ -23,7 +23,6 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/file.h"
-#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
@@ -172,35 +171,6 @@ bool write_one(int fd, const Cell* value, int64_t part) {
   bool ok = write_string(fd, scratch, part);
   stack::drop_cells(1);
   return ok;
-}
-
-// ---- Routines ----
-
-inline Cell* arg(int i) { return stack::state().base + i; }
-
-void create_dir_routine() {
-  Cell* path = arg(0);
-  if (!make_dir(file::to_local_text(path).c_str())) {
-    Cell p = *path;
-    error::raise(err::access::no_create, &p);
-  }
-}
-
-void exists_routine() {
-  Cell r{T_LOGIC, file_exists_q(file::to_local_text(arg(0)).c_str()) ? 1u : 0u, 0, 0};
-  stack::set_only_result(&r);
-}
-
-void write_stdout_routine() {
-  write(nullptr, arg(0), nullptr, nullptr, false, false, false);
-  Cell r{T_UNSET, 0, 0, 0};
-  stack::set_only_result(&r);
-}
-
-void os_info_routine() {
-  Cell* o = host::os_description();
-  Cell r = *o;
-  stack::set_only_result(&r);
 }
 
 }  // namespace
@@ -480,21 +450,35 @@ int64_t size_of(Cell* file) {
   return size;
 }
 
-void register_routines() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  // Each gives a result type, so the frame's first cell is never restored from a copy
-  // taken before the call (a copy the collector does not see).
-  routine::register_routine({"create-dir", "\"Create the given directory\" path [file!]",
-                             &create_dir_routine, int32_t(T_FILE)});
-  routine::register_routine({"exists?", "\"Returns TRUE if the file exists\" path [file!]",
-                             &exists_routine, int32_t(T_LOGIC)});
-  routine::register_routine({"write-stdout", "\"Write data to STDOUT\" data [any-type!]",
-                             &write_stdout_routine, int32_t(T_UNSET)});
-  routine::register_routine(
-      {"os-info", "\"Returns detailed operating system version information\"",
-       &os_info_routine, int32_t(T_OBJECT)});
+// ---- Routines (bound through the bridge table, runtime/evaluator/bridge.cpp) ----
+
+namespace {
+inline Cell* arg(int i) { return stack::state().base + i; }
+}  // namespace
+
+void create_dir_routine() {
+  Cell* path = arg(0);
+  if (!make_dir(file::to_local_text(path).c_str())) {
+    Cell p = *path;
+    error::raise(err::access::no_create, &p);
+  }
+}
+
+void exists_routine() {
+  Cell r{T_LOGIC, file_exists_q(file::to_local_text(arg(0)).c_str()) ? 1u : 0u, 0, 0};
+  stack::set_only_result(&r);
+}
+
+void write_stdout_routine() {
+  write(nullptr, arg(0), nullptr, nullptr, false, false, false);
+  Cell r{T_UNSET, 0, 0, 0};
+  stack::set_only_result(&r);
+}
+
+void os_info_routine() {
+  Cell* o = host::os_description();
+  Cell r = *o;
+  stack::set_only_result(&r);
 }
 
 }  // namespace kel::simple_io

@@ -65,7 +65,10 @@ Cell* query(Cell* file);
 // beyond 32 bits).
 int64_t size_of(Cell* file);
 
-// Registers the routines create-dir, exists?, write-stdout and os-info (once).
-void register_routines();
+// The routines create-dir, exists?, os-info and write-stdout, on the current frame.
+void create_dir_routine();
+void exists_routine();
+void os_info_routine();
+void write_stdout_routine();
 
 }  // namespace kel::simple_io

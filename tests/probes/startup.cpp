@@ -12,7 +12,10 @@
 #include <new>
 #include <string>
 
+#include "runtime/evaluator/launch.h"
 #include "runtime/hooks.h"
+#include "runtime/init_steps.h"
+#include "runtime/stack.h"
 #include "runtime/output.h"
 #include "runtime/rt.h"
 #include "runtime/startup.h"
@@ -107,6 +110,19 @@ void launch() {
     static char line[100];
     std::memset(line, 'x', sizeof line);
     for (int i = 0; i < 100000; ++i) kel::output::run_hooks({line, 1, 0, sizeof line}, 1);
+  } else if (s == "console-library" || s == "console-library-error") {
+    // The console library's entry, once it has a value, is what launch calls.
+    std::string text = s == "console-library"
+                           ? "cli-console-ctx: make object! [launch: does [print \"launched\"]]"
+                           : "cli-console-ctx: make object! [launch: does [1 / 0]]";
+    kel::Cell* block = kel::stack::reserve_cell();
+    *block = kel::Cell{kel::T_NONE, 0, 0, 0};
+    kel::Cell* result = kel::stack::reserve_cell();
+    *result = kel::Cell{kel::T_NONE, 0, 0, 0};
+    kel::launcher::load_text(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), block);
+    bool is_error = false;
+    kel::launcher::run_protected(block, result, &is_error);
+    kel::console::launch();
   } else if (s == "args") {
     for (int i = 0; i < kel::rt::arg_count(); ++i) {
       say(kel::rt::arg_values()[i]);

@@ -64,6 +64,17 @@ TEST(Startup, QuietExits) {
   }
 }
 
+// The console library's launch, once it has a value: 0 when it returns, 1 after an error
+// it lets through (reported).
+TEST(Startup, ConsoleLibraryLaunch) {
+  auto r = kel::testing::run_probe(probe(), {"console-library"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "launched\n");
+  r = kel::testing::run_probe(probe(), {"console-library-error"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out.rfind("*** Math Error: attempt to divide by zero", 0), 0u) << r.out;
+}
+
 TEST(Startup, InterruptRestoresTerminalAndFails) {
   auto r = kel::testing::run_probe(probe(), {"sigint"});
   EXPECT_EQ(r.status, 130);
