@@ -6,12 +6,7 @@
 // A stub left behind shows up as a duplicate-symbol link error, never as a silent no-op.
 #include "runtime/init_steps.h"
 
-namespace kel::event {
-void register_type() {}
-}  // namespace kel::event
-
 namespace kel::gui {
-void intern_vocabulary() {}
 void init_backend() {}
 void intern_draw_words() {}
 }  // namespace kel::gui

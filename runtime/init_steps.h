@@ -11,10 +11,8 @@ void run_boot_top_level();
 namespace kel::context { void make_global(); }
 namespace kel::symbol { void create_hash(); }
 namespace kel::console { void launch(); }
-// The event! datatype and the terminal GUI backend, called in place during the boot library.
-namespace kel::event { void register_type(); }
+// The terminal GUI backend, called in place during the boot library.
 namespace kel::gui {
-void intern_vocabulary();
 void init_backend();
 void intern_draw_words();
 }  // namespace kel::gui

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error_value.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
@@ -137,6 +138,7 @@ void install(uint32_t type_id) {
     case T_POINT2D: point2D::install_type(); break;
     case T_POINT3D: point3D::install_type(); break;
     case T_IMAGE: image::install_type(); break;
+    case T_EVENT: event::install_type(); break;
     default: break;  // the other types add their install call here as they land
   }
 }

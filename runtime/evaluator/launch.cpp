@@ -30,6 +30,8 @@
 #include "runtime/init.h"
 #include "boot_manifest.h"
 
+#include "gui/terminal/vocabulary.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/evaluator/predicates.h"

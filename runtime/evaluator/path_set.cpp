@@ -13,7 +13,7 @@ namespace kel::path_set {
 bool held_in_cell_q(uint32_t type) {
   switch (type) {
     case T_TIME: case T_PAIR: case T_TUPLE: case T_DATE: case T_MONEY: case T_POINT2D:
-    case T_POINT3D:
+    case T_POINT3D: case T_EVENT:  // an event's type code
       return true;
     default:
       return false;
