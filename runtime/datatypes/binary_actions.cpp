@@ -231,17 +231,28 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
   int64_t total = int64_t(size) * std::max(dup, 1);
   if (total > MAX_BYTES) error::raise(err::internal::no_memory);
   if (size > 0) {
+    int32_t noticed = at;
     bool owned = owner::notify_change(&s, "append", &v, at, int32_t(total)) != 0;
+    if (owned) {
+      // The series and the value as the handler left them.
+      h = clamp_head(&s);
+      count = int32_t(memory::used_bytes(buf(&s)));
+      at = (append_q || h >= count) ? count : h;
+      bytes.clear();
+      value_to_bytes(&bytes, &v, part, only, MODE_WRITE);
+      size = int32_t(bytes.size());
+      total = int64_t(size) * std::max(dup, 1);
+      if (total > MAX_BYTES) error::raise(err::internal::no_memory);
+    }
     reserve(&s, total);
     SeriesBuffer* b = buf(&s);
     uint8_t* p = memory::head(b);
     count = int32_t(memory::used_bytes(b));
-    if (at > count) at = count;  // the handler may have shortened the series
     std::memmove(p + at + total, p + at, size_t(count - at));
     std::memcpy(p + at, bytes.data(), size_t(size));
     repeat_bytes(p + at, size, total);
     b->tail += uint32_t(total);
-    if (owned) owner::notify_change(&s, "appended", &v, at, int32_t(total));
+    if (owned) owner::notify_change(&s, "appended", &v, noticed, int32_t(total));
   }
   s.w1 = append_q ? 0 : uint32_t(at + total);
   *series = s;
@@ -262,10 +273,18 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   if (total > MAX_BYTES) error::raise(err::internal::no_memory);
   int32_t replaced = int32_t(part >= 0 ? std::min(part, remaining) : std::min<int64_t>(total, remaining));
   bool owned = owner::notify_change(&s, "change", &v, h, replaced) != 0;
-  // The handler may have changed the series: positions are taken again.
-  h = clamp_head(&s);
-  remaining = int32_t(memory::used_bytes(buf(&s))) - h;
-  replaced = std::min(replaced, remaining);
+  int32_t noticed = h, noticed_replaced = replaced;
+  if (owned) {
+    // The series and the value as the handler left them: everything is taken again.
+    h = clamp_head(&s);
+    remaining = int32_t(memory::used_bytes(buf(&s))) - h;
+    bytes.clear();
+    value_to_bytes(&bytes, &v, -1, only, MODE_CHANGE);
+    size = int32_t(bytes.size());
+    total = int64_t(size) * std::max(dup, 1);
+    if (total > MAX_BYTES) error::raise(err::internal::no_memory);
+    replaced = int32_t(part >= 0 ? std::min(part, remaining) : std::min<int64_t>(total, remaining));
+  }
   if (total > replaced) reserve(&s, total - replaced);
   SeriesBuffer* b = buf(&s);
   uint8_t* p = memory::head(b) + h;
@@ -279,7 +298,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   int32_t used = int32_t(memory::used_bytes(b));
   s.w1 = uint32_t(std::min<int64_t>(h + total, used));
   // The handler runs Kel code: nothing read from the buffer after it.
-  if (owned) owner::notify_change(&s, "changed", &v, h, replaced);
+  if (owned) owner::notify_change(&s, "changed", &v, noticed, noticed_replaced);
   *series = s;
   return series;
 }

@@ -354,12 +354,22 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
   if (at < 0) {
     // The key goes to the tail; the value follows it below as for a key found last.
     int32_t h = clamp_head(&s);
-    notify(&s, "put", &v, cells_in(&s) - h, 1);
-    at = cells_in(&s);
-    append_copy(&s, &k);
-    hash_add_range(&s, at, 1);
+    if (notify(&s, "put", &v, cells_in(&s) - h, 1)) at = find_position(&s, &k, o).at;
+    if (at < 0) {
+      at = cells_in(&s);
+      append_copy(&s, &k);
+      hash_add_range(&s, at, 1);
+    }
   }
-  notify(&s, "put", &v, at + 1, 1);
+  // A handler may move or remove the key: its position is looked up again.
+  if (notify(&s, "put", &v, at + 1, 1)) {
+    at = find_position(&s, &k, o).at;
+    if (at < 0) {
+      at = cells_in(&s);
+      append_copy(&s, &k);
+      hash_add_range(&s, at, 1);
+    }
+  }
   if (at + 1 >= cells_in(&s)) {
     append_copy(&s, &v);
     hash_add_range(&s, at + 1, 1);
@@ -383,27 +393,32 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
   Cell s = *series, v = *value;
   gc::Root keep_s(&s), keep_v(&v);
   bool range = !only && any_block_q(cell::type(&v));
-  int32_t n = 1, from = 0;
-  if (range) {
-    from = clamp_head(&v);
-    n = count_from(&v);
-    if (n == 0) return series;
-  }
-  int32_t p = (part < 0 || part > n) ? n : part;
-  int64_t total = int64_t(p) * dup;
-  if (total > INT32_MAX) error::raise(err::internal::no_memory);
-
-  int32_t h = clamp_head(&s);
-  int32_t count = cells_in(&s);
-  int32_t ins = (append_q || h >= count) ? count : h;
+  int32_t n = 1, from = 0, p = 0, h = 0, count = 0, ins = 0;
+  int64_t total = 0;
+  // Counts and positions of the source and the target, read again after the first notice.
+  auto measure = [&] {
+    if (range) {
+      from = clamp_head(&v);
+      n = count_from(&v);
+    }
+    p = (part < 0 || part > n) ? n : part;
+    total = int64_t(p) * dup;
+    if (total > INT32_MAX) error::raise(err::internal::no_memory);
+    h = clamp_head(&s);
+    count = cells_in(&s);
+    ins = (append_q || h >= count) ? count : h;
+    if (int64_t(count) + total > MAX_CELLS) error::raise(err::internal::no_memory);
+  };
+  measure();
   if (total == 0) {
     series->w1 = append_q ? 0 : uint32_t(ins);
     return series;
   }
-  if (int64_t(count) + total > MAX_CELLS) error::raise(err::internal::no_memory);
 
-  if (append_q) notify(&s, "append", &v, count, int32_t(total));
-  else notify(&s, "insert", &v, h, int32_t(total));
+  bool handled = append_q ? notify(&s, "append", &v, count, int32_t(total))
+                          : notify(&s, "insert", &v, h, int32_t(total));
+  if (handled) measure();
+  int32_t noticed = append_q ? count : h;
 
   int64_t needed = (int64_t(count) + total) * int64_t(sizeof(Cell));
   SeriesBuffer* b = buf(&s);
@@ -417,19 +432,21 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
   CellScratch snapshot(same ? &v : &s, same ? from : 0, same ? p : 0);
   int32_t moving = count - ins;
   Cell* base = cells(&s);
-  if (moving > 0)
-    std::memmove(base + ins + total, base + ins, size_t(moving) * sizeof(Cell));
-  const Cell* src = !range ? &v : same ? snapshot.p : cells(&v) + from;
-  std::memcpy(base + ins, src, size_t(p) * sizeof(Cell));
-  repeat_cells(base + ins, p, total);
-  buf(&s)->tail += uint32_t(total) * sizeof(Cell);
+  if (total > 0) {
+    if (moving > 0)
+      std::memmove(base + ins + total, base + ins, size_t(moving) * sizeof(Cell));
+    const Cell* src = !range ? &v : same ? snapshot.p : cells(&v) + from;
+    std::memcpy(base + ins, src, size_t(p) * sizeof(Cell));
+    repeat_cells(base + ins, p, total);
+    buf(&s)->tail += uint32_t(total) * sizeof(Cell);
+  }
 
   if (hash_q(&s)) {
     if (moving > 0) hash_rebuild(&s);
     else hash_add_range(&s, ins, int32_t(total));
   }
-  if (append_q) notify(&s, "appended", &v, count, int32_t(total));
-  else notify(&s, "inserted", &v, h, int32_t(total));
+  if (append_q) notify(&s, "appended", &v, noticed, int32_t(total));
+  else notify(&s, "inserted", &v, noticed, int32_t(total));
 
   s.w1 = append_q ? 0 : uint32_t(ins + total);
   *series = s;
@@ -442,22 +459,28 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   if (dup < 1) return series;
   Cell s = *series, v = *value;
   gc::Root keep_s(&s), keep_v(&v);
-  int32_t h = clamp_head(&s);
-  int32_t count = cells_in(&s);
-  int32_t r = count - h;
   bool range = !only && any_block_q(cell::type(&v));
-  int32_t nv = 1, from = 0;
-  if (range) {
-    from = clamp_head(&v);
-    nv = count_from(&v);
-  }
-  int64_t w = int64_t(nv) * dup;
-  if (w > INT32_MAX) error::raise(err::internal::no_memory);
-  int32_t replaced = part >= 0 ? (part < r ? part : r) : int32_t(w < r ? w : r);
-  int64_t new_count = int64_t(count) - replaced + w;
-  if (new_count > MAX_CELLS) error::raise(err::internal::no_memory);
+  int32_t h = 0, count = 0, nv = 1, from = 0, replaced = 0;
+  int64_t w = 0, new_count = 0;
+  // Counts and positions, read again after the first notice.
+  auto measure = [&] {
+    h = clamp_head(&s);
+    count = cells_in(&s);
+    int32_t r = count - h;
+    if (range) {
+      from = clamp_head(&v);
+      nv = count_from(&v);
+    }
+    w = int64_t(nv) * dup;
+    if (w > INT32_MAX) error::raise(err::internal::no_memory);
+    replaced = part >= 0 ? (part < r ? part : r) : int32_t(w < r ? w : r);
+    new_count = int64_t(count) - replaced + w;
+    if (new_count > MAX_CELLS) error::raise(err::internal::no_memory);
+  };
+  measure();
 
-  notify(&s, "change", &v, h, replaced);
+  int32_t noticed = h;
+  if (notify(&s, "change", &v, h, replaced)) measure();
   int64_t needed = new_count * int64_t(sizeof(Cell));
   SeriesBuffer* b = buf(&s);
   if (int64_t(b->head) + needed > int64_t(b->capacity))
@@ -478,7 +501,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   sb->tail = sb->head + uint32_t(new_count) * sizeof(Cell);
 
   hash_rebuild(&s);
-  notify(&s, "changed", &v, h, int32_t(w));
+  notify(&s, "changed", &v, noticed, int32_t(w));
   int64_t after_written = int64_t(h) + w;
   s.w1 = uint32_t(after_written > new_count ? new_count : after_written);
   *series = s;
@@ -516,8 +539,14 @@ Cell* swap(Cell* series1, Cell* series2) {
   if (!any_block_q(cell::type(series2))) error::raise(err::script::invalid_arg, series2);
   int32_t h1 = clamp_head(series1), h2 = clamp_head(series2);
   if (h1 >= cells_in(series1) || h2 >= cells_in(series2)) return series1;
-  notify(series1, "swap", series2, h1, 1);
-  notify(series2, "swap", series1, h2, 1);
+  bool handled = notify(series1, "swap", series2, h1, 1);
+  handled = notify(series2, "swap", series1, h2, 1) || handled;
+  if (handled) {
+    // A handler may have shortened either series: a position gone swaps nothing.
+    h1 = clamp_head(series1);
+    h2 = clamp_head(series2);
+    if (h1 >= cells_in(series1) || h2 >= cells_in(series2)) return series1;
+  }
   if (series1->w2 == series2->w2 && h1 == h2) {
     notify(series1, "swaped", series2, h1, 1);
     notify(series2, "swaped", series1, h2, 1);
@@ -538,7 +567,11 @@ Cell* swap(Cell* series1, Cell* series2) {
 Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
   int32_t h = clamp_head(series);
   int32_t count = cells_in(series);
-  notify(series, "trim", nullptr, h, count - h);
+  int32_t noticed = count - h;
+  if (notify(series, "trim", nullptr, h, noticed)) {
+    h = clamp_head(series);
+    count = cells_in(series);
+  }
   Cell* base = cells(series);
   int32_t out = h;
   for (int32_t i = h; i < count; ++i)
@@ -546,7 +579,7 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
   SeriesBuffer* b = buf(series);
   b->tail = b->head + uint32_t(out) * sizeof(Cell);
   if (out != count) hash_rebuild(series);
-  notify(series, "trimmed", nullptr, h, count - h);
+  notify(series, "trimmed", nullptr, h, noticed);
   return series;
 }
 

@@ -190,8 +190,13 @@ int32_t compare_by_function(const Cell* a, const Cell* b, const Cell* function, 
   return order_from_function_result(&r);
 }
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
+namespace {
+
+// Sorts the records. Once the "sort" notice is sent (noticed), a handler that ran may have
+// changed the series, so everything is measured again.
+Cell* sort_records(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+                   bool reverse, bool stable, bool noticed) {
+  uint32_t given = series->w1;
   int32_t h = clamp_head(series);
   int32_t n = cells_in(series) - h;
   // A negative /part sorts the cells before the head, so it works at the tail too.
@@ -243,7 +248,10 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
   if (reverse) flags |= sort_flag::REVERSE;
 
   series->w1 = uint32_t(h);
-  notify(series, "sort", nullptr, h, 0);
+  if (!noticed && notify(series, "sort", nullptr, h, 0)) {
+    series->w1 = given;
+    return sort_records(series, case_, skip, comparator, part, all, reverse, stable, true);
+  }
   uint32_t records = uint32_t(n / size);
   if (records > 1) {
     // The records are sorted in a rooted copy and copied back: a compare slot that
@@ -259,6 +267,13 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
   }
   notify(series, "sorted", nullptr, h, n);
   return series;
+}
+
+}  // namespace
+
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable) {
+  return sort_records(series, case_, skip, comparator, part, all, reverse, stable, false);
 }
 
 // ---- set operations ----

@@ -37,9 +37,11 @@ inline bool same_buffer_q(const Cell* a, const Cell* b) {
   return cell::type(a) == cell::type(b) && a->w2 == b->w2;
 }
 
-inline void notify(const Cell* s, const char* action, const Cell* value, int32_t index,
+// True when an owner's handler ran: it may have changed the series, so an action reads
+// every count, index and address of it again after a notice.
+inline bool notify(const Cell* s, const char* action, const Cell* value, int32_t index,
                    int32_t part) {
-  owner::notify_change(s, action, value, index, part);
+  return owner::notify_change(s, action, value, index, part) != 0;
 }
 
 // Slot access of the block actions, in one place.

@@ -78,9 +78,9 @@ void region_into(const Cell* image, Cell* out, int32_t x, int32_t y, int32_t w, 
   init_cell(out, id);
 }
 
-void notify(const Cell* image, const char* action, const Cell* value, int32_t index,
+bool notify(const Cell* image, const char* action, const Cell* value, int32_t index,
             int32_t part) {
-  owner::notify_change(image, action, value, index, part);
+  return owner::notify_change(image, action, value, index, part) != 0;
 }
 
 void line(std::string& text, int32_t level) {
@@ -559,7 +559,10 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
     copied->w1 = source.w1;
     source = *copied;
   }
-  notify(series, "change", value, head_of(series), 0);
+  // A handler may have replaced the pixels: a head past them changes nothing.
+  if (notify(series, "change", value, head_of(series), 0) &&
+      (head_of(series) >= pixel_count(series) || !series->w2))
+    return series;
   int32_t w = width_of(series), h = height_of(series);
   int32_t x = head_of(series) % w, y = head_of(series) / w;
   int32_t sw = width_of(&source), sh = height_of(&source);

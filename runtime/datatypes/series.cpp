@@ -61,8 +61,10 @@ bool owned_field_q(int32_t field) {
   return symbol::canonical_id(field) == symbol::canonical_id(symbol::runtime_id(SYM_OWNED));
 }
 
-void notify(const Cell* s, const char* action, const Cell* value, int32_t index, int32_t part) {
-  owner::notify_change(s, action, value, index, part);
+// True when an owner's handler ran: it may have changed the series, so an action reads
+// every count, index and address of it again after a notice.
+bool notify(const Cell* s, const char* action, const Cell* value, int32_t index, int32_t part) {
+  return owner::notify_change(s, action, value, index, part) != 0;
 }
 
 // A /part argument of remove and reverse as a count: an integer, or a position in the same
@@ -314,16 +316,22 @@ Cell* pick(Cell* s, int32_t index, Cell*) {
 }
 
 Cell* poke(Cell* s, int32_t index, Cell* value, Cell* index_cell) {
-  int32_t p = pick_position(s, index);
-  if (p < 0) {
-    Cell i;
-    cell::set_integer(&i, index);
-    error::raise(err::script::out_of_range, index_cell ? index_cell : &i);
-  }
+  auto position = [&] {
+    int32_t p = pick_position(s, index);
+    if (p < 0) {
+      Cell i;
+      cell::set_integer(&i, index);
+      error::raise(err::script::out_of_range, index_cell ? index_cell : &i);
+    }
+    return p;
+  };
+  int32_t p = position();
   check_element(s, value);
-  notify(s, "poke", value, p, 1);
+  int32_t noticed = p;
+  // The position must still be there in the series the handler left.
+  if (notify(s, "poke", value, p, 1)) p = position();
   write_element(s, p, value);
-  notify(s, "poked", value, p, 1);
+  notify(s, "poked", value, noticed, 1);
   return value;
 }
 
@@ -352,7 +360,8 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     return value;
   }
   int32_t h = head_of(value);
-  notify(value, "random", nullptr, h, n);
+  int32_t noticed = n;
+  if (notify(value, "random", nullptr, h, n)) n = count_to_tail(value, false);
   uint32_t u = unit_of(value);
   Scratch tmp(u);
   for (int32_t i = 0; i < n; ++i) {
@@ -365,7 +374,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     std::memcpy(b, tmp.p, u);
   }
   if (n > 1) hash_rebuild(value);
-  notify(value, "randomized", nullptr, h, n);
+  notify(value, "randomized", nullptr, h, noticed);
   return value;
 }
 
@@ -381,10 +390,13 @@ Cell* clear(Cell* s) {
   int32_t n = count_to_tail(s, false);
   if (n > 0) {
     int32_t h = head_of(s);
-    notify(s, "clear", nullptr, h, n);
-    if (hash_q(s)) hash::table_delete_range(s->w3, h, n);
-    SeriesBuffer* b = buf(s);
-    b->tail = b->head + uint32_t(h) * memory::unit(b);
+    int32_t cut = n;
+    if (notify(s, "clear", nullptr, h, n)) cut = count_to_tail(s, false);
+    if (cut > 0) {
+      if (hash_q(s)) hash::table_delete_range(s->w3, h, cut);
+      SeriesBuffer* b = buf(s);
+      b->tail = b->head + uint32_t(h) * memory::unit(b);
+    }
     notify(s, "cleared", nullptr, h, n);
   }
   return s;
@@ -438,7 +450,11 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
   return result;
 }
 
-Cell* remove(Cell* s, Cell* part, Cell* key) {
+namespace {
+
+// remove, reverse and take: once the before notice is sent (noticed), a handler that ran may
+// have changed the series, so the action starts over on the series as the handler left it.
+Cell* remove_units(Cell* s, Cell* part, Cell* key, bool noticed) {
   int32_t start = head_of(s);
   int32_t count = 1;
   if (key) {
@@ -460,7 +476,7 @@ Cell* remove(Cell* s, Cell* part, Cell* key) {
   int32_t units = unit_count(s);
   if (start < 0 || start >= units) return s;
   if (count > units - start) count = units - start;
-  notify(s, "remove", nullptr, start, count);
+  if (!noticed && notify(s, "remove", nullptr, start, count)) return remove_units(s, part, key, true);
   bool rebuild = hash_before_removal(s, start, count, units);
   SeriesBuffer* b = buf(s);
   uint32_t u = memory::unit(b);
@@ -473,7 +489,7 @@ Cell* remove(Cell* s, Cell* part, Cell* key) {
   return s;
 }
 
-Cell* reverse(Cell* s, Cell* part, Cell* skip) {
+Cell* reverse_units(Cell* s, Cell* part, Cell* skip, bool noticed) {
   int32_t available = count_to_tail(s, false);
   if (available == 0) return s;
   int32_t count = available;
@@ -491,7 +507,7 @@ Cell* reverse(Cell* s, Cell* part, Cell* skip) {
     if (size == count) return s;
   }
   int32_t h = head_of(s);
-  notify(s, "reverse", nullptr, h, count);
+  if (!noticed && notify(s, "reverse", nullptr, h, count)) return reverse_units(s, part, skip, true);
   uint32_t u = unit_of(s);
   size_t record = size_t(size) * u;
   Scratch tmp(record);
@@ -508,7 +524,7 @@ Cell* reverse(Cell* s, Cell* part, Cell* skip) {
   return s;
 }
 
-Cell* take_units(Cell* s, Cell* part, bool last) {
+Cell* take_from(Cell* s, Cell* part, bool last, bool noticed) {
   int32_t available = count_to_tail(s, false);
   if (available == 0) {
     cell::set_none(s);
@@ -544,14 +560,10 @@ Cell* take_units(Cell* s, Cell* part, bool last) {
   gc::Root keep(&src);
   uint32_t t = cell::type(&src);
   uint32_t u = unit_of(&src);
-  if (count > 0) {
-    // The owner hears of the take before anything is copied: its handler may run Kel code
-    // that takes from this or any other series (and so reuses the scratch buffer).
-    notify(&src, "take", nullptr, start, count);
-    units = unit_count(&src);
-    if (start > units) start = units;
-    if (count > units - start) count = units - start;
-  }
+  // The owner hears of the take before anything is copied: its handler may run Kel code
+  // that takes from this or any other series (and so reuses the scratch buffer).
+  if (count > 0 && !noticed && notify(&src, "take", nullptr, start, count))
+    return take_from(s, part, last, true);
   Cell result{t, 0, 0, t == T_VECTOR ? src.w3 : 0};
   gc::Root keep_result(&result);
   if (part) {
@@ -600,6 +612,12 @@ Cell* take_units(Cell* s, Cell* part, bool last) {
   return s;
 }
 
+}  // namespace
+
+Cell* remove(Cell* s, Cell* part, Cell* key) { return remove_units(s, part, key, false); }
+Cell* reverse(Cell* s, Cell* part, Cell* skip) { return reverse_units(s, part, skip, false); }
+Cell* take_units(Cell* s, Cell* part, bool last) { return take_from(s, part, last, false); }
+
 Cell* take(Cell* s, Cell* part, bool, bool last) {
   take_units(s, part, last);
   if (part || cell::type(s) == T_NONE) return s;
@@ -609,7 +627,11 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
   return s;
 }
 
-Cell* move(Cell* origin, Cell* target, Cell* part) {
+namespace {
+
+// Once the "move" notice is sent (noticed), a handler that ran may have changed either
+// series, so everything is measured again.
+Cell* move_units(Cell* origin, Cell* target, Cell* part, bool noticed) {
   uint32_t to = cell::type(target), fo = cell::type(origin);
   bool target_series = block::any_block_q(to) || string::any_string_q(to) || to == T_BINARY ||
                        to == T_VECTOR || to == T_IMAGE;
@@ -639,7 +661,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (uo != ut && !(text_o && text_t)) error::raise(err::script::move_bad, &ft, &tt);
     count_to_tail(target, false);  // a head past the tail inserts at the tail
     int32_t th = head_of(target);
-    notify(origin, "move", nullptr, o, n);
+    if (!noticed && notify(origin, "move", nullptr, o, n)) return move_units(origin, target, part, true);
     if (uo != ut) {
       string::move_codepoints(origin, target, th, n * int32_t(uo));
     } else {
@@ -691,7 +713,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     dest = tp;
   }
   if (dest == o) return tp > o ? origin : target;
-  notify(origin, "move", nullptr, o, n);
+  if (!noticed && notify(origin, "move", nullptr, o, n)) return move_units(origin, target, part, true);
   uint32_t u = unit_of(origin);
   Scratch saved(size_t(n) * u);
   uint8_t* base = at_unit(origin, 0);
@@ -707,6 +729,10 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
   notify(result, "moved", nullptr, dest, n);
   return result;
 }
+
+}  // namespace
+
+Cell* move(Cell* origin, Cell* target, Cell* part) { return move_units(origin, target, part, false); }
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
   if (!owned_field_q(int32_t(field->w2))) return value;

@@ -21,7 +21,7 @@ void replace_chars(Cell* s, int32_t index, int32_t removed, const std::vector<in
 // The unit a codepoint asks for when appended: 1 up to 127, 2 up to 0xFFFF, else 4.
 uint32_t char_unit(int32_t c);
 // Owner notice when the series is owned (the action word's spelling).
-void notify(const Cell* s, const char* action, const Cell* value, int32_t index, int32_t part);
+bool notify(const Cell* s, const char* action, const Cell* value, int32_t index, int32_t part);
 // Folding used by search, sort and set operations.
 int32_t fold(int32_t c);
 

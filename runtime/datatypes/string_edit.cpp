@@ -37,8 +37,8 @@ uint32_t char_unit(int32_t c) {
 
 int32_t fold(int32_t c) { return case_::map_char(c, case_::DIR_UPPER); }
 
-void notify(const Cell* s, const char* action, const Cell* value, int32_t index, int32_t part) {
-  if (buf(s)->flags & sflag::OWNED) owner::notify_change(s, action, value, index, part);
+bool notify(const Cell* s, const char* action, const Cell* value, int32_t index, int32_t part) {
+  return (buf(s)->flags & sflag::OWNED) && owner::notify_change(s, action, value, index, part);
 }
 
 std::vector<int32_t> read_chars(const Cell* s, int32_t from, int32_t count) {
@@ -180,10 +180,19 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
   int32_t old = count_from_start(&s);
   int32_t rep = reported(part);
   // The size check comes first: a refused append sends no notice.
-  int64_t total = int64_t(p.cps.size()) * dup;
-  if (total > int64_t(MAX_BYTES) || uint64_t(old + total) * std::max(unit_of(&s), p.unit) > MAX_BYTES)
-    error::raise(err::internal::no_memory);
-  notify(&s, "append", &v, old, rep);
+  auto check = [&] {
+    int64_t total = int64_t(p.cps.size()) * dup;
+    if (total > int64_t(MAX_BYTES) ||
+        uint64_t(old + total) * std::max(unit_of(&s), p.unit) > MAX_BYTES)
+      error::raise(err::internal::no_memory);
+  };
+  check();
+  if (notify(&s, "append", &v, old, rep)) {
+    // The string (or the appended value) as the handler left it.
+    p = measure(&v, part, only, true);
+    old = count_from_start(&s);
+    check();
+  }
   replace_chars(&s, old, 0, p.cps, dup, p.unit);
   notify(&s, "appended", &v, old, rep);
   s.w1 = 0;
@@ -206,12 +215,24 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     *series = s;
     return series;
   }
-  int64_t total = int64_t(p.cps.size()) * dup;
-  if (total > int64_t(MAX_BYTES) || uint64_t(n + total) * std::max(unit_of(&s), p.unit) > MAX_BYTES)
-    error::raise(err::internal::no_memory);
-  notify(&s, "insert", &v, h, rep);
+  int64_t total = 0;
+  auto check = [&] {
+    total = int64_t(p.cps.size()) * dup;
+    if (total > int64_t(MAX_BYTES) || uint64_t(n + total) * std::max(unit_of(&s), p.unit) > MAX_BYTES)
+      error::raise(err::internal::no_memory);
+  };
+  check();
+  int32_t noticed = h;
+  if (notify(&s, "insert", &v, h, rep)) {
+    // The string as the handler left it: a head past its tail inserts at the tail.
+    count_from_head(&s);
+    h = int32_t(s.w1);
+    n = count_from_start(&s);
+    p = measure(&v, part, only, h >= n);
+    check();
+  }
   replace_chars(&s, h, 0, p.cps, dup, p.unit);
-  notify(&s, "inserted", &v, h, rep);
+  notify(&s, "inserted", &v, noticed, rep);
   s.w1 = uint32_t(std::min<int64_t>(h + total, count_from_start(&s)));
   *series = s;
   return series;
@@ -221,32 +242,40 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   if (dup < 1) dup = 1;
   Cell s = *series, v = *value;
   gc::Root keep_s(&s), keep_v(&v);
-  int32_t remaining = count_from_head(&s);
-  int32_t h = int32_t(s.w1);
-  if (part > remaining) part = remaining;
-  // Values from the old content: a value on this buffer is read before anything moves.
-  Piece p = measure(&v, -1, only, false);
-  int64_t total = int64_t(p.cps.size()) * dup;
-  int32_t values = 1;
-  uint32_t vt = cell::type(&v);
-  if (vt == T_BLOCK || vt == T_PAREN || vt == T_HASH || vt == T_PATH)
-    values = std::max(block::count_from_head(&v), 0);
-  int32_t rep = part >= 0 ? part : int32_t(std::min<int64_t>(int64_t(values) * dup, remaining));
-  int64_t replaced = part >= 0 ? part : std::min<int64_t>(total, remaining);
-  int32_t n = count_from_start(&s);
-  if (total > int64_t(MAX_BYTES) ||
-      uint64_t(n - replaced + total) * std::max(unit_of(&s), p.unit) > MAX_BYTES)
-    error::raise(err::internal::no_memory);
-  notify(&s, "change", &v, h, rep);
+  int32_t remaining = 0, h = 0, rep = 0, n = 0, cut = part;
+  int64_t total = 0, replaced = 0;
+  Piece p;
+  // What goes and what comes, measured again after the first notice.
+  auto measure_change = [&] {
+    remaining = count_from_head(&s);
+    h = int32_t(s.w1);
+    cut = part > remaining ? remaining : part;
+    // Values from the old content: a value on this buffer is read before anything moves.
+    p = measure(&v, -1, only, false);
+    total = int64_t(p.cps.size()) * dup;
+    int32_t values = 1;
+    uint32_t vt = cell::type(&v);
+    if (vt == T_BLOCK || vt == T_PAREN || vt == T_HASH || vt == T_PATH)
+      values = std::max(block::count_from_head(&v), 0);
+    rep = cut >= 0 ? cut : int32_t(std::min<int64_t>(int64_t(values) * dup, remaining));
+    replaced = cut >= 0 ? cut : std::min<int64_t>(total, remaining);
+    n = count_from_start(&s);
+    if (total > int64_t(MAX_BYTES) ||
+        uint64_t(n - replaced + total) * std::max(unit_of(&s), p.unit) > MAX_BYTES)
+      error::raise(err::internal::no_memory);
+  };
+  measure_change();
+  int32_t noticed = h, noticed_rep = rep;
+  if (notify(&s, "change", &v, h, rep)) measure_change();
   if (remaining == 0) {
     replace_chars(&s, h, 0, p.cps, dup, p.unit);
-    notify(&s, "changed", nullptr, h, int32_t(total));
+    notify(&s, "changed", nullptr, noticed, int32_t(total));
     s.w1 = uint32_t(count_from_start(&s));
     *series = s;
     return series;
   }
   replace_chars(&s, h, int32_t(replaced), p.cps, dup, p.unit);
-  notify(&s, "changed", nullptr, h, rep);
+  notify(&s, "changed", nullptr, noticed, noticed_rep);
   s.w1 = uint32_t(std::min<int64_t>(h + total, count_from_start(&s)));
   *series = s;
   return series;

@@ -128,8 +128,13 @@ void sort_elements(Cell* series, int32_t h, int32_t count, uint32_t records, int
 
 }  // namespace
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
+namespace {
+
+// Sorts the records. Once the "sort" notice is sent (noticed), a handler that ran may have
+// changed the series, so everything is measured again.
+Cell* sort_records(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+                   bool reverse, bool stable, bool noticed) {
+  uint32_t given = series->w1;
   uint32_t st = cell::type(series);
   int32_t count = count_from_head(series);
   int32_t h = int32_t(series->w1);
@@ -177,7 +182,10 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
   }
   bool exact = case_ || st == T_VECTOR || st == T_BINARY;
 
-  notify(series, "sort", nullptr, h, 0);
+  if (!noticed && notify(series, "sort", nullptr, h, 0)) {
+    series->w1 = given;
+    return sort_records(series, case_, skip, comparator, part, all, reverse, stable, true);
+  }
   if (st == T_VECTOR) {
     // Function comparators get whole records only as strings; vectors pass the first element.
     if (by_function) flags &= ~(WHOLE | (~uintptr_t(0) << SHIFT));
@@ -202,6 +210,13 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     unicode::store_unit(base + size_t(h + i) * u, u, recs[size_t(i)]);
   notify(series, "sorted", nullptr, h, 0);
   return series;
+}
+
+}  // namespace
+
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable) {
+  return sort_records(series, case_, skip, comparator, part, all, reverse, stable, false);
 }
 
 namespace {

@@ -94,17 +94,22 @@ std::vector<int32_t> trim_ends(const std::vector<int32_t>& in, bool head, bool t
 
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
   if (auto_) error::raise(err::internal::not_done);
-  int32_t n = count_from_head(series);
-  int32_t h = int32_t(series->w1);
-  std::vector<int32_t> in = read_chars(series, h, n);
+  int32_t n = 0, h = 0;
   std::vector<int32_t> out;
-  if (all || with) out = trim_with(in, with);
-  else if (lines) out = trim_lines(in);
-  else out = trim_ends(in, head, tail);
-  notify(series, "trim", nullptr, h, n);
+  auto trimmed = [&] {
+    n = count_from_head(series);
+    h = int32_t(series->w1);
+    std::vector<int32_t> in = read_chars(series, h, n);
+    if (all || with) out = trim_with(in, with);
+    else if (lines) out = trim_lines(in);
+    else out = trim_ends(in, head, tail);
+  };
+  trimmed();
+  int32_t noticed_h = h, noticed_n = n;
+  if (notify(series, "trim", nullptr, h, n)) trimmed();
   // Fewer characters of the same unit: written over in place.
   replace_chars(series, h, n, out, 1, 1);
-  notify(series, "trimmed", nullptr, h, n);
+  notify(series, "trimmed", nullptr, noticed_h, noticed_n);
   return series;
 }
 
@@ -113,8 +118,14 @@ Cell* swap(Cell* series1, Cell* series2) {
   if (!any_string_q(t2) && t2 != T_BINARY) error::raise(err::script::invalid_arg, series2);
   if (count_from_head(series1) == 0 || count_from_head(series2) == 0) return series1;
   int32_t h1 = int32_t(series1->w1), h2 = int32_t(series2->w1);
-  notify(series1, "swap", series2, h1, 1);
-  notify(series2, "swap", series1, h2, 1);
+  bool handled = notify(series1, "swap", series2, h1, 1);
+  handled = notify(series2, "swap", series1, h2, 1) || handled;
+  if (handled) {
+    // A handler may have shortened either series: a position gone swaps nothing.
+    if (count_from_head(series1) == 0 || count_from_head(series2) == 0) return series1;
+    h1 = int32_t(series1->w1);
+    h2 = int32_t(series2->w1);
+  }
   int32_t c1 = codepoint_at(series1, h1), c2 = codepoint_at(series2, h2);
   // Each store may widen its buffer, so each address is taken just before its store.
   SeriesBuffer* b1 = memory::node_buffer(series1->w2);
