@@ -86,10 +86,33 @@ std::string to_local_text(Cell* file_in) {
   out.reserve(size_t(n));
   uint8_t seq[4];
   for (int32_t i = 0; i < n; ++i) {
-    int32_t len = unicode::encode_utf8_char(string::codepoint_at(&f, head + i), seq);
+    int32_t cp = string::codepoint_at(&f, head + i);
+    // The system would end the name at a NUL: a name holding one names another file.
+    if (cp == 0) error::raise(err::script::invalid_arg, &f);
+    if (cp >= RAW_BYTE_FIRST && cp <= RAW_BYTE_LAST) {
+      out.push_back(char(cp - RAW_BYTE_BASE));
+      continue;
+    }
+    int32_t len = unicode::encode_utf8_char(cp, seq);
     out.append(reinterpret_cast<const char*>(seq), size_t(len));
   }
   return out;
+}
+
+void from_local_text(Cell* out, const uint8_t* bytes, int32_t n) {
+  cell::set_none(out);
+  string::init_cell(out, n > 0 ? n : 1);
+  for (int32_t i = 0; i < n;) {
+    int32_t used = 0;
+    int32_t cp = unicode::decode_utf8_checked(bytes + i, n - i, &used);
+    if (cp < 0 || used < 1) {
+      cp = RAW_BYTE_BASE + bytes[i];
+      used = 1;
+    }
+    string::add_codepoint(out, cp);
+    i += used;
+  }
+  cell::set_type(out, T_FILE);
 }
 
 Cell* current_dir() {
@@ -99,10 +122,8 @@ Cell* current_dir() {
   if (!dir.empty() && dir.back() != '/') dir.push_back('/');
   Cell* s = stack::reserve_cell();
   cell::set_none(s);  // the collector may look at it before it is a string
-  string::init_cell(s, int32_t(dir.size()) + 1);
-  if (!dir.empty())
-    unicode::utf8_into_string(reinterpret_cast<const uint8_t*>(dir.data()), int32_t(dir.size()),
-                              s, nullptr);
+  from_local_text(s, reinterpret_cast<const uint8_t*>(dir.data()), int32_t(dir.size()));
+  cell::set_type(s, T_STRING);
   return s;
 }
 

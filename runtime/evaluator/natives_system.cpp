@@ -317,6 +317,8 @@ void call(int32_t, const int32_t* refs) {
   enum { WAIT, SHOW, CONSOLE, SHELL, INPUT, OUTPUT, ERROR };
   std::string command = cell::type(arg(0)) == T_FILE ? file::to_local_text(arg(0))
                                                      : text_of(arg(0));
+  // The system would end the command at a NUL and run something else.
+  if (command.find('\0') != std::string::npos) error::raise(err::script::invalid_arg, arg(0));
   Cell* in = given(refs, INPUT) ? arg(refs[INPUT]) : nullptr;
   Cell* out = given(refs, OUTPUT) ? arg(refs[OUTPUT]) : nullptr;
   Cell* err = given(refs, ERROR) ? arg(refs[ERROR]) : nullptr;
@@ -334,6 +336,7 @@ void size_q(int32_t, const int32_t*) {
 void browse(int32_t, const int32_t*) {
   std::string target = cell::type(arg(0)) == T_FILE ? file::to_local_text(arg(0))
                                                     : text_of(arg(0));
+  if (target.find('\0') != std::string::npos) error::raise(err::script::invalid_arg, arg(0));
   host::browse(target);
   result_unset();
 }

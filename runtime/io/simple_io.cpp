@@ -118,15 +118,11 @@ bool read_all(int fd, int64_t limit, std::vector<uint8_t>* out) {
 // The path ends with "/".
 bool ends_with_slash(const std::string& path) { return !path.empty() && path.back() == '/'; }
 
-// A file! value from a name read from the system (checked UTF-8).
+// A file! value from a name read from the system (bytes that are not UTF-8 kept as they are).
 void append_file_value(Cell* block, const std::string& name) {
-  const auto* p = reinterpret_cast<const uint8_t*>(name.data());
-  int32_t n = int32_t(name.size());
-  if (!valid_utf8_q(p, n)) invalid_utf8(p, n);
   Cell made{T_NONE, 0, 0, 0};
   gc::Root keep(&made);
-  decode_into(&made, p, n);
-  cell::set_type(&made, T_FILE);
+  file::from_local_text(&made, reinterpret_cast<const uint8_t*>(name.data()), int32_t(name.size()));
   *runtime::block_append_cell(block) = made;
 }
 
