@@ -19,6 +19,7 @@
 #include "runtime/datatypes/io_handover.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
 #include "runtime/io/dynlib.h"
@@ -92,11 +93,11 @@ std::string text_of(const Cell* value, bool mold_others) {
   gc::Root keep(&v);
   uint32_t t = cell::type(&v);
   if (any_word_q(t)) return symbol::text(int32_t(v.w2));
-  if (t == T_STRING) return file::to_local_text(&v);
+  if (t == T_STRING) return simple_io::utf8_text(&v);
   Cell* mark = stack::state().top;
   Cell* s = mold_others ? actions::mold(&v, false, false, false, nullptr)
                         : actions::form(&v, nullptr);
-  std::string out = file::to_local_text(s);
+  std::string out = simple_io::utf8_text(s);
   stack::state().top = mark;
   return out;
 }
@@ -236,6 +237,9 @@ Cell* http_request(HttpMethod method, Cell* url, Cell* headers, Cell* data, bool
   // Everything the transfer needs is taken out as C++ text first: no Kel value is made or
   // read while curl runs.
   std::string target = text_of(url, false);
+  // A URL or header ends at a NUL, CR or LF on the wire: such text would send another request.
+  if (target.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
+    error::raise(err::script::invalid_arg, url);
   std::string verb = method_text(method);
   bool no_body = verb == "GET" || verb == "HEAD";
   bool has_body = data && !no_body;
@@ -259,6 +263,9 @@ Cell* http_request(HttpMethod method, Cell* url, Cell* headers, Cell* data, bool
       gc::Root keep_n(&name), keep_v(&value);
       std::string nt = text_of(&name, false);
       std::string vt = text_of(&value, false);
+      if (!token_q(nt)) error::raise(err::script::invalid_arg, &name);
+      if (vt.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
+        error::raise(err::script::invalid_arg, &value);
       // An empty value is written "Name;" (curl's form for a header sent empty).
       lines_out.push_back(vt.empty() ? nt + ";" : nt + ": " + vt);
     }
