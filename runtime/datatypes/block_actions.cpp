@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "runtime/cell_api.h"
+#include "runtime/compiled_support.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block_compare.h"
 #include "runtime/datatypes/block_hooks_stub.h"
@@ -30,14 +31,6 @@ constexpr size_t SYM_BODY = runtime::runtime_word_index("body", runtime::WordKin
 bool deep_copied_q(uint32_t t) {
   return any_block_q(t) || t == T_STRING || t == T_FILE || t == T_URL || t == T_TAG ||
          t == T_EMAIL || t == T_REF || t == T_BINARY || t == T_VECTOR || t == T_IMAGE;
-}
-
-// An integer! as it is, a float! truncated toward zero; out of 32 bits: script/out-of-range.
-int32_t integer_arg(const Cell* v) {
-  if (cell::type(v) == T_INTEGER) return cell::get_int(v);
-  double d = cell::get_double(v);
-  if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0) error::raise(err::script::out_of_range, v);
-  return int32_t(d);
 }
 
 // Writes the cell made on top of the argument stack into out, typed, and drops it.
@@ -135,7 +128,7 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
     return take_pushed(proto, type);
   }
   if (st == T_INTEGER || st == T_FLOAT) {
-    int32_t n = integer_arg(spec);
+    int32_t n = runtime::get_integer_arg(spec);
     if (n < 1) n = 1;
     if (n > MAX_CELLS) error::raise(err::internal::no_memory);
     push_empty(n);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "runtime/cell_api.h"
+#include "runtime/compiled_support.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_interim.h"
@@ -198,10 +199,8 @@ Cell* make_or_to(Cell* spec_in, bool make_q) {
     }
     case T_INTEGER: case T_FLOAT: {
       if (!make_q) error::raise(err::script::bad_to_arg, &map_type, &spec);
-      double d = cell::type(&spec) == T_INTEGER ? double(cell::get_int(&spec))
-                                                 : std::trunc(cell::get_double(&spec));
-      if (std::isnan(d) || d < 0) error::raise(err::script::out_of_range, &spec);
-      int64_t n = d > 2e12 ? int64_t(2e12) : int64_t(d);
+      int32_t n = runtime::get_integer_arg(&spec);
+      if (n < 0) error::raise(err::script::out_of_range, &spec);
       int32_t room = room_cells(n);
       init_cell(out, nullptr, room / 2);
       return out;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/compiled_support.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"
@@ -16,14 +17,6 @@
 namespace kel::string {
 
 namespace {
-
-// An integer! gives its payload; a float! in range is truncated toward zero.
-int32_t integer_arg(const Cell* v) {
-  if (cell::type(v) == T_INTEGER) return int32_t(v->w2);
-  double d = cell::get_double(v);
-  if (!(d <= 2147483647.0 && d >= -2147483648.0)) error::raise(err::script::out_of_range, v);
-  return int32_t(d);
-}
 
 Cell datatype_cell(uint32_t id) { return Cell{T_DATATYPE, id, 0, 0}; }
 
@@ -137,7 +130,7 @@ Cell* make(Cell* prototype, Cell* spec, uint32_t type) {
     if (st != T_INTEGER && st != T_FLOAT) return binary::to(prototype, spec, type);
   }
   if (st == T_INTEGER || st == T_FLOAT) {
-    int32_t n = integer_arg(spec);
+    int32_t n = runtime::get_integer_arg(spec);
     if (n < 0) error::raise(err::script::out_of_range, spec);
     Node node = memory::series_new_bytes(uint32_t(n));
     *prototype = Cell{type, 0, node, 0};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "runtime/compiled_support.h"
 #include "runtime/datatypes/block_compare.h"
 #include "runtime/datatypes/block_util.h"
 #include "runtime/datatypes/series.h"
@@ -27,10 +28,6 @@ using block::util::REF_SKIP;
 // Comparator flag word: bit 0 reverse, bit 1 whole records; above, the record size (whole
 // records) or the offset of the one character compared.
 constexpr uintptr_t REVERSE = 1, WHOLE = 2, SHIFT = 2;
-
-int32_t int_of(const Cell* c) {
-  return cell::type(c) == T_INTEGER ? cell::get_int(c) : int32_t(cell::get_double(c));
-}
 
 // Records of codepoints (4-byte units in a copy outside the collected heap). Letters fold
 // unless exact, in every unit alike, so equal texts order as `<` orders them.
@@ -140,7 +137,7 @@ Cell* sort_records(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell*
   int32_t h = int32_t(series->w1);
   if (part) {
     int32_t p;
-    if (cell::type(part) == T_INTEGER || cell::type(part) == T_FLOAT) p = int_of(part);
+    if (cell::type(part) == T_INTEGER || cell::type(part) == T_FLOAT) p = runtime::get_integer_arg(part);
     else if (cell::type(part) == st && part->w2 == series->w2) p = int32_t(part->w1) - h;
     else bad_refine(REF_PART, part);
     if (p < 0) {
@@ -156,7 +153,7 @@ Cell* sort_records(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell*
   if (count == 0) return series;
   int32_t size = 1;
   if (skip) {
-    size = int_of(skip);
+    size = runtime::get_integer_arg(skip);
     if (size < 1 || size > count || count % size != 0) bad_refine(REF_SKIP, skip);
   } else if (all) {
     error::raise(err::script::bad_refines);
@@ -241,7 +238,7 @@ Cell* set_operation(bool case_, Cell* skip, int32_t op) {
   Cell* base = stack::state().base;
   int32_t size = 1;
   if (skip) {
-    size = int_of(skip);
+    size = runtime::get_integer_arg(skip);
     if (size < 1) bad_refine(REF_SKIP, skip);
   }
   using namespace block::set_op;
