@@ -310,9 +310,8 @@ void build_transitions() {
   fill(31, F_ERROR);
   set(31, DIGIT_CLASSES, 31);
   set(31, {C_COLON, C_APOSTROPHE}, 31);
-  set(31, {C_DOT}, 32);
+  set(31, {C_DOT, C_COMMA}, 32);  // the fraction mark is `.` or `,`
   set(31, ENDS, F_TIME);
-  set(31, {C_COMMA}, F_TIME);
   fill(32, F_ERROR);
   set(32, DIGIT_CLASSES, 32);
   set(32, ENDS, F_TIME);
@@ -338,15 +337,14 @@ void build_transitions() {
   // 36-38: money.
   fill(36, F_ERROR);
   set(36, DIGIT_CLASSES, 38);
-  set(36, {C_DOT, C_APOSTROPHE}, 38);
+  // The decimal mark is `.` or `,`: a comma inside money is part of it.
+  set(36, {C_DOT, C_COMMA, C_APOSTROPHE}, 38);
   set(36, ENDS, F_MONEY);
-  set(36, {C_COMMA}, F_MONEY);
   copy_row(37, 36);
   fill(38, F_ERROR);
   set(38, DIGIT_CLASSES, 38);
-  set(38, {C_DOT, C_APOSTROPHE}, 38);
+  set(38, {C_DOT, C_COMMA, C_APOSTROPHE}, 38);
   set(38, ENDS, F_MONEY);
-  set(38, {C_COMMA}, F_MONEY);
   // 47-48: a sign first.
   fill(47, F_ERROR);
   set(47, DIGIT_CLASSES, 23);
