@@ -724,6 +724,13 @@ struct CallState {
 Cell name_of(const CallState& s) {
   return Cell{T_WORD, s.frame->word_context, s.frame->symbol, context::NO_INDEX};
 }
+// The value a call event shows: the word's own value, so an infix call shows its op!
+// (the kept copy was turned into the function it wraps).
+Cell traced_value(const CallState& s) {
+  Cell v = *s.callee;
+  if (s.infix) v.header = T_OP | (cell::type(&v) << hdr::OP_TYPE_SHIFT);
+  return v;
+}
 
 void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, uint32_t k) {
   if (s.pos >= s.end) {
@@ -1071,7 +1078,9 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
     }
     if (switches.trace_enabled) [[unlikely]] {
       Cell n = name_of(s);
-      trace::fire_call(trace_ev::CALL, *s.code, s.pos, &n, callee, callee);
+      Cell v = traced_value(s);
+      gc::Root keep_v(&v);
+      trace::fire_call(trace_ev::CALL, *s.code, s.pos, &n, &v, callee);
     }
     if (builtin) {
       int32_t id = int32_t(callee->w1);
@@ -1242,7 +1251,9 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   }
   if (switches.trace_enabled) [[unlikely]] {
     Cell n = name_of(s);
-    trace::fire_call(trace_ev::CALL, *s.code, s.pos, &n, callee, callee);
+    Cell v = traced_value(s);
+    gc::Root keep_v(&v);
+    trace::fire_call(trace_ev::CALL, *s.code, s.pos, &n, &v, callee);
   }
   if (builtin) {
     int32_t id = int32_t(callee->w1);

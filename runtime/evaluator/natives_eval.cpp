@@ -184,14 +184,14 @@ void do_(int32_t, const int32_t* refs) {
     do_value(refs);
   } catch (const Unwind&) {
     stack::clear_body_flag(claimed);
-    if (started) trace::finish();
+    if (started) trace::finish(true);
     throw;
   }
   stack::clear_body_flag(claimed);
   if (started) {
     Cell result = *frame_base();
     gc::Root keep(&result);
-    trace::finish();
+    trace::finish(false);
     stack::set_only_result(&result);
   }
 }

@@ -162,7 +162,7 @@ bool start(const Cell* tracer) {
   return true;
 }
 
-void finish() {
+void finish(bool unwinding) {
   struct Clear {
     ~Clear() {
       g_tracer = Cell{T_NONE, 0, 0, 0};
@@ -177,7 +177,24 @@ void finish() {
   Cell held_cells[5] = {held.args[0], held.args[1], held.args[2], held.where, held.stack};
   gc::RootRange keep(held_cells, held_cells + 5);
   uint32_t code = stack::state().pending_code;
-  end();  // not after a tracer error: tracing stays off for the rest of the run
+  Cell* top = stack::state().top;
+  Cell exit_value = *stack::last_pushed();
+  gc::Root keep_exit(&exit_value);
+  if (!unwinding) {
+    end();  // not after a tracer error: tracing stays off for the rest of the run
+  } else {
+    // The exit under way has already left its frames: the end event runs under a try/all
+    // frame of its own, so an error or throw it raises stops there and the exit goes on.
+    Cell name = word::intern_global("do");
+    stack::push_try_all_frame(&name);
+    try {
+      end();
+      stack::pop_frame();
+    } catch (const Unwind&) {
+    }
+    stack::state().top = top;
+    *stack::last_pushed() = exit_value;
+  }
   stack::state().pending_code = code;
   error::Pending& p = error::pending();
   p.category = held.category;

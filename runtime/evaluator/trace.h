@@ -33,8 +33,10 @@ void fire_call(uint32_t event, Node code, uint32_t position, const Cell* referen
 // else script invalid-arg) and installs it (the caller fires init); false when a trace is
 // already running (nothing checked, nothing installed).
 bool start(const Cell* tracer);
-// Fires end and uninstalls; the flags are cleared even when the end event raises.
-void finish();
+// Fires end and uninstalls; the flags are cleared even when the end event raises. While
+// an exit is under way (unwinding) an error or throw from the end event gives way to it:
+// the exit's value on the stack top and its pending state are put back as they were.
+void finish(bool unwinding);
 
 // One-line wrappers: each tests the switch, then fires its event.
 void init();
