@@ -657,6 +657,9 @@ Cell* encode(const Cell* value, bool compact) {
 
 namespace {
 
+// The boot image's modules, in evaluation order (0 without an image).
+Node g_modules = 0;
+
 // A fault in the boot image: there is no catalogue yet to raise through.
 [[noreturn]] void boot_fault(const char* message) {
   std::string line = std::string("Error: ") + message + "\n";
@@ -1485,10 +1488,20 @@ void decode_image(const uint8_t* bytes_in, size_t size, Node target, const Cell*
   }
   if (payload > d.left()) d.fail();
   d.end = d.pos + payload;
-  while (d.pos < d.end) d.record(target);
+  while (d.pos < d.end) {
+    size_t at = d.pos;
+    uint32_t before = blk::count(target);
+    d.record(target);
+    // Start-up evaluates each module: a record that made anything but a block is a fault of
+    // the image, not something to run.
+    if (boot && target == g_modules && blk::count(target) > before &&
+        cell::type(blk::cells(target) + blk::count(target) - 1) != T_BLOCK) {
+      d.pos = at;
+      d.fail();
+    }
+  }
 }
 
-Node g_modules = 0;
 bool g_present = false;
 
 void mark_modules() {

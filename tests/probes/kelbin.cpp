@@ -171,6 +171,10 @@ void checks() {
   } else if (g_scenario == "bad-record") {
     const uint8_t bad[] = {'K', 'E', 'L', 'B', 'I', 'N', 1, 1, 1, 2, 0xC4, 0x80};
     kelbin::decode_boot_into(bad, sizeof bad, kelbin::boot_modules());
+  } else if (g_scenario == "not-a-block") {
+    // A module that decodes to an integer: start-up would evaluate it.
+    const uint8_t bad[] = {'K', 'E', 'L', 'B', 'I', 'N', 1, 1, 1, 1, 0x85};
+    kelbin::decode_boot_into(bad, sizeof bad, kelbin::boot_modules());
   } else if (g_scenario == "bad-unpack") {
     const uint8_t bad[] = {'K', 'E', 'L', 'B', 'I', 'N', 1, 3, 4, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
     kelbin::decode_boot_into(bad, sizeof bad, kelbin::boot_modules());

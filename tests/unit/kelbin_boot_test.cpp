@@ -31,6 +31,7 @@ TEST(KelbinBoot, CorruptImageEndsStartUp) {
       {"bad-magic", "Error: Not a Kelbin file!\n"},
       {"bad-record", "Error: KELBIN - invalid record at index 13\n"},
       {"bad-unpack", "Error: Kelbin compressed data corrupted!\n"},
+      {"not-a-block", "Error: KELBIN - invalid record at index 11\n"},
   };
   for (const auto& c : cases) {
     auto r = kel::testing::run_probe(probe(), {c.scenario});
