@@ -39,6 +39,7 @@ set(KEL_BOOT_MODULES
   gui/functions.kel
   gui/events.kel
   # the console library; the runtime calls cli-console-ctx/launch last
+  console/ask.kel
   console/complete.kel
   console/help.kel
   console/console.kel

@@ -3,12 +3,16 @@
 #include "runtime/output.h"
 
 #include <errno.h>
+#include <poll.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <cstring>
 
+#include "runtime/charwidth.h"
 #include "runtime/hooks.h"
+#include "runtime/unicode.h"
 
 namespace kel::unicode {
 
@@ -61,7 +65,86 @@ inline void put_char(uint32_t cp) {
   g_used += size_t(n);
   if (g_used > FLUSH_AT) flush();
 }
+
+// The column count: plain text, inside an escape sequence, or inside a string command
+// (OSC, DCS) that runs to BEL or ESC backslash.
+enum : uint8_t { COL_TEXT, COL_ESC, COL_CSI, COL_STRING, COL_STRING_ESC };
+struct ColumnState {
+  int32_t column;
+  uint8_t mode;
+  uint8_t need;  // continuation bytes still to come
+  uint32_t cp;
+};
+ColumnState g_col{0, COL_TEXT, 0, 0};
+
+inline int32_t width_of(uint32_t cp) {
+  if (cp >= 0x1F300 && cp <= 0x1F5FF) return 2;
+  if (cp >= 0x80 && cp < 0xA0) return 0;  // C1 controls show nothing
+  return unicode::char_width(int32_t(cp));
+}
+
+void count_byte(ColumnState& st, uint8_t b) {
+  if (st.need) {
+    if ((b & 0xC0) == 0x80) {
+      st.cp = st.cp << 6 | (b & 0x3Fu);
+      if (--st.need == 0) st.column += width_of(st.cp);
+      return;
+    }
+    st.need = 0;
+    st.column += 1;  // the cut sequence shows as one replacement character
+  }
+  switch (st.mode) {
+    case COL_ESC:
+      st.mode = b == '[' ? COL_CSI : (b == ']' || b == 'P') ? COL_STRING : COL_TEXT;
+      return;
+    case COL_CSI:
+      if (b >= 0x20 && b < 0x40) return;
+      st.mode = COL_TEXT;
+      if (b >= 0x40 && b < 0x7F) return;
+      break;  // a control ends it and acts
+    case COL_STRING:
+      if (b == 7) st.mode = COL_TEXT;
+      else if (b == 0x1B) st.mode = COL_STRING_ESC;
+      return;
+    case COL_STRING_ESC:
+      st.mode = b == '\\' ? COL_TEXT : COL_STRING;
+      return;
+    default:
+      break;
+  }
+  if (b < 0x80) {
+    if (b >= 0x20 && b < 0x7F) ++st.column;
+    else if (b == '\n' || b == '\r') st.column = 0;
+    else if (b == '\t') st.column = (st.column / 8 + 1) * 8;
+    else if (b == '\b') st.column -= st.column > 0;
+    else if (b == 0x1B) st.mode = COL_ESC;
+    return;
+  }
+  int32_t len = b < 0xF8 ? unicode::utf8_lead_length(b) : 0;
+  if (len == 0) {
+    st.column += 1;
+    return;
+  }
+  st.need = uint8_t(len - 1);
+  st.cp = b & (0x7Fu >> len);
+}
 }  // namespace
+
+void count_columns(const uint8_t* p, size_t n) {
+  // Only what follows the last line end counts.
+  if (const void* nl = memrchr(p, '\n', n)) {
+    size_t skip = size_t(static_cast<const uint8_t*>(nl) - p) + 1;
+    g_col = ColumnState{0, COL_TEXT, 0, 0};
+    p += skip;
+    n -= skip;
+  }
+  ColumnState st = g_col;
+  for (size_t i = 0; i < n; ++i) count_byte(st, p[i]);
+  g_col = st;
+}
+
+int32_t output_column() { return g_col.column; }
+void reset_output_column() { g_col = ColumnState{0, COL_TEXT, 0, 0}; }
 
 void init_console_output() { g_console = isatty(1) ? 1 : 0; }
 int console_flag() { return g_console; }
@@ -70,10 +153,16 @@ int output_fd() { return g_fd; }
 
 void write_bytes(const void* bytes, size_t length) {
   auto* p = static_cast<const uint8_t*>(bytes);
+  count_columns(p, length);
   while (length) {
     ssize_t n = ::write(g_fd, p, length);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN) {
+        // A descriptor left non-blocking by another program: wait until it takes more.
+        struct pollfd out {g_fd, POLLOUT, 0};
+        if (::poll(&out, 1, -1) >= 0 || errno == EINTR) continue;
+      }
       return;  // EPIPE and the like: the output is lost, the program goes on
     }
     p += n;

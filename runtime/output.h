@@ -41,8 +41,17 @@ void print_float32(float value);         // "%.7g"
 // Writes a formatted number text, then runs the buffer hooks on it.
 void write_number_buffer(const char* text, size_t length);
 
-// Raw bytes to standard output, looping over partial writes and EINTR; a failed write is dropped.
-// Async-signal-safe.
+// Raw bytes to standard output, looping over partial writes, EINTR and EAGAIN (waiting until
+// the descriptor takes more); a failed write is dropped. Async-signal-safe.
 void write_bytes(const void* bytes, size_t length);
+
+// Visible columns written since the last line end, as a terminal shows them: escape sequences
+// take none, wide characters two, a tab moves to the next multiple of 8, CR and LF start
+// again at 0. Every byte written through write_bytes counts. The line editor starts its
+// prompt from it.
+int32_t output_column();
+// Counts bytes as if written (tests; the state is the one write_bytes keeps).
+void count_columns(const uint8_t* bytes, size_t length);
+void reset_output_column();
 
 }  // namespace kel::platform

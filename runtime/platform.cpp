@@ -12,11 +12,15 @@
 #include <cstring>
 
 #include "runtime/output.h"
+#include "runtime/terminal.h"
 #include "runtime/unwind.h"
 
 namespace kel::platform {
 
-void init() { init_console_output(); }
+void init() {
+  init_console_output();
+  terminal::init();
+}
 
 void* virtual_alloc(size_t size, bool executable) {
   int prot = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);

@@ -206,6 +206,7 @@ void fatal_error(uint32_t code, uintptr_t address) {
 }
 
 void exit_process(int status) {
+  run_terminal_restore_hooks();
   _exit(status);
 }
 

@@ -22,7 +22,8 @@ constexpr size_t FATAL_REPORT_MAX = 160;
 size_t format_fatal_report(uint32_t code, uintptr_t address, char* buf);
 
 // Functions that put the terminal back into its normal mode (raw input off, screen restored).
-// Run before a fatal report and on Ctrl-C; they must be async-signal-safe. At most 8.
+// Run by every exit: exit_process, the fatal report, Ctrl-C and the terminal layer's
+// SIGTERM, SIGHUP and SIGQUIT; they must be async-signal-safe. At most 8.
 bool add_terminal_restore_hook(void (*hook)());
 void remove_terminal_restore_hook(void (*hook)());
 void run_terminal_restore_hooks();
@@ -32,7 +33,7 @@ void enter_signal_context();
 // Prints the runtime-error report (code 0: nothing) and ends the process with the code.
 // Async-signal-safe.
 [[noreturn]] void fatal_error(uint32_t code, uintptr_t address);
-// Ends the process with the status (taken modulo 256 by the system).
+// Ends the process with the status (taken modulo 256 by the system), the terminal restored.
 [[noreturn]] void exit_process(int status);
 
 }  // namespace kel::rt

@@ -73,6 +73,10 @@ set_tests_properties(driver-fails-without-evaluator PROPERTIES WILL_FAIL TRUE)
 # Escape sequences on a real terminal (tmux): skipped when tmux is missing.
 add_test(NAME tmux-color COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_color.sh $<TARGET_FILE:probe-startup>)
 set_tests_properties(tmux-color PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
+# The line editor's keys, history, wrapping and modes on a real terminal (tmux).
+add_test(NAME tmux-editor COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_editor.sh $<TARGET_FILE:kel>
+         ${CMAKE_CURRENT_SOURCE_DIR}/probes/editor_harness.kel)
+set_tests_properties(tmux-editor PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 
 # Fuzz drivers of the decoders of outside bytes: each runs briefly in CI (--seconds).
 file(GLOB KEL_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*.cpp)

@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 #include <string>
 
+#include "console/editor.h"
+#include "console/stdin_buffer.h"
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/registry.h"
@@ -164,6 +165,7 @@ void bind_routines() {
   if (!registered) {
     bridge::register_routines();
     predicates::register_routines();
+    editor::register_routines();
   }
   registered = true;
   routine::bind_registered();
@@ -386,8 +388,9 @@ int run_stdin() {
     if (tty) {
       platform::write_text(">> ", 3, 1, false);
     }
-    std::fflush(nullptr);
-    if (!std::getline(std::cin, line)) break;
+    // The reader `input` and `ask` share: a command may read the lines after it.
+    line.clear();
+    if (!stdin_buffer::read_line_bytes(&line)) break;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     stack::push_try_frame(&interp::words.body);
     uint32_t code = stack::land(unwind_code::ERROR, [&] {
