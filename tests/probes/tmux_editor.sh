@@ -133,5 +133,22 @@ for m in icanon echo isig; do
   fi
 done
 
+# Killed while editing (raw mode on): the modes are back all the same.
+for sig in TERM HUP; do
+  T kill-server 2>/dev/null
+  sock="kel-editor-$$-$sig"
+  T -f /dev/null new-session -d -x 80 -y 24 "sh -c \"'$kel' '$harness'; stty -a; sleep 60\"" || exit 1
+  wait_row ">>" || continue
+  T send-keys -t 0 abc
+  wait_row ">> abc" || continue
+  shell=$(T display -p -t 0 '#{pane_pid}')
+  editor=$(pgrep -P "$shell" | head -1)
+  kill -s "$sig" "$editor"
+  for _ in $(seq 1 100); do screen | grep -q "icanon" && break; sleep 0.05; done
+  if ! screen | grep -qE "(^| )icanon( |$)" || ! screen | grep -qE "(^| )echo( |$)"; then
+    echo "FAIL: modes not restored after SIG$sig"; screen | sed 's/^/    | /'; failures=$((failures + 1))
+  fi
+done
+
 [ "$failures" -eq 0 ] && echo "line editor rows as expected"
 exit $((failures > 0))
