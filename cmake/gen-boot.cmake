@@ -47,12 +47,14 @@ set(KEL_BOOT_MODULES
 
 set(KEL_BOOT_TEXT_SRC "")
 set(manifest_entries "")
+set(manifest_files "")
 set(index 0)
 foreach(module ${KEL_BOOT_MODULES})
   list(APPEND KEL_BOOT_TEXT_SRC ${CMAKE_SOURCE_DIR}/${module})
   string(REGEX REPLACE "\\.kel$" "" name "${module}")
   string(REGEX REPLACE "[/-]" "_" name "${name}")
   string(APPEND manifest_entries "  ${name} = ${index},\n")
+  string(APPEND manifest_files "    \"${module}\",\n")
   math(EXPR index "${index} + 1")
 endforeach()
 file(CONFIGURE OUTPUT ${KEL_GEN_DIR}/boot_manifest.h CONTENT
@@ -64,5 +66,7 @@ namespace kel::boot_manifest {
 enum Module : uint32_t {
 ${manifest_entries}  module_count = ${index}
 };
+inline constexpr const char* module_files[module_count] = {
+${manifest_files}};
 }  // namespace kel::boot_manifest
 " @ONLY)

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/launch.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
@@ -38,6 +39,11 @@ const Entry* registry_entry(int32_t index) {
 }
 
 namespace {
+// The spec text loaded last and its block (a rooted cell): entries that share one text
+// (the datatype predicates) take a copy of that load instead of lexing it again.
+const char* g_last_spec = nullptr;
+Cell* g_last_block = nullptr;
+
 // Builds entry i from its spec text and binds it to its global word.
 void bind_entry(int32_t i) {
   const Entry& e = registry()[size_t(i)];
@@ -63,14 +69,28 @@ Cell* push_built(int32_t i) {
   const Entry& e = registry()[size_t(i)];
   Cell* spec = stack::reserve_cell();
   cell::set_none(spec);
-  launcher::load_text(reinterpret_cast<const uint8_t*>(e.spec), int32_t(std::strlen(e.spec)),
-                      spec);
+  if (g_last_block && e.spec == g_last_spec) {
+    blk::copy(spec, g_last_block, true);
+  } else {
+    launcher::load_text(reinterpret_cast<const uint8_t*>(e.spec), int32_t(std::strlen(e.spec)),
+                        spec);
+    if (g_last_block) {
+      *g_last_block = *spec;
+      g_last_spec = e.spec;
+    }
+  }
   return build(spec, cell::none_value(), i, e.result_type, false);
 }
 
 void bind_registered() {
   g_binding = true;
+  Cell* top = stack::state().top;
+  g_last_block = stack::reserve_cell();
+  cell::set_none(g_last_block);
+  g_last_spec = nullptr;
   for (int32_t i = 0; i < registry_count(); ++i) bind_entry(i);
+  g_last_block = nullptr;
+  stack::state().top = top;
   for (auto fn : after_binding()) fn();
 }
 

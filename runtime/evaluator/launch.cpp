@@ -233,6 +233,8 @@ void run_steps(uint32_t module, bool after) {
 
 }  // namespace
 
+void (*module_observer)(uint32_t module, bool after) = nullptr;
+
 void load_boot_specs() {
   error::set_value_former(&form_for_report);
   // Collector roots added before the collector's start-up were dropped by it: add them again
@@ -258,11 +260,13 @@ void load_boot_specs() {
   trace::LibraryScope library;  // what the boot sources build is library code
   // The module list is re-read each time: collections rename nodes.
   for (uint32_t i = 0; i < blk::count(kelbin::boot_modules()); ++i) {
+    if (module_observer) module_observer(i, false);
     run_steps(i, false);
     Cell* block = stack::push_copy(blk::cells(kelbin::boot_modules()) + i);
     interp::eval_block(block, false);
     stack::clear_frame();
     run_steps(i, true);
+    if (module_observer) module_observer(i, true);
   }
   // An image of fewer modules than the manifest (a test's own) still gets every step.
   for (BootStep& s : g_steps)

@@ -14,6 +14,9 @@ void load_text(const uint8_t* bytes, int32_t length, Cell* out);
 void skip_header(Cell* block);
 // Binds the datatype and logic words, `make`, then evaluates the embedded boot specs.
 void load_boot_specs();
+// Called before and after each boot module runs, with its position in the manifest
+// (boot_manifest.h); the start-up bench times the sections with it. Null otherwise.
+extern void (*module_observer)(uint32_t module, bool after);
 // Evaluates the block under a try frame; the value or the error lands in result.
 bool run_protected(const Cell* block, Cell* result, bool* is_error);
 }  // namespace kel::launcher

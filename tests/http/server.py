@@ -7,11 +7,24 @@ limit (--seconds, default 600).
 """
 import http.server
 import socketserver
+import struct
 import sys
 import threading
+import zlib
 
 SKIPPED = {"host", "accept", "accept-encoding", "connection", "content-length", "expect",
            "transfer-encoding"}
+
+
+def png_2x1():
+    """A 2x1 RGB PNG: one red and one blue pixel."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    header = struct.pack(">IIBBBBB", 2, 1, 8, 2, 0, 0, 0)
+    pixels = zlib.compress(b"\x00\xff\x00\x00\x00\x00\xff")
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", pixels) +
+            chunk(b"IEND", b""))
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -45,6 +58,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = self.path.split("?", 1)[0]
         if path == "/hello":
             self.reply(200, b"hello", [("Content-Type", "text/plain; charset=utf-8")])
+        elif path == "/picture":
+            self.reply(200, png_2x1(), [("Content-Type", "Image/PNG; name=x")])
+        elif path == "/values.txt":
+            self.reply(200, b"1 2", [("Content-Type", "text/plain")])
         elif path == "/bytes":
             self.reply(200, bytes([0x00, 0xFF, 0x10]))
         elif path == "/lines":

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <csignal>
 
+#include "kel_script.h"
 #include "probe_run.h"
 #include "runtime/startup.h"
 
@@ -73,6 +74,19 @@ TEST(Startup, ConsoleLibraryLaunch) {
   r = kel::testing::run_probe(probe(), {"console-library-error"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out.rfind("*** Math Error: attempt to divide by zero", 0), 0u) << r.out;
+}
+
+// quit-return flushes what was printed, then ends the process with the status modulo 256.
+TEST(Startup, QuitReturnStatus) {
+  auto r = kel::testing::run_kel_stdin("quit-return -2\nprint 1\n");
+  EXPECT_EQ(r.status, 254);
+  EXPECT_EQ(r.out, "");
+  r = kel::testing::run_kel_stdin("prin \"a\" quit-return 259\n");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.out, "a");
+  r = kel::testing::run_kel_script("Kel [] write-stdout \"b\" quit-return 7 print 2");
+  EXPECT_EQ(r.status, 7);
+  EXPECT_EQ(r.out, "b");
 }
 
 TEST(Startup, InterruptRestoresTerminalAndFails) {
