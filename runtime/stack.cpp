@@ -533,11 +533,11 @@ void collect_trace(Cell* block) {
   for (uint32_t i = count; i-- > 1;) {
     const Frame* f = s.frames_begin + i;
     if (!named(f)) continue;
+    // The context is read after the append: an allocation may rename its node.
+    Cell* w = runtime::block_append_cell(block);
     uint32_t context = f->function_context ? f->function_context : detail::global_context();
-    Cell w{T_WORD, context, f->symbol, 0xFFFFFFFF};
-    Cell n{T_INTEGER, 0, f->caller_base, 0};
-    *runtime::block_append_cell(block) = w;
-    *runtime::block_append_cell(block) = n;
+    *w = Cell{T_WORD, context, f->symbol, 0xFFFFFFFF};
+    *runtime::block_append_cell(block) = Cell{T_INTEGER, 0, f->caller_base, 0};
   }
 }
 
