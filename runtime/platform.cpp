@@ -3,6 +3,7 @@
 #include "runtime/platform.h"
 
 #include <errno.h>
+#include <pwd.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
@@ -67,6 +68,18 @@ bool write_env_var(std::string_view name, std::optional<std::string_view> value)
   if (!value) return unsetenv(n.c_str()) == 0;
   if (value->find('\0') != std::string_view::npos) return false;
   return setenv(n.c_str(), std::string(*value).c_str(), 1) == 0;
+}
+
+std::string cache_home() {
+  std::optional<std::string> xdg = read_env_var("XDG_CACHE_HOME");
+  if (xdg && !xdg->empty() && (*xdg)[0] == '/') return *xdg;
+  std::optional<std::string> home = read_env_var("HOME");
+  if (!home || home->empty()) {
+    const passwd* entry = getpwuid(getuid());
+    if (entry && entry->pw_dir && entry->pw_dir[0]) home = std::string(entry->pw_dir);
+    else return ".";
+  }
+  return *home + "/.cache";
 }
 
 double utc_time(bool precise) {

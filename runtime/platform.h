@@ -28,6 +28,10 @@ std::optional<std::string> read_env_var(std::string_view name);
 // Sets name to value, or removes it when value is nullopt. An empty name, a name holding
 // '=' or NUL, or a value holding NUL fail (false) and change nothing.
 bool write_env_var(std::string_view name, std::optional<std::string_view> value);
+// The folder the program's cache folder goes under: $XDG_CACHE_HOME when it is an absolute
+// path, else the home folder's ".cache" (HOME when set and not empty, else the password
+// entry's home), else "." (no home at all).
+std::string cache_home();
 
 // Seconds since midnight UTC; with `precise` the fraction in 100 ns steps is added.
 double utc_time(bool precise);

@@ -12,11 +12,42 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
+#include "runtime/evaluator/launch.h"
+#include "runtime/io/host.h"
+#include "runtime/io/simple_io.h"
+#include "runtime/platform.h"
 #include "runtime/stack.h"
+#include "runtime/symbol.h"
+
+#include "build_info.h"
 
 namespace kel::system {
 
 namespace {
+
+// The object the runtime built, held while the system module lays `system` out again.
+Cell g_base{T_NONE, 0, 0, 0};
+void mark_base() { gc::mark_cells(&g_base, &g_base + 1); }
+
+// Adds to `to` every field of `from` that it lacks, after its own; an object both hold (not
+// the same one) is gone through the same way. Both are stack cells.
+void carry_fields(Cell* from, Cell* to) {
+  int32_t n = context::word_count(from->w1);
+  for (int32_t i = 0; i < n; ++i) {
+    Cell* mark = stack::state().top;
+    Cell* word = stack::push_copy(context::word_at(from->w1, i));
+    Cell* value = stack::push_copy(object::values_start(from) + i);
+    int32_t j = context::find_symbol(to->w1, int32_t(word->w2), true);
+    if (j < 0) {
+      context::set_or_add(to->w1, word, value);
+    } else {
+      Cell* held = stack::push_copy(object::values_start(to) + j);
+      if (cell::type(value) == T_OBJECT && cell::type(held) == T_OBJECT && value->w1 != held->w1)
+        carry_fields(value, held);
+    }
+    stack::state().top = mark;
+  }
+}
 
 std::vector<Builder>& builders() {
   static std::vector<Builder> list;
@@ -77,6 +108,12 @@ void build() {
     *word::value_slot(w) = *sys;
   }
   // The base layout, in this order; units add theirs through builders.
+  {
+    Cell* mark = stack::state().top;
+    Cell* words = object::push_new(context::global, 0);  // also the global context's self
+    set_field("", "words", words);
+    stack::state().top = mark;
+  }
   Cell platform = word_of("Linux");
   set_field("", "platform", &platform);  // set_field pushes its copy before allocating
   static const char* const objects[] = {"catalog", "standard", "state", "locale",
@@ -107,6 +144,64 @@ Cell* push_object(const char* path) {
   Cell r = *o;
   stack::state().top = w;
   return stack::push_copy(&r);
+}
+
+void put_process_values() {
+  Cell* top = stack::state().top;
+  set_field("script", "args", host::command_line_string());
+  std::string home = platform::cache_home();
+  set_field("options", "cache",
+            simple_io::push_utf8_string(reinterpret_cast<const uint8_t*>(home.data()),
+                                        int64_t(home.size())));
+  Cell date{T_NONE, 0, 0, 0};
+  // Dates go to 2^31 - 1 seconds here; a later build date is left out rather than wrapped.
+  if (build_info::EPOCH >= 0 && build_info::EPOCH <= INT32_MAX)
+    date = Cell{T_INTEGER, 0, uint32_t(int32_t(build_info::EPOCH)), 0};
+  set_field("build", "date", &date);
+  Cell* spec = push_none();
+  launcher::load_text(reinterpret_cast<const uint8_t*>(build_info::CONFIG),
+                      int32_t(sizeof build_info::CONFIG - 1), spec);
+  set_field("build", "config", object::make_from_proto(spec, nullptr, false));
+  g_base = *push_object("");
+  gc::remove_root(&mark_base);
+  gc::add_root(&mark_base);
+  stack::state().top = top;
+}
+
+void keep_base_fields() {
+  Cell* top = stack::state().top;
+  Cell* base = stack::push_copy(&g_base);
+  g_base = Cell{T_NONE, 0, 0, 0};
+  Cell name = word_of("system");
+  Cell* w = stack::push_copy(&name);
+  Cell* now = stack::push_copy(word::value_slot(w));
+  if (cell::type(base) == T_OBJECT && cell::type(now) == T_OBJECT && base->w1 != now->w1)
+    carry_fields(base, now);
+  stack::state().top = top;
+}
+
+bool find_field(const char* path, const char* name, Cell* out) {
+  Cell name_word = word_of("system");
+  if (!name_word.w1) return false;
+  Cell o = *word::value_slot(&name_word);
+  gc::Root keep(&o);  // interning may collect and move the context's node
+  std::string p(path);
+  p += p.empty() ? name : std::string("/") + name;
+  size_t at = 0;
+  for (;;) {
+    if (cell::type(&o) != T_OBJECT) return false;
+    size_t end = p.find('/', at);
+    if (end == std::string::npos) end = p.size();
+    int32_t symbol = symbol::intern_text(reinterpret_cast<const uint8_t*>(p.data() + at),
+                                         uint32_t(end - at));
+    Cell* v = context::value_of_symbol(symbol, o.w1);
+    if (!v) return false;
+    o = *v;
+    if (end == p.size()) break;
+    at = end + 1;
+  }
+  *out = o;
+  return true;
 }
 
 void set_field(const char* path, const char* name, const Cell* value) {

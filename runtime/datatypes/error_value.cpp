@@ -24,6 +24,7 @@
 #include "runtime/rt.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
+#include "runtime/system.h"
 #include "runtime/unicode.h"
 
 namespace kel::error {
@@ -347,6 +348,17 @@ void load_catalogue() {
   g_standard = *standard;
   g_state = *state;
   g_loaded = true;
+}
+
+void take_system_objects() {
+  if (!g_loaded) return;
+  auto take = [](const char* path, const char* name, Cell* kept) {
+    Cell v;
+    if (system::find_field(path, name, &v) && cell::type(&v) == T_OBJECT) *kept = v;
+  };
+  take("catalog", "errors", &g_errors);
+  take("standard", "error", &g_standard);
+  take("", "state", &g_state);
 }
 
 // ---- Making errors ----

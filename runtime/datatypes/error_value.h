@@ -21,6 +21,10 @@ void load_catalogue();
 bool catalogue_loaded_q();
 // Forgets the loaded objects (a fresh heap in tests).
 void unload_catalogue();
+// Start-up, after the system module laid `system` out again: the kept objects are read
+// again from system/catalog/errors, system/standard/error and system/state (each kept as it
+// was when that field does not hold an object).
+void take_system_objects();
 
 // The error object made for (category, id) positions with the arguments (null: none), into
 // out (a rooted cell). Needs the loaded catalogue.

@@ -25,13 +25,30 @@
 #include "runtime/memory.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
+#include "runtime/symbol.h"
 
 namespace kel::float_ {
 
 bool pretty = true;
+namespace {
+bool g_full_support = false;
+}
 
 void set_pretty_print(bool on) { pretty = on; }
 bool pretty_print_q() { return pretty; }
+void set_full_support(bool on) { g_full_support = on; }
+bool full_support_q() { return g_full_support; }
+
+void set_flag_routine() {
+  const Cell* args = stack::state().base;
+  uint32_t t = cell::type(args + 1);
+  bool on = t != T_NONE && !(t == T_LOGIC && args[1].w1 == 0);
+  int32_t word = symbol::canonical_id(int32_t(args[0].w2));
+  if (word == symbol::canonical_id(symbol::intern_c_text("pretty?"))) set_pretty_print(on);
+  else if (word == symbol::canonical_id(symbol::intern_c_text("full?"))) set_full_support(on);
+  Cell r{T_UNSET, 0, 0, 0};
+  stack::set_only_result(&r);
+}
 
 namespace {
 

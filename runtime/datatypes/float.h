@@ -23,6 +23,12 @@ constexpr int32_t ADD = 0, SUBTRACT = 1, MULTIPLY = 2, DIVIDE = 3, REMAINDER = 4
 extern bool pretty;
 void set_pretty_print(bool on);
 bool pretty_print_q();
+// system/options/float/full? (off at start): kept for the handler; nothing reads it yet.
+void set_full_support(bool on);
+bool full_support_q();
+// The routine the system/options/float handler calls with [word value]: pretty? or full?
+// takes the value's truth; other words change nothing.
+void set_flag_routine();
 
 void install_type();
 

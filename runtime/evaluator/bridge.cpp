@@ -1,5 +1,5 @@
 // The general routines of the boot library (quit-return ... write-stdout), registered in
-// their table's order, and the collector routines placed in system/state/GC.
+// their table's order, and the routines placed in fields of `system` (state/GC ...).
 #include "runtime/evaluator/bridge.h"
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/error.h"
@@ -230,26 +231,36 @@ const routine::Entry kGeneral[] = {
      T_UNSET},
 };
 
-// system/state/GC: the collector's switch and its two run counters.
+// Routines bound to no word: placed in fields of `system` (the collector's switch and run
+// counters in state/GC; interpreted? in state; the float flags' setter, which the system
+// module calls from the options/float handler it puts in its place).
 void gc_active_q() { answer_logic(gc::state().automatic); }
 void gc_series_cycles() { answer_integer(gc::state().collection_count); }
 void gc_nodes_cycles() { answer_integer(gc::state().relocation_count); }
+// Some frame below this routine's is interpreted (the stack's whole depth is looked at).
+void interpreted_q() { answer_logic(stack::interpreted_below_q(nullptr, false)); }
 
-struct StateRoutine {
+struct PlacedRoutine {
+  const char* path;
   const char* field;
   routine::Entry entry;
 };
-StateRoutine g_state[] = {
-    {"active?", {nullptr, "", gc_active_q, T_LOGIC}},
-    {"series-cycles", {nullptr, "", gc_series_cycles, T_INTEGER}},
-    {"nodes-cycles", {nullptr, "", gc_nodes_cycles, T_INTEGER}},
+PlacedRoutine g_placed[] = {
+    {"state/GC", "active?", {nullptr, "", gc_active_q, T_LOGIC}},
+    {"state/GC", "series-cycles", {nullptr, "", gc_series_cycles, T_INTEGER}},
+    {"state/GC", "nodes-cycles", {nullptr, "", gc_nodes_cycles, T_INTEGER}},
+    {"state", "interpreted?",
+     {nullptr, "\"Return TRUE if called from the interpreter\"", interpreted_q, T_LOGIC}},
+    {"options/float", "on-change*",
+     {nullptr, "word [word!] value [any-type!]", float_::set_flag_routine, T_UNSET}},
 };
-int32_t g_state_index[3];
+constexpr int PLACED_COUNT = int(sizeof g_placed / sizeof g_placed[0]);
+int32_t g_placed_index[PLACED_COUNT];
 
-void put_state_routines() {
-  for (int i = 0; i < 3; ++i) {
+void put_placed_routines() {
+  for (int i = 0; i < PLACED_COUNT; ++i) {
     Cell* top = stack::state().top;
-    system::set_field("state/GC", g_state[i].field, routine::push_built(g_state_index[i]));
+    system::set_field(g_placed[i].path, g_placed[i].field, routine::push_built(g_placed_index[i]));
     stack::state().top = top;
   }
 }
@@ -261,8 +272,9 @@ void register_routines() {
   if (done) return;
   done = true;
   for (const routine::Entry& e : kGeneral) routine::register_routine(e);
-  for (int i = 0; i < 3; ++i) g_state_index[i] = routine::register_routine(g_state[i].entry);
-  routine::on_bound([] { system::on_build(put_state_routines); });
+  for (int i = 0; i < PLACED_COUNT; ++i)
+    g_placed_index[i] = routine::register_routine(g_placed[i].entry);
+  routine::on_bound([] { system::on_build(put_placed_routines); });
 }
 
 }  // namespace kel::bridge

@@ -26,7 +26,9 @@
 #include "runtime/evaluator/trace.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/evaluator/bridge.h"
-#include "runtime/io/host.h"
+#include "runtime/io/simple_io.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/error_value.h"
 #include "runtime/system.h"
 #include "runtime/init.h"
 #include "boot_manifest.h"
@@ -185,10 +187,28 @@ void bind_late_ops() {
   }
 }
 
-// The raw command line, which extract-boot-args splits in the system module.
-void put_command_line() {
+// After the system module: the error values' kept objects are those of the new layout, and
+// system/options/boot and args take the program's own argument strings, so that an item
+// holding a double quote (which the raw command line cannot show) arrives whole.
+void take_system_layout() {
+  system::keep_base_fields();
+  error::take_system_objects();
   Cell* top = stack::state().top;
-  system::set_field("script", "args", host::command_line_string());
+  char** argv = rt::arg_values();
+  int count = rt::arg_count();
+  if (count > 0) {
+    Cell* boot = simple_io::push_utf8_string(reinterpret_cast<const uint8_t*>(argv[0]),
+                                             int64_t(std::strlen(argv[0])));
+    system::set_field("options", "boot", boot);
+    Cell* args = block::push_empty(count);
+    for (int i = 1; i < count; ++i) {
+      Cell* item = simple_io::push_utf8_string(reinterpret_cast<const uint8_t*>(argv[i]),
+                                               int64_t(std::strlen(argv[i])));
+      *runtime::block_append_cell(args) = *item;
+      stack::drop_cells(1);
+    }
+    system::set_field("options", "args", args);
+  }
   stack::state().top = top;
 }
 
@@ -217,7 +237,8 @@ struct BootStep {
 BootStep g_steps[] = {
     {boot_manifest::boot_typesets, true, bind_image_make, false},
     {boot_manifest::boot_typesets, true, bind_routines, false},
-    {boot_manifest::boot_system, false, put_command_line, false},
+    {boot_manifest::boot_system, false, system::put_process_values, false},
+    {boot_manifest::boot_system, true, take_system_layout, false},
     {boot_manifest::boot_operators, true, bind_late_ops, false},
     {boot_manifest::gui_faces, false, into_root<event::register_type>, false},
     {boot_manifest::gui_backend, true, start_gui_backend, false},

@@ -10,6 +10,7 @@
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/transcode.h"
 #include "runtime/stack.h"
+#include "runtime/system.h"
 
 namespace kel::interp {
 
@@ -67,8 +68,20 @@ bool call_kel(lexer::State* s, lexer::EventArgs* a) {
 
 }  // namespace
 
+// The value at slot (from 0) of system/lexer/exit-states: the datatype or word an event
+// names for a token kind that is no datatype of its own.
+bool exit_state_word(int32_t slot, Cell* out) {
+  Cell states;
+  if (!system::find_field("lexer", "exit-states", &states) || cell::type(&states) != T_BLOCK)
+    return false;
+  if (slot < 0 || states.w1 + uint32_t(slot) >= blk::count(states.w2)) return false;
+  *out = blk::cells(states.w2)[states.w1 + uint32_t(slot)];
+  return true;
+}
+
 void connect_lexer() {
   lexer::Connections& c = lexer::connections();
+  c.exit_state_word = &exit_state_word;
   c.call_kel = &call_kel;
   c.kel_mask = &lexer::event_mask_of;
   c.kel_extra_locals = &extra_locals;

@@ -1,0 +1,79 @@
+// What the system object takes from the process at start-up, seen from a real `kel` run:
+// the command-line fields and the cache folder from the environment.
+#include <pwd.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "kel_script.h"
+#include "runtime/evaluator/transcode.h"
+
+namespace {
+
+using kel::testing::kel_program;
+using kel::testing::run_probe;
+using kel::testing::temp_file;
+
+// `kel` on a script with these arguments, run through env(1) with its arguments first.
+std::string run(const std::string& text, const std::vector<std::string>& args,
+                const std::vector<std::string>& env = {}) {
+  std::string path = temp_file("Kel []\n" + text);
+  std::vector<std::string> argv = env;
+  argv.push_back(kel_program());
+  argv.push_back(path);
+  argv.insert(argv.end(), args.begin(), args.end());
+  auto r = run_probe("/usr/bin/env", argv);
+  unlink(path.c_str());
+  return r.out;
+}
+
+}  // namespace
+
+// The items are argv's own: a double quote or an empty item arrives whole.
+TEST(SystemValues, ArgumentsFromArgv) {
+  EXPECT_EQ(run("print mold back back tail system/options/args", {"a\"b", ""}), "[{a\"b} \"\"]\n");
+  EXPECT_EQ(run("print mold next system/options/args", {"my file", "-x"}), "[\"my file\" \"-x\"]\n");
+  EXPECT_EQ(run("print system/options/boot = \"" + kel_program() + "\"", {}), "true\n");
+}
+
+// The raw text after the program's path: items holding blanks are quoted.
+TEST(SystemValues, ScriptArgsRawText) {
+  std::string path = temp_file("Kel []\nprint mold system/script/args\n");
+  auto r = run_probe(kel_program(), {path, "a b", "c"});
+  unlink(path.c_str());
+  EXPECT_EQ(r.out, "{" + path + " \"a b\" c}\n");
+}
+
+TEST(SystemValues, CacheFolder) {
+  const std::string show = "print mold system/options/cache";
+  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=/c/x"}), "%/c/x/Kel/\n");
+  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=//c//x/"}), "%/c/x/Kel/\n");
+  EXPECT_EQ(run(show, {}, {"-u", "XDG_CACHE_HOME", "HOME=/h"}), "%/h/.cache/Kel/\n");
+  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=rel", "HOME=/h"}), "%/h/.cache/Kel/\n");
+  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=", "HOME=/h/"}), "%/h/.cache/Kel/\n");
+  // Without HOME, the password entry's home folder.
+  const passwd* entry = getpwuid(getuid());
+  if (entry && entry->pw_dir && entry->pw_dir[0] == '/') {
+    std::string home = entry->pw_dir;
+    if (home.back() != '/') home += '/';
+    EXPECT_EQ(run(show, {}, {"-u", "XDG_CACHE_HOME", "-u", "HOME"}), "%" + home + ".cache/Kel/\n");
+  }
+  // Nothing is created.
+  EXPECT_EQ(run("print exists? system/options/cache", {}, {"XDG_CACHE_HOME=/nonexistent-kel-cache"}),
+            "false\n");
+}
+
+// The current folder at start, as a folder.
+TEST(SystemValues, CurrentFolder) {
+  std::string out = run("print mold system/options/path", {}, {"-C", "/tmp"});
+  EXPECT_EQ(out, "%/tmp/\n");
+}
+
+// What lexer events name for token kinds, in the lexer's own order.
+TEST(SystemValues, ExitStatesMatchTheLexer) {
+  std::string want = "[";
+  for (int i = 0; i < kel::lexer::SLOT_COUNT; ++i)
+    want += std::string(i ? " " : "") + kel::lexer::EXIT_STATE_NAMES[i];
+  EXPECT_EQ(run("print mold system/lexer/exit-states", {}), want + "]\n");
+}
