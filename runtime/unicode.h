@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
@@ -40,6 +41,10 @@ int32_t utf8_char_count(const uint8_t* start, const uint8_t* end);
 const uint8_t* utf8_advance(const uint8_t* start, const uint8_t* end, int32_t n);
 // 4, 3 or 2 by the lead byte's top bits, else 0.
 int32_t utf8_lead_length(uint8_t byte);
+
+// The bytes as UTF-8 with every invalid sequence replaced by U+FFFD: outside text (the
+// command line, the clipboard) that must become a string whatever it holds.
+std::string valid_utf8(const std::string& bytes);
 
 // Loads UTF-8 text into target (0: a new string series), written from the target's head;
 // unread (may be null) gets the bytes of an incomplete last sequence. With cr, CR LF and

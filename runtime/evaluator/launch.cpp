@@ -47,6 +47,7 @@
 #include "runtime/output.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 #include "runtime/startup.h"
 
 namespace kel::launcher {
@@ -196,14 +197,17 @@ void take_system_layout() {
   Cell* top = stack::state().top;
   char** argv = rt::arg_values();
   int count = rt::arg_count();
+  // An item that is not UTF-8 keeps its other characters (U+FFFD for the bad bytes).
+  auto push_item = [](const char* item) {
+    std::string text = unicode::valid_utf8(item);
+    return simple_io::push_utf8_string(reinterpret_cast<const uint8_t*>(text.data()),
+                                       int64_t(text.size()));
+  };
   if (count > 0) {
-    Cell* boot = simple_io::push_utf8_string(reinterpret_cast<const uint8_t*>(argv[0]),
-                                             int64_t(std::strlen(argv[0])));
-    system::set_field("options", "boot", boot);
+    system::set_field("options", "boot", push_item(argv[0]));
     Cell* args = block::push_empty(count);
     for (int i = 1; i < count; ++i) {
-      Cell* item = simple_io::push_utf8_string(reinterpret_cast<const uint8_t*>(argv[i]),
-                                               int64_t(std::strlen(argv[i])));
+      Cell* item = push_item(argv[i]);
       *runtime::block_append_cell(args) = *item;
       stack::drop_cells(1);
     }

@@ -27,6 +27,7 @@
 #include "runtime/io/image_formats.h"
 #include "runtime/platform.h"
 #include "runtime/stack.h"
+#include "runtime/unicode.h"
 
 extern char** environ;
 
@@ -275,7 +276,7 @@ int hex_value(char c) {
 }
 
 Cell* push_text(const std::string& text) {
-  std::string ok = valid_utf8(text);
+  std::string ok = unicode::valid_utf8(text);
   return string::from_utf8_binary(reinterpret_cast<const uint8_t*>(ok.data()), int32_t(ok.size()));
 }
 
@@ -287,38 +288,6 @@ Cell* push_file(const std::string& path) {
 }
 
 }  // namespace
-
-// ---- Text helpers ----
-
-std::string valid_utf8(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(s.data());
-  size_t n = s.size(), i = 0;
-  while (i < n) {
-    uint8_t c = p[i];
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    bool good = len > 0 && i + len <= n;
-    uint32_t cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
-    for (size_t k = 1; good && k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) good = false;
-      else cp = cp << 6 | (p[i + k] & 0x3F);
-    }
-    if (good) {
-      static const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
-      if (cp < least[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) good = false;
-    }
-    if (good) {
-      out.append(s, i, len);
-      i += len;
-    } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
-      while (i < n && (p[i] & 0xC0) == 0x80 && len > 1) ++i;  // the rest of a broken sequence
-    }
-  }
-  return out;
-}
 
 std::string paths_to_uri_list(const std::vector<std::string>& paths) {
   static const char digits[] = "0123456789ABCDEF";

@@ -26,7 +26,5 @@ void write_routine();
 // that are not file URIs are skipped).
 std::string paths_to_uri_list(const std::vector<std::string>& paths);
 std::vector<std::string> uri_list_to_paths(const std::string& list);
-// UTF-8 with every invalid sequence replaced by U+FFFD.
-std::string valid_utf8(const std::string& bytes);
 
 }  // namespace kel::clipboard

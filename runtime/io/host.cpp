@@ -212,7 +212,8 @@ std::string command_line_text() {
 }
 
 Cell* command_line_string() {
-  std::string text = command_line_text();
+  // An argument that is not UTF-8 (a file name in another encoding) must not stop start-up.
+  std::string text = unicode::valid_utf8(command_line_text());
   return simple_io::push_utf8_string(reinterpret_cast<const uint8_t*>(text.data()),
                                      int64_t(text.size()));
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/io/clipboard.h"
+#include "runtime/unicode.h"
 
 namespace kel::test {
 namespace {
@@ -19,7 +20,7 @@ TEST(Clipboard, InvalidUtf8BecomesReplacementCharacters) {
       {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
       {std::string("a\0b", 3), std::string("a\0b", 3)},
   };
-  for (auto& r : rows) EXPECT_EQ(clipboard::valid_utf8(r.in), r.out) << r.in;
+  for (auto& r : rows) EXPECT_EQ(unicode::valid_utf8(r.in), r.out) << r.in;
 }
 
 TEST(Clipboard, UriListsBothWays) {

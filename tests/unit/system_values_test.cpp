@@ -77,3 +77,10 @@ TEST(SystemValues, ExitStatesMatchTheLexer) {
     want += std::string(i ? " " : "") + kel::lexer::EXIT_STATE_NAMES[i];
   EXPECT_EQ(run("print mold system/lexer/exit-states", {}), want + "]\n");
 }
+
+// An argument that is not UTF-8 does not stop start-up: its bad bytes read as U+FFFD.
+TEST(SystemValues, ArgumentsNotUtf8) {
+  EXPECT_EQ(run("print mold next system/options/args print mold find system/script/args \" a\"",
+                {"a\xff" "b", "\xc3"}),
+            "[\"a\xEF\xBF\xBD" "b\" \"\xEF\xBF\xBD\"]\n\" a\xEF\xBF\xBD" "b \xEF\xBF\xBD\"\n");
+}
