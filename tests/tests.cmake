@@ -102,3 +102,6 @@ add_test(NAME boot-image-reproducible
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/boot_image.sh $<TARGET_FILE:kel-mkboot> $<TARGET_FILE:kel>
           ${KEL_GEN_DIR}/boot_image.bin ${CMAKE_CURRENT_BINARY_DIR}/boot-image ${KEL_BOOT_TEXT_SRC})
 set_tests_properties(boot-image-reproducible PROPERTIES TIMEOUT 600)
+
+# quit's exit statuses, typed on standard input.
+add_test(NAME quit-status COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/quit_status.sh $<TARGET_FILE:kel>)

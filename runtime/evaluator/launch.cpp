@@ -178,13 +178,21 @@ void bind_routines() {
 // The operators whose set-words the lexer does not read as words: `<`, `<=` and `<>` read
 // as tags, `%` as a file.
 void bind_late_ops() {
-  static const char* const late_ops[][2] = {
-      {"%", "remainder"}, {"<", "lesser?"}, {"<=", "lesser-or-equal?"}, {"<>", "not-equal?"}};
+  static const char* const late_ops[][2] = {{"//", "modulo"},
+                                            {"%", "remainder"},
+                                            {"<", "lesser?"},
+                                            {"<=", "lesser-or-equal?"},
+                                            {"<>", "not-equal?"}};
   for (auto& op : late_ops) {
-    Cell target = word::intern_global(op[1]);
-    Cell fn = *word::value_slot(&target);
-    fn.header = T_OP | (cell::type(&fn) << hdr::OP_TYPE_SHIFT);
-    set_global(op[0], fn);
+    Cell* top = stack::state().top;
+    Cell w = word::intern_global(op[0]);
+    Cell* name = stack::push_copy(&w);
+    w = word::intern_global(op[1]);
+    Cell* target = stack::push_copy(&w);
+    // op! making, as `make op!` does it (a function! op keeps itself in its extras)
+    Cell* made = op::make(nullptr, stack::push_copy(word::value_slot(target)), T_OP);
+    *word::value_slot(name) = *made;
+    stack::state().top = top;
   }
 }
 
