@@ -8,6 +8,7 @@
 
 #include "kel_script.h"
 #include "runtime/evaluator/transcode.h"
+#include "runtime/io/host.h"
 
 namespace {
 
@@ -83,4 +84,30 @@ TEST(SystemValues, ArgumentsNotUtf8) {
   EXPECT_EQ(run("print mold next system/options/args print mold find system/script/args \" a\"",
                 {"a\xff" "b", "\xc3"}),
             "[\"a\xEF\xBF\xBD" "b\" \"\xEF\xBF\xBD\"]\n\" a\xEF\xBF\xBD" "b \xEF\xBF\xBD\"\n");
+}
+
+// `call` splits a command as extract-boot-args splits the command line: the two agree.
+TEST(SystemValues, ExtractBootArgsSplitsAsCallDoes) {
+  const std::vector<std::string> lines = {
+      "kel a b",        "  kel\ta  b ", "kel \"my file\" x", "kel \"\" a",  "\"a b\"c d",
+      "kel a\"b c\"d",  "kel \"",       "kel \"unclosed x",   "k \"a\"\"b\"", "",
+      "kel x\" \"y\"",  "\t\"q\"",
+  };
+  std::string script = "foreach line [";
+  for (const std::string& l : lines) script += "{" + l + "} ";
+  script += "] [system/script/args: copy line args: extract-boot-args "
+            "if system/options/boot [insert args system/options/boot] print mold args]";
+  std::string want;
+  for (const std::string& l : lines) {
+    std::string row = "[";
+    bool first = true;
+    for (const std::string& item : kel::host::split_command(l)) {
+      row += std::string(first ? "" : " ");
+      first = false;
+      // Molded as the case would: braces when the text holds a double quote.
+      row += item.find('"') == std::string::npos ? "\"" + item + "\"" : "{" + item + "}";
+    }
+    want += row + "]\n";
+  }
+  EXPECT_EQ(run(script, {}), want);
 }
