@@ -21,7 +21,6 @@ namespace {
 using mem::Root;
 
 constexpr uint32_t HDR_UNSET = T_UNSET;
-constexpr int32_t SHIFT_LIMIT = 30000;
 
 // Scratch record table of the position shifter; a process-lifetime root.
 uint32_t shift_scratch = 0;
@@ -840,15 +839,22 @@ Node shifter_scratch() {
 template <class F>
 void remap_positions(Node t, int32_t lo, int32_t hi, int32_t list_from, F f) {
   Hold keep(t);
-  for (int32_t p = lo; p < hi; p++) {
-    if (uint32_t(p) >= position_count(t)) break;
-    int32_t b1 = positions(t)[p];
-    if (b1 <= 0) continue;
-    int32_t idx = index_of(t)[b1 - 1];
-    if (idx >= 0) {
-      index_of(t)[b1 - 1] = f(idx);
-      continue;
+  int32_t end = std::min<int64_t>(hi, position_count(t));
+  for (int32_t p = lo; p < end; p++) {
+    // Entries of one position each change in place without allocating: their arrays are
+    // taken once for the whole run up to the next list (a hash! losing its head shifts
+    // every entry, so this loop is what a removal costs).
+    int32_t* ps = positions(t);
+    int32_t* ix = index_of(t);
+    for (; p < end; p++) {
+      int32_t b1 = ps[p];
+      if (b1 <= 0) continue;
+      int32_t idx = ix[b1 - 1];
+      if (idx < 0) break;
+      ix[b1 - 1] = f(idx);
     }
+    if (p >= end) break;
+    int32_t idx = ix[ps[p] - 1];
     Node l = list_node(t, idx);
     Node sc = shifter_scratch();
     if (table_lookup_key(sc, l)) continue;
@@ -862,9 +868,8 @@ void remap_positions(Node t, int32_t lo, int32_t hi, int32_t list_from, F f) {
 
 }  // namespace
 
-int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bool flag) {
-  if (count > SHIFT_LIMIT) return 1;
-  if (count <= 0 || offset == 0) return 0;
+void table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bool flag) {
+  if (count <= 0 || offset == 0) return;
   Hold keep(t);
   if (flag && offset < 0) kind0_remove_range(t, first + offset, first, true);
   remap_positions(t, first, first + count, first, [offset](int32_t l) { return l + offset; });
@@ -872,15 +877,15 @@ int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bo
   // left behind, it would name the wrong buckets for the shifted cells, and a later
   // removal of one of them would leave its entry indexed (insert shifts without it).
   int32_t dest = first + offset;
-  if (dest < 0) return 0;
+  if (dest < 0) return;
   positions_fit(t, uint32_t(dest + count - 1));
   positions_fit(t, uint32_t(first + count - 1));
   int32_t* ps = positions(t);
   std::memmove(ps + dest, ps + first, size_t(count) * 4);
   // Entries left behind by the move no longer name a cell.
-  for (int32_t p = first; p < first + count; p++)
-    if (p < dest || p >= dest + count) ps[p] = -1;
-  return 0;
+  int32_t left_from = offset < 0 ? std::max(dest + count, first) : first;
+  int32_t left_to = offset < 0 ? first + count : std::min(dest, first + count);
+  for (int32_t p = left_from; p < left_to; p++) ps[p] = -1;
 }
 
 void table_move_indexes(Node t, int32_t destination, int32_t first, int32_t count) {

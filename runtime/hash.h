@@ -48,7 +48,7 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
 Cell* table_search_next(Node t, Cell* key, int32_t* cursor, int32_t* end_mark, int32_t* step);
 void table_delete_value(Node t, Cell* value);
 void table_delete_range(Node t, int32_t first, int32_t count);
-int table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bool flag);
+void table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bool flag);
 void table_move_indexes(Node t, int32_t destination, int32_t first, int32_t count);
 void table_resize(Node t, int32_t n);
 void table_rebuild(Node t, int32_t n);

@@ -124,18 +124,15 @@ Cell* insert_cell(Cell* block, const Cell* value, bool advance, bool at_start) {
   Cell* pos = memory::head_cells(b) + at;
   int32_t moving = n - at;
   bool hash = cell::type(block) == T_HASH && block->w3;
-  bool rebuild = false;
   if (moving > 0) {
-    // An index that cannot shift in place is rebuilt once the cell is in.
-    if (hash) rebuild = hash::table_shift_indexes(block->w3, 1, at, moving, false) != 0;
+    if (hash) hash::table_shift_indexes(block->w3, 1, at, moving, false);
     b = buf(block);
     pos = memory::head_cells(b) + at;
     std::memmove(pos + 1, pos, size_t(moving) * sizeof(Cell));
   }
   b->tail += sizeof(Cell);
   *pos = v;
-  if (hash && rebuild) hash::table_resize(block->w3, n + 1);
-  else if (hash) hash::table_add(block->w3, pos);
+  if (hash) hash::table_add(block->w3, pos);
   if (advance) block->w1 = uint32_t(int32_t(block->w1) + 1);
   return memory::head_cells(buf(block)) + at;
 }

@@ -85,15 +85,11 @@ Cell* frame_cell(int i) { return stack::state().base + i; }
 bool hash_q(const Cell* s) { return cell::type(s) == T_HASH && s->w3 != 0; }
 
 // Index upkeep of a hash! losing count cells at first (called before the cells move).
-// Returns true when the whole index must be rebuilt after the move.
-bool hash_before_removal(const Cell* s, int32_t first, int32_t count, int32_t total) {
-  if (!hash_q(s)) return false;
+void hash_before_removal(const Cell* s, int32_t first, int32_t count, int32_t total) {
+  if (!hash_q(s)) return;
   int32_t rest = total - first - count;
-  if (rest <= 0) {
-    hash::table_delete_range(s->w3, first, count);
-    return false;
-  }
-  return hash::table_shift_indexes(s->w3, -count, first + count, rest, true) != 0;
+  if (rest <= 0) hash::table_delete_range(s->w3, first, count);
+  else hash::table_shift_indexes(s->w3, -count, first + count, rest, true);
 }
 
 void hash_rebuild(const Cell* s) {
@@ -477,14 +473,13 @@ Cell* remove_units(Cell* s, Cell* part, Cell* key, bool noticed) {
   if (start < 0 || start >= units) return s;
   if (count > units - start) count = units - start;
   if (!noticed && notify(s, "remove", nullptr, start, count)) return remove_units(s, part, key, true);
-  bool rebuild = hash_before_removal(s, start, count, units);
+  hash_before_removal(s, start, count, units);
   SeriesBuffer* b = buf(s);
   uint32_t u = memory::unit(b);
   uint8_t* at = memory::head(b) + size_t(start) * u;
   if (start + count < units)
     std::memmove(at, at + size_t(count) * u, size_t(units - start - count) * u);
   b->tail -= uint32_t(count) * u;
-  if (rebuild) hash_rebuild(s);
   notify(s, "removed", nullptr, start, count);
   return s;
 }
@@ -580,13 +575,12 @@ Cell* take_from(Cell* s, Cell* part, bool last, bool noticed) {
     SeriesBuffer* to = memory::node_buffer(result.w2);
     std::memcpy(memory::head(to), memory::head(from) + size_t(start) * u, size_t(count) * u);
     to->tail = to->head + uint32_t(count) * u;
-    bool rebuild = hash_before_removal(&src, start, count, units);
+    hash_before_removal(&src, start, count, units);
     from = buf(&src);
     uint8_t* at = memory::head(from) + size_t(start) * u;
     if (start + count < units)
       std::memmove(at, at + size_t(count) * u, size_t(units - start - count) * u);
     from->tail -= uint32_t(count) * u;
-    if (rebuild) hash_rebuild(&src);
     if (t == T_HASH && part) result.w3 = hash::table_create(count, &result, hash::KIND_HASH, 0);
     if (part) {
       notify(&src, "taken", nullptr, start, count);
@@ -673,24 +667,20 @@ Cell* move_units(Cell* origin, Cell* target, Cell* part, bool noticed) {
         if (needed * 2 > 0x7FFFFF00ull) error::raise(err::internal::no_memory);
         memory::series_grow_copy_node(target->w2, int32_t(needed * 2));
       }
-      bool t_rebuild = false;
       if (hash_q(target) && tunits > th)
-        t_rebuild = hash::table_shift_indexes(target->w3, n, th, tunits - th, false) != 0;
+        hash::table_shift_indexes(target->w3, n, th, tunits - th, false);
       tb = buf(target);
       uint8_t* at = memory::head(tb) + size_t(th) * u;
       std::memmove(at + size_t(n) * u, at, size_t(tunits - th) * u);
       std::memcpy(at, at_unit(origin, o), size_t(n) * u);
       tb->tail += uint32_t(n) * u;
       int32_t ounits = unit_count(origin);
-      bool o_rebuild = hash_before_removal(origin, o, n, ounits);
+      hash_before_removal(origin, o, n, ounits);
       SeriesBuffer* ob = buf(origin);
       uint8_t* from = memory::head(ob) + size_t(o) * u;
       std::memmove(from, from + size_t(n) * u, size_t(ounits - o - n) * u);
       ob->tail -= uint32_t(n) * u;
-      if (o_rebuild) hash_rebuild(origin);
-      if (t_rebuild) {
-        hash_rebuild(target);
-      } else if (hash_q(target)) {
+      if (hash_q(target)) {
         for (int32_t i = 0; i < n; ++i) hash::table_add(target->w3, memory::head_cells(buf(target)) + th + i);
       }
     }

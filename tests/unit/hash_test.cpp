@@ -497,13 +497,12 @@ TEST_F(HashTest, Kind0ShiftAndMovePositions) {
   push(0, integer(0));
   std::memmove(mem::data(vals(0)) + 32, mem::data(vals(0)) + 16, 48);
   *at(vals(0), 1) = integer(9);
-  EXPECT_EQ(table_shift_indexes(table(0), 1, 1, 3, true), 0);
+  table_shift_indexes(table(0), 1, 1, 3, true);
   table_add(table(0), at(vals(0), 1));
   EXPECT_EQ(find(0, integer(2)), 2);
   EXPECT_EQ(find(0, integer(1), 1), 3);
   EXPECT_EQ(find(0, integer(3)), 4);
   EXPECT_EQ(find(0, integer(9)), 1);
-  EXPECT_EQ(table_shift_indexes(table(0), 1, 0, 30001, true), 1);
 
   // Move cell 4 (the 3) to the front: 1 9 2 1 3 -> 3 1 9 2 1.
   Cell moved = *at(vals(0), 4);
@@ -526,10 +525,10 @@ TEST_F(HashTest, Kind0InsertThenRemoveKeepsPositionsInStep) {
   push(0, integer(0));
   std::memmove(mem::data(vals(0)) + 16, mem::data(vals(0)), 64);
   *at(vals(0), 0) = integer(9);
-  EXPECT_EQ(table_shift_indexes(table(0), 1, 0, 4, false), 0);
+  table_shift_indexes(table(0), 1, 0, 4, false);
   table_add(table(0), at(vals(0), 0));
   // 9 1 2 1 3: remove the 1 at position 1.
-  EXPECT_EQ(table_shift_indexes(table(0), -1, 2, 3, true), 0);
+  table_shift_indexes(table(0), -1, 2, 3, true);
   std::memmove(mem::data(vals(0)) + 16, mem::data(vals(0)) + 32, 48);
   mem::set_used(vals(0), 64);
   // 9 2 1 3
@@ -558,7 +557,7 @@ TEST_F(HashTest, Kind0RangeRemovalOverLongLists) {
   EXPECT_EQ(find(0, integer(7)), -1);
   // The shift of a removal at the front takes the overwritten cells out the same way.
   std::memmove(mem::data(vals(0)), mem::data(vals(0)) + 16 * 10, 16 * 990);
-  EXPECT_EQ(table_shift_indexes(table(0), -10, 10, 990, true), 0);
+  table_shift_indexes(table(0), -10, 10, 990, true);
   EXPECT_EQ(find(0, integer(0)), 0);
   EXPECT_EQ(find(0, integer(1), 0, 1, 0, true), 989);
   EXPECT_EQ(find(0, integer(0), 0, 1, 0, true), 988);
