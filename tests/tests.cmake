@@ -58,6 +58,9 @@ endforeach()
 add_test(NAME image-interop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/image/interop.sh $<TARGET_FILE:kel>)
 add_test(NAME clipboard-x11 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/clipboard/x11_clipboard.sh $<TARGET_FILE:kel>)
 set_tests_properties(image-interop clipboard-x11 PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+# Decompression bombs and an endless HTTP body against memory bounds (skipped without zstd).
+add_test(NAME outside-data-limits COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/limits/outside_data.sh $<TARGET_FILE:kel>)
+set_tests_properties(outside-data-limits PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 
 # The driver must fail, and say where, on a wrong expectation and on an unsplittable line.
 set(fixtures ${CMAKE_CURRENT_SOURCE_DIR}/driver/fixtures)

@@ -175,8 +175,8 @@ void compress(int32_t, const int32_t* refs) {
 
 void decompress(int32_t, const int32_t* refs) {
   int32_t m = compress_method_of(arg(1));
-  // /size is where the output starts, never a promise: the data decide.
-  int64_t hint = refs[0] >= 0 ? cell::get_int(arg(refs[0])) : 0;
+  // /size is the most the output may hold (a size of 0 or less sets no bound).
+  int64_t most = refs[0] >= 0 ? cell::get_int(arg(refs[0])) : 0;
   // The output grows in collector memory, which moves the input: decode from a copy.
   const uint8_t* head = binary::head_byte_pointer(arg(0));
   std::string input(reinterpret_cast<const char*>(head), size_t(binary::byte_count(arg(0))));
@@ -185,8 +185,9 @@ void decompress(int32_t, const int32_t* refs) {
   compress::Output out;
   out.grow = &grow_binary;
   out.context = &made;
+  if (most > 0) out.limit = std::min(out.limit, most);
   int32_t status = compress::run_decompressor(
-      m, &out, reinterpret_cast<const uint8_t*>(input.data()), int64_t(input.size()), hint);
+      m, &out, reinterpret_cast<const uint8_t*>(input.data()), int64_t(input.size()), 0);
   if (status != compress::OK) raise_engine_failure(status, arg(1));
   SeriesBuffer* b = memory::node_buffer(made.w2);
   b->tail = b->head + uint32_t(out.size);

@@ -24,8 +24,13 @@ int32_t g_method_symbols[4] = {};  // canonical symbol ids
 
 // The most a DEFLATE stream can expand (258 bytes from a one-bit code, about 1032:1).
 constexpr int64_t DEFLATE_RATIO = 1032;
+// A Zstandard block of up to 128 KB can come from 4 bytes (a repeated byte).
+constexpr int64_t ZSTD_RATIO = 32768;
 // zlib counts in unsigned ints: feed and drain at most this much a call.
 constexpr int64_t STEP = int64_t(1) << 30;
+// Output that may grow past this is counted first; the scratch block of a counting pass.
+constexpr int64_t DIRECT_OUTPUT = int64_t(8) << 20;
+constexpr int64_t COUNT_BLOCK = int64_t(256) << 10;
 
 void put_be32(uint8_t* p, uint32_t v) {
   p[0] = uint8_t(v >> 24);
@@ -188,9 +193,27 @@ Output::~Output() {
 }
 
 int32_t Output::reserve(int64_t more) {
+  if (counting) {
+    if (produced() > limit) return TOO_LONG;
+    if (!data) {
+      data = static_cast<uint8_t*>(std::malloc(size_t(COUNT_BLOCK)));
+      if (!data) return NO_MEMORY;
+      capacity = COUNT_BLOCK;
+    }
+    if (size == capacity) {
+      dropped += size;
+      size = 0;
+    }
+    return OK;
+  }
   if (more <= capacity - size) return OK;
-  if (more > limit - size) return TOO_LONG;
-  int64_t want = std::min(std::max(capacity * 2, size + more), limit);
+  // One byte past the limit is granted: an engine asks for room before it finds the end of
+  // its data, and output past the limit is refused once it ends (run_decompressor).
+  int64_t room = limit + 1;
+  if (size >= room) return TOO_LONG;
+  more = std::min(more, room - size);
+  if (more <= capacity - size) return OK;
+  int64_t want = std::min(std::max(capacity * 2, size + more), room);
   void* grown = grow ? grow(context, want) : std::realloc(data, size_t(std::max<int64_t>(want, 1)));
   if (!grown) return NO_MEMORY;
   data = static_cast<uint8_t*>(grown);
@@ -259,6 +282,7 @@ int32_t zlib_inflate(Output* out, const uint8_t* in, int64_t length) {
   if (status != OK) return status;
   // The trailer follows the deflate data at once and ends the input.
   if (used != length - 6) return BAD_DATA;
+  if (out->counting) return OK;
   uint32_t adler = checksum::adler32_compute(out->data + start, out->size - start);
   return adler == get_be32(in + length - 4) ? OK : BAD_DATA;
 }
@@ -289,15 +313,15 @@ int32_t gunzip_member(Output* out, const uint8_t* in, int64_t length, int64_t* u
     p += 2;
   }
   if (p >= length) return BAD_DATA;
-  int64_t start = out->size;
+  int64_t start = out->produced();
   int64_t deflated = 0;
   int32_t status = inflate_raw(out, in + p, length - p, &deflated);
   if (status != OK) return status;
   p += deflated;
   if (length - p < 8) return BAD_DATA;
-  int64_t produced = out->size - start;
-  if (checksum::crc32_compute(out->data + start, produced) != get_le32(in + p) ||
-      uint32_t(produced) != get_le32(in + p + 4))
+  int64_t produced = out->produced() - start;
+  if (uint32_t(produced) != get_le32(in + p + 4)) return BAD_DATA;
+  if (!out->counting && checksum::crc32_compute(out->data + start, produced) != get_le32(in + p))
     return BAD_DATA;
   *used = p + 8;
   return OK;
@@ -344,26 +368,49 @@ int32_t zstd_decompress(Output* out, const uint8_t* in, int64_t length) {
   return status;
 }
 
-int32_t run_decompressor(int32_t method, Output* out, const uint8_t* in, int64_t length,
-                         int64_t hint) {
-  // Sizes from the caller or the data are hints: the first block holds at most what the
-  // input could give at DEFLATE's largest ratio, and grows by doubling from there.
-  if (hint <= 0 && method == GZIP && length >= 18) hint = get_le32(in + length - 4);
-  if (hint <= 0 && method == ZSTD) {
-    unsigned long long z = ZSTD_getFrameContentSize(in, size_t(length));
-    if (z != ZSTD_CONTENTSIZE_UNKNOWN && z != ZSTD_CONTENTSIZE_ERROR)
-      hint = int64_t(std::min<unsigned long long>(z, uint64_t(MAX_OUTPUT)));
-  }
-  int64_t bound = length * DEFLATE_RATIO + 1024;
-  int64_t first = hint > 0 ? std::min(hint, bound) : std::min(length * 4 + 1024, bound);
-  int32_t status = out->reserve(std::min(std::max<int64_t>(first, 1), out->limit));
-  if (status != OK) return status;
+namespace {
+
+int32_t run_engine(int32_t method, Output* out, const uint8_t* in, int64_t length) {
   switch (method) {
     case ZLIB: return zlib_inflate(out, in, length);
     case DEFLATE: return inflate_raw(out, in, length, nullptr);
     case GZIP: return gunzip(out, in, length);
     default: return zstd_decompress(out, in, length);
   }
+}
+
+}  // namespace
+
+int32_t run_decompressor(int32_t method, Output* out, const uint8_t* in, int64_t length,
+                         int64_t hint) {
+  int64_t bound = length * (method == ZSTD ? ZSTD_RATIO : DEFLATE_RATIO) + 1024;
+  if (bound > DIRECT_OUTPUT) {
+    // Whatever the data claim, the output is counted before it is kept: a bomb fails at the
+    // limit having used one scratch block, and real data get one block of the right size.
+    Output probe;
+    probe.counting = true;
+    probe.limit = out->limit;
+    int32_t status = run_engine(method, &probe, in, length);
+    if (status != OK) return status;
+    if (probe.produced() > out->limit) return TOO_LONG;
+    status = out->reserve(std::max<int64_t>(probe.produced(), 1));
+    if (status != OK) return status;
+    status = run_engine(method, out, in, length);
+    return status == OK && out->size > out->limit ? TOO_LONG : status;
+  }
+  // Small inputs: sizes from the caller or the data are hints, bounded by what the input can
+  // give; the block grows by doubling from there.
+  if (hint <= 0 && method == GZIP && length >= 18) hint = get_le32(in + length - 4);
+  if (hint <= 0 && method == ZSTD) {
+    unsigned long long z = ZSTD_getFrameContentSize(in, size_t(length));
+    if (z != ZSTD_CONTENTSIZE_UNKNOWN && z != ZSTD_CONTENTSIZE_ERROR)
+      hint = int64_t(std::min<unsigned long long>(z, uint64_t(MAX_OUTPUT)));
+  }
+  int64_t first = hint > 0 ? std::min(hint, bound) : std::min(length * 4 + 1024, bound);
+  int32_t status = out->reserve(std::min(std::max<int64_t>(first, 1), out->limit));
+  if (status != OK) return status;
+  status = run_engine(method, out, in, length);
+  return status == OK && out->size > out->limit ? TOO_LONG : status;
 }
 
 }  // namespace kel::compress

@@ -47,11 +47,18 @@ struct Output {
   int64_t limit = MAX_OUTPUT;
   uint8_t* (*grow)(void* context, int64_t capacity) = nullptr;
   void* context = nullptr;
+  // Counting only: the bytes go through one small scratch block and are dropped, so the size
+  // of any output is learnt in bounded memory (checksums are left to the real pass).
+  bool counting = false;
+  int64_t dropped = 0;
+  // Bytes produced so far, dropped ones included.
+  int64_t produced() const { return dropped + size; }
   Output() = default;
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
   ~Output();
-  // Room for at least `more` bytes past size: OK, TOO_LONG or NO_MEMORY.
+  // Room for at least `more` bytes past size (counting: some room): OK, TOO_LONG or
+  // NO_MEMORY.
   int32_t reserve(int64_t more);
 };
 
@@ -66,6 +73,8 @@ int32_t zlib_inflate(Output* out, const uint8_t* in, int64_t length);
 int32_t gunzip(Output* out, const uint8_t* in, int64_t length);
 // Every frame in turn, with or without a content size.
 int32_t zstd_decompress(Output* out, const uint8_t* in, int64_t length);
+// Output that could pass a few megabytes is first counted (bounded memory): past out->limit
+// it is TOO_LONG before anything is kept; otherwise out gets exactly that many bytes.
 int32_t run_decompressor(int32_t method, Output* out, const uint8_t* in, int64_t length,
                          int64_t hint);
 

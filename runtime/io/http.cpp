@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <unordered_map>
 #include <string>
 #include <utility>
@@ -38,6 +39,7 @@ struct Transfer {
   std::string body;
   std::string headers;  // the lines of the last response only
   bool too_big = false;
+  bool no_memory = false;
 };
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
@@ -47,7 +49,13 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
     t->too_big = true;
     return 0;  // ends the transfer as a failure
   }
-  t->body.append(data, n);
+  // A body the process cannot hold ends the transfer too (an error, never a process exit).
+  try {
+    t->body.append(data, n);
+  } catch (const std::bad_alloc&) {
+    t->no_memory = true;
+    return 0;
+  }
   return n;
 }
 
@@ -327,7 +335,9 @@ Cell* http_request(HttpMethod method, Cell* url, Cell* headers, Cell* data, bool
   if (rc == CURLE_OK) api->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
   api->easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
   api->slist_free_all(list);
-  if (rc != CURLE_OK || t.too_big) return nullptr;
+  if (t.too_big) error::raise(err::script::too_long);
+  if (t.no_memory) error::raise(err::internal::no_memory);
+  if (rc != CURLE_OK) return nullptr;
 
   Cell* result = nullptr;
   if (info) {

@@ -10,6 +10,7 @@ import socketserver
 import struct
 import sys
 import threading
+import time
 import zlib
 
 SKIPPED = {"host", "accept", "accept-encoding", "connection", "content-length", "expect",
@@ -83,6 +84,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if body:
                 text += b"\n" + body
             self.reply(200, text)
+        elif path == "/endless":
+            # A body with no length that never ends: 1 MB chunks until the client stops
+            # reading, at most 4 GB or 60 seconds.
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            chunk = bytes(1 << 20)
+            deadline = time.monotonic() + 60
+            try:
+                for _ in range(4096):
+                    if time.monotonic() > deadline:
+                        break
+                    self.wfile.write(chunk)
+            except OSError:
+                pass
+            self.close_connection = True
         else:
             self.reply(404, b"no")
 
