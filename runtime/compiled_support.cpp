@@ -23,13 +23,9 @@
 
 namespace kel::runtime {
 
-namespace {
+using gc::Kept;
 
-struct Kept {
-  Cell c;
-  gc::Root root;
-  explicit Kept(const Cell* x) : c(x ? *x : Cell{T_NONE, 0, 0, 0}), root(&c) {}
-};
+namespace {
 
 Cell* last() { return stack::last_pushed(); }
 void clear_frame() { stack::state().top = stack::state().base; }

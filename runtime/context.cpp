@@ -18,6 +18,9 @@
 
 namespace kel::context {
 
+using gc::Kept;
+using stack::TopGuard;
+
 Node global = 0;
 
 namespace {
@@ -28,13 +31,6 @@ struct Held {
   gc::Root root;
   explicit Held(Node ctx) : cell{T_OBJECT, ctx, 0, 0}, root(&cell) {}
   Node node() const { return cell.w1; }
-};
-
-// A cell kept across allocations.
-struct Kept {
-  Cell cell;
-  gc::Root root;
-  explicit Kept(const Cell* c) : cell(*c), root(&cell) {}
 };
 
 Cell* cells(Node n) { return reinterpret_cast<Cell*>(hash::mem::data(n)); }
@@ -54,15 +50,6 @@ bool any_block_q(uint32_t t) {
 }
 
 int32_t self_canonical() { return symbol::canonical_id(symbol::runtime_id(symbol::RW_SELF)); }
-
-// Restores the top on a normal return only: an error on its way out has pushed its value.
-struct TopGuard {
-  Cell* saved = stack::state().top;
-  int unwinding = std::uncaught_exceptions();
-  ~TopGuard() {
-    if (std::uncaught_exceptions() == unwinding) stack::state().top = saved;
-  }
-};
 
 }  // namespace
 
@@ -109,11 +96,11 @@ Node create(int32_t slots, bool stack_held, bool self, Node source, uint32_t kin
 
 Node from_spec(const Cell* spec, bool stack_held, bool self, uint32_t kind) {
   Kept s(spec);
-  Node b = s.cell.w2;
-  uint32_t n = cell_count(b), head = s.cell.w1 > n ? n : s.cell.w1;
+  Node b = s.c.w2;
+  uint32_t n = cell_count(b), head = s.c.w1 > n ? n : s.c.w1;
   Held h(create(int32_t(n - head), stack_held, self, 0, kind));
-  for (uint32_t i = head; i < cell_count(s.cell.w2); ++i) {
-    const Cell* c = cells(s.cell.w2) + i;
+  for (uint32_t i = head; i < cell_count(s.c.w2); ++i) {
+    const Cell* c = cells(s.c.w2) + i;
     uint32_t t = cell::type(c);
     if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD || t == T_REFINEMENT) {
       int32_t added;
@@ -158,13 +145,13 @@ void set_or_add(Node ctx, const Cell* word, const Cell* value) {
   Kept v(value);
   int32_t i = find_symbol(ctx, int32_t(word->w2), true);
   if (i >= 0 && !stack_held_q(ctx)) {
-    cells(cell_of(ctx)->w2)[i] = v.cell;
+    cells(cell_of(ctx)->w2)[i] = v.c;
     return;
   }
   if (i >= 0) return;  // stack-held: no values series to store into
   int32_t added = -1;
   find_or_add_symbol(ctx, int32_t(word->w2), true, &added);
-  if (!stack_held_q(h.node())) append_value(h.node(), v.cell);
+  if (!stack_held_q(h.node())) append_value(h.node(), v.c);
 }
 
 void add_missing_with_value(Node ctx, const Cell* word, const Cell* value) {
@@ -220,7 +207,7 @@ void assign(Cell* word, const Cell* value, Node ctx, bool notify) {
   Cell* x = cell_of(h.node());
   if (x->w2 == 0) error::raise(err::script::not_defined, word);
   if (x->header & hdr::CONTEXT_ON_STACK) {
-    *stack::at_index(x->w2 - 1 + uint32_t(index)) = v.cell;
+    *stack::at_index(x->w2 - 1 + uint32_t(index)) = v.c;
     return;
   }
   if (kind_of(h.node()) == KIND_OBJECT) word_at(h.node(), index)->header |= hdr::WORD_ASSIGNED;
@@ -228,12 +215,12 @@ void assign(Cell* word, const Cell* value, Node ctx, bool notify) {
     TopGuard top;
     Cell* old = stack::push_copy(cells(cell_of(h.node())->w2) + index);
     Cell* slot = cells(cell_of(h.node())->w2) + index;
-    *slot = v.cell;
+    *slot = v.c;
     Kept self(self_cell(h.node()));
-    object::fire_change(&self.cell, word, old, cells(cell_of(h.node())->w2) + index);
+    object::fire_change(&self.c, word, old, cells(cell_of(h.node())->w2) + index);
     return;
   }
-  cells(cell_of(h.node())->w2)[index] = v.cell;
+  cells(cell_of(h.node())->w2)[index] = v.c;
 }
 
 Cell* value_slot(const Cell* word, Node ctx) {
@@ -295,9 +282,9 @@ bool add_set_words(Node ctx, const Cell* block) {
   Held h(ctx);
   Kept b(block);
   int32_t before = word_count(ctx);
-  uint32_t n = cell_count(b.cell.w2);
-  for (uint32_t i = b.cell.w1 > n ? n : b.cell.w1; i < cell_count(b.cell.w2); ++i) {
-    const Cell* c = cells(b.cell.w2) + i;
+  uint32_t n = cell_count(b.c.w2);
+  for (uint32_t i = b.c.w1 > n ? n : b.c.w1; i < cell_count(b.c.w2); ++i) {
+    const Cell* c = cells(b.c.w2) + i;
     if (cell::type(c) != T_SET_WORD) continue;
     Cell w = *c;
     find_or_add_word_index(h.node(), &w);

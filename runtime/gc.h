@@ -105,6 +105,15 @@ struct Root {
   GuardLink link;
 };
 
+// A copy of a cell (none for null) kept alive, and followed when nodes move, for the scope.
+struct Kept {
+  Cell c;
+  Root root;
+  explicit Kept(const Cell* x) : c(x ? *x : Cell{T_NONE, 0, 0, 0}), root(&c) {}
+  Kept(const Kept&) = delete;
+  Kept& operator=(const Kept&) = delete;
+};
+
 // Keeps every cell of an array outside the collected heap alive. The dynamic form reads
 // the bounds through the two pointers at each collection (for stacks whose top moves).
 struct RootRange {

@@ -13,15 +13,11 @@
 
 namespace kel::owner {
 
+using gc::Kept;
+
 Node table = 0;
 
 namespace {
-
-struct Kept {
-  Cell c;
-  gc::Root root;
-  explicit Kept(const Cell* x) : c(x ? *x : Cell{T_NONE, 0, 0, 0}), root(&c) {}
-};
 
 bool block_like_q(uint32_t t) {
   return t == T_BLOCK || t == T_PAREN || t == T_HASH || (t >= T_PATH && t <= T_GET_PATH);

@@ -25,7 +25,7 @@ std::string symbol_text(uint32_t symbol);  // a symbol's name (symbol table)
 namespace kel::stack {
 
 namespace detail {
-// Services of units not built yet (weak defaults in stack_stubs.cpp).
+// Services of the context unit, which builds on this one.
 const Cell* word_value(const Cell* word);  // the value of a bound word, or null
 uint32_t global_context();                 // the global context node, 0 before it exists
 }  // namespace detail

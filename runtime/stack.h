@@ -2,6 +2,7 @@
 // (error, break, continue, return, exit, throw) that unwind them.
 #pragma once
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "runtime/cell.h"
@@ -262,6 +263,16 @@ inline void pop_frame_to_result() {
   s.top = old_base + 1;
   if (s.base != old_base) *s.base = *old_base;
 }
+
+// Restores the argument-stack top when the scope ends normally; an error on its way out
+// keeps the top, where it has pushed its value for the catching frame.
+struct TopGuard {
+  Cell* saved = detail::g_state.top;
+  int unwinding = std::uncaught_exceptions();
+  ~TopGuard() {
+    if (std::uncaught_exceptions() == unwinding) detail::g_state.top = saved;
+  }
+};
 
 // A landing: runs body; an Unwind whose code is at most threshold is taken (the code is
 // returned, and pending while the handler runs), any other code is re-thrown. Returns 0

@@ -10,7 +10,6 @@
 #include "runtime/cell_api.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/error.h"

@@ -7,7 +7,6 @@
 #include "runtime/cell_api.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block_actions.h"
-#include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/block_mold.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -258,7 +257,7 @@ void copy_typed_values(Cell* block, int32_t first, int32_t end, int32_t step, bo
     uint32_t t = cell::type(&c);
     if (!copyable_q(t) || !kind_selects(kind ? &k : nullptr, t)) continue;
     gc::Root keep(&c);
-    actions::direct_copy(&c, &c, nullptr, deep, deep && kind ? &k : nullptr);
+    actions::direct<datatype::action::COPY>(&c, &c, nullptr, deep, deep && kind ? &k : nullptr);
     memory::head_cells(buf(block))[i] = c;
   }
 }

@@ -29,6 +29,9 @@
 
 namespace kel::error {
 
+using gc::Kept;
+using stack::TopGuard;
+
 namespace {
 
 // The catalogue objects, kept for raisers (the same contexts as in `system`).
@@ -42,21 +45,6 @@ void mark_catalogue() {
   gc::mark_cells(&g_standard, &g_standard + 1);
   gc::mark_cells(&g_state, &g_state + 1);
 }
-
-struct Kept {
-  Cell c;
-  gc::Root root;
-  explicit Kept(const Cell* x) : c(x ? *x : Cell{T_NONE, 0, 0, 0}), root(&c) {}
-};
-
-// Restores the top on a normal return only: an error on its way out has pushed its value.
-struct TopGuard {
-  Cell* saved = stack::state().top;
-  int unwinding = std::uncaught_exceptions();
-  ~TopGuard() {
-    if (std::uncaught_exceptions() == unwinding) stack::state().top = saved;
-  }
-};
 
 Cell* values_of(Node ctx) {
   return reinterpret_cast<Cell*>(hash::mem::data(context::values_node(ctx)));

@@ -18,6 +18,8 @@
 
 namespace kel::function {
 
+using stack::TopGuard;
+
 namespace {
 
 Cell* cells_of(Node n) { return memory::head_cells(memory::node_buffer(n)); }
@@ -33,12 +35,6 @@ Cell* at_index(const Cell* block, int32_t i) { return cells_of(block->w2) + int3
 bool any_word_arg_q(uint32_t t) { return t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD; }
 
 [[noreturn]] void bad_def(const Cell* spec) { error::raise(err::script::bad_func_def, spec); }
-
-// Restores the argument-stack top on every exit.
-struct TopGuard {
-  uint32_t saved = stack::index_of(stack::state().top);
-  ~TopGuard() { stack::state().top = stack::at_index(saved); }
-};
 
 }  // namespace
 

@@ -8,7 +8,6 @@
 #include "runtime/compiled_support.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/block_util.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -237,7 +236,7 @@ void prepare_key(Cell* key, const Cell* culprit) {
   if (word_kind_q(t)) {
     cell::set_type(key, T_SET_WORD);
   } else if (string_like_q(t)) {
-    actions::direct_copy(key, key, nullptr, false, nullptr);
+    actions::direct<datatype::action::COPY>(key, key, nullptr, false, nullptr);
     key->header &= ~hdr::NEW_LINE;
   }
 }

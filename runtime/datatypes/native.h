@@ -7,7 +7,6 @@
 #include "runtime/memory.h"
 
 // The evaluator's code tables, asked by 1-based id whether an entry has code behind it.
-// native_tables_stub.cpp answers "no" until the evaluator defines them.
 namespace kel::natives {
 constexpr int32_t TABLE_CAPACITY = 120;
 bool entry_filled_q(int32_t id);

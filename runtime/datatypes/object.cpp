@@ -9,7 +9,6 @@
 #include "runtime/context.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
@@ -26,25 +25,12 @@
 
 namespace kel::object {
 
+using gc::Kept;
+using stack::TopGuard;
+
 namespace {
 
 uint32_t g_class_counter = FIRST_CLASS_ID;
-
-// A cell copy kept alive (and followed) across allocations.
-struct Kept {
-  Cell c;
-  gc::Root root;
-  explicit Kept(const Cell* x) : c(x ? *x : Cell{T_NONE, 0, 0, 0}), root(&c) {}
-};
-
-// Restores the top on a normal return only: an error on its way out has pushed its value.
-struct TopGuard {
-  Cell* saved = stack::state().top;
-  int unwinding = std::uncaught_exceptions();
-  ~TopGuard() {
-    if (std::uncaught_exceptions() == unwinding) stack::state().top = saved;
-  }
-};
 
 bool is_object_type(uint32_t t) { return t == T_OBJECT || t == T_ERROR || t == T_PORT; }
 
@@ -105,7 +91,7 @@ void copy_field_value(Node ctx, int32_t i, bool all_series) {
     Cell* src = stack::push_copy(&v);
     Cell* out = stack::reserve_cell();
     *out = Cell{T_NONE, 0, 0, 0};
-    fresh = actions::direct_copy(src, out, nullptr, true, nullptr);
+    fresh = actions::direct<datatype::action::COPY>(src, out, nullptr, true, nullptr);
   } else {
     return;
   }

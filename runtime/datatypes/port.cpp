@@ -28,6 +28,8 @@
 
 namespace kel::port {
 
+using gc::Kept;
+
 namespace {
 
 namespace act = datatype::action;
@@ -41,12 +43,6 @@ const char* const ACTION_NAMES[38] = {
     "open?",  "query",  "read",    "rename", "update", "write"};
 
 std::vector<const ActorTable*> g_tables;
-
-struct Kept {
-  Cell c;
-  gc::Root root;
-  explicit Kept(const Cell* x) : c(x ? *x : Cell{T_NONE, 0, 0, 0}), root(&c) {}
-};
 
 Cell word_named(const char* text) {
   Cell w = word::intern_global(text);

@@ -8,7 +8,6 @@
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/binary.h"
-#include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
@@ -457,7 +456,7 @@ Cell* remove_units(Cell* s, Cell* part, Cell* key, bool noticed) {
     Cell found = *s;
     Cell k = *key;
     gc::Root keep_found(&found), keep_key(&k);
-    Cell* r = actions::direct_find(&found, &k, nullptr, false, true, false, false, nullptr,
+    Cell* r = actions::direct<datatype::action::FIND>(&found, &k, nullptr, false, true, false, false, nullptr,
                                    nullptr, false, false, false, false);
     if (!r || cell::type(r) == T_NONE) {
       cell::set_none(s);

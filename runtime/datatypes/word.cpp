@@ -18,15 +18,11 @@
 
 namespace kel::word {
 
+using gc::Kept;
+
 namespace {
 
 using string::MODE_APPEND;
-
-struct Kept {
-  Cell cell;
-  gc::Root root;
-  explicit Kept(const Cell* c) : cell(*c), root(&cell) {}
-};
 
 Cell* cells(Node n) { return reinterpret_cast<Cell*>(hash::mem::data(n)); }
 
@@ -120,7 +116,7 @@ Cell* add_to_block(int32_t symbol, const Cell* block) {
     gc::Root keep(&w);
     w = Cell{T_UNSET, 0, 0, 0};
     init_cell(symbol, &w);
-    Cell* c = runtime::series_append_cell_node(b.cell.w2);
+    Cell* c = runtime::series_append_cell_node(b.c.w2);
     *c = w;
     return c;
   }
@@ -128,7 +124,7 @@ Cell* add_to_block(int32_t symbol, const Cell* block) {
 
 Cell* add_text_to_block(const char* text, const Cell* block) {
   Kept b(block);
-  return add_to_block(symbol::intern_c_text(text), &b.cell);
+  return add_to_block(symbol::intern_c_text(text), &b.c);
 }
 
 Cell* push_copy(const Cell* w) { return stack::push_copy(w); }
@@ -238,41 +234,41 @@ Cell type_word(uint32_t type, const Cell* target, const Cell* spec) {
 Cell* make(Cell* prototype, Cell* spec, uint32_t type) {
   Kept s(spec);
   Cell result{};
-  uint32_t t = cell::type(&s.cell);
+  uint32_t t = cell::type(&s.c);
   Cell target{T_DATATYPE, type, 0, 0};
   switch (t) {
     case T_DATATYPE:
-      result = type_word(s.cell.w1, &target, &s.cell);
+      result = type_word(s.c.w1, &target, &s.c);
       break;
     case T_LOGIC:
-      result = context::add_word(symbol::runtime_id(s.cell.w1 == 1 ? symbol::RW_TRUE : symbol::RW_FALSE),
+      result = context::add_word(symbol::runtime_id(s.c.w1 == 1 ? symbol::RW_TRUE : symbol::RW_FALSE),
                                  true, true);
       break;
     case T_STRING:
     case T_CHAR: {
-      Cell text = s.cell;
+      Cell text = s.c;
       gc::Root keep(&text);
       if (t == T_CHAR) {
         string::init_cell(&text, 1);
-        string::add_codepoint(&text, cell::get_int(&s.cell));
+        string::add_codepoint(&text, cell::get_int(&s.c));
       }
       lexer::load_first_value(&text, &result);
       if (!any_word_type_q(cell::type(&result))) error::raise(err::script::invalid_chars);
       break;
     }
     case T_WORD: case T_SET_WORD: case T_LIT_WORD: case T_GET_WORD:
-      result = s.cell;
+      result = s.c;
       break;
     case T_REFINEMENT: case T_ISSUE: {
-      uint32_t st = scan_type(&s.cell);
+      uint32_t st = scan_type(&s.c);
       if (st != T_WORD && st != T_SET_WORD && st != T_GET_WORD && st != T_LIT_WORD)
-        error::raise(err::script::bad_to_arg, &target, &s.cell);
-      result = s.cell;
+        error::raise(err::script::bad_to_arg, &target, &s.c);
+      result = s.c;
       context::bind_one(context::global, &result);
       break;
     }
     default:
-      error::raise(err::script::bad_to_arg, &target, &s.cell);
+      error::raise(err::script::bad_to_arg, &target, &s.c);
   }
   result.header = type;
   *prototype = result;

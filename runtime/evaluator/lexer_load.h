@@ -1,6 +1,6 @@
 // Token loaders of the lexer and the value builders they share with the scanners: strings
-// with escapes, words, numbers, series from value-stack cells, error texts; hooks for the
-// literal types whose datatype is not built yet.
+// with escapes, words, numbers, series from value-stack cells, error texts; the hooks the
+// literal datatypes define to build their values.
 #pragma once
 #include <cstdint>
 
@@ -78,8 +78,8 @@ uint32_t word_kind(State* s, const uint8_t* text, int32_t length);
 
 }  // namespace kel::lexer::load
 
-// Loaders waiting for their datatype: each builds the value from the checked token text
-// into out, and raises internal/not-done until the datatype exists.
+// Loaders each literal datatype defines in its own unit: each builds the value from the
+// checked token text into out.
 namespace kel::lexer::hook {
 void load_tuple(Cell* out, const uint8_t* parts, int32_t count);
 void load_pair(Cell* out, const uint8_t* text, int32_t length);

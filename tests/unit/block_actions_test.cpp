@@ -536,18 +536,12 @@ TEST_F(BlockActionsTest, FindPositions) {
 namespace kel::test {
 namespace {
 
-// A datatype without a make branch is refused; the vector! branch goes through the vector
-// unit's hook, which raises internal/not-done until that unit lands (the typeset! branch
-// has landed: `to block!` of a typeset is a case row).
+// A datatype without a make branch is refused (the vector! and typeset! branches are case
+// rows).
 // make block! #"a"                 => !! script/bad-make-arg
-// make block! <vector>             => !! internal/not-done (until vector! lands)
 TEST_F(BlockActionsTest, MakeBlockRefusesOtherTypes) {
   Cell ch{T_CHAR, 0, 'a', 0};
   EXPECT_ERROR(make(T_BLOCK, &ch), err::script::bad_make_arg);
-  if (!datatype::any_slot(T_VECTOR, datatype::action::MOLD)) {
-    Cell vec{T_VECTOR, 0, 0, T_INTEGER};
-    EXPECT_ERROR(make(T_BLOCK, &vec), err::internal::not_done);
-  }
 }
 
 }  // namespace

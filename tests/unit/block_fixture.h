@@ -11,7 +11,6 @@
 #include "runtime/cycle.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/block_interim.h"
 #include "runtime/datatypes/block_mold.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"

@@ -64,8 +64,17 @@ TEST_F(RoutineTest, CompareAndCache) {
   EXPECT_EQ(mold(o), "make op! [[a b]]");
 }
 
+void registry_probe() {}
+
 TEST_F(RoutineTest, RegistryLookup) {
-  EXPECT_GE(routine::registry_count(), 0);
+  // A registered entry is found at the index registering answered, and only there.
+  static const routine::Entry probe{nullptr, "a", &registry_probe, int32_t(T_INTEGER)};
+  int32_t before = routine::registry_count();
+  int32_t at = routine::register_routine(probe);
+  EXPECT_EQ(at, before);
+  EXPECT_EQ(routine::registry_count(), before + 1);
+  ASSERT_NE(routine::registry_entry(at), nullptr);
+  EXPECT_EQ(routine::registry_entry(at)->fn, &registry_probe);
   EXPECT_EQ(routine::registry_entry(-1), nullptr);
   EXPECT_EQ(routine::registry_entry(routine::registry_count()), nullptr);
 }
