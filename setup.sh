@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
-# Installs what Kel needs to build and test on Debian 12 (run as root; safe to run again).
+# Installs what Kel needs on Debian 12 (run as root; safe to run again): with no argument what
+# building and running need; with --tests also the tools the test suite uses (GoogleTest,
+# tmux, gzip and zstd, ImageMagick, Xvfb and xclip, GNU time).
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
+tests=false
+for arg in "$@"; do
+  case "$arg" in
+    --tests) tests=true ;;
+    *) echo "usage: setup.sh [--tests]" >&2; exit 2 ;;
+  esac
+done
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup.sh: run as root (it installs packages with apt-get)" >&2
   exit 1
 fi
-pkgs=(g++ cmake ninja-build pkg-config
+pkgs=(g++ cmake ninja-build pkg-config python3
       zlib1g-dev libzstd-dev libssl-dev libcurl4-openssl-dev
-      libpng-dev libjpeg-dev libgif-dev libtiff-dev
-      googletest libgtest-dev
-      python3 tmux gzip zstd coreutils
-      imagemagick xvfb xauth xclip)
+      libpng-dev libjpeg-dev libgif-dev libtiff-dev)
+if $tests; then
+  pkgs+=(googletest libgtest-dev tmux gzip zstd coreutils time
+         imagemagick xvfb xauth xclip)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

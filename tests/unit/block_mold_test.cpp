@@ -130,25 +130,37 @@ TEST_F(BlockMoldTest, DepthLimit) {
   EXPECT_EQ(cycle::depth(), 0u);
 }
 
-// Under KEL_GC_STRESS=1, 10,000 appends of nested blocks mold as without it.
-TEST_F(BlockMoldTest, ManyNestedAppendsMoldTheSame) {
-  Cell* b = block::push_empty(1);
-  std::string expected = "[";
-  for (int32_t i = 0; i < 10000; ++i) {
-    Cell* inner = block::push_empty(1);
-    Cell v = integer(i);
-    block::append_copy(inner, &v);
-    Cell* s = push_string("s");
-    block::append_copy(inner, s);
-    stack::drop_cells(1);
-    block::append_copy(b, inner);
-    stack::drop_cells(1);
-    if (i) expected += ' ';
-    expected += "[" + std::to_string(i) + " \"s\"]";
+// Appends of nested blocks mold as without the collector stress: `count` of them, made under
+// the stress period the run has, made sparser by `spread` (a full collection at every
+// allocation costs in proportion to the heap, which the appends grow).
+struct NestedAppendsTest : BlockTest {
+  void mold_the_same(int32_t count, uint32_t spread) {
+    uint32_t saved = gc::stress_period();
+    if (saved) gc::set_stress(saved * spread);
+    Cell* b = block::push_empty(1);
+    std::string expected = "[";
+    for (int32_t i = 0; i < count; ++i) {
+      Cell* inner = block::push_empty(1);
+      Cell v = integer(i);
+      block::append_copy(inner, &v);
+      Cell* s = push_string("s");
+      block::append_copy(inner, s);
+      stack::drop_cells(1);
+      block::append_copy(b, inner);
+      stack::drop_cells(1);
+      if (i) expected += ' ';
+      expected += "[" + std::to_string(i) + " \"s\"]";
+    }
+    expected += "]";
+    EXPECT_EQ(mold(b), expected);
+    gc::set_stress(saved);
   }
-  expected += "]";
-  EXPECT_EQ(mold(b), expected);
-}
+};
+
+// Every allocation of 1,000 appends under the stress, then 10,000 with the stress at every
+// 61st allocation (of a period of 1).
+TEST_F(NestedAppendsTest, ManyNestedAppendsMoldTheSame) { mold_the_same(1000, 1); }
+TEST_F(NestedAppendsTest, TenThousandNestedAppendsMoldTheSame) { mold_the_same(10000, 61); }
 
 }  // namespace
 }  // namespace kel::test
