@@ -12,6 +12,7 @@
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/launch.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/parse.h"
 #include "runtime/extern.h"

@@ -3,14 +3,6 @@
 #pragma once
 #include <cstdint>
 
-namespace kel::runtime {
-void intern_runtime_words();
-void make_runtime_refinements();
-void run_boot_top_level();
-}  // namespace kel::runtime
-namespace kel::context { void make_global(); }
-namespace kel::symbol { void create_hash(); }
-namespace kel::console { void launch(); }
 // The terminal GUI backend, called in place during the boot library.
 namespace kel::gui {
 void init_backend();

@@ -20,3 +20,12 @@ extern void (*module_observer)(uint32_t module, bool after);
 // Evaluates the block under a try frame; the value or the error lands in result.
 bool run_protected(const Cell* block, Cell* result, bool* is_error);
 }  // namespace kel::launcher
+
+// Start-up's last steps: the boot library's top level, then the program's entry (a script
+// named on the command line, else standard input).
+namespace kel::runtime {
+void run_boot_top_level();
+}  // namespace kel::runtime
+namespace kel::console {
+void launch();
+}  // namespace kel::console

@@ -14,7 +14,6 @@
 
 #include "runtime/evaluator/launch.h"
 #include "runtime/hooks.h"
-#include "runtime/init_steps.h"
 #include "runtime/stack.h"
 #include "runtime/output.h"
 #include "runtime/rt.h"
