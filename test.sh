@@ -11,7 +11,7 @@ if [ ! -x build/tests/kel_unit ]; then
   exit 1
 fi
 cd build
-run() { ctest --output-on-failure -j"$(nproc)" "$@" | grep -v '^ *Start '; }
+run() { ctest --output-on-failure -j"$(nproc)" "$@" | grep --line-buffered -v '^ *Start '; }
 run
 echo "== again under KEL_GC_STRESS"
 KEL_GC_STRESS="${KEL_GC_STRESS_N:-1}" run -L stress

@@ -1,5 +1,5 @@
-# Twin of map-hash.kel: python3 dict put/get on integer and string keys, and list.index
-# against set membership for the find phases. Usage: map_hash.py [phase]
+# Twin of map-hash.kel: python3 dict put/get on integer and string keys, list.index
+# against set membership for the find phases, an OrderedDict emptied from its front. Usage: map_hash.py [phase]
 import sys
 
 n = 1000000
@@ -28,3 +28,10 @@ elif phase == "hash-find":
 elif phase == "block-find":
     for i in range(1, 10001):
         hb.index(i * 10)
+elif phase == "hash-remove":
+    from collections import OrderedDict  # ordered, with O(1) removal from the front
+    h = OrderedDict()
+    for i in range(1, 40001):
+        h[i] = True
+    for _ in range(20000):
+        h.popitem(last=False)

@@ -19,6 +19,7 @@ BENCHES = [
         "map-string": (2000000, 2000000, "ns per put or select"),
         "hash-find": (1000000, 1000000, "ns per find"),
         "block-find": (10000, 10000, "ns per find"),
+        "hash-remove": (20000, 20000, "ns per removal from the head (with 40,000 appends)"),
     }),
     ("vector.kel", "vector.py", {
         "int-scale": (1000000000, 100000000, "ns per element"),
