@@ -95,6 +95,8 @@ wait_row ">> 1    + 2" && wait_row "== 3"
 fresh
 T send-keys -t 0 "$(printf '你%.0s' $(seq 1 39))"
 wait_cursor 2 1 && wait_screen ">> $(printf '你%.0s' $(seq 1 38))" "你"
+T send-keys -t 0 Left
+wait_cursor 0 1  # on the wide character shown at the next row's start
 T send-keys -t 0 Home C-k
 wait_cursor 3 0
 T send-keys -t 0 "$(printf 'a%.0s' $(seq 1 77))"
@@ -109,6 +111,18 @@ T send-keys -t 0 'prompt: "^[[31m>> ^[[0m"' Enter
 T send-keys -t 0 x
 wait_cursor 4 2 && wait_row ">> x"
 T send-keys -t 0 BSpace 'prompt: ">> "' Enter
+
+# Completion: one candidate completes the line; several are listed, then the prompt comes
+# again below with the line completed to their common part.
+T send-keys -t 0 'kel-complete-input: func [s c] [either #"x" = pick head s 1 [reduce [at "app" 4 "apple" "apply"]] [reduce [at "append" 7]]]' Enter
+fresh
+T send-keys -t 0 a Tab
+wait_screen ">> append" && wait_cursor 9 0
+T send-keys -t 0 Home C-k x Tab
+wait_screen ">> x" "apple apply" ">> app" && wait_cursor 6 2
+T send-keys -t 0 Home C-k 'ask/hide "pw: "' Enter a Tab b Enter
+wait_row "pw: ***" && wait_row '== "a^-b"'  # hidden text is never completed
+T send-keys -t 0 'unset (quote kel-complete-input)' Enter
 
 # Pasted lines are each a line.
 fresh
