@@ -43,6 +43,7 @@
 #include "runtime/gc.h"
 #include "runtime/init_steps.h"
 #include "runtime/io/kelbin.h"
+#include "runtime/io/json_unescape.h"
 #include "runtime/io/kelbin_codec.h"
 #include "runtime/output.h"
 #include "runtime/rt.h"
@@ -169,6 +170,7 @@ void bind_routines() {
     bridge::register_routines();
     predicates::register_routines();
     editor::register_routines();
+    json::register_routines();
   }
   registered = true;
   routine::bind_registered();
@@ -252,6 +254,7 @@ BootStep g_steps[] = {
     {boot_manifest::boot_system, false, system::put_process_values, false},
     {boot_manifest::boot_system, true, take_system_layout, false},
     {boot_manifest::boot_operators, true, bind_late_ops, false},
+    {boot_manifest::boot_json, true, json::place_unescape, false},
     {boot_manifest::gui_faces, false, into_root<event::register_type>, false},
     {boot_manifest::gui_backend, true, start_gui_backend, false},
 };

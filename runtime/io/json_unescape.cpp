@@ -1,0 +1,152 @@
+// The JSON decoder's `unescape` routine (backslash escapes resolved in place) and its
+// placement in the decoder object of the boot library.
+#include "runtime/io/json_unescape.h"
+
+#include "runtime/cell_api.h"
+#include "runtime/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/error.h"
+#include "runtime/evaluator/blk.h"
+#include "runtime/memory.h"
+#include "runtime/stack.h"
+#include "runtime/symbol.h"
+#include "runtime/unicode.h"
+
+namespace kel::json {
+
+namespace {
+
+int32_t g_index = -1;
+
+[[noreturn]] void bad(const Cell* s) { error::raise(err::script::invalid_data, s); }
+
+int32_t hex_value(int32_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The code unit of the four hex digits at character index i, or -1.
+int32_t hex4(SeriesBuffer* b, uint32_t u, int32_t i) {
+  const uint8_t* p = memory::head(b) + size_t(i) * u;
+  int32_t v = 0;
+  for (int k = 0; k < 4; ++k) {
+    int32_t d = hex_value(unicode::load_unit(p + size_t(k) * u, u));
+    if (d < 0) return -1;
+    v = v * 16 + d;
+  }
+  return v;
+}
+
+// Rewrites the string from its index to its tail: each escape becomes its character. Indexes
+// count characters from the buffer's head, so they stay right when
+// a wider character widens the buffer; the buffer is read again through the node then.
+void unescape_routine() {
+  Cell* s = stack::state().base;  // an argument cell: the collector sees it
+  string::count_from_head(s);     // clamps an index past the tail
+  SeriesBuffer* b = memory::node_buffer(s->w2);
+  uint32_t u = memory::unit(b);
+  int32_t n = int32_t(memory::units(b));
+  int32_t r = int32_t(s->w1);
+  int32_t w = r;
+  while (r < n) {
+    int32_t c = unicode::load_unit(memory::head(b) + size_t(r) * u, u);
+    if (c != '\\') {
+      if (w != r) unicode::store_unit(memory::head(b) + size_t(w) * u, u, c);
+      ++w;
+      ++r;
+      continue;
+    }
+    if (r + 1 >= n) bad(s);
+    int32_t letter = unicode::load_unit(memory::head(b) + size_t(r + 1) * u, u);
+    r += 2;
+    switch (letter) {
+      case '"': case '\\': case '/': c = letter; break;
+      case 'b': c = 8; break;
+      case 'f': c = 12; break;
+      case 'n': c = 10; break;
+      case 'r': c = 13; break;
+      case 't': c = 9; break;
+      case 'u': {
+        if (r + 4 > n) bad(s);
+        c = hex4(b, u, r);
+        if (c < 0) bad(s);
+        r += 4;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+          // A high surrogate needs "\u" and a low one right after it.
+          if (r + 6 > n) bad(s);
+          const uint8_t* p = memory::head(b) + size_t(r) * u;
+          if (unicode::load_unit(p, u) != '\\' || unicode::load_unit(p + u, u) != 'u') bad(s);
+          int32_t low = hex4(b, u, r + 2);
+          if (low < 0xDC00 || low > 0xDFFF) bad(s);
+          c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+          r += 6;
+        }
+        break;
+      }
+      default: bad(s);
+    }
+    uint32_t need = c > 0xFFFF ? 4 : (c > 0xFF && u == 1 ? 2 : u);
+    if (need > u) {
+      b = string::widen_to(s, u, need);  // allocates: b, not the old address, from here on
+      u = need;
+    }
+    unicode::store_unit(memory::head(b) + size_t(w) * u, u, c);
+    ++w;
+  }
+  b->tail = b->head + uint32_t(w) * u;
+  Cell out = *s;
+  stack::set_only_result(&out);
+}
+
+// A word of the block (nested blocks and parens too) bound to an object context that has
+// a word named `field`; that context, or 0.
+Node object_context_in(const Cell* block, int32_t field) {
+  Cell* b = stack::push_copy(block);
+  Node found = 0;
+  for (uint32_t i = b->w1; !found && i < blk::count(b->w2); ++i) {
+    Cell c = blk::cells(b->w2)[i];
+    uint32_t t = cell::type(&c);
+    if (t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD) {
+      Node ctx = c.w1;
+      if (ctx && ctx != context::global && context::kind_of(ctx) == context::KIND_OBJECT &&
+          context::find_symbol(ctx, field, true) >= 0)
+        found = ctx;
+    } else if (t == T_BLOCK || t == T_PAREN) {
+      found = object_context_in(&c, field);
+    }
+  }
+  stack::drop_cells(1);
+  return found;
+}
+
+}  // namespace
+
+// The decoder object is bound to no word: `load-json`'s body is bound to it.
+void place_unescape() {
+  Cell entry = word::intern_global("load-json");
+  const Cell* fn = word::value_slot(&entry);
+  if (cell::type(fn) != T_FUNCTION) return;  // started without the boot library
+  Cell* top = stack::state().top;
+  Cell* body = stack::push_copy(function::extras_cell(fn, function::extras::BODY));
+  Cell name = word::intern_global("unescape");
+  Cell* field = stack::push_copy(&name);
+  Node ctx = object_context_in(body, int32_t(field->w2));
+  if (ctx) {
+    Cell* built = routine::push_built(g_index);
+    context::set_or_add(ctx, field, built);
+  }
+  stack::state().top = top;
+}
+
+void register_routines() {
+  if (g_index >= 0) return;
+  g_index = routine::register_routine(
+      {nullptr, "str [string!] return: [string!]", &unescape_routine, int32_t(T_STRING)});
+}
+
+}  // namespace kel::json
