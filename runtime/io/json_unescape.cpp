@@ -9,6 +9,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/gc.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -136,6 +137,7 @@ void place_unescape() {
   Cell name = word::intern_global("unescape");
   Cell* field = stack::push_copy(&name);
   Node ctx = object_context_in(body, int32_t(field->w2));
+  gc::Root keep(&ctx);  // building the routine allocates
   if (ctx) {
     Cell* built = routine::push_built(g_index);
     context::set_or_add(ctx, field, built);
