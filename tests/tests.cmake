@@ -85,6 +85,13 @@ add_test(NAME tmux-gui-terminal COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_
          $<TARGET_FILE:probe-gui_terminal>)
 set_tests_properties(tmux-gui-terminal PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 
+# JSON and CSV against python3's json and csv modules: the corpus and seeded random documents,
+# also under the collector stress (skipped without python3).
+add_test(NAME json-csv-interop
+  COMMAND sh -c "command -v python3 >/dev/null || exit 77; exec python3 \"$0\" \"$1\" \"$2\""
+          ${CMAKE_CURRENT_SOURCE_DIR}/json-csv/interop.py $<TARGET_FILE:kel> ${CMAKE_CURRENT_BINARY_DIR}/json-csv)
+set_tests_properties(json-csv-interop PROPERTIES LABELS "stress" SKIP_RETURN_CODE 77 TIMEOUT 300)
+
 # Fuzz drivers of the decoders of outside bytes: each runs briefly in CI (--seconds).
 file(GLOB KEL_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/*.cpp)
 foreach(src ${KEL_FUZZ_SOURCES})

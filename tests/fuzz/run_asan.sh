@@ -7,6 +7,7 @@ set -eu
 cd "$(dirname "$0")/../.."
 seconds=${1:-60}
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEL_SANITIZE=ON >/dev/null
-cmake --build build-asan --target fuzz-kelbin_decode fuzz-base_decode
+cmake --build build-asan --target fuzz-kelbin_decode fuzz-base_decode fuzz-json_csv_decode
 build-asan/tests/fuzz-kelbin_decode --seconds "$seconds"
 build-asan/tests/fuzz-base_decode --seconds "$seconds"
+build-asan/tests/fuzz-json_csv_decode --seconds "$seconds"
