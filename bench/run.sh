@@ -3,6 +3,8 @@
 # benchmarks beside their python3 (and lua5.4, when installed) twins in one run, each
 # pair run in turn, and prints the median times and the ratios.
 # Usage: bench/run.sh [path/to/kel] [runs] [max live-data count]
+# ONLY=macro runs the macro benchmarks alone (the programs that mix paths, maps, parse,
+# comparator sorts, string building and the JSON codec).
 # PYTHON picks the python3 (default /usr/bin/python3); KEEP=dir keeps the generated files.
 here=$(cd "$(dirname "$0")" && pwd)
 kel=${1:-$here/../build/kel}
@@ -36,6 +38,19 @@ pair() {
   done
   K=$(echo "$ks" | median) P=$(echo "$ps" | median) L=$(echo "$ls" | median)
 }
+
+macro() {
+  "$py" "$here/gen_macro.py" "$work"
+  "$py" "$here/gen_json_csv.py" "$work" >/dev/null
+  echo
+  printf '%-16s %9s %9s %8s\n' macro kel python3 kel/py
+  ( cd "$work" || exit 1
+    for name in word-count record-sort report tree-walk object-foreach find-select json-roundtrip; do
+      pair $name "$here/$name.kel" "$here/$(echo $name | tr - _).py"
+      printf '%-16s %9s %9s %8s\n' $name "$K" "$P" "$(ratio "$K" "$P")"
+    done )
+}
+if [ "$ONLY" = macro ]; then macro; exit; fi
 
 printf 'Kel []\n' >"$work/empty.kel"
 : >"$work/empty.py"
@@ -82,3 +97,5 @@ jb=$(wc -c <"$work/data.json")
 printf '%-16s %9s %9s %8s %9s MB/s %9s MB/s\n' "load $((kb / 1000000)) MB" "$K" "$P" "$(ratio "$K" "$P")" \
   "$(awk -v b="$kb" -v t="$K" -v e="$EK" 'BEGIN { printf "%.0f", b / 1e6 / (t - e) }')" \
   "$(awk -v b="$jb" -v t="$P" -v e="$EP" 'BEGIN { printf "%.0f", b / 1e6 / (t - e) }')"
+
+macro
