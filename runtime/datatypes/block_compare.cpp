@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/cell_api.h"
+#include "runtime/context.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_actions.h"
@@ -17,6 +18,7 @@
 #include "runtime/gc.h"
 #include "runtime/hash.h"
 #include "runtime/rt.h"
+#include "runtime/runtime_words.h"
 #include "runtime/sort.h"
 #include "runtime/stack.h"
 
@@ -121,6 +123,25 @@ int32_t order_from_result(const Cell* r) {
   }
 }
 
+namespace {
+// The global word `<compare-callback>`: its index found once and checked on each use against
+// the runtime word's symbol id (interning it per comparison cost more than the compare).
+Cell compare_callback_word() {
+  constexpr size_t at = runtime::runtime_word_index("<compare-callback>", runtime::WordKind::GLOBAL_WORD);
+  // Checked again after anything moved (a new start-up moves everything too).
+  static int32_t index = -1;
+  static uint64_t checked = ~uint64_t(0);
+  uint32_t id = runtime::runtime_word_ids[at];
+  if (checked != memory::state().moves) {
+    if (index < 0 || index >= context::word_count(context::global) ||
+        context::word_at(context::global, index)->w2 != id)
+      index = int32_t(word::intern_global("<compare-callback>").w3);
+    checked = memory::state().moves;
+  }
+  return Cell{T_WORD, context::global, id, uint32_t(index)};
+}
+}  // namespace
+
 Cell call_comparator(const Cell* first, const Cell* second, const Cell* function) {
   Cell* top = stack::state().top;
   Cell* fn = stack::push_copy(function);
@@ -128,7 +149,7 @@ Cell call_comparator(const Cell* first, const Cell* second, const Cell* function
   stack::push_copy(second);
   int32_t nargs, rest;
   function::frame_shape(fn, &nargs, &rest);
-  Cell name = word::intern_global("<compare-callback>");
+  Cell name = compare_callback_word();
   stack::push_function_frame(&name, fn->w1);
   stack::set_interpreted_flag();
   Cell* result = stack::state().base;

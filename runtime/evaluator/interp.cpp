@@ -12,6 +12,7 @@
 #include "runtime/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
@@ -1762,8 +1763,18 @@ void run_body(const Cell* fn, const Cell* body, const Cell* name) {
     cell::set_none(base());
     S.top = base() + 1;
   } else {
+    // In a function frame with fast paths on, the body runs in that frame as a plain
+    // call's does (comparators, change handlers and callbacks come this way).
+    stack::Frame* f = stack::top_frame();
+    bool inline_body = !trace_switch && fast_paths_on() && f &&
+                       stack::frame_kind(f) == stack::kind::FUNCTION;
     try {
-      eval_block(body, true);
+      if (inline_body) {
+        f->header |= stack::fflag::INLINE_BODY;
+        eval_body_inline(body);
+      } else {
+        eval_block(body, true);
+      }
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
       if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) {
@@ -1772,6 +1783,7 @@ void run_body(const Cell* fn, const Cell* body, const Cell* name) {
       }
       S.top = base() + 1;
     }
+    if (inline_body) stack::top_frame()->header &= ~stack::fflag::INLINE_BODY;
   }
   KEL_TRACE(EPILOG, body->w2, trace::NO_POSITION, name, fn);
   stack::set_body_flag(false);
@@ -1850,6 +1862,24 @@ void call_routine(const Cell* routine_value) {
 
 uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
                    bool get, bool push, uint32_t option) {
+  // word/integer read from a block: the block's pick without the step machinery. Nothing
+  // here can raise or allocate; anything else (a function picked this way is called) takes
+  // the general steps.
+  if (!set && !switches.trace_enabled) {
+    const Cell* pc = blk::cells(path_in->w2) + path_in->w1;
+    if (path_in->w1 + 2 == blk::count(path_in->w2) && cell::type(pc) == T_WORD &&
+        cell::type(pc + 1) == T_INTEGER) {
+      const Cell* slot = quick_slot(pc);
+      if (slot && cell::type(slot) == T_BLOCK) {
+        Cell value = *slot;
+        series::pick(&value, cell::get_int(pc + 1), nullptr);
+        if (!function_type_q(cell::type(&value))) {
+          deliver(&value, push, code, pos);
+          return pos;
+        }
+      }
+    }
+  }
   Cell* path = push_cell(path_in);  // a stack cell: its node is kept current
   uint32_t n = blk::count(path->w2);
   uint32_t head = path->w1 > n ? n : path->w1;
