@@ -30,6 +30,12 @@ constexpr int DIR_UPPER = 1;
 void init_tables();
 // Codepoint mapped up (direction 1) or down (0); unmapped and invalid ones come back unchanged.
 int32_t map_char(int32_t cp, int direction);
+// map_char up, ASCII by arithmetic (the tables map ASCII only between a-z and A-Z): string
+// comparison and hashing fold every character.
+inline int32_t upper_char(int32_t cp) {
+  if (uint32_t(cp) < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 32 : cp;
+  return map_char(cp, DIR_UPPER);
+}
 // Changes a char! or the part of a string in place (uppercase: direction 1, lowercase: 0).
 // part is the /part argument cell or nullptr when the refinement is absent.
 void change_case(Cell* value, Cell* part, int direction);

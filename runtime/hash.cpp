@@ -75,7 +75,7 @@ struct TableArrays {
         values(reinterpret_cast<const Cell*>(mem::data(uint32_t(r[rec::VALUES])))) {}
 };
 
-uint32_t fold_upper(uint32_t c) { return uint32_t(case_::map_char(int32_t(c), case_::DIR_UPPER)); }
+uint32_t fold_upper(uint32_t c) { return uint32_t(case_::upper_char(int32_t(c))); }
 
 Node new_filled(uint32_t bytes, uint8_t fill) {
   Node n = mem::new_bytes(bytes);

@@ -27,7 +27,7 @@ Chars chars_of(const Cell* s) {
   return {memory::head(b) + size_t(h) * u, u, n - h};
 }
 
-inline int32_t fold(int32_t c) { return case_::map_char(c, case_::DIR_UPPER); }
+inline int32_t fold(int32_t c) { return case_::upper_char(c); }
 
 const char HEX[] = "0123456789ABCDEF";
 
@@ -205,6 +205,12 @@ int32_t compare_strings(const Cell* a, const Cell* b, int32_t op, bool prefix) {
     if (m != n && (equality || n == 0)) return 1;
     if (m < n) len = m;
     if (m == 0 && n == 0) return 0;
+  }
+  // Equal units of one width are equal characters, whatever the op; unequal ones still go
+  // through the loop, which alone can say how they differ.
+  if (x.unit == y.unit && std::memcmp(x.p, y.p, size_t(len) * x.unit) == 0) {
+    if (prefix) return 0;
+    return m > n ? 1 : m < n ? -1 : 0;
   }
   bool folding = op != 2 && op != 8;
   for (int32_t i = 0; i < len; ++i) {
