@@ -950,10 +950,18 @@ static_assert(T_TYPE_COUNT <= 64, "argument type masks hold one bit per datatype
 // Value cells hold types below 64 (asserted above).
 inline bool takes_type_q(uint64_t mask, uint32_t t) { return (mask >> (t & 63)) & 1; }
 
+// A typeset's first 64 bits, bit t for type t: its bytes hold them from the top bit down
+// (typeset::has_q), so each byte is reversed. Entries are refreshed after every move.
 uint64_t type_mask(const Cell* ts) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(ts) + 4;
   uint64_t m = 0;
-  for (uint32_t t = 0; t < 64; ++t)
-    if (typeset::has_q(ts, t)) m |= uint64_t(1) << t;
+  for (uint32_t i = 0; i < 8; ++i) {
+    uint32_t b = p[i];
+    b = ((b & 0xF0u) >> 4) | ((b & 0x0Fu) << 4);
+    b = ((b & 0xCCu) >> 2) | ((b & 0x33u) << 2);
+    b = ((b & 0xAAu) >> 1) | ((b & 0x55u) << 1);
+    m |= uint64_t(b) << (8 * i);
+  }
   return m;
 }
 constexpr uint32_t CALLEE_CACHE_BITS = 8;
