@@ -79,6 +79,7 @@ void release_node_deferred(Node node) {
 
 void flush_deferred_releases() {
   if (!g_deferred_count) return;
+  memory::state().renames++;  // released handles are taken again by new series
   std::sort(g_deferred, g_deferred + g_deferred_count);
   for (uint32_t i = 0; i < g_deferred_count; ++i) {
     Node n = g_deferred[i];

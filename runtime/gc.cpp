@@ -247,6 +247,7 @@ void collect() {
   if (g_state.collecting) return;
   CollectingFlag flag;
   memory::state().moves++;  // buffers slide and nodes may be renamed
+  memory::state().renames++;
   g_state.nodes_moved = false;
   if (g_state.node_moving) {
     if (evacuate_sparse_pools()) g_state.nodes_moved = true;

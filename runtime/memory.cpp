@@ -38,8 +38,10 @@ size_t round_up(size_t v, size_t to) { return (v + to - 1) / to * to; }
 
 void init() {
   uint64_t moves = g_state.moves;  // a fresh heap still counts as a move for old addresses
+  uint64_t renames = g_state.renames;
   g_state = MemoryState{};
   g_state.moves = moves + 1;
+  g_state.renames = renames + 1;
   g_state.arena_first_size = ARENA_FIRST_SIZE;
   g_state.arena_next_size = ARENA_FIRST_SIZE;
   g_state.large_threshold = LARGE_THRESHOLD;
@@ -66,8 +68,10 @@ void release_all() {
   if (g_state.pool_table) rt::free(g_state.pool_table);
   gc::compact_shutdown();
   uint64_t moves = g_state.moves;
+  uint64_t renames = g_state.renames;
   g_state = MemoryState{};
   g_state.moves = moves + 1;
+  g_state.renames = renames + 1;
 }
 
 // ---- Counted OS blocks ----

@@ -111,6 +111,9 @@ struct MemoryState {
   // Changes whenever a buffer or a node may have moved (a collection, a series given a
   // larger buffer): an address read through a node stays good while it is unchanged.
   uint64_t moves;
+  // Changes whenever a node may have been released, reused or renamed (a collection, a new
+  // start-up): a node read before names the same series while it is unchanged.
+  uint64_t renames;
   // Pacing: an automatic collection runs only once the bytes carved (arena and large)
   // since the last collection reach max(live bytes it left, collect_floor).
   uint64_t carved_since_collection;

@@ -922,6 +922,10 @@ bool number_fast_path(FastOp op, Cell* a, const Cell* b) {
 // extras node; with what the cache says about plain calls.
 struct CalleeCacheEntry {
   uint64_t epoch = ~uint64_t(0);
+  // The rename count it was made at: with the same extras node and cache node since, what
+  // it says of the cache still holds and only its addresses are read again.
+  uint64_t renames = ~uint64_t(0);
+  Node cache = 0;
   Node extras = 0;
   Cell* cells = nullptr;
   uint32_t count = 0;
@@ -990,8 +994,24 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
     extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
   }
   SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
+  uint32_t ct = cell::type(callee);
+  if (ct == T_OP) ct = (callee->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  const Cell* body = extras_cells + function::extras::BODY;
+  if (known.extras == callee->w3 && known.renames == M.renames &&
+      known.cache == extras_cells[1].w2) {
+    // Only buffers moved (a series grew): the same callee, its addresses read again.
+    known.extras_cells = extras_cells;
+    known.epoch = epoch();
+    known.cells = memory::head_cells(cache_buf);
+    known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
+    known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
+    known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
+    return known;
+  }
   known.extras_cells = extras_cells;
   known.epoch = epoch();
+  known.renames = M.renames;
+  known.cache = extras_cells[1].w2;
   known.extras = callee->w3;
   known.cells = memory::head_cells(cache_buf);
   known.count = cell_units(cache_buf);
@@ -1013,12 +1033,9 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
     }
   }
   if (known.plain < 0) known.locals = 0;
-  uint32_t ct = cell::type(callee);
-  if (ct == T_OP) ct = (callee->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
   known.fast_op = known.plain == 2 ? fast_op_of(ct, int32_t(callee->w1)) : OP_NONE;
   known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
-  const Cell* body = extras_cells + function::extras::BODY;
   known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
   known.plain_kind = CalleeCacheEntry::NOT_PLAIN;
   if (known.plain >= 0 && known.plain <= CalleeCacheEntry::PLAIN_TYPES) {
@@ -1816,6 +1833,8 @@ void call_routine(const Cell* routine_value) {
       if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
     }
     int32_t k = args;
+    constexpr size_t any_type = runtime::runtime_word_index("any-type!", runtime::WordKind::SYMBOL);
+    int32_t any_type_id = symbol::canonical_id(symbol::runtime_id(any_type));
     for (uint32_t i = n; i-- > 0;) {
       Cell c = blk::cells(spec)[i];
       uint32_t t = cell::type(&c);
@@ -1827,7 +1846,7 @@ void call_routine(const Cell* routine_value) {
       if (types.w1 >= blk::count(types.w2)) continue;
       Cell first = blk::cells(types.w2)[types.w1];
       if (cell::type(&first) != T_WORD) error::raise(err::script::invalid_type_spec, &first);
-      if (function::symbol_is(first.w2, "any-type!")) continue;
+      if (symbol::canonical_id(int32_t(first.w2)) == any_type_id) continue;
       Cell expected = *word::value_slot(&first);
       uint32_t at = cell::type(frame + k);
       bool ok = cell::type(&expected) == T_TYPESET ? typeset::has_q(&expected, at)
