@@ -1834,7 +1834,7 @@ void call_routine(const Cell* routine_value) {
     }
     int32_t k = args;
     constexpr size_t any_type = runtime::runtime_word_index("any-type!", runtime::WordKind::SYMBOL);
-    int32_t any_type_id = symbol::canonical_id(symbol::runtime_id(any_type));
+    int32_t any_type_id = symbol::runtime_id(any_type);
     for (uint32_t i = n; i-- > 0;) {
       Cell c = blk::cells(spec)[i];
       uint32_t t = cell::type(&c);
@@ -1846,7 +1846,9 @@ void call_routine(const Cell* routine_value) {
       if (types.w1 >= blk::count(types.w2)) continue;
       Cell first = blk::cells(types.w2)[types.w1];
       if (cell::type(&first) != T_WORD) error::raise(err::script::invalid_type_spec, &first);
-      if (symbol::canonical_id(int32_t(first.w2)) == any_type_id) continue;
+      if (first.w2 == uint32_t(any_type_id) ||
+          symbol::canonical_id(int32_t(first.w2)) == symbol::canonical_id(any_type_id))
+        continue;
       Cell expected = *word::value_slot(&first);
       uint32_t at = cell::type(frame + k);
       bool ok = cell::type(&expected) == T_TYPESET ? typeset::has_q(&expected, at)
