@@ -290,7 +290,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
   auto result = [](bool equal) { return equal ? 0 : 1; };
   switch (op) {
     case 0: case 1: case 12:
-      return result(symbol::canonical_id(sa) == symbol::canonical_id(sb));
+      return result(sa == sb || symbol::canonical_id(sa) == symbol::canonical_id(sb));
     case 2:
       return result(ta == tb && sa == sb);
     case 9:
@@ -298,7 +298,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     case 10:
       return result(word_or_lit(ta, tb) ? sa == sb : ta == tb && sa == sb);
     case 11: {
-      bool same = symbol::canonical_id(sa) == symbol::canonical_id(sb);
+      bool same = sa == sb || symbol::canonical_id(sa) == symbol::canonical_id(sb);
       return result(word_or_lit(ta, tb) ? same : ta == tb && same);
     }
     default: {
