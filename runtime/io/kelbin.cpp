@@ -1015,7 +1015,7 @@ void Decoder::series_record(Node target, uint32_t t, bool variant, bool shared, 
     if (t == T_MAP) {
       r.header = h;
     } else {
-      Cell c{h, head, r.w2, t == T_VECTOR ? r.w3 : 0};
+      Cell c{h, head, r.w2, t == T_VECTOR || t == T_HASH ? r.w3 : 0};  // a hash! shares its index too
       uint32_t units = memory::units(memory::node_buffer(r.w2));
       if (head > units) fail();
       r = c;
