@@ -1239,6 +1239,10 @@ void Decoder::record(Node target) {
       hw = word();
     } while (hw == 0 && pos < end);
     if (hw == 0) {
+      // Padding up to the end: no record. Only the image's own list may end so; inside a
+      // value the callers read the cell the record should have made (a function's body,
+      // an error's field), and an unwritten cell there is stale memory.
+      if (depth > 1) fail();
       --depth;
       return;
     }

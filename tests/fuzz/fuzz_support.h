@@ -5,16 +5,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "runtime/evaluator/interp.h"
 #include "runtime/gc.h"
+#include "runtime/memory.h"
 #include "runtime/rt.h"
 #include "runtime/stack.h"
 #include "runtime/unwind.h"
@@ -82,6 +83,18 @@ inline void save_input() {
                in.bytes.size(), in.file);
   std::fflush(stderr);
   std::_Exit(3);
+}
+
+// Fills the free memory the next buffers are carved from (up to 64 KB of it) with words that
+// read, as cells, as a block of a node that does not exist: a buffer's cell that the code
+// never wrote then stops the run with fatal 98 at once, where what earlier buffers left there
+// would fail only now and then.
+inline void poison_free_memory() {
+  memory::SeriesArena* a = memory::state().arena_current;
+  if (!a) return;
+  size_t n = std::min<size_t>(size_t(a->end - a->bump), size_t(64) << 10) / 4;
+  uint32_t* w = reinterpret_cast<uint32_t*>(a->bump);
+  for (size_t i = 0; i < n; ++i) w[i] = 0x7FFFFF00u | T_BLOCK;
 }
 
 // Runs fn under a try frame; false when it raised. The stack tops are put back either way.
