@@ -37,6 +37,7 @@
 #include "runtime/datatypes/event.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/routine.h"
+#include "runtime/evaluator/math_routines.h"
 #include "runtime/evaluator/predicates.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/transcode.h"
@@ -171,6 +172,7 @@ void bind_routines() {
     predicates::register_routines();
     editor::register_routines();
     json::register_routines();
+    math_routines::register_routines();
   }
   registered = true;
   routine::bind_registered();
