@@ -1823,7 +1823,7 @@ void call_routine(const Cell* routine_value) {
   int32_t return_type = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
   Cell* frame = base();
   if (!(routine_value->header & routine::FLAG)) {
-    // Each argument against the first value of its type block, from the last to the first.
+    // Each argument against every type of its type block, from the last to the first.
     Node spec = routine_value->w2;
     uint32_t n = blk::count(spec);
     int32_t args = 0;
@@ -1843,21 +1843,31 @@ void call_routine(const Cell* routine_value) {
       --k;
       if (k < 0 || i + 1 >= n || cell::type(blk::cells(spec) + i + 1) != T_BLOCK) continue;
       Cell types = blk::cells(spec)[i + 1];
-      if (types.w1 >= blk::count(types.w2)) continue;
-      Cell first = blk::cells(types.w2)[types.w1];
-      if (cell::type(&first) != T_WORD) error::raise(err::script::invalid_type_spec, &first);
-      if (first.w2 == uint32_t(any_type_id) ||
-          symbol::canonical_id(int32_t(first.w2)) == symbol::canonical_id(any_type_id))
-        continue;
-      Cell expected = *word::value_slot(&first);
+      uint32_t count = blk::count(types.w2);
+      if (types.w1 >= count) continue;
       uint32_t at = cell::type(frame + k);
-      bool ok = cell::type(&expected) == T_TYPESET ? typeset::has_q(&expected, at)
-                                                   : cell::type(&expected) == T_DATATYPE &&
-                                                         expected.w1 == at;
+      bool ok = false;
+      for (uint32_t j = types.w1; j < count && !ok; ++j) {
+        Cell type_word = blk::cells(types.w2)[j];
+        if (cell::type(&type_word) != T_WORD)
+          error::raise(err::script::invalid_type_spec, &type_word);
+        if (type_word.w2 == uint32_t(any_type_id) ||
+            symbol::canonical_id(int32_t(type_word.w2)) == symbol::canonical_id(any_type_id)) {
+          ok = true;
+          break;
+        }
+        const Cell* expected = word::value_slot(&type_word);
+        ok = cell::type(expected) == T_TYPESET ? typeset::has_q(expected, at)
+                                               : cell::type(expected) == T_DATATYPE &&
+                                                     expected->w1 == at;
+      }
       if (!ok) {
+        // Named as every other argument check names it: the function, the type given, the
+        // argument.
         Cell fw = stack::current_function_word();
+        Cell given{T_DATATYPE, at, 0, 0};
         c.header = T_WORD;
-        error::raise(err::script::expect_arg, &fw, &expected, &c);
+        error::raise(err::script::expect_arg, &fw, &given, &c);
       }
     }
   }

@@ -34,6 +34,7 @@
 #include "runtime/datatypes/event.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/routine.h"
+#include "runtime/evaluator/math_routines.h"
 #include "runtime/evaluator/predicates.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/transcode.h"
@@ -169,6 +170,7 @@ void bind_routines() {
     editor::register_routines();
     console_start::register_routines();
     json::register_routines();
+    math_routines::register_routines();
   }
   registered = true;
   routine::bind_registered();
