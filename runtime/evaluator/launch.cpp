@@ -1,6 +1,5 @@
 // The first runnable `kel`: the boot specs loaded as text at start, `kel FILE` running a
 // script after its header, and `kel` alone evaluating standard input line by line.
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -9,7 +8,6 @@
 #include <string>
 
 #include "console/editor.h"
-#include "console/stdin_buffer.h"
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/registry.h"
@@ -353,19 +351,6 @@ size_t find_header(const std::string& text) {
   return std::string::npos;
 }
 
-std::string form_text(Cell* v, bool mold) {
-  Cell* s = mold ? actions::mold(v, false, false, false, nullptr) : actions::form(v, nullptr);
-  std::string out;
-  int32_t n = string::count_from_head(s);
-  for (int32_t i = 0; i < n; ++i) {
-    uint8_t buf[4];
-    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
-    out.append(reinterpret_cast<char*>(buf), size_t(k));
-  }
-  stack::drop_cells(1);
-  return out;
-}
-
 void print_line(const std::string& s) {
   std::string line = s + '\n';
   platform::write_bytes(line.data(), line.size());  // already UTF-8
@@ -416,56 +401,29 @@ int run_script(const char* path) {
   return 0;
 }
 
-int run_stdin() {
-  bool tty = isatty(0);
-  std::string line;
+// Evaluates Kel text under a try frame; an error it lets through is printed. True when no
+// error came through.
+bool run_text(const char* text) {
+  Cell* top = stack::state().top;
   Cell* block = stack::reserve_cell();
-  *block = Cell{T_NONE, 0, 0, 0};
+  cell::set_none(block);
+  load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), block);
   Cell* result = stack::reserve_cell();
-  *result = Cell{T_NONE, 0, 0, 0};
-  Cell* mark = stack::state().top;
-  for (;;) {
-    if (tty) {
-      platform::write_text(">> ", 3, 1, false);
-    }
-    // The reader `input` and `ask` share: a command may read the lines after it.
-    line.clear();
-    if (!stdin_buffer::read_line_bytes(&line)) break;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    stack::push_try_frame(&interp::words.body);
-    uint32_t code = stack::land(unwind_code::ERROR, [&] {
-      load_text(reinterpret_cast<const uint8_t*>(line.data()), int32_t(line.size()), block);
-    });
-    if (code) {
-      stack::take_pending_code();
-      stack::take_caught_error();
-      error::print_report(stack::state().base);
-      stack::state().top = mark;
-      continue;
-    }
-    stack::pop_frame();
-    bool is_error = false;
-    run_protected(block, result, &is_error);
-    if (is_error) {
-      error::print_report(result);
-    } else if (cell::type(result) != T_UNSET) {
-      std::string text;
-      stack::push_try_frame(&interp::words.body);
-      uint32_t c2 = stack::land(unwind_code::ERROR, [&] {
-        text = form_text(result, cell::type(result) != T_FLOAT);
-      });
-      if (c2) {
-        stack::take_pending_code();
-        stack::take_caught_error();
-        error::print_report(stack::state().base);
-      } else {
-        stack::pop_frame();
-        print_line("== " + text);
-      }
-    }
-    stack::state().top = mark;
-  }
-  return 0;
+  cell::set_none(result);
+  bool is_error = false;
+  run_protected(block, result, &is_error);
+  if (is_error) error::print_report(result);
+  stack::state().top = top;
+  return !is_error;
+}
+
+// No script: the console's loop, with the editor set up and a size without a terminal.
+int run_console() {
+  editor::init();
+  static const char text[] =
+      "if any [zero? system/console/size/x  zero? system/console/size/y] "
+      "[system/console/size: 80x50] system/console/run";
+  return run_text(text) ? 0 : 1;
 }
 
 }  // namespace
@@ -520,14 +478,14 @@ void launch() {
   if (first && (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0)) {
     launcher::print_line(
         "Usage: kel [-h | --help] [script]\n"
-        "  kel           reads Kel text from standard input, one line at a time, and prints\n"
-        "                each result after \"== \"\n"
+        "  kel           opens the console: reads commands (from standard input when it is no\n"
+        "                terminal) and prints each result after \"== \"\n"
         "  kel script    runs the script: a file whose text starts with a Kel [...] header\n"
         "  -h, --help    prints this help");
     status = 0;
   } else if (launcher::run_console_library(&status)) {
   } else if (first) status = launcher::run_script(first);
-  else status = launcher::run_stdin();
+  else status = launcher::run_console();
   std::fflush(nullptr);
   rt::exit_process(status);
 }
