@@ -1,12 +1,11 @@
-// The first runnable `kel`: the boot specs loaded as text at start, `kel FILE` running a
-// script after its header, and `kel` alone evaluating standard input line by line.
+// The boot library's start: its modules and the runtime's steps between them, the loader and
+// protected evaluation the case driver uses, and `kel`'s entry into the console library.
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "console/console_start.h"
 #include "console/editor.h"
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
@@ -168,6 +167,7 @@ void bind_routines() {
     bridge::register_routines();
     predicates::register_routines();
     editor::register_routines();
+    console_start::register_routines();
     json::register_routines();
   }
   registered = true;
@@ -255,6 +255,7 @@ BootStep g_steps[] = {
     {boot_manifest::boot_json, true, json::place_unescape, false},
     {boot_manifest::gui_faces, false, into_root<event::register_type>, false},
     {boot_manifest::gui_backend, true, start_gui_backend, false},
+    {boot_manifest::console_console, true, console_start::place_init, false},
 };
 
 void run_steps(uint32_t module, bool after) {
@@ -340,90 +341,9 @@ bool run_protected(const Cell* block, Cell* result, bool* is_error) {
 
 namespace {
 
-// The header: "Kel", optionally "/System", whitespace, then "[".
-size_t find_header(const std::string& text) {
-  for (size_t i = text.find("Kel"); i != std::string::npos; i = text.find("Kel", i + 1)) {
-    size_t j = i + 3;
-    if (text.compare(j, 7, "/System") == 0) j += 7;
-    while (j < text.size() && (text[j] == ' ' || text[j] == '\n' || text[j] == '\r' || text[j] == '\t')) ++j;
-    if (j < text.size() && text[j] == '[') return i;
-  }
-  return std::string::npos;
-}
-
 void print_line(const std::string& s) {
   std::string line = s + '\n';
   platform::write_bytes(line.data(), line.size());  // already UTF-8
-}
-
-int run_script(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    print_line(std::string("*** Error: cannot open ") + path);
-    return 1;
-  }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string text = ss.str();
-  size_t at = find_header(text);
-  if (at == std::string::npos) {
-    print_line("*** Error: Kel header not found!");
-    return 1;
-  }
-  Cell* block = stack::reserve_cell();
-  *block = Cell{T_NONE, 0, 0, 0};
-  Cell* result = stack::reserve_cell();
-  *result = Cell{T_NONE, 0, 0, 0};
-  bool is_error = false;
-  // Loading can fail too (a syntax error): it runs protected like the evaluation.
-  stack::push_try_frame(&interp::words.body);
-  uint32_t code = stack::land(unwind_code::ERROR, [&] {
-    // A series holds at most 2 GB: a longer script is refused, never cut short.
-    if (text.size() - at > size_t(INT32_MAX)) error::raise(err::script::too_long);
-    load_text(reinterpret_cast<const uint8_t*>(text.data()) + at, int32_t(text.size() - at), block);
-  });
-  if (code) {
-    stack::take_pending_code();
-    stack::take_caught_error();
-    error::print_report(stack::state().base);
-    return 1;
-  }
-  stack::pop_frame();
-  // Skip the word Kel and the header block.
-  Cell body = *block;
-  skip_header(&body);
-  Cell* b = stack::push_copy(&body);
-  run_protected(b, result, &is_error);
-  if (is_error) {
-    error::print_report(result);
-    return 1;
-  }
-  return 0;
-}
-
-// Evaluates Kel text under a try frame; an error it lets through is printed. True when no
-// error came through.
-bool run_text(const char* text) {
-  Cell* top = stack::state().top;
-  Cell* block = stack::reserve_cell();
-  cell::set_none(block);
-  load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), block);
-  Cell* result = stack::reserve_cell();
-  cell::set_none(result);
-  bool is_error = false;
-  run_protected(block, result, &is_error);
-  if (is_error) error::print_report(result);
-  stack::state().top = top;
-  return !is_error;
-}
-
-// No script: the console's loop, with the editor set up and a size without a terminal.
-int run_console() {
-  editor::init();
-  static const char text[] =
-      "if any [zero? system/console/size/x  zero? system/console/size/y] "
-      "[system/console/size: 80x50] system/console/run";
-  return run_text(text) ? 0 : 1;
 }
 
 }  // namespace
@@ -473,19 +393,22 @@ bool run_console_library(int* status) {
 namespace kel::console {
 void launch() {
   std::fflush(nullptr);
-  int status;
+  int status = 0;
   const char* first = rt::arg_count() > 1 ? rt::arg_values()[1] : nullptr;
   if (first && (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0)) {
     launcher::print_line(
-        "Usage: kel [-h | --help] [script]\n"
-        "  kel           opens the console: reads commands (from standard input when it is no\n"
-        "                terminal) and prints each result after \"== \"\n"
-        "  kel script    runs the script: a file whose text starts with a Kel [...] header\n"
-        "  -h, --help    prints this help");
-    status = 0;
-  } else if (launcher::run_console_library(&status)) {
-  } else if (first) status = launcher::run_script(first);
-  else status = launcher::run_console();
+        "Usage: kel [-h | --help] [--catch] [--] [script [argument ...]]\n"
+        "  kel                 opens the console: reads commands, evaluates them and prints\n"
+        "                      each result after \"== \"\n"
+        "  kel script ...      runs the script (a file whose text holds a Kel [...] header)\n"
+        "                      with its arguments, then ends\n"
+        "  --catch             after the script, stays in the console\n"
+        "  --                  ends the options: the next item is the script\n"
+        "  -h, --help          prints this help");
+  } else if (!launcher::run_console_library(&status)) {
+    launcher::print_line("*** Error: the console library is missing");
+    status = 1;
+  }
   std::fflush(nullptr);
   rt::exit_process(status);
 }
