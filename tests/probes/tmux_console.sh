@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The console in a real terminal: banner, prompt, continuation cue, Esc, halt, errors, results
-# cut to the width, a failing prompt, Ctrl-C.
+# cut to the width, a failing prompt, Ctrl-C and Ctrl-D, the title, the history kept from one
+# run to the next, a script that cannot be read.
 # Usage: tmux_console.sh <kel>. Exit 77 (skipped) without tmux.
 set -uo pipefail
 kel=$(realpath "$1")
@@ -48,8 +49,12 @@ fresh() {
   wait_screen ">>" "" && wait_cursor 3 0
 }
 # A new session running the command (kel and what follows it) in the work folder.
+# Each session has a server of its own: a new one on the old socket can meet it exiting.
+runs=0
 start() {
   T kill-server 2>/dev/null
+  runs=$((runs + 1))
+  sock="kel-console-$$-$runs"
   T -f /dev/null new-session -d -x 80 -y 24 -c "$work" \
     "XDG_CACHE_HOME='$cache' $1; echo st=\$?; stty -a; sleep 60" || exit 1
   T set-option -t 0 remain-on-exit on >/dev/null
@@ -57,6 +62,7 @@ start() {
 
 start "'$kel'"
 wait_row "Type HELP for starting information." && wait_row ">>" || exit 1
+[ "$(T display -p -t 0 '#{pane_title}')" = "Kel Console" ] || fail "title is not Kel Console"
 
 fresh
 T send-keys -t 0 1234 Left Left 9 Enter
@@ -100,6 +106,27 @@ for _ in $(seq 1 100); do screen | grep -q "icanon" && break; sleep 0.05; done
 for m in icanon echo isig; do
   screen | grep -qE "(^| )$m( |$)" || fail "mode $m not restored"
 done
+
+# The history comes back in the next run; Ctrl-D on an empty line ends it.
+start "'$kel'"
+wait_row ">>" || exit 1
+T send-keys -t 0 '1 + 1' Enter
+wait_row "== 2"
+T send-keys -t 0 C-d
+wait_row "st=0"
+start "'$kel'"
+wait_row ">>" || exit 1
+T send-keys -t 0 Up
+wait_row ">> 1 + 1"
+T send-keys -t 0 Enter C-d
+wait_row "st=0"
+
+# A script that cannot be read: its report, then the console on the terminal.
+start "'$kel' nosuch/x.kel"
+wait_row "*** Access Error: cannot open: %nosuch/x.kel" && wait_row "Type HELP for starting information." &&
+  wait_row ">>"
+T send-keys -t 0 'quit/return 4' Enter
+wait_row "st=4"
 
 [ "$failures" -eq 0 ] && echo "console rows as expected"
 exit $((failures > 0))

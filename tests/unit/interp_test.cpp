@@ -87,14 +87,6 @@ TEST(KelEntry, StandardInput) {
   EXPECT_NE(r.out.find("== 5\n"), std::string::npos) << r.out;
 }
 
-// Without a script the console starts with its banner, also when standard input is empty.
-TEST(KelEntry, ConsoleBanner) {
-  auto r = kel::testing::run_kel_stdin_whole("");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(kel::testing::console_banner_length(r.out), r.out.size()) << r.out;
-  EXPECT_EQ(r.out.rfind("--== Kel 0.", 0), 0u) << r.out;
-}
-
 TEST(KelEntry, ReportTexts) {
   // The first report line of the interpreter's errors, as the console shows them.
   struct {
