@@ -100,6 +100,9 @@ TEST(ConsoleStart, ScriptsAndStatuses) {
       {{{"s.kel", "Kel [] f: func [n] [f n + 1] f 1\n"}}, "s.kel", "", 1,
        "*** Internal Error: stack overflow\n", true},
       {{{"s.kel", "Kel [] halt print 2\n"}}, "s.kel", "", 0, "(halted)\n", false},
+      // a preprocessor stop halts the script before it runs: status 1
+      {{{"s.kel", "Kel [] #either true [a] print 2\n"}}, "s.kel", "", 1,
+       "*** Preprocessor Error: Syntax error\n*** Where: #either true [a]", true},
       {{{"s.kel", "Kel [] quit/return 3\n"}}, "s.kel", "", 3, "", false},
       {{{"sub/s.kel", "Kel [] print last split-path what-dir\n"}}, "sub/s.kel", "", 0, "sub/\n", false},
   };

@@ -55,6 +55,8 @@ TEST(Console, PipedInput) {
       {"1 + 1\r\nprint \"a\xff" "b\"\n", "== 2\na\xef\xbf\xbd" "b\n", false},
       // commands read the lines after them
       {"x: input\nhello\nx\n", "== \"hello\"\n== \"hello\"\n", false},
+      // expand prints what the preprocessor makes of a block
+      {"expand [#if 1 > 2 [a] b]\n", "[b]\n== [b]\n", false},
       // the end of the input runs what was pending
       {"[1\n", "*** Syntax Error: (line 2) missing ] at [1\n", true},
   };
