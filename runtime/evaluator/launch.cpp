@@ -23,6 +23,7 @@
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
+#include "runtime/evaluator/script_header.h"
 #include "runtime/evaluator/trace.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/evaluator/bridge.h"
@@ -171,6 +172,7 @@ void bind_routines() {
     predicates::register_routines();
     editor::register_routines();
     json::register_routines();
+    script_header::register_routines();
   }
   registered = true;
   routine::bind_registered();
@@ -342,17 +344,6 @@ bool run_protected(const Cell* block, Cell* result, bool* is_error) {
 
 namespace {
 
-// The header: "Kel", optionally "/System", whitespace, then "[".
-size_t find_header(const std::string& text) {
-  for (size_t i = text.find("Kel"); i != std::string::npos; i = text.find("Kel", i + 1)) {
-    size_t j = i + 3;
-    if (text.compare(j, 7, "/System") == 0) j += 7;
-    while (j < text.size() && (text[j] == ' ' || text[j] == '\n' || text[j] == '\r' || text[j] == '\t')) ++j;
-    if (j < text.size() && text[j] == '[') return i;
-  }
-  return std::string::npos;
-}
-
 std::string form_text(Cell* v, bool mold) {
   Cell* s = mold ? actions::mold(v, false, false, false, nullptr) : actions::form(v, nullptr);
   std::string out;
@@ -380,7 +371,7 @@ int run_script(const char* path) {
   std::stringstream ss;
   ss << in.rdbuf();
   std::string text = ss.str();
-  size_t at = find_header(text);
+  size_t at = script_header::find(text);
   if (at == std::string::npos) {
     print_line("*** Error: Kel header not found!");
     return 1;
