@@ -4,7 +4,8 @@
 # pair run in turn, and prints the median times and the ratios.
 # Usage: bench/run.sh [path/to/kel] [runs] [max live-data count]
 # ONLY=macro runs the macro benchmarks alone (the programs that mix paths, maps, parse,
-# comparator sorts, string building and the JSON codec).
+# comparator sorts, string building and the JSON codec); BEFORE=path/to/older/kel times that
+# binary too in the same turns of the macro table (before and after in one run).
 # PYTHON picks the python3 (default /usr/bin/python3); KEEP=dir keeps the generated files.
 here=$(cd "$(dirname "$0")" && pwd)
 kel=${1:-$here/../build/kel}
@@ -26,44 +27,60 @@ print("fail" if r.returncode else "%.4f" % (u.ru_utime + u.ru_stime))' "$@"
 median() { tr ' ' '\n' | grep -v '^$' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 
-# pair NAME KEL-SCRIPT PY-SCRIPT [LUA-SCRIPT]: sets K P L (median CPU seconds).
+# pair NAME KEL-SCRIPT PY-SCRIPT [LUA-SCRIPT] [OLDER-KEL]: sets K P L B (median CPU seconds;
+# B is the older kel's, run in the same turns).
 pair() {
-  ks="" ps="" ls=""
+  ks="" ps="" ls="" bs=""
   i=0
   while [ $i -lt "$runs" ]; do
     ks="$ks $(cpu "$kel" "$2")"
     ps="$ps $(cpu "$py" "$3")"
     if [ -n "$lua" ] && [ -n "$4" ]; then ls="$ls $(cpu "$lua" "$4")"; fi
+    if [ -n "$5" ]; then bs="$bs $(cpu "$5" "$2")"; fi
     i=$((i + 1))
   done
   K=$(echo "$ks" | median) P=$(echo "$ps" | median) L=$(echo "$ls" | median)
+  B=$(echo "$bs" | median)
 }
 
 macro() {
   "$py" "$here/gen_macro.py" "$work"
   "$py" "$here/gen_json_csv.py" "$work" >/dev/null
   echo
-  printf '%-16s %9s %9s %8s\n' macro kel python3 kel/py
+  if [ -n "$BEFORE" ]; then
+    printf '%-16s %9s %9s %8s %9s %8s %8s\n' macro kel python3 kel/py before before/py kel/before
+  else
+    printf '%-16s %9s %9s %8s\n' macro kel python3 kel/py
+  fi
   ( cd "$work" || exit 1
     for name in word-count record-sort report tree-walk object-foreach find-select json-roundtrip; do
-      pair $name "$here/$name.kel" "$here/$(echo $name | tr - _).py"
-      printf '%-16s %9s %9s %8s\n' $name "$K" "$P" "$(ratio "$K" "$P")"
+      if [ -n "$BEFORE" ]; then
+        pair $name "$here/$name.kel" "$here/$(echo $name | tr - _).py" "" "$BEFORE"
+        printf '%-16s %9s %9s %8s %9s %8s %8s\n' $name "$K" "$P" "$(ratio "$K" "$P")" "$B" \
+          "$(ratio "$B" "$P")" "$(ratio "$K" "$B")"
+      else
+        pair $name "$here/$name.kel" "$here/$(echo $name | tr - _).py"
+        printf '%-16s %9s %9s %8s\n' $name "$K" "$P" "$(ratio "$K" "$P")"
+      fi
     done )
 }
 if [ "$ONLY" = macro ]; then macro; exit; fi
 
 printf 'Kel []\n' >"$work/empty.kel"
 : >"$work/empty.py"
-printf '%-16s %9s %9s %8s %9s %8s\n' bench kel python3 kel/py lua5.4 kel/lua
+printf '%-16s %9s %9s %8s %9s %8s%s\n' bench kel python3 kel/py lua5.4 kel/lua \
+  "${BEFORE:+   before kel/before}"
 for name in fib call loop empty; do
   if [ $name = empty ]; then
-    pair $name "$work/empty.kel" "$work/empty.py"
+    pair $name "$work/empty.kel" "$work/empty.py" "" "$BEFORE"
     EK=$K EP=$P
   else
-    pair $name "$here/$name.kel" "$here/$name.py" "$here/$name.lua"
+    pair $name "$here/$name.kel" "$here/$name.py" "$here/$name.lua" "$BEFORE"
   fi
-  printf '%-16s %9s %9s %8s %9s %8s\n' $name "$K" "$P" "$(ratio "$K" "$P")" "${L:--}" \
-    "$(ratio "$K" "${L:-0}")"
+  extra=""
+  [ -n "$BEFORE" ] && extra=$(printf ' %9s %10s' "$B" "$(ratio "$K" "$B")")
+  printf '%-16s %9s %9s %8s %9s %8s%s\n' $name "$K" "$P" "$(ratio "$K" "$P")" "${L:--}" \
+    "$(ratio "$K" "${L:-0}")" "$extra"
 done
 
 # Live data: a block of n fresh strings, and of n fresh two-integer blocks.

@@ -117,6 +117,15 @@ uint32_t date_now(bool utc) {
   return year << 17 | month << 12 | day << 7 | zone;
 }
 
+long zone_offset_at(int64_t epoch_seconds) {
+  time_t at = time_t(epoch_seconds);
+  if (int64_t(at) != epoch_seconds) return 0;
+  tm t{};
+  tzset();
+  if (!localtime_r(&at, &t)) return 0;
+  return t.tm_gmtoff;
+}
+
 uint64_t sleep_millis(double seconds) {
   double ms = seconds * 1000.0;
   if (!(ms >= 1.0)) return 1;  // below 1 ms, negative and NaN alike

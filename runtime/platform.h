@@ -40,6 +40,9 @@ double utc_time(bool precise);
 uint32_t date_now(bool utc);
 // Zone bits for an offset east of UTC in seconds.
 uint32_t zone_bits(long offset_seconds);
+// The local zone's offset east of UTC, in seconds, in effect at an instant (seconds since
+// 1970, UTC); 0 when the system cannot place the instant.
+long zone_offset_at(int64_t epoch_seconds);
 
 // Sleeps for the given seconds: at least 1 ms (also for NaN and negative values); huge
 // values are clamped; interrupted sleeps resume.

@@ -942,9 +942,13 @@ struct CalleeCacheEntry {
   Node fctx = 0;
   Cell* fctx_cell = nullptr;
   SeriesBuffer* body_buf = nullptr;
-  // How call_plain may call it: not at all, as a builtin, or as an interpreted function.
-  enum : uint8_t { NOT_PLAIN, PLAIN_BUILTIN, PLAIN_FUNCTION };
+  // How call_plain may call it: not at all, as a builtin, as an interpreted function, or as
+  // a builtin with refinements, none of them used (its `lead` evaluated arguments before the
+  // first refinement, then `ref_count` absent refinements).
+  enum : uint8_t { NOT_PLAIN, PLAIN_BUILTIN, PLAIN_FUNCTION, PLAIN_BUILTIN_REFS };
   uint8_t plain_kind = NOT_PLAIN;
+  int32_t lead = -1;
+  int32_t ref_count = 0;
   // The types each of the first PLAIN_TYPES plain arguments takes: bit t for type t.
   static constexpr int32_t PLAIN_TYPES = 4;
   uint64_t types[PLAIN_TYPES];
@@ -978,6 +982,25 @@ inline CalleeCacheEntry& callee_slot(Node extras) {
 
 CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
 
+// After buffers moved but no node was released or renamed, an entry for the same extras and
+// cache nodes reads its addresses again: the cache never changes, so what it says still
+// holds. Allocates nothing; false when the entry must be made anew.
+bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
+  if (known.extras != callee->w3 || known.renames != M.renames) return false;
+  Cell* extras_cells = memory::head_cells(buf(callee->w3));
+  if (cell::type(extras_cells + 1) != T_BLOCK || extras_cells[1].w2 != known.cache) return false;
+  uint32_t ct = cell::type(callee);
+  if (ct == T_OP) ct = (callee->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  const Cell* body = extras_cells + function::extras::BODY;
+  known.extras_cells = extras_cells;
+  known.epoch = epoch();
+  known.cells = memory::head_cells(buf(known.cache));
+  known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
+  known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
+  known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
+  return true;
+}
+
 // The entry of a callee (a stack cell or a rooted copy: building the cache allocates).
 [[gnu::always_inline]] inline CalleeCacheEntry& callee_entry(const Cell* callee) {
   CalleeCacheEntry& known = callee_slot(callee->w3);
@@ -993,21 +1016,11 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
     extras_cells = memory::head_cells(buf(callee->w3));
     extras_cells[1] = Cell{T_BLOCK, 0, made, 0};
   }
+  if (readdress_callee_entry(known, callee)) return known;
   SeriesBuffer* cache_buf = buf(extras_cells[1].w2);
   uint32_t ct = cell::type(callee);
   if (ct == T_OP) ct = (callee->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
   const Cell* body = extras_cells + function::extras::BODY;
-  if (known.extras == callee->w3 && known.renames == M.renames &&
-      known.cache == extras_cells[1].w2) {
-    // Only buffers moved (a series grew): the same callee, its addresses read again.
-    known.extras_cells = extras_cells;
-    known.epoch = epoch();
-    known.cells = memory::head_cells(cache_buf);
-    known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
-    known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
-    known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
-    return known;
-  }
   known.extras_cells = extras_cells;
   known.epoch = epoch();
   known.renames = M.renames;
@@ -1017,6 +1030,7 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
   known.count = cell_units(cache_buf);
   known.plain = 0;
   known.locals = 0;
+  known.lead = -1;
   for (uint32_t k = 0; k < known.count; ++k) {
     const Cell* c = known.cells + k;
     uint32_t t = cell::type(c);
@@ -1029,9 +1043,11 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
     } else if (t == T_INTEGER && k + 1 == known.count) {
       known.locals = cell::get_int(c);  // builtins: a refinement count, never with plain
     } else {
+      if (known.plain >= 0 && known.lead < 0) known.lead = known.plain;
       known.plain = -1;  // a refinement
     }
   }
+  known.ref_count = known.locals;
   if (known.plain < 0) known.locals = 0;
   known.fast_op = known.plain == 2 ? fast_op_of(ct, int32_t(callee->w1)) : OP_NONE;
   known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
@@ -1044,6 +1060,10 @@ CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
       known.plain_kind = CalleeCacheEntry::PLAIN_BUILTIN;
     else if (ct == T_FUNCTION && !(cell::type(code_id) == T_INTEGER && cell::get_int(code_id) != 0))
       known.plain_kind = CalleeCacheEntry::PLAIN_FUNCTION;  // interpreted, not compiled
+  } else if (known.lead >= 0 && known.lead <= CalleeCacheEntry::PLAIN_TYPES &&
+             known.ref_count >= 1 && known.ref_count <= 64 && (ct == T_NATIVE || ct == T_ACTION) &&
+             (known.lead != 2 || fast_op_of(ct, int32_t(callee->w1)) == OP_NONE)) {
+    known.plain_kind = CalleeCacheEntry::PLAIN_BUILTIN_REFS;
   }
   return known;
 }
@@ -1414,8 +1434,10 @@ struct CalleeKeep {
                                               uint32_t end, bool push, const Cell* word) {
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   uint32_t ct = cell::type(slot);
-  int32_t plain = known.plain;
-  FastOp op = known.fast_op;
+  bool with_refs = known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS;
+  int32_t plain = with_refs ? known.lead : known.plain;
+  int32_t ref_count = with_refs ? known.ref_count : 0;
+  FastOp op = with_refs ? OP_NONE : known.fast_op;
   // The types each argument takes, read now: nested calls can take this cache slot (the
   // argument cache they come from never changes).
   uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
@@ -1429,7 +1451,9 @@ struct CalleeKeep {
     pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
   if (!int_fast_path(op, frame_base, frame_base + 1)) {
     int32_t id = int32_t(callee->w1);
-    int32_t none[1] = {-1};
+    int32_t none[64];  // every refinement absent
+    none[0] = -1;
+    for (int32_t i = 1; i < ref_count; ++i) none[i] = -1;
     if (ct != T_NATIVE) {
       actions::entry_table[id - 1](none);
     } else if (natives::table[id - 1] == &natives::either) {
@@ -1519,9 +1543,11 @@ struct CalleeKeep {
 [[gnu::always_inline]] inline uint32_t call_plain(const Cell* slot, const Node& code,
                                                   SeriesBuffer* cb, uint32_t pos, uint32_t end,
                                                   bool push, const Cell* word) {
-  const CalleeCacheEntry& known = callee_slot(slot->w3);
-  if (known.extras == slot->w3 && known.epoch == epoch()) [[likely]] {
-    if (known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN)
+  CalleeCacheEntry& known = callee_slot(slot->w3);
+  if (known.extras == slot->w3 &&
+      (known.epoch == epoch() || readdress_callee_entry(known, slot))) [[likely]] {
+    if (known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN ||
+        known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS)
       return call_plain_builtin(slot, known, code, cb, pos, end, push, word);
     if (known.plain_kind == CalleeCacheEntry::PLAIN_FUNCTION &&
         !(slot->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)))
@@ -1823,7 +1849,7 @@ void call_routine(const Cell* routine_value) {
   int32_t return_type = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
   Cell* frame = base();
   if (!(routine_value->header & routine::FLAG)) {
-    // Each argument against the first value of its type block, from the last to the first.
+    // Each argument against every type of its type block, from the last to the first.
     Node spec = routine_value->w2;
     uint32_t n = blk::count(spec);
     int32_t args = 0;
@@ -1843,21 +1869,31 @@ void call_routine(const Cell* routine_value) {
       --k;
       if (k < 0 || i + 1 >= n || cell::type(blk::cells(spec) + i + 1) != T_BLOCK) continue;
       Cell types = blk::cells(spec)[i + 1];
-      if (types.w1 >= blk::count(types.w2)) continue;
-      Cell first = blk::cells(types.w2)[types.w1];
-      if (cell::type(&first) != T_WORD) error::raise(err::script::invalid_type_spec, &first);
-      if (first.w2 == uint32_t(any_type_id) ||
-          symbol::canonical_id(int32_t(first.w2)) == symbol::canonical_id(any_type_id))
-        continue;
-      Cell expected = *word::value_slot(&first);
+      uint32_t count = blk::count(types.w2);
+      if (types.w1 >= count) continue;
       uint32_t at = cell::type(frame + k);
-      bool ok = cell::type(&expected) == T_TYPESET ? typeset::has_q(&expected, at)
-                                                   : cell::type(&expected) == T_DATATYPE &&
-                                                         expected.w1 == at;
+      bool ok = false;
+      for (uint32_t j = types.w1; j < count && !ok; ++j) {
+        Cell type_word = blk::cells(types.w2)[j];
+        if (cell::type(&type_word) != T_WORD)
+          error::raise(err::script::invalid_type_spec, &type_word);
+        if (type_word.w2 == uint32_t(any_type_id) ||
+            symbol::canonical_id(int32_t(type_word.w2)) == symbol::canonical_id(any_type_id)) {
+          ok = true;
+          break;
+        }
+        const Cell* expected = word::value_slot(&type_word);
+        ok = cell::type(expected) == T_TYPESET ? typeset::has_q(expected, at)
+                                               : cell::type(expected) == T_DATATYPE &&
+                                                     expected->w1 == at;
+      }
       if (!ok) {
+        // Named as every other argument check names it: the function, the type given, the
+        // argument.
         Cell fw = stack::current_function_word();
+        Cell given{T_DATATYPE, at, 0, 0};
         c.header = T_WORD;
-        error::raise(err::script::expect_arg, &fw, &expected, &c);
+        error::raise(err::script::expect_arg, &fw, &given, &c);
       }
     }
   }

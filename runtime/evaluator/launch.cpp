@@ -1,15 +1,12 @@
-// The first runnable `kel`: the boot specs loaded as text at start, `kel FILE` running a
-// script after its header, and `kel` alone evaluating standard input line by line.
-#include <unistd.h>
+// The boot library's start: its modules and the runtime's steps between them, the loader and
+// protected evaluation the case driver uses, and `kel`'s entry into the console library.
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "console/console_start.h"
 #include "console/editor.h"
-#include "console/stdin_buffer.h"
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/registry.h"
@@ -38,6 +35,7 @@
 #include "runtime/datatypes/event.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/routine.h"
+#include "runtime/evaluator/math_routines.h"
 #include "runtime/evaluator/predicates.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/transcode.h"
@@ -171,7 +169,9 @@ void bind_routines() {
     bridge::register_routines();
     predicates::register_routines();
     editor::register_routines();
+    console_start::register_routines();
     json::register_routines();
+    math_routines::register_routines();
     script_header::register_routines();
   }
   registered = true;
@@ -259,6 +259,7 @@ BootStep g_steps[] = {
     {boot_manifest::boot_json, true, json::place_unescape, false},
     {boot_manifest::gui_faces, false, into_root<event::register_type>, false},
     {boot_manifest::gui_backend, true, start_gui_backend, false},
+    {boot_manifest::console_console, true, console_start::place_init, false},
 };
 
 void run_steps(uint32_t module, bool after) {
@@ -344,119 +345,9 @@ bool run_protected(const Cell* block, Cell* result, bool* is_error) {
 
 namespace {
 
-std::string form_text(Cell* v, bool mold) {
-  Cell* s = mold ? actions::mold(v, false, false, false, nullptr) : actions::form(v, nullptr);
-  std::string out;
-  int32_t n = string::count_from_head(s);
-  for (int32_t i = 0; i < n; ++i) {
-    uint8_t buf[4];
-    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
-    out.append(reinterpret_cast<char*>(buf), size_t(k));
-  }
-  stack::drop_cells(1);
-  return out;
-}
-
 void print_line(const std::string& s) {
   std::string line = s + '\n';
   platform::write_bytes(line.data(), line.size());  // already UTF-8
-}
-
-int run_script(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    print_line(std::string("*** Error: cannot open ") + path);
-    return 1;
-  }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string text = ss.str();
-  size_t at = script_header::find(text);
-  if (at == std::string::npos) {
-    print_line("*** Error: Kel header not found!");
-    return 1;
-  }
-  Cell* block = stack::reserve_cell();
-  *block = Cell{T_NONE, 0, 0, 0};
-  Cell* result = stack::reserve_cell();
-  *result = Cell{T_NONE, 0, 0, 0};
-  bool is_error = false;
-  // Loading can fail too (a syntax error): it runs protected like the evaluation.
-  stack::push_try_frame(&interp::words.body);
-  uint32_t code = stack::land(unwind_code::ERROR, [&] {
-    // A series holds at most 2 GB: a longer script is refused, never cut short.
-    if (text.size() - at > size_t(INT32_MAX)) error::raise(err::script::too_long);
-    load_text(reinterpret_cast<const uint8_t*>(text.data()) + at, int32_t(text.size() - at), block);
-  });
-  if (code) {
-    stack::take_pending_code();
-    stack::take_caught_error();
-    error::print_report(stack::state().base);
-    return 1;
-  }
-  stack::pop_frame();
-  // Skip the word Kel and the header block.
-  Cell body = *block;
-  skip_header(&body);
-  Cell* b = stack::push_copy(&body);
-  run_protected(b, result, &is_error);
-  if (is_error) {
-    error::print_report(result);
-    return 1;
-  }
-  return 0;
-}
-
-int run_stdin() {
-  bool tty = isatty(0);
-  std::string line;
-  Cell* block = stack::reserve_cell();
-  *block = Cell{T_NONE, 0, 0, 0};
-  Cell* result = stack::reserve_cell();
-  *result = Cell{T_NONE, 0, 0, 0};
-  Cell* mark = stack::state().top;
-  for (;;) {
-    if (tty) {
-      platform::write_text(">> ", 3, 1, false);
-    }
-    // The reader `input` and `ask` share: a command may read the lines after it.
-    line.clear();
-    if (!stdin_buffer::read_line_bytes(&line)) break;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    stack::push_try_frame(&interp::words.body);
-    uint32_t code = stack::land(unwind_code::ERROR, [&] {
-      load_text(reinterpret_cast<const uint8_t*>(line.data()), int32_t(line.size()), block);
-    });
-    if (code) {
-      stack::take_pending_code();
-      stack::take_caught_error();
-      error::print_report(stack::state().base);
-      stack::state().top = mark;
-      continue;
-    }
-    stack::pop_frame();
-    bool is_error = false;
-    run_protected(block, result, &is_error);
-    if (is_error) {
-      error::print_report(result);
-    } else if (cell::type(result) != T_UNSET) {
-      std::string text;
-      stack::push_try_frame(&interp::words.body);
-      uint32_t c2 = stack::land(unwind_code::ERROR, [&] {
-        text = form_text(result, cell::type(result) != T_FLOAT);
-      });
-      if (c2) {
-        stack::take_pending_code();
-        stack::take_caught_error();
-        error::print_report(stack::state().base);
-      } else {
-        stack::pop_frame();
-        print_line("== " + text);
-      }
-    }
-    stack::state().top = mark;
-  }
-  return 0;
 }
 
 }  // namespace
@@ -506,19 +397,22 @@ bool run_console_library(int* status) {
 namespace kel::console {
 void launch() {
   std::fflush(nullptr);
-  int status;
+  int status = 0;
   const char* first = rt::arg_count() > 1 ? rt::arg_values()[1] : nullptr;
   if (first && (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0)) {
     launcher::print_line(
-        "Usage: kel [-h | --help] [script]\n"
-        "  kel           reads Kel text from standard input, one line at a time, and prints\n"
-        "                each result after \"== \"\n"
-        "  kel script    runs the script: a file whose text starts with a Kel [...] header\n"
-        "  -h, --help    prints this help");
-    status = 0;
-  } else if (launcher::run_console_library(&status)) {
-  } else if (first) status = launcher::run_script(first);
-  else status = launcher::run_stdin();
+        "Usage: kel [-h | --help] [--catch] [--] [script [argument ...]]\n"
+        "  kel                 opens the console: reads commands, evaluates them and prints\n"
+        "                      each result after \"== \"\n"
+        "  kel script ...      runs the script (a file whose text holds a Kel [...] header)\n"
+        "                      with its arguments, then ends\n"
+        "  --catch             after the script, stays in the console\n"
+        "  --                  ends the options: the next item is the script\n"
+        "  -h, --help          prints this help");
+  } else if (!launcher::run_console_library(&status)) {
+    launcher::print_line("*** Error: the console library is missing");
+    status = 1;
+  }
   std::fflush(nullptr);
   rt::exit_process(status);
 }

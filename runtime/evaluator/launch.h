@@ -1,5 +1,5 @@
-// The `kel` entry until the console exists: boot specs loaded as text, scripts and stdin.
-// Also the loader and the protected evaluation the case driver uses.
+// The boot library's start and `kel`'s entry into the console library; also the loader and
+// the protected evaluation the case driver uses.
 #pragma once
 #include <cstdint>
 
@@ -21,8 +21,8 @@ extern void (*module_observer)(uint32_t module, bool after);
 bool run_protected(const Cell* block, Cell* result, bool* is_error);
 }  // namespace kel::launcher
 
-// Start-up's last steps: the boot library's top level, then the program's entry (a script
-// named on the command line, else standard input).
+// Start-up's last steps: the boot library's top level, then the program's entry (usage for
+// --help, else cli-console-ctx/launch, which runs a script or the console).
 namespace kel::runtime {
 void run_boot_top_level();
 }  // namespace kel::runtime

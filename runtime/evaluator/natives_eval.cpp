@@ -8,7 +8,9 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
@@ -165,10 +167,34 @@ void set_words_block(const Cell* words, const Cell* value, bool any_, bool only,
 
 namespace {
 void do_value(const int32_t* refs);
+
+// do/expand: the boot library's preprocessor/expand over the series in the stack cell, with
+// no job, in a function frame of its own. It works in place, so the cell stays as it is.
+void expand_directives(const Cell* code) {
+  stack::TopGuard top;
+  Cell owner_word = word::intern_global("preprocessor");
+  Cell* owner = stack::push_copy(word::value_slot(&owner_word));
+  if (cell::type(owner) != T_OBJECT) error::raise(err::internal::not_done);
+  Cell name = word::intern_global("expand");
+  name.header = T_WORD;
+  gc::Root keep_name(&name);
+  Cell* fn = stack::push_copy(object::value_of_word(owner, &name));
+  if (cell::type(fn) != T_FUNCTION) error::raise(err::internal::not_done);
+  int32_t nargs, rest;
+  function::frame_shape(fn, &nargs, &rest);
+  stack::push_function_frame(&name, fn->w1);
+  stack::set_interpreted_flag();
+  for (int32_t i = 0; i < nargs; ++i) {
+    if (i == 0) stack::push_copy(code);
+    else cell::set_none(stack::reserve_cell());
+  }
+  function::push_defaults(rest);
+  interp::call_function_body(fn, owner->w1, &name, 0);
+  stack::pop_frame();
+}
 }  // namespace
 
 void do_(int32_t, const int32_t* refs) {
-  if (refs[0] >= 0) error::raise(err::internal::not_done);  // expand
   if (refs[3] < 0) {
     do_value(refs);
     return;
@@ -226,6 +252,7 @@ void do_value(const int32_t* refs) {
   }
   switch (t) {
     case T_BLOCK: case T_PAREN: case T_HASH: {
+      if (refs[0] >= 0) expand_directives(value);
       if (value->w1 > units_of(value)) value->w1 = units_of(value);
       if (refs[2] < 0) {
         interp::eval_block(value, true);

@@ -10,16 +10,20 @@
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/context.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/locale.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/blk.h"
+#include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/transcode.h"
 #include "runtime/gc.h"
 #include "runtime/hooks.h"
@@ -57,16 +61,28 @@ std::string text_of(const Cell* v) {
   return simple_io::utf8_text(v);
 }
 
-// Until the boot library's show-memory-stats exists: the block printed molded.
-void show_memory_stats(Cell* block) {
-  Cell* text = stack::reserve_cell();
-  cell::set_none(text);
-  string::init_cell(text, 64);
-  actions::direct_mold(block, text, false, false, false, nullptr, 0x7FFFFFFF, 0);
-  int32_t n = string::count_from_head(text);
-  output::TextView view{string::head_pointer(text), string::unit_of(text), 0, uint32_t(n)};
-  output::run_hooks(view, 1);
-  stack::drop_cells(1);
+// Prints the statistics block through the boot library's show-memory-stats, called as a
+// function call would be: a frame named by its word, the block as its first argument.
+void show_memory_stats(const Cell* block) {
+  Cell name = word::intern_global("show-memory-stats");
+  Cell* fn = stack::push_copy(word::value_slot(&name));
+  if (cell::type(fn) != T_FUNCTION) {
+    if (cell::type(fn) == T_UNSET) error::raise(err::script::no_value, &name);
+    error::raise(err::script::invalid_arg, fn);
+  }
+  Cell data = *block;  // the block's stack cell below keeps its node rooted
+  int32_t nargs, rest;
+  function::frame_shape(fn, &nargs, &rest);
+  stack::push_function_frame(&name, fn->w1);
+  stack::set_interpreted_flag();
+  for (int32_t i = 0; i < nargs; ++i) {
+    if (i == 0) stack::push_copy(&data);
+    else *stack::reserve_cell() = Cell{T_NONE, 0, 0, 0};
+  }
+  function::push_defaults(rest);
+  interp::call_function_body(fn, context::global, &name, 1);
+  stack::pop_frame();
+  stack::state().top = fn;
 }
 
 // Seconds as a number: an integer!, float! or time!.

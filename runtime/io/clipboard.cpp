@@ -239,6 +239,20 @@ std::optional<std::string> read_type(Backend b, const std::string& type) {
   return r.out;
 }
 
+// The writers exit once the server they fork is running, and that server may not have told
+// the display yet that it owns the clipboard: a read right after the write (by this script or
+// any other program) would still get the old contents. So a write is done once the clipboard
+// gives back what was written, polled within the tools' time bound.
+bool confirm_owner(Backend b, const std::string& type, const std::string& bytes) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTimeoutMs);
+  for (;;) {
+    std::optional<std::string> got = read_type(b, type);
+    if (got && *got == bytes) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 bool write_type(Backend b, const std::string* type, const std::string& bytes) {
   if (b == Backend::PRIVATE) {
     Private& p = private_clipboard();
@@ -248,6 +262,7 @@ bool write_type(Backend b, const std::string* type, const std::string& bytes) {
     return true;
   }
   Run r;
+  const std::string* served = type;  // the type the new owner serves, if any
   if (b == Backend::WAYLAND) {
     r = type ? run_tool({"wl-copy", "--type", *type}, &bytes, false)
              : run_tool({"wl-copy", "--clear"}, nullptr, false);
@@ -256,10 +271,12 @@ bool write_type(Backend b, const std::string* type, const std::string& bytes) {
     // an empty clipboard.
     static const std::string empty_type = "application/x-kel-empty";
     static const std::string nothing;
-    r = run_tool({"xclip", "-selection", "clipboard", "-t", type ? *type : empty_type, "-i"},
-                 type ? &bytes : &nothing, false);
+    served = type ? type : &empty_type;
+    r = run_tool({"xclip", "-selection", "clipboard", "-t", *served, "-i"}, type ? &bytes : &nothing,
+                 false);
   }
-  return r.started && r.finished && r.status == 0;
+  if (!r.started || !r.finished || r.status != 0) return false;
+  return !served || confirm_owner(b, *served, type ? bytes : std::string());
 }
 
 bool has(const Found& f, const std::string& t) {

@@ -1015,7 +1015,7 @@ void Decoder::series_record(Node target, uint32_t t, bool variant, bool shared, 
     if (t == T_MAP) {
       r.header = h;
     } else {
-      Cell c{h, head, r.w2, t == T_VECTOR ? r.w3 : 0};
+      Cell c{h, head, r.w2, t == T_VECTOR || t == T_HASH ? r.w3 : 0};  // a hash! shares its index too
       uint32_t units = memory::units(memory::node_buffer(r.w2));
       if (head > units) fail();
       r = c;
@@ -1239,6 +1239,10 @@ void Decoder::record(Node target) {
       hw = word();
     } while (hw == 0 && pos < end);
     if (hw == 0) {
+      // Padding up to the end: no record. Only the image's own list may end so; inside a
+      // value the callers read the cell the record should have made (a function's body,
+      // an error's field), and an unwritten cell there is stale memory.
+      if (depth > 1) fail();
       --depth;
       return;
     }

@@ -13,8 +13,12 @@
 
 #include "case_file.h"
 #include "http_fixture.h"
+#include "runtime/cell_api.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/init.h"
+#include "runtime/stack.h"
 #include "runtime/startup.h"
+#include "runtime/system.h"
 
 namespace {
 struct Run {
@@ -31,6 +35,13 @@ int run_all(void* p) {
   kel::rt::record_machine_stack_bottom();
   kel::runtime::init();
   kel::runtime::run_boot_library();
+  {
+    // The size a console without a terminal has after its start-up (which the driver skips).
+    kel::Cell* size = kel::stack::reserve_cell();
+    kel::pair::init_cell(size, 80, 50);
+    kel::system::set_field("console", "size", size);
+    kel::stack::drop_cells(1);
+  }
   for (auto& path : run->files) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {

@@ -190,6 +190,7 @@ int main(int argc, char** argv) {
   fuzz::input().label = "json-csv";
   fuzz::input().file = "fuzz-json-csv-crash.bin";
   g_seconds = fuzz::seconds_arg(argc, argv);
+  fuzz::read_replay_args(argc, argv);
   char* args[] = {argv[0], nullptr};
   boot::start(1, args, &launch);
 }

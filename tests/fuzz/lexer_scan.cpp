@@ -111,6 +111,7 @@ int main(int argc, char** argv) {
   fuzz::input().label = "lexer";
   fuzz::input().file = "fuzz-lexer-crash.bin";
   g_seconds = fuzz::seconds_arg(argc, argv);
+  fuzz::read_replay_args(argc, argv);
   char* args[] = {argv[0], nullptr};
   boot::start(1, args, &launch);
 }

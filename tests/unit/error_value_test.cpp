@@ -74,10 +74,11 @@ TEST(ErrorValue, TryAndPropagation) {
       {"print try [1 + 2]", "3\n"},
       {"f: func [] [1 / 0] e: try [f] print [e/id e/where]", "zero-divide /\n"},
       {"e: try [try [1 / 0] 5] print e", "5\n"},
-      // /keep turns the frame position into the call words (functions only at level 1).
+      // /keep turns the frame position into the call words (functions only at level 1); a
+      // script runs inside the console's launch and try-do.
       {"f: func [] [1 / 0] g: func [] [f] e: try/keep [g] print mold e/stack print e",
-       "[g f]\n*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n"
-       "*** Stack: g f\n"},
+       "[launch launch try-do g f]\n*** Math Error: attempt to divide by zero\n*** Where: /\n"
+       "*** Near : 1 / 0\n*** Stack: launch launch try-do g f\n"},
       {"f: func [] [1 / 0] e: try/keep [f] system/state/stack-trace: 0 print e",
        "*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n"},
       {"print [system/state/stack-trace mold system/state/source-files system/catalog/errors/math/type]",

@@ -80,9 +80,10 @@ TEST(KelEntry, StandardInput) {
   EXPECT_EQ(r.out.compare(0, head.size(), head), 0) << r.out;
   EXPECT_NE(r.out.find("nosuch has no value"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("== 2\n"), std::string::npos) << r.out;
-  // a syntax error in a line is reported and the loop goes on
-  r = with_stdin("[1 2\n5\n");
+  // a syntax error in a line is reported at once and the loop goes on
+  r = with_stdin("1 + ]\n5\n");
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("*** Syntax Error: ", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("== 5\n"), std::string::npos) << r.out;
 }
 

@@ -46,12 +46,31 @@ inline KelOutcome run_kel_script(const std::string& text) {
   return {r.status, r.out};
 }
 
-// The `kel` program reading the text as its standard input.
-inline KelOutcome run_kel_stdin(const std::string& input) {
+// The lines the console prints first when it starts without a script: everything up to
+// the empty line after "Type HELP ...", or 0 when the output does not start with them.
+inline size_t console_banner_length(const std::string& out) {
+  static const std::string head = "--== Kel ";
+  static const std::string tail = " ==-- \nType HELP for starting information. \n\n";
+  if (out.compare(0, head.size(), head) != 0) return 0;
+  size_t at = out.find(tail);
+  return at == std::string::npos ? 0 : at + tail.size();
+}
+
+// The `kel` program reading the text as its standard input, with a cache folder of its own
+// (the console's settings).
+inline KelOutcome run_kel_stdin_whole(const std::string& input) {
   std::string path = temp_file(input);
-  ProbeResult r = run_probe("/bin/sh", {"-c", kel_program() + " < " + path});
+  ProbeResult r = run_probe(
+      "/bin/sh", {"-c", "c=$(mktemp -d) && XDG_CACHE_HOME=$c " + kel_program() + " < " + path +
+                            "; s=$?; rm -rf \"$c\"; exit $s"});
   unlink(path.c_str());
   return {r.status, r.out};
+}
+// The same with the banner taken off what it printed.
+inline KelOutcome run_kel_stdin(const std::string& input) {
+  KelOutcome r = run_kel_stdin_whole(input);
+  r.out.erase(0, console_banner_length(r.out));
+  return r;
 }
 
 // What a script of the text (after a plain header) printed.

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -34,35 +35,44 @@ std::string run(const std::string& text, const std::vector<std::string>& args,
 // The items are argv's own: a double quote or an empty item arrives whole.
 TEST(SystemValues, ArgumentsFromArgv) {
   EXPECT_EQ(run("print mold back back tail system/options/args", {"a\"b", ""}), "[{a\"b} \"\"]\n");
-  EXPECT_EQ(run("print mold next system/options/args", {"my file", "-x"}), "[\"my file\" \"-x\"]\n");
+  // the console's start leaves only the script's own arguments
+  EXPECT_EQ(run("print mold system/options/args", {"my file", "-x"}), "[\"my file\" \"-x\"]\n");
   EXPECT_EQ(run("print system/options/boot = \"" + kel_program() + "\"", {}), "true\n");
 }
 
-// The raw text after the program's path: items holding blanks are quoted.
+// The raw text of the script's own arguments: items holding blanks are quoted.
 TEST(SystemValues, ScriptArgsRawText) {
   std::string path = temp_file("Kel []\nprint mold system/script/args\n");
   auto r = run_probe(kel_program(), {path, "a b", "c"});
   unlink(path.c_str());
-  EXPECT_EQ(r.out, "{" + path + " \"a b\" c}\n");
+  EXPECT_EQ(r.out, "{\"a b\" c}\n");
 }
 
+// The console makes its settings folder in the cache folder at start: every folder named
+// here lies in a temporary folder.
 TEST(SystemValues, CacheFolder) {
+  char tmp[] = "/tmp/kel-cache-test-XXXXXX";
+  ASSERT_NE(mkdtemp(tmp), nullptr);
+  const std::string t = tmp;
   const std::string show = "print mold system/options/cache";
-  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=/c/x"}), "%/c/x/Kel/\n");
-  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=//c//x/"}), "%/c/x/Kel/\n");
-  EXPECT_EQ(run(show, {}, {"-u", "XDG_CACHE_HOME", "HOME=/h"}), "%/h/.cache/Kel/\n");
-  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=rel", "HOME=/h"}), "%/h/.cache/Kel/\n");
-  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=", "HOME=/h/"}), "%/h/.cache/Kel/\n");
-  // Without HOME, the password entry's home folder.
+  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=" + t + "/c/x"}), "%" + t + "/c/x/Kel/\n");
+  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=/" + t + "//c//x/"}), "%" + t + "/c/x/Kel/\n");
+  EXPECT_EQ(run(show, {}, {"-u", "XDG_CACHE_HOME", "HOME=" + t + "/h"}), "%" + t + "/h/.cache/Kel/\n");
+  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=rel", "HOME=" + t + "/h"}), "%" + t + "/h/.cache/Kel/\n");
+  EXPECT_EQ(run(show, {}, {"XDG_CACHE_HOME=", "HOME=" + t + "/h/"}), "%" + t + "/h/.cache/Kel/\n");
+  // Without HOME, the password entry's home folder (whose cache gets the settings folder, as
+  // every start of the console there does).
   const passwd* entry = getpwuid(getuid());
   if (entry && entry->pw_dir && entry->pw_dir[0] == '/') {
     std::string home = entry->pw_dir;
     if (home.back() != '/') home += '/';
-    EXPECT_EQ(run(show, {}, {"-u", "XDG_CACHE_HOME", "-u", "HOME"}), "%" + home + ".cache/Kel/\n");
+    EXPECT_EQ(run(show, {}, {"-u", "XDG_CACHE_HOME", "-u", "HOME"}),
+              "%" + home + ".cache/Kel/\n");
   }
-  // Nothing is created.
-  EXPECT_EQ(run("print exists? system/options/cache", {}, {"XDG_CACHE_HOME=/nonexistent-kel-cache"}),
-            "false\n");
+  // The settings folder, and nothing else, is made.
+  EXPECT_EQ(run("print exists? rejoin [system/options/cache %Kel-Console/]", {}, {"XDG_CACHE_HOME=" + t + "/n"}),
+            "true\n");
+  std::system(("rm -rf '" + t + "'").c_str());
 }
 
 // The current folder at start, as a folder.
@@ -81,9 +91,9 @@ TEST(SystemValues, ExitStatesMatchTheLexer) {
 
 // An argument that is not UTF-8 does not stop start-up: its bad bytes read as U+FFFD.
 TEST(SystemValues, ArgumentsNotUtf8) {
-  EXPECT_EQ(run("print mold next system/options/args print mold find system/script/args \" a\"",
+  EXPECT_EQ(run("print mold system/options/args print mold system/script/args",
                 {"a\xff" "b", "\xc3"}),
-            "[\"a\xEF\xBF\xBD" "b\" \"\xEF\xBF\xBD\"]\n\" a\xEF\xBF\xBD" "b \xEF\xBF\xBD\"\n");
+            "[\"a\xEF\xBF\xBD" "b\" \"\xEF\xBF\xBD\"]\n\"a\xEF\xBF\xBD" "b \xEF\xBF\xBD\"\n");
 }
 
 // `call` splits a command as extract-boot-args splits the command line: the two agree.
