@@ -12,6 +12,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interp.h"
 #include "runtime/gc.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
@@ -410,6 +411,30 @@ void frame_shape(const Cell* fn, int32_t* args, int32_t* rest) {
   *args = a;
   int32_t total = context::word_count(fn->w1);
   *rest = total > a ? total - a : 0;
+}
+
+Cell* call_with_values(const Cell* fn_value, const Cell* name_word, const Cell* const* values,
+                       int32_t count) {
+  // Copies first: nothing below allocates before the values are on the stack.
+  Cell* fn = stack::push_copy(fn_value);
+  Cell* name = stack::push_copy(name_word);
+  Cell* given = stack::state().top;
+  for (int32_t i = 0; i < count; ++i) stack::push_copy(values[i]);
+  int32_t nargs, rest;
+  frame_shape(fn, &nargs, &rest);
+  stack::push_function_frame(name, fn->w1);
+  stack::set_interpreted_flag();
+  for (int32_t i = 0; i < nargs; ++i) {
+    if (i < count) stack::push_copy(given + i);
+    else cell::set_none(stack::reserve_cell());
+  }
+  push_defaults(rest);
+  interp::call_function_body(fn, fn->w1, name, 0);
+  Cell result = *stack::state().base;
+  stack::pop_frame();
+  *fn = result;
+  stack::state().top = fn + 1;
+  return fn;
 }
 
 int32_t count_locals(Node spec, int32_t start, bool ask) {

@@ -94,6 +94,11 @@ void push_defaults(int32_t n);
 // The frame of a call from C++ (handlers, comparators): the argument count before the
 // first refinement, and the rest of the frame (refinements, their arguments, locals).
 void frame_shape(const Cell* fn, int32_t* args, int32_t* rest);
+// Calls the function! fn from C++ under a frame named by the word name, its arguments
+// the count values (missing ones none, extra ones dropped; refinements off). Returns the
+// result in a stack cell, the top just past it.
+Cell* call_with_values(const Cell* fn, const Cell* name, const Cell* const* values,
+                       int32_t count);
 
 // Action slots.
 Cell* reflect(Cell* value, int32_t field);

@@ -614,27 +614,24 @@ void install_type() {
 
 }  // namespace kel::port
 
-// ---- The boot library's URL parser, until it lands ----
+// ---- The boot library's URL parser ----
 
 namespace kel::boot {
 
-// A stand-in for parse-url: the scheme (the text before "://") and the URL itself in a
-// `system/standard/url-parts` object; none without a scheme.
+// `url-parser/parse-url` of the URL, called under a function frame: the object it gives,
+// or whatever else it answers (none when the URL does not parse).
 Cell* parse_url(Cell* url) {
   port::Kept u(url);
-  std::string text = file::to_local_text(&u.c);
-  size_t at = text.find("://");
-  Cell* result = stack::reserve_cell();
-  cell::set_none(result);
-  if (at == std::string::npos || at == 0) return result;
-  std::string scheme = text.substr(0, at);
-  Cell* parts = port::push_from_standard("standard/url-parts");
-  Cell w = port::word_named(scheme.c_str());
-  port::set_field(parts, "scheme", &w);
-  port::set_field(parts, "ref", &u.c);
-  *result = *parts;
-  stack::state().top = result + 1;
-  return result;
+  Cell parser_word = word::intern_global("url-parser");
+  gc::Root keep_parser(&parser_word);
+  Cell name = word::intern_global("parse-url");
+  gc::Root keep_name(&name);
+  Cell parser = *word::value_slot(&parser_word);
+  if (cell::type(&parser) != T_OBJECT) error::raise(err::internal::not_done);
+  Cell fn = *object::value_of_word(&parser, &name);
+  if (cell::type(&fn) != T_FUNCTION) error::raise(err::internal::not_done);
+  const Cell* values[] = {&u.c};
+  return function::call_with_values(&fn, &name, values, 1);
 }
 
 }  // namespace kel::boot

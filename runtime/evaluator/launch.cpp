@@ -20,6 +20,7 @@
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
+#include "runtime/evaluator/script_header.h"
 #include "runtime/evaluator/trace.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/evaluator/bridge.h"
@@ -171,6 +172,7 @@ void bind_routines() {
     console_start::register_routines();
     json::register_routines();
     math_routines::register_routines();
+    script_header::register_routines();
   }
   registered = true;
   routine::bind_registered();

@@ -6,6 +6,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/native.h"
@@ -223,6 +224,19 @@ void do_(int32_t, const int32_t* refs) {
 }
 
 namespace {
+// A script file or URL: the boot library's `do-file` with the value, no trace callback and
+// the /args value (none without it); its value is the result.
+void do_file(const Cell* script, const Cell* args) {
+  Cell name = word::intern_global("do-file");
+  gc::Root keep_name(&name);
+  Cell fn = *word::value_slot(&name);
+  if (cell::type(&fn) != T_FUNCTION) error::raise(err::internal::not_done);
+  Cell none{T_NONE, 0, 0, 0};
+  const Cell* values[] = {script, &none, args ? args : &none};
+  Cell answer = *function::call_with_values(&fn, &name, values, 3);
+  stack::set_only_result(&answer);
+}
+
 void do_value(const int32_t* refs) {
   Cell* value = arg(0);
   uint32_t t = cell::type(value);
@@ -260,7 +274,8 @@ void do_value(const int32_t* refs) {
       return;
     }
     case T_FILE: case T_URL:
-      error::raise(err::internal::not_done);  // the boot library's do-file
+      do_file(value, refs[1] >= 0 ? arg(refs[1]) : nullptr);
+      return;
     case T_ERROR: {
       Cell e = *value;
       stack::propagate_error(&e);

@@ -13,6 +13,9 @@ import threading
 import time
 import zlib
 
+COUNTS = {}
+COUNTS_LOCK = threading.Lock()
+
 SKIPPED = {"host", "accept", "accept-encoding", "connection", "content-length", "expect",
            "transfer-encoding"}
 
@@ -84,6 +87,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if body:
                 text += b"\n" + body
             self.reply(200, text)
+        elif path == "/script":
+            self.reply(200, b'Kel [Title: "remote"] 6 * 7', [("Content-Type", "text/plain")])
+        elif path == "/info":
+            self.reply(200, b'Kel [Title: "info"] reduce [system/script/header/Title '
+                       b'system/script/path system/script/args]',
+                       [("Content-Type", "text/plain")])
+        elif path.startswith("/count/"):
+            # "1", "2", ... per name: tells a cached copy from a new download.
+            with COUNTS_LOCK:
+                n = COUNTS[path] = COUNTS.get(path, 0) + 1
+            self.reply(200, str(n).encode(), [("Content-Type", "text/plain")])
+        elif path == "/one":
+            self.reply(200, b"[5]", [("Content-Type", "text/plain")])
         elif path == "/endless":
             # A body with no length that never ends: 1 MB chunks until the client stops
             # reading, at most 4 GB or 60 seconds.

@@ -66,6 +66,12 @@ void launch() {
   show("(e: try [open p] e/id)");
   show("copy/part mold p 12");
   show("p = p");
+  // register-scheme/native sets the actor to the handle first; the first name wins.
+  show("(register-scheme/native make system/standard/scheme [name: 'nt2 title: \"n\"] "
+       "native-actor s: select system/schemes 'nt2 type? s/actor)");
+  show("read nt2://host/x");
+  show("(register-scheme/native make system/standard/scheme [name: 'nt2 title: \"m\"] "
+       "native-actor s: select system/schemes 'nt2 s/title)");
 }
 
 }  // namespace

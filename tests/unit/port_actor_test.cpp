@@ -24,7 +24,10 @@ TEST(PortActor, NativeTableFirst) {
               "no-port-action\n"  // no append in the table
               "no-port-action\n"
               "\"make port! [\"\n"
-              "true\n")
+              "true\n"
+              "handle!\n"
+              "\"native read\"\n"
+              "\"n\"\n")
         << env;
   }
 }

@@ -312,9 +312,10 @@ TEST_F(UrlTest, WriteChecksRunBeforeAnythingIsSent) {
   EXPECT_RAISES(write("http://127.0.0.1:9/", blk({})), err::access::no_connect);
   EXPECT_RAISES(write("http://127.0.0.1:9/", blk({word("put"), blk({}), text("d")})),
                 err::access::no_connect);
-  // other schemes go to a port, through parse-url and `system/standard/url-parts`, which this
-  // fixture does not make (tests/cases/port.kel has the started runtime's answers)
-  EXPECT_RAISES(write("ftp://x", blk({text("a")})), err::script::invalid_path);
+  // other schemes go to a port through the boot library's url-parser/parse-url, which this
+  // fixture does not load (tests/cases/port.kel and url-parser.kel have the started
+  // runtime's answers)
+  EXPECT_RAISES(write("ftp://x", blk({text("a")})), err::internal::not_done);
 }
 
 TEST_F(UrlTest, UnsupportedRefinementsRaiseNotDone) {
@@ -331,12 +332,12 @@ TEST_F(UrlTest, UnsupportedRefinementsRaiseNotDone) {
                 err::internal::not_done);
   EXPECT_RAISES(write(u, d, false, false, false, false, nullptr, &n, nullptr, nullptr),
                 err::internal::not_done);
-  // read ftp://x and open ftp://x hand over to parse-url and ports (which need `system`)
+  // read ftp://x and open ftp://x hand over to the boot library's parse-url (not loaded here)
   EXPECT_RAISES(read(url_of("ftp://x"), nullptr, nullptr, false, false, false, nullptr),
-                err::script::invalid_path);
+                err::internal::not_done);
   EXPECT_RAISES(datatype::slot<act::OPEN>(T_URL)(url_of("ftp://x"), false, false, false, false,
                                                  nullptr),
-                err::script::invalid_path);
+                err::internal::not_done);
   // write/part http://x "x" 1 => !! internal/not-done
   EXPECT_RAISES(write(u, d, false, false, false, false, &n, nullptr, nullptr, nullptr),
                 err::internal::not_done);
