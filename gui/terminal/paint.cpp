@@ -3,6 +3,7 @@
 #include "gui/terminal/paint.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "gui/face_fields.h"
 #include "gui/terminal/console_io.h"
@@ -11,6 +12,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/memory.h"
 #include "runtime/symbol.h"
 
 namespace kel::gui {
@@ -28,6 +30,43 @@ constexpr uint32_t SGR_ATTR[10] = {0, attr::BOLD, attr::DIM, attr::ITALIC, attr:
 struct Words {
   int32_t center, right, middle, bottom, hint;
 } g_words{};
+
+// A string's characters read in place (painting allocates nothing, so the buffer stays).
+struct TextUnits {
+  const uint8_t* data;
+  uint32_t unit;
+  int32_t start, end;  // the head index and the tail index
+  int32_t at(int32_t i) const {
+    if (unit == 1) return data[i];
+    if (unit == 2) {
+      uint16_t v;
+      std::memcpy(&v, data + size_t(i) * 2, 2);
+      return v;
+    }
+    int32_t v;
+    std::memcpy(&v, data + size_t(i) * 4, 4);
+    return v;
+  }
+};
+
+TextUnits text_units(const Cell* s) {
+  SeriesBuffer* b = memory::node_buffer(s->w2);
+  uint32_t unit = memory::unit(b);
+  int32_t total = int32_t(memory::units(b));
+  int32_t start = std::clamp(int32_t(s->w1), 0, total);
+  return TextUnits{memory::head(b), unit, start, total};
+}
+
+// Texts repeat characters: the last width looked up is kept.
+int32_t cell_width(int32_t c) {
+  static int32_t last_c = -1, last_w = 1;
+  if (c >= 0x20 && c < 0x7F) return 1;
+  if (c != last_c) {
+    last_w = char_width(c);
+    last_c = c;
+  }
+  return last_w;
+}
 
 bool word_named(const Cell* c, int32_t id) {
   return word::any_word_type_q(cell::type(c)) && symbol::canonical_id(int32_t(c->w2)) == id;
@@ -104,13 +143,16 @@ void init_paint() {
   g_words = Words{id("center"), id("right"), id("middle"), id("bottom"), id("hint")};
 }
 
-int32_t parse_escape(const Cell* text, int32_t i, int32_t n, EscapeState* st) {
-  if (i + 1 >= n || string::codepoint_at(text, i + 1) != '[') return i;
+namespace {
+// Reads the escape sequence at index i (the ESC): the index after it, or i when it is no
+// escape sequence (no "[" after the ESC).
+int32_t parse_escape(const TextUnits& text, int32_t i, int32_t n, EscapeState* st) {
+  if (i + 1 >= n || text.at(i + 1) != '[') return i;
   uint32_t group[3];
   int32_t count = 0;
   uint32_t current = 0;
   for (int32_t j = i + 2; j < n; ++j) {
-    int32_t c = string::codepoint_at(text, j);
+    int32_t c = text.at(j);
     if (c >= '0' && c <= '9') {
       current = (current * 10 + uint32_t(c - '0')) % 65535;
     } else if (c == ';') {
@@ -130,19 +172,19 @@ int32_t parse_escape(const Cell* text, int32_t i, int32_t n, EscapeState* st) {
   }
   return n;
 }
+}  // namespace
 
 void measure_wrapped(const Cell* text, int32_t width, int32_t* widest, int32_t* lines) {
-  int32_t n = string::count_from_head(const_cast<Cell*>(text));
-  int32_t start = int32_t(text->w1);
+  TextUnits t = text_units(text);
   int32_t col = 0, wide = 0, count = 1;
-  for (int32_t i = 0; i < n; ++i) {
-    int32_t c = string::codepoint_at(text, start + i);
+  for (int32_t i = t.start; i < t.end; ++i) {
+    int32_t c = t.at(i);
     if (c == '\n') {
       ++count;
       col = 0;
       continue;
     }
-    int32_t w = char_width(c);
+    int32_t w = cell_width(c);
     if (width > 0 && col > 0 && col + w > width) {
       ++count;
       col = 0;
@@ -158,9 +200,9 @@ void paint_text(const Cell* text, const PreparedCells* cells, int32_t x, int32_t
                 const ClipRect& clip, const PaintStyle& style) {
   bool wrap = style.align & align::WRAP;
   bool escapes = text && (style.attrs & STYLE_ESCAPES);
-  int32_t start = text ? int32_t(text->w1) : 0;
-  int32_t n = text ? std::max(0, string::count_from_head(const_cast<Cell*>(text)))
-                   : int32_t(cells->size());
+  TextUnits units = text ? text_units(text) : TextUnits{nullptr, 1, 0, 0};
+  int32_t start = units.start;
+  int32_t n = text ? units.end - units.start : int32_t(cells->size());
   EscapeState st{style.fg, style.attrs & CELL_ATTR_BITS};
   int32_t col = x, row = y;
   bool dropping = false;  // the rest of a line that passed the right edge
@@ -168,9 +210,9 @@ void paint_text(const Cell* text, const PreparedCells* cells, int32_t x, int32_t
     ScreenCell pc{};
     int32_t c;
     if (text) {
-      c = string::codepoint_at(text, start + i);
+      c = units.at(start + i);
       if (c == ESC && escapes) {
-        int32_t next = parse_escape(text, start + i, start + n, &st);
+        int32_t next = parse_escape(units, start + i, start + n, &st);
         if (next != start + i) {
           i = next - start - 1;
           continue;
@@ -187,7 +229,7 @@ void paint_text(const Cell* text, const PreparedCells* cells, int32_t x, int32_t
       continue;
     }
     if (dropping) continue;
-    int32_t w = char_width(c);
+    int32_t w = cell_width(c);
     if (w <= 0) continue;  // a cell holds one code point: nothing to join it to
     // Wrapping: a character that does not fit goes to the next row, not lost.
     if (wrap && col > x && col + w > clip.right) {

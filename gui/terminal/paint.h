@@ -46,8 +46,5 @@ struct EscapeState {
   uint32_t fg;
   uint32_t attrs;
 };
-// Reads the escape sequence starting at index i (the ESC) of the text, of n characters:
-// the index after it, or i when it is no escape sequence (no "[" after the ESC).
-int32_t parse_escape(const Cell* text, int32_t i, int32_t n, EscapeState* state);
 
 }  // namespace kel::gui
