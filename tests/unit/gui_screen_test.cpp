@@ -20,11 +20,14 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/launch.h"
 #include "runtime/gc.h"
+#include "runtime/hooks.h"
 #include "runtime/init.h"
 #include "runtime/output.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
+#include "runtime/error.h"
 #include "tests/probes/gui_builder.h"
+#include "tests/unit/output_capture.h"
 
 namespace kel::test {
 namespace {
@@ -581,6 +584,58 @@ TEST_F(GuiScreenTest, ErrorsInHandlersLeaveTheLoopRunning) {
   gui::do_events(false);
   EXPECT_EQ(mold_of("n"), "3");
   EXPECT_EQ(gui::loop_state().depth, 0);
+}
+
+int32_t raise_on_time(uint32_t, int32_t code, void*) {
+  if (code == gui::evt::TIME) {
+    Cell v{T_INTEGER, 0, 7, 0};
+    error::raise(err::script::invalid_arg, &v);
+  }
+  return 0;
+}
+
+TEST_F(GuiScreenTest, AnErrorEscapingAPassEndsTheLevelAndIsTold) {
+  uint32_t win = show("face [type: 'window size: 4x1 text: \"w\"]");
+  gui::widget(win)->on_event = raise_on_time;
+  gui::add_timer(win, 66);
+  g_quit_after = 20;
+  testing::OutputCapture out;
+  gui::do_events(false);
+  EXPECT_EQ(g_waits.size(), 2u);  // ended on the second pass
+  EXPECT_EQ(gui::loop_state().depth, 0);
+  EXPECT_EQ(out.take().substr(0, 30), "*** Script Error: invalid argu");
+  EXPECT_EQ(stack::state().pending_code, 0u);
+}
+
+TEST_F(GuiScreenTest, PrintHooksTakeTheDisplayOffAndBack) {
+  struct Case {
+    bool set_up, full, shown;
+    int32_t lines;
+    const char* before;
+    const char* after;
+  } cases[] = {
+      {false, false, true, 2, "", ""},
+      {true, false, true, 2, "\r\x1b[2A\x1b[0J", "\x1b[6n"},
+      {true, false, false, 2, "", "\x1b[6n"},
+      {true, true, true, 0, "\x1b[?1049l", "\x1b[?1049h\x1b[2J"},
+  };
+  for (const Case& c : cases) {
+    gui::console().set_up = c.set_up;
+    gui::console().full_screen = c.full;
+    gui::screen().screen_entered = true;
+    gui::screen().something_shown = c.shown;
+    gui::screen().lines_used = c.lines;
+    gui::screen().redraw_needed = false;
+    written.clear();
+    tui::suspend_for_print();
+    EXPECT_EQ(written, c.before);
+    written.clear();
+    tui::resume_after_print();
+    EXPECT_EQ(written, c.after);
+    EXPECT_EQ(gui::screen().redraw_needed, c.set_up);
+  }
+  gui::screen().screen_entered = false;
+  gui::console().set_up = false;
 }
 
 TEST_F(GuiScreenTest, AnIdleLoopWritesNothingAndWaitsEachFrame) {
