@@ -312,7 +312,8 @@ void on_terminal_resize(int32_t columns, int32_t rows) {
     if (!x) continue;
     if (x->on_event) x->on_event(w, EVENT_RESIZE, size);
     x = widget(w);
-    if (x && cell::type(&x->face) == T_OBJECT) make_event(EVENT_RESIZE, w, 0);
+    if (x && cell::type(&x->face) == T_OBJECT)
+      dispatch_event(EVENT_RESIZE, EventRecord{w, float(columns), float(rows), 0, 0}, 0);
   }
   // What was on the terminal is no longer where the grid says.
   mark_redraw(g_screen.active_window);

@@ -638,6 +638,23 @@ TEST_F(GuiScreenTest, PrintHooksTakeTheDisplayOffAndBack) {
   gui::console().set_up = false;
 }
 
+int32_t g_resized[2];
+int32_t note_resize(uint32_t, int32_t code, void* argument) {
+  if (code == gui::EVENT_RESIZE) std::memcpy(g_resized, argument, sizeof g_resized);
+  return 0;
+}
+
+TEST_F(GuiScreenTest, ResizeReachesEachWindowOnceAndTheFace) {
+  uint32_t win = show("face [type: 'window size: 4x1 text: \"w\"]");
+  gui::widget(win)->on_event = note_resize;
+  g_resized[0] = g_resized[1] = 0;
+  eval("system/view/awake: func [event /with face] [append log reduce [event/type event/offset] none]");
+  gui::on_terminal_resize(90, 30);
+  EXPECT_EQ(g_resized[0], 90);
+  EXPECT_EQ(g_resized[1], 30);
+  EXPECT_EQ(mold_of("log"), "[resize 90x30]");
+}
+
 TEST_F(GuiScreenTest, AnIdleLoopWritesNothingAndWaitsEachFrame) {
   uint32_t win = show("face [type: 'window size: 4x1 text: \"w\"]");
   (void)win;
