@@ -1,6 +1,7 @@
 // Error raising by catalogue positions, the argument type checks, and the error report
 // (title and message from the embedded catalogue text, then the `where` word).
 #include "runtime/error.h"
+#include "runtime/hooks.h"
 #include "runtime/output.h"
 
 #include <string_view>
@@ -279,6 +280,7 @@ std::string form_report(const Cell* error) {
 void print_report(const Cell* error) {
   std::string text = form_report(error);
   text += '\n';
+  tui::PrintScope around;
   platform::write_bytes(text.data(), text.size());  // already UTF-8
 }
 

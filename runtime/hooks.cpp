@@ -87,9 +87,3 @@ void print_string(const TextView& text, int newline) {
 }
 
 }  // namespace kel::output
-
-namespace kel::tui {
-void suspend_for_print() {}
-void resume_after_print() {}
-void event_pass() {}
-}  // namespace kel::tui

@@ -43,10 +43,17 @@ void print_string(const TextView& text, int newline);
 }  // namespace kel::output
 
 namespace kel::tui {
-// Take the terminal GUI out of its full-screen mode around a print, and back.
-// No-ops until the terminal backend exists.
+// Take the terminal GUI's display off the terminal around a print, and back; nothing
+// unless the GUI has set the console up (gui/terminal/event_loop.cpp).
 void suspend_for_print();
 void resume_after_print();
-// One non-blocking pass of the terminal GUI's event loop (after `wait`).
+// One non-blocking pass of the terminal GUI's event loop (before and after `wait` sleeps).
 void event_pass();
+// Around one write to the console: suspend, then resume when the scope ends.
+struct PrintScope {
+  PrintScope() { suspend_for_print(); }
+  ~PrintScope() { resume_after_print(); }
+  PrintScope(const PrintScope&) = delete;
+  PrintScope& operator=(const PrintScope&) = delete;
+};
 }  // namespace kel::tui

@@ -7,6 +7,5 @@
 #include "runtime/init_steps.h"
 
 namespace kel::gui {
-void init_backend() {}
 void intern_draw_words() {}
 }  // namespace kel::gui

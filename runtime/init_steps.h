@@ -5,6 +5,5 @@
 
 // The terminal GUI backend, called in place during the boot library.
 namespace kel::gui {
-void init_backend();
 void intern_draw_words();
 }  // namespace kel::gui

@@ -122,3 +122,7 @@ set_tests_properties(boot-image-reproducible PROPERTIES TIMEOUT 600)
 
 # quit's exit statuses, typed on standard input.
 add_test(NAME quit-status COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/quit_status.sh $<TARGET_FILE:kel>)
+# The GUI's screen, inline and full screen, and the loop's way out (tmux).
+add_test(NAME tmux-gui-screen COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_screen.sh
+         $<TARGET_FILE:probe-gui_screen>)
+set_tests_properties(tmux-gui-screen PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)

@@ -24,6 +24,7 @@
 #include "runtime/evaluator/trace.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/evaluator/bridge.h"
+#include "runtime/hooks.h"
 #include "runtime/io/simple_io.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error_value.h"
@@ -31,6 +32,7 @@
 #include "runtime/init.h"
 #include "boot_manifest.h"
 
+#include "gui/terminal/backend.h"
 #include "gui/terminal/vocabulary.h"
 #include "runtime/datatypes/event.h"
 #include "runtime/datatypes/native.h"
@@ -347,6 +349,7 @@ namespace {
 
 void print_line(const std::string& s) {
   std::string line = s + '\n';
+  tui::PrintScope around;
   platform::write_bytes(line.data(), line.size());  // already UTF-8
 }
 

@@ -204,6 +204,7 @@ void wait(int32_t, const int32_t*) {
     error::raise(err::script::invalid_arg, arg(0));
   double seconds = seconds_of(arg(0));
   result_none();
+  tui::event_pass();
   platform::sleep(seconds);
   tui::event_pass();
 }

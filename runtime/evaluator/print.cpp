@@ -9,6 +9,7 @@
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/hooks.h"
 #include "runtime/output.h"
 #include "runtime/stack.h"
 
@@ -59,6 +60,7 @@ void write_string(Cell* s, bool newline) {
   uint32_t unit = memory::unit(b);
   uint32_t n = uint32_t(string::count_from_head(s));
   if (n == 0 && !newline) return;
+  tui::PrintScope around;
   platform::write_text(string::head_pointer(s), size_t(n) * unit, int(unit), newline);
 }
 

@@ -28,6 +28,7 @@
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
+#include "runtime/hooks.h"
 #include "runtime/io/host.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
@@ -466,6 +467,7 @@ void exists_routine() {
 }
 
 void write_stdout_routine() {
+  tui::PrintScope around;
   write(nullptr, arg(0), nullptr, nullptr, false, false, false);
   Cell r{T_UNSET, 0, 0, 0};
   stack::set_only_result(&r);
