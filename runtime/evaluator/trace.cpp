@@ -190,7 +190,10 @@ void finish(bool unwinding) {
   Cell exit_value = *stack::last_pushed();
   gc::Root keep_exit(&exit_value);
   if (!unwinding) {
-    end();  // not after a tracer error: tracing stays off for the rest of the run
+    // The run's last event reaches the tracer also while `trace false` paused delivery
+    // (not after a tracer error: that unwinds).
+    interp::switches.trace_enabled = true;
+    end();
   } else {
     // The exit under way has already left its frames: the end event runs under a try/all
     // frame of its own, so an error or throw it raises stops there and the exit goes on.
