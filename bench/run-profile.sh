@@ -12,7 +12,7 @@ for n in 10000 100000 1000000; do
   kp=$("$kel" "$here/profile.kel" $n plain | awk '/ns\/call/ { print $2 }')
   kr=$("$kel" "$here/profile.kel" $n profile | awk '/ns\/call/ { print $2 }')
   kd=$("$kel" "$here/profile.kel" $n debug | awk '/ns\/call/ { print $2 }')
-  pp=$("$py" "$here/profile.py" $n plain | awk '{ print $2 }')
-  pr=$("$py" "$here/profile.py" $n profile | awk '{ print $2 }')
+  pp=$("$py" "$here/profile_calls.py" $n plain | awk '{ print $2 }')
+  pr=$("$py" "$here/profile_calls.py" $n profile | awk '{ print $2 }')
   printf '%-8s %10s %10s %10s %10s %10s\n' $n "$kp" "$kr" "$kd" "$pp" "$pr"
 done

@@ -1,5 +1,5 @@
 # Twin of profile.kel: N calls of a small function, plain or under cProfile.
-# Usage: python3 bench/profile.py N MODE (MODE: plain or profile).
+# Usage: python3 bench/profile_calls.py N MODE (MODE: plain or profile).
 import cProfile, sys, time
 n = int(sys.argv[1]) if len(sys.argv) > 1 else 10000
 mode = sys.argv[2] if len(sys.argv) > 2 else "plain"
