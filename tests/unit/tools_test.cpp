@@ -73,6 +73,9 @@ TEST(Tools, Debugger) {
       {"debug [1 + 2]\n-s\n\n+s\n\nc\n", {"-----> PUSH 1\nInput: 1 + 2\n-----> EVAL +"}, {}},
       // a command line that does not load raises its error in the debugged code
       {"debug [1]\n[\n", {"*** Syntax Error"}, {}},
+      {"debug [1]\n:[\n", {"*** Syntax Error"}, {}},
+      // a word with no value: its error is shown, the stop stays
+      {"debug [1]\n:no-such-word\nc\n", {"*** Script Error: no-such-word has no value"}, {"----->"}},
       // an indented stack: two spaces per step
       {"debug [1 + add 2 3]\n+i\n\n\n\n\n\n\n\nc\n", {"Stack: +\nStack:   add\nStack:     2\n"},
        {}},
