@@ -2,6 +2,7 @@
 // stops, commands, watches, the history, the options after the run, the profiler's report.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,24 @@
 namespace {
 
 using kel::testing::run_kel_stdin;
+
+// The programs started here run without the collector stress: each is a whole console
+// start-up (tens of seconds under stress), and the same Kel code runs under stress in
+// tests/cases/tools.kel.
+struct NoChildStress {
+  std::string saved;
+  bool had;
+  NoChildStress() {
+    const char* s = std::getenv("KEL_GC_STRESS");
+    had = s != nullptr;
+    if (had) saved = s;
+    setenv("KEL_GC_STRESS", "0", 1);
+  }
+  ~NoChildStress() {
+    if (had) setenv("KEL_GC_STRESS", saved.c_str(), 1);
+    else unsetenv("KEL_GC_STRESS");
+  }
+};
 
 struct ToolCase {
   const char* input;
@@ -33,6 +52,7 @@ void check(const ToolCase& c) {
 }
 
 TEST(Tools, Debugger) {
+  NoChildStress plain;
   const ToolCase cases[] = {
       // the first stop is the fetch of 1; c runs to the end without stopping
       {"debug [1 + 2]\n\nc\n",
@@ -85,6 +105,7 @@ TEST(Tools, Debugger) {
 }
 
 TEST(Tools, Profiler) {
+  NoChildStress plain;
   const ToolCase cases[] = {
       {"f: func [] [1] profile [f f f]\n", {"== 1\n\n#1   f                | 3          | 0:00:00"}, {}},
       {"profile [print \"x\"]\n", {"x\n#1   print            | 1          | "}, {"=="}},
@@ -101,6 +122,7 @@ TEST(Tools, Profiler) {
 }
 
 TEST(Tools, Tracer) {
+  NoChildStress plain;
   const ToolCase cases[] = {
       {"trace [x: 1 + 2 print x]\n",
        {"  x: 1 + 2                           => 3", "\n3\n", "  print x                            => unset"},
