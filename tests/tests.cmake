@@ -126,3 +126,7 @@ add_test(NAME quit-status COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/quit_status
 add_test(NAME tmux-gui-screen COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_screen.sh
          $<TARGET_FILE:probe-gui_screen>)
 set_tests_properties(tmux-gui-screen PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# Faces' draw blocks drawn with character cells (tmux).
+add_test(NAME tmux-gui-draw COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_draw.sh
+         $<TARGET_FILE:probe-gui_screen>)
+set_tests_properties(tmux-gui-draw PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
