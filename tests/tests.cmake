@@ -134,3 +134,7 @@ set_tests_properties(tmux-gui-draw PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 add_test(NAME request-color-hsv COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/request_color_hsv.sh
          $<TARGET_FILE:kel>)
 set_tests_properties(request-color-hsv PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
+# The colour requester's dialog in a real terminal (tmux; skipped until VID is there).
+add_test(NAME tmux-request-color COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_request_color.sh
+         $<TARGET_FILE:kel>)
+set_tests_properties(tmux-request-color PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
