@@ -1,5 +1,6 @@
 # python3 twin of bench/rtd.kel: the same rich-text compile (open/close styles on a stack,
-# runs appended as [start, length, attrs...], then the quadratic merge and ordering).
+# runs appended as [start, length, attrs...], then the merge and ordering, with each run's
+# range kept in a list beside the runs as the Kel side does).
 import time
 
 def make_spec(n):
@@ -38,27 +39,32 @@ def compile_rtd(spec):
 
     walk(spec)
     runs = out
+    pairs = [r[0] for r in runs]  # each run's range beside it, searched natively
     i = 0
     while i < len(runs):
         cur = runs[i]
         j = i + 1
-        while j < len(runs):
+        while True:
+            try:
+                j = pairs.index(cur[0], j)
+            except ValueError:
+                break
             r = runs[j]
-            if r[0] == cur[0]:
-                if isinstance(r[1], tuple):
-                    cur[1:1] = r[1:]
-                else:
-                    cur += r[1:]
-                del runs[j]
+            if isinstance(r[1], tuple):
+                cur[1:1] = r[1:]
             else:
-                j += 1
+                cur += r[1:]
+            del runs[j]
+            del pairs[j]
         k = i
-        while k > 0 and (runs[k - 1][0][0] > cur[0][0] or
-                         (runs[k - 1][0][0] == cur[0][0] and runs[k - 1][0][1] < cur[0][1])):
+        while k > 0 and (pairs[k - 1][0] > cur[0][0] or
+                         (pairs[k - 1][0] == cur[0][0] and pairs[k - 1][1] < cur[0][1])):
             k -= 1
         if k < i:
             del runs[i]
+            del pairs[i]
             runs.insert(k, cur)
+            pairs.insert(k, cur[0])
         i += 1
     return "".join(text), runs
 
