@@ -1244,6 +1244,26 @@ int32_t context_symbol_index(Node t, int32_t symbol_id, bool canonical, Node con
   return -1;
 }
 
+WordFinder word_finder(Node t) {
+  const int32_t* r = R(t);
+  const TableArrays a(r);
+  Node vn = uint32_t(r[rec::VALUES]);
+  return WordFinder{a.flags, a.index, a.values, uint32_t(r[rec::BUCKETS]), mem::used(vn) / 16};
+}
+
+int32_t WordFinder::find(int32_t symbol_id) const {
+  int32_t canon = symbol::canonical_id(symbol_id);
+  Probe pr(mix_int32(uint32_t(canon)), buckets);
+  do {
+    uint32_t f = get_flag(flags, pr.i);
+    if (f == EMPTY) break;
+    if (f == DELETED) continue;
+    const Cell* w = words + index[pr.i];
+    if (int32_t(w->w2) == symbol_id || symbol::canonical_id(int32_t(w->w2)) == canon) return int32_t(w->w3);
+  } while (pr.next());
+  return -1;
+}
+
 Node context_symbols_node(const Cell* context) { return uint32_t(R(context->w1)[rec::VALUES]); }
 Cell* context_symbols(const Cell* context) {
   return reinterpret_cast<Cell*>(mem::data(context_symbols_node(context)));
