@@ -1171,13 +1171,23 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
   mem::data(sn)[length] = 0;
   mem::set_used(sn, length);
   Cell sym{T_SYMBOL, uint32_t(alias), 0, sn};
-  Node vn = uint32_t(R(t)[rec::VALUES]);
-  append_cell(vn, sym);
-  int32_t pos = value_count(t) - 1;
-  index_of(t)[empty] = pos;
-  set_flag(flags_of(t), uint32_t(empty), LIVE);
-  R(t)[rec::SIZE]++;
-  R(t)[rec::OCCUPIED]++;
+  // With room in the list the entry is written in place; the record is read once.
+  int32_t* r = R(t);
+  SeriesBuffer* vb = memory::node_buffer(uint32_t(r[rec::VALUES]));
+  int32_t pos;
+  if (vb->tail + 16 <= uint32_t(vb->capacity)) {
+    pos = int32_t(memory::used_bytes(vb) / 16);
+    *memory::tail_cells(vb) = sym;
+    vb->tail += 16;
+  } else {
+    append_cell(uint32_t(r[rec::VALUES]), sym);
+    r = R(t);
+    pos = value_count(t) - 1;
+  }
+  reinterpret_cast<int32_t*>(mem::data(uint32_t(r[rec::INDEX])))[empty] = pos;
+  set_flag(reinterpret_cast<uint32_t*>(mem::data(uint32_t(r[rec::FLAGS]))), uint32_t(empty), LIVE);
+  r[rec::SIZE]++;
+  r[rec::OCCUPIED]++;
   return pos + 1;
 }
 
