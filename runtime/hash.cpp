@@ -371,7 +371,6 @@ void append_cell(Node values, const Cell& c) {
 
 }  // namespace
 
-int32_t* record(Node t) { return R(t); }
 uint32_t bucket_flag(Node t, uint32_t i) { return get_flag(flags_of(t), i); }
 
 // ---- hashes ----

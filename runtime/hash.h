@@ -30,8 +30,9 @@ constexpr int32_t KIND_HASH = 0, KIND_MAP = 1, KIND_SYMBOLS = 2, KIND_RECORDS = 
 // The symbol table, once start-up has made it (0 before).
 extern Node symbol_table;
 
-// Record access: valid until the next allocation.
-int32_t* record(Node t);
+// Record access: valid until the next allocation. Inline: every context's word count and
+// word list is read through it.
+inline int32_t* record(Node t) { return reinterpret_cast<int32_t*>(memory::node_head(t)); }
 uint32_t bucket_flag(Node t, uint32_t i);
 
 uint32_t round_up_pow2(uint32_t n);

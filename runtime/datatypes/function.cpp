@@ -411,9 +411,9 @@ Cell* collect_locals(Cell* spec_in, const Cell* body_in) {
 }
 
 void frame_shape(const Cell* fn, int32_t* args, int32_t* rest) {
-  Node spec = fn->w2;
-  int32_t n = int32_t(memory::units(memory::node_buffer(spec)));
-  const Cell* c = memory::head_cells(memory::node_buffer(spec));
+  SeriesBuffer* spec = memory::node_buffer(fn->w2);
+  int32_t n = int32_t(memory::units(spec));
+  const Cell* c = memory::head_cells(spec);
   int32_t a = 0;
   for (int32_t i = 0; i < n; ++i) {
     uint32_t t = cell::type(c + i);
