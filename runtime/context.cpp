@@ -223,7 +223,7 @@ void assign(Cell* word, const Cell* value, Node ctx, bool notify) {
   cells(cell_of(h.node())->w2)[index] = v.c;
 }
 
-Cell* value_slot(const Cell* word, Node ctx) {
+Cell* value_slot_other(const Cell* word, Node ctx) {
   int32_t index = int32_t(word->w3);
   if (index == -1) {
     if (word->w1 && symbol::canonical_id(int32_t(word->w2)) == self_canonical()) return self_cell(word->w1);
