@@ -772,6 +772,7 @@ struct Decoder {
   Cell resolve(uint32_t depth_count);
   Node context_of(const Cell& c);
   void record(Node target);
+  void record_any(Node target);
   Node context_record(uint32_t header_word);
   void value_list(Node ctx);
   void object_record(Node target, bool shared, bool variant, uint32_t hw, Cell* patch);
@@ -1206,6 +1207,30 @@ void Decoder::word_record(Node target, uint32_t t, bool variant, bool shared, ui
 }
 
 void Decoder::record(Node target) {
+  // Most records of a boot image are global words, some after a new-line prefix: they go
+  // straight to word_record, with the checks the general path makes for them (the depth,
+  // the bytes there, a plain word type without the variant bit). Anything else, or a byte
+  // missing, takes the general path, which reports it.
+  if (compact && depth < MAX_DEPTH && pos < end) {
+    size_t p = pos;
+    bool nl = false;
+    uint32_t b = data[p];
+    if (b == 0xC0 && p + 1 < end) {
+      nl = true;
+      b = data[++p];
+    }
+    if (b < 0x40 && word_q(b)) {
+      pos = p + 1;
+      ++depth;
+      word_record(target, b, false, false, 0, nl);
+      --depth;
+      return;
+    }
+  }
+  record_any(target);
+}
+
+void Decoder::record_any(Node target) {
   if (++depth > MAX_DEPTH) fail();
   bool nl = false, shared = false, definition = false;
   uint32_t b, t, hw = 0;
