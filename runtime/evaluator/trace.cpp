@@ -259,9 +259,11 @@ void mark_series_deep(Node series) {
   SeriesBuffer* b = memory::node_buffer(series);
   if (b->flags & SERIES_LIBRARY) return;
   b->flags |= SERIES_LIBRARY;
+  // Nothing here allocates: the cells' address holds for the whole walk.
   uint32_t n = blk::count(series);
+  const Cell* cells = blk::cells(series);
   for (uint32_t i = 0; i < n; ++i) {
-    const Cell* c = blk::cells(series) + i;
+    const Cell* c = cells + i;
     uint32_t t = cell::type(c);
     if (t == T_BLOCK || t == T_PAREN || t == T_PATH || t == T_SET_PATH || t == T_GET_PATH ||
         t == T_LIT_PATH)
