@@ -129,3 +129,15 @@ add_test(NAME quit-status COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/quit_status
 add_test(NAME tmux-gui-screen COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_screen.sh
          $<TARGET_FILE:probe-gui_screen>)
 set_tests_properties(tmux-gui-screen PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# Faces' draw blocks drawn with character cells (tmux).
+add_test(NAME tmux-gui-draw COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_draw.sh
+         $<TARGET_FILE:probe-gui_screen>)
+set_tests_properties(tmux-gui-draw PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# The colour requester's HSV to RGB against python3's colorsys.
+add_test(NAME request-color-hsv COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/request_color_hsv.sh
+         $<TARGET_FILE:kel>)
+set_tests_properties(request-color-hsv PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
+# The colour requester's dialog in a real terminal (tmux; skipped until VID is there).
+add_test(NAME tmux-request-color COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_request_color.sh
+         $<TARGET_FILE:kel>)
+set_tests_properties(tmux-request-color PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)

@@ -42,6 +42,7 @@
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/transcode.h"
 #include "runtime/gc.h"
+#include "gui/terminal/draw.h"
 #include "runtime/init_steps.h"
 #include "runtime/io/kelbin.h"
 #include "runtime/io/json_unescape.h"
