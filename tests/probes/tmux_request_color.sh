@@ -2,13 +2,14 @@
 # The colour requester in a real terminal (tmux 100x40, COLORTERM=truecolor): cancel and
 # accept, a starting colour with transparency, the hex and name fields, the numbers, the
 # canvas keys, the recent row of the grid, and a caller's window left open under the dialog.
-# Usage: tmux_request_color.sh <kel>. Exit 77 (skipped) without tmux or without VID.
+# Usage: tmux_request_color.sh <kel>. Exit 77 (skipped) without tmux, or until VID, the event
+# functions and the backend's routines are there.
 set -uo pipefail
 kel=$(realpath "$1")
 command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
 work=$(mktemp -d /tmp/kel-rc-XXXXXX)
-printf 'Kel []\nprint either all [value? %s value? %s] ["yes"] ["no"]\n' "'layout" "'view" > "$work/has-vid.kel"
-[ "$("$kel" "$work/has-vid.kel")" = yes ] || { echo "no VID yet: skipped"; rm -rf "$work"; exit 77; }
+printf 'Kel []\nprint either all [value? %s value? %s value? %s in system/view/platform %s] ["yes"] ["no"]\n' "'layout" "'view" "'foreach-face" "'make-view" > "$work/has-vid.kel"
+[ "$("$kel" "$work/has-vid.kel")" = yes ] || { echo "no VID, event functions or backend yet: skipped"; rm -rf "$work"; exit 77; }
 base="kel-rc-$$"
 sock=$base
 T() { tmux -L "$sock" "$@"; }
