@@ -701,6 +701,20 @@ struct Decoder {
     return v;
   }
   uint32_t var() {
+    // One and two bytes (most counts and symbol indexes) read at once; the loop below
+    // reads them the same way.
+    if (pos + 1 < end) {
+      uint32_t b0 = data[pos];
+      if (b0 < 0x80) {
+        ++pos;
+        return b0;
+      }
+      uint32_t b1 = data[pos + 1];
+      if (b1 < 0x80) {
+        pos += 2;
+        return (b0 & 0x7F) | (b1 << 7);
+      }
+    }
     uint32_t v = 0;
     for (int i = 0; i < 5; ++i) {
       uint32_t b = byte();
