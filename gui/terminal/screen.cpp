@@ -206,6 +206,8 @@ void output_grid() {
   std::string& out = g_screen.output;
   int32_t width = g_screen.width, height = g_screen.height;
   if (width < 1 || height < 1) return;
+  // Never read past the cells (a size set without the grid sized for it).
+  if (g_screen.cells.size() < size_t(width) * size_t(height)) return;
   if (console().full_screen) {
     out += "\x1b[H";
   } else {
