@@ -69,7 +69,7 @@ class GuiWidgetsTest : public ::testing::Test {
          "state: none rate: none edge: none para: none font: none actors: none extra: none "
          "draw: none] spec] "
          "realise: func [f parent] [f/state: reduce [p/make-view f parent 0 none false] "
-         "  if block? f/pane [foreach c f/pane [c/parent: f realise c f/state/1]] f] "
+         "  if block? f/pane [foreach kid f/pane [kid/parent: f realise kid f/state/1]] f] "
          "show-it: func [f] [realise f null-handle p/show-window f/state/1 f] "
          "log: copy [] "
          "system/view/awake: func [event /with face] [append log event/type none]");
