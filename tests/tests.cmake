@@ -87,6 +87,10 @@ set_tests_properties(tmux-console PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 add_test(NAME tmux-gui-terminal COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_terminal.sh
          $<TARGET_FILE:probe-gui_terminal>)
 set_tests_properties(tmux-gui-terminal PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# Widget kinds made through system/view/platform, typed at in a real terminal (tmux).
+add_test(NAME tmux-gui-widgets COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_widgets.sh
+         $<TARGET_FILE:kel> ${CMAKE_CURRENT_SOURCE_DIR}/probes/gui_widgets.kel)
+set_tests_properties(tmux-gui-widgets PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 
 # JSON and CSV against python3's json and csv modules: the corpus and seeded random documents,
 # also under the collector stress (skipped without python3).
@@ -126,7 +130,3 @@ add_test(NAME quit-status COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/quit_status
 add_test(NAME tmux-gui-screen COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_screen.sh
          $<TARGET_FILE:probe-gui_screen>)
 set_tests_properties(tmux-gui-screen PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
-# Widget kinds made through system/view/platform, typed at in a real terminal (tmux).
-add_test(NAME tmux-gui-widgets COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_widgets.sh
-         $<TARGET_FILE:kel> ${CMAKE_CURRENT_SOURCE_DIR}/probes/gui_widgets.kel)
-set_tests_properties(tmux-gui-widgets PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
