@@ -8,7 +8,7 @@
 
 #include "gui/face_fields.h"
 #include "gui/terminal/console_io.h"
-#include "gui/terminal/draw_stub.h"
+#include "gui/terminal/draw.h"
 #include "gui/terminal/event_loop.h"
 #include "gui/terminal/face_tree.h"
 #include "gui/terminal/face_values.h"
