@@ -90,6 +90,11 @@ set_tests_properties(tmux-debugger PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 add_test(NAME tmux-gui-terminal COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_terminal.sh
          $<TARGET_FILE:probe-gui_terminal>)
 set_tests_properties(tmux-gui-terminal PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# Widget kinds made through system/view/platform, typed at in a real terminal (tmux).
+add_test(NAME tmux-gui-widgets COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_widgets.sh
+         $<TARGET_FILE:kel> ${CMAKE_CURRENT_SOURCE_DIR}/probes/gui_widgets.kel)
+set_tests_properties(tmux-gui-widgets PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+
 # A VID window in a real terminal: its texts, and `view` returning when a timer closes it.
 add_test(NAME tmux-vid COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_vid.sh $<TARGET_FILE:kel>)
 set_tests_properties(tmux-vid PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)

@@ -1,21 +1,24 @@
-// The terminal backend's start-up: the screen lists, the widget table, the timers, the input
-// queue and its sink, and the collector marker.
+// The terminal backend's start-up entry: the routines put in system/view/platform and
+// TUI-helpers, then system/view/platform/init, which runs the backend's own start-up.
 #include "gui/terminal/backend.h"
 
-#include "gui/terminal/event_loop.h"
-#include "gui/terminal/input.h"
-#include "gui/terminal/paint.h"
-#include "gui/terminal/screen.h"
-#include "gui/terminal/widgets.h"
+#include "gui/terminal/face_tree.h"
+#include "gui/terminal/platform.h"
+#include "runtime/cell_api.h"
+#include "runtime/stack.h"
+#include "runtime/system.h"
 
 namespace kel::gui {
 
 void init_backend() {
-  init_screen();
-  init_widgets();
-  init_paint();
-  init_event_loop();
-  reset_input();
+  place_routines();
+  Cell platform;
+  cell::set_none(&platform);
+  // Without the platform object (a runtime without the GUI modules) the start-up runs alone.
+  if (system::find_field("view", "platform", &platform) && cell::type(&platform) == T_OBJECT)
+    run_platform_init();
+  else
+    start_up();
 }
 
 }  // namespace kel::gui

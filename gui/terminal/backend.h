@@ -1,5 +1,5 @@
-// The terminal backend's start-up: the screen lists, the widget table, the timers, the input
-// queue and its sink, and the collector marker.
+// The terminal backend's start-up entry: routines placed in their fields, then
+// system/view/platform/init (the screen lists, widgets, timers, input queue and marker).
 #pragma once
 
 namespace kel::gui {

@@ -9,6 +9,7 @@
 #include "gui/terminal/console_io.h"
 #include "gui/terminal/draw.h"
 #include "gui/terminal/face_values.h"
+#include "gui/terminal/widget_kinds.h"
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
@@ -338,7 +339,9 @@ void common_paint(int32_t x, int32_t y, uint32_t id, uint32_t bits) {
     Cell ui = w->ui_text;
     paint_text(&ui, nullptr, x, y, clip, style);
   }
-  if (!(bits & STYLE_NO_TEXT)) {
+  if (!(bits & STYLE_NO_TEXT) && rich_text_cells(id)) {
+    paint_text(nullptr, rich_text_cells(id), x, y, clip, style);
+  } else if (!(bits & STYLE_NO_TEXT)) {
     const Cell* text = face_slot(&face, face_field::TEXT);
     Cell shown;
     cell::set_none(&shown);
