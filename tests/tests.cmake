@@ -90,6 +90,10 @@ set_tests_properties(tmux-debugger PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 add_test(NAME tmux-gui-terminal COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_terminal.sh
          $<TARGET_FILE:probe-gui_terminal>)
 set_tests_properties(tmux-gui-terminal PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# Escape, the file requester and alert as a user meets them (tmux; skipped without the
+# backend's routines).
+add_test(NAME tmux-gui-events COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_events.sh $<TARGET_FILE:kel>)
+set_tests_properties(tmux-gui-events PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 # A VID window in a real terminal: its texts, and `view` returning when a timer closes it.
 add_test(NAME tmux-vid COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_vid.sh $<TARGET_FILE:kel>)
 set_tests_properties(tmux-vid PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
