@@ -143,6 +143,10 @@ add_test(NAME quit-status COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/quit_status
 add_test(NAME tmux-gui-screen COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_screen.sh
          $<TARGET_FILE:probe-gui_screen>)
 set_tests_properties(tmux-gui-screen PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# Escape, the file requester and alert as a user meets them (tmux; skipped without the
+# backend's routines).
+add_test(NAME tmux-gui-events COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_events.sh $<TARGET_FILE:kel>)
+set_tests_properties(tmux-gui-events PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 # Faces' draw blocks drawn with character cells (tmux).
 add_test(NAME tmux-gui-draw COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_draw.sh
          $<TARGET_FILE:probe-gui_screen>)
