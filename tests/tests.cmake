@@ -159,3 +159,10 @@ set_tests_properties(request-color-hsv PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60
 add_test(NAME tmux-request-color COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_request_color.sh
          $<TARGET_FILE:kel>)
 set_tests_properties(tmux-request-color PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
+# Windows shown by view: a button pressed, a field typed into, the modes put back (tmux).
+add_test(NAME tmux-gui-view COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_view.sh $<TARGET_FILE:kel>)
+set_tests_properties(tmux-gui-view PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# The view engine over the backend's own routines (skipped until they are there).
+add_test(NAME gui-view-backend COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/gui_view_backend.sh
+         $<TARGET_FILE:kel> $<TARGET_FILE:kel_cases> ${CMAKE_CURRENT_SOURCE_DIR}/gui/view-backend.kel)
+set_tests_properties(gui-view-backend PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
