@@ -48,7 +48,8 @@ fresh() {
   wait_screen ">>" "" && wait_cursor 3 0
 }
 
-mkdir -p "$work/t/alpine"
+mkdir -p "$work/t/alpine" "$work/u"
+touch "$work/u/$(printf '\377')"
 touch "$work/t/alpha.txt" "$work/t/beta.txt"
 T -f /dev/null new-session -d -x 80 -y 24 -c "$work" \
   "XDG_CACHE_HOME='$cache' '$kel'; echo st=\$?; sleep 60" || exit 1
@@ -91,6 +92,12 @@ fresh
 T send-keys -t 0 %t/b Tab
 wait_screen ">> %t/beta.txt" && wait_cursor 14 0
 T send-keys -t 0 Home C-k
+
+# A folder holding a name that is no UTF-8 (byte 0xFF): completing it leaves the console
+# editing.
+fresh
+T send-keys -t 0 %u/ Tab Home C-k 8 Enter
+wait_row '== 8'
 
 # A folder that cannot be read: no candidates, a tab, and the edit goes on.
 fresh
