@@ -1,5 +1,5 @@
-// The console's start-up routines: `system/console/init` (title, editor, size) and the two
-// internal routines the console library needs (whether input is a terminal, replacing a file).
+// The console's start-up routines: `system/console/init` (title, editor, size) and the
+// internal routines the console library needs (terminal input or both ends, replacing a file).
 #include "console/console_start.h"
 
 #include <unistd.h>
@@ -59,6 +59,12 @@ void terminal_input_routine() {
   stack::set_only_result(&r);
 }
 
+// Both ends a terminal: help shows an image in a window only where a person can close it.
+void console_terminal_routine() {
+  Cell r{T_LOGIC, terminal::console_q() ? 1u : 0u, 0, 0};
+  stack::set_only_result(&r);
+}
+
 // rename(2) puts the new file in place of the old one at once: a crash leaves one or the
 // other, never a file cut short.
 void replace_file_routine() {
@@ -76,6 +82,8 @@ void register_routines() {
       {nullptr, "str [string!]", &init_routine, int32_t(T_UNSET)});
   routine::register_routine({"_terminal-input?", "\"Internal Use Only\" return: [logic!]",
                              &terminal_input_routine, int32_t(T_LOGIC)});
+  routine::register_routine({"_console-terminal?", "\"Internal Use Only\" return: [logic!]",
+                             &console_terminal_routine, int32_t(T_LOGIC)});
   routine::register_routine(
       {"_replace-file", "\"Internal Use Only\" from [file!] to [file!] return: [logic!]",
        &replace_file_routine, int32_t(T_LOGIC)});

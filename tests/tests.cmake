@@ -86,6 +86,9 @@ set_tests_properties(tmux-console PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 # The debugger's prompt and the history after a debug run (tmux).
 add_test(NAME tmux-debugger COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_debugger.sh $<TARGET_FILE:kel>)
 set_tests_properties(tmux-debugger PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# Tab completion and help at the console on a real terminal (tmux).
+add_test(NAME tmux-complete COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_complete.sh $<TARGET_FILE:kel>)
+set_tests_properties(tmux-complete PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 # The GUI backend's terminal layer: size, resize during a wait, Ctrl-C, restores on every exit.
 add_test(NAME tmux-gui-terminal COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_terminal.sh
          $<TARGET_FILE:probe-gui_terminal>)
