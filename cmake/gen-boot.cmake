@@ -31,13 +31,14 @@ set(KEL_BOOT_MODULES
   boot/csv.kel
   boot/codecs.kel
   # event! is registered here; the GUI objects, then the GUI words, the backend's init and
-  # the Draw keywords, then the user-level GUI functions
+  # the Draw keywords, then the user-level GUI functions and the colour requester
   gui/faces.kel
   gui/view.kel
   gui/vid.kel
   gui/backend.kel
   gui/functions.kel
   gui/events.kel
+  gui/request-color.kel
   # the console library; the runtime calls cli-console-ctx/launch last
   console/ask.kel
   console/complete.kel

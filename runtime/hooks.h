@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/cell.h"
+
 namespace kel::output {
 
 // A string to print: its units (1, 2 or 4 bytes each), the index of the first unit to print
@@ -49,6 +51,9 @@ void suspend_for_print();
 void resume_after_print();
 // One non-blocking pass of the terminal GUI's event loop (before and after `wait` sleeps).
 void event_pass();
+// The backend's rendering of a face into out (`to image!` of a face); the terminal
+// renders none and leaves out as it is (gui/terminal/face_image.cpp).
+void face_to_image(const Cell* face, Cell* out);
 // Around one write to the console: suspend, then resume when the scope ends.
 struct PrintScope {
   PrintScope() { suspend_for_print(); }

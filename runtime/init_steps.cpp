@@ -5,7 +5,3 @@
 // stub below and its declaration in init_steps.h, and include your unit's header in init.cpp.
 // A stub left behind shows up as a duplicate-symbol link error, never as a silent no-op.
 #include "runtime/init_steps.h"
-
-namespace kel::gui {
-void intern_draw_words() {}
-}  // namespace kel::gui

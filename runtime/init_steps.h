@@ -2,8 +2,3 @@
 // in runtime/init_steps.cpp; see that file for how a unit takes its stubs over.
 #pragma once
 #include <cstdint>
-
-// The terminal GUI backend, called in place during the boot library.
-namespace kel::gui {
-void intern_draw_words();
-}  // namespace kel::gui

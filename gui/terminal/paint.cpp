@@ -7,6 +7,7 @@
 
 #include "gui/face_fields.h"
 #include "gui/terminal/console_io.h"
+#include "gui/terminal/draw.h"
 #include "gui/terminal/face_values.h"
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/block.h"
@@ -72,11 +73,6 @@ bool word_named(const Cell* c, int32_t id) {
   return word::any_word_type_q(cell::type(c)) && symbol::canonical_id(int32_t(c->w2)) == id;
 }
 
-ScreenCell* grid_at(int32_t x, int32_t y) {
-  Screen& s = screen();
-  return &s.cells[size_t(y) * size_t(s.width) + size_t(x)];
-}
-
 // Tails from x on lose their head: each becomes a space of its own.
 void clear_tails_from(int32_t x, int32_t y) {
   for (int32_t t = x; t < screen().width; ++t) {
@@ -87,8 +83,13 @@ void clear_tails_from(int32_t x, int32_t y) {
   }
 }
 
-// Before (x, y) is written: a wide character it cuts in two loses its other half, which
-// would otherwise shift the row (a head without its tail, or a tail without its head).
+}  // namespace
+
+ScreenCell* grid_at(int32_t x, int32_t y) {
+  Screen& s = screen();
+  return &s.cells[size_t(y) * size_t(s.width) + size_t(x)];
+}
+
 void cut_wide_at(int32_t x, int32_t y) {
   if (grid_at(x, y)->attrs & attr::WIDE_TAIL) {
     for (int32_t h = x - 1; h >= 0; --h) {
@@ -101,6 +102,7 @@ void cut_wide_at(int32_t x, int32_t y) {
   clear_tails_from(x + 1, y);
 }
 
+namespace {
 // The value after the word `hint` in an options block, or null.
 const Cell* option_value(const Cell* options, int32_t name) {
   int32_t n = block::count_from_head(options);
@@ -296,7 +298,7 @@ void common_paint(int32_t x, int32_t y, uint32_t id, uint32_t bits) {
   Widget* w = widget(id);
   Screen& sc = screen();
   if (!w || sc.cells.empty()) return;
-  Cell face = w->face;  // nothing below allocates
+  Cell face = w->face;  // nothing allocates before the Draw step, which copies what it needs
   PaintStyle style = face_style(&face, bits);
   int32_t width = widget_width(w), height = widget_height(w);
   ClipRect clip{x, y, x + width, y + height};
@@ -368,7 +370,9 @@ void common_paint(int32_t x, int32_t y, uint32_t id, uint32_t bits) {
       paint_text(&shown, nullptr, x + dx, y + dy, clip, text_style);
     }
   }
-  // The face's `draw` block runs here once the Draw dialect is built.
+  const Cell* draw = face_slot(&face, face_field::DRAW);
+  if (draw && cell::type(draw) == T_BLOCK && block::count_from_head(draw) > 0)
+    paint_draw(id, x, y, clip, bits, draw);
 }
 
 }  // namespace kel::gui

@@ -41,6 +41,12 @@ void paint_text(const Cell* text, const PreparedCells* cells, int32_t x, int32_t
 // would pass width (width <= 0: at newlines only).
 void measure_wrapped(const Cell* text, int32_t width, int32_t* widest, int32_t* lines);
 
+// The grid cell at (x, y) (inside the grid).
+ScreenCell* grid_at(int32_t x, int32_t y);
+// Before (x, y) is written: a wide character it cuts in two loses its other half, which
+// would otherwise shift the row (a head without its tail, or a tail without its head).
+void cut_wide_at(int32_t x, int32_t y);
+
 // The SGR state an escape sequence in face text changes.
 struct EscapeState {
   uint32_t fg;

@@ -17,6 +17,8 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/interp.h"
+#include "runtime/hooks.h"
 #include "runtime/gc.h"
 #include "runtime/io/image_codec.h"
 #include "runtime/io/image_formats.h"
@@ -320,10 +322,36 @@ Cell* make(Cell* proto, Cell* spec, uint32_t type) {
   return init_cell(out, id, w, h);
 }
 
+// Whether the GUI library's face? accepts the object; false while it is not defined.
+bool face_q(const Cell* object) {
+  Cell name = word::intern_global("face?");
+  Cell* fn = word::value_slot(&name);
+  if (!fn || cell::type(fn) != T_FUNCTION) return false;
+  gc::Root keep(&name);
+  Cell* mark = stack::state().top;
+  Cell* call = stack::reserve_cell();
+  cell::set_none(call);
+  block::init_cell(call, 2);
+  *runtime::block_append_cell(call) = name;
+  *runtime::block_append_cell(call) = *object;
+  stack::push_native_frame(&interp::words.body);
+  interp::eval_block(call, false);
+  bool yes = cell::type(stack::state().base) == T_LOGIC && stack::state().base->w1;
+  stack::pop_frame();
+  stack::state().top = mark;
+  return yes;
+}
+
 Cell* to(Cell*, Cell* spec, uint32_t) {
   if (cell::type(spec) == T_IMAGE) {
     Cell* out = stack::reserve_cell();
     return copy(spec, out, nullptr, false, nullptr);
+  }
+  if (cell::type(spec) == T_OBJECT && face_q(spec)) {
+    Cell* out = stack::reserve_cell();
+    cell::set_none(out);
+    tui::face_to_image(spec, out);
+    return out;
   }
   immediate::raise_bad_to_arg(T_IMAGE, spec);
 }

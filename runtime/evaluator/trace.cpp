@@ -61,7 +61,7 @@ void call_tracer(uint32_t event, const Cell* code, int32_t offset, const Cell* r
   args[0] = g_words[__builtin_ctz(event)];
   args[1] = code ? *code : Cell{T_NONE, 0, 0, 0};
   cell::set_integer(&args[2], offset);
-  args[3] = value && cell::type(value) != T_UNSET ? *value : Cell{T_NONE, 0, 0, 0};
+  args[3] = value ? *value : Cell{T_NONE, 0, 0, 0};  // an unset result is passed as unset
   args[4] = referent ? *referent : Cell{T_NONE, 0, 0, 0};
   args[5] = Cell{T_PAIR, 0, stack::index_of(s.base), stack::index_of(s.top)};
   cell::set_none(stack::reserve_cell());  // the cell the event refers to stays as it is
@@ -111,9 +111,17 @@ uint32_t event_mask(const Cell* tracer) {
   return m;
 }
 
+// A call with no naming word (its frame is named <anon>) names the function itself.
+inline bool anonymous_q(const Cell* referent) {
+  return referent && cell::type(referent) == T_WORD && referent->w2 == interp::words.anon.w2;
+}
+
 void fire_in(uint32_t event, const Cell* code, uint32_t position, const Cell* referent,
              const Cell* value) {
   if (!(mask & event)) return;
+  if ((event & (interp::trace_ev::PROLOG | interp::trace_ev::EPILOG)) && anonymous_q(referent) &&
+      value)
+    referent = value;
   Cell c;
   if (code) {
     if (library_series_q(code->w2)) return;  // library code looks compiled
@@ -126,6 +134,7 @@ void fire_in(uint32_t event, const Cell* code, uint32_t position, const Cell* re
 void fire_call(uint32_t event, Node code, uint32_t position, const Cell* referent,
                const Cell* value, const Cell* callee) {
   if (!(mask & event)) return;
+  if (callee && anonymous_q(referent)) referent = callee;
   if (code && library_series_q(code)) {
     if (!callee || cell::type(callee) != T_FUNCTION || (callee->header & FLAG_LIBRARY)) return;
     call_tracer(event, nullptr, -1, referent, value);
@@ -181,7 +190,10 @@ void finish(bool unwinding) {
   Cell exit_value = *stack::last_pushed();
   gc::Root keep_exit(&exit_value);
   if (!unwinding) {
-    end();  // not after a tracer error: tracing stays off for the rest of the run
+    // The run's last event reaches the tracer also while `trace false` paused delivery
+    // (not after a tracer error: that unwinds).
+    interp::switches.trace_enabled = true;
+    end();
   } else {
     // The exit under way has already left its frames: the end event runs under a try/all
     // frame of its own, so an error or throw it raises stops there and the exit goes on.

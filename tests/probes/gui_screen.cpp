@@ -67,6 +67,12 @@ const char* scenario_text(const std::string& s) {
   if (s == "full")
     return "gui-view face [type: 'window size: 12x2 flags: 'fullscreen pane: reduce ["
            "  face [size: 12x1 text: \"full screen\"]]]\n";
+  if (s == "draw")
+    return "gui-view face [type: 'window size: 30x10 flags: 'fullscreen pane: reduce ["
+           "  face [offset: 10x0 size: 20x3 draw: [box 0x0 4x2 text 6x1 \"boxed\"]]"
+           "  face [offset: 0x3 size: 30x7 draw: [pen 255.0.0 box 0x0 3x2"
+           "    pen off fill-pen 0.0.255 box 5x0 7x1 pen 255.0.0 text 1x4 \"drawn\""
+           "    fill-pen off circle 20x3 2 line 9x6 40x6]]]]\n";
   return nullptr;
 }
 

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# A VID layout shown in a real terminal: the faces' texts on the screen, and `view` returning
+# once a timer closes the window.
+# Usage: tmux_vid.sh <kel>. Exit 77 (skipped) without tmux, or while no view engine and
+# backend are loaded to show windows.
+set -uo pipefail
+kel=$1
+command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+base="kel-vid-$$"
+sock=$base
+dir=$(mktemp -d /tmp/kel-vid-XXXXXX)
+T() { tmux -L "$sock" "$@"; }
+cleanup() { T kill-server 2>/dev/null; rm -rf "$dir"; }
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL ($sock): $1"; T capture-pane -p -t 0 | sed 's/^/    | /'; failures=$((failures + 1)); }
+screen() { T capture-pane -p -t 0; }
+wait_text() {
+  for _ in $(seq 1 400); do
+    screen | grep -qF -- "$1" && return 0
+    sleep 0.05
+  done
+  fail "no \"$1\" on the screen"; return 1
+}
+session() {
+  T kill-server 2>/dev/null
+  sock="$base-$1"
+  T -f /dev/null new-session -d -x 60 -y 15 "$2; sleep 60" || { echo "FAIL: no tmux session"; exit 1; }
+}
+
+"$kel" <(printf 'Kel []\nprint either all [value? (quote face!) in system/view/platform (quote make-view)] ["yes"] ["no"]\n') \
+  | grep -qx yes || { echo "no view engine and backend: skipped"; exit 77; }
+
+# The window shows both faces' texts while its timer runs; the timer closes it and `view`
+# returns to the script.
+printf 'Kel []\nprint "before"\nview [text "hi" button "OK" rate 0:0:2 on-time [unview]]\nprint "view returned"\n' >"$dir/slow.kel"
+session shown "'$kel' '$dir/slow.kel'"
+if wait_text "before"; then
+  wait_text "hi" && wait_text "OK"
+  wait_text "view returned"
+fi
+
+# Twice a second: the window closes at the first tick and the script goes on.
+printf 'Kel []\nview [text "hi" button "OK" rate 2 on-time [unview]]\nprint "view returned"\n' >"$dir/fast.kel"
+session returns "'$kel' '$dir/fast.kel'"
+wait_text "view returned"
+
+[ "$failures" = 0 ] && echo "all VID screen checks passed"
+exit $((failures > 0))
