@@ -54,12 +54,14 @@ macro() {
   fi
   ( cd "$work" || exit 1
     for name in word-count record-sort report tree-walk object-foreach find-select json-roundtrip; do
+      # A script's relative files are found from its own folder: it runs beside its data.
+      cp "$here/$name.kel" "$work/$name.kel"
       if [ -n "$BEFORE" ]; then
-        pair $name "$here/$name.kel" "$here/$(echo $name | tr - _).py" "" "$BEFORE"
+        pair $name "$work/$name.kel" "$here/$(echo $name | tr - _).py" "" "$BEFORE"
         printf '%-16s %9s %9s %8s %9s %8s %8s\n' $name "$K" "$P" "$(ratio "$K" "$P")" "$B" \
           "$(ratio "$B" "$P")" "$(ratio "$K" "$B")"
       else
-        pair $name "$here/$name.kel" "$here/$(echo $name | tr - _).py"
+        pair $name "$work/$name.kel" "$here/$(echo $name | tr - _).py"
         printf '%-16s %9s %9s %8s\n' $name "$K" "$P" "$(ratio "$K" "$P")"
       fi
     done )

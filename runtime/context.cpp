@@ -223,7 +223,7 @@ void assign(Cell* word, const Cell* value, Node ctx, bool notify) {
   cells(cell_of(h.node())->w2)[index] = v.c;
 }
 
-Cell* value_slot(const Cell* word, Node ctx) {
+Cell* value_slot_other(const Cell* word, Node ctx) {
   int32_t index = int32_t(word->w3);
   if (index == -1) {
     if (word->w1 && symbol::canonical_id(int32_t(word->w2)) == self_canonical()) return self_cell(word->w1);
@@ -254,27 +254,67 @@ int32_t bind_one(Node ctx, Cell* word) {
   return i;
 }
 
-Cell* bind_block(Cell* block, Node ctx, bool self) {
-  // Nothing here allocates, so addresses and nodes stay put during the walk.
-  Node b = block->w2;
-  if (!b || cycle::visiting_q(b)) return block;
-  cycle::Scope scope(b);
-  int32_t self_id = self ? self_canonical() : 0;
-  uint32_t n = cell_count(b);
-  for (uint32_t i = block->w1; i < n; ++i) {
-    Cell* c = cells(b) + i;
+namespace {
+
+// One binding walk: the context's table read once, and a filter of its words' canonical
+// ids (a bit per id modulo 1,024) that turns away most words without a probe. Nothing in
+// the walk allocates, so the addresses stay good throughout.
+struct Binder {
+  Node ctx;
+  bool self;
+  int32_t self_id;
+  bool filtered;
+  hash::WordFinder finder;
+  uint64_t filter[16];
+
+  bool maybe_in(int32_t canon) const {
+    uint32_t bit = uint32_t(canon) & 1023;
+    return !filtered || (filter[bit >> 6] >> (bit & 63)) & 1;
+  }
+};
+
+constexpr uint32_t FILTER_MAX_WORDS = 512;  // beyond this the filter would pass nearly all
+
+void bind_walk(Cell* block, const Binder& b) {
+  Node n = block->w2;
+  if (!n || cycle::visiting_q(n)) return;
+  cycle::Scope scope(n);
+  uint32_t count = cell_count(n);
+  Cell* head = cells(n);
+  for (uint32_t i = block->w1; i < count; ++i) {
+    Cell* c = head + i;
     uint32_t t = cell::type(c);
     if (any_word_q(t)) {
-      if (self && t == T_WORD && symbol::canonical_id(int32_t(c->w2)) == self_id) {
-        c->w1 = ctx;
+      int32_t canon = symbol::canonical_id(int32_t(c->w2));
+      if (b.self && t == T_WORD && canon == b.self_id) {
+        c->w1 = b.ctx;
         c->w3 = NO_INDEX;
-      } else {
-        bind_one(ctx, c);
+      } else if (b.maybe_in(canon)) {
+        int32_t index = b.finder.find(int32_t(c->w2));
+        if (index >= 0) {
+          c->w1 = b.ctx;
+          c->w3 = uint32_t(index);
+        }
       }
     } else if (any_block_q(t)) {
-      bind_block(c, ctx, self);
+      bind_walk(c, b);
     }
   }
+}
+
+}  // namespace
+
+Cell* bind_block(Cell* block, Node ctx, bool self) {
+  if (!block->w2 || cycle::visiting_q(block->w2)) return block;
+  Binder b{ctx, self, self ? self_canonical() : 0, false, hash::word_finder(table_of(ctx)), {}};
+  if (b.finder.word_count <= FILTER_MAX_WORDS) {
+    b.filtered = true;
+    for (uint32_t i = 0; i < b.finder.word_count; ++i) {
+      uint32_t bit = uint32_t(symbol::canonical_id(int32_t(b.finder.words[i].w2))) & 1023;
+      b.filter[bit >> 6] |= uint64_t(1) << (bit & 63);
+    }
+  }
+  bind_walk(block, b);
   return block;
 }
 

@@ -43,7 +43,17 @@ Cell add_word(int32_t symbol, bool canonical, bool keep_case);
 Cell add_global_word(int32_t symbol);
 Cell* value_of_symbol(int32_t symbol, Node ctx);
 void assign(Cell* word, const Cell* value, Node ctx, bool notify);
-Cell* value_slot(const Cell* word, Node ctx);
+// The word's value cell. Inline for a resolved word of a context with a values series (the
+// common read); every other case, and every error, is value_slot_other's.
+Cell* value_slot_other(const Cell* word, Node ctx);
+inline Cell* value_slot(const Cell* word, Node ctx) {
+  if (int32_t(word->w3) != -1 && ctx) {
+    const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(ctx));
+    if (x->w2 && !(x->header & hdr::CONTEXT_ON_STACK))
+      return reinterpret_cast<Cell*>(memory::node_head(x->w2)) + int32_t(word->w3);
+  }
+  return value_slot_other(word, ctx);
+}
 // value: a function or object cell whose w1 is its context node (rewritten).
 Node clone(Cell* value, uint32_t kind);
 int32_t bind_one(Node ctx, Cell* word);

@@ -13,16 +13,19 @@ namespace kel::gc {
 
 namespace detail {
 GcState g_gc;
+GuardLink* g_guards;
 }
 
 namespace {
 
 GcState& g_state = detail::g_gc;
-GuardLink* g_guards;                 // most recent first
+GuardLink*& g_guards = detail::g_guards;  // most recent first
 std::vector<Node>* g_mark_stack;     // blocks whose cells are still to be marked
 std::vector<SeriesBuffer*>* g_heap_marked;  // never-moving buffers marked this collection
 
-enum GuardKind : uint32_t { G_CELL = 1, G_NODE, G_RANGE, G_RANGE_DYN, G_INTERIOR };
+enum GuardKind : uint32_t {
+  G_CELL = detail::ROOT_CELL, G_NODE = detail::ROOT_NODE, G_RANGE, G_RANGE_DYN, G_INTERIOR
+};
 
 void attach(GuardLink* g, uint32_t kind, void* target, void* target2, Node node) {
   g->kind = kind;
@@ -349,10 +352,6 @@ Node remap(Node node) {
   }
   return node;
 }
-
-Root::Root(Cell* cell) { attach(&this->link, G_CELL, cell, nullptr, 0); }
-Root::Root(Node* node) { attach(&this->link, G_NODE, node, nullptr, 0); }
-Root::~Root() { detach(&link); }
 
 RootRange::RootRange(Cell* begin, Cell* end) { attach(&this->link, G_RANGE, begin, end, 0); }
 RootRange::RootRange(Cell* const* begin, Cell* const* end) {

@@ -96,10 +96,37 @@ struct GuardLink {
 // Keeps the value of a cell (or the series of a node) alive across allocations. The
 // cell or node word must lie outside the collected heap (a C++ local or static); nodes
 // in it are rewritten when nodes move.
+namespace detail {
+extern GuardLink* g_guards;  // most recent first
+constexpr uint32_t ROOT_CELL = 1, ROOT_NODE = 2;  // the collector's guard kinds
+// The guard list holds the addresses of guards on the C++ stack; each guard unlinks itself
+// in its destructor, which GCC cannot see at the link and warns about.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
+inline void link_root(GuardLink* g, uint32_t kind, void* target) {
+  g->kind = kind;
+  g->target = target;
+  g->target2 = nullptr;
+  g->node = 0;
+  g->offset = -1;
+  g->prev = nullptr;
+  g->next = g_guards;
+  if (g_guards) g_guards->prev = g;
+  g_guards = g;
+}
+#pragma GCC diagnostic pop
+inline void unlink_root(GuardLink* g) {
+  if (g->prev) g->prev->next = g->next;
+  else g_guards = g->next;
+  if (g->next) g->next->prev = g->prev;
+}
+}  // namespace detail
+
+// Inline: every allocating path takes and drops these.
 struct Root {
-  explicit Root(Cell* cell);
-  explicit Root(Node* node);
-  ~Root();
+  explicit Root(Cell* cell) { detail::link_root(&link, detail::ROOT_CELL, cell); }
+  explicit Root(Node* node) { detail::link_root(&link, detail::ROOT_NODE, node); }
+  ~Root() { detail::unlink_root(&link); }
   Root(const Root&) = delete;
   Root& operator=(const Root&) = delete;
   GuardLink link;

@@ -371,7 +371,6 @@ void append_cell(Node values, const Cell& c) {
 
 }  // namespace
 
-int32_t* record(Node t) { return R(t); }
 uint32_t bucket_flag(Node t, uint32_t i) { return get_flag(flags_of(t), i); }
 
 // ---- hashes ----
@@ -1171,20 +1170,32 @@ int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any
   mem::data(sn)[length] = 0;
   mem::set_used(sn, length);
   Cell sym{T_SYMBOL, uint32_t(alias), 0, sn};
-  Node vn = uint32_t(R(t)[rec::VALUES]);
-  append_cell(vn, sym);
-  int32_t pos = value_count(t) - 1;
-  index_of(t)[empty] = pos;
-  set_flag(flags_of(t), uint32_t(empty), LIVE);
-  R(t)[rec::SIZE]++;
-  R(t)[rec::OCCUPIED]++;
+  // With room in the list the entry is written in place; the record is read once.
+  int32_t* r = R(t);
+  SeriesBuffer* vb = memory::node_buffer(uint32_t(r[rec::VALUES]));
+  int32_t pos;
+  if (vb->tail + 16 <= uint32_t(vb->capacity)) {
+    pos = int32_t(memory::used_bytes(vb) / 16);
+    *memory::tail_cells(vb) = sym;
+    vb->tail += 16;
+  } else {
+    append_cell(uint32_t(r[rec::VALUES]), sym);
+    r = R(t);
+    pos = value_count(t) - 1;
+  }
+  reinterpret_cast<int32_t*>(mem::data(uint32_t(r[rec::INDEX])))[empty] = pos;
+  set_flag(reinterpret_cast<uint32_t*>(mem::data(uint32_t(r[rec::FLAGS]))), uint32_t(empty), LIVE);
+  r[rec::SIZE]++;
+  r[rec::OCCUPIED]++;
   return pos + 1;
 }
 
 namespace {
-// The word entry for a symbol, or null. Nothing here allocates, so the buffer addresses
-// are read once for the whole probe.
-const Cell* find_word_entry(Node t, int32_t symbol_id, bool canonical, int32_t canon, uint32_t h) {
+// The word entry for a symbol, or null; on a miss, `slot` is the bucket an insertion along
+// the same chain takes (the first deleted one, else the empty one that ended the walk) and
+// `fresh` says it was empty. Nothing here allocates, so the buffer addresses are read once.
+const Cell* find_word_entry(Node t, int32_t symbol_id, bool canonical, int32_t canon, uint32_t h,
+                            int64_t& slot, bool& fresh) {
   const int32_t* r = R(t);
   const TableArrays a(r);
   const uint32_t* fl = a.flags;
@@ -1193,8 +1204,17 @@ const Cell* find_word_entry(Node t, int32_t symbol_id, bool canonical, int32_t c
   Probe pr(h, uint32_t(r[rec::BUCKETS]));
   do {
     uint32_t f = get_flag(fl, pr.i);
-    if (f == EMPTY) break;
-    if (f == DELETED) continue;
+    if (f == EMPTY) {
+      if (slot < 0) {
+        slot = pr.i;
+        fresh = true;
+      }
+      break;
+    }
+    if (f == DELETED) {
+      if (slot < 0) slot = pr.i;
+      continue;
+    }
     const Cell* w = values + ix[pr.i];
     // The same id is the same canonical id: only other spellings need the look-up.
     bool eq = int32_t(w->w2) == symbol_id || (canonical && symbol::canonical_id(int32_t(w->w2)) == canon);
@@ -1207,10 +1227,30 @@ const Cell* find_word_entry(Node t, int32_t symbol_id, bool canonical, int32_t c
 int32_t context_symbol_index(Node t, int32_t symbol_id, bool canonical, Node context, int32_t* index) {
   int32_t canon = symbol::canonical_id(symbol_id);
   uint32_t h = mix_int32(uint32_t(canon));
+  int64_t slot = -1;
+  bool fresh = false;
   // A plain look-up takes no guards: nothing allocates until a word is added.
-  if (const Cell* w = find_word_entry(t, symbol_id, canonical, canon, h)) {
+  if (const Cell* w = find_word_entry(t, symbol_id, canonical, canon, h, slot, fresh)) {
     if (index) *index = int32_t(w->w3);
     return int32_t(w->w3);
+  }
+  if (!context) return -1;
+  {
+    // Room for the word and no rehash due: it goes into the bucket the walk ended at,
+    // with nothing allocated and so no guards.
+    int32_t* r = R(t);
+    SeriesBuffer* vb = memory::node_buffer(uint32_t(r[rec::VALUES]));
+    if (slot >= 0 && r[rec::OCCUPIED] < r[rec::UPPER] && vb->tail + 16 <= uint32_t(vb->capacity)) {
+      int32_t n = int32_t(memory::used_bytes(vb) / 16);
+      *memory::tail_cells(vb) = Cell{T_WORD, context, uint32_t(symbol_id), uint32_t(n)};
+      vb->tail += 16;
+      reinterpret_cast<int32_t*>(mem::data(uint32_t(r[rec::INDEX])))[slot] = n;
+      set_flag(reinterpret_cast<uint32_t*>(mem::data(uint32_t(r[rec::FLAGS]))), uint32_t(slot), LIVE);
+      r[rec::SIZE]++;
+      if (fresh) r[rec::OCCUPIED]++;
+      if (index) *index = n;
+      return -1;
+    }
   }
   if (!context) return -1;
   Hold keep(t);
@@ -1230,17 +1270,37 @@ int32_t context_symbol_index(Node t, int32_t symbol_id, bool canonical, Node con
   uint32_t* fl = reinterpret_cast<uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
   Probe pr(h, uint32_t(r[rec::BUCKETS]));
   int64_t chosen = -1;
-  bool fresh = false;
+  bool was_empty = false;
   do {
     uint32_t f = get_flag(fl, pr.i);
-    if (f == EMPTY) { if (chosen < 0) { chosen = pr.i; fresh = true; } break; }
+    if (f == EMPTY) { if (chosen < 0) { chosen = pr.i; was_empty = true; } break; }
     if (f == DELETED && chosen < 0) chosen = pr.i;
   } while (pr.next());
   reinterpret_cast<int32_t*>(mem::data(uint32_t(r[rec::INDEX])))[chosen] = n;
   set_flag(fl, uint32_t(chosen), LIVE);
   r[rec::SIZE]++;
-  if (fresh) r[rec::OCCUPIED]++;
+  if (was_empty) r[rec::OCCUPIED]++;
   if (index) *index = n;
+  return -1;
+}
+
+WordFinder word_finder(Node t) {
+  const int32_t* r = R(t);
+  const TableArrays a(r);
+  Node vn = uint32_t(r[rec::VALUES]);
+  return WordFinder{a.flags, a.index, a.values, uint32_t(r[rec::BUCKETS]), mem::used(vn) / 16};
+}
+
+int32_t WordFinder::find(int32_t symbol_id) const {
+  int32_t canon = symbol::canonical_id(symbol_id);
+  Probe pr(mix_int32(uint32_t(canon)), buckets);
+  do {
+    uint32_t f = get_flag(flags, pr.i);
+    if (f == EMPTY) break;
+    if (f == DELETED) continue;
+    const Cell* w = words + index[pr.i];
+    if (int32_t(w->w2) == symbol_id || symbol::canonical_id(int32_t(w->w2)) == canon) return int32_t(w->w3);
+  } while (pr.next());
   return -1;
 }
 

@@ -30,8 +30,9 @@ constexpr int32_t KIND_HASH = 0, KIND_MAP = 1, KIND_SYMBOLS = 2, KIND_RECORDS = 
 // The symbol table, once start-up has made it (0 before).
 extern Node symbol_table;
 
-// Record access: valid until the next allocation.
-int32_t* record(Node t);
+// Record access: valid until the next allocation. Inline: every context's word count and
+// word list is read through it.
+inline int32_t* record(Node t) { return reinterpret_cast<int32_t*>(memory::node_head(t)); }
 uint32_t bucket_flag(Node t, uint32_t i);
 
 uint32_t round_up_pow2(uint32_t n);
@@ -69,6 +70,17 @@ void rehash_key_table(Node t);
 
 int32_t find_symbol_name(Node t, const uint8_t* bytes, uint32_t length, bool any_case);
 int32_t context_symbol_index(Node t, int32_t symbol, bool canonical, Node context, int32_t* index);
+// A context's symbol table read once for a run of look-ups in which nothing allocates
+// (binding a block): `find` is `context_symbol_index`'s canonical look-up without a context.
+struct WordFinder {
+  const uint32_t* flags;
+  const int32_t* index;
+  const Cell* words;
+  uint32_t buckets;
+  uint32_t word_count;
+  int32_t find(int32_t symbol_id) const;
+};
+WordFinder word_finder(Node t);
 Cell* context_word_at(const Cell* context, int32_t i);
 Cell* context_symbols(const Cell* context);
 Node context_symbols_node(const Cell* context);

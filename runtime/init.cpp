@@ -2,6 +2,8 @@
 // launch phases of start-up, and runtime/shutdown.
 #include "runtime/init.h"
 
+#include <cstdlib>
+
 #include "runtime/casemap.h"
 #include "runtime/context.h"
 #include "runtime/cycle.h"
@@ -151,7 +153,26 @@ void shutdown() {
   rt::free_all_tracked();
 }
 
+namespace {
+// Under KEL_GC_STRESS_AFTER_BOOT the stress mode starts once the boot library has run. Every
+// process of the test suite boots, and a boot collected at every allocation costs seconds;
+// one test boots under the whole stress instead.
+struct BootStressPause {
+  uint32_t kept = 0;
+  BootStressPause() {
+    if (gc::stress_period() && std::getenv("KEL_GC_STRESS_AFTER_BOOT")) {
+      kept = gc::stress_period();
+      gc::set_stress(0);
+    }
+  }
+  ~BootStressPause() {
+    if (kept) gc::set_stress(kept);
+  }
+};
+}  // namespace
+
 void run_boot_library() {
+  BootStressPause pause;
   gc::set_automatic(true);
   collect_into_root = false;
   system::build();

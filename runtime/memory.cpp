@@ -362,7 +362,9 @@ void init_header(SeriesBuffer* b, uint32_t capacity, uint32_t flags, int32_t hea
 
 Node link_node(SeriesBuffer* b) {
   Node n = node_take();
-  *node_slot(n) = reinterpret_cast<uintptr_t>(b);
+  // node_take popped it from the current pool: its slot is there, without a table look-up.
+  NodePool* pool = g_state.pool_current;
+  pool->slots[(n - 1) - pool->index * POOL_NODES] = reinterpret_cast<uintptr_t>(b);
   b->node = n;
   return n;
 }

@@ -102,6 +102,19 @@ uint32_t zone_bits(long offset_seconds) {
   return sign | hours << 2 | quarters;
 }
 
+// tzset() looks at the zone file (a stat) on every call: it runs only when TZ changed, so
+// a clock read many times a second (the profiler's) costs no system call.
+static void refresh_zone() {
+  static bool done = false;
+  static std::string last;
+  const char* tz = getenv("TZ");
+  std::string now = tz ? std::string("=") + tz : std::string();
+  if (done && now == last) return;
+  tzset();
+  last = std::move(now);
+  done = true;
+}
+
 uint32_t date_now(bool utc) {
   time_t now = time(nullptr);
   tm t{};
@@ -109,7 +122,7 @@ uint32_t date_now(bool utc) {
   if (utc) {
     gmtime_r(&now, &t);
   } else {
-    tzset();
+    refresh_zone();
     localtime_r(&now, &t);
     zone = zone_bits(t.tm_gmtoff);
   }
@@ -121,7 +134,7 @@ long zone_offset_at(int64_t epoch_seconds) {
   time_t at = time_t(epoch_seconds);
   if (int64_t(at) != epoch_seconds) return 0;
   tm t{};
-  tzset();
+  refresh_zone();
   if (!localtime_r(&at, &t)) return 0;
   return t.tm_gmtoff;
 }

@@ -78,6 +78,7 @@ int32_t intern(const uint8_t* text, uint32_t length, bool any_case) {
 
 void create_hash() {
   for (Recent& r : g_recent) r = Recent{0, 0};  // ids of another table
+  detail::g_list_view = detail::ListView{~uint64_t(0), nullptr, 0};
   Cell source{T_BLOCK, 0, list, 0};
   hash::symbol_table = hash::table_create(int32_t(INITIAL_ENTRIES), list ? &source : nullptr,
                                           hash::KIND_SYMBOLS, 0);
@@ -135,15 +136,19 @@ std::string text(int32_t id) {
   return std::string(reinterpret_cast<const char*>(p), n);
 }
 
-int32_t canonical_id(int32_t id) {
-  // Every word look-up comes here: one read of the list's buffer serves the bound check
-  // and the entry.
-  if (!hash::symbol_table || id <= 0) return id;
+namespace detail {
+ListView g_list_view{~uint64_t(0), nullptr, 0};
+
+int32_t canonical_id_slow(int32_t id) {
+  if (!hash::symbol_table) return id;
   SeriesBuffer* b = memory::node_buffer(list_node());
-  if (uint32_t(id) > memory::used_bytes(b) / 16) return id;
-  int32_t alias = int32_t(memory::head_cells(b)[id - 1].w1);
+  // Nothing allocates here: the view stays good until the buffer moves.
+  g_list_view = ListView{memory::state().moves, memory::head_cells(b), memory::used_bytes(b) / 16};
+  if (id <= 0 || uint32_t(id) > g_list_view.count) return id;
+  int32_t alias = int32_t(g_list_view.entries[id - 1].w1);
   return alias > 0 ? alias : id;
 }
+}  // namespace detail
 
 int32_t alias_id(int32_t id) { return valid(id) ? int32_t(entry(id)->w1) : -1; }
 

@@ -43,7 +43,27 @@ Node string_node(int32_t id);
 const uint8_t* utf8(int32_t id, uint32_t* length);
 std::string text(int32_t id);
 
-int32_t canonical_id(int32_t id);
+namespace detail {
+// The symbol list's entries as last read, valid while `memory::state().moves` equals
+// `moves`; ids past `count` (added since) take the slow path, which reads them again.
+struct ListView {
+  uint64_t moves;
+  const Cell* entries;
+  uint32_t count;
+};
+extern ListView g_list_view;
+int32_t canonical_id_slow(int32_t id);
+}  // namespace detail
+
+// Every word look-up asks this: inline while the list's buffer has not moved.
+inline int32_t canonical_id(int32_t id) {
+  const detail::ListView& v = detail::g_list_view;
+  if (v.moves == memory::state().moves && uint32_t(id - 1) < v.count) [[likely]] {
+    int32_t alias = int32_t(v.entries[id - 1].w1);
+    return alias > 0 ? alias : id;
+  }
+  return detail::canonical_id_slow(id);
+}
 int32_t alias_id(int32_t id);
 
 // The symbol! compare slot: the names compared as strings under the comparison code.

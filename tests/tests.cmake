@@ -83,6 +83,9 @@ set_tests_properties(tmux-editor PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 # The console's loop as a user sees it on a real terminal (tmux).
 add_test(NAME tmux-console COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_console.sh $<TARGET_FILE:kel>)
 set_tests_properties(tmux-console PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+# The debugger's prompt and the history after a debug run (tmux).
+add_test(NAME tmux-debugger COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_debugger.sh $<TARGET_FILE:kel>)
+set_tests_properties(tmux-debugger PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 # The GUI backend's terminal layer: size, resize during a wait, Ctrl-C, restores on every exit.
 add_test(NAME tmux-gui-terminal COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/tmux_gui_terminal.sh
          $<TARGET_FILE:probe-gui_terminal>)
@@ -122,6 +125,12 @@ add_test(NAME boot-image-reproducible
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/boot_image.sh $<TARGET_FILE:kel-mkboot> $<TARGET_FILE:kel>
           ${KEL_GEN_DIR}/boot_image.bin ${CMAKE_CURRENT_BINARY_DIR}/boot-image ${KEL_BOOT_TEXT_SRC})
 set_tests_properties(boot-image-reproducible PROPERTIES TIMEOUT 600)
+# The stress pass starts its stress after the boot library (KEL_GC_STRESS_AFTER_BOOT, set by
+# test.sh): this test boots under the whole stress, once.
+add_test(NAME boot-under-stress
+  COMMAND ${CMAKE_COMMAND} -E env --unset=KEL_GC_STRESS_AFTER_BOOT KEL_GC_STRESS=1
+          $<TARGET_FILE:kel> ${CMAKE_CURRENT_SOURCE_DIR}/probes/boot_stress.kel)
+set_tests_properties(boot-under-stress PROPERTIES PASS_REGULAR_EXPRESSION "^boot ok 3 " TIMEOUT 900)
 
 # quit's exit statuses, typed on standard input.
 add_test(NAME quit-status COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/probes/quit_status.sh $<TARGET_FILE:kel>)

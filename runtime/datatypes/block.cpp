@@ -231,8 +231,12 @@ Cell* clone(Cell* value, bool deep, bool paths_too) {
   if (deep && n > 0) {
     cycle::Scope guard(src.w2);
     for (int32_t i = 0; i < n; ++i) {
-      Cell inner = memory::head_cells(buf(stack::at_index(at)))[i];
-      if (!clone_nested_q(cell::type(&inner), paths_too)) continue;
+      // Cells that need no copy of their own are passed over without a look-up each:
+      // nothing allocates until one is found.
+      const Cell* copied = memory::head_cells(buf(stack::at_index(at)));
+      while (i < n && !clone_nested_q(cell::type(copied + i), paths_too)) ++i;
+      if (i == n) break;
+      Cell inner = copied[i];
       Cell* copy = clone(&inner, true, paths_too);
       Cell made = *copy;
       made.header = inner.header;

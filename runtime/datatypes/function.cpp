@@ -1,6 +1,9 @@
 // function! values: the spec grammar and its errors, build and make, locals for `function`,
 // frame defaults, reflect, form, mold, compare and the function! registration.
 #include "runtime/datatypes/function.h"
+
+#include <vector>
+
 #include "runtime/evaluator/trace.h"
 
 #include "runtime/cell_api.h"
@@ -111,21 +114,30 @@ void check_type_block(const Cell* block) {
 }
 
 void check_duplicates(const Cell* spec) {
+  // The canonical ids of the words met so far, in order: the first word whose id is among
+  // them is the one reported. Nothing allocates before the report.
   int32_t n = length_from_index(spec);
-  for (int32_t j = 1; j < n; ++j) {
-    const Cell* later = at_index(spec, j);
-    uint32_t tj = cell::type(later);
+  const Cell* head = at_index(spec, 0);
+  int32_t small[32];
+  std::vector<int32_t> more;
+  int32_t* seen = small;
+  if (n > 32) {
+    more.resize(size_t(n));
+    seen = more.data();
+    head = at_index(spec, 0);
+  }
+  int32_t count = 0;
+  for (int32_t j = 0; j < n; ++j) {
+    uint32_t tj = cell::type(head + j);
     if (!any_word_arg_q(tj) && tj != T_REFINEMENT) continue;
-    int32_t cj = symbol::canonical_id(int32_t(later->w2));
-    for (int32_t i = 0; i < j; ++i) {
-      const Cell* e = at_index(spec, i);
-      uint32_t ti = cell::type(e);
-      if (!any_word_arg_q(ti) && ti != T_REFINEMENT) continue;
-      if (symbol::canonical_id(int32_t(e->w2)) == cj) {
-        Cell dup = *later;
+    int32_t cj = symbol::canonical_id(int32_t(head[j].w2));
+    for (int32_t i = 0; i < count; ++i) {
+      if (seen[i] == cj) {
+        Cell dup = head[j];
         error::raise(err::script::dup_vars, &dup);
       }
     }
+    seen[count++] = cj;
   }
 }
 
@@ -399,9 +411,9 @@ Cell* collect_locals(Cell* spec_in, const Cell* body_in) {
 }
 
 void frame_shape(const Cell* fn, int32_t* args, int32_t* rest) {
-  Node spec = fn->w2;
-  int32_t n = int32_t(memory::units(memory::node_buffer(spec)));
-  const Cell* c = memory::head_cells(memory::node_buffer(spec));
+  SeriesBuffer* spec = memory::node_buffer(fn->w2);
+  int32_t n = int32_t(memory::units(spec));
+  const Cell* c = memory::head_cells(spec);
   int32_t a = 0;
   for (int32_t i = 0; i < n; ++i) {
     uint32_t t = cell::type(c + i);

@@ -257,6 +257,14 @@ PlacedRoutine g_placed[] = {
 constexpr int PLACED_COUNT = int(sizeof g_placed / sizeof g_placed[0]);
 int32_t g_placed_index[PLACED_COUNT];
 
+// `trace true`/`trace false`: pauses or resumes delivery (and-ed with a trace running).
+void set_tracing() {
+  interpreter::set_tracing(cell::type(arg(0)) == T_LOGIC && arg(0)->w1 != 0);
+  Cell r{T_UNSET, 0, 0, 0};
+  stack::set_only_result(&r);
+}
+int32_t g_set_tracing_index = -1;
+
 void put_placed_routines() {
   for (int i = 0; i < PLACED_COUNT; ++i) {
     Cell* top = stack::state().top;
@@ -274,7 +282,18 @@ void register_routines() {
   for (const routine::Entry& e : kGeneral) routine::register_routine(e);
   for (int i = 0; i < PLACED_COUNT; ++i)
     g_placed_index[i] = routine::register_routine(g_placed[i].entry);
+  g_set_tracing_index = routine::register_routine({nullptr, "on [logic!]", set_tracing, T_UNSET});
   routine::on_bound([] { system::on_build(put_placed_routines); });
+}
+
+void place_tools_routines() {
+  Cell tools;
+  if (g_set_tracing_index < 0 || !system::find_field("", "tools", &tools) ||
+      cell::type(&tools) != T_OBJECT)
+    return;  // started without the boot library's tools
+  Cell* top = stack::state().top;
+  system::set_field("tools", "set-tracing", routine::push_built(g_set_tracing_index));
+  stack::state().top = top;
 }
 
 }  // namespace kel::bridge

@@ -9,4 +9,8 @@ namespace kel::bridge {
 // Once per process.
 void register_routines();
 
+// Start-up, after the debugger module: the tracing switch's setter (no global word) into
+// system/tools, the object that module makes.
+void place_tools_routines();
+
 }  // namespace kel::bridge

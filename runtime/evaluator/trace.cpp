@@ -61,7 +61,7 @@ void call_tracer(uint32_t event, const Cell* code, int32_t offset, const Cell* r
   args[0] = g_words[__builtin_ctz(event)];
   args[1] = code ? *code : Cell{T_NONE, 0, 0, 0};
   cell::set_integer(&args[2], offset);
-  args[3] = value && cell::type(value) != T_UNSET ? *value : Cell{T_NONE, 0, 0, 0};
+  args[3] = value ? *value : Cell{T_NONE, 0, 0, 0};  // an unset result is passed as unset
   args[4] = referent ? *referent : Cell{T_NONE, 0, 0, 0};
   args[5] = Cell{T_PAIR, 0, stack::index_of(s.base), stack::index_of(s.top)};
   cell::set_none(stack::reserve_cell());  // the cell the event refers to stays as it is
@@ -111,9 +111,17 @@ uint32_t event_mask(const Cell* tracer) {
   return m;
 }
 
+// A call with no naming word (its frame is named <anon>) names the function itself.
+inline bool anonymous_q(const Cell* referent) {
+  return referent && cell::type(referent) == T_WORD && referent->w2 == interp::words.anon.w2;
+}
+
 void fire_in(uint32_t event, const Cell* code, uint32_t position, const Cell* referent,
              const Cell* value) {
   if (!(mask & event)) return;
+  if ((event & (interp::trace_ev::PROLOG | interp::trace_ev::EPILOG)) && anonymous_q(referent) &&
+      value)
+    referent = value;
   Cell c;
   if (code) {
     if (library_series_q(code->w2)) return;  // library code looks compiled
@@ -126,6 +134,7 @@ void fire_in(uint32_t event, const Cell* code, uint32_t position, const Cell* re
 void fire_call(uint32_t event, Node code, uint32_t position, const Cell* referent,
                const Cell* value, const Cell* callee) {
   if (!(mask & event)) return;
+  if (callee && anonymous_q(referent)) referent = callee;
   if (code && library_series_q(code)) {
     if (!callee || cell::type(callee) != T_FUNCTION || (callee->header & FLAG_LIBRARY)) return;
     call_tracer(event, nullptr, -1, referent, value);
@@ -181,7 +190,10 @@ void finish(bool unwinding) {
   Cell exit_value = *stack::last_pushed();
   gc::Root keep_exit(&exit_value);
   if (!unwinding) {
-    end();  // not after a tracer error: tracing stays off for the rest of the run
+    // The run's last event reaches the tracer also while `trace false` paused delivery
+    // (not after a tracer error: that unwinds).
+    interp::switches.trace_enabled = true;
+    end();
   } else {
     // The exit under way has already left its frames: the end event runs under a try/all
     // frame of its own, so an error or throw it raises stops there and the exit goes on.
@@ -247,9 +259,11 @@ void mark_series_deep(Node series) {
   SeriesBuffer* b = memory::node_buffer(series);
   if (b->flags & SERIES_LIBRARY) return;
   b->flags |= SERIES_LIBRARY;
+  // Nothing here allocates: the cells' address holds for the whole walk.
   uint32_t n = blk::count(series);
+  const Cell* cells = blk::cells(series);
   for (uint32_t i = 0; i < n; ++i) {
-    const Cell* c = blk::cells(series) + i;
+    const Cell* c = cells + i;
     uint32_t t = cell::type(c);
     if (t == T_BLOCK || t == T_PAREN || t == T_PATH || t == T_SET_PATH || t == T_GET_PATH ||
         t == T_LIT_PATH)

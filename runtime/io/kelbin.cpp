@@ -744,9 +744,12 @@ struct Decoder {
   // Interned ids by symbol-table index: each name is interned once per image, however
   // many words use it (symbols are never dropped, so an id stays valid).
   std::vector<int32_t> symbol_ids;
+  uint32_t last_symbol = 0;  // the table index symbol() read last
+  std::vector<int32_t> global_slots;  // global word indexes by symbol-table index
   int32_t symbol() {
     uint32_t i = num();
     if (i >= symbol_count) fail();
+    last_symbol = i;
     if (symbol_ids.empty()) symbol_ids.assign(symbol_count, 0);  // bounded by the image's size
     if (symbol_ids[i]) return symbol_ids[i];
     size_t at = offsets_at + size_t(i) * 4;
@@ -769,6 +772,7 @@ struct Decoder {
   Cell resolve(uint32_t depth_count);
   Node context_of(const Cell& c);
   void record(Node target);
+  void record_any(Node target);
   Node context_record(uint32_t header_word);
   void value_list(Node ctx);
   void object_record(Node target, bool shared, bool variant, uint32_t hw, Cell* patch);
@@ -1156,8 +1160,12 @@ void Decoder::word_record(Node target, uint32_t t, bool variant, bool shared, ui
   uint32_t h = t | (nl ? hdr::NEW_LINE : 0);
   bool global = compact ? !variant : (hw & 0x2000000);
   if (global) {
-    Cell w = context::add_word(sym, true, true);
-    append(target, Cell{h, w.w1, uint32_t(sym), w.w3});
+    // A name's global slot, once found or added, stays its slot: later words with the
+    // same name take it without another look-up (the global context only grows here).
+    if (global_slots.empty()) global_slots.assign(symbol_count, -1);
+    int32_t& slot = global_slots[last_symbol];
+    if (slot < 0) slot = int32_t(context::add_word(sym, true, true).w3);
+    append(target, Cell{h, context::global, uint32_t(sym), uint32_t(slot)});
     return;
   }
   if (boot) {
@@ -1199,6 +1207,30 @@ void Decoder::word_record(Node target, uint32_t t, bool variant, bool shared, ui
 }
 
 void Decoder::record(Node target) {
+  // Most records of a boot image are global words, some after a new-line prefix: they go
+  // straight to word_record, with the checks the general path makes for them (the depth,
+  // the bytes there, a plain word type without the variant bit). Anything else, or a byte
+  // missing, takes the general path, which reports it.
+  if (compact && depth < MAX_DEPTH && pos < end) {
+    size_t p = pos;
+    bool nl = false;
+    uint32_t b = data[p];
+    if (b == 0xC0 && p + 1 < end) {
+      nl = true;
+      b = data[++p];
+    }
+    if (b < 0x40 && word_q(b)) {
+      pos = p + 1;
+      ++depth;
+      word_record(target, b, false, false, 0, nl);
+      --depth;
+      return;
+    }
+  }
+  record_any(target);
+}
+
+void Decoder::record_any(Node target) {
   if (++depth > MAX_DEPTH) fail();
   bool nl = false, shared = false, definition = false;
   uint32_t b, t, hw = 0;
