@@ -9,6 +9,7 @@
 #include "gui/face_fields.h"
 #include "gui/terminal/console_io.h"
 #include "gui/terminal/face_values.h"
+#include "gui/terminal/widget_kinds.h"
 #include "gui/terminal/widgets.h"
 #include "runtime/datatypes/tuple.h"
 
@@ -293,8 +294,14 @@ void text(DrawContext& dc, DrawPoint at, const Cell* value) {
     paint_text(value, nullptr, int32_t(p.x), int32_t(p.y), dc.clip, style);
     return;
   }
-  // A face: its text with its own alignment inside its size, its colours unless the
-  // drawing gives them.
+  // A face: a rich-text widget's prepared cells; otherwise its text with its own alignment
+  // inside its size, its colours unless the drawing gives them.
+  if (uint32_t fw = face_handle_q(value)) {
+    if (const PreparedCells* cells = rich_text_cells(fw)) {
+      paint_text(nullptr, cells, int32_t(p.x), int32_t(p.y), dc.clip, style);
+      return;
+    }
+  }
   const Cell* shown = face_slot(value, face_field::TEXT);
   if (!shown || cell::type(shown) != T_STRING) return;
   PaintStyle own = face_style(value, style.attrs);
