@@ -3,7 +3,8 @@
 # Usage: tmux_color.sh <probe-startup>. Exit 77 (skipped) without tmux.
 set -uo pipefail
 probe=$1
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 sock="kel-test-$$"
 cleanup() { tmux -L "$sock" kill-server 2>/dev/null; }
 trap cleanup EXIT

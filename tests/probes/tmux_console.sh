@@ -5,49 +5,14 @@
 # Usage: tmux_console.sh <kel>. Exit 77 (skipped) without tmux.
 set -uo pipefail
 kel=$(realpath "$1")
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 sock="kel-console-$$"
-T() { tmux -L "$sock" "$@"; }
 cache=$(mktemp -d)
 work=$(mktemp -d)
 cleanup() { T kill-server 2>/dev/null; rm -rf "$cache" "$work"; }
 trap cleanup EXIT
-failures=0
 
-screen() { T capture-pane -p -t 0; }
-cursor() { T display -p -t 0 '#{cursor_x} #{cursor_y}'; }
-fail() { echo "FAIL: $1"; screen | sed 's/^/    | /'; failures=$((failures + 1)); return 1; }
-# Waits (up to 10 s) until the screen holds a row equal to the text.
-wait_row() {
-  for _ in $(seq 1 200); do
-    screen | grep -qxF -- "$1" && return 0
-    sleep 0.05
-  done
-  fail "no row \"$1\""
-}
-wait_cursor() {
-  for _ in $(seq 1 200); do
-    [ "$(cursor)" = "$1 $2" ] && return 0
-    sleep 0.05
-  done
-  fail "cursor at $(cursor), expected $1 $2"
-}
-# Waits until the screen's first rows are the lines given.
-wait_screen() {
-  local want
-  want=$(printf '%s\n' "$@")
-  for _ in $(seq 1 200); do
-    [ "$(screen | head -n $#)" = "$want" ] && return 0
-    sleep 0.05
-  done
-  printf '%s\n' "$want" | sed 's/^/    > /'
-  fail "screen is not the rows above"
-}
-# Clears the screen between steps: the prompt is then alone on the first row.
-fresh() {
-  T send-keys -t 0 'prin "^[[H^[[2J"' Enter
-  wait_screen ">>" "" && wait_cursor 3 0
-}
 # A new session running the command (kel and what follows it) in the work folder.
 # Each session has a server of its own: a new one on the old socket can meet it exiting.
 runs=0

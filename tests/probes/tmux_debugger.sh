@@ -4,16 +4,13 @@
 # Usage: tmux_debugger.sh <kel>. Exit 77 (skipped) without tmux.
 set -uo pipefail
 kel=$(realpath "$1")
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 sock="kel-debugger-$$"
-T() { tmux -L "$sock" "$@"; }
 cache=$(mktemp -d)
 cleanup() { T kill-server 2>/dev/null; rm -rf "$cache"; }
 trap cleanup EXIT
-failures=0
 
-screen() { T capture-pane -p -t 0; }
-fail() { echo "FAIL: $1"; screen | sed 's/^/    | /'; failures=$((failures + 1)); return 1; }
 # Waits (up to 10 s) until n rows or more begin with the text.
 wait_rows() {
   for _ in $(seq 1 200); do

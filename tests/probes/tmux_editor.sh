@@ -4,48 +4,13 @@
 set -uo pipefail
 kel=$1
 harness=$2
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 sock="kel-editor-$$"
-T() { tmux -L "$sock" "$@"; }
 home=$(mktemp -d)
 cleanup() { T kill-server 2>/dev/null; rm -rf "$home"; }
 trap cleanup EXIT
-failures=0
 
-screen() { T capture-pane -p -t 0; }
-cursor() { T display -p -t 0 '#{cursor_x} #{cursor_y}'; }
-# Waits (up to 10 s) until the screen holds a row equal to the text.
-wait_row() {
-  for _ in $(seq 1 200); do
-    screen | grep -qxF -- "$1" && return 0
-    sleep 0.05
-  done
-  echo "FAIL: no row \"$1\""; screen | sed 's/^/    | /'; failures=$((failures + 1)); return 1
-}
-# Waits until the cursor is at x y.
-wait_cursor() {
-  for _ in $(seq 1 200); do
-    [ "$(cursor)" = "$1 $2" ] && return 0
-    sleep 0.05
-  done
-  echo "FAIL: cursor at $(cursor), expected $1 $2"; screen | sed 's/^/    | /'; failures=$((failures + 1)); return 1
-}
-# Waits until the screen's first rows are the lines given.
-wait_screen() {
-  local want
-  want=$(printf '%s\n' "$@")
-  for _ in $(seq 1 200); do
-    [ "$(screen | head -n $#)" = "$want" ] && return 0
-    sleep 0.05
-  done
-  echo "FAIL: screen is not:"; printf '%s\n' "$want" | sed 's/^/    > /'
-  screen | sed 's/^/    | /'; failures=$((failures + 1)); return 1
-}
-# Clears the screen between steps: the prompt is then alone on the first row.
-fresh() {
-  T send-keys -t 0 'prin "^[[H^[[2J"' Enter
-  wait_screen ">>" "" && wait_cursor 3 0
-}
 T -f /dev/null new-session -d -x 80 -y 24 \
   "XDG_CACHE_HOME='$home' '$kel' '$harness'; echo st=\$?; stty -a; sleep 60" || exit 1
 T set-option -t 0 remain-on-exit on >/dev/null

@@ -5,22 +5,12 @@
 # Usage: tmux_gui_draw.sh <probe-gui_screen>. Exit 77 (skipped) without tmux.
 set -uo pipefail
 probe=$1
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 sock="kel-draw-$$"
 dump=$(mktemp /tmp/kel-draw-XXXXXX)
-T() { tmux -L "$sock" "$@"; }
 cleanup() { T kill-server 2>/dev/null; rm -f "$dump"; }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $1"; T capture-pane -p -t 0 | sed 's/^/    | /'; failures=$((failures + 1)); }
-screen() { T capture-pane -p -t 0; }
-wait_text() {
-  for _ in $(seq 1 200); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.05
-  done
-  fail "no \"$1\" on the screen"; return 1
-}
 
 T -f /dev/null new-session -d -x 30 -y 10 "TERM=xterm-256color '$probe' draw '$dump'; sleep 60" ||
   { echo "FAIL: no tmux session"; exit 1; }

@@ -6,26 +6,17 @@
 # object has no requesters (no window can be shown without its routines).
 set -uo pipefail
 kel=$1
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 base="kel-events-$$"
 sock=$base
 dir=$(mktemp -d /tmp/kel-events-XXXXXX)
-T() { tmux -L "$sock" "$@"; }
 cleanup() { T kill-server 2>/dev/null; rm -rf "$dir"; }
 trap cleanup EXIT
 printf 'Kel []\nprint either all [object? system/view/platform  in system/view/platform %s] ["ready"] ["no backend"]\n' "'request-file" > "$dir/ready.kel"
 [ "$("$kel" "$dir/ready.kel" 2>/dev/null)" = ready ] || { echo "no backend routines: skipped"; exit 77; }
-failures=0
-fail() { echo "FAIL ($sock): $1"; T capture-pane -p -t 0 | sed 's/^/    | /'; failures=$((failures + 1)); }
+fail_sock=1
 
-screen() { T capture-pane -p -t 0; }
-wait_text() {
-  for _ in $(seq 1 200); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.05
-  done
-  fail "no \"$1\" on the screen"; return 1
-}
 # session NAME SCRIPT-TEXT: runs the script in an 80x24 terminal
 session() {
   T kill-server 2>/dev/null

@@ -5,24 +5,15 @@
 # Usage: tmux_gui_screen.sh <probe-gui_screen>. Exit 77 (skipped) without tmux.
 set -uo pipefail
 probe=$1
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 base="kel-screen-$$"
 sock=$base
 dump=$(mktemp /tmp/kel-grid-XXXXXX)
-T() { tmux -L "$sock" "$@"; }
 cleanup() { T kill-server 2>/dev/null; rm -f "$dump"; }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL ($sock): $1"; T capture-pane -p -t 0 | sed 's/^/    | /'; failures=$((failures + 1)); }
+fail_sock=1
 
-screen() { T capture-pane -p -t 0; }
-wait_text() {
-  for _ in $(seq 1 200); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.05
-  done
-  fail "no \"$1\" on the screen"; return 1
-}
 session() {
   T kill-server 2>/dev/null
   sock="$base-$1"

@@ -4,22 +4,14 @@
 # Usage: tmux_gui_terminal.sh <probe-gui_terminal>. Exit 77 (skipped) without tmux.
 set -uo pipefail
 probe=$1
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 base="kel-gui-$$"
 sock=$base
-T() { tmux -L "$sock" "$@"; }
 cleanup() { T kill-server 2>/dev/null; }
 trap cleanup EXIT
-failures=0
+fail_sock=1
 
-screen() { T capture-pane -p -t 0; }
-wait_text() {
-  for _ in $(seq 1 200); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.05
-  done
-  echo "FAIL ($sock): no \"$1\" on the screen"; screen | sed 's/^/    | /'; failures=$((failures + 1)); return 1
-}
 # A new server and session of its own running the command.
 session() {
   T kill-server 2>/dev/null

@@ -5,7 +5,8 @@
 # Usage: tmux_gui_view.sh <kel>. Exit 77 (skipped) without tmux.
 set -uo pipefail
 kel=$1
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 # Until the backend's routines are in place no window can be shown.
 printf 'Kel []\nprint either object? system/view/platform ["backend"] ["none"]\n' > /tmp/kel-view-probe-$$.kel
 have=$("$kel" /tmp/kel-view-probe-$$.kel 2>/dev/null); rm -f /tmp/kel-view-probe-$$.kel
@@ -13,20 +14,10 @@ have=$("$kel" /tmp/kel-view-probe-$$.kel 2>/dev/null); rm -f /tmp/kel-view-probe
 base="kel-view-$$"
 sock=$base
 dir=$(mktemp -d /tmp/kel-view-XXXXXX)
-T() { tmux -L "$sock" "$@"; }
 cleanup() { T kill-server 2>/dev/null; rm -rf "$dir"; }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL ($sock): $1"; T capture-pane -p -t 0 | sed 's/^/    | /'; failures=$((failures + 1)); }
+fail_sock=1
 
-screen() { T capture-pane -p -t 0; }
-wait_text() {
-  for _ in $(seq 1 200); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.05
-  done
-  fail "no \"$1\" on the screen"; return 1
-}
 # A session of 80x24 running the script under sh, which prints "stty same" when the
 # terminal's modes are the same after it as before.
 session() {

@@ -7,20 +7,10 @@
 set -uo pipefail
 kel=$1
 script=$2
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 sock="kel-widgets-$$"
-T() { tmux -L "$sock" "$@"; }
 trap 'T kill-server 2>/dev/null' EXIT
-failures=0
-fail() { echo "FAIL: $1"; T capture-pane -p -t 0 | sed 's/^/    | /'; failures=$((failures + 1)); }
-screen() { T capture-pane -p -t 0; }
-wait_text() {
-  for _ in $(seq 1 200); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.05
-  done
-  fail "no \"$1\" on the screen"; return 1
-}
 keys() { T send-keys -t 0 "$@"; sleep 0.3; }
 
 T -f /dev/null new-session -d -x 60 -y 12 "TERM=xterm-256color COLORTERM= '$kel' '$script'; sleep 60" ||

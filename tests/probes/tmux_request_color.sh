@@ -6,25 +6,16 @@
 # functions and the backend's routines are there.
 set -uo pipefail
 kel=$(realpath "$1")
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 work=$(mktemp -d /tmp/kel-rc-XXXXXX)
 printf 'Kel []\nprint either all [value? %s value? %s value? %s in system/view/platform %s] ["yes"] ["no"]\n' "'layout" "'view" "'foreach-face" "'make-view" > "$work/has-vid.kel"
 [ "$("$kel" "$work/has-vid.kel")" = yes ] || { echo "no VID, event functions or backend yet: skipped"; rm -rf "$work"; exit 77; }
 base="kel-rc-$$"
 sock=$base
-T() { tmux -L "$sock" "$@"; }
 cleanup() { T kill-server 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
-failures=0
 fail() { echo "FAIL ($name): $1"; T capture-pane -p -t 0 | grep -v '^$' | sed 's/^/    | /'; failures=$((failures + 1)); }
-screen() { T capture-pane -p -t 0; }
-wait_text() {
-  for _ in $(seq 1 200); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.05
-  done
-  fail "no \"$1\" on the screen"; return 1
-}
 # run NAME KEL-CODE [TEXT]: a session running the code, then waits for the text (the dialog).
 run() {
   name=$1

@@ -5,23 +5,15 @@
 # backend are loaded to show windows.
 set -uo pipefail
 kel=$1
-command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }
+. "$(dirname "$0")/tmux_lib.sh"
+tmux_require
 base="kel-vid-$$"
 sock=$base
 dir=$(mktemp -d /tmp/kel-vid-XXXXXX)
-T() { tmux -L "$sock" "$@"; }
 cleanup() { T kill-server 2>/dev/null; rm -rf "$dir"; }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL ($sock): $1"; T capture-pane -p -t 0 | sed 's/^/    | /'; failures=$((failures + 1)); }
-screen() { T capture-pane -p -t 0; }
-wait_text() {
-  for _ in $(seq 1 400); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.05
-  done
-  fail "no \"$1\" on the screen"; return 1
-}
+fail_sock=1
+wait_tries=400  # a VID window takes longer to come up
 session() {
   T kill-server 2>/dev/null
   sock="$base-$1"

@@ -25,6 +25,7 @@
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
 #include "runtime/unicode.h"
+#include "tests/unit/gui_fixture.h"
 
 namespace kel::test {
 namespace {
@@ -37,25 +38,12 @@ bool double_lookup(uint32_t widget, Cell* out) {
   return true;
 }
 
-std::string utf8(Cell* s) {
-  std::string out;
-  int32_t n = string::count_from_head(s);
-  for (int32_t i = 0; i < n; ++i) {
-    uint8_t buf[4];
-    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
-    out.append(reinterpret_cast<char*>(buf), size_t(k));
-  }
-  return out;
-}
-
-class GuiTest : public ::testing::Test {
+class GuiTest : public BootedTest {
  protected:
   gc::RootRange* faces_root = nullptr;
 
   void SetUp() override {
-    runtime::init_units();
-    runtime::init();
-    runtime::run_boot_library();
+    boot();
     for (Cell& c : g_faces) cell::set_none(&c);
     faces_root = new gc::RootRange(g_faces, g_faces + 4);
     gui::set_face_lookup(&double_lookup);
@@ -65,18 +53,6 @@ class GuiTest : public ::testing::Test {
     delete faces_root;
   }
 
-  // Evaluates Kel text; the result stays on the argument stack (a root) for the test.
-  Cell* eval(const char* text) {
-    Cell* block = stack::reserve_cell();
-    cell::set_none(block);
-    Cell* result = stack::reserve_cell();
-    cell::set_none(result);
-    launcher::load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), block);
-    bool is_error = false;
-    launcher::run_protected(block, result, &is_error);
-    EXPECT_FALSE(is_error) << text;
-    return result;
-  }
   std::string mold(const Cell* v) {
     Cell* top = stack::state().top;
     Cell* c = stack::push_copy(v);

@@ -24,22 +24,12 @@
 #include "runtime/output.h"
 #include "runtime/unicode.h"
 #include "tests/probes/gui_builder.h"
+#include "tests/unit/gui_fixture.h"
 
 namespace kel::test {
 namespace {
 
 using gui::ScreenCell;
-
-std::string utf8(Cell* s) {
-  std::string out;
-  int32_t n = string::count_from_head(s);
-  for (int32_t i = 0; i < n; ++i) {
-    uint8_t buf[4];
-    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
-    out.append(reinterpret_cast<char*>(buf), size_t(k));
-  }
-  return out;
-}
 
 uint32_t g_window = 0;
 
@@ -76,50 +66,19 @@ void register_test_routines() {
 constexpr uint32_t P = gui::COLOUR_PALETTE;
 constexpr uint32_t BLOCK = 0x2588;
 
-class GuiDrawTest : public ::testing::Test {
+class GuiDrawTest : public GuiConsoleTest {
  protected:
-  std::string written;
-
   void SetUp() override {
     register_test_routines();
-    runtime::init_units();
-    runtime::init();
-    runtime::run_boot_library();
-    gui::reset_console();
-    gui::reset_loop_state();
-    gui::shutdown_screen();
-    gui::init_backend();
-    gui::console().columns = 80;
-    gui::console().rows = 24;
-    gui::capture_output(&written);
+    start_console(80, 24);
     eval(testing::kFaceFixture);
     eval("draw: func [size cmd /local i] [i: make image! size test-draw-image i cmd i]");
   }
   void TearDown() override {
-    gui::shutdown_screen();
-    gui::capture_output(nullptr);
-    gui::reset_console();
+    GuiConsoleTest::TearDown();
     eval("system/view/silent?: false");
   }
 
-  Cell* eval(const char* text) {
-    Cell* block = stack::reserve_cell();
-    cell::set_none(block);
-    Cell* result = stack::reserve_cell();
-    cell::set_none(result);
-    launcher::load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), block);
-    bool is_error = false;
-    launcher::run_protected(block, result, &is_error);
-    EXPECT_FALSE(is_error) << text;
-    return result;
-  }
-  std::string mold_of(const std::string& text) {
-    Cell* top = stack::state().top;
-    Cell* v = eval(text.c_str());
-    std::string s = utf8(actions::mold(v, false, false, false, nullptr));
-    stack::state().top = top;
-    return s;
-  }
   // The error id the text raises, or "ok".
   std::string outcome(const std::string& text) {
     return mold_of("e: try [" + text + "] either error? :e [e/id] ['ok]");

@@ -28,22 +28,12 @@
 #include "runtime/error.h"
 #include "tests/probes/gui_builder.h"
 #include "tests/unit/output_capture.h"
+#include "tests/unit/gui_fixture.h"
 
 namespace kel::test {
 namespace {
 
 using gui::ScreenCell;
-
-std::string utf8(Cell* s) {
-  std::string out;
-  int32_t n = string::count_from_head(s);
-  for (int32_t i = 0; i < n; ++i) {
-    uint8_t buf[4];
-    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
-    out.append(reinterpret_cast<char*>(buf), size_t(k));
-  }
-  return out;
-}
 
 // The routine handlers call to end loop levels, and one that frees a face's widget.
 void post_quit_routine() {
@@ -71,23 +61,12 @@ void counting_wait(int32_t ms) {
   if (g_quit_after && int32_t(g_waits.size()) == g_quit_after) gui::post_quit_msg();
 }
 
-class GuiScreenTest : public ::testing::Test {
+class GuiScreenTest : public GuiConsoleTest {
  protected:
-  std::string written;
-
   void SetUp() override {
     register_test_routines();
-    runtime::init_units();
-    runtime::init();
-    runtime::run_boot_library();
-    gui::reset_console();
-    gui::reset_loop_state();
-    gui::shutdown_screen();
-    gui::init_backend();
+    start_console(80, 24);
     gui::screen().lines_used = 0;
-    gui::console().columns = 80;
-    gui::console().rows = 24;
-    gui::capture_output(&written);
     gui::set_loop_clock(still_clock);
     gui::set_loop_waiter(counting_wait);
     g_waits.clear();
@@ -97,32 +76,7 @@ class GuiScreenTest : public ::testing::Test {
          "system/view/awake: func [event /with face] ["
          "  append log event/type if object? event/face [append log event/face/text] answer]");
   }
-  void TearDown() override {
-    gui::shutdown_screen();
-    gui::capture_output(nullptr);
-    gui::set_loop_clock(nullptr);
-    gui::set_loop_waiter(nullptr);
-    gui::reset_console();
-  }
 
-  Cell* eval(const char* text) {
-    Cell* block = stack::reserve_cell();
-    cell::set_none(block);
-    Cell* result = stack::reserve_cell();
-    cell::set_none(result);
-    launcher::load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), block);
-    bool is_error = false;
-    launcher::run_protected(block, result, &is_error);
-    EXPECT_FALSE(is_error) << text;
-    return result;
-  }
-  std::string mold_of(const char* text) {
-    Cell* top = stack::state().top;
-    Cell* v = eval(text);
-    std::string s = utf8(actions::mold(v, false, false, false, nullptr));
-    stack::state().top = top;
-    return s;
-  }
 
   // A grid of the given size holding the cells, as the refresh would have it.
   void set_grid(int32_t w, int32_t h, std::vector<ScreenCell> cells) {

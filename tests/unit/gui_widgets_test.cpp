@@ -24,41 +24,20 @@
 #include "runtime/stack.h"
 #include "runtime/output.h"
 #include "runtime/unicode.h"
+#include "tests/unit/gui_fixture.h"
 
 namespace kel::test {
 namespace {
 
 using gui::ScreenCell;
 
-std::string utf8(Cell* s) {
-  std::string out;
-  int32_t n = string::count_from_head(s);
-  for (int32_t i = 0; i < n; ++i) {
-    uint8_t buf[4];
-    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
-    out.append(reinterpret_cast<char*>(buf), size_t(k));
-  }
-  return out;
-}
-
 int64_t still_clock() { return 1000; }
 void no_wait(int32_t) {}
 
-class GuiWidgetsTest : public ::testing::Test {
+class GuiWidgetsTest : public GuiConsoleTest {
  protected:
-  std::string written;
-
   void SetUp() override {
-    runtime::init_units();
-    runtime::init();
-    runtime::run_boot_library();
-    gui::reset_console();
-    gui::reset_loop_state();
-    gui::shutdown_screen();
-    gui::init_backend();
-    gui::console().columns = 40;
-    gui::console().rows = 12;
-    gui::capture_output(&written);
+    start_console(40, 12);
     gui::set_loop_clock(still_clock);
     gui::set_loop_waiter(no_wait);
     gui::set_colour_level(4);
@@ -74,32 +53,7 @@ class GuiWidgetsTest : public ::testing::Test {
          "log: copy [] "
          "system/view/awake: func [event /with face] [append log event/type none]");
   }
-  void TearDown() override {
-    gui::shutdown_screen();
-    gui::capture_output(nullptr);
-    gui::set_loop_clock(nullptr);
-    gui::set_loop_waiter(nullptr);
-    gui::reset_console();
-  }
 
-  Cell* eval(const char* text) {
-    Cell* block = stack::reserve_cell();
-    cell::set_none(block);
-    Cell* result = stack::reserve_cell();
-    cell::set_none(result);
-    launcher::load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), block);
-    bool is_error = false;
-    launcher::run_protected(block, result, &is_error);
-    EXPECT_FALSE(is_error) << text;
-    return result;
-  }
-  std::string mold_of(const char* text) {
-    Cell* top = stack::state().top;
-    Cell* v = eval(text);
-    std::string s = utf8(actions::mold(v, false, false, false, nullptr));
-    stack::state().top = top;
-    return s;
-  }
   // The widget of a face named by a Kel expression.
   uint32_t id_of(const char* face) {
     Cell* top = stack::state().top;

@@ -1,0 +1,89 @@
+// Shared by the GUI unit tests: a booted runtime that evaluates and molds Kel text, and the
+// terminal backend on a console of a set size with what it writes captured.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "gui/terminal/backend.h"
+#include "gui/terminal/console_io.h"
+#include "gui/terminal/event_loop.h"
+#include "gui/terminal/screen.h"
+#include "runtime/cell_api.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/launch.h"
+#include "runtime/init.h"
+#include "runtime/output.h"
+#include "runtime/stack.h"
+#include "runtime/unicode.h"
+
+namespace kel::test {
+
+inline std::string utf8(Cell* s) {
+  std::string out;
+  int32_t n = string::count_from_head(s);
+  for (int32_t i = 0; i < n; ++i) {
+    uint8_t buf[4];
+    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
+    out.append(reinterpret_cast<char*>(buf), size_t(k));
+  }
+  return out;
+}
+
+class BootedTest : public ::testing::Test {
+ protected:
+  void SetUp() override { boot(); }
+  static void boot() {
+    runtime::init_units();
+    runtime::init();
+    runtime::run_boot_library();
+  }
+  // Evaluates Kel text; the result stays on the argument stack (a root) for the test.
+  Cell* eval(const char* text) {
+    Cell* block = stack::reserve_cell();
+    cell::set_none(block);
+    Cell* result = stack::reserve_cell();
+    cell::set_none(result);
+    launcher::load_text(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), block);
+    bool is_error = false;
+    launcher::run_protected(block, result, &is_error);
+    EXPECT_FALSE(is_error) << text;
+    return result;
+  }
+  std::string mold_of(const std::string& text) {
+    Cell* top = stack::state().top;
+    Cell* v = eval(text.c_str());
+    std::string s = utf8(actions::mold(v, false, false, false, nullptr));
+    stack::state().top = top;
+    return s;
+  }
+};
+
+// Each test starts from a fresh console, loop and screen so none sees another's state.
+class GuiConsoleTest : public BootedTest {
+ protected:
+  std::string written;
+
+  void start_console(int32_t columns, int32_t rows) {
+    boot();
+    gui::reset_console();
+    gui::reset_loop_state();
+    gui::shutdown_screen();
+    gui::init_backend();
+    gui::console().columns = columns;
+    gui::console().rows = rows;
+    gui::capture_output(&written);
+  }
+  void TearDown() override {
+    gui::shutdown_screen();
+    gui::capture_output(nullptr);
+    gui::set_loop_clock(nullptr);
+    gui::set_loop_waiter(nullptr);
+    gui::reset_console();
+  }
+};
+
+}  // namespace kel::test
