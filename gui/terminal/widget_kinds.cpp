@@ -250,13 +250,18 @@ int32_t after_mark_change(uint32_t id) {
   return send(EVENT_CHANGE, id, 0) == 2 ? 2 : 1;
 }
 
-int32_t check_event(uint32_t id, int32_t code, void* argument) {
+// A check or radio reacts to focus (a redraw) and to a click or Space: the data slot then.
+Cell* pressed_data(uint32_t id, int32_t code, void* argument) {
   if (code == EVENT_FOCUS) {
     mark_redraw(id);
-    return 0;
+    return nullptr;
   }
-  if (!(code == evt::CLICK || key_of(code, argument) == 32)) return 0;
-  Cell* data = slot_of(id, face_field::DATA);
+  if (!(code == evt::CLICK || key_of(code, argument) == 32)) return nullptr;
+  return slot_of(id, face_field::DATA);
+}
+
+int32_t check_event(uint32_t id, int32_t code, void* argument) {
+  Cell* data = pressed_data(id, code, argument);
   if (!data) return 0;
   if (cell::type(data) == T_NONE) *data = Cell{T_LOGIC, 1, 0, 0};
   else if (cell::type(data) == T_LOGIC) *data = Cell{T_LOGIC, data->w1 ? 0u : 1u, 0, 0};
@@ -265,12 +270,7 @@ int32_t check_event(uint32_t id, int32_t code, void* argument) {
 }
 
 int32_t radio_event(uint32_t id, int32_t code, void* argument) {
-  if (code == EVENT_FOCUS) {
-    mark_redraw(id);
-    return 0;
-  }
-  if (!(code == evt::CLICK || key_of(code, argument) == 32)) return 0;
-  Cell* data = slot_of(id, face_field::DATA);
+  Cell* data = pressed_data(id, code, argument);
   if (!data) return 0;
   *data = Cell{T_LOGIC, 1, 0, 0};
   return after_mark_change(id);
