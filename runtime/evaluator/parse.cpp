@@ -54,7 +54,19 @@ int32_t g_kw_canon[KW_COUNT];
 uint32_t g_kw_stamp = 0;           // the id of `|` the table was built with
 std::vector<uint8_t> g_kw_cache;   // by symbol id: KW_UNKNOWN not looked up yet
 
-Kw keyword_of(uint32_t id) {
+Kw keyword_lookup(uint32_t id);
+
+// The cached answer when the table is current; the look-up otherwise.
+inline Kw keyword_of(uint32_t id) {
+  if (id < g_kw_cache.size() && runtime::runtime_word_ids[KW_POSITIONS[K_PIPE]] == g_kw_stamp &&
+      g_kw_stamp != 0) {
+    uint8_t k = g_kw_cache[id];
+    if (k != KW_UNKNOWN) return k == KW_NOT ? KW_UNKNOWN : Kw(k);
+  }
+  return keyword_lookup(id);
+}
+
+Kw keyword_lookup(uint32_t id) {
   uint32_t stamp = uint32_t(symbol::runtime_id(KW_POSITIONS[K_PIPE]));
   if (stamp != g_kw_stamp) {
     for (int k = 1; k < KW_COUNT; ++k)
@@ -165,11 +177,10 @@ std::string bytes_of(const Cell* v) {
   error::raise(err::script::invalid_refine_arg, &r, value);
 }
 
-// Buffers move only when something allocates or the collector runs: an address read
-// through a node stays good while both counters are unchanged.
+// Buffers move only when a series grows into a new buffer or the collector runs: an
+// address read through a node stays good while the move counter is unchanged.
 memory::MemoryState& M = memory::state();
-gc::GcState& G = gc::state();
-inline uint64_t epoch() { return M.allocations ^ (uint64_t(G.collection_count) << 40); }
+inline uint64_t epoch() { return M.moves; }
 
 struct BufferCache {
   uint64_t epoch = ~uint64_t(0);
@@ -221,6 +232,38 @@ struct Engine {
   Cell& top_rules = cells[10];  // the rule block parse began with
   gc::RootRange roots{cells, cells + 11};
 
+  // Rule-block frames of this run counted by a hash of (block node, head, input index): a
+  // push whose bucket is empty cannot repeat a frame, so the stack walk of the recursion
+  // check runs only on a hit. Rebuilt from the stack when nodes may have been renamed.
+  static constexpr uint32_t REC_BUCKETS = 256;
+  uint16_t rec[REC_BUCKETS] = {};
+  uint64_t rec_renames = M.renames;
+
+  static uint32_t rec_hash(Node node, uint32_t head, uint32_t at) {
+    uint32_t h = node * 0x9E3779B1u ^ head * 0x85EBCA6Bu ^ at * 0xC2B2AE35u;
+    return (h ^ (h >> 16)) & (REC_BUCKETS - 1);
+  }
+  void rec_rebuild() {
+    for (uint16_t& r : rec) r = 0;
+    int32_t i = rtop() - 1, head = rhead();
+    while (i >= head) {
+      const Cell* top = rat(i);
+      if (cell::type(top) == T_TRIPLE) {
+        const Cell* b = rat(i - 1);
+        ++rec[rec_hash(b->w2, b->w1, top->w2)];
+      }
+      i -= frame_size(top);
+    }
+    rec_renames = M.renames;
+  }
+  // Before the rule-block frame on top of the stack is dropped.
+  void rec_drop_top() {
+    if (M.renames != rec_renames) rec_rebuild();
+    const Cell* top = rat(rtop() - 1);
+    const Cell* b = rat(rtop() - 2);
+    --rec[rec_hash(b->w2, b->w1, top->w2)];
+  }
+
   int32_t ri = 0;          // index of the next rule in the current block
   int32_t frame = -1;      // rule-stack index of the current rule-block frame's triple
   int32_t limit = INT_MAX;
@@ -247,8 +290,23 @@ struct Engine {
   static int32_t rhead() { return int32_t(rs()->w1); }
   // Cells without nodes go by value; a node-holding cell is read from its rooted place
   // only after the push made room (the room may move nodes).
-  static void rpush(const Cell& c) { *runtime::block_append_cell(rs()) = c; }
-  static void rpush_rooted(const Cell* c) {
+  // With room in the buffer nothing allocates, so the cell is written straight away.
+  void rpush(const Cell& c) {
+    SeriesBuffer* b = rs_buf.get(rs()->w2);
+    if (b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
+      *memory::tail_cells(b) = c;
+      b->tail += sizeof(Cell);
+      return;
+    }
+    *runtime::block_append_cell(rs()) = c;
+  }
+  void rpush_rooted(const Cell* c) {
+    SeriesBuffer* b = rs_buf.get(rs()->w2);
+    if (b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
+      *memory::tail_cells(b) = *c;
+      b->tail += sizeof(Cell);
+      return;
+    }
     Cell* slot = runtime::block_append_cell(rs());
     *slot = *c;
   }
@@ -416,13 +474,17 @@ struct Engine {
 
   State push_block(const Cell* block_cell) {
     if (rtop() - rhead() >= STACK_LIMIT) check_limits(saved);
-    check_recursion(block_cell, input.w1, saved);
+    if (M.renames != rec_renames) rec_rebuild();
+    if (rec[rec_hash(block_cell->w2, block_cell->w1, input.w1)])
+      check_recursion(block_cell, input.w1, saved);
     if (frame >= 0) rat(frame)->w1 = uint32_t(ri);
     rules = *block_cell;
     rules.header = T_BLOCK;
     rpush_rooted(&rules);
     rpush(Cell{T_TRIPLE, rules.w1, input.w1, uint32_t(units_in(in_b()))});
     frame = rtop() - 1;
+    if (M.renames != rec_renames) rec_rebuild();  // counts the new frame too
+    else ++rec[rec_hash(rules.w2, rules.w1, input.w1)];
     ri = int32_t(rules.w1);
     if (tracing && !ev("push")) return GO_DONE;
     return GO_FETCH;
@@ -430,6 +492,7 @@ struct Engine {
 
   // Drops a rule-block frame; the enclosing block becomes current.
   void drop_block_frame() {
+    rec_drop_top();
     rdrop(2);
     frame = find_block_frame();
     if (frame >= 0) {
@@ -1036,6 +1099,7 @@ struct Engine {
       Cell top = *rat(rtop() - 1);
       if (cell::type(&top) == T_TRIPLE) {
         if (tracing && !ev("pop")) return GO_DONE;
+        rec_drop_top();
         rdrop(2);
         popped = true;
         continue;
