@@ -76,11 +76,11 @@ void release_all() {
 
 // ---- Counted OS blocks ----
 
-void* os_alloc_counted(size_t size) {
+void* os_alloc_counted(size_t size, bool huge) {
   size_t rounded = round_up(size + OS_PREFIX, PAGE_SIZE);
   void* p = nullptr;
   try {
-    p = platform::virtual_alloc(rounded, false);
+    p = huge ? platform::virtual_alloc_huge(rounded) : platform::virtual_alloc(rounded, false);
   } catch (const Unwind& u) {
     if (u.code < unwind_code::MEM_LOW || u.code > unwind_code::MEM_HIGH) throw;
     error::raise(err::internal::no_memory);
@@ -231,7 +231,7 @@ SeriesArena* arena_new() {
   if (g_state.arena_next_size < ARENA_SIZE_CAP) {
     g_state.arena_next_size = std::min<uint32_t>(g_state.arena_next_size * 2, ARENA_SIZE_CAP);
   }
-  SeriesArena* a = static_cast<SeriesArena*>(os_alloc_counted(sizeof(SeriesArena) + size));
+  SeriesArena* a = static_cast<SeriesArena*>(os_alloc_counted(sizeof(SeriesArena) + size, true));
   std::memset(a, 0, sizeof(SeriesArena));
   a->size = sizeof(SeriesArena) + size;
   a->data = reinterpret_cast<uint8_t*>(a + 1);
