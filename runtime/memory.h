@@ -134,8 +134,10 @@ void init();
 void release_all();
 
 // Counted OS blocks. Failure raises internal/no-memory or internal/wrong-mem.
-// `huge`: the block starts at a 2 MB boundary with huge pages asked for (arenas).
-void* os_alloc_counted(size_t size, bool huge = false);
+// How a counted block's pages come: on first touch, as huge pages from a 2 MB boundary
+// (arenas), or all mapped at once (node pools, written whole when made).
+enum class OsPages { ON_TOUCH, HUGE, AT_ONCE };
+void* os_alloc_counted(size_t size, OsPages pages = OsPages::ON_TOUCH);
 void os_free_counted(void* address);
 
 // Nodes.

@@ -46,6 +46,13 @@ void* virtual_alloc_huge(size_t size) {
   return reinterpret_cast<void*>(start);
 }
 
+void* virtual_alloc_populated(size_t size) {
+  void* p = size ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0)
+                 : MAP_FAILED;
+  if (p == MAP_FAILED) throw_code(unwind_code::VM_ALLOC_FAILED);
+  return p;
+}
+
 void virtual_free(void* address, size_t size) {
   if (!address || !size || munmap(address, size) != 0) throw_code(unwind_code::VM_FREE_FAILED);
 }
