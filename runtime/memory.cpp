@@ -76,11 +76,13 @@ void release_all() {
 
 // ---- Counted OS blocks ----
 
-void* os_alloc_counted(size_t size) {
+void* os_alloc_counted(size_t size, OsPages pages) {
   size_t rounded = round_up(size + OS_PREFIX, PAGE_SIZE);
   void* p = nullptr;
   try {
-    p = platform::virtual_alloc(rounded, false);
+    if (pages == OsPages::HUGE) p = platform::virtual_alloc_huge(rounded);
+    else if (pages == OsPages::AT_ONCE) p = platform::virtual_alloc_populated(rounded);
+    else p = platform::virtual_alloc(rounded, false);
   } catch (const Unwind& u) {
     if (u.code < unwind_code::MEM_LOW || u.code > unwind_code::MEM_HIGH) throw;
     error::raise(err::internal::no_memory);
@@ -143,7 +145,7 @@ NodePool* pool_new(uint32_t count) {
   }
   g_pool_cursor = index + 1;
   size_t bytes = offsetof(NodePool, slots) + sizeof(uintptr_t) * count;
-  NodePool* pool = static_cast<NodePool*>(os_alloc_counted(bytes));
+  NodePool* pool = static_cast<NodePool*>(os_alloc_counted(bytes, OsPages::AT_ONCE));
   std::memset(pool, 0, offsetof(NodePool, slots));
   pool->capacity = count;
   pool->born = gc::state().collection_count;
@@ -231,7 +233,7 @@ SeriesArena* arena_new() {
   if (g_state.arena_next_size < ARENA_SIZE_CAP) {
     g_state.arena_next_size = std::min<uint32_t>(g_state.arena_next_size * 2, ARENA_SIZE_CAP);
   }
-  SeriesArena* a = static_cast<SeriesArena*>(os_alloc_counted(sizeof(SeriesArena) + size));
+  SeriesArena* a = static_cast<SeriesArena*>(os_alloc_counted(sizeof(SeriesArena) + size, OsPages::HUGE));
   std::memset(a, 0, sizeof(SeriesArena));
   a->size = sizeof(SeriesArena) + size;
   a->data = reinterpret_cast<uint8_t*>(a + 1);

@@ -44,7 +44,8 @@ namespace memory {
 
 constexpr uint32_t POOL_NODES = 10000;
 constexpr uint32_t BUFFER_HEADER = 24;          // header + spare
-constexpr uint32_t ARENA_FIRST_SIZE = 1048576;
+// One huge page: the boot library alone carves about 3 MB (see "What a start-up costs").
+constexpr uint32_t ARENA_FIRST_SIZE = 2097152;
 constexpr uint32_t LARGE_THRESHOLD = 2097152;
 // Arenas keep doubling up to this data size (see bench/README.md for the choice).
 constexpr uint32_t ARENA_SIZE_CAP = 64u << 20;
@@ -133,7 +134,10 @@ void init();
 void release_all();
 
 // Counted OS blocks. Failure raises internal/no-memory or internal/wrong-mem.
-void* os_alloc_counted(size_t size);
+// How a counted block's pages come: on first touch, as huge pages from a 2 MB boundary
+// (arenas), or all mapped at once (node pools, written whole when made).
+enum class OsPages { ON_TOUCH, HUGE, AT_ONCE };
+void* os_alloc_counted(size_t size, OsPages pages = OsPages::ON_TOUCH);
 void os_free_counted(void* address);
 
 // Nodes.

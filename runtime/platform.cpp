@@ -30,6 +30,29 @@ void* virtual_alloc(size_t size, bool executable) {
   return p;
 }
 
+void* virtual_alloc_huge(size_t size) {
+  constexpr size_t HUGE_PAGE = size_t(2) << 20;
+  if (!size || size > (size_t(1) << 46)) throw_code(unwind_code::VM_ALLOC_FAILED);
+  // Over-map by one huge page less a page, then give back the ends around the boundary.
+  size_t span = size + HUGE_PAGE - 4096;
+  void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw_code(unwind_code::VM_ALLOC_FAILED);
+  uintptr_t raw = reinterpret_cast<uintptr_t>(p);
+  uintptr_t start = (raw + HUGE_PAGE - 1) & ~uintptr_t(HUGE_PAGE - 1);
+  if (start > raw) munmap(p, start - raw);
+  uintptr_t end = start + size;
+  if (raw + span > end) munmap(reinterpret_cast<void*>(end), raw + span - end);
+  if (size >= HUGE_PAGE) madvise(reinterpret_cast<void*>(start), size & ~(HUGE_PAGE - 1), MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(start);
+}
+
+void* virtual_alloc_populated(size_t size) {
+  void* p = size ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0)
+                 : MAP_FAILED;
+  if (p == MAP_FAILED) throw_code(unwind_code::VM_ALLOC_FAILED);
+  return p;
+}
+
 void virtual_free(void* address, size_t size) {
   if (!address || !size || munmap(address, size) != 0) throw_code(unwind_code::VM_FREE_FAILED);
 }

@@ -17,6 +17,13 @@ void init();
 void* virtual_alloc(size_t size, bool executable);
 // Returns a region taken with virtual_alloc (the same size). Throws Unwind{0x7FFFFFF6} on failure.
 void virtual_free(void* address, size_t size);
+// Fresh zero-filled read-write pages starting at a 2 MB boundary, with transparent huge
+// pages asked for (a hint: where the system gives none, ordinary pages). One fault then
+// maps 2 MB instead of 4 KB. Freed with virtual_free; throws as virtual_alloc does.
+void* virtual_alloc_huge(size_t size);
+// Fresh zero-filled read-write pages mapped at once (one call instead of a fault per page),
+// for blocks written whole as soon as they are made.
+void* virtual_alloc_populated(size_t size);
 
 // Current directory as UTF-8 (no trailing slash added); empty when it cannot be read.
 std::string current_dir_text();

@@ -667,9 +667,20 @@ Node g_modules = 0;
   rt::exit_process(254);
 }
 
+// The bytes a decoder reads: the caller's own (a boot image, which never moves) or the
+// decoder's copy.
+struct ImageBytes {
+  const uint8_t* p = nullptr;
+  size_t n = 0;
+  const uint8_t& operator[](size_t i) const { return p[i]; }
+  const uint8_t* data() const { return p; }
+  size_t size() const { return n; }
+};
+
 struct Decoder {
   bool compact;
-  std::vector<uint8_t> data;  // the image (a compressed body unpacked in place)
+  std::vector<uint8_t> copy;  // user data (its binary may move), a compressed body unpacked
+  ImageBytes data;
   size_t pos = 0, end = 0;
   uint32_t symbol_count = 0;
   size_t names_at = 0, names_size = 0, offsets_at = 0;
@@ -1489,18 +1500,23 @@ void decode_image(const uint8_t* bytes_in, size_t size, Node target, const Cell*
   }
   Decoder d;
   d.boot = boot;
-  d.data.assign(bytes_in, bytes_in + size);
-  uint32_t flags = d.data[7];
+  uint32_t flags = bytes_in[7];
   d.compact = flags & 1;
+  // A boot image's bytes are the caller's and stay put: read in place.
+  if (boot) d.data = ImageBytes{bytes_in, size};
+  else d.copy.assign(bytes_in, bytes_in + size);
   if (flags & 2) {
     std::vector<uint8_t> body;
-    if (!lz::unpack(d.data.data() + 8, size - 8, &body)) {
+    const uint8_t* packed = boot ? bytes_in : d.copy.data();
+    if (!lz::unpack(packed + 8, size - 8, &body)) {
       if (boot) boot_fault("Kelbin compressed data corrupted!");
       error::raise(err::script::invalid_data, arg);
     }
-    d.data.resize(8);
-    d.data.insert(d.data.end(), body.begin(), body.end());
+    if (boot) d.copy.assign(bytes_in, bytes_in + 8);
+    else d.copy.resize(8);
+    d.copy.insert(d.copy.end(), body.begin(), body.end());
   }
+  if (!boot || (flags & 2)) d.data = ImageBytes{d.copy.data(), d.copy.size()};
   d.pos = 8;
   d.end = d.data.size();
   d.root = target;

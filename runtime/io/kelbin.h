@@ -45,7 +45,8 @@ std::vector<uint8_t> encode_boot(const std::vector<Definition>& definitions,
 // bind the datatype, native and action words, and its module blocks are kept in order. A
 // fault prints its message and ends the process with status 254 (no catalogue yet).
 void decode_boot();
-// Decodes an image in boot mode into the block node target (tests, tools).
+// Decodes an image in boot mode into the block node target (tests, tools). The bytes are
+// read in place: they must be C++-owned (never a series buffer, which can move).
 void decode_boot_into(const uint8_t* data, size_t size, Node target);
 // Whether an image was decoded at start (the image tool starts without one).
 bool boot_image_present_q();

@@ -36,9 +36,10 @@ bool inside(SeriesArena* a, Node n) {
 void fill_to_room(Holder& h, size_t& slot, SeriesArena* a, uint32_t room) {
   memory::state().arena_current = a;
   uint32_t remaining = uint32_t(a->end - a->bump) - room;
-  while (remaining > 1100000) {
-    h.hold_bytes(slot++, memory::series_new_bytes(1000008 - 24));
-    remaining -= 1000008;
+  // Chunks just below the large-block threshold, so arenas of any size take few slots.
+  while (remaining > 2000000) {
+    h.hold_bytes(slot++, memory::series_new_bytes(1900008 - 24));
+    remaining -= 1900008;
   }
   if (remaining % 16 == 0 && remaining) {
     h.hold_block(slot++, memory::series_new_cells(0));  // footprint 24
@@ -88,7 +89,7 @@ TEST_F(CompactTest, PreviousArenaRoom) {
     memory::arena_new();
     SeriesArena* a = memory::state().arena_head;
     SeriesArena* b = a->next;
-    Holder h(8);
+    Holder h(16);
     size_t slot = 0;
     fill_to_room(h, slot, a, room);
     memory::state().arena_current = b;
@@ -136,7 +137,7 @@ TEST_F(CompactTest, EmptiedMiddleArenaReleasedLastKept) {
   SeriesArena* a = memory::state().arena_head;
   SeriesArena* b = a->next;
   SeriesArena* c = b->next;
-  Holder h(8);
+  Holder h(16);
   size_t slot = 0;
   fill_to_room(h, slot, a, 1000);
   memory::state().arena_current = b;

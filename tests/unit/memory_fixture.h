@@ -51,8 +51,8 @@ struct Holder {
   gc::RootRange range;
   explicit Holder(size_t n)
       : cells(n, Cell{T_NONE, 0, 0, 0}), range(cells.data(), cells.data() + n) {}
-  void hold_block(size_t i, Node n) { cells[i] = Cell{T_BLOCK, 0, n, 0}; }
-  void hold_bytes(size_t i, Node n) { cells[i] = Cell{T_BINARY, 0, n, 0}; }
+  void hold_block(size_t i, Node n) { cells.at(i) = Cell{T_BLOCK, 0, n, 0}; }
+  void hold_bytes(size_t i, Node n) { cells.at(i) = Cell{T_BINARY, 0, n, 0}; }
   Node node(size_t i) const { return cells[i].w2; }
 };
 
