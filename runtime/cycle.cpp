@@ -10,22 +10,20 @@
 
 namespace kel::cycle {
 
-namespace {
-
+namespace detail {
 Node g_entries[CAPACITY];
 uint32_t g_top = 0;
 
-}  // namespace
+void overflow() {
+  clear();
+  error::raise(err::internal::too_deep);
+}
+}  // namespace detail
+
+using detail::g_entries;
+using detail::g_top;
 
 void init() { g_top = 0; }
-
-void enter_series(Node identity) {
-  if (g_top + 1 >= CAPACITY) {
-    clear();
-    error::raise(err::internal::too_deep);
-  }
-  g_entries[g_top++] = identity;
-}
 
 void leave_series() {
   if (g_top > 0) --g_top;
@@ -34,12 +32,6 @@ void leave_series() {
 void leave_many(uint32_t n) { g_top = n >= g_top ? 0 : g_top - n; }
 
 void clear() { g_top = 0; }
-
-bool visiting_q(Node identity) {
-  for (uint32_t i = 0; i < g_top; ++i)
-    if (g_entries[i] == identity) return true;
-  return false;
-}
 
 uint32_t depth() { return g_top; }
 
@@ -72,12 +64,6 @@ bool emit_placeholder(const Cell* value, Node out, int32_t& budget, bool mold) {
 
 void remap() {
   for (uint32_t i = 0; i < g_top; ++i) g_entries[i] = gc::remap(g_entries[i]);
-}
-
-Scope::Scope(Node identity) : saved(g_top) { enter_series(identity); }
-
-Scope::~Scope() {
-  if (g_top > saved) g_top = saved;
 }
 
 }  // namespace kel::cycle

@@ -210,11 +210,10 @@ bool remove_first_match(Cell* block, const Cell* value, bool from_start) {
   return false;
 }
 
-Cell* clone(Cell* value, bool deep, bool paths_too) {
+Cell* clone(Cell* value, bool deep, bool paths_too, uint32_t series_flags) {
   head_cell(value);  // a head past the tail moves back to it, in the value too
-  Cell src = *value;
+  Cell src = *value;  // its head is in range now
   gc::Root keep(&src);
-  head_cell(&src);
   int32_t n = count_from_head(&src);
   Cell* result = stack::reserve_cell();
   uint32_t at = stack::index_of(result);
@@ -222,6 +221,7 @@ Cell* clone(Cell* value, bool deep, bool paths_too) {
   Node node = memory::series_new_cells(uint32_t(n > 0 ? n : 1));
   result = stack::at_index(at);
   *result = Cell{T_BLOCK, 0, node, 0};
+  if (series_flags) memory::node_buffer(node)->flags |= series_flags;
   if (n > 0) {
     SeriesBuffer* to = memory::node_buffer(node);
     std::memcpy(memory::head_cells(to), memory::head_cells(buf(&src)) + int32_t(src.w1),
@@ -237,7 +237,7 @@ Cell* clone(Cell* value, bool deep, bool paths_too) {
       while (i < n && !clone_nested_q(cell::type(copied + i), paths_too)) ++i;
       if (i == n) break;
       Cell inner = copied[i];
-      Cell* copy = clone(&inner, true, paths_too);
+      Cell* copy = clone(&inner, true, paths_too, series_flags);
       Cell made = *copy;
       made.header = inner.header;
       memory::head_cells(buf(stack::at_index(at)))[i] = made;

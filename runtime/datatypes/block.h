@@ -44,8 +44,9 @@ const Cell* value_after_match(Cell* block, const Cell* value);
 bool remove_first_match(Cell* block, const Cell* value, bool from_start);
 
 // A copy of the block-like value pushed on the argument stack, typed by the source's id
-// alone; deep clones nested blocks (and parens and paths with paths_too).
-Cell* clone(Cell* value, bool deep, bool paths_too);
+// alone; deep clones nested blocks (and parens and paths with paths_too). Every series it
+// makes takes the buffer flags series_flags (a library function's body is marked as made).
+Cell* clone(Cell* value, bool deep, bool paths_too, uint32_t series_flags = 0);
 // Cells [first, end) of the block's buffer (indexes from its start), stepping by step,
 // whose type the kind selects are replaced by copies (deep with the same kind when deep).
 void copy_typed_values(Cell* block, int32_t first, int32_t end, int32_t step, bool deep,

@@ -238,7 +238,10 @@ Node build(const Cell* spec_in, const Cell* body_in, Node ctx, int32_t code, int
   *context::self_cell(ctx) = *result;
 
   if (has_body) {
-    Cell* copy = block::clone(body, true, true);
+    // A library function's body is marked while it is copied: the copy is a fresh tree of
+    // exactly the series the mark below walks, so that walk ends at once.
+    bool library = trace::library_loading_q() && !(flags & FLAG_TRACE);
+    Cell* copy = block::clone(body, true, true, library ? trace::SERIES_LIBRARY : 0);
     copy->header = T_BLOCK;
     if (made) context::bind_block(copy, result->w1, false);
     *extras_cell(result, extras::BODY) = *copy;
