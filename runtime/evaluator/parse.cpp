@@ -8,6 +8,7 @@
 
 #include "runtime/casemap.h"
 #include "runtime/cell_api.h"
+#include "runtime/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
@@ -363,7 +364,7 @@ struct Engine {
   bool ev(const char* name) { return !tracing || ev(name, &rules, ri); }
 
   // -- values --
-  void word_value(const Cell* w, Cell* out) { *out = *word::value_slot(w); }
+  void word_value(const Cell* w, Cell* out) { *out = *context::value_slot(w, w->w1); }
 
   void element(int32_t i, Cell* out) {
     if (kind == Kind::BLOCK) *out = *(memory::head_cells(in_b()) + i);
