@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/casemap.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/hash_mem.h"
 #include "runtime/rt.h"
@@ -337,6 +338,10 @@ bool keys_equal(const Cell* a_in, const Cell* b_in, int op) {
     bool same = cell::type(&a) == cell::type(&b) && a.w1 == b.w1 && a.w2 == b.w2;
     return op == 1 ? !same : same;
   }
+  // string! keys under equality: what string!'s compare slot would answer, without the
+  // dispatch (nothing allocates)
+  if (cell::type(&a) == T_STRING && cell::type(&b) == T_STRING && (op == 0 || op == 2))
+    return string::compare_strings(&a, &b, op, false) == 0;
   return actions::compare(&a, &b, op);
 }
 
