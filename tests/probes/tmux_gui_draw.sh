@@ -14,8 +14,15 @@ trap cleanup EXIT
 
 T -f /dev/null new-session -d -x 30 -y 10 "TERM=xterm-256color '$probe' draw '$dump'; sleep 60" ||
   { echo "FAIL: no tmux session"; exit 1; }
+wants=($'\e[38;5;196m┌' $'\e[48;5;21m' $'\e[38;5;196mdrawn')
+# The text can reach the pane before its colours do: poll until every colour is there.
+has_colours() { for want in "${wants[@]}"; do printf '%s' "$coloured" | grep -qF -- "$want" || return 1; done; }
 if wait_text "drawn"; then
-  coloured=$(T capture-pane -p -e -t 0)
+  for _ in $(seq 1 "$wait_tries"); do
+    coloured=$(T capture-pane -p -e -t 0)
+    has_colours && break
+    sleep 0.05
+  done
   plain=$(screen)
   T send-keys -t 0 Escape
   wait_text "loop ended"
@@ -29,7 +36,7 @@ if wait_text "drawn"; then
   [ "${rows[7]:1:5}" = "drawn" ] || fail "row 7: the text"
   [ "${rows[9]:9:21}" = "█████████████████████" ] || fail "row 9: the line to the face's edge"
   printf '%s\n' "${rows[@]}" | grep -q "█" || fail "no full blocks"
-  for want in $'\e[38;5;196m┌' $'\e[48;5;21m' $'\e[38;5;196mdrawn'; do
+  for want in "${wants[@]}"; do
     printf '%s' "$coloured" | grep -qF -- "$want" || fail "no $(printf '%q' "$want") in the coloured capture"
   done
   if [ "$(sed 's/ *$//' "$dump")" != "$(printf '%s\n' "$plain" | sed 's/ *$//')" ]; then

@@ -33,16 +33,7 @@ using gui::ScreenCell;
 
 uint32_t g_window = 0;
 
-void paint_window() {
-  gui::console().set_up = true;  // the grid is sized only for a set-up console
-  gui::screen().redraw_needed = true;
-  gui::size_grid();
-  std::fill(gui::screen().cells.begin(), gui::screen().cells.end(), ScreenCell{0, 0, 0, 0});
-  struct Back {
-    ~Back() { gui::console().set_up = false; }
-  } back;
-  gui::paint_tree(g_window);
-}
+void paint_window() { paint_grid(g_window); }
 
 // The image entry as the backend's routine calls it (images of no cells are left alone),
 // and painting the shown window from Kel, so errors reach a try.
@@ -102,15 +93,6 @@ class GuiDrawTest : public GuiConsoleTest {
   void hide() {
     gui::free_widget_tree(g_window);
     g_window = 0;
-  }
-  const ScreenCell& at(int32_t x, int32_t y) {
-    return gui::screen().cells[size_t(y) * size_t(gui::screen().width) + size_t(x)];
-  }
-  std::string row(int32_t y) {
-    std::string text = gui::grid_text();
-    size_t start = 0;
-    for (int32_t i = 0; i < y; ++i) start = text.find('\n', start) + 1;
-    return text.substr(start, text.find('\n', start) - start);
   }
   // The columns of row y whose background is bg, as "a-b" runs.
   std::string bg_runs(int32_t y, uint32_t bg) {

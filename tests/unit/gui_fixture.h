@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "gui/terminal/console_io.h"
 #include "gui/terminal/event_loop.h"
 #include "gui/terminal/screen.h"
+#include "gui/terminal/widgets.h"
 #include "runtime/cell_api.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/evaluator/actions.h"
@@ -62,6 +64,28 @@ class BootedTest : public ::testing::Test {
   }
 };
 
+// The window's widget tree painted into a fresh grid, as a refresh of a set-up console does.
+inline void paint_grid(uint32_t window) {
+  gui::console().set_up = true;  // the grid is sized only for a set-up console
+  struct Back {
+    ~Back() { gui::console().set_up = false; }
+  } back;
+  gui::screen().redraw_needed = true;
+  gui::size_grid();
+  std::fill(gui::screen().cells.begin(), gui::screen().cells.end(), gui::ScreenCell{0, 0, 0, 0});
+  gui::paint_tree(window);
+}
+inline const gui::ScreenCell& grid_at(int32_t x, int32_t y) {
+  return gui::screen().cells[size_t(y) * size_t(gui::screen().width) + size_t(x)];
+}
+// Row y of the grid's text.
+inline std::string grid_row(int32_t y) {
+  std::string text = gui::grid_text();
+  size_t start = 0;
+  for (int32_t i = 0; i < y; ++i) start = text.find('\n', start) + 1;
+  return text.substr(start, text.find('\n', start) - start);
+}
+
 // Each test starts from a fresh console, loop and screen so none sees another's state.
 class GuiConsoleTest : public BootedTest {
  protected:
@@ -77,6 +101,9 @@ class GuiConsoleTest : public BootedTest {
     gui::console().rows = rows;
     gui::capture_output(&written);
   }
+  void paint(uint32_t window) { paint_grid(window); }
+  const gui::ScreenCell& at(int32_t x, int32_t y) { return grid_at(x, y); }
+  std::string row(int32_t y) { return grid_row(y); }
   void TearDown() override {
     gui::shutdown_screen();
     gui::capture_output(nullptr);

@@ -98,23 +98,6 @@ class GuiScreenTest : public GuiConsoleTest {
     gui::activate_window(id);
     return id;
   }
-  void paint(uint32_t window) {
-    gui::console().set_up = true;  // the grid is sized only for a set-up console
-    gui::screen().redraw_needed = true;
-    gui::size_grid();
-    std::fill(gui::screen().cells.begin(), gui::screen().cells.end(), ScreenCell{0, 0, 0, 0});
-    gui::paint_tree(window);
-    gui::console().set_up = false;
-  }
-  const ScreenCell& at(int32_t x, int32_t y) {
-    return gui::screen().cells[size_t(y) * size_t(gui::screen().width) + size_t(x)];
-  }
-  std::string row(int32_t y) {
-    std::string text = gui::grid_text();
-    size_t start = 0;
-    for (int32_t i = 0; i < y; ++i) start = text.find('\n', start) + 1;
-    return text.substr(start, text.find('\n', start) - start);
-  }
 };
 
 constexpr uint32_t B = gui::COLOUR_BASIC, P = gui::COLOUR_PALETTE, T = gui::COLOUR_TRUE;

@@ -61,23 +61,6 @@ class GuiWidgetsTest : public GuiConsoleTest {
     stack::state().top = top;
     return id;
   }
-  void paint(uint32_t window) {
-    gui::console().set_up = true;
-    gui::screen().redraw_needed = true;
-    gui::size_grid();
-    std::fill(gui::screen().cells.begin(), gui::screen().cells.end(), ScreenCell{0, 0, 0, 0});
-    gui::paint_tree(window);
-    gui::console().set_up = false;
-  }
-  const ScreenCell& at(int32_t x, int32_t y) {
-    return gui::screen().cells[size_t(y) * size_t(gui::screen().width) + size_t(x)];
-  }
-  std::string row(int32_t y) {
-    std::string text = gui::grid_text();
-    size_t start = 0;
-    for (int32_t i = 0; i < y; ++i) start = text.find('\n', start) + 1;
-    return text.substr(start, text.find('\n', start) - start);
-  }
   void key(uint32_t id, int32_t character, int32_t special = 0) {
     gui::make_key_event(id, character, special);
   }
