@@ -16,6 +16,7 @@
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/blk.h"
+#include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/transcode.h"
@@ -272,6 +273,10 @@ struct Engine {
     --rec[rec_hash(b->w2, b->w1, top->w2)];
   }
 
+  // The short cuts below (recursion counters, repetitions that fail at once) are off with
+  // the interpreter's short paths (KEL_NO_FAST_PATHS=1), so the cases check both ways.
+  bool shortcuts = !interp::switches.no_fast_paths;
+
   int32_t ri = 0;          // index of the next rule in the current block
   int32_t frame = -1;      // rule-stack index of the current rule-block frame's triple
   int32_t limit = INT_MAX;
@@ -485,7 +490,7 @@ struct Engine {
   State push_block(const Cell* block_cell) {
     if (rtop() - rhead() >= STACK_LIMIT) check_limits(saved);
     if (M.renames != rec_renames) rec_rebuild();
-    if (rec[rec_hash(block_cell->w2, block_cell->w1, input.w1)])
+    if (!shortcuts || rec[rec_hash(block_cell->w2, block_cell->w1, input.w1)])
       check_recursion(block_cell, input.w1, saved);
     if (frame >= 0) rat(frame)->w1 = uint32_t(ri);
     rules = *block_cell;
@@ -646,7 +651,7 @@ struct Engine {
   // raise nothing and report nothing: no trace, away from the stack limit, and no frame of
   // the same block beginning here.
   bool fails_at_once(const Cell* rule) {
-    if (tracing || kind == Kind::BLOCK) return false;
+    if (tracing || kind == Kind::BLOCK || !shortcuts) return false;
     uint32_t t = cell::type(rule);
     if (t == T_WORD) {
       if (keyword_of(rule->w2) != KW_UNKNOWN || !(rule = plain_value(rule))) return false;
