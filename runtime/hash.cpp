@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/casemap.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/hash_mem.h"
 #include "runtime/rt.h"
@@ -337,6 +338,10 @@ bool keys_equal(const Cell* a_in, const Cell* b_in, int op) {
     bool same = cell::type(&a) == cell::type(&b) && a.w1 == b.w1 && a.w2 == b.w2;
     return op == 1 ? !same : same;
   }
+  // string! keys under equality: what string!'s compare slot would answer, without the
+  // dispatch (nothing allocates)
+  if (cell::type(&a) == T_STRING && cell::type(&b) == T_STRING && (op == 0 || op == 2))
+    return string::compare_strings(&a, &b, op, false) == 0;
   return actions::compare(&a, &b, op);
 }
 
@@ -396,18 +401,32 @@ bool address_hashed_q(uint32_t t) {
   }
 }
 
+namespace {
+// The characters [head, total) of one width mixed in, folded unless case-sensitive.
+template <typename U>
+uint32_t mix_chars(uint32_t h, const U* d, uint32_t head, uint32_t total, bool fold) {
+  for (uint32_t i = head; i < total; i++) {
+    uint32_t ch = d[i];
+    if (fold) ch = fold_upper(ch);
+    h = murmur3_mix_block(h, ch);
+  }
+  return h;
+}
+}  // namespace
+
 uint32_t string_hash(const Cell* c, int case_sensitive) {
   uint32_t h = seed, count = 0;
   Node n = c->w2;
   if (n) {
-    uint32_t u = mem::unit(n), total = mem::used(n) / u, head = c->w1;
-    const uint8_t* d = mem::data(n);
-    for (uint32_t i = head; i < total; i++) {
-      uint32_t ch = u == 1 ? d[i] : u == 2 ? reinterpret_cast<const uint16_t*>(d)[i]
-                                           : reinterpret_cast<const uint32_t*>(d)[i];
-      if (case_sensitive != 1) ch = fold_upper(ch);
-      h = murmur3_mix_block(h, ch);
-      count++;
+    SeriesBuffer* b = memory::node_buffer(n);
+    uint32_t u = memory::unit(b), total = memory::used_bytes(b) / u, head = c->w1;
+    const uint8_t* d = memory::head(b);
+    bool fold = case_sensitive != 1;
+    if (head < total) {
+      count = total - head;
+      if (u == 1) h = mix_chars(h, d, head, total, fold);
+      else if (u == 2) h = mix_chars(h, reinterpret_cast<const uint16_t*>(d), head, total, fold);
+      else h = mix_chars(h, reinterpret_cast<const uint32_t*>(d), head, total, fold);
     }
   }
   h ^= 4 * count;
@@ -701,6 +720,19 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
   int32_t askip = skip < 0 ? -skip : skip;
   uint32_t type = cell::type(key);
   Probe pr(value_hash(key, 0), uint32_t(R(t)[rec::BUCKETS]));
+  if (kind == KIND_MAP && type == T_STRING && (op == 0 || op == 2)) {
+    // string! keys under equality compare without allocating: the arrays stay put
+    const TableArrays a(R(t));
+    do {
+      uint32_t f = get_flag(a.flags, pr.i);
+      if (f == EMPTY) return nullptr;
+      if (f == DELETED) continue;
+      const Cell* v = a.values + a.index[pr.i];
+      if (cell::type(v) == T_STRING && string::compare_strings(v, key, op, false) == 0)
+        return const_cast<Cell*>(v);
+    } while (pr.next());
+    return nullptr;
+  }
   // Buffer addresses are re-read on every step: a comparison may allocate.
   do {
     uint32_t f = get_flag(flags_of(t), pr.i);

@@ -8,6 +8,7 @@
 
 #include "runtime/casemap.h"
 #include "runtime/cell_api.h"
+#include "runtime/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
@@ -15,6 +16,7 @@
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/blk.h"
+#include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/transcode.h"
@@ -194,6 +196,13 @@ struct BufferCache {
     epoch = e;
     return b;
   }
+  // For a series whose node changes only with a rename (which also counts as a move), or
+  // whose cache is cleared when it is replaced.
+  SeriesBuffer* get_same(Node n) {
+    if (epoch == parse::epoch()) return b;
+    return get(n);
+  }
+  void clear() { epoch = ~uint64_t(0); }
 };
 
 inline int32_t units_in(const SeriesBuffer* b) {
@@ -264,6 +273,10 @@ struct Engine {
     --rec[rec_hash(b->w2, b->w1, top->w2)];
   }
 
+  // The short cuts below (recursion counters, repetitions that fail at once) are off with
+  // the interpreter's short paths (KEL_NO_FAST_PATHS=1), so the cases check both ways.
+  bool shortcuts = !interp::switches.no_fast_paths;
+
   int32_t ri = 0;          // index of the next rule in the current block
   int32_t frame = -1;      // rule-stack index of the current rule-block frame's triple
   int32_t limit = INT_MAX;
@@ -278,13 +291,14 @@ struct Engine {
   // Buffers of the rule stack, the current rules and the input, read again only after
   // something allocated or collected.
   mutable BufferCache rs_buf, rules_buf, in_buf;
-  SeriesBuffer* in_b() const { return in_buf.get(input.w2); }
+  // The input cache is cleared wherever the input is replaced (set_kind).
+  SeriesBuffer* in_b() const { return in_buf.get_same(input.w2); }
 
   // -- rule stack access (addresses valid until the next allocation) --
   static Cell* rs() { return rule_stack(); }
-  Cell* rat(int32_t i) const { return memory::head_cells(rs_buf.get(rs()->w2)) + i; }
+  Cell* rat(int32_t i) const { return memory::head_cells(rs_buf.get_same(rs()->w2)) + i; }
   int32_t rtop() const {
-    const SeriesBuffer* b = rs_buf.get(rs()->w2);
+    const SeriesBuffer* b = rs_buf.get_same(rs()->w2);
     return int32_t((b->tail - b->head) >> 4);
   }
   static int32_t rhead() { return int32_t(rs()->w1); }
@@ -292,7 +306,7 @@ struct Engine {
   // only after the push made room (the room may move nodes).
   // With room in the buffer nothing allocates, so the cell is written straight away.
   void rpush(const Cell& c) {
-    SeriesBuffer* b = rs_buf.get(rs()->w2);
+    SeriesBuffer* b = rs_buf.get_same(rs()->w2);
     if (b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
       *memory::tail_cells(b) = c;
       b->tail += sizeof(Cell);
@@ -301,7 +315,7 @@ struct Engine {
     *runtime::block_append_cell(rs()) = c;
   }
   void rpush_rooted(const Cell* c) {
-    SeriesBuffer* b = rs_buf.get(rs()->w2);
+    SeriesBuffer* b = rs_buf.get_same(rs()->w2);
     if (b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
       *memory::tail_cells(b) = *c;
       b->tail += sizeof(Cell);
@@ -311,7 +325,7 @@ struct Engine {
     *slot = *c;
   }
   void rdrop(int32_t n) {
-    SeriesBuffer* b = rs_buf.get(rs()->w2);
+    SeriesBuffer* b = rs_buf.get_same(rs()->w2);
     b->tail -= uint32_t(n) * uint32_t(sizeof(Cell));
   }
   static int32_t frame_size(const Cell* top) {
@@ -329,6 +343,7 @@ struct Engine {
   const Cell* rule_at(int32_t i) const { return memory::head_cells(rules_buf.get(rules.w2)) + i; }
 
   void set_kind() {
+    in_buf.clear();
     uint32_t t = cell::type(&input);
     kind = block::any_block_q(t) ? Kind::BLOCK : t == T_BINARY ? Kind::BYTES : Kind::TEXT;
   }
@@ -363,7 +378,7 @@ struct Engine {
   bool ev(const char* name) { return !tracing || ev(name, &rules, ri); }
 
   // -- values --
-  void word_value(const Cell* w, Cell* out) { *out = *word::value_slot(w); }
+  void word_value(const Cell* w, Cell* out) { *out = *context::value_slot(w, w->w1); }
 
   void element(int32_t i, Cell* out) {
     if (kind == Kind::BLOCK) *out = *(memory::head_cells(in_b()) + i);
@@ -475,7 +490,7 @@ struct Engine {
   State push_block(const Cell* block_cell) {
     if (rtop() - rhead() >= STACK_LIMIT) check_limits(saved);
     if (M.renames != rec_renames) rec_rebuild();
-    if (rec[rec_hash(block_cell->w2, block_cell->w1, input.w1)])
+    if (!shortcuts || rec[rec_hash(block_cell->w2, block_cell->w1, input.w1)])
       check_recursion(block_cell, input.w1, saved);
     if (frame >= 0) rat(frame)->w1 = uint32_t(ri);
     rules = *block_cell;
@@ -622,10 +637,68 @@ struct Engine {
     return GO_AFTER;
   }
 
+  // The slot of a resolved word's value, where reading it cannot raise; null otherwise.
+  static const Cell* plain_value(const Cell* w) {
+    if (int32_t(w->w3) == -1 || !w->w1) return nullptr;
+    const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(w->w1));
+    if (!x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) return nullptr;
+    return reinterpret_cast<const Cell*>(memory::node_head(x->w2)) + int32_t(w->w3);
+  }
+
+  // Whether a text or binary rule (a block, or a word holding one) cannot match here without
+  // running anything: every alternative begins with a char, bitset, string or binary (or a
+  // word holding one) that fails at the input position. Only where pushing the block could
+  // raise nothing and report nothing: no trace, away from the stack limit, and no frame of
+  // the same block beginning here.
+  bool fails_at_once(const Cell* rule) {
+    if (tracing || kind == Kind::BLOCK || !shortcuts) return false;
+    uint32_t t = cell::type(rule);
+    if (t == T_WORD) {
+      if (keyword_of(rule->w2) != KW_UNKNOWN || !(rule = plain_value(rule))) return false;
+      t = cell::type(rule);
+    }
+    if (t != T_BLOCK) return false;
+    int32_t depth = rtop() - rhead();
+    if (depth <= 0 || depth >= STACK_LIMIT - 16) return false;
+    const SeriesBuffer* b = memory::node_buffer(rule->w2);
+    const Cell* c = memory::head_cells(const_cast<SeriesBuffer*>(b));
+    int32_t n = units_in(b), i = int32_t(rule->w1);
+    int32_t at = int32_t(input.w1);
+    for (;;) {
+      if (i >= n) return false;  // an empty alternative matches
+      const Cell* lit = c + i;
+      uint32_t lt = cell::type(lit);
+      if (lt == T_WORD) {
+        if (keyword_of(lit->w2) != KW_UNKNOWN || !(lit = plain_value(lit))) return false;
+        lt = cell::type(lit);
+      }
+      // nothing allocates in these matches
+      if (kind == Kind::TEXT && lt == T_CHAR) {
+        if (at < end_index() && eq_char(char_in(in_b(), at), int32_t(lit->w2))) return false;
+      } else if (lt == T_CHAR || lt == T_BITSET || text_type_q(lt) || lt == T_BINARY) {
+        if (match_at(lit, at, false) >= 0) return false;
+      } else {
+        return false;
+      }
+      for (++i; i < n; ++i)
+        if (cell::type(c + i) == T_WORD && keyword_of(c[i].w2) == K_PIPE) break;
+      if (i >= n) break;
+      ++i;
+    }
+    if (M.renames != rec_renames) rec_rebuild();
+    return rec[rec_hash(rule->w2, rule->w1, input.w1)] == 0;
+  }
+
   State repeat(int32_t min, int32_t max, int32_t k) {
     if (k != code::WHILE && single_rule(rule_at(ri), &aux)) {
       ++ri;
       return single(&aux, min, max);
+    }
+    // A first iteration that fails at once: the loop ends there, as its frames would say.
+    if (fails_at_once(rule_at(ri))) {
+      ++ri;
+      flag = min == 0;
+      return GO_AFTER;
     }
     rpush(Cell{T_TRIPLE, uint32_t(min), uint32_t(max), 1});
     push_command(k, 0, ri);
