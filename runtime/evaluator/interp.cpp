@@ -1937,7 +1937,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
       const Cell* slot = quick_slot(pc);
       if (slot && cell::type(slot) == T_BLOCK) {
         Cell value = *slot;
-        series::pick(&value, cell::get_int(pc + 1), nullptr);
+        series::pick_cell(&value, cell::get_int(pc + 1));
         if (!function_type_q(cell::type(&value))) {
           deliver(&value, push, code, pos);
           return pos;
