@@ -13,7 +13,6 @@
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/block_util.h"
 #include "runtime/datatypes/function.h"
-#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/gc.h"
@@ -48,13 +47,7 @@ int32_t function_comparator(const void* a, const void* b, uintptr_t fn, uintptr_
 
 // The sort engine's cache hint: a record whose first cell is a series is read through its
 // node and buffer by most comparisons (a path pick, a compare slot).
-void touch_record(const void* record, int stage) {
-  const Cell* c = static_cast<const Cell*>(record);
-  uint32_t t = cell::type(c);
-  if (!any_block_q(t) && !string::any_string_q(t) && t != T_BINARY) return;
-  if (stage == 0) memory::prefetch_node(c->w2);
-  else memory::prefetch_buffer(c->w2);
-}
+void touch_record(const void* record, int stage) { touch_series(static_cast<const Cell*>(record), stage); }
 
 }  // namespace
 
