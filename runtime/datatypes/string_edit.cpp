@@ -111,7 +111,6 @@ void add_chars(Piece* piece, const Cell* text, int32_t budget) {
   int32_t count = n - from;
   if (budget >= 0 && count > budget) count = budget;
   const uint8_t* at = memory::head(b) + size_t(from) * u;
-  piece->cps.reserve(piece->cps.size() + size_t(count));
   for (int32_t i = 0; i < count; ++i) {
     int32_t c = unicode::load_unit(at + size_t(i) * u, u);
     piece->unit = std::max(piece->unit, char_unit(c));
