@@ -83,7 +83,11 @@ void replace_chars(Cell* s, int32_t index, int32_t removed, const std::vector<in
   uint8_t* h = memory::head(b);
   std::memmove(h + size_t(at + added) * nu, h + size_t(at + cut) * nu, size_t(n - at - cut) * nu);
   uint8_t* w = h + size_t(at) * nu;
-  for (int64_t i = 0; i < one; ++i) unicode::store_unit(w + size_t(i) * nu, nu, cps[size_t(i)]);
+  if (nu == 1) {  // the common width: a plain narrowing copy
+    for (int64_t i = 0; i < one; ++i) w[i] = uint8_t(cps[size_t(i)]);
+  } else {
+    for (int64_t i = 0; i < one; ++i) unicode::store_unit(w + size_t(i) * nu, nu, cps[size_t(i)]);
+  }
   // Further copies double the written run.
   int64_t done = one;
   while (done < added) {
