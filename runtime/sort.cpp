@@ -23,6 +23,21 @@ constexpr uint32_t TREND_STEP = 97;
 
 inline int sign_of(int32_t c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); }
 
+// Cache hints for a scan upwards from p (the record it compares next) to end, exclusive, or
+// downwards from p to lo, inclusive: the comparer's touch for the records a few steps on.
+inline void hint_up(const Comparer& k, const uint8_t* p, const uint8_t* end) {
+  if (!k.touch) return;
+  size_t left = size_t(end - p) / k.w;
+  if (left > 2) k.touch(p + 2 * k.w, 1);
+  if (left > 5) k.touch(p + 5 * k.w, 0);
+}
+inline void hint_down(const Comparer& k, const uint8_t* p, const uint8_t* lo) {
+  if (!k.touch) return;
+  size_t left = size_t(p - lo) / k.w;
+  if (left >= 2) k.touch(p - 2 * k.w, 1);
+  if (left >= 5) k.touch(p - 5 * k.w, 0);
+}
+
 // Record-indexed view of the array; every comparison answer is reduced to its sign.
 struct View {
   uint8_t* base;
@@ -32,6 +47,9 @@ struct View {
   void swap(size_t i, size_t j) const {
     if (i != j) swap_records(at(i), at(j), k.w, k.bytewise);
   }
+  // Hints for the records a scan reaches in a few steps (i: the next one, towards lim).
+  void ahead(size_t i, size_t lim) const { hint_up(k, at(i), at(lim)); }
+  void behind(size_t i, size_t lim) const { hint_down(k, at(i), at(lim)); }
   void reverse(size_t from, size_t to) const {  // [from, to)
     while (to > from + 1) swap(from++, --to);
   }
@@ -108,6 +126,7 @@ void quick_sort_core(uint8_t* base, int64_t hint, uint32_t n32, const Comparer& 
     size_t eq = pm + 1, i = pm + 1, j = len - upper;  // unscanned: [i, j)
     for (;;) {
       while (i < j) {
+        v.ahead(i, j);
         int c = v.cmp(i, pm);
         if (c > 0) break;
         if (c == 0) v.swap(i, eq++);
@@ -115,6 +134,7 @@ void quick_sort_core(uint8_t* base, int64_t hint, uint32_t n32, const Comparer& 
       }
       int cr = 1;
       while (i < j) {
+        v.behind(j - 1, i);
         cr = v.cmp(j - 1, pm);
         if (cr <= 0) break;
         --j;
@@ -173,8 +193,11 @@ void quick_sort_core(uint8_t* base, int64_t hint, uint32_t n32, const Comparer& 
 
 void quick_sort(void* base_, uint32_t n32, uint32_t w, uintptr_t ctx1, uintptr_t ctx2,
                 Comparator cmp) {
-  if (n32 < 2 || w == 0) return;
-  const Comparer k = make_comparer(w, ctx1, ctx2, cmp);
+  quick_sort_with(base_, n32, make_comparer(w, ctx1, ctx2, cmp));
+}
+
+void quick_sort_with(void* base_, uint32_t n32, const Comparer& k) {
+  if (n32 < 2 || k.w == 0) return;
   const size_t n = n32;
   View v{static_cast<uint8_t*>(base_), k};
 
@@ -281,6 +304,8 @@ void merge_runs(uint8_t* run1, uint8_t* run2, uint8_t* run2_end, uint8_t* scratc
     g.pending = scratch;
     g.bytes = n2 * w;
     for (;;) {
+      hint_down(k, left, run1);
+      hint_down(k, sc, scratch);
       if (k.cmp(left, sc, k.ctx1, k.ctx2) > 0) {
         std::memcpy(dst, left, w);
         dst -= w;
@@ -308,6 +333,8 @@ void merge_runs(uint8_t* run1, uint8_t* run2, uint8_t* run2_end, uint8_t* scratc
     g.pending = sc;
     g.bytes = n1 * w;
     while (sc < sc_end && right < run2_end) {
+      hint_up(k, sc, sc_end);
+      hint_up(k, right, run2_end);
       if (k.cmp(sc, right, k.ctx1, k.ctx2) <= 0) {
         std::memcpy(dst, sc, w);
         sc += w;
@@ -446,7 +473,7 @@ struct CopyBack {
 }  // namespace
 
 void sort_cells_rooted(uint32_t node_in, uint32_t from, uint32_t n, uint32_t w, bool stable,
-                       uintptr_t ctx1, uintptr_t ctx2, Comparator cmp) {
+                       uintptr_t ctx1, uintptr_t ctx2, Comparator cmp, Toucher touch) {
   if (n < 2 || w == 0 || w % sizeof(Cell) != 0) return;
   Node node = node_in;
   gc::Root keep(&node);  // keeps the series alive and follows its node if it moves
@@ -459,8 +486,10 @@ void sort_cells_rooted(uint32_t node_in, uint32_t from, uint32_t n, uint32_t w, 
   std::memcpy(back.copy, memory::head(b) + off, size_t(bytes));
   auto* cells = reinterpret_cast<Cell*>(back.copy);
   gc::RootRange copy_root(cells, cells + bytes / sizeof(Cell));
-  if (stable) merge_sort_impl(back.copy, n, make_comparer(w, ctx1, ctx2, cmp), true);
-  else quick_sort(back.copy, n, w, ctx1, ctx2, cmp);
+  Comparer k = make_comparer(w, ctx1, ctx2, cmp);
+  k.touch = touch;
+  if (stable) merge_sort_impl(back.copy, n, k, true);
+  else quick_sort_with(back.copy, n, k);
 }
 
 }  // namespace kel::sort

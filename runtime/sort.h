@@ -9,6 +9,9 @@ namespace kel::sort {
 // Negative when a sorts before b, 0 when equal, positive when after. The two context
 // words are passed through unchanged (option flags and comparator argument).
 using Comparator = int32_t (*)(const void* a, const void* b, uintptr_t ctx1, uintptr_t ctx2);
+// A cache hint for a record the engine will compare soon: stage 0 comes first (a few
+// records ahead), stage 1 later. It must change nothing.
+using Toucher = void (*)(const void* record, int stage);
 
 // Everything the engines need to compare and move records.
 struct Comparer {
@@ -17,6 +20,7 @@ struct Comparer {
   uintptr_t ctx1;
   uintptr_t ctx2;
   Comparator cmp;
+  Toucher touch = nullptr;  // optional
 };
 
 Comparer make_comparer(uint32_t w, uintptr_t ctx1, uintptr_t ctx2, Comparator cmp);
@@ -24,6 +28,8 @@ Comparer make_comparer(uint32_t w, uintptr_t ctx1, uintptr_t ctx2, Comparator cm
 // Unstable; equal records end up contiguous.
 void quick_sort(void* base, uint32_t n, uint32_t w, uintptr_t ctx1, uintptr_t ctx2,
                 Comparator cmp);
+// The same with a comparer made by the caller (one with a cache hint).
+void quick_sort_with(void* base, uint32_t n, const Comparer& k);
 // Stable; needs w * (n / 2) bytes of scratch (script/too-long when that passes 31 bits).
 void merge_sort(void* base, uint32_t n, uint32_t w, uintptr_t ctx1, uintptr_t ctx2,
                 Comparator cmp);
@@ -34,7 +40,7 @@ void merge_sort(void* base, uint32_t n, uint32_t w, uintptr_t ctx1, uintptr_t ct
 // heap (merge-sort scratch rooted too) and copied back through the node, also when the
 // comparator unwinds.
 void sort_cells_rooted(uint32_t node, uint32_t from, uint32_t n, uint32_t w, bool stable,
-                       uintptr_t ctx1, uintptr_t ctx2, Comparator cmp);
+                       uintptr_t ctx1, uintptr_t ctx2, Comparator cmp, Toucher touch = nullptr);
 
 // Merge-sort scratch buffers currently allocated (0 outside a sort).
 uint32_t scratch_buffers_live();

@@ -238,12 +238,20 @@ Found find_position(Cell* series, const Cell* value_in, const FindSpec& o) {
   int64_t end = limited ? limit + 1 : n;  // forwards, exclusive
   int64_t seq_end = back ? n : end;
 
+  // The cells' address is read again only after something may have moved them (a compare
+  // slot may allocate).
+  uint64_t moves = memory::state().moves;
+  const Cell* at = cells(series);
   for (int64_t pos = start; back ? pos >= 0 : pos < end; pos += back ? -step : step) {
+    if (memory::state().moves != moves) [[unlikely]] {
+      moves = memory::state().moves;
+      at = cells(series);
+    }
     bool hit;
     switch (kind) {
-      case Kind::TYPE: hit = cell::type(cells(series) + pos) == v.w1; break;
-      case Kind::TYPESET: hit = typeset_has(&v, cell::type(cells(series) + pos)); break;
-      case Kind::ONE: hit = compare_slot(cells(series) + pos, &v, op) == 0; break;
+      case Kind::TYPE: hit = cell::type(at + pos) == v.w1; break;
+      case Kind::TYPESET: hit = typeset_has(&v, cell::type(at + pos)); break;
+      case Kind::ONE: hit = compare_slot(at + pos, &v, op) == 0; break;
       case Kind::SEQUENCE: {
         hit = pos + c <= seq_end;
         int32_t vh = int32_t(v.w1);

@@ -20,6 +20,7 @@
 #include "runtime/gc.h"
 #include "runtime/hash_mem.h"
 #include "runtime/owner.h"
+#include "runtime/runtime_words.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
 
@@ -60,6 +61,13 @@ Cell field_value(Node ctx, int32_t i) {
 
 int32_t canon(int32_t symbol) { return symbol::canonical_id(symbol); }
 int32_t canon_text(const char* text) { return canon(symbol::intern_c_text(text)); }
+// The same for a runtime word, without interning its spelling (reflect runs per field walk).
+template <size_t I>
+int32_t canon_rw() {
+  return canon(int32_t(runtime::runtime_word_ids[I]));
+}
+using runtime::runtime_word_index;
+using runtime::WordKind;
 
 bool any_word_q(uint32_t t) { return t >= T_WORD && t <= T_GET_WORD; }
 bool block_like_q(uint32_t t) {
@@ -657,7 +665,7 @@ Cell* reflect(Cell* value, int32_t field) {
   Cell* out = stack::reserve_cell();
   *out = Cell{T_NONE, 0, 0, 0};
   int32_t n = context::word_count(ctx);
-  if (f == canon_text("changed")) {
+  if (f == canon_rw<runtime_word_index("changed", WordKind::GLOBAL_WORD)>()) {
     block::init_cell(out, 2);
     for (int32_t i = 0; i < context::word_count(o.c.w1); ++i) {
       Cell w = *context::word_at(o.c.w1, i);
@@ -665,23 +673,23 @@ Cell* reflect(Cell* value, int32_t field) {
       w.header = T_WORD;
       *runtime::block_append_cell(out) = w;
     }
-  } else if (f == canon_text("class")) {
+  } else if (f == canon_rw<runtime_word_index("class", WordKind::SYMBOL)>()) {
     cell::set_integer(out, int32_t(o.c.w2));
-  } else if (f == canon_text("words")) {
+  } else if (f == canon_rw<runtime_word_index("words", WordKind::SYMBOL)>()) {
     block::init_cell(out, n);
     for (int32_t i = 0; i < n; ++i) {
       Cell w = *context::word_at(o.c.w1, i);
       w = Cell{T_WORD, o.c.w1, w.w2, uint32_t(i)};
       *runtime::block_append_cell(out) = w;
     }
-  } else if (f == canon_text("values")) {
+  } else if (f == canon_rw<runtime_word_index("values", WordKind::SYMBOL)>()) {
     block::init_cell(out, n);
     fill_values(o.c.w1);
     for (int32_t i = 0; i < n; ++i) {
       Cell v = vals(o.c.w1)[i];
       *runtime::block_append_cell(out) = v;
     }
-  } else if (f == canon_text("body")) {
+  } else if (f == canon_rw<runtime_word_index("body", WordKind::SYMBOL)>()) {
     block::init_cell(out, n * 2);
     fill_values(o.c.w1);
     for (int32_t i = 0; i < n; ++i) {
@@ -693,9 +701,9 @@ Cell* reflect(Cell* value, int32_t field) {
       else if (cell::type(&v) == T_PATH) cell::set_type(&v, T_LIT_PATH);
       *runtime::block_append_cell(out) = v;
     }
-  } else if (f == canon_text("owner")) {
+  } else if (f == canon_rw<runtime_word_index("owner", WordKind::SYMBOL)>()) {
     *out = Cell{T_LOGIC, (context::cell_of(ctx)->header & CONTEXT_OWNER) ? 1u : 0u, 0, 0};
-  } else if (f == canon_text("events?")) {
+  } else if (f == canon_rw<runtime_word_index("events?", WordKind::SYMBOL)>()) {
     *out = Cell{T_LOGIC, o.c.w3 ? 1u : 0u, 0, 0};
   } else {
     error::raise(err::internal::not_done);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace kel::series {
 
@@ -38,6 +39,17 @@ Cell* skip();
 // the result cell; actions that leave a series write it into the series' own cell.
 int32_t length_q(Cell* s);
 Cell* pick(Cell* s, int32_t index, Cell* index_cell);
+// pick of a cell series (any block) by integer, in place, for the evaluator's short paths:
+// the cell, or none when the index falls outside the series. Nothing allocates.
+inline void pick_cell(Cell* s, int32_t index) {
+  SeriesBuffer* b = memory::node_buffer(s->w2);
+  int64_t p = int64_t(int32_t(s->w1)) + (index > 0 ? int64_t(index) - 1 : int64_t(index));
+  if (index == 0 || p < 0 || uint64_t(p) >= memory::used_bytes(b) / sizeof(Cell)) {
+    *s = Cell{T_NONE, 0, 0, 0};
+    return;
+  }
+  *s = memory::head_cells(b)[p];
+}
 Cell* poke(Cell* s, int32_t index, Cell* value, Cell* index_cell);
 Cell* random(Cell* value, bool seed, bool secure, bool only);
 Cell* reflect(Cell* value, int32_t field);

@@ -366,10 +366,25 @@ SeriesBuffer* concat(Cell* target, const Cell* source, int mode) {
 }
 
 void add_c_bytes(Cell* s, const uint8_t* bytes, int32_t n) {
+  if (n <= 0) return;
   std::vector<uint8_t> copy;
-  if (n > 0 && memory::in_collected_heap_q(bytes)) {
+  if (memory::in_collected_heap_q(bytes)) {
     copy.assign(bytes, bytes + n);
     bytes = copy.data();
+  }
+  // ASCII (what the form slots write) fits a text of any width as it is: the room is made
+  // once, then the units stored. Far from the size limit only, so a refusal stays the same.
+  bool ascii = true;
+  for (int32_t i = 0; i < n && ascii; ++i) ascii = bytes[i] < 0x80;
+  SeriesBuffer* b = buf(s);
+  uint32_t u = memory::unit(b);
+  uint64_t have = chars(b);
+  if (ascii && (have + uint64_t(n)) * u <= 0x3FFFFF00u) {
+    b = ensure_room(s, (have + uint64_t(n)) * u);
+    uint8_t* at = memory::tail(b);
+    for (int32_t i = 0; i < n; ++i) store_unit(at + size_t(i) * u, u, bytes[i]);
+    b->tail += uint32_t(n) * u;
+    return;
   }
   for (int32_t i = 0; i < n; ++i) add_codepoint(s, bytes[i]);
 }

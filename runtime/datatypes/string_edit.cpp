@@ -83,7 +83,11 @@ void replace_chars(Cell* s, int32_t index, int32_t removed, const std::vector<in
   uint8_t* h = memory::head(b);
   std::memmove(h + size_t(at + added) * nu, h + size_t(at + cut) * nu, size_t(n - at - cut) * nu);
   uint8_t* w = h + size_t(at) * nu;
-  for (int64_t i = 0; i < one; ++i) unicode::store_unit(w + size_t(i) * nu, nu, cps[size_t(i)]);
+  if (nu == 1) {  // the common width: a plain narrowing copy
+    for (int64_t i = 0; i < one; ++i) w[i] = uint8_t(cps[size_t(i)]);
+  } else {
+    for (int64_t i = 0; i < one; ++i) unicode::store_unit(w + size_t(i) * nu, nu, cps[size_t(i)]);
+  }
   // Further copies double the written run.
   int64_t done = one;
   while (done < added) {
@@ -102,13 +106,37 @@ struct Piece {
   uint32_t unit = 1;
 };
 
+// Adds the characters of a formed text from its head, at most budget of them (-1: all).
+void add_chars(Piece* piece, const Cell* text, int32_t budget) {
+  SeriesBuffer* b = buf(text);
+  uint32_t u = memory::unit(b);
+  int32_t n = int32_t(memory::units(b));
+  int32_t from = std::clamp(int32_t(text->w1), 0, n);
+  int32_t count = n - from;
+  if (budget >= 0 && count > budget) count = budget;
+  const uint8_t* at = memory::head(b) + size_t(from) * u;
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t c = unicode::load_unit(at + size_t(i) * u, u);
+    piece->unit = std::max(piece->unit, char_unit(c));
+    piece->cps.push_back(c);
+  }
+}
+
 void add_formed(Piece* piece, Cell* value, int32_t budget) {
   Cell* text = actions::form(value, nullptr);
-  std::vector<int32_t> cps = read_chars(text, int32_t(text->w1), INT32_MAX);
+  add_chars(piece, text, budget);
   stack::drop_cells(1);
-  if (budget >= 0 && int64_t(cps.size()) > budget) cps.resize(size_t(budget));
-  for (int32_t c : cps) piece->unit = std::max(piece->unit, char_unit(c));
-  piece->cps.insert(piece->cps.end(), cps.begin(), cps.end());
+}
+
+// The same for the values of a block, formed one after another into one scratch text (the
+// argument stack cell at index `scratch`), emptied before each: no text made per value.
+void add_formed_into(Piece* piece, Cell* value, int32_t budget, uint32_t scratch) {
+  Cell* text = stack::at_index(scratch);
+  SeriesBuffer* b = buf(text);
+  b->tail = b->head;
+  text->w1 = 0;
+  actions::direct_form(value, text, nullptr, INT32_MAX);
+  add_chars(piece, stack::at_index(scratch), budget);
 }
 
 bool plain_text_q(uint32_t t) {
@@ -141,6 +169,13 @@ Piece measure(Cell* value, int32_t part, bool only, bool values_part) {
     if (n < 0) n = 0;
     bool by_values = values_part && !only;
     int32_t limit = by_values && part >= 0 ? std::min(part, n) : n;
+    if (limit <= 0) return p;
+    Cell* scratch = stack::reserve_cell();
+    *scratch = Cell{T_NONE, 0, 0, 0};
+    Cell made;
+    init_cell(&made, 16);
+    *scratch = made;
+    uint32_t at = stack::index_of(scratch);
     for (int32_t i = 0; i < limit; ++i) {
       int32_t budget = -1;
       if (!by_values && part >= 0) {
@@ -148,9 +183,10 @@ Piece measure(Cell* value, int32_t part, bool only, bool values_part) {
         if (budget <= 0) break;
       }
       Cell* v = stack::push_copy(block::cell_at_index(&b, int32_t(b.w1) + i));
-      add_formed(&p, v, budget);
+      add_formed_into(&p, v, budget, at);
       stack::drop_cells(1);
     }
+    stack::drop_cells(1);
   } else {
     add_formed(&p, value, only ? part : -1);
   }

@@ -1931,13 +1931,14 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   // here can raise or allocate; anything else (a function picked this way is called) takes
   // the general steps.
   if (!set && !switches.trace_enabled) {
-    const Cell* pc = blk::cells(path_in->w2) + path_in->w1;
-    if (path_in->w1 + 2 == blk::count(path_in->w2) && cell::type(pc) == T_WORD &&
+    SeriesBuffer* pb = memory::node_buffer(path_in->w2);
+    const Cell* pc = memory::head_cells(pb) + path_in->w1;
+    if (path_in->w1 + 2 == memory::used_bytes(pb) / sizeof(Cell) && cell::type(pc) == T_WORD &&
         cell::type(pc + 1) == T_INTEGER) {
       const Cell* slot = quick_slot(pc);
       if (slot && cell::type(slot) == T_BLOCK) {
         Cell value = *slot;
-        series::pick(&value, cell::get_int(pc + 1), nullptr);
+        series::pick_cell(&value, cell::get_int(pc + 1));
         if (!function_type_q(cell::type(&value))) {
           deliver(&value, push, code, pos);
           return pos;

@@ -39,6 +39,11 @@ uint32_t units_of(const Cell* series) { return memory::units(memory::node_buffer
 // series, a char! of text, an integer! of a binary.
 Cell element_at(const Cell* series, uint32_t index) {
   uint32_t t = cell::type(series);
+  if (t == T_BLOCK) {  // the common walk: one look at the buffer
+    SeriesBuffer* b = memory::node_buffer(series->w2);
+    if (index >= memory::used_bytes(b) / sizeof(Cell)) return Cell{T_NONE, 0, 0, 0};
+    return memory::head_cells(b)[index];
+  }
   if (t == T_IMAGE) {
     Cell pixel;
     image::pick_tuple(series, index, &pixel);
@@ -148,6 +153,14 @@ bool foreach_step_q(Cell* series, Cell* words, int32_t n) {
 }
 
 bool foreach_step_one_q(Cell* series, Cell* word) {
+  if (cell::type(series) == T_BLOCK) {
+    SeriesBuffer* b = memory::node_buffer(series->w2);
+    if (series->w1 >= memory::used_bytes(b) / sizeof(Cell)) return false;
+    Cell v = memory::head_cells(b)[series->w1];
+    assign(word, &v);
+    series->w1 += 1;
+    return true;
+  }
   if (!series_has_more_q(series)) return false;
   if (cell::type(series) == T_MAP) error::raise(err::script::invalid_arg, word);
   Cell v = element_at(series, series->w1);
