@@ -333,7 +333,14 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
           eval_paren(&paren, push);
           return no_infix ? pos + 1 : infix_after(code, pos + 1, end, push, start_top);
         }
-        if (t != T_WORD) return eval_expression(code, pos, end, no_infix, push, false);
+        if (t != T_WORD) {
+          if (t != T_PATH) return eval_expression(code, pos, end, no_infix, push, false);
+          // As eval_expression takes it, without its dispatch.
+          uint32_t start_top = uint32_t(left - S.args_begin);
+          Cell path = *v;
+          uint32_t p = eval_path(&path, code, pos + 1, end, false, false, push, 0);
+          return no_infix ? p : infix_after(code, p, end, push, start_top);
+        }
         const Cell* slot = quick_slot(v);
         if (!slot) return eval_expression(code, pos, end, no_infix, push, false);
         uint32_t vt = cell::type(slot);
@@ -1799,6 +1806,24 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
     return;
   }
   Cell body = ex[0];
+  // The short path of a function frame already on top (comparators, callbacks): run_body's
+  // steps without its trace events and switches, which are off.
+  if (fast_paths_on() && cell::type(&body) == T_BLOCK &&
+      !(fn->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE))) {
+    stack::Frame* f = stack::top_frame();
+    if (f && stack::frame_kind(f) == stack::kind::FUNCTION) {
+      ContextValues cv(fn, stack::index_of(base()));
+      f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
+      try {
+        eval_body_inline(&body);  // reads the body cell before anything allocates
+      } catch (const Unwind& u) {
+        if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+        S.top = base() + 1;
+      }
+      stack::top_frame()->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
+      return;
+    }
+  }
   gc::Root keep(&body);  // nodes may move while the body runs
   run_body(fn, &body, name);
 }
