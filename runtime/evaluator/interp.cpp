@@ -3,6 +3,7 @@
 #include "runtime/evaluator/interp.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -270,6 +271,7 @@ void register_roots() {
 }
 
 namespace {
+template <bool PATHS = false>
 [[gnu::always_inline]] inline bool infix_fast(const Cell* op, const Cell* right, Cell* left,
                                               bool push);
 [[gnu::always_inline]] inline uint32_t call_plain(const Cell* slot, const Node& code,
@@ -551,7 +553,7 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     // A paren on the right is never a number: infix_plain evaluates it.
     const Cell* right = memory::head_cells(ib) + pos + 1;
     if (pos + 1 < end && pos + 1 < count && cell::type(right) != T_PAREN &&
-        infix_fast(slot, right, S.top, push)) {
+        infix_fast<true>(slot, right, S.top, push)) {
       pos += 2;
       continue;
     }
@@ -927,39 +929,42 @@ bool number_fast_path(FastOp op, Cell* a, const Cell* b) {
 
 // Where each callee's argument cache lies, for as long as nothing moved, keyed by its
 // extras node; with what the cache says about plain calls.
-struct CalleeCacheEntry {
+struct alignas(64) CalleeCacheEntry {
+  // The fields every call and operator reads, in the first cache line.
   uint64_t epoch = ~uint64_t(0);
-  // The rename count it was made at: with the same extras node and cache node since, what
-  // it says of the cache still holds and only its addresses are read again.
-  uint64_t renames = ~uint64_t(0);
-  Node cache = 0;
   Node extras = 0;
-  Cell* cells = nullptr;
-  uint32_t count = 0;
-  // The callee takes only evaluated arguments and no refinement: `plain` of them, and
-  // `locals` local cells after them (function-like callees). -1 when not.
-  int32_t plain = -1;
-  int32_t locals = 0;
-  // The callee's extras cells (body, cache, code...), for the same epoch.
-  Cell* extras_cells = nullptr;
-  // The short-path operation of a two-argument builtin (OP_NONE otherwise).
-  FastOp fast_op = OP_NONE;
-  // Function callees: the context node and its context! cell, and the body's buffer (null
-  // when the body is not a block), for the same epoch.
-  Node fctx = 0;
-  Cell* fctx_cell = nullptr;
-  SeriesBuffer* body_buf = nullptr;
   // How call_plain may call it: not at all, as a builtin, as an interpreted function, or as
   // a builtin with refinements, none of them used (its `lead` evaluated arguments before the
   // first refinement, then `ref_count` absent refinements).
   enum : uint8_t { NOT_PLAIN, PLAIN_BUILTIN, PLAIN_FUNCTION, PLAIN_BUILTIN_REFS };
   uint8_t plain_kind = NOT_PLAIN;
+  // The short-path operation of a two-argument builtin (OP_NONE otherwise).
+  FastOp fast_op = OP_NONE;
+  // The callee takes only evaluated arguments and no refinement: `plain` of them, and
+  // `locals` local cells after them (function-like callees). -1 when not.
+  int32_t plain = -1;
+  int32_t locals = 0;
   int32_t lead = -1;
   int32_t ref_count = 0;
   // The types each of the first PLAIN_TYPES plain arguments takes: bit t for type t.
   static constexpr int32_t PLAIN_TYPES = 4;
   uint64_t types[PLAIN_TYPES];
+  // The rename count it was made at: with the same extras node and cache node since, what
+  // it says of the cache still holds and only its addresses are read again.
+  uint64_t renames = ~uint64_t(0);
+  Node cache = 0;
+  uint32_t count = 0;
+  Cell* cells = nullptr;
+  // The callee's extras cells (body, cache, code...), for the same epoch.
+  Cell* extras_cells = nullptr;
+  // Function callees: the context node and its context! cell, and the body's buffer (null
+  // when the body is not a block), for the same epoch.
+  Node fctx = 0;
+  Cell* fctx_cell = nullptr;
+  SeriesBuffer* body_buf = nullptr;
 };
+static_assert(offsetof(CalleeCacheEntry, types) + sizeof(uint64_t) * 4 <= 64,
+              "the fields of every call share one cache line");
 static_assert(T_TYPE_COUNT <= 64, "argument type masks hold one bit per datatype");
 
 // Value cells hold types below 64 (asserted above).
@@ -1080,15 +1085,37 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
 // a word holding one), computed without a call. The operator's value is the one the word
 // holds now; its argument cache (as the last full call found it) must take both types.
 // Nothing is consumed when it answers false.
+// A right operand word/integer on a block: the cell picked, as eval_path's own short path
+// gives it (nothing raises or allocates there); false for any other path or a function.
+[[gnu::noinline]] bool quick_path_pick(const Cell* path, Cell* out) {
+  const Cell* pc = blk::cells(path->w2) + path->w1;
+  if (path->w1 + 2 != blk::count(path->w2) || cell::type(pc) != T_WORD ||
+      cell::type(pc + 1) != T_INTEGER)
+    return false;
+  const Cell* slot = quick_slot(pc);
+  if (!slot || cell::type(slot) != T_BLOCK) return false;
+  *out = *slot;
+  series::pick(out, cell::get_int(pc + 1), nullptr);
+  return !function_type_q(cell::type(out));
+}
+
+// PATHS: a word/integer path on the right is picked here too (the infix step after a path
+// or paren; the short path of a plain value restarts through that step when it declines).
+template <bool PATHS>
 [[gnu::always_inline]] inline bool infix_fast(const Cell* op, const Cell* right, Cell* left,
                                               bool push) {
   // An operation known to the short path implies a plain two-argument action or native.
   const CalleeCacheEntry& e = callee_slot(op->w3);
   if (e.extras != op->w3 || e.epoch != epoch() || e.fast_op == OP_NONE) return false;
   const Cell* rv = right;
+  Cell picked;
   if (cell::type(right) == T_WORD) {
     rv = quick_slot(right);
     if (!rv) return false;
+  } else if (PATHS && cell::type(right) == T_PATH) {
+    // A path with nothing to evaluate but its pick: the operator's frame would see nothing.
+    if (!quick_path_pick(right, &picked)) return false;
+    rv = &picked;
   }
   if (!takes_type_q(e.types[0], cell::type(left)) || !takes_type_q(e.types[1], cell::type(rv)))
     return false;
