@@ -1855,6 +1855,50 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
   run_body(fn, &body, name);
 }
 
+Cell call_in_frame(const Cell* fn, const Cell* values, int32_t given, int32_t nargs,
+                   int32_t rest, const Cell* name) {
+  // The frame as stack::push_function_frame makes it, flagged interpreted.
+  stack::Frame* f = stack::detail::push_record(
+      name, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  Node fctx = fn->w1;
+  f->function_context = fctx;
+  f->saved_values = fctx ? memory::head_cells(buf(fctx))->w2 : 0;
+  Cell* result = S.base;
+  for (int32_t i = 0; i < nargs; ++i) {
+    if (i < given) push_cell(values + i);
+    else cell::set_none(reserve());
+  }
+  function::push_defaults(rest);
+  const Cell* ex = memory::head_cells(buf(fn->w3));
+  Cell body = ex[function::extras::BODY];
+  if (fast_paths_on() && fctx && cell::type(&body) == T_BLOCK &&
+      !(cell::type(ex + 2) == T_INTEGER && cell::get_int(ex + 2) != 0) &&
+      !(fn->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE))) {
+    // call_function_body's short path, with the context cell read once: its values point
+    // at the frame for the body and are put back after it (by the record when it unwinds).
+    Cell* fx = memory::head_cells(buf(fctx));
+    uint64_t fx_epoch = epoch();
+    fx->w2 = stack::index_of(base()) + 1;
+    f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
+    try {
+      eval_body_inline(&body);
+    } catch (const Unwind& u) {
+      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+      S.top = base() + 1;
+    }
+    f = stack::top_frame();
+    f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
+    if (fx_epoch != epoch()) fx = memory::head_cells(buf(f->function_context));
+    fx->w2 = f->saved_values;
+    f->function_context = 0;
+  } else {
+    call_function_body(fn, fctx, name, 0);
+  }
+  Cell answer = *result;
+  stack::pop_frame();
+  return answer;
+}
+
 void run_body(const Cell* fn, const Cell* body, const Cell* name) {
   ContextValues cv(fn, stack::index_of(base()));
   stack::set_body_flag(true);
