@@ -936,7 +936,9 @@ struct alignas(64) CalleeCacheEntry {
   // How call_plain may call it: not at all, as a builtin, as an interpreted function, or as
   // a builtin with refinements, none of them used (its `lead` evaluated arguments before the
   // first refinement, then `ref_count` absent refinements).
-  enum : uint8_t { NOT_PLAIN, PLAIN_BUILTIN, PLAIN_FUNCTION, PLAIN_BUILTIN_REFS };
+  // A routine without refinements or locals is called as a builtin is (PLAIN_ROUTINE).
+  // The kinds from PLAIN_BUILTIN on take call_plain_builtin.
+  enum : uint8_t { NOT_PLAIN, PLAIN_FUNCTION, PLAIN_BUILTIN, PLAIN_BUILTIN_REFS, PLAIN_ROUTINE };
   uint8_t plain_kind = NOT_PLAIN;
   // The short-path operation of a two-argument builtin (OP_NONE otherwise).
   FastOp fast_op = OP_NONE;
@@ -1072,6 +1074,8 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
       known.plain_kind = CalleeCacheEntry::PLAIN_BUILTIN;
     else if (ct == T_FUNCTION && !(cell::type(code_id) == T_INTEGER && cell::get_int(code_id) != 0))
       known.plain_kind = CalleeCacheEntry::PLAIN_FUNCTION;  // interpreted, not compiled
+    else if (ct == T_ROUTINE && known.locals == 0)
+      known.plain_kind = CalleeCacheEntry::PLAIN_ROUTINE;
   } else if (known.lead >= 0 && known.lead <= CalleeCacheEntry::PLAIN_TYPES &&
              known.ref_count >= 1 && known.ref_count <= 64 && (ct == T_NATIVE || ct == T_ACTION) &&
              (known.lead != 2 || fast_op_of(ct, int32_t(callee->w1)) == OP_NONE)) {
@@ -1488,7 +1492,9 @@ struct CalleeKeep {
     int32_t none[64];  // every refinement absent
     none[0] = -1;
     for (int32_t i = 1; i < ref_count; ++i) none[i] = -1;
-    if (ct != T_NATIVE) {
+    if (ct == T_ROUTINE) [[unlikely]] {
+      call_routine(callee);  // as call_value calls it, after the same argument checks
+    } else if (ct != T_NATIVE) {
       actions::entry_table[id - 1](none);
     } else if (natives::table[id - 1] == &natives::either) {
       // either, its chosen branch run right here: the native's own steps, one call less.
@@ -1571,8 +1577,8 @@ struct CalleeKeep {
 // evaluated ones (no refinement, no path, not infix): the general call without its
 // set-up for the other cases, with the same frames, checks and results. cb is the code's
 // buffer, read since the last allocation. The callee's copy is kept in the saved cells, so
-// the frame starts where the result goes. Anything else (routines, compiled or traced
-// functions, a callee whose cache is not at hand) takes call_value. Callers test
+// the frame starts where the result goes. Anything else (routines with refinements or
+// locals, compiled or traced functions, a callee whose cache is not at hand) takes call_value. Callers test
 // fast_paths_on() first.
 [[gnu::always_inline]] inline uint32_t call_plain(const Cell* slot, const Node& code,
                                                   SeriesBuffer* cb, uint32_t pos, uint32_t end,
@@ -1580,8 +1586,7 @@ struct CalleeKeep {
   CalleeCacheEntry& known = callee_slot(slot->w3);
   if (known.extras == slot->w3 &&
       (known.epoch == epoch() || readdress_callee_entry(known, slot))) [[likely]] {
-    if (known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN ||
-        known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS)
+    if (known.plain_kind >= CalleeCacheEntry::PLAIN_BUILTIN)
       return call_plain_builtin(slot, known, code, cb, pos, end, push, word);
     if (known.plain_kind == CalleeCacheEntry::PLAIN_FUNCTION &&
         !(slot->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)))
@@ -1946,11 +1951,14 @@ void call_routine(const Cell* routine_value) {
   Cell* frame = base();
   if (!(routine_value->header & routine::FLAG)) {
     // Each argument against every type of its type block, from the last to the first.
+    // Nothing below allocates but the errors, which end the call: the spec's cells are
+    // read through one address.
     Node spec = routine_value->w2;
     uint32_t n = blk::count(spec);
+    const Cell* sc = blk::cells(spec);
     int32_t args = 0;
     for (uint32_t i = 0; i < n; ++i) {
-      uint32_t t = cell::type(blk::cells(spec) + i);
+      uint32_t t = cell::type(sc + i);
       if (t == T_REFINEMENT || t == T_SET_WORD) break;
       if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
     }
@@ -1958,19 +1966,20 @@ void call_routine(const Cell* routine_value) {
     constexpr size_t any_type = runtime::runtime_word_index("any-type!", runtime::WordKind::SYMBOL);
     int32_t any_type_id = symbol::runtime_id(any_type);
     for (uint32_t i = n; i-- > 0;) {
-      Cell c = blk::cells(spec)[i];
+      Cell c = sc[i];
       uint32_t t = cell::type(&c);
       if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
       if (k > args) continue;  // past the arguments (locals, refinement arguments)
       --k;
-      if (k < 0 || i + 1 >= n || cell::type(blk::cells(spec) + i + 1) != T_BLOCK) continue;
-      Cell types = blk::cells(spec)[i + 1];
+      if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
+      Cell types = sc[i + 1];
       uint32_t count = blk::count(types.w2);
       if (types.w1 >= count) continue;
+      const Cell* tc = blk::cells(types.w2);
       uint32_t at = cell::type(frame + k);
       bool ok = false;
       for (uint32_t j = types.w1; j < count && !ok; ++j) {
-        Cell type_word = blk::cells(types.w2)[j];
+        Cell type_word = tc[j];
         if (cell::type(&type_word) != T_WORD)
           error::raise(err::script::invalid_type_spec, &type_word);
         if (type_word.w2 == uint32_t(any_type_id) ||
