@@ -681,7 +681,9 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       ++pos;
       break;
   }
-  if (!no_infix) pos = infix_steps(code, pos, end, push, start_top);
+  // The step is taken only when a word follows (an assignment, say, may have just made it
+  // an operator); infix_steps tests the same first.
+  if (!no_infix) pos = infix_after(code, pos, end, push, start_top);
   if (!push) KEL_TRACE(EXPR, code, pos, nullptr, base());
   return pos;
 }
@@ -987,14 +989,21 @@ uint64_t type_mask(const Cell* ts) {
   return m;
 }
 constexpr uint32_t CALLEE_CACHE_BITS = 8;
+// The entries of the short paths (plain calls, operators), and apart from them those of
+// the general call (fetch_arguments): a loop native or foreach called the general way
+// never takes the entry of a function its body calls.
 CalleeCacheEntry g_callee_cache[1u << CALLEE_CACHE_BITS];
+CalleeCacheEntry g_general_cache[1u << CALLEE_CACHE_BITS];
 // Extras nodes of callees made together differ in their low bits.
 inline CalleeCacheEntry& callee_slot(Node extras) {
   return g_callee_cache[extras & ((1u << CALLEE_CACHE_BITS) - 1)];
 }
+inline CalleeCacheEntry& general_slot(Node extras) {
+  return g_general_cache[extras & ((1u << CALLEE_CACHE_BITS) - 1)];
+}
 
 
-CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
+CalleeCacheEntry& refresh_callee_entry(const Cell* callee, CalleeCacheEntry& known);
 
 // After buffers moved but no node was released or renamed, an entry for the same extras and
 // cache nodes reads its addresses again: the cache never changes, so what it says still
@@ -1015,15 +1024,40 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
   return true;
 }
 
-// The entry of a callee (a stack cell or a rooted copy: building the cache allocates).
-[[gnu::always_inline]] inline CalleeCacheEntry& callee_entry(const Cell* callee) {
-  CalleeCacheEntry& known = callee_slot(callee->w3);
-  if (known.extras == callee->w3 && known.epoch == epoch()) [[likely]] return known;
-  return refresh_callee_entry(callee);
+// A callee's entry made again where it was taken by another callee or its nodes were
+// renamed (a collection, a release of deferred buffers): only when the argument cache is
+// built already, so nothing allocates and the callee may be a series cell. False when the
+// cache is still to be built (the general call builds it) or no short path takes it.
+[[gnu::noinline]] bool remade_callee_entry(const Cell* callee) {
+  uint32_t ct = cell::type(callee);
+  if (ct == T_OP) ct = (callee->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  if (!function_type_q(ct)) return false;
+  if (cell::type(memory::head_cells(buf(callee->w3)) + 1) != T_BLOCK) return false;
+  // Made in the general table, where the general call finds it; only a callee a short path
+  // takes enters the short paths' table.
+  CalleeCacheEntry& made = general_slot(callee->w3);
+  if (made.extras != callee->w3 || made.epoch != epoch()) refresh_callee_entry(callee, made);
+  if (made.plain_kind == CalleeCacheEntry::NOT_PLAIN) return false;
+  callee_slot(callee->w3) = made;
+  return true;
 }
 
-[[gnu::noinline]] CalleeCacheEntry& refresh_callee_entry(const Cell* callee) {
+// A short path's entry of a callee whose argument cache is built.
+inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   CalleeCacheEntry& known = callee_slot(callee->w3);
+  if (known.extras == callee->w3 && known.epoch == epoch()) [[likely]] return known;
+  return refresh_callee_entry(callee, known);
+}
+
+// The entry of a callee (a stack cell or a rooted copy: building the cache allocates).
+[[gnu::always_inline]] inline CalleeCacheEntry& callee_entry(const Cell* callee) {
+  CalleeCacheEntry& known = general_slot(callee->w3);
+  if (known.extras == callee->w3 && known.epoch == epoch()) [[likely]] return known;
+  return refresh_callee_entry(callee, known);
+}
+
+[[gnu::noinline]] CalleeCacheEntry& refresh_callee_entry(const Cell* callee,
+                                                         CalleeCacheEntry& known) {
   Cell* extras_cells = memory::head_cells(buf(callee->w3));
   if (cell::type(extras_cells + 1) != T_BLOCK) {
     Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
@@ -1541,7 +1575,7 @@ struct CalleeKeep {
   if (locals > 0) function::push_defaults(locals);
   // An interpreted body, as call_value runs it.
   if (epoch() != moves) {
-    const CalleeCacheEntry& now = callee_entry(callee);
+    const CalleeCacheEntry& now = plain_entry(callee);
     extras_cells = now.extras_cells;
     body_buf = now.body_buf;
   }
@@ -1584,8 +1618,9 @@ struct CalleeKeep {
                                                   SeriesBuffer* cb, uint32_t pos, uint32_t end,
                                                   bool push, const Cell* word) {
   CalleeCacheEntry& known = callee_slot(slot->w3);
-  if (known.extras == slot->w3 &&
-      (known.epoch == epoch() || readdress_callee_entry(known, slot))) [[likely]] {
+  if ((known.extras == slot->w3 &&
+       (known.epoch == epoch() || readdress_callee_entry(known, slot))) ||
+      remade_callee_entry(slot)) [[likely]] {
     if (known.plain_kind >= CalleeCacheEntry::PLAIN_BUILTIN)
       return call_plain_builtin(slot, known, code, cb, pos, end, push, word);
     if (known.plain_kind == CalleeCacheEntry::PLAIN_FUNCTION &&
@@ -1602,8 +1637,10 @@ struct CalleeKeep {
 uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_t pos,
                      uint32_t end, bool push, const Cell* word) {
   // A builtin's entry: its extras node is the one the operator wraps.
-  const CalleeCacheEntry& known = callee_slot(op->w3);
-  if (known.extras != op->w3 || known.epoch != epoch() ||
+  CalleeCacheEntry& known = callee_slot(op->w3);
+  if (!((known.extras == op->w3 &&
+         (known.epoch == epoch() || readdress_callee_entry(known, op))) ||
+        remade_callee_entry(op)) ||
       known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known.plain != 2) [[unlikely]]
     return call_value(op, code, pos, end, push, nullptr, 0, word, nullptr, 0, true);
   uint32_t ct = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
