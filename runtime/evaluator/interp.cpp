@@ -282,6 +282,8 @@ uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_
 void eval_paren(const Cell* paren, bool push);
 [[gnu::always_inline]] inline void run_branch(const Cell* block);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
+uint32_t set_word_step(const Node& code, Cell v, uint32_t pos, uint32_t end, bool no_infix,
+                       bool push);
 
 // Cell types that evaluate to themselves, and the values a word yields as they are.
 constexpr std::array<bool, 256> inert_table() {
@@ -336,6 +338,7 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
           return no_infix ? pos + 1 : infix_after(code, pos + 1, end, push, start_top);
         }
         if (t != T_WORD) {
+          if (t == T_SET_WORD) return set_word_step(code, *v, pos, end, no_infix, push);
           if (t != T_PATH) return eval_expression(code, pos, end, no_infix, push, false);
           // As eval_expression takes it, without its dispatch.
           uint32_t start_top = uint32_t(left - S.args_begin);
@@ -560,6 +563,31 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     pos = infix_plain(slot, code, ib, pos + 1, end, push, &w);
   }
   return pos;
+}
+}  // namespace
+
+namespace {
+// An assignment as eval_expression makes it while nothing is traced, without its dispatch:
+// v is the set-word at pos (pos < end, end within the block).
+[[gnu::noinline]] uint32_t set_word_step(const Node& code, Cell v, uint32_t pos, uint32_t end,
+                                         bool no_infix, bool push) {
+  uint32_t start_top = uint32_t(S.top - S.args_begin);
+  stack::push_interp_native_frame(&v);
+  push_cell(&v);
+  ++pos;
+  if (pos >= end) error::raise(err::script::need_value, base());
+  pos = eval_quick(code, pos, end, false, true);
+  Cell* b = base();
+  if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
+  Cell* slot = quick_slot(b);
+  // The global context is never an object's: its kind needs no look.
+  if (slot && (b->w1 == context::global || !object_context_q(b->w1))) *slot = b[1];
+  else word::assign_value(b, b + 1);
+  *b = b[1];
+  S.top = b + 1;
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return no_infix ? pos : infix_after(code, pos, end, push, start_top);
 }
 }  // namespace
 
