@@ -154,18 +154,8 @@ Cell call_comparator(const Cell* first, const Cell* second, const Cell* function
   int32_t nargs, rest;
   function::frame_shape(fn, &nargs, &rest);
   Cell name = compare_callback_word();
-  stack::push_function_frame(&name, fn->w1);
-  stack::set_interpreted_flag();
-  Cell* result = stack::state().base;
   // Exactly the function's own arguments (none past the two), then its local part.
-  for (int32_t i = 0; i < nargs; ++i) {
-    if (i < 2) stack::push_copy(args + i);
-    else *stack::reserve_cell() = Cell{T_NONE, 0, 0, 0};
-  }
-  function::push_defaults(rest);
-  interp::call_function_body(fn, fn->w1, &name, 0);
-  Cell answer = *result;
-  stack::pop_frame();
+  Cell answer = interp::call_in_frame(fn, args, 2, nargs, rest, &name);
   stack::state().top = top;
   return answer;
 }

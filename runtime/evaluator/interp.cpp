@@ -3,6 +3,7 @@
 #include "runtime/evaluator/interp.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -270,6 +271,7 @@ void register_roots() {
 }
 
 namespace {
+template <bool PATHS = false>
 [[gnu::always_inline]] inline bool infix_fast(const Cell* op, const Cell* right, Cell* left,
                                               bool push);
 [[gnu::always_inline]] inline uint32_t call_plain(const Cell* slot, const Node& code,
@@ -280,6 +282,8 @@ uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_
 void eval_paren(const Cell* paren, bool push);
 [[gnu::always_inline]] inline void run_branch(const Cell* block);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
+uint32_t set_word_step(const Node& code, Cell v, uint32_t pos, uint32_t end, bool no_infix,
+                       bool push);
 
 // Cell types that evaluate to themselves, and the values a word yields as they are.
 constexpr std::array<bool, 256> inert_table() {
@@ -333,7 +337,15 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
           eval_paren(&paren, push);
           return no_infix ? pos + 1 : infix_after(code, pos + 1, end, push, start_top);
         }
-        if (t != T_WORD) return eval_expression(code, pos, end, no_infix, push, false);
+        if (t != T_WORD) {
+          if (t == T_SET_WORD) return set_word_step(code, *v, pos, end, no_infix, push);
+          if (t != T_PATH) return eval_expression(code, pos, end, no_infix, push, false);
+          // As eval_expression takes it, without its dispatch.
+          uint32_t start_top = uint32_t(left - S.args_begin);
+          Cell path = *v;
+          uint32_t p = eval_path(&path, code, pos + 1, end, false, false, push, 0);
+          return no_infix ? p : infix_after(code, p, end, push, start_top);
+        }
         const Cell* slot = quick_slot(v);
         if (!slot) return eval_expression(code, pos, end, no_infix, push, false);
         uint32_t vt = cell::type(slot);
@@ -544,13 +556,38 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     // A paren on the right is never a number: infix_plain evaluates it.
     const Cell* right = memory::head_cells(ib) + pos + 1;
     if (pos + 1 < end && pos + 1 < count && cell::type(right) != T_PAREN &&
-        infix_fast(slot, right, S.top, push)) {
+        infix_fast<true>(slot, right, S.top, push)) {
       pos += 2;
       continue;
     }
     pos = infix_plain(slot, code, ib, pos + 1, end, push, &w);
   }
   return pos;
+}
+}  // namespace
+
+namespace {
+// An assignment as eval_expression makes it while nothing is traced, without its dispatch:
+// v is the set-word at pos (pos < end, end within the block).
+[[gnu::noinline]] uint32_t set_word_step(const Node& code, Cell v, uint32_t pos, uint32_t end,
+                                         bool no_infix, bool push) {
+  uint32_t start_top = uint32_t(S.top - S.args_begin);
+  stack::push_interp_native_frame(&v);
+  push_cell(&v);
+  ++pos;
+  if (pos >= end) error::raise(err::script::need_value, base());
+  pos = eval_quick(code, pos, end, false, true);
+  Cell* b = base();
+  if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
+  Cell* slot = quick_slot(b);
+  // The global context is never an object's: its kind needs no look.
+  if (slot && (b->w1 == context::global || !object_context_q(b->w1))) *slot = b[1];
+  else word::assign_value(b, b + 1);
+  *b = b[1];
+  S.top = b + 1;
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return no_infix ? pos : infix_after(code, pos, end, push, start_top);
 }
 }  // namespace
 
@@ -672,7 +709,9 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       ++pos;
       break;
   }
-  if (!no_infix) pos = infix_steps(code, pos, end, push, start_top);
+  // The step is taken only when a word follows (an assignment, say, may have just made it
+  // an operator); infix_steps tests the same first.
+  if (!no_infix) pos = infix_after(code, pos, end, push, start_top);
   if (!push) KEL_TRACE(EXPR, code, pos, nullptr, base());
   return pos;
 }
@@ -920,39 +959,44 @@ bool number_fast_path(FastOp op, Cell* a, const Cell* b) {
 
 // Where each callee's argument cache lies, for as long as nothing moved, keyed by its
 // extras node; with what the cache says about plain calls.
-struct CalleeCacheEntry {
+struct alignas(64) CalleeCacheEntry {
+  // The fields every call and operator reads, in the first cache line.
   uint64_t epoch = ~uint64_t(0);
-  // The rename count it was made at: with the same extras node and cache node since, what
-  // it says of the cache still holds and only its addresses are read again.
-  uint64_t renames = ~uint64_t(0);
-  Node cache = 0;
   Node extras = 0;
-  Cell* cells = nullptr;
-  uint32_t count = 0;
+  // How call_plain may call it: not at all, as a builtin, as an interpreted function, or as
+  // a builtin with refinements, none of them used (its `lead` evaluated arguments before the
+  // first refinement, then `ref_count` absent refinements).
+  // A routine without refinements or locals is called as a builtin is (PLAIN_ROUTINE).
+  // The kinds from PLAIN_BUILTIN on take call_plain_builtin.
+  enum : uint8_t { NOT_PLAIN, PLAIN_FUNCTION, PLAIN_BUILTIN, PLAIN_BUILTIN_REFS, PLAIN_ROUTINE };
+  uint8_t plain_kind = NOT_PLAIN;
+  // The short-path operation of a two-argument builtin (OP_NONE otherwise).
+  FastOp fast_op = OP_NONE;
   // The callee takes only evaluated arguments and no refinement: `plain` of them, and
   // `locals` local cells after them (function-like callees). -1 when not.
   int32_t plain = -1;
   int32_t locals = 0;
-  // The callee's extras cells (body, cache, code...), for the same epoch.
-  Cell* extras_cells = nullptr;
-  // The short-path operation of a two-argument builtin (OP_NONE otherwise).
-  FastOp fast_op = OP_NONE;
-  // Function callees: the context node and its context! cell, and the body's buffer (null
-  // when the body is not a block), for the same epoch.
-  Node fctx = 0;
-  Cell* fctx_cell = nullptr;
-  SeriesBuffer* body_buf = nullptr;
-  // How call_plain may call it: not at all, as a builtin, as an interpreted function, or as
-  // a builtin with refinements, none of them used (its `lead` evaluated arguments before the
-  // first refinement, then `ref_count` absent refinements).
-  enum : uint8_t { NOT_PLAIN, PLAIN_BUILTIN, PLAIN_FUNCTION, PLAIN_BUILTIN_REFS };
-  uint8_t plain_kind = NOT_PLAIN;
   int32_t lead = -1;
   int32_t ref_count = 0;
   // The types each of the first PLAIN_TYPES plain arguments takes: bit t for type t.
   static constexpr int32_t PLAIN_TYPES = 4;
   uint64_t types[PLAIN_TYPES];
+  // The rename count it was made at: with the same extras node and cache node since, what
+  // it says of the cache still holds and only its addresses are read again.
+  uint64_t renames = ~uint64_t(0);
+  Node cache = 0;
+  uint32_t count = 0;
+  Cell* cells = nullptr;
+  // The callee's extras cells (body, cache, code...), for the same epoch.
+  Cell* extras_cells = nullptr;
+  // Function callees: the context node and its context! cell, and the body's buffer (null
+  // when the body is not a block), for the same epoch.
+  Node fctx = 0;
+  Cell* fctx_cell = nullptr;
+  SeriesBuffer* body_buf = nullptr;
 };
+static_assert(offsetof(CalleeCacheEntry, types) + sizeof(uint64_t) * 4 <= 64,
+              "the fields of every call share one cache line");
 static_assert(T_TYPE_COUNT <= 64, "argument type masks hold one bit per datatype");
 
 // Value cells hold types below 64 (asserted above).
@@ -973,14 +1017,21 @@ uint64_t type_mask(const Cell* ts) {
   return m;
 }
 constexpr uint32_t CALLEE_CACHE_BITS = 8;
+// The entries of the short paths (plain calls, operators), and apart from them those of
+// the general call (fetch_arguments): a loop native or foreach called the general way
+// never takes the entry of a function its body calls.
 CalleeCacheEntry g_callee_cache[1u << CALLEE_CACHE_BITS];
+CalleeCacheEntry g_general_cache[1u << CALLEE_CACHE_BITS];
 // Extras nodes of callees made together differ in their low bits.
 inline CalleeCacheEntry& callee_slot(Node extras) {
   return g_callee_cache[extras & ((1u << CALLEE_CACHE_BITS) - 1)];
 }
+inline CalleeCacheEntry& general_slot(Node extras) {
+  return g_general_cache[extras & ((1u << CALLEE_CACHE_BITS) - 1)];
+}
 
 
-CalleeCacheEntry& refresh_callee_entry(const Cell* callee);
+CalleeCacheEntry& refresh_callee_entry(const Cell* callee, CalleeCacheEntry& known);
 
 // After buffers moved but no node was released or renamed, an entry for the same extras and
 // cache nodes reads its addresses again: the cache never changes, so what it says still
@@ -1001,15 +1052,40 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
   return true;
 }
 
-// The entry of a callee (a stack cell or a rooted copy: building the cache allocates).
-[[gnu::always_inline]] inline CalleeCacheEntry& callee_entry(const Cell* callee) {
-  CalleeCacheEntry& known = callee_slot(callee->w3);
-  if (known.extras == callee->w3 && known.epoch == epoch()) [[likely]] return known;
-  return refresh_callee_entry(callee);
+// A callee's entry made again where it was taken by another callee or its nodes were
+// renamed (a collection, a release of deferred buffers): only when the argument cache is
+// built already, so nothing allocates and the callee may be a series cell. False when the
+// cache is still to be built (the general call builds it) or no short path takes it.
+[[gnu::noinline]] bool remade_callee_entry(const Cell* callee) {
+  uint32_t ct = cell::type(callee);
+  if (ct == T_OP) ct = (callee->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  if (!function_type_q(ct)) return false;
+  if (cell::type(memory::head_cells(buf(callee->w3)) + 1) != T_BLOCK) return false;
+  // Made in the general table, where the general call finds it; only a callee a short path
+  // takes enters the short paths' table.
+  CalleeCacheEntry& made = general_slot(callee->w3);
+  if (made.extras != callee->w3 || made.epoch != epoch()) refresh_callee_entry(callee, made);
+  if (made.plain_kind == CalleeCacheEntry::NOT_PLAIN) return false;
+  callee_slot(callee->w3) = made;
+  return true;
 }
 
-[[gnu::noinline]] CalleeCacheEntry& refresh_callee_entry(const Cell* callee) {
+// A short path's entry of a callee whose argument cache is built.
+inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   CalleeCacheEntry& known = callee_slot(callee->w3);
+  if (known.extras == callee->w3 && known.epoch == epoch()) [[likely]] return known;
+  return refresh_callee_entry(callee, known);
+}
+
+// The entry of a callee (a stack cell or a rooted copy: building the cache allocates).
+[[gnu::always_inline]] inline CalleeCacheEntry& callee_entry(const Cell* callee) {
+  CalleeCacheEntry& known = general_slot(callee->w3);
+  if (known.extras == callee->w3 && known.epoch == epoch()) [[likely]] return known;
+  return refresh_callee_entry(callee, known);
+}
+
+[[gnu::noinline]] CalleeCacheEntry& refresh_callee_entry(const Cell* callee,
+                                                         CalleeCacheEntry& known) {
   Cell* extras_cells = memory::head_cells(buf(callee->w3));
   if (cell::type(extras_cells + 1) != T_BLOCK) {
     Node made = build_argument_cache(callee);  // built once, kept in extras cell 1
@@ -1060,6 +1136,8 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
       known.plain_kind = CalleeCacheEntry::PLAIN_BUILTIN;
     else if (ct == T_FUNCTION && !(cell::type(code_id) == T_INTEGER && cell::get_int(code_id) != 0))
       known.plain_kind = CalleeCacheEntry::PLAIN_FUNCTION;  // interpreted, not compiled
+    else if (ct == T_ROUTINE && known.locals == 0)
+      known.plain_kind = CalleeCacheEntry::PLAIN_ROUTINE;
   } else if (known.lead >= 0 && known.lead <= CalleeCacheEntry::PLAIN_TYPES &&
              known.ref_count >= 1 && known.ref_count <= 64 && (ct == T_NATIVE || ct == T_ACTION) &&
              (known.lead != 2 || fast_op_of(ct, int32_t(callee->w1)) == OP_NONE)) {
@@ -1073,15 +1151,37 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
 // a word holding one), computed without a call. The operator's value is the one the word
 // holds now; its argument cache (as the last full call found it) must take both types.
 // Nothing is consumed when it answers false.
+// A right operand word/integer on a block: the cell picked, as eval_path's own short path
+// gives it (nothing raises or allocates there); false for any other path or a function.
+[[gnu::noinline]] bool quick_path_pick(const Cell* path, Cell* out) {
+  const Cell* pc = blk::cells(path->w2) + path->w1;
+  if (path->w1 + 2 != blk::count(path->w2) || cell::type(pc) != T_WORD ||
+      cell::type(pc + 1) != T_INTEGER)
+    return false;
+  const Cell* slot = quick_slot(pc);
+  if (!slot || cell::type(slot) != T_BLOCK) return false;
+  *out = *slot;
+  series::pick(out, cell::get_int(pc + 1), nullptr);
+  return !function_type_q(cell::type(out));
+}
+
+// PATHS: a word/integer path on the right is picked here too (the infix step after a path
+// or paren; the short path of a plain value restarts through that step when it declines).
+template <bool PATHS>
 [[gnu::always_inline]] inline bool infix_fast(const Cell* op, const Cell* right, Cell* left,
                                               bool push) {
   // An operation known to the short path implies a plain two-argument action or native.
   const CalleeCacheEntry& e = callee_slot(op->w3);
   if (e.extras != op->w3 || e.epoch != epoch() || e.fast_op == OP_NONE) return false;
   const Cell* rv = right;
+  Cell picked;
   if (cell::type(right) == T_WORD) {
     rv = quick_slot(right);
     if (!rv) return false;
+  } else if (PATHS && cell::type(right) == T_PATH) {
+    // A path with nothing to evaluate but its pick: the operator's frame would see nothing.
+    if (!quick_path_pick(right, &picked)) return false;
+    rv = &picked;
   }
   if (!takes_type_q(e.types[0], cell::type(left)) || !takes_type_q(e.types[1], cell::type(rv)))
     return false;
@@ -1454,7 +1554,9 @@ struct CalleeKeep {
     int32_t none[64];  // every refinement absent
     none[0] = -1;
     for (int32_t i = 1; i < ref_count; ++i) none[i] = -1;
-    if (ct != T_NATIVE) {
+    if (ct == T_ROUTINE) [[unlikely]] {
+      call_routine(callee);  // as call_value calls it, after the same argument checks
+    } else if (ct != T_NATIVE) {
       actions::entry_table[id - 1](none);
     } else if (natives::table[id - 1] == &natives::either) {
       // either, its chosen branch run right here: the native's own steps, one call less.
@@ -1501,7 +1603,7 @@ struct CalleeKeep {
   if (locals > 0) function::push_defaults(locals);
   // An interpreted body, as call_value runs it.
   if (epoch() != moves) {
-    const CalleeCacheEntry& now = callee_entry(callee);
+    const CalleeCacheEntry& now = plain_entry(callee);
     extras_cells = now.extras_cells;
     body_buf = now.body_buf;
   }
@@ -1537,17 +1639,17 @@ struct CalleeKeep {
 // evaluated ones (no refinement, no path, not infix): the general call without its
 // set-up for the other cases, with the same frames, checks and results. cb is the code's
 // buffer, read since the last allocation. The callee's copy is kept in the saved cells, so
-// the frame starts where the result goes. Anything else (routines, compiled or traced
-// functions, a callee whose cache is not at hand) takes call_value. Callers test
+// the frame starts where the result goes. Anything else (routines with refinements or
+// locals, compiled or traced functions, a callee whose cache is not at hand) takes call_value. Callers test
 // fast_paths_on() first.
 [[gnu::always_inline]] inline uint32_t call_plain(const Cell* slot, const Node& code,
                                                   SeriesBuffer* cb, uint32_t pos, uint32_t end,
                                                   bool push, const Cell* word) {
   CalleeCacheEntry& known = callee_slot(slot->w3);
-  if (known.extras == slot->w3 &&
-      (known.epoch == epoch() || readdress_callee_entry(known, slot))) [[likely]] {
-    if (known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN ||
-        known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS)
+  if ((known.extras == slot->w3 &&
+       (known.epoch == epoch() || readdress_callee_entry(known, slot))) ||
+      remade_callee_entry(slot)) [[likely]] {
+    if (known.plain_kind >= CalleeCacheEntry::PLAIN_BUILTIN)
       return call_plain_builtin(slot, known, code, cb, pos, end, push, word);
     if (known.plain_kind == CalleeCacheEntry::PLAIN_FUNCTION &&
         !(slot->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)))
@@ -1563,8 +1665,10 @@ struct CalleeKeep {
 uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_t pos,
                      uint32_t end, bool push, const Cell* word) {
   // A builtin's entry: its extras node is the one the operator wraps.
-  const CalleeCacheEntry& known = callee_slot(op->w3);
-  if (known.extras != op->w3 || known.epoch != epoch() ||
+  CalleeCacheEntry& known = callee_slot(op->w3);
+  if (!((known.extras == op->w3 &&
+         (known.epoch == epoch() || readdress_callee_entry(known, op))) ||
+        remade_callee_entry(op)) ||
       known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known.plain != 2) [[unlikely]]
     return call_value(op, code, pos, end, push, nullptr, 0, word, nullptr, 0, true);
   uint32_t ct = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
@@ -1799,8 +1903,70 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
     return;
   }
   Cell body = ex[0];
+  // The short path of a function frame already on top (comparators, callbacks): run_body's
+  // steps without its trace events and switches, which are off.
+  if (fast_paths_on() && cell::type(&body) == T_BLOCK &&
+      !(fn->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE))) {
+    stack::Frame* f = stack::top_frame();
+    if (f && stack::frame_kind(f) == stack::kind::FUNCTION) {
+      ContextValues cv(fn, stack::index_of(base()));
+      f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
+      try {
+        eval_body_inline(&body);  // reads the body cell before anything allocates
+      } catch (const Unwind& u) {
+        if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+        S.top = base() + 1;
+      }
+      stack::top_frame()->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
+      return;
+    }
+  }
   gc::Root keep(&body);  // nodes may move while the body runs
   run_body(fn, &body, name);
+}
+
+Cell call_in_frame(const Cell* fn, const Cell* values, int32_t given, int32_t nargs,
+                   int32_t rest, const Cell* name) {
+  // The frame as stack::push_function_frame makes it, flagged interpreted.
+  stack::Frame* f = stack::detail::push_record(
+      name, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  Node fctx = fn->w1;
+  f->function_context = fctx;
+  f->saved_values = fctx ? memory::head_cells(buf(fctx))->w2 : 0;
+  Cell* result = S.base;
+  for (int32_t i = 0; i < nargs; ++i) {
+    if (i < given) push_cell(values + i);
+    else cell::set_none(reserve());
+  }
+  function::push_defaults(rest);
+  const Cell* ex = memory::head_cells(buf(fn->w3));
+  Cell body = ex[function::extras::BODY];
+  if (fast_paths_on() && fctx && cell::type(&body) == T_BLOCK &&
+      !(cell::type(ex + 2) == T_INTEGER && cell::get_int(ex + 2) != 0) &&
+      !(fn->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE))) {
+    // call_function_body's short path, with the context cell read once: its values point
+    // at the frame for the body and are put back after it (by the record when it unwinds).
+    Cell* fx = memory::head_cells(buf(fctx));
+    uint64_t fx_epoch = epoch();
+    fx->w2 = stack::index_of(base()) + 1;
+    f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
+    try {
+      eval_body_inline(&body);
+    } catch (const Unwind& u) {
+      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+      S.top = base() + 1;
+    }
+    f = stack::top_frame();
+    f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
+    if (fx_epoch != epoch()) fx = memory::head_cells(buf(f->function_context));
+    fx->w2 = f->saved_values;
+    f->function_context = 0;
+  } else {
+    call_function_body(fn, fctx, name, 0);
+  }
+  Cell answer = *result;
+  stack::pop_frame();
+  return answer;
 }
 
 void run_body(const Cell* fn, const Cell* body, const Cell* name) {
@@ -1850,11 +2016,14 @@ void call_routine(const Cell* routine_value) {
   Cell* frame = base();
   if (!(routine_value->header & routine::FLAG)) {
     // Each argument against every type of its type block, from the last to the first.
+    // Nothing below allocates but the errors, which end the call: the spec's cells are
+    // read through one address.
     Node spec = routine_value->w2;
     uint32_t n = blk::count(spec);
+    const Cell* sc = blk::cells(spec);
     int32_t args = 0;
     for (uint32_t i = 0; i < n; ++i) {
-      uint32_t t = cell::type(blk::cells(spec) + i);
+      uint32_t t = cell::type(sc + i);
       if (t == T_REFINEMENT || t == T_SET_WORD) break;
       if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
     }
@@ -1862,19 +2031,20 @@ void call_routine(const Cell* routine_value) {
     constexpr size_t any_type = runtime::runtime_word_index("any-type!", runtime::WordKind::SYMBOL);
     int32_t any_type_id = symbol::runtime_id(any_type);
     for (uint32_t i = n; i-- > 0;) {
-      Cell c = blk::cells(spec)[i];
+      Cell c = sc[i];
       uint32_t t = cell::type(&c);
       if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
       if (k > args) continue;  // past the arguments (locals, refinement arguments)
       --k;
-      if (k < 0 || i + 1 >= n || cell::type(blk::cells(spec) + i + 1) != T_BLOCK) continue;
-      Cell types = blk::cells(spec)[i + 1];
+      if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
+      Cell types = sc[i + 1];
       uint32_t count = blk::count(types.w2);
       if (types.w1 >= count) continue;
+      const Cell* tc = blk::cells(types.w2);
       uint32_t at = cell::type(frame + k);
       bool ok = false;
       for (uint32_t j = types.w1; j < count && !ok; ++j) {
-        Cell type_word = blk::cells(types.w2)[j];
+        Cell type_word = tc[j];
         if (cell::type(&type_word) != T_WORD)
           error::raise(err::script::invalid_type_spec, &type_word);
         if (type_word.w2 == uint32_t(any_type_id) ||

@@ -75,6 +75,11 @@ uint32_t eval_path(const Cell* path, const Node& code, uint32_t pos, uint32_t en
 
 void call_function_body(const Cell* fn, Node context, const Cell* name, uint32_t trace_mask);
 void run_body(const Cell* fn, const Cell* body, const Cell* name);
+// A call of the function fn (a rooted cell) from C++ (comparators, callbacks): its frame
+// named `name`, its nargs argument cells from `values` (given of them, none after), rest
+// local cells, the body run as call_function_body runs it; the frame's result.
+Cell call_in_frame(const Cell* fn, const Cell* values, int32_t given, int32_t nargs,
+                   int32_t rest, const Cell* name);
 void call_routine(const Cell* routine);
 
 // Bodies written in C++ for interpreted functions (extras cell 2 holds an index here).
