@@ -40,6 +40,7 @@ constexpr uint32_t KIND_SHIFT = 24;
 constexpr uint32_t KIND_MASK = 0x0F000000;
 constexpr uint32_t BODY = 0x10000000;         // target of return and exit
 constexpr uint32_t INLINE_BODY = 0x20000000;  // its body runs in this frame, without a block frame
+constexpr uint32_t BRANCH = 0x40000000;       // a conditional whose chosen branch runs in this frame
 constexpr uint32_t INTERPRETED = 0x80000000;  // the interpreter made this call
 }  // namespace fflag
 

@@ -173,7 +173,7 @@ bool truthy_strict_q(const Cell* v) {
 
 void either(int32_t, const int32_t*) {
   Cell chosen = truthy_strict_q(arg(0)) ? *arg(1) : *arg(2);
-  interp::eval_branch(&chosen);
+  interp::eval_condition_branch(&chosen);
   stack::state().top = arg(1);
 }
 

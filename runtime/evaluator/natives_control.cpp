@@ -211,13 +211,13 @@ void forall_sync_index(const Cell* word, Cell* saved) { saved->w1 = word::value_
 
 void if_(int32_t, const int32_t*) {
   if (!truthy_q(arg(0))) return result_none();
-  interp::eval_branch(arg(1));
+  interp::eval_condition_branch(arg(1));
   stack::trim_to_result();
 }
 
 void unless(int32_t, const int32_t*) {
   if (truthy_q(arg(0))) return result_none();
-  interp::eval_branch(arg(1));
+  interp::eval_condition_branch(arg(1));
   stack::trim_to_result();
 }
 

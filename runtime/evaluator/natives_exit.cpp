@@ -50,16 +50,22 @@ bool name_matches_q(const Cell* thrown, const Cell* wanted) {
   return false;
 }
 
-// return and exit called straight from their function body's block evaluation: the
-// frames above the body are this native's and that evaluation's (or the native's alone,
-// above a function frame whose body runs in it), so the evaluation can just stop after
-// this expression (the result travels by the ordinary frame pops).
+// return and exit called straight from their function body's evaluation: the frames above
+// the body are this native's and that evaluation's (or the native's alone, above a function
+// frame whose body runs in it), with only conditionals between (if, unless, either running
+// their chosen branch in their own frame, each the whole of its expression), so the
+// evaluations can just stop after this expression: the result travels by the ordinary frame
+// pops. While tracing, the exception keeps the trace events as they are.
 bool direct_in_body_q() {
   stack::State& s = stack::state();
   stack::Frame* own = stack::top_frame();
   if (!own || own - s.frames_begin < 2 || !(own->header & stack::fflag::INTERPRETED)) return false;
-  if ((own - 1)->header & stack::fflag::INLINE_BODY) return true;  // the body runs in its frame
-  return stack::frame_kind(own - 1) == stack::kind::EVAL && ((own - 2)->header & stack::fflag::BODY);
+  stack::Frame* below = own - 1;
+  if ((below->header & stack::fflag::BRANCH) && !interp::switches.trace_enabled) {
+    while (below - s.frames_begin >= 2 && (below->header & stack::fflag::BRANCH)) --below;
+  }
+  if (below->header & stack::fflag::INLINE_BODY) return true;  // the body runs in its frame
+  return stack::frame_kind(below) == stack::kind::EVAL && ((below - 1)->header & stack::fflag::BODY);
 }
 
 }  // namespace
