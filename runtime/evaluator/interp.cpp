@@ -1165,15 +1165,18 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
 // Nothing is consumed when it answers false.
 // A right operand word/integer on a block: the cell picked, as eval_path's own short path
 // gives it (nothing raises or allocates there); false for any other path or a function.
+// A word/integer path on a block: the block's pick, read straight from the word's slot.
+// Nothing here can raise or allocate; false for anything else and for a picked function.
 [[gnu::noinline]] bool quick_path_pick(const Cell* path, Cell* out) {
-  const Cell* pc = blk::cells(path->w2) + path->w1;
-  if (path->w1 + 2 != blk::count(path->w2) || cell::type(pc) != T_WORD ||
+  SeriesBuffer* pb = memory::node_buffer(path->w2);
+  const Cell* pc = memory::head_cells(pb) + path->w1;
+  if (path->w1 + 2 != memory::used_bytes(pb) / sizeof(Cell) || cell::type(pc) != T_WORD ||
       cell::type(pc + 1) != T_INTEGER)
     return false;
   const Cell* slot = quick_slot(pc);
   if (!slot || cell::type(slot) != T_BLOCK) return false;
   *out = *slot;
-  series::pick(out, cell::get_int(pc + 1), nullptr);
+  series::pick_cell(out, cell::get_int(pc + 1));
   return !function_type_q(cell::type(out));
 }
 
@@ -2109,23 +2112,13 @@ void call_routine(const Cell* routine_value) {
 
 uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
                    bool get, bool push, uint32_t option) {
-  // word/integer read from a block: the block's pick without the step machinery. Nothing
-  // here can raise or allocate; anything else (a function picked this way is called) takes
-  // the general steps.
+  // word/integer read from a block: the block's pick without the step machinery; anything
+  // else (a function picked this way is called) takes the general steps.
   if (!set && !switches.trace_enabled) {
-    SeriesBuffer* pb = memory::node_buffer(path_in->w2);
-    const Cell* pc = memory::head_cells(pb) + path_in->w1;
-    if (path_in->w1 + 2 == memory::used_bytes(pb) / sizeof(Cell) && cell::type(pc) == T_WORD &&
-        cell::type(pc + 1) == T_INTEGER) {
-      const Cell* slot = quick_slot(pc);
-      if (slot && cell::type(slot) == T_BLOCK) {
-        Cell value = *slot;
-        series::pick_cell(&value, cell::get_int(pc + 1));
-        if (!function_type_q(cell::type(&value))) {
-          deliver(&value, push, code, pos);
-          return pos;
-        }
-      }
+    Cell value;
+    if (quick_path_pick(path_in, &value)) {
+      deliver(&value, push, code, pos);
+      return pos;
     }
   }
   Cell* path = push_cell(path_in);  // a stack cell: its node is kept current
