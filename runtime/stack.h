@@ -150,6 +150,10 @@ inline void set_body_flag(bool on) {
 inline void set_interpreted_flag() {
   if (Frame* f = top_frame()) f->header |= fflag::INTERPRETED;
 }
+// if, unless and either called by the interpreter (their own record on top) before their
+// branch: its result is the conditional's and nothing of theirs runs after it, so a return
+// or exit straight in the branch may pass through (natives::return_).
+inline void mark_branch_frame() { (detail::g_state.frames_top - 1)->header |= fflag::BRANCH; }
 Frame* claim_body_flag();
 void clear_body_flag(Frame* record);
 

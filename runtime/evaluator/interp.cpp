@@ -280,7 +280,6 @@ template <bool PATHS = false>
 uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_t pos,
                      uint32_t end, bool push, const Cell* word);
 void eval_paren(const Cell* paren, bool push);
-template <bool condition = false>
 [[gnu::always_inline]] inline void run_branch(const Cell* block);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
 uint32_t set_word_step(const Node& code, Cell v, uint32_t pos, uint32_t end, bool no_infix,
@@ -470,10 +469,7 @@ void eval_paren(const Cell* paren, bool push) {
 
 void eval_branch(const Cell* block) { run_branch(block); }
 
-void eval_condition_branch(const Cell* block) { run_branch<true>(block); }
-
 namespace {
-template <bool condition>
 [[gnu::always_inline]] inline void run_branch(const Cell* block) {
   SeriesBuffer* cb = code_buf(block->w2);
   uint32_t end = cell_units(cb);
@@ -493,14 +489,6 @@ template <bool condition>
   }
   Cell b = *block;  // the frame's cells are overwritten; current_position keeps it after
   S.top = S.base;
-  // The conditional's result is its branch's last value and nothing of it runs after the
-  // branch: a return or exit met in it can pass through this frame (see natives::return_).
-  if constexpr (condition) {
-    stack::Frame* f = stack::top_frame();
-    if (f && (f->header & (stack::fflag::KIND_MASK | stack::fflag::BODY)) ==
-                 (stack::kind::NATIVE << stack::fflag::KIND_SHIFT))
-      f->header |= stack::fflag::BRANCH;
-  }
   eval_in_frame(&b, head, end, false, cb);
 }
 }  // namespace
@@ -1579,7 +1567,8 @@ struct CalleeKeep {
       bool truthy = t == T_UNSET ? natives::truthy_strict_q(frame_base)  // raises
                                  : !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
       Cell chosen = truthy ? frame_base[1] : frame_base[2];
-      run_branch<true>(&chosen);
+      f->header |= stack::fflag::BRANCH;  // as stack::mark_branch_frame
+      run_branch(&chosen);
       S.top = frame_base + 1;
     } else {
       natives::table[id - 1](0, none);

@@ -57,9 +57,6 @@ void eval_block(const Cell* block, bool into_caller);
 // is named `<body>`, which no report shows; while tracing it is eval_block's, with its
 // events. The caller sets the top afterwards.
 void eval_branch(const Cell* block);
-// The chosen branch of if, unless or either, run as eval_branch runs it; while it runs in the
-// conditional's own frame, return and exit inside it end the function body directly.
-void eval_condition_branch(const Cell* block);
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions);
 uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);

@@ -171,9 +171,10 @@ bool truthy_strict_q(const Cell* v) {
   return truthy_q(v);
 }
 
-void either(int32_t, const int32_t*) {
+void either(int32_t check, const int32_t*) {
   Cell chosen = truthy_strict_q(arg(0)) ? *arg(1) : *arg(2);
-  interp::eval_condition_branch(&chosen);
+  if (check == 0) stack::mark_branch_frame();
+  interp::eval_branch(&chosen);
   stack::state().top = arg(1);
 }
 

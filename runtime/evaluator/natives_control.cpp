@@ -209,15 +209,17 @@ void forall_sync_index(const Cell* word, Cell* saved) { saved->w1 = word::value_
 
 // ---- Conditions ----
 
-void if_(int32_t, const int32_t*) {
+void if_(int32_t check, const int32_t*) {
   if (!truthy_q(arg(0))) return result_none();
-  interp::eval_condition_branch(arg(1));
+  if (check == 0) stack::mark_branch_frame();
+  interp::eval_branch(arg(1));
   stack::trim_to_result();
 }
 
-void unless(int32_t, const int32_t*) {
+void unless(int32_t check, const int32_t*) {
   if (truthy_q(arg(0))) return result_none();
-  interp::eval_condition_branch(arg(1));
+  if (check == 0) stack::mark_branch_frame();
+  interp::eval_branch(arg(1));
   stack::trim_to_result();
 }
 
