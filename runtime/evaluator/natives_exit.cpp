@@ -56,15 +56,23 @@ bool name_matches_q(const Cell* thrown, const Cell* wanted) {
 // their chosen branch in their own frame, each the whole of its expression), so the
 // evaluations can just stop after this expression: the result travels by the ordinary frame
 // pops. While tracing, the exception keeps the trace events as they are.
-bool direct_in_body_q() {
+// The frame a walk over conditionals' branches ends on, from below (a BRANCH record).
+[[gnu::noinline]] stack::Frame* past_branches(stack::Frame* below) {
+  stack::Frame* first = stack::state().frames_begin;
+  while (below - first >= 2 && (below->header & stack::fflag::BRANCH)) --below;
+  return below;
+}
+
+[[gnu::always_inline]] inline bool direct_in_body_q() {
   stack::State& s = stack::state();
   stack::Frame* own = stack::top_frame();
   if (!own || own - s.frames_begin < 2 || !(own->header & stack::fflag::INTERPRETED)) return false;
   stack::Frame* below = own - 1;
-  if ((below->header & stack::fflag::BRANCH) && !interp::switches.trace_enabled) {
-    while (below - s.frames_begin >= 2 && (below->header & stack::fflag::BRANCH)) --below;
-  }
   if (below->header & stack::fflag::INLINE_BODY) return true;  // the body runs in its frame
+  if ((below->header & stack::fflag::BRANCH) && !interp::switches.trace_enabled) [[unlikely]] {
+    below = past_branches(below);
+    if (below->header & stack::fflag::INLINE_BODY) return true;
+  }
   return stack::frame_kind(below) == stack::kind::EVAL && ((below - 1)->header & stack::fflag::BODY);
 }
 
