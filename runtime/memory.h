@@ -209,26 +209,26 @@ inline SeriesBuffer* node_buffer(Node node) {
   return reinterpret_cast<SeriesBuffer*>(v);
 }
 
+// The node's slot, or null for a node no pool holds.
+[[gnu::always_inline]] inline uintptr_t* hinted_slot(Node node) {
+  MemoryState& m = state();
+  uint32_t i = node - 1;
+  uint32_t p = i / POOL_NODES;
+  if (p >= m.pool_table_count) return nullptr;
+  NodePool* pool = m.pool_table[p];
+  if (!pool || i - p * POOL_NODES >= pool->capacity) return nullptr;
+  return &pool->slots[i - p * POOL_NODES];
+}
 // Cache hints for walks that read many series one after another (sorts, finds): the first
 // brings a node's slot near, the second (some steps later) the buffer header and the first
 // cells it names. They change nothing, cannot fault, and pass over a node naming no buffer.
 [[gnu::always_inline]] inline void prefetch_node(Node node) {
-  MemoryState& m = state();
-  uint32_t i = node - 1;
-  uint32_t p = i / POOL_NODES;
-  if (p >= m.pool_table_count) return;
-  NodePool* pool = m.pool_table[p];
-  if (!pool || i - p * POOL_NODES >= pool->capacity) return;
-  __builtin_prefetch(&pool->slots[i - p * POOL_NODES]);
+  if (uintptr_t* slot = hinted_slot(node)) __builtin_prefetch(slot);
 }
 [[gnu::always_inline]] inline void prefetch_buffer(Node node) {
-  MemoryState& m = state();
-  uint32_t i = node - 1;
-  uint32_t p = i / POOL_NODES;
-  if (p >= m.pool_table_count) return;
-  NodePool* pool = m.pool_table[p];
-  if (!pool || i - p * POOL_NODES >= pool->capacity) return;
-  uintptr_t v = pool->slots[i - p * POOL_NODES];
+  uintptr_t* slot = hinted_slot(node);
+  if (!slot) return;
+  uintptr_t v = *slot;
   if ((v & 1) || v == 0) return;
   __builtin_prefetch(reinterpret_cast<const void*>(v));
   __builtin_prefetch(reinterpret_cast<const void*>(v + 64));

@@ -567,6 +567,20 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
 }  // namespace
 
 namespace {
+// The end of an assignment: the value above the set-word at b goes into its word (a missing
+// value is an error) and the frame's result becomes that value.
+[[gnu::always_inline]] inline void store_assignment(Cell* b, bool push) {
+  if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
+  Cell* slot = quick_slot(b);
+  // The global context is never an object's: its kind needs no look.
+  if (slot && (b->w1 == context::global || !object_context_q(b->w1))) *slot = b[1];
+  else word::assign_value(b, b + 1);
+  *b = b[1];
+  S.top = b + 1;
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+}
+
 // An assignment as eval_expression makes it while nothing is traced, without its dispatch:
 // v is the set-word at pos (pos < end, end within the block).
 [[gnu::noinline]] uint32_t set_word_step(const Node& code, Cell v, uint32_t pos, uint32_t end,
@@ -577,16 +591,7 @@ namespace {
   ++pos;
   if (pos >= end) error::raise(err::script::need_value, base());
   pos = eval_quick(code, pos, end, false, true);
-  Cell* b = base();
-  if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
-  Cell* slot = quick_slot(b);
-  // The global context is never an object's: its kind needs no look.
-  if (slot && (b->w1 == context::global || !object_context_q(b->w1))) *slot = b[1];
-  else word::assign_value(b, b + 1);
-  *b = b[1];
-  S.top = b + 1;
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
+  store_assignment(base(), push);
   return no_infix ? pos : infix_after(code, pos, end, push, start_top);
 }
 }  // namespace
@@ -617,15 +622,7 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
       pos = eval_quick(code, pos, end, false, true);
       Cell* b = base();
       KEL_TRACE(SET, code, pos, b, b + 1);
-      if (cell::type(b + 1) == T_UNSET) error::raise(err::script::need_value, b);
-      Cell* slot = quick_slot(b);
-      // The global context is never an object's: its kind needs no look.
-      if (slot && (b->w1 == context::global || !object_context_q(b->w1))) *slot = b[1];
-      else word::assign_value(b, b + 1);
-      *b = b[1];
-      S.top = b + 1;
-      if (push) stack::pop_frame();
-      else stack::pop_frame_to_result();
+      store_assignment(b, push);
       break;
     }
     case T_SET_PATH: {
