@@ -327,6 +327,50 @@ bool series_identity_q(uint32_t t) {
   }
 }
 
+// The characters of a string value from its (clamped) head, read in place.
+struct Text {
+  const uint8_t* p;
+  uint32_t unit;
+  uint32_t count;
+  explicit Text(const Cell* s) {
+    SeriesBuffer* b = memory::node_buffer(s->w2);
+    unit = memory::unit(b);
+    uint32_t n = memory::used_bytes(b) >> (unit >> 1), h = s->w1 < n ? s->w1 : n;
+    p = memory::head(b) + size_t(h) * unit;
+    count = n - h;
+  }
+};
+
+template <typename A, typename B>
+bool same_chars(const A* x, const B* y, uint32_t n, bool fold) {
+  for (uint32_t i = 0; i < n; i++) {
+    int32_t c = int32_t(x[i]), d = int32_t(y[i]);
+    if (c == d) continue;
+    if (!fold || case_::upper_char(c) != case_::upper_char(d)) return false;
+  }
+  return true;
+}
+
+template <typename A>
+bool same_chars_of(const A* x, const Text& y, uint32_t n, bool fold) {
+  if (y.unit == 1) return same_chars(x, y.p, n, fold);
+  if (y.unit == 2) return same_chars(x, reinterpret_cast<const uint16_t*>(y.p), n, fold);
+  return same_chars(x, reinterpret_cast<const uint32_t*>(y.p), n, fold);
+}
+
+// Two string! values equal as string!'s compare says under equality (letter case folded
+// or not); allocates nothing.
+bool same_text(const Cell* a, const Cell* b, bool fold) {
+  if (a->w2 == b->w2 && a->w1 == b->w1) return true;
+  Text x(a), y(b);
+  if (x.count != y.count) return false;
+  if (x.unit == y.unit && std::memcmp(x.p, y.p, size_t(x.count) * x.unit) == 0) return true;
+  if (x.unit == y.unit && !fold) return false;
+  if (x.unit == 1) return same_chars_of(x.p, y, x.count, fold);
+  if (x.unit == 2) return same_chars_of(reinterpret_cast<const uint16_t*>(x.p), y, x.count, fold);
+  return same_chars_of(reinterpret_cast<const uint32_t*>(x.p), y, x.count, fold);
+}
+
 // Key equality under a comparison op. Both cells are copied first: a compare slot may
 // allocate (word! orderings and symbol! build strings), so the caller's buffer addresses
 // are not used after the call and must be re-read. Callers hold the table (node moving
@@ -341,7 +385,7 @@ bool keys_equal(const Cell* a_in, const Cell* b_in, int op) {
   // string! keys under equality: what string!'s compare slot would answer, without the
   // dispatch (nothing allocates)
   if (cell::type(&a) == T_STRING && cell::type(&b) == T_STRING && (op == 0 || op == 2))
-    return string::compare_strings(&a, &b, op, false) == 0;
+    return same_text(&a, &b, op == 0);
   return actions::compare(&a, &b, op);
 }
 
@@ -706,7 +750,30 @@ Cell* table_add(Node t, Cell* value) { return table_add_value(t, value, nullptr)
 
 // ---- search ----
 
+namespace {
+
+// A map!'s probe for a string! key under equality (fold: letter case ignored).
+Cell* map_text_search(Node t, const Cell* key, bool fold) {
+  const int32_t* r = R(t);
+  Probe pr(string_hash(key, 0), uint32_t(r[rec::BUCKETS]));
+  const TableArrays a(r);
+  do {
+    uint32_t f = get_flag(a.flags, pr.i);
+    if (f == EMPTY) return nullptr;
+    if (f == DELETED) continue;
+    const Cell* v = a.values + a.index[pr.i];
+    if (cell::type(v) == T_STRING && same_text(v, key, fold)) return const_cast<Cell*>(v);
+  } while (pr.next());
+  return nullptr;
+}
+
+}  // namespace
+
 Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool last, bool reverse) {
+  // string! keys of a map! under equality: nothing allocates (a map is never stale), so the
+  // arrays and the key are read in place
+  if (cell::type(key) == T_STRING && (op == 0 || op == 2) && R(t)[rec::KIND] == KIND_MAP)
+    return map_text_search(t, key, op == 0);
   // A local copy: the key may sit in a buffer that a stale-table rebuild moves.
   Cell local = *key;
   key = &local;
@@ -720,19 +787,6 @@ Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool 
   int32_t askip = skip < 0 ? -skip : skip;
   uint32_t type = cell::type(key);
   Probe pr(value_hash(key, 0), uint32_t(R(t)[rec::BUCKETS]));
-  if (kind == KIND_MAP && type == T_STRING && (op == 0 || op == 2)) {
-    // string! keys under equality compare without allocating: the arrays stay put
-    const TableArrays a(R(t));
-    do {
-      uint32_t f = get_flag(a.flags, pr.i);
-      if (f == EMPTY) return nullptr;
-      if (f == DELETED) continue;
-      const Cell* v = a.values + a.index[pr.i];
-      if (cell::type(v) == T_STRING && string::compare_strings(v, key, op, false) == 0)
-        return const_cast<Cell*>(v);
-    } while (pr.next());
-    return nullptr;
-  }
   // Buffer addresses are re-read on every step: a comparison may allocate.
   do {
     uint32_t f = get_flag(flags_of(t), pr.i);
