@@ -1,6 +1,7 @@
 // string! find, select and path steps: the search engine of every any-string (and of binary!
 // and vector! series): single-character and text modes, forward and backward ranges.
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "runtime/datatypes/bitset.h"
@@ -18,6 +19,16 @@
 namespace kel::string {
 
 namespace {
+
+// The folded form of each byte value, made once: the case tables never change.
+const int32_t* byte_folds() {
+  static const std::array<int32_t, 256> table = [] {
+    std::array<int32_t, 256> t{};
+    for (int32_t c = 0; c < 256; ++c) t[size_t(c)] = fold(c);
+    return t;
+  }();
+  return table.data();
+}
 
 enum class Mode { CHAR, BITSET, TEXT, NUMBER };
 
@@ -142,7 +153,8 @@ Hit run(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool any, 
       (q.mode == Mode::TEXT || q.mode == Mode::CHAR)) {
     int32_t first = q.mode == Mode::TEXT ? q.pattern[0] : q.codepoint;
     bool starts[256];
-    for (int32_t c = 0; c < 256; ++c) starts[c] = (q.fold ? fold(c) : c) == first;
+    const int32_t* folds = byte_folds();
+    for (int32_t c = 0; c < 256; ++c) starts[c] = (q.fold ? folds[c] : c) == first;
     for (int32_t at = low; at + len <= high; ++at) {
       if (!starts[base[at]]) continue;
       if (q.mode == Mode::CHAR || text_at(q, base, u, at, low, high)) return Hit{at, len};
