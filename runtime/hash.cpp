@@ -463,7 +463,7 @@ uint32_t string_hash(const Cell* c, int case_sensitive) {
   Node n = c->w2;
   if (n) {
     SeriesBuffer* b = memory::node_buffer(n);
-    uint32_t u = memory::unit(b), total = memory::used_bytes(b) / u, head = c->w1;
+    uint32_t u = memory::unit(b), total = memory::used_bytes(b) >> (u >> 1), head = c->w1;
     const uint8_t* d = memory::head(b);
     bool fold = case_sensitive != 1;
     if (head < total) {
