@@ -344,9 +344,25 @@ void set(int32_t, const int32_t* refs) {
 
 void type_q(int32_t, const int32_t* refs) {
   uint32_t t = cell::type(arg(0));
-  // The word is looked up afresh: a node kept in a table outside the heap can be stale.
-  Cell r = refs[0] >= 0 ? word::intern_global(datatype::type_table[t].name)
-                        : Cell{T_DATATYPE, t, 0, 0};
+  if (refs[0] < 0) {
+    Cell r{T_DATATYPE, t, 0, 0};
+    stack::set_only_result(&r);
+    return;
+  }
+  // The word of each type, kept while no node was released or renamed (a node kept in a
+  // table outside the heap is good only that long): looking it up is most of the cost.
+  struct Known {
+    uint64_t renames = ~uint64_t(0);
+    Cell word{};
+  };
+  static Known known[datatype::TABLE_TYPES];
+  Known& k = known[t];
+  if (k.renames != memory::state().renames) {
+    Cell w = word::intern_global(datatype::type_table[t].name);
+    k.word = w;
+    k.renames = memory::state().renames;  // read after the look-up, which may collect
+  }
+  Cell r = k.word;
   stack::set_only_result(&r);
 }
 
