@@ -23,6 +23,7 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/path_set.h"
 #include "runtime/evaluator/trace.h"
 #include "runtime/gc.h"
@@ -1558,7 +1559,7 @@ struct CalleeKeep {
       call_routine(callee);  // as call_value calls it, after the same argument checks
     } else if (ct != T_NATIVE) {
       actions::entry_table[id - 1](none);
-    } else if (natives::table[id - 1] == &natives::either) {
+    } else if (natives::NativeFn fn = natives::table[id - 1]; fn == &natives::either) {
       // either, its chosen branch run right here: the native's own steps, one call less.
       uint32_t t = cell::type(frame_base);
       bool truthy = t == T_UNSET ? natives::truthy_strict_q(frame_base)  // raises
@@ -1567,8 +1568,20 @@ struct CalleeKeep {
       f->header |= stack::fflag::BRANCH;  // as stack::mark_branch_frame
       run_branch(&chosen);
       S.top = frame_base + 1;
+    } else if (fn == &natives::if_ || fn == &natives::unless) {
+      // if and unless the same way (an unset condition counts as true for both).
+      uint32_t t = cell::type(frame_base);
+      bool truthy = !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
+      if (truthy == (fn == &natives::if_)) {
+        Cell chosen = frame_base[1];
+        f->header |= stack::fflag::BRANCH;
+        run_branch(&chosen);
+      } else {
+        cell::set_none(frame_base);
+      }
+      S.top = frame_base + 1;
     } else {
-      natives::table[id - 1](0, none);
+      fn(0, none);
     }
   }
   if (push) stack::pop_frame();
