@@ -970,6 +970,9 @@ struct alignas(64) CalleeCacheEntry {
   uint8_t plain_kind = NOT_PLAIN;
   // The short-path operation of a two-argument builtin (OP_NONE otherwise).
   FastOp fast_op = OP_NONE;
+  // either, if or unless: call_plain_builtin runs the chosen branch itself.
+  enum : uint8_t { NOT_CONDITIONAL, EITHER, IF, UNLESS };
+  uint8_t conditional = NOT_CONDITIONAL;
   // The callee takes only evaluated arguments and no refinement: `plain` of them, and
   // `locals` local cells after them (function-like callees). -1 when not.
   int32_t plain = -1;
@@ -1124,6 +1127,14 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   known.ref_count = known.locals;
   if (known.plain < 0) known.locals = 0;
   known.fast_op = known.plain == 2 ? fast_op_of(ct, int32_t(callee->w1)) : OP_NONE;
+  known.conditional = CalleeCacheEntry::NOT_CONDITIONAL;
+  if (ct == T_NATIVE && callee->w1 >= 1 && callee->w1 <= uint32_t(natives::CAPACITY)) {
+    natives::NativeFn fn = natives::table[callee->w1 - 1];
+    known.conditional = fn == &natives::either ? CalleeCacheEntry::EITHER
+                        : fn == &natives::if_  ? CalleeCacheEntry::IF
+                        : fn == &natives::unless ? CalleeCacheEntry::UNLESS
+                                                 : CalleeCacheEntry::NOT_CONDITIONAL;
+  }
   known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
   known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
@@ -1539,6 +1550,7 @@ struct CalleeKeep {
   int32_t plain = with_refs ? known.lead : known.plain;
   int32_t ref_count = with_refs ? known.ref_count : 0;
   FastOp op = with_refs ? OP_NONE : known.fast_op;
+  uint8_t conditional = known.conditional;
   // The types each argument takes, read now: nested calls can take this cache slot (the
   // argument cache they come from never changes).
   uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
@@ -1559,7 +1571,7 @@ struct CalleeKeep {
       call_routine(callee);  // as call_value calls it, after the same argument checks
     } else if (ct != T_NATIVE) {
       actions::entry_table[id - 1](none);
-    } else if (natives::NativeFn fn = natives::table[id - 1]; fn == &natives::either) {
+    } else if (conditional == CalleeCacheEntry::EITHER) {
       // either, its chosen branch run right here: the native's own steps, one call less.
       uint32_t t = cell::type(frame_base);
       bool truthy = t == T_UNSET ? natives::truthy_strict_q(frame_base)  // raises
@@ -1568,20 +1580,21 @@ struct CalleeKeep {
       f->header |= stack::fflag::BRANCH;  // as stack::mark_branch_frame
       run_branch(&chosen);
       S.top = frame_base + 1;
-    } else if (fn == &natives::if_ || fn == &natives::unless) {
-      // if and unless the same way (an unset condition counts as true for both).
+    } else if (conditional != CalleeCacheEntry::NOT_CONDITIONAL) {
+      // if and unless the same way (an unset condition counts as true for both); the
+      // branch through eval_branch, which keeps this function's code as either needs it.
       uint32_t t = cell::type(frame_base);
       bool truthy = !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
-      if (truthy == (fn == &natives::if_)) {
+      if (truthy == (conditional == CalleeCacheEntry::IF)) {
         Cell chosen = frame_base[1];
         f->header |= stack::fflag::BRANCH;
-        run_branch(&chosen);
+        eval_branch(&chosen);
       } else {
         cell::set_none(frame_base);
       }
       S.top = frame_base + 1;
     } else {
-      fn(0, none);
+      natives::table[id - 1](0, none);
     }
   }
   if (push) stack::pop_frame();
