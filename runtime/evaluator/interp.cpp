@@ -317,8 +317,8 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
 
 // The short path of one expression: a value that needs no evaluation (a literal, or a
 // word holding a plain value) with any operators after it that infix_fast computes. Any
-// other expression goes through eval_expression from the start (nothing was consumed);
-// at an operator infix_fast declines, infix_steps takes over with the value in place.
+// other expression, or an operator it declines, goes through eval_expression from the
+// start: nothing was consumed, and the value written so far is overwritten.
 // cb is the code's buffer, read since the last allocation.
 [[gnu::always_inline]] inline uint32_t eval_quick_in(const Node& code, SeriesBuffer* cb,
                                                      uint32_t pos, uint32_t end, bool no_infix,
@@ -369,10 +369,10 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
             if (cell::type(w) != T_WORD) break;
             const Cell* op = quick_slot(w);
             if (!op || cell::type(op) != T_OP) break;
-            // Declined: the value stands where eval_expression would have put it, so
-            // the general infix step goes on from this operator.
-            if (p + 1 >= end || !infix_fast(op, w + 1, left, push))
-              return infix_steps(code, p, end, push, uint32_t(left - S.args_begin));
+            if (p + 1 >= end || !infix_fast(op, w + 1, left, push)) {
+              S.top = left;
+              return eval_expression(code, pos, end, no_infix, push, false);
+            }
             p += 2;
           }
         }
