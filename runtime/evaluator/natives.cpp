@@ -195,8 +195,9 @@ void loop(int32_t check, const int32_t*) {
   stack::set_interpreted_flag();
   if (check == 0) stack::mark_branch_frame();
   cell::set_unset(stack::state().base);
+  stack::State& st = stack::state();
   for (int32_t i = 0; i < n; ++i) {
-    stack::clear_frame();
+    st.top = st.base;  // the frame emptied (stack::clear_frame, without its call)
     uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_branch(body); });
     if (code) {
       stack::take_pending_code();

@@ -97,7 +97,8 @@ void close_loop() {
 // FAST_EXIT_PASSES: a return or exit stopped the body without unwinding; the loop pops its
 // frame to the result and returns at once (what the exception would skip is skipped).
 uint32_t run_loop_body(Cell* body) {
-  stack::clear_frame();
+  stack::State& s = stack::state();
+  s.top = s.base;  // the frame emptied (stack::clear_frame, without its call)
   uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_branch(body); });
   if (code) {
     stack::take_pending_code();
