@@ -437,18 +437,20 @@ struct Engine {
     }
     if (kind == Kind::TEXT) {
       if (!quoted && (t == T_DATATYPE || t == T_TYPESET)) fail(err::script::parse_unsupported);
-      if (t == T_CHAR) return i < end && eq_char(char_in(in_b(), i), int32_t(rule->w2)) ? 1 : -1;
-      if (t == T_BITSET) return i < end && in_bitset(rule, uint32_t(char_in(in_b(), i))) ? 1 : -1;
+      SeriesBuffer* ib = in_b();  // nothing allocates in these matches
+      if (t == T_CHAR) return i < end && eq_char(char_in(ib, i), int32_t(rule->w2)) ? 1 : -1;
+      if (t == T_BITSET) return i < end && in_bitset(rule, uint32_t(char_in(ib, i))) ? 1 : -1;
       if (text_type_q(t)) {
-        int32_t from = int32_t(rule->w1), n = tail_of(rule) - from;
+        SeriesBuffer* rb = memory::node_buffer(rule->w2);
+        int32_t from = int32_t(rule->w1), n = units_in(rb) - from;
         if (n < 0) n = 0;
         int32_t extra = t == T_TAG ? 2 : 0;
         if (i + n + extra > end) return -1;
         int32_t at = i;
-        if (t == T_TAG && char_in(in_b(), at++) != '<') return -1;
+        if (t == T_TAG && char_in(ib, at++) != '<') return -1;
         for (int32_t k = 0; k < n; ++k)
-          if (!eq_char(char_in(in_b(), at + k), char_at(rule, from + k))) return -1;
-        if (t == T_TAG && char_in(in_b(), at + n) != '>') return -1;
+          if (!eq_char(char_in(ib, at + k), char_in(rb, from + k))) return -1;
+        if (t == T_TAG && char_in(ib, at + n) != '>') return -1;
         return n + extra;
       }
       return -1;
@@ -757,6 +759,15 @@ struct Engine {
       ++ri;
       flag = min == 0;
       return GO_AFTER;
+    }
+    SeriesBuffer* b = rs_b();
+    if (b->tail + 3 * sizeof(Cell) <= uint32_t(b->capacity)) {
+      Cell* at = memory::tail_cells(b);
+      at[0] = Cell{T_TRIPLE, uint32_t(min), uint32_t(max), 1};
+      at[1] = Cell{T_TRIPLE, uint32_t(ri), input.w1, uint32_t(units_in(in_b()))};
+      at[2] = Cell{T_PAIR, 0, uint32_t(k), 0};
+      b->tail += 3 * sizeof(Cell);
+      return GO_FETCH;
     }
     rpush(Cell{T_TRIPLE, uint32_t(min), uint32_t(max), 1});
     push_command(k, 0, ri);
@@ -1249,10 +1260,11 @@ struct Engine {
   }
 
   State finish_loop(bool matched_iteration, bool stop) {
+    Cell* c = memory::head_cells(rs_b());  // nothing allocates before the trace event
     int32_t top = rtop() - 1;
-    int32_t k = int32_t(rat(top)->w2);
-    Cell open = *rat(top - 1);
-    Cell counts = *rat(top - 2);
+    int32_t k = int32_t(c[top].w2);
+    Cell open = c[top - 1];
+    Cell counts = c[top - 2];
     int32_t min = int32_t(counts.w1), max = int32_t(counts.w2), count = int32_t(counts.w3);
     bool matched;
     if (matched_iteration) {
@@ -1260,10 +1272,9 @@ struct Engine {
       bool stuck = input.w1 == open.w2 && len >= int32_t(open.w3);
       bool go_on = !stop && (max < 0 || count < max) && (k == code::WHILE || !stuck);
       if (go_on) {
-        Cell* o = rat(top - 1);
-        o->w2 = input.w1;
-        o->w3 = uint32_t(len);
-        rat(top - 2)->w3 = uint32_t(count + 1);
+        c[top - 1].w2 = input.w1;
+        c[top - 1].w3 = uint32_t(len);
+        c[top - 2].w3 = uint32_t(count + 1);
         ri = int32_t(open.w1);
         if (tracing && !ev("iterate")) return GO_DONE;
         return GO_FETCH;
