@@ -314,22 +314,27 @@ void collect_word(Cell* list, Cell* skip, const Cell* w) {
   block::append_copy(skip, &word);
 }
 
-void walk_body(Cell* list, Cell* skip, const Cell* body_in) {
+// The loop words whose word or block names a local, interned once per walk.
+struct LoopWords {
+  int32_t repeat_id, foreach_id, remove_each_id;
+};
+
+void walk_body(Cell* list, Cell* skip, const Cell* body_in, const LoopWords& loops) {
   stack::check_machine_stack();
   Cell body = *body_in;
   gc::Root keep(&body);
   if (cycle::visiting_q(body.w2)) return;
   cycle::Scope scope(body.w2);
-  int32_t repeat_id = symbol::canonical_id(symbol::intern_c_text("repeat"));
-  int32_t foreach_id = symbol::canonical_id(symbol::intern_c_text("foreach"));
-  int32_t remove_each_id = symbol::canonical_id(symbol::intern_c_text("remove-each"));
+  int32_t repeat_id = loops.repeat_id;
+  int32_t foreach_id = loops.foreach_id;
+  int32_t remove_each_id = loops.remove_each_id;
   for (int32_t i = 0; i < length_from_index(&body); ++i) {
     Cell e = *at_index(&body, i);
     uint32_t t = cell::type(&e);
     if (t == T_SET_WORD) {
       collect_word(list, skip, &e);
     } else if (t == T_BLOCK || t == T_PAREN) {
-      walk_body(list, skip, &e);
+      walk_body(list, skip, &e, loops);
     } else if (t == T_WORD && i + 1 < length_from_index(&body)) {
       int32_t c = symbol::canonical_id(int32_t(e.w2));
       bool loop_with_block = c == foreach_id || c == remove_each_id;
@@ -399,7 +404,12 @@ Cell* collect_locals(Cell* spec_in, const Cell* body_in) {
     }
   }
 
-  if (cell::type(body) == T_BLOCK || cell::type(body) == T_PAREN) walk_body(list, skip, body);
+  if (cell::type(body) == T_BLOCK || cell::type(body) == T_PAREN) {
+    LoopWords loops{symbol::canonical_id(symbol::intern_c_text("repeat")),
+                    symbol::canonical_id(symbol::intern_c_text("foreach")),
+                    symbol::canonical_id(symbol::intern_c_text("remove-each"))};
+    walk_body(list, skip, body, loops);
+  }
 
   if (length_from_index(list) > 0) {
     if (count_locals(spec->w2, int32_t(spec->w1), true) == -1) {

@@ -797,6 +797,7 @@ struct Decoder {
   Cell resolve(uint32_t depth_count);
   Node context_of(const Cell& c);
   void record(Node target);
+  void block_cells(Node node, uint32_t n);
   void record_any(Node target);
   Node context_record(uint32_t header_word);
   void value_list(Node ctx);
@@ -1063,7 +1064,7 @@ void Decoder::series_record(Node target, uint32_t t, bool variant, bool shared, 
     uint32_t slot = count_of(target);
     uint32_t first = t == T_MAP || t == T_HASH ? (h & ~hdr::TYPE_MASK) | T_BLOCK : h;
     append(target, Cell{first, t == T_MAP ? 0 : head, node, 0});
-    for (uint32_t i = 0; i < n; ++i) record(node);
+    block_cells(node, n);
     if (t == T_MAP) {
       Cell m{T_NONE, 0, 0, 0};
       gc::Root keep(&m);
@@ -1229,6 +1230,49 @@ void Decoder::word_record(Node target, uint32_t t, bool variant, bool shared, ui
       symbol::canonical_id(int32_t(context::word_at(ctx, index)->w2)) != symbol::canonical_id(sym))
     fail();
   blk::cells(target)[slot].w1 = ctx;
+}
+
+void Decoder::block_cells(Node node, uint32_t n) {
+  // A global word whose name and slot were met before is written straight into the block,
+  // with the checks record and word_record make for it; anything else, the first word of a
+  // name, or a byte missing goes through record. The block's buffer is read again whenever
+  // anything moved buffers since.
+  SeriesBuffer* b = memory::node_buffer(node);
+  uint64_t moves = memory::state().moves;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (compact && depth < MAX_DEPTH && pos + 2 < end && !global_slots.empty()) {
+      size_t p = pos;
+      uint32_t t = data[p];
+      uint32_t h = 0;
+      if (t == 0xC0) {
+        h = hdr::NEW_LINE;
+        t = data[++p];
+      }
+      if (t < 0x40 && word_q(t) && p + 1 < end) {
+        uint32_t index = data[p + 1], next = p + 2;
+        if (index >= 0x80) {
+          uint32_t b1 = p + 2 < end ? data[p + 2] : 0x80;
+          index = b1 < 0x80 ? (index & 0x7F) | (b1 << 7) : symbol_count;
+          next = p + 3;
+        }
+        if (index < symbol_count && symbol_ids[index] && global_slots[index] >= 0) {
+          if (memory::state().moves != moves) {
+            b = memory::node_buffer(node);
+            moves = memory::state().moves;
+          }
+          if (b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
+            *memory::tail_cells(b) = Cell{t | h, context::global, uint32_t(symbol_ids[index]),
+                                          uint32_t(global_slots[index])};
+            b->tail += sizeof(Cell);
+            last_symbol = index;
+            pos = next;
+            continue;
+          }
+        }
+      }
+    }
+    record(node);
+  }
 }
 
 void Decoder::record(Node target) {
