@@ -1165,7 +1165,7 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
 // A word/integer path on a block: the block's pick, read straight from the word's slot.
 // Nothing here can raise or allocate; false for anything else and for a picked function.
 [[gnu::noinline]] bool quick_path_pick(const Cell* path, Cell* out) {
-  SeriesBuffer* pb = memory::node_buffer(path->w2);
+  SeriesBuffer* pb = code_buf(path->w2);  // a path of the code: read again and again
   const Cell* pc = memory::head_cells(pb) + path->w1;
   if (path->w1 + 2 != memory::used_bytes(pb) / sizeof(Cell) || cell::type(pc) != T_WORD ||
       cell::type(pc + 1) != T_INTEGER)
