@@ -195,9 +195,10 @@ void loop(int32_t check, const int32_t*) {
   stack::set_interpreted_flag();
   if (check == 0) stack::mark_branch_frame();
   cell::set_unset(stack::state().base);
-  stack::State& st = stack::state();
+  // The loop record stays on top between body runs: its base is read once.
+  Cell* frame = stack::state().base;
   for (int32_t i = 0; i < n; ++i) {
-    st.top = st.base;  // the frame emptied (stack::clear_frame, without its call)
+    stack::state().top = frame;  // the frame emptied (stack::clear_frame, without its call)
     uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_branch(body); });
     if (code) {
       stack::take_pending_code();
