@@ -241,7 +241,18 @@ Node build(const Cell* spec_in, const Cell* body_in, Node ctx, int32_t code, int
     // A library function's body is marked while it is copied: the copy is a fresh tree of
     // exactly the series the mark below walks, so that walk ends at once.
     bool library = trace::library_loading_q() && !(flags & FLAG_TRACE);
-    Cell* copy = block::clone(body, true, true, library ? trace::SERIES_LIBRARY : 0);
+    // A boot module's body that reaches `func` once (see kelbin's flag_boot_bodies) is
+    // taken as it is: nothing else holds it, so its copy could not be told from it. The
+    // library mark below then walks all of it.
+    SeriesBuffer* b = memory::node_buffer(body->w2);
+    Cell* copy;
+    if ((b->flags & sflag::ONCE_BODY) && made && cell::type(body) == T_BLOCK && body->w1 == 0 &&
+        body->w3 == 0 && trace::library_loading_q()) {
+      b->flags &= ~sflag::ONCE_BODY;
+      copy = stack::push_copy(body);
+    } else {
+      copy = block::clone(body, true, true, library ? trace::SERIES_LIBRARY : 0);
+    }
     copy->header = T_BLOCK;
     if (made) context::bind_block(copy, result->w1, false);
     *extras_cell(result, extras::BODY) = *copy;

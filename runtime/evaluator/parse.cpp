@@ -586,15 +586,38 @@ struct Engine {
       *out = *next;
       return true;
     }
+    if (type_rule_q(t)) {
+      *out = *next;
+      return true;
+    }
     if (t != T_WORD || tracing || keyword_of(next->w2) != KW_UNKNOWN) return false;
     word_value(next, out);
-    return literal_q(cell::type(out));
+    return literal_q(cell::type(out)) || type_rule_q(cell::type(out));
+  }
+
+  // A datatype or typeset on block input: one type test per value, nothing to evaluate.
+  // Traced runs keep their per-iteration events.
+  bool type_rule_q(uint32_t t) const {
+    return (t == T_DATATYPE || t == T_TYPESET) && kind == Kind::BLOCK && !tracing && shortcuts;
   }
 
   State single(const Cell* rule, int32_t min, int32_t max) {
     int32_t i = int32_t(input.w1), count = 0;
     bool satisfied = false;
-    if (kind != Kind::BLOCK && cell::type(rule) == T_BITSET) {
+    uint32_t rt = cell::type(rule);
+    if (kind == Kind::BLOCK && (rt == T_DATATYPE || rt == T_TYPESET)) {
+      // nothing allocates in this loop
+      int32_t end = end_index();
+      if (max >= 0 && end - i > max) end = i + max;
+      const Cell* c = memory::head_cells(in_b());
+      if (rt == T_DATATYPE) {
+        uint32_t want = rule->w1;
+        while (i < end && cell::type(c + i) == want) ++i;
+      } else {
+        while (i < end && typeset::has_q(rule, cell::type(c + i))) ++i;
+      }
+      count = i - int32_t(input.w1);
+    } else if (kind != Kind::BLOCK && rt == T_BITSET) {
       // the common run: characters or bytes in a set
       // nothing allocates in this loop: both buffers stay put
       int32_t end = end_index();

@@ -1570,6 +1570,65 @@ void decode_image(const uint8_t* bytes_in, size_t size, Node target, const Cell*
 
 bool g_present = false;
 
+// Function bodies of the boot modules that `func` may take as they are instead of copying
+// them. A module's top level runs once, and so does the body of an object it makes with
+// `context`, `object` or `make object!` written there; a body written right after `func`,
+// `function`, `does` or `has` in such a block reaches that maker once, and nothing else
+// holds it (the lexer makes no shared series). A block that gives any of those names a
+// value of its own is left alone, with everything in it.
+struct OnceNames {
+  int32_t func, function, does, has, context, object, make, object_type;
+};
+
+int32_t once_name(const char* text) { return symbol::canonical_id(symbol::intern_c_text(text)); }
+
+int32_t word_name(const Cell* c, uint32_t type) {
+  return cell::type(c) == type ? symbol::canonical_id(int32_t(c->w2)) : 0;
+}
+
+void flag_once_bodies(Node block, const OnceNames& k, int32_t depth) {
+  uint32_t n = blk::count(block);
+  const Cell* cells = blk::cells(block);
+  for (uint32_t i = 0; i < n; ++i) {
+    int32_t s = word_name(cells + i, T_SET_WORD);
+    if (s && (s == k.func || s == k.function || s == k.does || s == k.has || s == k.context ||
+              s == k.object || s == k.make))
+      return;
+  }
+  auto block_at = [&](uint32_t i) { return i < n && cell::type(cells + i) == T_BLOCK; };
+  auto flag = [&](uint32_t i) {
+    if (cells[i].w1 == 0 && cells[i].w3 == 0)
+      memory::node_buffer(cells[i].w2)->flags |= sflag::ONCE_BODY;
+  };
+  for (uint32_t i = 0; i < n; ++i) {
+    int32_t s = word_name(cells + i, T_WORD);
+    if (!s) continue;
+    if ((s == k.func || s == k.function || s == k.has) && block_at(i + 1) && block_at(i + 2)) {
+      flag(i + 2);
+      i += 2;
+    } else if (s == k.does && block_at(i + 1)) {
+      flag(i + 1);
+      i += 1;
+    } else if ((s == k.context || s == k.object) && block_at(i + 1) && depth < 64) {
+      flag_once_bodies(cells[i + 1].w2, k, depth + 1);
+      i += 1;
+    } else if (s == k.make && i + 1 < n && word_name(cells + i + 1, T_WORD) == k.object_type &&
+               block_at(i + 2) && depth < 64) {
+      flag_once_bodies(cells[i + 2].w2, k, depth + 1);
+      i += 2;
+    }
+  }
+}
+
+void flag_boot_bodies() {
+  OnceNames k{once_name("func"),    once_name("function"), once_name("does"),
+              once_name("has"),     once_name("context"),  once_name("object"),
+              once_name("make"),    once_name("object!")};
+  // Nothing below allocates.
+  for (uint32_t m = 0; m < blk::count(g_modules); ++m)
+    flag_once_bodies(blk::cells(g_modules)[m].w2, k, 0);
+}
+
 void mark_modules() {
   if (g_modules) gc::mark_block_node(&g_modules);
 }
@@ -1599,6 +1658,7 @@ void decode_boot() {
   g_modules = memory::series_new_cells(8);
   register_roots();
   decode_boot_into(image.data, image.size, g_modules);
+  flag_boot_bodies();
 }
 
 bool boot_image_present_q() { return g_present; }
