@@ -1414,10 +1414,69 @@ struct Engine {
     return GO_POP;
   }
 
+  // A matched rule block that is the rule of the loop right under it, when that loop goes
+  // on and its rule still gives this very block: the frame serves the next iteration,
+  // left exactly as dropping it, iterating and pushing the block again would leave the
+  // stack, the counters and the engine's cells. False (nothing changed) wherever that
+  // path could do anything else: a trace, a recursion or stack-limit check to run, a rule
+  // that is no longer this block.
+  bool next_iteration() {
+    if (tracing || !shortcuts || M.renames != rec_renames) return false;
+    SeriesBuffer* b = rs_b();
+    Cell* c = memory::head_cells(b);
+    int32_t top = cells_in(b) - 1, cmd = top - 2, head = rhead();
+    if (cmd - 2 < head || cell::type(c + cmd) != T_PAIR) return false;
+    int32_t k = int32_t(c[cmd].w2);
+    if (k != code::REPEAT && k != code::WHILE) return false;
+    Cell open = c[cmd - 1], counts = c[cmd - 2];
+    int32_t max = int32_t(counts.w2), count = int32_t(counts.w3);
+    int32_t len = units_in(in_b());
+    bool stuck = input.w1 == open.w2 && len >= int32_t(open.w3);
+    if (!((max < 0 || count < max) && (k == code::WHILE || !stuck))) return false;
+    if (top - 1 - head >= STACK_LIMIT) return false;
+    // the block frame the loop runs in, and the loop's rule there
+    int32_t outer = cmd - 3;
+    while (outer >= head && cell::type(c + outer) != T_TRIPLE) outer -= frame_size(c + outer);
+    if (outer < head) return false;
+    const SeriesBuffer* ob = memory::node_buffer(c[outer - 1].w2);
+    int32_t at = int32_t(open.w1);
+    if (at >= cells_in(ob)) return false;
+    const Cell* rule = memory::head_cells(const_cast<SeriesBuffer*>(ob)) + at;
+    const Cell* blk = rule;
+    uint32_t rt = cell::type(rule);
+    if (rt == T_WORD) {
+      if (keyword_of(rule->w2) != KW_UNKNOWN || !(blk = plain_value(rule))) return false;
+    } else if (rt != T_BLOCK) {
+      return false;
+    }
+    if (cell::type(blk) != T_BLOCK || blk->w2 != c[top - 1].w2 || blk->w1 != c[top - 1].w1)
+      return false;
+    uint32_t h_old = rec_hash(blk->w2, blk->w1, c[top].w2);
+    uint32_t h_new = rec_hash(blk->w2, blk->w1, input.w1);
+    if (rec[h_new] - (h_new == h_old ? 1 : 0) != 0) return false;
+    // what fetch and push_block would have read and written
+    item = *rule;
+    if (rt == T_WORD) value = *blk;
+    Cell block = *blk;
+    block.header = T_BLOCK;
+    c[cmd - 2].w3 = uint32_t(count + 1);
+    c[cmd - 1].w2 = input.w1;
+    c[cmd - 1].w3 = uint32_t(len);
+    c[outer].w1 = uint32_t(at + 1);
+    c[top - 1] = block;
+    c[top] = Cell{T_TRIPLE, block.w1, input.w1, uint32_t(len)};
+    --rec[h_old];
+    ++rec[h_new];
+    set_rules(block);
+    ri = int32_t(block.w1);
+    return true;
+  }
+
   State pop() {
     // Only the current rule block's frame is popped; a command above it finishes first.
     if (rtop() - 1 != frame) return GO_AFTER;
     if (tracing && !ev("pop")) return GO_DONE;
+    if (flag && next_iteration()) return GO_FETCH;
     if (!flag) input.w1 = rat(frame)->w2;
     drop_block_frame();
     if (rtop() <= rhead()) return GO_DONE;
