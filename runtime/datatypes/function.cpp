@@ -330,18 +330,30 @@ void walk_body(Cell* list, Cell* skip, const Cell* body_in, const LoopWords& loo
   int32_t repeat_id = loops.repeat_id;
   int32_t foreach_id = loops.foreach_id;
   int32_t remove_each_id = loops.remove_each_id;
-  for (int32_t i = 0; i < length_from_index(&body); ++i) {
-    Cell e = *at_index(&body, i);
+  // Nothing in the walk changes the body: its length holds, and its cells are read again
+  // only after something moved buffers.
+  int32_t n = length_from_index(&body);
+  const Cell* cells = n > 0 ? at_index(&body, 0) : nullptr;
+  uint64_t moves = memory::state().moves;
+  auto cell_at = [&](int32_t k) {
+    if (memory::state().moves != moves) {
+      cells = at_index(&body, 0);
+      moves = memory::state().moves;
+    }
+    return cells[k];
+  };
+  for (int32_t i = 0; i < n; ++i) {
+    Cell e = cell_at(i);
     uint32_t t = cell::type(&e);
     if (t == T_SET_WORD) {
       collect_word(list, skip, &e);
     } else if (t == T_BLOCK || t == T_PAREN) {
       walk_body(list, skip, &e, loops);
-    } else if (t == T_WORD && i + 1 < length_from_index(&body)) {
+    } else if (t == T_WORD && i + 1 < n) {
       int32_t c = symbol::canonical_id(int32_t(e.w2));
       bool loop_with_block = c == foreach_id || c == remove_each_id;
       if (c != repeat_id && !loop_with_block) continue;
-      Cell next = *at_index(&body, i + 1);
+      Cell next = cell_at(i + 1);
       uint32_t nt = cell::type(&next);
       if (nt == T_WORD || nt == T_SET_WORD) {
         collect_word(list, skip, &next);

@@ -1233,10 +1233,11 @@ void Decoder::word_record(Node target, uint32_t t, bool variant, bool shared, ui
 }
 
 void Decoder::block_cells(Node node, uint32_t n) {
-  // A global word whose name and slot were met before is written straight into the block,
-  // with the checks record and word_record make for it; anything else, the first word of a
-  // name, or a byte missing goes through record. The block's buffer is read again whenever
-  // anything moved buffers since.
+  // A global word whose name and slot were met before, and a plain block, paren or path,
+  // are written straight into the block, with the checks record, word_record and
+  // series_record make for them; anything else, the first word of a name, or a byte
+  // missing goes through record. The block's buffer is read again whenever anything moved
+  // buffers since.
   SeriesBuffer* b = memory::node_buffer(node);
   uint64_t moves = memory::state().moves;
   for (uint32_t i = 0; i < n; ++i) {
@@ -1268,6 +1269,34 @@ void Decoder::block_cells(Node node, uint32_t n) {
             pos = next;
             continue;
           }
+        }
+      } else if (t < 0x40 && t != T_HASH && block_like_q(t) && p + 2 < end) {
+        // A block, paren or path from its head (no variant bit): its count of one or two
+        // bytes, checked against the bytes left as series_record checks it.
+        uint32_t count = data[p + 1], next = p + 2;
+        if (count >= 0x80) {
+          uint32_t b1 = data[p + 2];
+          count = b1 < 0x80 ? (count & 0x7F) | (b1 << 7) : ~0u;
+          next = p + 3;
+        }
+        if (memory::state().moves != moves) {
+          b = memory::node_buffer(node);
+          moves = memory::state().moves;
+        }
+        if (count != ~0u && next <= end && count <= end - next &&
+            b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
+          pos = next;
+          Node child = memory::series_new_cells(count ? count : 1);
+          if (memory::state().moves != moves) {
+            b = memory::node_buffer(node);
+            moves = memory::state().moves;
+          }
+          *memory::tail_cells(b) = Cell{t | h, 0, child, 0};
+          b->tail += sizeof(Cell);
+          ++depth;
+          block_cells(child, count);
+          --depth;
+          continue;
         }
       }
     }
