@@ -1053,18 +1053,6 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
   return true;
 }
 
-// The short paths' check after buffers moved. An entry of theirs for a builtin, a routine
-// or an operator is read for what the argument cache says (which never changes), never for
-// an address, so with the same extras node and no rename since it holds as it is: series
-// growing elsewhere costs it nothing. A function's entry reads its addresses again.
-bool recheck_short_entry(CalleeCacheEntry& known, const Cell* callee) {
-  if (known.plain_kind >= CalleeCacheEntry::PLAIN_BUILTIN && known.renames == M.renames) {
-    known.epoch = epoch();
-    return true;
-  }
-  return readdress_callee_entry(known, callee);
-}
-
 // A callee's entry made again where it was taken by another callee or its nodes were
 // renamed (a collection, a release of deferred buffers): only when the argument cache is
 // built already, so nothing allocates and the callee may be a series cell. False when the
@@ -1721,7 +1709,7 @@ struct CalleeKeep {
                                                   bool push, const Cell* word) {
   CalleeCacheEntry& known = callee_slot(slot->w3);
   if ((known.extras == slot->w3 &&
-       (known.epoch == epoch() || recheck_short_entry(known, slot))) ||
+       (known.epoch == epoch() || readdress_callee_entry(known, slot))) ||
       remade_callee_entry(slot)) [[likely]] {
     if (known.plain_kind >= CalleeCacheEntry::PLAIN_BUILTIN)
       return call_plain_builtin(slot, known, code, cb, pos, end, push, word);
@@ -1741,7 +1729,7 @@ uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_
   // A builtin's entry: its extras node is the one the operator wraps.
   CalleeCacheEntry& known = callee_slot(op->w3);
   if (!((known.extras == op->w3 &&
-         (known.epoch == epoch() || recheck_short_entry(known, op))) ||
+         (known.epoch == epoch() || readdress_callee_entry(known, op))) ||
         remade_callee_entry(op)) ||
       known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known.plain != 2) [[unlikely]]
     return call_value(op, code, pos, end, push, nullptr, 0, word, nullptr, 0, true);
