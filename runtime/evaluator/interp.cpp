@@ -93,7 +93,7 @@ constexpr stack::State& S = stack::detail::g_state;
 constexpr memory::MemoryState& M = memory::detail::g_memory;
 
 // memory::node_buffer over the cached state, with the same checks.
-inline SeriesBuffer* buf(Node node) {
+[[gnu::always_inline]] inline SeriesBuffer* buf(Node node) {
   uint32_t i = node - 1;
   uint32_t p = i / memory::POOL_NODES;
   if (p >= M.pool_table_count) [[unlikely]] memory::node_fault(node);
@@ -149,7 +149,7 @@ struct CodeBuffer {
 };
 constexpr uint32_t CODE_WAYS_BITS = 6;
 CodeBuffer g_code[1u << CODE_WAYS_BITS];
-inline SeriesBuffer* code_buf(Node code) {
+[[gnu::always_inline]] inline SeriesBuffer* code_buf(Node code) {
   uint64_t e = epoch();
   // Nodes made one after another differ in their low bits.
   CodeBuffer& c = g_code[code & ((1u << CODE_WAYS_BITS) - 1)];
