@@ -33,6 +33,7 @@ constexpr uint32_t UTF16_LOADER = 0x00040000;  // reserved for the UTF-16 loader
 constexpr uint32_t COMPLEMENT = 0x00080000;    // bitset! stored complemented
 constexpr uint32_t IN_HEAP = 0x00100000;       // a process-heap block; never moves
 constexpr uint32_t LARGE = 0x01000000;         // lives in a large block of its own
+constexpr uint32_t ONCE_BODY = 0x00200000;     // a boot literal body `func` may take uncopied
 constexpr uint32_t MARK = 0x08000000;          // collector mark; clear outside a collection
 constexpr uint32_t MID_HEAD = 0x10000000;      // made with its head in the middle
 constexpr uint32_t LIBRARY = 0x40000000;       // library code: tracing sees it as compiled

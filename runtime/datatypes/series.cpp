@@ -37,7 +37,7 @@ inline uint8_t* at_unit(const Cell* s, int32_t i) {
 }
 
 constexpr uint32_t MEMORY_FLAGS = sflag::IN_HEAP | sflag::LARGE | sflag::MARK | sflag::MID_HEAD |
-                                  sflag::MADE | sflag::IN_USE;
+                                  sflag::MADE | sflag::IN_USE | sflag::ONCE_BODY;
 
 bool same_type_buffer_q(const Cell* s, const Cell* p) {
   return cell::type(s) == cell::type(p) && s->w2 == p->w2;

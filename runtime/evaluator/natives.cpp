@@ -178,7 +178,7 @@ void either(int32_t check, const int32_t*) {
   stack::state().top = arg(1);
 }
 
-void loop(int32_t, const int32_t*) {
+void loop(int32_t check, const int32_t*) {
   Cell* count_cell = arg(0);
   loop_count_to_integer();
   int32_t n = cell::get_int(count_cell);
@@ -188,16 +188,24 @@ void loop(int32_t, const int32_t*) {
     return;
   }
   Cell* body = arg(1);  // a frame cell: kept current by the collector
+  // As the loops of natives_control open theirs (open_loop): flagged when the interpreter
+  // called, so exits in the body may stop it through fast_exit.
+  if (check == 0) stack::mark_branch_frame();
   stack::push_loop_frame(&interp::words.body);
   stack::set_interpreted_flag();
+  if (check == 0) stack::mark_branch_frame();
   cell::set_unset(stack::state().base);
+  stack::State& st = stack::state();
   for (int32_t i = 0; i < n; ++i) {
-    stack::clear_frame();
+    st.top = st.base;  // the frame emptied (stack::clear_frame, without its call)
     uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_branch(body); });
     if (code) {
       stack::take_pending_code();
       if (code == unwind_code::BREAK) break;
       if (code != unwind_code::CONTINUE) throw_code(code);
+    } else if (interp::fast_exit) [[unlikely]] {
+      code = loop_take_fast_exit();
+      if (code != unwind_code::CONTINUE) break;  // break, or an exit passing on
     }
   }
   stack::pop_frame_to_result();
