@@ -72,12 +72,14 @@ printf 'Kel []\n' >"$work/empty.kel"
 : >"$work/empty.py"
 printf '%-16s %9s %9s %8s %9s %8s%s\n' bench kel python3 kel/py lua5.4 kel/lua \
   "${BEFORE:+   before kel/before}"
-for name in fib call loop empty; do
+for name in fib call loop exits empty; do
   if [ $name = empty ]; then
     pair $name "$work/empty.kel" "$work/empty.py" "" "$BEFORE"
     EK=$K EP=$P
   else
-    pair $name "$here/$name.kel" "$here/$name.py" "$here/$name.lua" "$BEFORE"
+    luas=""
+    [ -f "$here/$name.lua" ] && luas="$here/$name.lua"
+    pair $name "$here/$name.kel" "$here/$name.py" "$luas" "$BEFORE"
   fi
   extra=""
   [ -n "$BEFORE" ] && extra=$(printf ' %9s %10s' "$B" "$(ratio "$K" "$B")")

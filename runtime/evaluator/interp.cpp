@@ -23,6 +23,7 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/path_set.h"
 #include "runtime/evaluator/trace.h"
 #include "runtime/gc.h"
@@ -969,6 +970,9 @@ struct alignas(64) CalleeCacheEntry {
   uint8_t plain_kind = NOT_PLAIN;
   // The short-path operation of a two-argument builtin (OP_NONE otherwise).
   FastOp fast_op = OP_NONE;
+  // either, if or unless: call_plain_builtin runs the chosen branch itself.
+  enum : uint8_t { NOT_CONDITIONAL, EITHER, IF, UNLESS };
+  uint8_t conditional = NOT_CONDITIONAL;
   // The callee takes only evaluated arguments and no refinement: `plain` of them, and
   // `locals` local cells after them (function-like callees). -1 when not.
   int32_t plain = -1;
@@ -1049,6 +1053,18 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
   return true;
 }
 
+// The short paths' check after buffers moved. An entry of theirs for a builtin, a routine
+// or an operator is read for what the argument cache says (which never changes), never for
+// an address, so with the same extras node and no rename since it holds as it is: series
+// growing elsewhere costs it nothing. A function's entry reads its addresses again.
+bool recheck_short_entry(CalleeCacheEntry& known, const Cell* callee) {
+  if (known.plain_kind >= CalleeCacheEntry::PLAIN_BUILTIN && known.renames == M.renames) {
+    known.epoch = epoch();
+    return true;
+  }
+  return readdress_callee_entry(known, callee);
+}
+
 // A callee's entry made again where it was taken by another callee or its nodes were
 // renamed (a collection, a release of deferred buffers): only when the argument cache is
 // built already, so nothing allocates and the callee may be a series cell. False when the
@@ -1123,6 +1139,14 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   known.ref_count = known.locals;
   if (known.plain < 0) known.locals = 0;
   known.fast_op = known.plain == 2 ? fast_op_of(ct, int32_t(callee->w1)) : OP_NONE;
+  known.conditional = CalleeCacheEntry::NOT_CONDITIONAL;
+  if (ct == T_NATIVE && callee->w1 >= 1 && callee->w1 <= uint32_t(natives::CAPACITY)) {
+    natives::NativeFn fn = natives::table[callee->w1 - 1];
+    // Only with the arguments the natives' own specs give them (the cache is made once).
+    if (fn == &natives::either && known.plain == 3) known.conditional = CalleeCacheEntry::EITHER;
+    else if (fn == &natives::if_ && known.plain == 2) known.conditional = CalleeCacheEntry::IF;
+    else if (fn == &natives::unless && known.plain == 2) known.conditional = CalleeCacheEntry::UNLESS;
+  }
   known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
   known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
@@ -1153,7 +1177,7 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
 // A word/integer path on a block: the block's pick, read straight from the word's slot.
 // Nothing here can raise or allocate; false for anything else and for a picked function.
 [[gnu::noinline]] bool quick_path_pick(const Cell* path, Cell* out) {
-  SeriesBuffer* pb = memory::node_buffer(path->w2);
+  SeriesBuffer* pb = code_buf(path->w2);  // a path of the code: read again and again
   const Cell* pc = memory::head_cells(pb) + path->w1;
   if (path->w1 + 2 != memory::used_bytes(pb) / sizeof(Cell) || cell::type(pc) != T_WORD ||
       cell::type(pc + 1) != T_INTEGER)
@@ -1528,10 +1552,68 @@ struct CalleeKeep {
   return pos;
 }
 
+// either, if and unless called through a word: call_plain_builtin's steps with the native's
+// own run here, the chosen branch in this frame (flagged as stack::mark_branch_frame
+// flags it). Branches that are literal blocks are taken from the code as they stand,
+// without pushing them: the branch's run overwrites the frame's cells anyway. Only
+// either's condition may not be unset.
+[[gnu::noinline]] uint32_t call_conditional(const Cell* slot, const CalleeCacheEntry& known,
+                                            const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                            uint32_t end, bool push, const Cell* word) {
+  uint64_t cb_moves = epoch();  // cb is good for this count of moves
+  int32_t plain = known.plain;  // 3 for either, 2 for if and unless
+  uint8_t conditional = known.conditional;
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in call_plain_builtin
+  std::memcpy(types, known.types, sizeof types);
+  CalleeKeep keep(slot);
+  const Cell* callee = keep.cell;
+  stack::Frame* f = stack::detail::push_record_unchecked(
+      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  Cell* frame_base = S.base;
+  pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
+  if (cb_moves != epoch()) cb = code_buf(code);
+  uint32_t limit = cell_units(cb);
+  if (end < limit) limit = end;
+  const Cell* v = memory::head_cells(cb) + pos;
+  uint32_t after = pos + uint32_t(plain) - 1;  // past the branches
+  const Cell* branches;  // the true branch, then either's false one
+  if (after <= limit && cell::type(v) == T_BLOCK && takes_type_q(types[1], T_BLOCK) &&
+      (plain == 2 || (cell::type(v + 1) == T_BLOCK && takes_type_q(types[2], T_BLOCK))) &&
+      (after >= limit || cell::type(v + plain - 1) != T_WORD)) {
+    branches = v;  // nothing allocates before the chosen one is copied
+    pos = after;
+  } else {
+    for (int32_t k = 1; k < plain; ++k)
+      pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+    branches = frame_base + 1;
+  }
+  uint32_t t = cell::type(frame_base);
+  bool either = conditional == CalleeCacheEntry::EITHER;
+  bool truthy = t == T_UNSET && either ? natives::truthy_strict_q(frame_base)  // raises
+                                       : !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
+  if (either) {
+    Cell chosen = truthy ? branches[0] : branches[1];
+    f->header |= stack::fflag::BRANCH;
+    run_branch(&chosen);
+  } else if (truthy == (conditional == CalleeCacheEntry::IF)) {
+    Cell chosen = branches[0];
+    f->header |= stack::fflag::BRANCH;
+    run_branch(&chosen);
+  } else {
+    cell::set_none(frame_base);
+  }
+  S.top = frame_base + 1;
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return pos;
+}
+
 // The builtin (native or action) side of call_plain; known is its valid entry.
 [[gnu::noinline]] uint32_t call_plain_builtin(const Cell* slot, const CalleeCacheEntry& known,
                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
                                               uint32_t end, bool push, const Cell* word) {
+  if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL)
+    return call_conditional(slot, known, code, cb, pos, end, push, word);
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   uint32_t ct = cell::type(slot);
   bool with_refs = known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS;
@@ -1558,15 +1640,6 @@ struct CalleeKeep {
       call_routine(callee);  // as call_value calls it, after the same argument checks
     } else if (ct != T_NATIVE) {
       actions::entry_table[id - 1](none);
-    } else if (natives::table[id - 1] == &natives::either) {
-      // either, its chosen branch run right here: the native's own steps, one call less.
-      uint32_t t = cell::type(frame_base);
-      bool truthy = t == T_UNSET ? natives::truthy_strict_q(frame_base)  // raises
-                                 : !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
-      Cell chosen = truthy ? frame_base[1] : frame_base[2];
-      f->header |= stack::fflag::BRANCH;  // as stack::mark_branch_frame
-      run_branch(&chosen);
-      S.top = frame_base + 1;
     } else {
       natives::table[id - 1](0, none);
     }
@@ -1648,7 +1721,7 @@ struct CalleeKeep {
                                                   bool push, const Cell* word) {
   CalleeCacheEntry& known = callee_slot(slot->w3);
   if ((known.extras == slot->w3 &&
-       (known.epoch == epoch() || readdress_callee_entry(known, slot))) ||
+       (known.epoch == epoch() || recheck_short_entry(known, slot))) ||
       remade_callee_entry(slot)) [[likely]] {
     if (known.plain_kind >= CalleeCacheEntry::PLAIN_BUILTIN)
       return call_plain_builtin(slot, known, code, cb, pos, end, push, word);
@@ -1668,7 +1741,7 @@ uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_
   // A builtin's entry: its extras node is the one the operator wraps.
   CalleeCacheEntry& known = callee_slot(op->w3);
   if (!((known.extras == op->w3 &&
-         (known.epoch == epoch() || readdress_callee_entry(known, op))) ||
+         (known.epoch == epoch() || recheck_short_entry(known, op))) ||
         remade_callee_entry(op)) ||
       known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known.plain != 2) [[unlikely]]
     return call_value(op, code, pos, end, push, nullptr, 0, word, nullptr, 0, true);
@@ -2007,6 +2080,109 @@ void run_body(const Cell* fn, const Cell* body, const Cell* name) {
   stack::set_body_flag(false);
 }
 
+namespace {
+constexpr size_t RW_ANY_TYPE = runtime::runtime_word_index("any-type!", runtime::WordKind::SYMBOL);
+
+// The argument checks of a routine call, as check_routine_args makes them, without raising:
+// true when every check passes; false when one fails or anything is out of the ordinary
+// (a type word without a value at hand, a cell that is no word), and check_routine_args
+// then runs them again and reports. Nothing here allocates.
+bool routine_args_pass_q(Node spec, const Cell* frame) {
+  SeriesBuffer* sb = buf(spec);
+  uint32_t n = cell_units(sb);
+  const Cell* sc = memory::head_cells(sb);
+  int32_t args = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t t = cell::type(sc + i);
+    if (t == T_REFINEMENT || t == T_SET_WORD) break;
+    if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
+  }
+  int32_t k = args;
+  int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
+  for (uint32_t i = n; i-- > 0;) {
+    uint32_t t = cell::type(sc + i);
+    if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
+    if (k > args) continue;
+    --k;
+    if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
+    const Cell* types = sc + i + 1;
+    SeriesBuffer* tb = buf(types->w2);
+    uint32_t count = cell_units(tb);
+    if (types->w1 >= count) continue;
+    const Cell* tc = memory::head_cells(tb);
+    uint32_t at = cell::type(frame + k);
+    bool ok = false;
+    for (uint32_t j = types->w1; j < count && !ok; ++j) {
+      const Cell* type_word = tc + j;
+      if (cell::type(type_word) != T_WORD) return false;
+      if (type_word->w2 == uint32_t(any_type_id) ||
+          symbol::canonical_id(int32_t(type_word->w2)) == symbol::canonical_id(any_type_id))
+        break;  // ok
+      const Cell* expected = quick_slot(type_word);
+      if (!expected) return false;
+      ok = cell::type(expected) == T_TYPESET ? typeset::has_q(expected, at)
+                                             : cell::type(expected) == T_DATATYPE &&
+                                                   expected->w1 == at;
+      if (!ok && j + 1 >= count) return false;
+    }
+  }
+  return true;
+}
+
+// Each argument against every type of its type block, from the last to the first; raises
+// on the first that fails. Nothing below allocates but the errors, which end the call: the
+// spec's cells are read through one address.
+[[gnu::cold, gnu::noinline]] void check_routine_args(const Cell* routine_value, const Cell* frame) {
+  Node spec = routine_value->w2;
+  uint32_t n = blk::count(spec);
+  const Cell* sc = blk::cells(spec);
+  int32_t args = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t t = cell::type(sc + i);
+    if (t == T_REFINEMENT || t == T_SET_WORD) break;
+    if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
+  }
+  int32_t k = args;
+  int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
+  for (uint32_t i = n; i-- > 0;) {
+    Cell c = sc[i];
+    uint32_t t = cell::type(&c);
+    if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
+    if (k > args) continue;  // past the arguments (locals, refinement arguments)
+    --k;
+    if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
+    Cell types = sc[i + 1];
+    uint32_t count = blk::count(types.w2);
+    if (types.w1 >= count) continue;
+    const Cell* tc = blk::cells(types.w2);
+    uint32_t at = cell::type(frame + k);
+    bool ok = false;
+    for (uint32_t j = types.w1; j < count && !ok; ++j) {
+      Cell type_word = tc[j];
+      if (cell::type(&type_word) != T_WORD)
+        error::raise(err::script::invalid_type_spec, &type_word);
+      if (type_word.w2 == uint32_t(any_type_id) ||
+          symbol::canonical_id(int32_t(type_word.w2)) == symbol::canonical_id(any_type_id)) {
+        ok = true;
+        break;
+      }
+      const Cell* expected = word::value_slot(&type_word);
+      ok = cell::type(expected) == T_TYPESET ? typeset::has_q(expected, at)
+                                             : cell::type(expected) == T_DATATYPE &&
+                                                   expected->w1 == at;
+    }
+    if (!ok) {
+      // Named as every other argument check names it: the function, the type given, the
+      // argument.
+      Cell fw = stack::current_function_word();
+      Cell given{T_DATATYPE, at, 0, 0};
+      c.header = T_WORD;
+      error::raise(err::script::expect_arg, &fw, &given, &c);
+    }
+  }
+}
+}  // namespace
+
 void call_routine(const Cell* routine_value) {
   // The routine's C++ function from the registry; it works on the frame's argument cells.
   Cell* ex = memory::head_cells(buf(routine_value->w3));
@@ -2015,65 +2191,19 @@ void call_routine(const Cell* routine_value) {
   if (!entry || !entry->fn) error::raise(err::internal::not_done);
   int32_t return_type = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
   Cell* frame = base();
-  if (!(routine_value->header & routine::FLAG)) {
-    // Each argument against every type of its type block, from the last to the first.
-    // Nothing below allocates but the errors, which end the call: the spec's cells are
-    // read through one address.
-    Node spec = routine_value->w2;
-    uint32_t n = blk::count(spec);
-    const Cell* sc = blk::cells(spec);
-    int32_t args = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-      uint32_t t = cell::type(sc + i);
-      if (t == T_REFINEMENT || t == T_SET_WORD) break;
-      if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
-    }
-    int32_t k = args;
-    constexpr size_t any_type = runtime::runtime_word_index("any-type!", runtime::WordKind::SYMBOL);
-    int32_t any_type_id = symbol::runtime_id(any_type);
-    for (uint32_t i = n; i-- > 0;) {
-      Cell c = sc[i];
-      uint32_t t = cell::type(&c);
-      if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
-      if (k > args) continue;  // past the arguments (locals, refinement arguments)
-      --k;
-      if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
-      Cell types = sc[i + 1];
-      uint32_t count = blk::count(types.w2);
-      if (types.w1 >= count) continue;
-      const Cell* tc = blk::cells(types.w2);
-      uint32_t at = cell::type(frame + k);
-      bool ok = false;
-      for (uint32_t j = types.w1; j < count && !ok; ++j) {
-        Cell type_word = tc[j];
-        if (cell::type(&type_word) != T_WORD)
-          error::raise(err::script::invalid_type_spec, &type_word);
-        if (type_word.w2 == uint32_t(any_type_id) ||
-            symbol::canonical_id(int32_t(type_word.w2)) == symbol::canonical_id(any_type_id)) {
-          ok = true;
-          break;
-        }
-        const Cell* expected = word::value_slot(&type_word);
-        ok = cell::type(expected) == T_TYPESET ? typeset::has_q(expected, at)
-                                               : cell::type(expected) == T_DATATYPE &&
-                                                     expected->w1 == at;
-      }
-      if (!ok) {
-        // Named as every other argument check names it: the function, the type given, the
-        // argument.
-        Cell fw = stack::current_function_word();
-        Cell given{T_DATATYPE, at, 0, 0};
-        c.header = T_WORD;
-        error::raise(err::script::expect_arg, &fw, &given, &c);
-      }
-    }
-  }
+  if (!(routine_value->header & routine::FLAG) && !routine_args_pass_q(routine_value->w2, frame))
+    check_routine_args(routine_value, frame);
   // Without a result type the first argument cell is put back afterwards; the copy is
   // rooted, as the routine may allocate and move its node. A routine without arguments
   // has no first cell to keep (the cell past the top holds nothing live).
-  bool keep_first = return_type <= 0 && S.top > frame;
-  Cell before = keep_first ? *frame : Cell{T_UNSET, 0, 0, 0};
-  gc::Root keep(&before);
+  if (return_type <= 0) {
+    bool keep_first = S.top > frame;
+    Cell before = keep_first ? *frame : Cell{T_UNSET, 0, 0, 0};
+    gc::Root keep(&before);
+    entry->fn();
+    if (keep_first) *base() = before;  // no result: the first cell stays as it was
+    return;
+  }
   entry->fn();
   frame = base();
   switch (return_type) {
@@ -2087,10 +2217,7 @@ void call_routine(const Cell* routine_value) {
         cell::put_double(frame, d);
       }
       break;
-    case T_INTEGER: break;
-    default:
-      if (keep_first) *frame = before;  // no result: the first cell stays as it was
-      break;
+    default: break;
   }
 }
 

@@ -178,7 +178,7 @@ void either(int32_t check, const int32_t*) {
   stack::state().top = arg(1);
 }
 
-void loop(int32_t, const int32_t*) {
+void loop(int32_t check, const int32_t*) {
   Cell* count_cell = arg(0);
   loop_count_to_integer();
   int32_t n = cell::get_int(count_cell);
@@ -188,16 +188,25 @@ void loop(int32_t, const int32_t*) {
     return;
   }
   Cell* body = arg(1);  // a frame cell: kept current by the collector
-  stack::push_loop_frame(&interp::words.body);
-  stack::set_interpreted_flag();
+  // As the loops of natives_control open theirs (open_loop): flagged when the interpreter
+  // called, so exits in the body may stop it through fast_exit.
+  uint32_t branch = check == 0 ? stack::fflag::BRANCH : 0;
+  if (branch) stack::mark_branch_frame();  // the native's own record (check 0: on top)
+  stack::detail::push_record(&interp::words.body, (stack::kind::LOOP << stack::fflag::KIND_SHIFT) |
+                                                      stack::fflag::INTERPRETED | branch);
   cell::set_unset(stack::state().base);
+  // The loop record stays on top between body runs: its base is read once.
+  Cell* frame = stack::state().base;
   for (int32_t i = 0; i < n; ++i) {
-    stack::clear_frame();
+    stack::state().top = frame;  // the frame emptied (stack::clear_frame, without its call)
     uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_branch(body); });
     if (code) {
       stack::take_pending_code();
       if (code == unwind_code::BREAK) break;
       if (code != unwind_code::CONTINUE) throw_code(code);
+    } else if (interp::fast_exit) [[unlikely]] {
+      code = loop_take_fast_exit();
+      if (code != unwind_code::CONTINUE) break;  // break, or an exit passing on
     }
   }
   stack::pop_frame_to_result();

@@ -14,6 +14,7 @@
 #include "runtime/error.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interp.h"
+#include "runtime/evaluator/natives_exit.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/stack.h"
@@ -73,10 +74,16 @@ void assign(const Cell* word, const Cell* value) {
   word::assign_value(&w, &v);
 }
 
-// Opens the loop frame with an unset result slot.
-void open_loop() {
-  stack::push_loop_frame(&interp::words.body);
-  stack::set_interpreted_flag();
+// Opens the loop frame with an unset result slot. Called by the interpreter (check 0: the
+// native's own record on top), the loop flags its own record and the loop record: it looks
+// at fast_exit after each body run and returns at once when an exit passes (run_loop_body),
+// so break, continue, return and exit in the body may take the cheap path (natives_exit).
+void open_loop(int32_t check) {
+  uint32_t branch = check == 0 ? stack::fflag::BRANCH : 0;
+  if (branch) stack::mark_branch_frame();  // the native's own record (check 0: on top)
+  // stack::push_loop_frame and set_interpreted_flag in one step, inline.
+  stack::detail::push_record(&interp::words.body, (stack::kind::LOOP << stack::fflag::KIND_SHIFT) |
+                                                      stack::fflag::INTERPRETED | branch);
   cell::set_unset(stack::reserve_cell());
 }
 
@@ -88,24 +95,58 @@ void close_loop() {
 
 // One body evaluation under the loop catcher: 0, BREAK or CONTINUE; any other code
 // passes on. The body's value (or break's) is left in the loop frame's result slot.
+// FAST_EXIT_PASSES: a return or exit stopped the body without unwinding; the loop pops its
+// frame to the result and returns at once (what the exception would skip is skipped).
 uint32_t run_loop_body(Cell* body) {
-  stack::clear_frame();
+  stack::State& s = stack::state();
+  s.top = s.base;  // the frame emptied (stack::clear_frame, without its call)
   uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_branch(body); });
   if (code) {
     stack::take_pending_code();
     if (code != unwind_code::BREAK && code != unwind_code::CONTINUE) throw_code(code);
+  } else if (interp::fast_exit) [[unlikely]] {
+    code = loop_take_fast_exit();
   }
   return code;
 }
 
+inline bool loop_ends_q(uint32_t code) {
+  return code == unwind_code::BREAK || code == FAST_EXIT_PASSES;
+}
+
 // Evaluates one expression of the block held by the stack cell `code` at pos into the
-// current frame's result slot; returns the next position.
-uint32_t eval_one(Cell* code, uint32_t pos) {
+// current frame's result slot; returns the next position. With branch (the native called
+// by the interpreter, its own record flagged) the expression's record is flagged too: the
+// caller looks at fast_exit after each expression and returns at once when it is set.
+uint32_t eval_one(Cell* code, uint32_t pos, bool branch = false) {
   Cell* keep_top = stack::state().top;
   uint32_t end = units_of(code);
-  pos = interp::eval_next(code->w2, pos, end, false);
+  if (branch) {
+    // eval_next's steps, with the flag on its record.
+    stack::push_interp_native_frame(&interp::words.body);
+    stack::mark_branch_frame();
+    pos = interp::eval_expression(code->w2, pos, end, false, false, false);
+    stack::pop_frame_to_result();
+  } else {
+    pos = interp::eval_next(code->w2, pos, end, false);
+  }
   stack::state().top = keep_top;
   return pos;
+}
+
+// The chosen block of case or switch: eval_block's record and steps (the same records as
+// ever, so reports and frame marks stay as they were), the record flagged when the
+// native's own is (branch), so that an exit in the block may pass without unwinding;
+// eval_block itself while tracing or with the short paths off.
+void eval_chosen(Cell* block, bool branch) {
+  if (!branch || interp::switches.trace_enabled || interp::switches.no_fast_paths) {
+    interp::eval_block(block, true);
+    return;
+  }
+  stack::push_eval_frame(&interp::words.body);
+  stack::mark_branch_frame();
+  interp::eval_branch(block);  // in the new frame: the block cell lies below it
+  stack::pop_frame_to_result();
 }
 
 Cell global_word(const char* text) { return word::intern_global(text); }
@@ -223,20 +264,26 @@ void unless(int32_t check, const int32_t*) {
   stack::trim_to_result();
 }
 
-void any(int32_t, const int32_t*) {
+void any(int32_t check, const int32_t*) {
   Cell* code = stack::push_copy(arg(0));
+  bool branch = check == 0;
+  if (branch) stack::mark_branch_frame();
   for (uint32_t pos = code->w1; pos < units_of(code);) {
-    pos = eval_one(code, pos);
+    pos = eval_one(code, pos, branch);
+    if (interp::fast_exit) [[unlikely]] return stack::trim_to_result(), void();  // an exit passes
     if (truthy_q(frame_base())) return stack::trim_to_result(), void();
   }
   result_none();
 }
 
-void all(int32_t, const int32_t*) {
+void all(int32_t check, const int32_t*) {
   Cell* code = stack::push_copy(arg(0));
   if (code->w1 >= units_of(code)) return result_none();
+  bool branch = check == 0;
+  if (branch) stack::mark_branch_frame();
   for (uint32_t pos = code->w1; pos < units_of(code);) {
-    pos = eval_one(code, pos);
+    pos = eval_one(code, pos, branch);
+    if (interp::fast_exit) [[unlikely]] break;  // an exit passes
     if (!truthy_q(frame_base())) return result_none();
   }
   stack::trim_to_result();
@@ -244,10 +291,10 @@ void all(int32_t, const int32_t*) {
 
 // ---- Loops ----
 
-void while_(int32_t, const int32_t*) {
+void while_(int32_t check, const int32_t*) {
   Cell* cond = arg(0);
   Cell* body = arg(1);
-  open_loop();
+  open_loop(check);
   for (;;) {
     stack::clear_frame();
     uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_block(cond, true); });
@@ -258,25 +305,27 @@ void while_(int32_t, const int32_t*) {
       throw_code(code);
     }
     if (!truthy_strict_q(frame_base())) break;
-    if (run_loop_body(body) == unwind_code::BREAK) break;
+    code = run_loop_body(body);
+    if (code == FAST_EXIT_PASSES) return close_loop();
+    if (code == unwind_code::BREAK) break;
   }
   stack::pop_frame();
   result_unset();
 }
 
-void until(int32_t, const int32_t*) {
+void until(int32_t check, const int32_t*) {
   Cell* body = arg(0);
-  open_loop();
+  open_loop(check);
   for (;;) {
     uint32_t code = run_loop_body(body);
-    if (code == unwind_code::BREAK) break;
+    if (loop_ends_q(code)) break;
     if (code == unwind_code::CONTINUE) continue;  // no test
     if (truthy_strict_q(frame_base())) break;
   }
   close_loop();
 }
 
-void repeat(int32_t, const int32_t*) {
+void repeat(int32_t check, const int32_t*) {
   Cell* word = arg(0);
   Cell* counter = arg(1);
   Cell* body = arg(2);
@@ -284,11 +333,11 @@ void repeat(int32_t, const int32_t*) {
   int32_t remaining = cell::get_int(counter);
   if (remaining < 1) return result_none();
   cell::set_integer(counter, 1);
-  open_loop();
+  open_loop(check);
   bool broken = false;
   for (;;) {
     assign(word, counter);
-    if (run_loop_body(body) == unwind_code::BREAK) {
+    if (loop_ends_q(run_loop_body(body))) {
       broken = true;
       break;
     }
@@ -300,15 +349,15 @@ void repeat(int32_t, const int32_t*) {
   close_loop();
 }
 
-void forever(int32_t, const int32_t*) {
+void forever(int32_t check, const int32_t*) {
   Cell* body = arg(0);
-  open_loop();
-  while (run_loop_body(body) != unwind_code::BREAK) {
+  open_loop(check);
+  while (!loop_ends_q(run_loop_body(body))) {
   }
   close_loop();
 }
 
-void foreach(int32_t, const int32_t*) {
+void foreach(int32_t check, const int32_t*) {
   Cell* body = arg(2);
   uint32_t st = cell::type(arg(1));
   Cell* series = stack::push_copy(arg(1));
@@ -323,15 +372,15 @@ void foreach(int32_t, const int32_t*) {
   }
   // A map walks whole entries: exactly a key word and a value word.
   if (st == T_MAP && (!many || n != 2)) error::raise(err::script::invalid_arg, words);
-  open_loop();
+  open_loop(check);
   for (;;) {
     bool more = many ? foreach_step_q(series, words, n) : foreach_step_one_q(series, words);
-    if (!more || run_loop_body(body) == unwind_code::BREAK) break;
+    if (!more || loop_ends_q(run_loop_body(body))) break;
   }
   close_loop();
 }
 
-void forall(int32_t, const int32_t*) {
+void forall(int32_t check, const int32_t*) {
   Cell* word = arg(0);
   Cell* body = arg(1);
   Cell* value = word::value_slot(word);
@@ -343,11 +392,11 @@ void forall(int32_t, const int32_t*) {
     error::raise(err::script::expect_arg, &fn, &dt, &aw);
   }
   Cell* initial = stack::push_copy(value);
-  open_loop();
+  open_loop(check);
   bool broken = false;
   if (series_has_more_q(initial)) {
     for (;;) {
-      if (run_loop_body(body) == unwind_code::BREAK) {
+      if (loop_ends_q(run_loop_body(body))) {
         broken = true;
         break;
       }
@@ -361,7 +410,7 @@ void forall(int32_t, const int32_t*) {
   close_loop();
 }
 
-void remove_each(int32_t, const int32_t*) {
+void remove_each(int32_t check, const int32_t*) {
   Cell* data = arg(1);
   Cell* body = arg(2);
   Cell* counter = stack::reserve_cell();
@@ -371,11 +420,12 @@ void remove_each(int32_t, const int32_t*) {
   bool many = cell::type(words) == T_BLOCK;
   if (many) foreach_word_count(words, counter);
   int32_t n = cell::get_int(counter);
-  open_loop();
+  open_loop(check);
   for (;;) {
     bool more = many ? foreach_step_q(series, words, n) : foreach_step_one_q(series, words);
     if (!more) break;
     uint32_t code = run_loop_body(body);
+    if (code == FAST_EXIT_PASSES) return close_loop();
     if (code == unwind_code::BREAK) break;
     if (code == 0) remove_each_apply(data, series, frame_base(), n);
   }
@@ -386,31 +436,41 @@ void remove_each(int32_t, const int32_t*) {
 
 // ---- switch and case ----
 
-void switch_(int32_t, const int32_t* refs) {
+// Called by the interpreter, switch and case flag their records before a chosen block
+// runs (eval_chosen), so an exit in it may take the cheap path: nothing of the native runs
+// after the block but the return of its value (case/all stops at a passing exit).
+void switch_(int32_t check, const int32_t* refs) {
   bool matched = false;
   Cell* chosen = switch_lookup(true, true, &matched);
+  bool branch = check == 0;
   if (cell::type(chosen) == T_BLOCK) {
-    interp::eval_block(chosen, true);
+    if (branch) stack::mark_branch_frame();
+    eval_chosen(chosen, branch);
     stack::trim_to_result();
   } else if (!matched && refs[0] >= 0) {
-    interp::eval_block(arg(refs[0]), true);
+    if (branch) stack::mark_branch_frame();
+    eval_chosen(arg(refs[0]), branch);
     stack::trim_to_result();
   } else {
     result_none();
   }
 }
 
-void case_(int32_t, const int32_t* refs) {
+void case_(int32_t check, const int32_t* refs) {
   bool all_cases = refs[0] >= 0;
   if (block::count_from_head(arg(0)) <= 0) return result_none();
   Cell* code = stack::push_copy(arg(0));
+  bool branch = check == 0;
+  if (branch) stack::mark_branch_frame();
   stack::push_native_frame(&interp::words.anon);
+  if (branch) stack::mark_branch_frame();
   cell::set_none(stack::reserve_cell());
   bool matched = false;
   uint32_t pos = code->w1;
   while (pos < units_of(code)) {
     matched = false;
-    pos = eval_one(code, pos);
+    pos = eval_one(code, pos, branch);
+    if (interp::fast_exit) [[unlikely]] break;  // an exit passes, its value in the slot
     if (pos >= units_of(code)) {
       Cell w = global_word("case");
       error::raise(err::script::need_value, &w);
@@ -421,17 +481,16 @@ void case_(int32_t, const int32_t* refs) {
     }
     Cell next = *block::cell_at_index(code, int32_t(pos));
     if (cell::type(&next) == T_BLOCK) {
-      Cell* branch = stack::push_copy(&next);
-      interp::eval_block(branch, true);
+      eval_chosen(stack::push_copy(&next), branch);
       stack::trim_to_result();
       ++pos;
     } else {
-      pos = eval_one(code, pos);
+      pos = eval_one(code, pos, branch);
     }
     matched = true;
-    if (!all_cases) break;
+    if (!all_cases || interp::fast_exit) break;
   }
-  if (!matched) cell::set_none(frame_base());
+  if (!matched && !interp::fast_exit) cell::set_none(frame_base());
   stack::pop_frame_to_result();
   stack::trim_to_result();
 }

@@ -52,11 +52,12 @@ bool name_matches_q(const Cell* thrown, const Cell* wanted) {
 
 // return and exit called straight from their function body's evaluation: the frames above
 // the body are this native's and that evaluation's (or the native's alone, above a function
-// frame whose body runs in it), with only conditionals between (if, unless, either running
-// their chosen branch in their own frame, each the whole of its expression), so the
-// evaluations can just stop after this expression: the result travels by the ordinary frame
-// pops. While tracing, the exception keeps the trace events as they are.
-// The frame a walk over conditionals' branches ends on, from below (a BRANCH record).
+// frame whose body runs in it), with only flagged records between (conditionals running
+// their chosen branch in their own frame, each the whole of its expression; loops, case,
+// switch, all and any, whose natives stop at once when an exit passes), so the evaluations
+// can just stop after this expression: the result travels by the ordinary frame pops.
+// While tracing, the exception keeps the trace events as they are.
+// The frame a walk over flagged records ends on, from below (a BRANCH record).
 [[gnu::noinline]] stack::Frame* past_branches(stack::Frame* below) {
   stack::Frame* first = stack::state().frames_begin;
   while (below - first >= 2 && (below->header & stack::fflag::BRANCH)) --below;
@@ -76,17 +77,65 @@ bool name_matches_q(const Cell* thrown, const Cell* wanted) {
   return stack::frame_kind(below) == stack::kind::EVAL && ((below - 1)->header & stack::fflag::BODY);
 }
 
+// break and continue called by the interpreter in a body that a loop runs in its own frame,
+// with only flagged records between (see direct_in_body_q): the loop's native looks at
+// fast_exit after each body run. The nearest loop record is the target either way, and a
+// try/all record ends the walk as it ends the exception's search.
+[[gnu::noinline]] bool direct_in_loop_q() {
+  stack::State& s = stack::state();
+  stack::Frame* own = stack::top_frame();
+  if (!own || own == s.frames_begin || !(own->header & stack::fflag::INTERPRETED) ||
+      interp::switches.trace_enabled)
+    return false;
+  for (stack::Frame* below = own - 1;; --below) {
+    if (!(below->header & stack::fflag::BRANCH)) return false;
+    if (stack::frame_kind(below) == stack::kind::LOOP) return true;
+    if (below == s.frames_begin) return false;
+  }
+}
+
+// The exit stops the evaluations between it and its target without an unwinding; its value
+// is this native's result, which the frame pops carry to the target. return and exit leave
+// the code at 0 (one store less on the path of every return).
+inline void pass_exit(uint32_t code) {
+  if (code) fast_exit_code = code;
+  interp::fast_exit = true;
+}
+
 }  // namespace
 
-void break_(int32_t, const int32_t* refs) { stack::exit_loop(refs[0] >= 0, false); }
+uint32_t fast_exit_code = 0;
 
-void continue_(int32_t, const int32_t*) { stack::exit_loop(false, true); }
+uint32_t loop_take_fast_exit() {
+  uint32_t code = fast_exit_code;
+  if (code != unwind_code::BREAK && code != unwind_code::CONTINUE) return FAST_EXIT_PASSES;
+  fast_exit_code = 0;
+  interp::fast_exit = false;
+  stack::clear_frame();  // the value in the result slot, the top as the landing leaves it
+  return code;
+}
+
+void break_(int32_t, const int32_t* refs) {
+  if (direct_in_loop_q()) {
+    if (refs[0] >= 0) stack::trim_to_result();
+    else stack::set_only_result(cell::unset_value());
+    return pass_exit(unwind_code::BREAK);
+  }
+  stack::exit_loop(refs[0] >= 0, false);
+}
+
+void continue_(int32_t, const int32_t*) {
+  if (direct_in_loop_q()) {
+    stack::set_only_result(cell::unset_value());
+    return pass_exit(unwind_code::CONTINUE);
+  }
+  stack::exit_loop(false, true);
+}
 
 void exit_(int32_t, const int32_t*) {
   if (direct_in_body_q()) {
     stack::set_only_result(cell::unset_value());
-    interp::fast_exit = true;
-    return;
+    return pass_exit(0);
   }
   stack::exit_function(false);
 }
@@ -94,8 +143,7 @@ void exit_(int32_t, const int32_t*) {
 void return_(int32_t, const int32_t*) {
   if (direct_in_body_q()) {
     stack::trim_to_result();
-    interp::fast_exit = true;
-    return;
+    return pass_exit(0);
   }
   stack::exit_function(true);
 }

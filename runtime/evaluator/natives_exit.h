@@ -28,6 +28,18 @@ constexpr void install_exit(NativeFn* entries) {
   entries[82 - 1] = &catch_;
 }
 
+// The exit whose cheap path set interp::fast_exit: unwind_code::BREAK or CONTINUE, 0 for
+// return and exit (the loop that takes a break or continue puts it back to 0). The
+// evaluations between the exit and its target stop after their current step, each native
+// among them returns at once with the value as its result.
+extern uint32_t fast_exit_code;
+// What a loop does when its body run stopped on interp::fast_exit: break and continue are its
+// own (the flag is cleared, the value in the loop frame's result slot as the exception's
+// landing leaves it) and their code is returned; return and exit pass on
+// (FAST_EXIT_PASSES, the flag stays set): the loop pops its frame to the result and returns.
+constexpr uint32_t FAST_EXIT_PASSES = 1;
+uint32_t loop_take_fast_exit();
+
 // The landing of a compiled try: the error the unwinding left as the last pushed cell;
 // with keep its call stack is recorded; an uncaught throw (type and id both `throw`) is
 // passed on again; otherwise it becomes the frame's result.
