@@ -7,25 +7,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/gui_bench.h"
 #include "gui/terminal/console_io.h"
 #include "gui/terminal/screen.h"
 #include "gui/terminal/widgets.h"
-#include "runtime/evaluator/launch.h"
-#include "runtime/init.h"
-#include "runtime/stack.h"
-#include "tests/probes/gui_builder.h"
 
 namespace {
-kel::Cell* eval(const std::string& text) {
-  kel::Cell* block = kel::stack::reserve_cell();
-  kel::cell::set_none(block);
-  kel::Cell* result = kel::stack::reserve_cell();
-  kel::cell::set_none(result);
-  kel::launcher::load_text(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), block);
-  bool is_error = false;
-  kel::launcher::run_protected(block, result, &is_error);
-  return result;
-}
+using kel::bench::eval;
 
 // Ten groups of five commands per face: 50 commands.
 const char* kWindow =
@@ -61,17 +49,11 @@ double time_frames(uint32_t window, int frames) {
 
 int main(int argc, char** argv) {
   const int frames = argc > 1 ? std::atoi(argv[1]) : 2000;
-  kel::runtime::init_units();
-  kel::runtime::init();
-  kel::runtime::run_boot_library();
-  eval(kel::testing::kFaceFixture);
+  kel::bench::start_runtime_with_faces();
   eval(kWindow);
   uint32_t drawn = kel::testing::build_widgets(eval("with-draw"), 0);
   uint32_t plain = kel::testing::build_widgets(eval("plain"), 0);
-  kel::gui::console().set_up = true;
-  kel::gui::console().full_screen = true;
-  kel::gui::console().columns = 200;
-  kel::gui::console().rows = 60;
+  kel::bench::full_screen_console(200, 60);
   double with = time_frames(drawn, frames);
   double without = time_frames(plain, frames);
   std::fprintf(stderr, "refresh 200x60, 20 faces of 50 Draw commands: %.1f us a frame (%.1f us without the draw blocks)\n",

@@ -9,26 +9,14 @@
 #include <cstring>
 #include <string>
 
+#include "bench/gui_bench.h"
 #include "gui/terminal/console_io.h"
 #include "gui/terminal/event_loop.h"
 #include "gui/terminal/screen.h"
 #include "gui/terminal/widgets.h"
-#include "runtime/evaluator/launch.h"
-#include "runtime/init.h"
-#include "runtime/stack.h"
-#include "tests/probes/gui_builder.h"
 
 namespace {
-kel::Cell* eval(const std::string& text) {
-  kel::Cell* block = kel::stack::reserve_cell();
-  kel::cell::set_none(block);
-  kel::Cell* result = kel::stack::reserve_cell();
-  kel::cell::set_none(result);
-  kel::launcher::load_text(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), block);
-  bool is_error = false;
-  kel::launcher::run_protected(block, result, &is_error);
-  return result;
-}
+using kel::bench::eval;
 
 double cpu_seconds() {
   rusage u{};
@@ -53,20 +41,14 @@ int32_t quit_on_time(uint32_t, int32_t code, void*) {
 
 int main(int argc, char** argv) {
   std::string what = argc > 1 ? argv[1] : "refresh";
-  kel::runtime::init_units();
-  kel::runtime::init();
-  kel::runtime::run_boot_library();
-  eval(kel::testing::kFaceFixture);
+  kel::bench::start_runtime_with_faces();
   if (what == "refresh") {
     eval(kWindow);
     kel::Cell* a = eval("a");
     kel::Cell* b = eval("b");
     uint32_t wa = kel::testing::build_widgets(a, 0);
     uint32_t wb = kel::testing::build_widgets(b, 0);
-    kel::gui::console().set_up = true;
-    kel::gui::console().full_screen = true;
-    kel::gui::console().columns = 200;
-    kel::gui::console().rows = 60;
+    kel::bench::full_screen_console(200, 60);
     std::string out;
     kel::gui::capture_output(&out);
     const int frames = argc > 2 ? std::atoi(argv[2]) : 2000;

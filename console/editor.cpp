@@ -69,6 +69,13 @@ void ensure_root() {
 }
 
 inline Cell* arg(int i) { return stack::state().base + i; }
+}  // namespace
+
+void forget_cells() {
+  for (Cell& c : g_cells) cell::set_none(&c);
+}
+
+namespace {
 
 // ---- The console object's fields ----
 

@@ -20,5 +20,7 @@ int rows();
 // Registers `_set-buffer-history`, `_read-input`, `input-stdin`, `read-stdin`,
 // `_terminate-console` and `_input-ended?` (once).
 void register_routines();
+// The runtime is gone or made again: the line and history it kept name its heap.
+void forget_cells();
 
 }  // namespace kel::editor

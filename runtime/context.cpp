@@ -9,6 +9,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/evaluator/lexer_first.h"
+#include "runtime/evaluator/trace.h"
 #include "runtime/error.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"
@@ -266,6 +267,7 @@ struct Binder {
   bool filtered;
   hash::WordFinder finder;
   uint64_t filter[16];
+  uint32_t mark;  // series flags set on the way (0: none)
 
   bool maybe_in(int32_t canon) const {
     uint32_t bit = uint32_t(canon) & 1023;
@@ -275,12 +277,28 @@ struct Binder {
 
 constexpr uint32_t FILTER_MAX_WORDS = 512;  // beyond this the filter would pass nearly all
 
-void bind_walk(Cell* block, const Binder& b) {
+bool mark_nested_q(uint32_t t) {
+  return t == T_BLOCK || t == T_PAREN || (t >= T_PATH && t <= T_GET_PATH);
+}
+
+void bind_walk(Cell* block, const Binder& b, bool mark) {
   Node n = block->w2;
   if (!n || cycle::visiting_q(n)) return;
   cycle::Scope scope(n);
   uint32_t count = cell_count(n);
   Cell* head = cells(n);
+  if (mark) {
+    // The mark covers the whole series, as trace's walk does: the cells before the head
+    // are marked through without binding.
+    SeriesBuffer* sb = memory::node_buffer(n);
+    if (sb->flags & b.mark) {
+      mark = false;
+    } else {
+      sb->flags |= b.mark;
+      for (uint32_t i = 0; i < block->w1 && i < count; ++i)
+        if (mark_nested_q(cell::type(head + i))) trace::mark_library_series(head[i].w2);
+    }
+  }
   for (uint32_t i = block->w1; i < count; ++i) {
     Cell* c = head + i;
     uint32_t t = cell::type(c);
@@ -297,16 +315,17 @@ void bind_walk(Cell* block, const Binder& b) {
         }
       }
     } else if (any_block_q(t)) {
-      bind_walk(c, b);
+      bind_walk(c, b, mark && t != T_HASH);
     }
   }
 }
 
 }  // namespace
 
-Cell* bind_block(Cell* block, Node ctx, bool self) {
+Cell* bind_block(Cell* block, Node ctx, bool self, uint32_t mark_flags) {
   if (!block->w2 || cycle::visiting_q(block->w2)) return block;
-  Binder b{ctx, self, self ? self_canonical() : 0, false, hash::word_finder(table_of(ctx)), {}};
+  Binder b{ctx, self, self ? self_canonical() : 0, false, hash::word_finder(table_of(ctx)), {},
+           mark_flags};
   if (b.finder.word_count <= FILTER_MAX_WORDS) {
     b.filtered = true;
     for (uint32_t i = 0; i < b.finder.word_count; ++i) {
@@ -314,7 +333,7 @@ Cell* bind_block(Cell* block, Node ctx, bool self) {
       b.filter[bit >> 6] |= uint64_t(1) << (bit & 63);
     }
   }
-  bind_walk(block, b);
+  bind_walk(block, b, mark_flags != 0);
   return block;
 }
 

@@ -57,8 +57,10 @@ inline Cell* value_slot(const Cell* word, Node ctx) {
 // value: a function or object cell whose w1 is its context node (rewritten).
 Node clone(Cell* value, uint32_t kind);
 int32_t bind_one(Node ctx, Cell* word);
-// Binds the block's words in place; returns block.
-Cell* bind_block(Cell* block, Node ctx, bool self);
+// Binds the block's words in place; returns block. With mark_flags, also sets them on each
+// series the walk meets through blocks, parens and paths (as trace's library mark does:
+// a series that has them already is bound, not marked, through).
+Cell* bind_block(Cell* block, Node ctx, bool self, uint32_t mark_flags = 0);
 bool add_set_words(Node ctx, const Cell* block);
 void install_type();
 

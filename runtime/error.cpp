@@ -175,6 +175,12 @@ const Cell* arg_by_name(const Pending& p, const std::string& name) {
 
 Pending& pending() { return g_pending; }
 
+void forget_pending() {
+  g_pending.category = g_pending.id = 0;
+  for (Cell& c : g_pending.args) c = Cell{T_NONE, 0, 0, 0};
+  g_pending.where = g_pending.stack = Cell{T_NONE, 0, 0, 0};
+}
+
 void set_value_former(ValueFormer former) { g_former = former; }
 
 void new_from_ids(Cell* out, uint32_t category, uint32_t id, const Cell* arg1, const Cell* arg2,

@@ -32,6 +32,8 @@ struct Pending {
   Cell stack;
 };
 Pending& pending();
+// Empties the record: its cells name a heap that is gone (the stacks mark it).
+void forget_pending();
 
 // Builds the error value into out (provisional: an error! cell whose w2 holds
 // category * 100 + id, its fields in pending()); replaced by the error datatype.

@@ -7,6 +7,7 @@
 #include "runtime/compact.h"
 #include "runtime/extern.h"
 #include "runtime/nodemap.h"
+#include "runtime/rt.h"
 #include "runtime/slots.h"
 
 namespace kel::gc {
@@ -298,7 +299,16 @@ void set_stress(uint32_t period) { g_state.stress_period = period; }
 uint32_t stress_period() { return g_state.stress_period; }
 
 void add_root(MarkCallback callback) {
-  if (g_state.callback_count < MAX_CALLBACKS) g_state.callbacks[g_state.callback_count++] = callback;
+  // Units take their callback out and put it back whenever a runtime is made again: the
+  // freed slot is taken first, so the table never fills with holes and drops a root.
+  for (uint32_t i = 0; i < g_state.callback_count; ++i) {
+    if (!g_state.callbacks[i]) {
+      g_state.callbacks[i] = callback;
+      return;
+    }
+  }
+  if (g_state.callback_count == MAX_CALLBACKS) rt::fatal_error(98, 0);  // a root would go unmarked
+  g_state.callbacks[g_state.callback_count++] = callback;
 }
 
 void remove_root(MarkCallback callback) {

@@ -58,7 +58,8 @@ void collect_if_enabled();
 bool collecting_q();
 void set_automatic(bool on);
 
-// Mark callbacks, called in registration order at the end of root marking.
+// Mark callbacks, called in registration order at the end of root marking. A removed one's
+// slot is taken first; a full table is fatal (a root would go unmarked).
 void add_root(MarkCallback callback);
 void remove_root(MarkCallback callback);
 

@@ -420,6 +420,13 @@ void append_cell(Node values, const Cell& c) {
 
 }  // namespace
 
+void forget_scratch() {
+  shift_scratch = 0;  // a node of a heap that is gone
+  if (spell_buf) rt::free(spell_buf);
+  spell_buf = nullptr;
+  spell_cap = 0;
+}
+
 uint32_t bucket_flag(Node t, uint32_t i) { return get_flag(flags_of(t), i); }
 
 // ---- hashes ----

@@ -52,6 +52,9 @@ void table_delete_range(Node t, int32_t first, int32_t count);
 void table_shift_indexes(Node t, int32_t offset, int32_t first, int32_t count, bool flag);
 void table_move_indexes(Node t, int32_t destination, int32_t first, int32_t count);
 void table_resize(Node t, int32_t n);
+// Drops the scratch table of the position shifter (a node of a heap that is gone) and the
+// spelling buffer; both are made again when next needed.
+void forget_scratch();
 void table_rebuild(Node t, int32_t n);
 void table_rehash_to(Node t, int32_t target);
 void table_reinsert_all(Node t, int32_t first, int32_t step);

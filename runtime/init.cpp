@@ -4,12 +4,17 @@
 
 #include <cstdlib>
 
+#include "console/editor.h"
+#include "gui/terminal/backend.h"
 #include "runtime/casemap.h"
 #include "runtime/context.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/error_value.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word_startup.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/actions.h"
@@ -17,8 +22,10 @@
 #include "runtime/evaluator/launch.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/parse.h"
+#include "runtime/error.h"
 #include "runtime/extern.h"
 #include "runtime/gc.h"
+#include "runtime/hash.h"
 #include "runtime/hooks.h"
 #include "runtime/io/checksum.h"
 #include "runtime/io/compress.h"
@@ -33,6 +40,7 @@
 #include "runtime/root_block.h"
 #include "runtime/rt.h"
 #include "runtime/slots.h"
+#include "runtime/stack.h"
 #include "runtime/symbol.h"
 #include "runtime/system.h"
 
@@ -49,6 +57,24 @@ const uint8_t datatype_registration_order[REGISTERED_TYPE_COUNT] = {
 void init_units() {
   cycle::init();           // the cycle stack
   lexer::init_static();    // the lexer's table pointers
+}
+
+// Node handles outlive the heap they name: a runtime made again starts from none of them,
+// as the first one does, and builders wait for its own `system`.
+void forget_last_runtime() {
+  system::forget();
+  forget_root_block();
+  native::forget_origins();
+  routine::forget_binding();
+  error::forget_pending();
+  error::unload_catalogue();
+  editor::forget_cells();
+  gui::forget_backend();
+  hash::symbol_table = 0;
+  hash::forget_scratch();
+  series::forget_take_scratch();
+  symbol::list = 0;
+  context::global = 0;
 }
 
 void init_set_collect_into_root() { collect_into_root = true; }
@@ -129,6 +155,7 @@ void init() {
   // Nothing collects until start-up switches the collector on (a runtime made again in
   // tests would otherwise collect over the roots of the last one).
   gc::set_automatic(false);
+  forget_last_runtime();
   init_set_collect_into_root();
   init_services();
   init_alloc_type_tables();
@@ -149,8 +176,16 @@ void init() {
 }
 
 void shutdown() {
+  gc::set_automatic(false);
   memory::release_all();
+  // The units that keep tracked blocks let go of them first: init makes them again.
+  extern_::shutdown();
+  lexer::shutdown();
+  stack::release();
+  string::release_scratch();
+  hash::forget_scratch();
   rt::free_all_tracked();
+  forget_last_runtime();
 }
 
 namespace {

@@ -17,8 +17,11 @@ void init_units();
 
 // Builds the whole runtime, in the order of the steps below. Called once.
 void init();
-// Releases every node pool, arena and large block, then every tracked allocation.
+// Releases every node pool, arena and large block, then every tracked allocation, and
+// forgets what named them; init may follow.
 void shutdown();
+// Drops the node handles and state a runtime made before leaves in the units' statics.
+void forget_last_runtime();
 
 // The steps of init, in order.
 void init_set_collect_into_root();            // 1

@@ -30,6 +30,11 @@ void make_root_block() {
 
 Node root_block() { return g_root; }
 
+void forget_root_block() {
+  gc::state().roots.root_block = nullptr;
+  g_root = 0;
+}
+
 uint32_t root_append(const Cell* value) {
   Cell v = *value;
   gc::Root keep(&v);  // appending may move the value's nodes

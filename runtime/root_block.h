@@ -13,6 +13,8 @@ namespace kel::runtime {
 void make_root_block();
 // The root block's node (0 before start-up).
 Node root_block();
+// Drops the block of a runtime that is gone (root_block() answers 0 again).
+void forget_root_block();
 // Appends a copy of the value and answers its 0-based position (stable for the process).
 uint32_t root_append(const Cell* value);
 // The cell at a position; the address is valid until the next allocation.

@@ -2,6 +2,7 @@
 // units register to add their fields.
 #include "runtime/system.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -87,11 +88,18 @@ Cell* push_child(Cell* parent, const std::string& name) {
 }  // namespace
 
 void on_build(Builder builder) {
+  // A unit installed again (a runtime made again) registers again; its builder runs once.
+  std::vector<Builder>& list = builders();
+  if (std::find(list.begin(), list.end(), builder) == list.end()) list.push_back(builder);
   if (g_built) builder();
-  else builders().push_back(builder);
 }
 
 bool built_q() { return g_built; }
+
+void forget() {
+  g_built = false;
+  g_base = Cell{T_NONE, 0, 0, 0};
+}
 
 void build() {
   // A runtime made again (tests) gets a new `system` and runs every builder again.

@@ -18,6 +18,9 @@ void on_build(Builder builder);
 // out again in its own order from these values.
 void build();
 bool built_q();
+// Forgets the `system` of a runtime that is gone (shut down or about to be made again), so
+// builders registered while the next one starts wait for its build. The builders stay.
+void forget();
 // Start-up, right before the system module: the values it takes from the process and the
 // build: script/args (the raw command line), options/cache (the folder the cache folder goes
 // under, as text), build/date (seconds since 1970, or none) and build/config (an object of

@@ -2,8 +2,11 @@
 // TUI-helpers, then system/view/platform/init, which runs the backend's own start-up.
 #include "gui/terminal/backend.h"
 
+#include "gui/terminal/event_loop.h"
 #include "gui/terminal/face_tree.h"
 #include "gui/terminal/platform.h"
+#include "gui/terminal/screen.h"
+#include "gui/terminal/widgets.h"
 #include "runtime/cell_api.h"
 #include "runtime/stack.h"
 #include "runtime/system.h"
@@ -19,6 +22,13 @@ void init_backend() {
     run_platform_init();
   else
     start_up();
+}
+
+void forget_backend() {
+  // Nothing here reads a face: the heap may be released already.
+  forget_screen();
+  reset_loop_state();
+  forget_widgets();
 }
 
 }  // namespace kel::gui

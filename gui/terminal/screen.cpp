@@ -365,6 +365,10 @@ void remove_window(uint32_t w) {
 void shutdown_screen() {
   std::vector<uint32_t> windows = g_screen.window_stack;
   for (uint32_t w : windows) free_widget_tree(w);
+  forget_screen();
+}
+
+void forget_screen() {
   g_screen.width = g_screen.height = 0;
   g_screen.focused = g_screen.hovered = g_screen.captured = g_screen.active_window = 0;
   g_screen.window_stack.clear();

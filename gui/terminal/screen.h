@@ -104,6 +104,8 @@ void choose_active_window();
 void remove_window(uint32_t window_widget);
 // The end of the last loop with no window left: every window's tree freed, the state reset.
 void shutdown_screen();
+// The same state reset without freeing anything (the widgets are dropped on their own).
+void forget_screen();
 
 // ---- Tests ----
 // The grid as text rows (characters only; a wide character's tail cell adds nothing).

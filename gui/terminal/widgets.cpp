@@ -29,6 +29,8 @@ struct Slot {
 std::deque<Slot> g_slots;
 std::deque<uint32_t> g_free;  // indices to reuse, oldest first
 uint32_t g_live = 0;
+// New slots start here: an id of a table that was dropped never names a widget again.
+uint32_t g_first_generation = 0;
 
 constexpr uint32_t INDEX_MASK = (1u << WIDGET_INDEX_BITS) - 1;
 constexpr uint32_t GENERATION_MASK = (1u << (32 - WIDGET_INDEX_BITS)) - 1;
@@ -63,7 +65,7 @@ uint32_t create_widget(uint32_t parent) {
   } else {
     if (g_slots.size() >= INDEX_MASK) return 0;
     index = uint32_t(g_slots.size());
-    g_slots.push_back(Slot{});
+    g_slots.push_back(Slot{Widget{}, g_first_generation, false});
   }
   Slot& s = g_slots[index];
   Widget& w = s.w;
@@ -291,6 +293,16 @@ void init_widgets() {
   set_face_lookup(&face_lookup);
   gc::remove_root(&mark_widgets);
   gc::add_root(&mark_widgets);
+}
+
+void forget_widgets() {
+  for (Slot& s : g_slots) {
+    if (s.live && s.w.free_data) s.w.free_data(s.w.data);
+    g_first_generation = std::max(g_first_generation, s.generation + 1);
+  }
+  g_slots.clear();
+  g_free.clear();
+  g_live = 0;
 }
 
 void mark_widgets() {

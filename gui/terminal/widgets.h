@@ -102,6 +102,9 @@ void add_to_window(uint32_t child);
 
 // Start-up: the table, the face look-up for events, the collector marker.
 void init_widgets();
+// Drops every widget without a handler or the heap: their faces name a runtime that is
+// gone. Kind data is freed; ids handed out before stay stale.
+void forget_widgets();
 // Marks each live widget's face and user text (collector callback).
 void mark_widgets();
 

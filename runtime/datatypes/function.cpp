@@ -242,19 +242,21 @@ Node build(const Cell* spec_in, const Cell* body_in, Node ctx, int32_t code, int
     // exactly the series the mark below walks, so that walk ends at once.
     bool library = trace::library_loading_q() && !(flags & FLAG_TRACE);
     // A boot module's body that reaches `func` once (see kelbin's flag_boot_bodies) is
-    // taken as it is: nothing else holds it, so its copy could not be told from it. The
-    // library mark below then walks all of it.
+    // taken as it is: nothing else holds it, so its copy could not be told from it.
     SeriesBuffer* b = memory::node_buffer(body->w2);
     Cell* copy;
-    if ((b->flags & sflag::ONCE_BODY) && made && cell::type(body) == T_BLOCK && body->w1 == 0 &&
-        body->w3 == 0 && trace::library_loading_q()) {
+    bool taken = (b->flags & sflag::ONCE_BODY) && made && cell::type(body) == T_BLOCK &&
+                 body->w1 == 0 && body->w3 == 0 && trace::library_loading_q();
+    if (taken) {
       b->flags &= ~sflag::ONCE_BODY;
       copy = stack::push_copy(body);
     } else {
       copy = block::clone(body, true, true, library ? trace::SERIES_LIBRARY : 0);
     }
     copy->header = T_BLOCK;
-    if (made) context::bind_block(copy, result->w1, false);
+    // A taken body gets the library mark in the binding walk (a copy got it while made).
+    if (made)
+      context::bind_block(copy, result->w1, false, taken && library ? trace::SERIES_LIBRARY : 0);
     *extras_cell(result, extras::BODY) = *copy;
     stack::drop_cells(1);
   } else {
@@ -314,27 +316,44 @@ void collect_word(Cell* list, Cell* skip, const Cell* w) {
   block::append_copy(skip, &word);
 }
 
-void walk_body(Cell* list, Cell* skip, const Cell* body_in) {
+// The loop words whose word or block names a local, interned once per walk.
+struct LoopWords {
+  int32_t repeat_id, foreach_id, remove_each_id;
+};
+
+void walk_body(Cell* list, Cell* skip, const Cell* body_in, const LoopWords& loops) {
   stack::check_machine_stack();
   Cell body = *body_in;
   gc::Root keep(&body);
   if (cycle::visiting_q(body.w2)) return;
   cycle::Scope scope(body.w2);
-  int32_t repeat_id = symbol::canonical_id(symbol::intern_c_text("repeat"));
-  int32_t foreach_id = symbol::canonical_id(symbol::intern_c_text("foreach"));
-  int32_t remove_each_id = symbol::canonical_id(symbol::intern_c_text("remove-each"));
-  for (int32_t i = 0; i < length_from_index(&body); ++i) {
-    Cell e = *at_index(&body, i);
+  int32_t repeat_id = loops.repeat_id;
+  int32_t foreach_id = loops.foreach_id;
+  int32_t remove_each_id = loops.remove_each_id;
+  // Nothing in the walk changes the body: its length holds, and its cells are read again
+  // only after something moved buffers.
+  int32_t n = length_from_index(&body);
+  const Cell* cells = n > 0 ? at_index(&body, 0) : nullptr;
+  uint64_t moves = memory::state().moves;
+  auto cell_at = [&](int32_t k) {
+    if (memory::state().moves != moves) {
+      cells = at_index(&body, 0);
+      moves = memory::state().moves;
+    }
+    return cells[k];
+  };
+  for (int32_t i = 0; i < n; ++i) {
+    Cell e = cell_at(i);
     uint32_t t = cell::type(&e);
     if (t == T_SET_WORD) {
       collect_word(list, skip, &e);
     } else if (t == T_BLOCK || t == T_PAREN) {
-      walk_body(list, skip, &e);
-    } else if (t == T_WORD && i + 1 < length_from_index(&body)) {
+      walk_body(list, skip, &e, loops);
+    } else if (t == T_WORD && i + 1 < n) {
       int32_t c = symbol::canonical_id(int32_t(e.w2));
       bool loop_with_block = c == foreach_id || c == remove_each_id;
       if (c != repeat_id && !loop_with_block) continue;
-      Cell next = *at_index(&body, i + 1);
+      Cell next = cell_at(i + 1);
       uint32_t nt = cell::type(&next);
       if (nt == T_WORD || nt == T_SET_WORD) {
         collect_word(list, skip, &next);
@@ -399,7 +418,12 @@ Cell* collect_locals(Cell* spec_in, const Cell* body_in) {
     }
   }
 
-  if (cell::type(body) == T_BLOCK || cell::type(body) == T_PAREN) walk_body(list, skip, body);
+  if (cell::type(body) == T_BLOCK || cell::type(body) == T_PAREN) {
+    LoopWords loops{symbol::canonical_id(symbol::intern_c_text("repeat")),
+                    symbol::canonical_id(symbol::intern_c_text("foreach")),
+                    symbol::canonical_id(symbol::intern_c_text("remove-each"))};
+    walk_body(list, skip, body, loops);
+  }
 
   if (length_from_index(list) > 0) {
     if (count_locals(spec->w2, int32_t(spec->w1), true) == -1) {

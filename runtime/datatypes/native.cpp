@@ -108,6 +108,12 @@ void init_origins() {
   g_recording = true;
 }
 
+void forget_origins() {
+  g_origins = 0;
+  g_recording = false;
+  g_first_later_native = 0;
+}
+
 void record_origin(const Cell* value) {
   Cell* origin = origin_slot(cell::type(value), int32_t(value->w1));
   if (origin && g_recording) *origin = *value;

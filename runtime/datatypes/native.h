@@ -35,6 +35,8 @@ Node spec_context(const Cell* value);
 // the boot specs are made); a native appended after the boot takes its first make.
 void init_origins();
 void end_origins();
+// Drops the origins of a runtime that is gone: makes record nothing until init_origins.
+void forget_origins();
 // Records a value made outside `make` (the boot image's decoder) as its id's origin while
 // the boot is being made.
 void record_origin(const Cell* value);

@@ -94,6 +94,8 @@ void bind_registered() {
   for (auto fn : after_binding()) fn();
 }
 
+void forget_binding() { g_binding = false; }
+
 void on_bound(void (*fn)()) {
   after_binding().push_back(fn);
   if (g_binding) fn();

@@ -31,6 +31,9 @@ void bind_registered();
 // Runs fn after every binding of the registry (at once when it is bound already); units
 // that keep routines in fields (the codec records) build them there.
 void on_bound(void (*fn)());
+// The runtime the registry was bound in is gone: routines registered from now on wait for
+// the next bind_registered. The registry stays.
+void forget_binding();
 // Pushes a new routine! value built from registry entry index.
 Cell* push_built(int32_t index);
 

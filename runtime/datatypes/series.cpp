@@ -134,6 +134,8 @@ Node take_scratch(uint32_t unit) {
 
 }  // namespace
 
+void forget_take_scratch() { g_take_scratch = 0; }
+
 // ---- Shared operations ----
 
 bool head_past_end(const Cell* s) {

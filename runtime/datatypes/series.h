@@ -62,6 +62,8 @@ Cell* take(Cell* s, Cell* part, bool deep, bool last);
 // The raw take: without /part the result is a series on the runtime's scratch buffer,
 // valid until the next take; callers turn it into the element before Kel code sees it.
 Cell* take_units(Cell* s, Cell* part, bool last);
+// The scratch buffer names a heap that is gone: the next take makes a new one.
+void forget_take_scratch();
 Cell* move(Cell* origin, Cell* target, Cell* part);
 Cell* modify(Cell* target, Cell* field, Cell* value, bool case_q);
 

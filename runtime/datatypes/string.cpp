@@ -286,6 +286,11 @@ void init_scratch() {
   if (!scratch) scratch = static_cast<uint8_t*>(rt::alloc(SCRATCH_SIZE));
 }
 
+void release_scratch() {
+  if (scratch) rt::free(scratch);
+  scratch = nullptr;
+}
+
 void rotate_bytes(uint8_t* first, int32_t first_length, uint8_t* second, int32_t second_length,
                   int32_t gap) {
   if (first_length <= 0 && second_length <= 0) return;

@@ -109,6 +109,8 @@ double text_to_float(const uint8_t* start, int32_t length, bool* bad);
 
 // Allocates the rotate scratch block once (install time); idempotent.
 void init_scratch();
+// Frees it (shutdown); init_scratch makes it again.
+void release_scratch();
 // Registers string! (after series!; an empty series! row is registered first when series!
 // is not registered yet).
 void install_type();

@@ -1130,10 +1130,10 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   known.conditional = CalleeCacheEntry::NOT_CONDITIONAL;
   if (ct == T_NATIVE && callee->w1 >= 1 && callee->w1 <= uint32_t(natives::CAPACITY)) {
     natives::NativeFn fn = natives::table[callee->w1 - 1];
-    known.conditional = fn == &natives::either ? CalleeCacheEntry::EITHER
-                        : fn == &natives::if_  ? CalleeCacheEntry::IF
-                        : fn == &natives::unless ? CalleeCacheEntry::UNLESS
-                                                 : CalleeCacheEntry::NOT_CONDITIONAL;
+    // Only with the arguments the natives' own specs give them (the cache is made once).
+    if (fn == &natives::either && known.plain == 3) known.conditional = CalleeCacheEntry::EITHER;
+    else if (fn == &natives::if_ && known.plain == 2) known.conditional = CalleeCacheEntry::IF;
+    else if (fn == &natives::unless && known.plain == 2) known.conditional = CalleeCacheEntry::UNLESS;
   }
   known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
@@ -1165,7 +1165,7 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
 // A word/integer path on a block: the block's pick, read straight from the word's slot.
 // Nothing here can raise or allocate; false for anything else and for a picked function.
 [[gnu::noinline]] bool quick_path_pick(const Cell* path, Cell* out) {
-  SeriesBuffer* pb = memory::node_buffer(path->w2);
+  SeriesBuffer* pb = code_buf(path->w2);  // a path of the code: read again and again
   const Cell* pc = memory::head_cells(pb) + path->w1;
   if (path->w1 + 2 != memory::used_bytes(pb) / sizeof(Cell) || cell::type(pc) != T_WORD ||
       cell::type(pc + 1) != T_INTEGER)
@@ -1540,17 +1540,74 @@ struct CalleeKeep {
   return pos;
 }
 
+// either, if and unless called through a word: call_plain_builtin's steps with the native's
+// own run here, the chosen branch in this frame (flagged as stack::mark_branch_frame
+// flags it). Branches that are literal blocks are taken from the code as they stand,
+// without pushing them: the branch's run overwrites the frame's cells anyway. Only
+// either's condition may not be unset.
+[[gnu::noinline]] uint32_t call_conditional(const Cell* slot, const CalleeCacheEntry& known,
+                                            const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                            uint32_t end, bool push, const Cell* word) {
+  uint64_t cb_moves = epoch();  // cb is good for this count of moves
+  int32_t plain = known.plain;  // 3 for either, 2 for if and unless
+  uint8_t conditional = known.conditional;
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in call_plain_builtin
+  std::memcpy(types, known.types, sizeof types);
+  CalleeKeep keep(slot);
+  const Cell* callee = keep.cell;
+  stack::Frame* f = stack::detail::push_record_unchecked(
+      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  Cell* frame_base = S.base;
+  pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
+  if (cb_moves != epoch()) cb = code_buf(code);
+  uint32_t limit = cell_units(cb);
+  if (end < limit) limit = end;
+  const Cell* v = memory::head_cells(cb) + pos;
+  uint32_t after = pos + uint32_t(plain) - 1;  // past the branches
+  const Cell* branches;  // the true branch, then either's false one
+  if (after <= limit && cell::type(v) == T_BLOCK && takes_type_q(types[1], T_BLOCK) &&
+      (plain == 2 || (cell::type(v + 1) == T_BLOCK && takes_type_q(types[2], T_BLOCK))) &&
+      (after >= limit || cell::type(v + plain - 1) != T_WORD)) {
+    branches = v;  // nothing allocates before the chosen one is copied
+    pos = after;
+  } else {
+    for (int32_t k = 1; k < plain; ++k)
+      pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+    branches = frame_base + 1;
+  }
+  uint32_t t = cell::type(frame_base);
+  bool either = conditional == CalleeCacheEntry::EITHER;
+  bool truthy = t == T_UNSET && either ? natives::truthy_strict_q(frame_base)  // raises
+                                       : !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
+  if (either) {
+    Cell chosen = truthy ? branches[0] : branches[1];
+    f->header |= stack::fflag::BRANCH;
+    run_branch(&chosen);
+  } else if (truthy == (conditional == CalleeCacheEntry::IF)) {
+    Cell chosen = branches[0];
+    f->header |= stack::fflag::BRANCH;
+    run_branch(&chosen);
+  } else {
+    cell::set_none(frame_base);
+  }
+  S.top = frame_base + 1;
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return pos;
+}
+
 // The builtin (native or action) side of call_plain; known is its valid entry.
 [[gnu::noinline]] uint32_t call_plain_builtin(const Cell* slot, const CalleeCacheEntry& known,
                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
                                               uint32_t end, bool push, const Cell* word) {
+  if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL)
+    return call_conditional(slot, known, code, cb, pos, end, push, word);
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   uint32_t ct = cell::type(slot);
   bool with_refs = known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS;
   int32_t plain = with_refs ? known.lead : known.plain;
   int32_t ref_count = with_refs ? known.ref_count : 0;
   FastOp op = with_refs ? OP_NONE : known.fast_op;
-  uint8_t conditional = known.conditional;
   // The types each argument takes, read now: nested calls can take this cache slot (the
   // argument cache they come from never changes).
   uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
@@ -1571,28 +1628,6 @@ struct CalleeKeep {
       call_routine(callee);  // as call_value calls it, after the same argument checks
     } else if (ct != T_NATIVE) {
       actions::entry_table[id - 1](none);
-    } else if (conditional == CalleeCacheEntry::EITHER) {
-      // either, its chosen branch run right here: the native's own steps, one call less.
-      uint32_t t = cell::type(frame_base);
-      bool truthy = t == T_UNSET ? natives::truthy_strict_q(frame_base)  // raises
-                                 : !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
-      Cell chosen = truthy ? frame_base[1] : frame_base[2];
-      f->header |= stack::fflag::BRANCH;  // as stack::mark_branch_frame
-      run_branch(&chosen);
-      S.top = frame_base + 1;
-    } else if (conditional != CalleeCacheEntry::NOT_CONDITIONAL) {
-      // if and unless the same way (an unset condition counts as true for both); the
-      // branch through eval_branch, which keeps this function's code as either needs it.
-      uint32_t t = cell::type(frame_base);
-      bool truthy = !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
-      if (truthy == (conditional == CalleeCacheEntry::IF)) {
-        Cell chosen = frame_base[1];
-        f->header |= stack::fflag::BRANCH;
-        eval_branch(&chosen);
-      } else {
-        cell::set_none(frame_base);
-      }
-      S.top = frame_base + 1;
     } else {
       natives::table[id - 1](0, none);
     }

@@ -190,14 +190,15 @@ void loop(int32_t check, const int32_t*) {
   Cell* body = arg(1);  // a frame cell: kept current by the collector
   // As the loops of natives_control open theirs (open_loop): flagged when the interpreter
   // called, so exits in the body may stop it through fast_exit.
-  if (check == 0) stack::mark_branch_frame();
-  stack::push_loop_frame(&interp::words.body);
-  stack::set_interpreted_flag();
-  if (check == 0) stack::mark_branch_frame();
+  uint32_t branch = check == 0 ? stack::fflag::BRANCH : 0;
+  if (branch) stack::mark_branch_frame();  // the native's own record (check 0: on top)
+  stack::detail::push_record(&interp::words.body, (stack::kind::LOOP << stack::fflag::KIND_SHIFT) |
+                                                      stack::fflag::INTERPRETED | branch);
   cell::set_unset(stack::state().base);
-  stack::State& st = stack::state();
+  // The loop record stays on top between body runs: its base is read once.
+  Cell* frame = stack::state().base;
   for (int32_t i = 0; i < n; ++i) {
-    st.top = st.base;  // the frame emptied (stack::clear_frame, without its call)
+    stack::state().top = frame;  // the frame emptied (stack::clear_frame, without its call)
     uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_branch(body); });
     if (code) {
       stack::take_pending_code();

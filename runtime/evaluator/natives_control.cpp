@@ -79,10 +79,11 @@ void assign(const Cell* word, const Cell* value) {
 // at fast_exit after each body run and returns at once when an exit passes (run_loop_body),
 // so break, continue, return and exit in the body may take the cheap path (natives_exit).
 void open_loop(int32_t check) {
-  if (check == 0) stack::mark_branch_frame();
-  stack::push_loop_frame(&interp::words.body);
-  stack::set_interpreted_flag();
-  if (check == 0) stack::mark_branch_frame();
+  uint32_t branch = check == 0 ? stack::fflag::BRANCH : 0;
+  if (branch) stack::mark_branch_frame();  // the native's own record (check 0: on top)
+  // stack::push_loop_frame and set_interpreted_flag in one step, inline.
+  stack::detail::push_record(&interp::words.body, (stack::kind::LOOP << stack::fflag::KIND_SHIFT) |
+                                                      stack::fflag::INTERPRETED | branch);
   cell::set_unset(stack::reserve_cell());
 }
 

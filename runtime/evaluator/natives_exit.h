@@ -28,9 +28,10 @@ constexpr void install_exit(NativeFn* entries) {
   entries[82 - 1] = &catch_;
 }
 
-// The exit whose cheap path set interp::fast_exit (unwind_code::BREAK, CONTINUE, RETURN or
-// EXIT): the evaluations between it and its target stop after their current step, each
-// native among them returns at once with the value as its result.
+// The exit whose cheap path set interp::fast_exit: unwind_code::BREAK or CONTINUE, 0 for
+// return and exit (the loop that takes a break or continue puts it back to 0). The
+// evaluations between the exit and its target stop after their current step, each native
+// among them returns at once with the value as its result.
 extern uint32_t fast_exit_code;
 // What a loop does when its body run stopped on interp::fast_exit: break and continue are its
 // own (the flag is cleared, the value in the loop frame's result slot as the exception's

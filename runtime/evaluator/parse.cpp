@@ -55,27 +55,36 @@ constexpr size_t KW_POSITIONS[KW_COUNT] = {
 int32_t g_kw_canon[KW_COUNT];
 uint32_t g_kw_stamp = 0;           // the id of `|` the table was built with
 std::vector<uint8_t> g_kw_cache;   // by symbol id: KW_UNKNOWN not looked up yet
+// The cache as read by keyword_of: empty until a run found the table current.
+const uint8_t* g_kw_table = nullptr;
+size_t g_kw_size = 0;
 
 Kw keyword_lookup(uint32_t id);
 
-// The cached answer when the table is current; the look-up otherwise.
+// The cached answer; the look-up otherwise. Every run checks the table first
+// (keywords_current), and symbol ids do not change while one runs.
 inline Kw keyword_of(uint32_t id) {
-  if (id < g_kw_cache.size() && runtime::runtime_word_ids[KW_POSITIONS[K_PIPE]] == g_kw_stamp &&
-      g_kw_stamp != 0) {
-    uint8_t k = g_kw_cache[id];
+  if (id < g_kw_size) {
+    uint8_t k = g_kw_table[id];
     if (k != KW_UNKNOWN) return k == KW_NOT ? KW_UNKNOWN : Kw(k);
   }
   return keyword_lookup(id);
 }
 
-Kw keyword_lookup(uint32_t id) {
+// Drops the cache when the symbols it was built with are gone (a new start-up).
+void keywords_current() {
   uint32_t stamp = uint32_t(symbol::runtime_id(KW_POSITIONS[K_PIPE]));
-  if (stamp != g_kw_stamp) {
-    for (int k = 1; k < KW_COUNT; ++k)
-      g_kw_canon[k] = symbol::canonical_id(symbol::runtime_id(KW_POSITIONS[k]));
-    g_kw_cache.clear();
-    g_kw_stamp = stamp;
-  }
+  if (stamp == g_kw_stamp && stamp != 0) return;
+  for (int k = 1; k < KW_COUNT; ++k)
+    g_kw_canon[k] = symbol::canonical_id(symbol::runtime_id(KW_POSITIONS[k]));
+  g_kw_cache.clear();
+  g_kw_stamp = stamp;
+  g_kw_table = nullptr;
+  g_kw_size = 0;
+}
+
+Kw keyword_lookup(uint32_t id) {
+  keywords_current();
   if (id < g_kw_cache.size() && g_kw_cache[id] != KW_UNKNOWN) {
     uint8_t k = g_kw_cache[id];
     return k == KW_NOT ? KW_UNKNOWN : Kw(k);
@@ -86,6 +95,8 @@ Kw keyword_lookup(uint32_t id) {
     if (g_kw_canon[k] == c) { found = uint8_t(k); break; }
   if (id >= g_kw_cache.size()) g_kw_cache.resize(size_t(id) + 64, KW_UNKNOWN);
   g_kw_cache[id] = found;
+  g_kw_table = g_kw_cache.data();
+  g_kw_size = g_kw_cache.size();
   return found == KW_NOT ? KW_UNKNOWN : Kw(found);
 }
 
@@ -181,7 +192,7 @@ std::string bytes_of(const Cell* v) {
 
 // Buffers move only when a series grows into a new buffer or the collector runs: an
 // address read through a node stays good while the move counter is unchanged.
-memory::MemoryState& M = memory::state();
+memory::MemoryState& M = memory::detail::g_memory;
 inline uint64_t epoch() { return M.moves; }
 
 struct BufferCache {
@@ -268,9 +279,8 @@ struct Engine {
   // Before the rule-block frame on top of the stack is dropped.
   void rec_drop_top() {
     if (M.renames != rec_renames) rec_rebuild();
-    const Cell* top = rat(rtop() - 1);
-    const Cell* b = rat(rtop() - 2);
-    --rec[rec_hash(b->w2, b->w1, top->w2)];
+    const Cell* top = memory::tail_cells(rs_b()) - 1;
+    --rec[rec_hash(top[-1].w2, top[-1].w1, top->w2)];
   }
 
   // The short cuts below (recursion counters, repetitions that fail at once) are off with
@@ -296,6 +306,9 @@ struct Engine {
 
   // -- rule stack access (addresses valid until the next allocation) --
   static Cell* rs() { return rule_stack(); }
+  // The rule stack's buffer; its address holds until something allocates.
+  SeriesBuffer* rs_b() const { return rs_buf.get_same(rs()->w2); }
+  static int32_t cells_in(const SeriesBuffer* b) { return int32_t((b->tail - b->head) >> 4); }
   Cell* rat(int32_t i) const { return memory::head_cells(rs_buf.get_same(rs()->w2)) + i; }
   int32_t rtop() const {
     const SeriesBuffer* b = rs_buf.get_same(rs()->w2);
@@ -337,10 +350,17 @@ struct Engine {
   }
 
   int32_t rule_count() const {
-    const SeriesBuffer* b = rules_buf.get(rules.w2);
+    const SeriesBuffer* b = rules_buf.get_same(rules.w2);
     return int32_t((b->tail - b->head) >> 4);
   }
-  const Cell* rule_at(int32_t i) const { return memory::head_cells(rules_buf.get(rules.w2)) + i; }
+  const Cell* rule_at(int32_t i) const {
+    return memory::head_cells(rules_buf.get_same(rules.w2)) + i;
+  }
+  // Wherever the current rule block is replaced (its cache is read by the move counter).
+  void set_rules(const Cell& c) {
+    rules = c;
+    rules_buf.clear();
+  }
 
   void set_kind() {
     in_buf.clear();
@@ -417,18 +437,20 @@ struct Engine {
     }
     if (kind == Kind::TEXT) {
       if (!quoted && (t == T_DATATYPE || t == T_TYPESET)) fail(err::script::parse_unsupported);
-      if (t == T_CHAR) return i < end && eq_char(char_in(in_b(), i), int32_t(rule->w2)) ? 1 : -1;
-      if (t == T_BITSET) return i < end && in_bitset(rule, uint32_t(char_in(in_b(), i))) ? 1 : -1;
+      SeriesBuffer* ib = in_b();  // nothing allocates in these matches
+      if (t == T_CHAR) return i < end && eq_char(char_in(ib, i), int32_t(rule->w2)) ? 1 : -1;
+      if (t == T_BITSET) return i < end && in_bitset(rule, uint32_t(char_in(ib, i))) ? 1 : -1;
       if (text_type_q(t)) {
-        int32_t from = int32_t(rule->w1), n = tail_of(rule) - from;
+        SeriesBuffer* rb = memory::node_buffer(rule->w2);
+        int32_t from = int32_t(rule->w1), n = units_in(rb) - from;
         if (n < 0) n = 0;
         int32_t extra = t == T_TAG ? 2 : 0;
         if (i + n + extra > end) return -1;
         int32_t at = i;
-        if (t == T_TAG && char_in(in_b(), at++) != '<') return -1;
+        if (t == T_TAG && char_in(ib, at++) != '<') return -1;
         for (int32_t k = 0; k < n; ++k)
-          if (!eq_char(char_in(in_b(), at + k), char_at(rule, from + k))) return -1;
-        if (t == T_TAG && char_in(in_b(), at + n) != '>') return -1;
+          if (!eq_char(char_in(ib, at + k), char_in(rb, from + k))) return -1;
+        if (t == T_TAG && char_in(ib, at + n) != '>') return -1;
         return n + extra;
       }
       return -1;
@@ -464,9 +486,11 @@ struct Engine {
 
   // -- frames --
   int32_t find_block_frame() const {
-    int32_t i = rtop() - 1, head = rhead();
+    const SeriesBuffer* b = rs_b();
+    const Cell* c = memory::head_cells(const_cast<SeriesBuffer*>(b));
+    int32_t i = cells_in(b) - 1, head = rhead();
     while (i >= head) {
-      const Cell* top = rat(i);
+      const Cell* top = c + i;
       if (cell::type(top) == T_TRIPLE) return i;
       i -= frame_size(top);
     }
@@ -492,12 +516,23 @@ struct Engine {
     if (M.renames != rec_renames) rec_rebuild();
     if (!shortcuts || rec[rec_hash(block_cell->w2, block_cell->w1, input.w1)])
       check_recursion(block_cell, input.w1, saved);
-    if (frame >= 0) rat(frame)->w1 = uint32_t(ri);
-    rules = *block_cell;
+    // nothing above allocated: the checks raise or return
+    SeriesBuffer* b = rs_b();
+    if (frame >= 0) memory::head_cells(b)[frame].w1 = uint32_t(ri);
+    set_rules(*block_cell);
     rules.header = T_BLOCK;
-    rpush_rooted(&rules);
-    rpush(Cell{T_TRIPLE, rules.w1, input.w1, uint32_t(units_in(in_b()))});
-    frame = rtop() - 1;
+    Cell triple{T_TRIPLE, rules.w1, input.w1, uint32_t(units_in(in_b()))};
+    if (b->tail + 2 * sizeof(Cell) <= uint32_t(b->capacity)) {
+      Cell* at = memory::tail_cells(b);
+      at[0] = rules;
+      at[1] = triple;
+      b->tail += 2 * sizeof(Cell);
+      frame = cells_in(b) - 1;
+    } else {
+      rpush_rooted(&rules);
+      rpush(triple);
+      frame = rtop() - 1;
+    }
     if (M.renames != rec_renames) rec_rebuild();  // counts the new frame too
     else ++rec[rec_hash(rules.w2, rules.w1, input.w1)];
     ri = int32_t(rules.w1);
@@ -511,20 +546,22 @@ struct Engine {
     rdrop(2);
     frame = find_block_frame();
     if (frame >= 0) {
-      rules = *rat(frame - 1);
-      ri = int32_t(rat(frame)->w1);
+      const Cell* c = memory::head_cells(rs_b());
+      set_rules(c[frame - 1]);
+      ri = int32_t(c[frame].w1);
     }
   }
 
   // -- states --
   State fetch() {
-    if (ri >= rule_count()) {
+    const SeriesBuffer* rb = rules_buf.get_same(rules.w2);
+    if (ri >= cells_in(rb)) {
       // A command still waiting for its rule (a paren shortened the block) fails; the
       // block itself ends with a match.
       flag = rtop() - 1 == frame;
       return flag ? GO_POP : GO_AFTER;
     }
-    item = *rule_at(ri);
+    item = memory::head_cells(const_cast<SeriesBuffer*>(rb))[ri];
     if (tracing && !ev("fetch")) return GO_DONE;
     ++ri;
     return match_item();
@@ -722,6 +759,15 @@ struct Engine {
       ++ri;
       flag = min == 0;
       return GO_AFTER;
+    }
+    SeriesBuffer* b = rs_b();
+    if (b->tail + 3 * sizeof(Cell) <= uint32_t(b->capacity)) {
+      Cell* at = memory::tail_cells(b);
+      at[0] = Cell{T_TRIPLE, uint32_t(min), uint32_t(max), 1};
+      at[1] = Cell{T_TRIPLE, uint32_t(ri), input.w1, uint32_t(units_in(in_b()))};
+      at[2] = Cell{T_PAIR, 0, uint32_t(k), 0};
+      b->tail += 3 * sizeof(Cell);
+      return GO_FETCH;
     }
     rpush(Cell{T_TRIPLE, uint32_t(min), uint32_t(max), 1});
     push_command(k, 0, ri);
@@ -1207,17 +1253,18 @@ struct Engine {
     }
     if (popped) {
       frame = find_block_frame();
-      rules = *rat(frame - 1);
+      set_rules(*rat(frame - 1));
       ri = int32_t(rat(frame)->w1);
     }
     return finish_loop(is_break, true);
   }
 
   State finish_loop(bool matched_iteration, bool stop) {
+    Cell* c = memory::head_cells(rs_b());  // nothing allocates before the trace event
     int32_t top = rtop() - 1;
-    int32_t k = int32_t(rat(top)->w2);
-    Cell open = *rat(top - 1);
-    Cell counts = *rat(top - 2);
+    int32_t k = int32_t(c[top].w2);
+    Cell open = c[top - 1];
+    Cell counts = c[top - 2];
     int32_t min = int32_t(counts.w1), max = int32_t(counts.w2), count = int32_t(counts.w3);
     bool matched;
     if (matched_iteration) {
@@ -1225,10 +1272,9 @@ struct Engine {
       bool stuck = input.w1 == open.w2 && len >= int32_t(open.w3);
       bool go_on = !stop && (max < 0 || count < max) && (k == code::WHILE || !stuck);
       if (go_on) {
-        Cell* o = rat(top - 1);
-        o->w2 = input.w1;
-        o->w3 = uint32_t(len);
-        rat(top - 2)->w3 = uint32_t(count + 1);
+        c[top - 1].w2 = input.w1;
+        c[top - 1].w3 = uint32_t(len);
+        c[top - 2].w3 = uint32_t(count + 1);
         ri = int32_t(open.w1);
         if (tracing && !ev("iterate")) return GO_DONE;
         return GO_FETCH;
@@ -1351,12 +1397,14 @@ struct Engine {
   }
 
   State after() {
-    const Cell* top = rat(rtop() - 1);
-    if (cell::type(top) == T_PAIR) return finish_command();
+    if (cell::type(memory::tail_cells(rs_b()) - 1) == T_PAIR) return finish_command();
     if (flag) return GO_FETCH;
-    int32_t n = rule_count();
+    // nothing allocates in this scan
+    const SeriesBuffer* rb = rules_buf.get_same(rules.w2);
+    const Cell* r = memory::head_cells(const_cast<SeriesBuffer*>(rb));
+    int32_t n = cells_in(rb);
     for (int32_t j = ri; j < n; ++j) {
-      const Cell* c = rule_at(j);
+      const Cell* c = r + j;
       if (cell::type(c) == T_WORD && keyword_of(c->w2) == K_PIPE) {
         input.w1 = rat(frame)->w2;
         ri = j + 1;
@@ -1366,10 +1414,69 @@ struct Engine {
     return GO_POP;
   }
 
+  // A matched rule block that is the rule of the loop right under it, when that loop goes
+  // on and its rule still gives this very block: the frame serves the next iteration,
+  // left exactly as dropping it, iterating and pushing the block again would leave the
+  // stack, the counters and the engine's cells. False (nothing changed) wherever that
+  // path could do anything else: a trace, a recursion or stack-limit check to run, a rule
+  // that is no longer this block.
+  bool next_iteration() {
+    if (tracing || !shortcuts || M.renames != rec_renames) return false;
+    SeriesBuffer* b = rs_b();
+    Cell* c = memory::head_cells(b);
+    int32_t top = cells_in(b) - 1, cmd = top - 2, head = rhead();
+    if (cmd - 2 < head || cell::type(c + cmd) != T_PAIR) return false;
+    int32_t k = int32_t(c[cmd].w2);
+    if (k != code::REPEAT && k != code::WHILE) return false;
+    Cell open = c[cmd - 1], counts = c[cmd - 2];
+    int32_t max = int32_t(counts.w2), count = int32_t(counts.w3);
+    int32_t len = units_in(in_b());
+    bool stuck = input.w1 == open.w2 && len >= int32_t(open.w3);
+    if (!((max < 0 || count < max) && (k == code::WHILE || !stuck))) return false;
+    if (top - 1 - head >= STACK_LIMIT) return false;
+    // the block frame the loop runs in, and the loop's rule there
+    int32_t outer = cmd - 3;
+    while (outer >= head && cell::type(c + outer) != T_TRIPLE) outer -= frame_size(c + outer);
+    if (outer < head) return false;
+    const SeriesBuffer* ob = memory::node_buffer(c[outer - 1].w2);
+    int32_t at = int32_t(open.w1);
+    if (at >= cells_in(ob)) return false;
+    const Cell* rule = memory::head_cells(const_cast<SeriesBuffer*>(ob)) + at;
+    const Cell* blk = rule;
+    uint32_t rt = cell::type(rule);
+    if (rt == T_WORD) {
+      if (keyword_of(rule->w2) != KW_UNKNOWN || !(blk = plain_value(rule))) return false;
+    } else if (rt != T_BLOCK) {
+      return false;
+    }
+    if (cell::type(blk) != T_BLOCK || blk->w2 != c[top - 1].w2 || blk->w1 != c[top - 1].w1)
+      return false;
+    uint32_t h_old = rec_hash(blk->w2, blk->w1, c[top].w2);
+    uint32_t h_new = rec_hash(blk->w2, blk->w1, input.w1);
+    if (rec[h_new] - (h_new == h_old ? 1 : 0) != 0) return false;
+    // what fetch and push_block would have read and written
+    item = *rule;
+    if (rt == T_WORD) value = *blk;
+    Cell block = *blk;
+    block.header = T_BLOCK;
+    c[cmd - 2].w3 = uint32_t(count + 1);
+    c[cmd - 1].w2 = input.w1;
+    c[cmd - 1].w3 = uint32_t(len);
+    c[outer].w1 = uint32_t(at + 1);
+    c[top - 1] = block;
+    c[top] = Cell{T_TRIPLE, block.w1, input.w1, uint32_t(len)};
+    --rec[h_old];
+    ++rec[h_new];
+    set_rules(block);
+    ri = int32_t(block.w1);
+    return true;
+  }
+
   State pop() {
     // Only the current rule block's frame is popped; a command above it finishes first.
     if (rtop() - 1 != frame) return GO_AFTER;
     if (tracing && !ev("pop")) return GO_DONE;
+    if (flag && next_iteration()) return GO_FETCH;
     if (!flag) input.w1 = rat(frame)->w2;
     drop_block_frame();
     if (rtop() <= rhead()) return GO_DONE;
@@ -1380,6 +1487,7 @@ struct Engine {
     top_rules = *rules_cell;
     tmp = top_rules;
     State st = push_block(&tmp);
+    // A callback that stops the run makes its state GO_DONE; only a traced run can stop.
     while (st != GO_DONE) {
       switch (st) {
         case GO_FETCH: st = fetch(); break;
@@ -1387,7 +1495,7 @@ struct Engine {
         case GO_POP: st = pop(); break;
         case GO_DONE: break;
       }
-      if (stopped) st = GO_DONE;
+      if (tracing && stopped) st = GO_DONE;
     }
     if (!stopped) {
       flag = flag && int32_t(input.w1) >= end_index();
@@ -1407,6 +1515,7 @@ void run(const Cell* input, const Cell* rules, int32_t mode, int32_t limit,
   e.limit = limit < 0 ? INT_MAX : limit;
   e.tracing = cell::type(callback) == T_FUNCTION;
   e.set_kind();
+  keywords_current();
   Cell r = *rules;
   gc::Root keep_rules(&r);
   e.saved = save_stacks();

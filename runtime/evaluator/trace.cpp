@@ -272,6 +272,8 @@ void mark_series_deep(Node series) {
 }
 }  // namespace
 
+void mark_library_series(Node series) { mark_series_deep(series); }
+
 void mark_library_function(Cell* fn) {
   if (!g_library_loading || cell::type(fn) != T_FUNCTION || (fn->header & function::FLAG_TRACE))
     return;

@@ -78,6 +78,8 @@ bool library_loading_q();
 // Marks a built function (header and the series of its body, deep) when library code is
 // loading and the function has no trace attribute.
 void mark_library_function(Cell* fn);
+// The library mark on one series and, through blocks, parens and paths, on all it holds.
+void mark_library_series(Node series);
 bool library_series_q(Node series);
 
 // A rooted cell for the naming word of a call while its open event runs.

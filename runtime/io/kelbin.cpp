@@ -797,6 +797,7 @@ struct Decoder {
   Cell resolve(uint32_t depth_count);
   Node context_of(const Cell& c);
   void record(Node target);
+  void block_cells(Node node, uint32_t n);
   void record_any(Node target);
   Node context_record(uint32_t header_word);
   void value_list(Node ctx);
@@ -1063,7 +1064,7 @@ void Decoder::series_record(Node target, uint32_t t, bool variant, bool shared, 
     uint32_t slot = count_of(target);
     uint32_t first = t == T_MAP || t == T_HASH ? (h & ~hdr::TYPE_MASK) | T_BLOCK : h;
     append(target, Cell{first, t == T_MAP ? 0 : head, node, 0});
-    for (uint32_t i = 0; i < n; ++i) record(node);
+    block_cells(node, n);
     if (t == T_MAP) {
       Cell m{T_NONE, 0, 0, 0};
       gc::Root keep(&m);
@@ -1229,6 +1230,78 @@ void Decoder::word_record(Node target, uint32_t t, bool variant, bool shared, ui
       symbol::canonical_id(int32_t(context::word_at(ctx, index)->w2)) != symbol::canonical_id(sym))
     fail();
   blk::cells(target)[slot].w1 = ctx;
+}
+
+void Decoder::block_cells(Node node, uint32_t n) {
+  // A global word whose name and slot were met before, and a plain block, paren or path,
+  // are written straight into the block, with the checks record, word_record and
+  // series_record make for them; anything else, the first word of a name, or a byte
+  // missing goes through record. The block's buffer is read again whenever anything moved
+  // buffers since.
+  SeriesBuffer* b = memory::node_buffer(node);
+  uint64_t moves = memory::state().moves;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (compact && depth < MAX_DEPTH && pos + 2 < end && !global_slots.empty()) {
+      size_t p = pos;
+      uint32_t t = data[p];
+      uint32_t h = 0;
+      if (t == 0xC0) {
+        h = hdr::NEW_LINE;
+        t = data[++p];
+      }
+      if (t < 0x40 && word_q(t) && p + 1 < end) {
+        uint32_t index = data[p + 1], next = p + 2;
+        if (index >= 0x80) {
+          uint32_t b1 = p + 2 < end ? data[p + 2] : 0x80;
+          index = b1 < 0x80 ? (index & 0x7F) | (b1 << 7) : symbol_count;
+          next = p + 3;
+        }
+        if (index < symbol_count && symbol_ids[index] && global_slots[index] >= 0) {
+          if (memory::state().moves != moves) {
+            b = memory::node_buffer(node);
+            moves = memory::state().moves;
+          }
+          if (b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
+            *memory::tail_cells(b) = Cell{t | h, context::global, uint32_t(symbol_ids[index]),
+                                          uint32_t(global_slots[index])};
+            b->tail += sizeof(Cell);
+            last_symbol = index;
+            pos = next;
+            continue;
+          }
+        }
+      } else if (t < 0x40 && t != T_HASH && block_like_q(t) && p + 2 < end) {
+        // A block, paren or path from its head (no variant bit): its count of one or two
+        // bytes, checked against the bytes left as series_record checks it.
+        uint32_t count = data[p + 1], next = p + 2;
+        if (count >= 0x80) {
+          uint32_t b1 = data[p + 2];
+          count = b1 < 0x80 ? (count & 0x7F) | (b1 << 7) : ~0u;
+          next = p + 3;
+        }
+        if (memory::state().moves != moves) {
+          b = memory::node_buffer(node);
+          moves = memory::state().moves;
+        }
+        if (count != ~0u && next <= end && count <= end - next &&
+            b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
+          pos = next;
+          Node child = memory::series_new_cells(count ? count : 1);
+          if (memory::state().moves != moves) {
+            b = memory::node_buffer(node);
+            moves = memory::state().moves;
+          }
+          *memory::tail_cells(b) = Cell{t | h, 0, child, 0};
+          b->tail += sizeof(Cell);
+          ++depth;
+          block_cells(child, count);
+          --depth;
+          continue;
+        }
+      }
+    }
+    record(node);
+  }
 }
 
 void Decoder::record(Node target) {
@@ -1573,11 +1646,13 @@ bool g_present = false;
 // Function bodies of the boot modules that `func` may take as they are instead of copying
 // them. A module's top level runs once, and so does the body of an object it makes with
 // `context`, `object` or `make object!` written there; a body written right after `func`,
-// `function`, `does` or `has` in such a block reaches that maker once, and nothing else
-// holds it (the lexer makes no shared series). A block that gives any of those names a
-// value of its own is left alone, with everything in it.
+// `function` or `has` and their spec, or after `does`, in such a block reaches that maker
+// once, and nothing else holds it (the lexer makes no shared series). `bind` written before
+// such a block gives the same block on. A block that gives `func`, `function`, `does` or
+// `has` a value of its own is left alone, with everything in it; one that sets `context`,
+// `object` or `make` has its object bodies left alone.
 struct OnceNames {
-  int32_t func, function, does, has, context, object, make, object_type;
+  int32_t func, function, does, has, context, object, make, object_type, bind;
 };
 
 int32_t once_name(const char* text) { return symbol::canonical_id(symbol::intern_c_text(text)); }
@@ -1589,13 +1664,17 @@ int32_t word_name(const Cell* c, uint32_t type) {
 void flag_once_bodies(Node block, const OnceNames& k, int32_t depth) {
   uint32_t n = blk::count(block);
   const Cell* cells = blk::cells(block);
+  bool objects = depth < 64;
   for (uint32_t i = 0; i < n; ++i) {
     int32_t s = word_name(cells + i, T_SET_WORD);
-    if (s && (s == k.func || s == k.function || s == k.does || s == k.has || s == k.context ||
-              s == k.object || s == k.make))
-      return;
+    if (s && (s == k.func || s == k.function || s == k.does || s == k.has)) return;
+    if (s && (s == k.context || s == k.object || s == k.make)) objects = false;
   }
-  auto block_at = [&](uint32_t i) { return i < n && cell::type(cells + i) == T_BLOCK; };
+  // The block at i, or the one after `bind` at i: its index, or n when there is none.
+  auto block_at = [&](uint32_t i) -> uint32_t {
+    if (i < n && word_name(cells + i, T_WORD) == k.bind) ++i;
+    return i < n && cell::type(cells + i) == T_BLOCK ? i : n;
+  };
   auto flag = [&](uint32_t i) {
     if (cells[i].w1 == 0 && cells[i].w3 == 0)
       memory::node_buffer(cells[i].w2)->flags |= sflag::ONCE_BODY;
@@ -1603,27 +1682,25 @@ void flag_once_bodies(Node block, const OnceNames& k, int32_t depth) {
   for (uint32_t i = 0; i < n; ++i) {
     int32_t s = word_name(cells + i, T_WORD);
     if (!s) continue;
-    if ((s == k.func || s == k.function || s == k.has) && block_at(i + 1) && block_at(i + 2)) {
-      flag(i + 2);
-      i += 2;
-    } else if (s == k.does && block_at(i + 1)) {
-      flag(i + 1);
-      i += 1;
-    } else if ((s == k.context || s == k.object) && block_at(i + 1) && depth < 64) {
-      flag_once_bodies(cells[i + 1].w2, k, depth + 1);
-      i += 1;
-    } else if (s == k.make && i + 1 < n && word_name(cells + i + 1, T_WORD) == k.object_type &&
-               block_at(i + 2) && depth < 64) {
-      flag_once_bodies(cells[i + 2].w2, k, depth + 1);
-      i += 2;
+    uint32_t at = n;
+    if (s == k.func || s == k.function || s == k.has) {
+      if (i + 1 < n && cell::type(cells + i + 1) == T_BLOCK && (at = block_at(i + 2)) < n) flag(at);
+    } else if (s == k.does) {
+      if ((at = block_at(i + 1)) < n) flag(at);
+    } else if ((s == k.context || s == k.object) && objects) {
+      if ((at = block_at(i + 1)) < n) flag_once_bodies(cells[at].w2, k, depth + 1);
+    } else if (s == k.make && objects && i + 1 < n &&
+               word_name(cells + i + 1, T_WORD) == k.object_type) {
+      if ((at = block_at(i + 2)) < n) flag_once_bodies(cells[at].w2, k, depth + 1);
     }
+    if (at < n) i = at;
   }
 }
 
 void flag_boot_bodies() {
   OnceNames k{once_name("func"),    once_name("function"), once_name("does"),
               once_name("has"),     once_name("context"),  once_name("object"),
-              once_name("make"),    once_name("object!")};
+              once_name("make"),    once_name("object!"),  once_name("bind")};
   // Nothing below allocates.
   for (uint32_t m = 0; m < blk::count(g_modules); ++m)
     flag_once_bodies(blk::cells(g_modules)[m].w2, k, 0);

@@ -26,6 +26,7 @@
 #include "runtime/gc.h"
 #include "runtime/io/kelbin.h"
 #include "runtime/io/lz.h"
+#include "runtime/io/simple_io.h"
 #include "runtime/memory.h"
 #include "runtime/output.h"
 #include "runtime/rt.h"
@@ -53,15 +54,7 @@ using fuzz::guarded;
 
 std::string mold_text(const Cell* v) {
   Cell* c = stack::push_copy(v);
-  Cell* s = actions::mold(c, false, false, false, nullptr);
-  std::string out;
-  int32_t n = string::count_from_head(s);
-  for (int32_t i = 0; i < n; ++i) {
-    uint8_t buf[4];
-    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
-    out.append(reinterpret_cast<char*>(buf), size_t(k));
-  }
-  return out;
+  return simple_io::utf8_text(actions::mold(c, false, false, false, nullptr));
 }
 
 Cell* new_block() {

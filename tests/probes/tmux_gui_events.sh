@@ -19,11 +19,8 @@ fail_sock=1
 
 # session NAME SCRIPT-TEXT: runs the script in an 80x24 terminal
 session() {
-  T kill-server 2>/dev/null
-  sock="$base-$1"
   printf 'Kel []\n%s\n' "$2" > "$dir/$1.kel"
-  T -f /dev/null new-session -d -x 80 -y 24 "cd '$dir' && '$kel' '$dir/$1.kel'; echo exited; sleep 60" \
-    || { echo "FAIL: no tmux session"; exit 1; }
+  new_session "$1" 80 24 "cd '$dir' && '$kel' '$dir/$1.kel'; echo exited"
 }
 
 # Escape in a window closes every window: the blocking view returns.

@@ -14,14 +14,8 @@ cleanup() { T kill-server 2>/dev/null; rm -f "$dump"; }
 trap cleanup EXIT
 fail_sock=1
 
-session() {
-  T kill-server 2>/dev/null
-  sock="$base-$1"
-  T -f /dev/null new-session -d -x "$2" -y "$3" "$4; sleep 60" || { echo "FAIL: no tmux session"; exit 1; }
-}
-
 # A full-screen frame: the pane shows the grid's rows; colours and attributes reach it.
-session colours 20 5 "'$probe' colours '$dump'"
+new_session colours 20 5 "'$probe' colours '$dump'"
 if wait_text "palette"; then
   coloured=$(T capture-pane -p -e -t 0)
   plain=$(screen)
@@ -38,7 +32,7 @@ fi
 
 # Inline: the display below the printed text; a print goes above it; Escape ends the loop
 # and the terminal modes come back.
-session inline 40 12 "sh -c 's=\$(stty -g); \"$probe\" inline; [ \"\$(stty -g)\" = \"\$s\" ] && echo stty same'"
+new_session inline 40 12 "sh -c 's=\$(stty -g); \"$probe\" inline; [ \"\$(stty -g)\" = \"\$s\" ] && echo stty same'"
 if wait_text "row two"; then
   T send-keys -t 0 h
   wait_text "hit"
@@ -57,7 +51,7 @@ if wait_text "row two"; then
 fi
 
 # Full screen: printed text lands on the main screen and stays there.
-session full 40 10 "'$probe' full"
+new_session full 40 10 "'$probe' full"
 if wait_text "full screen"; then
   [ "$(T display -p -t 0 '#{alternate_on}')" = 1 ] || fail "not on the alternate screen"
   T send-keys -t 0 h

@@ -13,11 +13,7 @@ trap cleanup EXIT
 fail_sock=1
 
 # A new server and session of its own running the command.
-session() {
-  T kill-server 2>/dev/null
-  sock="$base-$1"
-  T -f /dev/null new-session -d -x 100 -y 30 "$2; sleep 60" || { echo "FAIL: no tmux session"; exit 1; }
-}
+session() { new_session "$1" 100 30 "$2"; }
 
 session size "'$probe' size"
 wait_text "size 100x30 0"

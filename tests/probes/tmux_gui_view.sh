@@ -21,11 +21,7 @@ fail_sock=1
 # A session of 80x24 running the script under sh, which prints "stty same" when the
 # terminal's modes are the same after it as before.
 session() {
-  T kill-server 2>/dev/null
-  sock="$base-$1"
-  T -f /dev/null new-session -d -x 80 -y 24 \
-    "sh -c 's=\$(stty -a); \"$kel\" \"$dir/$1.kel\"; [ \"\$(stty -a)\" = \"\$s\" ] && echo stty same'; sleep 60" ||
-    { echo "FAIL: no tmux session"; exit 1; }
+  new_session "$1" 80 24 "sh -c 's=\$(stty -a); \"$kel\" \"$dir/$1.kel\"; [ \"\$(stty -a)\" = \"\$s\" ] && echo stty same'"
 }
 
 # A button: "OK" shows below the command line; Space clicks it, its on-click closes the

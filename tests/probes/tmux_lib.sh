@@ -1,11 +1,20 @@
 # Shared by the tmux probes: a tmux server of the probe's own (socket $sock), the screen read
 # back, waits polled until a deadline, and failures counted so one run reports them all.
-# Sourced by a probe; it sets $sock (and may change it to start a fresh server).
+# Sourced by a probe; it sets $sock (and may change it to start a fresh server), or $base
+# for new_session.
 
 # Without tmux there is no real terminal to try: the probe is skipped.
 tmux_require() { command -v tmux >/dev/null || { echo "tmux not installed: skipped"; exit 77; }; }
 
 T() { tmux -L "$sock" "$@"; }
+# new_session NAME COLUMNS ROWS COMMAND: a new server of its own (socket $base-NAME; a new
+# session on the old socket can meet the old server exiting) with a session of that size
+# running the command, kept on the screen afterwards.
+new_session() {
+  T kill-server 2>/dev/null
+  sock="$base-$1"
+  T -f /dev/null new-session -d -x "$2" -y "$3" "$4; sleep 60" || { echo "FAIL: no tmux session"; exit 1; }
+}
 screen() { T capture-pane -p -t 0; }
 cursor() { T display -p -t 0 '#{cursor_x} #{cursor_y}'; }
 failures=0

@@ -19,11 +19,8 @@ fail() { echo "FAIL ($name): $1"; T capture-pane -p -t 0 | grep -v '^$' | sed 's
 # run NAME KEL-CODE [TEXT]: a session running the code, then waits for the text (the dialog).
 run() {
   name=$1
-  T kill-server 2>/dev/null
-  sock="$base-$name"
   printf 'Kel []\n%s\nprint "done"\n' "$2" > "$work/$name.kel"
-  T -f /dev/null new-session -d -x 100 -y 40 "COLORTERM=truecolor '$kel' '$work/$name.kel'; sleep 60" ||
-    { echo "FAIL: no tmux session"; exit 1; }
+  new_session "$name" 100 40 "COLORTERM=truecolor '$kel' '$work/$name.kel'"
   wait_text "${3:-Cancel}"
 }
 keys() { T send-keys -t 0 "$@"; sleep 0.15; }

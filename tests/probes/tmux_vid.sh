@@ -14,11 +14,7 @@ cleanup() { T kill-server 2>/dev/null; rm -rf "$dir"; }
 trap cleanup EXIT
 fail_sock=1
 wait_tries=400  # a VID window takes longer to come up
-session() {
-  T kill-server 2>/dev/null
-  sock="$base-$1"
-  T -f /dev/null new-session -d -x 60 -y 15 "$2; sleep 60" || { echo "FAIL: no tmux session"; exit 1; }
-}
+session() { new_session "$1" 60 15 "$2"; }
 
 "$kel" <(printf 'Kel []\nprint either all [value? (quote face!) in system/view/platform (quote make-view)] ["yes"] ["no"]\n') \
   | grep -qx yes || { echo "no view engine and backend: skipped"; exit 77; }

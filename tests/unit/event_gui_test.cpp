@@ -21,6 +21,7 @@
 #include "runtime/evaluator/launch.h"
 #include "runtime/gc.h"
 #include "runtime/init.h"
+#include "runtime/io/simple_io.h"
 #include "runtime/output.h"
 #include "runtime/stack.h"
 #include "runtime/symbol.h"
@@ -56,7 +57,7 @@ class GuiTest : public BootedTest {
   std::string mold(const Cell* v) {
     Cell* top = stack::state().top;
     Cell* c = stack::push_copy(v);
-    std::string s = utf8(actions::mold(c, false, false, false, nullptr));
+    std::string s = simple_io::utf8_text(actions::mold(c, false, false, false, nullptr));
     stack::state().top = top;
     return s;
   }

@@ -167,6 +167,19 @@ TEST_F(MemoryTest, MarkCallbacks) {
   gc::remove_root(count_call);
 }
 
+// Every unit takes its callback out and puts it back when a runtime is made again: the
+// table must not fill with the holes and silently drop a root.
+TEST_F(MemoryTest, MarkCallbackSlotsAreTakenAgain) {
+  g_calls = 0;
+  for (uint32_t i = 0; i < 3 * gc::MAX_CALLBACKS; ++i) {
+    gc::remove_root(count_call);
+    gc::add_root(count_call);
+  }
+  gc::collect();
+  EXPECT_EQ(g_calls, 1);
+  gc::remove_root(count_call);
+}
+
 TEST_F(MemoryTest, AutomaticOffNeverCollects) {
   gc::set_automatic(false);
   uint32_t before = gc::state().collection_count;

@@ -18,22 +18,12 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/launch.h"
 #include "runtime/init.h"
+#include "runtime/io/simple_io.h"
 #include "runtime/output.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
 
 namespace kel::test {
-
-inline std::string utf8(Cell* s) {
-  std::string out;
-  int32_t n = string::count_from_head(s);
-  for (int32_t i = 0; i < n; ++i) {
-    uint8_t buf[4];
-    int k = unicode::encode_utf8_raw(uint32_t(string::codepoint_at(s, i)), buf);
-    out.append(reinterpret_cast<char*>(buf), size_t(k));
-  }
-  return out;
-}
 
 class BootedTest : public ::testing::Test {
  protected:
@@ -58,7 +48,7 @@ class BootedTest : public ::testing::Test {
   std::string mold_of(const std::string& text) {
     Cell* top = stack::state().top;
     Cell* v = eval(text.c_str());
-    std::string s = utf8(actions::mold(v, false, false, false, nullptr));
+    std::string s = simple_io::utf8_text(actions::mold(v, false, false, false, nullptr));
     stack::state().top = top;
     return s;
   }

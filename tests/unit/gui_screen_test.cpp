@@ -22,6 +22,7 @@
 #include "runtime/gc.h"
 #include "runtime/hooks.h"
 #include "runtime/init.h"
+#include "runtime/io/simple_io.h"
 #include "runtime/output.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -344,7 +345,7 @@ TEST_F(GuiScreenTest, HitTestTakesTheLastVisibleChildHalfOpen) {
   auto text_of = [&](uint32_t id) -> std::string {
     if (!id) return "-";
     Cell f = gui::widget(id)->face;
-    return utf8(gui::face_slot(&f, gui::face_field::TEXT));
+    return simple_io::utf8_text(gui::face_slot(&f, gui::face_field::TEXT));
   };
   EXPECT_EQ(text_of(gui::hit_test(win, 0, 0)), "a");
   EXPECT_EQ(text_of(gui::hit_test(win, 3, 1)), "b");  // b is later; c hidden

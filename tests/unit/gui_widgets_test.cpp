@@ -20,6 +20,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/launch.h"
+#include "runtime/gc.h"
 #include "runtime/init.h"
 #include "runtime/stack.h"
 #include "runtime/output.h"
@@ -394,6 +395,36 @@ TEST_F(GuiWidgetsTest, UpdateViewAppliesOffsetSizeAndFlags) {
   EXPECT_TRUE(b->flags & gui::wflag::ALL_OVER);
   EXPECT_TRUE(b->flags & gui::wflag::PASSWORD);
   EXPECT_EQ(mold_of("system/view/auto-sync?"), "true");
+}
+
+// A runtime shut down with a window still shown, then made again in the same process (an
+// embedder's or a test binary's restart): the new one starts with no widget of the old,
+// its builders and routines are its own, and the collector never sees the old faces.
+TEST_F(GuiWidgetsTest, ARuntimeMadeAgainAfterAShownWindowStartsClean) {
+  eval("w: show-it face [type: 'window size: 20x3 pane: reduce [f: face [type: 'field size: 10x1 text: copy \"ab\"]]]");
+  uint32_t old_window = id_of("w"), old_field = id_of("f");
+  ASSERT_TRUE(old_window && old_field);
+  key(old_field, 'c');
+  EXPECT_EQ(mold_of("f/text"), "\"abc\"");
+  runtime::shutdown();
+  boot();
+  EXPECT_EQ(gui::live_widget_count(), 0u);
+  EXPECT_FALSE(gui::widget(old_window));
+  EXPECT_FALSE(gui::widget(old_field));
+  EXPECT_TRUE(gui::screen().window_stack.empty());
+  gc::collect();
+  SetUp();  // the console and the helper functions, in the new runtime
+  // The builders of `system` ran for this runtime, and the routines are bound in it.
+  EXPECT_EQ(mold_of("reduce [in system/standard/port 'spec  object? system/locale  routine? :p/make-view]"),
+            "[spec true true]");
+  eval("w: show-it face [type: 'window size: 20x3 pane: reduce [f: face [type: 'field size: 10x1 text: copy \"x\"]]]");
+  uint32_t field = id_of("f");
+  ASSERT_TRUE(field);
+  EXPECT_NE(field, old_field);
+  key(field, 'y');
+  gc::collect();
+  EXPECT_EQ(mold_of("f/text"), "\"xy\"");
+  EXPECT_EQ(gui::live_widget_count(), 2u);
 }
 
 }  // namespace

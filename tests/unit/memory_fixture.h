@@ -11,6 +11,7 @@
 #include "runtime/extern.h"
 #include "runtime/gc.h"
 #include "runtime/hash.h"
+#include "runtime/init.h"
 #include "runtime/memory.h"
 #include "runtime/slots.h"
 #include "runtime/unwind.h"
@@ -20,8 +21,7 @@ namespace kel::test {
 inline void fresh_heap() {
   memory::release_all();
   gc::state().roots = gc::Roots{};
-  hash::symbol_table = 0;  // nodes of the released heap
-  context::global = 0;
+  runtime::forget_last_runtime();  // its node handles name the released heap
   slot_table::state() = slot_table::State{0, -1, 0};
   memory::init();
   gc::init();

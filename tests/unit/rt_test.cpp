@@ -6,6 +6,7 @@
 #include <string>
 
 #include "runtime/rt.h"
+#include "runtime/terminal.h"
 
 namespace rt = kel::rt;
 
@@ -76,6 +77,9 @@ void restore_b() { g_calls += 10; }
 }  // namespace
 
 TEST(Rt, TerminalRestoreHooks) {
+  // The terminal's own hook holds a slot from its start-up on, once per process, whatever
+  // ran before in this one.
+  kel::terminal::init();
   g_calls = 0;
   ASSERT_TRUE(rt::add_terminal_restore_hook(restore_a));
   ASSERT_TRUE(rt::add_terminal_restore_hook(restore_b));
@@ -88,7 +92,7 @@ TEST(Rt, TerminalRestoreHooks) {
   // The table is fixed: the ninth hook is refused rather than allocated.
   int added = 0;
   while (rt::add_terminal_restore_hook(restore_a)) ++added;
-  EXPECT_EQ(added, 8);
+  EXPECT_EQ(added, 7);
   for (int i = 0; i < 8; ++i) rt::remove_terminal_restore_hook(restore_a);
   g_calls = 0;
   rt::run_terminal_restore_hooks();
