@@ -2075,16 +2075,22 @@ constexpr size_t RW_ANY_TYPE = runtime::runtime_word_index("any-type!", runtime:
 // true when every check passes; false when one fails or anything is out of the ordinary
 // (a type word without a value at hand, a cell that is no word), and check_routine_args
 // then runs them again and reports. Nothing here allocates.
-bool routine_args_pass_q(Node spec, const Cell* frame) {
-  SeriesBuffer* sb = buf(spec);
-  uint32_t n = cell_units(sb);
-  const Cell* sc = memory::head_cells(sb);
+// The arguments a routine's spec names before its first refinement or local.
+inline int32_t spec_arg_count(const Cell* sc, uint32_t n) {
   int32_t args = 0;
   for (uint32_t i = 0; i < n; ++i) {
     uint32_t t = cell::type(sc + i);
     if (t == T_REFINEMENT || t == T_SET_WORD) break;
     if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
   }
+  return args;
+}
+
+bool routine_args_pass_q(Node spec, const Cell* frame) {
+  SeriesBuffer* sb = buf(spec);
+  uint32_t n = cell_units(sb);
+  const Cell* sc = memory::head_cells(sb);
+  int32_t args = spec_arg_count(sc, n);
   int32_t k = args;
   int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
   for (uint32_t i = n; i-- > 0;) {
@@ -2124,12 +2130,7 @@ bool routine_args_pass_q(Node spec, const Cell* frame) {
   Node spec = routine_value->w2;
   uint32_t n = blk::count(spec);
   const Cell* sc = blk::cells(spec);
-  int32_t args = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    uint32_t t = cell::type(sc + i);
-    if (t == T_REFINEMENT || t == T_SET_WORD) break;
-    if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
-  }
+  int32_t args = spec_arg_count(sc, n);
   int32_t k = args;
   int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
   for (uint32_t i = n; i-- > 0;) {
