@@ -2090,24 +2090,14 @@ bool routine_args_pass_q(Node spec, const Cell* frame) {
   SeriesBuffer* sb = buf(spec);
   uint32_t n = cell_units(sb);
   const Cell* sc = memory::head_cells(sb);
-  // One walk over the spec: the words' places and the argument count. check_routine_args
-  // pairs the spec's words with the arguments from the last of each; so does this.
-  constexpr int32_t MAX_WORDS = 16;
-  uint32_t word_at[MAX_WORDS];
-  int32_t words = 0, args = 0;
-  bool leading = true;
-  for (uint32_t i = 0; i < n; ++i) {
-    uint32_t t = cell::type(sc + i);
-    if (t == T_REFINEMENT || t == T_SET_WORD) leading = false;
-    if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
-    if (words == MAX_WORDS) return false;  // a long spec: the reporting pass checks it
-    word_at[words++] = i;
-    if (leading) ++args;
-  }
+  int32_t args = spec_arg_count(sc, n);
+  int32_t k = args;
   int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
-  for (int32_t w = 0; w < words; ++w) {
-    int32_t k = args - words + w;
-    uint32_t i = word_at[w];
+  for (uint32_t i = n; i-- > 0;) {
+    uint32_t t = cell::type(sc + i);
+    if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
+    if (k > args) continue;
+    --k;
     if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
     const Cell* types = sc + i + 1;
     SeriesBuffer* tb = buf(types->w2);
