@@ -60,7 +60,22 @@ uint32_t kind_of(Node ctx) { return (cell_of(ctx)->header & hdr::CONTEXT_KIND_MA
 bool stack_held_q(Node ctx) { return cell_of(ctx)->header & hdr::CONTEXT_ON_STACK; }
 bool has_self_q(Node ctx) { return cell_of(ctx)->header & hdr::CONTEXT_HAS_SELF; }
 Node words_node(Node ctx) { return uint32_t(hash::record(table_of(ctx))[hash::rec::VALUES]); }
-int32_t word_count(Node ctx) { return int32_t(cell_count(words_node(ctx))); }
+int32_t word_count(Node ctx) {
+  // The word list's buffer of the context asked last, for as long as nothing moved: a
+  // buffer is replaced (a larger one, a collection, a fresh heap) only with a move, and its
+  // count is read live, so a word added in place since is counted. Comparators ask for
+  // their function's count on every call.
+  static Node last = 0;
+  static uint64_t last_moves = ~uint64_t(0);
+  static const SeriesBuffer* words = nullptr;
+  uint64_t moves = memory::state().moves;
+  if (ctx != last || moves != last_moves) {
+    words = memory::node_buffer(words_node(ctx));
+    last = ctx;
+    last_moves = moves;
+  }
+  return int32_t(memory::used_bytes(words) / 16);
+}
 Cell* word_at(Node ctx, int32_t index) { return cells(words_node(ctx)) + index; }
 Node values_node(Node ctx) { return stack_held_q(ctx) ? 0 : cell_of(ctx)->w2; }
 
