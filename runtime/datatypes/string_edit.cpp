@@ -6,6 +6,7 @@
 
 #include "runtime/casemap.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/error.h"
@@ -177,6 +178,18 @@ void add_formed(Piece* piece, Cell* value, int32_t budget) {
 // The same for the values of a block, formed one after another into one scratch text (the
 // argument stack cell at index `scratch`), emptied before each: no text made per value.
 void add_formed_into(Piece* piece, Cell* value, int32_t budget, uint32_t scratch) {
+  if (cell::type(value) == T_STRING) {
+    add_chars(piece, value, budget);  // a string forms as its characters from its head
+    return;
+  }
+  if (cell::type(value) == T_INTEGER) {
+    // integer::form's text, which is ASCII: the piece's unit stays as it is.
+    const char* text = integer::to_decimal_text(integer::get(value));
+    int32_t count = int32_t(std::strlen(text));
+    if (budget >= 0 && count > budget) count = budget;
+    if (count > 0) piece->cps.insert(piece->cps.end(), text, text + count);
+    return;
+  }
   Cell* text = stack::at_index(scratch);
   SeriesBuffer* b = buf(text);
   b->tail = b->head;
