@@ -2,6 +2,7 @@
 // on-change* and on-deep-change*, copying and re-binding, and the object action slots.
 #include "runtime/datatypes/object.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -620,14 +621,27 @@ void copy_proto_values(Cell* result, const Cell* proto) {
 
 }  // namespace
 
+namespace {
+// The set-words of a spec block from its head: a fresh object's table and values are made
+// that large at once rather than grown word by word.
+int32_t set_word_count(const Cell* spec) {
+  int32_t n = block::count_from_head(spec);
+  if (n <= 0) return 0;
+  const Cell* c = block::cell_at_index(spec, int32_t(spec->w1));
+  int32_t count = 0;
+  for (int32_t i = 0; i < n; ++i) count += cell::type(c + i) == T_SET_WORD;
+  return count;
+}
+}  // namespace
+
 Cell* make(Cell* prototype, Cell* spec, uint32_t) {
   Kept proto(prototype), sp(spec);
   Cell* result = stack::reserve_cell();
   *result = Cell{T_UNSET, 0, 0, 0};
   bool from_proto = cell::type(&proto.c) == T_OBJECT;
-  if (from_proto) copy_into(&proto.c, result, true, nullptr, false);
-  else init_empty(result, 4);
   uint32_t st = cell::type(&sp.c);
+  if (from_proto) copy_into(&proto.c, result, true, nullptr, false);
+  else init_empty(result, st == T_BLOCK ? std::max(4, set_word_count(&sp.c)) : 4);
   bool added;
   if (st == T_OBJECT) {
     int32_t before = context::word_count(result->w1);
