@@ -749,6 +749,10 @@ struct Engine {
     const Cell* c = memory::head_cells(const_cast<SeriesBuffer*>(b));
     int32_t n = units_in(b), i = int32_t(rule->w1);
     int32_t at = int32_t(input.w1);
+    // the value at the position (none at the end): a char or byte; nothing allocates below
+    bool more = at < end_index();
+    uint32_t ch = 0;
+    if (more) ch = kind == Kind::TEXT ? uint32_t(char_in(in_b(), at)) : memory::head(in_b())[at];
     for (;;) {
       if (i >= n) return false;  // an empty alternative matches
       const Cell* lit = c + i;
@@ -757,10 +761,12 @@ struct Engine {
         if (keyword_of(lit->w2) != KW_UNKNOWN || !(lit = plain_value(lit))) return false;
         lt = cell::type(lit);
       }
-      // nothing allocates in these matches
-      if (kind == Kind::TEXT && lt == T_CHAR) {
-        if (at < end_index() && eq_char(char_in(in_b(), at), int32_t(lit->w2))) return false;
-      } else if (lt == T_CHAR || lt == T_BITSET || text_type_q(lt) || lt == T_BINARY) {
+      if (lt == T_CHAR) {
+        if (more && (kind == Kind::TEXT ? eq_char(int32_t(ch), int32_t(lit->w2)) : ch == lit->w2))
+          return false;
+      } else if (lt == T_BITSET) {
+        if (more && in_bitset(lit, ch)) return false;
+      } else if (text_type_q(lt) || lt == T_BINARY) {
         if (match_at(lit, at, false) >= 0) return false;
       } else {
         return false;
