@@ -412,7 +412,8 @@ struct Engine {
     if (int32_t(w->w3) == -1 || !ctx) return nullptr;
     if (ctx != vc_ctx || vc_epoch != epoch()) {
       const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(ctx));
-      if (!x->w2) return nullptr;
+      // a function's frame keeps a stack index there, not a node
+      if (!x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) return nullptr;
       vc_ctx = ctx;
       vc_x = x;
       vc_values = x->w2;
