@@ -3,6 +3,7 @@
 #include "runtime/io/json_unescape.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "runtime/cell_api.h"
@@ -130,6 +131,62 @@ void emit_string_routine() {
   } else if (t != T_STRING) {
     *text = *actions::mold(text, false, false, false, nullptr);
   }
+  // Membership read once: bit n of the stored bytes, every value beyond them as complemented
+  // says (the bitset's own rule). Valid until something allocates.
+  auto member = [&](const uint8_t* bits, int64_t stored, bool beyond, int32_t c) {
+    return c >= 0 && c < stored ? (bits[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond;
+  };
+  int64_t stored = int64_t(bitset::stored_bytes(chars)) * 8;
+  bool beyond = bitset::complemented_q(chars);
+  // The common case without a copy: every character of the text plain, a unit no wider
+  // than the output's, then none or an ASCII character; the units go across as they are.
+  {
+    SeriesBuffer* tb = memory::node_buffer(text->w2);
+    SeriesBuffer* ob = memory::node_buffer(out->w2);
+    int32_t n = int32_t(memory::units(tb));
+    int32_t from = int32_t(text->w1) < n ? int32_t(text->w1) : n;
+    uint32_t at = cell::type(after);
+    uint32_t tu = memory::unit(tb), ou = memory::unit(ob);
+    if (tu <= ou && (at == T_NONE || (at == T_CHAR && uint32_t(cell::get_int(after)) < 128))) {
+      const uint8_t* bits = bitset::bytes_start(chars);
+      const uint8_t* p = memory::head(tb);
+      int32_t i = from;
+      if (tu == 1) {
+        while (i < n && member(bits, stored, beyond, p[i])) ++i;
+      } else {
+        while (i < n && member(bits, stored, beyond, unicode::load_unit(p + size_t(i) * tu, tu)))
+          ++i;
+      }
+      if (i == n) {
+        uint64_t used = memory::used_bytes(ob);
+        uint64_t need = used + (uint64_t(n - from) + 2 + (at == T_CHAR)) * ou;
+        if (need > 0x7FFFFF00u) error::raise(err::internal::no_memory);
+        if (uint64_t(ob->head) + need > uint64_t(ob->capacity)) {
+          ob = memory::series_grow_copy_node(out->w2, int32_t(std::min<uint64_t>(need * 2, 0x7FFFFF00u)));
+          out->w2 = ob->node;
+          tb = memory::node_buffer(text->w2);  // the growth may have moved it
+        }
+        uint8_t* w = memory::head(ob) + used;
+        const uint8_t* r = memory::head(tb) + size_t(from) * tu;
+        unicode::store_unit(w, ou, '"');
+        w += ou;
+        if (tu == ou) {
+          std::memcpy(w, r, size_t(n - from) * ou);
+          w += size_t(n - from) * ou;
+        } else {
+          for (int32_t k = from; k < n; ++k, r += tu, w += ou)
+            unicode::store_unit(w, ou, unicode::load_unit(r, tu));
+        }
+        unicode::store_unit(w, ou, '"');
+        w += ou;
+        if (at == T_CHAR) unicode::store_unit(w, ou, cell::get_int(after));
+        ob->tail = ob->head + uint32_t(need);
+        Cell result = *out;
+        stack::set_only_result(&result);
+        return;
+      }
+    }
+  }
   static std::vector<int32_t> cps;  // no Kel code runs in here: one buffer serves every call
   cps.clear();
   cps.push_back('"');
@@ -140,9 +197,10 @@ void emit_string_routine() {
     int32_t n = int32_t(memory::units(b));
     int32_t from = int32_t(text->w1) < n ? int32_t(text->w1) : n;
     const uint8_t* p = memory::head(b);
+    const uint8_t* bits = bitset::bytes_start(chars);
     for (int32_t i = from; i < n; ++i) {
       int32_t c = unicode::load_unit(p + size_t(i) * u, u);
-      if (bitset::member_q(chars, c)) {
+      if (member(bits, stored, beyond, c)) {
         cps.push_back(c);
         copied = true;
         continue;
