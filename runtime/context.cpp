@@ -197,15 +197,16 @@ Cell* value_of_symbol(int32_t symbol, Node ctx) {
 
 bool assign_in_place(const Cell* word, const Cell* value, Node ctx, bool notify) {
   if (!ctx || int32_t(word->w3) == -1) return false;
-  Cell* x = cell_of(ctx);
+  Cell* x = cells(ctx);  // the context! cell, then self
   if (x->w2 == 0) return false;
   uint32_t index = word->w3;
   if (x->header & hdr::CONTEXT_ON_STACK) {
     *stack::at_index(x->w2 - 1 + index) = *value;
     return true;
   }
-  if (notify && self_cell(ctx)->w3) return false;  // a change handler may run
-  if (kind_of(ctx) == KIND_OBJECT) word_at(ctx, int32_t(index))->header |= hdr::WORD_ASSIGNED;
+  if (notify && x[1].w3) return false;  // a change handler may run
+  if (((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) == KIND_OBJECT)
+    word_at(ctx, int32_t(index))->header |= hdr::WORD_ASSIGNED;
   cells(x->w2)[index] = *value;
   return true;
 }

@@ -100,13 +100,42 @@ void replace_chars(Cell* s, int32_t index, int32_t removed, const std::vector<in
 
 namespace {
 
+// Character vectors given back by finished pieces, kept with their room: an append takes
+// one instead of growing a fresh vector from nothing (several heap calls per append).
+// Pieces can nest (a change handler appends while its string's append waits), so each
+// piece owns its vector until it ends.
+constexpr size_t SPARE_PIECES = 8;
+constexpr size_t SPARE_ROOM_MAX = 1 << 16;  // characters; larger vectors are freed
+thread_local std::vector<std::vector<int32_t>> t_spare_pieces;
+
 // The characters a value adds and the unit it asks for.
 struct Piece {
   std::vector<int32_t> cps;
   uint32_t unit = 1;
+  Piece() {
+    if (!t_spare_pieces.empty()) {
+      cps.swap(t_spare_pieces.back());
+      t_spare_pieces.pop_back();
+    }
+  }
+  Piece(const Piece&) = delete;
+  Piece(Piece&& o) noexcept : unit(o.unit) { cps.swap(o.cps); }
+  // The vector this piece held goes back with the other piece when it ends.
+  Piece& operator=(Piece&& o) noexcept {
+    cps.swap(o.cps);
+    unit = o.unit;
+    return *this;
+  }
+  ~Piece() {
+    if (cps.capacity() == 0 || cps.capacity() > SPARE_ROOM_MAX) return;
+    if (t_spare_pieces.size() >= SPARE_PIECES) return;
+    if (t_spare_pieces.capacity() < SPARE_PIECES) t_spare_pieces.reserve(SPARE_PIECES);
+    cps.clear();
+    t_spare_pieces.push_back(std::move(cps));
+  }
 };
 
-// Adds the characters of a formed text from its head, at most budget of them (-1: all).
+// Adds the characters of a text from its head, at most budget of them (-1: all).
 void add_chars(Piece* piece, const Cell* text, int32_t budget) {
   SeriesBuffer* b = buf(text);
   uint32_t u = memory::unit(b);
@@ -114,12 +143,27 @@ void add_chars(Piece* piece, const Cell* text, int32_t budget) {
   int32_t from = std::clamp(int32_t(text->w1), 0, n);
   int32_t count = n - from;
   if (budget >= 0 && count > budget) count = budget;
+  if (count <= 0) return;
   const uint8_t* at = memory::head(b) + size_t(from) * u;
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t c = unicode::load_unit(at + size_t(i) * u, u);
-    piece->unit = std::max(piece->unit, char_unit(c));
-    piece->cps.push_back(c);
+  size_t start = piece->cps.size();
+  piece->cps.resize(start + size_t(count));
+  int32_t* to = piece->cps.data() + start;
+  uint32_t wide = piece->unit;
+  if (u == 1) {
+    uint32_t high = 0;
+    for (int32_t i = 0; i < count; ++i) {
+      to[i] = at[i];
+      high |= at[i];
+    }
+    wide = std::max(wide, char_unit(int32_t(high & 0x80)));
+  } else {
+    for (int32_t i = 0; i < count; ++i) {
+      int32_t c = unicode::load_unit(at + size_t(i) * u, u);
+      wide = std::max(wide, char_unit(c));
+      to[i] = c;
+    }
   }
+  piece->unit = wide;
 }
 
 void add_formed(Piece* piece, Cell* value, int32_t budget) {
@@ -160,7 +204,10 @@ Piece measure(Cell* value, int32_t part, bool only, bool values_part) {
     if (part >= 0 && int64_t(p.cps.size()) > part) p.cps.resize(size_t(part));
     p.unit = unit_of(value);
   } else if (plain_text_q(t)) {
-    p.cps = read_chars(value, int32_t(value->w1), part >= 0 ? part : INT32_MAX);
+    // read_chars's count, read into the piece's own vector.
+    Cell text = *value;
+    text.w1 = uint32_t(std::clamp(int32_t(value->w1), 0, int32_t(memory::units(buf(value)))));
+    add_chars(&p, &text, part >= 0 ? part : -1);
     p.unit = unit_of(value);
   } else if (t == T_BLOCK || t == T_PAREN || t == T_HASH) {
     Cell b = *value;
