@@ -746,14 +746,22 @@ struct Engine {
     if (t != T_BLOCK) return false;
     int32_t depth = rtop() - rhead();
     if (depth <= 0 || depth >= STACK_LIMIT - 16) return false;
-    const SeriesBuffer* b = memory::node_buffer(rule->w2);
-    const Cell* c = memory::head_cells(const_cast<SeriesBuffer*>(b));
-    int32_t n = units_in(b), i = int32_t(rule->w1);
     int32_t at = int32_t(input.w1);
     // the value at the position (none at the end): a char or byte; nothing allocates below
     bool more = at < end_index();
     uint32_t ch = 0;
     if (more) ch = kind == Kind::TEXT ? uint32_t(char_in(in_b(), at)) : memory::head(in_b())[at];
+    if (M.renames != rec_renames) rec_rebuild();
+    return block_fails(rule, more, ch, 2);
+  }
+
+  // fails_at_once for one block: every alternative begins with a literal that fails on
+  // the value at the position (ch; none when !more), or with a block (up to `levels`
+  // deep) for which that holds; and no frame of the block begins here.
+  bool block_fails(const Cell* rule, bool more, uint32_t ch, int levels) {
+    const SeriesBuffer* b = memory::node_buffer(rule->w2);
+    const Cell* c = memory::head_cells(const_cast<SeriesBuffer*>(b));
+    int32_t n = units_in(b), i = int32_t(rule->w1);
     for (;;) {
       if (i >= n) return false;  // an empty alternative matches
       const Cell* lit = c + i;
@@ -768,7 +776,9 @@ struct Engine {
       } else if (lt == T_BITSET) {
         if (more && in_bitset(lit, ch)) return false;
       } else if (text_type_q(lt) || lt == T_BINARY) {
-        if (match_at(lit, at, false) >= 0) return false;
+        if (match_at(lit, int32_t(input.w1), false) >= 0) return false;
+      } else if (lt == T_BLOCK && levels > 0) {
+        if (!block_fails(lit, more, ch, levels - 1)) return false;
       } else {
         return false;
       }
@@ -777,7 +787,6 @@ struct Engine {
       if (i >= n) break;
       ++i;
     }
-    if (M.renames != rec_renames) rec_rebuild();
     return rec[rec_hash(rule->w2, rule->w1, input.w1)] == 0;
   }
 
