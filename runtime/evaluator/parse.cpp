@@ -407,28 +407,34 @@ struct Engine {
   const Cell* vc_x = nullptr;
   Cell* vc_head = nullptr;
 
-  const Cell* cached_slot(const Cell* w) {
+  [[gnu::noinline]] bool values_of(Node ctx) {
+    const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(ctx));
+    // a function's frame keeps a stack index there, not a node
+    if (!x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) return false;
+    vc_ctx = ctx;
+    vc_x = x;
+    vc_values = x->w2;
+    vc_head = reinterpret_cast<Cell*>(memory::node_head(x->w2));
+    vc_epoch = epoch();
+    return true;
+  }
+  [[gnu::always_inline]] const Cell* cached_slot(const Cell* w) {
     Node ctx = w->w1;
     if (int32_t(w->w3) == -1 || !ctx) return nullptr;
-    if (ctx != vc_ctx || vc_epoch != epoch()) {
-      const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(ctx));
-      // a function's frame keeps a stack index there, not a node
-      if (!x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) return nullptr;
-      vc_ctx = ctx;
-      vc_x = x;
-      vc_values = x->w2;
-      vc_head = reinterpret_cast<Cell*>(memory::node_head(x->w2));
-      vc_epoch = epoch();
-    }
+    if ((ctx != vc_ctx || vc_epoch != epoch()) && !values_of(ctx)) return nullptr;
     if (vc_x->w2 != vc_values || (vc_x->header & hdr::CONTEXT_ON_STACK)) {
       vc_epoch = ~uint64_t(0);
       return nullptr;
     }
     return vc_head + int32_t(w->w3);
   }
-  void word_value(const Cell* w, Cell* out) {
+  [[gnu::noinline]] static void word_value_other(const Cell* w, Cell* out) {
+    *out = *context::value_slot(w, w->w1);
+  }
+  [[gnu::always_inline]] void word_value(const Cell* w, Cell* out) {
     const Cell* at = cached_slot(w);
-    *out = at ? *at : *context::value_slot(w, w->w1);
+    if (at) *out = *at;
+    else word_value_other(w, out);
   }
 
   void element(int32_t i, Cell* out) {
