@@ -255,7 +255,7 @@ struct Engine {
   // Rule-block frames of this run counted by a hash of (block node, head, input index): a
   // push whose bucket is empty cannot repeat a frame, so the stack walk of the recursion
   // check runs only on a hit. Rebuilt from the stack when nodes may have been renamed.
-  static constexpr uint32_t REC_BUCKETS = 256;
+  static constexpr uint32_t REC_BUCKETS = 1024;
   uint16_t rec[REC_BUCKETS] = {};
   uint64_t rec_renames = M.renames;
 
