@@ -645,7 +645,19 @@ struct Engine {
   }
 
   State match_value(const Cell* v) {
-    int32_t n = match_at(v, int32_t(input.w1), false);
+    int32_t n;
+    uint32_t t = cell::type(v);
+    if (kind == Kind::TEXT && (t == T_CHAR || t == T_BITSET)) {
+      // the common literal on text, as match_at answers it; nothing allocates here
+      int32_t i = int32_t(input.w1);
+      n = -1;
+      if (i < end_index()) {
+        int32_t c = char_in(in_b(), i);
+        if (t == T_CHAR ? eq_char(c, int32_t(v->w2)) : in_bitset(v, uint32_t(c))) n = 1;
+      }
+    } else {
+      n = match_at(v, int32_t(input.w1), false);
+    }
     flag = n >= 0;
     if (flag) input.w1 += uint32_t(n);
     if (tracing && !ev("match")) return GO_DONE;
