@@ -195,27 +195,6 @@ std::string bytes_of(const Cell* v) {
 memory::MemoryState& M = memory::detail::g_memory;
 inline uint64_t epoch() { return M.moves; }
 
-struct BufferCache {
-  uint64_t epoch = ~uint64_t(0);
-  Node node = 0;
-  SeriesBuffer* b = nullptr;
-  SeriesBuffer* get(Node n) {
-    uint64_t e = parse::epoch();
-    if (n == node && e == epoch) return b;
-    b = memory::node_buffer(n);
-    node = n;
-    epoch = e;
-    return b;
-  }
-  // For a series whose node changes only with a rename (which also counts as a move), or
-  // whose cache is cleared when it is replaced.
-  SeriesBuffer* get_same(Node n) {
-    if (epoch == parse::epoch()) return b;
-    return get(n);
-  }
-  void clear() { epoch = ~uint64_t(0); }
-};
-
 inline int32_t units_in(const SeriesBuffer* b) {
   uint32_t bytes = b->tail - b->head;
   switch (memory::unit(b)) {
@@ -299,19 +278,42 @@ struct Engine {
   bool saved = false;
 
   // Buffers of the rule stack, the current rules and the input, read again only after
-  // something allocated or collected.
-  mutable BufferCache rs_buf, rules_buf, in_buf;
-  // The input cache is cleared wherever the input is replaced (set_kind).
-  SeriesBuffer* in_b() const { return in_buf.get_same(input.w2); }
+  // something allocated or collected: one move count for the three, so the checks of
+  // accesses that follow one another without a call between fold into one. Replacing the
+  // rules (set_rules) or the input (set_kind) reads that buffer again.
+  mutable uint64_t buf_epoch = ~uint64_t(0);
+  mutable SeriesBuffer* rs_buf = nullptr;
+  mutable SeriesBuffer* rules_buf = nullptr;
+  mutable SeriesBuffer* in_buf = nullptr;
+  [[gnu::noinline]] void read_buffers() const {
+    rs_buf = memory::node_buffer(rs()->w2);
+    rules_buf = rules.w2 ? memory::node_buffer(rules.w2) : nullptr;
+    in_buf = memory::node_buffer(input.w2);
+    buf_epoch = epoch();
+  }
+  void buffers_current() const {
+    if (buf_epoch != epoch()) [[unlikely]] read_buffers();
+  }
+  SeriesBuffer* in_b() const {
+    buffers_current();
+    return in_buf;
+  }
+  SeriesBuffer* rules_b() const {
+    buffers_current();
+    return rules_buf;
+  }
 
   // -- rule stack access (addresses valid until the next allocation) --
   static Cell* rs() { return rule_stack(); }
   // The rule stack's buffer; its address holds until something allocates.
-  SeriesBuffer* rs_b() const { return rs_buf.get_same(rs()->w2); }
+  SeriesBuffer* rs_b() const {
+    buffers_current();
+    return rs_buf;
+  }
   static int32_t cells_in(const SeriesBuffer* b) { return int32_t((b->tail - b->head) >> 4); }
-  Cell* rat(int32_t i) const { return memory::head_cells(rs_buf.get_same(rs()->w2)) + i; }
+  Cell* rat(int32_t i) const { return memory::head_cells(rs_b()) + i; }
   int32_t rtop() const {
-    const SeriesBuffer* b = rs_buf.get_same(rs()->w2);
+    const SeriesBuffer* b = rs_b();
     return int32_t((b->tail - b->head) >> 4);
   }
   static int32_t rhead() { return int32_t(rs()->w1); }
@@ -319,7 +321,7 @@ struct Engine {
   // only after the push made room (the room may move nodes).
   // With room in the buffer nothing allocates, so the cell is written straight away.
   void rpush(const Cell& c) {
-    SeriesBuffer* b = rs_buf.get_same(rs()->w2);
+    SeriesBuffer* b = rs_b();
     if (b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
       *memory::tail_cells(b) = c;
       b->tail += sizeof(Cell);
@@ -328,7 +330,7 @@ struct Engine {
     *runtime::block_append_cell(rs()) = c;
   }
   void rpush_rooted(const Cell* c) {
-    SeriesBuffer* b = rs_buf.get_same(rs()->w2);
+    SeriesBuffer* b = rs_b();
     if (b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
       *memory::tail_cells(b) = *c;
       b->tail += sizeof(Cell);
@@ -338,7 +340,7 @@ struct Engine {
     *slot = *c;
   }
   void rdrop(int32_t n) {
-    SeriesBuffer* b = rs_buf.get_same(rs()->w2);
+    SeriesBuffer* b = rs_b();
     b->tail -= uint32_t(n) * uint32_t(sizeof(Cell));
   }
   static int32_t frame_size(const Cell* top) {
@@ -350,20 +352,20 @@ struct Engine {
   }
 
   int32_t rule_count() const {
-    const SeriesBuffer* b = rules_buf.get_same(rules.w2);
+    const SeriesBuffer* b = rules_b();
     return int32_t((b->tail - b->head) >> 4);
   }
   const Cell* rule_at(int32_t i) const {
-    return memory::head_cells(rules_buf.get_same(rules.w2)) + i;
+    return memory::head_cells(rules_b()) + i;
   }
   // Wherever the current rule block is replaced (its cache is read by the move counter).
   void set_rules(const Cell& c) {
     rules = c;
-    rules_buf.clear();
+    if (buf_epoch == epoch()) rules_buf = memory::node_buffer(c.w2);
   }
 
   void set_kind() {
-    in_buf.clear();
+    if (buf_epoch == epoch()) in_buf = memory::node_buffer(input.w2);
     uint32_t t = cell::type(&input);
     kind = block::any_block_q(t) ? Kind::BLOCK : t == T_BINARY ? Kind::BYTES : Kind::TEXT;
   }
@@ -591,7 +593,7 @@ struct Engine {
 
   // -- states --
   State fetch() {
-    const SeriesBuffer* rb = rules_buf.get_same(rules.w2);
+    const SeriesBuffer* rb = rules_b();
     if (ri >= cells_in(rb)) {
       // A command still waiting for its rule (a paren shortened the block) fails; the
       // block itself ends with a match.
@@ -1491,7 +1493,7 @@ struct Engine {
     if (cell::type(memory::tail_cells(rs_b()) - 1) == T_PAIR) return finish_command();
     if (flag) return GO_FETCH;
     // nothing allocates in this scan
-    const SeriesBuffer* rb = rules_buf.get_same(rules.w2);
+    const SeriesBuffer* rb = rules_b();
     const Cell* r = memory::head_cells(const_cast<SeriesBuffer*>(rb));
     int32_t n = cells_in(rb);
     for (int32_t j = ri; j < n; ++j) {
