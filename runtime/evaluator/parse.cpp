@@ -553,8 +553,8 @@ struct Engine {
   State push_block(const Cell* block_cell) {
     if (rtop() - rhead() >= STACK_LIMIT) check_limits(saved);
     if (M.renames != rec_renames) rec_rebuild();
-    if (!shortcuts || rec[rec_hash(block_cell->w2, block_cell->w1, input.w1)])
-      check_recursion(block_cell, input.w1, saved);
+    uint32_t h = rec_hash(block_cell->w2, block_cell->w1, input.w1);
+    if (!shortcuts || rec[h]) check_recursion(block_cell, input.w1, saved);
     // nothing above allocated: the checks raise or return
     SeriesBuffer* b = rs_b();
     if (frame >= 0) memory::head_cells(b)[frame].w1 = uint32_t(ri);
@@ -573,7 +573,7 @@ struct Engine {
       frame = rtop() - 1;
     }
     if (M.renames != rec_renames) rec_rebuild();  // counts the new frame too
-    else ++rec[rec_hash(rules.w2, rules.w1, input.w1)];
+    else ++rec[h];  // no node renamed: the same block, the same bucket
     ri = int32_t(rules.w1);
     if (tracing && !ev("push")) return GO_DONE;
     return GO_FETCH;
