@@ -919,10 +919,21 @@ struct Engine {
           fail(err::script::parse_rule, &tmp);
         }
         if (capture_single(k == K_COPY, n)) return GO_AFTER;
-        Cell* at = runtime::block_append_cell(rs());
-        *at = Cell{T_BLOCK, uint32_t(ri), rules.w2, 0};
-        rpush(Cell{T_TRIPLE, 1, 1, 1});
-        push_command(k == K_COPY ? code::COPY : code::SET, 0, ri + 1);
+        int32_t kc = k == K_COPY ? code::COPY : code::SET;
+        SeriesBuffer* b = rs_b();
+        if (b->tail + 4 * sizeof(Cell) <= uint32_t(b->capacity)) {  // room: nothing allocates
+          Cell* at = memory::tail_cells(b);
+          at[0] = Cell{T_BLOCK, uint32_t(ri), rules.w2, 0};
+          at[1] = Cell{T_TRIPLE, 1, 1, 1};
+          at[2] = Cell{T_TRIPLE, uint32_t(ri + 1), input.w1, uint32_t(units_in(in_b()))};
+          at[3] = Cell{T_PAIR, 0, uint32_t(kc), 0};
+          b->tail += 4 * sizeof(Cell);
+        } else {
+          Cell* at = runtime::block_append_cell(rs());
+          *at = Cell{T_BLOCK, uint32_t(ri), rules.w2, 0};
+          rpush(Cell{T_TRIPLE, 1, 1, 1});
+          push_command(kc, 0, ri + 1);
+        }
         ++ri;
         return GO_FETCH;
       }
