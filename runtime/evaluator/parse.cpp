@@ -430,6 +430,22 @@ struct Engine {
     }
     return vc_head + int32_t(w->w3);
   }
+  // The buffer of the last bitset tested, kept while nothing moved (its bits are read
+  // live, so a bitset changed in place is seen).
+  uint64_t bs_epoch = ~uint64_t(0);
+  Node bs_node = 0;
+  SeriesBuffer* bs_buf = nullptr;
+  bool member(const Cell* bitset, uint32_t c) {
+    if (bitset->w2 != bs_node || bs_epoch != epoch()) {
+      bs_buf = memory::node_buffer(bitset->w2);
+      bs_node = bitset->w2;
+      bs_epoch = epoch();
+    }
+    if (c < memory::used_bytes(bs_buf) * 8u)
+      return (memory::head(bs_buf)[c >> 3] & (0x80u >> (c & 7))) != 0;
+    return (bs_buf->flags & sflag::COMPLEMENT) != 0;
+  }
+
   [[gnu::noinline]] static void word_value_other(const Cell* w, Cell* out) {
     *out = *context::value_slot(w, w->w1);
   }
@@ -655,7 +671,7 @@ struct Engine {
       n = -1;
       if (i < end_index()) {
         int32_t c = char_in(in_b(), i);
-        if (t == T_CHAR ? eq_char(c, int32_t(v->w2)) : in_bitset(v, uint32_t(c))) n = 1;
+        if (t == T_CHAR ? eq_char(c, int32_t(v->w2)) : member(v, uint32_t(c))) n = 1;
       }
     } else {
       n = match_at(v, int32_t(input.w1), false);
@@ -794,7 +810,7 @@ struct Engine {
         if (more && (kind == Kind::TEXT ? eq_char(int32_t(ch), int32_t(lit->w2)) : ch == lit->w2))
           return false;
       } else if (lt == T_BITSET) {
-        if (more && in_bitset(lit, ch)) return false;
+        if (more && member(lit, ch)) return false;
       } else if (text_type_q(lt) || lt == T_BINARY) {
         if (match_at(lit, int32_t(input.w1), false) >= 0) return false;
       } else if (lt == T_BLOCK && levels > 0) {
