@@ -336,6 +336,7 @@ void bind_walk(Cell* block, const Binder& b, bool mark) {
   Node n = block->w2;
   if (!n || cycle::visiting_q(n)) return;
   cycle::Scope scope(n);
+  memory::touch_node(n);  // its words may take other bindings
   uint32_t count = cell_count(n);
   Cell* head = cells(n);
   if (mark) {
