@@ -1515,6 +1515,25 @@ struct CalleeKeep {
   CalleeKeep& operator=(const CalleeKeep&) = delete;
 };
 
+// The opening of a builtin's frame, shared by call_plain_builtin and call_conditional: the
+// types each argument takes, read now (nested calls can take the entry's slot; the argument
+// cache they come from never changes), the callee's copy kept in the saved cells (the guard
+// lives as long as this object, in the caller's scope), and the native's record pushed.
+struct BuiltinFrame {
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
+  CalleeKeep keep;
+  stack::Frame* f;
+  Cell* frame_base;
+  [[gnu::always_inline]] BuiltinFrame(const Cell* slot, const CalleeCacheEntry& known,
+                                      const Cell* word)
+      : keep(slot) {
+    std::memcpy(types, known.types, sizeof types);
+    f = stack::detail::push_record_unchecked(
+        word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    frame_base = S.base;
+  }
+};
+
 // Fetches plain argument k at pos and checks it against the types it takes: a literal that
 // no operator follows is pushed as it is, anything else goes through eval_quick.
 // cb is the code's buffer as of the move count cb_moves, brought up to date here.
@@ -1551,13 +1570,11 @@ struct CalleeKeep {
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   int32_t plain = known.plain;  // 3 for either, 2 for if and unless
   uint8_t conditional = known.conditional;
-  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in call_plain_builtin
-  std::memcpy(types, known.types, sizeof types);
-  CalleeKeep keep(slot);
-  const Cell* callee = keep.cell;
-  stack::Frame* f = stack::detail::push_record_unchecked(
-      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
-  Cell* frame_base = S.base;
+  BuiltinFrame open(slot, known, word);
+  const uint64_t* types = open.types;
+  const Cell* callee = open.keep.cell;
+  stack::Frame* f = open.f;
+  Cell* frame_base = open.frame_base;
   pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
   if (cb_moves != epoch()) cb = code_buf(code);
   uint32_t limit = cell_units(cb);
@@ -1596,27 +1613,22 @@ struct CalleeKeep {
   return pos;
 }
 
-// The builtin (native or action) side of call_plain; known is its valid entry.
-[[gnu::noinline]] uint32_t call_plain_builtin(const Cell* slot, const CalleeCacheEntry& known,
+// The builtin (native or action) side of call_plain but the conditionals; known is its
+// valid entry.
+[[gnu::noinline]] uint32_t call_plain_builtin_rest(const Cell* slot, const CalleeCacheEntry& known,
                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
                                               uint32_t end, bool push, const Cell* word) {
-  if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL)
-    return call_conditional(slot, known, code, cb, pos, end, push, word);
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   uint32_t ct = cell::type(slot);
   bool with_refs = known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS;
   int32_t plain = with_refs ? known.lead : known.plain;
   int32_t ref_count = with_refs ? known.ref_count : 0;
   FastOp op = with_refs ? OP_NONE : known.fast_op;
-  // The types each argument takes, read now: nested calls can take this cache slot (the
-  // argument cache they come from never changes).
-  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
-  std::memcpy(types, known.types, sizeof types);
-  CalleeKeep keep(slot);
-  const Cell* callee = keep.cell;
-  stack::Frame* f = stack::detail::push_record_unchecked(
-      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
-  Cell* frame_base = S.base;
+  BuiltinFrame open(slot, known, word);
+  const uint64_t* types = open.types;
+  const Cell* callee = open.keep.cell;
+  stack::Frame* f = open.f;
+  Cell* frame_base = open.frame_base;
   for (int32_t k = 0; k < plain; ++k)
     pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
   if (!int_fast_path(op, frame_base, frame_base + 1)) {
@@ -1637,6 +1649,17 @@ struct CalleeKeep {
   return pos;
 }
 
+// The builtin side of call_plain; known is its valid entry. Two tail calls and nothing
+// else, so no prologue runs before the conditionals are sent on (inlined in call_plain,
+// the test moved the registers of every short path).
+[[gnu::noinline]] uint32_t call_plain_builtin(const Cell* slot, const CalleeCacheEntry& known,
+                                              const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                              uint32_t end, bool push, const Cell* word) {
+  if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL)
+    return call_conditional(slot, known, code, cb, pos, end, push, word);
+  return call_plain_builtin_rest(slot, known, code, cb, pos, end, push, word);
+}
+
 // The interpreted-function side of call_plain; known is its valid entry.
 [[gnu::noinline]] uint32_t call_plain_function(const Cell* slot, const CalleeCacheEntry& known,
                                                const Node& code, SeriesBuffer* cb, uint32_t pos,
@@ -1645,7 +1668,7 @@ struct CalleeKeep {
   uint64_t cb_moves = moves;  // cb is good for this count of moves
   int32_t plain = known.plain, locals = known.locals;
   Cell* extras_cells = known.extras_cells;  // good while nothing moves
-  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in call_plain_builtin
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in BuiltinFrame
   std::memcpy(types, known.types, sizeof types);
   Node known_fctx = known.fctx;
   Cell* known_fctx_cell = known.fctx_cell;
