@@ -995,6 +995,19 @@ struct alignas(64) CalleeCacheEntry {
   Node fctx = 0;
   Cell* fctx_cell = nullptr;
   SeriesBuffer* body_buf = nullptr;
+  // PLAIN_ROUTINE callees: the C++ function and result type (extras cells 2 and 4, null
+  // when there is none), and whether each checked argument's type block starts with
+  // any-type!: its checks then pass whatever any word holds, while the spec and those
+  // blocks keep the write stamps read here (their buffers are good for the same epoch).
+  routine::Fn routine_fn = nullptr;
+  int32_t routine_result = 0;
+  bool routine_any = false;
+  uint32_t type_count = 0;
+  Node routine_spec = 0;
+  uint32_t spec_stamp = 0;
+  SeriesBuffer* spec_buf = nullptr;
+  uint32_t type_stamps[PLAIN_TYPES];
+  SeriesBuffer* type_bufs[PLAIN_TYPES];
 };
 static_assert(offsetof(CalleeCacheEntry, types) + sizeof(uint64_t) * 4 <= 64,
               "the fields of every call share one cache line");
@@ -1033,6 +1046,8 @@ inline CalleeCacheEntry& general_slot(Node extras) {
 
 
 CalleeCacheEntry& refresh_callee_entry(const Cell* callee, CalleeCacheEntry& known);
+void read_routine_fields(CalleeCacheEntry& e, const Cell* callee, const Cell* extras_cells);
+void call_plain_routine(const Cell* routine_value);
 
 // After buffers moved but no node was released or renamed, an entry for the same extras and
 // cache nodes reads its addresses again: the cache never changes, so what it says still
@@ -1050,6 +1065,7 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
   known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
   known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
+  if (ct == T_ROUTINE) read_routine_fields(known, callee, extras_cells);
   return true;
 }
 
@@ -1139,6 +1155,7 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
   known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
   known.plain_kind = CalleeCacheEntry::NOT_PLAIN;
+  known.routine_fn = nullptr;
   if (known.plain >= 0 && known.plain <= CalleeCacheEntry::PLAIN_TYPES) {
     const Cell* code_id = extras_cells + function::extras::CODE;
     if (ct == T_NATIVE || ct == T_ACTION)
@@ -1147,6 +1164,8 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
       known.plain_kind = CalleeCacheEntry::PLAIN_FUNCTION;  // interpreted, not compiled
     else if (ct == T_ROUTINE && known.locals == 0)
       known.plain_kind = CalleeCacheEntry::PLAIN_ROUTINE;
+    if (known.plain_kind == CalleeCacheEntry::PLAIN_ROUTINE)
+      read_routine_fields(known, callee, extras_cells);
   } else if (known.lead >= 0 && known.lead <= CalleeCacheEntry::PLAIN_TYPES &&
              known.ref_count >= 1 && known.ref_count <= 64 && (ct == T_NATIVE || ct == T_ACTION) &&
              (known.lead != 2 || fast_op_of(ct, int32_t(callee->w1)) == OP_NONE)) {
@@ -1637,7 +1656,7 @@ struct BuiltinFrame {
     none[0] = -1;
     for (int32_t i = 1; i < ref_count; ++i) none[i] = -1;
     if (ct == T_ROUTINE) [[unlikely]] {
-      call_routine(callee);  // as call_value calls it, after the same argument checks
+      call_plain_routine(callee);  // as call_value calls it, after the same argument checks
     } else if (ct != T_NATIVE) {
       actions::entry_table[id - 1](none);
     } else {
@@ -2195,16 +2214,11 @@ bool routine_args_pass_q(Node spec, const Cell* frame) {
 }
 }  // namespace
 
-void call_routine(const Cell* routine_value) {
-  // The routine's C++ function from the registry; it works on the frame's argument cells.
-  Cell* ex = memory::head_cells(buf(routine_value->w3));
-  const routine::Entry* entry =
-      cell::type(ex + 2) == T_INTEGER ? routine::registry_entry(cell::get_int(ex + 2)) : nullptr;
-  if (!entry || !entry->fn) error::raise(err::internal::not_done);
-  int32_t return_type = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
+namespace {
+// The routine's C++ function run on the frame's argument cells, its result made of the
+// result type's kind.
+void run_routine(routine::Fn fn, int32_t return_type) {
   Cell* frame = base();
-  if (!(routine_value->header & routine::FLAG) && !routine_args_pass_q(routine_value->w2, frame))
-    check_routine_args(routine_value, frame);
   // Without a result type the first argument cell is put back afterwards; the copy is
   // rooted, as the routine may allocate and move its node. A routine without arguments
   // has no first cell to keep (the cell past the top holds nothing live).
@@ -2212,11 +2226,11 @@ void call_routine(const Cell* routine_value) {
     bool keep_first = S.top > frame;
     Cell before = keep_first ? *frame : Cell{T_UNSET, 0, 0, 0};
     gc::Root keep(&before);
-    entry->fn();
+    fn();
     if (keep_first) *base() = before;  // no result: the first cell stays as it was
     return;
   }
-  entry->fn();
+  fn();
   frame = base();
   switch (return_type) {
     case T_LOGIC:
@@ -2231,6 +2245,90 @@ void call_routine(const Cell* routine_value) {
       break;
     default: break;
   }
+}
+
+// The argument checks a plain routine call's entry answers without walking the spec: every
+// checked argument takes any-type! and no block they read was written since.
+[[gnu::always_inline]] inline bool routine_checks_known_q(const CalleeCacheEntry& e) {
+  if (!e.routine_any || memory::stamp(e.spec_buf) != e.spec_stamp) return false;
+  for (uint32_t i = 0; i < e.type_count; ++i)
+    if (memory::stamp(e.type_bufs[i]) != e.type_stamps[i]) return false;
+  return true;
+}
+
+// A routine called by call_plain_builtin: its function, result type and checks from its
+// entry while that is the routine's and current (a nested call can take the slot).
+void call_plain_routine(const Cell* routine_value) {
+  const CalleeCacheEntry& e = callee_slot(routine_value->w3);
+  if (e.extras != routine_value->w3 || e.epoch != epoch() || !e.routine_fn ||
+      e.routine_spec != routine_value->w2) [[unlikely]] {
+    call_routine(routine_value);
+    return;
+  }
+  routine::Fn fn = e.routine_fn;
+  int32_t return_type = e.routine_result;
+  if (!(routine_value->header & routine::FLAG) && !routine_checks_known_q(e)) {
+    Cell* frame = base();
+    if (!routine_args_pass_q(routine_value->w2, frame)) check_routine_args(routine_value, frame);
+  }
+  run_routine(fn, return_type);
+}
+
+// What a plain routine's entry keeps (see CalleeCacheEntry): read when the entry is made or
+// read again after a move. Nothing here allocates.
+void read_routine_fields(CalleeCacheEntry& e, const Cell* callee, const Cell* ex) {
+  e.routine_fn = nullptr;
+  e.routine_any = false;
+  e.type_count = 0;
+  const routine::Entry* entry =
+      cell::type(ex + 2) == T_INTEGER ? routine::registry_entry(cell::get_int(ex + 2)) : nullptr;
+  if (!entry || !entry->fn) return;  // call_routine reports it
+  e.routine_fn = entry->fn;
+  e.routine_result = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
+  e.routine_spec = callee->w2;
+  SeriesBuffer* sb = buf(callee->w2);
+  e.spec_buf = sb;
+  e.spec_stamp = memory::stamp(sb);
+  // The walk of routine_args_pass_q: the argument words from the last, each with the type
+  // block after it.
+  uint32_t n = cell_units(sb);
+  const Cell* sc = memory::head_cells(sb);
+  int32_t args = spec_arg_count(sc, n);
+  int32_t k = args;
+  int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
+  for (uint32_t i = n; i-- > 0;) {
+    uint32_t t = cell::type(sc + i);
+    if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
+    if (k > args) continue;
+    --k;
+    if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
+    const Cell* types = sc + i + 1;
+    SeriesBuffer* tb = buf(types->w2);
+    if (e.type_count >= CalleeCacheEntry::PLAIN_TYPES) return;
+    e.type_bufs[e.type_count] = tb;
+    e.type_stamps[e.type_count++] = memory::stamp(tb);
+    if (types->w1 >= cell_units(tb)) continue;  // an empty block checks nothing
+    const Cell* first = memory::head_cells(tb) + types->w1;
+    if (cell::type(first) != T_WORD) return;
+    if (first->w2 != uint32_t(any_type_id) &&
+        symbol::canonical_id(int32_t(first->w2)) != symbol::canonical_id(any_type_id))
+      return;  // a type word: its value decides
+  }
+  e.routine_any = true;
+}
+}  // namespace
+
+void call_routine(const Cell* routine_value) {
+  // The routine's C++ function from the registry; it works on the frame's argument cells.
+  Cell* ex = memory::head_cells(buf(routine_value->w3));
+  const routine::Entry* entry =
+      cell::type(ex + 2) == T_INTEGER ? routine::registry_entry(cell::get_int(ex + 2)) : nullptr;
+  if (!entry || !entry->fn) error::raise(err::internal::not_done);
+  int32_t return_type = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
+  Cell* frame = base();
+  if (!(routine_value->header & routine::FLAG) && !routine_args_pass_q(routine_value->w2, frame))
+    check_routine_args(routine_value, frame);
+  run_routine(entry->fn, return_type);
 }
 
 // ---- Paths ----
