@@ -998,7 +998,7 @@ struct alignas(64) CalleeCacheEntry {
   // PLAIN_ROUTINE callees: the C++ function and result type (extras cells 2 and 4, null
   // when there is none), and whether each checked argument's type block starts with
   // any-type!: its checks then pass whatever any word holds, while the spec and those
-  // blocks keep the write stamps read here (their buffers are good for the same epoch).
+  // blocks keep the write stamps read with it. A move reads only their buffers again.
   routine::Fn routine_fn = nullptr;
   int32_t routine_result = 0;
   bool routine_any = false;
@@ -1007,6 +1007,7 @@ struct alignas(64) CalleeCacheEntry {
   uint32_t spec_stamp = 0;
   SeriesBuffer* spec_buf = nullptr;
   uint32_t type_stamps[PLAIN_TYPES];
+  Node type_nodes[PLAIN_TYPES];
   SeriesBuffer* type_bufs[PLAIN_TYPES];
 };
 static_assert(offsetof(CalleeCacheEntry, types) + sizeof(uint64_t) * 4 <= 64,
@@ -1065,7 +1066,11 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
   known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
   known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
-  if (ct == T_ROUTINE) read_routine_fields(known, callee, extras_cells);
+  if (ct == T_ROUTINE && known.routine_fn) {
+    // What the entry says of the routine holds (no node was renamed): its buffers moved.
+    known.spec_buf = buf(known.routine_spec);
+    for (uint32_t i = 0; i < known.type_count; ++i) known.type_bufs[i] = buf(known.type_nodes[i]);
+  }
   return true;
 }
 
@@ -2247,31 +2252,40 @@ void run_routine(routine::Fn fn, int32_t return_type) {
   }
 }
 
-// The argument checks a plain routine call's entry answers without walking the spec: every
-// checked argument takes any-type! and no block they read was written since.
-[[gnu::always_inline]] inline bool routine_checks_known_q(const CalleeCacheEntry& e) {
-  if (!e.routine_any || memory::stamp(e.spec_buf) != e.spec_stamp) return false;
+// Whether the spec and the type blocks a plain routine's entry read still have the write
+// stamps it read them at.
+[[gnu::always_inline]] inline bool routine_blocks_same_q(const CalleeCacheEntry& e) {
+  if (memory::stamp(e.spec_buf) != e.spec_stamp) return false;
   for (uint32_t i = 0; i < e.type_count; ++i)
     if (memory::stamp(e.type_bufs[i]) != e.type_stamps[i]) return false;
   return true;
 }
 
 // A routine called by call_plain_builtin: its function, result type and checks from its
-// entry while that is the routine's and current (a nested call can take the slot).
+// entry while that is the routine's and current (a nested call can take the slot). The
+// checks are skipped when every checked argument takes any-type! by blocks not written
+// since the entry read them; a block written since is read again (nothing allocates).
 void call_plain_routine(const Cell* routine_value) {
-  const CalleeCacheEntry& e = callee_slot(routine_value->w3);
+  CalleeCacheEntry& e = callee_slot(routine_value->w3);
   if (e.extras != routine_value->w3 || e.epoch != epoch() || !e.routine_fn ||
       e.routine_spec != routine_value->w2) [[unlikely]] {
     call_routine(routine_value);
     return;
   }
-  routine::Fn fn = e.routine_fn;
-  int32_t return_type = e.routine_result;
-  if (!(routine_value->header & routine::FLAG) && !routine_checks_known_q(e)) {
-    Cell* frame = base();
-    if (!routine_args_pass_q(routine_value->w2, frame)) check_routine_args(routine_value, frame);
+  if (!(routine_value->header & routine::FLAG)) {
+    if (!routine_blocks_same_q(e)) [[unlikely]] {
+      read_routine_fields(e, routine_value, e.extras_cells);
+      if (!e.routine_fn) {
+        call_routine(routine_value);
+        return;
+      }
+    }
+    if (!e.routine_any) {
+      Cell* frame = base();
+      if (!routine_args_pass_q(routine_value->w2, frame)) check_routine_args(routine_value, frame);
+    }
   }
-  run_routine(fn, return_type);
+  run_routine(e.routine_fn, e.routine_result);
 }
 
 // What a plain routine's entry keeps (see CalleeCacheEntry): read when the entry is made or
@@ -2305,6 +2319,7 @@ void read_routine_fields(CalleeCacheEntry& e, const Cell* callee, const Cell* ex
     const Cell* types = sc + i + 1;
     SeriesBuffer* tb = buf(types->w2);
     if (e.type_count >= CalleeCacheEntry::PLAIN_TYPES) return;
+    e.type_nodes[e.type_count] = types->w2;
     e.type_bufs[e.type_count] = tb;
     e.type_stamps[e.type_count++] = memory::stamp(tb);
     if (types->w1 >= cell_units(tb)) continue;  // an empty block checks nothing
