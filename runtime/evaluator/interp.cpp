@@ -137,7 +137,9 @@ inline void deliver(const Cell* v, bool pushed, const Node& code, uint32_t pos) 
 
 // Buffers and nodes move only when the collector runs or a series takes a larger buffer:
 // an address read through a node stays good while the move counter is unchanged.
-inline uint64_t epoch() { return M.moves; }
+// Every cache of the interpreter holds addresses of cell series alone (code blocks,
+// contexts, extras, argument caches, specs): a string growing moves none of them.
+inline uint64_t epoch() { return M.cell_moves; }
 
 // The code block read last, for the same epoch: a block evaluation, its expressions and
 // their arguments read the same node one after another.
