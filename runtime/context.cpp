@@ -195,7 +195,23 @@ Cell* value_of_symbol(int32_t symbol, Node ctx) {
   return cells(cell_of(ctx)->w2) + i;
 }
 
+bool assign_in_place(const Cell* word, const Cell* value, Node ctx, bool notify) {
+  if (!ctx || int32_t(word->w3) == -1) return false;
+  Cell* x = cell_of(ctx);
+  if (x->w2 == 0) return false;
+  uint32_t index = word->w3;
+  if (x->header & hdr::CONTEXT_ON_STACK) {
+    *stack::at_index(x->w2 - 1 + index) = *value;
+    return true;
+  }
+  if (notify && self_cell(ctx)->w3) return false;  // a change handler may run
+  if (kind_of(ctx) == KIND_OBJECT) word_at(ctx, int32_t(index))->header |= hdr::WORD_ASSIGNED;
+  cells(x->w2)[index] = *value;
+  return true;
+}
+
 void assign(Cell* word, const Cell* value, Node ctx, bool notify) {
+  if (assign_in_place(word, value, ctx, notify)) return;
   if (!ctx) error::raise(err::script::not_defined, word);  // an unbound word
   Held h(ctx);
   Kept v(value);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "runtime/cell_api.h"
+#include "runtime/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/map.h"
@@ -69,6 +70,7 @@ bool loop_word_type_q(uint32_t t) {
 }
 
 void assign(const Cell* word, const Cell* value) {
+  if (context::assign_in_place(word, value, word->w1, true)) return;
   Cell w = *word, v = *value;
   gc::Root keep_w(&w), keep_v(&v);
   word::assign_value(&w, &v);

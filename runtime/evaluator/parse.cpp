@@ -398,7 +398,38 @@ struct Engine {
   bool ev(const char* name) { return !tracing || ev(name, &rules, ri); }
 
   // -- values --
-  void word_value(const Cell* w, Cell* out) { *out = *context::value_slot(w, w->w1); }
+  // The values of the last context a rule word was read from: its head cell and values
+  // series, good while nothing moved. A read checks the context's values node and flags
+  // again, so it answers exactly what context::value_slot answers, without its two node
+  // look-ups; anything else (no index yet, an unbound word, a function's frame) goes there.
+  uint64_t vc_epoch = ~uint64_t(0);
+  Node vc_ctx = 0, vc_values = 0;
+  const Cell* vc_x = nullptr;
+  Cell* vc_head = nullptr;
+
+  const Cell* cached_slot(const Cell* w) {
+    Node ctx = w->w1;
+    if (int32_t(w->w3) == -1 || !ctx) return nullptr;
+    if (ctx != vc_ctx || vc_epoch != epoch()) {
+      const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(ctx));
+      // a function's frame keeps a stack index there, not a node
+      if (!x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) return nullptr;
+      vc_ctx = ctx;
+      vc_x = x;
+      vc_values = x->w2;
+      vc_head = reinterpret_cast<Cell*>(memory::node_head(x->w2));
+      vc_epoch = epoch();
+    }
+    if (vc_x->w2 != vc_values || (vc_x->header & hdr::CONTEXT_ON_STACK)) {
+      vc_epoch = ~uint64_t(0);
+      return nullptr;
+    }
+    return vc_head + int32_t(w->w3);
+  }
+  void word_value(const Cell* w, Cell* out) {
+    const Cell* at = cached_slot(w);
+    *out = at ? *at : *context::value_slot(w, w->w1);
+  }
 
   void element(int32_t i, Cell* out) {
     if (kind == Kind::BLOCK) *out = *(memory::head_cells(in_b()) + i);
@@ -698,12 +729,7 @@ struct Engine {
   }
 
   // The slot of a resolved word's value, where reading it cannot raise; null otherwise.
-  static const Cell* plain_value(const Cell* w) {
-    if (int32_t(w->w3) == -1 || !w->w1) return nullptr;
-    const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(w->w1));
-    if (!x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) return nullptr;
-    return reinterpret_cast<const Cell*>(memory::node_head(x->w2)) + int32_t(w->w3);
-  }
+  const Cell* plain_value(const Cell* w) { return cached_slot(w); }
 
   // Whether a text or binary rule (a block, or a word holding one) cannot match here without
   // running anything: every alternative begins with a char, bitset, string or binary (or a
@@ -724,6 +750,10 @@ struct Engine {
     const Cell* c = memory::head_cells(const_cast<SeriesBuffer*>(b));
     int32_t n = units_in(b), i = int32_t(rule->w1);
     int32_t at = int32_t(input.w1);
+    // the value at the position (none at the end): a char or byte; nothing allocates below
+    bool more = at < end_index();
+    uint32_t ch = 0;
+    if (more) ch = kind == Kind::TEXT ? uint32_t(char_in(in_b(), at)) : memory::head(in_b())[at];
     for (;;) {
       if (i >= n) return false;  // an empty alternative matches
       const Cell* lit = c + i;
@@ -732,10 +762,12 @@ struct Engine {
         if (keyword_of(lit->w2) != KW_UNKNOWN || !(lit = plain_value(lit))) return false;
         lt = cell::type(lit);
       }
-      // nothing allocates in these matches
-      if (kind == Kind::TEXT && lt == T_CHAR) {
-        if (at < end_index() && eq_char(char_in(in_b(), at), int32_t(lit->w2))) return false;
-      } else if (lt == T_CHAR || lt == T_BITSET || text_type_q(lt) || lt == T_BINARY) {
+      if (lt == T_CHAR) {
+        if (more && (kind == Kind::TEXT ? eq_char(int32_t(ch), int32_t(lit->w2)) : ch == lit->w2))
+          return false;
+      } else if (lt == T_BITSET) {
+        if (more && in_bitset(lit, ch)) return false;
+      } else if (text_type_q(lt) || lt == T_BINARY) {
         if (match_at(lit, at, false) >= 0) return false;
       } else {
         return false;
@@ -857,6 +889,7 @@ struct Engine {
           tmp = *rule_at(ri);
           fail(err::script::parse_rule, &tmp);
         }
+        if (capture_single(k == K_COPY, n)) return GO_AFTER;
         Cell* at = runtime::block_append_cell(rs());
         *at = Cell{T_BLOCK, uint32_t(ri), rules.w2, 0};
         rpush(Cell{T_TRIPLE, 1, 1, 1});
@@ -1289,6 +1322,42 @@ struct Engine {
     return GO_AFTER;
   }
 
+  // copy/set after their rule matched from `from` to the input position: the word (in
+  // tmp2) gets the copy or the first value.
+  void capture(bool copy, int32_t from) {
+    cell::set_type(&tmp2, T_WORD);
+    int32_t count = int32_t(input.w1) - from;
+    if (copy) copy_part(from, count, &value);
+    else if (count > 0 && from < units_in(in_b())) element(from, &value);
+    else cell::set_none(&value);
+    word::assign_value(&tmp2, &value);
+  }
+
+  // copy/set whose rule is a repetition of one literal (`copy w some letters`): the match
+  // and the assignment their frames would give, without the frames. Only where nothing
+  // could see them: no trace, and nothing in the rule that runs code or pushes a block.
+  bool capture_single(bool copy, int32_t n) {
+    if (tracing || !shortcuts || ri + 2 >= n) return false;
+    const Cell* kw = rule_at(ri + 1);
+    if (cell::type(kw) != T_WORD) return false;
+    int32_t min = 0, max = -1;
+    switch (keyword_of(kw->w2)) {
+      case K_ANY: break;
+      case K_SOME: min = 1; break;
+      case K_OPT: max = 1; break;
+      default: return false;
+    }
+    if (!single_rule(rule_at(ri + 2), &aux)) return false;
+    int32_t at = ri, from = int32_t(input.w1);
+    ri += 3;
+    single(&aux, min, max);  // a match on block input uses tmp and tmp2
+    if (flag) {
+      tmp2 = *rule_at(at);
+      capture(copy, from);
+    }
+    return true;
+  }
+
   State finish_command() {
     int32_t top = rtop() - 1;
     Cell pair = *rat(top);
@@ -1301,12 +1370,7 @@ struct Engine {
         Cell b = *rat(top - 3);
         if (flag && int32_t(b.w1) < int32_t(blk::count(b.w2))) {
           tmp2 = *(blk::cells(b.w2) + b.w1);
-          cell::set_type(&tmp2, T_WORD);
-          int32_t from = int32_t(open.w2), count = int32_t(input.w1) - from;
-          if (k == code::COPY) copy_part(from, count, &value);
-          else if (count > 0 && from < units_in(in_b())) element(from, &value);
-          else cell::set_none(&value);
-          word::assign_value(&tmp2, &value);
+          capture(k == code::COPY, int32_t(open.w2));
         }
         rdrop(4);
         return GO_AFTER;
