@@ -260,7 +260,7 @@ BootStep g_steps[] = {
     {boot_manifest::boot_system, true, take_system_layout, false},
     {boot_manifest::boot_operators, true, bind_late_ops, false},
     {boot_manifest::boot_debugger, true, bridge::place_tools_routines, false},
-    {boot_manifest::boot_json, true, json::place_unescape, false},
+    {boot_manifest::boot_json, true, json::place_routines, false},
     {boot_manifest::gui_faces, false, into_root<event::register_type>, false},
     {boot_manifest::gui_backend, true, start_gui_backend, false},
     {boot_manifest::console_console, true, console_start::place_init, false},

@@ -1,14 +1,21 @@
-// The JSON decoder's `unescape` routine (backslash escapes resolved in place) and its
-// placement in the decoder object of the boot library.
+// The JSON codec's routines: the decoder's `unescape` (backslash escapes resolved in place),
+// the encoder's `emit-string` (a text written quoted and escaped), their placement in the objects.
 #include "runtime/io/json_unescape.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/memory.h"
@@ -21,6 +28,7 @@ namespace kel::json {
 namespace {
 
 int32_t g_index = -1;
+int32_t g_emit_index = -1;
 
 [[noreturn]] void bad(const Cell* s) { error::raise(err::script::invalid_data, s); }
 
@@ -104,6 +112,145 @@ void unescape_routine() {
   stack::set_only_result(&out);
 }
 
+// Appends text to the output's tail as a JSON string, then after (none: nothing). A string
+// counts from its index; any word gives its formed text, any other value its molded text
+// (the encoder's rule for member names). Quoted: each character in chars as it is, every
+// other one escaped (the seven short escapes, else \u and four upper-case hex digits, a
+// surrogate pair beyond U+FFFF). The output takes the text's unit when a character of it is
+// copied, as an append of the text would. The output is the encoder's own new string.
+void emit_string_routine() {
+  Cell* out = stack::state().base;  // argument cells: the collector sees them
+  Cell* text = out + 1;
+  const Cell* chars = out + 2;
+  const Cell* after = out + 3;
+  uint32_t t = cell::type(text);
+  if (t == T_WORD) {  // a word forms to its name: the symbol's own string, nothing made
+    *text = Cell{T_STRING, 0, symbol::string_node(int32_t(text->w2)), 0};
+  } else if (t > T_WORD && t <= T_ISSUE) {
+    *text = *actions::form(text, nullptr);
+  } else if (t != T_STRING) {
+    *text = *actions::mold(text, false, false, false, nullptr);
+  }
+  // Membership read once: bit n of the stored bytes, every value beyond them as complemented
+  // says (the bitset's own rule). Valid until something allocates.
+  auto member = [&](const uint8_t* bits, int64_t stored, bool beyond, int32_t c) {
+    return c >= 0 && c < stored ? (bits[c >> 3] & (0x80 >> (c & 7))) != 0 : beyond;
+  };
+  int64_t stored = int64_t(bitset::stored_bytes(chars)) * 8;
+  bool beyond = bitset::complemented_q(chars);
+  // The common case without a copy: every character of the text plain, a unit no wider
+  // than the output's, then none or an ASCII character; the units go across as they are.
+  {
+    SeriesBuffer* tb = memory::node_buffer(text->w2);
+    SeriesBuffer* ob = memory::node_buffer(out->w2);
+    int32_t n = int32_t(memory::units(tb));
+    int32_t from = int32_t(text->w1) < n ? int32_t(text->w1) : n;
+    uint32_t at = cell::type(after);
+    uint32_t tu = memory::unit(tb), ou = memory::unit(ob);
+    if (tu <= ou && (at == T_NONE || (at == T_CHAR && uint32_t(cell::get_int(after)) < 128))) {
+      const uint8_t* bits = bitset::bytes_start(chars);
+      const uint8_t* p = memory::head(tb);
+      int32_t i = from;
+      if (tu == 1) {
+        while (i < n && member(bits, stored, beyond, p[i])) ++i;
+      } else {
+        while (i < n && member(bits, stored, beyond, unicode::load_unit(p + size_t(i) * tu, tu)))
+          ++i;
+      }
+      if (i == n) {
+        uint64_t used = memory::used_bytes(ob);
+        uint64_t need = used + (uint64_t(n - from) + 2 + (at == T_CHAR)) * ou;
+        if (need > 0x7FFFFF00u) error::raise(err::internal::no_memory);
+        if (uint64_t(ob->head) + need > uint64_t(ob->capacity)) {
+          ob = memory::series_grow_copy_node(out->w2, int32_t(std::min<uint64_t>(need * 2, 0x7FFFFF00u)));
+          out->w2 = ob->node;
+          tb = memory::node_buffer(text->w2);  // the growth may have moved it
+        }
+        uint8_t* w = memory::head(ob) + used;
+        const uint8_t* r = memory::head(tb) + size_t(from) * tu;
+        unicode::store_unit(w, ou, '"');
+        w += ou;
+        if (tu == ou) {
+          std::memcpy(w, r, size_t(n - from) * ou);
+          w += size_t(n - from) * ou;
+        } else {
+          for (int32_t k = from; k < n; ++k, r += tu, w += ou)
+            unicode::store_unit(w, ou, unicode::load_unit(r, tu));
+        }
+        unicode::store_unit(w, ou, '"');
+        w += ou;
+        if (at == T_CHAR) unicode::store_unit(w, ou, cell::get_int(after));
+        ob->tail = ob->head + uint32_t(need);
+        Cell result = *out;
+        stack::set_only_result(&result);
+        return;
+      }
+    }
+  }
+  static std::vector<int32_t> cps;  // no Kel code runs in here: one buffer serves every call
+  cps.clear();
+  cps.push_back('"');
+  bool copied = false;
+  {  // nothing allocates in this block
+    SeriesBuffer* b = memory::node_buffer(text->w2);
+    uint32_t u = memory::unit(b);
+    int32_t n = int32_t(memory::units(b));
+    int32_t from = int32_t(text->w1) < n ? int32_t(text->w1) : n;
+    const uint8_t* p = memory::head(b);
+    const uint8_t* bits = bitset::bytes_start(chars);
+    for (int32_t i = from; i < n; ++i) {
+      int32_t c = unicode::load_unit(p + size_t(i) * u, u);
+      if (member(bits, stored, beyond, c)) {
+        cps.push_back(c);
+        copied = true;
+        continue;
+      }
+      int32_t e = 0;
+      switch (c) {
+        case '"': e = '"'; break;
+        case '\\': e = '\\'; break;
+        case 8: e = 'b'; break;
+        case 12: e = 'f'; break;
+        case 10: e = 'n'; break;
+        case 13: e = 'r'; break;
+        case 9: e = 't'; break;
+        default: break;
+      }
+      if (e) {
+        cps.push_back('\\');
+        cps.push_back(e);
+        continue;
+      }
+      auto hex4 = [](int32_t v) {
+        static const char digits[] = "0123456789ABCDEF";
+        cps.push_back('\\');
+        cps.push_back('u');
+        for (int k = 12; k >= 0; k -= 4) cps.push_back(digits[(v >> k) & 15]);
+      };
+      if (c > 0xFFFF) {
+        hex4(0xD800 + ((c - 0x10000) >> 10));
+        hex4(0xDC00 + ((c - 0x10000) & 1023));
+      } else {
+        hex4(c);
+      }
+    }
+  }
+  cps.push_back('"');
+  uint32_t unit = copied ? string::unit_of(text) : 1;
+  if (cell::type(after) == T_CHAR) {
+    int32_t c = cell::get_int(after);
+    cps.push_back(c);
+    unit = std::max(unit, string::char_unit(c));
+  } else if (cell::type(after) == T_STRING) {
+    std::vector<int32_t> more = string::read_chars(after, int32_t(after->w1), INT32_MAX);
+    cps.insert(cps.end(), more.begin(), more.end());
+    if (!more.empty()) unit = std::max(unit, string::unit_of(after));
+  }
+  string::replace_chars(out, string::count_from_start(out), 0, cps, 1, unit);
+  Cell result = *out;
+  stack::set_only_result(&result);
+}
+
 // A word of the block (nested blocks and parens too) bound to an object context that has
 // a word named `field`; that context, or 0.
 Node object_context_in(const Cell* block, int32_t field) {
@@ -125,30 +272,39 @@ Node object_context_in(const Cell* block, int32_t field) {
   return found;
 }
 
-}  // namespace
-
-// The decoder object is bound to no word: `load-json`'s body is bound to it.
-void place_unescape() {
-  Cell entry = word::intern_global("load-json");
+// Puts the routine in the field of the object that the exported function's body is bound to
+// (the codec objects are bound to no word).
+void place(const char* exported, const char* field_name, int32_t index) {
+  Cell entry = word::intern_global(exported);
   const Cell* fn = word::value_slot(&entry);
   if (cell::type(fn) != T_FUNCTION) return;  // started without the boot library
   Cell* top = stack::state().top;
   Cell* body = stack::push_copy(function::extras_cell(fn, function::extras::BODY));
-  Cell name = word::intern_global("unescape");
+  Cell name = word::intern_global(field_name);
   Cell* field = stack::push_copy(&name);
   Node ctx = object_context_in(body, int32_t(field->w2));
   gc::Root keep(&ctx);  // building the routine allocates
   if (ctx) {
-    Cell* built = routine::push_built(g_index);
+    Cell* built = routine::push_built(index);
     context::set_or_add(ctx, field, built);
   }
   stack::state().top = top;
+}
+
+}  // namespace
+
+void place_routines() {
+  place("load-json", "unescape", g_index);
+  place("to-json", "emit-string", g_emit_index);
 }
 
 void register_routines() {
   if (g_index >= 0) return;
   g_index = routine::register_routine(
       {nullptr, "str [string!] return: [string!]", &unescape_routine, int32_t(T_STRING)});
+  g_emit_index = routine::register_routine(
+      {nullptr, "output [string!] text chars [bitset!] after [char! string! none!] return: [string!]",
+       &emit_string_routine, int32_t(T_STRING)});
 }
 
 }  // namespace kel::json
