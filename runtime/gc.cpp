@@ -258,6 +258,7 @@ void collect() {
   if (g_state.collecting) return;
   CollectingFlag flag;
   memory::state().moves++;  // buffers slide and nodes may be renamed
+  memory::state().cell_moves++;
   memory::state().renames++;
   g_state.nodes_moved = false;
   if (g_state.node_moving) {

@@ -39,9 +39,11 @@ size_t round_up(size_t v, size_t to) { return (v + to - 1) / to * to; }
 void init() {
   uint64_t moves = g_state.moves;  // a fresh heap still counts as a move for old addresses
   uint64_t renames = g_state.renames;
+  uint64_t cell_moves = g_state.cell_moves;
   uint32_t stamps = g_state.stamp_clock;
   g_state = MemoryState{};
   g_state.moves = moves + 1;
+  g_state.cell_moves = cell_moves + 1;
   g_state.renames = renames + 1;
   g_state.stamp_clock = stamps;
   g_state.arena_first_size = ARENA_FIRST_SIZE;
@@ -71,9 +73,11 @@ void release_all() {
   gc::compact_shutdown();
   uint64_t moves = g_state.moves;
   uint64_t renames = g_state.renames;
+  uint64_t cell_moves = g_state.cell_moves;
   uint32_t stamps = g_state.stamp_clock;
   g_state = MemoryState{};
   g_state.moves = moves + 1;
+  g_state.cell_moves = cell_moves + 1;
   g_state.renames = renames + 1;
   g_state.stamp_clock = stamps;
 }
@@ -81,6 +85,7 @@ void release_all() {
 uint32_t stamp_wrapped() {
   // Stamps given before the wrap may come again: every cache keyed on one is dropped.
   g_state.moves++;
+  g_state.cell_moves++;
   g_state.renames++;
   g_state.stamp_clock = 1;
   return 1;
@@ -504,6 +509,7 @@ SeriesBuffer* grow(Node node, int32_t new_size, bool copy) {
   }
   *node_slot(node) = reinterpret_cast<uintptr_t>(b);
   g_state.moves++;
+  if (u == 16) g_state.cell_moves++;
   old->node = 0;
   old->flags &= ~sflag::IN_USE;
   if (old->flags & sflag::IN_HEAP) drop_heap_block(old);

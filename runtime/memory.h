@@ -113,6 +113,10 @@ struct MemoryState {
   // Changes whenever a buffer or a node may have moved (a collection, a series given a
   // larger buffer): an address read through a node stays good while it is unchanged.
   uint64_t moves;
+  // The same for the buffers of 16-byte cells alone (a collection, a cell series given a
+  // larger buffer): caches that hold only such addresses (the interpreter's: code blocks,
+  // contexts, callee extras) outlive the growth of a string being built.
+  uint64_t cell_moves;
   // Changes whenever a node may have been released, reused or renamed (a collection, a new
   // start-up): a node read before names the same series while it is unchanged.
   uint64_t renames;

@@ -137,7 +137,9 @@ inline void deliver(const Cell* v, bool pushed, const Node& code, uint32_t pos) 
 
 // Buffers and nodes move only when the collector runs or a series takes a larger buffer:
 // an address read through a node stays good while the move counter is unchanged.
-inline uint64_t epoch() { return M.moves; }
+// Every cache of the interpreter holds addresses of cell series alone (code blocks,
+// contexts, extras, argument caches, specs): a string growing moves none of them.
+inline uint64_t epoch() { return M.cell_moves; }
 
 // The code block read last, for the same epoch: a block evaluation, its expressions and
 // their arguments read the same node one after another.
@@ -995,6 +997,20 @@ struct alignas(64) CalleeCacheEntry {
   Node fctx = 0;
   Cell* fctx_cell = nullptr;
   SeriesBuffer* body_buf = nullptr;
+  // PLAIN_ROUTINE callees: the C++ function and result type (extras cells 2 and 4, null
+  // when there is none), and whether each checked argument's type block starts with
+  // any-type!: its checks then pass whatever any word holds, while the spec and those
+  // blocks keep the write stamps read with it. A move reads only their buffers again.
+  routine::Fn routine_fn = nullptr;
+  int32_t routine_result = 0;
+  bool routine_any = false;
+  uint32_t type_count = 0;
+  Node routine_spec = 0;
+  uint32_t spec_stamp = 0;
+  SeriesBuffer* spec_buf = nullptr;
+  uint32_t type_stamps[PLAIN_TYPES];
+  Node type_nodes[PLAIN_TYPES];
+  SeriesBuffer* type_bufs[PLAIN_TYPES];
 };
 static_assert(offsetof(CalleeCacheEntry, types) + sizeof(uint64_t) * 4 <= 64,
               "the fields of every call share one cache line");
@@ -1033,6 +1049,8 @@ inline CalleeCacheEntry& general_slot(Node extras) {
 
 
 CalleeCacheEntry& refresh_callee_entry(const Cell* callee, CalleeCacheEntry& known);
+void read_routine_fields(CalleeCacheEntry& e, const Cell* callee, const Cell* extras_cells);
+void call_plain_routine(const Cell* routine_value);
 
 // After buffers moved but no node was released or renamed, an entry for the same extras and
 // cache nodes reads its addresses again: the cache never changes, so what it says still
@@ -1050,6 +1068,11 @@ bool readdress_callee_entry(CalleeCacheEntry& known, const Cell* callee) {
   known.fctx = ct == T_FUNCTION ? callee->w1 : 0;
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
   known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
+  if (ct == T_ROUTINE && known.routine_fn) {
+    // What the entry says of the routine holds (no node was renamed): its buffers moved.
+    known.spec_buf = buf(known.routine_spec);
+    for (uint32_t i = 0; i < known.type_count; ++i) known.type_bufs[i] = buf(known.type_nodes[i]);
+  }
   return true;
 }
 
@@ -1139,6 +1162,7 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
   known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
   known.plain_kind = CalleeCacheEntry::NOT_PLAIN;
+  known.routine_fn = nullptr;
   if (known.plain >= 0 && known.plain <= CalleeCacheEntry::PLAIN_TYPES) {
     const Cell* code_id = extras_cells + function::extras::CODE;
     if (ct == T_NATIVE || ct == T_ACTION)
@@ -1147,6 +1171,8 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
       known.plain_kind = CalleeCacheEntry::PLAIN_FUNCTION;  // interpreted, not compiled
     else if (ct == T_ROUTINE && known.locals == 0)
       known.plain_kind = CalleeCacheEntry::PLAIN_ROUTINE;
+    if (known.plain_kind == CalleeCacheEntry::PLAIN_ROUTINE)
+      read_routine_fields(known, callee, extras_cells);
   } else if (known.lead >= 0 && known.lead <= CalleeCacheEntry::PLAIN_TYPES &&
              known.ref_count >= 1 && known.ref_count <= 64 && (ct == T_NATIVE || ct == T_ACTION) &&
              (known.lead != 2 || fast_op_of(ct, int32_t(callee->w1)) == OP_NONE)) {
@@ -1515,6 +1541,25 @@ struct CalleeKeep {
   CalleeKeep& operator=(const CalleeKeep&) = delete;
 };
 
+// The opening of a builtin's frame, shared by call_plain_builtin and call_conditional: the
+// types each argument takes, read now (nested calls can take the entry's slot; the argument
+// cache they come from never changes), the callee's copy kept in the saved cells (the guard
+// lives as long as this object, in the caller's scope), and the native's record pushed.
+struct BuiltinFrame {
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
+  CalleeKeep keep;
+  stack::Frame* f;
+  Cell* frame_base;
+  [[gnu::always_inline]] BuiltinFrame(const Cell* slot, const CalleeCacheEntry& known,
+                                      const Cell* word)
+      : keep(slot) {
+    std::memcpy(types, known.types, sizeof types);
+    f = stack::detail::push_record_unchecked(
+        word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    frame_base = S.base;
+  }
+};
+
 // Fetches plain argument k at pos and checks it against the types it takes: a literal that
 // no operator follows is pushed as it is, anything else goes through eval_quick.
 // cb is the code's buffer as of the move count cb_moves, brought up to date here.
@@ -1551,13 +1596,11 @@ struct CalleeKeep {
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   int32_t plain = known.plain;  // 3 for either, 2 for if and unless
   uint8_t conditional = known.conditional;
-  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in call_plain_builtin
-  std::memcpy(types, known.types, sizeof types);
-  CalleeKeep keep(slot);
-  const Cell* callee = keep.cell;
-  stack::Frame* f = stack::detail::push_record_unchecked(
-      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
-  Cell* frame_base = S.base;
+  BuiltinFrame open(slot, known, word);
+  const uint64_t* types = open.types;
+  const Cell* callee = open.keep.cell;
+  stack::Frame* f = open.f;
+  Cell* frame_base = open.frame_base;
   pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
   if (cb_moves != epoch()) cb = code_buf(code);
   uint32_t limit = cell_units(cb);
@@ -1596,27 +1639,22 @@ struct CalleeKeep {
   return pos;
 }
 
-// The builtin (native or action) side of call_plain; known is its valid entry.
-[[gnu::noinline]] uint32_t call_plain_builtin(const Cell* slot, const CalleeCacheEntry& known,
+// The builtin (native or action) side of call_plain but the conditionals; known is its
+// valid entry.
+[[gnu::noinline]] uint32_t call_plain_builtin_rest(const Cell* slot, const CalleeCacheEntry& known,
                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
                                               uint32_t end, bool push, const Cell* word) {
-  if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL)
-    return call_conditional(slot, known, code, cb, pos, end, push, word);
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   uint32_t ct = cell::type(slot);
   bool with_refs = known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS;
   int32_t plain = with_refs ? known.lead : known.plain;
   int32_t ref_count = with_refs ? known.ref_count : 0;
   FastOp op = with_refs ? OP_NONE : known.fast_op;
-  // The types each argument takes, read now: nested calls can take this cache slot (the
-  // argument cache they come from never changes).
-  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
-  std::memcpy(types, known.types, sizeof types);
-  CalleeKeep keep(slot);
-  const Cell* callee = keep.cell;
-  stack::Frame* f = stack::detail::push_record_unchecked(
-      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
-  Cell* frame_base = S.base;
+  BuiltinFrame open(slot, known, word);
+  const uint64_t* types = open.types;
+  const Cell* callee = open.keep.cell;
+  stack::Frame* f = open.f;
+  Cell* frame_base = open.frame_base;
   for (int32_t k = 0; k < plain; ++k)
     pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
   if (!int_fast_path(op, frame_base, frame_base + 1)) {
@@ -1625,7 +1663,7 @@ struct CalleeKeep {
     none[0] = -1;
     for (int32_t i = 1; i < ref_count; ++i) none[i] = -1;
     if (ct == T_ROUTINE) [[unlikely]] {
-      call_routine(callee);  // as call_value calls it, after the same argument checks
+      call_plain_routine(callee);  // as call_value calls it, after the same argument checks
     } else if (ct != T_NATIVE) {
       actions::entry_table[id - 1](none);
     } else {
@@ -1637,6 +1675,17 @@ struct CalleeKeep {
   return pos;
 }
 
+// The builtin side of call_plain; known is its valid entry. Two tail calls and nothing
+// else, so no prologue runs before the conditionals are sent on (inlined in call_plain,
+// the test moved the registers of every short path).
+[[gnu::noinline]] uint32_t call_plain_builtin(const Cell* slot, const CalleeCacheEntry& known,
+                                              const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                              uint32_t end, bool push, const Cell* word) {
+  if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL)
+    return call_conditional(slot, known, code, cb, pos, end, push, word);
+  return call_plain_builtin_rest(slot, known, code, cb, pos, end, push, word);
+}
+
 // The interpreted-function side of call_plain; known is its valid entry.
 [[gnu::noinline]] uint32_t call_plain_function(const Cell* slot, const CalleeCacheEntry& known,
                                                const Node& code, SeriesBuffer* cb, uint32_t pos,
@@ -1645,7 +1694,7 @@ struct CalleeKeep {
   uint64_t cb_moves = moves;  // cb is good for this count of moves
   int32_t plain = known.plain, locals = known.locals;
   Cell* extras_cells = known.extras_cells;  // good while nothing moves
-  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in call_plain_builtin
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in BuiltinFrame
   std::memcpy(types, known.types, sizeof types);
   Node known_fctx = known.fctx;
   Cell* known_fctx_cell = known.fctx_cell;
@@ -2172,16 +2221,11 @@ bool routine_args_pass_q(Node spec, const Cell* frame) {
 }
 }  // namespace
 
-void call_routine(const Cell* routine_value) {
-  // The routine's C++ function from the registry; it works on the frame's argument cells.
-  Cell* ex = memory::head_cells(code_buf(routine_value->w3));
-  const routine::Entry* entry =
-      cell::type(ex + 2) == T_INTEGER ? routine::registry_entry(cell::get_int(ex + 2)) : nullptr;
-  if (!entry || !entry->fn) error::raise(err::internal::not_done);
-  int32_t return_type = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
+namespace {
+// The routine's C++ function run on the frame's argument cells, its result made of the
+// result type's kind.
+void run_routine(routine::Fn fn, int32_t return_type) {
   Cell* frame = base();
-  if (!(routine_value->header & routine::FLAG) && !routine_args_pass_q(routine_value->w2, frame))
-    check_routine_args(routine_value, frame);
   // Without a result type the first argument cell is put back afterwards; the copy is
   // rooted, as the routine may allocate and move its node. A routine without arguments
   // has no first cell to keep (the cell past the top holds nothing live).
@@ -2189,11 +2233,11 @@ void call_routine(const Cell* routine_value) {
     bool keep_first = S.top > frame;
     Cell before = keep_first ? *frame : Cell{T_UNSET, 0, 0, 0};
     gc::Root keep(&before);
-    entry->fn();
+    fn();
     if (keep_first) *base() = before;  // no result: the first cell stays as it was
     return;
   }
-  entry->fn();
+  fn();
   frame = base();
   switch (return_type) {
     case T_LOGIC:
@@ -2208,6 +2252,100 @@ void call_routine(const Cell* routine_value) {
       break;
     default: break;
   }
+}
+
+// Whether the spec and the type blocks a plain routine's entry read still have the write
+// stamps it read them at.
+[[gnu::always_inline]] inline bool routine_blocks_same_q(const CalleeCacheEntry& e) {
+  if (memory::stamp(e.spec_buf) != e.spec_stamp) return false;
+  for (uint32_t i = 0; i < e.type_count; ++i)
+    if (memory::stamp(e.type_bufs[i]) != e.type_stamps[i]) return false;
+  return true;
+}
+
+// A routine called by call_plain_builtin: its function, result type and checks from its
+// entry while that is the routine's and current (a nested call can take the slot). The
+// checks are skipped when every checked argument takes any-type! by blocks not written
+// since the entry read them; a block written since is read again (nothing allocates).
+void call_plain_routine(const Cell* routine_value) {
+  CalleeCacheEntry& e = callee_slot(routine_value->w3);
+  if (e.extras != routine_value->w3 || e.epoch != epoch() || !e.routine_fn ||
+      e.routine_spec != routine_value->w2) [[unlikely]] {
+    call_routine(routine_value);
+    return;
+  }
+  if (!(routine_value->header & routine::FLAG)) {
+    if (!routine_blocks_same_q(e)) [[unlikely]] {
+      read_routine_fields(e, routine_value, e.extras_cells);
+      if (!e.routine_fn) {
+        call_routine(routine_value);
+        return;
+      }
+    }
+    if (!e.routine_any) {
+      Cell* frame = base();
+      if (!routine_args_pass_q(routine_value->w2, frame)) check_routine_args(routine_value, frame);
+    }
+  }
+  run_routine(e.routine_fn, e.routine_result);
+}
+
+// What a plain routine's entry keeps (see CalleeCacheEntry): read when the entry is made or
+// read again after a move. Nothing here allocates.
+void read_routine_fields(CalleeCacheEntry& e, const Cell* callee, const Cell* ex) {
+  e.routine_fn = nullptr;
+  e.routine_any = false;
+  e.type_count = 0;
+  const routine::Entry* entry =
+      cell::type(ex + 2) == T_INTEGER ? routine::registry_entry(cell::get_int(ex + 2)) : nullptr;
+  if (!entry || !entry->fn) return;  // call_routine reports it
+  e.routine_fn = entry->fn;
+  e.routine_result = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
+  e.routine_spec = callee->w2;
+  SeriesBuffer* sb = buf(callee->w2);
+  e.spec_buf = sb;
+  e.spec_stamp = memory::stamp(sb);
+  // The walk of routine_args_pass_q: the argument words from the last, each with the type
+  // block after it.
+  uint32_t n = cell_units(sb);
+  const Cell* sc = memory::head_cells(sb);
+  int32_t args = spec_arg_count(sc, n);
+  int32_t k = args;
+  int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
+  for (uint32_t i = n; i-- > 0;) {
+    uint32_t t = cell::type(sc + i);
+    if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
+    if (k > args) continue;
+    --k;
+    if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
+    const Cell* types = sc + i + 1;
+    SeriesBuffer* tb = buf(types->w2);
+    if (e.type_count >= CalleeCacheEntry::PLAIN_TYPES) return;
+    e.type_nodes[e.type_count] = types->w2;
+    e.type_bufs[e.type_count] = tb;
+    e.type_stamps[e.type_count++] = memory::stamp(tb);
+    if (types->w1 >= cell_units(tb)) continue;  // an empty block checks nothing
+    const Cell* first = memory::head_cells(tb) + types->w1;
+    if (cell::type(first) != T_WORD) return;
+    if (first->w2 != uint32_t(any_type_id) &&
+        symbol::canonical_id(int32_t(first->w2)) != symbol::canonical_id(any_type_id))
+      return;  // a type word: its value decides
+  }
+  e.routine_any = true;
+}
+}  // namespace
+
+void call_routine(const Cell* routine_value) {
+  // The routine's C++ function from the registry; it works on the frame's argument cells.
+  Cell* ex = memory::head_cells(code_buf(routine_value->w3));
+  const routine::Entry* entry =
+      cell::type(ex + 2) == T_INTEGER ? routine::registry_entry(cell::get_int(ex + 2)) : nullptr;
+  if (!entry || !entry->fn) error::raise(err::internal::not_done);
+  int32_t return_type = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
+  Cell* frame = base();
+  if (!(routine_value->header & routine::FLAG) && !routine_args_pass_q(routine_value->w2, frame))
+    check_routine_args(routine_value, frame);
+  run_routine(entry->fn, return_type);
 }
 
 // ---- Paths ----
