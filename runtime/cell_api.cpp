@@ -16,6 +16,7 @@ Cell* series_append_cell_node(Node node) {
   Cell* c = memory::tail_cells(b);
   c->header = T_UNSET;
   b->tail += sizeof(Cell);
+  memory::touch(b);
   return c;
 }
 
@@ -32,6 +33,7 @@ uint8_t* series_reserve_bytes_node(Node node, uint32_t n) {
   }
   uint8_t* at = memory::tail(b);
   b->tail += n;
+  memory::touch(b);
   return at;
 }
 

@@ -60,7 +60,22 @@ uint32_t kind_of(Node ctx) { return (cell_of(ctx)->header & hdr::CONTEXT_KIND_MA
 bool stack_held_q(Node ctx) { return cell_of(ctx)->header & hdr::CONTEXT_ON_STACK; }
 bool has_self_q(Node ctx) { return cell_of(ctx)->header & hdr::CONTEXT_HAS_SELF; }
 Node words_node(Node ctx) { return uint32_t(hash::record(table_of(ctx))[hash::rec::VALUES]); }
-int32_t word_count(Node ctx) { return int32_t(cell_count(words_node(ctx))); }
+int32_t word_count(Node ctx) {
+  // The word list's buffer of the context asked last, for as long as nothing moved: a
+  // buffer is replaced (a larger one, a collection, a fresh heap) only with a move, and its
+  // count is read live, so a word added in place since is counted. Comparators ask for
+  // their function's count on every call.
+  static Node last = 0;
+  static uint64_t last_moves = ~uint64_t(0);
+  static const SeriesBuffer* words = nullptr;
+  uint64_t moves = memory::state().moves;
+  if (ctx != last || moves != last_moves) {
+    words = memory::node_buffer(words_node(ctx));
+    last = ctx;
+    last_moves = moves;
+  }
+  return int32_t(memory::used_bytes(words) / 16);
+}
 Cell* word_at(Node ctx, int32_t index) { return cells(words_node(ctx)) + index; }
 Node values_node(Node ctx) { return stack_held_q(ctx) ? 0 : cell_of(ctx)->w2; }
 
@@ -195,7 +210,43 @@ Cell* value_of_symbol(int32_t symbol, Node ctx) {
   return cells(cell_of(ctx)->w2) + i;
 }
 
+bool assign_in_place(const Cell* word, const Cell* value, Node ctx, bool notify) {
+  if (!ctx || int32_t(word->w3) == -1) return false;
+  // The context cell and its values' cells of the context stored into last, for as long as
+  // nothing moved (a loop stores into the same words again and again); the values node is
+  // read live and compared.
+  static Node last = 0;
+  static uint64_t last_moves = ~uint64_t(0);
+  static Cell* last_cell = nullptr;
+  static Node last_values = 0;
+  static Cell* last_value_cells = nullptr;
+  uint64_t moves = memory::state().moves;
+  if (ctx != last || moves != last_moves) {
+    last = ctx;
+    last_moves = moves;
+    last_cell = cells(ctx);
+    last_values = 0;
+  }
+  Cell* x = last_cell;  // the context! cell, then self
+  if (x->w2 == 0) return false;
+  uint32_t index = word->w3;
+  if (x->header & hdr::CONTEXT_ON_STACK) {
+    *stack::at_index(x->w2 - 1 + index) = *value;
+    return true;
+  }
+  if (notify && x[1].w3) return false;  // a change handler may run
+  if (((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) == KIND_OBJECT)
+    word_at(ctx, int32_t(index))->header |= hdr::WORD_ASSIGNED;
+  if (x->w2 != last_values) {
+    last_values = x->w2;
+    last_value_cells = cells(x->w2);
+  }
+  last_value_cells[index] = *value;
+  return true;
+}
+
 void assign(Cell* word, const Cell* value, Node ctx, bool notify) {
+  if (assign_in_place(word, value, ctx, notify)) return;
   if (!ctx) error::raise(err::script::not_defined, word);  // an unbound word
   Held h(ctx);
   Kept v(value);
@@ -285,6 +336,7 @@ void bind_walk(Cell* block, const Binder& b, bool mark) {
   Node n = block->w2;
   if (!n || cycle::visiting_q(n)) return;
   cycle::Scope scope(n);
+  memory::touch_node(n);  // its words may take other bindings
   uint32_t count = cell_count(n);
   Cell* head = cells(n);
   if (mark) {

@@ -43,6 +43,9 @@ Cell add_word(int32_t symbol, bool canonical, bool keep_case);
 Cell add_global_word(int32_t symbol);
 Cell* value_of_symbol(int32_t symbol, Node ctx);
 void assign(Cell* word, const Cell* value, Node ctx, bool notify);
+// assign's common case, done when nothing can allocate or run (a resolved word, a context
+// with values, no change handler to call): false, untouched, for every other case.
+bool assign_in_place(const Cell* word, const Cell* value, Node ctx, bool notify);
 // The word's value cell. Inline for a resolved word of a context with a values series (the
 // common read); every other case, and every error, is value_slot_other's.
 Cell* value_slot_other(const Cell* word, Node ctx);

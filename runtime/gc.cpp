@@ -51,14 +51,21 @@ std::vector<Node>& mark_stack() {
   return *g_mark_stack;
 }
 
+// The handle a node has after this collection's moves. One collection can move a node
+// twice (a pool that took the nodes of a sparse pool is then stress mode's pick), so the
+// map is followed to its end; a handle that is a key belongs to an evacuated pool, which
+// never takes nodes again, so the walk ends.
+Node last_handle(Node n) {
+  while (uint32_t* v = addr_map::get(g_state.remap, n)) n = *v;
+  return n;
+}
+
 // Rewrites a moved node in place and returns it.
 Node resolve(Node* word) {
   Node n = *word;
   if (n && g_state.remap) {
-    if (uint32_t* v = addr_map::get(g_state.remap, n)) {
-      n = *v;
-      *word = n;
-    }
+    Node moved = last_handle(n);
+    if (moved != n) *word = n = moved;
   }
   return n;
 }
@@ -357,9 +364,7 @@ void unmark(Node node) {
 }
 
 Node remap(Node node) {
-  if (node && g_state.remap) {
-    if (uint32_t* v = addr_map::get(g_state.remap, node)) return *v;
-  }
+  if (node && g_state.remap) return last_handle(node);
   return node;
 }
 

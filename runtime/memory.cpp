@@ -39,9 +39,11 @@ size_t round_up(size_t v, size_t to) { return (v + to - 1) / to * to; }
 void init() {
   uint64_t moves = g_state.moves;  // a fresh heap still counts as a move for old addresses
   uint64_t renames = g_state.renames;
+  uint32_t stamps = g_state.stamp_clock;
   g_state = MemoryState{};
   g_state.moves = moves + 1;
   g_state.renames = renames + 1;
+  g_state.stamp_clock = stamps;
   g_state.arena_first_size = ARENA_FIRST_SIZE;
   g_state.arena_next_size = ARENA_FIRST_SIZE;
   g_state.large_threshold = LARGE_THRESHOLD;
@@ -69,9 +71,19 @@ void release_all() {
   gc::compact_shutdown();
   uint64_t moves = g_state.moves;
   uint64_t renames = g_state.renames;
+  uint32_t stamps = g_state.stamp_clock;
   g_state = MemoryState{};
   g_state.moves = moves + 1;
   g_state.renames = renames + 1;
+  g_state.stamp_clock = stamps;
+}
+
+uint32_t stamp_wrapped() {
+  // Stamps given before the wrap may come again: every cache keyed on one is dropped.
+  g_state.moves++;
+  g_state.renames++;
+  g_state.stamp_clock = 1;
+  return 1;
 }
 
 // ---- Counted OS blocks ----
@@ -349,7 +361,7 @@ uint32_t capacity_for(uint32_t units, uint32_t unit_flags) {
 void init_header(SeriesBuffer* b, uint32_t capacity, uint32_t flags, int32_t head_offset) {
   b->capacity = int32_t(capacity);
   b->node = 0;
-  b->spare = 0;
+  b->stamp = next_stamp();
   uint32_t offset;
   if (head_offset == -1) {
     offset = capacity / 2;

@@ -12,8 +12,8 @@ namespace kel {
 // pool (h - 1) / 10,000 at slot (h - 1) % 10,000 of the pool table.
 using Node = uint32_t;
 
-// Header of every series buffer: five 32-bit words, no pointers, then 4 spare bytes so
-// the data area (which follows at once) is 8-aligned. Footprint = 24 + capacity.
+// Header of every series buffer: six 32-bit words, no pointers, so the data area (which
+// follows at once) is 8-aligned. Footprint = 24 + capacity.
 // head and tail are byte offsets from the data start.
 struct SeriesBuffer {
   uint32_t flags;
@@ -21,7 +21,7 @@ struct SeriesBuffer {
   int32_t capacity;   // data bytes, a multiple of 16
   uint32_t head;      // offset of the first used byte
   uint32_t tail;      // offset just past the last used byte
-  uint32_t spare;
+  uint32_t stamp;     // write stamp: a new one at every write of a block's cells (touch)
 };
 static_assert(sizeof(SeriesBuffer) == 24);
 
@@ -44,7 +44,7 @@ constexpr uint32_t IN_USE = 0x80000000;        // cleared when the buffer is aba
 namespace memory {
 
 constexpr uint32_t POOL_NODES = 10000;
-constexpr uint32_t BUFFER_HEADER = 24;          // header + spare
+constexpr uint32_t BUFFER_HEADER = 24;          // the header with its stamp
 // One huge page: the boot library alone carves about 3 MB (see "What a start-up costs").
 constexpr uint32_t ARENA_FIRST_SIZE = 2097152;
 constexpr uint32_t LARGE_THRESHOLD = 2097152;
@@ -121,6 +121,8 @@ struct MemoryState {
   uint64_t carved_since_collection;
   uint64_t live_after_collection;
   uint64_t collect_floor;
+  // The last write stamp given (see touch); kept across a new start-up.
+  uint32_t stamp_clock;
 };
 
 namespace detail {
@@ -235,6 +237,24 @@ inline SeriesBuffer* node_buffer(Node node) {
   __builtin_prefetch(reinterpret_cast<const void*>(v + 64));
 }
 
+// Write stamps. Every buffer is made with a fresh stamp, and every writer of a block's
+// cells (block!, paren!, the path family, hash!) gives its series a new one: the series
+// actions through their owner notices, cell appends and byte reserves, the block unit's
+// writers, bind and unbind, the lexer writing into a given block. A form derived from a
+// block's cells (a resolved body, a compiled rule) is still good while the node's stamp is
+// the one it was made at: stamps are taken from one clock, so a node given to another
+// series later never shows an old stamp. When the clock wraps, `moves` and `renames`
+// change: a cache keyed on a stamp also keys on `renames` (or drops itself after every
+// collection). A C++ writer that stores into a block's cells by address calls touch.
+[[gnu::cold]] uint32_t stamp_wrapped();
+inline uint32_t next_stamp() {
+  uint32_t s = ++detail::g_memory.stamp_clock;
+  if (s == 0) [[unlikely]] return stamp_wrapped();
+  return s;
+}
+inline void touch(SeriesBuffer* b) { b->stamp = next_stamp(); }
+inline uint32_t stamp(const SeriesBuffer* b) { return b->stamp; }
+
 // Buffer accessors. Addresses are valid only until the next allocation.
 inline uint8_t* data(SeriesBuffer* b) { return reinterpret_cast<uint8_t*>(b) + BUFFER_HEADER; }
 inline uint8_t* head(SeriesBuffer* b) { return data(b) + b->head; }
@@ -257,6 +277,8 @@ inline Cell* end_cells(SeriesBuffer* b) { return reinterpret_cast<Cell*>(end(b))
 // Convenience through a node.
 inline uint8_t* node_head(Node n) { return head(node_buffer(n)); }
 inline uint8_t* node_tail(Node n) { return tail(node_buffer(n)); }
+inline void touch_node(Node n) { touch(node_buffer(n)); }
+inline uint32_t stamp_of(Node n) { return node_buffer(n)->stamp; }
 
 }  // namespace memory
 }  // namespace kel

@@ -137,6 +137,9 @@ Notice& last_notice() {
 
 int32_t notify_change(const Cell* value, const char* action, const Cell* new_value,
                       int32_t index, int32_t part) {
+  // Every modifying action notices before and after its change: the block's stamp moves
+  // at both (a handler may run code between them).
+  if (block::any_block_q(cell::type(value)) && value->w2) memory::touch_node(value->w2);
   Notice& note = last_notice();
   ++note.calls;
   note.value = *value;
@@ -152,6 +155,7 @@ int32_t notify_change(const Cell* value, const char* action, const Cell* new_val
   a.header = T_WORD;
   Kept ka(&a);
   object::fire_deep_change(&o.c, &w.c, &v.c, &ka.c, &n.c, index, part);
+  if (block::any_block_q(cell::type(&v.c)) && v.c.w2) memory::touch_node(v.c.w2);
   return 1;
 }
 

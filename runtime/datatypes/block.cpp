@@ -80,6 +80,7 @@ Cell* cell_at_index(const Cell* block, int32_t index) { return memory::head_cell
 void truncate_at(Cell* block, int32_t index) {
   SeriesBuffer* b = buf(block);
   memory::set_tail(b, reinterpret_cast<uint8_t*>(memory::head_cells(b) + index));
+  memory::touch(b);
 }
 
 void truncate_at_head(Cell* block) {
@@ -131,6 +132,7 @@ Cell* insert_cell(Cell* block, const Cell* value, bool advance, bool at_start) {
   }
   b->tail += sizeof(Cell);
   *pos = v;
+  memory::touch(b);
   if (hash) hash::table_add(block->w3, pos);
   if (advance) block->w1 = uint32_t(int32_t(block->w1) + 1);
   return memory::head_cells(buf(block)) + at;
@@ -205,6 +207,7 @@ bool remove_first_match(Cell* block, const Cell* value, bool from_start) {
     Cell* p = memory::head_cells(b) + i;
     std::memmove(p, p + 1, size_t(n - i - 1) * sizeof(Cell));
     b->tail -= sizeof(Cell);
+    memory::touch(b);
     return i <= int32_t(block->w1);
   }
   return false;
@@ -263,6 +266,7 @@ void copy_typed_values(Cell* block, int32_t first, int32_t end, int32_t step, bo
     gc::Root keep(&c);
     actions::direct<datatype::action::COPY>(&c, &c, nullptr, deep, deep && kind ? &k : nullptr);
     memory::head_cells(buf(block))[i] = c;
+    memory::touch(buf(block));
   }
 }
 

@@ -657,6 +657,19 @@ Cell* make(Cell* prototype, Cell* spec, uint32_t) {
   return result;
 }
 
+namespace {
+// The first of count cells appended at once to the empty block out, when its buffer has room
+// for them all (no allocation): the caller writes them all. Null otherwise.
+Cell* room_for(Cell* out, int32_t count) {
+  if (count <= 0) return nullptr;
+  SeriesBuffer* b = memory::node_buffer(out->w2);
+  if (b->tail + uint64_t(count) * sizeof(Cell) > uint32_t(b->capacity)) return nullptr;
+  Cell* to = memory::tail_cells(b);
+  b->tail += uint32_t(count) * sizeof(Cell);
+  return to;
+}
+}  // namespace
+
 Cell* reflect(Cell* value, int32_t field) {
   Kept o(value);
   Node ctx = o.c.w1;
@@ -677,6 +690,12 @@ Cell* reflect(Cell* value, int32_t field) {
     cell::set_integer(out, int32_t(o.c.w2));
   } else if (f == canon_rw<runtime_word_index("words", WordKind::SYMBOL)>()) {
     block::init_cell(out, n);
+    if (Cell* to = room_for(out, n)) {
+      // Nothing allocates from here: the word list is read through one address.
+      const Cell* words = context::word_at(o.c.w1, 0);
+      for (int32_t i = 0; i < n; ++i) to[i] = Cell{T_WORD, o.c.w1, words[i].w2, uint32_t(i)};
+      return out;
+    }
     for (int32_t i = 0; i < n; ++i) {
       Cell w = *context::word_at(o.c.w1, i);
       w = Cell{T_WORD, o.c.w1, w.w2, uint32_t(i)};
@@ -692,6 +711,18 @@ Cell* reflect(Cell* value, int32_t field) {
   } else if (f == canon_rw<runtime_word_index("body", WordKind::SYMBOL)>()) {
     block::init_cell(out, n * 2);
     fill_values(o.c.w1);
+    if (Cell* to = room_for(out, n * 2)) {
+      const Cell* words = context::word_at(o.c.w1, 0);
+      const Cell* values = vals(o.c.w1);
+      for (int32_t i = 0; i < n; ++i) {
+        to[2 * i] = Cell{T_SET_WORD | hdr::NEW_LINE, o.c.w1, words[i].w2, uint32_t(i)};
+        Cell v = values[i];
+        if (cell::type(&v) == T_WORD) cell::set_type(&v, T_LIT_WORD);
+        else if (cell::type(&v) == T_PATH) cell::set_type(&v, T_LIT_PATH);
+        to[2 * i + 1] = v;
+      }
+      return out;
+    }
     for (int32_t i = 0; i < n; ++i) {
       Cell w = *context::word_at(o.c.w1, i);
       w = Cell{T_SET_WORD | hdr::NEW_LINE, o.c.w1, w.w2, uint32_t(i)};

@@ -31,12 +31,12 @@ std::vector<void (*)()>& after_binding() {
 }
 }  // namespace
 
-int32_t registry_count() { return int32_t(registry().size()); }
+namespace detail {
+const Entry* entries = nullptr;
+int32_t entry_count = 0;
+}  // namespace detail
 
-const Entry* registry_entry(int32_t index) {
-  if (index < 0 || index >= registry_count()) return nullptr;
-  return registry().data() + index;
-}
+int32_t registry_count() { return int32_t(registry().size()); }
 
 namespace {
 // The spec text loaded last and its block (a rooted cell): entries that share one text
@@ -60,6 +60,8 @@ void bind_entry(int32_t i) {
 
 int32_t register_routine(const Entry& entry) {
   registry().push_back(entry);
+  detail::entries = registry().data();
+  detail::entry_count = int32_t(registry().size());
   int32_t i = registry_count() - 1;
   if (g_binding) bind_entry(i);
   return i;

@@ -19,7 +19,16 @@ struct Entry {
 };
 // The registry, indexed from 0; an extras cell 2 holds the index.
 int32_t registry_count();
-const Entry* registry_entry(int32_t index);
+namespace detail {
+// The registry's cells and count as of its last change (constant-initialised, so right
+// before any start-up code runs): every routine call reads its entry through them.
+extern const Entry* entries;
+extern int32_t entry_count;
+}  // namespace detail
+inline const Entry* registry_entry(int32_t index) {
+  if (index < 0 || index >= detail::entry_count) return nullptr;
+  return detail::entries + index;
+}
 // Adds a routine to the registry (name and spec are static text) and answers its index.
 // Units register from their start-up entry; start-up binds every routine registered by
 // then (`bind_registered`), and a routine registered later is bound at once.

@@ -225,6 +225,7 @@ void write_element(Cell* s, int32_t index, const Cell* value) {
     // The old value leaves the index first, or its bucket would keep naming this cell.
     if (hash_q(s)) hash::table_delete_value(s->w3, c);
     *c = *value;
+    memory::touch(buf(s));
     if (hash_q(s)) hash::table_add(s->w3, c);
     return;
   }

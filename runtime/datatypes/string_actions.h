@@ -14,10 +14,12 @@ namespace kel::string {
 // so nothing moves under the caller; count is cut to the characters there.
 std::vector<int32_t> read_chars(const Cell* s, int32_t from, int32_t count);
 // Replaces the removed characters at index (from the buffer start) by the codepoints, copies
-// times; min_unit is the unit the new characters ask for (the buffer never narrows). Every
+// times; min_unit is the unit the new characters ask for (the buffer never narrows);
+// min_unit_fits: it holds every one of them already (they are not measured again). Every
 // size is checked (internal/no-memory) before anything changes.
 void replace_chars(Cell* s, int32_t index, int32_t removed, const std::vector<int32_t>& cps,
-                   int64_t copies, uint32_t min_unit);
+                   int64_t copies, uint32_t min_unit,
+                   bool min_unit_fits = false);
 // The unit a codepoint asks for when appended: 1 up to 127, 2 up to 0xFFFF, else 4.
 uint32_t char_unit(int32_t c);
 // Owner notice when the series is owned (the action word's spelling).

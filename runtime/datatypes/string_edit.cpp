@@ -6,6 +6,7 @@
 
 #include "runtime/casemap.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/error.h"
@@ -54,7 +55,7 @@ std::vector<int32_t> read_chars(const Cell* s, int32_t from, int32_t count) {
 }
 
 void replace_chars(Cell* s, int32_t index, int32_t removed, const std::vector<int32_t>& cps,
-                   int64_t copies, uint32_t min_unit) {
+                   int64_t copies, uint32_t min_unit, bool min_unit_fits) {
   SeriesBuffer* b = buf(s);
   uint32_t u = memory::unit(b);
   int64_t n = memory::units(b);
@@ -63,7 +64,8 @@ void replace_chars(Cell* s, int32_t index, int32_t removed, const std::vector<in
   if (copies < 0) copies = 0;
   int64_t one = int64_t(cps.size());
   uint32_t nu = std::max(u, min_unit);
-  for (int32_t c : cps) nu = std::max(nu, fit_unit(c));
+  if (!min_unit_fits)
+    for (int32_t c : cps) nu = std::max(nu, fit_unit(c));
   // Every size first: a request too large for a buffer changes nothing.
   if (one && copies > int64_t(MAX_BYTES)) error::raise(err::internal::no_memory);
   int64_t added = one * copies;
@@ -100,13 +102,43 @@ void replace_chars(Cell* s, int32_t index, int32_t removed, const std::vector<in
 
 namespace {
 
-// The characters a value adds and the unit it asks for.
+// Character vectors given back by finished pieces, kept with their room: an append takes
+// one instead of growing a fresh vector from nothing (several heap calls per append).
+// Pieces can nest (a change handler appends while its string's append waits), so each
+// piece owns its vector until it ends.
+constexpr size_t SPARE_PIECES = 8;
+constexpr size_t SPARE_ROOM_MAX = 1 << 16;  // characters; larger vectors are freed
+thread_local std::vector<std::vector<int32_t>> t_spare_pieces;
+
+// The characters a value adds and the unit it asks for, which holds every one of them (the
+// unit of the text they come from, or the widest a character asks for).
 struct Piece {
   std::vector<int32_t> cps;
   uint32_t unit = 1;
+  Piece() {
+    if (!t_spare_pieces.empty()) {
+      cps.swap(t_spare_pieces.back());
+      t_spare_pieces.pop_back();
+    }
+  }
+  Piece(const Piece&) = delete;
+  Piece(Piece&& o) noexcept : unit(o.unit) { cps.swap(o.cps); }
+  // The vector this piece held goes back with the other piece when it ends.
+  Piece& operator=(Piece&& o) noexcept {
+    cps.swap(o.cps);
+    unit = o.unit;
+    return *this;
+  }
+  ~Piece() {
+    if (cps.capacity() == 0 || cps.capacity() > SPARE_ROOM_MAX) return;
+    if (t_spare_pieces.size() >= SPARE_PIECES) return;
+    if (t_spare_pieces.capacity() < SPARE_PIECES) t_spare_pieces.reserve(SPARE_PIECES);
+    cps.clear();
+    t_spare_pieces.push_back(std::move(cps));
+  }
 };
 
-// Adds the characters of a formed text from its head, at most budget of them (-1: all).
+// Adds the characters of a text from its head, at most budget of them (-1: all).
 void add_chars(Piece* piece, const Cell* text, int32_t budget) {
   SeriesBuffer* b = buf(text);
   uint32_t u = memory::unit(b);
@@ -114,12 +146,27 @@ void add_chars(Piece* piece, const Cell* text, int32_t budget) {
   int32_t from = std::clamp(int32_t(text->w1), 0, n);
   int32_t count = n - from;
   if (budget >= 0 && count > budget) count = budget;
+  if (count <= 0) return;
   const uint8_t* at = memory::head(b) + size_t(from) * u;
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t c = unicode::load_unit(at + size_t(i) * u, u);
-    piece->unit = std::max(piece->unit, char_unit(c));
-    piece->cps.push_back(c);
+  size_t start = piece->cps.size();
+  piece->cps.resize(start + size_t(count));
+  int32_t* to = piece->cps.data() + start;
+  uint32_t wide = piece->unit;
+  if (u == 1) {
+    uint32_t high = 0;
+    for (int32_t i = 0; i < count; ++i) {
+      to[i] = at[i];
+      high |= at[i];
+    }
+    wide = std::max(wide, char_unit(int32_t(high & 0x80)));
+  } else {
+    for (int32_t i = 0; i < count; ++i) {
+      int32_t c = unicode::load_unit(at + size_t(i) * u, u);
+      wide = std::max(wide, char_unit(c));
+      to[i] = c;
+    }
   }
+  piece->unit = wide;
 }
 
 void add_formed(Piece* piece, Cell* value, int32_t budget) {
@@ -131,6 +178,18 @@ void add_formed(Piece* piece, Cell* value, int32_t budget) {
 // The same for the values of a block, formed one after another into one scratch text (the
 // argument stack cell at index `scratch`), emptied before each: no text made per value.
 void add_formed_into(Piece* piece, Cell* value, int32_t budget, uint32_t scratch) {
+  if (cell::type(value) == T_STRING) {
+    add_chars(piece, value, budget);  // a string forms as its characters from its head
+    return;
+  }
+  if (cell::type(value) == T_INTEGER) {
+    // integer::form's text, which is ASCII: the piece's unit stays as it is.
+    const char* text = integer::to_decimal_text(integer::get(value));
+    int32_t count = int32_t(std::strlen(text));
+    if (budget >= 0 && count > budget) count = budget;
+    if (count > 0) piece->cps.insert(piece->cps.end(), text, text + count);
+    return;
+  }
   Cell* text = stack::at_index(scratch);
   SeriesBuffer* b = buf(text);
   b->tail = b->head;
@@ -160,7 +219,10 @@ Piece measure(Cell* value, int32_t part, bool only, bool values_part) {
     if (part >= 0 && int64_t(p.cps.size()) > part) p.cps.resize(size_t(part));
     p.unit = unit_of(value);
   } else if (plain_text_q(t)) {
-    p.cps = read_chars(value, int32_t(value->w1), part >= 0 ? part : INT32_MAX);
+    // read_chars's count, read into the piece's own vector.
+    Cell text = *value;
+    text.w1 = uint32_t(std::clamp(int32_t(value->w1), 0, int32_t(memory::units(buf(value)))));
+    add_chars(&p, &text, part >= 0 ? part : -1);
     p.unit = unit_of(value);
   } else if (t == T_BLOCK || t == T_PAREN || t == T_HASH) {
     Cell b = *value;
@@ -229,7 +291,7 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     old = count_from_start(&s);
     check();
   }
-  replace_chars(&s, old, 0, p.cps, dup, p.unit);
+  replace_chars(&s, old, 0, p.cps, dup, p.unit, true);
   notify(&s, "appended", &v, old, rep);
   s.w1 = 0;
   *series = s;
@@ -267,7 +329,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     p = measure(&v, part, only, h >= n);
     check();
   }
-  replace_chars(&s, h, 0, p.cps, dup, p.unit);
+  replace_chars(&s, h, 0, p.cps, dup, p.unit, true);
   notify(&s, "inserted", &v, noticed, rep);
   s.w1 = uint32_t(std::min<int64_t>(h + total, count_from_start(&s)));
   *series = s;
@@ -304,13 +366,13 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
   int32_t noticed = h, noticed_rep = rep;
   if (notify(&s, "change", &v, h, rep)) measure_change();
   if (remaining == 0) {
-    replace_chars(&s, h, 0, p.cps, dup, p.unit);
+    replace_chars(&s, h, 0, p.cps, dup, p.unit, true);
     notify(&s, "changed", nullptr, noticed, int32_t(total));
     s.w1 = uint32_t(count_from_start(&s));
     *series = s;
     return series;
   }
-  replace_chars(&s, h, int32_t(replaced), p.cps, dup, p.unit);
+  replace_chars(&s, h, int32_t(replaced), p.cps, dup, p.unit, true);
   notify(&s, "changed", nullptr, noticed, noticed_rep);
   s.w1 = uint32_t(std::min<int64_t>(h + total, count_from_start(&s)));
   *series = s;

@@ -55,12 +55,37 @@ void copy(Cell* out, const Cell* block, bool deep) {
 
 namespace kel::blk {
 
+namespace {
+// Words found in a callee's spec table, by table node and spelling: a word keeps its index
+// in a table for good (words are only ever added), and a node names the same table until a
+// collection renames it. Path calls with refinements look their refinements up each call.
+struct SpecHit {
+  uint64_t renames = ~uint64_t(0);
+  Node table = 0;
+  int32_t symbol = 0;
+  int32_t index = -1;
+};
+constexpr uint32_t SPEC_HITS = 64;
+SpecHit g_spec_hits[SPEC_HITS];
+}  // namespace
+
 int32_t find_spec_symbol(const Cell* fn, int32_t symbol) {
   uint32_t t = cell::type(fn);
   if (t == T_OP) t = (fn->header >> hdr::OP_TYPE_SHIFT) & 0xFF;
-  if (t == T_FUNCTION || t == T_ROUTINE) return context::find_symbol(fn->w1, symbol, true);
-  int32_t index = -1;
-  return hash::context_symbol_index(extras(fn, 0)->w1, symbol, true, 0, &index);
+  bool context_q = t == T_FUNCTION || t == T_ROUTINE;
+  Node table = context_q ? fn->w1 : extras(fn, 0)->w1;
+  uint64_t renames = memory::state().renames;
+  SpecHit& hit = g_spec_hits[(table * 31u + uint32_t(symbol)) & (SPEC_HITS - 1)];
+  if (hit.table == table && hit.symbol == symbol && hit.renames == renames) return hit.index;
+  int32_t found;
+  if (context_q) {
+    found = context::find_symbol(table, symbol, true);
+  } else {
+    int32_t index = -1;
+    found = hash::context_symbol_index(table, symbol, true, 0, &index);
+  }
+  if (found >= 0) hit = SpecHit{renames, table, symbol, found};
+  return found;
 }
 
 }  // namespace kel::blk

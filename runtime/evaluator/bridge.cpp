@@ -68,7 +68,10 @@ void set_slot_quiet() {
   uint32_t t = cell::type(arg(0));
   if (t != T_BLOCK && t != T_PAREN && (t < T_PATH || t > T_GET_PATH)) refuse_first_arg();
   Cell* series = arg(0);
-  if (series->w1 < blk::count(series->w2)) blk::cells(series->w2)[series->w1] = *arg(1);
+  if (series->w1 < blk::count(series->w2)) {
+    blk::cells(series->w2)[series->w1] = *arg(1);
+    memory::touch_node(series->w2);
+  }
   Cell v = *arg(1);
   stack::set_only_result(&v);
 }

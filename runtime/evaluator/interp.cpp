@@ -2087,7 +2087,7 @@ inline int32_t spec_arg_count(const Cell* sc, uint32_t n) {
 }
 
 bool routine_args_pass_q(Node spec, const Cell* frame) {
-  SeriesBuffer* sb = buf(spec);
+  SeriesBuffer* sb = code_buf(spec);  // a routine's spec and types: read call after call
   uint32_t n = cell_units(sb);
   const Cell* sc = memory::head_cells(sb);
   int32_t args = spec_arg_count(sc, n);
@@ -2100,7 +2100,7 @@ bool routine_args_pass_q(Node spec, const Cell* frame) {
     --k;
     if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
     const Cell* types = sc + i + 1;
-    SeriesBuffer* tb = buf(types->w2);
+    SeriesBuffer* tb = code_buf(types->w2);
     uint32_t count = cell_units(tb);
     if (types->w1 >= count) continue;
     const Cell* tc = memory::head_cells(tb);
@@ -2174,7 +2174,7 @@ bool routine_args_pass_q(Node spec, const Cell* frame) {
 
 void call_routine(const Cell* routine_value) {
   // The routine's C++ function from the registry; it works on the frame's argument cells.
-  Cell* ex = memory::head_cells(buf(routine_value->w3));
+  Cell* ex = memory::head_cells(code_buf(routine_value->w3));
   const routine::Entry* entry =
       cell::type(ex + 2) == T_INTEGER ? routine::registry_entry(cell::get_int(ex + 2)) : nullptr;
   if (!entry || !entry->fn) error::raise(err::internal::not_done);

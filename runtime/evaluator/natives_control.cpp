@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "runtime/cell_api.h"
+#include "runtime/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/map.h"
@@ -69,6 +70,7 @@ bool loop_word_type_q(uint32_t t) {
 }
 
 void assign(const Cell* word, const Cell* value) {
+  if (context::assign_in_place(word, value, word->w1, true)) return;
   Cell w = *word, v = *value;
   gc::Root keep_w(&w), keep_v(&v);
   word::assign_value(&w, &v);
@@ -176,6 +178,36 @@ bool series_has_more_q(const Cell* series) {
 }
 
 bool foreach_step_q(Cell* series, Cell* words, int32_t n) {
+  if (n >= 1 && cell::type(series) == T_BLOCK && cell::type(words) == T_BLOCK) {
+    // The general steps below with each buffer read once: while every value is stored in
+    // place nothing allocates, and after one that is not the rest goes the general way.
+    SeriesBuffer* sb = memory::node_buffer(series->w2);
+    uint32_t units = memory::used_bytes(sb) / sizeof(Cell);
+    if (series->w1 >= units) return false;
+    const Cell* from = memory::head_cells(sb);
+    const Cell* ws = block::cell_at_index(words, int32_t(words->w1));
+    for (int32_t i = 0; i < n; ++i) {
+      const Cell* w = ws + i;
+      if (!loop_word_type_q(cell::type(w))) {
+        Cell bad = *w;
+        error::raise(err::script::invalid_arg, &bad);
+      }
+      uint32_t at = series->w1 + uint32_t(i);
+      Cell v = at < units ? from[at] : Cell{T_NONE, 0, 0, 0};
+      if (context::assign_in_place(w, &v, w->w1, true)) continue;
+      Cell wc = *w;
+      assign(&wc, &v);
+      for (++i; i < n; ++i) {
+        Cell w2 = *block::cell_at_index(words, int32_t(words->w1) + i);
+        if (!loop_word_type_q(cell::type(&w2))) error::raise(err::script::invalid_arg, &w2);
+        Cell v2 = element_at(series, series->w1 + uint32_t(i));
+        assign(&w2, &v2);
+      }
+      break;
+    }
+    series->w1 += uint32_t(n);
+    return true;
+  }
   if (n < 1 || !series_has_more_q(series)) return false;
   if (cell::type(series) == T_MAP) return map::assign_next_entries(series, words, n);
   if (cell::type(series) == T_IMAGE) {

@@ -195,27 +195,6 @@ std::string bytes_of(const Cell* v) {
 memory::MemoryState& M = memory::detail::g_memory;
 inline uint64_t epoch() { return M.moves; }
 
-struct BufferCache {
-  uint64_t epoch = ~uint64_t(0);
-  Node node = 0;
-  SeriesBuffer* b = nullptr;
-  SeriesBuffer* get(Node n) {
-    uint64_t e = parse::epoch();
-    if (n == node && e == epoch) return b;
-    b = memory::node_buffer(n);
-    node = n;
-    epoch = e;
-    return b;
-  }
-  // For a series whose node changes only with a rename (which also counts as a move), or
-  // whose cache is cleared when it is replaced.
-  SeriesBuffer* get_same(Node n) {
-    if (epoch == parse::epoch()) return b;
-    return get(n);
-  }
-  void clear() { epoch = ~uint64_t(0); }
-};
-
 inline int32_t units_in(const SeriesBuffer* b) {
   uint32_t bytes = b->tail - b->head;
   switch (memory::unit(b)) {
@@ -255,7 +234,7 @@ struct Engine {
   // Rule-block frames of this run counted by a hash of (block node, head, input index): a
   // push whose bucket is empty cannot repeat a frame, so the stack walk of the recursion
   // check runs only on a hit. Rebuilt from the stack when nodes may have been renamed.
-  static constexpr uint32_t REC_BUCKETS = 256;
+  static constexpr uint32_t REC_BUCKETS = 1024;
   uint16_t rec[REC_BUCKETS] = {};
   uint64_t rec_renames = M.renames;
 
@@ -299,19 +278,42 @@ struct Engine {
   bool saved = false;
 
   // Buffers of the rule stack, the current rules and the input, read again only after
-  // something allocated or collected.
-  mutable BufferCache rs_buf, rules_buf, in_buf;
-  // The input cache is cleared wherever the input is replaced (set_kind).
-  SeriesBuffer* in_b() const { return in_buf.get_same(input.w2); }
+  // something allocated or collected: one move count for the three, so the checks of
+  // accesses that follow one another without a call between fold into one. Replacing the
+  // rules (set_rules) or the input (set_kind) reads that buffer again.
+  mutable uint64_t buf_epoch = ~uint64_t(0);
+  mutable SeriesBuffer* rs_buf = nullptr;
+  mutable SeriesBuffer* rules_buf = nullptr;
+  mutable SeriesBuffer* in_buf = nullptr;
+  [[gnu::noinline]] void read_buffers() const {
+    rs_buf = memory::node_buffer(rs()->w2);
+    rules_buf = rules.w2 ? memory::node_buffer(rules.w2) : nullptr;
+    in_buf = memory::node_buffer(input.w2);
+    buf_epoch = epoch();
+  }
+  void buffers_current() const {
+    if (buf_epoch != epoch()) [[unlikely]] read_buffers();
+  }
+  SeriesBuffer* in_b() const {
+    buffers_current();
+    return in_buf;
+  }
+  SeriesBuffer* rules_b() const {
+    buffers_current();
+    return rules_buf;
+  }
 
   // -- rule stack access (addresses valid until the next allocation) --
   static Cell* rs() { return rule_stack(); }
   // The rule stack's buffer; its address holds until something allocates.
-  SeriesBuffer* rs_b() const { return rs_buf.get_same(rs()->w2); }
+  SeriesBuffer* rs_b() const {
+    buffers_current();
+    return rs_buf;
+  }
   static int32_t cells_in(const SeriesBuffer* b) { return int32_t((b->tail - b->head) >> 4); }
-  Cell* rat(int32_t i) const { return memory::head_cells(rs_buf.get_same(rs()->w2)) + i; }
+  Cell* rat(int32_t i) const { return memory::head_cells(rs_b()) + i; }
   int32_t rtop() const {
-    const SeriesBuffer* b = rs_buf.get_same(rs()->w2);
+    const SeriesBuffer* b = rs_b();
     return int32_t((b->tail - b->head) >> 4);
   }
   static int32_t rhead() { return int32_t(rs()->w1); }
@@ -319,7 +321,7 @@ struct Engine {
   // only after the push made room (the room may move nodes).
   // With room in the buffer nothing allocates, so the cell is written straight away.
   void rpush(const Cell& c) {
-    SeriesBuffer* b = rs_buf.get_same(rs()->w2);
+    SeriesBuffer* b = rs_b();
     if (b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
       *memory::tail_cells(b) = c;
       b->tail += sizeof(Cell);
@@ -328,7 +330,7 @@ struct Engine {
     *runtime::block_append_cell(rs()) = c;
   }
   void rpush_rooted(const Cell* c) {
-    SeriesBuffer* b = rs_buf.get_same(rs()->w2);
+    SeriesBuffer* b = rs_b();
     if (b->tail + sizeof(Cell) <= uint32_t(b->capacity)) {
       *memory::tail_cells(b) = *c;
       b->tail += sizeof(Cell);
@@ -338,7 +340,7 @@ struct Engine {
     *slot = *c;
   }
   void rdrop(int32_t n) {
-    SeriesBuffer* b = rs_buf.get_same(rs()->w2);
+    SeriesBuffer* b = rs_b();
     b->tail -= uint32_t(n) * uint32_t(sizeof(Cell));
   }
   static int32_t frame_size(const Cell* top) {
@@ -350,20 +352,20 @@ struct Engine {
   }
 
   int32_t rule_count() const {
-    const SeriesBuffer* b = rules_buf.get_same(rules.w2);
+    const SeriesBuffer* b = rules_b();
     return int32_t((b->tail - b->head) >> 4);
   }
   const Cell* rule_at(int32_t i) const {
-    return memory::head_cells(rules_buf.get_same(rules.w2)) + i;
+    return memory::head_cells(rules_b()) + i;
   }
   // Wherever the current rule block is replaced (its cache is read by the move counter).
   void set_rules(const Cell& c) {
     rules = c;
-    rules_buf.clear();
+    if (buf_epoch == epoch()) rules_buf = memory::node_buffer(c.w2);
   }
 
   void set_kind() {
-    in_buf.clear();
+    if (buf_epoch == epoch()) in_buf = memory::node_buffer(input.w2);
     uint32_t t = cell::type(&input);
     kind = block::any_block_q(t) ? Kind::BLOCK : t == T_BINARY ? Kind::BYTES : Kind::TEXT;
   }
@@ -398,7 +400,60 @@ struct Engine {
   bool ev(const char* name) { return !tracing || ev(name, &rules, ri); }
 
   // -- values --
-  void word_value(const Cell* w, Cell* out) { *out = *context::value_slot(w, w->w1); }
+  // The values of the last context a rule word was read from: its head cell and values
+  // series, good while nothing moved. A read checks the context's values node and flags
+  // again, so it answers exactly what context::value_slot answers, without its two node
+  // look-ups; anything else (no index yet, an unbound word, a function's frame) goes there.
+  uint64_t vc_epoch = ~uint64_t(0);
+  Node vc_ctx = 0, vc_values = 0;
+  const Cell* vc_x = nullptr;
+  Cell* vc_head = nullptr;
+
+  [[gnu::noinline]] bool values_of(Node ctx) {
+    const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(ctx));
+    // a function's frame keeps a stack index there, not a node
+    if (!x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) return false;
+    vc_ctx = ctx;
+    vc_x = x;
+    vc_values = x->w2;
+    vc_head = reinterpret_cast<Cell*>(memory::node_head(x->w2));
+    vc_epoch = epoch();
+    return true;
+  }
+  [[gnu::always_inline]] const Cell* cached_slot(const Cell* w) {
+    Node ctx = w->w1;
+    if (int32_t(w->w3) == -1 || !ctx) return nullptr;
+    if ((ctx != vc_ctx || vc_epoch != epoch()) && !values_of(ctx)) return nullptr;
+    if (vc_x->w2 != vc_values || (vc_x->header & hdr::CONTEXT_ON_STACK)) {
+      vc_epoch = ~uint64_t(0);
+      return nullptr;
+    }
+    return vc_head + int32_t(w->w3);
+  }
+  // The buffer of the last bitset tested, kept while nothing moved (its bits are read
+  // live, so a bitset changed in place is seen).
+  uint64_t bs_epoch = ~uint64_t(0);
+  Node bs_node = 0;
+  SeriesBuffer* bs_buf = nullptr;
+  bool member(const Cell* bitset, uint32_t c) {
+    if (bitset->w2 != bs_node || bs_epoch != epoch()) {
+      bs_buf = memory::node_buffer(bitset->w2);
+      bs_node = bitset->w2;
+      bs_epoch = epoch();
+    }
+    if (c < memory::used_bytes(bs_buf) * 8u)
+      return (memory::head(bs_buf)[c >> 3] & (0x80u >> (c & 7))) != 0;
+    return (bs_buf->flags & sflag::COMPLEMENT) != 0;
+  }
+
+  [[gnu::noinline]] static void word_value_other(const Cell* w, Cell* out) {
+    *out = *context::value_slot(w, w->w1);
+  }
+  [[gnu::always_inline]] void word_value(const Cell* w, Cell* out) {
+    const Cell* at = cached_slot(w);
+    if (at) *out = *at;
+    else word_value_other(w, out);
+  }
 
   void element(int32_t i, Cell* out) {
     if (kind == Kind::BLOCK) *out = *(memory::head_cells(in_b()) + i);
@@ -514,8 +569,8 @@ struct Engine {
   State push_block(const Cell* block_cell) {
     if (rtop() - rhead() >= STACK_LIMIT) check_limits(saved);
     if (M.renames != rec_renames) rec_rebuild();
-    if (!shortcuts || rec[rec_hash(block_cell->w2, block_cell->w1, input.w1)])
-      check_recursion(block_cell, input.w1, saved);
+    uint32_t h = rec_hash(block_cell->w2, block_cell->w1, input.w1);
+    if (!shortcuts || rec[h]) check_recursion(block_cell, input.w1, saved);
     // nothing above allocated: the checks raise or return
     SeriesBuffer* b = rs_b();
     if (frame >= 0) memory::head_cells(b)[frame].w1 = uint32_t(ri);
@@ -534,7 +589,7 @@ struct Engine {
       frame = rtop() - 1;
     }
     if (M.renames != rec_renames) rec_rebuild();  // counts the new frame too
-    else ++rec[rec_hash(rules.w2, rules.w1, input.w1)];
+    else ++rec[h];  // no node renamed: the same block, the same bucket
     ri = int32_t(rules.w1);
     if (tracing && !ev("push")) return GO_DONE;
     return GO_FETCH;
@@ -554,7 +609,7 @@ struct Engine {
 
   // -- states --
   State fetch() {
-    const SeriesBuffer* rb = rules_buf.get_same(rules.w2);
+    const SeriesBuffer* rb = rules_b();
     if (ri >= cells_in(rb)) {
       // A command still waiting for its rule (a paren shortened the block) fails; the
       // block itself ends with a match.
@@ -608,7 +663,19 @@ struct Engine {
   }
 
   State match_value(const Cell* v) {
-    int32_t n = match_at(v, int32_t(input.w1), false);
+    int32_t n;
+    uint32_t t = cell::type(v);
+    if (kind == Kind::TEXT && (t == T_CHAR || t == T_BITSET)) {
+      // the common literal on text, as match_at answers it; nothing allocates here
+      int32_t i = int32_t(input.w1);
+      n = -1;
+      if (i < end_index()) {
+        int32_t c = char_in(in_b(), i);
+        if (t == T_CHAR ? eq_char(c, int32_t(v->w2)) : member(v, uint32_t(c))) n = 1;
+      }
+    } else {
+      n = match_at(v, int32_t(input.w1), false);
+    }
     flag = n >= 0;
     if (flag) input.w1 += uint32_t(n);
     if (tracing && !ev("match")) return GO_DONE;
@@ -698,12 +765,7 @@ struct Engine {
   }
 
   // The slot of a resolved word's value, where reading it cannot raise; null otherwise.
-  static const Cell* plain_value(const Cell* w) {
-    if (int32_t(w->w3) == -1 || !w->w1) return nullptr;
-    const Cell* x = reinterpret_cast<const Cell*>(memory::node_head(w->w1));
-    if (!x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) return nullptr;
-    return reinterpret_cast<const Cell*>(memory::node_head(x->w2)) + int32_t(w->w3);
-  }
+  const Cell* plain_value(const Cell* w) { return cached_slot(w); }
 
   // Whether a text or binary rule (a block, or a word holding one) cannot match here without
   // running anything: every alternative begins with a char, bitset, string or binary (or a
@@ -720,10 +782,22 @@ struct Engine {
     if (t != T_BLOCK) return false;
     int32_t depth = rtop() - rhead();
     if (depth <= 0 || depth >= STACK_LIMIT - 16) return false;
+    int32_t at = int32_t(input.w1);
+    // the value at the position (none at the end): a char or byte; nothing allocates below
+    bool more = at < end_index();
+    uint32_t ch = 0;
+    if (more) ch = kind == Kind::TEXT ? uint32_t(char_in(in_b(), at)) : memory::head(in_b())[at];
+    if (M.renames != rec_renames) rec_rebuild();
+    return block_fails(rule, more, ch, 2);
+  }
+
+  // fails_at_once for one block: every alternative begins with a literal that fails on
+  // the value at the position (ch; none when !more), or with a block (up to `levels`
+  // deep) for which that holds; and no frame of the block begins here.
+  bool block_fails(const Cell* rule, bool more, uint32_t ch, int levels) {
     const SeriesBuffer* b = memory::node_buffer(rule->w2);
     const Cell* c = memory::head_cells(const_cast<SeriesBuffer*>(b));
     int32_t n = units_in(b), i = int32_t(rule->w1);
-    int32_t at = int32_t(input.w1);
     for (;;) {
       if (i >= n) return false;  // an empty alternative matches
       const Cell* lit = c + i;
@@ -732,11 +806,15 @@ struct Engine {
         if (keyword_of(lit->w2) != KW_UNKNOWN || !(lit = plain_value(lit))) return false;
         lt = cell::type(lit);
       }
-      // nothing allocates in these matches
-      if (kind == Kind::TEXT && lt == T_CHAR) {
-        if (at < end_index() && eq_char(char_in(in_b(), at), int32_t(lit->w2))) return false;
-      } else if (lt == T_CHAR || lt == T_BITSET || text_type_q(lt) || lt == T_BINARY) {
-        if (match_at(lit, at, false) >= 0) return false;
+      if (lt == T_CHAR) {
+        if (more && (kind == Kind::TEXT ? eq_char(int32_t(ch), int32_t(lit->w2)) : ch == lit->w2))
+          return false;
+      } else if (lt == T_BITSET) {
+        if (more && member(lit, ch)) return false;
+      } else if (text_type_q(lt) || lt == T_BINARY) {
+        if (match_at(lit, int32_t(input.w1), false) >= 0) return false;
+      } else if (lt == T_BLOCK && levels > 0) {
+        if (!block_fails(lit, more, ch, levels - 1)) return false;
       } else {
         return false;
       }
@@ -745,7 +823,6 @@ struct Engine {
       if (i >= n) break;
       ++i;
     }
-    if (M.renames != rec_renames) rec_rebuild();
     return rec[rec_hash(rule->w2, rule->w1, input.w1)] == 0;
   }
 
@@ -857,10 +934,22 @@ struct Engine {
           tmp = *rule_at(ri);
           fail(err::script::parse_rule, &tmp);
         }
-        Cell* at = runtime::block_append_cell(rs());
-        *at = Cell{T_BLOCK, uint32_t(ri), rules.w2, 0};
-        rpush(Cell{T_TRIPLE, 1, 1, 1});
-        push_command(k == K_COPY ? code::COPY : code::SET, 0, ri + 1);
+        if (capture_single(k == K_COPY, n)) return GO_AFTER;
+        int32_t kc = k == K_COPY ? code::COPY : code::SET;
+        SeriesBuffer* b = rs_b();
+        if (b->tail + 4 * sizeof(Cell) <= uint32_t(b->capacity)) {  // room: nothing allocates
+          Cell* at = memory::tail_cells(b);
+          at[0] = Cell{T_BLOCK, uint32_t(ri), rules.w2, 0};
+          at[1] = Cell{T_TRIPLE, 1, 1, 1};
+          at[2] = Cell{T_TRIPLE, uint32_t(ri + 1), input.w1, uint32_t(units_in(in_b()))};
+          at[3] = Cell{T_PAIR, 0, uint32_t(kc), 0};
+          b->tail += 4 * sizeof(Cell);
+        } else {
+          Cell* at = runtime::block_append_cell(rs());
+          *at = Cell{T_BLOCK, uint32_t(ri), rules.w2, 0};
+          rpush(Cell{T_TRIPLE, 1, 1, 1});
+          push_command(kc, 0, ri + 1);
+        }
         ++ri;
         return GO_FETCH;
       }
@@ -1289,6 +1378,42 @@ struct Engine {
     return GO_AFTER;
   }
 
+  // copy/set after their rule matched from `from` to the input position: the word (in
+  // tmp2) gets the copy or the first value.
+  void capture(bool copy, int32_t from) {
+    cell::set_type(&tmp2, T_WORD);
+    int32_t count = int32_t(input.w1) - from;
+    if (copy) copy_part(from, count, &value);
+    else if (count > 0 && from < units_in(in_b())) element(from, &value);
+    else cell::set_none(&value);
+    word::assign_value(&tmp2, &value);
+  }
+
+  // copy/set whose rule is a repetition of one literal (`copy w some letters`): the match
+  // and the assignment their frames would give, without the frames. Only where nothing
+  // could see them: no trace, and nothing in the rule that runs code or pushes a block.
+  bool capture_single(bool copy, int32_t n) {
+    if (tracing || !shortcuts || ri + 2 >= n) return false;
+    const Cell* kw = rule_at(ri + 1);
+    if (cell::type(kw) != T_WORD) return false;
+    int32_t min = 0, max = -1;
+    switch (keyword_of(kw->w2)) {
+      case K_ANY: break;
+      case K_SOME: min = 1; break;
+      case K_OPT: max = 1; break;
+      default: return false;
+    }
+    if (!single_rule(rule_at(ri + 2), &aux)) return false;
+    int32_t at = ri, from = int32_t(input.w1);
+    ri += 3;
+    single(&aux, min, max);  // a match on block input uses tmp and tmp2
+    if (flag) {
+      tmp2 = *rule_at(at);
+      capture(copy, from);
+    }
+    return true;
+  }
+
   State finish_command() {
     int32_t top = rtop() - 1;
     Cell pair = *rat(top);
@@ -1301,12 +1426,7 @@ struct Engine {
         Cell b = *rat(top - 3);
         if (flag && int32_t(b.w1) < int32_t(blk::count(b.w2))) {
           tmp2 = *(blk::cells(b.w2) + b.w1);
-          cell::set_type(&tmp2, T_WORD);
-          int32_t from = int32_t(open.w2), count = int32_t(input.w1) - from;
-          if (k == code::COPY) copy_part(from, count, &value);
-          else if (count > 0 && from < units_in(in_b())) element(from, &value);
-          else cell::set_none(&value);
-          word::assign_value(&tmp2, &value);
+          capture(k == code::COPY, int32_t(open.w2));
         }
         rdrop(4);
         return GO_AFTER;
@@ -1400,7 +1520,7 @@ struct Engine {
     if (cell::type(memory::tail_cells(rs_b()) - 1) == T_PAIR) return finish_command();
     if (flag) return GO_FETCH;
     // nothing allocates in this scan
-    const SeriesBuffer* rb = rules_buf.get_same(rules.w2);
+    const SeriesBuffer* rb = rules_b();
     const Cell* r = memory::head_cells(const_cast<SeriesBuffer*>(rb));
     int32_t n = cells_in(rb);
     for (int32_t j = ri; j < n; ++j) {

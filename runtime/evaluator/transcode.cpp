@@ -54,6 +54,7 @@ void append_into(Cell* into, int32_t from, int32_t to) {
   if (int64_t(need) > int64_t(b->capacity)) b = memory::series_grow_copy_node(node, int32_t(need));
   std::memcpy(memory::tail(b), stack_cell(from), size_t(n) * sizeof(Cell));
   b->tail += uint32_t(n) * sizeof(Cell);
+  memory::touch(b);
 }
 
 bool point_ahead(const State* s, int32_t paren) {

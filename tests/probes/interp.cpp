@@ -7,6 +7,7 @@
 
 #include "runtime/context.h"
 #include "runtime/error.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/datatypes/function.h"
@@ -15,6 +16,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/evaluator/blk.h"
 #include "runtime/gc.h"
+#include "runtime/memory.h"
 #include "runtime/evaluator/interp.h"
 #include "runtime/evaluator/launch.h"
 #include "runtime/evaluator/natives.h"
@@ -273,6 +275,86 @@ void routine_first_cell(Cell* out) {
         "a routine without arguments and result type");
 }
 
+// Write stamps: every writer of a block's cells gives it a new stamp, readers never do.
+// Each row's setup makes b; the stamp is read through b before and after the step.
+uint32_t stamp_of_b(Cell* out) {
+  if (!eval("b", out) || !block::any_block_q(cell::type(out))) return 0;
+  return memory::stamp_of(out->w2);
+}
+
+void write_stamps(Cell* out) {
+  struct Row {
+    const char* setup;
+    const char* step;
+    bool writes;
+  };
+  const Row rows[] = {
+      {"b: [1 2 3]", "append b 4", true},
+      {"b: [1 2 3]", "append/only b [4]", true},
+      {"b: [1 2 3]", "append/dup b 0 2", true},
+      {"b: [1 2 3]", "insert b 0", true},
+      {"b: [1 2 3]", "insert next b [7 8]", true},
+      {"b: [1 2 3]", "change b 9", true},
+      {"b: [1 2 3]", "change/part b [4 5 6 7] 2", true},
+      {"b: [1 2 3]", "poke b 2 9", true},
+      {"b: [1 2 3]", "b/2: 9", true},
+      {"b: [x 1]", "b/x: 5", true},
+      {"b: [1 2 3]", "put b 1 5", true},
+      {"b: [1 2 3]", "remove b", true},
+      {"b: [1 2 3]", "remove/part next b 2", true},
+      {"b: [1 2 3]", "clear next b", true},
+      {"b: [3 1 2]", "sort b", true},
+      {"b: [3 1 2]", "sort/compare b func [x y] [x > y]", true},
+      {"b: [1 2 3]", "reverse b", true},
+      {"b: [1 2 3]", "take b", true},
+      {"b: [1 2 3]", "take/last b", true},
+      {"b: [1 2 3]", "move b tail b", true},
+      {"b: [1 2 3]", "swap b next b", true},
+      {"b: [1 2 3]", "random b", true},
+      {"b: [1 none 3]", "trim b", true},
+      {"b: [1 2 3]", "alter b 2", true},
+      {"b: [1 2 3]", "replace b 2 7", true},
+      {"b: [1 2 3]", "remove-each x b [x = 2]", true},
+      {"b: [1 2 3]", "reduce/into [1 + 1] b", true},
+      {"b: [1 2 3]", "compose/into [(1 + 1)] b", true},
+      {"b: [1 2 3]", "collect/into [keep 5] b", true},
+      {"b: [1 2 3]", "transcode/into \"a b\" b", true},
+      {"b: [x + 1]", "bind b context [x: 1]", true},
+      {"b: [[x] y]", "bind b context [y: 1]", true},
+      {"b: make hash! [a 1]", "append b [c 3]", true},
+      {"b: quote (1 + 2)", "append b 3", true},
+      {"f: func [n] [n + 1] b: body-of :f", "change next b '-", true},
+      {"o: make object! [x: [1] on-deep-change*: func [o w t a n i p] []] b: o/x", "append b 2", true},
+      // Readers and evaluations leave it.
+      {"b: [1 2 3]", "pick b 2", false},
+      {"b: [1 2 3]", "b/2", false},
+      {"b: [1 2 3]", "mold b", false},
+      {"b: [1 2 3]", "copy b", false},
+      {"b: [1 2 3]", "find b 2", false},
+      {"b: [1 2 3]", "select b 1", false},
+      {"b: [1 2 3]", "sort copy b", false},
+      {"b: [1 + 2]", "do b", false},
+      {"b: [x: 1 + 2]", "foreach x b []", false},
+      {"b: [1 2 3]", "length? next b", false},
+      {"b: [a 1]", "parse b ['a integer!]", false},
+      {"b: [1 2 3]", "recycle", false},
+  };
+  for (const Row& r : rows) {
+    eval(r.setup, out);
+    uint32_t before = stamp_of_b(out);
+    bool ran = eval(r.step, out);
+    uint32_t after = stamp_of_b(out);
+    check(ran && before != 0 && (after != before) == r.writes,
+          r.writes ? "the step gives the block a new stamp" : "the step leaves the stamp",
+          std::string(r.setup) + " " + r.step);
+  }
+  // Made with a stamp of their own: two blocks made one after another differ.
+  eval("b: copy [1]", out);
+  uint32_t first = stamp_of_b(out);
+  eval("b: copy [1]", out);
+  check(first != stamp_of_b(out), "every new series takes a new stamp");
+}
+
 void checks() {
   Cell* out = stack::reserve_cell();
   *out = Cell{T_NONE, 0, 0, 0};
@@ -294,6 +376,8 @@ void checks() {
   action_typesets(out);
   stack::state().top = mark;
   routine_first_cell(out);
+  stack::state().top = mark;
+  write_stamps(out);
   check(!interp::switches.trace_enabled, "tracing off by default");
   std::fflush(stdout);
   rt::exit_process(failures ? 1 : 0);

@@ -16,7 +16,7 @@ while :; do
   [ $SECONDS -lt $deadline ] || break
   sleep 0.05
 done
-if printf '%s' "$screen" | grep -q $'\e\\[31mX' && printf '%s' "$screen" | grep -q 'console 1'; then
+if printf '%s' "$screen" | has $'\e\\[31mX' && printf '%s' "$screen" | has 'console 1'; then
   echo "red X on a terminal"
   exit 0
 fi

@@ -67,9 +67,9 @@ wait_row "== 1"
 # Ctrl-C gives the line "q": the console ends with 0 and the terminal's modes are back.
 T send-keys -t 0 C-c
 wait_row "st=0"
-for _ in $(seq 1 100); do screen | grep -q "icanon" && break; sleep 0.05; done
+for _ in $(seq 1 100); do screen | has "icanon" && break; sleep 0.05; done
 for m in icanon echo isig; do
-  screen | grep -qE "(^| )$m( |$)" || fail "mode $m not restored"
+  screen | has -E "(^| )$m( |$)" || fail "mode $m not restored"
 done
 
 # The history comes back in the next run; Ctrl-D on an empty line ends it.

@@ -21,7 +21,7 @@ wait_rows() {
 }
 wait_line() {
   for _ in $(seq 1 200); do
-    screen | grep -qF -- "$1" && return 0
+    screen | has -F -- "$1" && return 0
     sleep 0.05
   done
   fail "no row with \"$1\""

@@ -104,10 +104,10 @@ wait_row "== 60x24"
 # Ctrl-D on an empty line ends it; the terminal's modes are back.
 T send-keys -t 0 C-d
 wait_row "st=0"
-for _ in $(seq 1 100); do screen | grep -q "icanon" && break; sleep 0.05; done
+for _ in $(seq 1 100); do screen | has "icanon" && break; sleep 0.05; done
 modes=$(screen)
 for m in icanon echo isig; do
-  if ! printf '%s\n' "$modes" | grep -qE "(^| )$m( |$)"; then
+  if ! printf '%s\n' "$modes" | has -E "(^| )$m( |$)"; then
     echo "FAIL: mode $m not restored"; failures=$((failures + 1))
   fi
 done
@@ -123,8 +123,8 @@ for sig in TERM HUP; do
   shell=$(T display -p -t 0 '#{pane_pid}')
   editor=$(pgrep -P "$shell" | head -1)
   kill -s "$sig" "$editor"
-  for _ in $(seq 1 100); do screen | grep -q "icanon" && break; sleep 0.05; done
-  if ! screen | grep -qE "(^| )icanon( |$)" || ! screen | grep -qE "(^| )echo( |$)"; then
+  for _ in $(seq 1 100); do screen | has "icanon" && break; sleep 0.05; done
+  if ! screen | has -E "(^| )icanon( |$)" || ! screen | has -E "(^| )echo( |$)"; then
     echo "FAIL: modes not restored after SIG$sig"; screen | sed 's/^/    | /'; failures=$((failures + 1))
   fi
 done

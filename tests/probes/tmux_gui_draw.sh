@@ -16,7 +16,7 @@ T -f /dev/null new-session -d -x 30 -y 10 "TERM=xterm-256color '$probe' draw '$d
   { echo "FAIL: no tmux session"; exit 1; }
 wants=($'\e[38;5;196m┌' $'\e[48;5;21m' $'\e[38;5;196mdrawn')
 # The text can reach the pane before its colours do: poll until every colour is there.
-has_colours() { for want in "${wants[@]}"; do printf '%s' "$coloured" | grep -qF -- "$want" || return 1; done; }
+has_colours() { for want in "${wants[@]}"; do printf '%s' "$coloured" | has -F -- "$want" || return 1; done; }
 if wait_text "drawn"; then
   for _ in $(seq 1 "$wait_tries"); do
     coloured=$(T capture-pane -p -e -t 0)
@@ -35,9 +35,9 @@ if wait_text "drawn"; then
   [ "${rows[3]:0:4}" = "┌──┐" ] || fail "row 3: the second face's box"
   [ "${rows[7]:1:5}" = "drawn" ] || fail "row 7: the text"
   [ "${rows[9]:9:21}" = "█████████████████████" ] || fail "row 9: the line to the face's edge"
-  printf '%s\n' "${rows[@]}" | grep -q "█" || fail "no full blocks"
+  printf '%s\n' "${rows[@]}" | has "█" || fail "no full blocks"
   for want in "${wants[@]}"; do
-    printf '%s' "$coloured" | grep -qF -- "$want" || fail "no $(printf '%q' "$want") in the coloured capture"
+    printf '%s' "$coloured" | has -F -- "$want" || fail "no $(printf '%q' "$want") in the coloured capture"
   done
   if [ "$(sed 's/ *$//' "$dump")" != "$(printf '%s\n' "$plain" | sed 's/ *$//')" ]; then
     fail "the pane differs from the grid dump"; diff <(sed 's/ *$//' "$dump") <(printf '%s\n' "$plain" | sed 's/ *$//')

@@ -37,7 +37,7 @@ session file 'probe request-file print "requester done"'
 if wait_text " Folders " && wait_text " Files "; then
   T send-keys -t 0 Escape
   wait_text "requester done"
-  screen | grep -q '^none' || fail "request-file did not answer none"
+  screen | has '^none' || fail "request-file did not answer none"
 fi
 
 # An alert fits the screen: its text and OK are there; Enter closes it.

@@ -22,7 +22,7 @@ if wait_text "palette"; then
   T send-keys -t 0 Escape
   wait_text "loop ended"
   for want in $'\e[31mred' $'\e[1;4mbold' $'\e[7minv' $'\e[38;5;196mpalette' $'\e[48;5;21mwide'; do
-    printf '%s' "$coloured" | grep -qF -- "$want" || fail "no $(printf '%q' "$want") in the coloured capture"
+    printf '%s' "$coloured" | has -F -- "$want" || fail "no $(printf '%q' "$want") in the coloured capture"
   done
   # The dump is the grid as it was; the pane's rows are the same text (trailing blanks aside).
   if [ "$(sed 's/ *$//' "$dump")" != "$(printf '%s\n' "$plain" | sed 's/ *$//')" ]; then
@@ -60,7 +60,7 @@ if wait_text "full screen"; then
   T send-keys -t 0 Escape
   wait_text "loop ended"
   [ "$(T display -p -t 0 '#{alternate_on}')" = 0 ] || fail "still on the alternate screen"
-  screen | grep -q '^hit' || fail "\"hit\" is not on the main screen"
+  screen | has '^hit' || fail "\"hit\" is not on the main screen"
 fi
 
 [ "$failures" -eq 0 ] && echo "screen rows as expected"

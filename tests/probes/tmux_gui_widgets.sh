@@ -22,15 +22,15 @@ row() { screen | sed -n "$1p"; }
 case "$(row 3)" in "one         ╭G─────╮  ▄"*) ;; *) fail "the group box or the image cell is not there" ;; esac
 coloured=$(T capture-pane -p -e -t 0)
 for want in $'\e[38;5;196m╭' $'\e[38;5;21m\e[48;5;196m▄'; do
-  printf '%s' "$coloured" | grep -qF -- "$want" || fail "no $(printf '%q' "$want") in the coloured capture"
+  printf '%s' "$coloured" | has -F -- "$want" || fail "no $(printf '%q' "$want") in the coloured capture"
 done
 # Without the focus a text list highlights nothing.
-printf '%s' "$coloured" | grep -qF -- $'\e[7mone' && fail "the unfocused list shows a selection"
+printf '%s' "$coloured" | has -F -- $'\e[7mone' && fail "the unfocused list shows a selection"
 
 keys h e l l o w o r l d
 keys X
 wait_text "helloworld" && [ "$(row 1 | cut -c1-10)" = "helloworld" ] || fail "the field does not hold ten characters"
-screen | grep -q "helloworldX" && fail "the field took an eleventh character"
+screen | has "helloworldX" && fail "the field took an eleventh character"
 keys BSpace
 keys Y
 wait_text "helloworlY"
@@ -38,9 +38,9 @@ keys Tab Space
 wait_text "☐ Go"
 keys Tab Down Down
 sleep 0.3
-printf '%s' "$(T capture-pane -p -e -t 0)" | grep -qF -- $'\e[7mthree' || fail "the third row is not inverse"
+printf '%s' "$(T capture-pane -p -e -t 0)" | has -F -- $'\e[7mthree' || fail "the third row is not inverse"
 keys Up
-printf '%s' "$(T capture-pane -p -e -t 0)" | grep -qF -- $'\e[7mtwo' || fail "Up did not move the selection"
+printf '%s' "$(T capture-pane -p -e -t 0)" | has -F -- $'\e[7mtwo' || fail "Up did not move the selection"
 keys Escape
 wait_text 'field: "helloworlY" check: false selected: 2 changes: 4'
 

@@ -17,6 +17,9 @@ new_session() {
 }
 screen() { T capture-pane -p -t 0; }
 cursor() { T display -p -t 0 '#{cursor_x} #{cursor_y}'; }
+# A match test that reads all its input: grep -q stops at the first match, and under pipefail
+# the writer's broken pipe then fails the whole test at random.
+has() { grep "$@" >/dev/null; }
 failures=0
 # Probes running several sessions set fail_sock=1 so a failure names the session.
 fail() {
@@ -27,7 +30,7 @@ fail() {
 wait_tries=200
 wait_text() {
   for _ in $(seq 1 "$wait_tries"); do
-    screen | grep -qF -- "$1" && return 0
+    screen | has -F -- "$1" && return 0
     sleep 0.05
   done
   fail "no \"$1\" on the screen"; return 1
@@ -35,7 +38,7 @@ wait_text() {
 # Until the screen holds a row equal to the text.
 wait_row() {
   for _ in $(seq 1 "$wait_tries"); do
-    screen | grep -qxF -- "$1" && return 0
+    screen | has -xF -- "$1" && return 0
     sleep 0.05
   done
   fail "no row \"$1\""; return 1

@@ -30,7 +30,7 @@ result() {
   wait_text "done" >/dev/null
   screen | grep -v '^ ' | grep -v '^$' | sed -E 's/ {2,}.*//; s/ *│.*//' | grep -vx 'done'
 }
-expect() { result | grep -qxF -- "$2" || fail "$1: got \"$(result | tr '\n' ' ')\", want \"$2\""; }
+expect() { result | has -xF -- "$2" || fail "$1: got \"$(result | tr '\n' ' ')\", want \"$2\""; }
 
 run cancel 'print mold request-color'
 keys Escape
@@ -61,9 +61,9 @@ for _ in $(seq 9); do keys Tab; done
 for _ in $(seq 8); do keys BSpace; done
 keys navy
 sleep 0.3
-screen | grep -qF '#000080' || fail "the hex field does not follow the name"
-screen | grep -qE ' B  .* 128│' || fail "the B number does not follow the name"
-screen | grep -qE '│navy  ' || fail "the name field lost \"navy\""
+screen | has -F '#000080' || fail "the hex field does not follow the name"
+screen | has -E ' B  .* 128│' || fail "the B number does not follow the name"
+screen | has -E '│navy  ' || fail "the name field lost \"navy\""
 keys Enter
 expect "navy typed in the name field" "0.0.128"
 
@@ -81,8 +81,8 @@ expect "red kept once in the recent list" "[255.0.0]"
 
 run recent-row 'clear request-color-ctx/recent request-color-ctx/remember 255.0.0 request-color/color 1.2.3'
 row=$(T capture-pane -p -e -t 0 | grep -A2 -F 'Recent' | sed -n 3p)
-printf '%s' "$row" | grep -qE '38;2;255;0;0m|38;5;196m|48;2;255;0;0m|48;5;196m' || fail "red is not the first recent slot"
-printf '%s' "$row" | grep -qE '38;2;60;60;60m|48;2;60;60;60m|38;5;59m|48;5;59m|38;5;237m|48;5;237m' || fail "no empty slot colour in the recent row"
+printf '%s' "$row" | has -E '38;2;255;0;0m|38;5;196m|48;2;255;0;0m|48;5;196m' || fail "red is not the first recent slot"
+printf '%s' "$row" | has -E '38;2;60;60;60m|48;2;60;60;60m|38;5;59m|48;5;59m|38;5;237m|48;5;237m' || fail "no empty slot colour in the recent row"
 keys Escape
 
 run recent-max 'clear request-color-ctx/recent repeat i 19 [request-color-ctx/remember as-color i 0 0] print mold reduce [length? request-color-ctx/recent first request-color-ctx/recent last request-color-ctx/recent] print mold request-color'
@@ -96,9 +96,9 @@ keys Enter
 wait_text "Color"
 keys Escape
 sleep 0.5
-screen | grep -qF 'none' || fail "the dialog did not answer none"
-screen | grep -qF 'done' && fail "the caller's window was closed too"
-screen | grep -v '^$' | tail -2 | grep -qF 'caller window' || fail "the caller's window is not shown again"
+screen | has -F 'none' || fail "the dialog did not answer none"
+screen | has -F 'done' && fail "the caller's window was closed too"
+screen | grep -v '^$' | tail -2 | has -F 'caller window' || fail "the caller's window is not shown again"
 keys Escape
 wait_text "done"
 

@@ -17,7 +17,7 @@ wait_tries=400  # a VID window takes longer to come up
 session() { new_session "$1" 60 15 "$2"; }
 
 "$kel" <(printf 'Kel []\nprint either all [value? (quote face!) in system/view/platform (quote make-view)] ["yes"] ["no"]\n') \
-  | grep -qx yes || { echo "no view engine and backend: skipped"; exit 77; }
+  | has -x yes || { echo "no view engine and backend: skipped"; exit 77; }
 
 # The window shows both faces' texts while its timer runs; the timer closes it and `view`
 # returns to the script.

@@ -197,6 +197,40 @@ TEST_F(CompactTest, SparsePoolEvacuation) {
   sparse_pool_case(5001, false);  // free total 10,000
 }
 
+// One collection moves nodes twice: the sparse pool 2 goes into pool 1, then stress mode
+// relocates pool 1 (its round-robin pick). Old handles must reach their last handle.
+TEST_F(CompactTest, NodesMovedTwiceInOneCollection) {
+  gc::set_stress(0);
+  Holder h(1);
+  Node holder = memory::series_new_cells(15000);
+  h.hold_block(0, holder);
+  Cell* cells = reinterpret_cast<Cell*>(memory::data(node_buffer(holder)));
+  for (int i = 0; i < 9999 + 4999; ++i) cells[i] = Cell{T_BINARY, 0, memory::series_new_bytes(0), 0};
+  node_buffer(holder)->tail = (9999 + 4999) * 16;
+  memory::NodePool* p1 = memory::state().pool_head;
+  memory::NodePool* p2 = memory::state().pool_tail;
+  ASSERT_EQ(p2->used, 4999u);
+  for (uint32_t i = 0; i < 5000; ++i) cells[i] = Cell{T_NONE, 0, 0, 0};
+  Node guarded = cells[9999 + 10].w2;
+  gc::Root keep(&guarded);
+  uint32_t mask = (1u << (gc::state().history_depth + 1)) - 1;
+  for (int i = 0; i < 10 && (p2->history & mask) != mask; ++i) gc::collect();
+  ASSERT_EQ(p2->history & mask, mask) << "pool 2 is due for evacuation";
+  uint32_t reloc = gc::state().relocation_count;
+  gc::set_stress(1);
+  gc::state().stress_pool_cursor = p1->index;
+  gc::collect();
+  gc::set_stress(0);
+  EXPECT_EQ(gc::state().relocation_count, reloc + 2) << "both moves ran in one collection";
+  cells = reinterpret_cast<Cell*>(memory::data(node_buffer(h.node(0))));
+  for (int i = 5000; i < 9999 + 4999; ++i) {
+    ASSERT_TRUE(alive(cells[i].w2)) << i;
+    ASSERT_EQ(node_buffer(cells[i].w2)->node, cells[i].w2) << i;
+  }
+  EXPECT_EQ(guarded, cells[9999 + 10].w2);
+  EXPECT_TRUE(alive(guarded));
+}
+
 TEST_F(CompactTest, ManyDeadNodesAllReturned) {
   Holder h(1);
   h.hold_bytes(0, memory::series_new_bytes(4));
