@@ -358,6 +358,16 @@ bool same_chars_of(const A* x, const Text& y, uint32_t n, bool fold) {
   return same_chars(x, reinterpret_cast<const uint32_t*>(y.p), n, fold);
 }
 
+bool word_kind_q(uint32_t t) { return t >= T_WORD && t <= T_GET_WORD; }
+
+// Two words equal as word!'s compare says under equality: the same symbol, or (letter case
+// folded) the same canonical symbol; without folding the same kind of word too.
+bool same_word(const Cell* a, const Cell* b, bool fold) {
+  int32_t sa = int32_t(a->w2), sb = int32_t(b->w2);
+  if (!fold) return cell::type(a) == cell::type(b) && sa == sb;
+  return sa == sb || symbol::canonical_id(sa) == symbol::canonical_id(sb);
+}
+
 // Two string! values equal as string!'s compare says under equality (letter case folded
 // or not); allocates nothing.
 bool same_text(const Cell* a, const Cell* b, bool fold) {
@@ -386,6 +396,9 @@ bool keys_equal(const Cell* a_in, const Cell* b_in, int op) {
   // dispatch (nothing allocates)
   if (cell::type(&a) == T_STRING && cell::type(&b) == T_STRING && (op == 0 || op == 2))
     return same_text(&a, &b, op == 0);
+  // words (word!, set-word!, lit-word!, get-word!) under equality: word!'s compare slot
+  if (word_kind_q(cell::type(&a)) && word_kind_q(cell::type(&b)) && (op == 0 || op == 2))
+    return same_word(&a, &b, op == 0);
   return actions::compare(&a, &b, op);
 }
 
@@ -774,13 +787,33 @@ Cell* map_text_search(Node t, const Cell* key, bool fold) {
   return nullptr;
 }
 
+// The same for a word key: a map stores every kind of word as a set-word!, and the key is
+// looked for as one (the hash is the canonical symbol's).
+Cell* map_word_search(Node t, const Cell* key, bool fold) {
+  const int32_t* r = R(t);
+  Cell k = *key;
+  cell::set_type(&k, T_SET_WORD);
+  Probe pr(mix_int32(uint32_t(symbol::canonical_id(int32_t(k.w2)))), uint32_t(r[rec::BUCKETS]));
+  const TableArrays a(r);
+  do {
+    uint32_t f = get_flag(a.flags, pr.i);
+    if (f == EMPTY) return nullptr;
+    if (f == DELETED) continue;
+    const Cell* v = a.values + a.index[pr.i];
+    if (cell::type(v) == T_SET_WORD && same_word(v, &k, fold)) return const_cast<Cell*>(v);
+  } while (pr.next());
+  return nullptr;
+}
+
 }  // namespace
 
 Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool last, bool reverse) {
-  // string! keys of a map! under equality: nothing allocates (a map is never stale), so the
-  // arrays and the key are read in place
-  if (cell::type(key) == T_STRING && (op == 0 || op == 2) && R(t)[rec::KIND] == KIND_MAP)
-    return map_text_search(t, key, op == 0);
+  // string! and word keys of a map! under equality: nothing allocates (a map is never
+  // stale), so the arrays and the key are read in place
+  if ((op == 0 || op == 2) && R(t)[rec::KIND] == KIND_MAP) {
+    if (cell::type(key) == T_STRING) return map_text_search(t, key, op == 0);
+    if (word_kind_q(cell::type(key))) return map_word_search(t, key, op == 0);
+  }
   // A local copy: the key may sit in a buffer that a stale-table rebuild moves.
   Cell local = *key;
   key = &local;
