@@ -190,7 +190,22 @@ void add_formed_into(Piece* piece, Cell* value, int32_t budget, uint32_t scratch
     if (count > 0) piece->cps.insert(piece->cps.end(), text, text + count);
     return;
   }
+  if (cell::type(value) == T_CHAR && cell::get_int(value) >= 0 && cell::get_int(value) < 0xD800) {
+    // char's form adds its one character, below the surrogates.
+    if (budget == 0) return;
+    int32_t c = cell::get_int(value);
+    piece->cps.push_back(c);
+    piece->unit = std::max(piece->unit, char_unit(c));
+    return;
+  }
   Cell* text = stack::at_index(scratch);
+  if (cell::type(text) != T_STRING) {
+    // The scratch text is made when a value first needs it.
+    Cell made;
+    init_cell(&made, 16);
+    *stack::at_index(scratch) = made;
+    text = stack::at_index(scratch);
+  }
   SeriesBuffer* b = buf(text);
   b->tail = b->head;
   text->w1 = 0;
@@ -233,10 +248,7 @@ Piece measure(Cell* value, int32_t part, bool only, bool values_part) {
     int32_t limit = by_values && part >= 0 ? std::min(part, n) : n;
     if (limit <= 0) return p;
     Cell* scratch = stack::reserve_cell();
-    *scratch = Cell{T_NONE, 0, 0, 0};
-    Cell made;
-    init_cell(&made, 16);
-    *scratch = made;
+    *scratch = Cell{T_NONE, 0, 0, 0};  // the scratch text, made when first needed
     uint32_t at = stack::index_of(scratch);
     for (int32_t i = 0; i < limit; ++i) {
       int32_t budget = -1;
