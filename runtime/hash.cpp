@@ -772,37 +772,37 @@ Cell* table_add(Node t, Cell* value) { return table_add_value(t, value, nullptr)
 
 namespace {
 
-// A map!'s probe for a string! key under equality (fold: letter case ignored).
-Cell* map_text_search(Node t, const Cell* key, bool fold) {
+// A map!'s probe from a key's hash: the first live entry `match` takes, or none.
+template <class Match> Cell* map_probe(Node t, uint32_t hash, Match&& match) {
   const int32_t* r = R(t);
-  Probe pr(string_hash(key, 0), uint32_t(r[rec::BUCKETS]));
+  Probe pr(hash, uint32_t(r[rec::BUCKETS]));
   const TableArrays a(r);
   do {
     uint32_t f = get_flag(a.flags, pr.i);
     if (f == EMPTY) return nullptr;
     if (f == DELETED) continue;
     const Cell* v = a.values + a.index[pr.i];
-    if (cell::type(v) == T_STRING && same_text(v, key, fold)) return const_cast<Cell*>(v);
+    if (match(v)) return const_cast<Cell*>(v);
   } while (pr.next());
   return nullptr;
+}
+
+// A map!'s probe for a string! key under equality (fold: letter case ignored).
+Cell* map_text_search(Node t, const Cell* key, bool fold) {
+  return map_probe(t, string_hash(key, 0), [&](const Cell* v) {
+    return cell::type(v) == T_STRING && same_text(v, key, fold);
+  });
 }
 
 // The same for a word key: a map stores every kind of word as a set-word!, and the key is
 // looked for as one (the hash is the canonical symbol's).
 Cell* map_word_search(Node t, const Cell* key, bool fold) {
-  const int32_t* r = R(t);
   Cell k = *key;
   cell::set_type(&k, T_SET_WORD);
-  Probe pr(mix_int32(uint32_t(symbol::canonical_id(int32_t(k.w2)))), uint32_t(r[rec::BUCKETS]));
-  const TableArrays a(r);
-  do {
-    uint32_t f = get_flag(a.flags, pr.i);
-    if (f == EMPTY) return nullptr;
-    if (f == DELETED) continue;
-    const Cell* v = a.values + a.index[pr.i];
-    if (cell::type(v) == T_SET_WORD && same_word(v, &k, fold)) return const_cast<Cell*>(v);
-  } while (pr.next());
-  return nullptr;
+  uint32_t hash = mix_int32(uint32_t(symbol::canonical_id(int32_t(k.w2))));
+  return map_probe(t, hash, [&](const Cell* v) {
+    return cell::type(v) == T_SET_WORD && same_word(v, &k, fold);
+  });
 }
 
 }  // namespace

@@ -2120,10 +2120,6 @@ void run_body(const Cell* fn, const Cell* body, const Cell* name) {
 namespace {
 constexpr size_t RW_ANY_TYPE = runtime::runtime_word_index("any-type!", runtime::WordKind::SYMBOL);
 
-// The argument checks of a routine call, as check_routine_args makes them, without raising:
-// true when every check passes; false when one fails or anything is out of the ordinary
-// (a type word without a value at hand, a cell that is no word), and check_routine_args
-// then runs them again and reports. Nothing here allocates.
 // The arguments a routine's spec names before its first refinement or local.
 inline int32_t spec_arg_count(const Cell* sc, uint32_t n) {
   int32_t args = 0;
@@ -2135,32 +2131,47 @@ inline int32_t spec_arg_count(const Cell* sc, uint32_t n) {
   return args;
 }
 
-bool routine_args_pass_q(Node spec, const Cell* frame) {
-  SeriesBuffer* sb = code_buf(spec);  // a routine's spec and types: read call after call
-  uint32_t n = cell_units(sb);
-  const Cell* sc = memory::head_cells(sb);
+// The walk every routine argument check makes: the spec's argument words from the last to
+// the first, each with the type block written after it, as f(k, word, types) with k the
+// argument's frame index. f answers whether to go on; false when it stopped the walk.
+template <class F> inline bool each_arg_types(const Cell* sc, uint32_t n, F&& f) {
   int32_t args = spec_arg_count(sc, n);
   int32_t k = args;
-  int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
   for (uint32_t i = n; i-- > 0;) {
     uint32_t t = cell::type(sc + i);
     if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
-    if (k > args) continue;
+    if (k > args) continue;  // past the arguments (locals, refinement arguments)
     --k;
     if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
-    const Cell* types = sc + i + 1;
+    if (!f(k, sc + i, sc + i + 1)) return false;
+  }
+  return true;
+}
+
+// `any-type!` in a type block, by its spelling or another case of it.
+inline bool any_type_word_q(const Cell* type_word, int32_t any_type_id) {
+  return type_word->w2 == uint32_t(any_type_id) ||
+         symbol::canonical_id(int32_t(type_word->w2)) == symbol::canonical_id(any_type_id);
+}
+
+// The argument checks of a routine call, as check_routine_args makes them, without raising:
+// true when every check passes; false when one fails or anything is out of the ordinary
+// (a type word without a value at hand, a cell that is no word), and check_routine_args
+// then runs them again and reports. Nothing here allocates.
+bool routine_args_pass_q(Node spec, const Cell* frame) {
+  SeriesBuffer* sb = code_buf(spec);  // a routine's spec and types: read call after call
+  int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
+  auto check = [&](int32_t k, const Cell*, const Cell* types) {
     SeriesBuffer* tb = code_buf(types->w2);
     uint32_t count = cell_units(tb);
-    if (types->w1 >= count) continue;
+    if (types->w1 >= count) return true;
     const Cell* tc = memory::head_cells(tb);
     uint32_t at = cell::type(frame + k);
     bool ok = false;
     for (uint32_t j = types->w1; j < count && !ok; ++j) {
       const Cell* type_word = tc + j;
       if (cell::type(type_word) != T_WORD) return false;
-      if (type_word->w2 == uint32_t(any_type_id) ||
-          symbol::canonical_id(int32_t(type_word->w2)) == symbol::canonical_id(any_type_id))
-        break;  // ok
+      if (any_type_word_q(type_word, any_type_id)) break;  // ok
       const Cell* expected = quick_slot(type_word);
       if (!expected) return false;
       ok = cell::type(expected) == T_TYPESET ? typeset::has_q(expected, at)
@@ -2168,8 +2179,9 @@ bool routine_args_pass_q(Node spec, const Cell* frame) {
                                                    expected->w1 == at;
       if (!ok && j + 1 >= count) return false;
     }
-  }
-  return true;
+    return true;
+  };
+  return each_arg_types(memory::head_cells(sb), cell_units(sb), check);
 }
 
 // Each argument against every type of its type block, from the last to the first; raises
@@ -2177,21 +2189,12 @@ bool routine_args_pass_q(Node spec, const Cell* frame) {
 // spec's cells are read through one address.
 [[gnu::cold, gnu::noinline]] void check_routine_args(const Cell* routine_value, const Cell* frame) {
   Node spec = routine_value->w2;
-  uint32_t n = blk::count(spec);
-  const Cell* sc = blk::cells(spec);
-  int32_t args = spec_arg_count(sc, n);
-  int32_t k = args;
   int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
-  for (uint32_t i = n; i-- > 0;) {
-    Cell c = sc[i];
-    uint32_t t = cell::type(&c);
-    if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
-    if (k > args) continue;  // past the arguments (locals, refinement arguments)
-    --k;
-    if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
-    Cell types = sc[i + 1];
+  auto check = [&](int32_t k, const Cell* word, const Cell* tp) {
+    Cell c = *word;
+    Cell types = *tp;
     uint32_t count = blk::count(types.w2);
-    if (types.w1 >= count) continue;
+    if (types.w1 >= count) return true;
     const Cell* tc = blk::cells(types.w2);
     uint32_t at = cell::type(frame + k);
     bool ok = false;
@@ -2199,8 +2202,7 @@ bool routine_args_pass_q(Node spec, const Cell* frame) {
       Cell type_word = tc[j];
       if (cell::type(&type_word) != T_WORD)
         error::raise(err::script::invalid_type_spec, &type_word);
-      if (type_word.w2 == uint32_t(any_type_id) ||
-          symbol::canonical_id(int32_t(type_word.w2)) == symbol::canonical_id(any_type_id)) {
+      if (any_type_word_q(&type_word, any_type_id)) {
         ok = true;
         break;
       }
@@ -2217,7 +2219,9 @@ bool routine_args_pass_q(Node spec, const Cell* frame) {
       c.header = T_WORD;
       error::raise(err::script::expect_arg, &fw, &given, &c);
     }
-  }
+    return true;
+  };
+  each_arg_types(blk::cells(spec), blk::count(spec), check);
 }
 }  // namespace
 
@@ -2305,32 +2309,20 @@ void read_routine_fields(CalleeCacheEntry& e, const Cell* callee, const Cell* ex
   SeriesBuffer* sb = buf(callee->w2);
   e.spec_buf = sb;
   e.spec_stamp = memory::stamp(sb);
-  // The walk of routine_args_pass_q: the argument words from the last, each with the type
-  // block after it.
-  uint32_t n = cell_units(sb);
-  const Cell* sc = memory::head_cells(sb);
-  int32_t args = spec_arg_count(sc, n);
-  int32_t k = args;
+  // The walk of routine_args_pass_q: every type block is kept with its stamp.
   int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
-  for (uint32_t i = n; i-- > 0;) {
-    uint32_t t = cell::type(sc + i);
-    if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
-    if (k > args) continue;
-    --k;
-    if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
-    const Cell* types = sc + i + 1;
+  auto keep = [&](int32_t, const Cell*, const Cell* types) {
     SeriesBuffer* tb = buf(types->w2);
-    if (e.type_count >= CalleeCacheEntry::PLAIN_TYPES) return;
+    if (e.type_count >= CalleeCacheEntry::PLAIN_TYPES) return false;
     e.type_nodes[e.type_count] = types->w2;
     e.type_bufs[e.type_count] = tb;
     e.type_stamps[e.type_count++] = memory::stamp(tb);
-    if (types->w1 >= cell_units(tb)) continue;  // an empty block checks nothing
+    if (types->w1 >= cell_units(tb)) return true;  // an empty block checks nothing
     const Cell* first = memory::head_cells(tb) + types->w1;
-    if (cell::type(first) != T_WORD) return;
-    if (first->w2 != uint32_t(any_type_id) &&
-        symbol::canonical_id(int32_t(first->w2)) != symbol::canonical_id(any_type_id))
-      return;  // a type word: its value decides
-  }
+    // A type word first: its value decides at every call.
+    return cell::type(first) == T_WORD && any_type_word_q(first, any_type_id);
+  };
+  if (!each_arg_types(memory::head_cells(sb), cell_units(sb), keep)) return;
   e.routine_any = true;
 }
 }  // namespace
