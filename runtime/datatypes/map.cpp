@@ -57,6 +57,16 @@ Cell key_out(Cell k) {
   return k;
 }
 
+// A stored key handed to Kel code (`words-of`, `body-of`, `foreach`, `find`), in place: a
+// series key as a copy of its own. The stored one stays the map's: changed in place it would
+// leave the table looking for its old text. k is rooted by the caller.
+void hand_out(Cell* k) {
+  *k = key_out(*k);
+  if (!string_like_q(cell::type(k))) return;
+  actions::direct<datatype::action::COPY>(k, k, nullptr, false, nullptr);
+  k->header &= ~hdr::NEW_LINE;
+}
+
 int lookup_op(bool case_, bool same) { return same ? OP_SAME : case_ ? OP_CASE : OP_DEFAULT; }
 
 // Position of the key cell of the entry for key (live or removed), or -1.
@@ -313,9 +323,10 @@ bool assign_next_entries(Cell* position, const Cell* words_in, int32_t count) {
     position->w1 = uint32_t(cell_count(position));
     return false;
   }
-  Cell k = key_out(cells(position)[i]), v = cells(position)[i + 1];
+  Cell k = cells(position)[i], v = cells(position)[i + 1];
   gc::Root keep_k(&k), keep_v(&v);
   position->w1 = uint32_t(i + 2);
+  hand_out(&k);
   Cell w0 = *block::cell_at_index(&words, int32_t(words.w1));
   gc::Root keep_w0(&w0);
   word::assign_value(&w0, &k);
@@ -348,13 +359,14 @@ Cell* reflect(Cell* value, int32_t field) {
     Cell k = cells(&m)[i], v = cells(&m)[i + 1];
     gc::Root keep_k(&k), keep_v(&v);
     if (words) {
-      k = key_out(k);
+      hand_out(&k);
       Cell* slot = runtime::block_append_cell(out);
       *slot = k;
     } else if (values) {
       Cell* slot = runtime::block_append_cell(out);
       *slot = v;
     } else {
+      if (string_like_q(cell::type(&k))) hand_out(&k);  // a set-word! stays one here
       k.header |= hdr::NEW_LINE;
       Cell* slot = runtime::block_append_cell(out);
       *slot = k;
@@ -467,7 +479,10 @@ Cell* copy(Cell* map, Cell* result, Cell*, bool deep, Cell* types) {
 Cell* find(Cell* map, Cell* key, Cell*, bool, bool case_, bool same, bool, Cell*, Cell*, bool,
            bool, bool, bool) {
   int32_t at = locate_live(map, key, lookup_op(case_, same));
-  return push_result(at < 0 ? Cell{T_NONE, 0, 0, 0} : key_out(cells(map)[at]));
+  if (at < 0) return push_result(Cell{T_NONE, 0, 0, 0});
+  Cell* r = push_result(cells(map)[at]);
+  hand_out(r);
+  return r;
 }
 
 int32_t length_slot(Cell* map) { return length_q(map); }
