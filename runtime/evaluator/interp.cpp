@@ -1686,64 +1686,660 @@ struct BuiltinFrame {
   return call_plain_builtin_rest(slot, known, code, cb, pos, end, push, word);
 }
 
-// The interpreted-function side of call_plain; known is its valid entry.
-[[gnu::noinline]] uint32_t call_plain_function(const Cell* slot, const CalleeCacheEntry& known,
-                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
-                                               uint32_t end, bool push, const Cell* word) {
-  uint64_t moves = epoch();
-  uint64_t cb_moves = moves;  // cb is good for this count of moves
-  int32_t plain = known.plain, locals = known.locals;
-  Cell* extras_cells = known.extras_cells;  // good while nothing moves
-  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in BuiltinFrame
-  std::memcpy(types, known.types, sizeof types);
-  Node known_fctx = known.fctx;
-  Cell* known_fctx_cell = known.fctx_cell;
-  SeriesBuffer* body_buf = known.body_buf;
-  CalleeKeep keep(slot);
-  const Cell* callee = keep.cell;
-  stack::Frame* f = stack::detail::push_record(
-      word, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
-  Node fctx = callee->w1;
-  f->function_context = fctx;
-  Cell* fx = fctx == known_fctx ? known_fctx_cell  // its context! cell
-             : fctx ? memory::head_cells(buf(fctx)) : nullptr;
-  f->saved_values = fx ? fx->w2 : 0;
-  uint64_t fx_epoch = moves;
-  for (int32_t k = 0; k < plain; ++k)
-    pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
-  if (locals > 0) function::push_defaults(locals);
-  // An interpreted body, as call_value runs it.
-  if (epoch() != moves) {
-    const CalleeCacheEntry& now = plain_entry(callee);
-    extras_cells = now.extras_cells;
-    body_buf = now.body_buf;
-  }
-  Cell body = extras_cells[function::extras::BODY];
-  if (!fx || fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
-  fx->w2 = stack::index_of(base()) + 1;
-  fx_epoch = epoch();
-  if (cell::type(&body) != T_BLOCK) [[unlikely]] {
-    cell::set_none(base());
-    S.top = base() + 1;
-  } else {
-    f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
+// ---- The call executor ----
+// A plain function call runs here, and so do the plain function calls, either/if/unless
+// with their chosen branches, parens and operators with a paren on their right met
+// inside it: one C++ level over an explicit stack of continuations instead of
+// call_plain_function -> call_conditional -> eval_paren -> infix_plain nesting for each Kel
+// call. Each step is the one those functions take (eval_quick_in, fetch_plain,
+// call_conditional, run_branch, eval_paren, eval_in_frame, eval_body_in, infix_steps,
+// infix_plain), with the same records, saved cells, current_position writes and checks in
+// the same order, so reports, traces and the stack-overflow depth stay as they were; any
+// other expression or operator runs through them as before.
+
+// What a continuation waits for: K_ARGS the arguments of a function call (then K_BODY its
+// body), K_COND a conditional's condition (then K_BRANCH its chosen branch), K_PAREN a
+// paren's expressions, K_INFIX an operator's right operand.
+enum ContKind : uint8_t { K_ARGS, K_BODY, K_COND, K_BRANCH, K_PAREN, K_INFIX };
+
+struct Cont {
+  ContKind kind;
+  // Where the executor goes on with the value of the expression it waits for.
+  void* on_value;
+  // The expression its value goes to: push mode, infix step, code, where it goes on (a
+  // paren's and a call's: past them; updated as arguments are fetched), its end and
+  // the left operand's index.
+  bool push, no_infix;
+  uint8_t conditional;
+  bool seq_push;
+  uint32_t pos, end, start_top;
+  const Node* code;
+  // A call's record and the saved-cell depth of its callee's copy.
+  stack::Frame* f;
+  uint32_t keep;
+  // A running body, branch or paren: its kept position's depth, its end and start top.
+  uint32_t seq_keep, seq_end;
+  Cell* seq_start;
+  Cell* frame_base;  // conditionals
+  int32_t k, plain, locals;
+  FastOp fop;
+  // Function calls: the move count at the call, the context cell and the move count it
+  // was read at, the callee's extras cells and body buffer (good while nothing moved).
+  uint64_t moves, fx_epoch;
+  Cell* fx;
+  Cell* extras_cells;
+  SeriesBuffer* body_buf;
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
+};
+// Each continuation holds a callee copy or a kept position, so the saved cells' bound
+// bounds them; nested executors share the array above their base.
+Cont g_conts[SAVED_POSITIONS];
+uint32_t g_cont_depth = 0;
+
+// Takes a saved cell as CalleeKeep and PositionKeep do.
+[[gnu::always_inline]] inline uint32_t take_saved(const Cell* value) {
+  uint32_t depth = g_saved_depth;
+  if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+  g_saved_positions[depth] = *value;
+  g_saved_depth = depth + 1;
+  return depth;
+}
+
+[[gnu::noinline]] uint32_t call_plain_function(const Cell* slot, const CalleeCacheEntry& known_in,
+                                               const Node& code_in, SeriesBuffer*, uint32_t pos_in,
+                                               uint32_t end_in, bool push_in, const Cell* word_in) {
+  const uint32_t cbase = g_cont_depth;
+  // The expression being evaluated.
+  const Node* code = &code_in;
+  uint32_t pos = pos_in, end = end_in, start_top = 0;
+  bool push = push_in, no_infix = false;
+  // A call or conditional to open.
+  const CalleeCacheEntry* kp = &known_in;
+  const Cell* word = word_in;
+  bool returned = false;
+  Cont* top = g_conts + cbase - 1;  // the continuation on top
+  for (;;) {
     try {
-      eval_body_in(&body, body_buf);
-    } catch (const Unwind& u) {
-      // return and exit end here: the exit left the value in the frame's result slot.
-      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
-      S.top = base() + 1;
+      Cell paren;
+      if (returned) {
+        returned = false;
+        goto body_end;
+      }
+      goto open_fn;
+
+    open_fn: {
+      const CalleeCacheEntry& known = *kp;
+      uint32_t depth = g_saved_depth;
+      if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+      Cont& c = *++top;
+      c.kind = K_ARGS;
+      c.on_value = &&arg_done_at;
+      c.push = push;
+      c.no_infix = no_infix;
+      c.pos = pos;
+      c.end = end;
+      c.start_top = start_top;
+      c.code = code;
+      c.moves = epoch();
+      c.plain = known.plain;
+      c.locals = known.locals;
+      c.extras_cells = known.extras_cells;
+      c.body_buf = known.body_buf;
+      std::memcpy(c.types, known.types, sizeof c.types);
+      Node known_fctx = known.fctx;
+      Cell* known_fctx_cell = known.fctx_cell;
+      g_saved_positions[depth] = *slot;
+      g_saved_depth = depth + 1;
+      c.keep = depth;
+      g_cont_depth = uint32_t(top - g_conts) + 1;
+      const Cell* callee = &g_saved_positions[depth];
+      stack::Frame* f = stack::detail::push_record(
+          word, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+      c.f = f;
+      Node fctx = callee->w1;
+      f->function_context = fctx;
+      Cell* fx = fctx == known_fctx ? known_fctx_cell : fctx ? memory::head_cells(buf(fctx)) : nullptr;
+      f->saved_values = fx ? fx->w2 : 0;
+      c.fx = fx;
+      c.fx_epoch = c.moves;
+      c.k = 0;
+      goto next_arg;
     }
-    f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
+
+    next_arg: {
+      Cont& c = *top;
+      if (c.k >= c.plain) goto body_start;
+      code = c.code;
+      pos = c.pos;
+      end = c.end;
+      if (pos >= end) [[unlikely]] raise_plain_no_arg(&g_saved_positions[c.keep], c.k, c.f);
+      SeriesBuffer* cb = code_buf(*code);
+      const Cell* v = memory::head_cells(cb) + pos;
+      uint32_t limit = cell_units(cb);
+      if (end < limit) limit = end;
+      if (pos < limit && k_inert[cell::type(v)] && (pos + 1 >= limit || cell::type(v + 1) != T_WORD)) {
+        push_cell(v);
+        c.pos = pos + 1;
+        goto arg_done;
+      }
+      push = true;
+      no_infix = false;
+      goto expr;
+    }
+
+    arg_done: {
+      Cont& c = *top;
+      if (!takes_type_q(c.types[c.k], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(&g_saved_positions[c.keep], c.k, c.f);
+      ++c.k;
+      goto next_arg;
+    }
+
+    body_start: {
+      Cont& c = *top;
+      stack::Frame* f = c.f;
+      if (c.locals > 0) function::push_defaults(c.locals);
+      Cell* extras_cells = c.extras_cells;
+      SeriesBuffer* body_buf = c.body_buf;
+      if (epoch() != c.moves) {
+        const CalleeCacheEntry& now = plain_entry(&g_saved_positions[c.keep]);
+        extras_cells = now.extras_cells;
+        body_buf = now.body_buf;
+      }
+      Cell body = extras_cells[function::extras::BODY];
+      Cell* fx = c.fx;
+      if (!fx || c.fx_epoch != epoch()) fx = memory::head_cells(buf(fctx_now(f)));
+      fx->w2 = stack::index_of(base()) + 1;
+      c.fx = fx;
+      c.fx_epoch = epoch();
+      if (cell::type(&body) != T_BLOCK) [[unlikely]] {
+        cell::set_none(base());
+        S.top = base() + 1;
+        goto fn_end;
+      }
+      f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
+      uint32_t bend = cell_units(body_buf);
+      uint32_t head = body.w1 > bend ? bend : body.w1;
+      if (head >= bend) {
+        cell::set_unset(base());
+        S.top = base() + 1;
+        goto body_end;
+      }
+      if (const Cell* v = lone_value(body_buf, head, bend)) {
+        only_result(v);
+        goto body_end;
+      }
+      c.seq_start = S.top;
+      c.seq_keep = take_saved(&current_position);
+      c.seq_end = bend;
+      c.seq_push = true;
+      c.kind = K_BODY;
+      c.on_value = &&seq_next;
+      cell::store(&current_position, T_BLOCK, head, body.w2, 0);
+      pos = head;
+      code = &current_position.w2;
+      end = bend;
+      push = true;
+      no_infix = false;
+      goto expr;
+    }
+
+    seq_next: {
+      Cont& c = *top;
+      if (fast_exit) [[unlikely]] {
+        if (c.kind == K_BODY) fast_exit = false;  // return or exit straight from this body
+        goto seq_end;
+      }
+      // A block cut short while it runs ends at its new tail, with the last value.
+      if (pos >= c.seq_end) goto seq_end;
+      if (pos >= cell_units(code_buf(current_position.w2))) goto seq_end;
+      S.top = c.seq_start;
+      current_position.w1 = pos;
+      code = &current_position.w2;
+      end = c.seq_end;
+      push = c.seq_push;
+      no_infix = false;
+      goto expr;
+    }
+
+    seq_end: {
+      Cont& c = *top;
+      current_position = g_saved_positions[c.seq_keep];
+      g_saved_depth = c.seq_keep;
+      if (c.kind == K_BODY) {
+        *S.base = S.top[-1];
+        S.top = S.base + 1;
+        goto body_end;
+      }
+      if (c.kind == K_BRANCH) goto cond_end;
+      code = c.code;  // a paren's: its value goes on to the infix step
+      end = c.end;
+      push = c.push;
+      no_infix = c.no_infix;
+      start_top = c.start_top;
+      pos = c.pos;
+      g_cont_depth = uint32_t(top - g_conts);
+      --top;
+      goto value_at;
+    }
+
+    body_end: {
+      top->f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
+      goto fn_end;
+    }
+
+    fn_end: {
+      Cont& c = *top;
+      if (c.fx_epoch == epoch()) {
+        // The context cell is where it was: restored here, so the pop needs no look-up.
+        c.fx->w2 = c.f->saved_values;
+        c.f->function_context = 0;
+      }
+      if (c.push) stack::pop_frame();
+      else stack::pop_frame_to_result();
+      g_saved_depth = c.keep;
+      code = c.code;
+      end = c.end;
+      push = c.push;
+      no_infix = c.no_infix;
+      start_top = c.start_top;
+      pos = c.pos;
+      g_cont_depth = uint32_t(top - g_conts);
+      if (g_cont_depth == cbase) return pos;
+      --top;
+      goto value_at;
+    }
+
+    open_cond: {
+      const CalleeCacheEntry& known = *kp;
+      uint32_t depth = g_saved_depth;
+      if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+      Cont& c = *++top;
+      c.kind = K_COND;
+      c.on_value = &&cond_done_at;
+      c.push = push;
+      c.no_infix = no_infix;
+      c.end = end;
+      c.start_top = start_top;
+      c.code = code;
+      c.plain = known.plain;
+      c.conditional = known.conditional;
+      std::memcpy(c.types, known.types, sizeof c.types);
+      g_saved_positions[depth] = *slot;
+      g_saved_depth = depth + 1;
+      c.keep = depth;
+      g_cont_depth = uint32_t(top - g_conts) + 1;
+      stack::Frame* f = stack::detail::push_record_unchecked(
+          word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+      c.f = f;
+      c.frame_base = S.base;
+      c.k = 0;
+      // The condition, as fetch_plain fetches it.
+      if (pos >= end) [[unlikely]] raise_plain_no_arg(&g_saved_positions[depth], 0, f);
+      SeriesBuffer* cb = code_buf(*code);
+      const Cell* v = memory::head_cells(cb) + pos;
+      uint32_t limit = cell_units(cb);
+      if (end < limit) limit = end;
+      if (pos < limit && k_inert[cell::type(v)] && (pos + 1 >= limit || cell::type(v + 1) != T_WORD)) {
+        push_cell(v);
+        c.pos = pos + 1;
+        goto cond_done;
+      }
+      c.pos = pos;
+      push = true;
+      no_infix = false;
+      goto expr;
+    }
+
+    cond_done: {
+      Cont& c = *top;
+      const Cell* callee = &g_saved_positions[c.keep];
+      stack::Frame* f = c.f;
+      Cell* frame_base = c.frame_base;
+      if (!takes_type_q(c.types[0], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, 0, f);
+      code = c.code;
+      pos = c.pos;
+      end = c.end;
+      SeriesBuffer* cb = code_buf(*code);
+      uint32_t limit = cell_units(cb);
+      if (end < limit) limit = end;
+      const Cell* v = memory::head_cells(cb) + pos;
+      int32_t plain = c.plain;
+      uint32_t after = pos + uint32_t(plain) - 1;  // past the branches
+      const Cell* branches;  // the true branch, then either's false one
+      if (after <= limit && cell::type(v) == T_BLOCK && takes_type_q(c.types[1], T_BLOCK) &&
+          (plain == 2 || (cell::type(v + 1) == T_BLOCK && takes_type_q(c.types[2], T_BLOCK))) &&
+          (after >= limit || cell::type(v + plain - 1) != T_WORD)) {
+        branches = v;  // nothing allocates before the chosen one is copied
+        pos = after;
+      } else {
+        uint64_t cb_moves = epoch();
+        for (int32_t k = 1; k < plain; ++k)
+          pos = fetch_plain(callee, k, c.types[k], *code, cb, cb_moves, pos, end, f);
+        branches = frame_base + 1;
+      }
+      c.pos = pos;
+      uint32_t t = cell::type(frame_base);
+      bool either = c.conditional == CalleeCacheEntry::EITHER;
+      bool truthy = t == T_UNSET && either ? natives::truthy_strict_q(frame_base)  // raises
+                                           : !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
+      Cell chosen;
+      if (either) {
+        chosen = truthy ? branches[0] : branches[1];
+      } else if (truthy == (c.conditional == CalleeCacheEntry::IF)) {
+        chosen = branches[0];
+      } else {
+        cell::set_none(frame_base);
+        goto cond_end;
+      }
+      f->header |= stack::fflag::BRANCH;
+      // The branch, as run_branch runs it.
+      SeriesBuffer* bb = code_buf(chosen.w2);
+      uint32_t bend = cell_units(bb);
+      uint32_t head = chosen.w1 > bend ? bend : chosen.w1;
+      if (!fast_paths_on()) {
+        eval_block(&chosen, true);
+        goto cond_end;
+      }
+      if (head >= bend) {
+        cell::set_unset(base());
+        S.top = base() + 1;
+        goto cond_end;
+      }
+      if (const Cell* lv = lone_value(bb, head, bend)) {
+        only_result(lv);
+        goto cond_end;
+      }
+      S.top = S.base;
+      c.seq_start = S.top;
+      stack::check_machine_stack();
+      c.seq_keep = take_saved(&current_position);
+      c.seq_end = bend;
+      c.seq_push = false;
+      c.kind = K_BRANCH;
+      c.on_value = &&seq_next;
+      cell::store(&current_position, cell::type(&chosen), head, chosen.w2, 0);
+      pos = head;
+      code = &current_position.w2;
+      end = bend;
+      push = false;
+      no_infix = false;
+      goto expr;
+    }
+
+    cond_end: {
+      Cont& c = *top;
+      S.top = c.frame_base + 1;
+      if (c.push) stack::pop_frame();
+      else stack::pop_frame_to_result();
+      g_saved_depth = c.keep;
+      code = c.code;
+      end = c.end;
+      push = c.push;
+      no_infix = c.no_infix;
+      start_top = c.start_top;
+      pos = c.pos;
+      g_cont_depth = uint32_t(top - g_conts);
+      --top;
+      goto value_at;
+    }
+
+    open_paren: {
+      SeriesBuffer* cb = code_buf(paren.w2);
+      uint32_t pend = cell_units(cb);
+      uint32_t head = paren.w1 > pend ? pend : paren.w1;
+      ++pos;  // where the expression goes on
+      if (head >= pend || !fast_paths_on() || (!push && S.top != S.base)) {
+        eval_block(&paren, !push);
+        goto value_at;
+      }
+      if (const Cell* v = lone_value(cb, head, pend)) {
+        if (push) push_cell(v);
+        else only_result(v);
+        goto value_at;
+      }
+      Cell* start = S.top;
+      stack::check_machine_stack();  // as eval_in_frame checks it
+      uint32_t depth = take_saved(&current_position);
+      Cont& c = *++top;
+      g_cont_depth = uint32_t(top - g_conts) + 1;
+      c.kind = K_PAREN;
+      c.on_value = &&seq_next;
+      c.push = push;
+      c.no_infix = no_infix;
+      c.pos = pos;
+      c.end = end;
+      c.start_top = start_top;
+      c.code = code;
+      c.seq_keep = depth;
+      c.seq_start = start;
+      c.seq_end = pend;
+      c.seq_push = push;
+      cell::store(&current_position, T_PAREN, head, paren.w2, 0);
+      pos = head;
+      code = &current_position.w2;
+      end = pend;
+      no_infix = false;
+      goto expr;
+    }
+
+    // One expression at pos, as eval_quick_in evaluates it.
+    expr: {
+      Cell* left = S.top;
+      start_top = uint32_t(left - S.args_begin);
+      if (!fast_paths_on() || !(push || left == S.base)) [[unlikely]] goto expr_other;
+      SeriesBuffer* cb = code_buf(*code);
+      uint32_t count = cell_units(cb);
+      if (end > count) end = count;
+      if (pos >= end) goto expr_other;
+      const Cell* cells = memory::head_cells(cb);
+      const Cell* v = cells + pos;
+      uint32_t t = cell::type(v);
+      if (!k_inert[t]) {
+        if (t == T_PAREN) {
+          paren = *v;  // the code's cells can move while it runs
+          goto open_paren;
+        }
+        if (t != T_WORD) goto expr_other;
+        const Cell* s = quick_slot(v);
+        if (!s) goto expr_other;
+        uint32_t vt = cell::type(s);
+        if (vt == T_FUNCTION || vt == T_NATIVE || vt == T_ACTION || vt == T_ROUTINE) {
+          // As call_plain makes it.
+          CalleeCacheEntry& known = callee_slot(s->w3);
+          if ((known.extras == s->w3 &&
+               (known.epoch == epoch() || readdress_callee_entry(known, s))) ||
+              remade_callee_entry(s)) [[likely]] {
+            if (known.plain_kind >= CalleeCacheEntry::PLAIN_BUILTIN) {
+              if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL) {
+                slot = s;
+                kp = &known;
+                word = v;
+                ++pos;
+                goto open_cond;
+              }
+              pos = call_plain_builtin_rest(s, known, *code, cb, pos + 1, end, push, v);
+              goto value_at;
+            }
+            if (known.plain_kind == CalleeCacheEntry::PLAIN_FUNCTION &&
+                !(s->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE))) {
+              slot = s;
+              kp = &known;
+              word = v;
+              ++pos;
+              goto open_fn;
+            }
+          }
+          pos = call_value(s, *code, pos + 1, end, push, nullptr, 0, v, nullptr, 0, false);
+          goto value_at;
+        }
+        v = k_plain_value[vt] ? s : nullptr;
+      }
+      if (v && left + 1 < S.args_limit) {
+        *left = *v;
+        S.top = left + 1;
+        uint32_t p = pos + 1;
+        if (!no_infix) {
+          while (p < end) {
+            const Cell* w = cells + p;
+            if (cell::type(w) != T_WORD) break;
+            const Cell* op = quick_slot(w);
+            if (!op || cell::type(op) != T_OP) break;
+            if (p + 1 >= end || !infix_fast(op, w + 1, left, push)) {
+              S.top = left;
+              pos = eval_expression(*code, pos, end, no_infix, push, false);
+              goto complete;
+            }
+            p += 2;
+          }
+        }
+        pos = p;
+        goto complete;
+      }
+      pos = eval_expression(*code, pos, end, no_infix, push, false);
+      goto complete;
+    }
+
+    expr_other:
+      pos = eval_quick_in(*code, code_buf(*code), pos, end, no_infix, push);
+      goto complete;
+
+    // The value of an expression's first part is in place: the infix step, as infix_after
+    // and infix_steps take it.
+    value_at:
+      if (no_infix) goto complete;
+      // infix_after's tests are the loop's first ones.
+
+    infix_loop: {
+      if (pos >= end || fast_exit) goto complete;
+      SeriesBuffer* ib = code_buf(*code);
+      uint32_t count = cell_units(ib);
+      if (pos >= count) goto complete;
+      Cell w = memory::head_cells(ib)[pos];
+      if (cell::type(&w) != T_WORD) goto complete;
+      Cell* s = quick_slot(&w);
+      if (!s || cell::type(s) != T_OP) goto complete;
+      if (!fast_paths_on()) [[unlikely]] {
+        pos = infix_steps(*code, pos, end, push, start_top);  // traced or the short paths off
+        goto complete;
+      }
+      S.top = S.args_begin + start_top;
+      // A paren on the right is never a number: it is evaluated below.
+      const Cell* right = memory::head_cells(ib) + pos + 1;
+      if (pos + 1 < end && pos + 1 < count && cell::type(right) != T_PAREN &&
+          infix_fast<true>(s, right, S.top, push)) {
+        pos += 2;
+        goto infix_loop;
+      }
+      // As infix_plain calls it.
+      CalleeCacheEntry& known = callee_slot(s->w3);
+      if (!((known.extras == s->w3 &&
+             (known.epoch == epoch() || readdress_callee_entry(known, s))) ||
+            remade_callee_entry(s)) ||
+          known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known.plain != 2) [[unlikely]] {
+        pos = call_value(s, *code, pos + 1, end, push, nullptr, 0, &w, nullptr, 0, true);
+        goto infix_loop;
+      }
+      uint32_t ct = (s->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+      uint32_t depth = g_saved_depth;
+      if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+      Cont& c = *++top;
+      c.kind = K_INFIX;
+      c.on_value = &&infix_done;
+      c.push = push;
+      c.no_infix = no_infix;
+      c.end = end;
+      c.start_top = start_top;
+      c.code = code;
+      g_saved_positions[depth] = *s;
+      g_saved_depth = depth + 1;
+      c.keep = depth;
+      g_cont_depth = uint32_t(top - g_conts) + 1;
+      Cell* callee = &g_saved_positions[depth];  // the operator's copy, as the type it wraps
+      callee->header = ct;
+      c.fop = known.fast_op;
+      c.types[1] = known.types[1];
+      Cell* left = S.top;
+      stack::Frame* f = stack::detail::push_record_unchecked(
+          &w, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+      c.f = f;
+      S.top = left + 1;
+      if (!takes_type_q(known.types[0], cell::type(left))) [[unlikely]]
+        raise_plain_bad_type(callee, 0, f);
+      ++pos;
+      if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
+      push = true;
+      no_infix = true;
+      goto expr;
+    }
+
+    infix_done: {
+      Cont& c = *top;
+      Cell* callee = &g_saved_positions[c.keep];
+      if (!takes_type_q(c.types[1], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, 1, c.f);
+      Cell* left = S.args_begin + c.start_top;
+      if (!int_fast_path(c.fop, left, left + 1)) {
+        int32_t id = int32_t(callee->w1);
+        int32_t none[1] = {-1};
+        if (cell::type(callee) == T_NATIVE) natives::table[id - 1](0, none);
+        else actions::entry_table[id - 1](none);
+      }
+      if (c.push) stack::pop_frame();
+      else stack::pop_frame_to_result();
+      g_saved_depth = c.keep;
+      code = c.code;
+      end = c.end;
+      push = c.push;
+      no_infix = c.no_infix;
+      start_top = c.start_top;
+      g_cont_depth = uint32_t(top - g_conts);
+      --top;
+      goto infix_loop;
+    }
+
+    // An expression is done at pos: its value goes to the continuation on top.
+    complete:
+      goto *top->on_value;
+    arg_done_at:
+      top->pos = pos;
+      goto arg_done;
+    cond_done_at:
+      top->pos = pos;
+      goto cond_done;
+    } catch (const Unwind& u) {
+      uint32_t depth = g_cont_depth;
+      if (u.code == unwind_code::RETURN || u.code == unwind_code::EXIT) {
+        // The innermost running body is the target (a C++ level above it would have
+        // taken the exit): what its kept position and call_plain_function's catch did.
+        uint32_t i = depth;
+        while (i > cbase && g_conts[i - 1].kind != K_BODY) --i;
+        if (i > cbase) {
+          const Cont& c = g_conts[i - 1];
+          current_position = g_saved_positions[c.seq_keep];
+          g_saved_depth = c.seq_keep;
+          g_cont_depth = i;
+          top = g_conts + i - 1;
+          // The exit left the value in the frame's result slot.
+          S.top = base() + 1;
+          returned = true;
+          continue;
+        }
+      }
+      // On its way out: as the C++ levels' kept cells leave them, the outermost last.
+      for (uint32_t i = cbase; i < depth; ++i) {
+        ContKind k = g_conts[i].kind;
+        if (k == K_BODY || k == K_BRANCH || k == K_PAREN) {
+          current_position = g_saved_positions[g_conts[i].seq_keep];
+          break;
+        }
+      }
+      if (depth > cbase) g_saved_depth = g_conts[cbase].keep;
+      g_cont_depth = cbase;
+      throw;
+    }
   }
-  if (fx_epoch == epoch()) {
-    // The context cell is where it was: restored here, so the pop needs no look-up.
-    fx->w2 = f->saved_values;
-    f->function_context = 0;
-  }
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
-  return pos;
 }
 
 // A call through a word of a function, native or action whose arguments are all plain
