@@ -381,6 +381,15 @@ struct Engine {
     buffers_current();
     return rules_buf;
   }
+  // The buffers without the check, in the hot states only: where a check came first in the
+  // same step and nothing between can allocate (nor run code, raise aside).
+  SeriesBuffer* rs_cur() const { return rs_buf; }
+  SeriesBuffer* rules_cur() const { return rules_buf; }
+  SeriesBuffer* in_cur() const { return in_buf; }
+  int32_t end_cur() const {
+    int32_t t = units_in(in_buf);
+    return limit < t ? limit : t;
+  }
 
   // -- rule stack access (addresses valid until the next allocation) --
   static Cell* rs() { return rule_stack(); }
@@ -646,16 +655,17 @@ struct Engine {
   }
 
   State push_block(const Cell* block_cell) {
-    if (rtop() - rhead() >= STACK_LIMIT) check_limits(saved);
+    buffers_current();
+    if (cells_in(rs_cur()) - rhead() >= STACK_LIMIT) check_limits(saved);
     if (M.renames != rec_renames) rec_rebuild();
     uint32_t h = rec_hash(block_cell->w2, block_cell->w1, input.w1);
     if (!shortcuts || rec[h]) check_recursion(block_cell, input.w1, saved);
     // nothing above allocated: the checks raise or return
-    SeriesBuffer* b = rs_b();
+    SeriesBuffer* b = rs_cur();
     if (frame >= 0) memory::head_cells(b)[frame].w1 = uint32_t(ri);
     set_rules(*block_cell);
     rules.header = T_BLOCK;
-    Cell triple{T_TRIPLE, rules.w1, input.w1, uint32_t(units_in(in_b()))};
+    Cell triple{T_TRIPLE, rules.w1, input.w1, uint32_t(units_in(in_cur()))};
     if (b->tail + 2 * sizeof(Cell) <= uint32_t(b->capacity)) {
       Cell* at = memory::tail_cells(b);
       at[0] = rules;
@@ -692,11 +702,14 @@ struct Engine {
     if (ri >= cells_in(rb)) {
       // A command still waiting for its rule (a paren shortened the block) fails; the
       // block itself ends with a match.
-      flag = rtop() - 1 == frame;
+      flag = cells_in(rs_cur()) - 1 == frame;
       return flag ? GO_POP : GO_AFTER;
     }
     item = memory::head_cells(const_cast<SeriesBuffer*>(rb))[ri];
-    if (tracing && !ev("fetch")) return GO_DONE;
+    if (tracing) {
+      if (!ev("fetch")) return GO_DONE;
+      buffers_current();  // the callback ran: what match_item reads unchecked is read again
+    }
     ++ri;
     return match_item();
   }
@@ -746,10 +759,11 @@ struct Engine {
     uint32_t t = cell::type(v);
     if (kind == Kind::TEXT && (t == T_CHAR || t == T_BITSET)) {
       // the common literal on text, as match_at answers it; nothing allocates here
+      // from match_item: nothing allocated since fetch's check
       int32_t i = int32_t(input.w1);
       n = -1;
-      if (i < end_index()) {
-        int32_t c = char_in(in_b(), i);
+      if (i < end_cur()) {
+        int32_t c = char_in(in_cur(), i);
         if (t == T_CHAR ? eq_char(c, int32_t(v->w2)) : member(v, uint32_t(c))) n = 1;
       }
     } else {
@@ -859,13 +873,19 @@ struct Engine {
       t = cell::type(rule);
     }
     if (t != T_BLOCK) return false;
-    int32_t depth = rtop() - rhead();
+    return block_fails_here(rule);
+  }
+
+  // fails_at_once for a block rule (text or binary input, no trace).
+  // From repeat only (nothing allocated since fetch's check).
+  bool block_fails_here(const Cell* rule) {
+    int32_t depth = cells_in(rs_cur()) - rhead();
     if (depth <= 0 || depth >= STACK_LIMIT - 16) return false;
     int32_t at = int32_t(input.w1);
     // the value at the position (none at the end): a char or byte; nothing allocates below
-    bool more = at < end_index();
+    bool more = at < end_cur();
     uint32_t ch = 0;
-    if (more) ch = kind == Kind::TEXT ? uint32_t(char_in(in_b(), at)) : memory::head(in_b())[at];
+    if (more) ch = kind == Kind::TEXT ? uint32_t(char_in(in_cur(), at)) : memory::head(in_cur())[at];
     if (M.renames != rec_renames) rec_rebuild();
     return block_fails(rule, more, ch, 2);
   }
@@ -913,22 +933,48 @@ struct Engine {
     return rec[rec_hash(rule->w2, rule->w1, input.w1)] == 0;
   }
 
+  // From keyword and counted: nothing since fetch's check allocated.
   State repeat(int32_t min, int32_t max, int32_t k) {
-    if (k != code::WHILE && single_rule(rule_at(ri), &aux)) {
+    const Cell* next = memory::head_cells(rules_cur()) + ri;
+    if (cell::type(next) == T_WORD && !tracing && keyword_of(next->w2) == KW_UNKNOWN) {
+      // a rule word (`any ws`, `some letters`): its value read once for the tests below,
+      // which decide as single_rule and fails_at_once do
+      if (const Cell* v = plain_value(next)) {
+        uint32_t vt = cell::type(v);
+        if (k != code::WHILE) aux = *v;
+        if (vt == T_BLOCK) {
+          if (kind != Kind::BLOCK && shortcuts && block_fails_here(v)) {
+            ++ri;
+            flag = min == 0;
+            return GO_AFTER;
+          }
+        } else if (k != code::WHILE && (literal_q(vt) || type_rule_q(vt))) {
+          ++ri;
+          return single(&aux, min, max);
+        }
+        return push_loop(min, max, k);
+      }
+    }
+    if (k != code::WHILE && single_rule(memory::head_cells(rules_cur()) + ri, &aux)) {
       ++ri;
       return single(&aux, min, max);
     }
     // A first iteration that fails at once: the loop ends there, as its frames would say.
-    if (fails_at_once(rule_at(ri))) {
+    if (fails_at_once(memory::head_cells(rules_cur()) + ri)) {
       ++ri;
       flag = min == 0;
       return GO_AFTER;
     }
-    SeriesBuffer* b = rs_b();
+    return push_loop(min, max, k);
+  }
+
+  // The loop's frame: its counts, where its rule is and the input there, its code.
+  State push_loop(int32_t min, int32_t max, int32_t k) {
+    SeriesBuffer* b = rs_cur();
     if (b->tail + 3 * sizeof(Cell) <= uint32_t(b->capacity)) {
       Cell* at = memory::tail_cells(b);
       at[0] = Cell{T_TRIPLE, uint32_t(min), uint32_t(max), 1};
-      at[1] = Cell{T_TRIPLE, uint32_t(ri), input.w1, uint32_t(units_in(in_b()))};
+      at[1] = Cell{T_TRIPLE, uint32_t(ri), input.w1, uint32_t(units_in(in_cur()))};
       at[2] = Cell{T_PAIR, 0, uint32_t(k), 0};
       b->tail += 3 * sizeof(Cell);
       return GO_FETCH;
@@ -998,8 +1044,9 @@ struct Engine {
     }
   }
 
+  // Only from match_item, right after fetch's check.
   State keyword(Kw k) {
-    int32_t n = rule_count();
+    int32_t n = cells_in(rules_cur());
     switch (k) {
       case K_PIPE:
         need(ri < n && rtop() - 1 == frame);  // nor right after a command
@@ -1606,14 +1653,14 @@ struct Engine {
   State after() {
     if (cell::type(memory::tail_cells(rs_b()) - 1) == T_PAIR) return finish_command();
     if (flag) return GO_FETCH;
-    // nothing allocates in this scan
-    const SeriesBuffer* rb = rules_b();
+    // nothing allocates in this scan (the rule stack's check above holds)
+    const SeriesBuffer* rb = rules_cur();
     int32_t n = cells_in(rb);
     if (ri >= n) return GO_POP;
     if (const Compiled* cp = compiled_of(rules.w2, rb)) {
       int32_t next = cp->alt[size_t(ri)];
       if (next < 0) return GO_POP;
-      input.w1 = rat(frame)->w2;
+      input.w1 = memory::head_cells(rs_cur())[frame].w2;
       ri = next;
       return GO_FETCH;
     }
