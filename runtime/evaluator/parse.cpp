@@ -215,17 +215,14 @@ bool series_type_q(uint32_t t) {
 bool word_type_q(uint32_t t) { return t == T_WORD || t == T_GET_WORD; }
 bool path_rule_q(uint32_t t) { return t == T_PATH || t == T_SET_PATH || t == T_GET_PATH; }
 
-// Values that a repetition may match in one step, without frames.
-bool literal_q(uint32_t t) {
-  switch (t) {
-    case T_BLOCK: case T_PAREN: case T_WORD: case T_SET_WORD: case T_GET_WORD:
-    case T_DATATYPE: case T_TYPESET: case T_INTEGER: case T_PATH: case T_SET_PATH:
-    case T_GET_PATH: case T_UNSET:
-      return false;
-    default:
-      return true;
-  }
-}
+// Values that a repetition may match in one step, without frames: one bit test.
+constexpr uint64_t NOT_LITERAL =
+    uint64_t(1) << T_BLOCK | uint64_t(1) << T_PAREN | uint64_t(1) << T_WORD |
+    uint64_t(1) << T_SET_WORD | uint64_t(1) << T_GET_WORD | uint64_t(1) << T_DATATYPE |
+    uint64_t(1) << T_TYPESET | uint64_t(1) << T_INTEGER | uint64_t(1) << T_PATH |
+    uint64_t(1) << T_SET_PATH | uint64_t(1) << T_GET_PATH | uint64_t(1) << T_UNSET;
+static_assert(T_TYPE_COUNT <= 64);
+inline bool literal_q(uint32_t t) { return t >= 64 || !((NOT_LITERAL >> t) & 1); }
 
 void append_utf8(std::string& out, uint32_t c) {
   if (c < 0x80) {
