@@ -795,15 +795,16 @@ struct Engine {
     return (t == T_DATATYPE || t == T_TYPESET) && kind == Kind::BLOCK && !tracing && shortcuts;
   }
 
+  // From repeat and capture_single: nothing allocated since fetch's check.
   State single(const Cell* rule, int32_t min, int32_t max) {
     int32_t i = int32_t(input.w1), count = 0;
     bool satisfied = false;
     uint32_t rt = cell::type(rule);
     if (kind == Kind::BLOCK && (rt == T_DATATYPE || rt == T_TYPESET)) {
       // nothing allocates in this loop
-      int32_t end = end_index();
+      int32_t end = end_cur();
       if (max >= 0 && end - i > max) end = i + max;
-      const Cell* c = memory::head_cells(in_b());
+      const Cell* c = memory::head_cells(in_cur());
       if (rt == T_DATATYPE) {
         uint32_t want = rule->w1;
         while (i < end && cell::type(c + i) == want) ++i;
@@ -814,13 +815,13 @@ struct Engine {
     } else if (kind != Kind::BLOCK && rt == T_BITSET) {
       // the common run: characters or bytes in a set
       // nothing allocates in this loop: both buffers stay put
-      int32_t end = end_index();
+      int32_t end = end_cur();
       if (max >= 0 && end - i > max) end = i + max;
       SeriesBuffer* bb = memory::node_buffer(rule->w2);
       const uint8_t* bits = memory::head(bb);
       uint32_t stored = memory::used_bytes(bb) * 8u;
       bool outside = (bb->flags & sflag::COMPLEMENT) != 0;
-      SeriesBuffer* ib = in_b();
+      SeriesBuffer* ib = in_cur();
       const uint8_t* p = memory::head(ib);
       uint32_t u = kind == Kind::TEXT ? memory::unit(ib) : 1;
       auto member = [&](uint32_t c) {
@@ -1060,7 +1061,7 @@ struct Engine {
       case K_WHILE: need(ri < n); return repeat(0, -1, code::WHILE);
       case K_COPY: case K_SET: {
         need(ri + 1 < n);
-        uint32_t wt = cell::type(rule_at(ri));
+        uint32_t wt = cell::type(memory::head_cells(rules_cur()) + ri);
         if (wt != T_WORD && wt != T_SET_WORD) {
           tmp = *rule_at(ri);
           fail(err::script::parse_rule, &tmp);
@@ -1523,9 +1524,10 @@ struct Engine {
   // copy/set whose rule is a repetition of one literal (`copy w some letters`): the match
   // and the assignment their frames would give, without the frames. Only where nothing
   // could see them: no trace, and nothing in the rule that runs code or pushes a block.
+  // From keyword: nothing allocated since fetch's check, up to the match.
   bool capture_single(bool copy, int32_t n) {
     if (tracing || !shortcuts || ri + 2 >= n) return false;
-    const Cell* kw = rule_at(ri + 1);
+    const Cell* kw = memory::head_cells(rules_cur()) + ri + 1;
     if (cell::type(kw) != T_WORD) return false;
     int32_t min = 0, max = -1;
     switch (keyword_of(kw->w2)) {
@@ -1534,7 +1536,7 @@ struct Engine {
       case K_OPT: max = 1; break;
       default: return false;
     }
-    if (!single_rule(rule_at(ri + 2), &aux)) return false;
+    if (!single_rule(memory::head_cells(rules_cur()) + ri + 2, &aux)) return false;
     int32_t at = ri, from = int32_t(input.w1);
     ri += 3;
     single(&aux, min, max);  // a match on block input uses tmp and tmp2
