@@ -2751,7 +2751,7 @@ uint32_t eval_path_steps(const Cell* path_in, const Node& code, uint32_t pos, ui
                          bool set, bool get, bool push, uint32_t option);
 }  // namespace
 
-[[gnu::noinline]] uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
+uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
                    bool get, bool push, uint32_t option) {
   // word/integer read from a block: the block's pick without the step machinery; a call
   // word/refinement... by its plan; anything else (a function picked this way is called)
