@@ -127,12 +127,31 @@ struct MemoryState {
   uint64_t collect_floor;
   // The last write stamp given (see touch); kept across a new start-up.
   uint32_t stamp_clock;
+  // While the runtime makes its fixed tables (ApartScope): cell series of at least this
+  // many bytes come as blocks of their own (0: none do).
+  uint32_t apart_cells;
 };
 
 namespace detail {
 extern MemoryState g_memory;  // visible so the hot paths read it without a call
 }
 inline MemoryState& state() { return detail::g_memory; }
+
+// The fixed tables start-up makes (the root block, the global context, the symbol list, the
+// owner table) keep room for thousands of entries a start never fills. Made in this scope,
+// each of their cell series of `bytes` or more is a block of its own, like a large buffer:
+// the room it keeps costs a page only once it is written, instead of the first arena's
+// huge page (an empty start then fits in one).
+class ApartScope {
+ public:
+  explicit ApartScope(uint32_t bytes) : kept_(state().apart_cells) { state().apart_cells = bytes; }
+  ~ApartScope() { state().apart_cells = kept_; }
+  ApartScope(const ApartScope&) = delete;
+  ApartScope& operator=(const ApartScope&) = delete;
+
+ private:
+  uint32_t kept_;
+};
 
 // Sets the state to its start values (idempotent after release_all) and reads
 // KEL_GC_STRESS. Takes no pool or arena: they come on demand.
