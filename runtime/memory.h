@@ -127,9 +127,9 @@ struct MemoryState {
   uint64_t collect_floor;
   // The last write stamp given (see touch); kept across a new start-up.
   uint32_t stamp_clock;
-  // While the runtime makes its fixed tables (ApartScope): cell series of at least this
-  // many bytes come as blocks of their own (0: none do).
-  uint32_t apart_cells;
+  // While an ApartScope lowers large_threshold for cell series: the threshold every other
+  // buffer keeps (0 outside a scope).
+  uint32_t outer_large_threshold;
 };
 
 namespace detail {
@@ -144,13 +144,22 @@ inline MemoryState& state() { return detail::g_memory; }
 // huge page (an empty start then fits in one).
 class ApartScope {
  public:
-  explicit ApartScope(uint32_t bytes) : kept_(state().apart_cells) { state().apart_cells = bytes; }
-  ~ApartScope() { state().apart_cells = kept_; }
+  explicit ApartScope(uint32_t bytes)
+      : threshold_(state().large_threshold), outer_(state().outer_large_threshold) {
+    if (!outer_ && bytes < threshold_) {
+      state().outer_large_threshold = threshold_;
+      state().large_threshold = bytes;
+    }
+  }
+  ~ApartScope() {
+    state().large_threshold = threshold_;
+    state().outer_large_threshold = outer_;
+  }
   ApartScope(const ApartScope&) = delete;
   ApartScope& operator=(const ApartScope&) = delete;
 
  private:
-  uint32_t kept_;
+  uint32_t threshold_, outer_;
 };
 
 // Sets the state to its start values (idempotent after release_all) and reads

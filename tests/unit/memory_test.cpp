@@ -79,7 +79,8 @@ TEST_F(MemoryTest, ApartScopeMakesBigCellSeriesBlocksOfTheirOwn) {
   h.hold_bytes(3, memory::series_new_cells(4096));      // after the scope: the arena
   const bool apart[] = {true, false, false, false};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(bool(node_buffer(h.node(i))->flags & sflag::LARGE), apart[i]) << i;
-  EXPECT_EQ(memory::state().apart_cells, 0u);
+  EXPECT_EQ(memory::state().outer_large_threshold, 0u);
+  EXPECT_EQ(memory::state().large_threshold, memory::LARGE_THRESHOLD);
   SeriesBuffer* b = node_buffer(h.node(0));
   reinterpret_cast<Cell*>(memory::data(b))[5] = Cell{T_INTEGER, 0, 7, 0};
   b->tail = 6 * 16;
