@@ -731,7 +731,8 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
 
 uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep) {
   stack::push_interp_native_frame(&words.body);
-  pos = eval_expression(code, pos, end, false, keep, false);
+  // eval_expression's steps, through the short paths where they apply (as eval_block's).
+  pos = eval_quick(code, pos, end, false, keep);
   if (keep) {
     // The value stays as the caller's newest cell.
     Cell v = *last_pushed();
