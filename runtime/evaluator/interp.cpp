@@ -729,6 +729,10 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   return pos;
 }
 
+uint32_t eval_expression_quick(const Node& code, uint32_t pos, uint32_t end, bool push) {
+  return eval_quick(code, pos, end, false, push);
+}
+
 uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep) {
   stack::push_interp_native_frame(&words.body);
   // eval_expression's steps, through the short paths where they apply (as eval_block's).
