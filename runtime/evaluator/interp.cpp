@@ -371,14 +371,10 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
             if (cell::type(w) != T_WORD) break;
             const Cell* op = quick_slot(w);
             if (!op || cell::type(op) != T_OP) break;
-            if (p + 1 >= end) [[unlikely]] {
-              S.top = left;
-              return eval_expression(code, pos, end, no_infix, push, false);
-            }
-            // A declined operator (its right operand needs evaluating, or another type)
-            // takes the infix step from here: the value computed so far is its left operand,
-            // as an evaluation from the start would leave it.
-            if (!infix_fast(op, w + 1, left, push)) [[unlikely]]
+            // A declined operator (its right operand needs evaluating or is missing, or
+            // another type) takes the infix step from here: the value computed so far is
+            // its left operand, as an evaluation from the start would leave it.
+            if (p + 1 >= end || !infix_fast(op, w + 1, left, push)) [[unlikely]]
               return infix_steps(code, p, end, push, uint32_t(left - S.args_begin));
             p += 2;
           }
