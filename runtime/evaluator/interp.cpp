@@ -318,9 +318,9 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
 }
 
 // The short path of one expression: a value that needs no evaluation (a literal, or a
-// word holding a plain value) with any operators after it that infix_fast computes. Any
-// other expression, or an operator it declines, goes through eval_expression from the
-// start: nothing was consumed, and the value written so far is overwritten.
+// word holding a plain value) with any operators after it that infix_fast computes; an
+// operator it declines goes on through infix_steps with the value in place. Any other
+// expression goes through eval_expression from the start: nothing was consumed.
 // cb is the code's buffer, read since the last allocation, and count its cells (the loops
 // over a block's expressions have just read it).
 [[gnu::always_inline]] inline uint32_t eval_quick_at(const Node& code, SeriesBuffer* cb,
@@ -371,10 +371,11 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
             if (cell::type(w) != T_WORD) break;
             const Cell* op = quick_slot(w);
             if (!op || cell::type(op) != T_OP) break;
-            if (p + 1 >= end || !infix_fast(op, w + 1, left, push)) {
-              S.top = left;
-              return eval_expression(code, pos, end, no_infix, push, false);
-            }
+            // A declined operator (its right operand needs evaluating or is missing, or
+            // another type) takes the infix step from here: the value computed so far is
+            // its left operand, as an evaluation from the start would leave it.
+            if (p + 1 >= end || !infix_fast(op, w + 1, left, push)) [[unlikely]]
+              return infix_steps(code, p, end, push, uint32_t(left - S.args_begin));
             p += 2;
           }
         }
@@ -724,9 +725,14 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   return pos;
 }
 
+uint32_t eval_expression_quick(const Node& code, uint32_t pos, uint32_t end, bool push) {
+  return eval_quick(code, pos, end, false, push);
+}
+
 uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep) {
   stack::push_interp_native_frame(&words.body);
-  pos = eval_expression(code, pos, end, false, keep, false);
+  // eval_expression's steps, through the short paths where they apply (as eval_block's).
+  pos = eval_quick(code, pos, end, false, keep);
   if (keep) {
     // The value stays as the caller's newest cell.
     Cell v = *last_pushed();
