@@ -715,6 +715,15 @@ struct Engine {
     switch (cell::type(&item)) {
       case T_WORD: {
         Kw k = keyword_of(item.w2);
+        if (k == K_ANY || k == K_SOME || k == K_OPT) {  // the common ones without the switch
+          need(ri < cells_in(rules_cur()));
+          return repeat(k == K_SOME ? 1 : 0, k == K_OPT ? 1 : -1, code::REPEAT);
+        }
+        if (k == K_PIPE) {  // the alternative matched: so does the block
+          need(ri < cells_in(rules_cur()) && cells_in(rs_cur()) - 1 == frame);
+          flag = true;
+          return GO_POP;
+        }
         if (k != KW_UNKNOWN && k != K_ONLY && k != K_AFTER) return keyword(k);
         word_value(&item, &value);
         uint32_t vt = cell::type(&value);
