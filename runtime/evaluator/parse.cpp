@@ -681,13 +681,17 @@ struct Engine {
     return GO_FETCH;
   }
 
-  // Drops a rule-block frame; the enclosing block becomes current.
+  // Drops a rule-block frame; the enclosing block becomes current. From pop, with the
+  // buffers current (nothing here allocates).
   void drop_block_frame() {
-    rec_drop_top();
-    rdrop(2);
+    if (M.renames != rec_renames) rec_rebuild();
+    SeriesBuffer* b = rs_cur();
+    const Cell* top = memory::tail_cells(b) - 1;
+    --rec[rec_hash(top[-1].w2, top[-1].w1, top->w2)];
+    b->tail -= 2 * uint32_t(sizeof(Cell));
     frame = find_block_frame();
     if (frame >= 0) {
-      const Cell* c = memory::head_cells(rs_b());
+      const Cell* c = memory::head_cells(b);
       set_rules(c[frame - 1]);
       ri = int32_t(c[frame].w1);
     }
@@ -1745,11 +1749,14 @@ struct Engine {
   State pop() {
     // Only the current rule block's frame is popped; a command above it finishes first.
     if (rtop() - 1 != frame) return GO_AFTER;
-    if (tracing && !ev("pop")) return GO_DONE;
-    if (flag && next_iteration()) return GO_FETCH;
-    if (!flag) input.w1 = rat(frame)->w2;
+    if (tracing) {
+      if (!ev("pop")) return GO_DONE;
+      buffers_current();  // the callback ran
+    }
+    if (flag && next_iteration()) return GO_FETCH;  // nothing in it allocates
+    if (!flag) input.w1 = memory::head_cells(rs_cur())[frame].w2;
     drop_block_frame();
-    if (rtop() <= rhead()) return GO_DONE;
+    if (cells_in(rs_cur()) <= rhead()) return GO_DONE;
     return GO_AFTER;
   }
 
