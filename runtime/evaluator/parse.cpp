@@ -907,7 +907,7 @@ struct Engine {
   bool block_fails(const Cell* rule, bool more, uint32_t ch, int levels) {
     const SeriesBuffer* b = memory::node_buffer(rule->w2);
     const Cell* c = memory::head_cells(const_cast<SeriesBuffer*>(b));
-    int32_t n = units_in(b), i = int32_t(rule->w1);
+    int32_t n = cells_in(b), i = int32_t(rule->w1);
     const Compiled* cp = compiled_of(rule->w2, b);
     for (;;) {
       if (i >= n) return false;  // an empty alternative matches
@@ -1704,7 +1704,7 @@ struct Engine {
     if (k != code::REPEAT && k != code::WHILE) return false;
     Cell open = c[cmd - 1], counts = c[cmd - 2];
     int32_t max = int32_t(counts.w2), count = int32_t(counts.w3);
-    int32_t len = units_in(in_b());
+    int32_t len = units_in(in_cur());  // rs_b above checked the moves
     bool stuck = input.w1 == open.w2 && len >= int32_t(open.w3);
     if (!((max < 0 || count < max) && (k == code::WHILE || !stuck))) return false;
     if (top - 1 - head >= STACK_LIMIT) return false;
