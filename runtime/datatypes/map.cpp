@@ -374,6 +374,10 @@ bool assign_next_entries(Cell* position, const Cell* words_in, int32_t count) {
   return true;
 }
 
+int32_t live_position(const Cell* m, const Cell* key, bool case_) {
+  return locate_live(m, key, case_ ? OP_CASE : OP_DEFAULT);
+}
+
 Cell* push_copy(const Cell* m) { return push_result(*m); }
 
 // ---- Slots ----

@@ -3,6 +3,7 @@
 #include "runtime/io/json_unescape.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "runtime/context.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
@@ -29,6 +31,8 @@ namespace {
 
 int32_t g_index = -1;
 int32_t g_emit_index = -1;
+int32_t g_members_index = -1;
+int32_t g_items_index = -1;
 
 [[noreturn]] void bad(const Cell* s) { error::raise(err::script::invalid_data, s); }
 
@@ -118,11 +122,8 @@ void unescape_routine() {
 // other one escaped (the seven short escapes, else \u and four upper-case hex digits, a
 // surrogate pair beyond U+FFFF). The output takes the text's unit when a character of it is
 // copied, as an append of the text would. The output is the encoder's own new string.
-void emit_string_routine() {
-  Cell* out = stack::state().base;  // argument cells: the collector sees them
-  Cell* text = out + 1;
-  const Cell* chars = out + 2;
-  const Cell* after = out + 3;
+// emit-string's work on cells the collector sees (out is rewritten when its buffer grows).
+void emit_text(Cell* out, Cell* text, const Cell* chars, const Cell* after) {
   uint32_t t = cell::type(text);
   if (t == T_WORD) {  // a word forms to its name: the symbol's own string, nothing made
     *text = Cell{T_STRING, 0, symbol::string_node(int32_t(text->w2)), 0};
@@ -181,8 +182,6 @@ void emit_string_routine() {
         w += ou;
         if (at == T_CHAR) unicode::store_unit(w, ou, cell::get_int(after));
         ob->tail = ob->head + uint32_t(need);
-        Cell result = *out;
-        stack::set_only_result(&result);
         return;
       }
     }
@@ -247,7 +246,140 @@ void emit_string_routine() {
     if (!more.empty()) unit = std::max(unit, string::unit_of(after));
   }
   string::replace_chars(out, string::count_from_start(out), 0, cps, 1, unit);
+}
+
+void emit_string_routine() {
+  Cell* out = stack::state().base;  // argument cells: the collector sees them
+  emit_text(out, out + 1, out + 2, out + 3);
   Cell result = *out;
+  stack::set_only_result(&result);
+}
+
+// ---- Runs of plain members and items ----
+// The compact encoder writes a map's members and an array's items that need no call of its
+// own (a string, an integer, a finite float, a logic, none) here, each as its Kel code
+// would: the name as emit-string writes it and ":", then the value (a string through
+// emit-string, an integer formed, a float molded, "true", "false", "null") and ",". The
+// first other value ends the run and goes back to the Kel code, which writes it (or raises
+// its error) with the calls it always made.
+
+constexpr int32_t FULL_BUDGET = 0x7FFFFFFF;
+
+bool plain_value_q(const Cell* v) {
+  switch (cell::type(v)) {
+    case T_STRING: case T_INTEGER: case T_LOGIC: case T_NONE: return true;
+    case T_FLOAT: return std::isfinite(cell::get_double(v));
+    default: return false;
+  }
+}
+
+// Appends ASCII text to the output (the encoder's own string: no owner to tell).
+void append_ascii(Cell* out, const char* text) {
+  uint32_t n = uint32_t(std::strlen(text));
+  SeriesBuffer* ob = memory::node_buffer(out->w2);
+  uint32_t ou = memory::unit(ob);
+  uint64_t used = memory::used_bytes(ob);
+  uint64_t need = used + uint64_t(n) * ou;
+  if (need > 0x7FFFFF00u) error::raise(err::internal::no_memory);
+  if (uint64_t(ob->head) + need > uint64_t(ob->capacity)) {
+    ob = memory::series_grow_copy_node(out->w2, int32_t(std::min<uint64_t>(need * 2, 0x7FFFFF00u)));
+    out->w2 = ob->node;
+  }
+  uint8_t* w = memory::head(ob) + used;
+  for (uint32_t i = 0; i < n; ++i, w += ou) unicode::store_unit(w, ou, uint8_t(text[i]));
+  ob->tail = ob->head + uint32_t(need);
+}
+
+// Writes a plain value then ",". scratch: two stack cells.
+void emit_plain(Cell* out, const Cell* value, const Cell* chars, Cell* scratch) {
+  switch (cell::type(value)) {
+    case T_STRING:
+      scratch[0] = *value;
+      scratch[1] = Cell{T_CHAR, 0, uint32_t(','), 0};
+      emit_text(out, scratch, chars, scratch + 1);
+      return;
+    case T_INTEGER:
+      scratch[0] = *value;
+      actions::direct_form(scratch, out, nullptr, FULL_BUDGET);
+      break;
+    case T_FLOAT:
+      scratch[0] = *value;
+      actions::direct_mold(scratch, out, false, false, false, nullptr, FULL_BUDGET, 0);
+      break;
+    case T_LOGIC:
+      append_ascii(out, value->w1 ? "true" : "false");
+      break;
+    default:
+      append_ascii(out, "null");
+      break;
+  }
+  append_ascii(out, ",");
+}
+
+// emit-members output map chars after: the members of a map whose keys are all words, from
+// the one after the word `after` (none: the first), up to the first one whose value is not
+// plain: its key is the result (a word!), none once every member is written. A map with a
+// key of another kind writes nothing and gives false.
+void emit_members_routine() {
+  Cell* out = stack::state().base;
+  Cell* m = out + 1;
+  const Cell* chars = out + 2;
+  Cell* after = out + 3;
+  Cell* scratch = stack::reserve_cell();
+  stack::reserve_cell();
+  *scratch = scratch[1] = Cell{T_NONE, 0, 0, 0};
+  int32_t i = 0;
+  if (cell::type(after) == T_NONE) {
+    for (int32_t k = 0, n = int32_t(blk::count(m->w2)); k + 1 < n; k += 2) {
+      const Cell* e = blk::cells(m->w2) + k;
+      if (cell::type(e + 1) != 0 && cell::type(e) != T_SET_WORD) {
+        Cell r{T_LOGIC, 0, 0, 0};
+        stack::set_only_result(&r);
+        return;
+      }
+    }
+  } else {
+    i = map::live_position(m, after, true);
+    if (i < 0) error::raise(err::script::invalid_arg, after);  // not a key of the map
+    i += 2;
+  }
+  Cell result{T_NONE, 0, 0, 0};
+  for (; i + 1 < int32_t(blk::count(m->w2)); i += 2) {
+    Cell key = blk::cells(m->w2)[i], value = blk::cells(m->w2)[i + 1];
+    if (cell::type(&value) == 0) continue;  // a removed entry
+    if (!plain_value_q(&value)) {
+      result = Cell{T_WORD, key.w1, key.w2, key.w3};
+      break;
+    }
+    // the name: the word's own string, nothing made
+    scratch[0] = Cell{T_STRING, 0, symbol::string_node(int32_t(key.w2)), 0};
+    scratch[1] = Cell{T_CHAR, 0, uint32_t(':'), 0};
+    emit_text(out, scratch, chars, scratch + 1);
+    value = blk::cells(m->w2)[i + 1];  // read again: writing may have moved the entries
+    emit_plain(out, &value, chars, scratch);
+  }
+  stack::set_only_result(&result);
+}
+
+// emit-items output items chars: the items of a block from its index up to the first one
+// that is not plain: the block at that item is the result, none once every item is written.
+void emit_items_routine() {
+  Cell* out = stack::state().base;
+  Cell* items = out + 1;
+  const Cell* chars = out + 2;
+  Cell* scratch = stack::reserve_cell();
+  stack::reserve_cell();
+  *scratch = scratch[1] = Cell{T_NONE, 0, 0, 0};
+  Cell result{T_NONE, 0, 0, 0};
+  for (uint32_t i = items->w1; i < blk::count(items->w2); ++i) {
+    Cell value = blk::cells(items->w2)[i];
+    if (!plain_value_q(&value)) {
+      result = *items;
+      result.w1 = i;
+      break;
+    }
+    emit_plain(out, &value, chars, scratch);
+  }
   stack::set_only_result(&result);
 }
 
@@ -296,6 +428,8 @@ void place(const char* exported, const char* field_name, int32_t index) {
 void place_routines() {
   place("load-json", "unescape", g_index);
   place("to-json", "emit-string", g_emit_index);
+  place("to-json", "emit-members", g_members_index);
+  place("to-json", "emit-items", g_items_index);
 }
 
 void register_routines() {
@@ -305,6 +439,12 @@ void register_routines() {
   g_emit_index = routine::register_routine(
       {nullptr, "output [string!] text chars [bitset!] after [char! string! none!] return: [string!]",
        &emit_string_routine, int32_t(T_STRING)});
+  g_members_index = routine::register_routine(
+      {nullptr, "output [string!] map [map!] chars [bitset!] after [word! none!] return: [word! none! logic!]",
+       &emit_members_routine, int32_t(T_WORD)});
+  g_items_index = routine::register_routine(
+      {nullptr, "output [string!] items [block!] chars [bitset!] return: [block! none!]",
+       &emit_items_routine, int32_t(T_BLOCK)});
 }
 
 }  // namespace kel::json
