@@ -374,6 +374,11 @@ bool assign_next_entries(Cell* position, const Cell* words_in, int32_t count) {
   return true;
 }
 
+void make_with_room(Cell* out, int64_t entries) {
+  int32_t room = room_cells(entries);
+  init_cell(out, nullptr, room / 2);
+}
+
 int32_t live_position(const Cell* m, const Cell* key, bool case_) {
   return locate_live(m, key, case_ ? OP_CASE : OP_DEFAULT);
 }

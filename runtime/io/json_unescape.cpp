@@ -33,6 +33,7 @@ int32_t g_index = -1;
 int32_t g_emit_index = -1;
 int32_t g_members_index = -1;
 int32_t g_items_index = -1;
+int32_t g_object_map_index = -1;
 
 [[noreturn]] void bad(const Cell* s) { error::raise(err::script::invalid_data, s); }
 
@@ -383,6 +384,19 @@ void emit_items_routine() {
   stack::set_only_result(&result);
 }
 
+// object-map names-values: an object's map as `extend/case make map! (length? names-values) / 2
+// names-values` makes it (a table sized for the members, later duplicates winning in place).
+void object_map_routine() {
+  Cell* pairs = stack::state().base;
+  Cell* m = stack::reserve_cell();
+  *m = Cell{T_NONE, 0, 0, 0};
+  int32_t n = int32_t(blk::count(pairs->w2)) - int32_t(pairs->w1);
+  map::make_with_room(m, n < 0 ? 0 : n / 2);
+  map::extend(m, pairs, true);
+  Cell result = *m;
+  stack::set_only_result(&result);
+}
+
 // A word of the block (nested blocks and parens too) bound to an object context that has
 // a word named `field`; that context, or 0.
 Node object_context_in(const Cell* block, int32_t field) {
@@ -427,6 +441,7 @@ void place(const char* exported, const char* field_name, int32_t index) {
 
 void place_routines() {
   place("load-json", "unescape", g_index);
+  place("load-json", "object-map", g_object_map_index);
   place("to-json", "emit-string", g_emit_index);
   place("to-json", "emit-members", g_members_index);
   place("to-json", "emit-items", g_items_index);
@@ -439,6 +454,8 @@ void register_routines() {
   g_emit_index = routine::register_routine(
       {nullptr, "output [string!] text chars [bitset!] after [char! string! none!] return: [string!]",
        &emit_string_routine, int32_t(T_STRING)});
+  g_object_map_index = routine::register_routine(
+      {nullptr, "names-values [block!] return: [map!]", &object_map_routine, int32_t(T_MAP)});
   g_members_index = routine::register_routine(
       {nullptr, "output [string!] map [map!] chars [bitset!] after [word! none!] return: [word! none! logic!]",
        &emit_members_routine, int32_t(T_WORD)});
