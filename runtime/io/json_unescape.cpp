@@ -10,6 +10,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/routine.h"
@@ -34,6 +35,7 @@ int32_t g_emit_index = -1;
 int32_t g_members_index = -1;
 int32_t g_items_index = -1;
 int32_t g_object_map_index = -1;
+int32_t g_add_name_index = -1;
 
 [[noreturn]] void bad(const Cell* s) { error::raise(err::script::invalid_data, s); }
 
@@ -397,6 +399,22 @@ void object_map_routine() {
   stack::set_only_result(&result);
 }
 
+// add-name res names name: a member name met before in this decode (`select/case names name`
+// finds it) has its word appended to res (as `append` does) and gives true; any other name
+// gives false with nothing done.
+void add_name_routine() {
+  Cell* res = stack::state().base;
+  Cell* names = res + 1;
+  Cell* name = res + 2;
+  int32_t at = map::live_position(names, name, true);
+  Cell truth{T_LOGIC, at >= 0 ? 1u : 0u, 0, 0};
+  if (at >= 0) {
+    Cell* value = stack::push_copy(blk::cells(names->w2) + at + 1);
+    block::append(res, value, -1, false, 1, true);
+  }
+  stack::set_only_result(&truth);
+}
+
 // A word of the block (nested blocks and parens too) bound to an object context that has
 // a word named `field`; that context, or 0.
 Node object_context_in(const Cell* block, int32_t field) {
@@ -442,6 +460,7 @@ void place(const char* exported, const char* field_name, int32_t index) {
 void place_routines() {
   place("load-json", "unescape", g_index);
   place("load-json", "object-map", g_object_map_index);
+  place("load-json", "add-name", g_add_name_index);
   place("to-json", "emit-string", g_emit_index);
   place("to-json", "emit-members", g_members_index);
   place("to-json", "emit-items", g_items_index);
@@ -454,6 +473,9 @@ void register_routines() {
   g_emit_index = routine::register_routine(
       {nullptr, "output [string!] text chars [bitset!] after [char! string! none!] return: [string!]",
        &emit_string_routine, int32_t(T_STRING)});
+  g_add_name_index = routine::register_routine(
+      {nullptr, "res [block!] names [map!] name [string!] return: [logic!]", &add_name_routine,
+       int32_t(T_LOGIC)});
   g_object_map_index = routine::register_routine(
       {nullptr, "names-values [block!] return: [map!]", &object_map_routine, int32_t(T_MAP)});
   g_members_index = routine::register_routine(
