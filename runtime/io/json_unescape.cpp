@@ -18,6 +18,7 @@
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/number_scan.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
 #include "runtime/evaluator/blk.h"
@@ -36,6 +37,7 @@ int32_t g_members_index = -1;
 int32_t g_items_index = -1;
 int32_t g_object_map_index = -1;
 int32_t g_add_name_index = -1;
+int32_t g_add_number_index = -1;
 
 [[noreturn]] void bad(const Cell* s) { error::raise(err::script::invalid_data, s); }
 
@@ -386,6 +388,42 @@ void emit_items_routine() {
   stack::set_only_result(&result);
 }
 
+// add-number res start end plain?: the number text from start to end (the decoder's input),
+// while no pre-load hook wants to see it (plain?), appended to res as the value
+// `pick transcode text 1` gives, and true; false with nothing done for a text the lexer
+// must read itself (a long one).
+void add_number_routine() {
+  Cell* res = stack::state().base;
+  const Cell* start = res + 1;
+  const Cell* end = res + 2;
+  const Cell* plain = res + 3;
+  Cell truth{T_LOGIC, 0, 0, 0};
+  Cell value{T_NONE, 0, 0, 0};
+  bool done = false;
+  if (cell::type(plain) == T_LOGIC && plain->w1 && start->w2 == end->w2 && end->w1 >= start->w1) {
+    uint8_t text[64];
+    SeriesBuffer* b = memory::node_buffer(start->w2);
+    uint32_t u = memory::unit(b), n = memory::units(b);
+    int32_t count = int32_t(end->w1 - start->w1);
+    if (end->w1 <= n && count <= 64) {
+      const uint8_t* p = memory::head(b) + size_t(start->w1) * u;
+      bool ascii = true;
+      for (int32_t k = 0; k < count; ++k) {
+        int32_t c = unicode::load_unit(p + size_t(k) * u, u);
+        if (c >= 128) ascii = false;
+        text[k] = uint8_t(c);
+      }
+      done = ascii && lexer::number::json_number(text, count, &value);
+    }
+  }
+  if (done) {
+    Cell* v = stack::push_copy(&value);
+    block::append(res, v, -1, false, 1, true);
+    truth.w1 = 1;
+  }
+  stack::set_only_result(&truth);
+}
+
 // object-map names-values: an object's map as `extend/case make map! (length? names-values) / 2
 // names-values` makes it (a table sized for the members, later duplicates winning in place).
 void object_map_routine() {
@@ -461,6 +499,7 @@ void place_routines() {
   place("load-json", "unescape", g_index);
   place("load-json", "object-map", g_object_map_index);
   place("load-json", "add-name", g_add_name_index);
+  place("load-json", "add-number", g_add_number_index);
   place("to-json", "emit-string", g_emit_index);
   place("to-json", "emit-members", g_members_index);
   place("to-json", "emit-items", g_items_index);
@@ -473,6 +512,9 @@ void register_routines() {
   g_emit_index = routine::register_routine(
       {nullptr, "output [string!] text chars [bitset!] after [char! string! none!] return: [string!]",
        &emit_string_routine, int32_t(T_STRING)});
+  g_add_number_index = routine::register_routine(
+      {nullptr, "res [block!] start [string!] end [string!] plain [logic!] return: [logic!]",
+       &add_number_routine, int32_t(T_LOGIC)});
   g_add_name_index = routine::register_routine(
       {nullptr, "res [block!] names [map!] name [string!] return: [logic!]", &add_name_routine,
        int32_t(T_LOGIC)});
