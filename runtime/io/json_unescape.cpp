@@ -262,11 +262,14 @@ void emit_string_routine() {
 
 // ---- Runs of plain members and items ----
 // The compact encoder writes a map's members and an array's items that need no call of its
-// own (a string, an integer, a finite float, a logic, none) here, each as its Kel code
-// would: the name as emit-string writes it and ":", then the value (a string through
-// emit-string, an integer formed, a float molded, "true", "false", "null") and ",". The
+// own here, each as its Kel code would: the name as emit-string writes it and ":", then the
+// value and ",". A value needs no call when it is plain (a string through emit-string, an
+// integer formed, a finite float molded, "true", "false", "null") or a map with word keys
+// only (else `{}`) or a block whose members or items need none either, a few levels deep
+// ("{" or "[", the members or items, the last comma made the closing bracket, ","). The
 // first other value ends the run and goes back to the Kel code, which writes it (or raises
-// its error) with the calls it always made.
+// its error) with the calls it always made. No Kel code runs here: nothing can change the
+// values while they are written.
 
 constexpr int32_t FULL_BUDGET = 0x7FFFFFFF;
 
@@ -295,6 +298,49 @@ void append_ascii(Cell* out, const char* text) {
   ob->tail = ob->head + uint32_t(need);
 }
 
+// Container levels a value written here may have (a value nested deeper, or holding itself,
+// goes back to the Kel code).
+constexpr int INLINE_DEPTH = 4;
+
+bool word_keys_only_q(Node entries) {
+  for (uint32_t k = 0, n = blk::count(entries); k + 1 < n; k += 2) {
+    const Cell* e = blk::cells(entries) + k;
+    if (cell::type(e + 1) != 0 && cell::type(e) != T_SET_WORD) return false;
+  }
+  return true;
+}
+
+// Whether the value is written here: plain, or a container of such values within depth
+// levels. Nothing allocates.
+bool written_here_q(const Cell* v, int depth) {
+  switch (cell::type(v)) {
+    case T_MAP: {
+      if (depth == 0 || !word_keys_only_q(v->w2)) return false;
+      for (uint32_t k = 0, n = blk::count(v->w2); k + 1 < n; k += 2) {
+        const Cell* e = blk::cells(v->w2) + k;
+        if (cell::type(e + 1) != 0 && !written_here_q(e + 1, depth - 1)) return false;
+      }
+      return true;
+    }
+    case T_BLOCK: {
+      if (depth == 0) return false;
+      for (uint32_t k = v->w1, n = blk::count(v->w2); k < n; ++k)
+        if (!written_here_q(blk::cells(v->w2) + k, depth - 1)) return false;
+      return true;
+    }
+    default:
+      return plain_value_q(v);
+  }
+}
+
+// `change back tail output` with the bracket and ",": the last value's comma closes it.
+void close_with(Cell* out, char bracket) {
+  SeriesBuffer* ob = memory::node_buffer(out->w2);
+  uint32_t ou = memory::unit(ob);
+  unicode::store_unit(memory::tail(ob) - ou, ou, uint8_t(bracket));
+  append_ascii(out, ",");
+}
+
 // Writes a plain value then ",". scratch: two stack cells.
 void emit_plain(Cell* out, const Cell* value, const Cell* chars, Cell* scratch) {
   switch (cell::type(value)) {
@@ -321,9 +367,48 @@ void emit_plain(Cell* out, const Cell* value, const Cell* chars, Cell* scratch) 
   append_ascii(out, ",");
 }
 
+// Writes a value written_here_q allows, then ",". v: a stack cell; scratch: two stack cells.
+void emit_value(Cell* out, Cell* v, const Cell* chars, Cell* scratch) {
+  uint32_t t = cell::type(v);
+  if (t == T_MAP) {
+    if (map::length_q(v) == 0) {
+      append_ascii(out, "{},");
+      return;
+    }
+    append_ascii(out, "{");
+    for (uint32_t k = 0; k + 1 < blk::count(v->w2); k += 2) {
+      Cell key = blk::cells(v->w2)[k];
+      if (cell::type(blk::cells(v->w2) + k + 1) == 0) continue;  // a removed entry
+      scratch[0] = Cell{T_STRING, 0, symbol::string_node(int32_t(key.w2)), 0};
+      scratch[1] = Cell{T_CHAR, 0, uint32_t(':'), 0};
+      emit_text(out, scratch, chars, scratch + 1);
+      Cell* value = stack::push_copy(blk::cells(v->w2) + k + 1);
+      emit_value(out, value, chars, scratch);
+      stack::drop_cells(1);
+    }
+    close_with(out, '}');
+    return;
+  }
+  if (t == T_BLOCK) {
+    if (v->w1 >= blk::count(v->w2)) {
+      append_ascii(out, "[],");
+      return;
+    }
+    append_ascii(out, "[");
+    for (uint32_t k = v->w1; k < blk::count(v->w2); ++k) {
+      Cell* item = stack::push_copy(blk::cells(v->w2) + k);
+      emit_value(out, item, chars, scratch);
+      stack::drop_cells(1);
+    }
+    close_with(out, ']');
+    return;
+  }
+  emit_plain(out, v, chars, scratch);
+}
+
 // emit-members output map chars after: the members of a map whose keys are all words, from
 // the one after the word `after` (none: the first), up to the first one whose value is not
-// plain: its key is the result (a word!), none once every member is written. A map with a
+// written here: its key is the result (a word!), none once every member is written. A map with a
 // key of another kind writes nothing and gives false.
 void emit_members_routine() {
   Cell* out = stack::state().base;
@@ -335,13 +420,10 @@ void emit_members_routine() {
   *scratch = scratch[1] = Cell{T_NONE, 0, 0, 0};
   int32_t i = 0;
   if (cell::type(after) == T_NONE) {
-    for (int32_t k = 0, n = int32_t(blk::count(m->w2)); k + 1 < n; k += 2) {
-      const Cell* e = blk::cells(m->w2) + k;
-      if (cell::type(e + 1) != 0 && cell::type(e) != T_SET_WORD) {
-        Cell r{T_LOGIC, 0, 0, 0};
-        stack::set_only_result(&r);
-        return;
-      }
+    if (!word_keys_only_q(m->w2)) {
+      Cell r{T_LOGIC, 0, 0, 0};
+      stack::set_only_result(&r);
+      return;
     }
   } else {
     i = map::live_position(m, after, true);
@@ -352,7 +434,7 @@ void emit_members_routine() {
   for (; i + 1 < int32_t(blk::count(m->w2)); i += 2) {
     Cell key = blk::cells(m->w2)[i], value = blk::cells(m->w2)[i + 1];
     if (cell::type(&value) == 0) continue;  // a removed entry
-    if (!plain_value_q(&value)) {
+    if (!written_here_q(&value, INLINE_DEPTH)) {
       result = Cell{T_WORD, key.w1, key.w2, key.w3};
       break;
     }
@@ -360,14 +442,15 @@ void emit_members_routine() {
     scratch[0] = Cell{T_STRING, 0, symbol::string_node(int32_t(key.w2)), 0};
     scratch[1] = Cell{T_CHAR, 0, uint32_t(':'), 0};
     emit_text(out, scratch, chars, scratch + 1);
-    value = blk::cells(m->w2)[i + 1];  // read again: writing may have moved the entries
-    emit_plain(out, &value, chars, scratch);
+    Cell* v = stack::push_copy(blk::cells(m->w2) + i + 1);  // read again: writing moves buffers
+    emit_value(out, v, chars, scratch);
+    stack::drop_cells(1);
   }
   stack::set_only_result(&result);
 }
 
 // emit-items output items chars: the items of a block from its index up to the first one
-// that is not plain: the block at that item is the result, none once every item is written.
+// not written here: the block at that item is the result, none once every item is written.
 void emit_items_routine() {
   Cell* out = stack::state().base;
   Cell* items = out + 1;
@@ -377,13 +460,14 @@ void emit_items_routine() {
   *scratch = scratch[1] = Cell{T_NONE, 0, 0, 0};
   Cell result{T_NONE, 0, 0, 0};
   for (uint32_t i = items->w1; i < blk::count(items->w2); ++i) {
-    Cell value = blk::cells(items->w2)[i];
-    if (!plain_value_q(&value)) {
+    if (!written_here_q(blk::cells(items->w2) + i, INLINE_DEPTH)) {
       result = *items;
       result.w1 = i;
       break;
     }
-    emit_plain(out, &value, chars, scratch);
+    Cell* v = stack::push_copy(blk::cells(items->w2) + i);
+    emit_value(out, v, chars, scratch);
+    stack::drop_cells(1);
   }
   stack::set_only_result(&result);
 }
