@@ -147,16 +147,29 @@ Cell compare_callback_word() {
 }  // namespace
 
 Cell call_comparator(const Cell* first, const Cell* second, const Cell* function) {
-  Cell* top = stack::state().top;
-  Cell* fn = stack::push_copy(function);
-  Cell* args = stack::push_copy(first);
-  stack::push_copy(second);
+  stack::State& s = stack::state();
+  Cell* top = s.top;
+  Cell* fn;
+  if (top + 3 < s.args_limit) [[likely]] {
+    // The three cells at once (nothing allocates between the reads and the writes).
+    Cell f = *function, a = *first, b = *second;
+    top[0] = f;
+    top[1] = a;
+    top[2] = b;
+    s.top = top + 3;
+    fn = top;
+  } else {
+    fn = stack::push_copy(function);  // raises the overflow
+    stack::push_copy(first);
+    stack::push_copy(second);
+  }
+  Cell* args = fn + 1;
   int32_t nargs, rest;
   function::frame_shape(fn, &nargs, &rest);
   Cell name = compare_callback_word();
   // Exactly the function's own arguments (none past the two), then its local part.
   Cell answer = interp::call_in_frame(fn, args, 2, nargs, rest, &name);
-  stack::state().top = top;
+  s.top = top;
   return answer;
 }
 
