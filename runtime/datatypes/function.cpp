@@ -449,19 +449,24 @@ Cell* collect_locals(Cell* spec_in, const Cell* body_in) {
 }
 
 void frame_shape(const Cell* fn, int32_t* args, int32_t* rest) {
-  // The spec's buffer of the function asked last, while nothing moves, and its argument
-  // count, while the spec keeps the write stamp it was counted at (a comparator's shape is
-  // asked on every call; a spec changed in place, even mid-sort, has a new stamp).
-  static Node last = 0;
+  // The buffers of the spec and of the context's word list of the function asked last,
+  // while nothing moves (a buffer is replaced only with a move), and the spec's argument
+  // count while the spec keeps the write stamp it was counted at: a comparator's shape is
+  // asked on every call, and a spec changed in place, even mid-sort, has a new stamp. The
+  // word count is read live (a word added to the context in place is counted).
+  static Node last_spec = 0, last_ctx = 0;
   static uint64_t last_moves = ~uint64_t(0);
   static SeriesBuffer* spec = nullptr;
+  static const SeriesBuffer* words = nullptr;
   static bool counted = false;
   static uint32_t counted_stamp = 0;
   static int32_t counted_args = 0;
   uint64_t moves = memory::state().moves;
-  if (fn->w2 != last || moves != last_moves) {
+  if (fn->w2 != last_spec || fn->w1 != last_ctx || moves != last_moves) [[unlikely]] {
     spec = memory::node_buffer(fn->w2);
-    last = fn->w2;
+    words = memory::node_buffer(context::words_node(fn->w1));
+    last_spec = fn->w2;
+    last_ctx = fn->w1;
     last_moves = moves;
     counted = false;
   }
@@ -480,7 +485,7 @@ void frame_shape(const Cell* fn, int32_t* args, int32_t* rest) {
   }
   int32_t a = counted_args;
   *args = a;
-  int32_t total = context::word_count(fn->w1);
+  int32_t total = int32_t(memory::used_bytes(words) / 16);
   *rest = total > a ? total - a : 0;
 }
 
