@@ -76,7 +76,21 @@ int32_t word_count(Node ctx) {
   }
   return int32_t(memory::used_bytes(words) / 16);
 }
-Cell* word_at(Node ctx, int32_t index) { return cells(words_node(ctx)) + index; }
+Cell* word_at(Node ctx, int32_t index) {
+  // The word list's cells of the context asked last, for as long as nothing moved (its table
+  // and word list nodes are the context's for good; a buffer is replaced only with a move):
+  // each store into an object flags its word here.
+  static Node last = 0;
+  static uint64_t last_moves = ~uint64_t(0);
+  static Cell* words = nullptr;
+  uint64_t moves = memory::state().moves;
+  if (ctx != last || moves != last_moves) {
+    words = cells(words_node(ctx));
+    last = ctx;
+    last_moves = moves;
+  }
+  return words + index;
+}
 Node values_node(Node ctx) { return stack_held_q(ctx) ? 0 : cell_of(ctx)->w2; }
 
 void make_global() {
