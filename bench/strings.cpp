@@ -35,7 +35,6 @@ int main(int argc, char** argv) {
   gc::init();
   extern_::init();
   gc::set_stress(0);
-  case_::init_tables();
   Cell s;
   string::init_cell(&s, 0);
   gc::Root keep(&s);

@@ -13,15 +13,6 @@
 namespace kel::case_ {
 
 namespace {
-// Static storage rather than the tracked heap: the tables outlive every heap reset.
-int32_t g_upper[65536];
-int32_t g_lower[65536];
-bool g_ready = false;
-
-void fill(int32_t* table, const CasePair* pairs, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) table[pairs[i].key] = pairs[i].value;
-}
-
 int32_t map_astral(int32_t cp, const CasePair* pairs, int32_t n) {
   if (n == 0 || cp < pairs[0].key || cp > pairs[n - 1].key) return cp;
   const CasePair* end = pairs + n;
@@ -35,17 +26,9 @@ bool any_string_q(uint32_t t) {
 }
 }  // namespace
 
-void init_tables() {
-  if (g_ready) return;
-  fill(g_upper, upper_bmp, upper_bmp_count);
-  fill(g_lower, lower_bmp, lower_bmp_count);
-  g_ready = true;
-}
-
 int32_t map_char(int32_t cp, int direction) {
   if (cp >= 0 && cp <= 0xFFFF) {
-    if (!g_ready) [[unlikely]] init_tables();
-    int32_t v = (direction ? g_upper : g_lower)[cp];
+    int32_t v = (direction ? upper_direct : lower_direct).to[cp];
     return v ? v : cp;
   }
   return direction ? map_astral(cp, upper_astral, upper_astral_count)

@@ -25,9 +25,14 @@ extern const int32_t lower_astral_count;
 constexpr int DIR_LOWER = 0;
 constexpr int DIR_UPPER = 1;
 
-// Fills the two 65,536-entry tables from the BMP pairs (0 = maps to itself). Idempotent;
-// map_char runs it on first use.
-void init_tables();
+// The two direct BMP tables, read-only data made from the BMP pairs when the program is
+// built (0 = maps to itself).
+struct DirectTable {
+  int32_t to[65536];
+};
+extern const DirectTable upper_direct;
+extern const DirectTable lower_direct;
+
 // Codepoint mapped up (direction 1) or down (0); unmapped and invalid ones come back unchanged.
 int32_t map_char(int32_t cp, int direction);
 // map_char up, ASCII by arithmetic (the tables map ASCII only between a-z and A-Z): string

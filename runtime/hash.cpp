@@ -553,6 +553,7 @@ uint32_t value_hash(const Cell* c, int case_sensitive) {
 // ---- creation and growth ----
 
 Node table_create(int32_t size, const Cell* source, int32_t kind, int32_t d) {
+  map_writes++;
   if (kind == KIND_SYMBOLS && d == 2 && source) return table_copy_from(source->w1);
   if (size < 4) size = 4;
   if (kind == KIND_SYMBOLS && size >= 4000) size *= 2;
@@ -597,6 +598,7 @@ Node table_create(int32_t size, const Cell* source, int32_t kind, int32_t d) {
 
 void table_rehash_to(Node t, int32_t target) {
   Hold keep(t);
+  map_writes++;
   uint32_t buckets = round_up_pow2(uint32_t(target < 0 ? 0 : target));
   if (buckets < 4) buckets = 4;
   int32_t upper = int32_t(double(buckets) * 0.77 + 0.5);
@@ -626,6 +628,7 @@ void table_rehash_to(Node t, int32_t target) {
 
 void table_resize(Node t, int32_t n) {
   Hold keep(t);
+  map_writes++;
   uint32_t c0 = mem::relocations();
   uint32_t pw = round_up_pow2(uint32_t(double(n < 0 ? 0 : n) * 1.5));
   uint32_t buckets = pw < 4 ? 4 : pw;
@@ -663,6 +666,7 @@ void refresh_if_stale(Node t) {
 
 void table_reinsert_all(Node t, int32_t first, int32_t step) {
   Hold keep(t);
+  map_writes++;
   if (first < 0) first = 0;
   if (step < 1) step = 1;
   if (R(t)[rec::KIND] != KIND_MAP) {
@@ -699,6 +703,7 @@ void table_reinsert_all(Node t, int32_t first, int32_t step) {
 
 Cell* table_add_value(Node t, Cell* value, int* status) {
   Hold keep(t);
+  map_writes++;
   int32_t p = int32_t(value - values_of(t));
   if (status) *status = 0;
   int32_t kind = R(t)[rec::KIND];
@@ -772,47 +777,105 @@ Cell* table_add(Node t, Cell* value) { return table_add_value(t, value, nullptr)
 
 namespace {
 
-// A map!'s probe from a key's hash: the first live entry `match` takes, or none.
-template <class Match> Cell* map_probe(Node t, uint32_t hash, Match&& match) {
+// A map!'s probe from a key's hash: the first live entry `match` takes, or none. On a miss
+// `slot` (when given) is the bucket table_add_value would give the key: the last deleted one
+// before the empty one that ends the chain, else that empty one (-1: none, the table grows).
+template <class Match> Cell* map_probe(Node t, uint32_t hash, Match&& match, int64_t* slot = nullptr) {
   const int32_t* r = R(t);
   Probe pr(hash, uint32_t(r[rec::BUCKETS]));
   const TableArrays a(r);
+  int64_t deleted = -1;
   do {
     uint32_t f = get_flag(a.flags, pr.i);
-    if (f == EMPTY) return nullptr;
-    if (f == DELETED) continue;
+    if (f == EMPTY) {
+      if (slot) *slot = deleted >= 0 ? deleted : int64_t(pr.i);
+      return nullptr;
+    }
+    if (f == DELETED) {
+      deleted = pr.i;
+      continue;
+    }
     const Cell* v = a.values + a.index[pr.i];
     if (match(v)) return const_cast<Cell*>(v);
   } while (pr.next());
+  if (slot) *slot = deleted;
   return nullptr;
 }
 
+// A string key's characters read once for a probe (nothing allocates during one).
+struct KeyText {
+  Text text;
+  bool fold;
+  KeyText(const Cell* key, bool f) : text(key), fold(f) {}
+  bool matches(const Cell* v) const {
+    if (cell::type(v) != T_STRING) return false;
+    Text y(v);
+    if (y.count != text.count) return false;
+    if (y.unit == text.unit && std::memcmp(y.p, text.p, size_t(y.count) * y.unit) == 0) return true;
+    if (y.unit == text.unit && !fold) return false;
+    if (text.unit == 1) return same_chars_of(text.p, y, text.count, fold);
+    if (text.unit == 2) return same_chars_of(reinterpret_cast<const uint16_t*>(text.p), y, text.count, fold);
+    return same_chars_of(reinterpret_cast<const uint32_t*>(text.p), y, text.count, fold);
+  }
+};
+
 // A map!'s probe for a string! key under equality (fold: letter case ignored).
-Cell* map_text_search(Node t, const Cell* key, bool fold) {
-  return map_probe(t, string_hash(key, 0), [&](const Cell* v) {
-    return cell::type(v) == T_STRING && same_text(v, key, fold);
-  });
+Cell* map_text_search(Node t, const Cell* key, bool fold, int64_t* slot = nullptr) {
+  const KeyText k(key, fold);
+  return map_probe(t, string_hash(key, 0), [&](const Cell* v) { return k.matches(v); }, slot);
 }
 
 // The same for a word key: a map stores every kind of word as a set-word!, and the key is
 // looked for as one (the hash is the canonical symbol's).
-Cell* map_word_search(Node t, const Cell* key, bool fold) {
+Cell* map_word_search(Node t, const Cell* key, bool fold, int64_t* slot = nullptr) {
   Cell k = *key;
   cell::set_type(&k, T_SET_WORD);
   uint32_t hash = mix_int32(uint32_t(symbol::canonical_id(int32_t(k.w2))));
   return map_probe(t, hash, [&](const Cell* v) {
     return cell::type(v) == T_SET_WORD && same_word(v, &k, fold);
-  });
+  }, slot);
 }
 
 }  // namespace
+
+uint64_t map_writes = 0;
+
+bool map_key_in_place_q(const Cell* key) {
+  uint32_t t = cell::type(key);
+  return t == T_STRING || word_kind_q(t);
+}
+
+Cell* map_search(Node t, const Cell* key, bool fold, int64_t* slot) {
+  if (cell::type(key) == T_STRING) return map_text_search(t, key, fold, slot);
+  return map_word_search(t, key, fold, slot);
+}
+
+bool map_search_equal_q(const Cell* stored, const Cell* key, bool fold) {
+  if (cell::type(key) == T_STRING) return cell::type(stored) == T_STRING && same_text(stored, key, fold);
+  if (cell::type(stored) != T_SET_WORD || !word_kind_q(cell::type(key))) return false;
+  Cell k = *key;
+  cell::set_type(&k, T_SET_WORD);
+  return same_word(stored, &k, fold);
+}
+
+bool map_add_at(Node t, int32_t p, int64_t slot) {
+  int32_t* r = R(t);
+  if (slot < 0 || r[rec::OCCUPIED] >= r[rec::UPPER]) return false;
+  uint32_t* fl = reinterpret_cast<uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
+  bool fresh = get_flag(fl, uint32_t(slot)) == EMPTY;
+  reinterpret_cast<int32_t*>(mem::data(uint32_t(r[rec::INDEX])))[slot] = p;
+  set_flag(fl, uint32_t(slot), LIVE);
+  r[rec::SIZE]++;
+  if (fresh) r[rec::OCCUPIED]++;
+  map_writes++;
+  return true;
+}
 
 Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool last, bool reverse) {
   // string! and word keys of a map! under equality: nothing allocates (a map is never
   // stale), so the arrays and the key are read in place
   if ((op == 0 || op == 2) && R(t)[rec::KIND] == KIND_MAP) {
-    if (cell::type(key) == T_STRING) return map_text_search(t, key, op == 0);
-    if (word_kind_q(cell::type(key))) return map_word_search(t, key, op == 0);
+    if (map_key_in_place_q(key)) return map_search(t, key, op == 0, nullptr);
   }
   // A local copy: the key may sit in a buffer that a stale-table rebuild moves.
   Cell local = *key;
@@ -905,6 +968,7 @@ Cell* table_search_next(Node t, Cell* key, int32_t* cursor, int32_t* end_mark, i
 
 void table_delete_value(Node t, Cell* value) {
   int32_t kind = R(t)[rec::KIND];
+  map_writes++;
   int32_t p = int32_t(value - values_of(t));
   if (kind == KIND_HASH) {
     kind0_remove(t, p, true);
@@ -1045,6 +1109,7 @@ void table_move_indexes(Node t, int32_t destination, int32_t first, int32_t coun
 
 Node table_duplicate(Node t, Node values) {
   Hold keep_t(t);
+  map_writes++;
   Root keep_v(&values);
   Node c = mem::clone(t);
   Hold keep_c(c);
@@ -1086,6 +1151,7 @@ Node table_copy_from(Node source) {
 
 void table_empty(Node t) {
   int32_t* r = R(t);
+  map_writes++;
   r[rec::SIZE] = r[rec::OCCUPIED] = 0;
   mem::set_used(uint32_t(r[rec::VALUES]), 0);
   Node fl = uint32_t(r[rec::FLAGS]);

@@ -44,6 +44,19 @@ uint32_t value_hash(const Cell* c, int case_sensitive);
 Node table_create(int32_t size, const Cell* source, int32_t kind, int32_t d);
 Cell* table_add(Node t, Cell* value);
 Cell* table_add_value(Node t, Cell* value, int* status);
+// Counts every change of a table's buckets (an entry added, a rehash, emptied, a new table):
+// a map! position found under one count is where the same key is found again.
+extern uint64_t map_writes;
+// A map!'s look-up of a string! or word key (map_key_in_place_q) under equality, letter case
+// folded or not, with nothing allocated: the key cell found, or null with `slot` (when
+// given) the bucket the key would take. map_add_at indexes the entry at position p in that
+// bucket while the table is unchanged since (same map_writes); false when it must grow
+// first (then table_add_value).
+bool map_key_in_place_q(const Cell* key);
+Cell* map_search(Node t, const Cell* key, bool fold, int64_t* slot);
+bool map_add_at(Node t, int32_t p, int64_t slot);
+// Whether a stored key is the one map_search would take for key (as its probe compares).
+bool map_search_equal_q(const Cell* stored, const Cell* key, bool fold);
 // Returns the cell found, or nullptr for none.
 Cell* table_search(Node t, Cell* key, int32_t start, int32_t skip, int op, bool last, bool reverse);
 Cell* table_search_next(Node t, Cell* key, int32_t* cursor, int32_t* end_mark, int32_t* step);

@@ -6,7 +6,6 @@
 
 #include "console/editor.h"
 #include "gui/terminal/backend.h"
-#include "runtime/casemap.h"
 #include "runtime/context.h"
 #include "runtime/cycle.h"
 #include "runtime/datatypes/error_value.h"
@@ -105,7 +104,6 @@ void init_take_first_pool_and_arena() {
 
 void init_make_root_block() { make_root_block(); }
 void init_make_global_context() { context::make_global(); }
-void init_build_case_tables() { case_::init_tables(); }
 void init_create_symbol_hash() { symbol::create_hash(); }
 
 void init_intern_words() {
@@ -164,7 +162,6 @@ void init() {
   init_take_first_pool_and_arena();
   init_make_root_block();
   init_make_global_context();
-  init_build_case_tables();
   init_create_symbol_hash();
   init_intern_words();
   init_build_natives_and_parse_stacks();

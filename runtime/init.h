@@ -32,7 +32,7 @@ void init_build_action_table();               // 5
 void init_take_first_pool_and_arena();        // 6
 void init_make_root_block();                  // 7  root block, both stacks, symbol list
 void init_make_global_context();              // 8
-void init_build_case_tables();                // 9
+                                              // 9  the case tables come built with the program
 void init_create_symbol_hash();               // 10
 void init_intern_words();                     // 11 type words, runtime words, refinements
 void init_build_natives_and_parse_stacks();   // 12

@@ -57,10 +57,53 @@ Cell key_out(Cell k) {
   return k;
 }
 
+// A stored key handed to Kel code (`words-of`, `body-of`, `foreach`, `find`), in place: a
+// series key as a copy of its own. The stored one stays the map's: changed in place it would
+// leave the table looking for its old text. k is rooted by the caller.
+void hand_out(Cell* k) {
+  *k = key_out(*k);
+  if (!string_like_q(cell::type(k))) return;
+  actions::direct<datatype::action::COPY>(k, k, nullptr, false, nullptr);
+  k->header &= ~hdr::NEW_LINE;
+}
+
 int lookup_op(bool case_, bool same) { return same ? OP_SAME : case_ ? OP_CASE : OP_DEFAULT; }
 
-// Position of the key cell of the entry for key (live or removed), or -1.
-int32_t locate(const Cell* m, const Cell* key, int op) {
+// The last string! key found, where: a path that reads a key and then sets it (`m/:k: 1 +
+// any [m/:k 0]`) looks the text up once. Good while no table changed its buckets since
+// (hash::map_writes) and no node was renamed; the stored key is compared with the key again,
+// and a key met first in its probe chain under folding is met first by every text equal to
+// it (all of them hash alike), while under /case a stored key equals no other one.
+struct LastFound {
+  Node table = 0;
+  uint32_t key_node = 0, key_head = 0;
+  int32_t at = -1;
+  int op = -1;
+  uint64_t writes = 0, renames = 0;
+};
+LastFound last_found;
+
+// Position of the key cell of the entry for key (live or removed), or -1. A string! or word
+// key misses with `slot` set to the bucket it would take (else slot is -1).
+int32_t locate(const Cell* m, const Cell* key, int op, int64_t* slot = nullptr) {
+  if (slot) *slot = -1;
+  if (op != OP_SAME && hash::map_key_in_place_q(key)) {
+    // Nothing allocates: the key and the arrays are read in place.
+    bool text = cell::type(key) == T_STRING;
+    LastFound& lf = last_found;
+    if (text && lf.table == m->w3 && lf.key_node == key->w2 && lf.key_head == key->w1 &&
+        lf.op == op && lf.writes == hash::map_writes && lf.renames == memory::state().renames &&
+        lf.at + 1 < cell_count(m)) {
+      const Cell* stored = cells(m) + lf.at;
+      if (cell::type(stored) == T_STRING && hash::map_search_equal_q(stored, key, op == OP_DEFAULT))
+        return lf.at;
+    }
+    Cell* found = hash::map_search(m->w3, key, op == OP_DEFAULT, slot);
+    if (!found) return -1;
+    int32_t at = int32_t(found - cells(m));
+    if (text) lf = LastFound{m->w3, key->w2, key->w1, at, op, hash::map_writes, memory::state().renames};
+    return at;
+  }
   Cell k = *key;
   gc::Root keep(&k);
   Cell* found = hash::table_search(m->w3, &k, 0, 1, op, false, false);
@@ -80,12 +123,14 @@ void assign(Cell* m, const Cell* key_in, const Cell* value_in, int op, const Cel
   Cell k = *key_in, v = *value_in;
   gc::Root keep_k(&k), keep_v(&v);
   v.header &= ~hdr::NEW_LINE;
-  int32_t at = locate(m, &k, op);
+  int64_t slot;
+  int32_t at = locate(m, &k, op, &slot);
   if (at >= 0) {
     if (!live_at(m, at)) hash::record(m->w3)[hash::rec::SIZE]++;
     cells(m)[at + 1] = v;
     return;
   }
+  uint64_t writes = hash::map_writes;
   prepare_key(&k, culprit);
   Cell blk{T_BLOCK, 0, m->w2, 0};
   gc::Root keep_b(&blk);
@@ -94,8 +139,11 @@ void assign(Cell* m, const Cell* key_in, const Cell* value_in, int op, const Cel
   cell::set_unset(&unset);
   block::append_copy(&blk, &unset);
   at = cell_count(m) - 2;
-  int status = 0;
-  hash::table_add_value(m->w3, cells(m) + at, &status);
+  // The bucket the miss named, while no table has changed since; else a probe of its own.
+  if (writes != hash::map_writes || !hash::map_add_at(m->w3, at, slot)) {
+    int status = 0;
+    hash::table_add_value(m->w3, cells(m) + at, &status);
+  }
   cells(m)[at + 1] = v;
 }
 
@@ -313,9 +361,10 @@ bool assign_next_entries(Cell* position, const Cell* words_in, int32_t count) {
     position->w1 = uint32_t(cell_count(position));
     return false;
   }
-  Cell k = key_out(cells(position)[i]), v = cells(position)[i + 1];
+  Cell k = cells(position)[i], v = cells(position)[i + 1];
   gc::Root keep_k(&k), keep_v(&v);
   position->w1 = uint32_t(i + 2);
+  hand_out(&k);
   Cell w0 = *block::cell_at_index(&words, int32_t(words.w1));
   gc::Root keep_w0(&w0);
   word::assign_value(&w0, &k);
@@ -348,13 +397,14 @@ Cell* reflect(Cell* value, int32_t field) {
     Cell k = cells(&m)[i], v = cells(&m)[i + 1];
     gc::Root keep_k(&k), keep_v(&v);
     if (words) {
-      k = key_out(k);
+      hand_out(&k);
       Cell* slot = runtime::block_append_cell(out);
       *slot = k;
     } else if (values) {
       Cell* slot = runtime::block_append_cell(out);
       *slot = v;
     } else {
+      if (string_like_q(cell::type(&k))) hand_out(&k);  // a set-word! stays one here
       k.header |= hdr::NEW_LINE;
       Cell* slot = runtime::block_append_cell(out);
       *slot = k;
@@ -467,7 +517,10 @@ Cell* copy(Cell* map, Cell* result, Cell*, bool deep, Cell* types) {
 Cell* find(Cell* map, Cell* key, Cell*, bool, bool case_, bool same, bool, Cell*, Cell*, bool,
            bool, bool, bool) {
   int32_t at = locate_live(map, key, lookup_op(case_, same));
-  return push_result(at < 0 ? Cell{T_NONE, 0, 0, 0} : key_out(cells(map)[at]));
+  if (at < 0) return push_result(Cell{T_NONE, 0, 0, 0});
+  Cell* r = push_result(cells(map)[at]);
+  hand_out(r);
+  return r;
 }
 
 int32_t length_slot(Cell* map) { return length_q(map); }

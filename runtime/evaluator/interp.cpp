@@ -2348,19 +2348,304 @@ void call_routine(const Cell* routine_value) {
   run_routine(entry->fn, return_type);
 }
 
-// ---- Paths ----
+// ---- Path calls with refinements ----
 
-uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
-                   bool get, bool push, uint32_t option) {
-  // word/integer read from a block: the block's pick without the step machinery; anything
-  // else (a function picked this way is called) takes the general steps.
-  if (!set && !switches.trace_enabled) {
-    Cell value;
-    if (quick_path_pick(path_in, &value)) {
-      deliver(&value, push, code, pos);
-      return pos;
+namespace {
+// A path call `f/r1/r2 args` of a native or action whose refinements are words of its spec
+// taking evaluated arguments: the refinements resolved once to the builtin's refinement
+// slots and the arguments it fetches, in the order the general call fetches them (the
+// lead arguments, then each refinement's in the path's order). A plan is trusted while the
+// path keeps the write stamp it was made at, no node was renamed, and the head word holds
+// the same builtin; its argument cache never changes once built. Anything else (a
+// refinement not found or given twice, a get-word or paren in the path, an argument taken
+// unevaluated, more arguments than a plan holds) is marked so the general call takes it
+// and makes the same reports.
+struct RefinedPlan {
+  static constexpr uint32_t ARGS = 6, REFS = 4;
+  Node path = 0;
+  uint32_t head = 0;
+  uint32_t stamp = 0;
+  uint64_t renames = ~uint64_t(0);
+  Node extras = 0;
+  uint32_t callee_w1 = 0;
+  uint32_t callee_type = 0;
+  bool ok = false;
+  uint8_t nargs = 0;      // arguments fetched, in order
+  uint8_t ref_count = 0;  // the builtin's refinements (its refs array)
+  uint8_t used = 0;       // refinements the path names
+  uint8_t ref_slot[REFS];  // each one's slot in the refs array
+  uint8_t ref_at[REFS];    // and the index of its first argument (the arguments before it)
+  uint16_t arg_k[ARGS];    // each argument's cell in the argument cache, for error reports
+  uint64_t types[ARGS];    // the types each argument takes
+};
+constexpr uint32_t REFINED_PLAN_BITS = 7;
+RefinedPlan g_refined_plans[1u << REFINED_PLAN_BITS];
+
+inline RefinedPlan& refined_plan_slot(Node path, uint32_t head) {
+  return g_refined_plans[(path + head * 7u) & ((1u << REFINED_PLAN_BITS) - 1)];
+}
+
+// Fills p for the path (its buffer pb) whose head word holds the builtin callee. False
+// when the argument cache is still to be built (the general call builds it; p is left
+// as it was); otherwise p answers, ok or not. Allocates nothing.
+[[gnu::noinline, gnu::cold]] bool make_refined_plan(RefinedPlan& p, const Cell* path,
+                                                    SeriesBuffer* pb, const Cell* callee) {
+  const Cell* ex = memory::head_cells(buf(callee->w3));
+  if (cell::type(ex + 1) != T_BLOCK) return false;
+  const Cell* cc = memory::head_cells(buf(ex[1].w2));
+  uint32_t cn = cell_units(buf(ex[1].w2));
+  uint32_t ct = cell::type(callee);
+  p.path = path->w2;
+  p.head = path->w1;
+  p.stamp = memory::stamp(pb);
+  p.renames = M.renames;
+  p.extras = callee->w3;
+  p.callee_w1 = callee->w1;
+  p.callee_type = ct;
+  p.ok = false;
+  p.nargs = 0;
+  p.used = 0;
+  p.ref_count = 0;
+  // An evaluated argument at cache cell k; false for any other kind.
+  auto take = [&](uint32_t k) {
+    const Cell* c = cc + k;
+    if ((c->header & MODE_MASK) != 0 || p.nargs >= RefinedPlan::ARGS) return false;
+    p.arg_k[p.nargs] = uint16_t(k);
+    p.types[p.nargs] = type_mask(c);
+    ++p.nargs;
+    return true;
+  };
+  uint32_t k = 0;
+  for (; k < cn && cell::type(cc + k) == T_TYPESET; ++k) {
+    if ((cc[k].header & MODE_MASK) == MODE_RETURN) continue;
+    if (!take(k)) return true;
+  }
+  if (cn == 0 || cell::type(cc + cn - 1) != T_INTEGER) return true;
+  int32_t refs = cell::get_int(cc + cn - 1);
+  if (refs < 1 || refs > 64) return true;
+  p.ref_count = uint8_t(refs);
+  const Cell* items = memory::head_cells(pb);
+  uint32_t n = cell_units(pb);
+  uint64_t seen = 0;
+  for (uint32_t i = path->w1 + 1; i < n; ++i) {
+    if (cell::type(items + i) != T_WORD || p.used >= RefinedPlan::REFS) return true;
+    int32_t index = blk::find_spec_symbol(callee, int32_t(items[i].w2));
+    if (index < 0 || uint32_t(index) >= cn || cell::type(cc + index) != T_REFINEMENT) return true;
+    int32_t slot = int32_t(cc[index].w3) - 1;
+    if (slot < 0 || slot >= refs || (seen >> slot) & 1) return true;
+    seen |= uint64_t(1) << slot;
+    p.ref_slot[p.used] = uint8_t(slot);
+    p.ref_at[p.used] = p.nargs;
+    ++p.used;
+    for (uint32_t a = uint32_t(index) + 1; a < cn; ++a) {
+      const Cell* c = cc + a;
+      if (cell::type(c) != T_TYPESET || (c->header & MODE_MASK) == MODE_RETURN) break;
+      if (!take(a)) return true;
     }
   }
+  // The general call computes two numbers under an operator's action in place.
+  if (p.nargs == 2 && fast_op_of(ct, int32_t(callee->w1)) != OP_NONE) return true;
+  p.ok = true;
+  return true;
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void raise_refined_no_arg(const Cell* callee, uint32_t k,
+                                                                 const stack::Frame* f) {
+  CallState s{callee, nullptr, 0, 0, f, false, false, false, false};
+  Cell aw = spec_word_of_cache_index(callee, k);
+  Cell n = name_of(s);
+  error::raise(err::script::no_arg, &n, &aw);
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void raise_refined_bad_type(const Cell* callee, uint32_t k,
+                                                                   const stack::Frame* f) {
+  CallState s{callee, nullptr, 0, 0, f, false, false, false, false};
+  Cell v = S.top[-1];
+  raise_bad_type(s, &v, k);
+}
+
+// The rest of a refined call whose path was written by its own arguments' evaluation: the
+// general call reads the path item by item between the refinements' arguments, so from
+// item on it is read as fetch_arguments reads it. path is a rooted copy.
+[[gnu::noinline, gnu::cold]] uint32_t refined_call_rest(const Cell* callee, const Cell* path,
+                                                        uint32_t item, int32_t* refs,
+                                                        int32_t fetched, const stack::Frame* f,
+                                                        const Node& code, uint32_t pos,
+                                                        uint32_t end) {
+  CallState s{callee, &code, pos, end, f, false, false, false, false};
+  auto cache = [callee] { return memory::head_cells(buf(memory::head_cells(buf(callee->w3))[1].w2)); };
+  uint32_t cache_n = blk::count(memory::head_cells(buf(callee->w3))[1].w2);
+  for (; item < blk::count(path->w2); ++item) {
+    Cell it = blk::cells(path->w2)[item];
+    gc::Root it_root(&it);
+    uint32_t it_t = cell::type(&it);
+    if (it_t != T_WORD && it_t != T_GET_WORD) error::raise(err::script::bad_refine, &it);
+    bool used = true;
+    if (it_t == T_GET_WORD) {
+      Cell val = *slot_of(&it);
+      used = logic::truth_of(&val, true, &it);
+    }
+    int32_t index = blk::find_spec_symbol(callee, int32_t(it.w2));
+    Cell* rc = (index >= 0 && uint32_t(index) < cache_n) ? cache() + index : nullptr;
+    if (!rc || cell::type(rc) != T_REFINEMENT) {
+      Cell n = name_of(s);
+      Cell iw = it;
+      iw.header = T_WORD;
+      error::raise(err::script::no_refine, &n, &iw);
+    }
+    int32_t slot = int32_t(rc->w3) - 1;
+    if (used) {
+      if (refs[slot] != -1) error::raise(err::script::dup_refine, path);
+      refs[slot] = fetched;
+    }
+    for (uint32_t k = uint32_t(index) + 1; k < cache_n; ++k) {
+      Cell tc = cache()[k];
+      if (cell::type(&tc) != T_TYPESET || (tc.header & MODE_MASK) == MODE_RETURN) break;
+      fetch_argument(s, tc.header & MODE_MASK, callee, k);
+      if (used) {
+        check_type(s, &tc, last_pushed(), k);
+        ++fetched;
+      } else {
+        stack::drop_cells(1);
+      }
+    }
+  }
+  return s.pos;
+}
+
+// The path call `f/r1/r2 args` by its plan, with the general call's frame, checks, order
+// of evaluation and result: the position after it, or NOT_REFINED (nothing done) when the
+// general call must take it. Callers test that nothing is traced and the path is neither
+// set nor get.
+constexpr uint32_t NOT_REFINED = ~0u;
+[[gnu::noinline]] uint32_t refined_call(const Cell* path, const Node& code, uint32_t pos,
+                                        uint32_t end, bool push) {
+  if (!fast_paths_on() || (!push && S.top != S.base)) return NOT_REFINED;
+  SeriesBuffer* pb = code_buf(path->w2);
+  uint32_t head = path->w1;
+  if (head + 1 >= cell_units(pb)) return NOT_REFINED;
+  const Cell* hw = memory::head_cells(pb) + head;
+  if (cell::type(hw) != T_WORD) return NOT_REFINED;
+  const Cell* slot = quick_slot(hw);
+  if (!slot) return NOT_REFINED;
+  uint32_t ct = cell::type(slot);
+  if (ct != T_NATIVE && ct != T_ACTION) return NOT_REFINED;
+  RefinedPlan& p = refined_plan_slot(path->w2, head);
+  if (!(p.path == path->w2 && p.head == head && p.stamp == memory::stamp(pb) &&
+        p.renames == M.renames && p.extras == slot->w3 && p.callee_w1 == slot->w1 &&
+        p.callee_type == ct)) [[unlikely]] {
+    if (!make_refined_plan(p, path, pb, slot)) return NOT_REFINED;
+  }
+  if (!p.ok) return NOT_REFINED;
+  // Read now: a nested call can take the plan's slot.
+  uint32_t nargs = p.nargs, used = p.used, stamp = p.stamp;
+  uint64_t types[RefinedPlan::ARGS];
+  uint16_t arg_k[RefinedPlan::ARGS];
+  uint8_t ref_slot[RefinedPlan::REFS], ref_at[RefinedPlan::REFS];
+  std::memcpy(types, p.types, sizeof types);
+  std::memcpy(arg_k, p.arg_k, sizeof arg_k);
+  std::memcpy(ref_slot, p.ref_slot, sizeof ref_slot);
+  std::memcpy(ref_at, p.ref_at, sizeof ref_at);
+  int32_t refs[64];
+  for (uint32_t i = 0; i < p.ref_count; ++i) refs[i] = -1;
+  // The path's copy, the head's value and the callee's copy below the frame, as the general
+  // call keeps them (so the argument stack fills up at the same depth): the path's node
+  // and the callee stay current there while arguments run.
+  Cell* kept = S.top;
+  if (kept + 3 >= S.args_limit) [[unlikely]] return NOT_REFINED;  // the general call raises
+  kept[0] = *path;
+  kept[1] = *slot;
+  kept[2] = *slot;
+  S.top = kept + 3;
+  const Cell* callee = kept + 2;
+  stack::Frame* f = stack::detail::push_record_unchecked(
+      hw, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  SeriesBuffer* cb = code_buf(code);
+  uint64_t cb_moves = epoch();
+  bool ran = false;  // code ran since the path was read last
+  uint32_t i = 0;
+  // The lead arguments, then each refinement's: the general call reads the path's item
+  // before each refinement's arguments, so an argument that wrote the path is noticed there.
+  for (uint32_t g = 0;; ++g) {
+    uint32_t stop = g < used ? ref_at[g] : nargs;
+    for (; i < stop; ++i) {
+      if (pos >= end) [[unlikely]] raise_refined_no_arg(callee, arg_k[i], f);
+      if (cb_moves != epoch()) [[unlikely]] {
+        cb = code_buf(code);
+        cb_moves = epoch();
+      }
+      const Cell* v = memory::head_cells(cb) + pos;
+      uint32_t limit = cell_units(cb);
+      if (end < limit) limit = end;
+      if (pos < limit && k_inert[cell::type(v)] &&
+          (pos + 1 >= limit || cell::type(v + 1) != T_WORD)) {
+        push_cell(v);
+        ++pos;
+      } else {
+        pos = eval_quick_in(code, cb, pos, end, false, true);
+        ran = true;
+      }
+      if (!takes_type_q(types[i], cell::type(S.top - 1))) [[unlikely]]
+        raise_refined_bad_type(callee, arg_k[i], f);
+    }
+    if (g == used) break;
+    if (ran) {
+      if (memory::stamp_of(kept->w2) != stamp) [[unlikely]] {
+        pos = refined_call_rest(callee, kept, head + 1 + g, refs, int32_t(i), f, code,
+                                pos, end);
+        break;
+      }
+      ran = false;
+    }
+    refs[ref_slot[g]] = ref_at[g];
+  }
+  int32_t id = int32_t(callee->w1);
+  if (ct == T_NATIVE) natives::table[id - 1](0, refs);
+  else actions::entry_table[id - 1](refs);
+  stack::pop_frame();
+  Cell r = kept[3];
+  S.top = kept;
+  if (push) push_cell(&r);
+  else only_result(&r);
+  return pos;
+}
+}  // namespace
+
+// ---- Paths ----
+
+namespace {
+uint32_t eval_path_steps(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end,
+                         bool set, bool get, bool push, uint32_t option);
+}  // namespace
+
+[[gnu::noinline]] uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
+                   bool get, bool push, uint32_t option) {
+  // word/integer read from a block: the block's pick without the step machinery; a call
+  // word/refinement... by its plan; anything else (a function picked this way is called)
+  // takes the general steps.
+  if (!set && !switches.trace_enabled) {
+    SeriesBuffer* pb = code_buf(path_in->w2);
+    const Cell* pc = memory::head_cells(pb) + path_in->w1;
+    if (path_in->w1 + 2 <= cell_units(pb) && cell::type(pc) == T_WORD) {
+      if (cell::type(pc + 1) == T_INTEGER) {
+        Cell value;
+        if (quick_path_pick(path_in, &value)) {
+          deliver(&value, push, code, pos);
+          return pos;
+        }
+      } else if (!get && cell::type(pc + 1) == T_WORD) {
+        uint32_t after = refined_call(path_in, code, pos, end, push);
+        if (after != NOT_REFINED) return after;
+      }
+    }
+  }
+  return eval_path_steps(path_in, code, pos, end, set, get, push, option);
+}
+
+namespace {
+[[gnu::noinline]] uint32_t eval_path_steps(const Cell* path_in, const Node& code, uint32_t pos,
+                                           uint32_t end, bool set, bool get, bool push,
+                                           uint32_t option) {
   Cell* path = push_cell(path_in);  // a stack cell: its node is kept current
   uint32_t n = blk::count(path->w2);
   uint32_t head = path->w1 > n ? n : path->w1;
@@ -2459,6 +2744,7 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   deliver(&value, push, code, pos);
   return pos;
 }
+}  // namespace
 
 }  // namespace kel::interp
 

@@ -3,6 +3,7 @@
 #include "runtime/evaluator/parse.h"
 
 #include <climits>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,7 @@ const uint8_t* g_kw_table = nullptr;
 size_t g_kw_size = 0;
 
 Kw keyword_lookup(uint32_t id);
+void compiled_clear();
 
 // The cached answer; the look-up otherwise. Every run checks the table first
 // (keywords_current), and symbol ids do not change while one runs.
@@ -78,6 +80,7 @@ void keywords_current() {
   for (int k = 1; k < KW_COUNT; ++k)
     g_kw_canon[k] = symbol::canonical_id(symbol::runtime_id(KW_POSITIONS[k]));
   g_kw_cache.clear();
+  compiled_clear();
   g_kw_stamp = stamp;
   g_kw_table = nullptr;
   g_kw_size = 0;
@@ -101,6 +104,82 @@ Kw keyword_lookup(uint32_t id) {
 }
 
 bool is_keyword(const Cell* c, Kw k) { return cell::type(c) == T_WORD && keyword_of(c->w2) == k; }
+
+// ---- Compiled rule blocks ----
+
+// What a rule block's cells say on their own: where each alternative begins, and the
+// keyword of each word. Trusted while the block's write stamp is the one it was compiled
+// at (every write of its cells gives a new one); the values of its words and the contents
+// of bitsets are not in it: they can change while a parse runs and are read at each use.
+// Process-wide, by node; an entry is checked (node and stamp) at every look-up, so a nested
+// parse that replaced it is seen.
+struct Compiled {
+  Node node = 0;
+  uint32_t stamp = 0;
+  int32_t changes = 0;        // recompiles of this node since it took the slot
+  std::vector<uint8_t> kw;    // by cell from the buffer head: a word's keyword
+  std::vector<int32_t> alt;   // by cell: where the alternative after the first `|` at or
+                              // after it begins; -1 without one (one entry past the tail)
+};
+// Two ways a set: a miss compiles into the first way and moves its entry to the second, so
+// two blocks of one set used in turn both stay compiled.
+constexpr uint32_t COMPILED_SETS = 128;
+Compiled g_compiled[COMPILED_SETS][2];
+uint64_t g_compiled_renames = 0;
+
+// Drops every compiled form (nodes renamed, a stamp clock that wrapped, a new start-up).
+void compiled_clear() {
+  for (auto& set : g_compiled)
+    for (Compiled& c : set) {
+      c.node = 0;
+      c.changes = 0;
+    }
+}
+
+// Compiles the block into the set's first way: null for a block its own actions keep
+// changing (compiling it at every use would cost more than reading its cells).
+[[gnu::noinline]] const Compiled* compile(Compiled* set, Node node, const SeriesBuffer* b) {
+  if (set[1].node == node) std::swap(set[0], set[1]);
+  if (set[0].node == node) {
+    if (set[0].changes >= 16) return nullptr;
+    ++set[0].changes;
+  } else {
+    std::swap(set[0], set[1]);
+    set[0].changes = 0;
+  }
+  Compiled& c = set[0];
+  c.node = 0;
+  const Cell* cells = memory::head_cells(const_cast<SeriesBuffer*>(b));
+  int32_t n = int32_t((b->tail - b->head) >> 4);
+  c.kw.assign(size_t(n), KW_UNKNOWN);
+  c.alt.assign(size_t(n) + 1, -1);
+  int32_t next = -1;
+  for (int32_t i = n - 1; i >= 0; --i) {
+    if (cell::type(cells + i) == T_WORD) {
+      c.kw[size_t(i)] = keyword_of(cells[i].w2);
+      if (c.kw[size_t(i)] == K_PIPE) next = i + 1;
+    }
+    c.alt[size_t(i)] = next;
+  }
+  c.node = node;
+  c.stamp = memory::stamp(b);
+  return &c;
+}
+
+// The compiled form of the block in node (its buffer b), or null where none is kept. Good
+// until the next look-up (which may replace it). Nothing here allocates on the collected
+// heap.
+inline const Compiled* compiled_of(Node node, const SeriesBuffer* b) {
+  if (memory::detail::g_memory.renames != g_compiled_renames) [[unlikely]] {
+    compiled_clear();
+    g_compiled_renames = memory::detail::g_memory.renames;
+  }
+  Compiled* set = g_compiled[(node * 0x9E3779B1u) >> 25];
+  uint32_t st = memory::stamp(b);
+  if (set[0].node == node && set[0].stamp == st) return &set[0];
+  if (set[1].node == node && set[1].stamp == st) return &set[1];
+  return compile(set, node, b);
+}
 
 // ---- Small helpers ----
 
@@ -798,12 +877,14 @@ struct Engine {
     const SeriesBuffer* b = memory::node_buffer(rule->w2);
     const Cell* c = memory::head_cells(const_cast<SeriesBuffer*>(b));
     int32_t n = units_in(b), i = int32_t(rule->w1);
+    const Compiled* cp = compiled_of(rule->w2, b);
     for (;;) {
       if (i >= n) return false;  // an empty alternative matches
       const Cell* lit = c + i;
       uint32_t lt = cell::type(lit);
       if (lt == T_WORD) {
-        if (keyword_of(lit->w2) != KW_UNKNOWN || !(lit = plain_value(lit))) return false;
+        Kw k = cp ? Kw(cp->kw[size_t(i)]) : keyword_of(lit->w2);
+        if (k != KW_UNKNOWN || !(lit = plain_value(lit))) return false;
         lt = cell::type(lit);
       }
       if (lt == T_CHAR) {
@@ -815,8 +896,14 @@ struct Engine {
         if (match_at(lit, int32_t(input.w1), false) >= 0) return false;
       } else if (lt == T_BLOCK && levels > 0) {
         if (!block_fails(lit, more, ch, levels - 1)) return false;
+        cp = compiled_of(rule->w2, b);  // the inner look-up may have replaced it
       } else {
         return false;
+      }
+      if (cp) {
+        i = cp->alt[size_t(i) + 1];
+        if (i < 0) break;
+        continue;
       }
       for (++i; i < n; ++i)
         if (cell::type(c + i) == T_WORD && keyword_of(c[i].w2) == K_PIPE) break;
@@ -1521,8 +1608,16 @@ struct Engine {
     if (flag) return GO_FETCH;
     // nothing allocates in this scan
     const SeriesBuffer* rb = rules_b();
-    const Cell* r = memory::head_cells(const_cast<SeriesBuffer*>(rb));
     int32_t n = cells_in(rb);
+    if (ri >= n) return GO_POP;
+    if (const Compiled* cp = compiled_of(rules.w2, rb)) {
+      int32_t next = cp->alt[size_t(ri)];
+      if (next < 0) return GO_POP;
+      input.w1 = rat(frame)->w2;
+      ri = next;
+      return GO_FETCH;
+    }
+    const Cell* r = memory::head_cells(const_cast<SeriesBuffer*>(rb));
     for (int32_t j = ri; j < n; ++j) {
       const Cell* c = r + j;
       if (cell::type(c) == T_WORD && keyword_of(c->w2) == K_PIPE) {

@@ -31,6 +31,19 @@ TEST(CaseMap, PairListsHaveTheirSizes) {
     for (int i = 1; i < 260; ++i) ASSERT_LT(list[i - 1].key, list[i].key);
 }
 
+// The direct tables are made by the compiler from the pair lists: every BMP pair, nothing else.
+TEST(CaseMap, DirectTablesHoldExactlyTheBmpPairs) {
+  struct Side { const case_::DirectTable& table; const case_::CasePair* pairs; int32_t count; };
+  const Side sides[] = {{case_::upper_direct, case_::upper_bmp, case_::upper_bmp_count},
+                        {case_::lower_direct, case_::lower_bmp, case_::lower_bmp_count}};
+  for (const Side& s : sides) {
+    int32_t filled = 0;
+    for (int32_t cp = 0; cp < 65536; ++cp) filled += s.table.to[cp] != 0;
+    EXPECT_EQ(filled, s.count);
+    for (int32_t i = 0; i < s.count; ++i) EXPECT_EQ(s.table.to[s.pairs[i].key], s.pairs[i].value);
+  }
+}
+
 TEST(CaseMap, MapChar) {
   struct Row { int32_t cp; int dir; int32_t out; };
   const Row rows[] = {

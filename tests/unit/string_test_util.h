@@ -26,7 +26,6 @@ class StringTest : public ::testing::Test {
     clear_pending();
     fresh_heap();
     stack::init(1, 2, 3);
-    case_::init_tables();
   }
   void TearDown() override {
     stack::release();

@@ -21,7 +21,6 @@ class ValuesTest : public WordsTest {
  protected:
   void SetUp() override {
     WordsTest::SetUp();
-    case_::init_tables();
   }
 
   // A new stack value of the type holding the UTF-8 text.
