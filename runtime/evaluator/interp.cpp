@@ -321,13 +321,13 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
 // word holding a plain value) with any operators after it that infix_fast computes. Any
 // other expression, or an operator it declines, goes through eval_expression from the
 // start: nothing was consumed, and the value written so far is overwritten.
-// cb is the code's buffer, read since the last allocation.
-[[gnu::always_inline]] inline uint32_t eval_quick_in(const Node& code, SeriesBuffer* cb,
-                                                     uint32_t pos, uint32_t end, bool no_infix,
-                                                     bool push) {
+// cb is the code's buffer, read since the last allocation, and count its cells (the loops
+// over a block's expressions have just read it).
+[[gnu::always_inline]] inline uint32_t eval_quick_at(const Node& code, SeriesBuffer* cb,
+                                                     uint32_t count, uint32_t pos, uint32_t end,
+                                                     bool no_infix, bool push) {
   Cell* left = S.top;
   if (fast_paths_on() && (push || left == S.base)) [[likely]] {
-    uint32_t count = cell_units(cb);
     if (end > count) end = count;
     if (pos < end) {
       const Cell* cells = memory::head_cells(cb);
@@ -383,6 +383,12 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
     }
   }
   return eval_expression(code, pos, end, no_infix, push, false);
+}
+
+[[gnu::always_inline]] inline uint32_t eval_quick_in(const Node& code, SeriesBuffer* cb,
+                                                     uint32_t pos, uint32_t end, bool no_infix,
+                                                     bool push) {
+  return eval_quick_at(code, cb, cell_units(cb), pos, end, no_infix, push);
 }
 
 [[gnu::always_inline]] inline uint32_t eval_quick(const Node& code, uint32_t pos, uint32_t end,
@@ -446,7 +452,7 @@ void eval_paren(const Cell* paren, bool push) {
 }
 
 // The expressions of a block or paren run in the current frame (head < end); cb is the
-// code's buffer, read since the last allocation.
+// code's buffer, read since the last allocation, and end the count of its cells.
 [[gnu::always_inline]] inline void eval_in_frame(const Cell* code, uint32_t head, uint32_t end,
                                                  bool push, SeriesBuffer* cb) {
   Cell* start = S.top;
@@ -456,12 +462,14 @@ void eval_paren(const Cell* paren, bool push) {
   // current when it renumbers nodes. Written whole: a nested evaluation copies it at once.
   cell::store(&current_position, cell::type(code), head, code->w2, 0);
   uint32_t pos = head;
+  uint32_t count = end;  // the callers read end as the count of cb's cells
   for (;;) {
-    pos = eval_quick_in(current_position.w2, cb, pos, end, false, push);
+    pos = eval_quick_at(current_position.w2, cb, count, pos, end, false, push);
     if (fast_exit) [[unlikely]] break;  // return or exit of the function body around it
     if (pos >= end) break;
     cb = code_buf(current_position.w2);
-    if (pos >= cell_units(cb)) break;
+    count = cell_units(cb);
+    if (pos >= count) break;
     S.top = start;
     current_position.w1 = pos;
   }
@@ -975,6 +983,9 @@ struct alignas(64) CalleeCacheEntry {
   // either, if or unless: call_plain_builtin runs the chosen branch itself.
   enum : uint8_t { NOT_CONDITIONAL, EITHER, IF, UNLESS };
   uint8_t conditional = NOT_CONDITIONAL;
+  // A short-path operation whose arguments both take integer!: two integers need no look
+  // at the type masks.
+  bool int_pair = false;
   // The callee takes only evaluated arguments and no refinement: `plain` of them, and
   // `locals` local cells after them (function-like callees). -1 when not.
   int32_t plain = -1;
@@ -1150,6 +1161,8 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   known.ref_count = known.locals;
   if (known.plain < 0) known.locals = 0;
   known.fast_op = known.plain == 2 ? fast_op_of(ct, int32_t(callee->w1)) : OP_NONE;
+  known.int_pair = known.fast_op != OP_NONE && takes_type_q(known.types[0], T_INTEGER) &&
+                   takes_type_q(known.types[1], T_INTEGER);
   known.conditional = CalleeCacheEntry::NOT_CONDITIONAL;
   if (ct == T_NATIVE && callee->w1 >= 1 && callee->w1 <= uint32_t(natives::CAPACITY)) {
     natives::NativeFn fn = natives::table[callee->w1 - 1];
@@ -1478,8 +1491,9 @@ namespace {
   // The node is read through current_position below; written whole (see eval_in_frame).
   cell::store(&current_position, T_BLOCK, head, body->w2, 0);
   uint32_t pos = head;
+  uint32_t count = end;
   for (;;) {
-    pos = eval_quick_in(current_position.w2, cb, pos, end, false, true);
+    pos = eval_quick_at(current_position.w2, cb, count, pos, end, false, true);
     if (fast_exit) [[unlikely]] {
       fast_exit = false;  // return or exit straight from this body
       break;
@@ -1487,7 +1501,8 @@ namespace {
     // A body cut short while it runs ends at its new tail, with the last value.
     if (pos >= end) break;
     cb = code_buf(current_position.w2);
-    if (pos >= cell_units(cb)) break;
+    count = cell_units(cb);
+    if (pos >= count) break;
     S.top = start;
     current_position.w1 = pos;
   }
