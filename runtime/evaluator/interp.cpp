@@ -2145,27 +2145,35 @@ void run_body(const Cell* fn, const Cell* body, const Cell* name) {
 namespace {
 constexpr size_t RW_ANY_TYPE = runtime::runtime_word_index("any-type!", runtime::WordKind::SYMBOL);
 
-// The arguments a routine's spec names before its first refinement or local.
-inline int32_t spec_arg_count(const Cell* sc, uint32_t n) {
+// The arguments a routine's spec names before its first refinement or set-word, and where
+// its first refinement stands (n without one).
+inline int32_t spec_arg_count(const Cell* sc, uint32_t n, uint32_t* refinement_at) {
   int32_t args = 0;
+  bool counting = true;
+  *refinement_at = n;
   for (uint32_t i = 0; i < n; ++i) {
     uint32_t t = cell::type(sc + i);
-    if (t == T_REFINEMENT || t == T_SET_WORD) break;
-    if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD) ++args;
+    if (t == T_REFINEMENT) {
+      *refinement_at = i;
+      break;
+    }
+    if (t == T_SET_WORD) counting = false;
+    else if (counting && (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD)) ++args;
   }
   return args;
 }
 
 // The walk every routine argument check makes: the spec's argument words from the last to
 // the first, each with the type block written after it, as f(k, word, types) with k the
-// argument's frame index. f answers whether to go on; false when it stopped the walk.
+// argument's frame index. f answers whether to go on; false when it stopped the walk. Words
+// past the first refinement (refinement arguments, locals) are no arguments: the walk
+// starts before it.
 template <class F> inline bool each_arg_types(const Cell* sc, uint32_t n, F&& f) {
-  int32_t args = spec_arg_count(sc, n);
-  int32_t k = args;
-  for (uint32_t i = n; i-- > 0;) {
+  uint32_t from;
+  int32_t k = spec_arg_count(sc, n, &from);
+  for (uint32_t i = from; i-- > 0;) {
     uint32_t t = cell::type(sc + i);
     if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
-    if (k > args) continue;  // past the arguments (locals, refinement arguments)
     --k;
     if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
     if (!f(k, sc + i, sc + i + 1)) return false;
