@@ -215,17 +215,14 @@ bool series_type_q(uint32_t t) {
 bool word_type_q(uint32_t t) { return t == T_WORD || t == T_GET_WORD; }
 bool path_rule_q(uint32_t t) { return t == T_PATH || t == T_SET_PATH || t == T_GET_PATH; }
 
-// Values that a repetition may match in one step, without frames.
-bool literal_q(uint32_t t) {
-  switch (t) {
-    case T_BLOCK: case T_PAREN: case T_WORD: case T_SET_WORD: case T_GET_WORD:
-    case T_DATATYPE: case T_TYPESET: case T_INTEGER: case T_PATH: case T_SET_PATH:
-    case T_GET_PATH: case T_UNSET:
-      return false;
-    default:
-      return true;
-  }
-}
+// Values that a repetition may match in one step, without frames: one bit test.
+constexpr uint64_t NOT_LITERAL =
+    uint64_t(1) << T_BLOCK | uint64_t(1) << T_PAREN | uint64_t(1) << T_WORD |
+    uint64_t(1) << T_SET_WORD | uint64_t(1) << T_GET_WORD | uint64_t(1) << T_DATATYPE |
+    uint64_t(1) << T_TYPESET | uint64_t(1) << T_INTEGER | uint64_t(1) << T_PATH |
+    uint64_t(1) << T_SET_PATH | uint64_t(1) << T_GET_PATH | uint64_t(1) << T_UNSET;
+static_assert(T_TYPE_COUNT <= 64);
+inline bool literal_q(uint32_t t) { return t >= 64 || !((NOT_LITERAL >> t) & 1); }
 
 void append_utf8(std::string& out, uint32_t c) {
   if (c < 0x80) {
@@ -380,6 +377,15 @@ struct Engine {
   SeriesBuffer* rules_b() const {
     buffers_current();
     return rules_buf;
+  }
+  // The buffers without the check, in the hot states only: where a check came first in the
+  // same step and nothing between can allocate (nor run code, raise aside).
+  SeriesBuffer* rs_cur() const { return rs_buf; }
+  SeriesBuffer* rules_cur() const { return rules_buf; }
+  SeriesBuffer* in_cur() const { return in_buf; }
+  int32_t end_cur() const {
+    int32_t t = units_in(in_buf);
+    return limit < t ? limit : t;
   }
 
   // -- rule stack access (addresses valid until the next allocation) --
@@ -646,16 +652,17 @@ struct Engine {
   }
 
   State push_block(const Cell* block_cell) {
-    if (rtop() - rhead() >= STACK_LIMIT) check_limits(saved);
+    buffers_current();
+    if (cells_in(rs_cur()) - rhead() >= STACK_LIMIT) check_limits(saved);
     if (M.renames != rec_renames) rec_rebuild();
     uint32_t h = rec_hash(block_cell->w2, block_cell->w1, input.w1);
     if (!shortcuts || rec[h]) check_recursion(block_cell, input.w1, saved);
     // nothing above allocated: the checks raise or return
-    SeriesBuffer* b = rs_b();
+    SeriesBuffer* b = rs_cur();
     if (frame >= 0) memory::head_cells(b)[frame].w1 = uint32_t(ri);
     set_rules(*block_cell);
     rules.header = T_BLOCK;
-    Cell triple{T_TRIPLE, rules.w1, input.w1, uint32_t(units_in(in_b()))};
+    Cell triple{T_TRIPLE, rules.w1, input.w1, uint32_t(units_in(in_cur()))};
     if (b->tail + 2 * sizeof(Cell) <= uint32_t(b->capacity)) {
       Cell* at = memory::tail_cells(b);
       at[0] = rules;
@@ -692,11 +699,14 @@ struct Engine {
     if (ri >= cells_in(rb)) {
       // A command still waiting for its rule (a paren shortened the block) fails; the
       // block itself ends with a match.
-      flag = rtop() - 1 == frame;
+      flag = cells_in(rs_cur()) - 1 == frame;
       return flag ? GO_POP : GO_AFTER;
     }
     item = memory::head_cells(const_cast<SeriesBuffer*>(rb))[ri];
-    if (tracing && !ev("fetch")) return GO_DONE;
+    if (tracing) {
+      if (!ev("fetch")) return GO_DONE;
+      buffers_current();  // the callback ran: what match_item reads unchecked is read again
+    }
     ++ri;
     return match_item();
   }
@@ -746,10 +756,11 @@ struct Engine {
     uint32_t t = cell::type(v);
     if (kind == Kind::TEXT && (t == T_CHAR || t == T_BITSET)) {
       // the common literal on text, as match_at answers it; nothing allocates here
+      // from match_item: nothing allocated since fetch's check
       int32_t i = int32_t(input.w1);
       n = -1;
-      if (i < end_index()) {
-        int32_t c = char_in(in_b(), i);
+      if (i < end_cur()) {
+        int32_t c = char_in(in_cur(), i);
         if (t == T_CHAR ? eq_char(c, int32_t(v->w2)) : member(v, uint32_t(c))) n = 1;
       }
     } else {
@@ -784,15 +795,16 @@ struct Engine {
     return (t == T_DATATYPE || t == T_TYPESET) && kind == Kind::BLOCK && !tracing && shortcuts;
   }
 
+  // From repeat and capture_single: nothing allocated since fetch's check.
   State single(const Cell* rule, int32_t min, int32_t max) {
     int32_t i = int32_t(input.w1), count = 0;
     bool satisfied = false;
     uint32_t rt = cell::type(rule);
     if (kind == Kind::BLOCK && (rt == T_DATATYPE || rt == T_TYPESET)) {
       // nothing allocates in this loop
-      int32_t end = end_index();
+      int32_t end = end_cur();
       if (max >= 0 && end - i > max) end = i + max;
-      const Cell* c = memory::head_cells(in_b());
+      const Cell* c = memory::head_cells(in_cur());
       if (rt == T_DATATYPE) {
         uint32_t want = rule->w1;
         while (i < end && cell::type(c + i) == want) ++i;
@@ -803,13 +815,13 @@ struct Engine {
     } else if (kind != Kind::BLOCK && rt == T_BITSET) {
       // the common run: characters or bytes in a set
       // nothing allocates in this loop: both buffers stay put
-      int32_t end = end_index();
+      int32_t end = end_cur();
       if (max >= 0 && end - i > max) end = i + max;
       SeriesBuffer* bb = memory::node_buffer(rule->w2);
       const uint8_t* bits = memory::head(bb);
       uint32_t stored = memory::used_bytes(bb) * 8u;
       bool outside = (bb->flags & sflag::COMPLEMENT) != 0;
-      SeriesBuffer* ib = in_b();
+      SeriesBuffer* ib = in_cur();
       const uint8_t* p = memory::head(ib);
       uint32_t u = kind == Kind::TEXT ? memory::unit(ib) : 1;
       auto member = [&](uint32_t c) {
@@ -859,13 +871,19 @@ struct Engine {
       t = cell::type(rule);
     }
     if (t != T_BLOCK) return false;
-    int32_t depth = rtop() - rhead();
+    return block_fails_here(rule);
+  }
+
+  // fails_at_once for a block rule (text or binary input, no trace).
+  // From repeat only (nothing allocated since fetch's check).
+  bool block_fails_here(const Cell* rule) {
+    int32_t depth = cells_in(rs_cur()) - rhead();
     if (depth <= 0 || depth >= STACK_LIMIT - 16) return false;
     int32_t at = int32_t(input.w1);
     // the value at the position (none at the end): a char or byte; nothing allocates below
-    bool more = at < end_index();
+    bool more = at < end_cur();
     uint32_t ch = 0;
-    if (more) ch = kind == Kind::TEXT ? uint32_t(char_in(in_b(), at)) : memory::head(in_b())[at];
+    if (more) ch = kind == Kind::TEXT ? uint32_t(char_in(in_cur(), at)) : memory::head(in_cur())[at];
     if (M.renames != rec_renames) rec_rebuild();
     return block_fails(rule, more, ch, 2);
   }
@@ -913,22 +931,48 @@ struct Engine {
     return rec[rec_hash(rule->w2, rule->w1, input.w1)] == 0;
   }
 
+  // From keyword and counted: nothing since fetch's check allocated.
   State repeat(int32_t min, int32_t max, int32_t k) {
-    if (k != code::WHILE && single_rule(rule_at(ri), &aux)) {
+    const Cell* next = memory::head_cells(rules_cur()) + ri;
+    if (cell::type(next) == T_WORD && !tracing && keyword_of(next->w2) == KW_UNKNOWN) {
+      // a rule word (`any ws`, `some letters`): its value read once for the tests below,
+      // which decide as single_rule and fails_at_once do
+      if (const Cell* v = plain_value(next)) {
+        uint32_t vt = cell::type(v);
+        if (k != code::WHILE) aux = *v;
+        if (vt == T_BLOCK) {
+          if (kind != Kind::BLOCK && shortcuts && block_fails_here(v)) {
+            ++ri;
+            flag = min == 0;
+            return GO_AFTER;
+          }
+        } else if (k != code::WHILE && (literal_q(vt) || type_rule_q(vt))) {
+          ++ri;
+          return single(&aux, min, max);
+        }
+        return push_loop(min, max, k);
+      }
+    }
+    if (k != code::WHILE && single_rule(memory::head_cells(rules_cur()) + ri, &aux)) {
       ++ri;
       return single(&aux, min, max);
     }
     // A first iteration that fails at once: the loop ends there, as its frames would say.
-    if (fails_at_once(rule_at(ri))) {
+    if (fails_at_once(memory::head_cells(rules_cur()) + ri)) {
       ++ri;
       flag = min == 0;
       return GO_AFTER;
     }
-    SeriesBuffer* b = rs_b();
+    return push_loop(min, max, k);
+  }
+
+  // The loop's frame: its counts, where its rule is and the input there, its code.
+  State push_loop(int32_t min, int32_t max, int32_t k) {
+    SeriesBuffer* b = rs_cur();
     if (b->tail + 3 * sizeof(Cell) <= uint32_t(b->capacity)) {
       Cell* at = memory::tail_cells(b);
       at[0] = Cell{T_TRIPLE, uint32_t(min), uint32_t(max), 1};
-      at[1] = Cell{T_TRIPLE, uint32_t(ri), input.w1, uint32_t(units_in(in_b()))};
+      at[1] = Cell{T_TRIPLE, uint32_t(ri), input.w1, uint32_t(units_in(in_cur()))};
       at[2] = Cell{T_PAIR, 0, uint32_t(k), 0};
       b->tail += 3 * sizeof(Cell);
       return GO_FETCH;
@@ -998,8 +1042,9 @@ struct Engine {
     }
   }
 
+  // Only from match_item, right after fetch's check.
   State keyword(Kw k) {
-    int32_t n = rule_count();
+    int32_t n = cells_in(rules_cur());
     switch (k) {
       case K_PIPE:
         need(ri < n && rtop() - 1 == frame);  // nor right after a command
@@ -1016,7 +1061,7 @@ struct Engine {
       case K_WHILE: need(ri < n); return repeat(0, -1, code::WHILE);
       case K_COPY: case K_SET: {
         need(ri + 1 < n);
-        uint32_t wt = cell::type(rule_at(ri));
+        uint32_t wt = cell::type(memory::head_cells(rules_cur()) + ri);
         if (wt != T_WORD && wt != T_SET_WORD) {
           tmp = *rule_at(ri);
           fail(err::script::parse_rule, &tmp);
@@ -1479,9 +1524,10 @@ struct Engine {
   // copy/set whose rule is a repetition of one literal (`copy w some letters`): the match
   // and the assignment their frames would give, without the frames. Only where nothing
   // could see them: no trace, and nothing in the rule that runs code or pushes a block.
+  // From keyword: nothing allocated since fetch's check, up to the match.
   bool capture_single(bool copy, int32_t n) {
     if (tracing || !shortcuts || ri + 2 >= n) return false;
-    const Cell* kw = rule_at(ri + 1);
+    const Cell* kw = memory::head_cells(rules_cur()) + ri + 1;
     if (cell::type(kw) != T_WORD) return false;
     int32_t min = 0, max = -1;
     switch (keyword_of(kw->w2)) {
@@ -1490,7 +1536,7 @@ struct Engine {
       case K_OPT: max = 1; break;
       default: return false;
     }
-    if (!single_rule(rule_at(ri + 2), &aux)) return false;
+    if (!single_rule(memory::head_cells(rules_cur()) + ri + 2, &aux)) return false;
     int32_t at = ri, from = int32_t(input.w1);
     ri += 3;
     single(&aux, min, max);  // a match on block input uses tmp and tmp2
@@ -1606,14 +1652,14 @@ struct Engine {
   State after() {
     if (cell::type(memory::tail_cells(rs_b()) - 1) == T_PAIR) return finish_command();
     if (flag) return GO_FETCH;
-    // nothing allocates in this scan
-    const SeriesBuffer* rb = rules_b();
+    // nothing allocates in this scan (the rule stack's check above holds)
+    const SeriesBuffer* rb = rules_cur();
     int32_t n = cells_in(rb);
     if (ri >= n) return GO_POP;
     if (const Compiled* cp = compiled_of(rules.w2, rb)) {
       int32_t next = cp->alt[size_t(ri)];
       if (next < 0) return GO_POP;
-      input.w1 = rat(frame)->w2;
+      input.w1 = memory::head_cells(rs_cur())[frame].w2;
       ri = next;
       return GO_FETCH;
     }
