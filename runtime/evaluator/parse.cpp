@@ -660,7 +660,8 @@ struct Engine {
     // nothing above allocated: the checks raise or return
     SeriesBuffer* b = rs_cur();
     if (frame >= 0) memory::head_cells(b)[frame].w1 = uint32_t(ri);
-    set_rules(*block_cell);
+    rules = *block_cell;  // set_rules, the buffers being current
+    rules_buf = memory::node_buffer(rules.w2);
     rules.header = T_BLOCK;
     Cell triple{T_TRIPLE, rules.w1, input.w1, uint32_t(units_in(in_cur()))};
     if (b->tail + 2 * sizeof(Cell) <= uint32_t(b->capacity)) {
@@ -669,13 +670,14 @@ struct Engine {
       at[1] = triple;
       b->tail += 2 * sizeof(Cell);
       frame = cells_in(b) - 1;
+      ++rec[h];  // nothing allocated: no node renamed, the same bucket
     } else {
       rpush_rooted(&rules);
       rpush(triple);
       frame = rtop() - 1;
+      if (M.renames != rec_renames) rec_rebuild();  // counts the new frame too
+      else ++rec[h];
     }
-    if (M.renames != rec_renames) rec_rebuild();  // counts the new frame too
-    else ++rec[h];  // no node renamed: the same block, the same bucket
     ri = int32_t(rules.w1);
     if (tracing && !ev("push")) return GO_DONE;
     return GO_FETCH;
