@@ -127,7 +127,7 @@ uint32_t eval_one(Cell* code, uint32_t pos, bool branch = false) {
     // eval_next's steps, with the flag on its record.
     stack::push_interp_native_frame(&interp::words.body);
     stack::mark_branch_frame();
-    pos = interp::eval_expression(code->w2, pos, end, false, false, false);
+    pos = interp::eval_expression_quick(code->w2, pos, end, false);
     stack::pop_frame_to_result();
   } else {
     pos = interp::eval_next(code->w2, pos, end, false);
@@ -185,7 +185,7 @@ bool foreach_step_q(Cell* series, Cell* words, int32_t n) {
     uint32_t units = memory::used_bytes(sb) / sizeof(Cell);
     if (series->w1 >= units) return false;
     const Cell* from = memory::head_cells(sb);
-    const Cell* ws = block::cell_at_index(words, int32_t(words->w1));
+    const Cell* ws = memory::head_cells(memory::node_buffer(words->w2)) + words->w1;
     for (int32_t i = 0; i < n; ++i) {
       const Cell* w = ws + i;
       if (!loop_word_type_q(cell::type(w))) {
