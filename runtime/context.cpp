@@ -76,7 +76,21 @@ int32_t word_count(Node ctx) {
   }
   return int32_t(memory::used_bytes(words) / 16);
 }
-Cell* word_at(Node ctx, int32_t index) { return cells(words_node(ctx)) + index; }
+Cell* word_at(Node ctx, int32_t index) {
+  // The word list's cells of the context asked last, for as long as nothing moved (its table
+  // and word list nodes are the context's for good; a buffer is replaced only with a move):
+  // each store into an object flags its word here.
+  static Node last = 0;
+  static uint64_t last_moves = ~uint64_t(0);
+  static Cell* words = nullptr;
+  uint64_t moves = memory::state().moves;
+  if (ctx != last || moves != last_moves) {
+    words = cells(words_node(ctx));
+    last = ctx;
+    last_moves = moves;
+  }
+  return words + index;
+}
 Node values_node(Node ctx) { return stack_held_q(ctx) ? 0 : cell_of(ctx)->w2; }
 
 void make_global() {
@@ -190,15 +204,15 @@ Cell add_word(int32_t symbol, bool canonical, bool keep_case) {
     }
     return Cell{T_WORD, global, uint32_t(symbol), uint32_t(r)};
   }
+  uint32_t slot = uint32_t(added);
   if (symbol::alias_id(symbol) > 0) {
     // A case variant shares the slot of the variant that came first.
     int32_t first = find_symbol(global, symbol::canonical_id(symbol), true);
-    if (first >= 0 && first != added) word_at(global, added)->w3 = uint32_t(first);
+    if (first >= 0 && first != added) word_at(global, added)->w3 = slot = uint32_t(first);
   }
   append_value(global, Cell{T_UNSET, 0, 0, 0});
-  Cell w = *word_at(global, added);
-  w.header = T_WORD;
-  return w;
+  // The entry the add wrote, without reading it back (`global` follows its node).
+  return Cell{T_WORD, global, uint32_t(symbol), slot};
 }
 
 Cell add_global_word(int32_t symbol) { return add_word(symbol, false, true); }
@@ -210,24 +224,22 @@ Cell* value_of_symbol(int32_t symbol, Node ctx) {
   return cells(cell_of(ctx)->w2) + i;
 }
 
-bool assign_in_place(const Cell* word, const Cell* value, Node ctx, bool notify) {
+namespace detail {
+LastStore last_store;
+
+// assign_in_place past its inline case: the context taken as the one stored into last, the
+// values' cells read again, an object's word flagged as assigned.
+bool assign_in_place_other(const Cell* word, const Cell* value, Node ctx, bool notify) {
   if (!ctx || int32_t(word->w3) == -1) return false;
-  // The context cell and its values' cells of the context stored into last, for as long as
-  // nothing moved (a loop stores into the same words again and again); the values node is
-  // read live and compared.
-  static Node last = 0;
-  static uint64_t last_moves = ~uint64_t(0);
-  static Cell* last_cell = nullptr;
-  static Node last_values = 0;
-  static Cell* last_value_cells = nullptr;
+  LastStore& l = last_store;
   uint64_t moves = memory::state().moves;
-  if (ctx != last || moves != last_moves) {
-    last = ctx;
-    last_moves = moves;
-    last_cell = cells(ctx);
-    last_values = 0;
+  if (ctx != l.ctx || moves != l.moves) {
+    l.ctx = ctx;
+    l.moves = moves;
+    l.cell = cells(ctx);
+    l.values = 0;
   }
-  Cell* x = last_cell;  // the context! cell, then self
+  Cell* x = l.cell;  // the context! cell, then self
   if (x->w2 == 0) return false;
   uint32_t index = word->w3;
   if (x->header & hdr::CONTEXT_ON_STACK) {
@@ -237,13 +249,14 @@ bool assign_in_place(const Cell* word, const Cell* value, Node ctx, bool notify)
   if (notify && x[1].w3) return false;  // a change handler may run
   if (((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) == KIND_OBJECT)
     word_at(ctx, int32_t(index))->header |= hdr::WORD_ASSIGNED;
-  if (x->w2 != last_values) {
-    last_values = x->w2;
-    last_value_cells = cells(x->w2);
+  if (x->w2 != l.values) {
+    l.values = x->w2;
+    l.value_cells = cells(x->w2);
   }
-  last_value_cells[index] = *value;
+  l.value_cells[index] = *value;
   return true;
 }
+}  // namespace detail
 
 void assign(Cell* word, const Cell* value, Node ctx, bool notify) {
   if (assign_in_place(word, value, ctx, notify)) return;

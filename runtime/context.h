@@ -5,6 +5,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kel::context {
 
@@ -44,8 +45,38 @@ Cell add_global_word(int32_t symbol);
 Cell* value_of_symbol(int32_t symbol, Node ctx);
 void assign(Cell* word, const Cell* value, Node ctx, bool notify);
 // assign's common case, done when nothing can allocate or run (a resolved word, a context
-// with values, no change handler to call): false, untouched, for every other case.
-bool assign_in_place(const Cell* word, const Cell* value, Node ctx, bool notify);
+// with values, no change handler to call): false, untouched, for every other case. Inline
+// for a store into the context stored into last while nothing moved (a loop's words).
+namespace detail {
+// The context stored into last and its cells, good while `moves` is unchanged: its
+// context! cell (then self) and its values' cells (the values node compared live).
+struct LastStore {
+  Node ctx = 0;
+  uint64_t moves = ~uint64_t(0);
+  Cell* cell = nullptr;
+  Node values = 0;
+  Cell* value_cells = nullptr;
+};
+extern LastStore last_store;
+bool assign_in_place_other(const Cell* word, const Cell* value, Node ctx, bool notify);
+}  // namespace detail
+inline bool assign_in_place(const Cell* word, const Cell* value, Node ctx, bool notify) {
+  detail::LastStore& l = detail::last_store;
+  if (ctx != l.ctx || memory::state().moves != l.moves || !ctx || int32_t(word->w3) == -1)
+    [[unlikely]] return detail::assign_in_place_other(word, value, ctx, notify);
+  const Cell* x = l.cell;
+  uint32_t index = word->w3;
+  if (x->w2 == 0) return false;
+  if (x->header & hdr::CONTEXT_ON_STACK) {
+    *stack::at_index(x->w2 - 1 + index) = *value;
+    return true;
+  }
+  if (x->w2 != l.values || (notify && x[1].w3) ||
+      ((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) == KIND_OBJECT)
+    [[unlikely]] return detail::assign_in_place_other(word, value, ctx, notify);
+  l.value_cells[index] = *value;
+  return true;
+}
 // The word's value cell. Inline for a resolved word of a context with a values series (the
 // common read); every other case, and every error, is value_slot_other's.
 Cell* value_slot_other(const Cell* word, Node ctx);

@@ -130,37 +130,53 @@ int32_t order_from_result(const Cell* r) {
 namespace {
 // The global word `<compare-callback>`: its index found once and checked on each use against
 // the runtime word's symbol id (interning it per comparison cost more than the compare).
-Cell compare_callback_word() {
-  constexpr size_t at = runtime::runtime_word_index("<compare-callback>", runtime::WordKind::GLOBAL_WORD);
-  // Checked again after anything moved (a new start-up moves everything too).
-  static int32_t index = -1;
-  static uint64_t checked = ~uint64_t(0);
-  uint32_t id = runtime::runtime_word_ids[at];
-  if (checked != memory::state().moves) {
-    if (index < 0 || index >= context::word_count(context::global) ||
-        context::word_at(context::global, index)->w2 != id)
-      index = int32_t(word::intern_global("<compare-callback>").w3);
-    checked = memory::state().moves;
-  }
-  return Cell{T_WORD, context::global, id, uint32_t(index)};
+constexpr size_t CALLBACK_AT =
+    runtime::runtime_word_index("<compare-callback>", runtime::WordKind::GLOBAL_WORD);
+// Checked again after anything moved (a new start-up moves everything too).
+int32_t g_callback_index = -1;
+uint64_t g_callback_checked = ~uint64_t(0);
+[[gnu::noinline]] void check_callback_index(uint32_t id) {
+  int32_t& index = g_callback_index;
+  if (index < 0 || index >= context::word_count(context::global) ||
+      context::word_at(context::global, index)->w2 != id)
+    index = int32_t(word::intern_global("<compare-callback>").w3);
+  g_callback_checked = memory::state().moves;
 }
-}  // namespace
-
-Cell call_comparator(const Cell* first, const Cell* second, const Cell* function) {
-  Cell* top = stack::state().top;
-  Cell* fn = stack::push_copy(function);
-  Cell* args = stack::push_copy(first);
-  stack::push_copy(second);
+inline Cell compare_callback_word() {
+  uint32_t id = runtime::runtime_word_ids[CALLBACK_AT];
+  if (g_callback_checked != memory::state().moves) [[unlikely]] check_callback_index(id);
+  return Cell{T_WORD, context::global, id, uint32_t(g_callback_index)};
+}
+// The comparator called on two values, in one piece with the sort's comparison.
+[[gnu::always_inline]] inline Cell comparator_call(const Cell* first, const Cell* second,
+                                                   const Cell* function) {
+  stack::State& s = stack::state();
+  Cell* top = s.top;
+  Cell* fn;
+  if (top + 3 < s.args_limit) [[likely]] {
+    // The three cells at once (nothing allocates between the reads and the writes).
+    Cell f = *function, a = *first, b = *second;
+    top[0] = f;
+    top[1] = a;
+    top[2] = b;
+    s.top = top + 3;
+    fn = top;
+  } else {
+    fn = stack::push_copy(function);  // raises the overflow
+    stack::push_copy(first);
+    stack::push_copy(second);
+  }
+  Cell* args = fn + 1;
   int32_t nargs, rest;
   function::frame_shape(fn, &nargs, &rest);
   Cell name = compare_callback_word();
   // Exactly the function's own arguments (none past the two), then its local part.
   Cell answer = interp::call_in_frame(fn, args, 2, nargs, rest, &name);
-  stack::state().top = top;
+  s.top = top;
   return answer;
 }
 
-int32_t order_from_function_result(const Cell* r) {
+[[gnu::always_inline]] inline int32_t order_of(const Cell* r) {
   switch (cell::type(r)) {
     case T_LOGIC: return r->w1 ? 1 : -1;
     case T_INTEGER: return cell::get_int(r);
@@ -172,14 +188,21 @@ int32_t order_from_function_result(const Cell* r) {
     default: return 1;
   }
 }
+}  // namespace
+
+Cell call_comparator(const Cell* first, const Cell* second, const Cell* function) {
+  return comparator_call(first, second, function);
+}
+
+int32_t order_from_function_result(const Cell* r) { return order_of(r); }
 
 int32_t compare_by_function(const Cell* a, const Cell* b, const Cell* function, uint32_t flags) {
   bool reverse = flags & sort_flag::REVERSE;
   const Cell* first = reverse ? a : b;
   const Cell* second = reverse ? b : a;
   if (!(flags & sort_flag::ALL)) {
-    Cell r = call_comparator(first, second, function);
-    return order_from_function_result(&r);
+    Cell r = comparator_call(first, second, function);
+    return order_of(&r);
   }
   // Whole records: each goes to the function as a block of its fields.
   int32_t size = int32_t(flags >> sort_flag::SHIFT);

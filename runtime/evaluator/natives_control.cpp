@@ -185,7 +185,7 @@ bool foreach_step_q(Cell* series, Cell* words, int32_t n) {
     uint32_t units = memory::used_bytes(sb) / sizeof(Cell);
     if (series->w1 >= units) return false;
     const Cell* from = memory::head_cells(sb);
-    const Cell* ws = block::cell_at_index(words, int32_t(words->w1));
+    const Cell* ws = memory::head_cells(memory::node_buffer(words->w2)) + words->w1;
     for (int32_t i = 0; i < n; ++i) {
       const Cell* w = ws + i;
       if (!loop_word_type_q(cell::type(w))) {
