@@ -980,18 +980,23 @@ struct alignas(64) CalleeCacheEntry {
   // How call_plain may call it: not at all, as a builtin, as an interpreted function, or as
   // a builtin with refinements, none of them used (its `lead` evaluated arguments before the
   // first refinement, then `ref_count` absent refinements).
-  // A routine without refinements or locals is called as a builtin is (PLAIN_ROUTINE).
+  // A routine without refinements or locals is called as a builtin is (PLAIN_ROUTINE). A
+  // builtin without refinements whose arguments are evaluated or taken as written ('word),
+  // `lead` of them, those of `lit_mask` taken as written, is PLAIN_BUILTIN_QUOTED.
   // The kinds from PLAIN_BUILTIN on take call_plain_builtin.
-  enum : uint8_t { NOT_PLAIN, PLAIN_FUNCTION, PLAIN_BUILTIN, PLAIN_BUILTIN_REFS, PLAIN_ROUTINE };
+  enum : uint8_t {
+    NOT_PLAIN, PLAIN_FUNCTION, PLAIN_BUILTIN, PLAIN_BUILTIN_REFS, PLAIN_ROUTINE,
+    PLAIN_BUILTIN_QUOTED
+  };
   uint8_t plain_kind = NOT_PLAIN;
   // The short-path operation of a two-argument builtin (OP_NONE otherwise).
   FastOp fast_op = OP_NONE;
-  // either, if or unless: call_plain_builtin runs the chosen branch itself.
-  enum : uint8_t { NOT_CONDITIONAL, EITHER, IF, UNLESS };
+  // either, if or unless: call_plain_builtin runs the chosen branch itself. QUOTED (a
+  // PLAIN_BUILTIN_QUOTED callee) is sent on by the same test to call_quoted_builtin.
+  enum : uint8_t { NOT_CONDITIONAL, EITHER, IF, UNLESS, QUOTED };
   uint8_t conditional = NOT_CONDITIONAL;
-  // A short-path operation whose arguments both take integer!: two integers need no look
-  // at the type masks.
-  bool int_pair = false;
+  // PLAIN_BUILTIN_QUOTED: bit k for each argument k taken as written.
+  uint8_t lit_mask = 0;
   // The callee takes only evaluated arguments and no refinement: `plain` of them, and
   // `locals` local cells after them (function-like callees). -1 when not.
   int32_t plain = -1;
@@ -1148,27 +1153,36 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   known.plain = 0;
   known.locals = 0;
   known.lead = -1;
+  // The arguments before the first refinement: their types, and which are taken as written
+  // (quotable: no other mode among them).
+  int32_t args = 0;
+  bool refined = false, quotable = true;
+  uint8_t lit = 0;
   for (uint32_t k = 0; k < known.count; ++k) {
     const Cell* c = known.cells + k;
     uint32_t t = cell::type(c);
     if (t == T_TYPESET) {
       uint32_t mode = c->header & MODE_MASK;
       if (mode == MODE_RETURN) continue;
+      if (!refined) {
+        if (args < CalleeCacheEntry::PLAIN_TYPES) known.types[args] = type_mask(c);
+        if (mode == MODE_LIT && args < 8) lit = uint8_t(lit | (1u << args));
+        else if (mode != 0) quotable = false;
+        ++args;
+      }
       if (mode != 0 || known.plain < 0) { known.plain = -1; continue; }
-      if (known.plain < CalleeCacheEntry::PLAIN_TYPES) known.types[known.plain] = type_mask(c);
       ++known.plain;
     } else if (t == T_INTEGER && k + 1 == known.count) {
       known.locals = cell::get_int(c);  // builtins: a refinement count, never with plain
     } else {
       if (known.plain >= 0 && known.lead < 0) known.lead = known.plain;
       known.plain = -1;  // a refinement
+      refined = true;
     }
   }
   known.ref_count = known.locals;
   if (known.plain < 0) known.locals = 0;
   known.fast_op = known.plain == 2 ? fast_op_of(ct, int32_t(callee->w1)) : OP_NONE;
-  known.int_pair = known.fast_op != OP_NONE && takes_type_q(known.types[0], T_INTEGER) &&
-                   takes_type_q(known.types[1], T_INTEGER);
   known.conditional = CalleeCacheEntry::NOT_CONDITIONAL;
   if (ct == T_NATIVE && callee->w1 >= 1 && callee->w1 <= uint32_t(natives::CAPACITY)) {
     natives::NativeFn fn = natives::table[callee->w1 - 1];
@@ -1181,6 +1195,7 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   known.fctx_cell = known.fctx ? memory::head_cells(buf(known.fctx)) : nullptr;
   known.body_buf = ct == T_FUNCTION && cell::type(body) == T_BLOCK ? buf(body->w2) : nullptr;
   known.plain_kind = CalleeCacheEntry::NOT_PLAIN;
+  known.lit_mask = 0;
   known.routine_fn = nullptr;
   if (known.plain >= 0 && known.plain <= CalleeCacheEntry::PLAIN_TYPES) {
     const Cell* code_id = extras_cells + function::extras::CODE;
@@ -1196,6 +1211,12 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
              known.ref_count >= 1 && known.ref_count <= 64 && (ct == T_NATIVE || ct == T_ACTION) &&
              (known.lead != 2 || fast_op_of(ct, int32_t(callee->w1)) == OP_NONE)) {
     known.plain_kind = CalleeCacheEntry::PLAIN_BUILTIN_REFS;
+  } else if (!refined && quotable && lit && args <= CalleeCacheEntry::PLAIN_TYPES &&
+             known.ref_count == 0 && (ct == T_NATIVE || ct == T_ACTION)) {
+    known.plain_kind = CalleeCacheEntry::PLAIN_BUILTIN_QUOTED;
+    known.lead = args;
+    known.lit_mask = lit;
+    known.conditional = CalleeCacheEntry::QUOTED;
   }
   return known;
 }
@@ -1610,6 +1631,37 @@ struct BuiltinFrame {
   return pos;
 }
 
+// Fetches argument k taken as written ('word) at pos, as fetch_argument takes it (a paren
+// evaluated, a get-word's value, a get-path's pick, anything else as it stands; unset past
+// the end when the argument takes it), and checks it against the types it takes.
+[[gnu::noinline]] uint32_t fetch_quoted(const Cell* callee, int32_t k, uint64_t types,
+                                        const Node& code, uint32_t pos, uint32_t end,
+                                        const stack::Frame* f) {
+  if (pos >= end) {
+    if (!takes_type_q(types, T_UNSET)) raise_plain_no_arg(callee, k, f);
+    cell::set_unset(reserve());
+  } else {
+    Cell v = code_cells(code)[pos];  // used only before anything allocates
+    switch (cell::type(&v)) {
+      case T_PAREN:
+        stack::push_interp_native_frame(&words.anon);
+        eval_block(&v, true);
+        stack::pop_frame();
+        break;
+      case T_GET_WORD: {
+        Cell val = *slot_of(&v);
+        push_cell(&val);
+        break;
+      }
+      case T_GET_PATH: eval_path(&v, code, pos + 1, end, false, true, true, 0); break;
+      default: push_cell(&v); break;
+    }
+    ++pos;
+  }
+  if (!takes_type_q(types, cell::type(S.top - 1))) [[unlikely]] raise_plain_bad_type(callee, k, f);
+  return pos;
+}
+
 // either, if and unless called through a word: call_plain_builtin's steps with the native's
 // own run here, the chosen branch in this frame (flagged as stack::mark_branch_frame
 // flags it). Branches that are literal blocks are taken from the code as they stand,
@@ -1700,14 +1752,44 @@ struct BuiltinFrame {
   return pos;
 }
 
+// A builtin without refinements taking some arguments as written (foreach's 'word, repeat,
+// forall...): call_plain_builtin_rest's steps with those arguments taken as fetch_argument
+// takes them. known is its valid entry.
+[[gnu::noinline]] uint32_t call_quoted_builtin(const Cell* slot, const CalleeCacheEntry& known,
+                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                               uint32_t end, bool push, const Cell* word) {
+  uint64_t cb_moves = epoch();  // cb is good for this count of moves
+  uint32_t ct = cell::type(slot);
+  int32_t args = known.lead;
+  uint32_t lit = known.lit_mask;
+  BuiltinFrame open(slot, known, word);
+  const uint64_t* types = open.types;
+  const Cell* callee = open.keep.cell;
+  stack::Frame* f = open.f;
+  for (int32_t k = 0; k < args; ++k) {
+    if ((lit >> k) & 1) pos = fetch_quoted(callee, k, types[k], code, pos, end, f);
+    else pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+  }
+  int32_t id = int32_t(callee->w1);
+  int32_t none[1] = {-1};  // no refinement
+  if (ct == T_NATIVE) natives::table[id - 1](0, none);
+  else actions::entry_table[id - 1](none);
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return pos;
+}
+
 // The builtin side of call_plain; known is its valid entry. Two tail calls and nothing
 // else, so no prologue runs before the conditionals are sent on (inlined in call_plain,
 // the test moved the registers of every short path).
 [[gnu::noinline]] uint32_t call_plain_builtin(const Cell* slot, const CalleeCacheEntry& known,
                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
                                               uint32_t end, bool push, const Cell* word) {
-  if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL)
+  if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL) {
+    if (known.conditional == CalleeCacheEntry::QUOTED) [[unlikely]]
+      return call_quoted_builtin(slot, known, code, cb, pos, end, push, word);
     return call_conditional(slot, known, code, cb, pos, end, push, word);
+  }
   return call_plain_builtin_rest(slot, known, code, cb, pos, end, push, word);
 }
 
