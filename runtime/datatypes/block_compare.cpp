@@ -40,10 +40,7 @@ int32_t record_comparator(const void* a, const void* b, uintptr_t op, uintptr_t 
 }
 
 // The function comparator: ctx1 is the stack cell holding the function.
-int32_t function_comparator(const void* a, const void* b, uintptr_t fn, uintptr_t flags) {
-  return compare_by_function(static_cast<const Cell*>(a), static_cast<const Cell*>(b),
-                             reinterpret_cast<const Cell*>(fn), uint32_t(flags));
-}
+int32_t function_comparator(const void* a, const void* b, uintptr_t fn, uintptr_t flags);
 
 // The sort engine's cache hint: a record whose first cell is a series is read through its
 // node and buffer by most comparisons (a path pick, a compare slot).
@@ -195,6 +192,26 @@ Cell call_comparator(const Cell* first, const Cell* second, const Cell* function
 }
 
 int32_t order_from_function_result(const Cell* r) { return order_of(r); }
+
+namespace {
+// Whole records each go to the comparator as a block (compare_by_function's /all case).
+[[gnu::noinline]] int32_t compare_whole_records(const Cell* a, const Cell* b, const Cell* fn,
+                                                 uint32_t flags) {
+  return compare_by_function(a, b, fn, flags);
+}
+
+int32_t function_comparator(const void* a, const void* b, uintptr_t fn, uintptr_t flags) {
+  const Cell* x = static_cast<const Cell*>(a);
+  const Cell* y = static_cast<const Cell*>(b);
+  const Cell* function = reinterpret_cast<const Cell*>(fn);
+  if (flags & sort_flag::ALL) [[unlikely]] return compare_whole_records(x, y, function, uint32_t(flags));
+  // compare_by_function's first case, without its frame for the other.
+  bool reverse = flags & sort_flag::REVERSE;
+  Cell r = comparator_call(reverse ? x : y, reverse ? y : x, function);
+  if (cell::type(&r) == T_LOGIC) return r.w1 ? 1 : -1;
+  return order_of(&r);
+}
+}  // namespace
 
 int32_t compare_by_function(const Cell* a, const Cell* b, const Cell* function, uint32_t flags) {
   bool reverse = flags & sort_flag::REVERSE;

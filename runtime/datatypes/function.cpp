@@ -448,46 +448,44 @@ Cell* collect_locals(Cell* spec_in, const Cell* body_in) {
   return out;
 }
 
-void frame_shape(const Cell* fn, int32_t* args, int32_t* rest) {
-  // The buffers of the spec and of the context's word list of the function asked last,
-  // while nothing moves (a buffer is replaced only with a move), and the spec's argument
-  // count while the spec keeps the write stamp it was counted at: a comparator's shape is
-  // asked on every call, and a spec changed in place, even mid-sort, has a new stamp. The
-  // word count is read live (a word added to the context in place is counted).
-  static Node last_spec = 0, last_ctx = 0;
-  static uint64_t last_moves = ~uint64_t(0);
-  static SeriesBuffer* spec = nullptr;
-  static const SeriesBuffer* words = nullptr;
-  static bool counted = false;
-  static uint32_t counted_stamp = 0;
-  static int32_t counted_args = 0;
+namespace detail {
+LastShape last_shape;
+
+// frame_shape past its inline case: the buffers of the spec and of the context's word list
+// kept while nothing moves (a buffer is replaced only with a move), the spec's argument
+// count while the spec keeps the write stamp it was counted at (a spec changed in place,
+// even mid-sort, has a new one). The word count is read live, so a word added to the
+// context in place is counted.
+void frame_shape_other(const Cell* fn, int32_t* args, int32_t* rest) {
+  LastShape& l = last_shape;
   uint64_t moves = memory::state().moves;
-  if (fn->w2 != last_spec || fn->w1 != last_ctx || moves != last_moves) [[unlikely]] {
-    spec = memory::node_buffer(fn->w2);
-    words = memory::node_buffer(context::words_node(fn->w1));
-    last_spec = fn->w2;
-    last_ctx = fn->w1;
-    last_moves = moves;
-    counted = false;
+  if (fn->w2 != l.spec || fn->w1 != l.ctx || moves != l.moves) {
+    l.spec_buf = memory::node_buffer(fn->w2);
+    l.words = memory::node_buffer(context::words_node(fn->w1));
+    l.spec = fn->w2;
+    l.ctx = fn->w1;
+    l.moves = moves;
+    l.counted = false;
   }
-  if (!counted || memory::stamp(spec) != counted_stamp) [[unlikely]] {
-    int32_t n = int32_t(memory::units(spec));
-    const Cell* c = memory::head_cells(spec);
+  if (!l.counted || memory::stamp(l.spec_buf) != l.stamp) {
+    int32_t n = int32_t(memory::units(l.spec_buf));
+    const Cell* c = memory::head_cells(l.spec_buf);
     int32_t a = 0;
     for (int32_t i = 0; i < n; ++i) {
       uint32_t t = cell::type(c + i);
       if (t == T_REFINEMENT) break;
       if (t == T_WORD || t == T_LIT_WORD || t == T_GET_WORD) ++a;
     }
-    counted = true;
-    counted_stamp = memory::stamp(spec);
-    counted_args = a;
+    l.counted = true;
+    l.stamp = memory::stamp(l.spec_buf);
+    l.args = a;
   }
-  int32_t a = counted_args;
+  int32_t a = l.args;
   *args = a;
-  int32_t total = int32_t(memory::used_bytes(words) / 16);
+  int32_t total = int32_t(memory::used_bytes(l.words) / 16);
   *rest = total > a ? total - a : 0;
 }
+}  // namespace detail
 
 Cell* call_with_values(const Cell* fn_value, const Cell* name_word, const Cell* const* values,
                        int32_t count) {

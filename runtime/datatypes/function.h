@@ -93,7 +93,33 @@ int32_t count_locals(Node spec, int32_t start, bool ask);
 void push_defaults(int32_t n);
 // The frame of a call from C++ (handlers, comparators): the argument count before the
 // first refinement, and the rest of the frame (refinements, their arguments, locals).
-void frame_shape(const Cell* fn, int32_t* args, int32_t* rest);
+// Inline while the function is the one asked last (a comparator's, on every call), nothing
+// moved and its spec keeps the write stamp its count was taken at; frame_shape_other else.
+namespace detail {
+struct LastShape {
+  Node spec = 0, ctx = 0;
+  uint64_t moves = ~uint64_t(0);
+  SeriesBuffer* spec_buf = nullptr;
+  const SeriesBuffer* words = nullptr;  // the context's word list (its count read live)
+  bool counted = false;
+  uint32_t stamp = 0;
+  int32_t args = 0;
+};
+extern LastShape last_shape;
+void frame_shape_other(const Cell* fn, int32_t* args, int32_t* rest);
+}  // namespace detail
+inline void frame_shape(const Cell* fn, int32_t* args, int32_t* rest) {
+  const detail::LastShape& l = detail::last_shape;
+  if (fn->w2 != l.spec || fn->w1 != l.ctx || memory::state().moves != l.moves || !l.counted ||
+      memory::stamp(l.spec_buf) != l.stamp) [[unlikely]] {
+    detail::frame_shape_other(fn, args, rest);
+    return;
+  }
+  int32_t a = l.args;
+  int32_t total = int32_t(memory::used_bytes(l.words) / 16);
+  *args = a;
+  *rest = total > a ? total - a : 0;
+}
 // Calls the function! fn from C++ under a frame named by the word name, its arguments
 // the count values (missing ones none, extra ones dropped; refinements off). Returns the
 // result in a stack cell, the top just past it.
