@@ -204,15 +204,15 @@ Cell add_word(int32_t symbol, bool canonical, bool keep_case) {
     }
     return Cell{T_WORD, global, uint32_t(symbol), uint32_t(r)};
   }
+  uint32_t slot = uint32_t(added);
   if (symbol::alias_id(symbol) > 0) {
     // A case variant shares the slot of the variant that came first.
     int32_t first = find_symbol(global, symbol::canonical_id(symbol), true);
-    if (first >= 0 && first != added) word_at(global, added)->w3 = uint32_t(first);
+    if (first >= 0 && first != added) word_at(global, added)->w3 = slot = uint32_t(first);
   }
   append_value(global, Cell{T_UNSET, 0, 0, 0});
-  Cell w = *word_at(global, added);
-  w.header = T_WORD;
-  return w;
+  // The entry the add wrote, without reading it back (`global` follows its node).
+  return Cell{T_WORD, global, uint32_t(symbol), slot};
 }
 
 Cell add_global_word(int32_t symbol) { return add_word(symbol, false, true); }

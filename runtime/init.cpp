@@ -102,9 +102,21 @@ void init_take_first_pool_and_arena() {
   memory::arena_new();
 }
 
-void init_make_root_block() { make_root_block(); }
-void init_make_global_context() { context::make_global(); }
-void init_create_symbol_hash() { symbol::create_hash(); }
+// The room the fixed tables keep comes in blocks of their own (see memory::ApartScope).
+constexpr uint32_t FIXED_TABLE_APART = 32768;
+
+void init_make_root_block() {
+  memory::ApartScope apart(FIXED_TABLE_APART);
+  make_root_block();
+}
+void init_make_global_context() {
+  memory::ApartScope apart(FIXED_TABLE_APART);
+  context::make_global();
+}
+void init_create_symbol_hash() {
+  memory::ApartScope apart(FIXED_TABLE_APART);
+  symbol::create_hash();
+}
 
 void init_intern_words() {
   datatype::intern_type_words();
@@ -119,7 +131,10 @@ void init_build_natives_and_parse_stacks() {
   parse::init_stacks();
 }
 
-void init_owner_table() { owner::init(); }
+void init_owner_table() {
+  memory::ApartScope apart(FIXED_TABLE_APART);
+  owner::init();
+}
 
 void init_method_words_and_host_buffer() {
   checksum::intern_method_words();

@@ -410,7 +410,10 @@ SeriesBuffer* buffer_alloc(uint32_t units, uint32_t unit_flags, int32_t head_off
   uint32_t flags = (unit_flags & sflag::UNIT_MASK) | sflag::IN_USE;
   SeriesBuffer* b;
   g_state.carved_since_collection += footprint;
-  if (footprint >= g_state.large_threshold) {
+  bool large = footprint >= g_state.large_threshold;
+  if (large && g_state.outer_large_threshold) [[unlikely]]  // an ApartScope: cells only
+    large = footprint >= g_state.outer_large_threshold || (unit_flags & sflag::UNIT_MASK) == 16;
+  if (large) {
     if (collection_due_q()) gc::collect_if_enabled();
     b = large_alloc(footprint);
     flags |= sflag::LARGE;

@@ -127,12 +127,40 @@ struct MemoryState {
   uint64_t collect_floor;
   // The last write stamp given (see touch); kept across a new start-up.
   uint32_t stamp_clock;
+  // While an ApartScope lowers large_threshold for cell series: the threshold every other
+  // buffer keeps (0 outside a scope).
+  uint32_t outer_large_threshold;
 };
 
 namespace detail {
 extern MemoryState g_memory;  // visible so the hot paths read it without a call
 }
 inline MemoryState& state() { return detail::g_memory; }
+
+// The fixed tables start-up makes (the root block, the global context, the symbol list, the
+// owner table) keep room for thousands of entries a start never fills. Made in this scope,
+// each of their cell series of `bytes` or more is a block of its own, like a large buffer:
+// the room it keeps costs a page only once it is written, instead of the first arena's
+// huge page (an empty start then fits in one).
+class ApartScope {
+ public:
+  explicit ApartScope(uint32_t bytes)
+      : threshold_(state().large_threshold), outer_(state().outer_large_threshold) {
+    if (!outer_ && bytes < threshold_) {
+      state().outer_large_threshold = threshold_;
+      state().large_threshold = bytes;
+    }
+  }
+  ~ApartScope() {
+    state().large_threshold = threshold_;
+    state().outer_large_threshold = outer_;
+  }
+  ApartScope(const ApartScope&) = delete;
+  ApartScope& operator=(const ApartScope&) = delete;
+
+ private:
+  uint32_t threshold_, outer_;
+};
 
 // Sets the state to its start values (idempotent after release_all) and reads
 // KEL_GC_STRESS. Takes no pool or arena: they come on demand.

@@ -150,7 +150,12 @@ int32_t canonical_id_slow(int32_t id) {
 }
 }  // namespace detail
 
-int32_t alias_id(int32_t id) { return valid(id) ? int32_t(entry(id)->w1) : -1; }
+int32_t alias_id(int32_t id) {
+  // The list's view canonical_id keeps, while it is good (the same entry, read live).
+  const detail::ListView& v = detail::g_list_view;
+  if (v.moves == memory::state().moves && uint32_t(id - 1) < v.count) return int32_t(v.entries[id - 1].w1);
+  return valid(id) ? int32_t(entry(id)->w1) : -1;
+}
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
   if (cell::type(b) != T_SYMBOL) return -2;

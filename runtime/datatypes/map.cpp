@@ -92,10 +92,10 @@ int32_t locate(const Cell* m, const Cell* key, int op, int64_t* slot = nullptr) 
     bool text = cell::type(key) == T_STRING;
     LastFound& lf = last_found;
     if (text && lf.table == m->w3 && lf.key_node == key->w2 && lf.key_head == key->w1 &&
-        lf.op == op && lf.writes == hash::map_writes && lf.renames == memory::state().renames &&
-        lf.at + 1 < cell_count(m)) {
-      const Cell* stored = cells(m) + lf.at;
-      if (cell::type(stored) == T_STRING && hash::map_search_equal_q(stored, key, op == OP_DEFAULT))
+        lf.op == op && lf.writes == hash::map_writes && lf.renames == memory::state().renames) {
+      SeriesBuffer* b = entries_buf(m);
+      if (lf.at + 1 < int32_t(memory::used_bytes(b) / sizeof(Cell)) &&
+          hash::map_search_equal_q(memory::head_cells(b) + lf.at, key, op == OP_DEFAULT))
         return lf.at;
     }
     Cell* found = hash::map_search(m->w3, key, op == OP_DEFAULT, slot);
@@ -374,6 +374,15 @@ bool assign_next_entries(Cell* position, const Cell* words_in, int32_t count) {
   return true;
 }
 
+void make_with_room(Cell* out, int64_t entries) {
+  int32_t room = room_cells(entries);
+  init_cell(out, nullptr, room / 2);
+}
+
+int32_t live_position(const Cell* m, const Cell* key, bool case_) {
+  return locate_live(m, key, case_ ? OP_CASE : OP_DEFAULT);
+}
+
 Cell* push_copy(const Cell* m) { return push_result(*m); }
 
 // ---- Slots ----
@@ -441,6 +450,17 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
   if (!value) {
     int32_t at = locate_live(parent, element, op);
     return push_result(at < 0 ? Cell{T_NONE, 0, 0, 0} : cells(parent)[at + 1]);
+  }
+  if (hash::map_key_in_place_q(element)) {
+    // A key the map has takes the value in place: nothing allocates, nothing to root.
+    int32_t at = locate(parent, element, op);
+    if (at >= 0) {
+      Cell v = *value;
+      v.header &= ~hdr::NEW_LINE;
+      if (!live_at(parent, at)) hash::record(parent->w3)[hash::rec::SIZE]++;
+      cells(parent)[at + 1] = v;
+      return push_result(*value);
+    }
   }
   Cell m = *parent, v = *value;
   gc::Root keep_m(&m), keep_v(&v);

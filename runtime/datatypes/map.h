@@ -32,6 +32,10 @@ void extend(Cell* map, Cell* spec, bool case_);
 // foreach's step: assigns the next live entry's key and value to the two loop words from
 // the position in w1, moving it past the entry. False when no entry is left.
 bool assign_next_entries(Cell* position, const Cell* words, int32_t count);
+// `make map! entries`: an empty map with room for that many entries, in a rooted cell.
+void make_with_room(Cell* out, int64_t entries);
+// The position of a live entry's key cell in the entry block (case-sensitive or not), or -1.
+int32_t live_position(const Cell* map, const Cell* key, bool case_);
 // Pushes a copy of the cell.
 Cell* push_copy(const Cell* map);
 

@@ -318,9 +318,9 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
 }
 
 // The short path of one expression: a value that needs no evaluation (a literal, or a
-// word holding a plain value) with any operators after it that infix_fast computes. Any
-// other expression, or an operator it declines, goes through eval_expression from the
-// start: nothing was consumed, and the value written so far is overwritten.
+// word holding a plain value) with any operators after it that infix_fast computes; an
+// operator it declines goes on through infix_steps with the value in place. Any other
+// expression goes through eval_expression from the start: nothing was consumed.
 // cb is the code's buffer, read since the last allocation, and count its cells (the loops
 // over a block's expressions have just read it).
 [[gnu::always_inline]] inline uint32_t eval_quick_at(const Node& code, SeriesBuffer* cb,
@@ -371,10 +371,11 @@ constexpr std::array<bool, 256> k_plain_value = plain_value_table();
             if (cell::type(w) != T_WORD) break;
             const Cell* op = quick_slot(w);
             if (!op || cell::type(op) != T_OP) break;
-            if (p + 1 >= end || !infix_fast(op, w + 1, left, push)) {
-              S.top = left;
-              return eval_expression(code, pos, end, no_infix, push, false);
-            }
+            // A declined operator (its right operand needs evaluating or is missing, or
+            // another type) takes the infix step from here: the value computed so far is
+            // its left operand, as an evaluation from the start would leave it.
+            if (p + 1 >= end || !infix_fast(op, w + 1, left, push)) [[unlikely]]
+              return infix_steps(code, p, end, push, uint32_t(left - S.args_begin));
             p += 2;
           }
         }
@@ -724,9 +725,14 @@ uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_i
   return pos;
 }
 
+uint32_t eval_expression_quick(const Node& code, uint32_t pos, uint32_t end, bool push) {
+  return eval_quick(code, pos, end, false, push);
+}
+
 uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep) {
   stack::push_interp_native_frame(&words.body);
-  pos = eval_expression(code, pos, end, false, keep, false);
+  // eval_expression's steps, through the short paths where they apply (as eval_block's).
+  pos = eval_quick(code, pos, end, false, keep);
   if (keep) {
     // The value stays as the caller's newest cell.
     Cell v = *last_pushed();
@@ -1242,10 +1248,14 @@ template <bool PATHS>
   return true;
 }
 
+bool refined_fetch(CallState& s, const Cell* path, uint32_t from);
+
 void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
   const Cell* callee = s.callee;
   uint32_t ct = cell::type(callee);
   bool builtin = ct == T_NATIVE || ct == T_ACTION;
+  // A function's or routine's refinements named by a path, by their plan when it has one.
+  if (path && !builtin && !s.apply && fast_paths_on() && refined_fetch(s, path, path_index)) return;
   if (s.infix) S.top += 1;
   // The cache cells are found again whenever something moved (fetching can move buffers
   // and node handles).
@@ -2330,19 +2340,19 @@ void call_routine(const Cell* routine_value) {
 // ---- Path calls with refinements ----
 
 namespace {
-// A path call `f/r1/r2 args` of a native or action whose refinements are words of its spec
-// taking evaluated arguments: the refinements resolved once to the builtin's refinement
-// slots and the arguments it fetches, in the order the general call fetches them (the
-// lead arguments, then each refinement's in the path's order). A plan is trusted while the
-// path keeps the write stamp it was made at, no node was renamed, and the head word holds
-// the same builtin; its argument cache never changes once built. Anything else (a
-// refinement not found or given twice, a get-word or paren in the path, an argument taken
-// unevaluated, more arguments than a plan holds) is marked so the general call takes it
-// and makes the same reports.
+// A path call `f/r1/r2 args` whose refinements are words of the callee's spec taking
+// evaluated arguments: the refinements resolved once to the callee's refinement slots (a
+// builtin's refs array, a function's or routine's frame cells) and the arguments it
+// fetches, in the order the general call fetches them (the lead arguments, then each
+// refinement's in the path's order). A plan is trusted while the path keeps the write
+// stamp it was made at, no node was renamed, and the callee is the same; its argument
+// cache never changes once built. Anything else (a refinement not found or given twice, a
+// get-word or paren in the path, an argument taken unevaluated, more arguments or cells
+// than a plan holds) is marked so the general call takes it and makes the same reports.
 struct RefinedPlan {
   static constexpr uint32_t ARGS = 6, REFS = 4;
   Node path = 0;
-  uint32_t head = 0;
+  uint32_t from = 0;  // the path's first refinement item
   uint32_t stamp = 0;
   uint64_t renames = ~uint64_t(0);
   Node extras = 0;
@@ -2350,32 +2360,49 @@ struct RefinedPlan {
   uint32_t callee_type = 0;
   bool ok = false;
   uint8_t nargs = 0;      // arguments fetched, in order
-  uint8_t ref_count = 0;  // the builtin's refinements (its refs array)
+  uint8_t ref_count = 0;  // builtins: their refinements (the refs array)
   uint8_t used = 0;       // refinements the path names
-  uint8_t ref_slot[REFS];  // each one's slot in the refs array
-  uint8_t ref_at[REFS];    // and the index of its first argument (the arguments before it)
+  uint8_t ref_at[REFS];    // each one's first argument (the count of arguments before it)
+  uint8_t ref_slot[REFS];  // builtins: its slot in the refs array
+  uint16_t ref_index[REFS];  // functions and routines: its cache cell, where its flag lies
   uint16_t arg_k[ARGS];    // each argument's cell in the argument cache, for error reports
   uint64_t types[ARGS];    // the types each argument takes
+  // Functions and routines: the cells the first pass pushes after the lead arguments, one
+  // per cache cell from the first refinement on (bit i: a cell is pushed, and it is a
+  // logic false rather than none), then `locals` local cells.
+  uint32_t tail = 0;
+  uint64_t tail_push = 0, tail_logic = 0;
+  int32_t locals = 0;
 };
 constexpr uint32_t REFINED_PLAN_BITS = 7;
 RefinedPlan g_refined_plans[1u << REFINED_PLAN_BITS];
+constexpr uint32_t NOT_REFINED = ~0u;
 
-inline RefinedPlan& refined_plan_slot(Node path, uint32_t head) {
-  return g_refined_plans[(path + head * 7u) & ((1u << REFINED_PLAN_BITS) - 1)];
+inline RefinedPlan& refined_plan_slot(Node path, uint32_t from) {
+  return g_refined_plans[(path + from * 7u) & ((1u << REFINED_PLAN_BITS) - 1)];
 }
 
-// Fills p for the path (its buffer pb) whose head word holds the builtin callee. False
-// when the argument cache is still to be built (the general call builds it; p is left
-// as it was); otherwise p answers, ok or not. Allocates nothing.
-[[gnu::noinline, gnu::cold]] bool make_refined_plan(RefinedPlan& p, const Cell* path,
+[[gnu::always_inline]] inline bool refined_plan_holds(const RefinedPlan& p, Node path,
+                                                      uint32_t from, uint32_t stamp,
+                                                      const Cell* callee) {
+  return p.path == path && p.from == from && p.stamp == stamp && p.renames == M.renames &&
+         p.extras == callee->w3 && p.callee_w1 == callee->w1 &&
+         p.callee_type == cell::type(callee);
+}
+
+// Fills p for the path's items from `from` on (the path's buffer pb) called on callee.
+// False when the argument cache is still to be built (the general call builds it; p is
+// left as it was); otherwise p answers, ok or not. Allocates nothing.
+[[gnu::noinline, gnu::cold]] bool make_refined_plan(RefinedPlan& p, Node path, uint32_t from,
                                                     SeriesBuffer* pb, const Cell* callee) {
   const Cell* ex = memory::head_cells(buf(callee->w3));
   if (cell::type(ex + 1) != T_BLOCK) return false;
   const Cell* cc = memory::head_cells(buf(ex[1].w2));
   uint32_t cn = cell_units(buf(ex[1].w2));
   uint32_t ct = cell::type(callee);
-  p.path = path->w2;
-  p.head = path->w1;
+  bool builtin = ct == T_NATIVE || ct == T_ACTION;
+  p.path = path;
+  p.from = from;
   p.stamp = memory::stamp(pb);
   p.renames = M.renames;
   p.extras = callee->w3;
@@ -2385,6 +2412,9 @@ inline RefinedPlan& refined_plan_slot(Node path, uint32_t head) {
   p.nargs = 0;
   p.used = 0;
   p.ref_count = 0;
+  p.tail = 0;
+  p.tail_push = p.tail_logic = 0;
+  p.locals = 0;
   // An evaluated argument at cache cell k; false for any other kind.
   auto take = [&](uint32_t k) {
     const Cell* c = cc + k;
@@ -2399,21 +2429,45 @@ inline RefinedPlan& refined_plan_slot(Node path, uint32_t head) {
     if ((cc[k].header & MODE_MASK) == MODE_RETURN) continue;
     if (!take(k)) return true;
   }
-  if (cn == 0 || cell::type(cc + cn - 1) != T_INTEGER) return true;
-  int32_t refs = cell::get_int(cc + cn - 1);
-  if (refs < 1 || refs > 64) return true;
-  p.ref_count = uint8_t(refs);
+  int32_t refs = 0;
+  if (builtin) {
+    if (cn == 0 || cell::type(cc + cn - 1) != T_INTEGER) return true;
+    refs = cell::get_int(cc + cn - 1);
+    if (refs < 1 || refs > 64) return true;
+    p.ref_count = uint8_t(refs);
+  } else {
+    // What the first pass pushes for the cells from the first refinement on.
+    if (cn - k > 64) return true;
+    for (uint32_t j = k; j < cn; ++j) {
+      const Cell* c = cc + j;
+      uint32_t t = cell::type(c);
+      uint64_t bit = uint64_t(1) << (j - k);
+      if (t == T_TYPESET) {
+        if ((c->header & MODE_MASK) != MODE_RETURN) p.tail_push |= bit;
+      } else if (t == T_REFINEMENT) {
+        p.tail_push |= bit;
+        p.tail_logic |= bit;
+      } else if (t == T_INTEGER && j + 1 == cn) {
+        p.locals = cell::get_int(c);
+      } else {
+        return true;
+      }
+    }
+    p.tail = cn - k;
+  }
   const Cell* items = memory::head_cells(pb);
   uint32_t n = cell_units(pb);
   uint64_t seen = 0;
-  for (uint32_t i = path->w1 + 1; i < n; ++i) {
+  for (uint32_t i = from; i < n; ++i) {
     if (cell::type(items + i) != T_WORD || p.used >= RefinedPlan::REFS) return true;
     int32_t index = blk::find_spec_symbol(callee, int32_t(items[i].w2));
     if (index < 0 || uint32_t(index) >= cn || cell::type(cc + index) != T_REFINEMENT) return true;
-    int32_t slot = int32_t(cc[index].w3) - 1;
-    if (slot < 0 || slot >= refs || (seen >> slot) & 1) return true;
+    // A refinement's bit: its slot for builtins, its cell past the lead for the others.
+    int32_t slot = builtin ? int32_t(cc[index].w3) - 1 : index - int32_t(k);
+    if (slot < 0 || slot >= (builtin ? refs : 64) || (seen >> slot) & 1) return true;
     seen |= uint64_t(1) << slot;
-    p.ref_slot[p.used] = uint8_t(slot);
+    p.ref_slot[p.used] = uint8_t(builtin ? slot : 0);
+    p.ref_index[p.used] = uint16_t(index);
     p.ref_at[p.used] = p.nargs;
     ++p.used;
     for (uint32_t a = uint32_t(index) + 1; a < cn; ++a) {
@@ -2423,8 +2477,8 @@ inline RefinedPlan& refined_plan_slot(Node path, uint32_t head) {
     }
   }
   // The general call computes two numbers under an operator's action in place.
-  if (p.nargs == 2 && fast_op_of(ct, int32_t(callee->w1)) != OP_NONE) return true;
-  p.ok = true;
+  if (builtin && fast_op_of(ct, int32_t(callee->w1)) != OP_NONE) return true;
+  p.ok = p.used > 0;
   return true;
 }
 
@@ -2443,15 +2497,60 @@ inline RefinedPlan& refined_plan_slot(Node path, uint32_t head) {
   raise_bad_type(s, &v, k);
 }
 
+// A plan's copy, read before any argument runs: a nested call can take the plan's slot.
+struct RefinedArgs {
+  uint32_t nargs, used, stamp;
+  uint64_t types[RefinedPlan::ARGS];
+  uint16_t arg_k[RefinedPlan::ARGS];
+  uint8_t ref_at[RefinedPlan::REFS];
+  [[gnu::always_inline]] explicit RefinedArgs(const RefinedPlan& p)
+      : nargs(p.nargs), used(p.used), stamp(p.stamp) {
+    std::memcpy(types, p.types, sizeof types);
+    std::memcpy(arg_k, p.arg_k, sizeof arg_k);
+    std::memcpy(ref_at, p.ref_at, sizeof ref_at);
+  }
+};
+
+// Fetches argument i of a plan at pos and checks its type, as the plain calls fetch theirs:
+// a literal that no operator follows is pushed as it is, anything else goes through
+// eval_quick (then `ran` is set: code may have run). cb is the code's buffer as of cb_moves.
+[[gnu::always_inline]] inline uint32_t fetch_refined(const RefinedArgs& a, uint32_t i,
+                                                     const Cell* callee, const stack::Frame* f,
+                                                     const Node& code, SeriesBuffer*& cb,
+                                                     uint64_t& cb_moves, uint32_t pos,
+                                                     uint32_t end, bool& ran) {
+  if (pos >= end) [[unlikely]] raise_refined_no_arg(callee, a.arg_k[i], f);
+  if (cb_moves != epoch()) [[unlikely]] {
+    cb = code_buf(code);
+    cb_moves = epoch();
+  }
+  const Cell* v = memory::head_cells(cb) + pos;
+  uint32_t limit = cell_units(cb);
+  if (end < limit) limit = end;
+  if (pos < limit && k_inert[cell::type(v)] && (pos + 1 >= limit || cell::type(v + 1) != T_WORD)) {
+    push_cell(v);
+    ++pos;
+  } else {
+    pos = eval_quick_in(code, cb, pos, end, false, true);
+    ran = true;
+  }
+  if (!takes_type_q(a.types[i], cell::type(S.top - 1))) [[unlikely]]
+    raise_refined_bad_type(callee, a.arg_k[i], f);
+  return pos;
+}
+
 // The rest of a refined call whose path was written by its own arguments' evaluation: the
 // general call reads the path item by item between the refinements' arguments, so from
-// item on it is read as fetch_arguments reads it. path is a rooted copy.
+// item on it is read as fetch_arguments reads it. path is a rooted copy; refs is the
+// builtin's refs array (null for functions and routines, whose frame starts at frame_base).
 [[gnu::noinline, gnu::cold]] uint32_t refined_call_rest(const Cell* callee, const Cell* path,
                                                         uint32_t item, int32_t* refs,
-                                                        int32_t fetched, const stack::Frame* f,
+                                                        int32_t fetched, Cell* frame_base,
+                                                        const stack::Frame* f,
                                                         const Node& code, uint32_t pos,
                                                         uint32_t end) {
   CallState s{callee, &code, pos, end, f, false, false, false, false};
+  bool builtin = refs != nullptr;
   auto cache = [callee] { return memory::head_cells(buf(memory::head_cells(buf(callee->w3))[1].w2)); };
   uint32_t cache_n = blk::count(memory::head_cells(buf(callee->w3))[1].w2);
   for (; item < blk::count(path->w2); ++item) {
@@ -2472,59 +2571,54 @@ inline RefinedPlan& refined_plan_slot(Node path, uint32_t head) {
       iw.header = T_WORD;
       error::raise(err::script::no_refine, &n, &iw);
     }
-    int32_t slot = int32_t(rc->w3) - 1;
-    if (used) {
-      if (refs[slot] != -1) error::raise(err::script::dup_refine, path);
-      refs[slot] = fetched;
+    if (builtin) {
+      int32_t slot = int32_t(rc->w3) - 1;
+      if (used) {
+        if (refs[slot] != -1) error::raise(err::script::dup_refine, path);
+        refs[slot] = fetched;
+      }
+    } else {
+      Cell* flag = frame_base + index;
+      if (flag->w1 != 0) error::raise(err::script::dup_refine, path);
+      flag->w1 = used ? 1 : 0;
     }
+    Cell* mark = top();
+    uint32_t arg = 0;
     for (uint32_t k = uint32_t(index) + 1; k < cache_n; ++k) {
       Cell tc = cache()[k];
       if (cell::type(&tc) != T_TYPESET || (tc.header & MODE_MASK) == MODE_RETURN) break;
+      ++arg;
       fetch_argument(s, tc.header & MODE_MASK, callee, k);
       if (used) {
         check_type(s, &tc, last_pushed(), k);
+        if (!builtin) frame_base[index + arg] = *last_pushed();
         ++fetched;
       } else {
         stack::drop_cells(1);
       }
     }
+    if (!builtin) S.top = mark;
   }
   return s.pos;
 }
 
-// The path call `f/r1/r2 args` by its plan, with the general call's frame, checks, order
-// of evaluation and result: the position after it, or NOT_REFINED (nothing done) when the
-// general call must take it. Callers test that nothing is traced and the path is neither
-// set nor get.
-constexpr uint32_t NOT_REFINED = ~0u;
-[[gnu::noinline]] uint32_t refined_call(const Cell* path, const Node& code, uint32_t pos,
-                                        uint32_t end, bool push) {
+// A builtin's path call `f/r1/r2 args` (the head word's value is slot, the path's buffer
+// pb) by its plan, with the general call's frame, checks, order of evaluation and result:
+// the position after it, or NOT_REFINED (nothing done) when the general call must take it.
+// Callers test that nothing is traced and the path is neither set nor get.
+[[gnu::noinline]] uint32_t refined_call(const Cell* path, const Cell* slot, SeriesBuffer* pb,
+                                        const Node& code, uint32_t pos, uint32_t end,
+                                        bool push) {
   if (!fast_paths_on() || (!push && S.top != S.base)) return NOT_REFINED;
-  SeriesBuffer* pb = code_buf(path->w2);
   uint32_t head = path->w1;
-  if (head + 1 >= cell_units(pb)) return NOT_REFINED;
-  const Cell* hw = memory::head_cells(pb) + head;
-  if (cell::type(hw) != T_WORD) return NOT_REFINED;
-  const Cell* slot = quick_slot(hw);
-  if (!slot) return NOT_REFINED;
-  uint32_t ct = cell::type(slot);
-  if (ct != T_NATIVE && ct != T_ACTION) return NOT_REFINED;
-  RefinedPlan& p = refined_plan_slot(path->w2, head);
-  if (!(p.path == path->w2 && p.head == head && p.stamp == memory::stamp(pb) &&
-        p.renames == M.renames && p.extras == slot->w3 && p.callee_w1 == slot->w1 &&
-        p.callee_type == ct)) [[unlikely]] {
-    if (!make_refined_plan(p, path, pb, slot)) return NOT_REFINED;
+  RefinedPlan& p = refined_plan_slot(path->w2, head + 1);
+  if (!refined_plan_holds(p, path->w2, head + 1, memory::stamp(pb), slot)) [[unlikely]] {
+    if (!make_refined_plan(p, path->w2, head + 1, pb, slot)) return NOT_REFINED;
   }
   if (!p.ok) return NOT_REFINED;
-  // Read now: a nested call can take the plan's slot.
-  uint32_t nargs = p.nargs, used = p.used, stamp = p.stamp;
-  uint64_t types[RefinedPlan::ARGS];
-  uint16_t arg_k[RefinedPlan::ARGS];
-  uint8_t ref_slot[RefinedPlan::REFS], ref_at[RefinedPlan::REFS];
-  std::memcpy(types, p.types, sizeof types);
-  std::memcpy(arg_k, p.arg_k, sizeof arg_k);
+  RefinedArgs a(p);
+  uint8_t ref_slot[RefinedPlan::REFS];
   std::memcpy(ref_slot, p.ref_slot, sizeof ref_slot);
-  std::memcpy(ref_at, p.ref_at, sizeof ref_at);
   int32_t refs[64];
   for (uint32_t i = 0; i < p.ref_count; ++i) refs[i] = -1;
   // The path's copy, the head's value and the callee's copy below the frame, as the general
@@ -2538,7 +2632,8 @@ constexpr uint32_t NOT_REFINED = ~0u;
   S.top = kept + 3;
   const Cell* callee = kept + 2;
   stack::Frame* f = stack::detail::push_record_unchecked(
-      hw, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+      memory::head_cells(pb) + head,
+      (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
   SeriesBuffer* cb = code_buf(code);
   uint64_t cb_moves = epoch();
   bool ran = false;  // code ran since the path was read last
@@ -2546,46 +2641,98 @@ constexpr uint32_t NOT_REFINED = ~0u;
   // The lead arguments, then each refinement's: the general call reads the path's item
   // before each refinement's arguments, so an argument that wrote the path is noticed there.
   for (uint32_t g = 0;; ++g) {
-    uint32_t stop = g < used ? ref_at[g] : nargs;
-    for (; i < stop; ++i) {
-      if (pos >= end) [[unlikely]] raise_refined_no_arg(callee, arg_k[i], f);
-      if (cb_moves != epoch()) [[unlikely]] {
-        cb = code_buf(code);
-        cb_moves = epoch();
-      }
-      const Cell* v = memory::head_cells(cb) + pos;
-      uint32_t limit = cell_units(cb);
-      if (end < limit) limit = end;
-      if (pos < limit && k_inert[cell::type(v)] &&
-          (pos + 1 >= limit || cell::type(v + 1) != T_WORD)) {
-        push_cell(v);
-        ++pos;
-      } else {
-        pos = eval_quick_in(code, cb, pos, end, false, true);
-        ran = true;
-      }
-      if (!takes_type_q(types[i], cell::type(S.top - 1))) [[unlikely]]
-        raise_refined_bad_type(callee, arg_k[i], f);
-    }
-    if (g == used) break;
+    uint32_t stop = g < a.used ? a.ref_at[g] : a.nargs;
+    for (; i < stop; ++i) pos = fetch_refined(a, i, callee, f, code, cb, cb_moves, pos, end, ran);
+    if (g == a.used) break;
     if (ran) {
-      if (memory::stamp_of(kept->w2) != stamp) [[unlikely]] {
-        pos = refined_call_rest(callee, kept, head + 1 + g, refs, int32_t(i), f, code,
+      if (memory::stamp_of(kept->w2) != a.stamp) [[unlikely]] {
+        pos = refined_call_rest(callee, kept, head + 1 + g, refs, int32_t(i), nullptr, f, code,
                                 pos, end);
         break;
       }
       ran = false;
     }
-    refs[ref_slot[g]] = ref_at[g];
+    refs[ref_slot[g]] = a.ref_at[g];
   }
   int32_t id = int32_t(callee->w1);
-  if (ct == T_NATIVE) natives::table[id - 1](0, refs);
+  if (cell::type(callee) == T_NATIVE) natives::table[id - 1](0, refs);
   else actions::entry_table[id - 1](refs);
   stack::pop_frame();
   Cell r = kept[3];
   S.top = kept;
   if (push) push_cell(&r);
   else only_result(&r);
+  return pos;
+}
+
+// The arguments of a function's or routine's path call (fetch_arguments' part for a path
+// whose refinements start at item `from`) by its plan: the same frame cells, checks and
+// order of evaluation. False (nothing done) when the general fetch must take it.
+[[gnu::noinline]] bool refined_fetch(CallState& s, const Cell* path, uint32_t from) {
+  const Cell* callee = s.callee;
+  SeriesBuffer* pb = code_buf(path->w2);
+  RefinedPlan& p = refined_plan_slot(path->w2, from);
+  if (!refined_plan_holds(p, path->w2, from, memory::stamp(pb), callee)) [[unlikely]] {
+    if (!make_refined_plan(p, path->w2, from, pb, callee)) return false;
+  }
+  if (!p.ok) return false;
+  RefinedArgs a(p);
+  uint16_t ref_index[RefinedPlan::REFS];
+  std::memcpy(ref_index, p.ref_index, sizeof ref_index);
+  uint32_t tail = p.tail;
+  uint64_t tail_push = p.tail_push, tail_logic = p.tail_logic;
+  int32_t locals = p.locals;
+  const Node& code = *s.code;
+  SeriesBuffer* cb = code_buf(code);
+  uint64_t cb_moves = epoch();
+  uint32_t pos = s.pos, end = s.end;
+  Cell* frame_base = base();
+  const stack::Frame* f = s.frame;
+  bool ran = false;  // code ran since the path was read last
+  uint32_t i = 0;
+  for (; i < (a.used ? a.ref_at[0] : a.nargs); ++i)
+    pos = fetch_refined(a, i, callee, f, code, cb, cb_moves, pos, end, ran);
+  // The flags (false) and the refinements' argument cells (none) the first pass pushes.
+  for (uint32_t j = 0; j < tail; ++j) {
+    if (!((tail_push >> j) & 1)) continue;
+    *reserve() = Cell{(tail_logic >> j) & 1 ? T_LOGIC : T_NONE, 0, 0, 0};
+  }
+  for (uint32_t g = 0; g < a.used; ++g) {
+    if (ran) {
+      if (memory::stamp_of(path->w2) != a.stamp) [[unlikely]] {
+        pos = refined_call_rest(callee, path, from + g, nullptr, 0, frame_base, f, code, pos, end);
+        break;
+      }
+      ran = false;
+    }
+    uint32_t index = ref_index[g];
+    frame_base[index].w1 = 1;
+    Cell* mark = S.top;
+    uint32_t stop = g + 1 < a.used ? a.ref_at[g + 1] : a.nargs;
+    for (uint32_t arg = 1; i < stop; ++i, ++arg) {
+      pos = fetch_refined(a, i, callee, f, code, cb, cb_moves, pos, end, ran);
+      frame_base[index + arg] = S.top[-1];
+    }
+    S.top = mark;
+  }
+  s.pos = pos;
+  function::push_defaults(locals);
+  return true;
+}
+
+// A path call whose head word holds a function or routine: the general path's steps for
+// it (the path's copy and the head's value kept below the call), without the walk over
+// the path's other items; the call's refinements are fetched by refined_fetch.
+[[gnu::noinline]] uint32_t path_function_call(const Cell* path_in, const Node& code, uint32_t pos,
+                                              uint32_t end, bool push) {
+  Cell* path = push_cell(path_in);  // a stack cell: its node is kept current
+  uint32_t remembered = stack::index_of(path);
+  Cell hw = blk::cells(path->w2)[path->w1];
+  Cell* current = push_cell(slot_of(&hw));
+  pos = call_value(current, code, pos, end, true, path, path->w1 + 1, &hw, nullptr, 0, false);
+  Cell r = *last_pushed();
+  S.top = stack::at_index(remembered);
+  deliver(&r, push, code, pos);
   return pos;
 }
 }  // namespace
@@ -2597,7 +2744,7 @@ uint32_t eval_path_steps(const Cell* path_in, const Node& code, uint32_t pos, ui
                          bool set, bool get, bool push, uint32_t option);
 }  // namespace
 
-[[gnu::noinline]] uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
+uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end, bool set,
                    bool get, bool push, uint32_t option) {
   // word/integer read from a block: the block's pick without the step machinery; a call
   // word/refinement... by its plan; anything else (a function picked this way is called)
@@ -2613,8 +2760,15 @@ uint32_t eval_path_steps(const Cell* path_in, const Node& code, uint32_t pos, ui
           return pos;
         }
       } else if (!get && cell::type(pc + 1) == T_WORD) {
-        uint32_t after = refined_call(path_in, code, pos, end, push);
-        if (after != NOT_REFINED) return after;
+        if (const Cell* slot = quick_slot(pc)) {
+          uint32_t t = cell::type(slot);
+          if (t == T_NATIVE || t == T_ACTION) {
+            uint32_t after = refined_call(path_in, slot, pb, code, pos, end, push);
+            if (after != NOT_REFINED) return after;
+          } else if ((t == T_FUNCTION || t == T_ROUTINE) && fast_paths_on()) {
+            return path_function_call(path_in, code, pos, end, push);
+          }
+        }
       }
     }
   }

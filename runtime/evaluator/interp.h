@@ -60,6 +60,9 @@ void eval_branch(const Cell* block);
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions);
 uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);
+// eval_expression(code, pos, end, false, push, false) through an expression's short paths
+// where they apply (the same frames, results and reports), as a block's evaluation runs it.
+uint32_t eval_expression_quick(const Node& code, uint32_t pos, uint32_t end, bool push);
 uint32_t eval_next_index(const Cell* block);
 
 // Apply flags: 1 apply/all, 2 apply, plus 4 with /safer. An infix call takes the op! cell

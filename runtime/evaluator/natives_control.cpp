@@ -127,7 +127,7 @@ uint32_t eval_one(Cell* code, uint32_t pos, bool branch = false) {
     // eval_next's steps, with the flag on its record.
     stack::push_interp_native_frame(&interp::words.body);
     stack::mark_branch_frame();
-    pos = interp::eval_expression(code->w2, pos, end, false, false, false);
+    pos = interp::eval_expression_quick(code->w2, pos, end, false);
     stack::pop_frame_to_result();
   } else {
     pos = interp::eval_next(code->w2, pos, end, false);

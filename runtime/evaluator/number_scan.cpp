@@ -67,6 +67,42 @@ double convert_float(const uint8_t* text, int32_t length, int bias) {
   return dtoa::text_to_float(buf, buf + n, bias, nullptr);
 }
 
+bool json_number(const uint8_t* text, int32_t length, Cell* out) {
+  if (length <= 0 || length > 64) return false;
+  int32_t i = text[0] == '-' ? 1 : 0;
+  if (i >= length) return false;
+  bool whole = true;
+  for (int32_t k = i; k < length; ++k) {
+    uint8_t c = text[k];
+    if (c >= '0' && c <= '9') continue;
+    if (c != '.' && c != 'e' && c != 'E' && c != '+' && c != '-') return false;
+    whole = false;
+  }
+  if (!whole) {
+    if (!float_syntax_q(text, length)) return false;
+    *out = Cell{T_FLOAT, 0, 0, 0};
+    cell::put_double(out, convert_float(text, length, 0));
+    return true;
+  }
+  // load_integer's reading, without apostrophes (a JSON number has none)
+  bool negative = i == 1;
+  int32_t digits = length - i;
+  int64_t value = 0;
+  for (int32_t k = i; k < length; ++k)
+    if (value <= 10000000000LL) value = value * 10 + (text[k] - '0');
+  int64_t limit = negative ? 2147483648LL : 2147483647LL;
+  if (digits > 10 || value > limit) {
+    const char* p = reinterpret_cast<const char*>(text) + i;
+    double d = dtoa::text_to_float(p, p + digits, 0, nullptr);
+    *out = Cell{T_FLOAT, 0, 0, 0};
+    cell::put_double(out, negative ? -d : d);
+    return true;
+  }
+  int32_t v = negative ? int32_t(-value) : int32_t(value);
+  *out = Cell{T_INTEGER, 0, uint32_t(v), 0};
+  return true;
+}
+
 double special_float(const uint8_t* text, int32_t length) {
   int32_t i = 0;
   bool negative = false, sign = false;

@@ -50,6 +50,11 @@ bool time_text(const uint8_t* text, int32_t length, double* seconds);
 bool date_text_q(const uint8_t* text, int32_t length);
 // Money text: sign, currency code, $, digits; unit is the character size of text.
 bool money_syntax_q(const uint8_t* text, int32_t count, uint32_t unit);
+// The value the lexer loads from a JSON number text (optional "-", digits, optional fraction
+// and exponent) of at most 64 bytes, in out: an integer token as load_integer reads it (a
+// float beyond the 32-bit range), one with "." or an exponent as load_float does. False
+// (out untouched) for any other text, which the lexer itself then reads.
+bool json_number(const uint8_t* text, int32_t length, Cell* out);
 // Binary literal "[base]#{...}" to bytes; false when invalid.
 bool binary_text(const uint8_t* text, int32_t length, std::string* bytes);
 

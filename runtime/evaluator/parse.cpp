@@ -660,7 +660,8 @@ struct Engine {
     // nothing above allocated: the checks raise or return
     SeriesBuffer* b = rs_cur();
     if (frame >= 0) memory::head_cells(b)[frame].w1 = uint32_t(ri);
-    set_rules(*block_cell);
+    rules = *block_cell;  // set_rules, the buffers being current
+    rules_buf = memory::node_buffer(rules.w2);
     rules.header = T_BLOCK;
     Cell triple{T_TRIPLE, rules.w1, input.w1, uint32_t(units_in(in_cur()))};
     if (b->tail + 2 * sizeof(Cell) <= uint32_t(b->capacity)) {
@@ -669,25 +670,30 @@ struct Engine {
       at[1] = triple;
       b->tail += 2 * sizeof(Cell);
       frame = cells_in(b) - 1;
+      ++rec[h];  // nothing allocated: no node renamed, the same bucket
     } else {
       rpush_rooted(&rules);
       rpush(triple);
       frame = rtop() - 1;
+      if (M.renames != rec_renames) rec_rebuild();  // counts the new frame too
+      else ++rec[h];
     }
-    if (M.renames != rec_renames) rec_rebuild();  // counts the new frame too
-    else ++rec[h];  // no node renamed: the same block, the same bucket
     ri = int32_t(rules.w1);
     if (tracing && !ev("push")) return GO_DONE;
     return GO_FETCH;
   }
 
-  // Drops a rule-block frame; the enclosing block becomes current.
+  // Drops a rule-block frame; the enclosing block becomes current. From pop, with the
+  // buffers current (nothing here allocates).
   void drop_block_frame() {
-    rec_drop_top();
-    rdrop(2);
+    if (M.renames != rec_renames) rec_rebuild();
+    SeriesBuffer* b = rs_cur();
+    const Cell* top = memory::tail_cells(b) - 1;
+    --rec[rec_hash(top[-1].w2, top[-1].w1, top->w2)];
+    b->tail -= 2 * uint32_t(sizeof(Cell));
     frame = find_block_frame();
     if (frame >= 0) {
-      const Cell* c = memory::head_cells(rs_b());
+      const Cell* c = memory::head_cells(b);
       set_rules(c[frame - 1]);
       ri = int32_t(c[frame].w1);
     }
@@ -715,6 +721,15 @@ struct Engine {
     switch (cell::type(&item)) {
       case T_WORD: {
         Kw k = keyword_of(item.w2);
+        if (k == K_ANY || k == K_SOME || k == K_OPT) {  // the common ones without the switch
+          need(ri < cells_in(rules_cur()));
+          return repeat(k == K_SOME ? 1 : 0, k == K_OPT ? 1 : -1, code::REPEAT);
+        }
+        if (k == K_PIPE) {  // the alternative matched: so does the block
+          need(ri < cells_in(rules_cur()) && cells_in(rs_cur()) - 1 == frame);
+          flag = true;
+          return GO_POP;
+        }
         if (k != KW_UNKNOWN && k != K_ONLY && k != K_AFTER) return keyword(k);
         word_value(&item, &value);
         uint32_t vt = cell::type(&value);
@@ -894,7 +909,7 @@ struct Engine {
   bool block_fails(const Cell* rule, bool more, uint32_t ch, int levels) {
     const SeriesBuffer* b = memory::node_buffer(rule->w2);
     const Cell* c = memory::head_cells(const_cast<SeriesBuffer*>(b));
-    int32_t n = units_in(b), i = int32_t(rule->w1);
+    int32_t n = cells_in(b), i = int32_t(rule->w1);
     const Compiled* cp = compiled_of(rule->w2, b);
     for (;;) {
       if (i >= n) return false;  // an empty alternative matches
@@ -1691,7 +1706,7 @@ struct Engine {
     if (k != code::REPEAT && k != code::WHILE) return false;
     Cell open = c[cmd - 1], counts = c[cmd - 2];
     int32_t max = int32_t(counts.w2), count = int32_t(counts.w3);
-    int32_t len = units_in(in_b());
+    int32_t len = units_in(in_cur());  // rs_b above checked the moves
     bool stuck = input.w1 == open.w2 && len >= int32_t(open.w3);
     if (!((max < 0 || count < max) && (k == code::WHILE || !stuck))) return false;
     if (top - 1 - head >= STACK_LIMIT) return false;
@@ -1736,11 +1751,14 @@ struct Engine {
   State pop() {
     // Only the current rule block's frame is popped; a command above it finishes first.
     if (rtop() - 1 != frame) return GO_AFTER;
-    if (tracing && !ev("pop")) return GO_DONE;
-    if (flag && next_iteration()) return GO_FETCH;
-    if (!flag) input.w1 = rat(frame)->w2;
+    if (tracing) {
+      if (!ev("pop")) return GO_DONE;
+      buffers_current();  // the callback ran
+    }
+    if (flag && next_iteration()) return GO_FETCH;  // nothing in it allocates
+    if (!flag) input.w1 = memory::head_cells(rs_cur())[frame].w2;
     drop_block_frame();
-    if (rtop() <= rhead()) return GO_DONE;
+    if (cells_in(rs_cur()) <= rhead()) return GO_DONE;
     return GO_AFTER;
   }
 

@@ -3,18 +3,22 @@
 #include "runtime/io/json_unescape.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/bitset.h"
+#include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/error.h"
+#include "runtime/evaluator/number_scan.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/gc.h"
 #include "runtime/evaluator/blk.h"
@@ -29,6 +33,11 @@ namespace {
 
 int32_t g_index = -1;
 int32_t g_emit_index = -1;
+int32_t g_members_index = -1;
+int32_t g_items_index = -1;
+int32_t g_object_map_index = -1;
+int32_t g_add_name_index = -1;
+int32_t g_add_number_index = -1;
 
 [[noreturn]] void bad(const Cell* s) { error::raise(err::script::invalid_data, s); }
 
@@ -118,11 +127,8 @@ void unescape_routine() {
 // other one escaped (the seven short escapes, else \u and four upper-case hex digits, a
 // surrogate pair beyond U+FFFF). The output takes the text's unit when a character of it is
 // copied, as an append of the text would. The output is the encoder's own new string.
-void emit_string_routine() {
-  Cell* out = stack::state().base;  // argument cells: the collector sees them
-  Cell* text = out + 1;
-  const Cell* chars = out + 2;
-  const Cell* after = out + 3;
+// emit-string's work on cells the collector sees (out is rewritten when its buffer grows).
+void emit_text(Cell* out, Cell* text, const Cell* chars, const Cell* after) {
   uint32_t t = cell::type(text);
   if (t == T_WORD) {  // a word forms to its name: the symbol's own string, nothing made
     *text = Cell{T_STRING, 0, symbol::string_node(int32_t(text->w2)), 0};
@@ -181,8 +187,6 @@ void emit_string_routine() {
         w += ou;
         if (at == T_CHAR) unicode::store_unit(w, ou, cell::get_int(after));
         ob->tail = ob->head + uint32_t(need);
-        Cell result = *out;
-        stack::set_only_result(&result);
         return;
       }
     }
@@ -247,8 +251,290 @@ void emit_string_routine() {
     if (!more.empty()) unit = std::max(unit, string::unit_of(after));
   }
   string::replace_chars(out, string::count_from_start(out), 0, cps, 1, unit);
+}
+
+void emit_string_routine() {
+  Cell* out = stack::state().base;  // argument cells: the collector sees them
+  emit_text(out, out + 1, out + 2, out + 3);
   Cell result = *out;
   stack::set_only_result(&result);
+}
+
+// ---- Runs of plain members and items ----
+// The compact encoder writes a map's members and an array's items that need no call of its
+// own here, each as its Kel code would: the name as emit-string writes it and ":", then the
+// value and ",". A value needs no call when it is plain (a string through emit-string, an
+// integer formed, a finite float molded, "true", "false", "null") or a map with word keys
+// only (else `{}`) or a block whose members or items need none either, a few levels deep
+// ("{" or "[", the members or items, the last comma made the closing bracket, ","). The
+// first other value ends the run and goes back to the Kel code, which writes it (or raises
+// its error) with the calls it always made. No Kel code runs here: nothing can change the
+// values while they are written.
+
+constexpr int32_t FULL_BUDGET = 0x7FFFFFFF;
+
+bool plain_value_q(const Cell* v) {
+  switch (cell::type(v)) {
+    case T_STRING: case T_INTEGER: case T_LOGIC: case T_NONE: return true;
+    case T_FLOAT: return std::isfinite(cell::get_double(v));
+    default: return false;
+  }
+}
+
+// Appends ASCII text to the output (the encoder's own string: no owner to tell).
+void append_ascii(Cell* out, const char* text) {
+  uint32_t n = uint32_t(std::strlen(text));
+  SeriesBuffer* ob = memory::node_buffer(out->w2);
+  uint32_t ou = memory::unit(ob);
+  uint64_t used = memory::used_bytes(ob);
+  uint64_t need = used + uint64_t(n) * ou;
+  if (need > 0x7FFFFF00u) error::raise(err::internal::no_memory);
+  if (uint64_t(ob->head) + need > uint64_t(ob->capacity)) {
+    ob = memory::series_grow_copy_node(out->w2, int32_t(std::min<uint64_t>(need * 2, 0x7FFFFF00u)));
+    out->w2 = ob->node;
+  }
+  uint8_t* w = memory::head(ob) + used;
+  for (uint32_t i = 0; i < n; ++i, w += ou) unicode::store_unit(w, ou, uint8_t(text[i]));
+  ob->tail = ob->head + uint32_t(need);
+}
+
+// Container levels a value written here may have (a value nested deeper, or holding itself,
+// goes back to the Kel code).
+constexpr int INLINE_DEPTH = 4;
+
+bool word_keys_only_q(Node entries) {
+  for (uint32_t k = 0, n = blk::count(entries); k + 1 < n; k += 2) {
+    const Cell* e = blk::cells(entries) + k;
+    if (cell::type(e + 1) != 0 && cell::type(e) != T_SET_WORD) return false;
+  }
+  return true;
+}
+
+// Whether the value is written here: plain, or a container of such values within depth
+// levels. Nothing allocates.
+bool written_here_q(const Cell* v, int depth) {
+  switch (cell::type(v)) {
+    case T_MAP: {
+      if (depth == 0 || !word_keys_only_q(v->w2)) return false;
+      for (uint32_t k = 0, n = blk::count(v->w2); k + 1 < n; k += 2) {
+        const Cell* e = blk::cells(v->w2) + k;
+        if (cell::type(e + 1) != 0 && !written_here_q(e + 1, depth - 1)) return false;
+      }
+      return true;
+    }
+    case T_BLOCK: {
+      if (depth == 0) return false;
+      for (uint32_t k = v->w1, n = blk::count(v->w2); k < n; ++k)
+        if (!written_here_q(blk::cells(v->w2) + k, depth - 1)) return false;
+      return true;
+    }
+    default:
+      return plain_value_q(v);
+  }
+}
+
+// `change back tail output` with the bracket and ",": the last value's comma closes it.
+void close_with(Cell* out, char bracket) {
+  SeriesBuffer* ob = memory::node_buffer(out->w2);
+  uint32_t ou = memory::unit(ob);
+  unicode::store_unit(memory::tail(ob) - ou, ou, uint8_t(bracket));
+  append_ascii(out, ",");
+}
+
+// Writes a plain value then ",". scratch: two stack cells.
+void emit_plain(Cell* out, const Cell* value, const Cell* chars, Cell* scratch) {
+  switch (cell::type(value)) {
+    case T_STRING:
+      scratch[0] = *value;
+      scratch[1] = Cell{T_CHAR, 0, uint32_t(','), 0};
+      emit_text(out, scratch, chars, scratch + 1);
+      return;
+    case T_INTEGER:
+      scratch[0] = *value;
+      actions::direct_form(scratch, out, nullptr, FULL_BUDGET);
+      break;
+    case T_FLOAT:
+      scratch[0] = *value;
+      actions::direct_mold(scratch, out, false, false, false, nullptr, FULL_BUDGET, 0);
+      break;
+    case T_LOGIC:
+      append_ascii(out, value->w1 ? "true" : "false");
+      break;
+    default:
+      append_ascii(out, "null");
+      break;
+  }
+  append_ascii(out, ",");
+}
+
+// Writes a value written_here_q allows, then ",". v: a stack cell; scratch: two stack cells.
+void emit_value(Cell* out, Cell* v, const Cell* chars, Cell* scratch) {
+  uint32_t t = cell::type(v);
+  if (t == T_MAP) {
+    if (map::length_q(v) == 0) {
+      append_ascii(out, "{},");
+      return;
+    }
+    append_ascii(out, "{");
+    for (uint32_t k = 0; k + 1 < blk::count(v->w2); k += 2) {
+      Cell key = blk::cells(v->w2)[k];
+      if (cell::type(blk::cells(v->w2) + k + 1) == 0) continue;  // a removed entry
+      scratch[0] = Cell{T_STRING, 0, symbol::string_node(int32_t(key.w2)), 0};
+      scratch[1] = Cell{T_CHAR, 0, uint32_t(':'), 0};
+      emit_text(out, scratch, chars, scratch + 1);
+      Cell* value = stack::push_copy(blk::cells(v->w2) + k + 1);
+      emit_value(out, value, chars, scratch);
+      stack::drop_cells(1);
+    }
+    close_with(out, '}');
+    return;
+  }
+  if (t == T_BLOCK) {
+    if (v->w1 >= blk::count(v->w2)) {
+      append_ascii(out, "[],");
+      return;
+    }
+    append_ascii(out, "[");
+    for (uint32_t k = v->w1; k < blk::count(v->w2); ++k) {
+      Cell* item = stack::push_copy(blk::cells(v->w2) + k);
+      emit_value(out, item, chars, scratch);
+      stack::drop_cells(1);
+    }
+    close_with(out, ']');
+    return;
+  }
+  emit_plain(out, v, chars, scratch);
+}
+
+// emit-members output map chars after: the members of a map whose keys are all words, from
+// the one after the word `after` (none: the first), up to the first one whose value is not
+// written here: its key is the result (a word!), none once every member is written. A map with a
+// key of another kind writes nothing and gives false.
+void emit_members_routine() {
+  Cell* out = stack::state().base;
+  Cell* m = out + 1;
+  const Cell* chars = out + 2;
+  Cell* after = out + 3;
+  Cell* scratch = stack::reserve_cell();
+  stack::reserve_cell();
+  *scratch = scratch[1] = Cell{T_NONE, 0, 0, 0};
+  int32_t i = 0;
+  if (cell::type(after) == T_NONE) {
+    if (!word_keys_only_q(m->w2)) {
+      Cell r{T_LOGIC, 0, 0, 0};
+      stack::set_only_result(&r);
+      return;
+    }
+  } else {
+    i = map::live_position(m, after, true);
+    if (i < 0) error::raise(err::script::invalid_arg, after);  // not a key of the map
+    i += 2;
+  }
+  Cell result{T_NONE, 0, 0, 0};
+  for (; i + 1 < int32_t(blk::count(m->w2)); i += 2) {
+    Cell key = blk::cells(m->w2)[i], value = blk::cells(m->w2)[i + 1];
+    if (cell::type(&value) == 0) continue;  // a removed entry
+    if (!written_here_q(&value, INLINE_DEPTH)) {
+      result = Cell{T_WORD, key.w1, key.w2, key.w3};
+      break;
+    }
+    // the name: the word's own string, nothing made
+    scratch[0] = Cell{T_STRING, 0, symbol::string_node(int32_t(key.w2)), 0};
+    scratch[1] = Cell{T_CHAR, 0, uint32_t(':'), 0};
+    emit_text(out, scratch, chars, scratch + 1);
+    Cell* v = stack::push_copy(blk::cells(m->w2) + i + 1);  // read again: writing moves buffers
+    emit_value(out, v, chars, scratch);
+    stack::drop_cells(1);
+  }
+  stack::set_only_result(&result);
+}
+
+// emit-items output items chars: the items of a block from its index up to the first one
+// not written here: the block at that item is the result, none once every item is written.
+void emit_items_routine() {
+  Cell* out = stack::state().base;
+  Cell* items = out + 1;
+  const Cell* chars = out + 2;
+  Cell* scratch = stack::reserve_cell();
+  stack::reserve_cell();
+  *scratch = scratch[1] = Cell{T_NONE, 0, 0, 0};
+  Cell result{T_NONE, 0, 0, 0};
+  for (uint32_t i = items->w1; i < blk::count(items->w2); ++i) {
+    if (!written_here_q(blk::cells(items->w2) + i, INLINE_DEPTH)) {
+      result = *items;
+      result.w1 = i;
+      break;
+    }
+    Cell* v = stack::push_copy(blk::cells(items->w2) + i);
+    emit_value(out, v, chars, scratch);
+    stack::drop_cells(1);
+  }
+  stack::set_only_result(&result);
+}
+
+// add-number res start end plain?: the number text from start to end (the decoder's input),
+// while no pre-load hook wants to see it (plain?), appended to res as the value
+// `pick transcode text 1` gives, and true; false with nothing done for a text the lexer
+// must read itself (a long one).
+void add_number_routine() {
+  Cell* res = stack::state().base;
+  const Cell* start = res + 1;
+  const Cell* end = res + 2;
+  const Cell* plain = res + 3;
+  Cell truth{T_LOGIC, 0, 0, 0};
+  Cell value{T_NONE, 0, 0, 0};
+  bool done = false;
+  if (cell::type(plain) == T_LOGIC && plain->w1 && start->w2 == end->w2 && end->w1 >= start->w1) {
+    uint8_t text[64];
+    SeriesBuffer* b = memory::node_buffer(start->w2);
+    uint32_t u = memory::unit(b), n = memory::units(b);
+    int32_t count = int32_t(end->w1 - start->w1);
+    if (end->w1 <= n && count <= 64) {
+      const uint8_t* p = memory::head(b) + size_t(start->w1) * u;
+      bool ascii = true;
+      for (int32_t k = 0; k < count; ++k) {
+        int32_t c = unicode::load_unit(p + size_t(k) * u, u);
+        if (c >= 128) ascii = false;
+        text[k] = uint8_t(c);
+      }
+      done = ascii && lexer::number::json_number(text, count, &value);
+    }
+  }
+  if (done) {
+    Cell* v = stack::push_copy(&value);
+    block::append(res, v, -1, false, 1, true);
+    truth.w1 = 1;
+  }
+  stack::set_only_result(&truth);
+}
+
+// object-map names-values: an object's map as `extend/case make map! (length? names-values) / 2
+// names-values` makes it (a table sized for the members, later duplicates winning in place).
+void object_map_routine() {
+  Cell* pairs = stack::state().base;
+  Cell* m = stack::reserve_cell();
+  *m = Cell{T_NONE, 0, 0, 0};
+  int32_t n = int32_t(blk::count(pairs->w2)) - int32_t(pairs->w1);
+  map::make_with_room(m, n < 0 ? 0 : n / 2);
+  map::extend(m, pairs, true);
+  Cell result = *m;
+  stack::set_only_result(&result);
+}
+
+// add-name res names name: a member name met before in this decode (`select/case names name`
+// finds it) has its word appended to res (as `append` does) and gives true; any other name
+// gives false with nothing done.
+void add_name_routine() {
+  Cell* res = stack::state().base;
+  Cell* names = res + 1;
+  Cell* name = res + 2;
+  int32_t at = map::live_position(names, name, true);
+  Cell truth{T_LOGIC, at >= 0 ? 1u : 0u, 0, 0};
+  if (at >= 0) {
+    Cell* value = stack::push_copy(blk::cells(names->w2) + at + 1);
+    block::append(res, value, -1, false, 1, true);
+  }
+  stack::set_only_result(&truth);
 }
 
 // A word of the block (nested blocks and parens too) bound to an object context that has
@@ -295,7 +581,12 @@ void place(const char* exported, const char* field_name, int32_t index) {
 
 void place_routines() {
   place("load-json", "unescape", g_index);
+  place("load-json", "object-map", g_object_map_index);
+  place("load-json", "add-name", g_add_name_index);
+  place("load-json", "add-number", g_add_number_index);
   place("to-json", "emit-string", g_emit_index);
+  place("to-json", "emit-members", g_members_index);
+  place("to-json", "emit-items", g_items_index);
 }
 
 void register_routines() {
@@ -305,6 +596,20 @@ void register_routines() {
   g_emit_index = routine::register_routine(
       {nullptr, "output [string!] text chars [bitset!] after [char! string! none!] return: [string!]",
        &emit_string_routine, int32_t(T_STRING)});
+  g_add_number_index = routine::register_routine(
+      {nullptr, "res [block!] start [string!] end [string!] plain [logic!] return: [logic!]",
+       &add_number_routine, int32_t(T_LOGIC)});
+  g_add_name_index = routine::register_routine(
+      {nullptr, "res [block!] names [map!] name [string!] return: [logic!]", &add_name_routine,
+       int32_t(T_LOGIC)});
+  g_object_map_index = routine::register_routine(
+      {nullptr, "names-values [block!] return: [map!]", &object_map_routine, int32_t(T_MAP)});
+  g_members_index = routine::register_routine(
+      {nullptr, "output [string!] map [map!] chars [bitset!] after [word! none!] return: [word! none! logic!]",
+       &emit_members_routine, int32_t(T_WORD)});
+  g_items_index = routine::register_routine(
+      {nullptr, "output [string!] items [block!] chars [bitset!] return: [block! none!]",
+       &emit_items_routine, int32_t(T_BLOCK)});
 }
 
 }  // namespace kel::json

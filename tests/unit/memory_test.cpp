@@ -63,6 +63,36 @@ TEST_F(MemoryTest, LargeThreshold) {
   EXPECT_EQ(memory::state().large_head, nullptr);
 }
 
+// In an ApartScope, cell series of the scope's size and more are blocks of their own (what
+// start-up's fixed tables keep as room then costs no arena); bytes and smaller cell series
+// still come from the arena. Such a block grows into an arena buffer like any other, and the
+// block it leaves is released by the next collection.
+TEST_F(MemoryTest, ApartScopeMakesBigCellSeriesBlocksOfTheirOwn) {
+  NoStress ns;
+  Holder h(4);
+  {
+    memory::ApartScope apart(32768);
+    h.hold_bytes(0, memory::series_new_cells(2048));    // 32,768 bytes: apart
+    h.hold_bytes(1, memory::series_new_cells(2040));    // below the size: the arena
+    h.hold_bytes(2, memory::series_new_bytes(40000));   // not cells: the arena
+  }
+  h.hold_bytes(3, memory::series_new_cells(4096));      // after the scope: the arena
+  const bool apart[] = {true, false, false, false};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(bool(node_buffer(h.node(i))->flags & sflag::LARGE), apart[i]) << i;
+  EXPECT_EQ(memory::state().outer_large_threshold, 0u);
+  EXPECT_EQ(memory::state().large_threshold, memory::LARGE_THRESHOLD);
+  SeriesBuffer* b = node_buffer(h.node(0));
+  reinterpret_cast<Cell*>(memory::data(b))[5] = Cell{T_INTEGER, 0, 7, 0};
+  b->tail = 6 * 16;
+  gc::collect();
+  EXPECT_TRUE(alive(h.node(0)));
+  SeriesBuffer* grown = memory::series_grow_copy(node_buffer(h.node(0)), 0);
+  EXPECT_FALSE(grown->flags & sflag::LARGE);
+  EXPECT_EQ(reinterpret_cast<Cell*>(memory::data(grown))[5].w2, 7u);
+  gc::collect();
+  EXPECT_EQ(memory::state().large_head, nullptr);
+}
+
 TEST_F(MemoryTest, HeadOffsetMiddle) {
   Node n = memory::series_new(4, 16, -1);
   SeriesBuffer* b = node_buffer(n);
