@@ -9,6 +9,7 @@
 #include "runtime/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/blk.h"
@@ -164,6 +165,109 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
   if (cell::type(b) != T_ROUTINE) return -2;
   return function::compare_identity(a->w3, b->w3, op);
+}
+
+namespace {
+constexpr size_t RW_ANY_TYPE = runtime::runtime_word_index("any-type!", runtime::WordKind::SYMBOL);
+
+// A routine's argument checks as args_pass_q runs them (see routine.h). Each checked
+// argument holds its frame index and the value cells of the type words its block starts
+// with, up to the end or the first cell that decides alone: `any-type!` passes every
+// value, a cell that is no word fails every value no earlier type took.
+struct Plan {
+  static constexpr int MAX_ARGS = 8, MAX_SLOTS = 24;
+  Node spec = 0;
+  uint64_t cell_moves = ~uint64_t(0);
+  const SeriesBuffer* spec_buf = nullptr;
+  uint32_t spec_stamp = 0;
+  bool made = false;  // false: no plan for this spec (the full checks run)
+  int32_t arg_count = 0;
+  struct Arg {
+    int32_t k;
+    uint8_t first, count;
+    bool rest_passes;  // after the listed types: any-type! (true) or a failure
+  } args[MAX_ARGS];
+  const Cell* slots[MAX_SLOTS];
+  int32_t type_count = 0;
+  const SeriesBuffer* type_bufs[MAX_ARGS];
+  uint32_t type_stamps[MAX_ARGS];
+};
+constexpr uint32_t PLAN_WAYS = 16;
+Plan g_plans[PLAN_WAYS];
+
+// The plan for spec as it is now: made false when a type word is not a resolved word of
+// the global context with its values, or the spec is too long for it.
+void make_plan(Plan& p, Node spec) {
+  p.spec = spec;
+  p.cell_moves = memory::state().cell_moves;
+  p.made = false;
+  p.arg_count = 0;
+  p.type_count = 0;
+  SeriesBuffer* sb = memory::node_buffer(spec);
+  p.spec_buf = sb;
+  p.spec_stamp = memory::stamp(sb);
+  Node global = context::global;
+  if (!global) return;
+  const Cell* gx = context::cell_of(global);
+  if (!gx->w2 || (gx->header & hdr::CONTEXT_ON_STACK)) return;
+  const Cell* globals = reinterpret_cast<const Cell*>(memory::node_head(gx->w2));
+  int32_t any_type_id = symbol::runtime_id(RW_ANY_TYPE);
+  int32_t slot_count = 0;
+  auto plan_arg = [&](int32_t k, const Cell*, const Cell* types) {
+    if (p.type_count >= Plan::MAX_ARGS || p.arg_count >= Plan::MAX_ARGS) return false;
+    SeriesBuffer* tb = memory::node_buffer(types->w2);
+    p.type_bufs[p.type_count] = tb;
+    p.type_stamps[p.type_count++] = memory::stamp(tb);
+    uint32_t count = uint32_t(memory::used_bytes(tb) / sizeof(Cell));
+    if (types->w1 >= count) return true;  // an empty block checks nothing
+    const Cell* tc = memory::head_cells(tb);
+    Plan::Arg& a = p.args[p.arg_count];
+    a.k = k;
+    a.first = uint8_t(slot_count);
+    a.rest_passes = false;
+    for (uint32_t j = types->w1; j < count; ++j) {
+      const Cell* w = tc + j;
+      if (cell::type(w) != T_WORD) break;  // fails what no earlier type took
+      if (any_type_word_q(w, any_type_id)) {
+        a.rest_passes = true;
+        break;
+      }
+      if (w->w1 != global || w->w3 == 0xFFFFFFFFu) return false;  // looked up at each call
+      if (slot_count >= Plan::MAX_SLOTS) return false;
+      p.slots[slot_count++] = globals + w->w3;
+    }
+    a.count = uint8_t(slot_count - a.first);
+    ++p.arg_count;
+    return true;
+  };
+  if (!each_arg_types(memory::head_cells(sb), uint32_t(memory::used_bytes(sb) / sizeof(Cell)),
+                      plan_arg))
+    return;
+  p.made = true;
+}
+}  // namespace
+
+bool args_pass_q(Node spec, const Cell* frame) {
+  Plan& p = g_plans[spec & (PLAN_WAYS - 1)];
+  bool current = p.spec == spec && p.cell_moves == memory::state().cell_moves &&
+                 memory::stamp(p.spec_buf) == p.spec_stamp;
+  for (int32_t i = 0; current && i < p.type_count; ++i)
+    current = memory::stamp(p.type_bufs[i]) == p.type_stamps[i];
+  if (!current) [[unlikely]] make_plan(p, spec);
+  if (!p.made) return false;
+  for (int32_t i = 0; i < p.arg_count; ++i) {
+    const Plan::Arg& a = p.args[i];
+    uint32_t at = cell::type(frame + a.k);
+    bool ok = false;
+    for (uint32_t j = a.first; j < uint32_t(a.first + a.count) && !ok; ++j) {
+      const Cell* expected = p.slots[j];
+      ok = cell::type(expected) == T_TYPESET ? typeset::has_q(expected, at)
+                                             : cell::type(expected) == T_DATATYPE &&
+                                                   expected->w1 == at;
+    }
+    if (!ok && !a.rest_passes) return false;
+  }
+  return true;
 }
 
 void install_type() {

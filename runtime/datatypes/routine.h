@@ -5,6 +5,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/symbol.h"
 
 namespace kel::routine {
 
@@ -45,6 +46,56 @@ void on_bound(void (*fn)());
 void forget_binding();
 // Pushes a new routine! value built from registry entry index.
 Cell* push_built(int32_t index);
+
+// The arguments a routine's spec names before its first refinement or set-word, and where
+// its first refinement stands (n without one).
+inline int32_t spec_arg_count(const Cell* sc, uint32_t n, uint32_t* refinement_at) {
+  int32_t args = 0;
+  bool counting = true;
+  *refinement_at = n;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t t = cell::type(sc + i);
+    if (t == T_REFINEMENT) {
+      *refinement_at = i;
+      break;
+    }
+    if (t == T_SET_WORD) counting = false;
+    else if (counting && (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD)) ++args;
+  }
+  return args;
+}
+
+// The walk every routine argument check makes: the spec's argument words from the last to
+// the first, each with the type block written after it, as f(k, word, types) with k the
+// argument's frame index. f answers whether to go on; false when it stopped the walk. Words
+// past the first refinement (refinement arguments, locals) are no arguments: the walk
+// starts before it.
+template <class F> inline bool each_arg_types(const Cell* sc, uint32_t n, F&& f) {
+  uint32_t from;
+  int32_t k = spec_arg_count(sc, n, &from);
+  for (uint32_t i = from; i-- > 0;) {
+    uint32_t t = cell::type(sc + i);
+    if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
+    --k;
+    if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
+    if (!f(k, sc + i, sc + i + 1)) return false;
+  }
+  return true;
+}
+
+// `any-type!` in a type block, by its spelling or another case of it.
+inline bool any_type_word_q(const Cell* type_word, int32_t any_type_id) {
+  return type_word->w2 == uint32_t(any_type_id) ||
+         symbol::canonical_id(int32_t(type_word->w2)) == symbol::canonical_id(any_type_id);
+}
+
+// The argument checks of a call of the routine whose spec is given, on the frame's cells,
+// by a plan kept per spec: the frame index of each checked argument and the value cells of
+// its type words (global words), good while the spec and its type blocks keep their write
+// stamps and no cell moved. True when every check passes; false when one fails or no plan
+// can be made (a type word of another context, a long spec): the caller then runs the
+// full checks, which report. Nothing here allocates or raises.
+bool args_pass_q(Node spec, const Cell* frame);
 
 // routine! (29): function! layout; header bit 15 the builder's flag, bits 25-29 the count
 // of word! entries of the spec.

@@ -2227,47 +2227,8 @@ void run_body(const Cell* fn, const Cell* body, const Cell* name) {
 namespace {
 constexpr size_t RW_ANY_TYPE = runtime::runtime_word_index("any-type!", runtime::WordKind::SYMBOL);
 
-// The arguments a routine's spec names before its first refinement or set-word, and where
-// its first refinement stands (n without one).
-inline int32_t spec_arg_count(const Cell* sc, uint32_t n, uint32_t* refinement_at) {
-  int32_t args = 0;
-  bool counting = true;
-  *refinement_at = n;
-  for (uint32_t i = 0; i < n; ++i) {
-    uint32_t t = cell::type(sc + i);
-    if (t == T_REFINEMENT) {
-      *refinement_at = i;
-      break;
-    }
-    if (t == T_SET_WORD) counting = false;
-    else if (counting && (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD)) ++args;
-  }
-  return args;
-}
-
-// The walk every routine argument check makes: the spec's argument words from the last to
-// the first, each with the type block written after it, as f(k, word, types) with k the
-// argument's frame index. f answers whether to go on; false when it stopped the walk. Words
-// past the first refinement (refinement arguments, locals) are no arguments: the walk
-// starts before it.
-template <class F> inline bool each_arg_types(const Cell* sc, uint32_t n, F&& f) {
-  uint32_t from;
-  int32_t k = spec_arg_count(sc, n, &from);
-  for (uint32_t i = from; i-- > 0;) {
-    uint32_t t = cell::type(sc + i);
-    if (t != T_WORD && t != T_GET_WORD && t != T_LIT_WORD) continue;
-    --k;
-    if (k < 0 || i + 1 >= n || cell::type(sc + i + 1) != T_BLOCK) continue;
-    if (!f(k, sc + i, sc + i + 1)) return false;
-  }
-  return true;
-}
-
-// `any-type!` in a type block, by its spelling or another case of it.
-inline bool any_type_word_q(const Cell* type_word, int32_t any_type_id) {
-  return type_word->w2 == uint32_t(any_type_id) ||
-         symbol::canonical_id(int32_t(type_word->w2)) == symbol::canonical_id(any_type_id);
-}
+using routine::any_type_word_q;
+using routine::each_arg_types;
 
 // The argument checks of a routine call, as check_routine_args makes them, without raising:
 // true when every check passes; false when one fails or anything is out of the ordinary
@@ -2403,7 +2364,9 @@ void call_plain_routine(const Cell* routine_value) {
     }
     if (!e.routine_any) {
       Cell* frame = base();
-      if (!routine_args_pass_q(routine_value->w2, frame)) check_routine_args(routine_value, frame);
+      if (!routine::args_pass_q(routine_value->w2, frame) &&
+          !routine_args_pass_q(routine_value->w2, frame))
+        check_routine_args(routine_value, frame);
     }
   }
   run_routine(e.routine_fn, e.routine_result);
@@ -2450,7 +2413,8 @@ void call_routine(const Cell* routine_value) {
   if (!entry || !entry->fn) error::raise(err::internal::not_done);
   int32_t return_type = cell::type(ex + 4) == T_INTEGER ? cell::get_int(ex + 4) : 0;
   Cell* frame = base();
-  if (!(routine_value->header & routine::FLAG) && !routine_args_pass_q(routine_value->w2, frame))
+  if (!(routine_value->header & routine::FLAG) && !routine::args_pass_q(routine_value->w2, frame) &&
+      !routine_args_pass_q(routine_value->w2, frame))
     check_routine_args(routine_value, frame);
   run_routine(entry->fn, return_type);
 }
