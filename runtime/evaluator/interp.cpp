@@ -71,10 +71,13 @@ constexpr uint32_t MODE_RETURN = 0x300000;
 
 int32_t g_local_canon = 0;
 
-// The positions that block evaluations restore on their way out and the operator copies of
-// infix calls, one per open evaluation or call (each also holds a frame, so the frame stack
-// bounds the depth); a collector root up to the current depth.
-constexpr uint32_t SAVED_POSITIONS = stack::FRAME_CAPACITY + stack::FRAME_HEADROOM + 64;
+// The positions that block evaluations restore on their way out, the operator copies of
+// infix calls and the callee copies of the short paths; a collector root up to the current
+// depth. A record can hold two (a function's callee and its body's position, a builtin's
+// callee and the branch it runs in its own record), and parens nest in their caller's
+// record: sized so that the frame stack (or the machine stack) is what a recursion reaches
+// first, never this array.
+constexpr uint32_t SAVED_POSITIONS = 3 * (stack::FRAME_CAPACITY + stack::FRAME_HEADROOM) + 64;
 Cell g_saved_positions[SAVED_POSITIONS];
 uint32_t g_saved_depth = 0;
 int32_t g_system_canon = 0;
