@@ -1609,14 +1609,12 @@ struct BuiltinFrame {
   }
 };
 
-// Fetches plain argument k at pos and checks it against the types it takes: a literal that
-// no operator follows is pushed as it is, anything else goes through eval_quick.
-// cb is the code's buffer as of the move count cb_moves, brought up to date here.
-[[gnu::always_inline]] inline uint32_t fetch_plain(const Cell* callee, int32_t k, uint64_t types,
-                                                   const Node& code, SeriesBuffer*& cb,
-                                                   uint64_t& cb_moves, uint32_t pos,
-                                                   uint32_t end, const stack::Frame* f) {
-  if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+// Pushes the value of the argument at pos (pos < end): a literal that no operator follows is
+// pushed as it is, anything else goes through eval_quick (then `ran` is set: code may have
+// run). cb is the code's buffer as of the move count cb_moves, brought up to date here.
+[[gnu::always_inline]] inline uint32_t push_quick_arg(const Node& code, SeriesBuffer*& cb,
+                                                      uint64_t& cb_moves, uint32_t pos,
+                                                      uint32_t end, bool& ran) {
   if (cb_moves != epoch()) [[unlikely]] {
     cb = code_buf(code);
     cb_moves = epoch();
@@ -1626,10 +1624,21 @@ struct BuiltinFrame {
   if (end < limit) limit = end;
   if (pos < limit && k_inert[cell::type(v)] && (pos + 1 >= limit || cell::type(v + 1) != T_WORD)) {
     push_cell(v);
-    ++pos;
-  } else {
-    pos = eval_quick_in(code, cb, pos, end, false, true);
+    return pos + 1;
   }
+  pos = eval_quick_in(code, cb, pos, end, false, true);
+  ran = true;
+  return pos;
+}
+
+// Fetches plain argument k at pos and checks it against the types it takes.
+[[gnu::always_inline]] inline uint32_t fetch_plain(const Cell* callee, int32_t k, uint64_t types,
+                                                   const Node& code, SeriesBuffer*& cb,
+                                                   uint64_t& cb_moves, uint32_t pos,
+                                                   uint32_t end, const stack::Frame* f) {
+  if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+  bool ran = false;
+  pos = push_quick_arg(code, cb, cb_moves, pos, end, ran);
   if (!takes_type_q(types, cell::type(S.top - 1))) [[unlikely]] raise_plain_bad_type(callee, k, f);
   return pos;
 }
@@ -2596,29 +2605,15 @@ struct RefinedArgs {
   }
 };
 
-// Fetches argument i of a plan at pos and checks its type, as the plain calls fetch theirs:
-// a literal that no operator follows is pushed as it is, anything else goes through
-// eval_quick (then `ran` is set: code may have run). cb is the code's buffer as of cb_moves.
+// Fetches argument i of a plan at pos and checks its type, as the plain calls fetch theirs
+// (`ran` is set when code may have run).
 [[gnu::always_inline]] inline uint32_t fetch_refined(const RefinedArgs& a, uint32_t i,
                                                      const Cell* callee, const stack::Frame* f,
                                                      const Node& code, SeriesBuffer*& cb,
                                                      uint64_t& cb_moves, uint32_t pos,
                                                      uint32_t end, bool& ran) {
   if (pos >= end) [[unlikely]] raise_refined_no_arg(callee, a.arg_k[i], f);
-  if (cb_moves != epoch()) [[unlikely]] {
-    cb = code_buf(code);
-    cb_moves = epoch();
-  }
-  const Cell* v = memory::head_cells(cb) + pos;
-  uint32_t limit = cell_units(cb);
-  if (end < limit) limit = end;
-  if (pos < limit && k_inert[cell::type(v)] && (pos + 1 >= limit || cell::type(v + 1) != T_WORD)) {
-    push_cell(v);
-    ++pos;
-  } else {
-    pos = eval_quick_in(code, cb, pos, end, false, true);
-    ran = true;
-  }
+  pos = push_quick_arg(code, cb, cb_moves, pos, end, ran);
   if (!takes_type_q(a.types[i], cell::type(S.top - 1))) [[unlikely]]
     raise_refined_bad_type(callee, a.arg_k[i], f);
   return pos;
