@@ -765,6 +765,13 @@ namespace {
 // The function context of a function-call record, as the collector keeps it current.
 inline Node fctx_now(const stack::Frame* f) { return f->function_context; }
 
+// Runs a native's (ct T_NATIVE) or an action's code number id on the record its caller
+// opened, with the refinements' places refs.
+[[gnu::always_inline]] inline void run_builtin(uint32_t ct, int32_t id, int32_t* refs) {
+  if (ct == T_NATIVE) natives::table[id - 1](0, refs);
+  else actions::entry_table[id - 1](refs);
+}
+
 struct CallState {
   const Cell* callee;  // a stack cell or a rooted copy; never a series cell
   const Node* code;    // re-read after every allocation
@@ -1321,8 +1328,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
         return;
       }
       int32_t none[1] = {-1};
-      if (ct == T_NATIVE) natives::table[id - 1](0, none);
-      else actions::entry_table[id - 1](none);
+      run_builtin(ct, id, none);
     } else if (locals > 0) {
       function::push_defaults(locals);
     }
@@ -1493,8 +1499,7 @@ void fetch_arguments(CallState& s, const Cell* path, uint32_t path_index) {
       S.top = frame_base + 1;
       return;
     }
-    if (ct == T_NATIVE) natives::table[id - 1](0, refs);
-    else actions::entry_table[id - 1](refs);
+    run_builtin(ct, id, refs);
   } else {
     function::push_defaults(locals);
   }
@@ -1753,10 +1758,8 @@ struct BuiltinFrame {
     for (int32_t i = 1; i < ref_count; ++i) none[i] = -1;
     if (ct == T_ROUTINE) [[unlikely]] {
       call_plain_routine(callee);  // as call_value calls it, after the same argument checks
-    } else if (ct != T_NATIVE) {
-      actions::entry_table[id - 1](none);
     } else {
-      natives::table[id - 1](0, none);
+      run_builtin(ct, id, none);
     }
   }
   if (push) stack::pop_frame();
@@ -1784,8 +1787,7 @@ struct BuiltinFrame {
   }
   int32_t id = int32_t(callee->w1);
   int32_t none[1] = {-1};  // no refinement
-  if (ct == T_NATIVE) natives::table[id - 1](0, none);
-  else actions::entry_table[id - 1](none);
+  run_builtin(ct, id, none);
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
   return pos;
@@ -1921,8 +1923,7 @@ uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_
   if (!int_fast_path(fop, left, left + 1)) {
     int32_t id = int32_t(callee->w1);
     int32_t none[1] = {-1};
-    if (ct == T_NATIVE) natives::table[id - 1](0, none);
-    else actions::entry_table[id - 1](none);
+    run_builtin(ct, id, none);
   }
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
@@ -2735,8 +2736,7 @@ struct RefinedArgs {
     refs[ref_slot[g]] = a.ref_at[g];
   }
   int32_t id = int32_t(callee->w1);
-  if (cell::type(callee) == T_NATIVE) natives::table[id - 1](0, refs);
-  else actions::entry_table[id - 1](refs);
+  run_builtin(cell::type(callee), id, refs);
   stack::pop_frame();
   Cell r = kept[3];
   S.top = kept;
