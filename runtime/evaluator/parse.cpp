@@ -11,6 +11,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
@@ -547,6 +548,12 @@ struct Engine {
   }
 
   void copy_part(int32_t from, int32_t count, Cell* out) {
+    if (kind == Kind::TEXT && cell::type(&input) == T_STRING && from >= 0 && count >= 0 &&
+        from + count <= units_in(in_b())) {
+      // what copy/part answers there, without the action's dispatch (input is rooted)
+      series::copy_range(&input, uint32_t(from), uint32_t(count), out);
+      return;
+    }
     uint32_t slot = stack::index_of(stack::state().top);
     Cell* src = stack::push_copy(&input);
     src->w1 = uint32_t(from);
