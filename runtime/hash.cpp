@@ -341,6 +341,21 @@ struct Text {
   }
 };
 
+// n bytes equal: up to 16 by two overlapping loads of each side (reading nothing outside
+// the n bytes), longer ones by memcmp; map keys are mostly short words.
+inline bool same_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
+  auto load8 = [](const uint8_t* p) { uint64_t v; std::memcpy(&v, p, 8); return v; };
+  auto load4 = [](const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; };
+  if (n >= 8) {
+    if (n > 16) return std::memcmp(a, b, n) == 0;
+    return ((load8(a) ^ load8(b)) | (load8(a + n - 8) ^ load8(b + n - 8))) == 0;
+  }
+  if (n >= 4) return ((load4(a) ^ load4(b)) | (load4(a + n - 4) ^ load4(b + n - 4))) == 0;
+  for (size_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 template <typename A, typename B>
 bool same_chars(const A* x, const B* y, uint32_t n, bool fold) {
   for (uint32_t i = 0; i < n; i++) {
@@ -374,7 +389,7 @@ bool same_text(const Cell* a, const Cell* b, bool fold) {
   if (a->w2 == b->w2 && a->w1 == b->w1) return true;
   Text x(a), y(b);
   if (x.count != y.count) return false;
-  if (x.unit == y.unit && std::memcmp(x.p, y.p, size_t(x.count) * x.unit) == 0) return true;
+  if (x.unit == y.unit && same_bytes(x.p, y.p, size_t(x.count) * x.unit)) return true;
   if (x.unit == y.unit && !fold) return false;
   if (x.unit == 1) return same_chars_of(x.p, y, x.count, fold);
   if (x.unit == 2) return same_chars_of(reinterpret_cast<const uint16_t*>(x.p), y, x.count, fold);
@@ -836,7 +851,7 @@ struct KeyText {
     if (cell::type(v) != T_STRING) return false;
     Text y(v);
     if (y.count != text.count) return false;
-    if (y.unit == text.unit && std::memcmp(y.p, text.p, size_t(y.count) * y.unit) == 0) return true;
+    if (y.unit == text.unit && same_bytes(y.p, text.p, size_t(y.count) * y.unit)) return true;
     if (y.unit == text.unit && !fold) return false;
     if (text.unit == 1) return same_chars_of(text.p, y, text.count, fold);
     if (text.unit == 2) return same_chars_of(reinterpret_cast<const uint16_t*>(text.p), y, text.count, fold);
