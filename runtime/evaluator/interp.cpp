@@ -2201,6 +2201,62 @@ Cell call_in_frame(const Cell* fn, const Cell* values, int32_t given, int32_t na
   return answer;
 }
 
+bool call_in_kept_frame(KeptFrame& k, const Cell* fn, const Cell* values, int32_t nargs,
+                        int32_t rest, const Cell* name, Cell* answer) {
+  Node fctx = fn->w1;
+  if (!fast_paths_on() || !fctx || (fn->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)))
+    [[unlikely]] {
+    close_kept_frame(k);
+    return false;
+  }
+  if (k.epoch != epoch()) [[unlikely]] {
+    k.ex = memory::head_cells(buf(fn->w3));
+    k.fx = memory::head_cells(buf(fctx));
+    k.epoch = epoch();
+  }
+  Cell body = k.ex[function::extras::BODY];
+  if (cell::type(&body) != T_BLOCK ||
+      (cell::type(k.ex + 2) == T_INTEGER && cell::get_int(k.ex + 2) != 0)) [[unlikely]] {
+    close_kept_frame(k);
+    return false;
+  }
+  stack::Frame* f = k.f;
+  if (!f) {
+    f = stack::detail::push_record(
+        name, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    f->function_context = fctx;
+    f->saved_values = k.fx->w2;
+    k.f = f;
+    k.base = S.base;
+  }
+  S.top = k.base;
+  for (int32_t i = 0; i < nargs; ++i) {
+    if (i < 2) push_cell(values + i);
+    else cell::set_none(reserve());
+  }
+  function::push_defaults(rest);
+  // The context's values point at the frame from the first call until the record is popped.
+  k.fx->w2 = stack::index_of(k.base) + 1;
+  f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
+  try {
+    eval_body_inline(&body);
+  } catch (const Unwind& u) {
+    if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+    S.top = base() + 1;
+  }
+  f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
+  *answer = *k.base;
+  return true;
+}
+
+void close_kept_frame(KeptFrame& k) {
+  if (!k.f) return;
+  S.top = k.base;  // pop_frame's steps: the record restores the context's values
+  stack::pop_frame();
+  S.top = k.base;
+  k.f = nullptr;
+}
+
 void run_body(const Cell* fn, const Cell* body, const Cell* name) {
   ContextValues cv(fn, stack::index_of(base()));
   stack::set_body_flag(true);
