@@ -51,6 +51,33 @@ bool set_target_word_q(uint32_t t) {
   return t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD;
 }
 
+// Literals that evaluate to themselves. One that no word follows (so no operator can take
+// it) is what eval_one would push as it is, unless a trace watches, the short paths are
+// off, or its record or cell would not fit (it would report the overflow there).
+bool self_literal_q(uint32_t t) {
+  switch (t) {
+    case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_BINARY:
+    case T_INTEGER: case T_FLOAT: case T_CHAR: case T_BLOCK: case T_PAIR: case T_TUPLE:
+    case T_MONEY: case T_PERCENT: case T_TIME: case T_DATE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Adds a value (not in the block's own buffer) at the block's tail: written in place while
+// the buffer has room, as block::append_copy writes it.
+inline void put_last(Cell* block, const Cell* value) {
+  SeriesBuffer* b = memory::node_buffer(block->w2);
+  if (b->tail + sizeof(Cell) > uint32_t(b->capacity)) [[unlikely]] {
+    block::append_copy(block, value);
+    return;
+  }
+  *memory::tail_cells(b) = *value;
+  b->tail += sizeof(Cell);
+  memory::touch(b);
+}
+
 // Evaluates one expression of the block in the stack cell `code` at pos into the current
 // frame's result slot; the top is left where it was. Returns the next position.
 uint32_t eval_one(Cell* code, uint32_t pos) {
@@ -390,10 +417,22 @@ void reduce(int32_t, const int32_t* refs) {
   stack::push_native_frame(&interp::words.body);
   cell::set_unset(stack::reserve_cell());
   int32_t added = 0;
-  for (uint32_t pos = code->w1; pos < units_of(code); ++added) {
-    pos = eval_one(code, pos);
+  for (uint32_t pos = code->w1;; ++added) {
+    SeriesBuffer* cb = memory::node_buffer(code->w2);
+    uint32_t end = memory::units(cb);
+    if (pos >= end) break;
+    const Cell* c = memory::head_cells(cb) + pos;
+    const stack::State& st = stack::state();
+    if (self_literal_q(cell::type(c)) && (pos + 1 >= end || cell::type(c + 1) != T_WORD) &&
+        !interp::switches.trace_enabled && !interp::switches.no_fast_paths &&
+        st.frames_top < st.frames_limit && st.top + 1 < st.args_limit) {
+      *frame_base() = *c;
+      ++pos;
+    } else {
+      pos = eval_one(code, pos);
+    }
     frame_base()->header &= ~hdr::NEW_LINE;
-    block::append_copy(values, frame_base());
+    put_last(values, frame_base());
   }
   stack::pop_frame();
   if (out) {
