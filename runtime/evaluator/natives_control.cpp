@@ -389,12 +389,53 @@ void forever(int32_t check, const int32_t*) {
   close_loop();
 }
 
+namespace {
+// foreach's steps for one word over a block: the block's buffer is found again only after
+// something moved (a collection, a cell series given a larger buffer), its tail read live,
+// so a body that changes the block is seen as the general step sees it.
+void foreach_block_word(Cell* series, const Cell* word, Cell* body) {
+  const memory::MemoryState& m = memory::state();
+  uint64_t seen = ~uint64_t(0);
+  SeriesBuffer* b = nullptr;
+  for (;;) {
+    if (m.cell_moves != seen) {
+      b = memory::node_buffer(series->w2);
+      seen = m.cell_moves;
+    }
+    if (series->w1 >= memory::used_bytes(b) / sizeof(Cell)) break;
+    Cell v = memory::head_cells(b)[series->w1];
+    assign(word, &v);
+    series->w1 += 1;
+    if (loop_ends_q(run_loop_body(body))) break;
+  }
+}
+}  // namespace
+
 void foreach(int32_t check, const int32_t*) {
   Cell* body = arg(2);
   uint32_t st = cell::type(arg(1));
-  Cell* series = stack::push_copy(arg(1));
-  Cell* words = stack::push_copy(arg(0));
+  stack::State& s = stack::state();
+  Cell* series;
+  Cell* words;
+  if (s.top + 2 < s.args_limit) [[likely]] {
+    // Both copies pushed at once (push_copy's overflow test, once for the two).
+    Cell sv = *arg(1), wv = *arg(0);
+    series = s.top;
+    words = series + 1;
+    *series = sv;
+    *words = wv;
+    s.top = series + 2;
+  } else {
+    series = stack::push_copy(arg(1));
+    words = stack::push_copy(arg(0));
+  }
   bool many = cell::type(words) == T_BLOCK;
+  if (!many && st == T_BLOCK) {
+    open_loop(check);
+    foreach_block_word(series, words, body);
+    close_loop();
+    return;
+  }
   int32_t n = 1;
   if (many) {
     Cell count;
