@@ -12,6 +12,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/typeset.h"
@@ -2876,6 +2877,29 @@ struct RefinedArgs {
 // ---- Paths ----
 
 namespace {
+// map/key and map/:word, read or set, with a string! or word key: the map's own look-up
+// without the step machinery (which keeps nothing a map step needs). False, with nothing
+// done, for anything else: another shape or key, or a function read (called by the steps).
+[[gnu::noinline]] bool map_path_quick(const Cell* path, bool set, bool get, Cell* out) {
+  SeriesBuffer* pb = code_buf(path->w2);
+  const Cell* pc = memory::head_cells(pb) + path->w1;
+  if (path->w1 + 2 != cell_units(pb) || cell::type(pc) != T_WORD) return false;
+  const Cell* m = quick_slot(pc);
+  if (!m || cell::type(m) != T_MAP) return false;
+  const Cell* key = pc + 1;
+  if (cell::type(key) == T_GET_WORD) {
+    key = quick_slot(key);
+    if (!key) return false;
+  } else if (cell::type(key) != T_WORD) {
+    return false;
+  }
+  if (!set) return map::path_read(m, key, out) && (get || !function_type_q(cell::type(out)));
+  Cell culprit = *path;
+  if (!map::path_write(m, key, base(), &culprit)) return false;
+  *out = *base();
+  return true;
+}
+
 uint32_t eval_path_steps(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end,
                          bool set, bool get, bool push, uint32_t option);
 }  // namespace
@@ -2885,6 +2909,13 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   // word/integer read from a block: the block's pick without the step machinery; a call
   // word/refinement... by its plan; anything else (a function picked this way is called)
   // takes the general steps.
+  if (option == 0 && fast_paths_on()) {
+    Cell value;
+    if (map_path_quick(path_in, set, get, &value)) {
+      deliver(&value, push, code, pos);
+      return pos;
+    }
+  }
   if (!set && !switches.trace_enabled) {
     SeriesBuffer* pb = code_buf(path_in->w2);
     const Cell* pc = memory::head_cells(pb) + path_in->w1;
