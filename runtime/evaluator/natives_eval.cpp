@@ -431,8 +431,11 @@ void reduce(int32_t, const int32_t* refs) {
     } else {
       pos = eval_one(code, pos);
     }
-    frame_base()->header &= ~hdr::NEW_LINE;
-    put_last(values, frame_base());
+    // Read whole, then changed: a cell changed in part and read whole stalls the load.
+    Cell v = *frame_base();
+    v.header &= ~hdr::NEW_LINE;
+    *frame_base() = v;
+    put_last(values, &v);
   }
   stack::pop_frame();
   if (out) {
