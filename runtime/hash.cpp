@@ -1496,6 +1496,62 @@ int32_t WordFinder::find(int32_t symbol_id) const {
   return -1;
 }
 
+int32_t context_add_set_words_in_place(Node t, Node context, const Cell* cells, uint32_t count) {
+  uint32_t sets = 0;
+  for (uint32_t i = 0; i < count; ++i) sets += cell::type(cells + i) == T_SET_WORD;
+  int32_t* r = R(t);
+  SeriesBuffer* vb = memory::node_buffer(uint32_t(r[rec::VALUES]));
+  if (int64_t(r[rec::OCCUPIED]) + sets > r[rec::UPPER] ||
+      vb->tail + uint64_t(sets) * 16 > uint32_t(vb->capacity))
+    return -1;
+  uint32_t* fl = reinterpret_cast<uint32_t*>(mem::data(uint32_t(r[rec::FLAGS])));
+  int32_t* ix = reinterpret_cast<int32_t*>(mem::data(uint32_t(r[rec::INDEX])));
+  uint32_t buckets = uint32_t(r[rec::BUCKETS]);
+  int32_t added = 0;
+  for (uint32_t i = 0; i < count && sets; ++i) {
+    const Cell* c = cells + i;
+    if (cell::type(c) != T_SET_WORD) continue;
+    --sets;
+    // context_symbol_index's canonical look-up, then its in-place add at the probe's end.
+    int32_t symbol_id = int32_t(c->w2);
+    int32_t canon = symbol::canonical_id(symbol_id);
+    const Cell* words = memory::head_cells(vb);
+    Probe pr(mix_int32(uint32_t(canon)), buckets);
+    int64_t slot = -1;
+    bool fresh = false, found = false;
+    do {
+      uint32_t f = get_flag(fl, pr.i);
+      if (f == EMPTY) {
+        if (slot < 0) {
+          slot = pr.i;
+          fresh = true;
+        }
+        break;
+      }
+      if (f == DELETED) {
+        if (slot < 0) slot = pr.i;
+        continue;
+      }
+      const Cell* w = words + ix[pr.i];
+      if (int32_t(w->w2) == symbol_id || symbol::canonical_id(int32_t(w->w2)) == canon) {
+        found = true;
+        break;
+      }
+    } while (pr.next());
+    if (found) continue;
+    if (slot < 0) rt::fatal_error(101, 0);  // a full table: the room test above rules it out
+    int32_t n = int32_t(memory::used_bytes(vb) / 16);
+    *memory::tail_cells(vb) = Cell{T_WORD, context, uint32_t(symbol_id), uint32_t(n)};
+    vb->tail += 16;
+    ix[slot] = n;
+    set_flag(fl, uint32_t(slot), LIVE);
+    r[rec::SIZE]++;
+    if (fresh) r[rec::OCCUPIED]++;
+    ++added;
+  }
+  return added;
+}
+
 Node context_symbols_node(const Cell* context) { return uint32_t(R(context->w1)[rec::VALUES]); }
 Cell* context_symbols(const Cell* context) {
   return reinterpret_cast<Cell*>(mem::data(context_symbols_node(context)));
