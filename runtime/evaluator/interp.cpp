@@ -154,7 +154,7 @@ struct CodeBuffer {
 };
 constexpr uint32_t CODE_WAYS_BITS = 6;
 CodeBuffer g_code[1u << CODE_WAYS_BITS];
-inline SeriesBuffer* code_buf(Node code) {
+[[gnu::always_inline]] inline SeriesBuffer* code_buf(Node code) {
   uint64_t e = epoch();
   // Nodes made one after another differ in their low bits.
   CodeBuffer& c = g_code[code & ((1u << CODE_WAYS_BITS) - 1)];
@@ -1549,6 +1549,8 @@ namespace {
   S.top = S.base + 1;
 }
 
+[[gnu::noinline]] void eval_body_out(const Cell* body, SeriesBuffer* cb) { eval_body_in(body, cb); }
+
 [[gnu::always_inline]] inline void eval_body_inline(const Cell* body) {
   eval_body_in(body, code_buf(body->w2));
 }
@@ -1690,8 +1692,11 @@ struct BuiltinFrame {
 // words' values are compared at run time. Any mismatch goes on through the evaluation
 // itself from that expression, operator or argument, where nothing was consumed yet.
 namespace plan {
-enum Head : uint8_t { H_LITERAL, H_LOCAL, H_GLOBAL, H_CALL, H_COND, H_PAREN, H_OTHER };
+enum Head : uint8_t {
+  H_LITERAL, H_LOCAL, H_GLOBAL, H_CALL, H_COND, H_BUILTIN, H_QUOTED, H_SET, H_PAREN, H_OTHER
+};
 enum Right : uint8_t { R_LITERAL, R_LOCAL, R_EXPR };
+enum Follow : uint8_t { F_NONE, F_LOCAL, F_GLOBAL };
 
 struct Op {
   uint32_t pos;  // the operator's position
@@ -1708,9 +1713,12 @@ struct Op {
 struct Expr {
   Head head;
   uint8_t conditional;  // H_COND: the entry's kind
+  bool branch_args;     // H_COND: a word follows the branches, fetched as arguments
   bool ops_complete;    // every operator after the head is planned, and no word follows
   bool exact;           // the extent is what the values it was made with give
-  bool simple;          // a literal or local, then one operator with a literal or local
+  bool simple;          // a literal or local, then at most one operator with a literal or local
+  uint8_t follow;       // simple: a word after it (F_LOCAL, F_GLOBAL: its index in follow_at)
+  uint32_t follow_at;
   uint32_t pos, head_next;
   uint32_t next;  // the position after the expression; 0 when it depends on values
   Cell cell;      // the literal, the local's or call's word, the paren
@@ -1777,6 +1785,11 @@ struct Plan {
 uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool no_infix,
                   bool push);
 [[gnu::always_inline]] inline bool ok(Plan* p) { return fast_paths_on() && fresh(p); }
+// The word after a simple expression ends it unless it holds an operator now.
+[[gnu::noinline]] bool follow_ok(Plan* p, const Expr& e) {
+  const Cell* w = e.follow == F_LOCAL ? local_slot(p, e.follow_at) : p->G[e.follow_at].slot;
+  return w && cell::type(w) != T_OP;
+}
 // A simple expression e (`n < 2`, `n - 1`) pushed when its operator computes it in place,
 // as run_expr would; false (nothing consumed) otherwise.
 [[gnu::always_inline]] inline bool run_simple(Plan* p, const Expr& e, bool push) {
@@ -1784,6 +1797,12 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   if (left + 1 >= S.args_limit || !(push || left == S.base)) return false;
   const Cell* v = e.head == H_LOCAL ? local_slot(p, e.cell.w3) : &e.cell;
   if (!v || !k_plain_value[cell::type(v)]) return false;
+  if (e.follow != F_NONE && !follow_ok(p, e)) return false;
+  if (e.nops == 0) {
+    *left = *v;
+    S.top = left + 1;
+    return true;
+  }
   const Op& o = p->O[e.ops];
   const Cell* op = p->G[o.global].slot;
   if (!op || !same_cell(op, &o.expect)) return false;
@@ -1809,6 +1828,30 @@ uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infi
   return generic_expr(code, pos, end, false, true);
 }
 void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block);
+
+struct Slot {
+  Node body = 0;
+  uint64_t renames = 0;
+  Plan* plan = nullptr;
+  uint32_t seen = 0;
+  uint32_t builds = 0;
+};
+constexpr uint32_t SLOT_BITS = 6;
+Slot g_slots[1u << SLOT_BITS];
+
+[[gnu::noinline]] Plan* find_slow(Slot& s, Node body, Node fctx);
+
+// The plan of a body about to run in the function context fctx, or null.
+[[gnu::always_inline]] inline Plan* find(Node body, Node fctx) {
+  Slot& s = g_slots[body & ((1u << SLOT_BITS) - 1)];
+  if (s.body == body && s.plan && !s.plan->dead && !s.plan->partial && s.plan->fctx == fctx &&
+      s.renames == M.renames) [[likely]]
+    return s.plan;
+  return find_slow(s, body, fctx);
+}
+
+void run_planned_body(Plan* p, const Cell* body);
+void run_planned_body_inline(Plan* p, const Cell* body);
 }  // namespace plan
 
 // either, if and unless called through a word: call_plain_builtin's steps with the native's
@@ -1819,11 +1862,10 @@ void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block);
 // PLANNED: the condition and branches come from the plan p's expression e (the branches
 // while the plan is still good after the condition ran).
 template <bool PLANNED>
-[[gnu::noinline]] uint32_t call_conditional(const Cell* slot, const CalleeCacheEntry& known,
-                                            const Node& code, SeriesBuffer* cb, uint32_t pos,
-                                            uint32_t end, bool push, const Cell* word,
-                                            plan::Plan* p = nullptr,
-                                            const plan::Expr* e = nullptr) {
+[[gnu::always_inline]] inline uint32_t call_conditional_as(
+    const Cell* slot, const CalleeCacheEntry& known, const Node& code, SeriesBuffer* cb,
+    uint32_t pos, uint32_t end, bool push, const Cell* word, plan::Plan* p,
+    const plan::Expr* e) {
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   int32_t plain = known.plain;  // 3 for either, 2 for if and unless
   uint8_t conditional = known.conditional;
@@ -1844,7 +1886,19 @@ template <bool PLANNED>
   } else {
     pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
   }
-  if (planned_branches) {
+  if (planned_branches && e->branch_args) {
+    // A word after the branches: they are fetched as arguments, as the evaluation does.
+    for (int32_t k = 1; k < plain; ++k) {
+      if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, false);
+      if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, k, f);
+    }
+    branches = frame_base + 1;
+    planned_branches = plan::same_cell(branches, &e->branches[0]) &&
+                       (plain == 2 || plan::same_cell(branches + 1, &e->branches[1])) &&
+                       plan::fresh(p);
+  } else if (planned_branches) {
     branches = e->branches;  // checked in the plan: literal blocks the branches take
     pos = e->head_next;
   } else {
@@ -1891,11 +1945,25 @@ template <bool PLANNED>
   return pos;
 }
 
+[[gnu::noinline]] uint32_t call_conditional(const Cell* slot, const CalleeCacheEntry& known,
+                                            const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                            uint32_t end, bool push, const Cell* word) {
+  return call_conditional_as<false>(slot, known, code, cb, pos, end, push, word, nullptr, nullptr);
+}
+[[gnu::noinline]] uint32_t call_conditional_planned(const Cell* slot, const CalleeCacheEntry& known,
+                                                    const Node& code, uint32_t pos, uint32_t end,
+                                                    bool push, const Cell* word, plan::Plan* p,
+                                                    const plan::Expr* e) {
+  return call_conditional_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
+}
+
 // The builtin (native or action) side of call_plain but the conditionals; known is its
-// valid entry.
-[[gnu::noinline]] uint32_t call_plain_builtin_rest(const Cell* slot, const CalleeCacheEntry& known,
-                                              const Node& code, SeriesBuffer* cb, uint32_t pos,
-                                              uint32_t end, bool push, const Cell* word) {
+// valid entry. PLANNED: the arguments are the plan p's expression e's.
+template <bool PLANNED>
+[[gnu::always_inline]] inline uint32_t call_plain_builtin_as(
+    const Cell* slot, const CalleeCacheEntry& known, const Node& code, SeriesBuffer* cb,
+    uint32_t pos, uint32_t end, bool push, const Cell* word, plan::Plan* p,
+    const plan::Expr* e) {
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   uint32_t ct = cell::type(slot);
   bool with_refs = known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS;
@@ -1907,8 +1975,17 @@ template <bool PLANNED>
   const Cell* callee = open.keep.cell;
   stack::Frame* f = open.f;
   Cell* frame_base = open.frame_base;
-  for (int32_t k = 0; k < plain; ++k)
-    pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+  if constexpr (PLANNED) {
+    for (int32_t k = 0; k < plain; ++k) {
+      if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, k == 0);
+      if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, k, f);
+    }
+  } else {
+    for (int32_t k = 0; k < plain; ++k)
+      pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+  }
   if (!int_fast_path(op, frame_base, frame_base + 1)) {
     int32_t id = int32_t(callee->w1);
     int32_t none[64];  // every refinement absent
@@ -1923,6 +2000,20 @@ template <bool PLANNED>
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
   return pos;
+}
+
+[[gnu::noinline]] uint32_t call_plain_builtin_rest(const Cell* slot, const CalleeCacheEntry& known,
+                                                   const Node& code, SeriesBuffer* cb,
+                                                   uint32_t pos, uint32_t end, bool push,
+                                                   const Cell* word) {
+  return call_plain_builtin_as<false>(slot, known, code, cb, pos, end, push, word, nullptr,
+                                      nullptr);
+}
+[[gnu::noinline]] uint32_t call_planned_builtin(const Cell* slot, const CalleeCacheEntry& known,
+                                                const Node& code, uint32_t pos, uint32_t end,
+                                                bool push, const Cell* word, plan::Plan* p,
+                                                const plan::Expr* e) {
+  return call_plain_builtin_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
 }
 
 // A builtin without refinements taking some arguments as written (foreach's 'word, repeat,
@@ -1951,6 +2042,51 @@ template <bool PLANNED>
   return pos;
 }
 
+// call_quoted_builtin with the arguments evaluated ones take the plan p's expression e's.
+[[gnu::noinline]] uint32_t call_quoted_planned(const Cell* slot, const CalleeCacheEntry& known,
+                                               const Node& code, uint32_t pos, uint32_t end,
+                                               bool push, const Cell* word, plan::Plan* p,
+                                               const plan::Expr* e) {
+  uint32_t ct = cell::type(slot);
+  int32_t args = known.lead;
+  uint32_t lit = known.lit_mask;
+  BuiltinFrame open(slot, known, word);
+  const uint64_t* types = open.types;
+  const Cell* callee = open.keep.cell;
+  stack::Frame* f = open.f;
+  for (int32_t k = 0; k < args; ++k) {
+    if ((lit >> k) & 1) {
+      pos = fetch_quoted(callee, k, types[k], code, pos, end, f);
+    } else {
+      if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, k == 0);
+      if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, k, f);
+    }
+  }
+  int32_t id = int32_t(callee->w1);
+  int32_t none[1] = {-1};  // no refinement
+  run_builtin(ct, id, none);
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return pos;
+}
+
+// set_word_step with the value the plan p's expression e's argument.
+[[gnu::noinline]] uint32_t set_word_planned(plan::Plan* p, const plan::Expr* e,
+                                            const Node& code, uint32_t end, bool no_infix,
+                                            bool push) {
+  Cell v = e->cell;
+  uint32_t start_top = uint32_t(S.top - S.args_begin);
+  stack::push_interp_native_frame(&v);
+  push_cell(&v);
+  uint32_t pos = e->pos + 1;
+  if (pos >= end) error::raise(err::script::need_value, base());
+  pos = plan::run_arg(p, p->X[e->args], code, pos, end, true);
+  store_assignment(base(), push);
+  return no_infix ? pos : infix_after(code, pos, end, push, start_top);
+}
+
 // The builtin side of call_plain; known is its valid entry. Two tail calls and nothing
 // else, so no prologue runs before the conditionals are sent on (inlined in call_plain,
 // the test moved the registers of every short path).
@@ -1960,23 +2096,18 @@ template <bool PLANNED>
   if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL) {
     if (known.conditional == CalleeCacheEntry::QUOTED) [[unlikely]]
       return call_quoted_builtin(slot, known, code, cb, pos, end, push, word);
-    return call_conditional<false>(slot, known, code, cb, pos, end, push, word);
+    return call_conditional(slot, known, code, cb, pos, end, push, word);
   }
   return call_plain_builtin_rest(slot, known, code, cb, pos, end, push, word);
-}
-
-namespace plan {
-void run_body(const Cell* body, SeriesBuffer* cb);
 }
 
 // The interpreted-function side of call_plain; known is its valid entry. PLANNED: the
 // arguments are the plan p's expression e's.
 template <bool PLANNED>
-[[gnu::noinline]] uint32_t call_plain_function(const Cell* slot, const CalleeCacheEntry& known,
-                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
-                                               uint32_t end, bool push, const Cell* word,
-                                               plan::Plan* p = nullptr,
-                                               const plan::Expr* e = nullptr) {
+[[gnu::always_inline]] inline uint32_t call_plain_function_as(
+    const Cell* slot, const CalleeCacheEntry& known, const Node& code, SeriesBuffer* cb,
+    uint32_t pos, uint32_t end, bool push, const Cell* word, plan::Plan* p,
+    const plan::Expr* e) {
   uint64_t moves = epoch();
   uint64_t cb_moves = moves;  // cb is good for this count of moves
   int32_t plain = known.plain, locals = known.locals;
@@ -2024,7 +2155,20 @@ template <bool PLANNED>
   } else {
     f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
     try {
-      plan::run_body(&body, body_buf);
+      uint32_t count = cell_units(body_buf);
+      plan::Plan* bp = nullptr;
+      if (body.w1 == 0 && count >= 2) {
+        // A call planned in a body of the same plan (a recursion) needs no look-up.
+        if (PLANNED && body.w2 == p->body && fctx_now(f) == p->fctx) bp = p;
+        else bp = plan::find(body.w2, fctx_now(f));
+      }
+      if (bp && bp->B[0].n > 0 && bp->B[0].count == count && plan::ok(bp)) {
+        if constexpr (PLANNED) plan::run_planned_body_inline(bp, &body);
+        else plan::run_planned_body(bp, &body);
+      } else {
+        if constexpr (PLANNED) eval_body_out(&body, body_buf);
+        else eval_body_in(&body, body_buf);
+      }
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
       if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
@@ -2040,6 +2184,19 @@ template <bool PLANNED>
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
   return pos;
+}
+
+[[gnu::noinline]] uint32_t call_plain_function(const Cell* slot, const CalleeCacheEntry& known,
+                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                               uint32_t end, bool push, const Cell* word) {
+  return call_plain_function_as<false>(slot, known, code, cb, pos, end, push, word, nullptr,
+                                       nullptr);
+}
+[[gnu::noinline]] uint32_t call_planned_function(const Cell* slot, const CalleeCacheEntry& known,
+                                                 const Node& code, uint32_t pos, uint32_t end,
+                                                 bool push, const Cell* word, plan::Plan* p,
+                                                 const plan::Expr* e) {
+  return call_plain_function_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
 }
 
 // A call through a word of a function, native or action whose arguments are all plain
@@ -2060,7 +2217,7 @@ template <bool PLANNED>
       return call_plain_builtin(slot, known, code, cb, pos, end, push, word);
     if (known.plain_kind == CalleeCacheEntry::PLAIN_FUNCTION &&
         !(slot->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)))
-      return call_plain_function<false>(slot, known, code, cb, pos, end, push, word);
+      return call_plain_function(slot, known, code, cb, pos, end, push, word);
   }
   return call_value(slot, code, pos, end, push, nullptr, 0, word, nullptr, 0, false);
 }
@@ -2109,10 +2266,18 @@ uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_
 namespace plan {
 
 // The expression at pos through the evaluation itself (nothing of it was consumed).
-[[gnu::noinline]] uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end,
-                                        bool no_infix, bool push) {
+template <bool NO_INFIX, bool PUSH>
+[[gnu::noinline]] uint32_t generic_expr_as(const Node& code, uint32_t pos, uint32_t end) {
   SeriesBuffer* cb = code_buf(code);
-  return eval_quick_at(code, cb, cell_units(cb), pos, end, no_infix, push);
+  return eval_quick_at(code, cb, cell_units(cb), pos, end, NO_INFIX, PUSH);
+}
+uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push) {
+  if (push) {
+    return no_infix ? generic_expr_as<true, true>(code, pos, end)
+                    : generic_expr_as<false, true>(code, pos, end);
+  }
+  return no_infix ? generic_expr_as<true, false>(code, pos, end)
+                  : generic_expr_as<false, false>(code, pos, end);
 }
 
 // infix_plain with the right operand the plan's expression r (o the operator, its slot
@@ -2120,12 +2285,7 @@ namespace plan {
 [[gnu::noinline]] uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op,
                                                const Node& code, uint32_t pos, uint32_t end,
                                                bool push) {
-  CalleeCacheEntry& known = callee_slot(op->w3);
-  if (!(known.extras == op->w3 && known.epoch == epoch()) ||
-      known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known.plain != 2) [[unlikely]] {
-    Cell w = o.word;
-    return infix_plain(op, code, code_buf(code), pos, end, push, &w);
-  }
+  CalleeCacheEntry& known = callee_slot(op->w3);  // valid: run_ops checked it
   uint32_t ct = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
   CalleeKeep keep(op);
   Cell* callee = keep.cell;
@@ -2178,6 +2338,10 @@ namespace plan {
       }
       return infix_steps(code, at, end, push, start_top);
     }
+    const CalleeCacheEntry& known = callee_slot(op->w3);
+    if (!(known.extras == op->w3 && known.epoch == epoch()) ||
+        known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known.plain != 2) [[unlikely]]
+      return infix_steps(code, at, end, push, start_top);
     S.top = left;
     at = infix_plain_planned(p, o, op, code, at + 1, end, push);
     ran = true;
@@ -2209,8 +2373,11 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
       run_paren(p, e, push);
       at = e.head_next;
       goto after_head;
+    case H_SET: return set_word_planned(p, &e, code, end, no_infix, push);
     case H_CALL:
-    case H_COND: {
+    case H_COND:
+    case H_BUILTIN:
+    case H_QUOTED: {
       const Cell* slot = p->G[e.global].slot;
       if (!slot || !same_cell(slot, &e.expect)) return generic_expr(code, e.pos, end, no_infix, push);
       CalleeCacheEntry& known = callee_slot(slot->w3);
@@ -2219,13 +2386,19 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
       if (e.head == H_CALL) {
         if (known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION)
           return generic_expr(code, e.pos, end, no_infix, push);
-        at = call_plain_function<true>(slot, known, code, nullptr, e.pos + 1, end, push,
-                                       &e.cell, p, &e);
+        at = call_planned_function(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+      } else if (e.head == H_BUILTIN) {
+        if (known.plain_kind != e.conditional)  // the kind it was planned with
+          return generic_expr(code, e.pos, end, no_infix, push);
+        at = call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+      } else if (e.head == H_QUOTED) {
+        if (known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN_QUOTED)
+          return generic_expr(code, e.pos, end, no_infix, push);
+        at = call_quoted_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
       } else {
         if (known.conditional != e.conditional)
           return generic_expr(code, e.pos, end, no_infix, push);
-        at = call_conditional<true>(slot, known, code, nullptr, e.pos + 1, end, push, &e.cell,
-                                    p, &e);
+        at = call_conditional_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
       }
       goto after_head;
     }
@@ -2328,45 +2501,15 @@ void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
   run_block<false>(p, b, &c, false);
 }
 
-struct Slot {
-  Node body = 0;
-  uint64_t renames = 0;
-  Plan* plan = nullptr;
-  uint32_t seen = 0;
-  uint32_t builds = 0;
-};
-constexpr uint32_t SLOT_BITS = 6;
-Slot g_slots[1u << SLOT_BITS];
-
-[[gnu::noinline]] Plan* find_slow(Slot& s, Node body, Node fctx);
-
-// The plan of a body about to run (its buffer cb), or null.
-[[gnu::always_inline]] inline Plan* find(Node body, Node fctx) {
-  Slot& s = g_slots[body & ((1u << SLOT_BITS) - 1)];
-  if (s.body == body && s.plan && !s.plan->dead && !s.plan->partial && s.plan->fctx == fctx &&
-      s.renames == M.renames) [[likely]]
-    return s.plan;
-  return find_slow(s, body, fctx);
+// An interpreted body run in its function's frame by its plan p, as eval_body_in runs it
+// (p is good, its body has at least two cells and starts at its head).
+[[gnu::always_inline]] inline void run_planned_body_inline(Plan* p, const Cell* body) {
+  Running running(p);
+  run_block<true>(p, p->B[0], body, true);
+  *S.base = S.top[-1];
+  S.top = S.base + 1;
 }
-
-// An interpreted body run in its function's frame: by its plan when it has one (and it
-// holds), else as eval_body_in runs it.
-void run_body(const Cell* body, SeriesBuffer* cb) {
-  if (body->w1 == 0 && fast_paths_on()) {
-    Node fctx = stack::top_frame()->function_context;
-    if (Plan* p = find(body->w2, fctx)) {
-      const Block& b = p->B[0];
-      if (b.count >= 2 && b.n > 0 && cell_units(cb) == b.count && fresh(p)) {
-        Running running(p);
-        run_block<true>(p, b, body, true);
-        *S.base = S.top[-1];
-        S.top = S.base + 1;
-        return;
-      }
-    }
-  }
-  eval_body_in(body, cb);
-}
+void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, body); }
 
 }  // namespace plan
 
@@ -2402,10 +2545,6 @@ bool refresh(Plan* p) {
   return true;
 }
 
-inline bool immediate_q(uint32_t t) {
-  return t == T_INTEGER || t == T_FLOAT || t == T_PERCENT || t == T_LOGIC || t == T_NONE ||
-         t == T_CHAR;
-}
 
 struct Builder {
   Plan* p;
@@ -2449,6 +2588,8 @@ struct Builder {
       if (!p->exprs[uint32_t(e)].exact) break;
       pos = p->exprs[uint32_t(e)].next;
     }
+    // Expressions run as they stand gain nothing at the end of what is planned.
+    while (!tops.empty() && p->exprs[tops.back()].head == H_OTHER) tops.pop_back();
     p->blocks[index].first = uint32_t(p->tops.size());
     p->blocks[index].n = uint32_t(tops.size());
     p->tops.insert(p->tops.end(), tops.begin(), tops.end());
@@ -2466,7 +2607,7 @@ struct Builder {
     e.head_next = pos + 1;
     e.ops_complete = true;
     e.exact = true;
-    if (immediate_q(t)) {
+    if (k_inert[t]) {
       e.head = H_LITERAL;
     } else if (t == T_PAREN) {
       if (v.w1 != 0) return -1;
@@ -2498,6 +2639,7 @@ struct Builder {
           uint32_t plain = uint32_t(known->plain);
           uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
           std::memcpy(types, known->types, sizeof types);
+          uint32_t cond_at = at;
           if (!args(node, at, count, 1, e)) return -1;
           cells = memory::head_cells(buf(node));
           uint32_t after = at + plain - 1;
@@ -2505,18 +2647,30 @@ struct Builder {
           if (!(after <= count && cell::type(b) == T_BLOCK && b->w1 == 0 &&
                 takes_type_q(types[1], T_BLOCK) &&
                 (plain == 2 || (cell::type(b + 1) == T_BLOCK && b[1].w1 == 0 &&
-                                takes_type_q(types[2], T_BLOCK))) &&
-                (after >= count || cell::type(b + plain - 1) != T_WORD)))
+                                takes_type_q(types[2], T_BLOCK)))))
             return -1;
+          e.branch_args = after < count && cell::type(b + plain - 1) == T_WORD;
+          if (e.branch_args) {
+            // The condition and the branches side by side, each an argument.
+            at = cond_at;
+            if (!args(node, at, count, plain, e) || at != after) return -1;
+            cells = memory::head_cells(buf(node));
+            b = cells + after - (plain - 1);
+          }
           e.branches[0] = b[0];
           e.branches[1] = plain == 3 ? b[1] : b[0];
           e.block[0] = block(e.branches[0].w2);
           e.block[1] = plain == 3 ? block(e.branches[1].w2) : e.block[0];
           at = after;
-        } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN ||
+        } else if ((known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN &&
+                    known->conditional == CalleeCacheEntry::NOT_CONDITIONAL) ||
                    known->plain_kind == CalleeCacheEntry::PLAIN_ROUTINE) {
-          e.head = H_OTHER;  // run as it stands; its extent is known
+          e.head = H_BUILTIN;
+          e.conditional = known->plain_kind;  // checked again at run time
           if (!args(node, at, count, uint32_t(known->plain), e)) return -1;
+        } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_QUOTED) {
+          e.head = H_QUOTED;
+          if (!args(node, at, count, uint32_t(known->lead), e, known->lit_mask)) return -1;
         } else {
           return -1;
         }
@@ -2525,10 +2679,10 @@ struct Builder {
     } else if (t == T_SET_WORD && (v.w1 == p->fctx || v.w1 == context::global) &&
                v.w3 != context::NO_INDEX) {
       if (pos + 1 >= count) return -1;
-      int32_t value = expr(node, pos + 1, count, false);
-      if (value < 0 || !p->exprs[uint32_t(value)].exact) return -1;
-      e.head = H_OTHER;
-      e.next = p->exprs[uint32_t(value)].next;
+      uint32_t at = pos + 1;
+      if (!args(node, at, count, 1, e)) return -1;
+      e.head = H_SET;
+      e.head_next = e.next = at;
       p->exprs.push_back(e);
       return int32_t(p->exprs.size() - 1);
     } else {
@@ -2537,17 +2691,44 @@ struct Builder {
     uint32_t at = e.head_next;
     if (!no_infix) operators(node, at, count, e);
     e.next = at;
-    e.simple = (e.head == H_LITERAL || e.head == H_LOCAL) && e.nops == 1 && e.ops_complete &&
-               e.exact && p->ops[e.ops].right != R_EXPR;
+    e.simple = (e.head == H_LITERAL || e.head == H_LOCAL) && e.nops <= 1 && e.exact &&
+               (e.nops == 0 || p->ops[e.ops].right != R_EXPR);
+    e.follow = F_NONE;
+    if (e.simple && !e.ops_complete) {
+      // A word follows (operators() saw no operator in it): checked at each run.
+      const Cell* w = memory::head_cells(buf(node)) + at;
+      if (local_q(w)) {
+        e.follow = F_LOCAL;
+        e.follow_at = w->w3;
+      } else if (cell::type(w) == T_WORD && w->w1 == context::global &&
+                 w->w3 != context::NO_INDEX) {
+        e.follow = F_GLOBAL;
+        e.follow_at = global_index(w);
+      } else {
+        e.simple = false;
+      }
+    }
     p->exprs.push_back(e);
     return int32_t(p->exprs.size() - 1);
   }
 
-  // n argument expressions from at (moved past them), their indexes in e.args.
-  bool args(Node node, uint32_t& at, uint32_t count, uint32_t n, Expr& e) {
+  // n argument expressions from at (moved past them), their indexes in e.args; those of
+  // lit taken as written (one cell, never run by the plan).
+  bool args(Node node, uint32_t& at, uint32_t count, uint32_t n, Expr& e, uint32_t lit = 0) {
     std::vector<uint32_t> made;
     for (uint32_t k = 0; k < n; ++k) {
       if (at >= count) return false;
+      if ((lit >> k) & 1) {
+        Expr q{};
+        q.head = H_OTHER;
+        q.pos = at;
+        q.head_next = q.next = at + 1;
+        q.exact = true;
+        p->exprs.push_back(q);
+        made.push_back(uint32_t(p->exprs.size() - 1));
+        ++at;
+        continue;
+      }
       int32_t a = expr(node, at, count, false);
       if (a < 0 || !p->exprs[uint32_t(a)].exact) return false;
       made.push_back(uint32_t(a));
@@ -2593,7 +2774,7 @@ struct Builder {
       Cell r = cells[at + 1];
       o.right_cell = r;
       uint32_t next = at + 2;
-      if (immediate_q(cell::type(&r))) {
+      if (k_inert[cell::type(&r)]) {
         o.right = R_LITERAL;
       } else if (local_q(&r)) {
         o.right = R_LOCAL;
@@ -2656,7 +2837,7 @@ Plan* find_slow(Slot& s, Node body, Node fctx) {
   // Made at the second run, and again (a few times) while callee entries were missing:
   // a body written at every run is left to the evaluation.
   ++s.seen;
-  if (s.builds >= 6 || (s.seen != 2 && s.seen != 64 && s.seen != 1024 && s.seen != 8192))
+  if (s.builds >= 6 || (s.seen != 2 && s.seen != 16 && s.seen != 256 && s.seen != 4096))
     return s.plan;
   if (s.plan) retire(s.plan);
   s.plan = nullptr;
