@@ -3799,7 +3799,7 @@ namespace {
 // map/key and map/:word, read or set, with a string! or word key: the map's own look-up
 // without the step machinery (which keeps nothing a map step needs). False, with nothing
 // done, for anything else: another shape or key, or a function read (called by the steps).
-[[gnu::noinline]] bool map_path_quick(const Cell* path, bool set, bool get, Cell* out) {
+[[gnu::always_inline]] inline bool map_path_quick(const Cell* path, bool set, bool get, Cell* out) {
   SeriesBuffer* pb = code_buf(path->w2);
   const Cell* pc = memory::head_cells(pb) + path->w1;
   if (path->w1 + 2 != cell_units(pb) || cell::type(pc) != T_WORD) return false;
@@ -3828,13 +3828,6 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
   // word/integer read from a block: the block's pick without the step machinery; a call
   // word/refinement... by its plan; anything else (a function picked this way is called)
   // takes the general steps.
-  if (option == 0 && fast_paths_on()) {
-    Cell value;
-    if (map_path_quick(path_in, set, get, &value)) {
-      deliver(&value, push, code, pos);
-      return pos;
-    }
-  }
   if (!set && !switches.trace_enabled) {
     SeriesBuffer* pb = code_buf(path_in->w2);
     const Cell* pc = memory::head_cells(pb) + path_in->w1;
@@ -3856,6 +3849,13 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
           }
         }
       }
+    }
+  }
+  if (option == 0 && fast_paths_on()) {
+    Cell value;
+    if (map_path_quick(path_in, set, get, &value)) {
+      deliver(&value, push, code, pos);
+      return pos;
     }
   }
   return eval_path_steps(path_in, code, pos, end, set, get, push, option);
