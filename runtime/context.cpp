@@ -402,7 +402,33 @@ Cell* bind_block(Cell* block, Node ctx, bool self, uint32_t mark_flags) {
   return block;
 }
 
+namespace {
+// add_set_words when the context's table, its word list and its values all have room for
+// every set-word (a fresh object made for its spec's count): the words go in with nothing
+// allocated, the values get one unset cell per word added. False, with nothing changed, else.
+bool add_set_words_in_place(Node ctx, const Cell* block, bool* added_any) {
+  if (stack_held_q(ctx) || !block->w2) return false;
+  Node b = block->w2;
+  uint32_t n = cell_count(b), head = block->w1 > n ? n : block->w1;
+  const Cell* from = cells(b) + head;
+  uint32_t sets = 0;
+  for (uint32_t i = 0; i < n - head; ++i) sets += cell::type(from + i) == T_SET_WORD;
+  SeriesBuffer* vb = memory::node_buffer(cell_of(ctx)->w2);
+  if (vb->tail + uint64_t(sets) * sizeof(Cell) > uint32_t(vb->capacity)) return false;
+  int32_t added = hash::context_add_set_words_in_place(table_of(ctx), ctx, from, n - head);
+  if (added < 0) return false;
+  Cell* to = memory::tail_cells(vb);
+  for (int32_t i = 0; i < added; ++i) to[i] = Cell{T_UNSET, 0, 0, 0};
+  vb->tail += uint32_t(added) * sizeof(Cell);
+  if (added) memory::touch(vb);
+  *added_any = added > 0;
+  return true;
+}
+}  // namespace
+
 bool add_set_words(Node ctx, const Cell* block) {
+  bool added = false;
+  if (add_set_words_in_place(ctx, block, &added)) return added;
   Held h(ctx);
   Kept b(block);
   int32_t before = word_count(ctx);

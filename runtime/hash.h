@@ -97,6 +97,12 @@ struct WordFinder {
   int32_t find(int32_t symbol_id) const;
 };
 WordFinder word_finder(Node t);
+// Adds the symbols of the set-words among cells[0, count) to a context's table, words not
+// there yet each at the next index (w1 context), as context_symbol_index adds them one by one,
+// when the table and its word list have room for them all without a rehash or a growth:
+// nothing allocates, so cells may point into a series. Returns the count added, or -1 (and
+// nothing changed) when there is no such room.
+int32_t context_add_set_words_in_place(Node t, Node context, const Cell* cells, uint32_t count);
 Cell* context_word_at(const Cell* context, int32_t i);
 Cell* context_symbols(const Cell* context);
 Node context_symbols_node(const Cell* context);

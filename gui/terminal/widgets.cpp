@@ -25,8 +25,15 @@ struct Slot {
 };
 
 // A deque keeps every slot where it is while the table grows (callbacks may create
-// widgets while a caller holds one).
-std::deque<Slot> g_slots;
+// widgets while a caller holds one). Widgets still shown when the process ends let their
+// kind data go with the table, as forget_widgets does.
+struct SlotTable : std::deque<Slot> {
+  ~SlotTable() {
+    for (Slot& s : *this)
+      if (s.live && s.w.free_data) s.w.free_data(s.w.data);
+  }
+};
+SlotTable g_slots;
 std::deque<uint32_t> g_free;  // indices to reuse, oldest first
 uint32_t g_live = 0;
 // New slots start here: an id of a table that was dropped never names a widget again.

@@ -200,14 +200,73 @@ namespace {
   return compare_by_function(a, b, fn, flags);
 }
 
-int32_t function_comparator(const void* a, const void* b, uintptr_t fn, uintptr_t flags) {
+// One comparator sort: the stack cell holding the function and the comparator's frame, kept
+// over the comparisons (interp::call_in_kept_frame). staging: the three cells comparator_call
+// pushes (the function and the two values), reserved while the frame is open.
+struct FunctionSort {
+  const Cell* function;
+  Cell* staging = nullptr;
+  interp::KeptFrame kept;
+  explicit FunctionSort(const Cell* fn) : function(fn) {}
+  // Pops the frame after the last comparison (not when an error unwinds: its catcher does).
+  void close() {
+    if (!staging) return;
+    interp::close_kept_frame(kept);
+    stack::state().top = staging;
+    staging = nullptr;
+  }
+};
+
+// comparator_call's steps with the frame kept open between the calls: the same cells are
+// staged (the values written again at each call) and the same frame is seen by the body.
+[[gnu::always_inline]] inline Cell kept_comparator_call(const Cell* first, const Cell* second,
+                                                        FunctionSort& fs) {
+  stack::State& s = stack::state();
+  Cell* fn = fs.staging;
+  if (!fn) {
+    Cell* top = s.top;
+    if (top + 3 < s.args_limit) [[likely]] {
+      Cell f = *fs.function, a = *first, b = *second;
+      top[0] = f;
+      top[1] = a;
+      top[2] = b;
+      s.top = top + 3;
+      fn = top;
+    } else {
+      fn = stack::push_copy(fs.function);  // raises the overflow
+      stack::push_copy(first);
+      stack::push_copy(second);
+    }
+  } else {
+    Cell a = *first, b = *second;
+    fn[1] = a;
+    fn[2] = b;
+  }
+  int32_t nargs, rest;
+  function::frame_shape(fn, &nargs, &rest);
+  Cell name = compare_callback_word();
+  Cell answer;
+  fs.staging = fn;
+  if (interp::call_in_kept_frame(fs.kept, fn, fn + 1, nargs, rest, &name, &answer)) return answer;
+  // Closed (tracing, or a body the short path does not run): the plain call, as ever.
+  fs.staging = nullptr;
+  s.top = fn + 3;
+  answer = interp::call_in_frame(fn, fn + 1, 2, nargs, rest, &name);
+  s.top = fn;
+  return answer;
+}
+
+int32_t function_comparator(const void* a, const void* b, uintptr_t sort_state, uintptr_t flags) {
   const Cell* x = static_cast<const Cell*>(a);
   const Cell* y = static_cast<const Cell*>(b);
-  const Cell* function = reinterpret_cast<const Cell*>(fn);
-  if (flags & sort_flag::ALL) [[unlikely]] return compare_whole_records(x, y, function, uint32_t(flags));
+  FunctionSort& fs = *reinterpret_cast<FunctionSort*>(sort_state);
+  if (flags & sort_flag::ALL) [[unlikely]] {
+    fs.close();
+    return compare_whole_records(x, y, fs.function, uint32_t(flags));
+  }
   // compare_by_function's first case, without its frame for the other.
   bool reverse = flags & sort_flag::REVERSE;
-  Cell r = comparator_call(reverse ? x : y, reverse ? y : x, function);
+  Cell r = kept_comparator_call(reverse ? x : y, reverse ? y : x, fs);
   if (cell::type(&r) == T_LOGIC) return r.w1 ? 1 : -1;
   return order_of(&r);
 }
@@ -312,11 +371,12 @@ Cell* sort_records(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell*
     // The records are sorted in a rooted copy and copied back: a compare slot that
     // allocates (word! orders by spellings made on first use) cannot move them under the
     // engine.
-    if (function_cmp)
+    if (function_cmp) {
+      FunctionSort fs{comparator};
       sort::sort_cells_rooted(series->w2, uint32_t(h), records, uint32_t(size) * sizeof(Cell),
-                              stable, uintptr_t(comparator), flags, function_comparator,
-                              touch_record);
-    else
+                              stable, uintptr_t(&fs), flags, function_comparator, touch_record);
+      fs.close();
+    } else
       sort::sort_cells_rooted(series->w2, uint32_t(h), records, uint32_t(size) * sizeof(Cell),
                               stable, uintptr_t(op), flags, record_comparator, touch_record);
     if (hash_q(series)) hash::table_resize(series->w3, cells_in(series));

@@ -444,6 +444,32 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* pa
   return budget;
 }
 
+namespace {
+// A path's set of one key: a key the map has takes the value in place (nothing allocates,
+// nothing to root); a new one is added (culprit: what a bad key's error names).
+void path_assign(const Cell* parent, const Cell* element, const Cell* value, const Cell* culprit_in,
+                 int op) {
+  if (hash::map_key_in_place_q(element)) {
+    int32_t at = locate(parent, element, op);
+    if (at >= 0) {
+      Cell v = *value;
+      v.header &= ~hdr::NEW_LINE;
+      SeriesBuffer* b = entries_buf(parent);  // live_at's test, on one read of the entries
+      Cell* c = memory::head_cells(b);
+      if (!(at + 1 < int32_t(memory::used_bytes(b) / sizeof(Cell)) && cell::type(c + at + 1) != 0))
+        hash::record(parent->w3)[hash::rec::SIZE]++;
+      c[at + 1] = v;
+      return;
+    }
+  }
+  Cell m = *parent, v = *value;
+  gc::Root keep_m(&m), keep_v(&v);
+  Cell culprit = *culprit_in;
+  gc::Root keep_c(&culprit);
+  assign(&m, element, &v, op, &culprit);
+}
+}  // namespace
+
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t,
                 bool, bool case_, bool, bool) {
   int op = case_ ? OP_CASE : OP_DEFAULT;
@@ -451,23 +477,28 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     int32_t at = locate_live(parent, element, op);
     return push_result(at < 0 ? Cell{T_NONE, 0, 0, 0} : cells(parent)[at + 1]);
   }
-  if (hash::map_key_in_place_q(element)) {
-    // A key the map has takes the value in place: nothing allocates, nothing to root.
-    int32_t at = locate(parent, element, op);
-    if (at >= 0) {
-      Cell v = *value;
-      v.header &= ~hdr::NEW_LINE;
-      if (!live_at(parent, at)) hash::record(parent->w3)[hash::rec::SIZE]++;
-      cells(parent)[at + 1] = v;
-      return push_result(*value);
-    }
-  }
-  Cell m = *parent, v = *value;
-  gc::Root keep_m(&m), keep_v(&v);
-  Cell culprit = path ? *path : *element;
-  gc::Root keep_c(&culprit);
-  assign(&m, element, &v, op, &culprit);
+  Cell v = *value;  // the value as given, new-line marker and all
+  gc::Root keep_v(&v);
+  path_assign(parent, element, value, path ? path : element, op);
   return push_result(v);
+}
+
+bool path_read(const Cell* m, const Cell* key, Cell* out) {
+  if (!hash::map_key_in_place_q(key)) return false;
+  int32_t at = locate(m, key, OP_DEFAULT);
+  *out = Cell{T_NONE, 0, 0, 0};
+  if (at >= 0) {  // live_at's test, on one read of the entries
+    SeriesBuffer* b = entries_buf(m);
+    const Cell* v = memory::head_cells(b) + at + 1;
+    if (at + 1 < int32_t(memory::used_bytes(b) / sizeof(Cell)) && cell::type(v) != 0) *out = *v;
+  }
+  return true;
+}
+
+bool path_write(const Cell* m, const Cell* key, const Cell* value, const Cell* path) {
+  if (!hash::map_key_in_place_q(key)) return false;
+  path_assign(m, key, value, path, OP_DEFAULT);
+  return true;
 }
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {

@@ -38,6 +38,12 @@ void make_with_room(Cell* out, int64_t entries);
 int32_t live_position(const Cell* map, const Cell* key, bool case_);
 // Pushes a copy of the cell.
 Cell* push_copy(const Cell* map);
+// The evaluator's short path for `map/key` and `map/:word` with a string! or word key (false,
+// nothing done, for any other key): the read gives the value or none and allocates nothing;
+// the write stores value (a stack cell) as the path step does, path being what a bad key's
+// error names. Neither pushes anything.
+bool path_read(const Cell* map, const Cell* key, Cell* out);
+bool path_write(const Cell* map, const Cell* key, const Cell* value, const Cell* path);
 
 // ---- Slots ----
 Cell* make(Cell* proto, Cell* spec, uint32_t type);

@@ -300,7 +300,8 @@ bool has_deep_handler_q(const Cell* object) {
 
 void build_change_record(Cell* object) {
   Node ctx = object->w1;
-  int32_t change_c = canon_text("on-change*"), deep_c = canon_text("on-deep-change*");
+  int32_t change_c = canon_rw<runtime_word_index("on-change*", WordKind::GLOBAL_WORD)>();
+  int32_t deep_c = canon_rw<runtime_word_index("on-deep-change*", WordKind::GLOBAL_WORD)>();
   int32_t pos[2] = {-1, -1};
   for (int32_t i = 0, n = context::word_count(ctx); i < n; ++i) {
     int32_t c = canon(int32_t(context::word_at(ctx, i)->w2));

@@ -12,6 +12,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/typeset.h"
@@ -3141,6 +3142,62 @@ Cell call_in_frame(const Cell* fn, const Cell* values, int32_t given, int32_t na
   return answer;
 }
 
+bool call_in_kept_frame(KeptFrame& k, const Cell* fn, const Cell* values, int32_t nargs,
+                        int32_t rest, const Cell* name, Cell* answer) {
+  Node fctx = fn->w1;
+  if (!fast_paths_on() || !fctx || (fn->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)))
+    [[unlikely]] {
+    close_kept_frame(k);
+    return false;
+  }
+  if (k.epoch != epoch()) [[unlikely]] {
+    k.ex = memory::head_cells(buf(fn->w3));
+    k.fx = memory::head_cells(buf(fctx));
+    k.epoch = epoch();
+  }
+  Cell body = k.ex[function::extras::BODY];
+  if (cell::type(&body) != T_BLOCK ||
+      (cell::type(k.ex + 2) == T_INTEGER && cell::get_int(k.ex + 2) != 0)) [[unlikely]] {
+    close_kept_frame(k);
+    return false;
+  }
+  stack::Frame* f = k.f;
+  if (!f) {
+    f = stack::detail::push_record(
+        name, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    f->function_context = fctx;
+    f->saved_values = k.fx->w2;
+    k.f = f;
+    k.base = S.base;
+  }
+  S.top = k.base;
+  for (int32_t i = 0; i < nargs; ++i) {
+    if (i < 2) push_cell(values + i);
+    else cell::set_none(reserve());
+  }
+  function::push_defaults(rest);
+  // The context's values point at the frame from the first call until the record is popped.
+  k.fx->w2 = stack::index_of(k.base) + 1;
+  f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
+  try {
+    eval_body_inline(&body);
+  } catch (const Unwind& u) {
+    if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+    S.top = base() + 1;
+  }
+  f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
+  *answer = *k.base;
+  return true;
+}
+
+void close_kept_frame(KeptFrame& k) {
+  if (!k.f) return;
+  S.top = k.base;  // pop_frame's steps: the record restores the context's values
+  stack::pop_frame();
+  S.top = k.base;
+  k.f = nullptr;
+}
+
 void run_body(const Cell* fn, const Cell* body, const Cell* name) {
   ContextValues cv(fn, stack::index_of(base()));
   stack::set_body_flag(true);
@@ -3761,6 +3818,29 @@ struct RefinedArgs {
 // ---- Paths ----
 
 namespace {
+// map/key and map/:word, read or set, with a string! or word key: the map's own look-up
+// without the step machinery (which keeps nothing a map step needs). False, with nothing
+// done, for anything else: another shape or key, or a function read (called by the steps).
+[[gnu::always_inline]] inline bool map_path_quick(const Cell* path, bool set, bool get, Cell* out) {
+  SeriesBuffer* pb = code_buf(path->w2);
+  const Cell* pc = memory::head_cells(pb) + path->w1;
+  if (path->w1 + 2 != cell_units(pb) || cell::type(pc) != T_WORD) return false;
+  const Cell* m = quick_slot(pc);
+  if (!m || cell::type(m) != T_MAP) return false;
+  const Cell* key = pc + 1;
+  if (cell::type(key) == T_GET_WORD) {
+    key = quick_slot(key);
+    if (!key) return false;
+  } else if (cell::type(key) != T_WORD) {
+    return false;
+  }
+  if (!set) return map::path_read(m, key, out) && (get || !function_type_q(cell::type(out)));
+  Cell culprit = *path;
+  if (!map::path_write(m, key, base(), &culprit)) return false;
+  *out = *base();
+  return true;
+}
+
 uint32_t eval_path_steps(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end,
                          bool set, bool get, bool push, uint32_t option);
 }  // namespace
@@ -3791,6 +3871,13 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
           }
         }
       }
+    }
+  }
+  if (option == 0 && fast_paths_on()) {
+    Cell value;
+    if (map_path_quick(path_in, set, get, &value)) {
+      deliver(&value, push, code, pos);
+      return pos;
     }
   }
   return eval_path_steps(path_in, code, pos, end, set, get, push, option);

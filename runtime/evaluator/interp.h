@@ -6,6 +6,10 @@
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 
+namespace kel::stack {
+struct Frame;
+}
+
 namespace kel::interp {
 
 // The block and index of the expression being evaluated (errors take `near` from it).
@@ -83,6 +87,25 @@ void run_body(const Cell* fn, const Cell* body, const Cell* name);
 // local cells, the body run as call_function_body runs it; the frame's result.
 Cell call_in_frame(const Cell* fn, const Cell* values, int32_t given, int32_t nargs,
                    int32_t rest, const Cell* name);
+// A comparator's frame kept over the comparisons of one sort: call_in_frame's record is
+// pushed at the first call and stays (its arguments and locals written again at each) until
+// close_kept_frame; nothing runs between the calls but the sort's own C++ steps, so every
+// call sees the frame, context and stack call_in_frame gives it. f is null while closed.
+struct KeptFrame {
+  stack::Frame* f = nullptr;
+  Cell* base = nullptr;
+  uint64_t epoch = ~uint64_t(0);  // the moves count ex and fx were read at
+  const Cell* ex = nullptr;       // the function's extras cells
+  Cell* fx = nullptr;             // its context cell
+};
+// call_in_frame's fast path in the kept frame (opened when closed); false, with the frame
+// closed, when that path does not apply (tracing, short paths off, a compiled or odd body):
+// the caller then calls call_in_frame.
+bool call_in_kept_frame(KeptFrame& k, const Cell* fn, const Cell* values, int32_t nargs,
+                        int32_t rest, const Cell* name, Cell* answer);
+// Pops the kept frame's record as call_in_frame's pop would (its context restored); the top
+// is left just past the frame's base.
+void close_kept_frame(KeptFrame& k);
 void call_routine(const Cell* routine);
 
 // Bodies written in C++ for interpreted functions (extras cell 2 holds an index here).
