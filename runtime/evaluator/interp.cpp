@@ -1819,12 +1819,14 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   return true;
 }
 uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push);
+uint32_t run_lone_call(Plan* p, const Expr& e, const Node& code, uint32_t end, bool push);
 // An argument at pos: the plan's expression a when it starts there (and, after the first,
 // while the plan is still good).
 [[gnu::always_inline]] inline uint32_t run_arg(Plan* p, const Expr& a, const Node& code,
                                                uint32_t pos, uint32_t end, bool first) {
   if (pos == a.pos && (first || ok(p))) [[likely]] {
     if (a.simple && run_simple(p, a, true)) return a.next;
+    if (a.lone_call) return run_lone_call(p, a, code, end, true);
     return run_expr(p, a, code, end, false, true);
   }
   return generic_expr(code, pos, end, false, true);
@@ -2431,6 +2433,11 @@ after_head:
       return generic_expr(code, e.pos, end, false, push);
     return call_planned_function(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
   }
+  if (e.head == H_BUILTIN) {
+    if (known.plain_kind != e.conditional) [[unlikely]]  // the kind it was planned with
+      return generic_expr(code, e.pos, end, false, push);
+    return call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+  }
   if (known.conditional != e.conditional) [[unlikely]]
     return generic_expr(code, e.pos, end, false, push);
   return call_conditional_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
@@ -2715,7 +2722,8 @@ struct Builder {
     e.next = at;
     e.simple = (e.head == H_LITERAL || e.head == H_LOCAL) && e.nops <= 1 && e.exact &&
                (e.nops == 0 || p->ops[e.ops].right != R_EXPR);
-    e.lone_call = (e.head == H_CALL || e.head == H_COND) && e.nops == 0 && e.ops_complete;
+    e.lone_call = (e.head == H_CALL || e.head == H_COND || e.head == H_BUILTIN) && e.nops == 0 &&
+                  e.ops_complete;
     e.follow = F_NONE;
     if (e.simple && !e.ops_complete) {
       // A word follows (operators() saw no operator in it): checked at each run.
