@@ -2521,6 +2521,17 @@ void run_paren(Plan* p, const Expr& e, bool push) {
 void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
   const Block& b = p->B[block];
   // As run_branch: nothing ran since the plan was found good.
+  if (b.count == 1 && b.n == 1 && fast_paths_on()) {
+    // One cell: a literal or a local holding a plain value is the result (lone_value).
+    const Expr& e = p->X[p->T[b.first]];
+    const Cell* v = e.head == H_LITERAL ? &e.cell
+                    : e.head == H_LOCAL ? local_slot(p, e.cell.w3)
+                                        : nullptr;
+    if (v && (e.head == H_LITERAL || k_plain_value[cell::type(v)])) {
+      only_result(v);
+      return;
+    }
+  }
   if (b.count < 2 || b.n == 0 || !fast_paths_on()) {
     run_branch(chosen);
     return;
