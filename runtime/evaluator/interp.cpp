@@ -1718,6 +1718,7 @@ struct Expr {
   bool ops_complete;    // every operator after the head is planned, and no word follows
   bool exact;           // the extent is what the values it was made with give
   bool simple;          // a literal or local, then at most one operator with a literal or local
+  bool lone_call;       // a call of a plain function or a conditional, nothing after it
   uint8_t follow;       // simple: a word after it (F_LOCAL, F_GLOBAL: its index in follow_at)
   uint32_t follow_at;
   uint32_t pos, head_next;
@@ -1818,12 +1819,14 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   return true;
 }
 uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push);
+uint32_t run_lone_call(Plan* p, const Expr& e, const Node& code, uint32_t end, bool push);
 // An argument at pos: the plan's expression a when it starts there (and, after the first,
 // while the plan is still good).
 [[gnu::always_inline]] inline uint32_t run_arg(Plan* p, const Expr& a, const Node& code,
                                                uint32_t pos, uint32_t end, bool first) {
   if (pos == a.pos && (first || ok(p))) [[likely]] {
     if (a.simple && run_simple(p, a, true)) return a.next;
+    if (a.lone_call) return run_lone_call(p, a, code, end, true);
     return run_expr(p, a, code, end, false, true);
   }
   return generic_expr(code, pos, end, false, true);
@@ -2416,6 +2419,30 @@ after_head:
   return run_ops(p, e, code, at, end, push, start_top, true);
 }
 
+// A lone call expression of a block (lone_call), as run_expr runs it, one level less.
+[[gnu::always_inline]] inline uint32_t run_lone_call(Plan* p, const Expr& e, const Node& code,
+                                                     uint32_t end, bool push) {
+  const Cell* slot = p->G[e.global].slot;
+  if (!(push || S.top == S.base) || !slot || !same_cell(slot, &e.expect)) [[unlikely]]
+    return generic_expr(code, e.pos, end, false, push);
+  CalleeCacheEntry& known = callee_slot(slot->w3);
+  if (known.extras != slot->w3 || known.epoch != epoch()) [[unlikely]]
+    return generic_expr(code, e.pos, end, false, push);
+  if (e.head == H_CALL) {
+    if (known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION) [[unlikely]]
+      return generic_expr(code, e.pos, end, false, push);
+    return call_planned_function(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+  }
+  if (e.head == H_BUILTIN) {
+    if (known.plain_kind != e.conditional) [[unlikely]]  // the kind it was planned with
+      return generic_expr(code, e.pos, end, false, push);
+    return call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+  }
+  if (known.conditional != e.conditional) [[unlikely]]
+    return generic_expr(code, e.pos, end, false, push);
+  return call_conditional_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+}
+
 // Counts a plan's runs, so a plan replaced meanwhile is freed when its last run ends.
 struct Running {
   Plan* p;
@@ -2445,6 +2472,7 @@ template <bool BODY>
   for (;;) {
     const Expr& e = p->X[p->T[b.first + i]];
     if (e.simple && run_simple(p, e, push)) pos = e.next;
+    else if (e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
     else pos = run_expr(p, e, current_position.w2, end, false, push);
     if (fast_exit) [[unlikely]] {
       if constexpr (BODY) fast_exit = false;
@@ -2493,6 +2521,17 @@ void run_paren(Plan* p, const Expr& e, bool push) {
 void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
   const Block& b = p->B[block];
   // As run_branch: nothing ran since the plan was found good.
+  if (b.count == 1 && b.n == 1 && fast_paths_on()) {
+    // One cell: a literal or a local holding a plain value is the result (lone_value).
+    const Expr& e = p->X[p->T[b.first]];
+    const Cell* v = e.head == H_LITERAL ? &e.cell
+                    : e.head == H_LOCAL ? local_slot(p, e.cell.w3)
+                                        : nullptr;
+    if (v && (e.head == H_LITERAL || k_plain_value[cell::type(v)])) {
+      only_result(v);
+      return;
+    }
+  }
   if (b.count < 2 || b.n == 0 || !fast_paths_on()) {
     run_branch(chosen);
     return;
@@ -2694,6 +2733,8 @@ struct Builder {
     e.next = at;
     e.simple = (e.head == H_LITERAL || e.head == H_LOCAL) && e.nops <= 1 && e.exact &&
                (e.nops == 0 || p->ops[e.ops].right != R_EXPR);
+    e.lone_call = (e.head == H_CALL || e.head == H_COND || e.head == H_BUILTIN) && e.nops == 0 &&
+                  e.ops_complete;
     e.follow = F_NONE;
     if (e.simple && !e.ops_complete) {
       // A word follows (operators() saw no operator in it): checked at each run.
