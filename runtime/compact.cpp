@@ -70,9 +70,36 @@ void evacuate(NodePool* pool) {
 
 }  // namespace
 
+// Three stable passes over 11-bit digits (a pass whose digit is the same for all is skipped):
+// a program that makes a string a word flushes hundreds of thousands of handles.
+void sort_handles(Node* a, Node* scratch, uint32_t n) {
+  if (n < 256) {
+    std::sort(a, a + n);
+    return;
+  }
+  constexpr uint32_t BITS = 11, SIZE = 1u << BITS;
+  Node* from = a;
+  Node* to = scratch;
+  for (uint32_t shift = 0; shift < 32; shift += BITS) {
+    uint32_t count[SIZE] = {};
+    for (uint32_t i = 0; i < n; ++i) ++count[(from[i] >> shift) & (SIZE - 1)];
+    if (count[(from[0] >> shift) & (SIZE - 1)] == n) continue;
+    uint32_t sum = 0;
+    for (uint32_t d = 0; d < SIZE; ++d) {
+      uint32_t c = count[d];
+      count[d] = sum;
+      sum += c;
+    }
+    for (uint32_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & (SIZE - 1)]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != a) std::memcpy(a, from, n * sizeof(Node));
+}
+
 void release_node_deferred(Node node) {
   if (!node) return;
-  if (!g_deferred) g_deferred = static_cast<Node*>(rt::alloc(DEFERRED_CAPACITY * sizeof(Node)));
+  // The handles, then as many again for the sort's scratch.
+  if (!g_deferred) g_deferred = static_cast<Node*>(rt::alloc(2 * DEFERRED_CAPACITY * sizeof(Node)));
   if (g_deferred_count == DEFERRED_CAPACITY) flush_deferred_releases();
   g_deferred[g_deferred_count++] = node;
 }
@@ -80,7 +107,7 @@ void release_node_deferred(Node node) {
 void flush_deferred_releases() {
   if (!g_deferred_count) return;
   memory::state().renames++;  // released handles are taken again by new series
-  std::sort(g_deferred, g_deferred + g_deferred_count);
+  sort_handles(g_deferred, g_deferred + DEFERRED_CAPACITY, g_deferred_count);
   for (uint32_t i = 0; i < g_deferred_count; ++i) {
     Node n = g_deferred[i];
     NodePool* pool = memory::node_pool(n);

@@ -11,6 +11,8 @@ constexpr uint32_t DEFERRED_CAPACITY = 20000;
 constexpr uint32_t SPARSE_USED_LIMIT = 5000;
 
 void release_node_deferred(Node node);
+// Sorts n handles ascending; scratch has room for n.
+void sort_handles(Node* handles, Node* scratch, uint32_t n);
 void flush_deferred_releases();
 uint32_t deferred_count();
 // Moves the nodes out of pools that stayed sparse; true when nodes moved.

@@ -341,6 +341,21 @@ struct Text {
   }
 };
 
+// n bytes equal: up to 16 by two overlapping loads of each side (reading nothing outside
+// the n bytes), longer ones by memcmp; map keys are mostly short words.
+inline bool same_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
+  auto load8 = [](const uint8_t* p) { uint64_t v; std::memcpy(&v, p, 8); return v; };
+  auto load4 = [](const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; };
+  if (n >= 8) {
+    if (n > 16) return std::memcmp(a, b, n) == 0;
+    return ((load8(a) ^ load8(b)) | (load8(a + n - 8) ^ load8(b + n - 8))) == 0;
+  }
+  if (n >= 4) return ((load4(a) ^ load4(b)) | (load4(a + n - 4) ^ load4(b + n - 4))) == 0;
+  for (size_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 template <typename A, typename B>
 bool same_chars(const A* x, const B* y, uint32_t n, bool fold) {
   for (uint32_t i = 0; i < n; i++) {
@@ -374,7 +389,7 @@ bool same_text(const Cell* a, const Cell* b, bool fold) {
   if (a->w2 == b->w2 && a->w1 == b->w1) return true;
   Text x(a), y(b);
   if (x.count != y.count) return false;
-  if (x.unit == y.unit && std::memcmp(x.p, y.p, size_t(x.count) * x.unit) == 0) return true;
+  if (x.unit == y.unit && same_bytes(x.p, y.p, size_t(x.count) * x.unit)) return true;
   if (x.unit == y.unit && !fold) return false;
   if (x.unit == 1) return same_chars_of(x.p, y, x.count, fold);
   if (x.unit == 2) return same_chars_of(reinterpret_cast<const uint16_t*>(x.p), y, x.count, fold);
@@ -478,23 +493,25 @@ uint32_t mix_chars(uint32_t h, const U* d, uint32_t head, uint32_t total, bool f
 }
 }  // namespace
 
-uint32_t string_hash(const Cell* c, int case_sensitive) {
-  uint32_t h = seed, count = 0;
-  Node n = c->w2;
-  if (n) {
-    SeriesBuffer* b = memory::node_buffer(n);
-    uint32_t u = memory::unit(b), total = memory::used_bytes(b) >> (u >> 1), head = c->w1;
-    const uint8_t* d = memory::head(b);
-    bool fold = case_sensitive != 1;
-    if (head < total) {
-      count = total - head;
-      if (u == 1) h = mix_chars(h, d, head, total, fold);
-      else if (u == 2) h = mix_chars(h, reinterpret_cast<const uint16_t*>(d), head, total, fold);
-      else h = mix_chars(h, reinterpret_cast<const uint32_t*>(d), head, total, fold);
-    }
-  }
+namespace {
+// The characters p[0, count) of one unit mixed in and finished, as string_hash does it.
+uint32_t chars_hash(const uint8_t* p, uint32_t unit, uint32_t count, bool fold) {
+  uint32_t h = seed;
+  if (unit == 1) h = mix_chars(h, p, 0, count, fold);
+  else if (unit == 2) h = mix_chars(h, reinterpret_cast<const uint16_t*>(p), 0, count, fold);
+  else h = mix_chars(h, reinterpret_cast<const uint32_t*>(p), 0, count, fold);
   h ^= 4 * count;
   return mix_int32(h);
+}
+}  // namespace
+
+uint32_t string_hash(const Cell* c, int case_sensitive) {
+  Node n = c->w2;
+  if (!n) return mix_int32(seed);
+  SeriesBuffer* b = memory::node_buffer(n);
+  uint32_t u = memory::unit(b), total = memory::used_bytes(b) >> (u >> 1), head = c->w1;
+  if (head >= total) return mix_int32(seed);
+  return chars_hash(memory::head(b) + size_t(head) * u, u, total - head, case_sensitive != 1);
 }
 
 uint32_t symbol_hash(const Cell* c) {
@@ -780,10 +797,33 @@ namespace {
 // A map!'s probe from a key's hash: the first live entry `match` takes, or none. On a miss
 // `slot` (when given) is the bucket table_add_value would give the key: the last deleted one
 // before the empty one that ends the chain, else that empty one (-1: none, the table grows).
+// The arrays of the map table probed last, kept while no table changed its buckets
+// (map_writes), nothing moved and no node was renamed: a path's read and set of one key,
+// and the look-ups after them in the same map, read the record once.
+struct MapView {
+  Node t = 0;
+  uint64_t writes = ~uint64_t(0), moves = ~uint64_t(0), renames = ~uint64_t(0);
+  uint32_t buckets = 0;
+  const uint32_t* flags = nullptr;
+  const int32_t* index = nullptr;
+  const Cell* values = nullptr;
+};
+MapView g_map_view;
+inline const MapView& map_view(Node t) {
+  MapView& v = g_map_view;
+  const memory::MemoryState& ms = memory::state();
+  if (t != v.t || v.writes != map_writes || v.moves != ms.moves || v.renames != ms.renames) {
+    const int32_t* r = R(t);
+    const TableArrays a(r);
+    v = MapView{t, map_writes, ms.moves, ms.renames, uint32_t(r[rec::BUCKETS]), a.flags, a.index,
+                a.values};
+  }
+  return v;
+}
+
 template <class Match> Cell* map_probe(Node t, uint32_t hash, Match&& match, int64_t* slot = nullptr) {
-  const int32_t* r = R(t);
-  Probe pr(hash, uint32_t(r[rec::BUCKETS]));
-  const TableArrays a(r);
+  const MapView& a = map_view(t);
+  Probe pr(hash, a.buckets);
   int64_t deleted = -1;
   do {
     uint32_t f = get_flag(a.flags, pr.i);
@@ -811,7 +851,7 @@ struct KeyText {
     if (cell::type(v) != T_STRING) return false;
     Text y(v);
     if (y.count != text.count) return false;
-    if (y.unit == text.unit && std::memcmp(y.p, text.p, size_t(y.count) * y.unit) == 0) return true;
+    if (y.unit == text.unit && same_bytes(y.p, text.p, size_t(y.count) * y.unit)) return true;
     if (y.unit == text.unit && !fold) return false;
     if (text.unit == 1) return same_chars_of(text.p, y, text.count, fold);
     if (text.unit == 2) return same_chars_of(reinterpret_cast<const uint16_t*>(text.p), y, text.count, fold);
@@ -822,7 +862,8 @@ struct KeyText {
 // A map!'s probe for a string! key under equality (fold: letter case ignored).
 Cell* map_text_search(Node t, const Cell* key, bool fold, int64_t* slot = nullptr) {
   const KeyText k(key, fold);
-  return map_probe(t, string_hash(key, 0), [&](const Cell* v) { return k.matches(v); }, slot);
+  uint32_t hash = chars_hash(k.text.p, k.text.unit, k.text.count, true);  // string_hash(key, 0)
+  return map_probe(t, hash, [&](const Cell* v) { return k.matches(v); }, slot);
 }
 
 // The same for a word key: a map stores every kind of word as a set-word!, and the key is

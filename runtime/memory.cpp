@@ -82,6 +82,10 @@ void release_all() {
   g_state.stamp_clock = stamps;
 }
 
+uint32_t heap_series_count() { return g_heap_series ? uint32_t(g_heap_series->size()) : 0; }
+void* heap_series_at(uint32_t i) { return (*g_heap_series)[i]; }
+uint32_t pool_cursor() { return g_pool_cursor; }
+
 uint32_t stamp_wrapped() {
   // Stamps given before the wrap may come again: every cache keyed on one is dropped.
   g_state.moves++;

@@ -175,6 +175,12 @@ enum class OsPages { ON_TOUCH, HUGE, AT_ONCE };
 void* os_alloc_counted(size_t size, OsPages pages = OsPages::ON_TOUCH);
 void os_free_counted(void* address);
 
+// Process-heap series blocks (series_new_in_heap), in the order made, and the pool table
+// position pool_new looks from next (heap images check and name them).
+uint32_t heap_series_count();
+void* heap_series_at(uint32_t i);
+uint32_t pool_cursor();
+
 // Nodes.
 NodePool* pool_new(uint32_t count);
 Node node_take();

@@ -13,6 +13,7 @@
 #include "runtime/evaluator/blk.h"
 #include "runtime/evaluator/launch.h"
 #include "runtime/gc.h"
+#include "runtime/io/boot_heap.h"
 #include "runtime/io/boot_image.h"
 #include "runtime/io/kelbin.h"
 #include "runtime/rt.h"
@@ -23,7 +24,12 @@
 namespace kel::boot_image {
 // The tool starts without an image.
 Bytes get() { return {nullptr, 0}; }
+uint64_t stamp() { return 0; }
 }  // namespace kel::boot_image
+
+namespace kel::boot_heap {
+boot_image::Bytes get() { return {nullptr, 0}; }
+}  // namespace kel::boot_heap
 
 using namespace kel;
 
@@ -68,7 +74,11 @@ void write_output(const std::vector<uint8_t>& image) {
     if (i % 24 == 0) o << "\n ";
     o << ' ' << unsigned(image[i]) << ',';
   }
-  o << "\n};\n}  // namespace\n\nBytes get() { return {image, sizeof image}; }\n\n"
+  // The stamp names these bytes for what is built from them (the boot heap).
+  uint64_t stamp = 0xCBF29CE484222325ull;
+  for (uint8_t b : image) stamp = (stamp ^ b) * 0x100000001B3ull;
+  o << "\n};\n}  // namespace\n\nBytes get() { return {image, sizeof image}; }\n"
+    << "uint64_t stamp() { return " << stamp << "ull; }\n\n"
        "}  // namespace kel::boot_image\n";
   std::ofstream out(g_output, std::ios::binary);
   out << o.str();

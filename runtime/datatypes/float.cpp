@@ -83,7 +83,7 @@ int32_t ordered32(float f) {
 }
 
 int32_t add_text(Cell* buffer, const std::string& text) {
-  for (unsigned char c : text) string::add_codepoint(buffer, c);
+  string::add_c_bytes(buffer, reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()));
   return int32_t(text.size());
 }
 
@@ -138,9 +138,47 @@ bool truncate_32(double d, int32_t* out) {
   return true;
 }
 
+// A float of at most four binary fraction digits from 1/16 up to 10^11 holds an exact
+// decimal of at most 15 digits: %.16g writes it as it is (no exponent, nothing rounded, no
+// noise for the pretty trim, whose 01/99 endings such a fraction never has). Its float!
+// text with the ".0" of a whole number, or 0 for any other value.
+int32_t short_float_text(double x, char* out) {
+  double ax = std::fabs(x);
+  if (!(ax >= 0.0625 && ax < 1e11)) return 0;
+  double sixteenths = ax * 16.0;  // exact: a power of two
+  if (sixteenths != std::floor(sixteenths)) return 0;
+  uint64_t m = uint64_t(sixteenths);
+  uint64_t whole = m >> 4;
+  uint32_t frac = uint32_t(m & 15) * 625;  // ten-thousandths
+  char* p = out;
+  if (x < 0) *p++ = '-';
+  char digits[20];
+  int n = 0;
+  do {
+    digits[n++] = char('0' + whole % 10);
+    whole /= 10;
+  } while (whole);
+  while (n) *p++ = digits[--n];
+  *p++ = '.';
+  if (frac == 0) {
+    *p++ = '0';
+  } else {
+    char f[4] = {char('0' + frac / 1000), char('0' + frac / 100 % 10), char('0' + frac / 10 % 10),
+                 char('0' + frac % 10)};
+    int k = 4;
+    while (f[k - 1] == '0') --k;
+    for (int i = 0; i < k; ++i) *p++ = f[i];
+  }
+  return int32_t(p - out);
+}
+
 }  // namespace
 
 std::string number_to_text(double x, int k) {
+  if (k == kind::FLOAT) {
+    char text[32];
+    if (int32_t n = short_float_text(x, text)) return std::string(text, size_t(n));
+  }
   if (std::isnan(x)) return "1.#NaN";
   if (std::isinf(x)) return x > 0 ? "1.#INF" : "-1.#INF";
   if (pretty && std::fabs(x) < DBL_EPS) {

@@ -454,8 +454,11 @@ void path_assign(const Cell* parent, const Cell* element, const Cell* value, con
     if (at >= 0) {
       Cell v = *value;
       v.header &= ~hdr::NEW_LINE;
-      if (!live_at(parent, at)) hash::record(parent->w3)[hash::rec::SIZE]++;
-      cells(parent)[at + 1] = v;
+      SeriesBuffer* b = entries_buf(parent);  // live_at's test, on one read of the entries
+      Cell* c = memory::head_cells(b);
+      if (!(at + 1 < int32_t(memory::used_bytes(b) / sizeof(Cell)) && cell::type(c + at + 1) != 0))
+        hash::record(parent->w3)[hash::rec::SIZE]++;
+      c[at + 1] = v;
       return;
     }
   }
@@ -482,8 +485,13 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 
 bool path_read(const Cell* m, const Cell* key, Cell* out) {
   if (!hash::map_key_in_place_q(key)) return false;
-  int32_t at = locate_live(m, key, OP_DEFAULT);
-  *out = at < 0 ? Cell{T_NONE, 0, 0, 0} : cells(m)[at + 1];
+  int32_t at = locate(m, key, OP_DEFAULT);
+  *out = Cell{T_NONE, 0, 0, 0};
+  if (at >= 0) {  // live_at's test, on one read of the entries
+    SeriesBuffer* b = entries_buf(m);
+    const Cell* v = memory::head_cells(b) + at + 1;
+    if (at + 1 < int32_t(memory::used_bytes(b) / sizeof(Cell)) && cell::type(v) != 0) *out = *v;
+  }
   return true;
 }
 

@@ -435,17 +435,20 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
     count = 0;
   }
   if (start + count > units) count = units - start;
+  copy_range(&src, uint32_t(start), uint32_t(count), result);
+  return result;
+}
 
-  uint32_t u = unit_of(&src);
-  Node node = memory::series_new(uint32_t(count > 0 ? count : 1), u, 0);
-  SeriesBuffer* from = buf(&src);
+void copy_range(const Cell* s, uint32_t start, uint32_t count, Cell* out) {
+  uint32_t u = unit_of(s);
+  Node node = memory::series_new(count > 0 ? count : 1, u, 0);
+  SeriesBuffer* from = buf(s);
   SeriesBuffer* to = memory::node_buffer(node);
   to->flags = (from->flags & ~(sflag::OWNED | MEMORY_FLAGS)) | (to->flags & MEMORY_FLAGS);
   std::memcpy(memory::head(to), memory::head(from) + size_t(start) * u, size_t(count) * u);
-  to->tail = to->head + uint32_t(count) * u;
-  uint32_t t = cell::type(&src);
-  *result = Cell{t | (src.header & hdr::NEW_LINE), 0, node, t == T_VECTOR ? src.w3 : 0};
-  return result;
+  to->tail = to->head + count * u;
+  uint32_t t = cell::type(s);
+  *out = Cell{t | (s->header & hdr::NEW_LINE), 0, node, t == T_VECTOR ? s->w3 : 0};
 }
 
 namespace {

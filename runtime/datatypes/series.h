@@ -55,6 +55,9 @@ Cell* random(Cell* value, bool seed, bool secure, bool only);
 Cell* reflect(Cell* value, int32_t field);
 Cell* clear(Cell* s);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+// copy/part's new series: units [start, start + count) of s (within its tail), of its type
+// and flags. s is rooted by the caller (the allocation may collect).
+void copy_range(const Cell* s, uint32_t start, uint32_t count, Cell* out);
 Cell* remove(Cell* s, Cell* part, Cell* key);
 Cell* reverse(Cell* s, Cell* part, Cell* skip);
 // take as the slot: the taken series with /part, otherwise the single element.

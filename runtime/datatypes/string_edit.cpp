@@ -6,6 +6,7 @@
 
 #include "runtime/casemap.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
@@ -269,6 +270,167 @@ Piece measure(Cell* value, int32_t part, bool only, bool values_part) {
 
 int32_t reported(int32_t part) { return part < 0 ? 1 : part; }
 
+// ---- Direct appends ----
+// Text, a number, or a short block of strings, characters and numbers appended onto a string
+// nobody owns: the characters are counted first (with the unit and the size checks the
+// measured append takes), the room made once, then written straight into the buffer. Any
+// other value is left to the measured append before anything changed.
+
+constexpr int32_t DIRECT_VALUES = 32;
+constexpr int32_t DIRECT_TEXT = 32;  // room for an integer's or a float's form
+
+enum : int32_t { RUN_TEXT, RUN_ASCII, RUN_CHAR };
+struct Run {
+  int32_t kind;
+  int32_t at;   // text: characters from its buffer start; ASCII: scratch offset; char: itself
+  int32_t len;
+};
+
+// The form of an integer or a float, which is ASCII, into out: its length, or -1.
+int32_t number_text(const Cell* v, char* out) {
+  if (cell::type(v) == T_INTEGER) {
+    const char* t = integer::to_decimal_text(integer::get(v));
+    int32_t n = 0;
+    while (t[n]) out[n] = t[n], ++n;
+    return n;
+  }
+  std::string t = float_::number_to_text(cell::get_double(v), float_::kind::FLOAT);
+  if (t.size() > size_t(DIRECT_TEXT)) return -1;
+  std::memcpy(out, t.data(), t.size());
+  return int32_t(t.size());
+}
+
+// A text's characters from its head (clamped) as a run (written field by field: a run
+// made whole and copied is read back before its stores land).
+void text_run(const Cell* text, SeriesBuffer* b, Run* r) {
+  int32_t n = int32_t(memory::units(b));
+  int32_t from = std::clamp(int32_t(text->w1), 0, n);
+  r->kind = RUN_TEXT;
+  r->at = from;
+  r->len = n - from;
+}
+
+// The unit add_chars gives a string's characters: a byte text asks for 2 from 128 on, a
+// wider one for the widest any of its characters asks for.
+uint32_t content_unit(SeriesBuffer* b, const Run& r) {
+  uint32_t u = memory::unit(b);
+  const uint8_t* p = memory::head(b) + size_t(r.at) * u;
+  if (u == 1) {
+    uint32_t high = 0;
+    for (int32_t i = 0; i < r.len; ++i) high |= p[i];
+    return char_unit(int32_t(high & 0x80));
+  }
+  uint32_t wide = 1;
+  for (int32_t i = 0; i < r.len; ++i)
+    wide = std::max(wide, char_unit(unicode::load_unit(p + size_t(i) * u, u)));
+  return wide;
+}
+
+void write_ascii(uint8_t* w, uint32_t nu, const char* text, int32_t n) {
+  if (nu == 1) {
+    std::memcpy(w, text, size_t(n));
+    return;
+  }
+  for (int32_t i = 0; i < n; ++i) unicode::store_unit(w + size_t(i) * nu, nu, uint8_t(text[i]));
+}
+
+bool direct_append(Cell* series, const Cell* value) {
+  Run runs[DIRECT_VALUES];
+  char ascii[DIRECT_VALUES * DIRECT_TEXT];
+  int32_t count = 0, used = 0;
+  int64_t total = 0;
+  uint32_t unit = 1;
+  uint32_t t = cell::type(value);
+  bool values_q = t == T_BLOCK || t == T_PAREN || t == T_HASH;
+  if (plain_text_q(t)) {
+    SeriesBuffer* b = buf(value);
+    text_run(value, b, &runs[count++]);
+    unit = memory::unit(b);
+  } else if (t == T_INTEGER || t == T_FLOAT) {
+    int32_t n = number_text(value, ascii);
+    if (n < 0) return false;
+    runs[count++] = Run{RUN_ASCII, 0, n};
+  } else if (values_q) {
+    SeriesBuffer* bb = buf(value);
+    int32_t n = int32_t(memory::units(bb)) - int32_t(value->w1);
+    if (n > DIRECT_VALUES) return false;
+    const Cell* cells = memory::head_cells(bb) + value->w1;
+    for (int32_t i = 0; i < n; ++i) {
+      const Cell* v = cells + i;
+      uint32_t vt = cell::type(v);
+      if (vt == T_STRING) {
+        SeriesBuffer* sb = buf(v);
+        Run& r = runs[count++];
+        text_run(v, sb, &r);
+        unit = std::max(unit, content_unit(sb, r));
+      } else if (vt == T_CHAR && cell::get_int(v) >= 0 && cell::get_int(v) < 0xD800) {
+        int32_t c = cell::get_int(v);
+        unit = std::max(unit, char_unit(c));
+        runs[count++] = Run{RUN_CHAR, c, 1};
+      } else if (vt == T_INTEGER || vt == T_FLOAT) {
+        int32_t k = number_text(v, ascii + used);
+        if (k < 0) return false;
+        runs[count++] = Run{RUN_ASCII, used, k};
+        used += k;
+      } else {
+        return false;
+      }
+    }
+  } else {
+    return false;
+  }
+  for (int32_t i = 0; i < count; ++i) total += runs[i].len;
+  if (total == 0) return true;  // as the measured append: the series as it was given
+  int32_t old = count_from_start(series);
+  if (total > int64_t(MAX_BYTES) ||
+      uint64_t(old + total) * std::max(unit_of(series), unit) > MAX_BYTES)
+    error::raise(err::internal::no_memory);
+  Cell s = *series, v = *value;
+  SeriesBuffer* b = buf(&s);
+  uint32_t u = memory::unit(b);
+  uint32_t nu = std::max(u, unit);
+  uint64_t need = uint64_t(old + total) * nu;
+  if (nu != u || uint64_t(b->head) + need > uint64_t(b->capacity)) {
+    // Widening and growth allocate: both cells are kept current across them.
+    gc::Root keep_s(&s), keep_v(&v);
+    if (nu != u) widen_to(&s, u, nu);
+    b = buf(&s);
+    if (uint64_t(b->head) + need > uint64_t(b->capacity)) {
+      uint64_t want = std::max<uint64_t>(need * 2, 16);
+      if (want > MAX_BYTES) want = need;
+      b = memory::series_grow_copy_node(s.w2, int32_t(want));
+      s.w2 = b->node;
+    }
+  }
+  // Nothing allocates from here on.
+  uint8_t* w = memory::head(b) + size_t(old) * nu;
+  const Cell* cells = values_q ? memory::head_cells(buf(&v)) + v.w1 : &v;
+  for (int32_t i = 0; i < count; ++i) {
+    const Run& r = runs[i];
+    if (r.kind == RUN_ASCII) {
+      write_ascii(w, nu, ascii + r.at, r.len);
+    } else if (r.kind == RUN_CHAR) {
+      unicode::store_unit(w, nu, r.at);
+    } else {
+      // A text read again through its cell: growth may have moved it (or it is this string).
+      SeriesBuffer* sb = buf(cells + (values_q ? i : 0));
+      uint32_t su = memory::unit(sb);
+      const uint8_t* p = memory::head(sb) + size_t(r.at) * su;
+      if (su == nu) {
+        std::memmove(w, p, size_t(r.len) * nu);
+      } else {
+        for (int32_t k = 0; k < r.len; ++k)
+          unicode::store_unit(w + size_t(k) * nu, nu, unicode::load_unit(p + size_t(k) * su, su));
+      }
+    }
+    w += size_t(r.len) * nu;
+  }
+  b->tail = b->head + uint32_t(need);
+  *series = s;
+  series->w1 = 0;
+  return true;
+}
+
 }  // namespace
 
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_q) {
@@ -283,6 +445,9 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     series->w1 = 0;
     return series;
   }
+  if (dup == 1 && part < 0 && !(buf(series)->flags & sflag::OWNED) &&
+      direct_append(series, value))
+    return series;
   Cell s = *series, v = *value;
   gc::Root keep_s(&s), keep_v(&v);
   Piece p = measure(&v, part, only, true);

@@ -11,6 +11,7 @@
 #include "runtime/cell_api.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
@@ -517,15 +518,24 @@ struct Engine {
   }
   // The buffer of the last bitset tested, kept while nothing moved (its bits are read
   // live, so a bitset changed in place is seen).
+  // Two ways: a grammar's runs alternate between two sets (`some letters | some other`).
   uint64_t bs_epoch = ~uint64_t(0);
-  Node bs_node = 0;
-  SeriesBuffer* bs_buf = nullptr;
-  bool member(const Cell* bitset, uint32_t c) {
-    if (bitset->w2 != bs_node || bs_epoch != epoch()) {
-      bs_buf = memory::node_buffer(bitset->w2);
-      bs_node = bitset->w2;
+  Node bs_nodes[2] = {0, 0};
+  SeriesBuffer* bs_bufs[2] = {nullptr, nullptr};
+  SeriesBuffer* bitset_buffer(Node n) {
+    if (bs_epoch != epoch()) {
+      bs_nodes[0] = bs_nodes[1] = 0;
       bs_epoch = epoch();
     }
+    if (n == bs_nodes[0]) return bs_bufs[0];
+    if (n == bs_nodes[1]) return bs_bufs[1];
+    bs_nodes[1] = bs_nodes[0];
+    bs_bufs[1] = bs_bufs[0];
+    bs_nodes[0] = n;
+    return bs_bufs[0] = memory::node_buffer(n);
+  }
+  bool member(const Cell* bitset, uint32_t c) {
+    SeriesBuffer* bs_buf = bitset_buffer(bitset->w2);
     if (c < memory::used_bytes(bs_buf) * 8u)
       return (memory::head(bs_buf)[c >> 3] & (0x80u >> (c & 7))) != 0;
     return (bs_buf->flags & sflag::COMPLEMENT) != 0;
@@ -547,6 +557,12 @@ struct Engine {
   }
 
   void copy_part(int32_t from, int32_t count, Cell* out) {
+    if (kind == Kind::TEXT && cell::type(&input) == T_STRING && from >= 0 && count >= 0 &&
+        from + count <= units_in(in_b())) {
+      // what copy/part answers there, without the action's dispatch (input is rooted)
+      series::copy_range(&input, uint32_t(from), uint32_t(count), out);
+      return;
+    }
     uint32_t slot = stack::index_of(stack::state().top);
     Cell* src = stack::push_copy(&input);
     src->w1 = uint32_t(from);
@@ -832,7 +848,7 @@ struct Engine {
       // nothing allocates in this loop: both buffers stay put
       int32_t end = end_cur();
       if (max >= 0 && end - i > max) end = i + max;
-      SeriesBuffer* bb = memory::node_buffer(rule->w2);
+      SeriesBuffer* bb = bitset_buffer(rule->w2);
       const uint8_t* bits = memory::head(bb);
       uint32_t stored = memory::used_bytes(bb) * 8u;
       bool outside = (bb->flags & sflag::COMPLEMENT) != 0;

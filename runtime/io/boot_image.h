@@ -10,4 +10,6 @@ struct Bytes {
   size_t size;
 };
 Bytes get();
+// A hash of the bytes, made with them (0 without an image).
+uint64_t stamp();
 }  // namespace kel::boot_image

@@ -27,6 +27,8 @@
 #include "runtime/output.h"
 #include "runtime/rt.h"
 #include "runtime/hash.h"
+#include "runtime/heap_image.h"
+#include "runtime/io/boot_heap.h"
 #include "runtime/io/boot_image.h"
 #include "runtime/io/image_codec.h"
 #include "runtime/io/lz.h"
@@ -1642,6 +1644,9 @@ void decode_image(const uint8_t* bytes_in, size_t size, Node target, const Cell*
 }
 
 bool g_present = false;
+HeapImageSink g_heap_sink = nullptr;
+boot_image::Bytes g_heap_given{nullptr, 0};
+bool g_laid = false;
 
 // Function bodies of the boot modules that `func` may take as they are instead of copying
 // them. A module's top level runs once, and so does the body of an object it makes with
@@ -1728,17 +1733,42 @@ void register_roots() {
   gc::add_root(&mark_modules);
 }
 
+void set_heap_image_sink(HeapImageSink sink) { g_heap_sink = sink; }
+void set_boot_heap(const uint8_t* data, size_t size) { g_heap_given = {data, size}; }
+
+namespace {
+bool lay_in_boot_heap() {
+  boot_image::Bytes heap = g_heap_given.data ? g_heap_given : boot_heap::get();
+  heap_image::View view;
+  Node modules = 0;
+  if (g_heap_sink || !heap_image::parse(heap.data, heap.size, &view) ||
+      !heap_image::lay_in(view, boot_image::stamp(), &modules))
+    return false;
+  g_modules = modules;
+  g_laid = true;
+  register_roots();
+  return true;
+}
+}  // namespace
+
 void decode_boot() {
   boot_image::Bytes image = boot_image::get();
   g_present = image.size != 0;
+  g_laid = false;
   if (!g_present) return;
+  // The decode's result, made at build time from this very state, when it applies.
+  if (lay_in_boot_heap()) return;
+  heap_image::Before before;
+  if (g_heap_sink) before = heap_image::capture_before();
   g_modules = memory::series_new_cells(8);
   register_roots();
   decode_boot_into(image.data, image.size, g_modules);
   flag_boot_bodies();
+  if (g_heap_sink) g_heap_sink(heap_image::capture_after(before, boot_image::stamp(), g_modules));
 }
 
 bool boot_image_present_q() { return g_present; }
+bool boot_heap_laid_q() { return g_laid; }
 Node boot_modules() { return g_modules; }
 
 }  // namespace kel::kelbin

@@ -44,12 +44,23 @@ std::vector<uint8_t> encode_boot(const std::vector<Definition>& definitions,
 // Start-up (step 16): decodes the embedded image with the collector off; its definitions
 // bind the datatype, native and action words, and its module blocks are kept in order. A
 // fault prints its message and ends the process with status 254 (no catalogue yet).
+// When the embedded boot heap (runtime/heap_image.h) was made from exactly the state this
+// step finds, it is laid in instead: the same heap, nodes and counters as the decode's.
 void decode_boot();
+// Build time (kel-mkheap): decode_boot then always decodes and hands the sink the heap
+// image of what it changed (empty when that cannot be imaged).
+using HeapImageSink = void (*)(const std::vector<uint8_t>& image);
+void set_heap_image_sink(HeapImageSink sink);
+// The heap image starts lay in instead of the embedded one (tests: a damaged image); the
+// bytes must stay put while a runtime starts.
+void set_boot_heap(const uint8_t* data, size_t size);
 // Decodes an image in boot mode into the block node target (tests, tools). The bytes are
 // read in place: they must be C++-owned (never a series buffer, which can move).
 void decode_boot_into(const uint8_t* data, size_t size, Node target);
 // Whether an image was decoded at start (the image tool starts without one).
 bool boot_image_present_q();
+// Whether this start laid the boot heap in instead of decoding.
+bool boot_heap_laid_q();
 // The module blocks of the boot image, in manifest order (a block of blocks), or 0.
 Node boot_modules();
 // Registers the collector callback that keeps the module blocks.

@@ -1,6 +1,8 @@
 // Compaction tests: sliding in the first arena, moving into the previous arena, arena
 // release, node-pool evacuation and the deferred node releases.
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "memory_fixture.h"
 #include "runtime/compact.h"
@@ -250,6 +252,22 @@ TEST_F(CompactTest, ManyDeadNodesAllReturned) {
   EXPECT_EQ(used, 1u);
   EXPECT_EQ(gc::deferred_count(), 0u);
   EXPECT_TRUE(alive(h.node(0)));
+}
+
+TEST(SortHandles, AscendingAsStdSort) {
+  // Sizes on both sides of the short sort, handles spread over every digit or sharing some.
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (uint32_t n : {1u, 2u, 255u, 256u, 20000u}) {
+    for (uint32_t mask : {0xFFFFFFFFu, 0x0003FFFFu, 0xFFC00000u, 0x7FFu}) {
+      std::vector<Node> a(n), scratch(n);
+      for (Node& h : a) h = next() & mask;
+      std::vector<Node> want = a;
+      std::sort(want.begin(), want.end());
+      gc::sort_handles(a.data(), scratch.data(), n);
+      EXPECT_EQ(a, want) << n << " " << mask;
+    }
+  }
 }
 
 }  // namespace
