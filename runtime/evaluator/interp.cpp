@@ -2889,12 +2889,8 @@ namespace {
 // map/key and map/:word, read or set, with a string! or word key: the map's own look-up
 // without the step machinery (which keeps nothing a map step needs). False, with nothing
 // done, for anything else: another shape or key, or a function read (called by the steps).
-[[gnu::noinline]] bool map_path_quick(const Cell* path, bool set, bool get, Cell* out) {
-  SeriesBuffer* pb = code_buf(path->w2);
-  const Cell* pc = memory::head_cells(pb) + path->w1;
-  if (path->w1 + 2 != cell_units(pb) || cell::type(pc) != T_WORD) return false;
-  // The key's kind first: a block's pick (x/3) leaves here without looking the head up.
-  if (cell::type(pc + 1) != T_WORD && cell::type(pc + 1) != T_GET_WORD) return false;
+[[gnu::noinline]] bool map_path_quick_at(const Cell* path, const Cell* pc, bool set, bool get,
+                                          Cell* out) {
   const Cell* m = quick_slot(pc);
   if (!m || cell::type(m) != T_MAP) return false;
   const Cell* key = pc + 1;
@@ -2909,6 +2905,15 @@ namespace {
   if (!map::path_write(m, key, base(), &culprit)) return false;
   *out = *base();
   return true;
+}
+// Its shape test inline: every two-step path comes this way first, and a block's pick (x/3,
+// an integer key) leaves here without a call or a look-up of the head.
+[[gnu::always_inline]] inline bool map_path_quick(const Cell* path, bool set, bool get, Cell* out) {
+  SeriesBuffer* pb = code_buf(path->w2);
+  const Cell* pc = memory::head_cells(pb) + path->w1;
+  if (path->w1 + 2 != cell_units(pb) || cell::type(pc) != T_WORD) return false;
+  if (cell::type(pc + 1) != T_WORD && cell::type(pc + 1) != T_GET_WORD) return false;
+  return map_path_quick_at(path, pc, set, get, out);
 }
 
 uint32_t eval_path_steps(const Cell* path_in, const Node& code, uint32_t pos, uint32_t end,
