@@ -43,8 +43,10 @@ Cell* pick(Cell* s, int32_t index, Cell* index_cell);
 // the cell, or none when the index falls outside the series. Nothing allocates.
 inline void pick_cell(Cell* s, int32_t index) {
   SeriesBuffer* b = memory::node_buffer(s->w2);
-  int64_t p = int64_t(int32_t(s->w1)) + (index > 0 ? int64_t(index) - 1 : int64_t(index));
-  if (index == 0 || p < 0 || uint64_t(p) >= memory::used_bytes(b) / sizeof(Cell)) {
+  // Positive indexes count from 1, negative ones back from the head; a position before the
+  // head is a huge unsigned one, so one compare bounds both ends.
+  int64_t p = int64_t(int32_t(s->w1)) + int64_t(index) - int64_t(index > 0);
+  if (index == 0 || uint64_t(p) >= memory::used_bytes(b) / sizeof(Cell)) {
     *s = Cell{T_NONE, 0, 0, 0};
     return;
   }
