@@ -2,6 +2,8 @@
 // blocks, node pools, the allocation counters), written at build time and laid in at start.
 #include "runtime/heap_image.h"
 
+#include <emmintrin.h>
+
 #include <cstring>
 
 #include "runtime/context.h"
@@ -23,25 +25,37 @@ namespace {
 // buffer as its offset + 8, large block k as k << 3 | 2, heap block i as i << 3 | 4.
 constexpr char MAGIC[8] = {'K', 'E', 'L', 'H', 'E', 'A', 'P', '1'};
 constexpr uint32_t VERSION = 1;
-constexpr size_t HEADER = 104;
+// Header: magic, version, arena bytes used after, stamp, digest before, checksum, counts,
+// the result, the current pool, counters, arena bytes used before, checksum of the fresh
+// bytes (runs carved by the step, checked while they are copied).
+constexpr size_t HEADER = 128;
 constexpr uint32_t NO_CODE = 6;  // a code no slot can have
 
 struct Mix {
   uint64_t h = 0x9E3779B97F4A7C15ull;
-  void add(uint64_t w) {
+  static uint64_t step(uint64_t h, uint64_t w) {
     h = (h ^ w) * 0x100000001B3ull;
-    h ^= h >> 29;
+    return h ^ (h >> 29);
   }
+  void add(uint64_t w) { h = step(h, w); }
+  // Four lanes over the words, folded in at the end: the multiplies do not wait on each other.
   void bytes(const uint8_t* p, size_t n) {
+    uint64_t l[4] = {h, h + 1, h + 2, h + 3};
     size_t i = 0;
+    for (; i + 32 <= n; i += 32)
+      for (int k = 0; k < 4; ++k) {
+        uint64_t w;
+        std::memcpy(&w, p + i + 8 * k, 8);
+        l[k] = step(l[k], w);
+      }
     for (; i + 8 <= n; i += 8) {
       uint64_t w;
       std::memcpy(&w, p + i, 8);
-      add(w);
+      l[0] = step(l[0], w);
     }
     uint64_t w = 0;
     if (i < n) std::memcpy(&w, p + i, n - i);
-    add(w ^ n);
+    h = step(step(step(step(l[0], l[1]), l[2]), l[3]), w ^ n);
   }
 };
 
@@ -140,27 +154,45 @@ uint32_t read32(const uint8_t* p) {
   return v;
 }
 
-// The image's checksum: the sum and the xor of its words but the two that hold them (size
-// a multiple of 8, at least the header). Four lanes: the words are read at memory speed.
-void image_sums(const uint8_t* p, size_t n, uint64_t* sum, uint64_t* x) {
-  uint64_t s[4] = {0, 0, 0, 0}, e[4] = {0, 0, 0, 0};
-  size_t i = 0;
-  for (; i + 32 <= n; i += 32) {
-    for (int k = 0; k < 4; ++k) {
-      uint64_t w = read64(p + i + 8 * k);
-      s[k] += w;
-      e[k] ^= w;
+// A checksum: the sum and the xor of 8-byte words, in two 16-byte lanes (SSE2).
+struct Sums {
+  __m128i s = _mm_setzero_si128(), x = _mm_setzero_si128();
+  void add(const uint8_t* p, size_t n) {  // n a multiple of 8
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      s = _mm_add_epi64(s, w);
+      x = _mm_xor_si128(x, w);
+    }
+    if (i < n) word(read64(p + i));
+  }
+  // Copies n bytes to `to` and adds the source's words padded to 8 bytes (as the image keeps them).
+  void copy(uint8_t* to, const uint8_t* p, size_t n) {
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+      __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), w);
+      s = _mm_add_epi64(s, w);
+      x = _mm_xor_si128(x, w);
+    }
+    if (i < n) {
+      std::memcpy(to + i, p + i, n - i);
+      add(p + i, (n - i + 7) / 8 * 8);
     }
   }
-  for (; i < n; i += 8) {
-    uint64_t w = read64(p + i);
-    s[0] += w;
-    e[0] ^= w;
+  void word(uint64_t w) {
+    __m128i v = _mm_set_epi64x(0, int64_t(w));
+    s = _mm_add_epi64(s, v);
+    x = _mm_xor_si128(x, v);
   }
-  uint64_t s1 = read64(p + 32), s2 = read64(p + 40);
-  *sum = s[0] + s[1] + s[2] + s[3] - s1 - s2;
-  *x = e[0] ^ e[1] ^ e[2] ^ e[3] ^ s1 ^ s2;
-}
+  uint64_t sum() const { return lane(s, 0) + lane(s, 1); }
+  uint64_t xor_() const { return lane(x, 0) ^ lane(x, 1); }
+  static uint64_t lane(__m128i v, int k) {
+    uint64_t out[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    return out[k];
+  }
+};
 
 // One pool's record: its fields, whether the step made it, and its first n slots' codes.
 struct PoolRecord {
@@ -265,64 +297,64 @@ std::vector<uint8_t> capture_after(const Before& before, uint64_t stamp, Node re
   if (!before.digest || !a || a->next || size_t(a->bump - a->data) < before.arena.size()) return {};
   if (large_count() != before.large.size() || memory::heap_series_count() != before.heap_series) return {};
   if (m.moves < before.moves || m.cell_moves < before.cell_moves || m.renames < before.renames) return {};
+  if (m.moves - before.moves > 0xFFFF || m.cell_moves - before.cell_moves > 0xFFFF ||
+      m.renames - before.renames > 0xFFFF || !m.pool_current)
+    return {};
   // The pools the step found keep their places; the ones it made follow them.
   std::vector<NodePool*> pools;
   for (NodePool* p = m.pool_head; p; p = p->next) pools.push_back(p);
-  if (pools.size() < before.pools.size()) return {};
+  if (pools.size() < before.pools.size() || pools.size() > 64) return {};
   for (size_t i = 0; i < before.pools.size(); ++i)
     if (pools[i]->index != before.pools[i]) return {};
 
-  Writer body;
-  uint32_t arena_used = uint32_t(a->bump - a->data);
-  // Arena runs: bytes that differ from the state before (8-byte words; runs closer than 32
-  // bytes merge), and everything carved by the step.
-  uint32_t arena_runs = 0;
-  auto runs = [&](const uint8_t* now, const uint8_t* was, size_t was_size, size_t size, auto emit) {
+  // Runs of [from, to) whose 8-byte words differ from `was` (everything past was_size
+  // differs); runs closer than 32 bytes merge.
+  auto runs = [](const uint8_t* now, const uint8_t* was, size_t was_size, size_t from, size_t to,
+                 auto emit) {
     uint32_t count = 0;
-    size_t i = 0;
     auto differs = [&](size_t at) {
-      size_t n = std::min<size_t>(8, size - at);
+      size_t n = std::min<size_t>(8, to - at);
       return at + n > was_size || std::memcmp(now + at, was + at, n) != 0;
     };
-    while (i < size) {
+    for (size_t i = from; i < to;) {
       if (!differs(i)) { i += 8; continue; }
-      size_t start = i, end = i;
-      while (end < size) {
+      size_t start = i, end = i + 8;
+      for (;;) {
         size_t next = end;
-        while (next < size && next < end + 32 && !differs(next)) next += 8;
-        if (next >= size || next >= end + 32) break;
+        while (next < to && next < end + 32 && !differs(next)) next += 8;
+        if (next >= to || next >= end + 32) break;
         end = next + 8;
       }
-      end = std::min(end, size);
-      if (end <= start) end = std::min(start + 8, size);
+      end = std::min(end, to);
       emit(start, end - start);
       ++count;
       i = end;
     }
     return count;
   };
-  Writer arena_part, large_part;
-  arena_runs = runs(a->data, before.arena.data(), before.arena.size(), arena_used,
-                    [&](size_t at, size_t n) {
-                      arena_part.u32(uint32_t(at));
-                      arena_part.u32(uint32_t(n));
-                      arena_part.bytes(a->data + at, n);
-                    });
+  uint32_t arena_used = uint32_t(a->bump - a->data), arena_before = uint32_t(before.arena.size());
+  Writer body;
+  auto arena_run = [&](size_t at, size_t n) {
+    body.u32(uint32_t(at));
+    body.u32(uint32_t(n));
+    body.bytes(a->data + at, n);
+  };
+  // Arena runs: the changed bytes of what was there, then everything the step carved.
+  uint32_t arena_runs = runs(a->data, before.arena.data(), arena_before, 0, arena_before, arena_run);
+  arena_runs += runs(a->data, before.arena.data(), arena_before, arena_before, arena_used, arena_run);
   uint32_t large_runs = 0, k = 0;
   for (LargeBlock* l = m.large_head; l; l = l->next, ++k) {
     const std::vector<uint8_t>& was = before.large[k];
     if (l->size != was.size()) return {};
     const uint8_t* now = reinterpret_cast<const uint8_t*>(large_buffer(l));
-    large_runs += runs(now, was.data(), was.size(), was.size(), [&](size_t at, size_t n) {
-      large_part.u32(k);
-      large_part.u32(uint32_t(at));
-      large_part.u32(uint32_t(n));
-      large_part.u32(0);
-      large_part.bytes(now + at, n);
+    large_runs += runs(now, was.data(), was.size(), 0, was.size(), [&](size_t at, size_t n) {
+      body.u32(k);
+      body.u32(uint32_t(at));
+      body.u32(uint32_t(n));
+      body.u32(0);
+      body.bytes(now + at, n);
     });
   }
-  body.out = arena_part.out;
-  body.out.insert(body.out.end(), large_part.out.begin(), large_part.out.end());
   for (size_t i = 0; i < pools.size(); ++i) {
     NodePool* p = pools[i];
     uint32_t n = p->capacity;
@@ -344,9 +376,6 @@ std::vector<uint8_t> capture_after(const Before& before, uint64_t stamp, Node re
     }
     body.pad();
   }
-  if (m.moves - before.moves > 0xFFFF || m.cell_moves - before.cell_moves > 0xFFFF ||
-      m.renames - before.renames > 0xFFFF || !m.pool_current)
-    return {};
 
   Writer out;
   out.out.insert(out.out.end(), MAGIC, MAGIC + 8);
@@ -354,7 +383,7 @@ std::vector<uint8_t> capture_after(const Before& before, uint64_t stamp, Node re
   out.u32(arena_used);
   out.u64(stamp);
   out.u64(before.digest);
-  out.u64(0);  // the checksum, sealed below
+  out.u64(0);  // the checksums, sealed below
   out.u64(0);
   out.u32(uint32_t(before.large.size()));
   out.u32(uint32_t(pools.size()));
@@ -368,74 +397,105 @@ std::vector<uint8_t> capture_after(const Before& before, uint64_t stamp, Node re
   out.u32(uint32_t(m.moves - before.moves));
   out.u32(uint32_t(m.cell_moves - before.cell_moves));
   out.u32(uint32_t(m.renames - before.renames));
+  out.u32(arena_before);
+  out.u32(0);
+  out.u64(0);
+  out.u64(0);
   if (out.out.size() != HEADER) return {};
   out.out.insert(out.out.end(), body.out.begin(), body.out.end());
   seal(&out.out);
   return out.out;
 }
 
-void seal(std::vector<uint8_t>* image) {
-  if (image->size() < HEADER || image->size() % 8) return;
-  uint64_t sum, x;
-  image_sums(image->data(), image->size(), &sum, &x);
-  std::memcpy(image->data() + 32, &sum, 8);
-  std::memcpy(image->data() + 40, &x, 8);
-}
+namespace {
 
-bool parse(const uint8_t* data, size_t size, View* view) {
+// Walks an image's sections, checking each count, offset and length against the bytes
+// present; adds the fresh run payloads to *fresh (when asked) and everything else but the
+// checksum words to *rest. Fills the view's positions and counts.
+bool walk(const uint8_t* data, size_t size, View* v, Sums* rest, Sums* fresh) {
   if (!data || size < HEADER || size % 8 || std::memcmp(data, MAGIC, 8) != 0) return false;
   if (read32(data + 8) != VERSION) return false;
-  uint64_t sum, x;
-  image_sums(data, size, &sum, &x);
-  if (sum != read64(data + 32) || x != read64(data + 40)) return false;
-  View v;
-  v.data = data;
-  v.size = size;
-  v.arena_used = read32(data + 12);
-  v.stamp = read64(data + 16);
-  v.before = read64(data + 24);
-  v.large_count = read32(data + 48);
-  v.pool_count = read32(data + 52);
-  v.arena_runs = read32(data + 56);
-  v.large_runs = read32(data + 60);
-  v.result = read32(data + 64);
+  v->data = data;
+  v->size = size;
+  v->arena_used = read32(data + 12);
+  v->stamp = read64(data + 16);
+  v->before = read64(data + 24);
+  v->large_count = read32(data + 48);
+  v->pool_count = read32(data + 52);
+  v->arena_runs = read32(data + 56);
+  v->large_runs = read32(data + 60);
+  v->result = read32(data + 64);
+  v->arena_before = read32(data + 104);
   uint32_t current = read32(data + 68);
-  if (v.pool_count == 0 || v.pool_count > 64 || v.large_count > 1024) return false;
+  if (v->pool_count == 0 || v->pool_count > 64 || v->large_count > 1024 ||
+      v->arena_before > v->arena_used || read32(data + 108) != 0)
+    return false;
+  rest->add(data, 32);
+  rest->add(data + 48, 112 - 48);
   Reader r{data, size, HEADER};
-  v.runs_at = HEADER;
-  for (uint32_t i = 0; i < v.arena_runs && r.ok; ++i) {
+  v->runs_at = HEADER;
+  for (uint32_t i = 0; i < v->arena_runs; ++i) {
+    size_t at_header = r.pos;
     uint32_t at = r.u32(), n = r.u32();
-    if (!r.ok || n == 0 || uint64_t(at) + n > v.arena_used) return false;
-    r.bytes(n);
+    if (!r.ok || n == 0 || uint64_t(at) + n > v->arena_used) return false;
+    // A run lies before the step's first carved byte or wholly after it.
+    bool is_fresh = at >= v->arena_before;
+    if (!is_fresh && at + n > v->arena_before) return false;
+    const uint8_t* p = r.bytes(n);
+    if (!r.ok) return false;
+    rest->add(data + at_header, 8);
+    if (!is_fresh) rest->add(p, (size_t(n) + 7) / 8 * 8);
+    else if (fresh) fresh->add(p, (size_t(n) + 7) / 8 * 8);
   }
-  for (uint32_t i = 0; i < v.large_runs && r.ok; ++i) {
+  size_t large_at = r.pos;
+  for (uint32_t i = 0; i < v->large_runs; ++i) {
     uint32_t block = r.u32(), at = r.u32(), n = r.u32();
     r.u32();
-    if (!r.ok || block >= v.large_count || n == 0 || uint64_t(at) + n > 0x7FFFFFFFu) return false;
+    if (!r.ok || block >= v->large_count || n == 0 || uint64_t(at) + n > 0x7FFFFFFFu) return false;
     r.bytes(n);
+    if (!r.ok) return false;
   }
-  if (!r.ok) return false;
-  v.pools_at = r.pos;
+  rest->add(data + large_at, r.pos - large_at);
+  v->pools_at = r.pos;
   bool current_found = false;
-  for (uint32_t i = 0; i < v.pool_count; ++i) {
+  for (uint32_t i = 0; i < v->pool_count; ++i) {
     PoolRecord p;
     if (!read_pool(r, &p)) return false;
     current_found |= p.index == current;
     for (uint32_t j = 0; j < p.n; ++j) {
       uint32_t code = read32(p.slots + size_t(j) * 4);
-      if (code & 1) continue;
-      if (code == 0) continue;
+      if ((code & 1) || code == 0) continue;
       uint32_t kind = code % 8;
       if (kind == 0) {
-        if (uint64_t(code) - 8 + memory::BUFFER_HEADER > v.arena_used) return false;
+        if (uint64_t(code) - 8 + memory::BUFFER_HEADER > v->arena_used) return false;
       } else if (kind == 2) {
-        if ((code >> 3) >= v.large_count) return false;
+        if ((code >> 3) >= v->large_count) return false;
       } else if (kind != 4) {
         return false;
       }
     }
   }
-  if (!current_found || r.pos != size) return false;
+  rest->add(data + v->pools_at, r.pos - v->pools_at);
+  return current_found && r.pos == size;
+}
+
+}  // namespace
+
+void seal(std::vector<uint8_t>* image) {
+  View v;
+  Sums rest, fresh;
+  if (!walk(image->data(), image->size(), &v, &rest, &fresh)) return;
+  uint64_t words[6] = {rest.sum(), rest.xor_(), 0, 0, fresh.sum(), fresh.xor_()};
+  std::memcpy(image->data() + 32, words, 16);
+  std::memcpy(image->data() + 112, words + 4, 16);
+}
+
+bool parse(const uint8_t* data, size_t size, View* view) {
+  View v;
+  Sums rest;
+  // The fresh runs' bytes are summed by lay_in while it copies them, not here.
+  if (!walk(data, size, &v, &rest, nullptr)) return false;
+  if (rest.sum() != read64(data + 32) || rest.xor_() != read64(data + 40)) return false;
   *view = v;
   return true;
 }
@@ -446,7 +506,9 @@ bool lay_in(const View& v, uint64_t stamp, Node* result) {
   if (!a || a->next || v.stamp != stamp || v.before != digest()) return false;
   // The state is the one the image was made from: its layout is known. Check every bound
   // against it all the same before anything is written.
-  if (uint64_t(a->end - a->data) < v.arena_used || large_count() != v.large_count) return false;
+  if (uint64_t(a->bump - a->data) != v.arena_before || uint64_t(a->end - a->data) < v.arena_used ||
+      large_count() != v.large_count)
+    return false;
   std::vector<LargeBlock*> large;
   for (LargeBlock* b = m.large_head; b; b = b->next) large.push_back(b);
   Reader r{v.data, v.size, v.runs_at};
@@ -488,6 +550,19 @@ bool lay_in(const View& v, uint64_t stamp, Node* result) {
     }
   }
 
+  // The fresh runs go to the free room past the bump, checked as they are copied: a
+  // mismatch clears what was written there and changes nothing else.
+  Sums fresh;
+  r.pos = v.runs_at;
+  for (uint32_t i = 0; i < v.arena_runs; ++i) {
+    uint32_t at = r.u32(), n = r.u32();
+    const uint8_t* p = r.bytes(n);
+    if (at >= v.arena_before) fresh.copy(a->data + at, p, n);
+  }
+  if (fresh.sum() != read64(v.data + 112) || fresh.xor_() != read64(v.data + 120)) {
+    std::memset(a->data + v.arena_before, 0, v.arena_used - v.arena_before);
+    return false;
+  }
   // Pools the step made come first: pool_new gives the same table places it gave then.
   r.pos = v.pools_at;
   for (uint32_t i = 0; i < v.pool_count; ++i) {
@@ -498,7 +573,8 @@ bool lay_in(const View& v, uint64_t stamp, Node* result) {
   r.pos = v.runs_at;
   for (uint32_t i = 0; i < v.arena_runs; ++i) {
     uint32_t at = r.u32(), n = r.u32();
-    std::memcpy(a->data + at, r.bytes(n), n);
+    const uint8_t* p = r.bytes(n);
+    if (at < v.arena_before) std::memcpy(a->data + at, p, n);
   }
   a->bump = a->data + v.arena_used;
   for (uint32_t i = 0; i < v.large_runs; ++i) {

@@ -29,7 +29,8 @@ uint64_t digest();
 Before capture_before();
 std::vector<uint8_t> capture_after(const Before& before, uint64_t stamp, Node result);
 
-// Writes an image's checksum (of every byte but the checksum's own), as capture_after does.
+// Writes an image's checksums, as capture_after does: one of the bytes the step carved (the
+// fresh arena runs), one of every other byte but the checksums' own.
 void seal(std::vector<uint8_t>* image);
 
 // What a checked image holds; pointers into the image bytes.
@@ -37,17 +38,20 @@ struct View {
   const uint8_t* data = nullptr;
   size_t size = 0;
   uint64_t stamp = 0, before = 0;
-  uint32_t arena_used = 0, large_count = 0, pool_count = 0;
+  uint32_t arena_used = 0, arena_before = 0, large_count = 0, pool_count = 0;
   uint32_t result = 0;
   size_t runs_at = 0, pools_at = 0;
   uint32_t arena_runs = 0, large_runs = 0;
 };
 
-// Checks an image's structure (magic, version, the checksum, every count and length against
-// the bytes present, every slot code): false for anything else. Reads no state.
+// Checks an image's structure (magic, version, every count and length against the bytes
+// present, every slot code) and the checksum of all but the fresh runs: false for anything
+// else. Reads no state.
 bool parse(const uint8_t* data, size_t size, View* view);
-// Lays a parsed image in when it was made for this stamp from exactly the present state:
-// true and the step's result in *result; false (nothing changed) otherwise.
+// Lays a parsed image in when it was made for this stamp from exactly the present state and
+// the fresh runs' checksum holds (checked while they are copied into the free room): true
+// and the step's result in *result; false otherwise, with nothing changed (the free room
+// written is cleared again).
 bool lay_in(const View& view, uint64_t stamp, Node* result);
 
 }  // namespace kel::heap_image

@@ -83,7 +83,7 @@ int32_t ordered32(float f) {
 }
 
 int32_t add_text(Cell* buffer, const std::string& text) {
-  for (unsigned char c : text) string::add_codepoint(buffer, c);
+  string::add_c_bytes(buffer, reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()));
   return int32_t(text.size());
 }
 

@@ -533,7 +533,7 @@ int32_t count_locals(Node spec, int32_t start, bool ask) {
   return count;
 }
 
-void push_defaults(int32_t n) {
+void push_defaults_one_by_one(int32_t n) {
   if (n <= 0) return;
   *stack::reserve_cell() = Cell{T_LOGIC, 0, 0, 0};
   for (int32_t i = 1; i < n; ++i) cell::set_none(stack::reserve_cell());

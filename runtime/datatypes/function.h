@@ -5,6 +5,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 
 namespace kel::function {
 
@@ -89,8 +90,19 @@ Cell* collect_locals(Cell* spec, const Cell* body);
 // 1 for the first /local and 1 per word! after it, from start to the tail; 0 without
 // /local, or -1 then when ask is set.
 int32_t count_locals(Node spec, int32_t start, bool ask);
-// The local part of a frame: false (the /local refinement), then n - 1 nones.
-void push_defaults(int32_t n);
+// The local part of a frame: false (the /local refinement), then n - 1 nones. Inline, the
+// room for all n tested once (every call of a function with locals comes this way); with
+// too little room push_defaults_one_by_one raises the overflow where a cell-by-cell push would.
+void push_defaults_one_by_one(int32_t n);
+inline void push_defaults(int32_t n) {
+  if (n <= 0) return;
+  stack::State& s = stack::state();
+  Cell* c = s.top;
+  if (c + n >= s.args_limit) [[unlikely]] return push_defaults_one_by_one(n);
+  c[0] = Cell{T_LOGIC, 0, 0, 0};
+  for (int32_t i = 1; i < n; ++i) c[i] = Cell{T_NONE, 0, 0, 0};
+  s.top = c + n;
+}
 // The frame of a call from C++ (handlers, comparators): the argument count before the
 // first refinement, and the rest of the frame (refinements, their arguments, locals).
 // Inline while the function is the one asked last (a comparator's, on every call), nothing

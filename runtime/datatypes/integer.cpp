@@ -152,21 +152,29 @@ bool float_out_of_range_q(const Cell* float_cell) {
 }
 
 const char* to_decimal_text(int32_t value) {
+  // Written from the end, two digits a step.
   static char buf[12];
-  if (value == MIN_INT) return "-2147483648";
-  if (value == 0) return "0";
-  char tmp[12];
-  int n = 0;
-  uint32_t v = uint32_t(value < 0 ? -value : value);
-  while (v) {
-    tmp[n++] = char('0' + v % 10);
-    v /= 10;
+  static constexpr char pairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  uint32_t v = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
+  char* p = buf + 11;
+  *p = 0;
+  while (v >= 100) {
+    uint32_t r = v % 100;
+    v /= 100;
+    p -= 2;
+    std::memcpy(p, pairs + 2 * r, 2);
   }
-  int i = 0;
-  if (value < 0) buf[i++] = '-';
-  while (n) buf[i++] = tmp[--n];
-  buf[i] = 0;
-  return buf;
+  if (v >= 10) {
+    p -= 2;
+    std::memcpy(p, pairs + 2 * v, 2);
+  } else {
+    *--p = char('0' + v);
+  }
+  if (value < 0) *--p = '-';
+  return p;
 }
 
 // ---- Arithmetic ----

@@ -279,9 +279,9 @@ int32_t reported(int32_t part) { return part < 0 ? 1 : part; }
 constexpr int32_t DIRECT_VALUES = 32;
 constexpr int32_t DIRECT_TEXT = 32;  // room for an integer's or a float's form
 
-enum : uint8_t { RUN_TEXT, RUN_ASCII, RUN_CHAR };
+enum : int32_t { RUN_TEXT, RUN_ASCII, RUN_CHAR };
 struct Run {
-  uint8_t kind;
+  int32_t kind;
   int32_t at;   // text: characters from its buffer start; ASCII: scratch offset; char: itself
   int32_t len;
 };
@@ -290,9 +290,9 @@ struct Run {
 int32_t number_text(const Cell* v, char* out) {
   if (cell::type(v) == T_INTEGER) {
     const char* t = integer::to_decimal_text(integer::get(v));
-    size_t n = std::strlen(t);
-    std::memcpy(out, t, n);
-    return int32_t(n);
+    int32_t n = 0;
+    while (t[n]) out[n] = t[n], ++n;
+    return n;
   }
   std::string t = float_::number_to_text(cell::get_double(v), float_::kind::FLOAT);
   if (t.size() > size_t(DIRECT_TEXT)) return -1;
@@ -300,11 +300,14 @@ int32_t number_text(const Cell* v, char* out) {
   return int32_t(t.size());
 }
 
-// A text's characters from its head (clamped) as a run.
-Run text_run(const Cell* text, SeriesBuffer* b) {
+// A text's characters from its head (clamped) as a run (written field by field: a run
+// made whole and copied is read back before its stores land).
+void text_run(const Cell* text, SeriesBuffer* b, Run* r) {
   int32_t n = int32_t(memory::units(b));
   int32_t from = std::clamp(int32_t(text->w1), 0, n);
-  return Run{RUN_TEXT, from, n - from};
+  r->kind = RUN_TEXT;
+  r->at = from;
+  r->len = n - from;
 }
 
 // The unit add_chars gives a string's characters: a byte text asks for 2 from 128 on, a
@@ -341,7 +344,7 @@ bool direct_append(Cell* series, const Cell* value) {
   bool values_q = t == T_BLOCK || t == T_PAREN || t == T_HASH;
   if (plain_text_q(t)) {
     SeriesBuffer* b = buf(value);
-    runs[count++] = text_run(value, b);
+    text_run(value, b, &runs[count++]);
     unit = memory::unit(b);
   } else if (t == T_INTEGER || t == T_FLOAT) {
     int32_t n = number_text(value, ascii);
@@ -357,9 +360,9 @@ bool direct_append(Cell* series, const Cell* value) {
       uint32_t vt = cell::type(v);
       if (vt == T_STRING) {
         SeriesBuffer* sb = buf(v);
-        Run r = text_run(v, sb);
+        Run& r = runs[count++];
+        text_run(v, sb, &r);
         unit = std::max(unit, content_unit(sb, r));
-        runs[count++] = r;
       } else if (vt == T_CHAR && cell::get_int(v) >= 0 && cell::get_int(v) < 0xD800) {
         int32_t c = cell::get_int(v);
         unit = std::max(unit, char_unit(c));
@@ -423,8 +426,8 @@ bool direct_append(Cell* series, const Cell* value) {
     w += size_t(r.len) * nu;
   }
   b->tail = b->head + uint32_t(need);
-  s.w1 = 0;
   *series = s;
+  series->w1 = 0;
   return true;
 }
 

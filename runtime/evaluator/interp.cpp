@@ -155,7 +155,7 @@ struct CodeBuffer {
 };
 constexpr uint32_t CODE_WAYS_BITS = 6;
 CodeBuffer g_code[1u << CODE_WAYS_BITS];
-inline SeriesBuffer* code_buf(Node code) {
+[[gnu::always_inline]] inline SeriesBuffer* code_buf(Node code) {
   uint64_t e = epoch();
   // Nodes made one after another differ in their low bits.
   CodeBuffer& c = g_code[code & ((1u << CODE_WAYS_BITS) - 1)];
@@ -1550,6 +1550,8 @@ namespace {
   S.top = S.base + 1;
 }
 
+[[gnu::noinline]] void eval_body_out(const Cell* body, SeriesBuffer* cb) { eval_body_in(body, cb); }
+
 [[gnu::always_inline]] inline void eval_body_inline(const Cell* body) {
   eval_body_in(body, code_buf(body->w2));
 }
@@ -1680,14 +1682,191 @@ struct BuiltinFrame {
   return pos;
 }
 
+// ---- Body plans ----
+// A plan is what a function body's expressions were found to be when it was made: for each
+// expression its kind (a literal, a local, a call of a plain function, either/if/unless
+// with literal branches, a paren, anything else) and its extent, and the operators after
+// it with their right operands. It runs the same steps as the evaluation it stands for
+// (the same records, saved cells, positions, checks and results) without deciding them
+// again at each run. It is trusted while no node was renamed and every block it read keeps
+// the write stamp it had (one compare of the stamp clock while nothing was written); the
+// words' values are compared at run time. Any mismatch goes on through the evaluation
+// itself from that expression, operator or argument, where nothing was consumed yet.
+namespace plan {
+enum Head : uint8_t {
+  H_LITERAL, H_LOCAL, H_GLOBAL, H_CALL, H_COND, H_BUILTIN, H_QUOTED, H_SET, H_PAREN, H_OTHER
+};
+enum Right : uint8_t { R_LITERAL, R_LOCAL, R_EXPR };
+enum Follow : uint8_t { F_NONE, F_LOCAL, F_GLOBAL };
+
+struct Op {
+  uint32_t pos;  // the operator's position
+  Cell word;    // the operator's word
+  Cell expect;  // the op! it held
+  uint32_t global;
+  FastOp fop;
+  uint8_t right;
+  uint64_t left_types, right_types;
+  Cell right_cell;  // R_LITERAL: the literal; R_LOCAL: the word
+  uint32_t right_expr;
+};
+
+struct Expr {
+  Head head;
+  uint8_t conditional;  // H_COND: the entry's kind
+  bool branch_args;     // H_COND: a word follows the branches, fetched as arguments
+  bool ops_complete;    // every operator after the head is planned, and no word follows
+  bool exact;           // the extent is what the values it was made with give
+  bool simple;          // a literal or local, then at most one operator with a literal or local
+  uint8_t follow;       // simple: a word after it (F_LOCAL, F_GLOBAL: its index in follow_at)
+  uint32_t follow_at;
+  uint32_t pos, head_next;
+  uint32_t next;  // the position after the expression; 0 when it depends on values
+  Cell cell;      // the literal, the local's or call's word, the paren
+  Cell expect;    // H_CALL, H_COND: the value the word held
+  uint32_t global;
+  uint32_t args, nargs;  // indexes of the argument expressions
+  uint32_t block[2];     // H_PAREN: its block; H_COND: the branches' blocks
+  Cell branches[2];      // H_COND: the branch cells
+  uint32_t ops, nops;
+};
+
+struct Block {
+  Node node;
+  uint32_t stamp;
+  uint32_t count;
+  uint32_t first, n;  // its planned expressions, in order, in Plan::tops
+};
+
+struct Global {
+  Cell word;
+  Cell* slot;  // for the plan's epoch; null when the word has no value cell now
+};
+
+struct Plan {
+  Node body = 0;
+  Node fctx = 0;
+  bool dead = false;
+  bool partial = false;  // some callee entry was not at hand when it was made
+  bool retired = false;  // replaced: freed when its last run ends
+  uint32_t runs = 0;
+  uint64_t renames = 0, epoch = 0;
+  uint32_t clock = 0;
+  Cell* fctx_cell = nullptr;
+  std::vector<Block> blocks;
+  std::vector<uint32_t> tops;
+  std::vector<Expr> exprs;
+  std::vector<Op> ops;
+  std::vector<Global> globals;
+  // The same, for the runs (the vectors never change once it is made).
+  Expr* X = nullptr;
+  Op* O = nullptr;
+  uint32_t* T = nullptr;
+  Block* B = nullptr;
+  Global* G = nullptr;
+};
+
+[[gnu::noinline]] bool refresh(Plan* p);
+// Still good: no node renamed, no block written, nothing moved since it was last checked.
+[[gnu::always_inline]] inline bool fresh(Plan* p) {
+  if (p->clock == M.stamp_clock && p->epoch == epoch() && p->renames == M.renames) [[likely]]
+    return true;
+  return refresh(p);
+}
+[[gnu::always_inline]] inline const Cell* local_slot(const Plan* p, uint32_t index) {
+  const Cell* x = p->fctx_cell;  // its values pointer is read live, as quick_slot reads it
+  if (!x->w2 || !(x->header & hdr::CONTEXT_ON_STACK)) return nullptr;
+  return S.args_begin + (x->w2 - 1 + index);
+}
+[[gnu::always_inline]] inline bool same_cell(const Cell* a, const Cell* b) {
+  return std::memcmp(a, b, sizeof(Cell)) == 0;
+}
+// Callers run it only while the plan is good and the short paths are on (checked again
+// after anything that may have run code).
+uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool no_infix,
+                  bool push);
+[[gnu::always_inline]] inline bool ok(Plan* p) { return fast_paths_on() && fresh(p); }
+// The word after a simple expression ends it unless it holds an operator now.
+[[gnu::noinline]] bool follow_ok(Plan* p, const Expr& e) {
+  const Cell* w = e.follow == F_LOCAL ? local_slot(p, e.follow_at) : p->G[e.follow_at].slot;
+  return w && cell::type(w) != T_OP;
+}
+// A simple expression e (`n < 2`, `n - 1`) pushed when its operator computes it in place,
+// as run_expr would; false (nothing consumed) otherwise.
+[[gnu::always_inline]] inline bool run_simple(Plan* p, const Expr& e, bool push) {
+  Cell* left = S.top;
+  if (left + 1 >= S.args_limit || !(push || left == S.base)) return false;
+  const Cell* v = e.head == H_LOCAL ? local_slot(p, e.cell.w3) : &e.cell;
+  if (!v || !k_plain_value[cell::type(v)]) return false;
+  if (e.follow != F_NONE && !follow_ok(p, e)) return false;
+  if (e.nops == 0) {
+    *left = *v;
+    S.top = left + 1;
+    return true;
+  }
+  const Op& o = p->O[e.ops];
+  const Cell* op = p->G[o.global].slot;
+  if (!op || !same_cell(op, &o.expect)) return false;
+  const Cell* rv = o.right == R_LITERAL ? &o.right_cell : local_slot(p, o.right_cell.w3);
+  if (!rv) return false;
+  *left = *v;
+  if (!takes_type_q(o.left_types, cell::type(left)) ||
+      !takes_type_q(o.right_types, cell::type(rv)) || !int_fast_path(o.fop, left, rv))
+    return false;
+  S.top = left + 1;
+  if (!push) *S.base = *left;
+  return true;
+}
+uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push);
+// An argument at pos: the plan's expression a when it starts there (and, after the first,
+// while the plan is still good).
+[[gnu::always_inline]] inline uint32_t run_arg(Plan* p, const Expr& a, const Node& code,
+                                               uint32_t pos, uint32_t end, bool first) {
+  if (pos == a.pos && (first || ok(p))) [[likely]] {
+    if (a.simple && run_simple(p, a, true)) return a.next;
+    return run_expr(p, a, code, end, false, true);
+  }
+  return generic_expr(code, pos, end, false, true);
+}
+void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block);
+
+struct Slot {
+  Node body = 0;
+  uint64_t renames = 0;
+  Plan* plan = nullptr;
+  uint32_t seen = 0;
+  uint32_t builds = 0;
+};
+constexpr uint32_t SLOT_BITS = 6;
+Slot g_slots[1u << SLOT_BITS];
+
+[[gnu::noinline]] Plan* find_slow(Slot& s, Node body, Node fctx);
+
+// The plan of a body about to run in the function context fctx, or null.
+[[gnu::always_inline]] inline Plan* find(Node body, Node fctx) {
+  Slot& s = g_slots[body & ((1u << SLOT_BITS) - 1)];
+  if (s.body == body && s.plan && !s.plan->dead && !s.plan->partial && s.plan->fctx == fctx &&
+      s.renames == M.renames) [[likely]]
+    return s.plan;
+  return find_slow(s, body, fctx);
+}
+
+void run_planned_body(Plan* p, const Cell* body);
+void run_planned_body_inline(Plan* p, const Cell* body);
+}  // namespace plan
+
 // either, if and unless called through a word: call_plain_builtin's steps with the native's
 // own run here, the chosen branch in this frame (flagged as stack::mark_branch_frame
 // flags it). Branches that are literal blocks are taken from the code as they stand,
 // without pushing them: the branch's run overwrites the frame's cells anyway. Only
 // either's condition may not be unset.
-[[gnu::noinline]] uint32_t call_conditional(const Cell* slot, const CalleeCacheEntry& known,
-                                            const Node& code, SeriesBuffer* cb, uint32_t pos,
-                                            uint32_t end, bool push, const Cell* word) {
+// PLANNED: the condition and branches come from the plan p's expression e (the branches
+// while the plan is still good after the condition ran).
+template <bool PLANNED>
+[[gnu::always_inline]] inline uint32_t call_conditional_as(
+    const Cell* slot, const CalleeCacheEntry& known, const Node& code, SeriesBuffer* cb,
+    uint32_t pos, uint32_t end, bool push, const Cell* word, plan::Plan* p,
+    const plan::Expr* e) {
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   int32_t plain = known.plain;  // 3 for either, 2 for if and unless
   uint8_t conditional = known.conditional;
@@ -1696,35 +1875,68 @@ struct BuiltinFrame {
   const Cell* callee = open.keep.cell;
   stack::Frame* f = open.f;
   Cell* frame_base = open.frame_base;
-  pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
-  if (cb_moves != epoch()) cb = code_buf(code);
-  uint32_t limit = cell_units(cb);
-  if (end < limit) limit = end;
-  const Cell* v = memory::head_cells(cb) + pos;
-  uint32_t after = pos + uint32_t(plain) - 1;  // past the branches
   const Cell* branches;  // the true branch, then either's false one
-  if (after <= limit && cell::type(v) == T_BLOCK && takes_type_q(types[1], T_BLOCK) &&
-      (plain == 2 || (cell::type(v + 1) == T_BLOCK && takes_type_q(types[2], T_BLOCK))) &&
-      (after >= limit || cell::type(v + plain - 1) != T_WORD)) {
-    branches = v;  // nothing allocates before the chosen one is copied
-    pos = after;
+  bool planned_branches = false;
+  if constexpr (PLANNED) {
+    if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 0, f);
+    pos = plan::run_arg(p, p->X[e->args], code, pos, end, true);
+    if (!takes_type_q(types[0], cell::type(S.top - 1))) [[unlikely]]
+      raise_plain_bad_type(callee, 0, f);
+    planned_branches = pos == p->X[e->args].next && plan::fresh(p);
+    cb_moves = ~uint64_t(0);
   } else {
-    for (int32_t k = 1; k < plain; ++k)
-      pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+    pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
+  }
+  if (planned_branches && e->branch_args) {
+    // A word after the branches: they are fetched as arguments, as the evaluation does.
+    for (int32_t k = 1; k < plain; ++k) {
+      if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, false);
+      if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, k, f);
+    }
     branches = frame_base + 1;
+    planned_branches = plan::same_cell(branches, &e->branches[0]) &&
+                       (plain == 2 || plan::same_cell(branches + 1, &e->branches[1])) &&
+                       plan::fresh(p);
+  } else if (planned_branches) {
+    branches = e->branches;  // checked in the plan: literal blocks the branches take
+    pos = e->head_next;
+  } else {
+    if (cb_moves != epoch()) {
+      cb = code_buf(code);
+      cb_moves = epoch();
+    }
+    uint32_t limit = cell_units(cb);
+    if (end < limit) limit = end;
+    const Cell* v = memory::head_cells(cb) + pos;
+    uint32_t after = pos + uint32_t(plain) - 1;  // past the branches
+    if (after <= limit && cell::type(v) == T_BLOCK && takes_type_q(types[1], T_BLOCK) &&
+        (plain == 2 || (cell::type(v + 1) == T_BLOCK && takes_type_q(types[2], T_BLOCK))) &&
+        (after >= limit || cell::type(v + plain - 1) != T_WORD)) {
+      branches = v;  // nothing allocates before the chosen one is copied
+      pos = after;
+    } else {
+      for (int32_t k = 1; k < plain; ++k)
+        pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+      branches = frame_base + 1;
+    }
   }
   uint32_t t = cell::type(frame_base);
   bool either = conditional == CalleeCacheEntry::EITHER;
   bool truthy = t == T_UNSET && either ? natives::truthy_strict_q(frame_base)  // raises
                                        : !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
   if (either) {
-    Cell chosen = truthy ? branches[0] : branches[1];
+    int32_t k = truthy ? 0 : 1;
+    Cell chosen = branches[k];
     f->header |= stack::fflag::BRANCH;
-    run_branch(&chosen);
+    if (planned_branches) plan::run_branch_planned(p, &chosen, e->block[k]);
+    else run_branch(&chosen);
   } else if (truthy == (conditional == CalleeCacheEntry::IF)) {
     Cell chosen = branches[0];
     f->header |= stack::fflag::BRANCH;
-    run_branch(&chosen);
+    if (planned_branches) plan::run_branch_planned(p, &chosen, e->block[0]);
+    else run_branch(&chosen);
   } else {
     cell::set_none(frame_base);
   }
@@ -1734,11 +1946,25 @@ struct BuiltinFrame {
   return pos;
 }
 
+[[gnu::noinline]] uint32_t call_conditional(const Cell* slot, const CalleeCacheEntry& known,
+                                            const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                            uint32_t end, bool push, const Cell* word) {
+  return call_conditional_as<false>(slot, known, code, cb, pos, end, push, word, nullptr, nullptr);
+}
+[[gnu::noinline]] uint32_t call_conditional_planned(const Cell* slot, const CalleeCacheEntry& known,
+                                                    const Node& code, uint32_t pos, uint32_t end,
+                                                    bool push, const Cell* word, plan::Plan* p,
+                                                    const plan::Expr* e) {
+  return call_conditional_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
+}
+
 // The builtin (native or action) side of call_plain but the conditionals; known is its
-// valid entry.
-[[gnu::noinline]] uint32_t call_plain_builtin_rest(const Cell* slot, const CalleeCacheEntry& known,
-                                              const Node& code, SeriesBuffer* cb, uint32_t pos,
-                                              uint32_t end, bool push, const Cell* word) {
+// valid entry. PLANNED: the arguments are the plan p's expression e's.
+template <bool PLANNED>
+[[gnu::always_inline]] inline uint32_t call_plain_builtin_as(
+    const Cell* slot, const CalleeCacheEntry& known, const Node& code, SeriesBuffer* cb,
+    uint32_t pos, uint32_t end, bool push, const Cell* word, plan::Plan* p,
+    const plan::Expr* e) {
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   uint32_t ct = cell::type(slot);
   bool with_refs = known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS;
@@ -1750,8 +1976,17 @@ struct BuiltinFrame {
   const Cell* callee = open.keep.cell;
   stack::Frame* f = open.f;
   Cell* frame_base = open.frame_base;
-  for (int32_t k = 0; k < plain; ++k)
-    pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+  if constexpr (PLANNED) {
+    for (int32_t k = 0; k < plain; ++k) {
+      if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, k == 0);
+      if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, k, f);
+    }
+  } else {
+    for (int32_t k = 0; k < plain; ++k)
+      pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+  }
   if (!int_fast_path(op, frame_base, frame_base + 1)) {
     int32_t id = int32_t(callee->w1);
     int32_t none[64];  // every refinement absent
@@ -1766,6 +2001,20 @@ struct BuiltinFrame {
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
   return pos;
+}
+
+[[gnu::noinline]] uint32_t call_plain_builtin_rest(const Cell* slot, const CalleeCacheEntry& known,
+                                                   const Node& code, SeriesBuffer* cb,
+                                                   uint32_t pos, uint32_t end, bool push,
+                                                   const Cell* word) {
+  return call_plain_builtin_as<false>(slot, known, code, cb, pos, end, push, word, nullptr,
+                                      nullptr);
+}
+[[gnu::noinline]] uint32_t call_planned_builtin(const Cell* slot, const CalleeCacheEntry& known,
+                                                const Node& code, uint32_t pos, uint32_t end,
+                                                bool push, const Cell* word, plan::Plan* p,
+                                                const plan::Expr* e) {
+  return call_plain_builtin_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
 }
 
 // A builtin without refinements taking some arguments as written (foreach's 'word, repeat,
@@ -1794,6 +2043,51 @@ struct BuiltinFrame {
   return pos;
 }
 
+// call_quoted_builtin with the arguments evaluated ones take the plan p's expression e's.
+[[gnu::noinline]] uint32_t call_quoted_planned(const Cell* slot, const CalleeCacheEntry& known,
+                                               const Node& code, uint32_t pos, uint32_t end,
+                                               bool push, const Cell* word, plan::Plan* p,
+                                               const plan::Expr* e) {
+  uint32_t ct = cell::type(slot);
+  int32_t args = known.lead;
+  uint32_t lit = known.lit_mask;
+  BuiltinFrame open(slot, known, word);
+  const uint64_t* types = open.types;
+  const Cell* callee = open.keep.cell;
+  stack::Frame* f = open.f;
+  for (int32_t k = 0; k < args; ++k) {
+    if ((lit >> k) & 1) {
+      pos = fetch_quoted(callee, k, types[k], code, pos, end, f);
+    } else {
+      if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, k == 0);
+      if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, k, f);
+    }
+  }
+  int32_t id = int32_t(callee->w1);
+  int32_t none[1] = {-1};  // no refinement
+  run_builtin(ct, id, none);
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return pos;
+}
+
+// set_word_step with the value the plan p's expression e's argument.
+[[gnu::noinline]] uint32_t set_word_planned(plan::Plan* p, const plan::Expr* e,
+                                            const Node& code, uint32_t end, bool no_infix,
+                                            bool push) {
+  Cell v = e->cell;
+  uint32_t start_top = uint32_t(S.top - S.args_begin);
+  stack::push_interp_native_frame(&v);
+  push_cell(&v);
+  uint32_t pos = e->pos + 1;
+  if (pos >= end) error::raise(err::script::need_value, base());
+  pos = plan::run_arg(p, p->X[e->args], code, pos, end, true);
+  store_assignment(base(), push);
+  return no_infix ? pos : infix_after(code, pos, end, push, start_top);
+}
+
 // The builtin side of call_plain; known is its valid entry. Two tail calls and nothing
 // else, so no prologue runs before the conditionals are sent on (inlined in call_plain,
 // the test moved the registers of every short path).
@@ -1808,10 +2102,13 @@ struct BuiltinFrame {
   return call_plain_builtin_rest(slot, known, code, cb, pos, end, push, word);
 }
 
-// The interpreted-function side of call_plain; known is its valid entry.
-[[gnu::noinline]] uint32_t call_plain_function(const Cell* slot, const CalleeCacheEntry& known,
-                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
-                                               uint32_t end, bool push, const Cell* word) {
+// The interpreted-function side of call_plain; known is its valid entry. PLANNED: the
+// arguments are the plan p's expression e's.
+template <bool PLANNED>
+[[gnu::always_inline]] inline uint32_t call_plain_function_as(
+    const Cell* slot, const CalleeCacheEntry& known, const Node& code, SeriesBuffer* cb,
+    uint32_t pos, uint32_t end, bool push, const Cell* word, plan::Plan* p,
+    const plan::Expr* e) {
   uint64_t moves = epoch();
   uint64_t cb_moves = moves;  // cb is good for this count of moves
   int32_t plain = known.plain, locals = known.locals;
@@ -1831,8 +2128,17 @@ struct BuiltinFrame {
              : fctx ? memory::head_cells(buf(fctx)) : nullptr;
   f->saved_values = fx ? fx->w2 : 0;
   uint64_t fx_epoch = moves;
-  for (int32_t k = 0; k < plain; ++k)
-    pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+  if constexpr (PLANNED) {
+    for (int32_t k = 0; k < plain; ++k) {
+      if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, k == 0);
+      if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, k, f);
+    }
+  } else {
+    for (int32_t k = 0; k < plain; ++k)
+      pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
+  }
   if (locals > 0) function::push_defaults(locals);
   // An interpreted body, as call_value runs it.
   if (epoch() != moves) {
@@ -1850,7 +2156,20 @@ struct BuiltinFrame {
   } else {
     f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
     try {
-      eval_body_in(&body, body_buf);
+      uint32_t count = cell_units(body_buf);
+      plan::Plan* bp = nullptr;
+      if (body.w1 == 0 && count >= 2) {
+        // A call planned in a body of the same plan (a recursion) needs no look-up.
+        if (PLANNED && body.w2 == p->body && fctx_now(f) == p->fctx) bp = p;
+        else bp = plan::find(body.w2, fctx_now(f));
+      }
+      if (bp && bp->B[0].n > 0 && bp->B[0].count == count && plan::ok(bp)) {
+        if constexpr (PLANNED) plan::run_planned_body_inline(bp, &body);
+        else plan::run_planned_body(bp, &body);
+      } else {
+        if constexpr (PLANNED) eval_body_out(&body, body_buf);
+        else eval_body_in(&body, body_buf);
+      }
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
       if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
@@ -1866,6 +2185,19 @@ struct BuiltinFrame {
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
   return pos;
+}
+
+[[gnu::noinline]] uint32_t call_plain_function(const Cell* slot, const CalleeCacheEntry& known,
+                                               const Node& code, SeriesBuffer* cb, uint32_t pos,
+                                               uint32_t end, bool push, const Cell* word) {
+  return call_plain_function_as<false>(slot, known, code, cb, pos, end, push, word, nullptr,
+                                       nullptr);
+}
+[[gnu::noinline]] uint32_t call_planned_function(const Cell* slot, const CalleeCacheEntry& known,
+                                                 const Node& code, uint32_t pos, uint32_t end,
+                                                 bool push, const Cell* word, plan::Plan* p,
+                                                 const plan::Expr* e) {
+  return call_plain_function_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
 }
 
 // A call through a word of a function, native or action whose arguments are all plain
@@ -1930,6 +2262,593 @@ uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_
   else stack::pop_frame_to_result();
   return pos;
 }
+
+// ---- Body plans: running them ----
+namespace plan {
+
+// The expression at pos through the evaluation itself (nothing of it was consumed).
+template <bool NO_INFIX, bool PUSH>
+[[gnu::noinline]] uint32_t generic_expr_as(const Node& code, uint32_t pos, uint32_t end) {
+  SeriesBuffer* cb = code_buf(code);
+  return eval_quick_at(code, cb, cell_units(cb), pos, end, NO_INFIX, PUSH);
+}
+uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push) {
+  if (push) {
+    return no_infix ? generic_expr_as<true, true>(code, pos, end)
+                    : generic_expr_as<false, true>(code, pos, end);
+  }
+  return no_infix ? generic_expr_as<true, false>(code, pos, end)
+                  : generic_expr_as<false, false>(code, pos, end);
+}
+
+// infix_plain with the right operand the plan's expression r (o the operator, its slot
+// holding the op! the plan expects; the left operand is the top cell).
+[[gnu::noinline]] uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op,
+                                               const Node& code, uint32_t pos, uint32_t end,
+                                               bool push) {
+  CalleeCacheEntry& known = callee_slot(op->w3);  // valid: run_ops checked it
+  uint32_t ct = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  CalleeKeep keep(op);
+  Cell* callee = keep.cell;
+  callee->header = ct;
+  FastOp fop = known.fast_op;
+  uint64_t right_types = known.types[1];
+  Cell* left = S.top;
+  stack::Frame* f = stack::detail::push_record_unchecked(
+      &o.word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  S.top = left + 1;
+  if (!takes_type_q(known.types[0], cell::type(left))) [[unlikely]]
+    raise_plain_bad_type(callee, 0, f);
+  if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
+  pos = run_expr(p, p->X[o.right_expr], code, end, true, true);
+  if (!takes_type_q(right_types, cell::type(S.top - 1))) [[unlikely]]
+    raise_plain_bad_type(callee, 1, f);
+  if (!int_fast_path(fop, left, left + 1)) {
+    int32_t id = int32_t(callee->w1);
+    int32_t none[1] = {-1};
+    run_builtin(ct, id, none);
+  }
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return pos;
+}
+
+// The operators after the head of e, which ended at `at` (ran: code may have run since the
+// expression began), as eval_quick_at's loop and infix_steps take them.
+[[gnu::always_inline]] inline uint32_t run_ops(Plan* p, const Expr& e, const Node& code,
+                                               uint32_t at, uint32_t end, bool push,
+                                               uint32_t start_top, bool ran) {
+  for (uint32_t k = 0; k < e.nops; ++k) {
+    const Op& o = p->O[e.ops + k];
+    if (at != o.pos) [[unlikely]] return infix_after(code, at, end, push, start_top);
+    if (ran) {
+      if (fast_exit) return at;
+      if (!ok(p)) return infix_steps(code, at, end, push, start_top);
+    }
+    const Cell* op = p->G[o.global].slot;
+    if (!op || !same_cell(op, &o.expect)) return infix_steps(code, at, end, push, start_top);
+    Cell* left = S.args_begin + start_top;
+    if (o.right != R_EXPR) {
+      const Cell* rv = o.right == R_LITERAL ? &o.right_cell : local_slot(p, o.right_cell.w3);
+      if (rv && takes_type_q(o.left_types, cell::type(left)) &&
+          takes_type_q(o.right_types, cell::type(rv)) && int_fast_path(o.fop, left, rv)) {
+        S.top = left + 1;
+        if (!push) *S.base = *left;
+        at += 2;
+        continue;
+      }
+      return infix_steps(code, at, end, push, start_top);
+    }
+    const CalleeCacheEntry& known = callee_slot(op->w3);
+    if (!(known.extras == op->w3 && known.epoch == epoch()) ||
+        known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known.plain != 2) [[unlikely]]
+      return infix_steps(code, at, end, push, start_top);
+    S.top = left;
+    at = infix_plain_planned(p, o, op, code, at + 1, end, push);
+    ran = true;
+  }
+  if (e.ops_complete) return at;
+  return infix_after(code, at, end, push, start_top);
+}
+
+void run_paren(Plan* p, const Expr& e, bool push);
+
+uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool no_infix,
+                  bool push) {
+  Cell* left = S.top;
+  if (!(push || left == S.base)) [[unlikely]] return generic_expr(code, e.pos, end, no_infix, push);
+  uint32_t start_top = uint32_t(left - S.args_begin);
+  const Cell* v;
+  uint32_t at;
+  switch (e.head) {
+    case H_LITERAL: v = &e.cell; break;
+    case H_LOCAL:
+      v = local_slot(p, e.cell.w3);
+      if (!v || !k_plain_value[cell::type(v)]) return generic_expr(code, e.pos, end, no_infix, push);
+      break;
+    case H_GLOBAL:
+      v = p->G[e.global].slot;
+      if (!v || !k_plain_value[cell::type(v)]) return generic_expr(code, e.pos, end, no_infix, push);
+      break;
+    case H_PAREN:
+      run_paren(p, e, push);
+      at = e.head_next;
+      goto after_head;
+    case H_SET: return set_word_planned(p, &e, code, end, no_infix, push);
+    case H_CALL:
+    case H_COND:
+    case H_BUILTIN:
+    case H_QUOTED: {
+      const Cell* slot = p->G[e.global].slot;
+      if (!slot || !same_cell(slot, &e.expect)) return generic_expr(code, e.pos, end, no_infix, push);
+      CalleeCacheEntry& known = callee_slot(slot->w3);
+      if (known.extras != slot->w3 || known.epoch != epoch())
+        return generic_expr(code, e.pos, end, no_infix, push);
+      if (e.head == H_CALL) {
+        if (known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION)
+          return generic_expr(code, e.pos, end, no_infix, push);
+        at = call_planned_function(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+      } else if (e.head == H_BUILTIN) {
+        if (known.plain_kind != e.conditional)  // the kind it was planned with
+          return generic_expr(code, e.pos, end, no_infix, push);
+        at = call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+      } else if (e.head == H_QUOTED) {
+        if (known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN_QUOTED)
+          return generic_expr(code, e.pos, end, no_infix, push);
+        at = call_quoted_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+      } else {
+        if (known.conditional != e.conditional)
+          return generic_expr(code, e.pos, end, no_infix, push);
+        at = call_conditional_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+      }
+      goto after_head;
+    }
+    default: return generic_expr(code, e.pos, end, no_infix, push);
+  }
+  // A value: as eval_quick_at pushes it.
+  if (left + 1 >= S.args_limit) [[unlikely]] return generic_expr(code, e.pos, end, no_infix, push);
+  *left = *v;
+  S.top = left + 1;
+  if (no_infix) return e.head_next;
+  return run_ops(p, e, code, e.head_next, end, push, start_top, false);
+after_head:
+  if (no_infix) return at;
+  return run_ops(p, e, code, at, end, push, start_top, true);
+}
+
+// Counts a plan's runs, so a plan replaced meanwhile is freed when its last run ends.
+struct Running {
+  Plan* p;
+  explicit Running(Plan* plan) : p(plan) { ++p->runs; }
+  ~Running() {
+    if (--p->runs == 0 && p->retired) [[unlikely]] delete p;
+  }
+  Running(const Running&) = delete;
+  Running& operator=(const Running&) = delete;
+};
+void retire(Plan* p) {
+  if (p->runs == 0) delete p;
+  else p->retired = true;
+}
+
+// The expressions of block b of p run in the current frame from its first one, as
+// eval_in_frame (body: eval_body_in) runs them; code is the block's cell.
+template <bool BODY>
+[[gnu::always_inline]] inline void run_block(Plan* p, const Block& b, const Cell* code, bool push) {
+  Cell* start = S.top;
+  if constexpr (!BODY) stack::check_machine_stack();
+  PositionKeep keep;
+  cell::store(&current_position, cell::type(code), 0, code->w2, 0);
+  uint32_t end = b.count;
+  uint32_t pos = 0;
+  uint32_t i = 0;
+  for (;;) {
+    const Expr& e = p->X[p->T[b.first + i]];
+    if (e.simple && run_simple(p, e, push)) pos = e.next;
+    else pos = run_expr(p, e, current_position.w2, end, false, push);
+    if (fast_exit) [[unlikely]] {
+      if constexpr (BODY) fast_exit = false;
+      break;
+    }
+    if (pos >= end) break;
+    ++i;
+    if (i >= b.n || pos != p->X[p->T[b.first + i]].pos || !ok(p)) [[unlikely]] {
+      // The rest through the evaluation itself, as its loop goes on.
+      SeriesBuffer* cb = code_buf(current_position.w2);
+      uint32_t count = cell_units(cb);
+      if (pos >= count) break;
+      S.top = start;
+      current_position.w1 = pos;
+      for (;;) {
+        pos = eval_quick_at(current_position.w2, cb, count, pos, end, false, push);
+        if (fast_exit) [[unlikely]] {
+          if constexpr (BODY) fast_exit = false;
+          break;
+        }
+        if (pos >= end) break;
+        cb = code_buf(current_position.w2);
+        count = cell_units(cb);
+        if (pos >= count) break;
+        S.top = start;
+        current_position.w1 = pos;
+      }
+      break;
+    }
+    S.top = start;
+    current_position.w1 = pos;
+  }
+}
+
+void run_paren(Plan* p, const Expr& e, bool push) {
+  const Block& b = p->B[e.block[0]];
+  // As eval_paren: the plan is good and the paren starts at its head (both checked).
+  if (b.count < 2 || b.n == 0) {
+    Cell paren = e.cell;
+    eval_paren(&paren, push);
+    return;
+  }
+  run_block<false>(p, b, &e.cell, push);
+}
+
+void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
+  const Block& b = p->B[block];
+  // As run_branch: nothing ran since the plan was found good.
+  if (b.count < 2 || b.n == 0 || !fast_paths_on()) {
+    run_branch(chosen);
+    return;
+  }
+  Cell c = *chosen;
+  S.top = S.base;
+  run_block<false>(p, b, &c, false);
+}
+
+// An interpreted body run in its function's frame by its plan p, as eval_body_in runs it
+// (p is good, its body has at least two cells and starts at its head).
+[[gnu::always_inline]] inline void run_planned_body_inline(Plan* p, const Cell* body) {
+  Running running(p);
+  run_block<true>(p, p->B[0], body, true);
+  *S.base = S.top[-1];
+  S.top = S.base + 1;
+}
+void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, body); }
+
+}  // namespace plan
+
+// ---- Body plans: making them ----
+namespace plan {
+
+// The plan after something moved, was written or renamed: good again with its addresses
+// read anew, or dead (a node renamed, a block it read written).
+bool refresh(Plan* p) {
+  if (p->dead) return false;
+  if (p->renames != M.renames) {
+    p->dead = true;
+    return false;
+  }
+  if (p->clock != M.stamp_clock) {
+    for (const Block& b : p->blocks) {
+      if (memory::stamp(buf(b.node)) != b.stamp) {
+        p->dead = true;
+        return false;
+      }
+    }
+    p->clock = M.stamp_clock;
+  }
+  if (p->epoch != epoch()) {
+    p->fctx_cell = memory::head_cells(buf(p->fctx));
+    Cell* gx = memory::head_cells(buf(context::global));
+    Cell* values = !gx->w2 || (gx->header & hdr::CONTEXT_ON_STACK)
+                       ? nullptr
+                       : memory::head_cells(buf(gx->w2));
+    for (Global& g : p->globals) g.slot = values ? values + g.word.w3 : nullptr;
+    p->epoch = epoch();
+  }
+  return true;
+}
+
+
+struct Builder {
+  Plan* p;
+  bool partial = false;
+
+  bool local_q(const Cell* w) const {
+    return cell::type(w) == T_WORD && w->w1 == p->fctx && w->w3 != context::NO_INDEX;
+  }
+  // A word of the global context with its value cell now; null otherwise.
+  const Cell* global_value(const Cell* w) const {
+    if (cell::type(w) != T_WORD || w->w1 != context::global || w->w3 == context::NO_INDEX)
+      return nullptr;
+    return quick_slot(w);
+  }
+  uint32_t global_index(const Cell* w) {
+    for (uint32_t i = 0; i < p->globals.size(); ++i)
+      if (p->globals[i].word.w1 == w->w1 && p->globals[i].word.w3 == w->w3) return i;
+    p->globals.push_back(Global{*w, nullptr});
+    return uint32_t(p->globals.size() - 1);
+  }
+  // The valid entry of a callee, when one is at hand (nothing is made here).
+  const CalleeCacheEntry* entry_of(const Cell* callee) {
+    const CalleeCacheEntry& known = callee_slot(callee->w3);
+    if (known.extras == callee->w3 && known.epoch == epoch()) return &known;
+    partial = true;
+    return nullptr;
+  }
+
+  // Block node's plan (its expressions from the head while their extents are known).
+  uint32_t block(Node node) {
+    SeriesBuffer* b = buf(node);
+    uint32_t index = uint32_t(p->blocks.size());
+    p->blocks.push_back(Block{node, memory::stamp(b), cell_units(b), 0, 0});
+    std::vector<uint32_t> tops;
+    uint32_t count = cell_units(b);
+    uint32_t pos = 0;
+    while (pos < count) {
+      int32_t e = expr(node, pos, count, false);
+      if (e < 0) break;
+      tops.push_back(uint32_t(e));
+      if (!p->exprs[uint32_t(e)].exact) break;
+      pos = p->exprs[uint32_t(e)].next;
+    }
+    // Expressions run as they stand gain nothing at the end of what is planned.
+    while (!tops.empty() && p->exprs[tops.back()].head == H_OTHER) tops.pop_back();
+    p->blocks[index].first = uint32_t(p->tops.size());
+    p->blocks[index].n = uint32_t(tops.size());
+    p->tops.insert(p->tops.end(), tops.begin(), tops.end());
+    return index;
+  }
+
+  // The expression at pos of block node (count cells), -1 when it is not planned.
+  int32_t expr(Node node, uint32_t pos, uint32_t count, bool no_infix) {
+    const Cell* cells = memory::head_cells(buf(node));
+    Cell v = cells[pos];
+    uint32_t t = cell::type(&v);
+    Expr e{};
+    e.pos = pos;
+    e.cell = v;
+    e.head_next = pos + 1;
+    e.ops_complete = true;
+    e.exact = true;
+    if (k_inert[t]) {
+      e.head = H_LITERAL;
+    } else if (t == T_PAREN) {
+      if (v.w1 != 0) return -1;
+      e.head = H_PAREN;
+      e.block[0] = block(v.w2);
+    } else if (local_q(&v)) {
+      e.head = H_LOCAL;
+    } else if (const Cell* slot = global_value(&v)) {
+      uint32_t vt = cell::type(slot);
+      if (vt == T_OP || vt == T_UNSET) return -1;
+      e.global = global_index(&v);
+      if (!function_type_q(vt)) {
+        e.head = H_GLOBAL;
+      } else {
+        const CalleeCacheEntry* known = entry_of(slot);
+        if (!known) return -1;
+        e.expect = *slot;
+        uint32_t at = pos + 1;
+        if (known->plain_kind == CalleeCacheEntry::PLAIN_FUNCTION && known->plain >= 0 &&
+            !(slot->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE))) {
+          e.head = H_CALL;
+          if (!args(node, at, count, uint32_t(known->plain), e)) return -1;
+        } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN &&
+                   (known->conditional == CalleeCacheEntry::EITHER ||
+                    known->conditional == CalleeCacheEntry::IF ||
+                    known->conditional == CalleeCacheEntry::UNLESS)) {
+          e.head = H_COND;
+          e.conditional = known->conditional;
+          uint32_t plain = uint32_t(known->plain);
+          uint64_t types[CalleeCacheEntry::PLAIN_TYPES];
+          std::memcpy(types, known->types, sizeof types);
+          uint32_t cond_at = at;
+          if (!args(node, at, count, 1, e)) return -1;
+          cells = memory::head_cells(buf(node));
+          uint32_t after = at + plain - 1;
+          const Cell* b = cells + at;
+          if (!(after <= count && cell::type(b) == T_BLOCK && b->w1 == 0 &&
+                takes_type_q(types[1], T_BLOCK) &&
+                (plain == 2 || (cell::type(b + 1) == T_BLOCK && b[1].w1 == 0 &&
+                                takes_type_q(types[2], T_BLOCK)))))
+            return -1;
+          e.branch_args = after < count && cell::type(b + plain - 1) == T_WORD;
+          if (e.branch_args) {
+            // The condition and the branches side by side, each an argument.
+            at = cond_at;
+            if (!args(node, at, count, plain, e) || at != after) return -1;
+            cells = memory::head_cells(buf(node));
+            b = cells + after - (plain - 1);
+          }
+          e.branches[0] = b[0];
+          e.branches[1] = plain == 3 ? b[1] : b[0];
+          e.block[0] = block(e.branches[0].w2);
+          e.block[1] = plain == 3 ? block(e.branches[1].w2) : e.block[0];
+          at = after;
+        } else if ((known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN &&
+                    known->conditional == CalleeCacheEntry::NOT_CONDITIONAL) ||
+                   known->plain_kind == CalleeCacheEntry::PLAIN_ROUTINE) {
+          e.head = H_BUILTIN;
+          e.conditional = known->plain_kind;  // checked again at run time
+          if (!args(node, at, count, uint32_t(known->plain), e)) return -1;
+        } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_QUOTED) {
+          e.head = H_QUOTED;
+          if (!args(node, at, count, uint32_t(known->lead), e, known->lit_mask)) return -1;
+        } else {
+          return -1;
+        }
+        e.head_next = at;
+      }
+    } else if (t == T_SET_WORD && (v.w1 == p->fctx || v.w1 == context::global) &&
+               v.w3 != context::NO_INDEX) {
+      if (pos + 1 >= count) return -1;
+      uint32_t at = pos + 1;
+      if (!args(node, at, count, 1, e)) return -1;
+      e.head = H_SET;
+      e.head_next = e.next = at;
+      p->exprs.push_back(e);
+      return int32_t(p->exprs.size() - 1);
+    } else {
+      return -1;
+    }
+    uint32_t at = e.head_next;
+    if (!no_infix) operators(node, at, count, e);
+    e.next = at;
+    e.simple = (e.head == H_LITERAL || e.head == H_LOCAL) && e.nops <= 1 && e.exact &&
+               (e.nops == 0 || p->ops[e.ops].right != R_EXPR);
+    e.follow = F_NONE;
+    if (e.simple && !e.ops_complete) {
+      // A word follows (operators() saw no operator in it): checked at each run.
+      const Cell* w = memory::head_cells(buf(node)) + at;
+      if (local_q(w)) {
+        e.follow = F_LOCAL;
+        e.follow_at = w->w3;
+      } else if (cell::type(w) == T_WORD && w->w1 == context::global &&
+                 w->w3 != context::NO_INDEX) {
+        e.follow = F_GLOBAL;
+        e.follow_at = global_index(w);
+      } else {
+        e.simple = false;
+      }
+    }
+    p->exprs.push_back(e);
+    return int32_t(p->exprs.size() - 1);
+  }
+
+  // n argument expressions from at (moved past them), their indexes in e.args; those of
+  // lit taken as written (one cell, never run by the plan).
+  bool args(Node node, uint32_t& at, uint32_t count, uint32_t n, Expr& e, uint32_t lit = 0) {
+    std::vector<uint32_t> made;
+    for (uint32_t k = 0; k < n; ++k) {
+      if (at >= count) return false;
+      if ((lit >> k) & 1) {
+        Expr q{};
+        q.head = H_OTHER;
+        q.pos = at;
+        q.head_next = q.next = at + 1;
+        q.exact = true;
+        p->exprs.push_back(q);
+        made.push_back(uint32_t(p->exprs.size() - 1));
+        ++at;
+        continue;
+      }
+      int32_t a = expr(node, at, count, false);
+      if (a < 0 || !p->exprs[uint32_t(a)].exact) return false;
+      made.push_back(uint32_t(a));
+      at = p->exprs[uint32_t(a)].next;
+    }
+    // The arguments side by side, after whatever their own planning added.
+    e.args = uint32_t(p->exprs.size());
+    e.nargs = n;
+    for (uint32_t a : made) {
+      Expr copy = p->exprs[a];
+      p->exprs.push_back(copy);
+    }
+    return true;
+  }
+
+  // The operators after a head that ended at `at` (moved past those planned).
+  void operators(Node node, uint32_t& at, uint32_t count, Expr& e) {
+    std::vector<Op> made;
+    for (;;) {
+      if (at >= count) break;
+      const Cell* cells = memory::head_cells(buf(node));
+      Cell w = cells[at];
+      if (cell::type(&w) != T_WORD) break;
+      // A word that is no operator now may hold one at run time: asked then.
+      e.ops_complete = false;
+      const Cell* op = global_value(&w);
+      if (!op || cell::type(op) != T_OP) break;
+      const CalleeCacheEntry* known = entry_of(op);
+      if (!known || known->plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known->plain != 2 ||
+          at + 1 >= count) {
+        e.exact = false;
+        break;
+      }
+      e.ops_complete = true;
+      Op o{};
+      o.pos = at;
+      o.word = w;
+      o.expect = *op;
+      o.global = global_index(&w);
+      o.fop = known->fast_op;
+      o.left_types = known->types[0];
+      o.right_types = known->types[1];
+      Cell r = cells[at + 1];
+      o.right_cell = r;
+      uint32_t next = at + 2;
+      if (k_inert[cell::type(&r)]) {
+        o.right = R_LITERAL;
+      } else if (local_q(&r)) {
+        o.right = R_LOCAL;
+      } else {
+        int32_t x = expr(node, at + 1, count, true);
+        if (x < 0 || !p->exprs[uint32_t(x)].exact ||
+            !(p->exprs[uint32_t(x)].head == H_PAREN || p->exprs[uint32_t(x)].head == H_CALL ||
+              p->exprs[uint32_t(x)].head == H_COND)) {
+          e.ops_complete = false;
+          e.exact = false;
+          break;
+        }
+        o.right = R_EXPR;
+        o.right_expr = uint32_t(x);
+        next = p->exprs[uint32_t(x)].next;
+      }
+      made.push_back(o);
+      at = next;
+    }
+    e.ops = uint32_t(p->ops.size());
+    e.nops = uint32_t(made.size());
+    p->ops.insert(p->ops.end(), made.begin(), made.end());
+  }
+};
+
+Plan* build(Node body, Node fctx, bool& partial) {
+  Plan* p = new Plan;
+  p->body = body;
+  p->fctx = fctx;
+  p->renames = M.renames;
+  p->clock = M.stamp_clock;
+  p->epoch = ~uint64_t(0);
+  Builder b{p};
+  b.block(body);
+  p->X = p->exprs.data();
+  p->O = p->ops.data();
+  p->T = p->tops.data();
+  p->B = p->blocks.data();
+  p->G = p->globals.data();
+  partial = b.partial;
+  p->partial = partial;
+  if (!refresh(p)) {
+    delete p;
+    return nullptr;
+  }
+  return p;
+}
+
+Plan* find_slow(Slot& s, Node body, Node fctx) {
+  if (!fctx) return nullptr;
+  if (s.body != body || s.renames != M.renames) {
+    if (s.plan) retire(s.plan);
+    s = Slot{body, M.renames, nullptr, 0, 0};
+  }
+  if (s.plan && (s.plan->dead || s.plan->fctx != fctx)) {
+    retire(s.plan);  // made again at the next run
+    s.plan = nullptr;
+    s.seen = 1;
+  }
+  // Made at the second run, and again (a few times) while callee entries were missing:
+  // a body written at every run is left to the evaluation.
+  ++s.seen;
+  if (s.builds >= 6 || (s.seen != 2 && s.seen != 16 && s.seen != 256 && s.seen != 4096))
+    return s.plan;
+  if (s.plan) retire(s.plan);
+  s.plan = nullptr;
+  ++s.builds;
+  bool partial = false;
+  s.plan = build(body, fctx, partial);
+  return s.plan;
+}
+
+}  // namespace plan
 
 // The open event; the naming word comes back in a rooted cell, as the tracer may move nodes.
 // An infix call's left operand is the top cell: the tracer works above it.

@@ -389,12 +389,96 @@ void forever(int32_t check, const int32_t*) {
   close_loop();
 }
 
+namespace {
+// foreach's steps for one word over a block: the block's buffer is found again only after
+// something moved (a collection, a cell series given a larger buffer), its tail read live,
+// so a body that changes the block is seen as the general step sees it.
+void foreach_block_word(Cell* series, const Cell* word, Cell* body) {
+  const memory::MemoryState& m = memory::state();
+  uint64_t seen = ~uint64_t(0);
+  SeriesBuffer* b = nullptr;
+  for (;;) {
+    if (m.cell_moves != seen) {
+      b = memory::node_buffer(series->w2);
+      seen = m.cell_moves;
+    }
+    if (series->w1 >= memory::used_bytes(b) / sizeof(Cell)) break;
+    Cell v = memory::head_cells(b)[series->w1];
+    assign(word, &v);
+    series->w1 += 1;
+    if (loop_ends_q(run_loop_body(body))) break;
+  }
+}
+
+// foreach_step_q's block steps with the block's and the words' buffers found again only
+// after something moved; the words are checked and stored at each step as there.
+void foreach_block_words(Cell* series, Cell* words, int32_t n, Cell* body) {
+  const memory::MemoryState& m = memory::state();
+  uint64_t seen = ~uint64_t(0);
+  SeriesBuffer* sb = nullptr;
+  SeriesBuffer* wb = nullptr;
+  for (;;) {
+    if (m.cell_moves != seen) {
+      sb = memory::node_buffer(series->w2);
+      wb = memory::node_buffer(words->w2);
+      seen = m.cell_moves;
+    }
+    uint32_t units = memory::used_bytes(sb) / sizeof(Cell);
+    if (series->w1 >= units) break;
+    const Cell* from = memory::head_cells(sb);
+    const Cell* ws = memory::head_cells(wb) + words->w1;
+    for (int32_t i = 0; i < n; ++i) {
+      const Cell* w = ws + i;
+      if (!loop_word_type_q(cell::type(w))) {
+        Cell bad = *w;
+        error::raise(err::script::invalid_arg, &bad);
+      }
+      uint32_t at = series->w1 + uint32_t(i);
+      Cell v = at < units ? from[at] : Cell{T_NONE, 0, 0, 0};
+      if (context::assign_in_place(w, &v, w->w1, true)) continue;
+      // A store that is not in place may run a handler: the rest of the step goes the
+      // general way (foreach_step_q's), the buffers found again at the next step.
+      Cell wc = *w;
+      assign(&wc, &v);
+      for (++i; i < n; ++i) {
+        Cell w2 = *block::cell_at_index(words, int32_t(words->w1) + i);
+        if (!loop_word_type_q(cell::type(&w2))) error::raise(err::script::invalid_arg, &w2);
+        Cell v2 = element_at(series, series->w1 + uint32_t(i));
+        assign(&w2, &v2);
+      }
+      break;
+    }
+    series->w1 += uint32_t(n);
+    if (loop_ends_q(run_loop_body(body))) break;
+  }
+}
+}  // namespace
+
 void foreach(int32_t check, const int32_t*) {
   Cell* body = arg(2);
   uint32_t st = cell::type(arg(1));
-  Cell* series = stack::push_copy(arg(1));
-  Cell* words = stack::push_copy(arg(0));
+  stack::State& s = stack::state();
+  Cell* series;
+  Cell* words;
+  if (s.top + 2 < s.args_limit) [[likely]] {
+    // Both copies pushed at once (push_copy's overflow test, once for the two).
+    Cell sv = *arg(1), wv = *arg(0);
+    series = s.top;
+    words = series + 1;
+    *series = sv;
+    *words = wv;
+    s.top = series + 2;
+  } else {
+    series = stack::push_copy(arg(1));
+    words = stack::push_copy(arg(0));
+  }
   bool many = cell::type(words) == T_BLOCK;
+  if (!many && st == T_BLOCK) {
+    open_loop(check);
+    foreach_block_word(series, words, body);
+    close_loop();
+    return;
+  }
   int32_t n = 1;
   if (many) {
     Cell count;
@@ -405,6 +489,11 @@ void foreach(int32_t check, const int32_t*) {
   // A map walks whole entries: exactly a key word and a value word.
   if (st == T_MAP && (!many || n != 2)) error::raise(err::script::invalid_arg, words);
   open_loop(check);
+  if (st == T_BLOCK) {  // words: a block (n >= 1)
+    foreach_block_words(series, words, n, body);
+    close_loop();
+    return;
+  }
   for (;;) {
     bool more = many ? foreach_step_q(series, words, n) : foreach_step_one_q(series, words);
     if (!more || loop_ends_q(run_loop_body(body))) break;

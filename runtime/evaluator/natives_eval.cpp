@@ -52,8 +52,9 @@ bool set_target_word_q(uint32_t t) {
 }
 
 // Literals that evaluate to themselves. One that no word follows (so no operator can take
-// it) is what eval_one would push as it is, unless a trace watches, the short paths are
-// off, or its record or cell would not fit (it would report the overflow there).
+// it) is what eval_one would push as it is, and so is the plain value of a word; unless a
+// trace watches, the short paths are off, or its record or cell would not fit (it would
+// report the overflow there).
 bool self_literal_q(uint32_t t) {
   switch (t) {
     case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_BINARY:
@@ -63,6 +64,22 @@ bool self_literal_q(uint32_t t) {
     default:
       return false;
   }
+}
+
+// Values a word gives as they are when evaluated (not unset, nothing callable).
+bool plain_value_q(uint32_t t) {
+  return t != T_UNSET && t != T_NATIVE && t != T_ACTION && t != T_FUNCTION && t != T_ROUTINE &&
+         t != T_OP;
+}
+
+// The value cell of a word resolved in a context that keeps its values in a series, read
+// without a call that could raise (null for any other word: the evaluation takes those).
+const Cell* resolved_value(const Cell* w) {
+  Node ctx = w->w1;
+  if (int32_t(w->w3) == -1 || !ctx) return nullptr;
+  const Cell* x = memory::head_cells(memory::node_buffer(ctx));
+  if (!x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) return nullptr;
+  return memory::head_cells(memory::node_buffer(x->w2)) + int32_t(w->w3);
 }
 
 // Adds a value (not in the block's own buffer) at the block's tail: written in place while
@@ -423,16 +440,29 @@ void reduce(int32_t, const int32_t* refs) {
     if (pos >= end) break;
     const Cell* c = memory::head_cells(cb) + pos;
     const stack::State& st = stack::state();
-    if (self_literal_q(cell::type(c)) && (pos + 1 >= end || cell::type(c + 1) != T_WORD) &&
-        !interp::switches.trace_enabled && !interp::switches.no_fast_paths &&
-        st.frames_top < st.frames_limit && st.top + 1 < st.args_limit) {
-      *frame_base() = *c;
+    const Cell* as_is = nullptr;
+    if ((pos + 1 >= end || cell::type(c + 1) != T_WORD) && !interp::switches.trace_enabled &&
+        !interp::switches.no_fast_paths && st.frames_top < st.frames_limit &&
+        st.top + 1 < st.args_limit) {
+      uint32_t t = cell::type(c);
+      if (self_literal_q(t)) {
+        as_is = c;
+      } else if (t == T_WORD) {
+        const Cell* slot = resolved_value(c);
+        if (slot && plain_value_q(cell::type(slot))) as_is = slot;
+      }
+    }
+    if (as_is) {
+      *frame_base() = *as_is;
       ++pos;
     } else {
       pos = eval_one(code, pos);
     }
-    frame_base()->header &= ~hdr::NEW_LINE;
-    put_last(values, frame_base());
+    // Read whole, then changed: a cell changed in part and read whole stalls the load.
+    Cell v = *frame_base();
+    v.header &= ~hdr::NEW_LINE;
+    *frame_base() = v;
+    put_last(values, &v);
   }
   stack::pop_frame();
   if (out) {

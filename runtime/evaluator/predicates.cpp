@@ -12,6 +12,7 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/memory.h"
 #include "runtime/stack.h"
 
 namespace kel::predicates {
@@ -57,10 +58,25 @@ void is_type() {
   answer(cell::type(stack::state().base) == g_type_ids[I]);
 }
 
+// The global word of each typeset, kept while no node was released or renamed (a node kept
+// outside the heap is good only that long): making and looking up its name was most of a
+// call's cost.
+struct TypesetWord {
+  uint64_t renames = ~uint64_t(0);
+  Cell word{};
+};
+std::array<TypesetWord, kTypesetNames.size()> g_typeset_words;
+
 template <size_t I>
 void in_typeset() {
   uint32_t t = cell::type(stack::state().base);
-  Cell w = word::intern_global((base_name(kTypesetNames[I]) + "!").c_str());
+  TypesetWord& k = g_typeset_words[I];
+  if (k.renames != memory::state().renames) {
+    Cell w = word::intern_global((base_name(kTypesetNames[I]) + "!").c_str());
+    k.word = w;
+    k.renames = memory::state().renames;  // read after the look-up, which may collect
+  }
+  Cell w = k.word;
   const Cell* ts = word::value_slot(&w);
   answer(cell::type(ts) == T_TYPESET && typeset::has_q(ts, t));
 }

@@ -1645,6 +1645,7 @@ void decode_image(const uint8_t* bytes_in, size_t size, Node target, const Cell*
 
 bool g_present = false;
 HeapImageSink g_heap_sink = nullptr;
+boot_image::Bytes g_heap_given{nullptr, 0};
 bool g_laid = false;
 
 // Function bodies of the boot modules that `func` may take as they are instead of copying
@@ -1733,10 +1734,11 @@ void register_roots() {
 }
 
 void set_heap_image_sink(HeapImageSink sink) { g_heap_sink = sink; }
+void set_boot_heap(const uint8_t* data, size_t size) { g_heap_given = {data, size}; }
 
 namespace {
 bool lay_in_boot_heap() {
-  boot_image::Bytes heap = boot_heap::get();
+  boot_image::Bytes heap = g_heap_given.data ? g_heap_given : boot_heap::get();
   heap_image::View view;
   Node modules = 0;
   if (g_heap_sink || !heap_image::parse(heap.data, heap.size, &view) ||

@@ -51,6 +51,9 @@ void decode_boot();
 // image of what it changed (empty when that cannot be imaged).
 using HeapImageSink = void (*)(const std::vector<uint8_t>& image);
 void set_heap_image_sink(HeapImageSink sink);
+// The heap image starts lay in instead of the embedded one (tests: a damaged image); the
+// bytes must stay put while a runtime starts.
+void set_boot_heap(const uint8_t* data, size_t size);
 // Decodes an image in boot mode into the block node target (tests, tools). The bytes are
 // read in place: they must be C++-owned (never a series buffer, which can move).
 void decode_boot_into(const uint8_t* data, size_t size, Node target);

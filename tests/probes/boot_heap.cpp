@@ -1,6 +1,8 @@
 // Probe: the boot heap laid in at start against the boot image decoded (a no-op image sink
-// makes it decode): whether it was laid in and the digest of the whole memory state once the
-// boot library ran; then (laid in) images refused by their checks, leaving the state as it was.
+// makes it decode; `damaged` gives a start the image with a byte of the decode's own changed,
+// which it must refuse and decode): whether it was laid in and the digest of the whole memory
+// state once the boot library ran; then (laid in) images refused by their checks, leaving the
+// state as it was.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -46,12 +48,14 @@ void refusals() {
       {"size not a whole word", [](std::vector<uint8_t>* v) { v->push_back(0); }, true},
       {"another magic", [](std::vector<uint8_t>* v) { (*v)[7] = '2'; }, true},
       {"another version", [](std::vector<uint8_t>* v) { put32(v, 8, 2); }, true},
-      {"a body byte changed", [](std::vector<uint8_t>* v) { (*v)[v->size() / 2] ^= 0x10; }, false},
+      {"a node slot changed", [](std::vector<uint8_t>* v) { (*v)[v->size() - 16] ^= 0x10; }, false},
+      {"a byte before the step's own changed", [](std::vector<uint8_t>* v) { (*v)[200] ^= 0x01; }, false},
       {"a header field changed", [](std::vector<uint8_t>* v) { put32(v, 64, 7); }, false},
       {"arena runs past the used bytes", [](std::vector<uint8_t>* v) { put32(v, 12, 8); }, true},
       {"no pools", [](std::vector<uint8_t>* v) { put32(v, 52, 0); }, true},
       {"more runs than bytes", [](std::vector<uint8_t>* v) { put32(v, 56, 0x10000000); }, true},
-      {"a first run longer than the image", [](std::vector<uint8_t>* v) { put32(v, 108, 0x7FFFFFF0); }, true},
+      {"a first run longer than the image", [](std::vector<uint8_t>* v) { put32(v, 132, 0x7FFFFFF0); }, true},
+      {"a run across the step's first byte", [](std::vector<uint8_t>* v) { put32(v, 104, 100); }, true},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> v = good;
@@ -82,8 +86,16 @@ void ignore(const std::vector<uint8_t>&) {}
 
 }  // namespace
 
+std::vector<uint8_t> g_damaged;
+
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "decode") == 0) kelbin::set_heap_image_sink(&ignore);
+  if (argc > 1 && std::strcmp(argv[1], "damaged") == 0) {
+    boot_image::Bytes heap = boot_heap::get();
+    g_damaged.assign(heap.data, heap.data + heap.size);
+    if (!g_damaged.empty()) g_damaged[g_damaged.size() / 2] ^= 0x10;  // inside the decode's bytes
+    kelbin::set_boot_heap(g_damaged.data(), g_damaged.size());
+  }
   char* args[] = {argv[0], nullptr};
   boot::start(1, args, &at_launch);
 }

@@ -1,6 +1,7 @@
 // The boot heap seen from outside (probe-boot_heap): a start that lays it in leaves exactly
 // the memory state of a start that decodes the boot image, plainly and under the collector
-// stress, and images that fail their checks are refused without a change.
+// stress; images that fail their checks are refused without a change, and a start given an
+// image whose own bytes were damaged decodes to that same state.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -32,4 +33,13 @@ TEST(BootHeap, LaidInEqualsDecoded) {
     EXPECT_EQ(line_of(laid.out, "digest"), line_of(decoded.out, "digest")) << env;
     EXPECT_EQ(laid.out.find("FAIL"), std::string::npos) << env << laid.out;
   }
+}
+
+TEST(BootHeap, DamagedImageDecodesInstead) {
+  auto damaged = kel::testing::run_probe(probe(), {"damaged"}, {"KEL_GC_STRESS=0"});
+  auto decoded = kel::testing::run_probe(probe(), {"decode"}, {"KEL_GC_STRESS=0"});
+  EXPECT_EQ(damaged.status, 0) << damaged.out << damaged.err;
+  EXPECT_EQ(line_of(damaged.out, "laid"), "laid 0");
+  EXPECT_NE(line_of(damaged.out, "digest"), "");
+  EXPECT_EQ(line_of(damaged.out, "digest"), line_of(decoded.out, "digest"));
 }
