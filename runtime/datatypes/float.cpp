@@ -83,7 +83,8 @@ int32_t ordered32(float f) {
 }
 
 int32_t add_text(Cell* buffer, const std::string& text) {
-  string::add_c_bytes(buffer, reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()));
+  string::add_buffer_bytes(buffer, reinterpret_cast<const uint8_t*>(text.data()),
+                           int32_t(text.size()));
   return int32_t(text.size());
 }
 

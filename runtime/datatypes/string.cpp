@@ -377,6 +377,11 @@ void add_c_bytes(Cell* s, const uint8_t* bytes, int32_t n) {
     copy.assign(bytes, bytes + n);
     bytes = copy.data();
   }
+  add_buffer_bytes(s, bytes, n);
+}
+
+void add_buffer_bytes(Cell* s, const uint8_t* bytes, int32_t n) {
+  if (n <= 0) return;
   // ASCII (what the form slots write) fits a text of any width as it is: the room is made
   // once, then the units stored. Far from the size limit only, so a refusal stays the same.
   bool ascii = true;

@@ -3148,10 +3148,19 @@ bool call_in_kept_frame(KeptFrame& k, const Cell* fn, const Cell* values, int32_
     k.f = f;
     k.base = S.base;
   }
-  S.top = k.base;
-  for (int32_t i = 0; i < nargs; ++i) {
-    if (i < 2) push_cell(values + i);
-    else cell::set_none(reserve());
+  Cell* at = k.base;
+  if (nargs == 2 && at + 2 + rest < S.args_limit) [[likely]] {
+    // The two values, then the locals' defaults, with one room test for the frame.
+    Cell a = values[0], b = values[1];
+    at[0] = a;
+    at[1] = b;
+    S.top = at + 2;
+  } else {
+    S.top = at;
+    for (int32_t i = 0; i < nargs; ++i) {
+      if (i < 2) push_cell(values + i);
+      else cell::set_none(reserve());
+    }
   }
   function::push_defaults(rest);
   // The context's values point at the frame from the first call until the record is popped.
@@ -3796,6 +3805,8 @@ struct RefinedArgs {
 // ---- Paths ----
 
 namespace {
+inline bool word_key_q(uint32_t t) { return t == T_WORD || t == T_GET_WORD; }
+
 // map/key and map/:word, read or set, with a string! or word key: the map's own look-up
 // without the step machinery (which keeps nothing a map step needs). m is the head word's
 // value (a map!), pb the path's buffer. False, with nothing done, for anything else: another
@@ -3838,7 +3849,8 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
           deliver(&value, push, code, pos);
           return pos;
         }
-      } else if (const Cell* slot = quick_slot(pc)) {
+      } else if (const Cell* slot = word_key_q(cell::type(pc + 1)) ? quick_slot(pc) : nullptr) {
+        // (a key of another kind, x/(i) or b/1: v, leaves without looking the head up)
         uint32_t t = cell::type(slot);
         if (t == T_MAP) {
           Cell value;
