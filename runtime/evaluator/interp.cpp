@@ -3846,18 +3846,17 @@ struct RefinedArgs {
 // ---- Paths ----
 
 namespace {
+inline bool word_key_q(uint32_t t) { return t == T_WORD || t == T_GET_WORD; }
+
 // map/key and map/:word, read or set, with a string! or word key: the map's own look-up
-// without the step machinery (which keeps nothing a map step needs). False, with nothing
-// done, for anything else: another shape or key, or a function read (called by the steps).
-[[gnu::always_inline]] inline bool map_path_quick(const Cell* path, bool set, bool get, Cell* out) {
-  SeriesBuffer* pb = code_buf(path->w2);
-  const Cell* pc = memory::head_cells(pb) + path->w1;
-  if (path->w1 + 2 != cell_units(pb) || cell::type(pc) != T_WORD) return false;
-  // The key's kind first: a block's pick (x/3) leaves here without looking the head up.
-  if (cell::type(pc + 1) != T_WORD && cell::type(pc + 1) != T_GET_WORD) return false;
-  const Cell* m = quick_slot(pc);
-  if (!m || cell::type(m) != T_MAP) return false;
-  const Cell* key = pc + 1;
+// without the step machinery (which keeps nothing a map step needs). m is the head word's
+// value (a map!), pb the path's buffer. False, with nothing done, for anything else: another
+// shape or key, or a function read (called by the steps).
+[[gnu::always_inline]] inline bool map_path_quick(const Cell* path, const Cell* m,
+                                                  SeriesBuffer* pb, bool set, bool get,
+                                                  Cell* out) {
+  const Cell* key = memory::head_cells(pb) + path->w1 + 1;
+  if (path->w1 + 2 != cell_units(pb)) return false;
   if (cell::type(key) == T_GET_WORD) {
     key = quick_slot(key);
     if (!key) return false;
@@ -3879,20 +3878,29 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
                    bool get, bool push, uint32_t option) {
   // word/integer read from a block: the block's pick without the step machinery; a call
   // word/refinement... by its plan; anything else (a function picked this way is called)
-  // takes the general steps.
-  if (!set && !switches.trace_enabled) {
+  // takes the general steps. A map head with a word or string key, read or set, takes the
+  // map's own look-up.
+  if (!switches.trace_enabled) {
     SeriesBuffer* pb = code_buf(path_in->w2);
     const Cell* pc = memory::head_cells(pb) + path_in->w1;
     if (path_in->w1 + 2 <= cell_units(pb) && cell::type(pc) == T_WORD) {
-      if (cell::type(pc + 1) == T_INTEGER) {
+      if (!set && cell::type(pc + 1) == T_INTEGER) {
         Cell value;
         if (quick_path_pick(path_in, &value)) {
           deliver(&value, push, code, pos);
           return pos;
         }
-      } else if (!get && cell::type(pc + 1) == T_WORD) {
-        if (const Cell* slot = quick_slot(pc)) {
-          uint32_t t = cell::type(slot);
+      } else if (const Cell* slot = word_key_q(cell::type(pc + 1)) ? quick_slot(pc) : nullptr) {
+        // (a key of another kind, x/(i) or b/1: v, leaves without looking the head up)
+        uint32_t t = cell::type(slot);
+        if (t == T_MAP) {
+          Cell value;
+          if (option == 0 && fast_paths_on() &&
+              map_path_quick(path_in, slot, pb, set, get, &value)) {
+            deliver(&value, push, code, pos);
+            return pos;
+          }
+        } else if (!set && !get && cell::type(pc + 1) == T_WORD) {
           if (t == T_NATIVE || t == T_ACTION) {
             uint32_t after = refined_call(path_in, slot, pb, code, pos, end, push);
             if (after != NOT_REFINED) return after;
@@ -3901,13 +3909,6 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
           }
         }
       }
-    }
-  }
-  if (option == 0 && fast_paths_on()) {
-    Cell value;
-    if (map_path_quick(path_in, set, get, &value)) {
-      deliver(&value, push, code, pos);
-      return pos;
     }
   }
   return eval_path_steps(path_in, code, pos, end, set, get, push, option);
