@@ -155,14 +155,19 @@ struct CodeBuffer {
 };
 constexpr uint32_t CODE_WAYS_BITS = 6;
 CodeBuffer g_code[1u << CODE_WAYS_BITS];
+[[gnu::noinline]] SeriesBuffer* code_buf_read(Node code) {
+  SeriesBuffer* b = buf(code);
+  g_code[code & ((1u << CODE_WAYS_BITS) - 1)] = {epoch(), code, b};
+  return b;
+}
+// The look-up inline, the read of a buffer not at hand out of line: the short paths that
+// inline it stay the same size whatever else the unit holds.
 [[gnu::always_inline]] inline SeriesBuffer* code_buf(Node code) {
   uint64_t e = epoch();
   // Nodes made one after another differ in their low bits.
   CodeBuffer& c = g_code[code & ((1u << CODE_WAYS_BITS) - 1)];
   if (code == c.node && e == c.epoch) [[likely]] return c.b;
-  SeriesBuffer* b = buf(code);
-  c = {e, code, b};
-  return b;
+  return code_buf_read(code);
 }
 inline Cell* code_cells(Node code) { return memory::head_cells(code_buf(code)); }
 inline uint32_t code_count(Node code) { return cell_units(code_buf(code)); }
