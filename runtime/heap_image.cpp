@@ -57,6 +57,8 @@ struct Mix {
     if (i < n) std::memcpy(&w, p + i, n - i);
     h = step(step(step(step(l[0], l[1]), l[2]), l[3]), w ^ n);
   }
+  // The same over node slots, each as its position-free key.
+  void keys(const uintptr_t* slots, uint32_t n);
 };
 
 SeriesBuffer* large_buffer(LargeBlock* b) { return reinterpret_cast<SeriesBuffer*>(b + 1); }
@@ -102,6 +104,15 @@ uint64_t slot_key(uintptr_t v) {
   for (uint32_t i = 0, n = memory::heap_series_count(); i < n; ++i)
     if (p == memory::heap_series_at(i)) return (1ull << 61) | i;
   return ~0ull;
+}
+
+void Mix::keys(const uintptr_t* slots, uint32_t n) {
+  uint64_t l[4] = {h, h + 1, h + 2, h + 3};
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4)
+    for (int k = 0; k < 4; ++k) l[k] = step(l[k], slot_key(slots[i + k]));
+  for (; i < n; ++i) l[0] = step(l[0], slot_key(slots[i]));
+  h = step(step(step(step(l[0], l[1]), l[2]), l[3]), n);
 }
 
 // Fresh-chain value of slot i of the pool at table index `index` (what pool_new writes).
@@ -246,7 +257,7 @@ uint64_t digest() {
     h.add(p->used_last);
     h.add(p->history);
     h.add(p->releasing);
-    for (uint32_t i = 0; i < p->capacity; ++i) h.add(slot_key(p->slots[i]));
+    h.keys(p->slots, p->capacity);
   }
   h.add(m.pool_current ? m.pool_current->index : ~0u);
   h.add(m.pool_table_count);
@@ -470,7 +481,9 @@ bool walk(const uint8_t* data, size_t size, View* v, Sums* rest, Sums* fresh) {
         if (uint64_t(code) - 8 + memory::BUFFER_HEADER > v->arena_used) return false;
       } else if (kind == 2) {
         if ((code >> 3) >= v->large_count) return false;
-      } else if (kind != 4) {
+      } else if (kind == 4) {
+        v->heap_named = std::max(v->heap_named, (code >> 3) + 1);
+      } else {
         return false;
       }
     }
@@ -522,7 +535,7 @@ bool lay_in(const View& v, uint64_t stamp, Node* result) {
     if (uint64_t(at) + n > large[block]->size) return false;
     r.bytes(n);
   }
-  uint32_t heap_count = memory::heap_series_count();
+  if (v.heap_named > memory::heap_series_count()) return false;
   // pool_new takes the first free table place from its cursor on (next-fit); the pools the
   // step made must come at the places it gave them, without the table growing.
   uint32_t cursor = memory::pool_cursor();
@@ -543,10 +556,6 @@ bool lay_in(const View& v, uint64_t stamp, Node* result) {
       if (at != p.index || p.capacity != memory::POOL_NODES) return false;
       made.push_back(at);
       cursor = at + 1;
-    }
-    for (uint32_t j = 0; j < p.n; ++j) {
-      uint32_t code = read32(p.slots + size_t(j) * 4);
-      if (!(code & 1) && code % 8 == 4 && (code >> 3) >= heap_count) return false;
     }
   }
 

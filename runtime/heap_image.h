@@ -40,6 +40,7 @@ struct View {
   uint64_t stamp = 0, before = 0;
   uint32_t arena_used = 0, arena_before = 0, large_count = 0, pool_count = 0;
   uint32_t result = 0;
+  uint32_t heap_named = 0;  // highest heap block index a slot names, + 1
   size_t runs_at = 0, pools_at = 0;
   uint32_t arena_runs = 0, large_runs = 0;
 };

@@ -25,17 +25,31 @@ inline int sign_of(int32_t c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); }
 
 // Cache hints for a scan upwards from p (the record it compares next) to end, exclusive, or
 // downwards from p to lo, inclusive: the comparer's touch for the records a few steps on.
+[[gnu::always_inline]] inline void touch(const Comparer& k, const uint8_t* record, int stage) {
+  if (uint64_t mask = k.touch_series_types) {
+    // The record's first cell, when it names a series: its node's slot (stage 0), then the
+    // buffer's first lines (stage 1). Inline: as a call of its own a prefetch reads as
+    // having no effect and may be dropped.
+    const Cell* c = reinterpret_cast<const Cell*>(record);
+    uint32_t t = cell::type(c);
+    if (t >= 64 || !((mask >> t) & 1)) return;
+    if (stage == 0) memory::prefetch_node(c->w2);
+    else memory::prefetch_buffer(c->w2);
+    return;
+  }
+  k.touch(record, stage);
+}
 inline void hint_up(const Comparer& k, const uint8_t* p, const uint8_t* end) {
-  if (!k.touch) return;
+  if (!k.touch && !k.touch_series_types) return;
   size_t left = size_t(end - p) / k.w;
-  if (left > 2) k.touch(p + 2 * k.w, 1);
-  if (left > 5) k.touch(p + 5 * k.w, 0);
+  if (left > 2) touch(k, p + 2 * k.w, 1);
+  if (left > 5) touch(k, p + 5 * k.w, 0);
 }
 inline void hint_down(const Comparer& k, const uint8_t* p, const uint8_t* lo) {
-  if (!k.touch) return;
+  if (!k.touch && !k.touch_series_types) return;
   size_t left = size_t(p - lo) / k.w;
-  if (left >= 2) k.touch(p - 2 * k.w, 1);
-  if (left >= 5) k.touch(p - 5 * k.w, 0);
+  if (left >= 2) touch(k, p - 2 * k.w, 1);
+  if (left >= 5) touch(k, p - 5 * k.w, 0);
 }
 
 // Record-indexed view of the array; every comparison answer is reduced to its sign.
@@ -473,7 +487,8 @@ struct CopyBack {
 }  // namespace
 
 void sort_cells_rooted(uint32_t node_in, uint32_t from, uint32_t n, uint32_t w, bool stable,
-                       uintptr_t ctx1, uintptr_t ctx2, Comparator cmp, Toucher touch) {
+                       uintptr_t ctx1, uintptr_t ctx2, Comparator cmp, Toucher touch,
+                       uint64_t touch_series_types) {
   if (n < 2 || w == 0 || w % sizeof(Cell) != 0) return;
   Node node = node_in;
   gc::Root keep(&node);  // keeps the series alive and follows its node if it moves
@@ -488,6 +503,7 @@ void sort_cells_rooted(uint32_t node_in, uint32_t from, uint32_t n, uint32_t w, 
   gc::RootRange copy_root(cells, cells + bytes / sizeof(Cell));
   Comparer k = make_comparer(w, ctx1, ctx2, cmp);
   k.touch = touch;
+  k.touch_series_types = touch_series_types;
   if (stable) merge_sort_impl(back.copy, n, k, true);
   else quick_sort_with(back.copy, n, k);
 }

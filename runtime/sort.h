@@ -21,6 +21,9 @@ struct Comparer {
   uintptr_t ctx2;
   Comparator cmp;
   Toucher touch = nullptr;  // optional
+  // Instead of touch: records whose first cell, of a type in this mask, names a series by
+  // its node; the engine prefetches the node's slot, then its buffer, inline.
+  uint64_t touch_series_types = 0;
 };
 
 Comparer make_comparer(uint32_t w, uintptr_t ctx1, uintptr_t ctx2, Comparator cmp);
@@ -40,7 +43,8 @@ void merge_sort(void* base, uint32_t n, uint32_t w, uintptr_t ctx1, uintptr_t ct
 // heap (merge-sort scratch rooted too) and copied back through the node, also when the
 // comparator unwinds.
 void sort_cells_rooted(uint32_t node, uint32_t from, uint32_t n, uint32_t w, bool stable,
-                       uintptr_t ctx1, uintptr_t ctx2, Comparator cmp, Toucher touch = nullptr);
+                       uintptr_t ctx1, uintptr_t ctx2, Comparator cmp, Toucher touch = nullptr,
+                       uint64_t touch_series_types = 0);
 
 // Merge-sort scratch buffers currently allocated (0 outside a sort).
 uint32_t scratch_buffers_live();

@@ -42,10 +42,6 @@ int32_t record_comparator(const void* a, const void* b, uintptr_t op, uintptr_t 
 // The function comparator: ctx1 is the stack cell holding the function.
 int32_t function_comparator(const void* a, const void* b, uintptr_t fn, uintptr_t flags);
 
-// The sort engine's cache hint: a record whose first cell is a series is read through its
-// node and buffer by most comparisons (a path pick, a compare slot).
-void touch_record(const void* record, int stage) { touch_series(static_cast<const Cell*>(record), stage); }
-
 }  // namespace
 
 // ---- comparison ----
@@ -244,11 +240,14 @@ struct FunctionSort {
   }
   int32_t nargs, rest;
   function::frame_shape(fn, &nargs, &rest);
-  Cell name = compare_callback_word();
+  // The frame's name is read only when the frame is pushed.
+  Cell name;
+  if (!fs.kept.f) name = compare_callback_word();
   Cell answer;
   fs.staging = fn;
   if (interp::call_in_kept_frame(fs.kept, fn, fn + 1, nargs, rest, &name, &answer)) return answer;
   // Closed (tracing, or a body the short path does not run): the plain call, as ever.
+  name = compare_callback_word();
   fs.staging = nullptr;
   s.top = fn + 3;
   answer = interp::call_in_frame(fn, fn + 1, 2, nargs, rest, &name);
@@ -371,14 +370,18 @@ Cell* sort_records(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell*
     // The records are sorted in a rooted copy and copied back: a compare slot that
     // allocates (word! orders by spellings made on first use) cannot move them under the
     // engine.
+    // The engine's cache hint: a record whose first cell is a series is read through its
+    // node and buffer by most comparisons (a path pick, a compare slot).
     if (function_cmp) {
       FunctionSort fs{comparator};
       sort::sort_cells_rooted(series->w2, uint32_t(h), records, uint32_t(size) * sizeof(Cell),
-                              stable, uintptr_t(&fs), flags, function_comparator, touch_record);
+                              stable, uintptr_t(&fs), flags, function_comparator, nullptr,
+                              SERIES_TYPE_MASK);
       fs.close();
     } else
       sort::sort_cells_rooted(series->w2, uint32_t(h), records, uint32_t(size) * sizeof(Cell),
-                              stable, uintptr_t(op), flags, record_comparator, touch_record);
+                              stable, uintptr_t(op), flags, record_comparator, nullptr,
+                              SERIES_TYPE_MASK);
     if (hash_q(series)) hash::table_resize(series->w3, cells_in(series));
   }
   notify(series, "sorted", nullptr, h, n);

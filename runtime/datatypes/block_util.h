@@ -51,17 +51,6 @@ constexpr uint64_t SERIES_TYPE_MASK =
     (1ull << T_BLOCK) | (1ull << T_PAREN) | (1ull << T_HASH) | (1ull << T_BINARY) |
     (1ull << T_STRING) | (1ull << T_FILE) | (1ull << T_URL) | (1ull << T_TAG) |
     (1ull << T_EMAIL) | (1ull << T_REF) | ((1ull << (T_GET_PATH + 1)) - (1ull << T_PATH));
-// A cache hint for a cell a walk will compare soon, when its value is a series (read through
-// its node, then its buffer): stage 0 a few cells ahead, stage 1 nearer. Changes nothing.
-// Always inlined: as a call of its own it reads as having no effect (a prefetch is none),
-// and the compiler drops the call.
-[[gnu::always_inline]] inline void touch_series(const Cell* c, int stage) {
-  uint32_t t = cell::type(c);
-  if (t >= 64 || !((SERIES_TYPE_MASK >> t) & 1)) return;
-  if (stage == 0) memory::prefetch_node(c->w2);
-  else memory::prefetch_buffer(c->w2);
-}
-
 // Slot access of the block actions, in one place.
 // The compare slot's answer, or -2 when the type has no compare slot.
 inline int32_t compare_slot(const Cell* a, const Cell* b, int32_t op) {

@@ -83,7 +83,8 @@ int32_t ordered32(float f) {
 }
 
 int32_t add_text(Cell* buffer, const std::string& text) {
-  string::add_c_bytes(buffer, reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()));
+  string::add_buffer_bytes(buffer, reinterpret_cast<const uint8_t*>(text.data()),
+                           int32_t(text.size()));
   return int32_t(text.size());
 }
 
@@ -146,8 +147,8 @@ int32_t short_float_text(double x, char* out) {
   double ax = std::fabs(x);
   if (!(ax >= 0.0625 && ax < 1e11)) return 0;
   double sixteenths = ax * 16.0;  // exact: a power of two
-  if (sixteenths != std::floor(sixteenths)) return 0;
-  uint64_t m = uint64_t(sixteenths);
+  uint64_t m = uint64_t(sixteenths);  // below 1.6e12: exact when whole
+  if (double(m) != sixteenths) return 0;
   uint64_t whole = m >> 4;
   uint32_t frac = uint32_t(m & 15) * 625;  // ten-thousandths
   char* p = out;

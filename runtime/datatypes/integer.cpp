@@ -452,7 +452,7 @@ Cell* to(Cell* proto, Cell* spec, uint32_t) {
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t limit) {
   const char* text = to_decimal_text(get(value));
   int32_t n = int32_t(std::strlen(text));
-  string::add_c_text(buffer, text);
+  string::add_buffer_bytes(buffer, reinterpret_cast<const uint8_t*>(text), n);
   return limit - n;
 }
 

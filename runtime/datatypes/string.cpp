@@ -377,6 +377,11 @@ void add_c_bytes(Cell* s, const uint8_t* bytes, int32_t n) {
     copy.assign(bytes, bytes + n);
     bytes = copy.data();
   }
+  add_buffer_bytes(s, bytes, n);
+}
+
+void add_buffer_bytes(Cell* s, const uint8_t* bytes, int32_t n) {
+  if (n <= 0) return;
   // ASCII (what the form slots write) fits a text of any width as it is: the room is made
   // once, then the units stored. Far from the size limit only, so a refusal stays the same.
   bool ascii = true;
@@ -387,7 +392,8 @@ void add_c_bytes(Cell* s, const uint8_t* bytes, int32_t n) {
   if (ascii && (have + uint64_t(n)) * u <= 0x3FFFFF00u) {
     b = ensure_room(s, (have + uint64_t(n)) * u);
     uint8_t* at = memory::tail(b);
-    for (int32_t i = 0; i < n; ++i) store_unit(at + size_t(i) * u, u, bytes[i]);
+    if (u == 1) std::memcpy(at, bytes, size_t(n));
+    else for (int32_t i = 0; i < n; ++i) store_unit(at + size_t(i) * u, u, bytes[i]);
     b->tail += uint32_t(n) * u;
     return;
   }

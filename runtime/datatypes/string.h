@@ -87,6 +87,9 @@ SeriesBuffer* concat(Cell* target, const Cell* source, int mode);
 // Each byte as a codepoint 0-255 through add_codepoint (the text holds at least one byte).
 void add_c_text(Cell* s, const char* text);
 void add_c_bytes(Cell* s, const uint8_t* bytes, int32_t n);
+// The same for bytes of a C++ buffer, which never lie in collector memory (a number's
+// text): no look for them in the arenas.
+void add_buffer_bytes(Cell* s, const uint8_t* bytes, int32_t n);
 
 // ---- Making ----
 

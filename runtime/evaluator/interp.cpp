@@ -3194,10 +3194,19 @@ bool call_in_kept_frame(KeptFrame& k, const Cell* fn, const Cell* values, int32_
     k.f = f;
     k.base = S.base;
   }
-  S.top = k.base;
-  for (int32_t i = 0; i < nargs; ++i) {
-    if (i < 2) push_cell(values + i);
-    else cell::set_none(reserve());
+  Cell* at = k.base;
+  if (nargs == 2 && at + 2 + rest < S.args_limit) [[likely]] {
+    // The two values, then the locals' defaults, with one room test for the frame.
+    Cell a = values[0], b = values[1];
+    at[0] = a;
+    at[1] = b;
+    S.top = at + 2;
+  } else {
+    S.top = at;
+    for (int32_t i = 0; i < nargs; ++i) {
+      if (i < 2) push_cell(values + i);
+      else cell::set_none(reserve());
+    }
   }
   function::push_defaults(rest);
   // The context's values point at the frame from the first call until the record is popped.
@@ -3849,6 +3858,8 @@ namespace {
   SeriesBuffer* pb = code_buf(path->w2);
   const Cell* pc = memory::head_cells(pb) + path->w1;
   if (path->w1 + 2 != cell_units(pb) || cell::type(pc) != T_WORD) return false;
+  // The key's kind first: a block's pick (x/3) leaves here without looking the head up.
+  if (cell::type(pc + 1) != T_WORD && cell::type(pc + 1) != T_GET_WORD) return false;
   const Cell* m = quick_slot(pc);
   if (!m || cell::type(m) != T_MAP) return false;
   const Cell* key = pc + 1;

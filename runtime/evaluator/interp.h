@@ -98,9 +98,9 @@ struct KeptFrame {
   const Cell* ex = nullptr;       // the function's extras cells
   Cell* fx = nullptr;             // its context cell
 };
-// call_in_frame's fast path in the kept frame (opened when closed); false, with the frame
-// closed, when that path does not apply (tracing, short paths off, a compiled or odd body):
-// the caller then calls call_in_frame.
+// call_in_frame's fast path in the kept frame (opened when closed: name is read only then);
+// false, with the frame closed, when that path does not apply (tracing, short paths off, a
+// compiled or odd body): the caller then calls call_in_frame.
 bool call_in_kept_frame(KeptFrame& k, const Cell* fn, const Cell* values, int32_t nargs,
                         int32_t rest, const Cell* name, Cell* answer);
 // Pops the kept frame's record as call_in_frame's pop would (its context restored); the top

@@ -1,6 +1,8 @@
 // Evaluation natives: do (blocks, text, paths, errors, /next), get and set (words, blocks
 // of words, paths), reduce, compose, bind, in, value?, unset, context?, type? and apply.
 #include "runtime/evaluator/natives_eval.h"
+
+#include <cstring>
 #include "runtime/evaluator/trace.h"
 
 #include "runtime/cell_api.h"
@@ -82,15 +84,24 @@ const Cell* resolved_value(const Cell* w) {
   return memory::head_cells(memory::node_buffer(x->w2)) + int32_t(w->w3);
 }
 
-// Adds a value (not in the block's own buffer) at the block's tail: written in place while
-// the buffer has room, as block::append_copy writes it.
-inline void put_last(Cell* block, const Cell* value) {
+// Clears the value's new-line flag and adds it (not in the block's own buffer) at the
+// block's tail: written in place while the buffer has room, as block::append_copy writes
+// it. The cell is moved as two words, the flag cleared in a register: a cell changed in
+// part and then read whole would make the load wait for the partial store.
+inline void put_last(Cell* block, Cell* value) {
+  uint64_t lo, hi;
+  std::memcpy(&lo, value, 8);
+  std::memcpy(&hi, reinterpret_cast<const uint8_t*>(value) + 8, 8);
+  lo &= ~uint64_t(hdr::NEW_LINE);  // the header is the first word's low half
+  std::memcpy(value, &lo, 8);
   SeriesBuffer* b = memory::node_buffer(block->w2);
   if (b->tail + sizeof(Cell) > uint32_t(b->capacity)) [[unlikely]] {
     block::append_copy(block, value);
     return;
   }
-  *memory::tail_cells(b) = *value;
+  uint8_t* at = memory::tail(b);
+  std::memcpy(at, &lo, 8);
+  std::memcpy(at + 8, &hi, 8);
   b->tail += sizeof(Cell);
   memory::touch(b);
 }
@@ -458,11 +469,7 @@ void reduce(int32_t, const int32_t* refs) {
     } else {
       pos = eval_one(code, pos);
     }
-    // Read whole, then changed: a cell changed in part and read whole stalls the load.
-    Cell v = *frame_base();
-    v.header &= ~hdr::NEW_LINE;
-    *frame_base() = v;
-    put_last(values, &v);
+    put_last(values, frame_base());
   }
   stack::pop_frame();
   if (out) {
