@@ -2594,6 +2594,15 @@ bool refresh(Plan* p) {
 struct Builder {
   Plan* p;
   bool partial = false;
+  // Expressions nest in arguments, operands, parens and branches: past this depth the
+  // rest is left to the evaluation (the making recurses on the machine stack).
+  static constexpr uint32_t MAX_DEPTH = 64;
+  uint32_t depth = 0;
+  struct Deeper {
+    uint32_t& d;
+    explicit Deeper(uint32_t& depth) : d(depth) { ++d; }
+    ~Deeper() { --d; }
+  };
 
   bool local_q(const Cell* w) const {
     return cell::type(w) == T_WORD && w->w1 == p->fctx && w->w3 != context::NO_INDEX;
@@ -2643,6 +2652,8 @@ struct Builder {
 
   // The expression at pos of block node (count cells), -1 when it is not planned.
   int32_t expr(Node node, uint32_t pos, uint32_t count, bool no_infix) {
+    if (depth >= MAX_DEPTH) return -1;
+    Deeper deeper(depth);
     const Cell* cells = memory::head_cells(buf(node));
     Cell v = cells[pos];
     uint32_t t = cell::type(&v);
