@@ -155,14 +155,19 @@ struct CodeBuffer {
 };
 constexpr uint32_t CODE_WAYS_BITS = 6;
 CodeBuffer g_code[1u << CODE_WAYS_BITS];
+[[gnu::noinline]] SeriesBuffer* code_buf_read(Node code) {
+  SeriesBuffer* b = buf(code);
+  g_code[code & ((1u << CODE_WAYS_BITS) - 1)] = {epoch(), code, b};
+  return b;
+}
+// The look-up inline, the read of a buffer not at hand out of line: the short paths that
+// inline it stay the same size whatever else the unit holds.
 [[gnu::always_inline]] inline SeriesBuffer* code_buf(Node code) {
   uint64_t e = epoch();
   // Nodes made one after another differ in their low bits.
   CodeBuffer& c = g_code[code & ((1u << CODE_WAYS_BITS) - 1)];
   if (code == c.node && e == c.epoch) [[likely]] return c.b;
-  SeriesBuffer* b = buf(code);
-  c = {e, code, b};
-  return b;
+  return code_buf_read(code);
 }
 inline Cell* code_cells(Node code) { return memory::head_cells(code_buf(code)); }
 inline uint32_t code_count(Node code) { return cell_units(code_buf(code)); }
@@ -2589,6 +2594,15 @@ bool refresh(Plan* p) {
 struct Builder {
   Plan* p;
   bool partial = false;
+  // Expressions nest in arguments, operands, parens and branches: past this depth the
+  // rest is left to the evaluation (the making recurses on the machine stack).
+  static constexpr uint32_t MAX_DEPTH = 64;
+  uint32_t depth = 0;
+  struct Deeper {
+    uint32_t& d;
+    explicit Deeper(uint32_t& depth) : d(depth) { ++d; }
+    ~Deeper() { --d; }
+  };
 
   bool local_q(const Cell* w) const {
     return cell::type(w) == T_WORD && w->w1 == p->fctx && w->w3 != context::NO_INDEX;
@@ -2638,6 +2652,8 @@ struct Builder {
 
   // The expression at pos of block node (count cells), -1 when it is not planned.
   int32_t expr(Node node, uint32_t pos, uint32_t count, bool no_infix) {
+    if (depth >= MAX_DEPTH) return -1;
+    Deeper deeper(depth);
     const Cell* cells = memory::head_cells(buf(node));
     Cell v = cells[pos];
     uint32_t t = cell::type(&v);
