@@ -177,6 +177,38 @@ bool series_has_more_q(const Cell* series) {
   return series->w1 < units_of(series);
 }
 
+namespace {
+// One foreach step over a block: each of the n words (ws, read from words' buffer) takes
+// the next value of from (units cells; none past the end). While every store is in place
+// nothing allocates; a store that is not may run a handler, so the rest of the step goes
+// the general way with the buffers found again.
+// Inlined by force: both loops keep their buffers in registers across it.
+[[gnu::always_inline]] inline void store_block_step(Cell* series, Cell* words, int32_t n,
+                                                    const Cell* from, const Cell* ws,
+                                                    uint32_t units) {
+  for (int32_t i = 0; i < n; ++i) {
+    const Cell* w = ws + i;
+    if (!loop_word_type_q(cell::type(w))) {
+      Cell bad = *w;
+      error::raise(err::script::invalid_arg, &bad);
+    }
+    uint32_t at = series->w1 + uint32_t(i);
+    Cell v = at < units ? from[at] : Cell{T_NONE, 0, 0, 0};
+    if (context::assign_in_place(w, &v, w->w1, true)) continue;
+    Cell wc = *w;
+    assign(&wc, &v);
+    for (++i; i < n; ++i) {
+      Cell w2 = *block::cell_at_index(words, int32_t(words->w1) + i);
+      if (!loop_word_type_q(cell::type(&w2))) error::raise(err::script::invalid_arg, &w2);
+      Cell v2 = element_at(series, series->w1 + uint32_t(i));
+      assign(&w2, &v2);
+    }
+    break;
+  }
+  series->w1 += uint32_t(n);
+}
+}  // namespace
+
 bool foreach_step_q(Cell* series, Cell* words, int32_t n) {
   if (n >= 1 && cell::type(series) == T_BLOCK && cell::type(words) == T_BLOCK) {
     // The general steps below with each buffer read once: while every value is stored in
@@ -184,28 +216,8 @@ bool foreach_step_q(Cell* series, Cell* words, int32_t n) {
     SeriesBuffer* sb = memory::node_buffer(series->w2);
     uint32_t units = memory::used_bytes(sb) / sizeof(Cell);
     if (series->w1 >= units) return false;
-    const Cell* from = memory::head_cells(sb);
     const Cell* ws = memory::head_cells(memory::node_buffer(words->w2)) + words->w1;
-    for (int32_t i = 0; i < n; ++i) {
-      const Cell* w = ws + i;
-      if (!loop_word_type_q(cell::type(w))) {
-        Cell bad = *w;
-        error::raise(err::script::invalid_arg, &bad);
-      }
-      uint32_t at = series->w1 + uint32_t(i);
-      Cell v = at < units ? from[at] : Cell{T_NONE, 0, 0, 0};
-      if (context::assign_in_place(w, &v, w->w1, true)) continue;
-      Cell wc = *w;
-      assign(&wc, &v);
-      for (++i; i < n; ++i) {
-        Cell w2 = *block::cell_at_index(words, int32_t(words->w1) + i);
-        if (!loop_word_type_q(cell::type(&w2))) error::raise(err::script::invalid_arg, &w2);
-        Cell v2 = element_at(series, series->w1 + uint32_t(i));
-        assign(&w2, &v2);
-      }
-      break;
-    }
-    series->w1 += uint32_t(n);
+    store_block_step(series, words, n, memory::head_cells(sb), ws, units);
     return true;
   }
   if (n < 1 || !series_has_more_q(series)) return false;
@@ -425,30 +437,8 @@ void foreach_block_words(Cell* series, Cell* words, int32_t n, Cell* body) {
     }
     uint32_t units = memory::used_bytes(sb) / sizeof(Cell);
     if (series->w1 >= units) break;
-    const Cell* from = memory::head_cells(sb);
-    const Cell* ws = memory::head_cells(wb) + words->w1;
-    for (int32_t i = 0; i < n; ++i) {
-      const Cell* w = ws + i;
-      if (!loop_word_type_q(cell::type(w))) {
-        Cell bad = *w;
-        error::raise(err::script::invalid_arg, &bad);
-      }
-      uint32_t at = series->w1 + uint32_t(i);
-      Cell v = at < units ? from[at] : Cell{T_NONE, 0, 0, 0};
-      if (context::assign_in_place(w, &v, w->w1, true)) continue;
-      // A store that is not in place may run a handler: the rest of the step goes the
-      // general way (foreach_step_q's), the buffers found again at the next step.
-      Cell wc = *w;
-      assign(&wc, &v);
-      for (++i; i < n; ++i) {
-        Cell w2 = *block::cell_at_index(words, int32_t(words->w1) + i);
-        if (!loop_word_type_q(cell::type(&w2))) error::raise(err::script::invalid_arg, &w2);
-        Cell v2 = element_at(series, series->w1 + uint32_t(i));
-        assign(&w2, &v2);
-      }
-      break;
-    }
-    series->w1 += uint32_t(n);
+    store_block_step(series, words, n, memory::head_cells(sb), memory::head_cells(wb) + words->w1,
+                     units);
     if (loop_ends_q(run_loop_body(body))) break;
   }
 }
