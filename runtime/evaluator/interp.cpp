@@ -802,6 +802,26 @@ Cell traced_value(const CallState& s) {
   return v;
 }
 
+// An argument taken as written, v being the cell at pos: a paren is evaluated, a get-word
+// or get-path gives its value, anything else is pushed as it stands. Inlined by force: its
+// two callers keep their state in registers across it.
+[[gnu::always_inline]] inline void push_as_written(Cell v, const Node& code, uint32_t pos, uint32_t end) {
+  switch (cell::type(&v)) {
+    case T_PAREN:
+      stack::push_interp_native_frame(&words.anon);
+      eval_block(&v, true);
+      stack::pop_frame();
+      break;
+    case T_GET_WORD: {
+      Cell val = *slot_of(&v);
+      push_cell(&val);
+      break;
+    }
+    case T_GET_PATH: eval_path(&v, code, pos + 1, end, false, true, true, 0); break;
+    default: push_cell(&v); break;
+  }
+}
+
 void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, uint32_t k) {
   if (s.pos >= s.end) {
     Cell aw = spec_word_of_cache_index(arg_word_source, k);
@@ -819,20 +839,7 @@ void fetch_argument(CallState& s, uint32_t mode, const Cell* arg_word_source, ui
       ++s.pos;
       return;
     default:
-      switch (cell::type(&v)) {
-        case T_PAREN:
-          stack::push_interp_native_frame(&words.anon);
-          eval_block(&v, true);
-          stack::pop_frame();
-          break;
-        case T_GET_WORD: {
-          Cell val = *slot_of(&v);
-          push_cell(&val);
-          break;
-        }
-        case T_GET_PATH: eval_path(&v, *s.code, s.pos + 1, s.end, false, true, true, 0); break;
-        default: push_cell(&v); break;
-      }
+      push_as_written(v, *s.code, s.pos, s.end);
       ++s.pos;
       return;
   }
@@ -1667,20 +1674,7 @@ struct BuiltinFrame {
     cell::set_unset(reserve());
   } else {
     Cell v = code_cells(code)[pos];  // used only before anything allocates
-    switch (cell::type(&v)) {
-      case T_PAREN:
-        stack::push_interp_native_frame(&words.anon);
-        eval_block(&v, true);
-        stack::pop_frame();
-        break;
-      case T_GET_WORD: {
-        Cell val = *slot_of(&v);
-        push_cell(&val);
-        break;
-      }
-      case T_GET_PATH: eval_path(&v, code, pos + 1, end, false, true, true, 0); break;
-      default: push_cell(&v); break;
-    }
+    push_as_written(v, code, pos, end);
     ++pos;
   }
   if (!takes_type_q(types, cell::type(S.top - 1))) [[unlikely]] raise_plain_bad_type(callee, k, f);
