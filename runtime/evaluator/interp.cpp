@@ -1718,6 +1718,7 @@ struct Expr {
   bool exact;           // the extent is what the values it was made with give
   bool simple;          // a literal or local, then at most one operator with a literal or local
   bool lone_call;       // a call of a plain function or a conditional, nothing after it
+  bool loop_body;       // H_QUOTED: foreach with a literal body block, planned as block[0]
   bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
                         // a paren, nothing after it
   uint8_t follow;       // simple: a word after it (F_LOCAL, F_GLOBAL: its index in follow_at)
@@ -1845,6 +1846,9 @@ struct Slot {
 };
 constexpr uint32_t SLOT_BITS = 6;
 Slot g_slots[1u << SLOT_BITS];
+
+// The body plan a planned foreach call hands to the native (take_loop_plan).
+LoopPlan g_loop_plan;
 
 [[gnu::noinline]] Plan* find_slow(Slot& s, Node body, Node fctx);
 
@@ -2081,6 +2085,15 @@ template <bool PLANNED>
   }
   int32_t id = int32_t(callee->w1);
   int32_t none[1] = {-1};  // no refinement
+  // foreach's body, when it is the block the plan read, is handed to it with its plan.
+  struct Handed {
+    ~Handed() { plan::g_loop_plan.plan = nullptr; }
+  } handed;
+  if (e->loop_body) {
+    const Cell* planned = &p->X[e->args + uint32_t(args) - 1].cell;
+    if (plan::same_cell(open.frame_base + args - 1, planned))
+      plan::g_loop_plan = LoopPlan{p, e->block[0], planned->w2};
+  }
   run_builtin(ct, id, none);
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
@@ -2611,6 +2624,26 @@ void run_paren(Plan* p, const Expr& e, bool push) {
 void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, body); }
 
 }  // namespace plan
+}  // namespace
+
+LoopPlan take_loop_plan() {
+  LoopPlan lp = plan::g_loop_plan;
+  plan::g_loop_plan.plan = nullptr;
+  return lp;
+}
+
+// The plan's run of the body holds while the plan does: the plan that handed it is running
+// (its caller's call is not over) and it is checked before each run.
+void eval_loop_body(const Cell* body, const LoopPlan& lp) {
+  auto* p = static_cast<plan::Plan*>(lp.plan);
+  if (p && body->w2 == lp.node && body->w1 == 0 && cell::type(body) == T_BLOCK && plan::ok(p)) {
+    plan::run_branch_planned(p, body, lp.block);
+    return;
+  }
+  run_branch(body);
+}
+
+namespace {
 
 // ---- Body plans: making them ----
 namespace plan {
@@ -2780,7 +2813,15 @@ struct Builder {
           if (!args(node, at, count, uint32_t(known->plain), e)) return -1;
         } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_QUOTED) {
           e.head = H_QUOTED;
+          bool each = cell::type(slot) == T_NATIVE &&
+                      natives::table[slot->w1 - 1] == &natives::foreach && known->lead == 3;
           if (!args(node, at, count, uint32_t(known->lead), e, known->lit_mask)) return -1;
+          Cell body = each ? p->exprs[e.args + 2].cell : Cell{};
+          if (each && p->exprs[e.args + 2].head == H_LITERAL && cell::type(&body) == T_BLOCK &&
+              body.w1 == 0) {
+            e.block[0] = block(body.w2);
+            e.loop_body = true;
+          }
         } else {
           return -1;
         }
