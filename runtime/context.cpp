@@ -351,7 +351,7 @@ struct Binder {
 
   bool maybe_in(int32_t canon) const {
     uint32_t bit = uint32_t(canon) & 1023;
-    return !filtered || (filter[bit >> 6] >> (bit & 63)) & 1;
+    return (filter[bit >> 6] >> (bit & 63)) & 1;
   }
   int32_t canonical(int32_t id) const {
     if (uint32_t(id - 1) < symbols) [[likely]] {
@@ -360,8 +360,20 @@ struct Binder {
     }
     return symbol::canonical_id(id);
   }
+  // Larger ones: the finder's answers met so far, by canonical id modulo 64 (ids are
+  // positive, so a zero entry holds none).
+  mutable int32_t met_canon[64];
+  mutable int32_t met_index[64];
+
   int32_t find(int32_t id, int32_t canon) const {
-    if (!small) return finder.find(id);
+    if (!small) {
+      uint32_t k = uint32_t(canon) & 63;
+      if (met_canon[k] == canon) return met_index[k];
+      int32_t index = finder.find(id);
+      met_canon[k] = canon;
+      met_index[k] = index;
+      return index;
+    }
     for (uint32_t i = 0; i < small; ++i)
       if (small_canon[i] == canon) return small_index[i];
     return -1;
@@ -374,6 +386,8 @@ bool mark_nested_q(uint32_t t) {
   return t == T_BLOCK || t == T_PAREN || (t >= T_PATH && t <= T_GET_PATH);
 }
 
+// SELF and FILTERED as the binder has them: the per-word tests chosen once per walk.
+template <bool SELF, bool FILTERED>
 void bind_walk(Cell* block, const Binder& b, bool mark) {
   Node n = block->w2;
   if (!n) return;
@@ -401,10 +415,10 @@ void bind_walk(Cell* block, const Binder& b, bool mark) {
     uint32_t t = cell::type(c);
     if (any_word_q(t)) {
       int32_t canon = b.canonical(int32_t(c->w2));
-      if (b.self && t == T_WORD && canon == b.self_id) {
+      if (SELF && t == T_WORD && canon == b.self_id) {
         c->w1 = b.ctx;
         c->w3 = NO_INDEX;
-      } else if (b.maybe_in(canon)) {
+      } else if (!FILTERED || b.maybe_in(canon)) {
         int32_t index = b.find(int32_t(c->w2), canon);
         if (index >= 0) {
           c->w1 = b.ctx;
@@ -412,7 +426,7 @@ void bind_walk(Cell* block, const Binder& b, bool mark) {
         }
       }
     } else if (any_block_q(t)) {
-      bind_walk(c, b, mark && t != T_HASH);
+      bind_walk<SELF, FILTERED>(c, b, mark && t != T_HASH);
     }
   }
   --path;
@@ -423,7 +437,7 @@ void bind_walk(Cell* block, const Binder& b, bool mark) {
 Cell* bind_block(Cell* block, Node ctx, bool self, uint32_t mark_flags) {
   if (!block->w2 || cycle::visiting_q(block->w2)) return block;
   Binder b{ctx, self, self ? self_canonical() : 0, false, hash::word_finder(table_of(ctx)), {},
-           mark_flags, nullptr, 0, 0, {}, {}, cycle::detail::g_top != 0, {}};
+           mark_flags, nullptr, 0, 0, {}, {}, cycle::detail::g_top != 0, {}, {}, {}};
   const symbol::detail::ListView& view = symbol::detail::g_list_view;
   if (view.moves == memory::state().moves) {
     b.entries = view.entries;
@@ -444,7 +458,14 @@ Cell* bind_block(Cell* block, Node ctx, bool self, uint32_t mark_flags) {
     }
     b.small = b.finder.word_count;
   }
-  bind_walk(block, b, mark_flags != 0);
+  bool mark = mark_flags != 0;
+  if (self) {
+    if (b.filtered) bind_walk<true, true>(block, b, mark);
+    else bind_walk<true, false>(block, b, mark);
+  } else {
+    if (b.filtered) bind_walk<false, true>(block, b, mark);
+    else bind_walk<false, false>(block, b, mark);
+  }
   return block;
 }
 
