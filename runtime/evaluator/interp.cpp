@@ -1944,7 +1944,7 @@ template <bool PLANNED>
         (after >= limit || cell::type(v + plain - 1) != T_WORD)) {
       branches = v;  // nothing allocates before the chosen one is copied
       pos = after;
-    } else if (blocks_before_plain_word(v, after, limit, types, plain)) [[unlikely]] {
+    } else if (!PLANNED && blocks_before_plain_word(v, after, limit, types, plain)) [[unlikely]] {
       branches = v;
       pos = after;
     } else {
