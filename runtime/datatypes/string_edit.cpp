@@ -316,9 +316,16 @@ uint32_t content_unit(SeriesBuffer* b, const Run& r) {
   uint32_t u = memory::unit(b);
   const uint8_t* p = memory::head(b) + size_t(r.at) * u;
   if (u == 1) {
-    uint32_t high = 0;
-    for (int32_t i = 0; i < r.len; ++i) high |= p[i];
-    return char_unit(int32_t(high & 0x80));
+    // Eight bytes at a time: only the high bits count.
+    uint64_t high = 0;
+    int32_t i = 0;
+    for (; i + 8 <= r.len; i += 8) {
+      uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      high |= w;
+    }
+    for (; i < r.len; ++i) high |= p[i];
+    return char_unit((high & 0x8080808080808080ull) ? 0x80 : 0);
   }
   uint32_t wide = 1;
   for (int32_t i = 0; i < r.len; ++i)
@@ -381,13 +388,13 @@ bool direct_append(Cell* series, const Cell* value) {
   }
   for (int32_t i = 0; i < count; ++i) total += runs[i].len;
   if (total == 0) return true;  // as the measured append: the series as it was given
-  int32_t old = count_from_start(series);
-  if (total > int64_t(MAX_BYTES) ||
-      uint64_t(old + total) * std::max(unit_of(series), unit) > MAX_BYTES)
+  // count_from_start and unit_of, read once from the buffer (nothing allocated since).
+  SeriesBuffer* b = buf(series);
+  uint32_t u = memory::unit(b);
+  int32_t old = int32_t(memory::units(b));
+  if (total > int64_t(MAX_BYTES) || uint64_t(old + total) * std::max(u, unit) > MAX_BYTES)
     error::raise(err::internal::no_memory);
   Cell s = *series, v = *value;
-  SeriesBuffer* b = buf(&s);
-  uint32_t u = memory::unit(b);
   uint32_t nu = std::max(u, unit);
   uint64_t need = uint64_t(old + total) * nu;
   if (nu != u || uint64_t(b->head) + need > uint64_t(b->capacity)) {

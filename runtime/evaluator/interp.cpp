@@ -1890,11 +1890,24 @@ void run_planned_body_inline(Plan* p, const Cell* body);
 
 // either, if and unless called through a word: call_plain_builtin's steps with the native's
 // own run here, the chosen branch in this frame (flagged as stack::mark_branch_frame
-// flags it). Branches that are literal blocks are taken from the code as they stand,
-// without pushing them: the branch's run overwrites the frame's cells anyway. Only
-// either's condition may not be unset.
+// flags it). Branches that are literal blocks (no operator after them) are taken from the
+// code as they stand, without pushing them: the branch's run overwrites the frame's cells
+// anyway. Only either's condition may not be unset.
 // PLANNED: the condition and branches come from the plan p's expression e (the branches
 // while the plan is still good after the condition ran).
+// Literal branches (v on, the types taking blocks) with a word after them that holds no op!
+// now, which would take the last one as its left operand (as eval_quick's infix loop tells
+// it). Out of line: the conditional's own steps keep their registers.
+[[gnu::noinline]] bool blocks_before_plain_word(const Cell* v, uint32_t after, uint32_t limit,
+                                                const uint64_t* types, int32_t plain) {
+  if (after >= limit || cell::type(v) != T_BLOCK || !takes_type_q(types[1], T_BLOCK)) return false;
+  if (plain == 3 && (cell::type(v + 1) != T_BLOCK || !takes_type_q(types[2], T_BLOCK))) return false;
+  const Cell* w = v + plain - 1;
+  if (cell::type(w) != T_WORD) return false;
+  const Cell* op = quick_slot(w);
+  return !op || cell::type(op) != T_OP;
+}
+
 template <bool PLANNED>
 [[gnu::always_inline]] inline uint32_t call_conditional_as(
     const Cell* slot, const CalleeCacheEntry& known, const Node& code, SeriesBuffer* cb,
@@ -1948,6 +1961,9 @@ template <bool PLANNED>
         (plain == 2 || (cell::type(v + 1) == T_BLOCK && takes_type_q(types[2], T_BLOCK))) &&
         (after >= limit || cell::type(v + plain - 1) != T_WORD)) {
       branches = v;  // nothing allocates before the chosen one is copied
+      pos = after;
+    } else if (!PLANNED && blocks_before_plain_word(v, after, limit, types, plain)) [[unlikely]] {
+      branches = v;
       pos = after;
     } else {
       for (int32_t k = 1; k < plain; ++k)
