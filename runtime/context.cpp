@@ -129,7 +129,11 @@ Node from_spec(const Cell* spec, bool stack_held, bool self, uint32_t kind) {
   Node b = s.c.w2;
   uint32_t n = cell_count(b), head = s.c.w1 > n ? n : s.c.w1;
   Held h(create(int32_t(n - head), stack_held, self, 0, kind));
-  for (uint32_t i = head; i < cell_count(s.c.w2); ++i) {
+  // The fresh table has room for every cell of the spec: its words go in with nothing
+  // allocated, as the adds below would make them.
+  bool in_place =
+      hash::context_add_spec_words_in_place(table_of(h.node()), h.node(), cells(s.c.w2) + head, n - head) >= 0;
+  for (uint32_t i = in_place ? n : head; i < cell_count(s.c.w2); ++i) {
     const Cell* c = cells(s.c.w2) + i;
     uint32_t t = cell::type(c);
     if (t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD || t == T_REFINEMENT) {

@@ -1537,9 +1537,19 @@ int32_t WordFinder::find(int32_t symbol_id) const {
   return -1;
 }
 
-int32_t context_add_set_words_in_place(Node t, Node context, const Cell* cells, uint32_t count) {
+namespace {
+// The set-words of a block, or the words of a spec (word, get-word, lit-word, refinement).
+template <bool SPEC>
+bool adds_q(const Cell* c) {
+  uint32_t t = cell::type(c);
+  if (SPEC) return t == T_WORD || t == T_GET_WORD || t == T_LIT_WORD || t == T_REFINEMENT;
+  return t == T_SET_WORD;
+}
+
+template <bool SPEC>
+int32_t add_words_in_place(Node t, Node context, const Cell* cells, uint32_t count) {
   uint32_t sets = 0;
-  for (uint32_t i = 0; i < count; ++i) sets += cell::type(cells + i) == T_SET_WORD;
+  for (uint32_t i = 0; i < count; ++i) sets += adds_q<SPEC>(cells + i);
   int32_t* r = R(t);
   SeriesBuffer* vb = memory::node_buffer(uint32_t(r[rec::VALUES]));
   if (int64_t(r[rec::OCCUPIED]) + sets > r[rec::UPPER] ||
@@ -1551,7 +1561,7 @@ int32_t context_add_set_words_in_place(Node t, Node context, const Cell* cells, 
   int32_t added = 0;
   for (uint32_t i = 0; i < count && sets; ++i) {
     const Cell* c = cells + i;
-    if (cell::type(c) != T_SET_WORD) continue;
+    if (!adds_q<SPEC>(c)) continue;
     --sets;
     // context_symbol_index's canonical look-up, then its in-place add at the probe's end.
     int32_t symbol_id = int32_t(c->w2);
@@ -1591,6 +1601,15 @@ int32_t context_add_set_words_in_place(Node t, Node context, const Cell* cells, 
     ++added;
   }
   return added;
+}
+}  // namespace
+
+int32_t context_add_set_words_in_place(Node t, Node context, const Cell* cells, uint32_t count) {
+  return add_words_in_place<false>(t, context, cells, count);
+}
+
+int32_t context_add_spec_words_in_place(Node t, Node context, const Cell* cells, uint32_t count) {
+  return add_words_in_place<true>(t, context, cells, count);
 }
 
 Node context_symbols_node(const Cell* context) { return uint32_t(R(context->w1)[rec::VALUES]); }

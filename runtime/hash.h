@@ -103,6 +103,8 @@ WordFinder word_finder(Node t);
 // nothing allocates, so cells may point into a series. Returns the count added, or -1 (and
 // nothing changed) when there is no such room.
 int32_t context_add_set_words_in_place(Node t, Node context, const Cell* cells, uint32_t count);
+// The same for the words, get-words, lit-words and refinements among them (a spec's words).
+int32_t context_add_spec_words_in_place(Node t, Node context, const Cell* cells, uint32_t count);
 Cell* context_word_at(const Cell* context, int32_t i);
 Cell* context_symbols(const Cell* context);
 Node context_symbols_node(const Cell* context);

@@ -2,7 +2,8 @@
 // blocks, node pools, the allocation counters), written at build time and laid in at start.
 #include "runtime/heap_image.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
+#include <sys/mman.h>
 
 #include <cstring>
 
@@ -165,6 +166,38 @@ uint32_t read32(const uint8_t* p) {
   return v;
 }
 
+// Copies the first n / 128 * 128 bytes and adds their words to the lanes *s and *x, 128
+// bytes a turn; returns the count copied.
+__attribute__((target("avx2"))) size_t copy_sums_avx2(uint8_t* to, const uint8_t* p, size_t n,
+                                                      __m128i* s, __m128i* x) {
+  __m256i s0 = _mm256_setzero_si256(), s1 = s0, x0 = s0, x1 = s0;
+  size_t i = 0;
+  for (; i + 128 <= n; i += 128) {
+    __m256i w0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+    __m256i w1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 32));
+    __m256i w2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 64));
+    __m256i w3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i + 96));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), w0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 32), w1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 64), w2);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 96), w3);
+    s0 = _mm256_add_epi64(s0, _mm256_add_epi64(w0, w2));
+    s1 = _mm256_add_epi64(s1, _mm256_add_epi64(w1, w3));
+    x0 = _mm256_xor_si256(x0, _mm256_xor_si256(w0, w2));
+    x1 = _mm256_xor_si256(x1, _mm256_xor_si256(w1, w3));
+  }
+  s0 = _mm256_add_epi64(s0, s1);
+  x0 = _mm256_xor_si256(x0, x1);
+  *s = _mm_add_epi64(*s, _mm_add_epi64(_mm256_castsi256_si128(s0), _mm256_extracti128_si256(s0, 1)));
+  *x = _mm_xor_si128(*x, _mm_xor_si128(_mm256_castsi256_si128(x0), _mm256_extracti128_si256(x0, 1)));
+  return i;
+}
+
+bool avx2_q() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
 // A checksum: the sum and the xor of 8-byte words, in two 16-byte lanes (SSE2).
 struct Sums {
   __m128i s = _mm_setzero_si128(), x = _mm_setzero_si128();
@@ -179,8 +212,9 @@ struct Sums {
   }
   // Copies n bytes to `to` and adds the source's words padded to 8 bytes (as the image keeps them).
   void copy(uint8_t* to, const uint8_t* p, size_t n) {
-    size_t i = 0;
-    // 64 bytes a turn into two pairs of lanes (a megabyte is copied at every start).
+    // A megabyte is copied at every start: 128 bytes a turn where AVX2 is had, else 64 into
+    // two pairs of lanes. The lanes' order does not change the sums.
+    size_t i = avx2_q() ? copy_sums_avx2(to, p, n, &s, &x) : 0;
     __m128i s1 = _mm_setzero_si128(), x1 = _mm_setzero_si128();
     for (; i + 64 <= n; i += 64) {
       __m128i w0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
@@ -522,6 +556,12 @@ void seal(std::vector<uint8_t>* image) {
 }
 
 bool parse(const uint8_t* data, size_t size, View* view) {
+  // The image is read whole at every start: its pages are mapped in one call rather than a
+  // fault at a time (a hint; where the system lacks it the faults come as before).
+  if (data && size) {
+    uintptr_t from = reinterpret_cast<uintptr_t>(data) & ~uintptr_t(4095);
+    madvise(reinterpret_cast<void*>(from), reinterpret_cast<uintptr_t>(data) + size - from, MADV_POPULATE_READ);
+  }
   View v;
   Sums rest;
   // The fresh runs' bytes are summed by lay_in while it copies them, not here.
