@@ -1265,6 +1265,11 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   series::pick_cell(out, cell::get_int(pc + 1));
   return !function_type_q(cell::type(out));
 }
+}  // namespace
+
+bool quick_pick(const Cell* path, Cell* out) { return quick_path_pick(path, out); }
+
+namespace {
 
 // PATHS: a word/integer path on the right is picked here too (the infix step after a path
 // or paren; the short path of a plain value restarts through that step when it declines).
@@ -1720,6 +1725,9 @@ struct Expr {
   bool exact;           // the extent is what the values it was made with give
   bool simple;          // a literal or local, then at most one operator with a literal or local
   bool lone_call;       // a call of a plain function or a conditional, nothing after it
+  bool loop_body;       // H_QUOTED: foreach with a literal body block, planned as block[0]
+  bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
+                        // a paren, nothing after it
   uint8_t follow;       // simple: a word after it (F_LOCAL, F_GLOBAL: its index in follow_at)
   uint32_t follow_at;
   uint32_t pos, head_next;
@@ -1837,6 +1845,7 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
 }
 uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push);
 uint32_t run_lone_call(Plan* p, const Expr& e, const Node& code, uint32_t end, bool push);
+uint32_t run_pair(Plan* p, const Expr& e, const Node& code, uint32_t end, bool push);
 // An argument at pos: the plan's expression a when it starts there (and, after the first,
 // while the plan is still good).
 [[gnu::always_inline]] inline uint32_t run_arg(Plan* p, const Expr& a, const Node& code,
@@ -1844,11 +1853,12 @@ uint32_t run_lone_call(Plan* p, const Expr& e, const Node& code, uint32_t end, b
   if (pos == a.pos && (first || ok(p))) [[likely]] {
     if (a.simple && run_simple(p, a, true)) return a.next;
     if (a.lone_call) return run_lone_call(p, a, code, end, true);
+    if (a.pair) return run_pair(p, a, code, end, true);
     return run_expr(p, a, code, end, false, true);
   }
   return generic_expr(code, pos, end, false, true);
 }
-void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block);
+[[gnu::always_inline]] inline void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block);
 
 struct Slot {
   Node body = 0;
@@ -1859,6 +1869,9 @@ struct Slot {
 };
 constexpr uint32_t SLOT_BITS = 6;
 Slot g_slots[1u << SLOT_BITS];
+
+// The body plan a planned foreach call hands to the native (take_loop_plan).
+LoopPlan g_loop_plan;
 
 [[gnu::noinline]] Plan* find_slow(Slot& s, Node body, Node fctx);
 
@@ -1946,17 +1959,25 @@ template <bool PLANNED>
   bool either = conditional == CalleeCacheEntry::EITHER;
   bool truthy = t == T_UNSET && either ? natives::truthy_strict_q(frame_base)  // raises
                                        : !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
-  if (either) {
-    int32_t k = truthy ? 0 : 1;
-    Cell chosen = branches[k];
+  if constexpr (PLANNED) {
+    // One place runs the chosen branch, in this level (the plan's branch is inlined here).
+    int32_t k = either ? (truthy ? 1 : 2) : truthy == (conditional == CalleeCacheEntry::IF) ? 1 : 0;
+    if (k) {
+      Cell chosen = branches[k - 1];
+      f->header |= stack::fflag::BRANCH;
+      if (planned_branches) plan::run_branch_planned(p, &chosen, e->block[k - 1]);
+      else run_branch(&chosen);
+    } else {
+      cell::set_none(frame_base);
+    }
+  } else if (either) {
+    Cell chosen = branches[truthy ? 0 : 1];
     f->header |= stack::fflag::BRANCH;
-    if (planned_branches) plan::run_branch_planned(p, &chosen, e->block[k]);
-    else run_branch(&chosen);
+    run_branch(&chosen);
   } else if (truthy == (conditional == CalleeCacheEntry::IF)) {
     Cell chosen = branches[0];
     f->header |= stack::fflag::BRANCH;
-    if (planned_branches) plan::run_branch_planned(p, &chosen, e->block[0]);
-    else run_branch(&chosen);
+    run_branch(&chosen);
   } else {
     cell::set_none(frame_base);
   }
@@ -2087,6 +2108,15 @@ template <bool PLANNED>
   }
   int32_t id = int32_t(callee->w1);
   int32_t none[1] = {-1};  // no refinement
+  // foreach's body, when it is the block the plan read, is handed to it with its plan.
+  struct Handed {
+    ~Handed() { plan::g_loop_plan.plan = nullptr; }
+  } handed;
+  if (e->loop_body) {
+    const Cell* planned = &p->X[e->args + uint32_t(args) - 1].cell;
+    if (plan::same_cell(open.frame_base + args - 1, planned))
+      plan::g_loop_plan = LoopPlan{p, e->block[0], planned->w2};
+  }
   run_builtin(ct, id, none);
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
@@ -2498,6 +2528,7 @@ template <bool BODY>
     const Expr& e = p->X[p->T[b.first + i]];
     if (e.simple && run_simple(p, e, push)) pos = e.next;
     else if (e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
+    else if (e.pair) pos = run_pair(p, e, current_position.w2, end, push);
     else pos = run_expr(p, e, current_position.w2, end, false, push);
     if (fast_exit) [[unlikely]] {
       if constexpr (BODY) fast_exit = false;
@@ -2543,7 +2574,54 @@ void run_paren(Plan* p, const Expr& e, bool push) {
   run_block<false>(p, b, &e.cell, push);
 }
 
-void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
+// A pair e (`(fib n - 1) + (fib n - 2)`) as run_expr, run_ops and infix_plain_planned run
+// it, in one level: the left paren, the operator's checks and frame, the right paren.
+[[gnu::noinline]] uint32_t run_pair(Plan* p, const Expr& e, const Node& code, uint32_t end,
+                                    bool push) {
+  Cell* left = S.top;
+  if (!(push || left == S.base)) [[unlikely]] return generic_expr(code, e.pos, end, false, push);
+  uint32_t start_top = uint32_t(left - S.args_begin);
+  run_paren(p, e, push);
+  uint32_t at = e.head_next;  // the operator's position, as planned
+  if (fast_exit) return at;
+  if (!ok(p)) return infix_steps(code, at, end, push, start_top);
+  const Op& o = p->O[e.ops];
+  const Cell* op = p->G[o.global].slot;
+  if (!op || !same_cell(op, &o.expect)) return infix_steps(code, at, end, push, start_top);
+  CalleeCacheEntry& known = callee_slot(op->w3);
+  if (!(known.extras == op->w3 && known.epoch == epoch()) ||
+      known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN || known.plain != 2) [[unlikely]]
+    return infix_steps(code, at, end, push, start_top);
+  left = S.args_begin + start_top;
+  S.top = left;
+  // infix_plain_planned's steps, its right operand the paren.
+  uint32_t ct = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+  CalleeKeep keep(op);
+  Cell* callee = keep.cell;
+  callee->header = ct;
+  FastOp fop = known.fast_op;
+  uint64_t right_types = known.types[1];
+  stack::Frame* f = stack::detail::push_record_unchecked(
+      &o.word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  S.top = left + 1;
+  if (!takes_type_q(known.types[0], cell::type(left))) [[unlikely]]
+    raise_plain_bad_type(callee, 0, f);
+  if (at + 1 >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
+  const Expr& r = p->X[o.right_expr];
+  run_paren(p, r, true);
+  if (!takes_type_q(right_types, cell::type(S.top - 1))) [[unlikely]]
+    raise_plain_bad_type(callee, 1, f);
+  if (!int_fast_path(fop, left, left + 1)) {
+    int32_t id = int32_t(callee->w1);
+    int32_t none[1] = {-1};
+    run_builtin(ct, id, none);
+  }
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  return r.head_next;
+}
+
+[[gnu::always_inline]] inline void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
   const Block& b = p->B[block];
   // As run_branch: nothing ran since the plan was found good.
   if (b.count == 1 && b.n == 1 && fast_paths_on()) {
@@ -2577,6 +2655,26 @@ void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
 void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, body); }
 
 }  // namespace plan
+}  // namespace
+
+LoopPlan take_loop_plan() {
+  LoopPlan lp = plan::g_loop_plan;
+  plan::g_loop_plan.plan = nullptr;
+  return lp;
+}
+
+// The plan's run of the body holds while the plan does: the plan that handed it is running
+// (its caller's call is not over) and it is checked before each run.
+void eval_loop_body(const Cell* body, const LoopPlan& lp) {
+  auto* p = static_cast<plan::Plan*>(lp.plan);
+  if (p && body->w2 == lp.node && body->w1 == 0 && cell::type(body) == T_BLOCK && plan::ok(p)) {
+    plan::run_branch_planned(p, body, lp.block);
+    return;
+  }
+  run_branch(body);
+}
+
+namespace {
 
 // ---- Body plans: making them ----
 namespace plan {
@@ -2759,7 +2857,15 @@ struct Builder {
           if (!args(node, at, count, uint32_t(known->plain), e)) return -1;
         } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_QUOTED) {
           e.head = H_QUOTED;
+          bool each = cell::type(slot) == T_NATIVE &&
+                      natives::table[slot->w1 - 1] == &natives::foreach && known->lead == 3;
           if (!args(node, at, count, uint32_t(known->lead), e, known->lit_mask)) return -1;
+          Cell body = each ? p->exprs[e.args + 2].cell : Cell{};
+          if (each && p->exprs[e.args + 2].head == H_LITERAL && cell::type(&body) == T_BLOCK &&
+              body.w1 == 0) {
+            e.block[0] = block(body.w2);
+            e.loop_body = true;
+          }
         } else {
           return -1;
         }
@@ -2784,6 +2890,8 @@ struct Builder {
                e.exact && (e.nops == 0 || p->ops[e.ops].right != R_EXPR);
     e.lone_call = (e.head == H_CALL || e.head == H_COND || e.head == H_BUILTIN) && e.nops == 0 &&
                   e.ops_complete;
+    e.pair = e.head == H_PAREN && e.nops == 1 && e.ops_complete && e.exact &&
+             p->ops[e.ops].right == R_EXPR && p->exprs[p->ops[e.ops].right_expr].head == H_PAREN;
     e.follow = F_NONE;
     if (e.simple && !e.ops_complete) {
       // A word follows (operators() saw no operator in it): checked at each run.

@@ -61,6 +61,16 @@ void eval_block(const Cell* block, bool into_caller);
 // is named `<body>`, which no report shows; while tracing it is eval_block's, with its
 // events. The caller sets the top afterwards.
 void eval_branch(const Cell* block);
+// A loop body's plan, handed by a planned call of foreach to the native, which takes it
+// first thing (nothing when there is none); its body runs use it while it holds.
+struct LoopPlan {
+  void* plan = nullptr;
+  uint32_t block = 0;
+  Node node = 0;
+};
+LoopPlan take_loop_plan();
+// eval_branch of a loop body, by the plan lp while it holds for that block.
+void eval_loop_body(const Cell* body, const LoopPlan& lp);
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions);
 uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);
@@ -68,6 +78,9 @@ uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);
 // where they apply (the same frames, results and reports), as a block's evaluation runs it.
 uint32_t eval_expression_quick(const Node& code, uint32_t pos, uint32_t end, bool push);
 uint32_t eval_next_index(const Cell* block);
+// A word/integer path on a block (r/1) picked as the path's evaluation picks it, into out;
+// false for any other path or a picked function. Nothing there raises or allocates.
+bool quick_pick(const Cell* path, Cell* out);
 
 // Apply flags: 1 apply/all, 2 apply, plus 4 with /safer. An infix call takes the op! cell
 // itself (its function is called; the left operand is the frame's first cell).

@@ -402,10 +402,24 @@ void forever(int32_t check, const int32_t*) {
 }
 
 namespace {
+// run_loop_body for foreach: the body by the plan its planned call handed (if any).
+uint32_t run_foreach_body(Cell* body, const interp::LoopPlan& lp) {
+  stack::State& s = stack::state();
+  s.top = s.base;
+  uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_loop_body(body, lp); });
+  if (code) {
+    stack::take_pending_code();
+    if (code != unwind_code::BREAK && code != unwind_code::CONTINUE) throw_code(code);
+  } else if (interp::fast_exit) [[unlikely]] {
+    code = loop_take_fast_exit();
+  }
+  return code;
+}
+
 // foreach's steps for one word over a block: the block's buffer is found again only after
 // something moved (a collection, a cell series given a larger buffer), its tail read live,
 // so a body that changes the block is seen as the general step sees it.
-void foreach_block_word(Cell* series, const Cell* word, Cell* body) {
+void foreach_block_word(Cell* series, const Cell* word, Cell* body, const interp::LoopPlan& lp) {
   const memory::MemoryState& m = memory::state();
   uint64_t seen = ~uint64_t(0);
   SeriesBuffer* b = nullptr;
@@ -418,13 +432,14 @@ void foreach_block_word(Cell* series, const Cell* word, Cell* body) {
     Cell v = memory::head_cells(b)[series->w1];
     assign(word, &v);
     series->w1 += 1;
-    if (loop_ends_q(run_loop_body(body))) break;
+    if (loop_ends_q(run_foreach_body(body, lp))) break;
   }
 }
 
 // foreach_step_q's block steps with the block's and the words' buffers found again only
 // after something moved; the words are checked and stored at each step as there.
-void foreach_block_words(Cell* series, Cell* words, int32_t n, Cell* body) {
+void foreach_block_words(Cell* series, Cell* words, int32_t n, Cell* body,
+                         const interp::LoopPlan& lp) {
   const memory::MemoryState& m = memory::state();
   uint64_t seen = ~uint64_t(0);
   SeriesBuffer* sb = nullptr;
@@ -439,12 +454,13 @@ void foreach_block_words(Cell* series, Cell* words, int32_t n, Cell* body) {
     if (series->w1 >= units) break;
     store_block_step(series, words, n, memory::head_cells(sb), memory::head_cells(wb) + words->w1,
                      units);
-    if (loop_ends_q(run_loop_body(body))) break;
+    if (loop_ends_q(run_foreach_body(body, lp))) break;
   }
 }
 }  // namespace
 
 void foreach(int32_t check, const int32_t*) {
+  interp::LoopPlan lp = interp::take_loop_plan();
   Cell* body = arg(2);
   uint32_t st = cell::type(arg(1));
   stack::State& s = stack::state();
@@ -465,7 +481,7 @@ void foreach(int32_t check, const int32_t*) {
   bool many = cell::type(words) == T_BLOCK;
   if (!many && st == T_BLOCK) {
     open_loop(check);
-    foreach_block_word(series, words, body);
+    foreach_block_word(series, words, body, lp);
     close_loop();
     return;
   }
@@ -480,13 +496,13 @@ void foreach(int32_t check, const int32_t*) {
   if (st == T_MAP && (!many || n != 2)) error::raise(err::script::invalid_arg, words);
   open_loop(check);
   if (st == T_BLOCK) {  // words: a block (n >= 1)
-    foreach_block_words(series, words, n, body);
+    foreach_block_words(series, words, n, body, lp);
     close_loop();
     return;
   }
   for (;;) {
     bool more = many ? foreach_step_q(series, words, n) : foreach_step_one_q(series, words);
-    if (!more || loop_ends_q(run_loop_body(body))) break;
+    if (!more || loop_ends_q(run_foreach_body(body, lp))) break;
   }
   close_loop();
 }
