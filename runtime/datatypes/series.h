@@ -41,7 +41,7 @@ int32_t length_q(Cell* s);
 Cell* pick(Cell* s, int32_t index, Cell* index_cell);
 // pick of a cell series (any block) by integer, in place, for the evaluator's short paths:
 // the cell, or none when the index falls outside the series. Nothing allocates.
-inline void pick_cell(Cell* s, int32_t index) {
+[[gnu::always_inline]] inline void pick_cell(Cell* s, int32_t index) {
   SeriesBuffer* b = memory::node_buffer(s->w2);
   // Positive indexes count from 1, negative ones back from the head; a position before the
   // head is a huge unsigned one, so one compare bounds both ends.

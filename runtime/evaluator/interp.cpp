@@ -3338,7 +3338,7 @@ Cell call_in_frame(const Cell* fn, const Cell* values, int32_t given, int32_t na
   return answer;
 }
 
-bool call_in_kept_frame(KeptFrame& k, const Cell* fn, const Cell* values, int32_t nargs,
+[[gnu::hot]] bool call_in_kept_frame(KeptFrame& k, const Cell* fn, const Cell* values, int32_t nargs,
                         int32_t rest, const Cell* name, Cell* answer) {
   Node fctx = fn->w1;
   if (!fast_paths_on() || !fctx || (fn->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)))
@@ -3388,11 +3388,24 @@ bool call_in_kept_frame(KeptFrame& k, const Cell* fn, const Cell* values, int32_
     // The body by its plan when it has one, as call_plain_function runs it.
     SeriesBuffer* cb = code_buf(body.w2);
     uint32_t count = cell_units(cb);
-    plan::Plan* bp = body.w1 == 0 && count >= 2 ? plan::find(body.w2, fctx) : nullptr;
-    if (bp && bp->B[0].n > 0 && bp->B[0].count == count && plan::ok(bp))
-      plan::run_planned_body(bp, &body);
-    else
+    // A body its plan leaves to the evaluation from the start is not looked up again.
+    plan::Plan* bp = body.w1 == 0 && count >= 2 && body.w2 != k.unplanned
+                         ? plan::find(body.w2, fctx)
+                         : nullptr;
+    if (bp && bp->B[0].n == 0) [[unlikely]] k.unplanned = body.w2;
+    if (bp && bp->B[0].n > 0 && bp->B[0].count == count && plan::ok(bp)) {
+      // A body of one simple expression (`x/3 < y/3`) is computed in place as the plan's run
+      // computes it: nothing there runs code or raises, so no position need be kept.
+      const plan::Expr& e = bp->X[bp->T[bp->B[0].first]];
+      if (e.simple && e.next == count && plan::run_simple(bp, e, true)) {
+        *S.base = S.top[-1];
+        S.top = S.base + 1;
+      } else {
+        plan::run_planned_body(bp, &body);
+      }
+    } else {
       eval_body_in(&body, cb);
+    }
   } catch (const Unwind& u) {
     if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
     S.top = base() + 1;

@@ -110,6 +110,7 @@ struct KeptFrame {
   uint64_t epoch = ~uint64_t(0);  // the moves count ex and fx were read at
   const Cell* ex = nullptr;       // the function's extras cells
   Cell* fx = nullptr;             // its context cell
+  Node unplanned = 0;             // a body whose plan does not take its first expression
 };
 // call_in_frame's fast path in the kept frame (opened when closed: name is read only then);
 // false, with the frame closed, when that path does not apply (tracing, short paths off, a
