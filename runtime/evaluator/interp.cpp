@@ -2308,6 +2308,29 @@ uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infi
                   : generic_expr_as<false, false>(code, pos, end);
 }
 
+void run_paren(Plan* p, const Expr& e, bool push);
+
+// An operator's right operand r (a paren or call, R_EXPR), pushed as run_expr pushes it
+// (no operator taken after it), one level less for a paren or a plain function's call.
+[[gnu::always_inline]] inline uint32_t run_right(Plan* p, const Expr& r, const Node& code,
+                                                 uint32_t end) {
+  if (r.head == H_PAREN) {
+    run_paren(p, r, true);
+    return r.head_next;
+  }
+  if (r.head == H_CALL) {
+    const Cell* slot = p->G[r.global].slot;
+    if (!slot || !same_cell(slot, &r.expect)) [[unlikely]]
+      return generic_expr(code, r.pos, end, true, true);
+    CalleeCacheEntry& known = callee_slot(slot->w3);
+    if (known.extras != slot->w3 || known.epoch != epoch() ||
+        known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION) [[unlikely]]
+      return generic_expr(code, r.pos, end, true, true);
+    return call_planned_function(slot, known, code, r.pos + 1, end, true, &r.cell, p, &r);
+  }
+  return run_expr(p, r, code, end, true, true);
+}
+
 // infix_plain with the right operand the plan's expression r (o the operator, its slot
 // holding the op! the plan expects; the left operand is the top cell).
 [[gnu::noinline]] uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op,
@@ -2327,7 +2350,7 @@ uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infi
   if (!takes_type_q(known.types[0], cell::type(left))) [[unlikely]]
     raise_plain_bad_type(callee, 0, f);
   if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
-  pos = run_expr(p, p->X[o.right_expr], code, end, true, true);
+  pos = run_right(p, p->X[o.right_expr], code, end);
   if (!takes_type_q(right_types, cell::type(S.top - 1))) [[unlikely]]
     raise_plain_bad_type(callee, 1, f);
   if (!int_fast_path(fop, left, left + 1)) {
@@ -2498,6 +2521,8 @@ template <bool BODY>
     if (e.simple && run_simple(p, e, push)) pos = e.next;
     else if (e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
     else if (e.pair) pos = run_pair(p, e, current_position.w2, end, push);
+    else if (e.head == H_SET && (push || S.top == S.base))
+      pos = set_word_planned(p, &e, current_position.w2, end, false, push);
     else pos = run_expr(p, e, current_position.w2, end, false, push);
     if (fast_exit) [[unlikely]] {
       if constexpr (BODY) fast_exit = false;
