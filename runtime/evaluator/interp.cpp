@@ -1716,7 +1716,8 @@ struct Expr {
   bool branch_args;     // H_COND: a word follows the branches, fetched as arguments
   bool ops_complete;    // every operator after the head is planned, and no word follows
   bool exact;           // the extent is what the values it was made with give
-  bool simple;          // a literal or local, then at most one operator with a literal or local
+  bool simple;          // a literal, local or global, then at most one operator with a
+                        // literal or local
   bool lone_call;       // a call of a plain function or a conditional, nothing after it
   bool loop_body;       // H_QUOTED: foreach with a literal body block, planned as block[0]
   bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
@@ -1799,7 +1800,9 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
 [[gnu::always_inline]] inline bool run_simple(Plan* p, const Expr& e, bool push) {
   Cell* left = S.top;
   if (left + 1 >= S.args_limit || !(push || left == S.base)) return false;
-  const Cell* v = e.head == H_LOCAL ? local_slot(p, e.cell.w3) : &e.cell;
+  const Cell* v = e.head == H_LOCAL    ? local_slot(p, e.cell.w3)
+                 : e.head == H_GLOBAL ? p->G[e.global].slot
+                                      : &e.cell;
   if (!v || !k_plain_value[cell::type(v)]) return false;
   if (e.follow != F_NONE && !follow_ok(p, e)) return false;
   if (e.nops == 0) {
@@ -1862,7 +1865,7 @@ LoopPlan g_loop_plan;
 }
 
 void run_planned_body(Plan* p, const Cell* body);
-void run_planned_body_inline(Plan* p, const Cell* body);
+void run_planned_body_inline(Plan* p, const Cell* body, bool held);
 }  // namespace plan
 
 // either, if and unless called through a word: call_plain_builtin's steps with the native's
@@ -1889,10 +1892,16 @@ template <bool PLANNED>
   bool planned_branches = false;
   if constexpr (PLANNED) {
     if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 0, f);
-    pos = plan::run_arg(p, p->X[e->args], code, pos, end, true);
+    const plan::Expr& a = p->X[e->args];
+    if (pos == a.pos && a.simple && plan::run_simple(p, a, true)) {
+      pos = a.next;
+      planned_branches = true;  // nothing ran: the plan is as good as it was
+    } else {
+      pos = plan::run_arg(p, a, code, pos, end, true);
+      planned_branches = pos == a.next && plan::fresh(p);
+    }
     if (!takes_type_q(types[0], cell::type(S.top - 1))) [[unlikely]]
       raise_plain_bad_type(callee, 0, f);
-    planned_branches = pos == p->X[e->args].next && plan::fresh(p);
     cb_moves = ~uint64_t(0);
   } else {
     pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
@@ -2155,10 +2164,17 @@ template <bool PLANNED>
              : fctx ? memory::head_cells(buf(fctx)) : nullptr;
   f->saved_values = fx ? fx->w2 : 0;
   uint64_t fx_epoch = moves;
+  bool ran = false;  // PLANNED: code may have run since the plan was last found good
   if constexpr (PLANNED) {
     for (int32_t k = 0; k < plain; ++k) {
       if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
-      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, k == 0);
+      const plan::Expr& a = p->X[e->args + uint32_t(k)];
+      if (!ran && pos == a.pos && a.simple && plan::run_simple(p, a, true)) {
+        pos = a.next;
+      } else {
+        pos = plan::run_arg(p, a, code, pos, end, !ran);
+        ran = true;
+      }
       if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
         raise_plain_bad_type(callee, k, f);
     }
@@ -2185,13 +2201,21 @@ template <bool PLANNED>
     try {
       uint32_t count = cell_units(body_buf);
       plan::Plan* bp = nullptr;
+      bool same = false;
       if (body.w1 == 0 && count >= 2) {
-        // A call planned in a body of the same plan (a recursion) needs no look-up.
-        if (PLANNED && body.w2 == p->body && fctx_now(f) == p->fctx) bp = p;
-        else bp = plan::find(body.w2, fctx_now(f));
+        // A call planned in a body of the same plan (a recursion) needs no look-up, and
+        // no count of its runs: the caller's run holds it.
+        if (PLANNED && body.w2 == p->body && fctx_now(f) == p->fctx) {
+          bp = p;
+          same = true;
+        } else {
+          bp = plan::find(body.w2, fctx_now(f));
+        }
       }
-      if (bp && bp->B[0].n > 0 && bp->B[0].count == count && plan::ok(bp)) {
-        if constexpr (PLANNED) plan::run_planned_body_inline(bp, &body);
+      // Nothing ran since the caller's plan was found good: it still is.
+      if (bp && bp->B[0].n > 0 && bp->B[0].count == count &&
+          ((PLANNED && same && !ran) || plan::ok(bp))) {
+        if constexpr (PLANNED) plan::run_planned_body_inline(bp, &body, same);
         else plan::run_planned_body(bp, &body);
       } else {
         if constexpr (PLANNED) eval_body_out(&body, body_buf);
@@ -2491,11 +2515,15 @@ after_head:
 }
 
 // Counts a plan's runs, so a plan replaced meanwhile is freed when its last run ends.
+[[gnu::cold, gnu::noinline]] void free_plan(Plan* p) { delete p; }
+// Not counted (null) where a run of the same plan around it holds it.
 struct Running {
   Plan* p;
-  explicit Running(Plan* plan) : p(plan) { ++p->runs; }
+  explicit Running(Plan* plan) : p(plan) {
+    if (p) ++p->runs;
+  }
   ~Running() {
-    if (--p->runs == 0 && p->retired) [[unlikely]] delete p;
+    if (p && --p->runs == 0 && p->retired) [[unlikely]] free_plan(p);
   }
   Running(const Running&) = delete;
   Running& operator=(const Running&) = delete;
@@ -2640,13 +2668,14 @@ void run_paren(Plan* p, const Expr& e, bool push) {
 
 // An interpreted body run in its function's frame by its plan p, as eval_body_in runs it
 // (p is good, its body has at least two cells and starts at its head).
-[[gnu::always_inline]] inline void run_planned_body_inline(Plan* p, const Cell* body) {
-  Running running(p);
+// held: a run of p is under way around this one (a recursion), which keeps p.
+[[gnu::always_inline]] inline void run_planned_body_inline(Plan* p, const Cell* body, bool held) {
+  Running running(held ? nullptr : p);
   run_block<true>(p, p->B[0], body, true);
   *S.base = S.top[-1];
   S.top = S.base + 1;
 }
-void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, body); }
+void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, body, false); }
 
 }  // namespace plan
 }  // namespace
@@ -2867,7 +2896,8 @@ struct Builder {
     uint32_t at = e.head_next;
     if (!no_infix) operators(node, at, count, e);
     e.next = at;
-    e.simple = (e.head == H_LITERAL || e.head == H_LOCAL) && e.nops <= 1 && e.exact &&
+    e.simple = (e.head == H_LITERAL || e.head == H_LOCAL || e.head == H_GLOBAL) && e.nops <= 1 &&
+               e.exact &&
                (e.nops == 0 || p->ops[e.ops].right != R_EXPR);
     e.lone_call = (e.head == H_CALL || e.head == H_COND || e.head == H_BUILTIN) && e.nops == 0 &&
                   e.ops_complete;
