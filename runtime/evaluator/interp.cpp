@@ -1722,7 +1722,8 @@ struct Expr {
   bool loop_body;       // H_QUOTED: foreach with a literal body block, planned as block[0]
   bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
                         // a paren, nothing after it
-  uint8_t follow;       // simple: a word after it (F_LOCAL, F_GLOBAL: its index in follow_at)
+  uint8_t follow;       // a word after it, asked at run time (F_LOCAL, F_GLOBAL: its index in
+                        // follow_at)
   uint32_t follow_at;
   uint32_t pos, head_next;
   uint32_t next;  // the position after the expression; 0 when it depends on values
@@ -2121,7 +2122,11 @@ template <bool PLANNED>
   if (pos >= end) error::raise(err::script::need_value, base());
   pos = plan::run_arg(p, p->X[e->args], code, pos, end, true);
   store_assignment(base(), push);
-  return no_infix ? pos : infix_after(code, pos, end, push, start_top);
+  if (no_infix) return pos;
+  // The word after it, planned: asked whether it holds an operator now.
+  if (e->follow != plan::F_NONE && pos == e->next && plan::ok(p) && plan::follow_ok(p, *e))
+    return pos;
+  return infix_after(code, pos, end, push, start_top);
 }
 
 // The builtin side of call_plain; known is its valid entry. Two tail calls and nothing
@@ -2422,6 +2427,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
     ran = true;
   }
   if (e.ops_complete) return at;
+  if (e.follow != F_NONE && at == e.next && (!ran || ok(p)) && follow_ok(p, e)) return at;
   return infix_after(code, at, end, push, start_top);
 }
 
@@ -2585,7 +2591,7 @@ template <bool BODY>
   }
 }
 
-void run_paren(Plan* p, const Expr& e, bool push) {
+[[gnu::always_inline]] inline void run_paren_inline(Plan* p, const Expr& e, bool push) {
   const Block& b = p->B[e.block[0]];
   // As eval_paren: the plan is good and the paren starts at its head (both checked).
   if (b.count < 2 || b.n == 0) {
@@ -2595,6 +2601,7 @@ void run_paren(Plan* p, const Expr& e, bool push) {
   }
   run_block<false>(p, b, &e.cell, push);
 }
+void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push); }
 
 // A pair e (`(fib n - 1) + (fib n - 2)`) as run_expr, run_ops and infix_plain_planned run
 // it, in one level: the left paren, the operator's checks and frame, the right paren.
@@ -2603,7 +2610,7 @@ void run_paren(Plan* p, const Expr& e, bool push) {
   Cell* left = S.top;
   if (!(push || left == S.base)) [[unlikely]] return generic_expr(code, e.pos, end, false, push);
   uint32_t start_top = uint32_t(left - S.args_begin);
-  run_paren(p, e, push);
+  run_paren_inline(p, e, push);
   uint32_t at = e.head_next;  // the operator's position, as planned
   if (fast_exit) return at;
   if (!ok(p)) return infix_steps(code, at, end, push, start_top);
@@ -2630,7 +2637,7 @@ void run_paren(Plan* p, const Expr& e, bool push) {
     raise_plain_bad_type(callee, 0, f);
   if (at + 1 >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
   const Expr& r = p->X[o.right_expr];
-  run_paren(p, r, true);
+  run_paren_inline(p, r, true);
   if (!takes_type_q(right_types, cell::type(S.top - 1))) [[unlikely]]
     raise_plain_bad_type(callee, 1, f);
   if (!int_fast_path(fop, left, left + 1)) {
@@ -2888,6 +2895,7 @@ struct Builder {
       if (!args(node, at, count, 1, e)) return -1;
       e.head = H_SET;
       e.head_next = e.next = at;
+      follows(node, at, count, e);
       p->exprs.push_back(e);
       return int32_t(p->exprs.size() - 1);
     } else {
@@ -2903,23 +2911,27 @@ struct Builder {
                   e.ops_complete;
     e.pair = e.head == H_PAREN && e.nops == 1 && e.ops_complete && e.exact &&
              p->ops[e.ops].right == R_EXPR && p->exprs[p->ops[e.ops].right_expr].head == H_PAREN;
-    e.follow = F_NONE;
-    if (e.simple && !e.ops_complete) {
-      // A word follows (operators() saw no operator in it): checked at each run.
-      const Cell* w = memory::head_cells(buf(node)) + at;
-      if (local_q(w)) {
-        e.follow = F_LOCAL;
-        e.follow_at = w->w3;
-      } else if (cell::type(w) == T_WORD && w->w1 == context::global &&
-                 w->w3 != context::NO_INDEX) {
-        e.follow = F_GLOBAL;
-        e.follow_at = global_index(w);
-      } else {
-        e.simple = false;
-      }
-    }
+    // A word follows (operators() saw no operator in it): checked at each run.
+    if (!e.ops_complete && e.exact) follows(node, at, count, e);
+    if (e.simple && !e.ops_complete && e.follow == F_NONE) e.simple = false;
     p->exprs.push_back(e);
     return int32_t(p->exprs.size() - 1);
+  }
+
+  // The word at `at` after e (a local's or global's), to be asked at run time whether it
+  // holds an operator now instead of looking it up.
+  void follows(Node node, uint32_t at, uint32_t count, Expr& e) {
+    e.follow = F_NONE;
+    if (at >= count) return;
+    const Cell* w = memory::head_cells(buf(node)) + at;
+    if (local_q(w)) {
+      e.follow = F_LOCAL;
+      e.follow_at = w->w3;
+    } else if (cell::type(w) == T_WORD && w->w1 == context::global &&
+               w->w3 != context::NO_INDEX) {
+      e.follow = F_GLOBAL;
+      e.follow_at = global_index(w);
+    }
   }
 
   // n argument expressions from at (moved past them), their indexes in e.args; those of
