@@ -90,7 +90,7 @@ inline bool any_type_word_q(const Cell* type_word, int32_t any_type_id) {
 }
 
 // The argument checks of a call of the routine whose spec is given, on the frame's cells,
-// by a plan kept per spec: the frame index of each checked argument and the value cells of
+// by a plan kept per spec block: the frame index of each checked argument and the value cells of
 // its type words (global words), good while the spec and its type blocks keep their write
 // stamps and no cell moved. True when every check passes; false when one fails or no plan
 // can be made (a type word of another context, a long spec): the caller then runs the

@@ -1265,6 +1265,11 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
   series::pick_cell(out, cell::get_int(pc + 1));
   return !function_type_q(cell::type(out));
 }
+}  // namespace
+
+bool quick_pick(const Cell* path, Cell* out) { return quick_path_pick(path, out); }
+
+namespace {
 
 // PATHS: a word/integer path on the right is picked here too (the infix step after a path
 // or paren; the short path of a plain value restarts through that step when it declines).

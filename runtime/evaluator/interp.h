@@ -78,6 +78,9 @@ uint32_t eval_next(const Node& code, uint32_t pos, uint32_t end, bool keep);
 // where they apply (the same frames, results and reports), as a block's evaluation runs it.
 uint32_t eval_expression_quick(const Node& code, uint32_t pos, uint32_t end, bool push);
 uint32_t eval_next_index(const Cell* block);
+// A word/integer path on a block (r/1) picked as the path's evaluation picks it, into out;
+// false for any other path or a picked function. Nothing there raises or allocates.
+bool quick_pick(const Cell* path, Cell* out);
 
 // Apply flags: 1 apply/all, 2 apply, plus 4 with /safer. An infix call takes the op! cell
 // itself (its function is called; the left operand is the frame's first cell).

@@ -54,9 +54,9 @@ bool set_target_word_q(uint32_t t) {
 }
 
 // Literals that evaluate to themselves. One that no word follows (so no operator can take
-// it) is what eval_one would push as it is, and so is the plain value of a word; unless a
-// trace watches, the short paths are off, or its record or cell would not fit (it would
-// report the overflow there).
+// it) is what eval_one would push as it is, and so are the plain value of a word and a
+// word/integer pick of a block (interp::quick_pick); unless a trace watches, the short
+// paths are off, or its record or cell would not fit (it would report the overflow there).
 bool self_literal_q(uint32_t t) {
   switch (t) {
     case T_STRING: case T_FILE: case T_URL: case T_TAG: case T_EMAIL: case T_BINARY:
@@ -88,13 +88,13 @@ const Cell* resolved_value(const Cell* w) {
 // block's tail: written in place while the buffer has room, as block::append_copy writes
 // it. The cell is moved as two words, the flag cleared in a register: a cell changed in
 // part and then read whole would make the load wait for the partial store.
-inline void put_last(Cell* block, Cell* value) {
+// b is the block's buffer, read since the last move.
+inline void put_last(Cell* block, SeriesBuffer* b, Cell* value) {
   uint64_t lo, hi;
   std::memcpy(&lo, value, 8);
   std::memcpy(&hi, reinterpret_cast<const uint8_t*>(value) + 8, 8);
   lo &= ~uint64_t(hdr::NEW_LINE);  // the header is the first word's low half
   std::memcpy(value, &lo, 8);
-  SeriesBuffer* b = memory::node_buffer(block->w2);
   if (b->tail + sizeof(Cell) > uint32_t(b->capacity)) [[unlikely]] {
     block::append_copy(block, value);
     return;
@@ -445,8 +445,17 @@ void reduce(int32_t, const int32_t* refs) {
   stack::push_native_frame(&interp::words.body);
   cell::set_unset(stack::reserve_cell());
   int32_t added = 0;
+  // Both buffers are read again only after a move (an evaluation can add to the code block
+  // within its room, so its count is read each time).
+  uint64_t seen = ~uint64_t(0);
+  SeriesBuffer* cb = nullptr;
+  SeriesBuffer* vb = nullptr;
   for (uint32_t pos = code->w1;; ++added) {
-    SeriesBuffer* cb = memory::node_buffer(code->w2);
+    if (seen != memory::state().cell_moves) {
+      seen = memory::state().cell_moves;
+      cb = memory::node_buffer(code->w2);
+      vb = memory::node_buffer(values->w2);
+    }
     uint32_t end = memory::units(cb);
     if (pos >= end) break;
     const Cell* c = memory::head_cells(cb) + pos;
@@ -461,6 +470,8 @@ void reduce(int32_t, const int32_t* refs) {
       } else if (t == T_WORD) {
         const Cell* slot = resolved_value(c);
         if (slot && plain_value_q(cell::type(slot))) as_is = slot;
+      } else if (t == T_PATH && interp::quick_pick(c, frame_base())) {
+        as_is = frame_base();  // r/1: the block's pick, as the path's evaluation gives it
       }
     }
     if (as_is) {
@@ -468,8 +479,9 @@ void reduce(int32_t, const int32_t* refs) {
       ++pos;
     } else {
       pos = eval_one(code, pos);
+      if (seen != memory::state().cell_moves) vb = memory::node_buffer(values->w2);
     }
-    put_last(values, frame_base());
+    put_last(values, vb, frame_base());
   }
   stack::pop_frame();
   if (out) {
