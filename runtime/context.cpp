@@ -332,10 +332,51 @@ struct Binder {
   hash::WordFinder finder;
   uint64_t filter[16];
   uint32_t mark;  // series flags set on the way (0: none)
+  // The symbol list's entries as canonical_id reads them: nothing in the walk allocates, so
+  // they hold throughout; ids past `symbols` (none when the view was stale) ask the list.
+  const Cell* entries;
+  uint32_t symbols;
+  // Contexts of up to SMALL words: each word's canonical id and what the finder answers
+  // for it. The finder's answer depends only on the canonical id asked for (a word matches
+  // by its canonical id), and no id outside these can match, so the answers are the same.
+  static constexpr uint32_t SMALL = 16;
+  uint32_t small;  // 0: ask the finder
+  int32_t small_canon[SMALL];
+  int32_t small_index[SMALL];
+  // The walk's own blocks on the cycle stack, counted by node in 256 buckets: a block whose
+  // bucket is empty is not on the stack unless the stack held entries before the walk
+  // (`outer`). Otherwise the stack is searched as always.
+  bool outer;
+  mutable uint16_t on_path[256];
 
   bool maybe_in(int32_t canon) const {
     uint32_t bit = uint32_t(canon) & 1023;
-    return !filtered || (filter[bit >> 6] >> (bit & 63)) & 1;
+    return (filter[bit >> 6] >> (bit & 63)) & 1;
+  }
+  int32_t canonical(int32_t id) const {
+    if (uint32_t(id - 1) < symbols) [[likely]] {
+      int32_t alias = int32_t(entries[id - 1].w1);
+      return alias > 0 ? alias : id;
+    }
+    return symbol::canonical_id(id);
+  }
+  // Larger ones: the finder's answers met so far, by canonical id modulo 64 (ids are
+  // positive, so a zero entry holds none).
+  mutable int32_t met_canon[64];
+  mutable int32_t met_index[64];
+
+  int32_t find(int32_t id, int32_t canon) const {
+    if (!small) {
+      uint32_t k = uint32_t(canon) & 63;
+      if (met_canon[k] == canon) return met_index[k];
+      int32_t index = finder.find(id);
+      met_canon[k] = canon;
+      met_index[k] = index;
+      return index;
+    }
+    for (uint32_t i = 0; i < small; ++i)
+      if (small_canon[i] == canon) return small_index[i];
+    return -1;
   }
 };
 
@@ -345,17 +386,22 @@ bool mark_nested_q(uint32_t t) {
   return t == T_BLOCK || t == T_PAREN || (t >= T_PATH && t <= T_GET_PATH);
 }
 
+// SELF and FILTERED as the binder has them: the per-word tests chosen once per walk.
+template <bool SELF, bool FILTERED>
 void bind_walk(Cell* block, const Binder& b, bool mark) {
   Node n = block->w2;
-  if (!n || cycle::visiting_q(n)) return;
+  if (!n) return;
+  uint16_t& path = b.on_path[n & 255];
+  if ((path || b.outer) && cycle::visiting_q(n)) return;
   cycle::Scope scope(n);
-  memory::touch_node(n);  // its words may take other bindings
-  uint32_t count = cell_count(n);
-  Cell* head = cells(n);
+  ++path;
+  SeriesBuffer* sb = memory::node_buffer(n);
+  memory::touch(sb);  // its words may take other bindings
+  uint32_t count = memory::used_bytes(sb) / 16;
+  Cell* head = memory::head_cells(sb);
   if (mark) {
     // The mark covers the whole series, as trace's walk does: the cells before the head
     // are marked through without binding.
-    SeriesBuffer* sb = memory::node_buffer(n);
     if (sb->flags & b.mark) {
       mark = false;
     } else {
@@ -368,21 +414,22 @@ void bind_walk(Cell* block, const Binder& b, bool mark) {
     Cell* c = head + i;
     uint32_t t = cell::type(c);
     if (any_word_q(t)) {
-      int32_t canon = symbol::canonical_id(int32_t(c->w2));
-      if (b.self && t == T_WORD && canon == b.self_id) {
+      int32_t canon = b.canonical(int32_t(c->w2));
+      if (SELF && t == T_WORD && canon == b.self_id) {
         c->w1 = b.ctx;
         c->w3 = NO_INDEX;
-      } else if (b.maybe_in(canon)) {
-        int32_t index = b.finder.find(int32_t(c->w2));
+      } else if (!FILTERED || b.maybe_in(canon)) {
+        int32_t index = b.find(int32_t(c->w2), canon);
         if (index >= 0) {
           c->w1 = b.ctx;
           c->w3 = uint32_t(index);
         }
       }
     } else if (any_block_q(t)) {
-      bind_walk(c, b, mark && t != T_HASH);
+      bind_walk<SELF, FILTERED>(c, b, mark && t != T_HASH);
     }
   }
+  --path;
 }
 
 }  // namespace
@@ -390,15 +437,35 @@ void bind_walk(Cell* block, const Binder& b, bool mark) {
 Cell* bind_block(Cell* block, Node ctx, bool self, uint32_t mark_flags) {
   if (!block->w2 || cycle::visiting_q(block->w2)) return block;
   Binder b{ctx, self, self ? self_canonical() : 0, false, hash::word_finder(table_of(ctx)), {},
-           mark_flags};
+           mark_flags, nullptr, 0, 0, {}, {}, cycle::detail::g_top != 0, {}, {}, {}};
+  const symbol::detail::ListView& view = symbol::detail::g_list_view;
+  if (view.moves == memory::state().moves) {
+    b.entries = view.entries;
+    b.symbols = view.count;
+  }
   if (b.finder.word_count <= FILTER_MAX_WORDS) {
     b.filtered = true;
     for (uint32_t i = 0; i < b.finder.word_count; ++i) {
-      uint32_t bit = uint32_t(symbol::canonical_id(int32_t(b.finder.words[i].w2))) & 1023;
+      uint32_t bit = uint32_t(b.canonical(int32_t(b.finder.words[i].w2))) & 1023;
       b.filter[bit >> 6] |= uint64_t(1) << (bit & 63);
     }
   }
-  bind_walk(block, b, mark_flags != 0);
+  if (b.finder.word_count <= Binder::SMALL) {
+    for (uint32_t i = 0; i < b.finder.word_count; ++i) {
+      int32_t id = int32_t(b.finder.words[i].w2);
+      b.small_canon[i] = b.canonical(id);
+      b.small_index[i] = b.finder.find(id);
+    }
+    b.small = b.finder.word_count;
+  }
+  bool mark = mark_flags != 0;
+  if (self) {
+    if (b.filtered) bind_walk<true, true>(block, b, mark);
+    else bind_walk<true, false>(block, b, mark);
+  } else {
+    if (b.filtered) bind_walk<false, true>(block, b, mark);
+    else bind_walk<false, false>(block, b, mark);
+  }
   return block;
 }
 

@@ -1698,9 +1698,10 @@ struct BuiltinFrame {
 // itself from that expression, operator or argument, where nothing was consumed yet.
 namespace plan {
 enum Head : uint8_t {
-  H_LITERAL, H_LOCAL, H_GLOBAL, H_CALL, H_COND, H_BUILTIN, H_QUOTED, H_SET, H_PAREN, H_OTHER
+  H_LITERAL, H_LOCAL, H_GLOBAL, H_CALL, H_COND, H_BUILTIN, H_QUOTED, H_SET, H_PAREN, H_OTHER,
+  H_PICK  // local/integer: the pick of a block the local holds
 };
-enum Right : uint8_t { R_LITERAL, R_LOCAL, R_EXPR };
+enum Right : uint8_t { R_LITERAL, R_LOCAL, R_EXPR, R_PICK };
 enum Follow : uint8_t { F_NONE, F_LOCAL, F_GLOBAL };
 
 struct Op {
@@ -1711,8 +1712,9 @@ struct Op {
   FastOp fop;
   uint8_t right;
   uint64_t left_types, right_types;
-  Cell right_cell;  // R_LITERAL: the literal; R_LOCAL: the word
+  Cell right_cell;  // R_LITERAL: the literal; R_LOCAL, R_PICK: the word
   uint32_t right_expr;
+  int32_t pick;  // R_PICK: the index
 };
 
 struct Expr {
@@ -1739,6 +1741,7 @@ struct Expr {
   uint32_t block[2];     // H_PAREN: its block; H_COND: the branches' blocks
   Cell branches[2];      // H_COND: the branch cells
   uint32_t ops, nops;
+  int32_t pick;  // H_PICK: the index (the local's word is the cell)
 };
 
 struct Block {
@@ -1788,6 +1791,16 @@ struct Plan {
   if (!x->w2 || !(x->header & hdr::CONTEXT_ON_STACK)) return nullptr;
   return S.args_begin + (x->w2 - 1 + index);
 }
+// H_PICK and R_PICK: the pick quick_path_pick makes of the block local `index` holds, into
+// out; null when the local holds no block or the pick is a function.
+[[gnu::always_inline]] inline const Cell* local_pick(const Plan* p, uint32_t index, int32_t at,
+                                                     Cell* out) {
+  const Cell* v = local_slot(p, index);
+  if (!v || cell::type(v) != T_BLOCK) return nullptr;
+  *out = *v;
+  series::pick_cell(out, at);
+  return function_type_q(cell::type(out)) ? nullptr : out;
+}
 [[gnu::always_inline]] inline bool same_cell(const Cell* a, const Cell* b) {
   return std::memcmp(a, b, sizeof(Cell)) == 0;
 }
@@ -1806,9 +1819,11 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
 [[gnu::always_inline]] inline bool run_simple(Plan* p, const Expr& e, bool push) {
   Cell* left = S.top;
   if (left + 1 >= S.args_limit || !(push || left == S.base)) return false;
+  Cell picked, right;
   const Cell* v = e.head == H_LOCAL    ? local_slot(p, e.cell.w3)
-                 : e.head == H_GLOBAL ? p->G[e.global].slot
-                                      : &e.cell;
+                  : e.head == H_GLOBAL ? p->G[e.global].slot
+                  : e.head == H_PICK   ? local_pick(p, e.cell.w3, e.pick, &picked)
+                                       : &e.cell;
   if (!v || !k_plain_value[cell::type(v)]) return false;
   if (e.follow != F_NONE && !follow_ok(p, e)) return false;
   if (e.nops == 0) {
@@ -1819,7 +1834,9 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   const Op& o = p->O[e.ops];
   const Cell* op = p->G[o.global].slot;
   if (!op || !same_cell(op, &o.expect)) return false;
-  const Cell* rv = o.right == R_LITERAL ? &o.right_cell : local_slot(p, o.right_cell.w3);
+  const Cell* rv = o.right == R_LITERAL ? &o.right_cell
+                   : o.right == R_PICK  ? local_pick(p, o.right_cell.w3, o.pick, &right)
+                                        : local_slot(p, o.right_cell.w3);
   if (!rv) return false;
   *left = *v;
   if (!takes_type_q(o.left_types, cell::type(left)) ||
@@ -2413,7 +2430,10 @@ void run_paren(Plan* p, const Expr& e, bool push);
     if (!op || !same_cell(op, &o.expect)) return infix_steps(code, at, end, push, start_top);
     Cell* left = S.args_begin + start_top;
     if (o.right != R_EXPR) {
-      const Cell* rv = o.right == R_LITERAL ? &o.right_cell : local_slot(p, o.right_cell.w3);
+      Cell right;
+      const Cell* rv = o.right == R_LITERAL ? &o.right_cell
+                       : o.right == R_PICK  ? local_pick(p, o.right_cell.w3, o.pick, &right)
+                                            : local_slot(p, o.right_cell.w3);
       if (rv && takes_type_q(o.left_types, cell::type(left)) &&
           takes_type_q(o.right_types, cell::type(rv)) && int_fast_path(o.fop, left, rv)) {
         S.top = left + 1;
@@ -2445,8 +2465,13 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   uint32_t start_top = uint32_t(left - S.args_begin);
   const Cell* v;
   uint32_t at;
+  Cell picked;
   switch (e.head) {
     case H_LITERAL: v = &e.cell; break;
+    case H_PICK:
+      v = local_pick(p, e.cell.w3, e.pick, &picked);
+      if (!v || !k_plain_value[cell::type(v)]) return generic_expr(code, e.pos, end, no_infix, push);
+      break;
     case H_LOCAL:
       v = local_slot(p, e.cell.w3);
       if (!v || !k_plain_value[cell::type(v)]) return generic_expr(code, e.pos, end, no_infix, push);
@@ -2760,6 +2785,15 @@ struct Builder {
   bool local_q(const Cell* w) const {
     return cell::type(w) == T_WORD && w->w1 == p->fctx && w->w3 != context::NO_INDEX;
   }
+  // A path local/integer (what quick_path_pick picks) whose writes the plan watches.
+  bool pick_path(const Cell* v) {
+    if (cell::type(v) != T_PATH) return false;
+    SeriesBuffer* b = buf(v->w2);
+    const Cell* c = memory::head_cells(b) + v->w1;
+    if (v->w1 + 2 != cell_units(b) || !local_q(c) || cell::type(c + 1) != T_INTEGER) return false;
+    p->blocks.push_back(Block{v->w2, memory::stamp(b), cell_units(b), 0, 0});
+    return true;
+  }
   // A word of the global context with its value cell now; null otherwise.
   const Cell* global_value(const Cell* w) const {
     if (cell::type(w) != T_WORD || w->w1 != context::global || w->w3 == context::NO_INDEX)
@@ -2822,6 +2856,10 @@ struct Builder {
       if (v.w1 != 0) return -1;
       e.head = H_PAREN;
       e.block[0] = block(v.w2);
+    } else if (pick_path(&v)) {
+      e.head = H_PICK;
+      e.cell = memory::head_cells(buf(v.w2))[v.w1];
+      e.pick = cell::get_int(&memory::head_cells(buf(v.w2))[v.w1 + 1]);
     } else if (local_q(&v)) {
       e.head = H_LOCAL;
     } else if (const Cell* slot = global_value(&v)) {
@@ -2909,9 +2947,9 @@ struct Builder {
     uint32_t at = e.head_next;
     if (!no_infix) operators(node, at, count, e);
     e.next = at;
-    e.simple = (e.head == H_LITERAL || e.head == H_LOCAL || e.head == H_GLOBAL) && e.nops <= 1 &&
-               e.exact &&
-               (e.nops == 0 || p->ops[e.ops].right != R_EXPR);
+    e.simple = (e.head == H_LITERAL || e.head == H_LOCAL || e.head == H_GLOBAL ||
+                e.head == H_PICK) &&
+               e.nops <= 1 && e.exact && (e.nops == 0 || p->ops[e.ops].right != R_EXPR);
     e.lone_call = (e.head == H_CALL || e.head == H_COND || e.head == H_BUILTIN) && e.nops == 0 &&
                   e.ops_complete;
     e.pair = e.head == H_PAREN && e.nops == 1 && e.ops_complete && e.exact &&
@@ -3005,6 +3043,10 @@ struct Builder {
         o.right = R_LITERAL;
       } else if (local_q(&r)) {
         o.right = R_LOCAL;
+      } else if (pick_path(&r)) {
+        o.right = R_PICK;
+        o.right_cell = memory::head_cells(buf(r.w2))[r.w1];
+        o.pick = cell::get_int(&memory::head_cells(buf(r.w2))[r.w1 + 1]);
       } else {
         int32_t x = expr(node, at + 1, count, true);
         if (x < 0 || !p->exprs[uint32_t(x)].exact ||
@@ -3393,7 +3435,14 @@ bool call_in_kept_frame(KeptFrame& k, const Cell* fn, const Cell* values, int32_
   k.fx->w2 = stack::index_of(k.base) + 1;
   f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
   try {
-    eval_body_inline(&body);
+    // The body by its plan when it has one, as call_plain_function runs it.
+    SeriesBuffer* cb = code_buf(body.w2);
+    uint32_t count = cell_units(cb);
+    plan::Plan* bp = body.w1 == 0 && count >= 2 ? plan::find(body.w2, fctx) : nullptr;
+    if (bp && bp->B[0].n > 0 && bp->B[0].count == count && plan::ok(bp))
+      plan::run_planned_body(bp, &body);
+    else
+      eval_body_in(&body, cb);
   } catch (const Unwind& u) {
     if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
     S.top = base() + 1;
