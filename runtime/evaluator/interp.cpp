@@ -1723,12 +1723,14 @@ struct Expr {
   bool branch_args;     // H_COND: a word follows the branches, fetched as arguments
   bool ops_complete;    // every operator after the head is planned, and no word follows
   bool exact;           // the extent is what the values it was made with give
-  bool simple;          // a literal or local, then at most one operator with a literal or local
+  bool simple;          // a literal, local or global, then at most one operator with a
+                        // literal or local
   bool lone_call;       // a call of a plain function or a conditional, nothing after it
   bool loop_body;       // H_QUOTED: foreach with a literal body block, planned as block[0]
   bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
                         // a paren, nothing after it
-  uint8_t follow;       // simple: a word after it (F_LOCAL, F_GLOBAL: its index in follow_at)
+  uint8_t follow;       // a word after it, asked at run time (F_LOCAL, F_GLOBAL: its index in
+                        // follow_at)
   uint32_t follow_at;
   uint32_t pos, head_next;
   uint32_t next;  // the position after the expression; 0 when it depends on values
@@ -1818,9 +1820,10 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   Cell* left = S.top;
   if (left + 1 >= S.args_limit || !(push || left == S.base)) return false;
   Cell picked, right;
-  const Cell* v = e.head == H_LOCAL  ? local_slot(p, e.cell.w3)
-                  : e.head == H_PICK ? local_pick(p, e.cell.w3, e.pick, &picked)
-                                     : &e.cell;
+  const Cell* v = e.head == H_LOCAL    ? local_slot(p, e.cell.w3)
+                  : e.head == H_GLOBAL ? p->G[e.global].slot
+                  : e.head == H_PICK   ? local_pick(p, e.cell.w3, e.pick, &picked)
+                                       : &e.cell;
   if (!v || !k_plain_value[cell::type(v)]) return false;
   if (e.follow != F_NONE && !follow_ok(p, e)) return false;
   if (e.nops == 0) {
@@ -1885,7 +1888,7 @@ LoopPlan g_loop_plan;
 }
 
 void run_planned_body(Plan* p, const Cell* body);
-void run_planned_body_inline(Plan* p, const Cell* body);
+void run_planned_body_inline(Plan* p, const Cell* body, bool held);
 }  // namespace plan
 
 // either, if and unless called through a word: call_plain_builtin's steps with the native's
@@ -1925,10 +1928,16 @@ template <bool PLANNED>
   bool planned_branches = false;
   if constexpr (PLANNED) {
     if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 0, f);
-    pos = plan::run_arg(p, p->X[e->args], code, pos, end, true);
+    const plan::Expr& a = p->X[e->args];
+    if (pos == a.pos && a.simple && plan::run_simple(p, a, true)) {
+      pos = a.next;
+      planned_branches = true;  // nothing ran: the plan is as good as it was
+    } else {
+      pos = plan::run_arg(p, a, code, pos, end, true);
+      planned_branches = pos == a.next && plan::fresh(p);
+    }
     if (!takes_type_q(types[0], cell::type(S.top - 1))) [[unlikely]]
       raise_plain_bad_type(callee, 0, f);
-    planned_branches = pos == p->X[e->args].next && plan::fresh(p);
     cb_moves = ~uint64_t(0);
   } else {
     pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
@@ -2151,7 +2160,11 @@ template <bool PLANNED>
   if (pos >= end) error::raise(err::script::need_value, base());
   pos = plan::run_arg(p, p->X[e->args], code, pos, end, true);
   store_assignment(base(), push);
-  return no_infix ? pos : infix_after(code, pos, end, push, start_top);
+  if (no_infix) return pos;
+  // The word after it, planned: asked whether it holds an operator now.
+  if (e->follow != plan::F_NONE && pos == e->next && plan::ok(p) && plan::follow_ok(p, *e))
+    return pos;
+  return infix_after(code, pos, end, push, start_top);
 }
 
 // The builtin side of call_plain; known is its valid entry. Two tail calls and nothing
@@ -2194,10 +2207,17 @@ template <bool PLANNED>
              : fctx ? memory::head_cells(buf(fctx)) : nullptr;
   f->saved_values = fx ? fx->w2 : 0;
   uint64_t fx_epoch = moves;
+  bool ran = false;  // PLANNED: code may have run since the plan was last found good
   if constexpr (PLANNED) {
     for (int32_t k = 0; k < plain; ++k) {
       if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
-      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, k == 0);
+      const plan::Expr& a = p->X[e->args + uint32_t(k)];
+      if (!ran && pos == a.pos && a.simple && plan::run_simple(p, a, true)) {
+        pos = a.next;
+      } else {
+        pos = plan::run_arg(p, a, code, pos, end, !ran);
+        ran = true;
+      }
       if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
         raise_plain_bad_type(callee, k, f);
     }
@@ -2224,13 +2244,21 @@ template <bool PLANNED>
     try {
       uint32_t count = cell_units(body_buf);
       plan::Plan* bp = nullptr;
+      bool same = false;
       if (body.w1 == 0 && count >= 2) {
-        // A call planned in a body of the same plan (a recursion) needs no look-up.
-        if (PLANNED && body.w2 == p->body && fctx_now(f) == p->fctx) bp = p;
-        else bp = plan::find(body.w2, fctx_now(f));
+        // A call planned in a body of the same plan (a recursion) needs no look-up, and
+        // no count of its runs: the caller's run holds it.
+        if (PLANNED && body.w2 == p->body && fctx_now(f) == p->fctx) {
+          bp = p;
+          same = true;
+        } else {
+          bp = plan::find(body.w2, fctx_now(f));
+        }
       }
-      if (bp && bp->B[0].n > 0 && bp->B[0].count == count && plan::ok(bp)) {
-        if constexpr (PLANNED) plan::run_planned_body_inline(bp, &body);
+      // Nothing ran since the caller's plan was found good: it still is.
+      if (bp && bp->B[0].n > 0 && bp->B[0].count == count &&
+          ((PLANNED && same && !ran) || plan::ok(bp))) {
+        if constexpr (PLANNED) plan::run_planned_body_inline(bp, &body, same);
         else plan::run_planned_body(bp, &body);
       } else {
         if constexpr (PLANNED) eval_body_out(&body, body_buf);
@@ -2347,6 +2375,29 @@ uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infi
                   : generic_expr_as<false, false>(code, pos, end);
 }
 
+void run_paren(Plan* p, const Expr& e, bool push);
+
+// An operator's right operand r (a paren or call, R_EXPR), pushed as run_expr pushes it
+// (no operator taken after it), one level less for a paren or a plain function's call.
+[[gnu::always_inline]] inline uint32_t run_right(Plan* p, const Expr& r, const Node& code,
+                                                 uint32_t end) {
+  if (r.head == H_PAREN) {
+    run_paren(p, r, true);
+    return r.head_next;
+  }
+  if (r.head == H_CALL) {
+    const Cell* slot = p->G[r.global].slot;
+    if (!slot || !same_cell(slot, &r.expect)) [[unlikely]]
+      return generic_expr(code, r.pos, end, true, true);
+    CalleeCacheEntry& known = callee_slot(slot->w3);
+    if (known.extras != slot->w3 || known.epoch != epoch() ||
+        known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION) [[unlikely]]
+      return generic_expr(code, r.pos, end, true, true);
+    return call_planned_function(slot, known, code, r.pos + 1, end, true, &r.cell, p, &r);
+  }
+  return run_expr(p, r, code, end, true, true);
+}
+
 // infix_plain with the right operand the plan's expression r (o the operator, its slot
 // holding the op! the plan expects; the left operand is the top cell).
 [[gnu::noinline]] uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op,
@@ -2366,7 +2417,7 @@ uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infi
   if (!takes_type_q(known.types[0], cell::type(left))) [[unlikely]]
     raise_plain_bad_type(callee, 0, f);
   if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
-  pos = run_expr(p, p->X[o.right_expr], code, end, true, true);
+  pos = run_right(p, p->X[o.right_expr], code, end);
   if (!takes_type_q(right_types, cell::type(S.top - 1))) [[unlikely]]
     raise_plain_bad_type(callee, 1, f);
   if (!int_fast_path(fop, left, left + 1)) {
@@ -2417,6 +2468,7 @@ uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infi
     ran = true;
   }
   if (e.ops_complete) return at;
+  if (e.follow != F_NONE && at == e.next && (!ran || ok(p)) && follow_ok(p, e)) return at;
   return infix_after(code, at, end, push, start_top);
 }
 
@@ -2515,11 +2567,15 @@ after_head:
 }
 
 // Counts a plan's runs, so a plan replaced meanwhile is freed when its last run ends.
+[[gnu::cold, gnu::noinline]] void free_plan(Plan* p) { delete p; }
+// Not counted (null) where a run of the same plan around it holds it.
 struct Running {
   Plan* p;
-  explicit Running(Plan* plan) : p(plan) { ++p->runs; }
+  explicit Running(Plan* plan) : p(plan) {
+    if (p) ++p->runs;
+  }
   ~Running() {
-    if (--p->runs == 0 && p->retired) [[unlikely]] delete p;
+    if (p && --p->runs == 0 && p->retired) [[unlikely]] free_plan(p);
   }
   Running(const Running&) = delete;
   Running& operator=(const Running&) = delete;
@@ -2545,6 +2601,8 @@ template <bool BODY>
     if (e.simple && run_simple(p, e, push)) pos = e.next;
     else if (e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
     else if (e.pair) pos = run_pair(p, e, current_position.w2, end, push);
+    else if (e.head == H_SET && (push || S.top == S.base))
+      pos = set_word_planned(p, &e, current_position.w2, end, false, push);
     else pos = run_expr(p, e, current_position.w2, end, false, push);
     if (fast_exit) [[unlikely]] {
       if constexpr (BODY) fast_exit = false;
@@ -2579,7 +2637,7 @@ template <bool BODY>
   }
 }
 
-void run_paren(Plan* p, const Expr& e, bool push) {
+[[gnu::always_inline]] inline void run_paren_inline(Plan* p, const Expr& e, bool push) {
   const Block& b = p->B[e.block[0]];
   // As eval_paren: the plan is good and the paren starts at its head (both checked).
   if (b.count < 2 || b.n == 0) {
@@ -2589,6 +2647,7 @@ void run_paren(Plan* p, const Expr& e, bool push) {
   }
   run_block<false>(p, b, &e.cell, push);
 }
+void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push); }
 
 // A pair e (`(fib n - 1) + (fib n - 2)`) as run_expr, run_ops and infix_plain_planned run
 // it, in one level: the left paren, the operator's checks and frame, the right paren.
@@ -2597,7 +2656,7 @@ void run_paren(Plan* p, const Expr& e, bool push) {
   Cell* left = S.top;
   if (!(push || left == S.base)) [[unlikely]] return generic_expr(code, e.pos, end, false, push);
   uint32_t start_top = uint32_t(left - S.args_begin);
-  run_paren(p, e, push);
+  run_paren_inline(p, e, push);
   uint32_t at = e.head_next;  // the operator's position, as planned
   if (fast_exit) return at;
   if (!ok(p)) return infix_steps(code, at, end, push, start_top);
@@ -2624,7 +2683,7 @@ void run_paren(Plan* p, const Expr& e, bool push) {
     raise_plain_bad_type(callee, 0, f);
   if (at + 1 >= end) [[unlikely]] raise_plain_no_arg(callee, 1, f);
   const Expr& r = p->X[o.right_expr];
-  run_paren(p, r, true);
+  run_paren_inline(p, r, true);
   if (!takes_type_q(right_types, cell::type(S.top - 1))) [[unlikely]]
     raise_plain_bad_type(callee, 1, f);
   if (!int_fast_path(fop, left, left + 1)) {
@@ -2662,13 +2721,14 @@ void run_paren(Plan* p, const Expr& e, bool push) {
 
 // An interpreted body run in its function's frame by its plan p, as eval_body_in runs it
 // (p is good, its body has at least two cells and starts at its head).
-[[gnu::always_inline]] inline void run_planned_body_inline(Plan* p, const Cell* body) {
-  Running running(p);
+// held: a run of p is under way around this one (a recursion), which keeps p.
+[[gnu::always_inline]] inline void run_planned_body_inline(Plan* p, const Cell* body, bool held) {
+  Running running(held ? nullptr : p);
   run_block<true>(p, p->B[0], body, true);
   *S.base = S.top[-1];
   S.top = S.base + 1;
 }
-void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, body); }
+void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, body, false); }
 
 }  // namespace plan
 }  // namespace
@@ -2894,6 +2954,7 @@ struct Builder {
       if (!args(node, at, count, 1, e)) return -1;
       e.head = H_SET;
       e.head_next = e.next = at;
+      follows(node, at, count, e);
       p->exprs.push_back(e);
       return int32_t(p->exprs.size() - 1);
     } else {
@@ -2902,29 +2963,34 @@ struct Builder {
     uint32_t at = e.head_next;
     if (!no_infix) operators(node, at, count, e);
     e.next = at;
-    e.simple = (e.head == H_LITERAL || e.head == H_LOCAL || e.head == H_PICK) && e.nops <= 1 &&
-               e.exact && (e.nops == 0 || p->ops[e.ops].right != R_EXPR);
+    e.simple = (e.head == H_LITERAL || e.head == H_LOCAL || e.head == H_GLOBAL ||
+                e.head == H_PICK) &&
+               e.nops <= 1 && e.exact && (e.nops == 0 || p->ops[e.ops].right != R_EXPR);
     e.lone_call = (e.head == H_CALL || e.head == H_COND || e.head == H_BUILTIN) && e.nops == 0 &&
                   e.ops_complete;
     e.pair = e.head == H_PAREN && e.nops == 1 && e.ops_complete && e.exact &&
              p->ops[e.ops].right == R_EXPR && p->exprs[p->ops[e.ops].right_expr].head == H_PAREN;
-    e.follow = F_NONE;
-    if (e.simple && !e.ops_complete) {
-      // A word follows (operators() saw no operator in it): checked at each run.
-      const Cell* w = memory::head_cells(buf(node)) + at;
-      if (local_q(w)) {
-        e.follow = F_LOCAL;
-        e.follow_at = w->w3;
-      } else if (cell::type(w) == T_WORD && w->w1 == context::global &&
-                 w->w3 != context::NO_INDEX) {
-        e.follow = F_GLOBAL;
-        e.follow_at = global_index(w);
-      } else {
-        e.simple = false;
-      }
-    }
+    // A word follows (operators() saw no operator in it): checked at each run.
+    if (!e.ops_complete && e.exact) follows(node, at, count, e);
+    if (e.simple && !e.ops_complete && e.follow == F_NONE) e.simple = false;
     p->exprs.push_back(e);
     return int32_t(p->exprs.size() - 1);
+  }
+
+  // The word at `at` after e (a local's or global's), to be asked at run time whether it
+  // holds an operator now instead of looking it up.
+  void follows(Node node, uint32_t at, uint32_t count, Expr& e) {
+    e.follow = F_NONE;
+    if (at >= count) return;
+    const Cell* w = memory::head_cells(buf(node)) + at;
+    if (local_q(w)) {
+      e.follow = F_LOCAL;
+      e.follow_at = w->w3;
+    } else if (cell::type(w) == T_WORD && w->w1 == context::global &&
+               w->w3 != context::NO_INDEX) {
+      e.follow = F_GLOBAL;
+      e.follow_at = global_index(w);
+    }
   }
 
   // n argument expressions from at (moved past them), their indexes in e.args; those of
