@@ -99,10 +99,11 @@ void close_loop() {
 // passes on. The body's value (or break's) is left in the loop frame's result slot.
 // FAST_EXIT_PASSES: a return or exit stopped the body without unwinding; the loop pops its
 // frame to the result and returns at once (what the exception would skip is skipped).
-uint32_t run_loop_body(Cell* body) {
+template <class Run>
+[[gnu::always_inline]] inline uint32_t run_body_landing(Run run) {
   stack::State& s = stack::state();
   s.top = s.base;  // the frame emptied (stack::clear_frame, without its call)
-  uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_branch(body); });
+  uint32_t code = stack::land(unwind_code::BREAK, run);
   if (code) {
     stack::take_pending_code();
     if (code != unwind_code::BREAK && code != unwind_code::CONTINUE) throw_code(code);
@@ -110,6 +111,10 @@ uint32_t run_loop_body(Cell* body) {
     code = loop_take_fast_exit();
   }
   return code;
+}
+
+uint32_t run_loop_body(Cell* body) {
+  return run_body_landing([&] { interp::eval_branch(body); });
 }
 
 inline bool loop_ends_q(uint32_t code) {
@@ -404,16 +409,7 @@ void forever(int32_t check, const int32_t*) {
 namespace {
 // run_loop_body for foreach: the body by the plan its planned call handed (if any).
 uint32_t run_foreach_body(Cell* body, const interp::LoopPlan& lp) {
-  stack::State& s = stack::state();
-  s.top = s.base;
-  uint32_t code = stack::land(unwind_code::BREAK, [&] { interp::eval_loop_body(body, lp); });
-  if (code) {
-    stack::take_pending_code();
-    if (code != unwind_code::BREAK && code != unwind_code::CONTINUE) throw_code(code);
-  } else if (interp::fast_exit) [[unlikely]] {
-    code = loop_take_fast_exit();
-  }
-  return code;
+  return run_body_landing([&] { interp::eval_loop_body(body, lp); });
 }
 
 // foreach's steps for one word over a block: the block's buffer is found again only after
