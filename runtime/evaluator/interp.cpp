@@ -2182,18 +2182,49 @@ template <bool PLANNED>
   return pos;
 }
 
+// The value cell of the word an assignment e of a good plan p sets, as store_assignment's
+// look-up finds it: a local of the running frame (its context no object's, whose words may
+// have a change handler) or a global's; null when there is none now.
+[[gnu::always_inline]] inline Cell* planned_set_slot(plan::Plan* p, const plan::Expr* e) {
+  if (e->cell.w1 == context::global) return p->G[e->global].slot;
+  const Cell* x = p->fctx_cell;
+  if (((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) == context::KIND_OBJECT)
+    return nullptr;
+  return const_cast<Cell*>(plan::local_slot(p, e->cell.w3));
+}
+
 // set_word_step with the value the plan p's expression e's argument.
 [[gnu::noinline]] uint32_t set_word_planned(plan::Plan* p, const plan::Expr* e,
                                             const Node& code, uint32_t end, bool no_infix,
                                             bool push) {
   Cell v = e->cell;
   uint32_t start_top = uint32_t(S.top - S.args_begin);
-  stack::push_interp_native_frame(&v);
-  push_cell(&v);
   uint32_t pos = e->pos + 1;
-  if (pos >= end) error::raise(err::script::need_value, base());
-  pos = plan::run_arg(p, p->X[e->args], code, pos, end, true);
-  store_assignment(base(), push);
+  const plan::Expr& a = p->X[e->args];
+  Cell* slot;
+  if (a.simple && pos < end && S.frames_top < S.frames_limit && S.top + 2 < S.args_limit &&
+      (slot = planned_set_slot(p, e)) && plan::run_simple(p, a, true)) {
+    // Nothing runs for the value (never unset): the frame the assignment opens for what
+    // does is not needed, nor the look-up. The value stays as the result (the top cell is
+    // the frame's base when it is not pushed).
+    *slot = S.top[-1];
+    pos = a.next;
+  } else {
+    stack::push_interp_native_frame(&v);
+    push_cell(&v);
+    if (pos >= end) error::raise(err::script::need_value, base());
+    pos = plan::run_arg(p, a, code, pos, end, true);
+    Cell* b = base();
+    if (cell::type(b + 1) != T_UNSET && plan::ok(p) && (slot = planned_set_slot(p, e))) {
+      *slot = b[1];
+      *b = b[1];
+      S.top = b + 1;
+      if (push) stack::pop_frame();
+      else stack::pop_frame_to_result();
+    } else {
+      store_assignment(b, push);
+    }
+  }
   if (no_infix) return pos;
   // The word after it, planned: asked whether it holds an operator now.
   if (e->follow != plan::F_NONE && pos == e->next && plan::ok(p) && plan::follow_ok(p, *e))
@@ -2998,6 +3029,7 @@ struct Builder {
       uint32_t at = pos + 1;
       if (!args(node, at, count, 1, e)) return -1;
       e.head = H_SET;
+      if (v.w1 == context::global) e.global = global_index(&v);
       e.head_next = e.next = at;
       follows(node, at, count, e);
       p->exprs.push_back(e);
