@@ -1616,6 +1616,31 @@ struct CalleeKeep {
   CalleeKeep& operator=(const CalleeKeep&) = delete;
 };
 
+// The callee's copy kept in the saved cells only once code may run: until then the slot the
+// caller checked still holds it. The depth is put back on every exit.
+struct LateKeep {
+  uint32_t depth = g_saved_depth;
+  const Cell* hold(const Cell* value) {  // nothing was kept since the opening
+    if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+    Cell* cell = &g_saved_positions[depth];
+    *cell = *value;
+    g_saved_depth = depth + 1;
+    return cell;
+  }
+  ~LateKeep() { g_saved_depth = depth; }
+};
+// The reports read the callee after allocating: it is kept first.
+[[noreturn, gnu::cold, gnu::noinline]] void raise_kept_no_arg(const Cell* callee, int32_t k,
+                                                              const stack::Frame* f) {
+  CalleeKeep keep(callee);
+  raise_plain_no_arg(keep.cell, k, f);
+}
+[[noreturn, gnu::cold, gnu::noinline]] void raise_kept_bad_type(const Cell* callee, int32_t k,
+                                                                const stack::Frame* f) {
+  CalleeKeep keep(callee);
+  raise_plain_bad_type(keep.cell, k, f);
+}
+
 // The opening of a builtin's frame, shared by call_plain_builtin and call_conditional: the
 // types each argument takes, read now (nested calls can take the entry's slot; the argument
 // cache they come from never changes), the callee's copy kept in the saved cells (the guard
@@ -1819,17 +1844,31 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   const Cell* w = e.follow == F_LOCAL ? local_slot(p, e.follow_at) : p->G[e.follow_at].slot;
   return w && cell::type(w) != T_OP;
 }
+[[gnu::noinline]] bool run_simple_pick(Plan* p, const Expr& e, bool push);
 // A simple expression e (`n < 2`, `n - 1`) pushed when its operator computes it in place,
-// as run_expr would; false (nothing consumed) otherwise.
-[[gnu::always_inline]] inline bool run_simple(Plan* p, const Expr& e, bool push) {
+// as run_expr would; false (nothing consumed) otherwise. QUICK (the calls' paths): a pick
+// (H_PICK, R_PICK) is sent to run_simple_pick, its steps and registers out of line.
+template <bool QUICK>
+[[gnu::always_inline]] inline bool run_simple_as(Plan* p, const Expr& e, bool push) {
   Cell* left = S.top;
   if (left + 1 >= S.args_limit || !(push || left == S.base)) return false;
   Cell picked, right;
-  const Cell* v = e.head == H_LOCAL    ? local_slot(p, e.cell.w3)
-                  : e.head == H_GLOBAL ? p->G[e.global].slot
-                  : e.head == H_PICK   ? local_pick(p, e.cell.w3, e.pick, &picked)
-                                       : &e.cell;
-  if (!v || !k_plain_value[cell::type(v)]) return false;
+  const Cell* v;
+  if (QUICK) {
+    v = e.head == H_LOCAL    ? local_slot(p, e.cell.w3)
+        : e.head == H_GLOBAL ? p->G[e.global].slot
+        : e.head == H_PICK   ? nullptr
+                             : &e.cell;
+  } else {
+    v = e.head == H_LOCAL    ? local_slot(p, e.cell.w3)
+        : e.head == H_GLOBAL ? p->G[e.global].slot
+        : e.head == H_PICK   ? local_pick(p, e.cell.w3, e.pick, &picked)
+                             : &e.cell;
+  }
+  if (!v || !k_plain_value[cell::type(v)]) {
+    if (QUICK && e.head == H_PICK) [[unlikely]] return run_simple_pick(p, e, push);
+    return false;
+  }
   if (e.follow != F_NONE && !follow_ok(p, e)) return false;
   if (e.nops == 0) {
     *left = *v;
@@ -1839,9 +1878,15 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   const Op& o = p->O[e.ops];
   const Cell* op = p->G[o.global].slot;
   if (!op || !same_cell(op, &o.expect)) return false;
-  const Cell* rv = o.right == R_LITERAL ? &o.right_cell
-                   : o.right == R_PICK  ? local_pick(p, o.right_cell.w3, o.pick, &right)
-                                        : local_slot(p, o.right_cell.w3);
+  const Cell* rv;
+  if (QUICK) {
+    if (o.right == R_PICK) [[unlikely]] return run_simple_pick(p, e, push);
+    rv = o.right == R_LITERAL ? &o.right_cell : local_slot(p, o.right_cell.w3);
+  } else {
+    rv = o.right == R_LITERAL ? &o.right_cell
+         : o.right == R_PICK  ? local_pick(p, o.right_cell.w3, o.pick, &right)
+                              : local_slot(p, o.right_cell.w3);
+  }
   if (!rv) return false;
   *left = *v;
   if (!takes_type_q(o.left_types, cell::type(left)) ||
@@ -1851,6 +1896,13 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   if (!push) *S.base = *left;
   return true;
 }
+[[gnu::always_inline]] inline bool run_simple(Plan* p, const Expr& e, bool push) {
+  return run_simple_as<false>(p, e, push);
+}
+bool run_simple_pick(Plan* p, const Expr& e, bool push) { return run_simple_as<false>(p, e, push); }
+[[gnu::always_inline]] inline bool run_simple_quick(Plan* p, const Expr& e, bool push) {
+  return run_simple_as<true>(p, e, push);
+}
 uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push);
 uint32_t run_lone_call(Plan* p, const Expr& e, const Node& code, uint32_t end, bool push);
 uint32_t run_pair(Plan* p, const Expr& e, const Node& code, uint32_t end, bool push);
@@ -1859,7 +1911,7 @@ uint32_t run_pair(Plan* p, const Expr& e, const Node& code, uint32_t end, bool p
 [[gnu::always_inline]] inline uint32_t run_arg(Plan* p, const Expr& a, const Node& code,
                                                uint32_t pos, uint32_t end, bool first) {
   if (pos == a.pos && (first || ok(p))) [[likely]] {
-    if (a.simple && run_simple(p, a, true)) return a.next;
+    if (a.simple && run_simple_quick(p, a, true)) return a.next;
     if (a.lone_call) return run_lone_call(p, a, code, end, true);
     if (a.pair) return run_pair(p, a, code, end, true);
     return run_expr(p, a, code, end, false, true);
@@ -1924,25 +1976,34 @@ template <bool PLANNED>
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   int32_t plain = known.plain;  // 3 for either, 2 for if and unless
   uint8_t conditional = known.conditional;
-  BuiltinFrame open(slot, known, word);
-  const uint64_t* types = open.types;
-  const Cell* callee = open.keep.cell;
-  stack::Frame* f = open.f;
-  Cell* frame_base = open.frame_base;
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in BuiltinFrame
+  std::memcpy(types, known.types, sizeof types);
+  // PLANNED: a condition the plan computes in place runs no code, and nothing reads the
+  // callee once a planned branch runs: its copy is kept only where code may run before.
+  const plan::Expr* a = PLANNED ? &p->X[e->args] : nullptr;
+  bool quick = PLANNED && pos == a->pos && a->simple;
+  LateKeep late;
+  const Cell* callee = quick ? slot : late.hold(slot);
+  stack::Frame* f = stack::detail::push_record_unchecked(
+      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  Cell* frame_base = S.base;
   const Cell* branches;  // the true branch, then either's false one
   bool planned_branches = false;
   if constexpr (PLANNED) {
-    if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 0, f);
-    const plan::Expr& a = p->X[e->args];
-    if (pos == a.pos && a.simple && plan::run_simple(p, a, true)) {
-      pos = a.next;
+    if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, 0, f);
+    if (quick && plan::run_simple_quick(p, *a, true)) {
+      pos = a->next;
       planned_branches = true;  // nothing ran: the plan is as good as it was
+      if (!takes_type_q(types[0], cell::type(S.top - 1))) [[unlikely]]
+        raise_kept_bad_type(callee, 0, f);
+      if (e->branch_args) callee = late.hold(slot);  // they run code
     } else {
-      pos = plan::run_arg(p, a, code, pos, end, true);
-      planned_branches = pos == a.next && plan::fresh(p);
+      if (quick) callee = late.hold(slot);
+      pos = plan::run_arg(p, *a, code, pos, end, true);
+      planned_branches = pos == a->next && plan::fresh(p);
+      if (!takes_type_q(types[0], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, 0, f);
     }
-    if (!takes_type_q(types[0], cell::type(S.top - 1))) [[unlikely]]
-      raise_plain_bad_type(callee, 0, f);
     cb_moves = ~uint64_t(0);
   } else {
     pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
@@ -2277,7 +2338,7 @@ template <bool PLANNED>
     for (int32_t k = 0; k < plain; ++k) {
       if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
       const plan::Expr& a = p->X[e->args + uint32_t(k)];
-      if (!ran && pos == a.pos && a.simple && plan::run_simple(p, a, true)) {
+      if (!ran && pos == a.pos && a.simple && plan::run_simple_quick(p, a, true)) {
         pos = a.next;
       } else {
         pos = plan::run_arg(p, a, code, pos, end, !ran);
@@ -2666,7 +2727,7 @@ template <bool BODY>
   uint32_t i = 0;
   for (;;) {
     const Expr& e = p->X[p->T[b.first + i]];
-    if (e.simple && run_simple(p, e, push)) pos = e.next;
+    if (e.simple && run_simple_quick(p, e, push)) pos = e.next;
     else if (e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
     else if (e.pair) pos = run_pair(p, e, current_position.w2, end, push);
     else if (e.head == H_SET && (push || S.top == S.base))
