@@ -23,6 +23,16 @@ constexpr uint32_t VM_ALLOC_FAILED = 0x7FFFFFF7;
 constexpr uint32_t MEM_HIGH = 0x7FFFFFF8;
 }  // namespace unwind_code
 
+#if defined(__SANITIZE_ADDRESS__)
+namespace stack {
+void unpoison_skipped_frames();  // runtime/stack.cpp
+}
+[[noreturn]] inline void throw_code(uint32_t code) {
+  stack::unpoison_skipped_frames();
+  throw Unwind{code};
+}
+#else
 [[noreturn]] inline void throw_code(uint32_t code) { throw Unwind{code}; }
+#endif
 
 }  // namespace kel
