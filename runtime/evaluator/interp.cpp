@@ -1269,6 +1269,7 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
 }  // namespace
 
 bool quick_pick(const Cell* path, Cell* out) { return quick_path_pick(path, out); }
+const Cell* quick_value(const Cell* word) { return quick_slot(word); }
 
 namespace {
 
@@ -3068,6 +3069,12 @@ struct Builder {
             e.tested_type = predicates::datatype_tested(fn);
             if (e.tested_type) e.test_fn = fn;
           }
+        } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS) {
+          // append, copy, reduce... through a word: the arguments before the first
+          // refinement, every refinement absent (as call_plain calls it).
+          e.head = H_BUILTIN;
+          e.conditional = known->plain_kind;  // checked again at run time
+          if (!args(node, at, count, uint32_t(known->lead), e)) return -1;
         } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_QUOTED) {
           e.head = H_QUOTED;
           bool each = cell::type(slot) == T_NATIVE &&

@@ -81,6 +81,9 @@ uint32_t eval_next_index(const Cell* block);
 // A word/integer path on a block (r/1) picked as the path's evaluation picks it, into out;
 // false for any other path or a picked function. Nothing there raises or allocates.
 bool quick_pick(const Cell* path, Cell* out);
+// The value cell of a bound word, read through the interpreter's caches of the global and
+// the last context; null where only a call that could raise would find it. Reads only.
+const Cell* quick_value(const Cell* word);
 
 // Apply flags: 1 apply/all, 2 apply, plus 4 with /safer. An infix call takes the op! cell
 // itself (its function is called; the left operand is the frame's first cell).

@@ -53,8 +53,8 @@ bool set_target_word_q(uint32_t t) {
   return t == T_WORD || t == T_SET_WORD || t == T_GET_WORD || t == T_LIT_WORD;
 }
 
-// Literals that evaluate to themselves. One that no word follows (so no operator can take
-// it) is what eval_one would push as it is, and so are the plain value of a word and a
+// Literals that evaluate to themselves. One that no operator follows (no word, or a word
+// holding no op! as read then) is what eval_one would push as it is, and so are the plain value of a word and a
 // word/integer pick of a block (interp::quick_pick); unless a trace watches, the short
 // paths are off, or its record or cell would not fit (it would report the overflow there).
 bool self_literal_q(uint32_t t) {
@@ -74,14 +74,11 @@ bool plain_value_q(uint32_t t) {
          t != T_OP;
 }
 
-// The value cell of a word resolved in a context that keeps its values in a series, read
-// without a call that could raise (null for any other word: the evaluation takes those).
-const Cell* resolved_value(const Cell* w) {
-  Node ctx = w->w1;
-  if (int32_t(w->w3) == -1 || !ctx) return nullptr;
-  const Cell* x = memory::head_cells(memory::node_buffer(ctx));
-  if (!x->w2 || (x->header & hdr::CONTEXT_ON_STACK)) return nullptr;
-  return memory::head_cells(memory::node_buffer(x->w2)) + int32_t(w->w3);
+// A word after a value that holds no op! now, so it takes nothing from its left: the
+// evaluation's infix step would stop there too. False when it cannot tell without a call.
+inline bool not_op_q(const Cell* w) {
+  const Cell* slot = interp::quick_value(w);
+  return slot && cell::type(slot) != T_OP;
 }
 
 // Clears the value's new-line flag and adds it (not in the block's own buffer) at the
@@ -461,16 +458,19 @@ void reduce(int32_t, const int32_t* refs) {
     const Cell* c = memory::head_cells(cb) + pos;
     const stack::State& st = stack::state();
     const Cell* as_is = nullptr;
-    if ((pos + 1 >= end || cell::type(c + 1) != T_WORD) && !interp::switches.trace_enabled &&
-        !interp::switches.no_fast_paths && st.frames_top < st.frames_limit &&
-        st.top + 1 < st.args_limit) {
+    // Nothing after it can take it: no word follows, or one that holds no op! (asked only of
+    // a value that would be taken).
+    bool alone = pos + 1 >= end || cell::type(c + 1) != T_WORD;
+    if (!interp::switches.trace_enabled && !interp::switches.no_fast_paths &&
+        st.frames_top < st.frames_limit && st.top + 1 < st.args_limit) {
       uint32_t t = cell::type(c);
       if (self_literal_q(t)) {
-        as_is = c;
+        if (alone || not_op_q(c + 1)) as_is = c;
       } else if (t == T_WORD) {
-        const Cell* slot = resolved_value(c);
-        if (slot && plain_value_q(cell::type(slot))) as_is = slot;
-      } else if (t == T_PATH && interp::quick_pick(c, frame_base())) {
+        const Cell* slot = interp::quick_value(c);
+        if (slot && plain_value_q(cell::type(slot)) && (alone || not_op_q(c + 1))) as_is = slot;
+      } else if (t == T_PATH && (alone || not_op_q(c + 1)) &&
+                 interp::quick_pick(c, frame_base())) {
         as_is = frame_base();  // r/1: the block's pick, as the path's evaluation gives it
       }
     }
