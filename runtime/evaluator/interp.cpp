@@ -2155,12 +2155,30 @@ template <bool PLANNED>
   const uint64_t* types = open.types;
   const Cell* callee = open.keep.cell;
   stack::Frame* f = open.f;
+  bool ran = false;  // code may have run since the plan was last found good
   for (int32_t k = 0; k < args; ++k) {
+    const plan::Expr& a = p->X[e->args + uint32_t(k)];
     if ((lit >> k) & 1) {
-      pos = fetch_quoted(callee, k, types[k], code, pos, end, f);
+      // Taken as written: the plan's cell while the plan is good, when fetch_quoted would
+      // push it as it stands (a word, mostly).
+      uint32_t t = cell::type(&a.cell);
+      if (!ran && pos == a.pos && pos < end && t != T_PAREN && t != T_GET_WORD &&
+          t != T_GET_PATH) {
+        push_cell(&a.cell);
+        if (!takes_type_q(types[k], t)) [[unlikely]] raise_plain_bad_type(callee, k, f);
+        pos = a.next;
+      } else {
+        pos = fetch_quoted(callee, k, types[k], code, pos, end, f);
+        ran = true;
+      }
     } else {
       if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
-      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, k == 0);
+      if (!ran && pos == a.pos && a.simple && plan::run_simple(p, a, true)) {
+        pos = a.next;
+      } else {
+        pos = plan::run_arg(p, a, code, pos, end, !ran);
+        ran = true;
+      }
       if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
         raise_plain_bad_type(callee, k, f);
     }
@@ -3079,6 +3097,7 @@ struct Builder {
       if ((lit >> k) & 1) {
         Expr q{};
         q.head = H_OTHER;
+        q.cell = memory::head_cells(buf(node))[at];  // the cell as written
         q.pos = at;
         q.head_next = q.next = at + 1;
         q.exact = true;
