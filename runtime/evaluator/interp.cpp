@@ -2104,15 +2104,22 @@ template <bool PLANNED>
       g_saved_depth < SAVED_POSITIONS &&
       ((slot->header & routine::FLAG) || (known.routine_any && routine_blocks_same_q(known)))) {
     const plan::Expr& a = p->X[e->args];
-    if (pos == a.pos && plan::run_simple(p, a, true)) {
-      Cell* v = S.top - 1;
-      uint32_t t = cell::type(v);
-      if (takes_type_q(known.types[0], t)) [[likely]] {
-        *v = Cell{T_LOGIC, t == e->tested_type ? 1u : 0u, 0, 0};
-        return a.next;
-      }
-      S.top = v;  // nothing consumed: the call checks it and reports
+    Cell* top = S.top;
+    uint32_t t = T_UNSET;
+    if (a.head == plan::H_LOCAL && a.nops == 0 && a.follow == plan::F_NONE) {
+      // A local alone (run_simple's steps for one, the value read where it is).
+      const Cell* v = plan::local_slot(p, a.cell.w3);
+      if (v && top + 1 < S.args_limit) t = cell::type(v);
+    } else if (pos == a.pos && plan::run_simple(p, a, true)) {
+      t = cell::type(top);
     }
+    // A plain value the argument takes: the call's answer where the argument went.
+    if (k_plain_value[t] && takes_type_q(known.types[0], t)) [[likely]] {
+      *top = Cell{T_LOGIC, t == e->tested_type ? 1u : 0u, 0, 0};
+      S.top = top + 1;
+      return a.next;
+    }
+    S.top = top;  // nothing consumed: the call checks it and reports
   }
   return call_planned_builtin(slot, known, code, pos, end, push, word, p, e);
 }
