@@ -2151,18 +2151,21 @@ template <bool PLANNED>
 }
 
 // call_quoted_builtin with the arguments evaluated ones take the plan p's expression e's.
-[[gnu::noinline]] uint32_t call_quoted_planned(const Cell* slot, const CalleeCacheEntry& known,
-                                               const Node& code, uint32_t pos, uint32_t end,
-                                               bool push, const Cell* word, plan::Plan* p,
-                                               const plan::Expr* e) {
+// ARGS > 0: the callee takes ARGS arguments, those of LIT taken as written (foreach's
+// shape, its steps unrolled); 0: as its entry says.
+template <int32_t ARGS, uint32_t LIT>
+[[gnu::always_inline]] inline uint32_t call_quoted_planned_as(
+    const Cell* slot, const CalleeCacheEntry& known, const Node& code, uint32_t pos,
+    uint32_t end, bool push, const Cell* word, plan::Plan* p, const plan::Expr* e) {
   uint32_t ct = cell::type(slot);
-  int32_t args = known.lead;
-  uint32_t lit = known.lit_mask;
+  int32_t args = ARGS > 0 ? ARGS : known.lead;
+  uint32_t lit = ARGS > 0 ? LIT : known.lit_mask;
   BuiltinFrame open(slot, known, word);
   const uint64_t* types = open.types;
   const Cell* callee = open.keep.cell;
   stack::Frame* f = open.f;
   bool ran = false;  // code may have run since the plan was last found good
+#pragma GCC unroll 4
   for (int32_t k = 0; k < args; ++k) {
     const plan::Expr& a = p->X[e->args + uint32_t(k)];
     if ((lit >> k) & 1) {
@@ -2205,6 +2208,14 @@ template <bool PLANNED>
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
   return pos;
+}
+[[gnu::noinline]] uint32_t call_quoted_planned(const Cell* slot, const CalleeCacheEntry& known,
+                                               const Node& code, uint32_t pos, uint32_t end,
+                                               bool push, const Cell* word, plan::Plan* p,
+                                               const plan::Expr* e) {
+  if (known.lead == 3 && known.lit_mask == 1)
+    return call_quoted_planned_as<3, 1>(slot, known, code, pos, end, push, word, p, e);
+  return call_quoted_planned_as<0, 0>(slot, known, code, pos, end, push, word, p, e);
 }
 
 // The value cell of the word an assignment e of a good plan p sets, as store_assignment's
