@@ -2166,15 +2166,22 @@ template <bool PLANNED>
       g_saved_depth < SAVED_POSITIONS &&
       ((slot->header & routine::FLAG) || (known.routine_any && routine_blocks_same_q(known)))) {
     const plan::Expr& a = p->X[e->args];
-    if (pos == a.pos && plan::run_simple(p, a, true)) {
-      Cell* v = S.top - 1;
-      uint32_t t = cell::type(v);
-      if (takes_type_q(known.types[0], t)) [[likely]] {
-        *v = Cell{T_LOGIC, t == e->tested_type ? 1u : 0u, 0, 0};
-        return a.next;
-      }
-      S.top = v;  // nothing consumed: the call checks it and reports
+    Cell* top = S.top;
+    uint32_t t = T_UNSET;
+    if (a.head == plan::H_LOCAL && a.nops == 0 && a.follow == plan::F_NONE) {
+      // A local alone (run_simple's steps for one, the value read where it is).
+      const Cell* v = plan::local_slot(p, a.cell.w3);
+      if (v && top + 1 < S.args_limit) t = cell::type(v);
+    } else if (pos == a.pos && plan::run_simple(p, a, true)) {
+      t = cell::type(top);
     }
+    // A plain value the argument takes: the call's answer where the argument went.
+    if (k_plain_value[t] && takes_type_q(known.types[0], t)) [[likely]] {
+      *top = Cell{T_LOGIC, t == e->tested_type ? 1u : 0u, 0, 0};
+      S.top = top + 1;
+      return a.next;
+    }
+    S.top = top;  // nothing consumed: the call checks it and reports
   }
   return call_planned_builtin(slot, known, code, pos, end, push, word, p, e);
 }
@@ -2206,23 +2213,44 @@ template <bool PLANNED>
 }
 
 // call_quoted_builtin with the arguments evaluated ones take the plan p's expression e's.
-[[gnu::noinline]] uint32_t call_quoted_planned(const Cell* slot, const CalleeCacheEntry& known,
-                                               const Node& code, uint32_t pos, uint32_t end,
-                                               bool push, const Cell* word, plan::Plan* p,
-                                               const plan::Expr* e) {
+// ARGS > 0: the callee takes ARGS arguments, those of LIT taken as written (foreach's
+// shape, its steps unrolled); 0: as its entry says.
+template <int32_t ARGS, uint32_t LIT>
+[[gnu::always_inline]] inline uint32_t call_quoted_planned_as(
+    const Cell* slot, const CalleeCacheEntry& known, const Node& code, uint32_t pos,
+    uint32_t end, bool push, const Cell* word, plan::Plan* p, const plan::Expr* e) {
   uint32_t ct = cell::type(slot);
-  int32_t args = known.lead;
-  uint32_t lit = known.lit_mask;
+  int32_t args = ARGS > 0 ? ARGS : known.lead;
+  uint32_t lit = ARGS > 0 ? LIT : known.lit_mask;
   BuiltinFrame open(slot, known, word);
   const uint64_t* types = open.types;
   const Cell* callee = open.keep.cell;
   stack::Frame* f = open.f;
+  bool ran = false;  // code may have run since the plan was last found good
+#pragma GCC unroll 4
   for (int32_t k = 0; k < args; ++k) {
+    const plan::Expr& a = p->X[e->args + uint32_t(k)];
     if ((lit >> k) & 1) {
-      pos = fetch_quoted(callee, k, types[k], code, pos, end, f);
+      // Taken as written: the plan's cell while the plan is good, when fetch_quoted would
+      // push it as it stands (a word, mostly).
+      uint32_t t = cell::type(&a.cell);
+      if (!ran && pos == a.pos && pos < end && t != T_PAREN && t != T_GET_WORD &&
+          t != T_GET_PATH) {
+        push_cell(&a.cell);
+        if (!takes_type_q(types[k], t)) [[unlikely]] raise_plain_bad_type(callee, k, f);
+        pos = a.next;
+      } else {
+        pos = fetch_quoted(callee, k, types[k], code, pos, end, f);
+        ran = true;
+      }
     } else {
       if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
-      pos = plan::run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, k == 0);
+      if (!ran && pos == a.pos && a.simple && plan::run_simple(p, a, true)) {
+        pos = a.next;
+      } else {
+        pos = plan::run_arg(p, a, code, pos, end, !ran);
+        ran = true;
+      }
       if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
         raise_plain_bad_type(callee, k, f);
     }
@@ -2242,6 +2270,14 @@ template <bool PLANNED>
   if (push) stack::pop_frame();
   else stack::pop_frame_to_result();
   return pos;
+}
+[[gnu::noinline]] uint32_t call_quoted_planned(const Cell* slot, const CalleeCacheEntry& known,
+                                               const Node& code, uint32_t pos, uint32_t end,
+                                               bool push, const Cell* word, plan::Plan* p,
+                                               const plan::Expr* e) {
+  if (known.lead == 3 && known.lit_mask == 1)
+    return call_quoted_planned_as<3, 1>(slot, known, code, pos, end, push, word, p, e);
+  return call_quoted_planned_as<0, 0>(slot, known, code, pos, end, push, word, p, e);
 }
 
 // The value cell of the word an assignment e of a good plan p sets, as store_assignment's
@@ -3147,6 +3183,7 @@ struct Builder {
       if ((lit >> k) & 1) {
         Expr q{};
         q.head = H_OTHER;
+        q.cell = memory::head_cells(buf(node))[at];  // the cell as written
         q.pos = at;
         q.head_next = q.next = at + 1;
         q.exact = true;
