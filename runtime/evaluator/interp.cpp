@@ -1615,6 +1615,17 @@ struct CalleeKeep {
   CalleeKeep& operator=(const CalleeKeep&) = delete;
 };
 
+// Pops the record the caller pushed, on top, whose context (if any) it put back itself: as
+// stack::pop_frame (push) or pop_frame_to_result, without their checks.
+[[gnu::always_inline]] inline void pop_own_record(bool push) {
+  stack::State& s = stack::state();
+  Cell* old_base = s.base;
+  stack::Frame* f = --s.frames_top;
+  s.base = s.args_begin + f->caller_base;
+  s.top = old_base + 1;
+  if (!push && s.base != old_base) *s.base = *old_base;
+}
+
 // The callee's copy kept in the saved cells only once code may run: until then the slot the
 // caller checked still holds it. The depth is put back on every exit.
 struct LateKeep {
@@ -2068,8 +2079,7 @@ template <bool PLANNED>
     cell::set_none(frame_base);
   }
   S.top = frame_base + 1;
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
+  pop_own_record(push);
   return pos;
 }
 
@@ -2078,11 +2088,13 @@ template <bool PLANNED>
                                             uint32_t end, bool push, const Cell* word) {
   return call_conditional_as<false>(slot, known, code, cb, pos, end, push, word, nullptr, nullptr);
 }
-[[gnu::noinline]] uint32_t call_conditional_planned(const Cell* slot, const CalleeCacheEntry& known,
-                                                    const Node& code, uint32_t pos, uint32_t end,
-                                                    bool push, const Cell* word, plan::Plan* p,
+// The plan's expression e, slot the value its word holds, its callee entry valid. Six
+// arguments, all in registers; the rest is read from e.
+[[gnu::noinline]] uint32_t call_conditional_planned(const Cell* slot, const Node& code,
+                                                    uint32_t end, bool push, plan::Plan* p,
                                                     const plan::Expr* e) {
-  return call_conditional_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
+  return call_conditional_as<true>(slot, callee_slot(slot->w3), code, nullptr, e->pos + 1, end,
+                                   push, &e->cell, p, e);
 }
 
 // The builtin (native or action) side of call_plain but the conditionals; known is its
@@ -2303,27 +2315,35 @@ template <bool PLANNED>
   } else {
     f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
     try {
-      uint32_t count = cell_units(body_buf);
-      plan::Plan* bp = nullptr;
-      bool same = false;
-      if (body.w1 == 0 && count >= 2) {
-        // A call planned in a body of the same plan (a recursion) needs no look-up, and
-        // no count of its runs: the caller's run holds it.
-        if (PLANNED && body.w2 == p->body && fctx_now(f) == p->fctx) {
-          bp = p;
-          same = true;
-        } else {
-          bp = plan::find(body.w2, fctx_now(f));
-        }
-      }
-      // Nothing ran since the caller's plan was found good: it still is.
-      if (bp && bp->B[0].n > 0 && bp->B[0].count == count &&
-          ((PLANNED && same && !ran) || plan::ok(bp))) {
-        if constexpr (PLANNED) plan::run_planned_body_inline(bp, &body, same);
-        else plan::run_planned_body(bp, &body);
+      // The caller's plan runs its own body again (a recursion) and nothing ran since it was
+      // found good: it holds as it is, its blocks as it read them, and the caller's run
+      // keeps it.
+      if (PLANNED && !ran && body.w1 == 0 && body.w2 == p->body && fctx_now(f) == p->fctx &&
+          p->B[0].n > 0) [[likely]] {
+        plan::run_planned_body_inline(p, &body, true);
       } else {
-        if constexpr (PLANNED) eval_body_out(&body, body_buf);
-        else eval_body_in(&body, body_buf);
+        uint32_t count = cell_units(body_buf);
+        plan::Plan* bp = nullptr;
+        bool same = false;
+        if (body.w1 == 0 && count >= 2) {
+          // A call planned in a body of the same plan (a recursion) needs no look-up, and
+          // no count of its runs: the caller's run holds it.
+          if (PLANNED && body.w2 == p->body && fctx_now(f) == p->fctx) {
+            bp = p;
+            same = true;
+          } else {
+            bp = plan::find(body.w2, fctx_now(f));
+          }
+        }
+        // Nothing ran since the caller's plan was found good: it still is.
+        if (bp && bp->B[0].n > 0 && bp->B[0].count == count &&
+            ((PLANNED && same && !ran) || plan::ok(bp))) {
+          if constexpr (PLANNED) plan::run_planned_body_inline(bp, &body, same);
+          else plan::run_planned_body(bp, &body);
+        } else {
+          if constexpr (PLANNED) eval_body_out(&body, body_buf);
+          else eval_body_in(&body, body_buf);
+        }
       }
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
@@ -2332,13 +2352,15 @@ template <bool PLANNED>
     }
     f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
   }
-  if (fx_epoch == epoch()) {
+  if (fx_epoch == epoch()) [[likely]] {
     // The context cell is where it was: restored here, so the pop needs no look-up.
     fx->w2 = f->saved_values;
-    f->function_context = 0;
+    pop_own_record(push);
+  } else if (push) {
+    stack::pop_frame();
+  } else {
+    stack::pop_frame_to_result();
   }
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
   return pos;
 }
 
@@ -2348,11 +2370,11 @@ template <bool PLANNED>
   return call_plain_function_as<false>(slot, known, code, cb, pos, end, push, word, nullptr,
                                        nullptr);
 }
-[[gnu::noinline]] uint32_t call_planned_function(const Cell* slot, const CalleeCacheEntry& known,
-                                                 const Node& code, uint32_t pos, uint32_t end,
-                                                 bool push, const Cell* word, plan::Plan* p,
-                                                 const plan::Expr* e) {
-  return call_plain_function_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
+// As call_conditional_planned.
+[[gnu::noinline]] uint32_t call_planned_function(const Cell* slot, const Node& code, uint32_t end,
+                                                 bool push, plan::Plan* p, const plan::Expr* e) {
+  return call_plain_function_as<true>(slot, callee_slot(slot->w3), code, nullptr, e->pos + 1, end,
+                                      push, &e->cell, p, e);
 }
 
 // A call through a word of a function, native or action whose arguments are all plain
@@ -2454,7 +2476,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
     if (known.extras != slot->w3 || known.epoch != epoch() ||
         known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION) [[unlikely]]
       return generic_expr(code, r.pos, end, true, true);
-    return call_planned_function(slot, known, code, r.pos + 1, end, true, &r.cell, p, &r);
+    return call_planned_function(slot, code, end, true, p, &r);
   }
   return run_expr(p, r, code, end, true, true);
 }
@@ -2574,7 +2596,7 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
       if (e.head == H_CALL) {
         if (known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION)
           return generic_expr(code, e.pos, end, no_infix, push);
-        at = call_planned_function(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+        at = call_planned_function(slot, code, end, push, p, &e);
       } else if (e.head == H_BUILTIN) {
         if (known.plain_kind != e.conditional)  // the kind it was planned with
           return generic_expr(code, e.pos, end, no_infix, push);
@@ -2586,7 +2608,7 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
       } else {
         if (known.conditional != e.conditional)
           return generic_expr(code, e.pos, end, no_infix, push);
-        at = call_conditional_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+        at = call_conditional_planned(slot, code, end, push, p, &e);
       }
       goto after_head;
     }
@@ -2615,7 +2637,7 @@ after_head:
   if (e.head == H_CALL) {
     if (known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION) [[unlikely]]
       return generic_expr(code, e.pos, end, false, push);
-    return call_planned_function(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+    return call_planned_function(slot, code, end, push, p, &e);
   }
   if (e.head == H_BUILTIN) {
     if (known.plain_kind != e.conditional) [[unlikely]]  // the kind it was planned with
@@ -2624,7 +2646,7 @@ after_head:
   }
   if (known.conditional != e.conditional) [[unlikely]]
     return generic_expr(code, e.pos, end, false, push);
-  return call_conditional_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+  return call_conditional_planned(slot, code, end, push, p, &e);
 }
 
 // Counts a plan's runs, so a plan replaced meanwhile is freed when its last run ends.
