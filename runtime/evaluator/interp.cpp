@@ -2270,8 +2270,11 @@ template <bool PLANNED>
   Node known_fctx = known.fctx;
   Cell* known_fctx_cell = known.fctx_cell;
   SeriesBuffer* body_buf = known.body_buf;
-  CalleeKeep keep(slot);
-  const Cell* callee = keep.cell;
+  // PLANNED: arguments the plan computes in place run no code, and nothing reads the callee
+  // once the body runs (the record keeps the context, the positions the body's blocks): its
+  // copy is kept only once an argument may run code.
+  LateKeep late;
+  const Cell* callee = PLANNED ? slot : late.hold(slot);
   stack::Frame* f = stack::detail::push_record(
       word, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
   Node fctx = callee->w1;
@@ -2283,16 +2286,17 @@ template <bool PLANNED>
   bool ran = false;  // PLANNED: code may have run since the plan was last found good
   if constexpr (PLANNED) {
     for (int32_t k = 0; k < plain; ++k) {
-      if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+      if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, k, f);
       const plan::Expr& a = p->X[e->args + uint32_t(k)];
       if (!ran && pos == a.pos && a.simple && plan::run_simple_quick(p, a, true)) {
         pos = a.next;
       } else {
+        if (!ran) callee = late.hold(slot);  // nothing ran yet: slot still holds it
         pos = plan::run_arg(p, a, code, pos, end, !ran);
         ran = true;
       }
       if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
-        raise_plain_bad_type(callee, k, f);
+        raise_kept_bad_type(callee, k, f);
     }
   } else {
     for (int32_t k = 0; k < plain; ++k)
@@ -2508,8 +2512,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
     int32_t none[1] = {-1};
     run_builtin(ct, id, none);
   }
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
+  pop_own_record(push);
   return pos;
 }
 
@@ -2774,8 +2777,7 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
     int32_t none[1] = {-1};
     run_builtin(ct, id, none);
   }
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
+  pop_own_record(push);
   return r.head_next;
 }
 
