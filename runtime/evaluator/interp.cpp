@@ -2263,13 +2263,18 @@ template <bool PLANNED>
     const plan::Expr* e) {
   uint64_t moves = epoch();
   uint64_t cb_moves = moves;  // cb is good for this count of moves
-  int32_t plain = known.plain, locals = known.locals;
-  Cell* extras_cells = known.extras_cells;  // good while nothing moves
+  int32_t plain = known.plain, locals = 0;
+  Cell* extras_cells = nullptr;  // good while nothing moves
+  SeriesBuffer* body_buf = nullptr;
+  if (!PLANNED) {  // PLANNED: read after the arguments
+    locals = known.locals;
+    extras_cells = known.extras_cells;
+    body_buf = known.body_buf;
+  }
   uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in BuiltinFrame
   std::memcpy(types, known.types, sizeof types);
   Node known_fctx = known.fctx;
   Cell* known_fctx_cell = known.fctx_cell;
-  SeriesBuffer* body_buf = known.body_buf;
   // PLANNED: arguments the plan computes in place run no code, and nothing reads the callee
   // once the body runs (the record keeps the context, the positions the body's blocks): its
   // copy is kept only once an argument may run code.
@@ -2302,9 +2307,16 @@ template <bool PLANNED>
     for (int32_t k = 0; k < plain; ++k)
       pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
   }
+  if (PLANNED) {
+    // The entry as it was while nothing ran; else looked up again (the callee is kept then).
+    const CalleeCacheEntry& now = ran ? plain_entry(callee) : known;
+    locals = now.locals;
+    extras_cells = now.extras_cells;
+    body_buf = now.body_buf;
+  }
   if (locals > 0) function::push_defaults(locals);
   // An interpreted body, as call_value runs it.
-  if (epoch() != moves) {
+  if (!PLANNED && epoch() != moves) {
     const CalleeCacheEntry& now = plain_entry(callee);
     extras_cells = now.extras_cells;
     body_buf = now.body_buf;
