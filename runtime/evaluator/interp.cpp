@@ -26,6 +26,7 @@
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/path_set.h"
+#include "runtime/evaluator/predicates.h"
 #include "runtime/evaluator/trace.h"
 #include "runtime/gc.h"
 #include "runtime/hash_mem.h"
@@ -1778,6 +1779,10 @@ struct Expr {
   Cell branches[2];      // H_COND: the branch cells
   uint32_t ops, nops;
   int32_t pick;  // H_PICK: the index (the local's word is the cell)
+  // H_BUILTIN: a datatype predicate (`block? x`) of one simple argument: its C++ function
+  // and the datatype it tests for (0 otherwise).
+  uint32_t tested_type;
+  routine::Fn test_fn;
 };
 
 struct Block {
@@ -2156,6 +2161,35 @@ template <bool PLANNED>
   return call_plain_builtin_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
 }
 
+[[gnu::always_inline]] inline bool routine_blocks_same_q(const CalleeCacheEntry& e);
+
+// A datatype predicate of one simple argument (`block? t`, e->tested_type set), answered
+// without its call while the routine's entry says what it said when the plan was made (the
+// same function and result, no argument check to make) and the records the call pushes have
+// room (a full stack raises in the call): the call's answer, the argument pushed and turned
+// into it. Otherwise, or when the argument is not computed in place, the call itself.
+[[gnu::noinline]] uint32_t call_type_test(const Cell* slot, const CalleeCacheEntry& known,
+                                          const Node& code, uint32_t pos, uint32_t end,
+                                          bool push, const Cell* word, plan::Plan* p,
+                                          const plan::Expr* e) {
+  if (known.routine_fn == e->test_fn && known.routine_spec == slot->w2 &&
+      known.routine_result == T_LOGIC && S.frames_top < S.frames_limit &&
+      g_saved_depth < SAVED_POSITIONS &&
+      ((slot->header & routine::FLAG) || (known.routine_any && routine_blocks_same_q(known)))) {
+    const plan::Expr& a = p->X[e->args];
+    if (pos == a.pos && plan::run_simple(p, a, true)) {
+      Cell* v = S.top - 1;
+      uint32_t t = cell::type(v);
+      if (takes_type_q(known.types[0], t)) [[likely]] {
+        *v = Cell{T_LOGIC, t == e->tested_type ? 1u : 0u, 0, 0};
+        return a.next;
+      }
+      S.top = v;  // nothing consumed: the call checks it and reports
+    }
+  }
+  return call_planned_builtin(slot, known, code, pos, end, push, word, p, e);
+}
+
 // A builtin without refinements taking some arguments as written (foreach's 'word, repeat,
 // forall...): call_plain_builtin_rest's steps with those arguments taken as fetch_argument
 // takes them. known is its valid entry.
@@ -2221,18 +2255,49 @@ template <bool PLANNED>
   return pos;
 }
 
+// The value cell of the word an assignment e of a good plan p sets, as store_assignment's
+// look-up finds it: a local of the running frame (its context no object's, whose words may
+// have a change handler) or a global's; null when there is none now.
+[[gnu::always_inline]] inline Cell* planned_set_slot(plan::Plan* p, const plan::Expr* e) {
+  if (e->cell.w1 == context::global) return p->G[e->global].slot;
+  const Cell* x = p->fctx_cell;
+  if (((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) == context::KIND_OBJECT)
+    return nullptr;
+  return const_cast<Cell*>(plan::local_slot(p, e->cell.w3));
+}
+
 // set_word_step with the value the plan p's expression e's argument.
 [[gnu::noinline]] uint32_t set_word_planned(plan::Plan* p, const plan::Expr* e,
                                             const Node& code, uint32_t end, bool no_infix,
                                             bool push) {
   Cell v = e->cell;
   uint32_t start_top = uint32_t(S.top - S.args_begin);
-  stack::push_interp_native_frame(&v);
-  push_cell(&v);
   uint32_t pos = e->pos + 1;
-  if (pos >= end) error::raise(err::script::need_value, base());
-  pos = plan::run_arg(p, p->X[e->args], code, pos, end, true);
-  store_assignment(base(), push);
+  const plan::Expr& a = p->X[e->args];
+  Cell* slot;
+  if (a.simple && pos < end && S.frames_top < S.frames_limit && S.top + 2 < S.args_limit &&
+      (slot = planned_set_slot(p, e)) && plan::run_simple(p, a, true)) {
+    // Nothing runs for the value (never unset): the frame the assignment opens for what
+    // does is not needed, nor the look-up. The value stays as the result (the top cell is
+    // the frame's base when it is not pushed).
+    *slot = S.top[-1];
+    pos = a.next;
+  } else {
+    stack::push_interp_native_frame(&v);
+    push_cell(&v);
+    if (pos >= end) error::raise(err::script::need_value, base());
+    pos = plan::run_arg(p, a, code, pos, end, true);
+    Cell* b = base();
+    if (cell::type(b + 1) != T_UNSET && plan::ok(p) && (slot = planned_set_slot(p, e))) {
+      *slot = b[1];
+      *b = b[1];
+      S.top = b + 1;
+      if (push) stack::pop_frame();
+      else stack::pop_frame_to_result();
+    } else {
+      store_assignment(b, push);
+    }
+  }
   if (no_infix) return pos;
   // The word after it, planned: asked whether it holds an operator now.
   if (e->follow != plan::F_NONE && pos == e->next && plan::ok(p) && plan::follow_ok(p, *e))
@@ -2615,7 +2680,9 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
       } else if (e.head == H_BUILTIN) {
         if (known.plain_kind != e.conditional)  // the kind it was planned with
           return generic_expr(code, e.pos, end, no_infix, push);
-        at = call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+        at = e.tested_type
+                 ? call_type_test(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e)
+                 : call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
       } else if (e.head == H_QUOTED) {
         if (known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN_QUOTED)
           return generic_expr(code, e.pos, end, no_infix, push);
@@ -2657,6 +2724,7 @@ after_head:
   if (e.head == H_BUILTIN) {
     if (known.plain_kind != e.conditional) [[unlikely]]  // the kind it was planned with
       return generic_expr(code, e.pos, end, false, push);
+    if (e.tested_type) return call_type_test(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
     return call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
   }
   if (known.conditional != e.conditional) [[unlikely]]
@@ -3027,7 +3095,15 @@ struct Builder {
                    known->plain_kind == CalleeCacheEntry::PLAIN_ROUTINE) {
           e.head = H_BUILTIN;
           e.conditional = known->plain_kind;  // checked again at run time
+          routine::Fn fn = known->plain_kind == CalleeCacheEntry::PLAIN_ROUTINE &&
+                                   known->plain == 1 && known->routine_result == T_LOGIC
+                               ? known->routine_fn
+                               : nullptr;
           if (!args(node, at, count, uint32_t(known->plain), e)) return -1;
+          if (fn && p->exprs[e.args].simple) {
+            e.tested_type = predicates::datatype_tested(fn);
+            if (e.tested_type) e.test_fn = fn;
+          }
         } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_QUOTED) {
           e.head = H_QUOTED;
           bool each = cell::type(slot) == T_NATIVE &&
@@ -3050,6 +3126,7 @@ struct Builder {
       uint32_t at = pos + 1;
       if (!args(node, at, count, 1, e)) return -1;
       e.head = H_SET;
+      if (v.w1 == context::global) e.global = global_index(&v);
       e.head_next = e.next = at;
       follows(node, at, count, e);
       p->exprs.push_back(e);
