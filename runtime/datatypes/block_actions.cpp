@@ -12,6 +12,7 @@
 #include "runtime/datatypes/block_compare.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/block_util.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/evaluator/transcode.h"
@@ -238,10 +239,53 @@ Found find_position(Cell* series, const Cell* value_in, const FindSpec& o) {
   int64_t end = limited ? limit + 1 : n;  // forwards, exclusive
   int64_t seq_end = back ? n : end;
 
+  auto found = [&](int64_t pos) -> Found {
+    int64_t r = pos;
+    if (o.tail) {
+      if (kind == Kind::SEQUENCE) r = pos + c;
+      else r = back ? pos + 1 : pos + step;
+    }
+    return {int32_t(pos), int32_t(r > n ? n : r)};
+  };
+
   // The cells' address is read again only after something may have moved them (a compare
   // slot may allocate).
   uint64_t moves = memory::state().moves;
   const Cell* at = cells(series);
+
+  // One integer or string under equal or strict-equal: integer and string cells are
+  // answered here as their compare slots answer (under these ops neither is equal to a
+  // value of another type); other cells ask their slot.
+  if (kind == Kind::ONE && (op == 2 || op == 12) && (vt == T_INTEGER || vt == T_STRING) &&
+      datatype::slot<datatype::action::COMPARE>(T_INTEGER) == &integer::compare &&
+      datatype::slot<datatype::action::COMPARE>(T_STRING) == &string::compare) {
+    bool folding = op == 12;
+    string::TextKey key{};
+    if (vt == T_STRING) key = string::text_key(&v);
+    int64_t delta = back ? -step : step;
+    int64_t count = back ? start / step + 1 : start < end ? (end - start + step - 1) / step : 0;
+    if (o.match && count > 1) count = 1;
+    for (int64_t pos = start; count > 0; --count, pos += delta) {
+      const Cell* x = at + pos;
+      uint32_t xt = cell::type(x);
+      bool hit;
+      if (xt == T_INTEGER) {
+        hit = vt == T_INTEGER && x->w2 == v.w2;
+      } else if (xt == T_STRING) {
+        hit = vt == T_STRING && string::equal_to_key(x, key, folding);
+      } else {
+        hit = compare_slot(x, &v, op) == 0;
+        if (memory::state().moves != moves) [[unlikely]] {
+          moves = memory::state().moves;
+          at = cells(series);
+          if (vt == T_STRING) key = string::text_key(&v);
+        }
+      }
+      if (hit) return found(pos);
+    }
+    return none;
+  }
+
   for (int64_t pos = start; back ? pos >= 0 : pos < end; pos += back ? -step : step) {
     if (memory::state().moves != moves) [[unlikely]] {
       moves = memory::state().moves;
@@ -260,14 +304,7 @@ Found find_position(Cell* series, const Cell* value_in, const FindSpec& o) {
         break;
       }
     }
-    if (hit) {
-      int64_t r = pos;
-      if (o.tail) {
-        if (kind == Kind::SEQUENCE) r = pos + c;
-        else r = back ? pos + 1 : pos + step;
-      }
-      return {int32_t(pos), int32_t(r > n ? n : r)};
-    }
+    if (hit) return found(pos);
     if (o.match) break;
   }
   return none;

@@ -124,6 +124,39 @@ void install_type();
 int32_t compare_strings(const Cell* a, const Cell* b, int32_t op, bool prefix);
 // The compare slot: -2 across types, except equal/not-equal against another any-string.
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
+// A text searched for in many cells (find and select over a block): its characters read
+// once, valid until the next allocation.
+struct TextKey {
+  const uint8_t* p;
+  uint32_t unit;
+  int32_t count;
+};
+TextKey text_key(const Cell* s);
+// compare_strings(a, <the key's cell>, op, false) == 0 for op 2 (folding false) or 12
+// (folding true). Texts of another length say no here; the rest is out of line.
+bool equal_to_key_chars(const Cell* a, const TextKey& key, bool folding);
+inline bool equal_to_key(const Cell* a, const TextKey& key, bool folding) {
+  SeriesBuffer* b = memory::node_buffer(a->w2);
+  uint32_t bytes = memory::used_bytes(b);
+  uint32_t h = a->w1;
+  if (memory::unit(b) != 1 || key.unit != 1 || h > bytes)
+    return equal_to_key_chars(a, key, folding);
+  int32_t n = int32_t(bytes - h);
+  if (n != key.count) return false;
+  const uint8_t* p = memory::head(b) + h;
+  int32_t i = 0;
+  while (i < n && p[i] == key.p[i]) ++i;
+  if (i == n) return true;
+  if (!folding) return false;  // units of one width: another unit, another character
+  for (; i < n; ++i) {
+    uint32_t c = p[i], d = key.p[i];
+    if (c == d) continue;
+    if ((c | d) >= 0x80) return equal_to_key_chars(a, key, folding);
+    uint32_t l = c | 0x20;  // ASCII letters fold to one another, nothing else does
+    if ((c ^ d) != 0x20 || l < 'a' || l > 'z') return false;
+  }
+  return true;
+}
 // Whether the input, from its head, starts with the value (parse matching).
 bool match_value(Cell* input, const Cell* value, int32_t op);
 bool tag_brackets_at(Cell* input, const Cell* tag);

@@ -226,6 +226,48 @@ int32_t compare_strings(const Cell* a, const Cell* b, int32_t op, bool prefix) {
   return m > n ? 1 : m < n ? -1 : 0;
 }
 
+TextKey text_key(const Cell* s) {
+  Chars c = chars_of(s);
+  return {c.p, c.unit, c.count};
+}
+
+bool equal_to_key_chars(const Cell* a, const TextKey& key, bool folding) {
+  Chars x = chars_of(a);
+  if (x.count != key.count) return false;
+  int32_t i = 0;
+  if (x.unit == key.unit) {
+    // Equal units are equal characters; folding decides from the first unequal one on.
+    if (x.unit == 1) {
+      while (i < x.count && x.p[i] == key.p[i]) ++i;
+      if (i == x.count) return true;
+      if (!folding) return false;  // units of one width: another unit, another character
+      for (; i < x.count; ++i) {
+        int32_t c = x.p[i], d = key.p[i];
+        if (c != d && fold(c) != fold(d)) return false;
+      }
+      return true;
+    } else {
+      size_t bytes = size_t(x.count) * x.unit;
+      if (std::memcmp(x.p, key.p, bytes) == 0) return true;
+      while (unicode::load_unit(x.p + size_t(i) * x.unit, x.unit) ==
+             unicode::load_unit(key.p + size_t(i) * x.unit, x.unit))
+        ++i;
+    }
+    if (i == x.count) return true;
+  }
+  Chars y{key.p, key.unit, key.count};
+  for (; i < x.count; ++i) {
+    int32_t c = x.at(i);
+    int32_t d = y.at(i);
+    if (folding) {
+      c = fold(c);
+      d = fold(d);
+    }
+    if (c != d) return false;
+  }
+  return true;
+}
+
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
   uint32_t ta = cell::type(a);
   uint32_t tb = cell::type(b);
