@@ -1617,6 +1617,17 @@ struct CalleeKeep {
   CalleeKeep& operator=(const CalleeKeep&) = delete;
 };
 
+// Pops the record the caller pushed, on top, whose context (if any) it put back itself: as
+// stack::pop_frame (push) or pop_frame_to_result, without their checks.
+[[gnu::always_inline]] inline void pop_own_record(bool push) {
+  stack::State& s = stack::state();
+  Cell* old_base = s.base;
+  stack::Frame* f = --s.frames_top;
+  s.base = s.args_begin + f->caller_base;
+  s.top = old_base + 1;
+  if (!push && s.base != old_base) *s.base = *old_base;
+}
+
 // The callee's copy kept in the saved cells only once code may run: until then the slot the
 // caller checked still holds it. The depth is put back on every exit.
 struct LateKeep {
@@ -2074,8 +2085,7 @@ template <bool PLANNED>
     cell::set_none(frame_base);
   }
   S.top = frame_base + 1;
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
+  pop_own_record(push);
   return pos;
 }
 
@@ -2084,11 +2094,13 @@ template <bool PLANNED>
                                             uint32_t end, bool push, const Cell* word) {
   return call_conditional_as<false>(slot, known, code, cb, pos, end, push, word, nullptr, nullptr);
 }
-[[gnu::noinline]] uint32_t call_conditional_planned(const Cell* slot, const CalleeCacheEntry& known,
-                                                    const Node& code, uint32_t pos, uint32_t end,
-                                                    bool push, const Cell* word, plan::Plan* p,
+// The plan's expression e, slot the value its word holds, its callee entry valid. Six
+// arguments, all in registers; the rest is read from e.
+[[gnu::noinline]] uint32_t call_conditional_planned(const Cell* slot, const Node& code,
+                                                    uint32_t end, bool push, plan::Plan* p,
                                                     const plan::Expr* e) {
-  return call_conditional_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
+  return call_conditional_as<true>(slot, callee_slot(slot->w3), code, nullptr, e->pos + 1, end,
+                                   push, &e->cell, p, e);
 }
 
 // The builtin (native or action) side of call_plain but the conditionals; known is its
@@ -2353,15 +2365,23 @@ template <bool PLANNED>
     const plan::Expr* e) {
   uint64_t moves = epoch();
   uint64_t cb_moves = moves;  // cb is good for this count of moves
-  int32_t plain = known.plain, locals = known.locals;
-  Cell* extras_cells = known.extras_cells;  // good while nothing moves
+  int32_t plain = known.plain, locals = 0;
+  Cell* extras_cells = nullptr;  // good while nothing moves
+  SeriesBuffer* body_buf = nullptr;
+  if (!PLANNED) {  // PLANNED: read after the arguments
+    locals = known.locals;
+    extras_cells = known.extras_cells;
+    body_buf = known.body_buf;
+  }
   uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in BuiltinFrame
   std::memcpy(types, known.types, sizeof types);
   Node known_fctx = known.fctx;
   Cell* known_fctx_cell = known.fctx_cell;
-  SeriesBuffer* body_buf = known.body_buf;
-  CalleeKeep keep(slot);
-  const Cell* callee = keep.cell;
+  // PLANNED: arguments the plan computes in place run no code, and nothing reads the callee
+  // once the body runs (the record keeps the context, the positions the body's blocks): its
+  // copy is kept only once an argument may run code.
+  LateKeep late;
+  const Cell* callee = PLANNED ? slot : late.hold(slot);
   stack::Frame* f = stack::detail::push_record(
       word, (stack::kind::FUNCTION << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
   Node fctx = callee->w1;
@@ -2373,24 +2393,32 @@ template <bool PLANNED>
   bool ran = false;  // PLANNED: code may have run since the plan was last found good
   if constexpr (PLANNED) {
     for (int32_t k = 0; k < plain; ++k) {
-      if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
+      if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, k, f);
       const plan::Expr& a = p->X[e->args + uint32_t(k)];
       if (!ran && pos == a.pos && a.simple && plan::run_simple_quick(p, a, true)) {
         pos = a.next;
       } else {
+        if (!ran) callee = late.hold(slot);  // nothing ran yet: slot still holds it
         pos = plan::run_arg(p, a, code, pos, end, !ran);
         ran = true;
       }
       if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
-        raise_plain_bad_type(callee, k, f);
+        raise_kept_bad_type(callee, k, f);
     }
   } else {
     for (int32_t k = 0; k < plain; ++k)
       pos = fetch_plain(callee, k, types[k], code, cb, cb_moves, pos, end, f);
   }
+  if (PLANNED) {
+    // The entry as it was while nothing ran; else looked up again (the callee is kept then).
+    const CalleeCacheEntry& now = ran ? plain_entry(callee) : known;
+    locals = now.locals;
+    extras_cells = now.extras_cells;
+    body_buf = now.body_buf;
+  }
   if (locals > 0) function::push_defaults(locals);
   // An interpreted body, as call_value runs it.
-  if (epoch() != moves) {
+  if (!PLANNED && epoch() != moves) {
     const CalleeCacheEntry& now = plain_entry(callee);
     extras_cells = now.extras_cells;
     body_buf = now.body_buf;
@@ -2405,27 +2433,35 @@ template <bool PLANNED>
   } else {
     f->header |= stack::fflag::BODY | stack::fflag::INLINE_BODY;
     try {
-      uint32_t count = cell_units(body_buf);
-      plan::Plan* bp = nullptr;
-      bool same = false;
-      if (body.w1 == 0 && count >= 2) {
-        // A call planned in a body of the same plan (a recursion) needs no look-up, and
-        // no count of its runs: the caller's run holds it.
-        if (PLANNED && body.w2 == p->body && fctx_now(f) == p->fctx) {
-          bp = p;
-          same = true;
-        } else {
-          bp = plan::find(body.w2, fctx_now(f));
-        }
-      }
-      // Nothing ran since the caller's plan was found good: it still is.
-      if (bp && bp->B[0].n > 0 && bp->B[0].count == count &&
-          ((PLANNED && same && !ran) || plan::ok(bp))) {
-        if constexpr (PLANNED) plan::run_planned_body_inline(bp, &body, same);
-        else plan::run_planned_body(bp, &body);
+      // The caller's plan runs its own body again (a recursion) and nothing ran since it was
+      // found good: it holds as it is, its blocks as it read them, and the caller's run
+      // keeps it.
+      if (PLANNED && !ran && body.w1 == 0 && body.w2 == p->body && fctx_now(f) == p->fctx &&
+          p->B[0].n > 0) [[likely]] {
+        plan::run_planned_body_inline(p, &body, true);
       } else {
-        if constexpr (PLANNED) eval_body_out(&body, body_buf);
-        else eval_body_in(&body, body_buf);
+        uint32_t count = cell_units(body_buf);
+        plan::Plan* bp = nullptr;
+        bool same = false;
+        if (body.w1 == 0 && count >= 2) {
+          // A call planned in a body of the same plan (a recursion) needs no look-up, and
+          // no count of its runs: the caller's run holds it.
+          if (PLANNED && body.w2 == p->body && fctx_now(f) == p->fctx) {
+            bp = p;
+            same = true;
+          } else {
+            bp = plan::find(body.w2, fctx_now(f));
+          }
+        }
+        // Nothing ran since the caller's plan was found good: it still is.
+        if (bp && bp->B[0].n > 0 && bp->B[0].count == count &&
+            ((PLANNED && same && !ran) || plan::ok(bp))) {
+          if constexpr (PLANNED) plan::run_planned_body_inline(bp, &body, same);
+          else plan::run_planned_body(bp, &body);
+        } else {
+          if constexpr (PLANNED) eval_body_out(&body, body_buf);
+          else eval_body_in(&body, body_buf);
+        }
       }
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
@@ -2434,13 +2470,15 @@ template <bool PLANNED>
     }
     f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
   }
-  if (fx_epoch == epoch()) {
+  if (fx_epoch == epoch()) [[likely]] {
     // The context cell is where it was: restored here, so the pop needs no look-up.
     fx->w2 = f->saved_values;
-    f->function_context = 0;
+    pop_own_record(push);
+  } else if (push) {
+    stack::pop_frame();
+  } else {
+    stack::pop_frame_to_result();
   }
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
   return pos;
 }
 
@@ -2450,11 +2488,11 @@ template <bool PLANNED>
   return call_plain_function_as<false>(slot, known, code, cb, pos, end, push, word, nullptr,
                                        nullptr);
 }
-[[gnu::noinline]] uint32_t call_planned_function(const Cell* slot, const CalleeCacheEntry& known,
-                                                 const Node& code, uint32_t pos, uint32_t end,
-                                                 bool push, const Cell* word, plan::Plan* p,
-                                                 const plan::Expr* e) {
-  return call_plain_function_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
+// As call_conditional_planned.
+[[gnu::noinline]] uint32_t call_planned_function(const Cell* slot, const Node& code, uint32_t end,
+                                                 bool push, plan::Plan* p, const plan::Expr* e) {
+  return call_plain_function_as<true>(slot, callee_slot(slot->w3), code, nullptr, e->pos + 1, end,
+                                      push, &e->cell, p, e);
 }
 
 // A call through a word of a function, native or action whose arguments are all plain
@@ -2556,7 +2594,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
     if (known.extras != slot->w3 || known.epoch != epoch() ||
         known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION) [[unlikely]]
       return generic_expr(code, r.pos, end, true, true);
-    return call_planned_function(slot, known, code, r.pos + 1, end, true, &r.cell, p, &r);
+    return call_planned_function(slot, code, end, true, p, &r);
   }
   return run_expr(p, r, code, end, true, true);
 }
@@ -2588,8 +2626,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
     int32_t none[1] = {-1};
     run_builtin(ct, id, none);
   }
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
+  pop_own_record(push);
   return pos;
 }
 
@@ -2676,7 +2713,7 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
       if (e.head == H_CALL) {
         if (known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION)
           return generic_expr(code, e.pos, end, no_infix, push);
-        at = call_planned_function(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+        at = call_planned_function(slot, code, end, push, p, &e);
       } else if (e.head == H_BUILTIN) {
         if (known.plain_kind != e.conditional)  // the kind it was planned with
           return generic_expr(code, e.pos, end, no_infix, push);
@@ -2690,7 +2727,7 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
       } else {
         if (known.conditional != e.conditional)
           return generic_expr(code, e.pos, end, no_infix, push);
-        at = call_conditional_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+        at = call_conditional_planned(slot, code, end, push, p, &e);
       }
       goto after_head;
     }
@@ -2719,7 +2756,7 @@ after_head:
   if (e.head == H_CALL) {
     if (known.plain_kind != CalleeCacheEntry::PLAIN_FUNCTION) [[unlikely]]
       return generic_expr(code, e.pos, end, false, push);
-    return call_planned_function(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+    return call_planned_function(slot, code, end, push, p, &e);
   }
   if (e.head == H_BUILTIN) {
     if (known.plain_kind != e.conditional) [[unlikely]]  // the kind it was planned with
@@ -2729,7 +2766,7 @@ after_head:
   }
   if (known.conditional != e.conditional) [[unlikely]]
     return generic_expr(code, e.pos, end, false, push);
-  return call_conditional_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+  return call_conditional_planned(slot, code, end, push, p, &e);
 }
 
 // Counts a plan's runs, so a plan replaced meanwhile is freed when its last run ends.
@@ -2857,8 +2894,7 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
     int32_t none[1] = {-1};
     run_builtin(ct, id, none);
   }
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
+  pop_own_record(push);
   return r.head_next;
 }
 
