@@ -27,6 +27,7 @@
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/natives_control.h"
 #include "runtime/evaluator/path_set.h"
+#include "runtime/evaluator/predicates.h"
 #include "runtime/evaluator/trace.h"
 #include "runtime/gc.h"
 #include "runtime/hash_mem.h"
@@ -1616,6 +1617,31 @@ struct CalleeKeep {
   CalleeKeep& operator=(const CalleeKeep&) = delete;
 };
 
+// The callee's copy kept in the saved cells only once code may run: until then the slot the
+// caller checked still holds it. The depth is put back on every exit.
+struct LateKeep {
+  uint32_t depth = g_saved_depth;
+  const Cell* hold(const Cell* value) {  // nothing was kept since the opening
+    if (depth >= SAVED_POSITIONS) [[unlikely]] stack::raise_overflow();
+    Cell* cell = &g_saved_positions[depth];
+    *cell = *value;
+    g_saved_depth = depth + 1;
+    return cell;
+  }
+  ~LateKeep() { g_saved_depth = depth; }
+};
+// The reports read the callee after allocating: it is kept first.
+[[noreturn, gnu::cold, gnu::noinline]] void raise_kept_no_arg(const Cell* callee, int32_t k,
+                                                              const stack::Frame* f) {
+  CalleeKeep keep(callee);
+  raise_plain_no_arg(keep.cell, k, f);
+}
+[[noreturn, gnu::cold, gnu::noinline]] void raise_kept_bad_type(const Cell* callee, int32_t k,
+                                                                const stack::Frame* f) {
+  CalleeKeep keep(callee);
+  raise_plain_bad_type(keep.cell, k, f);
+}
+
 // The opening of a builtin's frame, shared by call_plain_builtin and call_conditional: the
 // types each argument takes, read now (nested calls can take the entry's slot; the argument
 // cache they come from never changes), the callee's copy kept in the saved cells (the guard
@@ -1743,6 +1769,10 @@ struct Expr {
   Cell branches[2];      // H_COND: the branch cells
   uint32_t ops, nops;
   int32_t pick;  // H_PICK: the index (the local's word is the cell)
+  // H_BUILTIN: a datatype predicate (`block? x`) of one simple argument: its C++ function
+  // and the datatype it tests for (0 otherwise).
+  uint32_t tested_type;
+  routine::Fn test_fn;
 };
 
 struct Block {
@@ -1815,17 +1845,31 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   const Cell* w = e.follow == F_LOCAL ? local_slot(p, e.follow_at) : p->G[e.follow_at].slot;
   return w && cell::type(w) != T_OP;
 }
+[[gnu::noinline]] bool run_simple_pick(Plan* p, const Expr& e, bool push);
 // A simple expression e (`n < 2`, `n - 1`) pushed when its operator computes it in place,
-// as run_expr would; false (nothing consumed) otherwise.
-[[gnu::always_inline]] inline bool run_simple(Plan* p, const Expr& e, bool push) {
+// as run_expr would; false (nothing consumed) otherwise. QUICK (the calls' paths): a pick
+// (H_PICK, R_PICK) is sent to run_simple_pick, its steps and registers out of line.
+template <bool QUICK>
+[[gnu::always_inline]] inline bool run_simple_as(Plan* p, const Expr& e, bool push) {
   Cell* left = S.top;
   if (left + 1 >= S.args_limit || !(push || left == S.base)) return false;
   Cell picked, right;
-  const Cell* v = e.head == H_LOCAL    ? local_slot(p, e.cell.w3)
-                  : e.head == H_GLOBAL ? p->G[e.global].slot
-                  : e.head == H_PICK   ? local_pick(p, e.cell.w3, e.pick, &picked)
-                                       : &e.cell;
-  if (!v || !k_plain_value[cell::type(v)]) return false;
+  const Cell* v;
+  if (QUICK) {
+    v = e.head == H_LOCAL    ? local_slot(p, e.cell.w3)
+        : e.head == H_GLOBAL ? p->G[e.global].slot
+        : e.head == H_PICK   ? nullptr
+                             : &e.cell;
+  } else {
+    v = e.head == H_LOCAL    ? local_slot(p, e.cell.w3)
+        : e.head == H_GLOBAL ? p->G[e.global].slot
+        : e.head == H_PICK   ? local_pick(p, e.cell.w3, e.pick, &picked)
+                             : &e.cell;
+  }
+  if (!v || !k_plain_value[cell::type(v)]) {
+    if (QUICK && e.head == H_PICK) [[unlikely]] return run_simple_pick(p, e, push);
+    return false;
+  }
   if (e.follow != F_NONE && !follow_ok(p, e)) return false;
   if (e.nops == 0) {
     *left = *v;
@@ -1835,9 +1879,15 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   const Op& o = p->O[e.ops];
   const Cell* op = p->G[o.global].slot;
   if (!op || !same_cell(op, &o.expect)) return false;
-  const Cell* rv = o.right == R_LITERAL ? &o.right_cell
-                   : o.right == R_PICK  ? local_pick(p, o.right_cell.w3, o.pick, &right)
-                                        : local_slot(p, o.right_cell.w3);
+  const Cell* rv;
+  if (QUICK) {
+    if (o.right == R_PICK) [[unlikely]] return run_simple_pick(p, e, push);
+    rv = o.right == R_LITERAL ? &o.right_cell : local_slot(p, o.right_cell.w3);
+  } else {
+    rv = o.right == R_LITERAL ? &o.right_cell
+         : o.right == R_PICK  ? local_pick(p, o.right_cell.w3, o.pick, &right)
+                              : local_slot(p, o.right_cell.w3);
+  }
   if (!rv) return false;
   *left = *v;
   if (!takes_type_q(o.left_types, cell::type(left)) ||
@@ -1847,6 +1897,13 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
   if (!push) *S.base = *left;
   return true;
 }
+[[gnu::always_inline]] inline bool run_simple(Plan* p, const Expr& e, bool push) {
+  return run_simple_as<false>(p, e, push);
+}
+bool run_simple_pick(Plan* p, const Expr& e, bool push) { return run_simple_as<false>(p, e, push); }
+[[gnu::always_inline]] inline bool run_simple_quick(Plan* p, const Expr& e, bool push) {
+  return run_simple_as<true>(p, e, push);
+}
 uint32_t generic_expr(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push);
 uint32_t run_lone_call(Plan* p, const Expr& e, const Node& code, uint32_t end, bool push);
 uint32_t run_pair(Plan* p, const Expr& e, const Node& code, uint32_t end, bool push);
@@ -1855,7 +1912,7 @@ uint32_t run_pair(Plan* p, const Expr& e, const Node& code, uint32_t end, bool p
 [[gnu::always_inline]] inline uint32_t run_arg(Plan* p, const Expr& a, const Node& code,
                                                uint32_t pos, uint32_t end, bool first) {
   if (pos == a.pos && (first || ok(p))) [[likely]] {
-    if (a.simple && run_simple(p, a, true)) return a.next;
+    if (a.simple && run_simple_quick(p, a, true)) return a.next;
     if (a.lone_call) return run_lone_call(p, a, code, end, true);
     if (a.pair) return run_pair(p, a, code, end, true);
     return run_expr(p, a, code, end, false, true);
@@ -1920,25 +1977,34 @@ template <bool PLANNED>
   uint64_t cb_moves = epoch();  // cb is good for this count of moves
   int32_t plain = known.plain;  // 3 for either, 2 for if and unless
   uint8_t conditional = known.conditional;
-  BuiltinFrame open(slot, known, word);
-  const uint64_t* types = open.types;
-  const Cell* callee = open.keep.cell;
-  stack::Frame* f = open.f;
-  Cell* frame_base = open.frame_base;
+  uint64_t types[CalleeCacheEntry::PLAIN_TYPES];  // as in BuiltinFrame
+  std::memcpy(types, known.types, sizeof types);
+  // PLANNED: a condition the plan computes in place runs no code, and nothing reads the
+  // callee once a planned branch runs: its copy is kept only where code may run before.
+  const plan::Expr* a = PLANNED ? &p->X[e->args] : nullptr;
+  bool quick = PLANNED && pos == a->pos && a->simple;
+  LateKeep late;
+  const Cell* callee = quick ? slot : late.hold(slot);
+  stack::Frame* f = stack::detail::push_record_unchecked(
+      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  Cell* frame_base = S.base;
   const Cell* branches;  // the true branch, then either's false one
   bool planned_branches = false;
   if constexpr (PLANNED) {
-    if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, 0, f);
-    const plan::Expr& a = p->X[e->args];
-    if (pos == a.pos && a.simple && plan::run_simple(p, a, true)) {
-      pos = a.next;
+    if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, 0, f);
+    if (quick && plan::run_simple_quick(p, *a, true)) {
+      pos = a->next;
       planned_branches = true;  // nothing ran: the plan is as good as it was
+      if (!takes_type_q(types[0], cell::type(S.top - 1))) [[unlikely]]
+        raise_kept_bad_type(callee, 0, f);
+      if (e->branch_args) callee = late.hold(slot);  // they run code
     } else {
-      pos = plan::run_arg(p, a, code, pos, end, true);
-      planned_branches = pos == a.next && plan::fresh(p);
+      if (quick) callee = late.hold(slot);
+      pos = plan::run_arg(p, *a, code, pos, end, true);
+      planned_branches = pos == a->next && plan::fresh(p);
+      if (!takes_type_q(types[0], cell::type(S.top - 1))) [[unlikely]]
+        raise_plain_bad_type(callee, 0, f);
     }
-    if (!takes_type_q(types[0], cell::type(S.top - 1))) [[unlikely]]
-      raise_plain_bad_type(callee, 0, f);
     cb_moves = ~uint64_t(0);
   } else {
     pos = fetch_plain(callee, 0, types[0], code, cb, cb_moves, pos, end, f);
@@ -2084,6 +2150,35 @@ template <bool PLANNED>
   return call_plain_builtin_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
 }
 
+[[gnu::always_inline]] inline bool routine_blocks_same_q(const CalleeCacheEntry& e);
+
+// A datatype predicate of one simple argument (`block? t`, e->tested_type set), answered
+// without its call while the routine's entry says what it said when the plan was made (the
+// same function and result, no argument check to make) and the records the call pushes have
+// room (a full stack raises in the call): the call's answer, the argument pushed and turned
+// into it. Otherwise, or when the argument is not computed in place, the call itself.
+[[gnu::noinline]] uint32_t call_type_test(const Cell* slot, const CalleeCacheEntry& known,
+                                          const Node& code, uint32_t pos, uint32_t end,
+                                          bool push, const Cell* word, plan::Plan* p,
+                                          const plan::Expr* e) {
+  if (known.routine_fn == e->test_fn && known.routine_spec == slot->w2 &&
+      known.routine_result == T_LOGIC && S.frames_top < S.frames_limit &&
+      g_saved_depth < SAVED_POSITIONS &&
+      ((slot->header & routine::FLAG) || (known.routine_any && routine_blocks_same_q(known)))) {
+    const plan::Expr& a = p->X[e->args];
+    if (pos == a.pos && plan::run_simple(p, a, true)) {
+      Cell* v = S.top - 1;
+      uint32_t t = cell::type(v);
+      if (takes_type_q(known.types[0], t)) [[likely]] {
+        *v = Cell{T_LOGIC, t == e->tested_type ? 1u : 0u, 0, 0};
+        return a.next;
+      }
+      S.top = v;  // nothing consumed: the call checks it and reports
+    }
+  }
+  return call_planned_builtin(slot, known, code, pos, end, push, word, p, e);
+}
+
 // A builtin without refinements taking some arguments as written (foreach's 'word, repeat,
 // forall...): call_plain_builtin_rest's steps with those arguments taken as fetch_argument
 // takes them. known is its valid entry.
@@ -2149,18 +2244,49 @@ template <bool PLANNED>
   return pos;
 }
 
+// The value cell of the word an assignment e of a good plan p sets, as store_assignment's
+// look-up finds it: a local of the running frame (its context no object's, whose words may
+// have a change handler) or a global's; null when there is none now.
+[[gnu::always_inline]] inline Cell* planned_set_slot(plan::Plan* p, const plan::Expr* e) {
+  if (e->cell.w1 == context::global) return p->G[e->global].slot;
+  const Cell* x = p->fctx_cell;
+  if (((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) == context::KIND_OBJECT)
+    return nullptr;
+  return const_cast<Cell*>(plan::local_slot(p, e->cell.w3));
+}
+
 // set_word_step with the value the plan p's expression e's argument.
 [[gnu::noinline]] uint32_t set_word_planned(plan::Plan* p, const plan::Expr* e,
                                             const Node& code, uint32_t end, bool no_infix,
                                             bool push) {
   Cell v = e->cell;
   uint32_t start_top = uint32_t(S.top - S.args_begin);
-  stack::push_interp_native_frame(&v);
-  push_cell(&v);
   uint32_t pos = e->pos + 1;
-  if (pos >= end) error::raise(err::script::need_value, base());
-  pos = plan::run_arg(p, p->X[e->args], code, pos, end, true);
-  store_assignment(base(), push);
+  const plan::Expr& a = p->X[e->args];
+  Cell* slot;
+  if (a.simple && pos < end && S.frames_top < S.frames_limit && S.top + 2 < S.args_limit &&
+      (slot = planned_set_slot(p, e)) && plan::run_simple(p, a, true)) {
+    // Nothing runs for the value (never unset): the frame the assignment opens for what
+    // does is not needed, nor the look-up. The value stays as the result (the top cell is
+    // the frame's base when it is not pushed).
+    *slot = S.top[-1];
+    pos = a.next;
+  } else {
+    stack::push_interp_native_frame(&v);
+    push_cell(&v);
+    if (pos >= end) error::raise(err::script::need_value, base());
+    pos = plan::run_arg(p, a, code, pos, end, true);
+    Cell* b = base();
+    if (cell::type(b + 1) != T_UNSET && plan::ok(p) && (slot = planned_set_slot(p, e))) {
+      *slot = b[1];
+      *b = b[1];
+      S.top = b + 1;
+      if (push) stack::pop_frame();
+      else stack::pop_frame_to_result();
+    } else {
+      store_assignment(b, push);
+    }
+  }
   if (no_infix) return pos;
   // The word after it, planned: asked whether it holds an operator now.
   if (e->follow != plan::F_NONE && pos == e->next && plan::ok(p) && plan::follow_ok(p, *e))
@@ -2213,7 +2339,7 @@ template <bool PLANNED>
     for (int32_t k = 0; k < plain; ++k) {
       if (pos >= end) [[unlikely]] raise_plain_no_arg(callee, k, f);
       const plan::Expr& a = p->X[e->args + uint32_t(k)];
-      if (!ran && pos == a.pos && a.simple && plan::run_simple(p, a, true)) {
+      if (!ran && pos == a.pos && a.simple && plan::run_simple_quick(p, a, true)) {
         pos = a.next;
       } else {
         pos = plan::run_arg(p, a, code, pos, end, !ran);
@@ -2518,7 +2644,9 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
       } else if (e.head == H_BUILTIN) {
         if (known.plain_kind != e.conditional)  // the kind it was planned with
           return generic_expr(code, e.pos, end, no_infix, push);
-        at = call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
+        at = e.tested_type
+                 ? call_type_test(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e)
+                 : call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
       } else if (e.head == H_QUOTED) {
         if (known.plain_kind != CalleeCacheEntry::PLAIN_BUILTIN_QUOTED)
           return generic_expr(code, e.pos, end, no_infix, push);
@@ -2560,6 +2688,7 @@ after_head:
   if (e.head == H_BUILTIN) {
     if (known.plain_kind != e.conditional) [[unlikely]]  // the kind it was planned with
       return generic_expr(code, e.pos, end, false, push);
+    if (e.tested_type) return call_type_test(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
     return call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
   }
   if (known.conditional != e.conditional) [[unlikely]]
@@ -2599,7 +2728,7 @@ template <bool BODY>
   uint32_t i = 0;
   for (;;) {
     const Expr& e = p->X[p->T[b.first + i]];
-    if (e.simple && run_simple(p, e, push)) pos = e.next;
+    if (e.simple && run_simple_quick(p, e, push)) pos = e.next;
     else if (e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
     else if (e.pair) pos = run_pair(p, e, current_position.w2, end, push);
     else if (e.head == H_SET && (push || S.top == S.base))
@@ -2931,7 +3060,15 @@ struct Builder {
                    known->plain_kind == CalleeCacheEntry::PLAIN_ROUTINE) {
           e.head = H_BUILTIN;
           e.conditional = known->plain_kind;  // checked again at run time
+          routine::Fn fn = known->plain_kind == CalleeCacheEntry::PLAIN_ROUTINE &&
+                                   known->plain == 1 && known->routine_result == T_LOGIC
+                               ? known->routine_fn
+                               : nullptr;
           if (!args(node, at, count, uint32_t(known->plain), e)) return -1;
+          if (fn && p->exprs[e.args].simple) {
+            e.tested_type = predicates::datatype_tested(fn);
+            if (e.tested_type) e.test_fn = fn;
+          }
         } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_QUOTED) {
           e.head = H_QUOTED;
           bool each = cell::type(slot) == T_NATIVE &&
@@ -2954,6 +3091,7 @@ struct Builder {
       uint32_t at = pos + 1;
       if (!args(node, at, count, 1, e)) return -1;
       e.head = H_SET;
+      if (v.w1 == context::global) e.global = global_index(&v);
       e.head_next = e.next = at;
       follows(node, at, count, e);
       p->exprs.push_back(e);

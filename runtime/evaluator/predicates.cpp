@@ -93,7 +93,19 @@ void register_typesets(std::index_sequence<I...>) {
    ...);
 }
 
+template <size_t... I>
+constexpr std::array<routine::Fn, sizeof...(I)> type_fns(std::index_sequence<I...>) {
+  return {&is_type<I>...};
+}
+constexpr auto kTypeFns = type_fns(std::make_index_sequence<kTypeNames.size()>());
+
 }  // namespace
+
+uint32_t datatype_tested(void (*fn)()) {
+  for (size_t i = 0; i < kTypeFns.size(); ++i)
+    if (kTypeFns[i] == fn) return g_type_ids[i];
+  return 0;
+}
 
 void register_routines() {
   for (size_t i = 0; i < kTypeNames.size(); ++i) {
