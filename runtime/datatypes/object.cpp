@@ -876,6 +876,19 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
   return stack::push_copy(&got);
 }
 
+bool path_read(const Cell* obj, const Cell* key, Cell* out) {
+  Node ctx = obj->w1;
+  // eval_path's look-up: a plain find allocates nothing.
+  int32_t i = context::find_symbol(ctx, int32_t(key->w2), true);
+  if (i < 0 || i >= value_count(ctx)) return false;
+  const Cell* v = vals(ctx) + i;
+  uint32_t t = cell::type(v);
+  if (t == T_UNSET || t == T_NATIVE || t == T_ACTION || t == T_FUNCTION || t == T_ROUTINE)
+    return false;
+  *out = *v;
+  return true;
+}
+
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
   if (cell::type(b) != T_OBJECT) return -2;
   if (a->w1 == b->w1) return 0;

@@ -73,6 +73,10 @@ int32_t mold_fields(Cell* value, Cell* buffer, bool only, bool all, bool flat, C
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* container,
                 Cell* previous, int32_t step, bool absent_as_none, bool case_, bool last,
                 bool change_notice);
+// obj/word read by the evaluator's short path: the field's value into out, with nothing
+// allocated or raised; false (the general steps then run) for a word the object lacks, a
+// field without a value yet, unset, and a function (which the steps call).
+bool path_read(const Cell* obj, const Cell* key, Cell* out);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* select(Cell* value, Cell* key, Cell* part, bool only, bool case_, bool same, bool any,

@@ -13,6 +13,7 @@
 #include "runtime/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/typeset.h"
@@ -4382,7 +4383,16 @@ uint32_t eval_path(const Cell* path_in, const Node& code, uint32_t pos, uint32_t
             return pos;
           }
         } else if (!set && !get && cell::type(pc + 1) == T_WORD) {
-          if (t == T_NATIVE || t == T_ACTION) {
+          if (t == T_OBJECT) {
+            // obj/word read: the field straight from the object's values.
+            Cell value;
+            if (option == 0 && path_in->w1 + 2 == cell_units(pb) && fast_paths_on() &&
+                datatype::slot<datatype::action::EVAL_PATH>(T_OBJECT) == &object::eval_path &&
+                object::path_read(slot, pc + 1, &value)) {
+              deliver(&value, push, code, pos);
+              return pos;
+            }
+          } else if (t == T_NATIVE || t == T_ACTION) {
             uint32_t after = refined_call(path_in, slot, pb, code, pos, end, push);
             if (after != NOT_REFINED) return after;
           } else if ((t == T_FUNCTION || t == T_ROUTINE) && fast_paths_on()) {
