@@ -2318,6 +2318,44 @@ template <int32_t ARGS, uint32_t LIT>
   return const_cast<Cell*>(plan::local_slot(p, e->cell.w3));
 }
 
+namespace plan {
+uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& code,
+                             uint32_t pos, uint32_t end, bool push);
+}  // namespace plan
+
+// same_cell, inline whatever the caller's size (two loads and compares).
+[[gnu::always_inline]] inline bool same_words(const Cell* a, const Cell* b) {
+  uint64_t x[2], y[2];
+  std::memcpy(x, a, sizeof x);
+  std::memcpy(y, b, sizeof y);
+  return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
+}
+
+// An assignment's value a at pos, pushed, as run_arg runs it. `s + walk x` (a local, then
+// one operator whose right operand runs code) takes run_expr's and run_ops' steps
+// here, one level less: the local pushed, the operator's checks, its call.
+[[gnu::always_inline]] inline uint32_t run_set_value(plan::Plan* p, const plan::Expr& a,
+                                                     const Node& code, uint32_t pos,
+                                                     uint32_t end) {
+  using namespace plan;
+  if (pos == a.pos && a.head == H_LOCAL && a.nops == 1 && a.ops_complete) {
+    const Op& o = p->O[a.ops];
+    Cell* left = S.top;
+    const Cell* v = local_slot(p, a.cell.w3);
+    const Cell* op = p->G[o.global].slot;
+    if (o.right == R_EXPR && a.head_next == o.pos && v && k_plain_value[cell::type(v)] &&
+        left + 1 < S.args_limit && op && same_words(op, &o.expect)) {
+      const CalleeCacheEntry& known = callee_slot(op->w3);
+      if (known.extras == op->w3 && known.epoch == epoch() &&
+          known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN && known.plain == 2) {
+        *left = *v;  // the left operand, at the top (its operator's frame base)
+        return infix_plain_planned(p, o, op, code, o.pos + 1, end, true);
+      }
+    }
+  }
+  return run_arg(p, a, code, pos, end, true);
+}
+
 // set_word_step with the value the plan p's expression e's argument.
 [[gnu::noinline]] uint32_t set_word_planned(plan::Plan* p, const plan::Expr* e,
                                             const Node& code, uint32_t end, bool no_infix,
@@ -2338,7 +2376,7 @@ template <int32_t ARGS, uint32_t LIT>
     stack::push_interp_native_frame(&v);
     push_cell(&v);
     if (pos >= end) error::raise(err::script::need_value, base());
-    pos = plan::run_arg(p, a, code, pos, end, true);
+    pos = run_set_value(p, a, code, pos, end);
     Cell* b = base();
     if (cell::type(b + 1) != T_UNSET && plan::ok(p) && (slot = planned_set_slot(p, e))) {
       *slot = b[1];
