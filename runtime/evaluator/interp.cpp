@@ -1970,6 +1970,20 @@ uint32_t run_pair(Plan* p, const Expr& e, const Node& code, uint32_t end, bool p
   }
   return generic_expr(code, pos, end, false, true);
 }
+// A planned call's arguments from k on (k: the first one that may run code), each checked
+// against the types it takes; callee is kept.
+[[gnu::noinline]] uint32_t run_args_rest(Plan* p, const Expr* e, const Cell* callee,
+                                         const uint64_t* types, int32_t k, int32_t plain,
+                                         const Node& code, uint32_t pos, uint32_t end,
+                                         const stack::Frame* f) {
+  for (bool first = true; k < plain; ++k, first = false) {
+    if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, k, f);
+    pos = run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, first);
+    if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
+      raise_kept_bad_type(callee, k, f);
+  }
+  return pos;
+}
 [[gnu::always_inline]] inline void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block);
 
 struct Slot {
@@ -2470,18 +2484,21 @@ template <bool PLANNED>
   uint64_t fx_epoch = moves;
   bool ran = false;  // PLANNED: code may have run since the plan was last found good
   if constexpr (PLANNED) {
-    for (int32_t k = 0; k < plain; ++k) {
+    // The arguments the plan computes in place, then (from the first that may run code) the
+    // rest, out of line: the common calls keep their registers.
+    int32_t k = 0;
+    for (; k < plain; ++k) {
       if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, k, f);
       const plan::Expr& a = p->X[e->args + uint32_t(k)];
-      if (!ran && pos == a.pos && a.simple && plan::run_simple_quick(p, a, true)) {
-        pos = a.next;
-      } else {
-        if (!ran) callee = late.hold(slot);  // nothing ran yet: slot still holds it
-        pos = plan::run_arg(p, a, code, pos, end, !ran);
-        ran = true;
-      }
+      if (pos != a.pos || !a.simple || !plan::run_simple_quick(p, a, true)) break;
+      pos = a.next;
       if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
         raise_kept_bad_type(callee, k, f);
+    }
+    if (k < plain) [[unlikely]] {
+      callee = late.hold(slot);  // nothing ran yet: slot still holds it
+      pos = plan::run_args_rest(p, e, callee, types, k, plain, code, pos, end, f);
+      ran = true;
     }
   } else {
     for (int32_t k = 0; k < plain; ++k)
