@@ -296,6 +296,8 @@ uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_
 void eval_paren(const Cell* paren, bool push);
 [[gnu::always_inline]] inline void run_branch(const Cell* block);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
+bool word_equal_fast(const Cell* op, const Cell* right, Cell* left, bool push);
+inline bool word_left_q(const Cell* left) { return cell::type(left) - T_WORD <= T_ISSUE - T_WORD; }
 uint32_t set_word_step(const Node& code, Cell v, uint32_t pos, uint32_t end, bool no_infix,
                        bool push);
 
@@ -579,7 +581,8 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     // A paren on the right is never a number: infix_plain evaluates it.
     const Cell* right = memory::head_cells(ib) + pos + 1;
     if (pos + 1 < end && pos + 1 < count && cell::type(right) != T_PAREN &&
-        infix_fast<true>(slot, right, S.top, push)) {
+        (word_left_q(S.top) ? word_equal_fast(slot, right, S.top, push)
+                            : infix_fast<true>(slot, right, S.top, push))) {
       pos += 2;
       continue;
     }
@@ -1273,6 +1276,42 @@ bool quick_pick(const Cell* path, Cell* out) { return quick_path_pick(path, out)
 const Cell* quick_value(const Cell* word) { return quick_slot(word); }
 
 namespace {
+
+// The infix step's short path for the equality operators on a word on the left, where
+// infix_fast declines: answered as the left operand's compare slot answers them when that
+// slot is word::compare (which neither raises nor allocates under these ops). The right
+// operand is a word's plain value, a lit-word's word, or a cell that needs no evaluation.
+// As infix_fast, nothing is consumed when it answers false.
+[[gnu::noinline]] bool word_equal_fast(const Cell* op, const Cell* right, Cell* left, bool push) {
+  uint32_t ta = cell::type(left);
+  if (!word_left_q(left)) return false;
+  const CalleeCacheEntry& e = callee_slot(op->w3);
+  if (e.extras != op->w3 || e.epoch != epoch() || e.fast_op < OP_EQUAL ||
+      e.fast_op > OP_STRICT_EQUAL || !takes_type_q(e.types[0], ta) ||
+      datatype::slot<datatype::action::COMPARE>(ta) != &word::compare)
+    return false;
+  const Cell* rv = right;
+  Cell lit;
+  uint32_t rt = cell::type(right);
+  if (rt == T_WORD) {
+    rv = quick_slot(right);
+    if (!rv) return false;
+  } else if (rt == T_LIT_WORD) {
+    lit = *right;
+    lit.header = T_WORD;
+    rv = &lit;
+  } else if (!k_inert[rt]) {
+    return false;
+  }
+  uint32_t vt = cell::type(rv);
+  if (!k_plain_value[vt] || !takes_type_q(e.types[1], vt)) return false;
+  int32_t r = word::compare(left, rv, int32_t(e.fast_op - OP_EQUAL));  // modes 0, 1 and 2
+  bool t = e.fast_op == OP_NOT_EQUAL ? r != 0 : r == 0;
+  cell::store(left, T_LOGIC, t ? 1u : 0u, 0, 0);
+  S.top = left + 1;
+  if (!push) *S.base = *left;  // as the full call's pop leaves a result-mode value
+  return true;
+}
 
 // PATHS: a word/integer path on the right is picked here too (the infix step after a path
 // or paren; the short path of a plain value restarts through that step when it declines).
