@@ -2898,8 +2898,10 @@ template <bool BODY>
   uint32_t i = 0;
   for (;;) {
     const Expr& e = p->X[p->T[b.first + i]];
-    if (e.simple && run_simple_quick(p, e, push)) pos = e.next;
-    else if (e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
+    // A body is most often one call (a lone conditional): asked first there.
+    if (BODY && e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
+    else if (e.simple && run_simple_quick(p, e, push)) pos = e.next;
+    else if (!BODY && e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
     else if (e.pair) pos = run_pair(p, e, current_position.w2, end, push);
     else if (e.head == H_SET && (push || S.top == S.base))
       pos = set_word_planned(p, &e, current_position.w2, end, false, push);
