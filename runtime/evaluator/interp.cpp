@@ -1899,10 +1899,12 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
                   bool push);
 [[gnu::always_inline]] inline bool ok(Plan* p) { return fast_paths_on() && fresh(p); }
 // The word after a simple expression ends it unless it holds an operator now.
-[[gnu::noinline]] bool follow_ok(Plan* p, const Expr& e) {
+[[gnu::always_inline]] inline bool follow_ok_inline(Plan* p, const Expr& e) {
   const Cell* w = e.follow == F_LOCAL ? local_slot(p, e.follow_at) : p->G[e.follow_at].slot;
   return w && cell::type(w) != T_OP;
 }
+// Out of line where the caller's registers matter more than the call (run_simple).
+[[gnu::noinline]] bool follow_ok(Plan* p, const Expr& e) { return follow_ok_inline(p, e); }
 [[gnu::noinline]] bool run_simple_pick(Plan* p, const Expr& e, bool push);
 // A simple expression e (`n < 2`, `n - 1`) pushed when its operator computes it in place,
 // as run_expr would; false (nothing consumed) otherwise. QUICK (the calls' paths): a pick
@@ -2498,7 +2500,7 @@ uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& c
   }
   if (no_infix) return pos;
   // The word after it, planned: asked whether it holds an operator now.
-  if (e->follow != plan::F_NONE && pos == e->next && plan::ok(p) && plan::follow_ok(p, *e))
+  if (e->follow != plan::F_NONE && pos == e->next && plan::ok(p) && plan::follow_ok_inline(p, *e))
     return pos;
   return infix_after(code, pos, end, push, start_top);
 }
@@ -2832,7 +2834,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
     ran = true;
   }
   if (e.ops_complete) return at;
-  if (e.follow != F_NONE && at == e.next && (!ran || ok(p)) && follow_ok(p, e)) return at;
+  if (e.follow != F_NONE && at == e.next && (!ran || ok(p)) && follow_ok_inline(p, e)) return at;
   return infix_after(code, at, end, push, start_top);
 }
 
@@ -2967,8 +2969,10 @@ template <bool BODY>
   uint32_t i = 0;
   for (;;) {
     const Expr& e = p->X[p->T[b.first + i]];
-    if (e.simple && run_simple_quick(p, e, push)) pos = e.next;
-    else if (e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
+    // A body is most often one call (a lone conditional): asked first there.
+    if (BODY && e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
+    else if (e.simple && run_simple_quick(p, e, push)) pos = e.next;
+    else if (!BODY && e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
     else if (e.pair) pos = run_pair(p, e, current_position.w2, end, push);
     else if (e.head == H_SET && (push || S.top == S.base))
       pos = set_word_planned(p, &e, current_position.w2, end, false, push);
