@@ -296,6 +296,8 @@ uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_
 void eval_paren(const Cell* paren, bool push);
 [[gnu::always_inline]] inline void run_branch(const Cell* block);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
+bool word_equal_fast(const Cell* op, const Cell* right, Cell* left, bool push);
+inline bool word_left_q(const Cell* left) { return cell::type(left) - T_WORD <= T_ISSUE - T_WORD; }
 uint32_t set_word_step(const Node& code, Cell v, uint32_t pos, uint32_t end, bool no_infix,
                        bool push);
 
@@ -579,7 +581,8 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     // A paren on the right is never a number: infix_plain evaluates it.
     const Cell* right = memory::head_cells(ib) + pos + 1;
     if (pos + 1 < end && pos + 1 < count && cell::type(right) != T_PAREN &&
-        infix_fast<true>(slot, right, S.top, push)) {
+        (word_left_q(S.top) ? word_equal_fast(slot, right, S.top, push)
+                            : infix_fast<true>(slot, right, S.top, push))) {
       pos += 2;
       continue;
     }
@@ -1274,6 +1277,42 @@ const Cell* quick_value(const Cell* word) { return quick_slot(word); }
 
 namespace {
 
+// The infix step's short path for the equality operators on a word on the left, where
+// infix_fast declines: answered as the left operand's compare slot answers them when that
+// slot is word::compare (which neither raises nor allocates under these ops). The right
+// operand is a word's plain value, a lit-word's word, or a cell that needs no evaluation.
+// As infix_fast, nothing is consumed when it answers false.
+[[gnu::noinline]] bool word_equal_fast(const Cell* op, const Cell* right, Cell* left, bool push) {
+  uint32_t ta = cell::type(left);
+  if (!word_left_q(left)) return false;
+  const CalleeCacheEntry& e = callee_slot(op->w3);
+  if (e.extras != op->w3 || e.epoch != epoch() || e.fast_op < OP_EQUAL ||
+      e.fast_op > OP_STRICT_EQUAL || !takes_type_q(e.types[0], ta) ||
+      datatype::slot<datatype::action::COMPARE>(ta) != &word::compare)
+    return false;
+  const Cell* rv = right;
+  Cell lit;
+  uint32_t rt = cell::type(right);
+  if (rt == T_WORD) {
+    rv = quick_slot(right);
+    if (!rv) return false;
+  } else if (rt == T_LIT_WORD) {
+    lit = *right;
+    lit.header = T_WORD;
+    rv = &lit;
+  } else if (!k_inert[rt]) {
+    return false;
+  }
+  uint32_t vt = cell::type(rv);
+  if (!k_plain_value[vt] || !takes_type_q(e.types[1], vt)) return false;
+  int32_t r = word::compare(left, rv, int32_t(e.fast_op - OP_EQUAL));  // modes 0, 1 and 2
+  bool t = e.fast_op == OP_NOT_EQUAL ? r != 0 : r == 0;
+  cell::store(left, T_LOGIC, t ? 1u : 0u, 0, 0);
+  S.top = left + 1;
+  if (!push) *S.base = *left;  // as the full call's pop leaves a result-mode value
+  return true;
+}
+
 // PATHS: a word/integer path on the right is picked here too (the infix step after a path
 // or paren; the short path of a plain value restarts through that step when it declines).
 template <bool PATHS>
@@ -1768,6 +1807,7 @@ struct Expr {
   bool loop_body;       // H_QUOTED: foreach with a literal body block, planned as block[0]
   bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
                         // a paren, nothing after it
+  bool tested_cond;     // H_COND: the condition a type test of a lone local, nothing after it
   uint8_t follow;       // a word after it, asked at run time (F_LOCAL, F_GLOBAL: its index in
                         // follow_at)
   uint32_t follow_at;
@@ -1785,6 +1825,12 @@ struct Expr {
   // and the datatype it tests for (0 otherwise).
   uint32_t tested_type;
   routine::Fn test_fn;
+  // Its argument a lone local: the local's index + 1 (0 otherwise). What a full check of
+  // the routine found (the plain types it takes), good while no block is written
+  // (test_clock, the stamp clock then): the routine, its spec and cache are as they were.
+  uint32_t test_local;
+  mutable uint32_t test_clock;
+  mutable uint64_t test_takes;
 };
 
 struct Block {
@@ -1931,6 +1977,20 @@ uint32_t run_pair(Plan* p, const Expr& e, const Node& code, uint32_t end, bool p
   }
   return generic_expr(code, pos, end, false, true);
 }
+// A planned call's arguments from k on (k: the first one that may run code), each checked
+// against the types it takes; callee is kept.
+[[gnu::noinline]] uint32_t run_args_rest(Plan* p, const Expr* e, const Cell* callee,
+                                         const uint64_t* types, int32_t k, int32_t plain,
+                                         const Node& code, uint32_t pos, uint32_t end,
+                                         const stack::Frame* f) {
+  for (bool first = true; k < plain; ++k, first = false) {
+    if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, k, f);
+    pos = run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, first);
+    if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
+      raise_kept_bad_type(callee, k, f);
+  }
+  return pos;
+}
 [[gnu::always_inline]] inline void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block);
 
 struct Slot {
@@ -1981,7 +2041,53 @@ void run_planned_body_inline(Plan* p, const Cell* body, bool held);
   return !op || cell::type(op) != T_OP;
 }
 
-template <bool PLANNED>
+[[gnu::always_inline]] inline bool routine_blocks_same_q(const CalleeCacheEntry& e);
+
+constexpr uint64_t plain_value_mask() {
+  uint64_t m = 0;
+  for (uint32_t t = 0; t < 64; ++t)
+    if (k_plain_value[t]) m |= uint64_t(1) << t;
+  return m;
+}
+
+// The routine of a planned type test a, slot what its word holds (the value the plan read):
+// call_type_test's checks of its entry, kept in a while no block is written.
+[[gnu::noinline]] bool type_test_checked(const plan::Expr& a, const Cell* slot) {
+  const CalleeCacheEntry& known = callee_slot(slot->w3);
+  if (known.extras != slot->w3 || known.epoch != epoch() || known.plain_kind != a.conditional ||
+      known.routine_fn != a.test_fn || known.routine_spec != slot->w2 ||
+      known.routine_result != T_LOGIC)
+    return false;
+  if (!(slot->header & routine::FLAG) && !(known.routine_any && routine_blocks_same_q(known)))
+    return false;
+  a.test_takes = known.types[0] & plain_value_mask();
+  a.test_clock = M.stamp_clock;
+  return true;
+}
+
+// A conditional's planned condition that is a type test of a lone local (`block? t`): the
+// answer its call would give, 1 or 0, where that call runs nothing and can report nothing
+// (call_type_test's checks, and room for the callee copies the conditional and the call
+// keep); -1 when the call must be made, nothing consumed. The plan is good.
+[[gnu::always_inline]] inline int32_t condition_type_answer(plan::Plan* p, const plan::Expr& a) {
+  const Cell* slot = p->G[a.global].slot;
+  if (!a.test_local || !slot || !plan::same_cell(slot, &a.expect)) return -1;
+  if (a.test_clock != M.stamp_clock && !type_test_checked(a, slot)) return -1;
+  if (S.frames_top >= S.frames_limit || g_saved_depth + 1 >= SAVED_POSITIONS ||
+      S.top + 1 >= S.args_limit)
+    return -1;
+  const Cell* v = plan::local_slot(p, a.test_local - 1);
+  if (!v) return -1;
+  uint32_t t = cell::type(v);
+  if (t >= 64 || !((a.test_takes >> t) & 1)) return -1;
+  return t == a.tested_type;
+}
+
+[[gnu::noinline]] uint32_t call_conditional_tested(const Cell* slot, const Node& code,
+                                                   uint32_t end, bool push, plan::Plan* p,
+                                                   const plan::Expr* e);
+// TESTED: the plan's condition is a type test (tested_type) alone.
+template <bool PLANNED, bool TESTED = false>
 [[gnu::always_inline]] inline uint32_t call_conditional_as(
     const Cell* slot, const CalleeCacheEntry& known, const Node& code, SeriesBuffer* cb,
     uint32_t pos, uint32_t end, bool push, const Cell* word, plan::Plan* p,
@@ -1994,7 +2100,9 @@ template <bool PLANNED>
   // PLANNED: a condition the plan computes in place runs no code, and nothing reads the
   // callee once a planned branch runs: its copy is kept only where code may run before.
   const plan::Expr* a = PLANNED ? &p->X[e->args] : nullptr;
-  bool quick = PLANNED && pos == a->pos && a->simple;
+  // A type test of a lone local is answered in place (condition_type_answer) or made.
+  bool tested = TESTED && a->lone_call;
+  bool quick = PLANNED && pos == a->pos && (TESTED ? tested : a->simple);
   LateKeep late;
   const Cell* callee = quick ? slot : late.hold(slot);
   stack::Frame* f = stack::detail::push_record_unchecked(
@@ -2004,7 +2112,16 @@ template <bool PLANNED>
   bool planned_branches = false;
   if constexpr (PLANNED) {
     if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, 0, f);
-    if (quick && plan::run_simple_quick(p, *a, true)) {
+    int32_t answer;
+    if (TESTED && quick && (answer = condition_type_answer(p, *a)) >= 0) {
+      Cell* top = S.top;
+      *top = Cell{T_LOGIC, uint32_t(answer), 0, 0};
+      S.top = top + 1;
+      pos = a->next;
+      planned_branches = true;  // nothing ran: the plan is as good as it was
+      if (!takes_type_q(types[0], T_LOGIC)) [[unlikely]] raise_kept_bad_type(callee, 0, f);
+      if (e->branch_args) callee = late.hold(slot);  // they run code
+    } else if (!TESTED && quick && plan::run_simple_quick(p, *a, true)) {
       pos = a->next;
       planned_branches = true;  // nothing ran: the plan is as good as it was
       if (!takes_type_q(types[0], cell::type(S.top - 1))) [[unlikely]]
@@ -2103,6 +2220,13 @@ template <bool PLANNED>
   return call_conditional_as<true>(slot, callee_slot(slot->w3), code, nullptr, e->pos + 1, end,
                                    push, &e->cell, p, e);
 }
+// call_conditional_planned of a condition that is a type test of a lone local (tested_cond).
+[[gnu::noinline]] uint32_t call_conditional_tested(const Cell* slot, const Node& code,
+                                                   uint32_t end, bool push, plan::Plan* p,
+                                                   const plan::Expr* e) {
+  return call_conditional_as<true, true>(slot, callee_slot(slot->w3), code, nullptr, e->pos + 1,
+                                         end, push, &e->cell, p, e);
+}
 
 // The builtin (native or action) side of call_plain but the conditionals; known is its
 // valid entry. PLANNED: the arguments are the plan p's expression e's.
@@ -2162,8 +2286,6 @@ template <bool PLANNED>
                                                 const plan::Expr* e) {
   return call_plain_builtin_as<true>(slot, known, code, nullptr, pos, end, push, word, p, e);
 }
-
-[[gnu::always_inline]] inline bool routine_blocks_same_q(const CalleeCacheEntry& e);
 
 // A datatype predicate of one simple argument (`block? t`, e->tested_type set), answered
 // without its call while the routine's entry says what it said when the plan was made (the
@@ -2429,18 +2551,21 @@ template <bool PLANNED>
   uint64_t fx_epoch = moves;
   bool ran = false;  // PLANNED: code may have run since the plan was last found good
   if constexpr (PLANNED) {
-    for (int32_t k = 0; k < plain; ++k) {
+    // The arguments the plan computes in place, then (from the first that may run code) the
+    // rest, out of line: the common calls keep their registers.
+    int32_t k = 0;
+    for (; k < plain; ++k) {
       if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, k, f);
       const plan::Expr& a = p->X[e->args + uint32_t(k)];
-      if (!ran && pos == a.pos && a.simple && plan::run_simple_quick(p, a, true)) {
-        pos = a.next;
-      } else {
-        if (!ran) callee = late.hold(slot);  // nothing ran yet: slot still holds it
-        pos = plan::run_arg(p, a, code, pos, end, !ran);
-        ran = true;
-      }
+      if (pos != a.pos || !a.simple || !plan::run_simple_quick(p, a, true)) break;
+      pos = a.next;
       if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
         raise_kept_bad_type(callee, k, f);
+    }
+    if (k < plain) [[unlikely]] {
+      callee = late.hold(slot);  // nothing ran yet: slot still holds it
+      pos = plan::run_args_rest(p, e, callee, types, k, plain, code, pos, end, f);
+      ran = true;
     }
   } else {
     for (int32_t k = 0; k < plain; ++k)
@@ -2764,7 +2889,8 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
       } else {
         if (known.conditional != e.conditional)
           return generic_expr(code, e.pos, end, no_infix, push);
-        at = call_conditional_planned(slot, code, end, push, p, &e);
+        at = e.tested_cond ? call_conditional_tested(slot, code, end, push, p, &e)
+                           : call_conditional_planned(slot, code, end, push, p, &e);
       }
       goto after_head;
     }
@@ -2803,6 +2929,7 @@ after_head:
   }
   if (known.conditional != e.conditional) [[unlikely]]
     return generic_expr(code, e.pos, end, false, push);
+  if (e.tested_cond) return call_conditional_tested(slot, code, end, push, p, &e);
   return call_conditional_planned(slot, code, end, push, p, &e);
 }
 
@@ -3173,6 +3300,7 @@ struct Builder {
           e.block[0] = block(e.branches[0].w2);
           e.block[1] = plain == 3 ? block(e.branches[1].w2) : e.block[0];
           at = after;
+          e.tested_cond = p->exprs[e.args].test_local && p->exprs[e.args].lone_call;
         } else if ((known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN &&
                     known->conditional == CalleeCacheEntry::NOT_CONDITIONAL) ||
                    known->plain_kind == CalleeCacheEntry::PLAIN_ROUTINE) {
@@ -3186,6 +3314,9 @@ struct Builder {
           if (fn && p->exprs[e.args].simple) {
             e.tested_type = predicates::datatype_tested(fn);
             if (e.tested_type) e.test_fn = fn;
+            const Expr& x = p->exprs[e.args];
+            if (e.tested_type && x.head == H_LOCAL && x.nops == 0 && x.follow == F_NONE)
+              e.test_local = x.cell.w3 + 1;
           }
         } else if (known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN_REFS) {
           // append, copy, reduce... through a word: the arguments before the first
