@@ -2504,9 +2504,7 @@ uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& c
     if (cell::type(b + 1) != T_UNSET && plan::ok(p) && (slot = planned_set_slot(p, e))) {
       *slot = b[1];
       *b = b[1];
-      S.top = b + 1;
-      if (push) stack::pop_frame();
-      else stack::pop_frame_to_result();
+      pop_own_record(push);  // the assignment's own record, no context on it
     } else {
       store_assignment(b, push);
     }
