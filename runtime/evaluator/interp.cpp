@@ -296,6 +296,8 @@ uint32_t infix_plain(const Cell* op, const Node& code, SeriesBuffer* cb, uint32_
 void eval_paren(const Cell* paren, bool push);
 [[gnu::always_inline]] inline void run_branch(const Cell* block);
 uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, uint32_t start_top);
+bool word_equal_fast(const Cell* op, const Cell* right, Cell* left, bool push);
+inline bool word_left_q(const Cell* left) { return cell::type(left) - T_WORD <= T_ISSUE - T_WORD; }
 uint32_t set_word_step(const Node& code, Cell v, uint32_t pos, uint32_t end, bool no_infix,
                        bool push);
 
@@ -579,7 +581,8 @@ uint32_t infix_steps(const Node& code, uint32_t pos, uint32_t end, bool push, ui
     // A paren on the right is never a number: infix_plain evaluates it.
     const Cell* right = memory::head_cells(ib) + pos + 1;
     if (pos + 1 < end && pos + 1 < count && cell::type(right) != T_PAREN &&
-        infix_fast<true>(slot, right, S.top, push)) {
+        (word_left_q(S.top) ? word_equal_fast(slot, right, S.top, push)
+                            : infix_fast<true>(slot, right, S.top, push))) {
       pos += 2;
       continue;
     }
@@ -1274,6 +1277,42 @@ const Cell* quick_value(const Cell* word) { return quick_slot(word); }
 
 namespace {
 
+// The infix step's short path for the equality operators on a word on the left, where
+// infix_fast declines: answered as the left operand's compare slot answers them when that
+// slot is word::compare (which neither raises nor allocates under these ops). The right
+// operand is a word's plain value, a lit-word's word, or a cell that needs no evaluation.
+// As infix_fast, nothing is consumed when it answers false.
+[[gnu::noinline]] bool word_equal_fast(const Cell* op, const Cell* right, Cell* left, bool push) {
+  uint32_t ta = cell::type(left);
+  if (!word_left_q(left)) return false;
+  const CalleeCacheEntry& e = callee_slot(op->w3);
+  if (e.extras != op->w3 || e.epoch != epoch() || e.fast_op < OP_EQUAL ||
+      e.fast_op > OP_STRICT_EQUAL || !takes_type_q(e.types[0], ta) ||
+      datatype::slot<datatype::action::COMPARE>(ta) != &word::compare)
+    return false;
+  const Cell* rv = right;
+  Cell lit;
+  uint32_t rt = cell::type(right);
+  if (rt == T_WORD) {
+    rv = quick_slot(right);
+    if (!rv) return false;
+  } else if (rt == T_LIT_WORD) {
+    lit = *right;
+    lit.header = T_WORD;
+    rv = &lit;
+  } else if (!k_inert[rt]) {
+    return false;
+  }
+  uint32_t vt = cell::type(rv);
+  if (!k_plain_value[vt] || !takes_type_q(e.types[1], vt)) return false;
+  int32_t r = word::compare(left, rv, int32_t(e.fast_op - OP_EQUAL));  // modes 0, 1 and 2
+  bool t = e.fast_op == OP_NOT_EQUAL ? r != 0 : r == 0;
+  cell::store(left, T_LOGIC, t ? 1u : 0u, 0, 0);
+  S.top = left + 1;
+  if (!push) *S.base = *left;  // as the full call's pop leaves a result-mode value
+  return true;
+}
+
 // PATHS: a word/integer path on the right is picked here too (the infix step after a path
 // or paren; the short path of a plain value restarts through that step when it declines).
 template <bool PATHS>
@@ -1938,6 +1977,20 @@ uint32_t run_pair(Plan* p, const Expr& e, const Node& code, uint32_t end, bool p
   }
   return generic_expr(code, pos, end, false, true);
 }
+// A planned call's arguments from k on (k: the first one that may run code), each checked
+// against the types it takes; callee is kept.
+[[gnu::noinline]] uint32_t run_args_rest(Plan* p, const Expr* e, const Cell* callee,
+                                         const uint64_t* types, int32_t k, int32_t plain,
+                                         const Node& code, uint32_t pos, uint32_t end,
+                                         const stack::Frame* f) {
+  for (bool first = true; k < plain; ++k, first = false) {
+    if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, k, f);
+    pos = run_arg(p, p->X[e->args + uint32_t(k)], code, pos, end, first);
+    if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
+      raise_kept_bad_type(callee, k, f);
+  }
+  return pos;
+}
 [[gnu::always_inline]] inline void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block);
 
 struct Slot {
@@ -2373,6 +2426,44 @@ template <int32_t ARGS, uint32_t LIT>
   return const_cast<Cell*>(plan::local_slot(p, e->cell.w3));
 }
 
+namespace plan {
+uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& code,
+                             uint32_t pos, uint32_t end, bool push);
+}  // namespace plan
+
+// same_cell, inline whatever the caller's size (two loads and compares).
+[[gnu::always_inline]] inline bool same_words(const Cell* a, const Cell* b) {
+  uint64_t x[2], y[2];
+  std::memcpy(x, a, sizeof x);
+  std::memcpy(y, b, sizeof y);
+  return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
+}
+
+// An assignment's value a at pos, pushed, as run_arg runs it. `s + walk x` (a local, then
+// one operator whose right operand runs code) takes run_expr's and run_ops' steps
+// here, one level less: the local pushed, the operator's checks, its call.
+[[gnu::always_inline]] inline uint32_t run_set_value(plan::Plan* p, const plan::Expr& a,
+                                                     const Node& code, uint32_t pos,
+                                                     uint32_t end) {
+  using namespace plan;
+  if (pos == a.pos && a.head == H_LOCAL && a.nops == 1 && a.ops_complete) {
+    const Op& o = p->O[a.ops];
+    Cell* left = S.top;
+    const Cell* v = local_slot(p, a.cell.w3);
+    const Cell* op = p->G[o.global].slot;
+    if (o.right == R_EXPR && a.head_next == o.pos && v && k_plain_value[cell::type(v)] &&
+        left + 1 < S.args_limit && op && same_words(op, &o.expect)) {
+      const CalleeCacheEntry& known = callee_slot(op->w3);
+      if (known.extras == op->w3 && known.epoch == epoch() &&
+          known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN && known.plain == 2) {
+        *left = *v;  // the left operand, at the top (its operator's frame base)
+        return infix_plain_planned(p, o, op, code, o.pos + 1, end, true);
+      }
+    }
+  }
+  return run_arg(p, a, code, pos, end, true);
+}
+
 // set_word_step with the value the plan p's expression e's argument.
 [[gnu::noinline]] uint32_t set_word_planned(plan::Plan* p, const plan::Expr* e,
                                             const Node& code, uint32_t end, bool no_infix,
@@ -2393,7 +2484,7 @@ template <int32_t ARGS, uint32_t LIT>
     stack::push_interp_native_frame(&v);
     push_cell(&v);
     if (pos >= end) error::raise(err::script::need_value, base());
-    pos = plan::run_arg(p, a, code, pos, end, true);
+    pos = run_set_value(p, a, code, pos, end);
     Cell* b = base();
     if (cell::type(b + 1) != T_UNSET && plan::ok(p) && (slot = planned_set_slot(p, e))) {
       *slot = b[1];
@@ -2462,18 +2553,21 @@ template <bool PLANNED>
   uint64_t fx_epoch = moves;
   bool ran = false;  // PLANNED: code may have run since the plan was last found good
   if constexpr (PLANNED) {
-    for (int32_t k = 0; k < plain; ++k) {
+    // The arguments the plan computes in place, then (from the first that may run code) the
+    // rest, out of line: the common calls keep their registers.
+    int32_t k = 0;
+    for (; k < plain; ++k) {
       if (pos >= end) [[unlikely]] raise_kept_no_arg(callee, k, f);
       const plan::Expr& a = p->X[e->args + uint32_t(k)];
-      if (!ran && pos == a.pos && a.simple && plan::run_simple_quick(p, a, true)) {
-        pos = a.next;
-      } else {
-        if (!ran) callee = late.hold(slot);  // nothing ran yet: slot still holds it
-        pos = plan::run_arg(p, a, code, pos, end, !ran);
-        ran = true;
-      }
+      if (pos != a.pos || !a.simple || !plan::run_simple_quick(p, a, true)) break;
+      pos = a.next;
       if (!takes_type_q(types[k], cell::type(S.top - 1))) [[unlikely]]
         raise_kept_bad_type(callee, k, f);
+    }
+    if (k < plain) [[unlikely]] {
+      callee = late.hold(slot);  // nothing ran yet: slot still holds it
+      pos = plan::run_args_rest(p, e, callee, types, k, plain, code, pos, end, f);
+      ran = true;
     }
   } else {
     for (int32_t k = 0; k < plain; ++k)
