@@ -3109,9 +3109,12 @@ void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, bo
 }  // namespace plan
 }  // namespace
 
-LoopPlan take_loop_plan() {
+LoopPlan take_loop_plan(const Cell* body) {
   LoopPlan lp = plan::g_loop_plan;
   plan::g_loop_plan.plan = nullptr;
+  // The body cell is the native's argument: nothing changes it while the loop runs.
+  if (lp.plan && !(body->w2 == lp.node && body->w1 == 0 && cell::type(body) == T_BLOCK))
+    lp.plan = nullptr;
   return lp;
 }
 
@@ -3119,7 +3122,13 @@ LoopPlan take_loop_plan() {
 // (its caller's call is not over) and it is checked before each run.
 void eval_loop_body(const Cell* body, const LoopPlan& lp) {
   auto* p = static_cast<plan::Plan*>(lp.plan);
-  if (p && body->w2 == lp.node && body->w1 == 0 && cell::type(body) == T_BLOCK && plan::ok(p)) {
+  if (p && plan::ok(p)) {
+    const plan::Block& b = p->B[lp.block];
+    if (b.count >= 2 && b.n != 0) [[likely]] {  // run_branch_planned's last case
+      S.top = S.base;
+      plan::run_block<false>(p, b, body, false);
+      return;
+    }
     plan::run_branch_planned(p, body, lp.block);
     return;
   }

@@ -68,8 +68,9 @@ struct LoopPlan {
   uint32_t block = 0;
   Node node = 0;
 };
-LoopPlan take_loop_plan();
-// eval_branch of a loop body, by the plan lp while it holds for that block.
+// The plan handed for the loop body cell body (none when body is not the block it read).
+LoopPlan take_loop_plan(const Cell* body);
+// eval_branch of the loop body lp was taken for, by its plan while that holds.
 void eval_loop_body(const Cell* body, const LoopPlan& lp);
 uint32_t eval_expression(const Node& code, uint32_t pos, uint32_t end, bool no_infix, bool push,
                          bool literal_functions);

@@ -408,7 +408,7 @@ void forever(int32_t check, const int32_t*) {
 
 namespace {
 // run_loop_body for foreach: the body by the plan its planned call handed (if any).
-uint32_t run_foreach_body(Cell* body, const interp::LoopPlan& lp) {
+[[gnu::always_inline]] inline uint32_t run_foreach_body(Cell* body, const interp::LoopPlan& lp) {
   return run_body_landing([&] { interp::eval_loop_body(body, lp); });
 }
 
@@ -426,7 +426,7 @@ void foreach_block_word(Cell* series, const Cell* word, Cell* body, const interp
     }
     if (series->w1 >= memory::used_bytes(b) / sizeof(Cell)) break;
     Cell v = memory::head_cells(b)[series->w1];
-    assign(word, &v);
+    if (!context::assign_in_place(word, &v, word->w1, true)) assign(word, &v);
     series->w1 += 1;
     if (loop_ends_q(run_foreach_body(body, lp))) break;
   }
@@ -456,8 +456,8 @@ void foreach_block_words(Cell* series, Cell* words, int32_t n, Cell* body,
 }  // namespace
 
 void foreach(int32_t check, const int32_t*) {
-  interp::LoopPlan lp = interp::take_loop_plan();
   Cell* body = arg(2);
+  interp::LoopPlan lp = interp::take_loop_plan(body);
   uint32_t st = cell::type(arg(1));
   stack::State& s = stack::state();
   Cell* series;
