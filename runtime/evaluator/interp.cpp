@@ -1021,7 +1021,9 @@ struct alignas(64) CalleeCacheEntry {
   FastOp fast_op = OP_NONE;
   // either, if or unless: call_plain_builtin runs the chosen branch itself. QUOTED (a
   // PLAIN_BUILTIN_QUOTED callee) is sent on by the same test to call_quoted_builtin.
-  enum : uint8_t { NOT_CONDITIONAL, EITHER, IF, UNLESS, QUOTED };
+  // TYPE_TEST (a PLAIN_ROUTINE datatype predicate, tested_type set) is sent on to
+  // call_type_test_plain.
+  enum : uint8_t { NOT_CONDITIONAL, EITHER, IF, UNLESS, QUOTED, TYPE_TEST };
   uint8_t conditional = NOT_CONDITIONAL;
   // PLAIN_BUILTIN_QUOTED: bit k for each argument k taken as written.
   uint8_t lit_mask = 0;
@@ -1061,6 +1063,9 @@ struct alignas(64) CalleeCacheEntry {
   uint32_t type_stamps[PLAIN_TYPES];
   Node type_nodes[PLAIN_TYPES];
   SeriesBuffer* type_bufs[PLAIN_TYPES];
+  // TYPE_TEST callees: the type their routine answers for, and that routine.
+  uint32_t tested_type = 0;
+  routine::Fn test_fn = nullptr;
 };
 static_assert(offsetof(CalleeCacheEntry, types) + sizeof(uint64_t) * 4 <= 64,
               "the fields of every call share one cache line");
@@ -1233,8 +1238,16 @@ inline CalleeCacheEntry& plain_entry(const Cell* callee) {
       known.plain_kind = CalleeCacheEntry::PLAIN_FUNCTION;  // interpreted, not compiled
     else if (ct == T_ROUTINE && known.locals == 0)
       known.plain_kind = CalleeCacheEntry::PLAIN_ROUTINE;
-    if (known.plain_kind == CalleeCacheEntry::PLAIN_ROUTINE)
+    if (known.plain_kind == CalleeCacheEntry::PLAIN_ROUTINE) {
       read_routine_fields(known, callee, extras_cells);
+      known.tested_type = known.plain == 1 && known.routine_fn && known.routine_result == T_LOGIC
+                              ? predicates::datatype_tested(known.routine_fn)
+                              : 0;
+      if (known.tested_type) {
+        known.test_fn = known.routine_fn;
+        known.conditional = CalleeCacheEntry::TYPE_TEST;
+      }
+    }
   } else if (known.lead >= 0 && known.lead <= CalleeCacheEntry::PLAIN_TYPES &&
              known.ref_count >= 1 && known.ref_count <= 64 && (ct == T_NATIVE || ct == T_ACTION) &&
              (known.lead != 2 || fast_op_of(ct, int32_t(callee->w1)) == OP_NONE)) {
@@ -1900,10 +1913,12 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
                   bool push);
 [[gnu::always_inline]] inline bool ok(Plan* p) { return fast_paths_on() && fresh(p); }
 // The word after a simple expression ends it unless it holds an operator now.
-[[gnu::noinline]] bool follow_ok(Plan* p, const Expr& e) {
+[[gnu::always_inline]] inline bool follow_ok_inline(Plan* p, const Expr& e) {
   const Cell* w = e.follow == F_LOCAL ? local_slot(p, e.follow_at) : p->G[e.follow_at].slot;
   return w && cell::type(w) != T_OP;
 }
+// Out of line where the caller's registers matter more than the call (run_simple).
+[[gnu::noinline]] bool follow_ok(Plan* p, const Expr& e) { return follow_ok_inline(p, e); }
 [[gnu::noinline]] bool run_simple_pick(Plan* p, const Expr& e, bool push);
 // A simple expression e (`n < 2`, `n - 1`) pushed when its operator computes it in place,
 // as run_expr would; false (nothing consumed) otherwise. QUICK (the calls' paths): a pick
@@ -2500,9 +2515,47 @@ uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& c
   }
   if (no_infix) return pos;
   // The word after it, planned: asked whether it holds an operator now.
-  if (e->follow != plan::F_NONE && pos == e->next && plan::ok(p) && plan::follow_ok(p, *e))
+  if (e->follow != plan::F_NONE && pos == e->next && plan::ok(p) && plan::follow_ok_inline(p, *e))
     return pos;
   return infix_after(code, pos, end, push, start_top);
+}
+
+// A datatype predicate called through a word (known a TYPE_TEST entry) whose argument is a
+// literal or a word holding a plain value, with no operator after it: answered without its
+// call while the routine is the one its entry was made with (as call_type_test checks it)
+// and the records the call pushes have room (a full stack raises in the call). cb is the
+// code's buffer, read since the last allocation. Anything else takes the call.
+[[gnu::noinline]] uint32_t call_type_test_plain(const Cell* slot, const CalleeCacheEntry& known,
+                                                const Node& code, SeriesBuffer* cb,
+                                                uint32_t pos, uint32_t end, bool push,
+                                                const Cell* word) {
+  uint32_t limit = cell_units(cb);
+  if (end < limit) limit = end;
+  if (pos < limit && known.routine_fn == known.test_fn && known.routine_spec == slot->w2 &&
+      known.routine_result == T_LOGIC && S.frames_top < S.frames_limit &&
+      g_saved_depth < SAVED_POSITIONS && S.top + 2 < S.args_limit &&
+      ((slot->header & routine::FLAG) || (known.routine_any && routine_blocks_same_q(known)))) {
+    const Cell* v = memory::head_cells(cb) + pos;
+    uint32_t t = cell::type(v);
+    if (t == T_WORD) {
+      v = quick_slot(v);
+      t = v ? cell::type(v) : T_UNSET;
+    } else if (!k_inert[t]) {
+      t = T_UNSET;
+    }
+    bool op_after = false;
+    if (pos + 1 < limit && cell::type(v = memory::head_cells(cb) + pos + 1) == T_WORD) {
+      const Cell* o = quick_slot(v);
+      op_after = !o || cell::type(o) == T_OP;
+    }
+    if (k_plain_value[t] && !op_after && takes_type_q(known.types[0], t)) [[likely]] {
+      Cell r{T_LOGIC, t == known.tested_type ? 1u : 0u, 0, 0};
+      if (push) push_cell(&r);
+      else only_result(&r);
+      return pos + 1;
+    }
+  }
+  return call_plain_builtin_rest(slot, known, code, cb, pos, end, push, word);
 }
 
 // The builtin side of call_plain; known is its valid entry. Two tail calls and nothing
@@ -2514,6 +2567,8 @@ uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& c
   if (known.conditional != CalleeCacheEntry::NOT_CONDITIONAL) {
     if (known.conditional == CalleeCacheEntry::QUOTED) [[unlikely]]
       return call_quoted_builtin(slot, known, code, cb, pos, end, push, word);
+    if (known.conditional == CalleeCacheEntry::TYPE_TEST)
+      return call_type_test_plain(slot, known, code, cb, pos, end, push, word);
     return call_conditional(slot, known, code, cb, pos, end, push, word);
   }
   return call_plain_builtin_rest(slot, known, code, cb, pos, end, push, word);
@@ -2834,7 +2889,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
     ran = true;
   }
   if (e.ops_complete) return at;
-  if (e.follow != F_NONE && at == e.next && (!ran || ok(p)) && follow_ok(p, e)) return at;
+  if (e.follow != F_NONE && at == e.next && (!ran || ok(p)) && follow_ok_inline(p, e)) return at;
   return infix_after(code, at, end, push, start_top);
 }
 
@@ -2975,8 +3030,10 @@ template <bool BODY>
   uint32_t i = 0;
   for (;;) {
     const Expr& e = p->X[p->T[b.first + i]];
-    if (e.simple && run_simple_quick(p, e, push)) pos = e.next;
-    else if (e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
+    // A body is most often one call (a lone conditional): asked first there.
+    if (BODY && e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
+    else if (e.simple && run_simple_quick(p, e, push)) pos = e.next;
+    else if (!BODY && e.lone_call) pos = run_lone_call(p, e, current_position.w2, end, push);
     else if (e.pair) pos = run_pair(p, e, current_position.w2, end, push);
     else if (e.head == H_SET && (push || S.top == S.base))
       pos = set_word_planned(p, &e, current_position.w2, end, false, push);
