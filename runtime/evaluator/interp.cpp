@@ -1794,6 +1794,7 @@ enum Head : uint8_t {
 };
 enum Right : uint8_t { R_LITERAL, R_LOCAL, R_EXPR, R_PICK };
 enum Follow : uint8_t { F_NONE, F_LOCAL, F_GLOBAL };
+constexpr uint8_t TESTED_COND = 0x80;  // in Expr::conditional, beside the entry's kind
 
 struct Op {
   uint32_t pos;  // the operator's position
@@ -1810,7 +1811,8 @@ struct Op {
 
 struct Expr {
   Head head;
-  uint8_t conditional;  // H_COND: the entry's kind
+  uint8_t conditional;  // H_COND: the entry's kind, with TESTED_COND when the condition is
+                        // a type test of a lone local, nothing after it
   bool branch_args;     // H_COND: a word follows the branches, fetched as arguments
   bool ops_complete;    // every operator after the head is planned, and no word follows
   bool exact;           // the extent is what the values it was made with give
@@ -1820,7 +1822,6 @@ struct Expr {
   bool loop_body;       // H_QUOTED: foreach with a literal body block, planned as block[0]
   bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
                         // a paren, nothing after it
-  bool tested_cond;     // H_COND: the condition a type test of a lone local, nothing after it
   uint8_t follow;       // a word after it, asked at run time (F_LOCAL, F_GLOBAL: its index in
                         // follow_at)
   uint32_t follow_at;
@@ -2193,8 +2194,9 @@ template <bool PLANNED, bool TESTED = false>
   }
   uint32_t t = cell::type(frame_base);
   bool either = conditional == CalleeCacheEntry::EITHER;
-  bool truthy = t == T_UNSET && either ? natives::truthy_strict_q(frame_base)  // raises
-                                       : !(t == T_NONE || (t == T_LOGIC && frame_base->w1 == 0));
+  bool truthy = t == T_LOGIC                ? frame_base->w1 != 0
+                : t == T_UNSET && either ? natives::truthy_strict_q(frame_base)  // raises
+                                         : t != T_NONE;
   if constexpr (PLANNED) {
     // One place runs the chosen branch, in this level (the plan's branch is inlined here).
     int32_t k = either ? (truthy ? 1 : 2) : truthy == (conditional == CalleeCacheEntry::IF) ? 1 : 0;
@@ -2235,7 +2237,7 @@ template <bool PLANNED, bool TESTED = false>
   return call_conditional_as<true>(slot, callee_slot(slot->w3), code, nullptr, e->pos + 1, end,
                                    push, &e->cell, p, e);
 }
-// call_conditional_planned of a condition that is a type test of a lone local (tested_cond).
+// call_conditional_planned of a condition that is a type test of a lone local (TESTED_COND).
 [[gnu::noinline]] uint32_t call_conditional_tested(const Cell* slot, const Node& code,
                                                    uint32_t end, bool push, plan::Plan* p,
                                                    const plan::Expr* e) {
@@ -2942,10 +2944,13 @@ uint32_t run_expr(Plan* p, const Expr& e, const Node& code, uint32_t end, bool n
           return generic_expr(code, e.pos, end, no_infix, push);
         at = call_quoted_planned(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
       } else {
-        if (known.conditional != e.conditional)
-          return generic_expr(code, e.pos, end, no_infix, push);
-        at = e.tested_cond ? call_conditional_tested(slot, code, end, push, p, &e)
-                           : call_conditional_planned(slot, code, end, push, p, &e);
+        if (known.conditional != e.conditional) {
+          if (known.conditional != (e.conditional & ~TESTED_COND))
+            return generic_expr(code, e.pos, end, no_infix, push);
+          at = call_conditional_tested(slot, code, end, push, p, &e);
+        } else {
+          at = call_conditional_planned(slot, code, end, push, p, &e);
+        }
       }
       goto after_head;
     }
@@ -2982,9 +2987,12 @@ after_head:
     if (e.tested_type) return call_type_test(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
     return call_planned_builtin(slot, known, code, e.pos + 1, end, push, &e.cell, p, &e);
   }
-  if (known.conditional != e.conditional) [[unlikely]]
-    return generic_expr(code, e.pos, end, false, push);
-  if (e.tested_cond) return call_conditional_tested(slot, code, end, push, p, &e);
+  // A tested condition's kind has TESTED_COND too: its own call, off the plain one's path.
+  if (known.conditional != e.conditional) [[unlikely]] {
+    if (known.conditional != (e.conditional & ~TESTED_COND))
+      return generic_expr(code, e.pos, end, false, push);
+    return call_conditional_tested(slot, code, end, push, p, &e);
+  }
   return call_conditional_planned(slot, code, end, push, p, &e);
 }
 
@@ -3357,7 +3365,7 @@ struct Builder {
           e.block[0] = block(e.branches[0].w2);
           e.block[1] = plain == 3 ? block(e.branches[1].w2) : e.block[0];
           at = after;
-          e.tested_cond = p->exprs[e.args].test_local && p->exprs[e.args].lone_call;
+          if (p->exprs[e.args].test_local && p->exprs[e.args].lone_call) e.conditional |= TESTED_COND;
         } else if ((known->plain_kind == CalleeCacheEntry::PLAIN_BUILTIN &&
                     known->conditional == CalleeCacheEntry::NOT_CONDITIONAL) ||
                    known->plain_kind == CalleeCacheEntry::PLAIN_ROUTINE) {
