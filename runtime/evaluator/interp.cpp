@@ -2059,6 +2059,16 @@ void run_planned_body_inline(Plan* p, const Cell* body, bool held);
 
 [[gnu::always_inline]] inline bool routine_blocks_same_q(const CalleeCacheEntry& e);
 
+// The entry known of a datatype predicate's routine still answers as fn did when it was
+// found: same routine, spec and logic! result, and no argument check due (slot what its
+// word holds).
+[[gnu::always_inline]] inline bool type_test_entry_q(const CalleeCacheEntry& known,
+                                                     const Cell* slot, routine::Fn fn) {
+  return known.routine_fn == fn && known.routine_spec == slot->w2 &&
+         known.routine_result == T_LOGIC &&
+         ((slot->header & routine::FLAG) || (known.routine_any && routine_blocks_same_q(known)));
+}
+
 constexpr uint64_t plain_value_mask() {
   uint64_t m = 0;
   for (uint32_t t = 0; t < 64; ++t)
@@ -2071,10 +2081,7 @@ constexpr uint64_t plain_value_mask() {
 [[gnu::noinline]] bool type_test_checked(const plan::Expr& a, const Cell* slot) {
   const CalleeCacheEntry& known = callee_slot(slot->w3);
   if (known.extras != slot->w3 || known.epoch != epoch() || known.plain_kind != a.conditional ||
-      known.routine_fn != a.test_fn || known.routine_spec != slot->w2 ||
-      known.routine_result != T_LOGIC)
-    return false;
-  if (!(slot->header & routine::FLAG) && !(known.routine_any && routine_blocks_same_q(known)))
+      !type_test_entry_q(known, slot, a.test_fn))
     return false;
   a.test_takes = known.types[0] & plain_value_mask();
   a.test_clock = M.stamp_clock;
@@ -2313,10 +2320,8 @@ template <bool PLANNED>
                                           const Node& code, uint32_t pos, uint32_t end,
                                           bool push, const Cell* word, plan::Plan* p,
                                           const plan::Expr* e) {
-  if (known.routine_fn == e->test_fn && known.routine_spec == slot->w2 &&
-      known.routine_result == T_LOGIC && S.frames_top < S.frames_limit &&
-      g_saved_depth < SAVED_POSITIONS &&
-      ((slot->header & routine::FLAG) || (known.routine_any && routine_blocks_same_q(known)))) {
+  if (S.frames_top < S.frames_limit && g_saved_depth < SAVED_POSITIONS &&
+      type_test_entry_q(known, slot, e->test_fn)) {
     const plan::Expr& a = p->X[e->args];
     Cell* top = S.top;
     uint32_t t = T_UNSET;
@@ -2529,10 +2534,8 @@ uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& c
                                                 const Cell* word) {
   uint32_t limit = cell_units(cb);
   if (end < limit) limit = end;
-  if (pos < limit && known.routine_fn == known.test_fn && known.routine_spec == slot->w2 &&
-      known.routine_result == T_LOGIC && S.frames_top < S.frames_limit &&
-      g_saved_depth < SAVED_POSITIONS && S.top + 2 < S.args_limit &&
-      ((slot->header & routine::FLAG) || (known.routine_any && routine_blocks_same_q(known)))) {
+  if (pos < limit && S.frames_top < S.frames_limit && g_saved_depth < SAVED_POSITIONS &&
+      S.top + 2 < S.args_limit && type_test_entry_q(known, slot, known.test_fn)) {
     const Cell* v = memory::head_cells(cb) + pos;
     uint32_t t = cell::type(v);
     if (t == T_WORD) {
