@@ -1854,6 +1854,11 @@ struct Block {
   uint32_t stamp;
   uint32_t count;
   uint32_t first, n;  // its planned expressions, in order, in Plan::tops
+  // How a loop body of it runs, fixed with the plan: run_branch_planned's steps (OTHER),
+  // run_block's (STEPS: two cells or more, an expression planned), or run_lone_set's
+  // (LONE_SET: all of it one set_op_call assignment).
+  enum : uint8_t { OTHER, STEPS, LONE_SET };
+  uint8_t loop = OTHER;
 };
 
 struct Global {
@@ -3302,14 +3307,14 @@ void eval_loop_body(const Cell* body, const LoopPlan& lp) {
   auto* p = static_cast<plan::Plan*>(lp.plan);
   if (p && plan::ok(p)) {
     const plan::Block& b = p->B[lp.block];
-    if (b.count >= 2 && b.n != 0) [[likely]] {  // run_branch_planned's last case
+    if (b.loop == plan::Block::STEPS) [[likely]] {  // run_branch_planned's last case
       S.top = S.base;
-      const plan::Expr& e = p->X[p->T[b.first]];
-      if (b.n == 1 && e.set_op_call) {
-        plan::run_lone_set(p, e, body, b.count);
-        return;
-      }
       plan::run_block<false>(p, b, body, false);
+      return;
+    }
+    if (b.loop == plan::Block::LONE_SET) {
+      S.top = S.base;
+      plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
       return;
     }
     plan::run_branch_planned(p, body, lp.block);
@@ -3417,6 +3422,11 @@ struct Builder {
     while (!tops.empty() && p->exprs[tops.back()].head == H_OTHER) tops.pop_back();
     p->blocks[index].first = uint32_t(p->tops.size());
     p->blocks[index].n = uint32_t(tops.size());
+    Block& made = p->blocks[index];
+    made.loop = made.count < 2 || made.n == 0 ? Block::OTHER
+                : made.n == 1 && p->exprs[tops[0]].set_op_call && p->exprs[tops[0]].next == count
+                    ? Block::LONE_SET
+                    : Block::STEPS;
     p->tops.insert(p->tops.end(), tops.begin(), tops.end());
     return index;
   }
