@@ -1872,6 +1872,10 @@ struct Plan {
   bool dead = false;
   bool partial = false;  // some callee entry was not at hand when it was made
   bool retired = false;  // replaced: freed when its last run ends
+  // How a recursion runs the body: 0 not in place (no planned expression), 1 by
+  // run_planned_body_inline, 2 by run_cond_body (one lone conditional whose condition is a
+  // type test of a lone local, TESTED_COND).
+  uint8_t recursion = 0;
   uint32_t runs = 0;
   uint64_t renames = 0, epoch = 0;
   uint32_t clock = 0;
@@ -2042,6 +2046,7 @@ LoopPlan g_loop_plan;
 
 void run_planned_body(Plan* p, const Cell* body);
 void run_planned_body_inline(Plan* p, const Cell* body, bool held);
+void run_cond_body(Plan* p, const Cell* body);
 }  // namespace plan
 
 // either, if and unless called through a word: call_plain_builtin's steps with the native's
@@ -2683,8 +2688,11 @@ template <bool PLANNED>
       // found good: it holds as it is, its blocks as it read them, and the caller's run
       // keeps it.
       if (PLANNED && !ran && body.w1 == 0 && body.w2 == p->body && fctx_now(f) == p->fctx &&
-          p->B[0].n > 0) [[likely]] {
+          p->recursion == 1) [[likely]] {
         plan::run_planned_body_inline(p, &body, true);
+      } else if (PLANNED && !ran && body.w1 == 0 && body.w2 == p->body &&
+                 fctx_now(f) == p->fctx && p->recursion == 2) {
+        plan::run_cond_body(p, &body);  // as above, in one level
       } else {
         uint32_t count = cell_units(body_buf);
         plan::Plan* bp = nullptr;
@@ -3289,6 +3297,49 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
 }
 void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, body, false); }
 
+// run_planned_body_inline of a recursion (held) whose body is one tested conditional
+// (recursion 2): run_block's and run_lone_call's steps for it and the conditional's own, in
+// one level.
+[[gnu::noinline]] void run_cond_body(Plan* p, const Cell* body) {
+  const Block& b = p->B[0];
+  const Expr& e = p->X[p->T[b.first]];
+  Cell* start = S.top;
+  PositionKeep keep;
+  cell::store(&current_position, cell::type(body), 0, body->w2, 0);
+  uint32_t end = b.count;
+  uint32_t pos;
+  const Cell* slot = p->G[e.global].slot;
+  const CalleeCacheEntry* known = slot && same_cell(slot, &e.expect) ? &callee_slot(slot->w3)
+                                                                     : nullptr;
+  if (known && known->extras == slot->w3 && known->epoch == epoch() &&
+      known->conditional == (e.conditional & ~TESTED_COND)) [[likely]] {
+    pos = call_conditional_as<true, true>(slot, *known, current_position.w2, nullptr, e.pos + 1,
+                                          end, true, &e.cell, p, &e);
+  } else {
+    pos = generic_expr(current_position.w2, e.pos, end, false, true);
+  }
+  if (fast_exit) [[unlikely]] {
+    fast_exit = false;
+  } else if (pos < end) [[unlikely]] {
+    // The rest through the evaluation itself, as run_block goes on.
+    for (;;) {
+      SeriesBuffer* cb = code_buf(current_position.w2);
+      uint32_t count = cell_units(cb);
+      if (pos >= count) break;
+      S.top = start;
+      current_position.w1 = pos;
+      pos = eval_quick_at(current_position.w2, cb, count, pos, end, false, true);
+      if (fast_exit) [[unlikely]] {
+        fast_exit = false;
+        break;
+      }
+      if (pos >= end) break;
+    }
+  }
+  *S.base = S.top[-1];
+  S.top = S.base + 1;
+}
+
 }  // namespace plan
 }  // namespace
 
@@ -3701,6 +3752,12 @@ Plan* build(Node body, Node fctx, bool& partial) {
   p->T = p->tops.data();
   p->B = p->blocks.data();
   p->G = p->globals.data();
+  p->recursion = p->B[0].n > 0;
+  if (p->B[0].n == 1) {
+    const Expr& e = p->X[p->T[p->B[0].first]];
+    if (e.pos == 0 && e.lone_call && e.head == H_COND && (e.conditional & TESTED_COND))
+      p->recursion = 2;
+  }
   partial = b.partial;
   p->partial = partial;
   if (!refresh(p)) {
