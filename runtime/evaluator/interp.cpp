@@ -1820,6 +1820,7 @@ struct Expr {
                         // literal or local
   bool lone_call;       // a call of a plain function or a conditional, nothing after it
   bool loop_body;       // H_QUOTED: foreach with a literal body block, planned as block[0]
+  bool each_word;       // loop_body, its word a word! and its series a lone local or global
   bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
                         // a paren, nothing after it
   uint8_t follow;       // a word after it, asked at run time (F_LOCAL, F_GLOBAL: its index in
@@ -2428,10 +2429,51 @@ template <int32_t ARGS, uint32_t LIT>
   else stack::pop_frame_to_result();
   return pos;
 }
+
+// `foreach word series [body]` of a good plan (e->each_word): call_quoted_planned's steps
+// when each of them would take its short way (the word pushed from the plan, the series a
+// plain value where the local or global is, the body block with no operator after it, each
+// taken by its argument, room for the records and cells): one test of them all, then the
+// record and the three cells, and the native called with the body's plan in hand. Anything
+// else is call_quoted_planned's, with nothing consumed.
+[[gnu::always_inline]] inline bool call_foreach_planned(const Cell* slot,
+                                                        const CalleeCacheEntry& known,
+                                                        uint32_t end, bool push,
+                                                        const Cell* word, plan::Plan* p,
+                                                        const plan::Expr* e, uint32_t* at) {
+  const plan::Expr* a = &p->X[e->args];
+  const plan::Expr& body = a[2];
+  const Cell* series = a[1].head == plan::H_LOCAL ? plan::local_slot(p, a[1].cell.w3)
+                                                   : p->G[a[1].global].slot;
+  Cell* top = S.top;
+  if (!series || body.pos >= end || top + 4 >= S.args_limit ||
+      S.frames_top >= S.frames_limit || g_saved_depth >= SAVED_POSITIONS)
+    return false;
+  uint32_t st = cell::type(series);
+  if (!k_plain_value[st] || !takes_type_q(known.types[1], st) ||
+      !takes_type_q(known.types[0], T_WORD) || !takes_type_q(known.types[2], T_BLOCK) ||
+      (body.follow != plan::F_NONE && !plan::follow_ok_inline(p, body)))
+    return false;
+  CalleeKeep keep(slot);
+  stack::detail::push_record_unchecked(
+      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  top[0] = a[0].cell;
+  top[1] = *series;
+  top[2] = body.cell;
+  S.top = top + 3;
+  natives::foreach_planned(LoopPlan{p, e->block[0], body.cell.w2});
+  if (push) stack::pop_frame();
+  else stack::pop_frame_to_result();
+  *at = body.next;
+  return true;
+}
+
 [[gnu::noinline]] uint32_t call_quoted_planned(const Cell* slot, const CalleeCacheEntry& known,
                                                const Node& code, uint32_t pos, uint32_t end,
                                                bool push, const Cell* word, plan::Plan* p,
                                                const plan::Expr* e) {
+  uint32_t at;
+  if (e->each_word && call_foreach_planned(slot, known, end, push, word, p, e, &at)) return at;
   if (known.lead == 3 && known.lit_mask == 1)
     return call_quoted_planned_as<3, 1>(slot, known, code, pos, end, push, word, p, e);
   return call_quoted_planned_as<0, 0>(slot, known, code, pos, end, push, word, p, e);
@@ -3402,6 +3444,13 @@ struct Builder {
               body.w1 == 0) {
             e.block[0] = block(body.w2);
             e.loop_body = true;
+            const Expr& w = p->exprs[e.args];
+            const Expr& from = p->exprs[e.args + 1];
+            const Expr& code = p->exprs[e.args + 2];
+            e.each_word = cell::type(&w.cell) == T_WORD &&
+                          (from.head == H_LOCAL || from.head == H_GLOBAL) && from.simple &&
+                          from.nops == 0 && from.follow == F_NONE && code.simple &&
+                          code.nops == 0;
           }
         } else {
           return -1;

@@ -454,7 +454,8 @@ struct WordCells {
 // foreach's steps for one word over a block: the block's buffer is found again only after
 // something moved (a collection, a cell series given a larger buffer), its tail read live,
 // so a body that changes the block is seen as the general step sees it.
-void foreach_block_word(Cell* series, const Cell* word, Cell* body, const interp::LoopPlan& lp) {
+[[gnu::always_inline]] inline void foreach_block_word(Cell* series, const Cell* word, Cell* body,
+                                                     const interp::LoopPlan& lp) {
   const memory::MemoryState& m = memory::state();
   uint64_t seen = ~uint64_t(0);
   SeriesBuffer* b = nullptr;
@@ -475,8 +476,8 @@ void foreach_block_word(Cell* series, const Cell* word, Cell* body, const interp
 
 // foreach_step_q's block steps with the block's and the words' buffers found again only
 // after something moved; the words are checked and stored at each step as there.
-void foreach_block_words(Cell* series, Cell* words, int32_t n, Cell* body,
-                         const interp::LoopPlan& lp) {
+[[gnu::always_inline]] inline void foreach_block_words(Cell* series, Cell* words, int32_t n,
+                                                      Cell* body, const interp::LoopPlan& lp) {
   const memory::MemoryState& m = memory::state();
   uint64_t seen = ~uint64_t(0);
   SeriesBuffer* sb = nullptr;
@@ -496,9 +497,9 @@ void foreach_block_words(Cell* series, Cell* words, int32_t n, Cell* body,
 }
 }  // namespace
 
-void foreach(int32_t check, const int32_t*) {
+namespace {
+[[gnu::always_inline]] inline void foreach_with(int32_t check, const interp::LoopPlan& lp) {
   Cell* body = arg(2);
-  interp::LoopPlan lp = interp::take_loop_plan(body);
   uint32_t st = cell::type(arg(1));
   stack::State& s = stack::state();
   Cell* series;
@@ -543,6 +544,14 @@ void foreach(int32_t check, const int32_t*) {
   }
   close_loop();
 }
+}  // namespace
+
+void foreach(int32_t check, const int32_t*) {
+  interp::LoopPlan lp = interp::take_loop_plan(arg(2));
+  foreach_with(check, lp);
+}
+
+void foreach_planned(const interp::LoopPlan& lp) { foreach_with(0, lp); }
 
 void forall(int32_t check, const int32_t*) {
   Cell* word = arg(0);
