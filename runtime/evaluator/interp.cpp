@@ -1823,6 +1823,8 @@ struct Expr {
   bool each_word;       // loop_body, its word a word! and its series a lone local or global
   bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
                         // a paren, nothing after it
+  bool set_op_call;     // H_SET: its value a local, then one operator whose right operand is
+                        // a function's call (`s: s + walk x`)
   uint8_t follow;       // a word after it, asked at run time (F_LOCAL, F_GLOBAL: its index in
                         // follow_at)
   uint32_t follow_at;
@@ -1853,6 +1855,11 @@ struct Block {
   uint32_t stamp;
   uint32_t count;
   uint32_t first, n;  // its planned expressions, in order, in Plan::tops
+  // How a loop body of it runs, fixed with the plan: run_branch_planned's steps (OTHER),
+  // run_block's (STEPS: two cells or more, an expression planned), or run_lone_set's
+  // (LONE_SET: all of it one set_op_call assignment).
+  enum : uint8_t { OTHER, STEPS, LONE_SET };
+  uint8_t loop = OTHER;
 };
 
 struct Global {
@@ -2529,9 +2536,9 @@ uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& c
 }
 
 // set_word_step with the value the plan p's expression e's argument.
-[[gnu::noinline]] uint32_t set_word_planned(plan::Plan* p, const plan::Expr* e,
-                                            const Node& code, uint32_t end, bool no_infix,
-                                            bool push) {
+[[gnu::always_inline]] inline uint32_t set_word_planned_in(plan::Plan* p, const plan::Expr* e,
+                                                           const Node& code, uint32_t end,
+                                                           bool no_infix, bool push) {
   Cell v = e->cell;
   uint32_t start_top = uint32_t(S.top - S.args_begin);
   uint32_t pos = e->pos + 1;
@@ -2563,6 +2570,23 @@ uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& c
   if (e->follow != plan::F_NONE && pos == e->next && plan::ok(p) && plan::follow_ok_inline(p, *e))
     return pos;
   return infix_after(code, pos, end, push, start_top);
+}
+
+namespace plan {
+uint32_t set_op_call_planned(Plan* p, const Expr* e, const Node& code, uint32_t end, bool push);
+}  // namespace plan
+
+// set_op_call_planned's way back when its checks fail.
+[[gnu::noinline]] uint32_t set_word_planned_steps(plan::Plan* p, const plan::Expr* e,
+                                                  const Node& code, uint32_t end, bool no_infix,
+                                                  bool push) {
+  return set_word_planned_in(p, e, code, end, no_infix, push);
+}
+[[gnu::noinline]] uint32_t set_word_planned(plan::Plan* p, const plan::Expr* e,
+                                            const Node& code, uint32_t end, bool no_infix,
+                                            bool push) {
+  if (e->set_op_call && !no_infix) return plan::set_op_call_planned(p, e, code, end, push);
+  return set_word_planned_in(p, e, code, end, no_infix, push);
 }
 
 // A datatype predicate called through a word (known a TYPE_TEST entry) whose argument is a
@@ -2894,6 +2918,75 @@ void run_paren(Plan* p, const Expr& e, bool push);
   return pos;
 }
 
+// A set_op_call assignment e (`s: s + walk x`) as set_word_planned, run_set_value,
+// infix_plain_planned and run_right run it, in one level. Every check they make before code
+// runs is made first, with nothing consumed: when one fails, set_word_planned takes the
+// assignment and makes them again (and raises where they raise). The two records and the
+// cells are those the steps push, so reports from inside the call are the same.
+[[gnu::noinline]] uint32_t set_op_call_planned(Plan* p, const Expr* e, const Node& code,
+                                               uint32_t end, bool push) {
+  const Expr& a = p->X[e->args];
+  const Op& o = p->O[a.ops];
+  const Expr& r = p->X[o.right_expr];
+  Cell* top = S.top;
+  const Cell* v = local_slot(p, a.cell.w3);
+  const Cell* op = p->G[o.global].slot;
+  const Cell* fn = p->G[r.global].slot;
+  if (!(o.pos + 1 < end && top + 3 < S.args_limit && S.frames_top + 2 <= S.frames_limit &&
+        g_saved_depth < SAVED_POSITIONS && v && k_plain_value[cell::type(v)] && op &&
+        same_words(op, &o.expect) && fn && same_words(fn, &r.expect))) [[unlikely]]
+    return set_word_planned_steps(p, e, code, end, false, push);
+  const CalleeCacheEntry& known = callee_slot(op->w3);
+  const CalleeCacheEntry& fk = callee_slot(fn->w3);
+  if (!(known.extras == op->w3 && known.epoch == epoch() &&
+        known.plain_kind == CalleeCacheEntry::PLAIN_BUILTIN && known.plain == 2 &&
+        takes_type_q(known.types[0], cell::type(v)) && fk.extras == fn->w3 &&
+        fk.epoch == epoch() && fk.plain_kind == CalleeCacheEntry::PLAIN_FUNCTION)) [[unlikely]]
+    return set_word_planned_steps(p, e, code, end, false, push);
+  // Read now: nested calls can take these cache slots.
+  FastOp fop = known.fast_op;
+  uint64_t right_types = known.types[1];
+  uint32_t start_top = uint32_t(top - S.args_begin);
+  // The assignment's record and its set-word, then the operator's record over the left
+  // operand (its base), the operator kept in the saved cells while the call runs.
+  stack::detail::push_record_unchecked(
+      &e->cell, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+  Cell* left = top + 1;
+  *top = e->cell;
+  *left = *v;
+  uint32_t pos;
+  {
+    uint32_t ct = (op->header & hdr::OP_TYPE_MASK) >> hdr::OP_TYPE_SHIFT;
+    CalleeKeep keep(op);
+    Cell* callee = keep.cell;
+    callee->header = ct;
+    S.top = left;
+    stack::Frame* f = stack::detail::push_record_unchecked(
+        &o.word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    S.top = left + 1;
+    pos = call_planned_function(fn, code, end, true, p, &r);
+    if (!takes_type_q(right_types, cell::type(left + 1))) [[unlikely]]
+      raise_plain_bad_type(callee, 1, f);
+    if (!int_fast_path(fop, left, left + 1)) {
+      int32_t id = int32_t(callee->w1);
+      int32_t none[1] = {-1};
+      run_builtin(ct, id, none);
+    }
+    pop_own_record(true);
+  }
+  Cell* b = S.base;
+  Cell* slot;
+  if (cell::type(b + 1) != T_UNSET && ok(p) && (slot = planned_set_slot(p, e))) {
+    *slot = b[1];
+    *b = b[1];
+    pop_own_record(push);
+  } else {
+    store_assignment(b, push);
+  }
+  if (e->follow != F_NONE && pos == e->next && ok(p) && follow_ok_inline(p, *e)) return pos;
+  return infix_after(code, pos, end, push, start_top);
+}
+
 // The operators after the head of e, which ended at `at` (ran: code may have run since the
 // expression began), as eval_quick_at's loop and infix_steps take them.
 [[gnu::always_inline]] inline uint32_t run_ops(Plan* p, const Expr& e, const Node& code,
@@ -3172,6 +3265,38 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
   return r.head_next;
 }
 
+// The expressions of a block from pos (end: its count) through the evaluation itself, as
+// run_block (not a body) goes on once the plan no longer covers them; start is its top.
+[[gnu::noinline]] void run_block_rest(Cell* start, uint32_t pos, uint32_t end) {
+  SeriesBuffer* cb = code_buf(current_position.w2);
+  uint32_t count = cell_units(cb);
+  if (pos >= count) return;
+  S.top = start;
+  current_position.w1 = pos;
+  for (;;) {
+    pos = eval_quick_at(current_position.w2, cb, count, pos, end, false, false);
+    if (fast_exit || pos >= end) return;
+    cb = code_buf(current_position.w2);
+    count = cell_units(cb);
+    if (pos >= count) return;
+    S.top = start;
+    current_position.w1 = pos;
+  }
+}
+
+// A loop body block code of one planned expression e, a set_op_call assignment: as
+// run_block<false> runs it (end its count), without the loop over expressions.
+[[gnu::always_inline]] inline void run_lone_set(Plan* p, const Expr& e, const Cell* code,
+                                                uint32_t end) {
+  Cell* start = S.top;
+  stack::check_machine_stack();
+  PositionKeep keep;
+  cell::store(&current_position, cell::type(code), 0, code->w2, 0);
+  uint32_t pos = set_op_call_planned(p, &e, current_position.w2, end, false);
+  if (fast_exit || pos >= end) [[likely]] return;
+  run_block_rest(start, pos, end);
+}
+
 [[gnu::always_inline]] inline void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
   const Block& b = p->B[block];
   // As run_branch: nothing ran since the plan was found good.
@@ -3224,9 +3349,14 @@ void eval_loop_body(const Cell* body, const LoopPlan& lp) {
   auto* p = static_cast<plan::Plan*>(lp.plan);
   if (p && plan::ok(p)) {
     const plan::Block& b = p->B[lp.block];
-    if (b.count >= 2 && b.n != 0) [[likely]] {  // run_branch_planned's last case
+    if (b.loop == plan::Block::STEPS) [[likely]] {  // run_branch_planned's last case
       S.top = S.base;
       plan::run_block<false>(p, b, body, false);
+      return;
+    }
+    if (b.loop == plan::Block::LONE_SET) {
+      S.top = S.base;
+      plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
       return;
     }
     plan::run_branch_planned(p, body, lp.block);
@@ -3334,6 +3464,11 @@ struct Builder {
     while (!tops.empty() && p->exprs[tops.back()].head == H_OTHER) tops.pop_back();
     p->blocks[index].first = uint32_t(p->tops.size());
     p->blocks[index].n = uint32_t(tops.size());
+    Block& made = p->blocks[index];
+    made.loop = made.count < 2 || made.n == 0 ? Block::OTHER
+                : made.n == 1 && p->exprs[tops[0]].set_op_call && p->exprs[tops[0]].next == count
+                    ? Block::LONE_SET
+                    : Block::STEPS;
     p->tops.insert(p->tops.end(), tops.begin(), tops.end());
     return index;
   }
@@ -3464,6 +3599,10 @@ struct Builder {
       if (!args(node, at, count, 1, e)) return -1;
       e.head = H_SET;
       if (v.w1 == context::global) e.global = global_index(&v);
+      const Expr& a = p->exprs[e.args];
+      e.set_op_call = a.head == H_LOCAL && a.pos == pos + 1 && a.nops == 1 && a.ops_complete &&
+                      p->ops[a.ops].right == R_EXPR && a.head_next == p->ops[a.ops].pos &&
+                      p->exprs[p->ops[a.ops].right_expr].head == H_CALL;
       e.head_next = e.next = at;
       follows(node, at, count, e);
       p->exprs.push_back(e);
