@@ -2437,50 +2437,60 @@ template <int32_t ARGS, uint32_t LIT>
   return pos;
 }
 
-// `foreach word series [body]` of a good plan (e->each_word): call_quoted_planned's steps
+[[gnu::noinline]] uint32_t call_quoted_planned_rest(const Cell* slot, const CalleeCacheEntry& known,
+                                                    const Node& code, uint32_t pos, uint32_t end,
+                                                    bool push, const Cell* word, plan::Plan* p,
+                                                    const plan::Expr* e);
+
+// `foreach word block [body]` of a good plan (e->each_word): call_quoted_planned's steps
 // when each of them would take its short way (the word pushed from the plan, the series a
-// plain value where the local or global is, the body block with no operator after it, each
+// block where the local or global is, the literal body with no operator after it, each
 // taken by its argument, room for the records and cells): one test of them all, then the
-// record and the three cells, and the native called with the body's plan in hand. Anything
-// else is call_quoted_planned's, with nothing consumed.
-[[gnu::always_inline]] inline bool call_foreach_planned(const Cell* slot,
-                                                        const CalleeCacheEntry& known,
-                                                        uint32_t end, bool push,
-                                                        const Cell* word, plan::Plan* p,
-                                                        const plan::Expr* e, uint32_t* at) {
+// record, the three arguments and the copies foreach makes, and the native's steps for one
+// word over a block with the body's plan in hand. Anything else is call_quoted_planned's,
+// with nothing consumed.
+[[gnu::noinline]] uint32_t call_foreach_planned(const Cell* slot, const CalleeCacheEntry& known,
+                                                const Node& code, uint32_t pos, uint32_t end,
+                                                bool push, const Cell* word, plan::Plan* p,
+                                                const plan::Expr* e) {
   const plan::Expr* a = &p->X[e->args];
   const plan::Expr& body = a[2];
   const Cell* series = a[1].head == plan::H_LOCAL ? plan::local_slot(p, a[1].cell.w3)
                                                    : p->G[a[1].global].slot;
   Cell* top = S.top;
-  if (!series || body.pos >= end || top + 4 >= S.args_limit ||
-      S.frames_top >= S.frames_limit || g_saved_depth >= SAVED_POSITIONS)
-    return false;
-  uint32_t st = cell::type(series);
-  if (!k_plain_value[st] || !takes_type_q(known.types[1], st) ||
-      !takes_type_q(known.types[0], T_WORD) || !takes_type_q(known.types[2], T_BLOCK) ||
-      (body.follow != plan::F_NONE && !plan::follow_ok_inline(p, body)))
-    return false;
-  CalleeKeep keep(slot);
-  stack::detail::push_record_unchecked(
-      word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
-  top[0] = a[0].cell;
-  top[1] = *series;
-  top[2] = body.cell;
-  S.top = top + 3;
-  natives::foreach_planned(LoopPlan{p, e->block[0], body.cell.w2});
-  if (push) stack::pop_frame();
-  else stack::pop_frame_to_result();
-  *at = body.next;
-  return true;
+  if (series && cell::type(series) == T_BLOCK && body.pos < end && top + 6 < S.args_limit &&
+      S.frames_top < S.frames_limit && g_saved_depth < SAVED_POSITIONS &&
+      takes_type_q(known.types[1], T_BLOCK) && takes_type_q(known.types[0], T_WORD) &&
+      takes_type_q(known.types[2], T_BLOCK) &&
+      (body.follow == plan::F_NONE || plan::follow_ok_inline(p, body))) [[likely]] {
+    CalleeKeep keep(slot);
+    stack::detail::push_record_unchecked(
+        word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    Cell v = *series;
+    top[0] = a[0].cell;
+    top[1] = v;
+    top[2] = body.cell;
+    top[3] = v;
+    top[4] = a[0].cell;
+    S.top = top + 5;
+    natives::foreach_planned(LoopPlan{p, e->block[0], body.cell.w2});
+    pop_own_record(push);
+    return body.next;
+  }
+  return call_quoted_planned_rest(slot, known, code, pos, end, push, word, p, e);
 }
 
 [[gnu::noinline]] uint32_t call_quoted_planned(const Cell* slot, const CalleeCacheEntry& known,
                                                const Node& code, uint32_t pos, uint32_t end,
                                                bool push, const Cell* word, plan::Plan* p,
                                                const plan::Expr* e) {
-  uint32_t at;
-  if (e->each_word && call_foreach_planned(slot, known, end, push, word, p, e, &at)) return at;
+  if (e->each_word) return call_foreach_planned(slot, known, code, pos, end, push, word, p, e);
+  return call_quoted_planned_rest(slot, known, code, pos, end, push, word, p, e);
+}
+
+uint32_t call_quoted_planned_rest(const Cell* slot, const CalleeCacheEntry& known,
+                                  const Node& code, uint32_t pos, uint32_t end, bool push,
+                                  const Cell* word, plan::Plan* p, const plan::Expr* e) {
   if (known.lead == 3 && known.lit_mask == 1)
     return call_quoted_planned_as<3, 1>(slot, known, code, pos, end, push, word, p, e);
   return call_quoted_planned_as<0, 0>(slot, known, code, pos, end, push, word, p, e);

@@ -551,7 +551,22 @@ void foreach(int32_t check, const int32_t*) {
   foreach_with(check, lp);
 }
 
-void foreach_planned(const interp::LoopPlan& lp) { foreach_with(0, lp); }
+void foreach_planned(const interp::LoopPlan& lp) {
+  // foreach_with's steps for one word over a block, the copies already made; open_loop's
+  // for check 0, inline.
+  stack::State& s = stack::state();
+  Cell* base = s.base;
+  stack::mark_branch_frame();
+  stack::detail::push_record(&interp::words.body,
+                             (stack::kind::LOOP << stack::fflag::KIND_SHIFT) |
+                                 stack::fflag::INTERPRETED | stack::fflag::BRANCH);
+  Cell* result = s.top;
+  if (result + 1 >= s.args_limit) [[unlikely]] stack::raise_overflow();
+  s.top = result + 1;
+  cell::set_unset(result);
+  foreach_block_word(base + 3, base + 4, base + 2, lp);
+  close_loop();
+}
 
 void forall(int32_t check, const int32_t*) {
   Cell* word = arg(0);

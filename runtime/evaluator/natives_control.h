@@ -21,8 +21,9 @@ void until(int32_t check, const int32_t* refs);
 void repeat(int32_t check, const int32_t* refs);
 void forever(int32_t check, const int32_t* refs);
 void foreach(int32_t check, const int32_t* refs);
-// foreach called by a planned call, its three arguments in its frame (its own record, on
-// top, flagged as check 0 flags it), its body's plan handed (not through take_loop_plan).
+// foreach of one word over a block called by a planned call: its frame holds its three
+// arguments and the copies foreach makes of the block and the word, its own record on top
+// (as check 0 has it); its body's plan handed (not through take_loop_plan).
 void foreach_planned(const interp::LoopPlan& lp);
 void forall(int32_t check, const int32_t* refs);
 void remove_each(int32_t check, const int32_t* refs);
