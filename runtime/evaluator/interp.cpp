@@ -1820,6 +1820,7 @@ struct Expr {
                         // literal or local
   bool lone_call;       // a call of a plain function or a conditional, nothing after it
   bool loop_body;       // H_QUOTED: foreach with a literal body block, planned as block[0]
+  bool each_word;       // loop_body, its word a word! and its series a lone local or global
   bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
                         // a paren, nothing after it
   bool set_op_call;     // H_SET: its value a local, then one operator whose right operand is
@@ -2440,10 +2441,61 @@ template <int32_t ARGS, uint32_t LIT>
   else stack::pop_frame_to_result();
   return pos;
 }
+
+[[gnu::noinline]] uint32_t call_quoted_planned_rest(const Cell* slot, const CalleeCacheEntry& known,
+                                                    const Node& code, uint32_t pos, uint32_t end,
+                                                    bool push, const Cell* word, plan::Plan* p,
+                                                    const plan::Expr* e);
+
+// `foreach word block [body]` of a good plan (e->each_word): call_quoted_planned's steps
+// when each of them would take its short way (the word pushed from the plan, the series a
+// block where the local or global is, the literal body with no operator after it, each
+// taken by its argument, room for the records and cells): one test of them all, then the
+// record, the three arguments and the copies foreach makes, and the native's steps for one
+// word over a block with the body's plan in hand. Anything else is call_quoted_planned's,
+// with nothing consumed.
+[[gnu::noinline]] uint32_t call_foreach_planned(const Cell* slot, const CalleeCacheEntry& known,
+                                                const Node& code, uint32_t pos, uint32_t end,
+                                                bool push, const Cell* word, plan::Plan* p,
+                                                const plan::Expr* e) {
+  const plan::Expr* a = &p->X[e->args];
+  const plan::Expr& body = a[2];
+  const Cell* series = a[1].head == plan::H_LOCAL ? plan::local_slot(p, a[1].cell.w3)
+                                                   : p->G[a[1].global].slot;
+  Cell* top = S.top;
+  if (series && cell::type(series) == T_BLOCK && body.pos < end && top + 6 < S.args_limit &&
+      S.frames_top < S.frames_limit && g_saved_depth < SAVED_POSITIONS &&
+      takes_type_q(known.types[1], T_BLOCK) && takes_type_q(known.types[0], T_WORD) &&
+      takes_type_q(known.types[2], T_BLOCK) &&
+      (body.follow == plan::F_NONE || plan::follow_ok_inline(p, body))) [[likely]] {
+    CalleeKeep keep(slot);
+    stack::detail::push_record_unchecked(
+        word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    Cell v = *series;
+    top[0] = a[0].cell;
+    top[1] = v;
+    top[2] = body.cell;
+    top[3] = v;
+    top[4] = a[0].cell;
+    S.top = top + 5;
+    natives::foreach_planned(LoopPlan{p, e->block[0], body.cell.w2});
+    pop_own_record(push);
+    return body.next;
+  }
+  return call_quoted_planned_rest(slot, known, code, pos, end, push, word, p, e);
+}
+
 [[gnu::noinline]] uint32_t call_quoted_planned(const Cell* slot, const CalleeCacheEntry& known,
                                                const Node& code, uint32_t pos, uint32_t end,
                                                bool push, const Cell* word, plan::Plan* p,
                                                const plan::Expr* e) {
+  if (e->each_word) return call_foreach_planned(slot, known, code, pos, end, push, word, p, e);
+  return call_quoted_planned_rest(slot, known, code, pos, end, push, word, p, e);
+}
+
+uint32_t call_quoted_planned_rest(const Cell* slot, const CalleeCacheEntry& known,
+                                  const Node& code, uint32_t pos, uint32_t end, bool push,
+                                  const Cell* word, plan::Plan* p, const plan::Expr* e) {
   if (known.lead == 3 && known.lit_mask == 1)
     return call_quoted_planned_as<3, 1>(slot, known, code, pos, end, push, word, p, e);
   return call_quoted_planned_as<0, 0>(slot, known, code, pos, end, push, word, p, e);
@@ -3588,6 +3640,13 @@ struct Builder {
               body.w1 == 0) {
             e.block[0] = block(body.w2);
             e.loop_body = true;
+            const Expr& w = p->exprs[e.args];
+            const Expr& from = p->exprs[e.args + 1];
+            const Expr& code = p->exprs[e.args + 2];
+            e.each_word = cell::type(&w.cell) == T_WORD &&
+                          (from.head == H_LOCAL || from.head == H_GLOBAL) && from.simple &&
+                          from.nops == 0 && from.follow == F_NONE && code.simple &&
+                          code.nops == 0;
           }
         } else {
           return -1;
