@@ -2881,8 +2881,8 @@ void run_paren(Plan* p, const Expr& e, bool push);
 // runs is made first, with nothing consumed: when one fails, set_word_planned takes the
 // assignment and makes them again (and raises where they raise). The two records and the
 // cells are those the steps push, so reports from inside the call are the same.
-[[gnu::noinline]] uint32_t set_op_call_planned(Plan* p, const Expr* e, const Node& code,
-                                               uint32_t end, bool push) {
+[[gnu::always_inline]] inline uint32_t set_op_call_in(Plan* p, const Expr* e, const Node& code,
+                                                      uint32_t end, bool push) {
   const Expr& a = p->X[e->args];
   const Op& o = p->O[a.ops];
   const Expr& r = p->X[o.right_expr];
@@ -2943,6 +2943,10 @@ void run_paren(Plan* p, const Expr& e, bool push);
   }
   if (e->follow != F_NONE && pos == e->next && ok(p) && follow_ok_inline(p, *e)) return pos;
   return infix_after(code, pos, end, push, start_top);
+}
+[[gnu::noinline]] uint32_t set_op_call_planned(Plan* p, const Expr* e, const Node& code,
+                                               uint32_t end, bool push) {
+  return set_op_call_in(p, e, code, end, push);
 }
 
 // The operators after the head of e, which ended at `at` (ran: code may have run since the
@@ -3242,19 +3246,6 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
   }
 }
 
-// A loop body block code of one planned expression e, a set_op_call assignment: as
-// run_block<false> runs it (end its count), without the loop over expressions.
-[[gnu::always_inline]] inline void run_lone_set(Plan* p, const Expr& e, const Cell* code,
-                                                uint32_t end) {
-  Cell* start = S.top;
-  stack::check_machine_stack();
-  PositionKeep keep;
-  cell::store(&current_position, cell::type(code), 0, code->w2, 0);
-  uint32_t pos = set_op_call_planned(p, &e, current_position.w2, end, false);
-  if (fast_exit || pos >= end) [[likely]] return;
-  run_block_rest(start, pos, end);
-}
-
 [[gnu::always_inline]] inline void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
   const Block& b = p->B[block];
   // As run_branch: nothing ran since the plan was found good.
@@ -3276,6 +3267,28 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
   Cell c = *chosen;
   S.top = S.base;
   run_block<false>(p, b, &c, false);
+}
+
+// A loop body block code of one planned expression e, a set_op_call assignment: as
+// run_block<false> runs it (end its count), without the loop over expressions.
+[[gnu::noinline]] void run_lone_set(Plan* p, const Expr& e, const Cell* code, uint32_t end) {
+  Cell* start = S.base;
+  S.top = start;
+  stack::check_machine_stack();
+  PositionKeep keep;
+  cell::store(&current_position, cell::type(code), 0, code->w2, 0);
+  uint32_t pos = set_op_call_in(p, &e, current_position.w2, end, false);
+  if (fast_exit || pos >= end) [[likely]] return;
+  run_block_rest(start, pos, end);
+}
+// The other planned loop bodies, as run_branch_planned runs them.
+[[gnu::noinline]] void run_loop_steps(Plan* p, const Block& b, const Cell* body, uint32_t block) {
+  if (b.loop == Block::STEPS) [[likely]] {  // run_branch_planned's last case
+    S.top = S.base;
+    run_block<false>(p, b, body, false);
+    return;
+  }
+  run_branch_planned(p, body, block);
 }
 
 // An interpreted body run in its function's frame by its plan p, as eval_body_in runs it
@@ -3303,24 +3316,26 @@ LoopPlan take_loop_plan(const Cell* body) {
 
 // The plan's run of the body holds while the plan does: the plan that handed it is running
 // (its caller's call is not over) and it is checked before each run.
-void eval_loop_body(const Cell* body, const LoopPlan& lp) {
+[[gnu::noinline]] void eval_loop_body_checked(const Cell* body, const LoopPlan& lp) {
   auto* p = static_cast<plan::Plan*>(lp.plan);
   if (p && plan::ok(p)) {
     const plan::Block& b = p->B[lp.block];
-    if (b.loop == plan::Block::STEPS) [[likely]] {  // run_branch_planned's last case
-      S.top = S.base;
-      plan::run_block<false>(p, b, body, false);
-      return;
-    }
-    if (b.loop == plan::Block::LONE_SET) {
-      S.top = S.base;
-      plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
-      return;
-    }
-    plan::run_branch_planned(p, body, lp.block);
-    return;
+    if (b.loop == plan::Block::LONE_SET) return plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
+    return plan::run_loop_steps(p, b, body, lp.block);
   }
   run_branch(body);
+}
+// Each step's way in: no call but the one it goes on to, so it keeps no frame of its own.
+void eval_loop_body(const Cell* body, const LoopPlan& lp) {
+  auto* p = static_cast<plan::Plan*>(lp.plan);
+  if (!p) return eval_branch(body);
+  if (fast_paths_on() && p->clock == M.stamp_clock && p->epoch == epoch() &&
+      p->renames == M.renames) [[likely]] {  // plan::ok without the refresh
+    const plan::Block& b = p->B[lp.block];
+    if (b.loop == plan::Block::LONE_SET) return plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
+    return plan::run_loop_steps(p, b, body, lp.block);
+  }
+  eval_loop_body_checked(body, lp);
 }
 
 namespace {
