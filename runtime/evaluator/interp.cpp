@@ -2509,6 +2509,11 @@ uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& c
     // the frame's base when it is not pushed).
     *slot = S.top[-1];
     pos = a.next;
+    // run_simple asked the word after the value (the same as after e) and found no
+    // operator in it; nothing ran since.
+    if (a.follow != plan::F_NONE && a.follow == e->follow && a.follow_at == e->follow_at &&
+        pos == e->next)
+      return pos;
   } else {
     stack::push_interp_native_frame(&v);
     push_cell(&v);
@@ -2881,6 +2886,20 @@ void run_paren(Plan* p, const Expr& e, bool push);
 // runs is made first, with nothing consumed: when one fails, set_word_planned takes the
 // assignment and makes them again (and raises where they raise). The two records and the
 // cells are those the steps push, so reports from inside the call are the same.
+// An integer sum that fits, stored over a (both integers): int_fast_path's OP_ADD case in
+// two stores; false (a untouched) for anything else.
+[[gnu::always_inline]] inline bool add_integers(Cell* a, const Cell* b) {
+  int32_t sum;
+  if (cell::type(a) != T_INTEGER || cell::type(b) != T_INTEGER ||
+      __builtin_add_overflow(cell::get_int(a), cell::get_int(b), &sum))
+    return false;
+  uint64_t words[2] = {T_INTEGER, uint32_t(sum)};  // header, w1 0; w2, w3 0
+  std::memcpy(a, words, sizeof words);
+  return true;
+}
+
+// LONE: e is all of a loop body block, which ends at end (its right operand is within).
+template <bool LONE>
 [[gnu::always_inline]] inline uint32_t set_op_call_in(Plan* p, const Expr* e, const Node& code,
                                                       uint32_t end, bool push) {
   const Expr& a = p->X[e->args];
@@ -2890,7 +2909,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
   const Cell* v = local_slot(p, a.cell.w3);
   const Cell* op = p->G[o.global].slot;
   const Cell* fn = p->G[r.global].slot;
-  if (!(o.pos + 1 < end && top + 3 < S.args_limit && S.frames_top + 2 <= S.frames_limit &&
+  if (!((LONE || o.pos + 1 < end) && top + 3 < S.args_limit && S.frames_top + 2 <= S.frames_limit &&
         g_saved_depth < SAVED_POSITIONS && v && k_plain_value[cell::type(v)] && op &&
         same_words(op, &o.expect) && fn && same_words(fn, &r.expect))) [[unlikely]]
     return set_word_planned_steps(p, e, code, end, false, push);
@@ -2925,7 +2944,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
     pos = call_planned_function(fn, code, end, true, p, &r);
     if (!takes_type_q(right_types, cell::type(left + 1))) [[unlikely]]
       raise_plain_bad_type(callee, 1, f);
-    if (!int_fast_path(fop, left, left + 1)) {
+    if (!(fop == OP_ADD && add_integers(left, left + 1)) && !int_fast_path(fop, left, left + 1)) {
       int32_t id = int32_t(callee->w1);
       int32_t none[1] = {-1};
       run_builtin(ct, id, none);
@@ -2946,7 +2965,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
 }
 [[gnu::noinline]] uint32_t set_op_call_planned(Plan* p, const Expr* e, const Node& code,
                                                uint32_t end, bool push) {
-  return set_op_call_in(p, e, code, end, push);
+  return set_op_call_in<false>(p, e, code, end, push);
 }
 
 // The operators after the head of e, which ended at `at` (ran: code may have run since the
@@ -3277,7 +3296,7 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
   stack::check_machine_stack();
   PositionKeep keep;
   cell::store(&current_position, cell::type(code), 0, code->w2, 0);
-  uint32_t pos = set_op_call_in(p, &e, current_position.w2, end, false);
+  uint32_t pos = set_op_call_in<true>(p, &e, current_position.w2, end, false);
   if (fast_exit || pos >= end) [[likely]] return;
   run_block_rest(start, pos, end);
 }
