@@ -412,6 +412,45 @@ namespace {
   return run_body_landing([&] { interp::eval_loop_body(body, lp); });
 }
 
+// The loop word's value cells between steps: after a store that assign_in_place made
+// through its shared cache, that cache's context cell and values cells, good while no cell
+// buffer moved (a collection, which rewrites the word's node, counts as one). Each store
+// asks what assign_in_place asks of the context as it is now (its values node, on the
+// stack, a change handler); anything else is assign's.
+struct WordCells {
+  const Cell* x = nullptr;  // the context! cell, then self; null: not known
+  Node values = 0;
+  Cell* value_cells = nullptr;
+  [[gnu::always_inline]] void store(const Cell* word, const Cell* value) {
+    if (x) {
+      uint32_t vn = x->w2;
+      if (vn && (x->header & hdr::CONTEXT_ON_STACK)) {
+        *stack::at_index(vn - 1 + word->w3) = *value;
+        return;
+      }
+      if (vn == values && !x[1].w3) [[likely]] {
+        value_cells[word->w3] = *value;
+        return;
+      }
+    }
+    if (!context::assign_in_place(word, value, word->w1, true)) {
+      x = nullptr;
+      assign(word, value);
+      return;
+    }
+    // Stored in place: the cache names the word's context (an object's word aside, whose
+    // stores mark the word).
+    const context::detail::LastStore& l = context::detail::last_store;
+    x = l.cell;
+    if ((((x->header & hdr::CONTEXT_KIND_MASK) >> hdr::CONTEXT_KIND_SHIFT) ==
+         context::KIND_OBJECT) ||
+        !l.values || l.values != x->w2)
+      x = nullptr;
+    values = l.values;
+    value_cells = l.value_cells;
+  }
+};
+
 // foreach's steps for one word over a block: the block's buffer is found again only after
 // something moved (a collection, a cell series given a larger buffer), its tail read live,
 // so a body that changes the block is seen as the general step sees it.
@@ -419,14 +458,16 @@ void foreach_block_word(Cell* series, const Cell* word, Cell* body, const interp
   const memory::MemoryState& m = memory::state();
   uint64_t seen = ~uint64_t(0);
   SeriesBuffer* b = nullptr;
+  WordCells wc;
   for (;;) {
     if (m.cell_moves != seen) {
       b = memory::node_buffer(series->w2);
+      wc.x = nullptr;
       seen = m.cell_moves;
     }
     if (series->w1 >= memory::used_bytes(b) / sizeof(Cell)) break;
     Cell v = memory::head_cells(b)[series->w1];
-    if (!context::assign_in_place(word, &v, word->w1, true)) assign(word, &v);
+    wc.store(word, &v);
     series->w1 += 1;
     if (loop_ends_q(run_foreach_body(body, lp))) break;
   }
