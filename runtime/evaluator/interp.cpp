@@ -2566,6 +2566,11 @@ uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& c
     // the frame's base when it is not pushed).
     *slot = S.top[-1];
     pos = a.next;
+    // run_simple asked the word after the value (the same as after e) and found no
+    // operator in it; nothing ran since.
+    if (a.follow != plan::F_NONE && a.follow == e->follow && a.follow_at == e->follow_at &&
+        pos == e->next)
+      return pos;
   } else {
     stack::push_interp_native_frame(&v);
     push_cell(&v);
@@ -2941,8 +2946,22 @@ void run_paren(Plan* p, const Expr& e, bool push);
 // runs is made first, with nothing consumed: when one fails, set_word_planned takes the
 // assignment and makes them again (and raises where they raise). The two records and the
 // cells are those the steps push, so reports from inside the call are the same.
-[[gnu::noinline]] uint32_t set_op_call_planned(Plan* p, const Expr* e, const Node& code,
-                                               uint32_t end, bool push) {
+// An integer sum that fits, stored over a (both integers): int_fast_path's OP_ADD case in
+// two stores; false (a untouched) for anything else.
+[[gnu::always_inline]] inline bool add_integers(Cell* a, const Cell* b) {
+  int32_t sum;
+  if (cell::type(a) != T_INTEGER || cell::type(b) != T_INTEGER ||
+      __builtin_add_overflow(cell::get_int(a), cell::get_int(b), &sum))
+    return false;
+  uint64_t words[2] = {T_INTEGER, uint32_t(sum)};  // header, w1 0; w2, w3 0
+  std::memcpy(a, words, sizeof words);
+  return true;
+}
+
+// LONE: e is all of a loop body block, which ends at end (its right operand is within).
+template <bool LONE>
+[[gnu::always_inline]] inline uint32_t set_op_call_in(Plan* p, const Expr* e, const Node& code,
+                                                      uint32_t end, bool push) {
   const Expr& a = p->X[e->args];
   const Op& o = p->O[a.ops];
   const Expr& r = p->X[o.right_expr];
@@ -2950,7 +2969,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
   const Cell* v = local_slot(p, a.cell.w3);
   const Cell* op = p->G[o.global].slot;
   const Cell* fn = p->G[r.global].slot;
-  if (!(o.pos + 1 < end && top + 3 < S.args_limit && S.frames_top + 2 <= S.frames_limit &&
+  if (!((LONE || o.pos + 1 < end) && top + 3 < S.args_limit && S.frames_top + 2 <= S.frames_limit &&
         g_saved_depth < SAVED_POSITIONS && v && k_plain_value[cell::type(v)] && op &&
         same_words(op, &o.expect) && fn && same_words(fn, &r.expect))) [[unlikely]]
     return set_word_planned_steps(p, e, code, end, false, push);
@@ -2985,7 +3004,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
     pos = call_planned_function(fn, code, end, true, p, &r);
     if (!takes_type_q(right_types, cell::type(left + 1))) [[unlikely]]
       raise_plain_bad_type(callee, 1, f);
-    if (!int_fast_path(fop, left, left + 1)) {
+    if (!(fop == OP_ADD && add_integers(left, left + 1)) && !int_fast_path(fop, left, left + 1)) {
       int32_t id = int32_t(callee->w1);
       int32_t none[1] = {-1};
       run_builtin(ct, id, none);
@@ -3003,6 +3022,10 @@ void run_paren(Plan* p, const Expr& e, bool push);
   }
   if (e->follow != F_NONE && pos == e->next && ok(p) && follow_ok_inline(p, *e)) return pos;
   return infix_after(code, pos, end, push, start_top);
+}
+[[gnu::noinline]] uint32_t set_op_call_planned(Plan* p, const Expr* e, const Node& code,
+                                               uint32_t end, bool push) {
+  return set_op_call_in<false>(p, e, code, end, push);
 }
 
 // The operators after the head of e, which ended at `at` (ran: code may have run since the
@@ -3302,19 +3325,6 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
   }
 }
 
-// A loop body block code of one planned expression e, a set_op_call assignment: as
-// run_block<false> runs it (end its count), without the loop over expressions.
-[[gnu::always_inline]] inline void run_lone_set(Plan* p, const Expr& e, const Cell* code,
-                                                uint32_t end) {
-  Cell* start = S.top;
-  stack::check_machine_stack();
-  PositionKeep keep;
-  cell::store(&current_position, cell::type(code), 0, code->w2, 0);
-  uint32_t pos = set_op_call_planned(p, &e, current_position.w2, end, false);
-  if (fast_exit || pos >= end) [[likely]] return;
-  run_block_rest(start, pos, end);
-}
-
 [[gnu::always_inline]] inline void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
   const Block& b = p->B[block];
   // As run_branch: nothing ran since the plan was found good.
@@ -3336,6 +3346,28 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
   Cell c = *chosen;
   S.top = S.base;
   run_block<false>(p, b, &c, false);
+}
+
+// A loop body block code of one planned expression e, a set_op_call assignment: as
+// run_block<false> runs it (end its count), without the loop over expressions.
+[[gnu::noinline]] void run_lone_set(Plan* p, const Expr& e, const Cell* code, uint32_t end) {
+  Cell* start = S.base;
+  S.top = start;
+  stack::check_machine_stack();
+  PositionKeep keep;
+  cell::store(&current_position, cell::type(code), 0, code->w2, 0);
+  uint32_t pos = set_op_call_in<true>(p, &e, current_position.w2, end, false);
+  if (fast_exit || pos >= end) [[likely]] return;
+  run_block_rest(start, pos, end);
+}
+// The other planned loop bodies, as run_branch_planned runs them.
+[[gnu::noinline]] void run_loop_steps(Plan* p, const Block& b, const Cell* body, uint32_t block) {
+  if (b.loop == Block::STEPS) [[likely]] {  // run_branch_planned's last case
+    S.top = S.base;
+    run_block<false>(p, b, body, false);
+    return;
+  }
+  run_branch_planned(p, body, block);
 }
 
 // An interpreted body run in its function's frame by its plan p, as eval_body_in runs it
@@ -3406,24 +3438,26 @@ LoopPlan take_loop_plan(const Cell* body) {
 
 // The plan's run of the body holds while the plan does: the plan that handed it is running
 // (its caller's call is not over) and it is checked before each run.
-void eval_loop_body(const Cell* body, const LoopPlan& lp) {
+[[gnu::noinline]] void eval_loop_body_checked(const Cell* body, const LoopPlan& lp) {
   auto* p = static_cast<plan::Plan*>(lp.plan);
   if (p && plan::ok(p)) {
     const plan::Block& b = p->B[lp.block];
-    if (b.loop == plan::Block::STEPS) [[likely]] {  // run_branch_planned's last case
-      S.top = S.base;
-      plan::run_block<false>(p, b, body, false);
-      return;
-    }
-    if (b.loop == plan::Block::LONE_SET) {
-      S.top = S.base;
-      plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
-      return;
-    }
-    plan::run_branch_planned(p, body, lp.block);
-    return;
+    if (b.loop == plan::Block::LONE_SET) return plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
+    return plan::run_loop_steps(p, b, body, lp.block);
   }
   run_branch(body);
+}
+// Each step's way in: no call but the one it goes on to, so it keeps no frame of its own.
+void eval_loop_body(const Cell* body, const LoopPlan& lp) {
+  auto* p = static_cast<plan::Plan*>(lp.plan);
+  if (!p) return eval_branch(body);
+  if (fast_paths_on() && p->clock == M.stamp_clock && p->epoch == epoch() &&
+      p->renames == M.renames) [[likely]] {  // plan::ok without the refresh
+    const plan::Block& b = p->B[lp.block];
+    if (b.loop == plan::Block::LONE_SET) return plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
+    return plan::run_loop_steps(p, b, body, lp.block);
+  }
+  eval_loop_body_checked(body, lp);
 }
 
 namespace {
