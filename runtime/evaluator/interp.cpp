@@ -1874,8 +1874,9 @@ struct Plan {
   bool partial = false;  // some callee entry was not at hand when it was made
   bool retired = false;  // replaced: freed when its last run ends
   // How a recursion runs the body: 0 not in place (no planned expression), 1 by
-  // run_planned_body_inline, 2 by run_cond_body (one lone conditional whose condition is a
-  // type test of a lone local, TESTED_COND).
+  // run_planned_body_inline, 2 by run_cond_body<true> (one lone conditional whose condition
+  // is a type test of a lone local, TESTED_COND), 3 by run_cond_body<false> (one other lone
+  // conditional).
   uint8_t recursion = 0;
   uint32_t runs = 0;
   uint64_t renames = 0, epoch = 0;
@@ -2047,6 +2048,7 @@ LoopPlan g_loop_plan;
 
 void run_planned_body(Plan* p, const Cell* body);
 void run_planned_body_inline(Plan* p, const Cell* body, bool held);
+template <bool TESTED>
 void run_cond_body(Plan* p, const Cell* body);
 }  // namespace plan
 
@@ -2749,7 +2751,10 @@ template <bool PLANNED>
         plan::run_planned_body_inline(p, &body, true);
       } else if (PLANNED && !ran && body.w1 == 0 && body.w2 == p->body &&
                  fctx_now(f) == p->fctx && p->recursion == 2) {
-        plan::run_cond_body(p, &body);  // as above, in one level
+        plan::run_cond_body<true>(p, &body);  // as above, in one level
+      } else if (PLANNED && !ran && body.w1 == 0 && body.w2 == p->body &&
+                 fctx_now(f) == p->fctx && p->recursion == 3) {
+        plan::run_cond_body<false>(p, &body);
       } else {
         uint32_t count = cell_units(body_buf);
         plan::Plan* bp = nullptr;
@@ -3381,9 +3386,10 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
 }
 void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, body, false); }
 
-// run_planned_body_inline of a recursion (held) whose body is one tested conditional
-// (recursion 2): run_block's and run_lone_call's steps for it and the conditional's own, in
-// one level.
+// run_planned_body_inline of a recursion (held) whose body is one conditional (recursion 2
+// when TESTED, else 3): run_block's and run_lone_call's steps for it and the conditional's
+// own, in one level.
+template <bool TESTED>
 [[gnu::noinline]] void run_cond_body(Plan* p, const Cell* body) {
   const Block& b = p->B[0];
   const Expr& e = p->X[p->T[b.first]];
@@ -3396,9 +3402,9 @@ void run_planned_body(Plan* p, const Cell* body) { run_planned_body_inline(p, bo
   const CalleeCacheEntry* known = slot && same_cell(slot, &e.expect) ? &callee_slot(slot->w3)
                                                                      : nullptr;
   if (known && known->extras == slot->w3 && known->epoch == epoch() &&
-      known->conditional == (e.conditional & ~TESTED_COND)) [[likely]] {
-    pos = call_conditional_as<true, true>(slot, *known, current_position.w2, nullptr, e.pos + 1,
-                                          end, true, &e.cell, p, &e);
+      known->conditional == (TESTED ? e.conditional & ~TESTED_COND : e.conditional)) [[likely]] {
+    pos = call_conditional_as<true, TESTED>(slot, *known, current_position.w2, nullptr,
+                                            e.pos + 1, end, true, &e.cell, p, &e);
   } else {
     pos = generic_expr(current_position.w2, e.pos, end, false, true);
   }
@@ -3848,8 +3854,8 @@ Plan* build(Node body, Node fctx, bool& partial) {
   p->recursion = p->B[0].n > 0;
   if (p->B[0].n == 1) {
     const Expr& e = p->X[p->T[p->B[0].first]];
-    if (e.pos == 0 && e.lone_call && e.head == H_COND && (e.conditional & TESTED_COND))
-      p->recursion = 2;
+    if (e.pos == 0 && e.lone_call && e.head == H_COND)
+      p->recursion = e.conditional & TESTED_COND ? 2 : 3;
   }
   partial = b.partial;
   p->partial = partial;
