@@ -1820,6 +1820,7 @@ struct Expr {
                         // literal or local
   bool lone_call;       // a call of a plain function or a conditional, nothing after it
   bool loop_body;       // H_QUOTED: foreach with a literal body block, planned as block[0]
+  bool each_word;       // loop_body, its word a word! and its series a lone local or global
   bool pair;            // `(...) op (...)`: a paren, then one operator whose right operand is
                         // a paren, nothing after it
   bool set_op_call;     // H_SET: its value a local, then one operator whose right operand is
@@ -2442,10 +2443,61 @@ template <int32_t ARGS, uint32_t LIT>
   else stack::pop_frame_to_result();
   return pos;
 }
+
+[[gnu::noinline]] uint32_t call_quoted_planned_rest(const Cell* slot, const CalleeCacheEntry& known,
+                                                    const Node& code, uint32_t pos, uint32_t end,
+                                                    bool push, const Cell* word, plan::Plan* p,
+                                                    const plan::Expr* e);
+
+// `foreach word block [body]` of a good plan (e->each_word): call_quoted_planned's steps
+// when each of them would take its short way (the word pushed from the plan, the series a
+// block where the local or global is, the literal body with no operator after it, each
+// taken by its argument, room for the records and cells): one test of them all, then the
+// record, the three arguments and the copies foreach makes, and the native's steps for one
+// word over a block with the body's plan in hand. Anything else is call_quoted_planned's,
+// with nothing consumed.
+[[gnu::noinline]] uint32_t call_foreach_planned(const Cell* slot, const CalleeCacheEntry& known,
+                                                const Node& code, uint32_t pos, uint32_t end,
+                                                bool push, const Cell* word, plan::Plan* p,
+                                                const plan::Expr* e) {
+  const plan::Expr* a = &p->X[e->args];
+  const plan::Expr& body = a[2];
+  const Cell* series = a[1].head == plan::H_LOCAL ? plan::local_slot(p, a[1].cell.w3)
+                                                   : p->G[a[1].global].slot;
+  Cell* top = S.top;
+  if (series && cell::type(series) == T_BLOCK && body.pos < end && top + 6 < S.args_limit &&
+      S.frames_top < S.frames_limit && g_saved_depth < SAVED_POSITIONS &&
+      takes_type_q(known.types[1], T_BLOCK) && takes_type_q(known.types[0], T_WORD) &&
+      takes_type_q(known.types[2], T_BLOCK) &&
+      (body.follow == plan::F_NONE || plan::follow_ok_inline(p, body))) [[likely]] {
+    CalleeKeep keep(slot);
+    stack::detail::push_record_unchecked(
+        word, (stack::kind::NATIVE << stack::fflag::KIND_SHIFT) | stack::fflag::INTERPRETED);
+    Cell v = *series;
+    top[0] = a[0].cell;
+    top[1] = v;
+    top[2] = body.cell;
+    top[3] = v;
+    top[4] = a[0].cell;
+    S.top = top + 5;
+    natives::foreach_planned(LoopPlan{p, e->block[0], body.cell.w2});
+    pop_own_record(push);
+    return body.next;
+  }
+  return call_quoted_planned_rest(slot, known, code, pos, end, push, word, p, e);
+}
+
 [[gnu::noinline]] uint32_t call_quoted_planned(const Cell* slot, const CalleeCacheEntry& known,
                                                const Node& code, uint32_t pos, uint32_t end,
                                                bool push, const Cell* word, plan::Plan* p,
                                                const plan::Expr* e) {
+  if (e->each_word) return call_foreach_planned(slot, known, code, pos, end, push, word, p, e);
+  return call_quoted_planned_rest(slot, known, code, pos, end, push, word, p, e);
+}
+
+uint32_t call_quoted_planned_rest(const Cell* slot, const CalleeCacheEntry& known,
+                                  const Node& code, uint32_t pos, uint32_t end, bool push,
+                                  const Cell* word, plan::Plan* p, const plan::Expr* e) {
   if (known.lead == 3 && known.lit_mask == 1)
     return call_quoted_planned_as<3, 1>(slot, known, code, pos, end, push, word, p, e);
   return call_quoted_planned_as<0, 0>(slot, known, code, pos, end, push, word, p, e);
@@ -2516,6 +2568,11 @@ uint32_t infix_plain_planned(Plan* p, const Op& o, const Cell* op, const Node& c
     // the frame's base when it is not pushed).
     *slot = S.top[-1];
     pos = a.next;
+    // run_simple asked the word after the value (the same as after e) and found no
+    // operator in it; nothing ran since.
+    if (a.follow != plan::F_NONE && a.follow == e->follow && a.follow_at == e->follow_at &&
+        pos == e->next)
+      return pos;
   } else {
     stack::push_interp_native_frame(&v);
     push_cell(&v);
@@ -2894,8 +2951,22 @@ void run_paren(Plan* p, const Expr& e, bool push);
 // runs is made first, with nothing consumed: when one fails, set_word_planned takes the
 // assignment and makes them again (and raises where they raise). The two records and the
 // cells are those the steps push, so reports from inside the call are the same.
-[[gnu::noinline]] uint32_t set_op_call_planned(Plan* p, const Expr* e, const Node& code,
-                                               uint32_t end, bool push) {
+// An integer sum that fits, stored over a (both integers): int_fast_path's OP_ADD case in
+// two stores; false (a untouched) for anything else.
+[[gnu::always_inline]] inline bool add_integers(Cell* a, const Cell* b) {
+  int32_t sum;
+  if (cell::type(a) != T_INTEGER || cell::type(b) != T_INTEGER ||
+      __builtin_add_overflow(cell::get_int(a), cell::get_int(b), &sum))
+    return false;
+  uint64_t words[2] = {T_INTEGER, uint32_t(sum)};  // header, w1 0; w2, w3 0
+  std::memcpy(a, words, sizeof words);
+  return true;
+}
+
+// LONE: e is all of a loop body block, which ends at end (its right operand is within).
+template <bool LONE>
+[[gnu::always_inline]] inline uint32_t set_op_call_in(Plan* p, const Expr* e, const Node& code,
+                                                      uint32_t end, bool push) {
   const Expr& a = p->X[e->args];
   const Op& o = p->O[a.ops];
   const Expr& r = p->X[o.right_expr];
@@ -2903,7 +2974,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
   const Cell* v = local_slot(p, a.cell.w3);
   const Cell* op = p->G[o.global].slot;
   const Cell* fn = p->G[r.global].slot;
-  if (!(o.pos + 1 < end && top + 3 < S.args_limit && S.frames_top + 2 <= S.frames_limit &&
+  if (!((LONE || o.pos + 1 < end) && top + 3 < S.args_limit && S.frames_top + 2 <= S.frames_limit &&
         g_saved_depth < SAVED_POSITIONS && v && k_plain_value[cell::type(v)] && op &&
         same_words(op, &o.expect) && fn && same_words(fn, &r.expect))) [[unlikely]]
     return set_word_planned_steps(p, e, code, end, false, push);
@@ -2938,7 +3009,7 @@ void run_paren(Plan* p, const Expr& e, bool push);
     pos = call_planned_function(fn, code, end, true, p, &r);
     if (!takes_type_q(right_types, cell::type(left + 1))) [[unlikely]]
       raise_plain_bad_type(callee, 1, f);
-    if (!int_fast_path(fop, left, left + 1)) {
+    if (!(fop == OP_ADD && add_integers(left, left + 1)) && !int_fast_path(fop, left, left + 1)) {
       int32_t id = int32_t(callee->w1);
       int32_t none[1] = {-1};
       run_builtin(ct, id, none);
@@ -2956,6 +3027,10 @@ void run_paren(Plan* p, const Expr& e, bool push);
   }
   if (e->follow != F_NONE && pos == e->next && ok(p) && follow_ok_inline(p, *e)) return pos;
   return infix_after(code, pos, end, push, start_top);
+}
+[[gnu::noinline]] uint32_t set_op_call_planned(Plan* p, const Expr* e, const Node& code,
+                                               uint32_t end, bool push) {
+  return set_op_call_in<false>(p, e, code, end, push);
 }
 
 // The operators after the head of e, which ended at `at` (ran: code may have run since the
@@ -3255,19 +3330,6 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
   }
 }
 
-// A loop body block code of one planned expression e, a set_op_call assignment: as
-// run_block<false> runs it (end its count), without the loop over expressions.
-[[gnu::always_inline]] inline void run_lone_set(Plan* p, const Expr& e, const Cell* code,
-                                                uint32_t end) {
-  Cell* start = S.top;
-  stack::check_machine_stack();
-  PositionKeep keep;
-  cell::store(&current_position, cell::type(code), 0, code->w2, 0);
-  uint32_t pos = set_op_call_planned(p, &e, current_position.w2, end, false);
-  if (fast_exit || pos >= end) [[likely]] return;
-  run_block_rest(start, pos, end);
-}
-
 [[gnu::always_inline]] inline void run_branch_planned(Plan* p, const Cell* chosen, uint32_t block) {
   const Block& b = p->B[block];
   // As run_branch: nothing ran since the plan was found good.
@@ -3289,6 +3351,28 @@ void run_paren(Plan* p, const Expr& e, bool push) { run_paren_inline(p, e, push)
   Cell c = *chosen;
   S.top = S.base;
   run_block<false>(p, b, &c, false);
+}
+
+// A loop body block code of one planned expression e, a set_op_call assignment: as
+// run_block<false> runs it (end its count), without the loop over expressions.
+[[gnu::noinline]] void run_lone_set(Plan* p, const Expr& e, const Cell* code, uint32_t end) {
+  Cell* start = S.base;
+  S.top = start;
+  stack::check_machine_stack();
+  PositionKeep keep;
+  cell::store(&current_position, cell::type(code), 0, code->w2, 0);
+  uint32_t pos = set_op_call_in<true>(p, &e, current_position.w2, end, false);
+  if (fast_exit || pos >= end) [[likely]] return;
+  run_block_rest(start, pos, end);
+}
+// The other planned loop bodies, as run_branch_planned runs them.
+[[gnu::noinline]] void run_loop_steps(Plan* p, const Block& b, const Cell* body, uint32_t block) {
+  if (b.loop == Block::STEPS) [[likely]] {  // run_branch_planned's last case
+    S.top = S.base;
+    run_block<false>(p, b, body, false);
+    return;
+  }
+  run_branch_planned(p, body, block);
 }
 
 // An interpreted body run in its function's frame by its plan p, as eval_body_in runs it
@@ -3360,24 +3444,26 @@ LoopPlan take_loop_plan(const Cell* body) {
 
 // The plan's run of the body holds while the plan does: the plan that handed it is running
 // (its caller's call is not over) and it is checked before each run.
-void eval_loop_body(const Cell* body, const LoopPlan& lp) {
+[[gnu::noinline]] void eval_loop_body_checked(const Cell* body, const LoopPlan& lp) {
   auto* p = static_cast<plan::Plan*>(lp.plan);
   if (p && plan::ok(p)) {
     const plan::Block& b = p->B[lp.block];
-    if (b.loop == plan::Block::STEPS) [[likely]] {  // run_branch_planned's last case
-      S.top = S.base;
-      plan::run_block<false>(p, b, body, false);
-      return;
-    }
-    if (b.loop == plan::Block::LONE_SET) {
-      S.top = S.base;
-      plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
-      return;
-    }
-    plan::run_branch_planned(p, body, lp.block);
-    return;
+    if (b.loop == plan::Block::LONE_SET) return plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
+    return plan::run_loop_steps(p, b, body, lp.block);
   }
   run_branch(body);
+}
+// Each step's way in: no call but the one it goes on to, so it keeps no frame of its own.
+void eval_loop_body(const Cell* body, const LoopPlan& lp) {
+  auto* p = static_cast<plan::Plan*>(lp.plan);
+  if (!p) return eval_branch(body);
+  if (fast_paths_on() && p->clock == M.stamp_clock && p->epoch == epoch() &&
+      p->renames == M.renames) [[likely]] {  // plan::ok without the refresh
+    const plan::Block& b = p->B[lp.block];
+    if (b.loop == plan::Block::LONE_SET) return plan::run_lone_set(p, p->X[p->T[b.first]], body, b.count);
+    return plan::run_loop_steps(p, b, body, lp.block);
+  }
+  eval_loop_body_checked(body, lp);
 }
 
 namespace {
@@ -3594,6 +3680,13 @@ struct Builder {
               body.w1 == 0) {
             e.block[0] = block(body.w2);
             e.loop_body = true;
+            const Expr& w = p->exprs[e.args];
+            const Expr& from = p->exprs[e.args + 1];
+            const Expr& code = p->exprs[e.args + 2];
+            e.each_word = cell::type(&w.cell) == T_WORD &&
+                          (from.head == H_LOCAL || from.head == H_GLOBAL) && from.simple &&
+                          from.nops == 0 && from.follow == F_NONE && code.simple &&
+                          code.nops == 0;
           }
         } else {
           return -1;

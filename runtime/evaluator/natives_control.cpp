@@ -454,7 +454,8 @@ struct WordCells {
 // foreach's steps for one word over a block: the block's buffer is found again only after
 // something moved (a collection, a cell series given a larger buffer), its tail read live,
 // so a body that changes the block is seen as the general step sees it.
-void foreach_block_word(Cell* series, const Cell* word, Cell* body, const interp::LoopPlan& lp) {
+[[gnu::always_inline]] inline void foreach_block_word(Cell* series, const Cell* word, Cell* body,
+                                                     const interp::LoopPlan& lp) {
   const memory::MemoryState& m = memory::state();
   uint64_t seen = ~uint64_t(0);
   SeriesBuffer* b = nullptr;
@@ -475,8 +476,8 @@ void foreach_block_word(Cell* series, const Cell* word, Cell* body, const interp
 
 // foreach_step_q's block steps with the block's and the words' buffers found again only
 // after something moved; the words are checked and stored at each step as there.
-void foreach_block_words(Cell* series, Cell* words, int32_t n, Cell* body,
-                         const interp::LoopPlan& lp) {
+[[gnu::always_inline]] inline void foreach_block_words(Cell* series, Cell* words, int32_t n,
+                                                      Cell* body, const interp::LoopPlan& lp) {
   const memory::MemoryState& m = memory::state();
   uint64_t seen = ~uint64_t(0);
   SeriesBuffer* sb = nullptr;
@@ -496,9 +497,9 @@ void foreach_block_words(Cell* series, Cell* words, int32_t n, Cell* body,
 }
 }  // namespace
 
-void foreach(int32_t check, const int32_t*) {
+namespace {
+[[gnu::always_inline]] inline void foreach_with(int32_t check, const interp::LoopPlan& lp) {
   Cell* body = arg(2);
-  interp::LoopPlan lp = interp::take_loop_plan(body);
   uint32_t st = cell::type(arg(1));
   stack::State& s = stack::state();
   Cell* series;
@@ -541,6 +542,29 @@ void foreach(int32_t check, const int32_t*) {
     bool more = many ? foreach_step_q(series, words, n) : foreach_step_one_q(series, words);
     if (!more || loop_ends_q(run_foreach_body(body, lp))) break;
   }
+  close_loop();
+}
+}  // namespace
+
+void foreach(int32_t check, const int32_t*) {
+  interp::LoopPlan lp = interp::take_loop_plan(arg(2));
+  foreach_with(check, lp);
+}
+
+void foreach_planned(const interp::LoopPlan& lp) {
+  // foreach_with's steps for one word over a block, the copies already made; open_loop's
+  // for check 0, inline.
+  stack::State& s = stack::state();
+  Cell* base = s.base;
+  stack::mark_branch_frame();
+  stack::detail::push_record(&interp::words.body,
+                             (stack::kind::LOOP << stack::fflag::KIND_SHIFT) |
+                                 stack::fflag::INTERPRETED | stack::fflag::BRANCH);
+  Cell* result = s.top;
+  if (result + 1 >= s.args_limit) [[unlikely]] stack::raise_overflow();
+  s.top = result + 1;
+  cell::set_unset(result);
+  foreach_block_word(base + 3, base + 4, base + 2, lp);
   close_loop();
 }
 

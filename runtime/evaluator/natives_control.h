@@ -6,6 +6,10 @@
 #include "runtime/cell.h"
 #include "runtime/evaluator/natives.h"
 
+namespace kel::interp {
+struct LoopPlan;
+}
+
 namespace kel::natives {
 
 void if_(int32_t check, const int32_t* refs);
@@ -17,6 +21,10 @@ void until(int32_t check, const int32_t* refs);
 void repeat(int32_t check, const int32_t* refs);
 void forever(int32_t check, const int32_t* refs);
 void foreach(int32_t check, const int32_t* refs);
+// foreach of one word over a block called by a planned call: its frame holds its three
+// arguments and the copies foreach makes of the block and the word, its own record on top
+// (as check 0 has it); its body's plan handed (not through take_loop_plan).
+void foreach_planned(const interp::LoopPlan& lp);
 void forall(int32_t check, const int32_t* refs);
 void remove_each(int32_t check, const int32_t* refs);
 void switch_(int32_t check, const int32_t* refs);
