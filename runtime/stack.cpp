@@ -454,7 +454,7 @@ uintptr_t machine_stack_left() {
 // in use is under 64 MB; deep recursion uses more, and the zones left behind then give false
 // reports. Sanitizer builds clear them before every throw from that deep.
 void unpoison_skipped_frames() {
-  static thread_local uintptr_t top = 0;
+  static thread_local uintptr_t top = 0, bottom = 0;
   if (top == 0) {
     pthread_attr_t attr;
     void* addr = nullptr;
@@ -462,11 +462,14 @@ void unpoison_skipped_frames() {
     if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
     pthread_attr_getstack(&attr, &addr, &size);
     pthread_attr_destroy(&attr);
-    top = uintptr_t(addr) + size;
+    bottom = uintptr_t(addr);
+    top = bottom + size;
   }
+  // From the stack's low end, not this frame: the free stack below may hold zones left by
+  // the clean-ups of frames already unwound, and the sanitizer's own throw path writes there.
   uintptr_t sp = uintptr_t(__builtin_frame_address(0));
   if (sp < top && top - sp > (uintptr_t(32) << 20))
-    __asan_unpoison_memory_region(reinterpret_cast<void*>(sp), top - sp);
+    __asan_unpoison_memory_region(reinterpret_cast<void*>(bottom), top - bottom);
 }
 #endif
 

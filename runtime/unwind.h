@@ -31,8 +31,16 @@ void unpoison_skipped_frames();  // runtime/stack.cpp
   stack::unpoison_skipped_frames();
   throw Unwind{code};
 }
+// In a handler: the exit goes on. The clean-ups of the frames already unwound left zones in
+// the free stack below, where the sanitizer's own rethrow path writes; not [[noreturn]] here,
+// or the sanitizer's call would come in the caller, before this clearing.
+inline void rethrow() {
+  stack::unpoison_skipped_frames();
+  throw;
+}
 #else
 [[noreturn]] inline void throw_code(uint32_t code) { throw Unwind{code}; }
+[[noreturn]] inline void rethrow() { throw; }
 #endif
 
 }  // namespace kel

@@ -2781,7 +2781,7 @@ template <bool PLANNED>
       }
     } catch (const Unwind& u) {
       // return and exit end here: the exit left the value in the frame's result slot.
-      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) rethrow();
       S.top = base() + 1;
     }
     f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
@@ -4002,7 +4002,7 @@ uint32_t call_value(const Cell* callee_in, const Node& code, uint32_t pos, uint3
             // return and exit end here: the exit left the value in the frame's result slot.
             if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) {
               if (switches.trace_enabled) [[unlikely]] body_event(trace_ev::EPILOG, f, callee);
-              throw;
+              rethrow();
             }
             S.top = base() + 1;
           }
@@ -4107,7 +4107,7 @@ void call_function_body(const Cell* fn, Node context_node, const Cell* name, uin
       try {
         eval_body_inline(&body);  // reads the body cell before anything allocates
       } catch (const Unwind& u) {
-        if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+        if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) rethrow();
         S.top = base() + 1;
       }
       stack::top_frame()->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
@@ -4146,7 +4146,7 @@ Cell call_in_frame(const Cell* fn, const Cell* values, int32_t given, int32_t na
     try {
       eval_body_inline(&body);
     } catch (const Unwind& u) {
-      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+      if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) rethrow();
       S.top = base() + 1;
     }
     f = stack::top_frame();
@@ -4231,7 +4231,7 @@ Cell call_in_frame(const Cell* fn, const Cell* values, int32_t given, int32_t na
       eval_body_in(&body, cb);
     }
   } catch (const Unwind& u) {
-    if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) throw;
+    if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) rethrow();
     S.top = base() + 1;
   }
   f->header &= ~(stack::fflag::BODY | stack::fflag::INLINE_BODY);
@@ -4274,7 +4274,7 @@ void run_body(const Cell* fn, const Cell* body, const Cell* name) {
       // return and exit end here: the exit left the value in the frame's result slot.
       if (u.code != unwind_code::RETURN && u.code != unwind_code::EXIT) {
         KEL_TRACE(EPILOG, body->w2, trace::NO_POSITION, name, fn);
-        throw;
+        rethrow();
       }
       S.top = base() + 1;
     }
